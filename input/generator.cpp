@@ -1,0 +1,53 @@
+// Running the external grid generator: started directly (no command
+// interpreter, so no file name is ever parsed by a shell), waited for, and
+// its outcome examined.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "input/input.h"
+
+extern char** environ;
+
+namespace torla {
+
+namespace {
+
+[[noreturn]] void generator_failed(const std::string& what) {
+    std::printf("   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
+    stop_run(1);
+}
+
+}  // namespace
+
+void run_grid_generator(const ModelState& s) {
+    // The prefix is put in front of the program name as it stands; without a
+    // directory separator the program is looked up on the PATH.
+    const std::string program = s.generator_prefix + kGeneratorName;
+    std::string grid = kGridFile, tag = kGeneratorTag;
+    char* argv[] = {const_cast<char*>(program.c_str()), grid.data(), tag.data(), nullptr};
+
+    std::fflush(stdout);
+    pid_t pid = 0;
+    int rc = posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+    if (rc != 0)
+        generator_failed("Could not start grid generator `" + program + "': " +
+                         std::strerror(rc) + ".");
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            generator_failed("Lost the grid generator `" + program + "': " +
+                             std::strerror(errno) + ".");
+    }
+    if (WIFSIGNALED(status))
+        generator_failed("Grid generator `" + program + "' was ended by signal " +
+                         std::to_string(WTERMSIG(status)) + ".");
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+        generator_failed("Grid generator `" + program + "' failed with exit status " +
+                         std::to_string(WEXITSTATUS(status)) + ".");
+}
+
+}  // namespace torla

@@ -1,0 +1,59 @@
+// Output: the result file, the log file and the peak table.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+#include "run/model_state.h"
+
+namespace torla {
+
+// Creates the log, writes its header and a verbatim copy of the command
+// file, and leaves the log stream open for appending.
+void open_log(ModelState& s);
+// Formats one piece of text into the log stream; a failed write stops the run.
+void log_printf(ModelState& s, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void close_log(ModelState& s);
+
+// Geometry row of one cell as stored in the result-file header.
+struct GeometryRow {
+    float path_length, aux2, cell_length, slope_deg, curvature, aux6;
+};
+
+// Creates the result file anew with its header and geometry table and
+// records dump_count_position.
+void write_result_header(ModelState& s, const std::vector<GeometryRow>& geometry);
+// Appends one dump record of the conserved matrix m at time t.
+void write_dump(const ModelState& s, double t, const Matrix& m);
+// Appends the peak table and patches the dump count into the header.
+void append_peak_table(const ModelState& s);
+void patch_dump_count(const ModelState& s);
+
+// Folds the layer variables of the active window into the peak table.
+void update_peaks(ModelState& s);
+
+}  // namespace torla
+
+namespace torla {
+
+// Everything a result file holds, as read back. The dump count is the
+// header field as it stands (n when the run did not patch it).
+struct ResultData {
+    std::string problem_name, run_name;
+    int16_t n_cells = 0;
+    int16_t dump_count = 0;
+    float coefficients[12] = {};
+    std::vector<GeometryRow> geometry;
+    // dumps[d] holds 12 rows of n + 1 floats: the time, then the cells.
+    std::vector<std::vector<float>> dumps;
+    std::vector<float> peaks;  // 48 n floats
+    float dump_value(std::size_t d, int row, int cell) const {
+        return dumps[d][static_cast<std::size_t>(row) * (n_cells + 1) + cell + 1];
+    }
+};
+
+// Reads a whole result file; the number of dump records follows from the
+// file size. Returns an empty string, or what is wrong with the file.
+std::string read_result_file(const std::string& path, ResultData& out);
+
+}  // namespace torla

@@ -1,0 +1,142 @@
+// The result file: header with names, profile coefficients and geometry,
+// one record per dump, the peak table, and the patched dump count. The
+// writer and the reader of the layout stand side by side here.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "output/output.h"
+#include "run/bytes.h"
+
+namespace torla {
+
+namespace {
+
+constexpr int kDumpRows = 12;
+constexpr int kGeometryFloats = 6;
+constexpr int kCoefficients = 12;
+
+[[noreturn]] void result_failure(const ModelState& s, const char* op, const std::string& err) {
+    std::printf("   %s:  FATAL ERROR:  Result file `%s': %s. STOP!\n\n", op, s.result_file.c_str(),
+                err.c_str());
+    stop_run(1);
+}
+
+void put_coefficients(ByteWriter& w, const ProfileCoefficients& c) {
+    for (float v : {c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2,
+                    c.Conc_Prof_Coeff_0, c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2,
+                    c.Turb_Prof_Coeff_0, c.Turb_Prof_Coeff_1, c.Turb_Prof_Coeff_2,
+                    c.Diss_Prof_Coeff_0, c.Diss_Prof_Coeff_1, c.Diss_Prof_Coeff_2})
+        w.f32(v);
+}
+
+}  // namespace
+
+void write_result_header(ModelState& s, const std::vector<GeometryRow>& geometry) {
+    ByteWriter w;
+    w.i16(static_cast<int16_t>(s.problem_name.size()));
+    w.i16(static_cast<int16_t>(s.run_name.size()));
+    w.text(s.problem_name);
+    w.text(s.run_name);
+    w.i16(s.n_cells);
+    s.dump_count_position = static_cast<int32_t>(w.bytes.size());
+    w.i16(s.n_cells);  // stands for the dump count until the end of the run
+    put_coefficients(w, s.par.profile);
+    for (const GeometryRow& g : geometry)
+        for (float v : {g.path_length, g.aux2, g.cell_length, g.slope_deg, g.curvature, g.aux6})
+            w.f32(v);
+    if (auto err = write_file_bytes(s.result_file, w.bytes, false); !err.empty())
+        result_failure(s, "read_grid_file", err);
+}
+
+void write_dump(const ModelState& s, double t, const Matrix& m) {
+    const int n = s.n_cells;
+    const RunParameters& par = s.par;
+    const std::size_t stride = static_cast<std::size_t>(n) + 1;
+    std::vector<float> rec(kDumpRows * stride);
+    for (int i = 0; i < n; ++i) {
+        const double* u = m[i];
+        const double h2c = u[kSaltDepth] > par.Min_Salt_Height ? u[kSaltDepth] : par.Min_Salt_Height;
+        const double h3c = u[kSuspDepth] > par.Min_Susp_Height ? u[kSuspDepth] : par.Min_Susp_Height;
+        const float r2 = static_cast<float>(par.Air_Density + u[kSaltLoad] / h2c);
+        const float v2 = static_cast<float>(u[kSaltMomentum] / r2 / h2c);
+        const double c3 = u[kSuspVolume] / h3c;
+        const double r3 = par.Air_Density + s.rho_diff * c3;
+        const float v3 = static_cast<float>(u[kSuspMomentum] / (h3c * r3));
+        const float row[kDumpRows] = {
+            static_cast<float>(u[kCoverDepth]),
+            static_cast<float>(u[kCoverDensity]),
+            static_cast<float>(u[kSaltDepth]),
+            v2,
+            r2,
+            static_cast<float>(static_cast<double>(v2) * v2 * r2 / 1000.0),
+            static_cast<float>(u[kSuspDepth]),
+            v3,
+            static_cast<float>(c3),
+            static_cast<float>(u[kSuspEnergy] / (h3c * r3)),
+            static_cast<float>(u[kSuspDissipation] / (h3c * r3)),
+            static_cast<float>(r3 * v3 * v3 / 2000.0),
+        };
+        for (int r = 0; r < kDumpRows; ++r) rec[r * stride + i + 1] = row[r];
+    }
+    for (int r = 0; r < kDumpRows; ++r) rec[r * stride] = static_cast<float>(t);
+
+    ByteWriter w;
+    w.raw(rec.data(), rec.size() * sizeof(float));
+    if (auto err = write_file_bytes(s.result_file, w.bytes, true); !err.empty())
+        result_failure(s, "write_dump", err);
+}
+
+void append_peak_table(const ModelState& s) {
+    ByteWriter w;
+    w.raw(s.peak_table.data(), s.peak_table.size() * sizeof(float));
+    if (auto err = write_file_bytes(s.result_file, w.bytes, true); !err.empty())
+        result_failure(s, "main", err);
+}
+
+void patch_dump_count(const ModelState& s) {
+    std::FILE* f = std::fopen(s.result_file.c_str(), "r+b");
+    if (!f) result_failure(s, "main", std::string("cannot open for update: ") + std::strerror(errno));
+    bool ok = std::fseek(f, s.dump_count_position, SEEK_SET) == 0 &&
+              std::fwrite(&s.dump_count, sizeof s.dump_count, 1, f) == 1;
+    int saved = errno;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok)
+        result_failure(s, "main", std::string("cannot patch the dump count: ") +
+                                      std::strerror(saved ? saved : errno));
+}
+
+std::string read_result_file(const std::string& path, ResultData& out) {
+    std::vector<unsigned char> bytes;
+    if (auto err = read_file_bytes(path, bytes); !err.empty()) return err;
+    ByteReader r(bytes);
+    int16_t lp = 0, lr = 0;
+    if (!r.i16(lp) || !r.i16(lr)) return path + ": too short for the name lengths";
+    if (lp < 0 || lr < 0) return path + ": negative name length";
+    out.problem_name.assign(lp, '\0');
+    out.run_name.assign(lr, '\0');
+    if (!r.raw(out.problem_name.data(), lp) || !r.raw(out.run_name.data(), lr))
+        return path + ": too short for the names";
+    if (!r.i16(out.n_cells) || !r.i16(out.dump_count)) return path + ": too short for the counts";
+    if (out.n_cells <= 0) return path + ": cell count " + std::to_string(out.n_cells);
+    for (int k = 0; k < kCoefficients; ++k)
+        if (!r.f32(out.coefficients[k])) return path + ": too short for the profile coefficients";
+    const std::size_t n = static_cast<std::size_t>(out.n_cells);
+    out.geometry.resize(n);
+    if (!r.raw(out.geometry.data(), n * kGeometryFloats * sizeof(float)))
+        return path + ": too short for the geometry table";
+    const std::size_t peak_bytes = n * kPeakQuantities * kPeakEntryFloats * sizeof(float);
+    const std::size_t record_bytes = kDumpRows * (n + 1) * sizeof(float);
+    const std::size_t rest = r.size - r.pos;
+    if (rest < peak_bytes || (rest - peak_bytes) % record_bytes != 0)
+        return path + ": " + std::to_string(rest) +
+               " bytes after the geometry table are not whole dump records and a peak table";
+    const std::size_t records = (rest - peak_bytes) / record_bytes;
+    out.dumps.assign(records, std::vector<float>(kDumpRows * (n + 1)));
+    for (auto& d : out.dumps) r.raw(d.data(), record_bytes);
+    out.peaks.resize(n * kPeakQuantities * kPeakEntryFloats);
+    r.raw(out.peaks.data(), peak_bytes);
+    return "";
+}
+
+}  // namespace torla

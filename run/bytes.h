@@ -1,0 +1,49 @@
+// Little-endian packing of the 16-bit counts and 32-bit floats that make up
+// every binary file of the program (generator input, grid, result file).
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace torla {
+
+static_assert(std::endian::native == std::endian::little,
+              "the binary files are little-endian and written from memory as they stand");
+
+struct ByteWriter {
+    std::vector<unsigned char> bytes;
+    void i16(int16_t v) { raw(&v, sizeof v); }
+    void f32(float v) { raw(&v, sizeof v); }
+    void text(const std::string& s) { raw(s.data(), s.size()); }
+    void raw(const void* p, std::size_t n) {
+        const auto* c = static_cast<const unsigned char*>(p);
+        bytes.insert(bytes.end(), c, c + n);
+    }
+};
+
+// Reads fields from a byte buffer; every read checks that the bytes are there.
+struct ByteReader {
+    const unsigned char* p;
+    std::size_t size;
+    std::size_t pos = 0;
+    ByteReader(const std::vector<unsigned char>& b) : p(b.data()), size(b.size()) {}
+    bool has(std::size_t n) const { return size - pos >= n; }
+    bool i16(int16_t& v) { return raw(&v, sizeof v); }
+    bool f32(float& v) { return raw(&v, sizeof v); }
+    bool raw(void* out, std::size_t n) {
+        if (!has(n)) return false;
+        std::memcpy(out, p + pos, n);
+        pos += n;
+        return true;
+    }
+};
+
+// Whole-file helpers; both return an empty string or the reason of failure.
+std::string read_file_bytes(const std::string& path, std::vector<unsigned char>& out);
+std::string write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes,
+                             bool append);
+
+}  // namespace torla

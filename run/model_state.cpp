@@ -1,0 +1,79 @@
+// Storage of the model state: obtained once before the time loop, released
+// at the end of the run.
+#include "run/model_state.h"
+
+#include <cstdio>
+#include <new>
+
+namespace torla {
+
+Matrix alloc_matrix(int rows) {
+    Matrix m;
+    m.rows = rows;
+    m.data.assign(static_cast<std::size_t>(rows) * kNumComponents, 0.0);
+    return m;
+}
+
+void free_matrix(Matrix& m) {
+    m.data.clear();
+    m.data.shrink_to_fit();
+    m.rows = 0;
+}
+
+FloatRows alloc_float_rows(int rows, int cols) {
+    FloatRows r;
+    r.rows = rows;
+    r.cols = cols;
+    r.data.assign(static_cast<std::size_t>(rows) * cols, 0.0f);
+    return r;
+}
+
+void free_float_rows(FloatRows& r) {
+    r.data.clear();
+    r.data.shrink_to_fit();
+    r.rows = r.cols = 0;
+}
+
+void allocate_model_state(ModelState& s) {
+    const std::size_t n = static_cast<std::size_t>(s.n_cells > 0 ? s.n_cells : 0);
+    try {
+        for (auto* a : {&s.grid_x, &s.grid_y, &s.grid_aux2, &s.cell_length, &s.cos_slope,
+                        &s.sin_slope, &s.curvature, &s.grid_aux6, &s.u_threshold, &s.h1, &s.rho1,
+                        &s.h2, &s.rho2, &s.u2, &s.h3, &s.c3, &s.rho3, &s.u3, &s.k3, &s.eps3,
+                        &s.g_normal, &s.g_tangent})
+            a->assign(n, 0.0);
+        s.U_prev = alloc_matrix(static_cast<int>(n));
+        s.U = alloc_matrix(static_cast<int>(n));
+        s.sink_prev = alloc_matrix(static_cast<int>(n));
+        // Every peak entry starts at 0.0, so a maximum is never below 0.
+        s.peak_table.assign(n * kPeakQuantities * kPeakEntryFloats, 0.0f);
+        s.flux_adv = alloc_matrix(static_cast<int>(n));
+        s.flux_diff = alloc_matrix(static_cast<int>(n));
+        s.sink = alloc_matrix(static_cast<int>(n));
+    } catch (const std::bad_alloc&) {
+        std::printf("   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n",
+                    n);
+        stop_run(1);
+    }
+}
+
+void release_model_state(ModelState& s) {
+    for (auto* a : {&s.grid_x, &s.grid_y, &s.grid_aux2, &s.cell_length, &s.cos_slope,
+                    &s.sin_slope, &s.curvature, &s.grid_aux6, &s.u_threshold, &s.h1, &s.rho1,
+                    &s.h2, &s.rho2, &s.u2, &s.h3, &s.c3, &s.rho3, &s.u3, &s.k3, &s.eps3,
+                    &s.g_normal, &s.g_tangent}) {
+        a->clear();
+        a->shrink_to_fit();
+    }
+    for (auto* m : {&s.U_prev, &s.U, &s.sink_prev, &s.flux_adv, &s.flux_diff, &s.sink})
+        free_matrix(*m);
+    s.peak_table.clear();
+    s.peak_table.shrink_to_fit();
+}
+
+void stop_run(int status) {
+    std::fflush(stdout);
+    throw RunStop{status};
+}
+
+}  // namespace torla
