@@ -239,13 +239,14 @@ int16_t read_command_file(ModelState& s) {
     {
         std::size_t b = 0;
         while (b < l->text.size() && !std::isspace(static_cast<unsigned char>(l->text[b]))) ++b;
+        while (b < l->text.size() && std::isspace(static_cast<unsigned char>(l->text[b]))) ++b;
         const char* p = l->text.c_str() + b;
         char* end = nullptr;
         errno = 0;
         announced = std::strtol(p, &end, 10);
         if (end == p) fatal("No number of points after Number_of_Points.");
         if (errno == ERANGE || announced > std::numeric_limits<int16_t>::max())
-            fatal("Number_of_Points " + std::string(p, end) + " exceeds 32767.");
+            fatal("Number_of_Points " + std::string(p, static_cast<const char*>(end)) + " exceeds 32767.");
         if (announced <= 0)
             fatal("Number_of_Points is " + std::to_string(announced) +
                   "; at least one input point is needed.");

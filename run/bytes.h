@@ -19,8 +19,10 @@ struct ByteWriter {
     void f32(float v) { raw(&v, sizeof v); }
     void text(const std::string& s) { raw(s.data(), s.size()); }
     void raw(const void* p, std::size_t n) {
-        const auto* c = static_cast<const unsigned char*>(p);
-        bytes.insert(bytes.end(), c, c + n);
+        if (n == 0) return;
+        const std::size_t at = bytes.size();
+        bytes.resize(at + n);
+        std::memcpy(bytes.data() + at, p, n);
     }
 };
 

@@ -1,4 +1,5 @@
 // The run driver: start-up, the time loop and the end of a run.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
