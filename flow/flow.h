@@ -18,19 +18,114 @@ double profile_integral(const Quadratic& p1, const Quadratic& p2, const Quadrati
 double profile_ratio_integral(const Quadratic& p1, const Quadratic& p2, const Quadratic& p3,
                               const Quadratic& p4, const Quadratic& p5, const Quadratic& q);
 
+// The 31 form factors of the given profile coefficients (widened to double).
+FormFactors compute_form_factors(const ProfileCoefficients& c);
+
 // Fixes the 31 form factors from the profile coefficients and appends the
 // report to the log stream.
 void form_factor(ModelState& s);
 
+// The eleven layer variables of one cell.
+struct LayerVariables {
+    double h1, rho1, h2, u2, rho2, h3, u3, c3, rho3, k3, eps3;
+};
+
+// Layer variables of one conserved row u (10 components); depths below
+// their minimum are kept, the minima only guard the divisors.
+LayerVariables recover_cell(const RunParameters& par, double rho_diff, double min_susp_mass,
+                            const double* u);
+
 // Derives the layer variables of the active window from U.
 void recover_layer_variables(ModelState& s);
+
+// Upwind gradients of the suspension layer at cell i, taken towards the
+// cell the layer comes from (the forward pair when u3[i] <= 0).
+struct SuspensionGradients {
+    double Gc;  // 1/m, gradient of c3
+    double Gm;  // kg/(m^2 s), gradient of rho3 u3 h3
+};
+SuspensionGradients suspension_gradients(const ModelState& s, int i);
+
+// Layer values of one cell that its flux row depends on.
+struct FluxInputs {
+    double h2, u2, rho2, h3, u3, c3, rho3, k3, eps3, g_normal, g_tangent;
+};
+
+// Flux row of one cell with the intermediates it is built from.
+struct FluxRow {
+    double lambda;  // air share of the suspension density
+    double P;       // excess weight of the suspended snow per unit area
+    double nu_t;    // eddy viscosity
+    double nu;      // total viscosity
+    double ws;      // settling velocity along the track
+    double adv[kNumComponents];
+    double diff[kNumComponents];
+};
+FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& ff,
+                 const FluxInputs& in, const SuspensionGradients& g);
 
 // Fills flux_adv and flux_diff for the window's interior, zeroes the edge
 // rows and sets the ambient suspension layer at cells 0 and first_active.
 void compute_fluxes(ModelState& s);
 
+// Layer values and geometry of one cell that its source row depends on.
+struct SourceInputs {
+    double h1, rho1, h2, u2, rho2, h3, u3, c3, rho3, k3, eps3;
+    double g_normal, g_tangent, curvature, u_threshold;
+};
+
+// Source row of one cell before relaxation, with every intermediate.
+struct SourceRow {
+    double kappa;    // curvature ratio, -0.9 ... 1
+    double E;        // impact rate, kg/(m^2 s)
+    double D;        // impact mass of one step, floored, kg/m^2
+    double X;        // erosion cap
+    double Y;        // erosion factor of the excess speed
+    double F;        // erosion factor, min(Y, X)
+    double M_e;      // erosion rate, kg/(m^2 s)
+    double E_out;    // take-off rate, kg/(m^2 s)
+    double rho_s0;   // snow mass per volume at the base of the suspension layer
+    double phi;      // height factor of the deposition
+    double w_s;      // settling speed normal to the track
+    double M_d;      // deposition rate out of suspension
+    double rho_x;    // saltation load in excess of the suspension base density
+    double w_l;      // lift speed
+    double M_s;      // suspension rate
+    double M_n;      // net transfer from saltation to suspension
+    double nu_t;     // eddy viscosity
+    double nu;       // total viscosity
+    double rho_top;  // bulk density at the top of the suspension layer
+    double s;        // floored saltation speed
+    double tau_b;    // bed shear
+    double f_c;      // collision drag
+    double H;        // floored suspension depth
+    double tau_3;    // shear on the suspension layer
+    double value[kNumComponents];  // loss rates; columns 1, 2, 8, 9 are 0
+};
+// dt is the step over which the erosion cap limits the cover's loss.
+SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in);
+
 // Fills sink for the window's interior with the relaxed source terms.
 void compute_source_terms(ModelState& s);
+
+// The pair of cells whose advective fluxes the update of cell i differences.
+struct UpwindChoice {
+    int l, r;
+    double dx_up;    // divisor of the advective difference
+    double dx_c;     // cell_length[i] + cell_length[i + 1]
+    bool diverging;  // the layer moves apart between l and r
+};
+// w is the layer velocity (u2 or u3); a velocity of exactly 0 counts as
+// moving forward.
+UpwindChoice upwind_choice(const double* w, const double* cell_length, int i);
+
+// The layer passes of a full step over the window's interior, from U_prev
+// and the work matrices as they stand into U. Returns the largest step up
+// to step that keeps the saltation load and the snow volume non-negative.
+double advance_interior(ModelState& s, double step);
+// Rescales the increments U - U_prev of the window's interior from the
+// step dt to step (components 1 and 2 excepted).
+void rescale_interior(ModelState& s, double step);
 
 // Advances U_prev by step into U (flag 0) or rescales the increments in U
 // from dt to step (flag != 0); moves the window. Returns the largest step
