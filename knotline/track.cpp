@@ -1,0 +1,138 @@
+// The rounded track: the polyline of the input points with every inner
+// corner replaced by a circular arc, as a chain of pieces by arc length.
+#include <algorithm>
+#include <cmath>
+
+#include "knotline/knotline.h"
+
+namespace torla::knotline {
+
+namespace {
+
+// Corners whose direction changes by less than this are taken as straight:
+// the arc would be a line to within rounding, and its radius would overflow.
+constexpr double kInLine = 1e-12;
+
+// The piece that holds station s (the last one starting at or before it),
+// and the offset of s into it.
+const Piece& piece_at(const Track& t, double s, double& offset) {
+    auto it = std::upper_bound(t.pieces.begin(), t.pieces.end(), s,
+                               [](double v, const Piece& p) { return v < p.s0; });
+    const Piece& p = (it == t.pieces.begin()) ? t.pieces.front() : *(it - 1);
+    offset = std::clamp(s - p.s0, 0.0, p.length);
+    return p;
+}
+
+}  // namespace
+
+void Track::point_at(double s, double& x, double& y) const {
+    double t;
+    const Piece& p = piece_at(*this, s, t);
+    if (!p.arc) {
+        x = p.x0 + t * p.ux;
+        y = p.y0 + t * p.uy;
+        return;
+    }
+    const double a = p.alpha0 + p.turn * t / p.radius;
+    x = p.cx + p.radius * std::cos(a);
+    y = p.cy + p.radius * std::sin(a);
+}
+
+double Track::direction_at(double s) const {
+    double t;
+    const Piece& p = piece_at(*this, s, t);
+    return p.arc ? p.phi0 + p.turn * t / p.radius : p.phi0;
+}
+
+Track build_track(const FloatRows& points, double max_dev) {
+    const int n = points.rows;
+    Track track;
+    track.corners.assign(n, Corner{});
+    track.stations.assign(n, 0.0);
+
+    std::vector<double> px(n), py(n);
+    for (int i = 0; i < n; ++i) {
+        px[i] = points[i][0];
+        py[i] = points[i][1];
+    }
+    // Segment i runs from point i to point i + 1.
+    std::vector<double> len(n - 1), ux(n - 1), uy(n - 1);
+    for (int i = 0; i + 1 < n; ++i) {
+        const double dx = px[i + 1] - px[i], dy = py[i + 1] - py[i];
+        len[i] = std::hypot(dx, dy);
+        ux[i] = dx / len[i];
+        uy[i] = dy / len[i];
+    }
+
+    // Radius of each corner arc. An arc of radius R tangent to two segments
+    // that turn by theta lies R (sec(theta/2) - 1) from the corner and
+    // touches each segment R tan(theta/2) from it. The largest radius that
+    // keeps the first within max_dev and the second within half of the
+    // shorter segment is taken (half, so that the arcs of neighbouring
+    // corners never overlap).
+    for (int i = 1; i + 1 < n; ++i) {
+        Corner& c = track.corners[i];
+        const double cross = ux[i - 1] * uy[i] - uy[i - 1] * ux[i];
+        const double dot = ux[i - 1] * ux[i] + uy[i - 1] * uy[i];
+        c.angle = std::atan2(cross, dot);
+        if (std::fabs(c.angle) < kInLine) continue;
+        const double half = 0.5 * std::fabs(c.angle);
+        // sec(h) - 1 written without the cancellation of 1/cos(h) - 1.
+        const double q = std::sin(0.5 * half);
+        const double sec_minus_1 = 2.0 * q * q / std::cos(half);
+        const double r_dev = max_dev / sec_minus_1;
+        const double r_seg = 0.5 * std::min(len[i - 1], len[i]) / std::tan(half);
+        c.radius = std::min(r_dev, r_seg);
+        c.tangent = c.radius * std::tan(half);
+        c.deviation = c.radius * sec_minus_1;
+    }
+
+    // Chain the pieces: along segment i a line from the end of the arc of
+    // corner i to the start of the arc of corner i + 1, then that arc.
+    double s = 0.0;
+    for (int i = 0; i + 1 < n; ++i) {
+        const double cut_start = track.corners[i].tangent;
+        const double cut_end = track.corners[i + 1].tangent;
+        const double line = std::max(0.0, len[i] - cut_start - cut_end);
+        if (line > 0.0) {
+            Piece p;
+            p.s0 = s;
+            p.length = line;
+            p.x0 = px[i] + cut_start * ux[i];
+            p.y0 = py[i] + cut_start * uy[i];
+            p.phi0 = std::atan2(uy[i], ux[i]);
+            p.ux = ux[i];
+            p.uy = uy[i];
+            track.pieces.push_back(p);
+            s += line;
+        }
+        if (i + 2 == n) break;  // point i + 1 is the last one
+        const Corner& c = track.corners[i + 1];
+        if (c.radius <= 0.0) {
+            track.stations[i + 1] = s;
+            continue;
+        }
+        Piece p;
+        p.arc = true;
+        p.s0 = s;
+        p.length = c.radius * std::fabs(c.angle);
+        p.x0 = px[i + 1] - c.tangent * ux[i];
+        p.y0 = py[i + 1] - c.tangent * uy[i];
+        p.phi0 = std::atan2(uy[i], ux[i]);
+        p.radius = c.radius;
+        p.turn = c.angle > 0.0 ? 1.0 : -1.0;
+        // The centre lies on the inner side: left of the direction for a
+        // counter-clockwise turn, right of it for a clockwise one.
+        p.cx = p.x0 - p.turn * c.radius * uy[i];
+        p.cy = p.y0 + p.turn * c.radius * ux[i];
+        p.alpha0 = std::atan2(p.y0 - p.cy, p.x0 - p.cx);
+        track.pieces.push_back(p);
+        track.stations[i + 1] = s + 0.5 * p.length;
+        s += p.length;
+    }
+    track.stations[n - 1] = s;
+    track.length = s;
+    return track;
+}
+
+}  // namespace torla::knotline
