@@ -52,3 +52,23 @@ void run_grid_generator(const ModelState& s);
 double read_grid_file(ModelState& s, int16_t n);
 
 }  // namespace torla
+
+namespace torla {
+
+// Exclusive advisory lock on "torla_grid.tmp.lock" in the working directory,
+// held for the whole grid phase (generator input written, generator run,
+// grid read and deleted), so that runs sharing a directory take turns with
+// the fixed temporary file name instead of reading each other's grid.
+class GridLock {
+public:
+    GridLock();  // waits for the lock; stops the run when it cannot be had
+    ~GridLock();
+    GridLock(const GridLock&) = delete;
+    GridLock& operator=(const GridLock&) = delete;
+    void release();
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace torla

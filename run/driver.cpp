@@ -94,6 +94,7 @@ void read_information_file(ModelState& s, const char* path) {
 
 // Start-up from the command file to the first time step.
 void start_up(ModelState& s) {
+    GridLock grid_lock;
     const int16_t points = read_command_file(s);
     if (points < 0) stop_run(4);
     s.n_cells = points;
@@ -127,6 +128,7 @@ void start_up(ModelState& s) {
     s.n_cells = n;
     allocate_model_state(s);
     s.min_cell_length = read_grid_file(s, n);
+    grid_lock.release();
     s.first_active = 0;
     s.last_active = n;
     std::printf("   main:  read_grid_file finished.\n\n");
