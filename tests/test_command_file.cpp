@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "input/input.h"
 #include "run/bytes.h"
@@ -25,12 +26,12 @@ protected:
     // Returns the reader's result, or 1000 + exit status when it stopped the run.
     int read(const std::string& text) {
         test::write_text("run.cmd", text);
-        s_ = ModelState{};
-        s_.command_file = "run.cmd";
+        s_ = std::make_unique<ModelState>();
+        s_->command_file = "run.cmd";
         testing::internal::CaptureStdout();
         int result;
         try {
-            result = read_command_file(s_);
+            result = read_command_file(*s_);
         } catch (const RunStop& stop) {
             result = 1000 + stop.status;
         }
@@ -45,7 +46,7 @@ protected:
 
     TempDir dir_;
     test::fs::path old_;
-    ModelState s_;
+    std::unique_ptr<ModelState> s_ = std::make_unique<ModelState>();
     std::string out_;
 };
 
@@ -65,22 +66,22 @@ TEST_F(CommandFile, ReadsNamesParametersAndEchoesInOrder) {
               "   Track_Name   Steep gully \n   Run_Name R1\n"
               "   match_parameter:  Parameter Bogus not identified; skipping.\n"
               "   read_command_file:  6 input points.\n");
-    EXPECT_EQ(s_.problem_name, "Steep gully ");
-    EXPECT_EQ(s_.run_name, "R1");
-    EXPECT_EQ(s_.par.Gravity, 9.8);
-    EXPECT_EQ(s_.par.Alpha, 0.5);
+    EXPECT_EQ(s_->problem_name, "Steep gully ");
+    EXPECT_EQ(s_->run_name, "R1");
+    EXPECT_EQ(s_->par.Gravity, 9.8);
+    EXPECT_EQ(s_->par.Alpha, 0.5);
     // Gamma_1 and Gamma_2 follow the profile coefficients whatever the file says.
-    EXPECT_EQ(s_.par.Gamma_1, static_cast<double>(1.4f));
-    EXPECT_EQ(s_.par.Gamma_2, static_cast<double>(1.3333f));
-    EXPECT_DOUBLE_EQ(s_.rho_diff, 916.0);
-    EXPECT_DOUBLE_EQ(s_.min_susp_mass, 0.1 * (1.0 + 1e-6 * 917.0));
+    EXPECT_EQ(s_->par.Gamma_1, static_cast<double>(1.4f));
+    EXPECT_EQ(s_->par.Gamma_2, static_cast<double>(1.3333f));
+    EXPECT_DOUBLE_EQ(s_->rho_diff, 916.0);
+    EXPECT_DOUBLE_EQ(s_->min_susp_mass, 0.1 * (1.0 + 1e-6 * 917.0));
 }
 
 TEST_F(CommandFile, CommonSectionAfterThePowderSectionIsNeverRead) {
     std::string text = test::command_file(6, "Alpha 0.5\n", kLocals);
     text.replace(text.find("| COORDINATES"), 0, "| COMMON GLOBAL PARAMETERS\nAlpha 0.9\n");
     ASSERT_EQ(read(text), 6);
-    EXPECT_EQ(s_.par.Alpha, 0.5);
+    EXPECT_EQ(s_->par.Alpha, 0.5);
 }
 
 TEST_F(CommandFile, GeneratorInputHoldsEveryPointWithTheSuspensionPlaceScaled) {
@@ -118,8 +119,8 @@ TEST_F(CommandFile, CrlfCommentsAndQuotedRowsReadLikeThePlainFile) {
     ASSERT_EQ(read_file_bytes(kGridFile, other), "");
     EXPECT_EQ(other, plain);
     EXPECT_EQ(out_, plain_out);
-    EXPECT_EQ(s_.par.Alpha, 0.5);
-    EXPECT_EQ(s_.run_name, "Test run");
+    EXPECT_EQ(s_->par.Alpha, 0.5);
+    EXPECT_EQ(s_->run_name, "Test run");
 }
 
 TEST_F(CommandFile, TablesWithTheWrongRowCountReturnNegative) {
@@ -192,10 +193,10 @@ TEST_F(CommandFile, BadFilesStopWithAMessageAndStatus) {
         EXPECT_NE(out_.find(c.message), std::string::npos) << out_;
         EXPECT_FALSE(test::fs::exists(kGridFile));
     }
-    s_ = ModelState{};
-    s_.command_file = "missing.cmd";
+    s_ = std::make_unique<ModelState>();
+    s_->command_file = "missing.cmd";
     testing::internal::CaptureStdout();
-    EXPECT_THROW(read_command_file(s_), RunStop);
+    EXPECT_THROW(read_command_file(*s_), RunStop);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "   read_command_file:  FATAL ERROR:  Could not open command file `missing.cmd'. STOP!\n");
 }
