@@ -176,6 +176,68 @@ TableResult read_table(LineSource& src, FloatRows& points, int first, int count,
     }
 }
 
+// Every number of the table must be finite, and the values the flow model
+// divides by or takes roots of must be positive; the top density of the
+// suspension layer stays non-negative only when the concentration profile
+// coefficients do not add up to a negative number.
+void check_parameters(const RunParameters& p) {
+    const struct {
+        const char* key;
+        double value;
+        bool positive;
+    } values[] = {
+        {"Elem_Size", p.Elem_Size, false}, {"Dump_Interval", p.Dump_Interval, false},
+        {"Max_Time", p.Max_Time, false}, {"Plot_Interval", p.Plot_Interval, false},
+        {"Air_Density", p.Air_Density, true}, {"Particle_Density", p.Particle_Density, true},
+        {"Courant_Nr", p.Courant_Nr, true}, {"Settling_Velo", p.Settling_Velo, false},
+        {"Relaxation_Factor", p.Relaxation_Factor, false}, {"Max_Dev", p.Max_Dev, false},
+        {"Gravity", p.Gravity, true}, {"Fluid_Viscosity", p.Fluid_Viscosity, false},
+        {"C_mu", p.C_mu, false}, {"C1_eps", p.C1_eps, false}, {"C2_eps", p.C2_eps, false},
+        {"C3_eps", p.C3_eps, false}, {"Sigma_c", p.Sigma_c, false}, {"Sigma_k", p.Sigma_k, false},
+        {"Sigma_eps", p.Sigma_eps, false},
+        {"Velo_Prof_Coeff_0", p.profile.Velo_Prof_Coeff_0, false},
+        {"Velo_Prof_Coeff_1", p.profile.Velo_Prof_Coeff_1, false},
+        {"Velo_Prof_Coeff_2", p.profile.Velo_Prof_Coeff_2, false},
+        {"Conc_Prof_Coeff_0", p.profile.Conc_Prof_Coeff_0, false},
+        {"Conc_Prof_Coeff_1", p.profile.Conc_Prof_Coeff_1, false},
+        {"Conc_Prof_Coeff_2", p.profile.Conc_Prof_Coeff_2, false},
+        {"Turb_Prof_Coeff_0", p.profile.Turb_Prof_Coeff_0, false},
+        {"Turb_Prof_Coeff_1", p.profile.Turb_Prof_Coeff_1, false},
+        {"Turb_Prof_Coeff_2", p.profile.Turb_Prof_Coeff_2, false},
+        {"Diss_Prof_Coeff_0", p.profile.Diss_Prof_Coeff_0, false},
+        {"Diss_Prof_Coeff_1", p.profile.Diss_Prof_Coeff_1, false},
+        {"Diss_Prof_Coeff_2", p.profile.Diss_Prof_Coeff_2, false},
+        {"Threshold_Factor", p.Threshold_Factor, true}, {"Alpha", p.Alpha, false},
+        {"Beta_0", p.Beta_0, false}, {"Beta_1", p.Beta_1, false}, {"Beta_2", p.Beta_2, false},
+        {"Beta_3", p.Beta_3, false}, {"Beta_4", p.Beta_4, false}, {"Gamma_3", p.Gamma_3, false},
+        {"Gamma_4", p.Gamma_4, false}, {"Max_Time_Step", p.Max_Time_Step, true},
+        {"Min_Salt_Height", p.Min_Salt_Height, false}, {"Min_Salt_Velo", p.Min_Salt_Velo, false},
+        {"Max_Salt_Density", p.Max_Salt_Density, true},
+        {"Min_Susp_Height", p.Min_Susp_Height, false}, {"Min_Susp_Velo", p.Min_Susp_Velo, false},
+        {"Min_Susp_Turb", p.Min_Susp_Turb, false}, {"Min_Susp_Dissip", p.Min_Susp_Dissip, false},
+        {"Min_Salt_Mass_Flux", p.Min_Salt_Mass_Flux, false},
+        {"Min_Salt_Mom_Flux", p.Min_Salt_Mom_Flux, false},
+        {"Min_Susp_Mass_Flux", p.Min_Susp_Mass_Flux, false},
+        {"Min_Susp_Mom_Flux", p.Min_Susp_Mom_Flux, false}, {"Susp_Rate", p.Susp_Rate, false},
+    };
+    char number[64];
+    for (const auto& v : values) {
+        if (!std::isfinite(v.value))
+            fatal(std::string("Parameter ") + v.key + " is not a finite number.");
+        if (v.positive && !(v.value > 0.0)) {
+            std::snprintf(number, sizeof number, "%g", v.value);
+            fatal(std::string("Parameter ") + v.key + " is " + number + "; it must be positive.");
+        }
+    }
+    const double sum = static_cast<double>(p.profile.Conc_Prof_Coeff_0) +
+                       p.profile.Conc_Prof_Coeff_1 + p.profile.Conc_Prof_Coeff_2;
+    if (sum < 0.0) {
+        std::snprintf(number, sizeof number, "%g", sum);
+        fatal(std::string("Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is ") +
+              number + "; the density at the top of the suspension layer would be negative.");
+    }
+}
+
 }  // namespace
 
 int16_t read_command_file(ModelState& s) {
@@ -278,6 +340,8 @@ int16_t read_command_file(ModelState& s) {
                     "initial-value data. STOP!\n");
         stop_run(4);
     }
+
+    check_parameters(par);
 
     // Values fixed once for the whole run.
     par.Gamma_1 = static_cast<double>(par.profile.Velo_Prof_Coeff_0);

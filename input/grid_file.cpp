@@ -20,6 +20,36 @@ enum GridColumn : int {
     kColK3, kColEps3
 };
 
+const char* const kColumnNames[kGridColumns] = {
+    "x", "elevation", "carried value", "cell length", "slope angle", "curvature",
+    "carried value", "unused", "threshold velocity", "h1", "rho1", "h2", "u2", "rho2", "h3", "u3",
+    "snow mass per volume", "k3", "eps3"};
+
+[[noreturn]] void bad_grid_value(int i, int col, float value, const char* reason) {
+    std::printf("   read_grid_file:  FATAL ERROR:  Grid point %d, column %d (%s) is %g; %s. STOP!\n\n",
+                i, col, kColumnNames[col], static_cast<double>(value), reason);
+    stop_run(1);
+}
+
+// The flow model divides by the cell lengths of cells 1 ... n-1, by the
+// cosine of the slope, by the cover density and by the threshold velocity:
+// a grid that would make any of them zero, negative or non-finite cannot
+// give a meaningful run, so it is refused before the result file is made.
+void check_grid_rows(const FloatRows& rows) {
+    for (int i = 0; i < rows.rows; ++i) {
+        const float* g = rows[i];
+        for (int c = 0; c < kGridColumns; ++c)
+            if (!std::isfinite(g[c])) bad_grid_value(i, c, g[c], "every grid value must be finite");
+        if (i > 0 && !(g[kColLength] > 0.0f))
+            bad_grid_value(i, kColLength, g[kColLength], "cell lengths must be positive");
+        if (!(std::cos(static_cast<double>(g[kColSlope])) > 0.0))
+            bad_grid_value(i, kColSlope, g[kColSlope], "the track must be less steep than vertical");
+        if (!(g[kColThreshold] > 0.0f))
+            bad_grid_value(i, kColThreshold, g[kColThreshold], "it must be positive");
+        if (!(g[kColRho1] > 0.0f)) bad_grid_value(i, kColRho1, g[kColRho1], "it must be positive");
+    }
+}
+
 }  // namespace
 
 double read_grid_file(ModelState& s, int16_t n) {
@@ -38,6 +68,7 @@ double read_grid_file(ModelState& s, int16_t n) {
         std::printf("%s", warning);
     }
     std::remove(kGridFile);
+    check_grid_rows(rows);
 
     const RunParameters& par = s.par;
     std::vector<GeometryRow> geometry(static_cast<std::size_t>(n));

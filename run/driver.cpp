@@ -1,6 +1,7 @@
 // The run driver: start-up, the time loop and the end of a run.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -20,6 +21,15 @@ constexpr double kStepTolerance = 0.95;      // a new step below this fraction o
 constexpr double kSmallestStep = 0.001;      // s, the run stops below this step
 constexpr int kInfoLines = 3;
 constexpr const char* kLogSuffix = "plg";
+constexpr int kStatusNonFinite = 2;       // the state became non-finite during the run
+constexpr int kStatusTooManyDumps = 3;    // a further dump would overflow the 16-bit count
+constexpr int16_t kMaxDumps = 32767;
+
+const char* const kComponentNames[kNumComponents] = {
+    "snow-cover depth", "snow-cover density", "saltation-layer depth",
+    "saltation-layer momentum", "saltation-layer particle load", "suspension-layer depth",
+    "suspension-layer momentum", "suspension-layer snow volume",
+    "suspension-layer turbulent energy", "suspension-layer dissipation"};
 
 [[noreturn]] void main_fatal(const std::string& what, int status) {
     std::printf("   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
@@ -143,8 +153,54 @@ void start_up(ModelState& s) {
     s.t = -s.dt;
 }
 
+// Ends a run that cannot go on after its message: the result file is
+// completed with the records so far, the peak table and the patched count,
+// the message is kept in the log, and the run stops with its own status.
+[[noreturn]] void end_run_early(ModelState& s, const std::string& message, int status) {
+    std::printf("%s", message.c_str());
+    log_printf(s, "%s", message.c_str());
+    append_peak_table(s);
+    patch_dump_count(s);
+    close_log(s);
+    stop_run(status);
+}
+
+// The cells a pass can have changed: every window that a time_step call of
+// the pass worked on.
+struct CellSpan {
+    int lo, hi;
+    void widen(const ModelState& s) {
+        lo = std::min(lo, s.first_active);
+        hi = std::max(hi, s.last_active);
+    }
+};
+
+// A run must never end normally over non-finite numbers: the cells the pass
+// touched are searched, and the first bad component stops the run.
+void check_finite(ModelState& s, const CellSpan& span) {
+    const int lo = std::max(span.lo, 0), hi = std::min<int>(span.hi, s.n_cells);
+    for (int i = lo; i < hi; ++i)
+        for (int j = 0; j < kNumComponents; ++j)
+            if (!std::isfinite(s.U[i][j])) {
+                char message[256];
+                std::snprintf(message, sizeof message,
+                              "   main:  FATAL ERROR:  Non-finite %s (component %d) in cell %d "
+                              "in the pass from t = %.3f s. STOP!\n\n",
+                              kComponentNames[j], j, i, s.t);
+                end_run_early(s, message, kStatusNonFinite);
+            }
+}
+
 // Writes a regular dump of the state at the start of the pass.
 void dump(ModelState& s) {
+    if (s.dump_count == kMaxDumps) {
+        char message[256];
+        std::snprintf(message, sizeof message,
+                      "   main:  FATAL ERROR:  The dump at t = %.3f s would be the 32768th; the "
+                      "dump count holds at most 32767 (raise Dump_Interval). STOP!\n\n",
+                      s.t);
+        end_run_early(s, message, kStatusTooManyDumps);
+    }
     log_printf(s, "Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", s.t, s.dt, s.first_active,
                s.last_active);
     std::printf("   Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", s.t, s.dt, s.first_active,
@@ -167,8 +223,13 @@ void time_loop(ModelState& s) {
         if (s.t >= s.next_dump_time) dump(s);
 
         // Full step; redone with the shorter step that keeps masses non-negative.
+        CellSpan touched{s.first_active, s.last_active};
         const double limited = time_step(s, s.step_count, s.dt, 0);
-        if (limited < s.dt) time_step(s, s.step_count, limited, 1);
+        touched.widen(s);
+        if (limited < s.dt) {
+            time_step(s, s.step_count, limited, 1);
+            touched.widen(s);
+        }
         recover_layer_variables(s);
 
         // Courant step of the new state; a step that was too long is redone.
@@ -179,8 +240,10 @@ void time_loop(ModelState& s) {
             log_printf(s, "   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", s.dtn, u_wave);
             std::printf("   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", s.dtn, u_wave);
             time_step(s, s.step_count, s.dtn, 1);
+            touched.widen(s);
             recover_layer_variables(s);
         }
+        check_finite(s, touched);
 
         update_peaks(s);
         s.dt = s.dtn;
