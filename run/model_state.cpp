@@ -2,6 +2,7 @@
 // at the end of the run.
 #include "run/model_state.h"
 
+#include <array>
 #include <cstdio>
 #include <new>
 
@@ -34,14 +35,21 @@ void free_float_rows(FloatRows& r) {
     r.rows = r.cols = 0;
 }
 
+namespace {
+
+// The per-cell arrays in the order in which they are obtained and released.
+std::array<std::vector<double>*, 22> per_cell_arrays(ModelState& s) {
+    return {&s.grid_x, &s.grid_y, &s.grid_aux2, &s.cell_length, &s.cos_slope, &s.sin_slope,
+            &s.curvature, &s.grid_aux6, &s.u_threshold, &s.h1, &s.rho1, &s.h2, &s.rho2, &s.u2,
+            &s.h3, &s.c3, &s.rho3, &s.u3, &s.k3, &s.eps3, &s.g_normal, &s.g_tangent};
+}
+
+}  // namespace
+
 void allocate_model_state(ModelState& s) {
     const std::size_t n = static_cast<std::size_t>(s.n_cells > 0 ? s.n_cells : 0);
     try {
-        for (auto* a : {&s.grid_x, &s.grid_y, &s.grid_aux2, &s.cell_length, &s.cos_slope,
-                        &s.sin_slope, &s.curvature, &s.grid_aux6, &s.u_threshold, &s.h1, &s.rho1,
-                        &s.h2, &s.rho2, &s.u2, &s.h3, &s.c3, &s.rho3, &s.u3, &s.k3, &s.eps3,
-                        &s.g_normal, &s.g_tangent})
-            a->assign(n, 0.0);
+        for (auto* a : per_cell_arrays(s)) a->assign(n, 0.0);
         s.U_prev = alloc_matrix(static_cast<int>(n));
         s.U = alloc_matrix(static_cast<int>(n));
         s.sink_prev = alloc_matrix(static_cast<int>(n));
@@ -58,10 +66,7 @@ void allocate_model_state(ModelState& s) {
 }
 
 void release_model_state(ModelState& s) {
-    for (auto* a : {&s.grid_x, &s.grid_y, &s.grid_aux2, &s.cell_length, &s.cos_slope,
-                    &s.sin_slope, &s.curvature, &s.grid_aux6, &s.u_threshold, &s.h1, &s.rho1,
-                    &s.h2, &s.rho2, &s.u2, &s.h3, &s.c3, &s.rho3, &s.u3, &s.k3, &s.eps3,
-                    &s.g_normal, &s.g_tangent}) {
+    for (auto* a : per_cell_arrays(s)) {
         a->clear();
         a->shrink_to_fit();
     }
