@@ -1,6 +1,7 @@
 // The explicit update: one first-order finite-volume step of the conserved
 // state over the interior of the active window, or the rescaling of the
 // step just taken to a shorter one.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -166,9 +167,23 @@ double time_step(ModelState& s, int32_t /*step_count*/, double step, int16_t fla
     compute_source_terms(s);
 
     // Cells outside the window carry the state of the start of the pass.
+    // Only rows an earlier call of the pass wrote can differ from it: those
+    // are restored, unless whole copies are asked for.
     const int n = s.n_cells;
-    copy_rows(s.U, s.U_prev, 0, s.first_active < n ? s.first_active : n);
-    copy_rows(s.U, s.U_prev, s.last_active > 0 ? s.last_active : 0, n);
+    const int fa = s.first_active, la = s.last_active;
+    if (s.full_copies) {
+        copy_rows(s.U, s.U_prev, 0, std::min(fa, n));
+        copy_rows(s.U, s.U_prev, std::max(la, 0), n);
+    } else {
+        const int lo = std::max(s.changed_begin, 0), hi = std::min(s.changed_end, n);
+        copy_rows(s.U, s.U_prev, lo, std::min(fa, hi));
+        copy_rows(s.U, s.U_prev, std::max(la, lo), hi);
+    }
+    // From here on U differs from U_prev at most in the rows this call
+    // writes: the window (interior and both edge cells). An inverted window
+    // writes just its two edge cells; the span between them is included.
+    s.changed_begin = std::min(fa, la - 1);
+    s.changed_end = std::max(fa, la - 1) + 1;
 
     double result = step;
     if (flag != 0)

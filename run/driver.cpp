@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -210,8 +211,26 @@ void dump(ModelState& s) {
     ++s.dump_count;
 }
 
+// TORLA_FULL_COPIES=1 in the environment selects the whole-matrix copies,
+// the reference that the copies of changed rows are compared against.
+bool full_copies_requested() {
+    const char* v = std::getenv("TORLA_FULL_COPIES");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
+// U_prev takes the state at the start of the pass. Only the rows that the
+// time_step calls of the last pass wrote can differ (s.changed_begin ...
+// s.changed_end, kept by time_step); afterwards U and U_prev agree everywhere.
 void copy_state(ModelState& s) {
-    std::copy(s.U.data.begin(), s.U.data.end(), s.U_prev.data.begin());
+    if (s.full_copies) {
+        std::copy(s.U.data.begin(), s.U.data.end(), s.U_prev.data.begin());
+    } else {
+        const int lo = std::max(s.changed_begin, 0);
+        const int hi = std::min<int>(s.changed_end, s.n_cells);
+        if (lo < hi)
+            std::copy(s.U[lo], s.U[hi - 1] + kNumComponents, s.U_prev[lo]);
+    }
+    s.changed_begin = s.changed_end = 0;
 }
 
 // The time loop: one pass per step until Max_Time or a vanishing step.
@@ -284,6 +303,7 @@ int run_torla(int argc, char** argv) {
         return -1;
     }
     ModelState s;
+    s.full_copies = full_copies_requested();
     try {
         read_information_file(s, argv[1]);
         start_up(s);

@@ -151,6 +151,13 @@ struct ModelState {
     // When true, time_step copies whole matrices (reference behaviour);
     // otherwise only the rows that can differ.
     bool full_copies = false;
+
+    // Rows [changed_begin, changed_end) hold every row in which U may differ
+    // from U_prev: every time_step call sets it to the rows it wrote, the copy
+    // at the start of a pass empties it. It starts as every row, since the
+    // grid reader fills U alone.
+    int32_t changed_begin = 0;
+    int32_t changed_end = INT32_MAX;
 };
 
 // Obtains every per-cell structure for s.n_cells cells; the peak table
