@@ -233,44 +233,51 @@ void copy_state(ModelState& s) {
     s.changed_begin = s.changed_end = 0;
 }
 
+}  // namespace
+
+bool run_pass(ModelState& s) {
+    copy_state(s);
+    ++s.step_count;
+    s.t += s.dt;
+    if (s.t >= s.next_dump_time) dump(s);
+
+    // Full step; redone with the shorter step that keeps masses non-negative.
+    CellSpan touched{s.first_active, s.last_active};
+    const double limited = time_step(s, s.step_count, s.dt, 0);
+    touched.widen(s);
+    if (limited < s.dt) {
+        time_step(s, s.step_count, limited, 1);
+        touched.widen(s);
+    }
+    recover_layer_variables(s);
+
+    // Courant step of the new state; a step that was too long is redone.
+    update_gravity(s);
+    const double u_wave = max_wave_speed(s);
+    s.dtn = courant_time_step(s, u_wave);
+    if (kStepTolerance * s.dt > s.dtn) {
+        log_printf(s, "   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", s.dtn, u_wave);
+        std::printf("   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", s.dtn, u_wave);
+        time_step(s, s.step_count, s.dtn, 1);
+        touched.widen(s);
+        recover_layer_variables(s);
+    }
+    check_finite(s, touched);
+
+    update_peaks(s);
+    s.dt = s.dtn;
+    if (s.dt < kSmallestStep) {
+        write_dump(s, s.t, s.U_prev);
+        return false;
+    }
+    return s.t < s.par.Max_Time;
+}
+
+namespace {
+
 // The time loop: one pass per step until Max_Time or a vanishing step.
 void time_loop(ModelState& s) {
-    for (;;) {
-        copy_state(s);
-        ++s.step_count;
-        s.t += s.dt;
-        if (s.t >= s.next_dump_time) dump(s);
-
-        // Full step; redone with the shorter step that keeps masses non-negative.
-        CellSpan touched{s.first_active, s.last_active};
-        const double limited = time_step(s, s.step_count, s.dt, 0);
-        touched.widen(s);
-        if (limited < s.dt) {
-            time_step(s, s.step_count, limited, 1);
-            touched.widen(s);
-        }
-        recover_layer_variables(s);
-
-        // Courant step of the new state; a step that was too long is redone.
-        update_gravity(s);
-        const double u_wave = max_wave_speed(s);
-        s.dtn = courant_time_step(s, u_wave);
-        if (kStepTolerance * s.dt > s.dtn) {
-            log_printf(s, "   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", s.dtn, u_wave);
-            std::printf("   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", s.dtn, u_wave);
-            time_step(s, s.step_count, s.dtn, 1);
-            touched.widen(s);
-            recover_layer_variables(s);
-        }
-        check_finite(s, touched);
-
-        update_peaks(s);
-        s.dt = s.dtn;
-        if (s.dt < kSmallestStep) {
-            write_dump(s, s.t, s.U_prev);
-            return;
-        }
-        if (!(s.t < s.par.Max_Time)) return;
+    while (run_pass(s)) {
     }
 }
 

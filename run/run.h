@@ -10,6 +10,12 @@ namespace torla {
 // Returns the exit status.
 int run_torla(int argc, char** argv);
 
+// One pass of the time loop: the copy of the state, the clock, the dump,
+// the step with its redos, the new layer variables and Courant step, the
+// peaks. Returns false when the run ends after this pass (Max_Time reached
+// or the step has become too small, after the closing dump).
+bool run_pass(ModelState& s);
+
 // Effective gravity normal and along the track over the active window.
 void update_gravity(ModelState& s);
 // Largest wave speed over the active window (0.0 for an empty window).
