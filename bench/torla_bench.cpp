@@ -1,0 +1,296 @@
+// Benchmark of the time loop. Prints three figures, each the median of
+// several repetitions:
+//  (a) the cost of one whole pass (copy, fluxes, source terms, update and
+//      its redos, recovery, gravity, wave speed, peaks) per interior cell,
+//      on a long track whose window thresholds are all 0, so that the
+//      window covers the whole track;
+//  (b) the time per pass on tracks of 1,000, 8,000 and 32,767 cells that
+//      carry the same short avalanche on their upper part;
+//  (c) the wall time of the bundled example run end to end (torla with
+//      knotline as its grid generator), from a temporary copy.
+// The model state is built in-process the way the grid reader builds it,
+// and every pass is the driver's own run_pass.
+//
+// Usage: torla_bench [--quick] [a] [b] [c]
+// The example is taken from the source tree this program was built from;
+// torla and knotline from the directory of this program.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "flow/flow.h"
+#include "run/run.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace torla {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kCellLength = 10.0;  // m
+constexpr double kSlope = 30.0;       // degrees, uniform incline
+constexpr int kReleaseCells = 25;     // cells 1 ... 25 hold the release
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : 0.5 * (v[m - 1] + v[m]);
+}
+
+// Standard output of the model (its step and negativity lines) goes to
+// /dev/null while a measurement runs, so the figures stay readable.
+class QuietStdout {
+public:
+    QuietStdout() {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        close(null);
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+    }
+    QuietStdout(const QuietStdout&) = delete;
+    QuietStdout& operator=(const QuietStdout&) = delete;
+
+private:
+    int saved_;
+};
+
+// A uniform incline of n cells of 10 m under a 0.5 m cover. With
+// flow_everywhere the saltation and suspension layers move over the whole
+// track, otherwise only over the release cells at its top. The state is
+// completed as the driver's start-up completes it: window over all cells,
+// cleared sink_prev, form factors, gravity and the first Courant step.
+void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_thresholds) {
+    s.n_cells = static_cast<int16_t>(n);
+    allocate_model_state(s);
+    RunParameters& p = s.par;
+    if (zero_thresholds)
+        p.Min_Salt_Mass_Flux = p.Min_Salt_Mom_Flux = p.Min_Susp_Mass_Flux = p.Min_Susp_Mom_Flux = 0.0;
+    p.Max_Time = 1e30;
+    p.Gamma_1 = static_cast<double>(p.profile.Velo_Prof_Coeff_0);
+    p.Gamma_2 = static_cast<double>(p.profile.Conc_Prof_Coeff_0);
+    s.rho_diff = p.Particle_Density - p.Air_Density;
+    s.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
+    s.ff = compute_form_factors(p.profile);
+    s.log = std::fopen("/dev/null", "w");
+    s.next_dump_time = 1e30;  // no dumps: the passes alone are measured
+
+    const double a = kSlope * kPi / 180;
+    for (int i = 0; i < n; ++i) {
+        s.grid_x[i] = i * kCellLength * std::cos(a);
+        s.grid_y[i] = -i * kCellLength * std::sin(a);
+        s.cell_length[i] = kCellLength;
+        s.cos_slope[i] = std::cos(a);
+        s.sin_slope[i] = std::sin(a);
+        s.curvature[i] = 0.0;
+        s.u_threshold[i] = 0.4;
+        s.h1[i] = 0.5;
+        s.rho1[i] = 150.0;
+        const bool moving = flow_everywhere ? i > 0 : i >= 1 && i <= kReleaseCells;
+        s.h2[i] = moving ? 1.0 : 0.0;
+        s.u2[i] = moving ? 5.0 : 0.0;
+        s.rho2[i] = moving ? 30.0 : 0.0;
+        s.h3[i] = moving ? 8.0 : 0.0;
+        s.u3[i] = moving ? 5.0 : 0.0;
+        s.c3[i] = moving ? 3.0 / p.Particle_Density : 0.0;
+        s.k3[i] = moving ? 2.0 : 0.0;
+        s.eps3[i] = moving ? 1.2 : 0.0;
+    }
+    for (int i = 0; i < n; ++i) {
+        s.rho3[i] = p.Air_Density + s.rho_diff * s.c3[i];
+        double* u = s.U[i];
+        u[kCoverDepth] = s.h1[i];
+        u[kCoverDensity] = s.rho1[i];
+        u[kSaltDepth] = s.h2[i];
+        u[kSaltLoad] = s.rho2[i] * s.h2[i];
+        u[kSaltMomentum] = (p.Air_Density + s.rho2[i]) * s.u2[i] * s.h2[i];
+        u[kSuspDepth] = s.h3[i];
+        u[kSuspMomentum] = s.u3[i] * s.rho3[i] * s.h3[i];
+        u[kSuspVolume] = s.c3[i] * s.h3[i];
+        u[kSuspEnergy] = s.k3[i] * s.rho3[i] * s.h3[i];
+        const double e = s.eps3[i] > p.Min_Susp_Dissip ? s.eps3[i] : p.Min_Susp_Dissip;
+        u[kSuspDissipation] = e * s.rho3[i] * s.h3[i];
+    }
+    s.min_cell_length = kCellLength;
+    s.first_active = 0;
+    s.last_active = n;
+    std::fill(s.sink_prev.data.begin(), s.sink_prev.data.end(), 0.0);
+    update_gravity(s);
+    const double u_wave = std::max(max_wave_speed(s), 10.0);
+    s.dt = initial_time_step(s, u_wave);
+    s.dtn = s.dt;
+    s.t = -s.dt;
+}
+
+void close_state(ModelState& s) {
+    if (s.log) std::fclose(s.log);
+    s.log = nullptr;
+    release_model_state(s);
+}
+
+// Runs passes of s; the number of interior cells of each pass (those of
+// its first time_step call) is added to cells. Returns false when the run
+// stopped.
+bool passes(ModelState& s, int count, double& cells) {
+    for (int k = 0; k < count; ++k) {
+        cells += std::max(s.last_active - s.first_active - 2, 0);
+        try {
+            if (!run_pass(s)) return false;
+        } catch (const RunStop&) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// (a) ns per interior cell per pass with the window over the whole track.
+void bench_whole_window(int n, int warmup, int timed, int reps) {
+    std::vector<double> ns;
+    double window = 0;
+    for (int r = 0; r < reps; ++r) {
+        ModelState s;
+        build_state(s, n, true, true);
+        double cells = 0;
+        bool ok;
+        double elapsed;
+        {
+            QuietStdout quiet;
+            ok = passes(s, warmup, cells);
+            cells = 0;
+            const auto start = Clock::now();
+            ok = ok && passes(s, timed, cells);
+            elapsed = seconds_since(start);
+        }
+        if (!ok) std::printf("   (the run stopped early in repetition %d)\n", r + 1);
+        ns.push_back(elapsed * 1e9 / cells);
+        window = cells / timed;
+        close_state(s);
+    }
+    const double m = median(ns);
+    std::printf("(a) whole window, %d cells (%.0f interior), %d passes x %d runs:\n"
+                "    %.1f ns per interior cell per pass  (%.1f million cell-passes/s)\n"
+                "    runs: ",
+                n, window, timed, reps, m, 1e3 / m);
+    for (double v : ns) std::printf("%.1f ", v);
+    std::printf("ns\n\n");
+}
+
+// (b) time per pass for one short avalanche on tracks of different length.
+void bench_track_lengths(int passes_per_run, int reps) {
+    const int lengths[] = {1000, 8000, 32767};
+    double base = 0;
+    std::printf("(b) the same release on tracks of different length, %d passes after the first "
+                "(median of %d runs):\n",
+                passes_per_run, reps);
+    for (int n : lengths) {
+        std::vector<double> per_pass, first;
+        double window = 0;
+        for (int r = 0; r < reps; ++r) {
+            ModelState s;
+            build_state(s, n, false, false);
+            double cells = 0;
+            double t_first, t_rest;
+            {
+                QuietStdout quiet;
+                // The first pass works on the whole grid (the window starts there).
+                auto start = Clock::now();
+                passes(s, 1, cells);
+                t_first = seconds_since(start);
+                cells = 0;
+                start = Clock::now();
+                passes(s, passes_per_run, cells);
+                t_rest = seconds_since(start);
+            }
+            first.push_back(t_first);
+            per_pass.push_back(t_rest / passes_per_run);
+            window = cells / passes_per_run;
+            close_state(s);
+        }
+        const double m = median(per_pass);
+        if (base == 0) base = m;
+        std::printf("    %5d cells: %7.2f us per pass (mean window interior %.0f cells), "
+                    "%.2fx the 1,000-cell track; first pass %.0f us\n",
+                    n, m * 1e6, window, m / base, median(first) * 1e6);
+    }
+    std::printf("\n");
+}
+
+fs::path self_dir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+// (c) wall time of the bundled example, end to end.
+void bench_example(int reps) {
+    const fs::path src = fs::path(__FILE__).parent_path().parent_path() / "examples";
+    const fs::path bin = self_dir();
+    if (!fs::exists(src / "avalanche.cmd") || !fs::exists(bin / "torla") ||
+        !fs::exists(bin / "knotline")) {
+        std::printf("(c) example: not found (%s, %s)\n", (src / "avalanche.cmd").c_str(),
+                    (bin / "torla").c_str());
+        return;
+    }
+    std::string tmpl = (fs::temp_directory_path() / "torla-bench-XXXXXX").string();
+    const fs::path dir = mkdtemp(tmpl.data());
+    fs::copy_file(src / "avalanche.cmd", dir / "avalanche.cmd");
+    {
+        std::FILE* f = std::fopen((dir / "avalanche.info").c_str(), "w");
+        std::fprintf(f, "avalanche.cmd\navalanche.res\n%s/\n", bin.c_str());
+        std::fclose(f);
+    }
+    const std::string cmd = "cd '" + dir.string() + "' && '" + (bin / "torla").string() +
+                            "' avalanche.info > console.txt 2>&1";
+    std::vector<double> wall;
+    int status = 0;
+    for (int r = 0; r < reps; ++r) {
+        const auto start = Clock::now();
+        status = std::system(cmd.c_str());
+        wall.push_back(seconds_since(start));
+    }
+    std::error_code ec;
+    const auto bytes = fs::file_size(dir / "avalanche.res", ec);
+    fs::remove_all(dir, ec);
+    std::printf("(c) bundled example end to end (torla + knotline, %d runs, exit status %d, "
+                "result file %llu bytes):\n    %.3f s wall (median); runs: ",
+                reps, status, static_cast<unsigned long long>(bytes), median(wall));
+    for (double v : wall) std::printf("%.3f ", v);
+    std::printf("s\n");
+}
+
+}  // namespace
+}  // namespace torla
+
+int main(int argc, char** argv) {
+    // --quick: fewer passes and runs; a, b or c: only that measurement.
+    bool quick = false;
+    std::string only;
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--quick") == 0)
+            quick = true;
+        else
+            only += argv[k];
+    }
+    const auto wanted = [&](char c) { return only.empty() || only.find(c) != std::string::npos; };
+    const int reps = quick ? 3 : 7;
+    std::printf("TORLA benchmark (one core; medians of %d runs)\n\n", reps);
+    if (wanted('a')) torla::bench_whole_window(20000, 20, quick ? 50 : 200, reps);
+    if (wanted('b')) torla::bench_track_lengths(quick ? 200 : 1000, reps);
+    if (wanted('c')) torla::bench_example(reps);
+    return 0;
+}
