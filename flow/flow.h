@@ -25,10 +25,13 @@ FormFactors compute_form_factors(const ProfileCoefficients& c);
 // report to the log stream.
 void form_factor(ModelState& s);
 
-// The eleven layer variables of one cell.
-struct LayerVariables {
-    double h1, rho1, h2, u2, rho2, h3, u3, c3, rho3, k3, eps3;
+// The eleven layer variables of one cell (T = double), or of two cells
+// side by side (T = Lanes, flow/lanes.h).
+template <class T>
+struct LayerVariablesOf {
+    T h1, rho1, h2, u2, rho2, h3, u3, c3, rho3, k3, eps3;
 };
+using LayerVariables = LayerVariablesOf<double>;
 
 // Layer variables of one conserved row u (10 components); depths below
 // their minimum are kept, the minima only guard the divisors.
@@ -40,27 +43,33 @@ void recover_layer_variables(ModelState& s);
 
 // Upwind gradients of the suspension layer at cell i, taken towards the
 // cell the layer comes from (the forward pair when u3[i] <= 0).
-struct SuspensionGradients {
-    double Gc;  // 1/m, gradient of c3
-    double Gm;  // kg/(m^2 s), gradient of rho3 u3 h3
+template <class T>
+struct SuspensionGradientsOf {
+    T Gc;  // 1/m, gradient of c3
+    T Gm;  // kg/(m^2 s), gradient of rho3 u3 h3
 };
+using SuspensionGradients = SuspensionGradientsOf<double>;
 SuspensionGradients suspension_gradients(const ModelState& s, int i);
 
 // Layer values of one cell that its flux row depends on.
-struct FluxInputs {
-    double h2, u2, rho2, h3, u3, c3, rho3, k3, eps3, g_normal, g_tangent;
+template <class T>
+struct FluxInputsOf {
+    T h2, u2, rho2, h3, u3, c3, rho3, k3, eps3, g_normal, g_tangent;
 };
+using FluxInputs = FluxInputsOf<double>;
 
 // Flux row of one cell with the intermediates it is built from.
-struct FluxRow {
-    double lambda;  // air share of the suspension density
-    double P;       // excess weight of the suspended snow per unit area
-    double nu_t;    // eddy viscosity
-    double nu;      // total viscosity
-    double ws;      // settling velocity along the track
-    double adv[kNumComponents];
-    double diff[kNumComponents];
+template <class T>
+struct FluxRowOf {
+    T lambda;  // air share of the suspension density
+    T P;       // excess weight of the suspended snow per unit area
+    T nu_t;    // eddy viscosity
+    T nu;      // total viscosity
+    T ws;      // settling velocity along the track
+    T adv[kNumComponents];
+    T diff[kNumComponents];
 };
+using FluxRow = FluxRowOf<double>;
 FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& ff,
                  const FluxInputs& in, const SuspensionGradients& g);
 
@@ -69,39 +78,43 @@ FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& f
 void compute_fluxes(ModelState& s);
 
 // Layer values and geometry of one cell that its source row depends on.
-struct SourceInputs {
-    double h1, rho1, h2, u2, rho2, h3, u3, c3, rho3, k3, eps3;
-    double g_normal, g_tangent, curvature, u_threshold;
+template <class T>
+struct SourceInputsOf {
+    T h1, rho1, h2, u2, rho2, h3, u3, c3, rho3, k3, eps3;
+    T g_normal, g_tangent, curvature, u_threshold;
 };
+using SourceInputs = SourceInputsOf<double>;
 
 // Source row of one cell before relaxation, with every intermediate.
-struct SourceRow {
-    double kappa;    // curvature ratio, -0.9 ... 1
-    double E;        // impact rate, kg/(m^2 s)
-    double D;        // impact mass of one step, floored, kg/m^2
-    double X;        // erosion cap
-    double Y;        // erosion factor of the excess speed
-    double F;        // erosion factor, min(Y, X)
-    double M_e;      // erosion rate, kg/(m^2 s)
-    double E_out;    // take-off rate, kg/(m^2 s)
-    double rho_s0;   // snow mass per volume at the base of the suspension layer
-    double phi;      // height factor of the deposition
-    double w_s;      // settling speed normal to the track
-    double M_d;      // deposition rate out of suspension
-    double rho_x;    // saltation load in excess of the suspension base density
-    double w_l;      // lift speed
-    double M_s;      // suspension rate
-    double M_n;      // net transfer from saltation to suspension
-    double nu_t;     // eddy viscosity
-    double nu;       // total viscosity
-    double rho_top;  // bulk density at the top of the suspension layer
-    double s;        // floored saltation speed
-    double tau_b;    // bed shear
-    double f_c;      // collision drag
-    double H;        // floored suspension depth
-    double tau_3;    // shear on the suspension layer
-    double value[kNumComponents];  // loss rates; columns 1, 2, 8, 9 are 0
+template <class T>
+struct SourceRowOf {
+    T kappa;    // curvature ratio, -0.9 ... 1
+    T E;        // impact rate, kg/(m^2 s)
+    T D;        // impact mass of one step, floored, kg/m^2
+    T X;        // erosion cap
+    T Y;        // erosion factor of the excess speed
+    T F;        // erosion factor, min(Y, X)
+    T M_e;      // erosion rate, kg/(m^2 s)
+    T E_out;    // take-off rate, kg/(m^2 s)
+    T rho_s0;   // snow mass per volume at the base of the suspension layer
+    T phi;      // height factor of the deposition
+    T w_s;      // settling speed normal to the track
+    T M_d;      // deposition rate out of suspension
+    T rho_x;    // saltation load in excess of the suspension base density
+    T w_l;      // lift speed
+    T M_s;      // suspension rate
+    T M_n;      // net transfer from saltation to suspension
+    T nu_t;     // eddy viscosity
+    T nu;       // total viscosity
+    T rho_top;  // bulk density at the top of the suspension layer
+    T s;        // floored saltation speed
+    T tau_b;    // bed shear
+    T f_c;      // collision drag
+    T H;        // floored suspension depth
+    T tau_3;    // shear on the suspension layer
+    T value[kNumComponents];  // loss rates; columns 1, 2, 8, 9 are 0
 };
+using SourceRow = SourceRowOf<double>;
 // dt is the step over which the erosion cap limits the cover's loss.
 SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "flow/flow.h"
+#include "flow/lanes.h"
 #include "run/run.h"
 
 namespace torla {
@@ -17,102 +18,9 @@ constexpr double kSaltDepthPerSpeed = 0.03;  // s, least saltation depth per uni
 constexpr double kLoadTolerance = -0.0001;   // kg/m^2, smaller negative loads are set to 0
 constexpr double kVolumeTolerance = -0.00001;  // m, likewise for the snow volume
 
-// Upwind update of component j of cell i: sources as loss rates, advective
-// difference over the upwind pair, diffusive difference centrally.
-double general_update(const ModelState& s, int i, int j, const UpwindChoice& c, double step) {
-    return s.U_prev[i][j] - step * s.sink[i][j] -
-           step * (s.flux_adv[c.r][j] - s.flux_adv[c.l][j]) / c.dx_up -
-           step * (s.flux_diff[i + 1][j] - s.flux_diff[i - 1][j]) / c.dx_c;
-}
-
-// Where the layer moves apart around cell i, its own flux is carried away
-// at the rate the velocity difference stretches the layer.
-double diverging_advection(const ModelState& s, int i, int j, const UpwindChoice& c,
-                           const double* w, double speed, double step) {
-    return step * s.flux_adv[i][j] / c.dx_up * (w[c.r] - w[c.l]) / speed;
-}
-
-// Lowers dt_allowed to the step at which a mass going from before to after
-// over step crosses zero.
-void limit_step(double& dt_allowed, double step, double before, double after) {
-    const double crossing = step * before / (before - after);
-    if (crossing <= dt_allowed) dt_allowed = crossing;
-}
-
-void copy_rows(Matrix& to, const Matrix& from, int begin, int end) {
-    if (end <= begin) return;
-    std::memcpy(to[begin], from[begin],
-                static_cast<std::size_t>(end - begin) * kNumComponents * sizeof(double));
-}
-
-void saltation_pass(ModelState& s, double step, double& dt_allowed) {
-    const RunParameters& par = s.par;
-    const double* u2 = s.u2.data();
-    for (int i = s.first_active + 1; i < s.last_active - 1; ++i) {
-        const UpwindChoice c = upwind_choice(u2, s.cell_length.data(), i);
-        double* u = s.U[i];
-        if (c.diverging) {
-            const double speed = std::fabs(u2[i]) > par.Min_Salt_Velo ? std::fabs(u2[i]) : par.Min_Salt_Velo;
-            u[kSaltLoad] = s.U_prev[i][kSaltLoad] - step * s.sink[i][kSaltLoad] -
-                           diverging_advection(s, i, kSaltLoad, c, u2, speed, step);
-        } else {
-            u[kSaltLoad] = general_update(s, i, kSaltLoad, c, step);
-        }
-        u[kSaltMomentum] = general_update(s, i, kSaltMomentum, c, step);
-        // The layer is at least as deep as the grains jump at its speed.
-        const double from_load = u[kSaltLoad] / par.Max_Salt_Density;
-        const double from_speed = kSaltDepthPerSpeed * std::fabs(u2[i]) / s.cos_slope[i];
-        u[kSaltDepth] = from_load > from_speed ? from_load : from_speed;
-        u[kCoverDensity] = general_update(s, i, kCoverDensity, c, step);
-        u[kCoverDepth] = general_update(s, i, kCoverDepth, c, step);
-
-        const double m = u[kSaltLoad];
-        if (m < 0) {
-            if (m > kLoadTolerance) {
-                u[kSaltLoad] = 0.0;
-            } else {
-                limit_step(dt_allowed, step, s.U_prev[i][kSaltLoad], m);
-                std::printf("   time_step:  neg. rho2 at i=%d, r=%d, l=%d\n", i, c.r, c.l);
-            }
-        }
-        if (u[kSaltMomentum] < 0)
-            std::printf("   time_step:  U_2[%d] = %f.\n", i, u[kSaltMomentum] / u[kSaltLoad]);
-    }
-}
-
-void suspension_pass(ModelState& s, double step, double& dt_allowed) {
-    const RunParameters& par = s.par;
-    const double* u3 = s.u3.data();
-    for (int i = s.first_active + 1; i < s.last_active - 1; ++i) {
-        const UpwindChoice c = upwind_choice(u3, s.cell_length.data(), i);
-        double* u = s.U[i];
-        u[kSuspDepth] = general_update(s, i, kSuspDepth, c, step);
-        u[kSuspMomentum] = general_update(s, i, kSuspMomentum, c, step);
-        const double speed = std::fabs(u3[i]) > par.Min_Susp_Velo ? std::fabs(u3[i]) : par.Min_Susp_Velo;
-        for (int j = kSuspVolume; j <= kSuspDissipation; ++j) {
-            if (c.diverging)
-                u[j] = s.U_prev[i][j] - step * s.sink[i][j] -
-                       diverging_advection(s, i, j, c, u3, speed, step) -
-                       step * (s.flux_diff[i + 1][j] - s.flux_diff[i - 1][j]) / c.dx_c;
-            else
-                u[j] = general_update(s, i, j, c, step);
-        }
-
-        const double m = u[kSuspVolume];
-        if (m < 0) {
-            if (m > kVolumeTolerance) {
-                u[kSuspVolume] = 0.0;
-            } else {
-                limit_step(dt_allowed, step, s.U_prev[i][kSuspVolume], m);
-                std::printf("   time_step:  neg. c3 at i=%d, r=%d, l=%d\n", i, c.r, c.l);
-            }
-        }
-    }
-}
-
-}  // namespace
-
-UpwindChoice upwind_choice(const double* w, const double* cell_length, int i) {
+// The upwind pair of cell i for the layer velocity w (see upwind_choice).
+[[gnu::always_inline]] inline UpwindChoice choose_upwind(const double* w, const double* cell_length,
+                                                        int i) {
     UpwindChoice c;
     c.dx_c = cell_length[i] + cell_length[i + 1];
     if (w[i] >= 0) {
@@ -143,6 +51,169 @@ UpwindChoice upwind_choice(const double* w, const double* cell_length, int i) {
     return c;
 }
 
+// The rows of the work matrices that the update of cell i reads, with
+// the upwind pair (l, r) of its layer.
+struct CellRows {
+    const double* prev;     // U_prev[i]
+    const double* sink;     // sink[i]
+    const double* adv_i;    // flux_adv[i]
+    const double* adv_l;    // flux_adv[l]
+    const double* adv_r;    // flux_adv[r]
+    const double* diff_dn;  // flux_diff[i - 1]
+    const double* diff_up;  // flux_diff[i + 1]
+};
+
+CellRows cell_rows(const ModelState& s, int i, const UpwindChoice& c) {
+    return {s.U_prev[i], s.sink[i], s.flux_adv[i], s.flux_adv[c.l], s.flux_adv[c.r],
+            s.flux_diff[i - 1], s.flux_diff[i + 1]};
+}
+
+// Component j of a row (T = double), or components j and j + 1 (T = Lanes).
+template <class T>
+inline T component(const double* row, int j);
+template <>
+inline double component<double>(const double* row, int j) {
+    return row[j];
+}
+template <>
+inline Lanes component<Lanes>(const double* row, int j) {
+    return load_lanes(row + j);
+}
+
+// Upwind update of component j of a cell (and j + 1 with T = Lanes):
+// sources as loss rates, advective difference over the upwind pair,
+// diffusive difference centrally.
+template <class T>
+inline T general_update(const CellRows& m, int j, const UpwindChoice& c, double step) {
+    return component<T>(m.prev, j) - step * component<T>(m.sink, j) -
+           step * (component<T>(m.adv_r, j) - component<T>(m.adv_l, j)) / c.dx_up -
+           step * (component<T>(m.diff_up, j) - component<T>(m.diff_dn, j)) / c.dx_c;
+}
+
+// Where the layer moves apart around a cell, its own flux is carried away
+// at the rate the velocity difference stretches the layer.
+template <class T>
+inline T diverging_advection(const CellRows& m, int j, const UpwindChoice& c, const double* w,
+                             double speed, double step) {
+    return step * component<T>(m.adv_i, j) / c.dx_up * (w[c.r] - w[c.l]) / speed;
+}
+
+// Lowers dt_allowed to the step at which a mass going from before to after
+// over step crosses zero.
+void limit_step(double& dt_allowed, double step, double before, double after) {
+    const double crossing = step * before / (before - after);
+    if (crossing <= dt_allowed) dt_allowed = crossing;
+}
+
+void copy_rows(Matrix& to, const Matrix& from, int begin, int end) {
+    if (end <= begin) return;
+    std::memcpy(to[begin], from[begin],
+                static_cast<std::size_t>(end - begin) * kNumComponents * sizeof(double));
+}
+
+// Each cell's new values are formed from U_prev and the work matrices
+// before any of them is stored, neighbouring components two at a time:
+// the cover (0, 1) and the saltation momentum and load (3, 4); the
+// suspension depth and momentum (5, 6), snow volume and turbulent energy
+// (7, 8), and the dissipation (9). A component that takes the diverging
+// form is formed both ways and the diverging value kept.
+void saltation_pass(ModelState& s, double step, double& dt_allowed) {
+    const double max_salt_density = s.par.Max_Salt_Density;
+    const double min_salt_velo = s.par.Min_Salt_Velo;
+    const double* u2 = s.u2.data();
+    const double* cell_length = s.cell_length.data();
+    const double* cos_slope = s.cos_slope.data();
+    const int end = s.last_active - 1;
+    for (int i = s.first_active + 1; i < end; ++i) {
+        const UpwindChoice c = choose_upwind(u2, cell_length, i);
+        const CellRows m = cell_rows(s, i, c);
+        const Lanes cover = general_update<Lanes>(m, kCoverDepth, c, step);
+        const Lanes moving = general_update<Lanes>(m, kSaltMomentum, c, step);
+        const double momentum = moving[0];
+        double load = moving[1];
+        if (c.diverging) {
+            const double speed = std::fabs(u2[i]) > min_salt_velo ? std::fabs(u2[i]) : min_salt_velo;
+            load = m.prev[kSaltLoad] - step * m.sink[kSaltLoad] -
+                   diverging_advection<double>(m, kSaltLoad, c, u2, speed, step);
+        }
+        // The layer is at least as deep as the grains jump at its speed:
+        // the depths from the load and from the speed, side by side.
+        const Lanes depths = Lanes{load, kSaltDepthPerSpeed * std::fabs(u2[i])} /
+                             Lanes{max_salt_density, cos_slope[i]};
+        const double from_load = depths[0], from_speed = depths[1];
+
+        double* u = s.U[i];
+        u[kSaltLoad] = load;
+        u[kSaltMomentum] = momentum;
+        u[kSaltDepth] = from_load > from_speed ? from_load : from_speed;
+        store_lanes(u + kCoverDepth, cover);
+
+        if (load < 0) {
+            if (load > kLoadTolerance) {
+                u[kSaltLoad] = 0.0;
+            } else {
+                limit_step(dt_allowed, step, m.prev[kSaltLoad], load);
+                std::printf("   time_step:  neg. rho2 at i=%d, r=%d, l=%d\n", i, c.r, c.l);
+            }
+        }
+        if (momentum < 0)
+            std::printf("   time_step:  U_2[%d] = %f.\n", i, momentum / u[kSaltLoad]);
+    }
+}
+
+void suspension_pass(ModelState& s, double step, double& dt_allowed) {
+    const double min_susp_velo = s.par.Min_Susp_Velo;
+    const double* u3 = s.u3.data();
+    const double* cell_length = s.cell_length.data();
+    const int end = s.last_active - 1;
+    for (int i = s.first_active + 1; i < end; ++i) {
+        const UpwindChoice c = choose_upwind(u3, cell_length, i);
+        const CellRows m = cell_rows(s, i, c);
+        const Lanes depth_momentum = general_update<Lanes>(m, kSuspDepth, c, step);
+        Lanes volume_energy = general_update<Lanes>(m, kSuspVolume, c, step);
+        double dissipation = general_update<double>(m, kSuspDissipation, c, step);
+        if (c.diverging) {
+            const double speed = std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
+            volume_energy = component<Lanes>(m.prev, kSuspVolume) -
+                            step * component<Lanes>(m.sink, kSuspVolume) -
+                            diverging_advection<Lanes>(m, kSuspVolume, c, u3, speed, step) -
+                            step *
+                                (component<Lanes>(m.diff_up, kSuspVolume) -
+                                 component<Lanes>(m.diff_dn, kSuspVolume)) /
+                                c.dx_c;
+            dissipation = m.prev[kSuspDissipation] - step * m.sink[kSuspDissipation] -
+                          diverging_advection<double>(m, kSuspDissipation, c, u3, speed, step) -
+                          step * (m.diff_up[kSuspDissipation] - m.diff_dn[kSuspDissipation]) / c.dx_c;
+        }
+        double* u = s.U[i];
+        store_lanes(u + kSuspDepth, depth_momentum);
+        store_lanes(u + kSuspVolume, volume_energy);
+        u[kSuspDissipation] = dissipation;
+
+        const double volume = volume_energy[0];
+        if (volume < 0) {
+            if (volume > kVolumeTolerance) {
+                u[kSuspVolume] = 0.0;
+            } else {
+                limit_step(dt_allowed, step, m.prev[kSuspVolume], volume);
+                std::printf("   time_step:  neg. c3 at i=%d, r=%d, l=%d\n", i, c.r, c.l);
+            }
+        }
+    }
+}
+
+// Components j (and j + 1) of a cell rescaled from the step dt to step.
+template <class T>
+inline T rescaled(const double* u, const double* p, int j, double step, double dt) {
+    return component<T>(p, j) + (component<T>(u, j) - component<T>(p, j)) * step / dt;
+}
+
+}  // namespace
+
+UpwindChoice upwind_choice(const double* w, const double* cell_length, int i) {
+    return choose_upwind(w, cell_length, i);
+}
+
 double advance_interior(ModelState& s, double step) {
     double dt_allowed = step;
     saltation_pass(s, step, dt_allowed);
@@ -151,14 +222,23 @@ double advance_interior(ModelState& s, double step) {
 }
 
 void rescale_interior(ModelState& s, double step) {
-    for (int i = s.first_active + 1; i < s.last_active - 1; ++i) {
+    const double dt = s.dt;
+    const int end = s.last_active - 1;
+    for (int i = s.first_active + 1; i < end; ++i) {
         double* u = s.U[i];
         const double* p = s.U_prev[i];
-        // The cover density and the saltation depth keep what the full step gave them.
-        for (int j = 0; j < kNumComponents; ++j) {
-            if (j == kCoverDensity || j == kSaltDepth) continue;
-            u[j] = p[j] + (u[j] - p[j]) * step / s.dt;
-        }
+        // The cover density and the saltation depth keep what the full step
+        // gave them; the others are rescaled in pairs.
+        const double cover = rescaled<double>(u, p, kCoverDepth, step, dt);
+        const Lanes salt = rescaled<Lanes>(u, p, kSaltMomentum, step, dt);
+        const Lanes susp = rescaled<Lanes>(u, p, kSuspDepth, step, dt);
+        const Lanes volume_energy = rescaled<Lanes>(u, p, kSuspVolume, step, dt);
+        const double dissipation = rescaled<double>(u, p, kSuspDissipation, step, dt);
+        u[kCoverDepth] = cover;
+        store_lanes(u + kSaltMomentum, salt);
+        store_lanes(u + kSuspDepth, susp);
+        store_lanes(u + kSuspVolume, volume_energy);
+        u[kSuspDissipation] = dissipation;
     }
 }
 
