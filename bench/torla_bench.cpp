@@ -141,6 +141,15 @@ void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_threshold
     s.t = -s.dt;
 }
 
+// FNV-1a hash of the bytes of U: equal states give equal hashes, so runs
+// of different builds can be compared for bit-identical results.
+unsigned long long state_hash(const ModelState& s) {
+    unsigned long long h = 1469598103934665603ULL;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.U.data.data());
+    for (std::size_t k = 0; k < s.U.data.size() * sizeof(double); ++k) h = (h ^ p[k]) * 1099511628211ULL;
+    return h;
+}
+
 void close_state(ModelState& s) {
     if (s.log) std::fclose(s.log);
     s.log = nullptr;
@@ -166,6 +175,7 @@ bool passes(ModelState& s, int count, double& cells) {
 void bench_whole_window(int n, int warmup, int timed, int reps) {
     std::vector<double> ns;
     double window = 0;
+    unsigned long long hash = 0;
     for (int r = 0; r < reps; ++r) {
         ModelState s;
         build_state(s, n, true, true);
@@ -183,6 +193,7 @@ void bench_whole_window(int n, int warmup, int timed, int reps) {
         if (!ok) std::printf("   (the run stopped early in repetition %d)\n", r + 1);
         ns.push_back(elapsed * 1e9 / cells);
         window = cells / timed;
+        hash = state_hash(s);
         close_state(s);
     }
     const double m = median(ns);
@@ -191,7 +202,7 @@ void bench_whole_window(int n, int warmup, int timed, int reps) {
                 "    runs: ",
                 n, window, timed, reps, m, 1e3 / m);
     for (double v : ns) std::printf("%.1f ", v);
-    std::printf("ns\n\n");
+    std::printf("ns\n    state after the passes: hash %016llx\n\n", hash);
 }
 
 // (b) time per pass for one short avalanche on tracks of different length.
