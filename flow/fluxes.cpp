@@ -1,8 +1,10 @@
 // Flux evaluation: advective and diffusive fluxes of the saltation and
 // suspension layers, evaluated at each interior cell of the active window.
-#include <cmath>
+#include <type_traits>
+#include <vector>
 
 #include "flow/flow.h"
+#include "flow/lanes.h"
 
 namespace torla {
 
@@ -25,40 +27,48 @@ void zero_row(Matrix& m, int i) {
     for (int j = 0; j < kNumComponents; ++j) row[j] = 0.0;
 }
 
-}  // namespace
+// Values of a per-cell array at cell i (T = double) or cells i, i + 1.
+template <class T>
+[[gnu::always_inline]] inline T at(const std::vector<double>& a, int i) {
+    if constexpr (std::is_same_v<T, double>)
+        return a[i];
+    else
+        return load_lanes(&a[i]);
+}
 
-SuspensionGradients suspension_gradients(const ModelState& s, int i) {
-    // The neighbour on the side the layer comes from; a layer at rest looks
-    // forward.
-    int a, b;
-    double L;
-    if (s.u3[i] > 0) {
-        a = i - 1;
-        b = i;
-        L = s.cell_length[i];
-    } else {
-        a = i;
-        b = i + 1;
-        L = s.cell_length[i + 1];
-    }
-    SuspensionGradients g;
-    g.Gc = (s.c3[b] - s.c3[a]) / L;
-    g.Gm = (s.rho3[b] * s.u3[b] * s.h3[b] - s.rho3[a] * s.u3[a] * s.h3[a]) / L;
+// Upwind gradients of the suspension layer at cell i (and i + 1). The
+// neighbour on the side the layer comes from; a layer at rest looks
+// forward. Both candidate pairs are read and the upwind one picked before
+// the differences are formed.
+template <class T>
+[[gnu::always_inline]] inline SuspensionGradientsOf<T> gradients_of(const ModelState& s, int i) {
+    const auto from_behind = at<T>(s.u3, i) > 0.0;
+    const auto momentum = [&s](int k) { return at<T>(s.rho3, k) * at<T>(s.u3, k) * at<T>(s.h3, k); };
+    const T L = pick(from_behind, at<T>(s.cell_length, i), at<T>(s.cell_length, i + 1));
+    const T c_a = pick(from_behind, at<T>(s.c3, i - 1), at<T>(s.c3, i));
+    const T c_b = pick(from_behind, at<T>(s.c3, i), at<T>(s.c3, i + 1));
+    const T m_a = pick(from_behind, momentum(i - 1), momentum(i));
+    const T m_b = pick(from_behind, momentum(i), momentum(i + 1));
+    SuspensionGradientsOf<T> g;
+    g.Gc = (c_b - c_a) / L;
+    g.Gm = (m_b - m_a) / L;
     return g;
 }
 
-FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& ff,
-                 const FluxInputs& in, const SuspensionGradients& g) {
-    FluxRow f;
+template <class T>
+[[gnu::always_inline]] inline FluxRowOf<T> flux_row_of(const RunParameters& par, double rho_diff,
+                                                       const FormFactors& ff, const FluxInputsOf<T>& in,
+                                                       const SuspensionGradientsOf<T>& g) {
+    FluxRowOf<T> f;
     f.lambda = par.Air_Density / in.rho3;
-    const double eps = in.eps3 > par.Min_Susp_Dissip ? in.eps3 : par.Min_Susp_Dissip;
+    const T eps = pick(in.eps3 > par.Min_Susp_Dissip, in.eps3, par.Min_Susp_Dissip);
     f.nu_t = par.C_mu * in.k3 * in.k3 / eps;
     f.nu = par.Fluid_Viscosity + f.nu_t;
     f.P = rho_diff * in.c3 * in.h3 * in.g_normal;
     f.ws = par.Settling_Velo * in.g_tangent / par.Gravity;
 
-    for (int j = 0; j < kNumComponents; ++j) f.adv[j] = f.diff[j] = 0.0;
-    const double lambda = f.lambda;
+    for (int j = 0; j < kNumComponents; ++j) f.adv[j] = f.diff[j] = splat<T>(0.0);
+    const T lambda = f.lambda;
     // Saltation layer: momentum with hydrostatic and particle pressure, load, no diffusion.
     f.adv[kSaltMomentum] = in.h2 * (par.Air_Density + in.rho2) * (in.u2 * in.u2) +
                            in.h2 * (0.5 * in.rho2 * in.g_normal + f.P);
@@ -67,13 +77,45 @@ FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& f
     // shares of the bulk density.
     f.adv[kSuspDepth] = in.h3 * in.u3;
     f.adv[kSuspMomentum] =
-        in.h3 * in.rho3 * (in.u3 * in.u3) * ((1 - lambda) * ff.S_CUU + lambda * ff.T_UU) +
+        in.h3 * in.rho3 * (in.u3 * in.u3) * ((1.0 - lambda) * ff.S_CUU + lambda * ff.T_UU) +
         f.P * in.h3 * ff.S_CZ + kTwoThirds * in.rho3 * in.k3 * in.h3;
     f.diff[kSuspMomentum] =
-        -2 * f.nu * g.Gm * ((1 - lambda) * ff.S_CUKK_E + lambda * ff.T_UKK_E);
+        -2.0 * f.nu * g.Gm * ((1.0 - lambda) * ff.S_CUKK_E + lambda * ff.T_UKK_E);
     f.adv[kSuspVolume] = ff.S_CU * in.h3 * in.c3 * in.u3 + f.ws * lambda * in.c3;
     f.diff[kSuspVolume] = -(f.nu_t / par.Sigma_c) * lambda * g.Gc;
     return f;
+}
+
+template <class T>
+[[gnu::always_inline]] inline FluxInputsOf<T> flux_inputs(const ModelState& s, int i) {
+    return {at<T>(s.h2, i),  at<T>(s.u2, i),   at<T>(s.rho2, i),     at<T>(s.h3, i),
+            at<T>(s.u3, i),  at<T>(s.c3, i),   at<T>(s.rho3, i),     at<T>(s.k3, i),
+            at<T>(s.eps3, i), at<T>(s.g_normal, i), at<T>(s.g_tangent, i)};
+}
+
+// Rows i (lane 0) and i + 1 (lane 1) of both flux matrices.
+template <class T>
+[[gnu::always_inline]] inline void write_flux_rows(ModelState& s, int i, const FluxRowOf<T>& f) {
+    const int lanes = std::is_same_v<T, double> ? 1 : 2;
+    for (int k = 0; k < lanes; ++k) {
+        double* adv = s.flux_adv[i + k];
+        double* diff = s.flux_diff[i + k];
+        for (int j = 0; j < kNumComponents; ++j) {
+            adv[j] = lane(f.adv[j], k);
+            diff[j] = lane(f.diff[j], k);
+        }
+    }
+}
+
+}  // namespace
+
+SuspensionGradients suspension_gradients(const ModelState& s, int i) {
+    return gradients_of<double>(s, i);
+}
+
+FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& ff,
+                 const FluxInputs& in, const SuspensionGradients& g) {
+    return flux_row_of<double>(par, rho_diff, ff, in, g);
 }
 
 void compute_fluxes(ModelState& s) {
@@ -86,17 +128,15 @@ void compute_fluxes(ModelState& s) {
     set_ambient_suspension(s, s.first_active);
     set_ambient_suspension(s, 0);
 
-    for (int i = s.first_active + 1; i < s.last_active - 1; ++i) {
-        const FluxInputs in{s.h2[i],  s.u2[i], s.rho2[i], s.h3[i],       s.u3[i],       s.c3[i],
-                            s.rho3[i], s.k3[i], s.eps3[i], s.g_normal[i], s.g_tangent[i]};
-        const FluxRow f = flux_row(s.par, s.rho_diff, s.ff, in, suspension_gradients(s, i));
-        double* adv = s.flux_adv[i];
-        double* diff = s.flux_diff[i];
-        for (int j = 0; j < kNumComponents; ++j) {
-            adv[j] = f.adv[j];
-            diff[j] = f.diff[j];
-        }
-    }
+    // Two cells at a time, the last one alone when the interior is odd.
+    const int end = s.last_active - 1;
+    int i = s.first_active + 1;
+    for (; i + 1 < end; i += 2)
+        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<Lanes>(s, i),
+                                          gradients_of<Lanes>(s, i)));
+    for (; i < end; ++i)
+        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<double>(s, i),
+                                          gradients_of<double>(s, i)));
 }
 
 }  // namespace torla

@@ -13,7 +13,7 @@
 namespace torla {
 
 using Lanes = double __attribute__((vector_size(16)));
-using LaneMask = long long __attribute__((vector_size(16)));  // result of comparing Lanes
+using LaneMask = decltype(Lanes{} < Lanes{});  // result of comparing Lanes, lane by lane
 
 // The value x in every lane of T.
 template <class T>
@@ -49,7 +49,7 @@ inline double magnitude(double x) { return std::fabs(x); }
 inline Lanes magnitude(Lanes x) {
     LaneMask bits;
     std::memcpy(&bits, &x, sizeof bits);
-    bits &= LaneMask{0x7fffffffffffffffLL, 0x7fffffffffffffffLL};
+    bits &= LaneMask{0x7fffffffffffffff, 0x7fffffffffffffff};
     std::memcpy(&x, &bits, sizeof x);
     return x;
 }
