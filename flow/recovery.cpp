@@ -1,19 +1,27 @@
 // Recovery of the layer variables from the conserved state of each cell.
+#include <type_traits>
+
 #include "flow/flow.h"
+#include "flow/lanes.h"
 
 namespace torla {
 
-LayerVariables recover_cell(const RunParameters& par, double rho_diff, double min_susp_mass,
-                            const double* u) {
+namespace {
+
+// The layer variables of one cell (T = double) or of two neighbouring
+// cells (T = Lanes) from their conserved rows u[0 ... 9].
+template <class T>
+[[gnu::always_inline]] inline LayerVariablesOf<T> recover_of(const RunParameters& par, double rho_diff,
+                                                             double min_susp_mass, const T* u) {
     // Thin layers divide by their minimum depth; the depths themselves are
     // stored as they stand, even when zero or negative.
-    const double g2 = u[kSaltDepth] > par.Min_Salt_Height ? u[kSaltDepth] : par.Min_Salt_Height;
-    const double g3 = u[kSuspDepth] > par.Min_Susp_Height ? u[kSuspDepth] : par.Min_Susp_Height;
-    LayerVariables v;
+    const T g2 = pick(u[kSaltDepth] > par.Min_Salt_Height, u[kSaltDepth], par.Min_Salt_Height);
+    const T g3 = pick(u[kSuspDepth] > par.Min_Susp_Height, u[kSuspDepth], par.Min_Susp_Height);
+    LayerVariablesOf<T> v;
     v.c3 = u[kSuspVolume] / g3;
-    const double rho = par.Air_Density + rho_diff * v.c3;
-    const double mass = u[kSuspDepth] * rho;
-    const double m = mass > min_susp_mass ? mass : min_susp_mass;
+    const T rho = par.Air_Density + rho_diff * v.c3;
+    const T mass = u[kSuspDepth] * rho;
+    const T m = pick(mass > min_susp_mass, mass, min_susp_mass);
     v.h1 = u[kCoverDepth];
     v.rho1 = u[kCoverDensity];
     v.h2 = u[kSaltDepth];
@@ -27,21 +35,47 @@ LayerVariables recover_cell(const RunParameters& par, double rho_diff, double mi
     return v;
 }
 
+// Stores the variables of cell i (and i + 1) into the layer arrays.
+template <class T>
+[[gnu::always_inline]] inline void store_layers(ModelState& s, int i, const LayerVariablesOf<T>& v) {
+    const auto put = [i](std::vector<double>& a, const T& x) {
+        if constexpr (std::is_same_v<T, double>)
+            a[i] = x;
+        else
+            store_lanes(&a[i], x);
+    };
+    put(s.h1, v.h1);
+    put(s.rho1, v.rho1);
+    put(s.h2, v.h2);
+    put(s.u2, v.u2);
+    put(s.rho2, v.rho2);
+    put(s.h3, v.h3);
+    put(s.u3, v.u3);
+    put(s.c3, v.c3);
+    put(s.rho3, v.rho3);
+    put(s.k3, v.k3);
+    put(s.eps3, v.eps3);
+}
+
+}  // namespace
+
+LayerVariables recover_cell(const RunParameters& par, double rho_diff, double min_susp_mass,
+                            const double* u) {
+    return recover_of<double>(par, rho_diff, min_susp_mass, u);
+}
+
 void recover_layer_variables(ModelState& s) {
-    for (int i = s.first_active; i < s.last_active; ++i) {
-        const LayerVariables v = recover_cell(s.par, s.rho_diff, s.min_susp_mass, s.U[i]);
-        s.h1[i] = v.h1;
-        s.rho1[i] = v.rho1;
-        s.h2[i] = v.h2;
-        s.u2[i] = v.u2;
-        s.rho2[i] = v.rho2;
-        s.h3[i] = v.h3;
-        s.u3[i] = v.u3;
-        s.c3[i] = v.c3;
-        s.rho3[i] = v.rho3;
-        s.k3[i] = v.k3;
-        s.eps3[i] = v.eps3;
+    // Two cells at a time: component j of both cells side by side.
+    int i = s.first_active;
+    for (; i + 1 < s.last_active; i += 2) {
+        const double* a = s.U[i];
+        const double* b = s.U[i + 1];
+        Lanes u[kNumComponents];
+        for (int j = 0; j < kNumComponents; ++j) u[j] = Lanes{a[j], b[j]};
+        store_layers(s, i, recover_of<Lanes>(s.par, s.rho_diff, s.min_susp_mass, u));
     }
+    for (; i < s.last_active; ++i)
+        store_layers(s, i, recover_of<double>(s.par, s.rho_diff, s.min_susp_mass, s.U[i]));
 }
 
 }  // namespace torla
