@@ -1,37 +1,40 @@
 // The peak-value table: per cell the largest value of twelve flow
 // quantities over the run, with the three layer depths at that moment.
+#include "flow/lanes.h"
 #include "output/output.h"
 
 namespace torla {
 
 void update_peaks(ModelState& s) {
-    const int n = s.n_cells;
+    const std::size_t n = static_cast<std::size_t>(s.n_cells);
     const double air = s.par.Air_Density;
+    const double *h1 = s.h1.data(), *rho1 = s.rho1.data(), *h2 = s.h2.data(), *u2 = s.u2.data();
+    const double *rho2 = s.rho2.data(), *h3 = s.h3.data(), *u3 = s.u3.data(), *c3 = s.c3.data();
+    const double *rho3 = s.rho3.data(), *k3 = s.k3.data(), *eps3 = s.eps3.data();
+    float* table = s.peak_table.data();
     for (int i = s.first_active; i < s.last_active; ++i) {
-        const double salt_density = air + s.rho2[i];
+        const double salt_density = air + rho2[i];
+        // The two pressures in kPa, layer 3 with half the dynamic pressure,
+        // divided side by side.
+        const Lanes pressure =
+            Lanes{u2[i] * u2[i] * salt_density, u3[i] * u3[i] * rho3[i]} / Lanes{1000, 2000};
         const double value[kPeakQuantities] = {
-            s.h1[i],
-            s.rho1[i],
-            s.h2[i],
-            s.u2[i],
-            salt_density,
-            s.u2[i] * s.u2[i] * salt_density / 1000,  // kPa
-            s.h3[i],
-            s.u3[i],
-            s.c3[i],
-            s.k3[i],
-            s.eps3[i],
-            s.u3[i] * s.u3[i] * s.rho3[i] / 2000,  // kPa, half the dynamic pressure
+            h1[i], rho1[i], h2[i], u2[i], salt_density, pressure[0],
+            h3[i], u3[i],   c3[i], k3[i], eps3[i],      pressure[1],
         };
-        for (int q = 0; q < kPeakQuantities; ++q) {
-            float* entry = &s.peak_table[static_cast<std::size_t>(q * n + i) * kPeakEntryFloats];
+        // The depths that go with a new maximum, rounded once for all twelve.
+        const float depth1 = static_cast<float>(h1[i]);
+        const float depth2 = static_cast<float>(h2[i]);
+        const float depth3 = static_cast<float>(h3[i]);
+        float* entry = table + static_cast<std::size_t>(i) * kPeakEntryFloats;
+        for (int q = 0; q < kPeakQuantities; ++q, entry += n * kPeakEntryFloats) {
             // Compared against the stored single-precision value, so a value
             // that rounds to it but exceeds it still refreshes the depths.
             if (static_cast<double>(entry[0]) < value[q]) {
                 entry[0] = static_cast<float>(value[q]);
-                entry[1] = static_cast<float>(s.h1[i]);
-                entry[2] = static_cast<float>(s.h2[i]);
-                entry[3] = static_cast<float>(s.h3[i]);
+                entry[1] = depth1;
+                entry[2] = depth2;
+                entry[3] = depth3;
             }
         }
     }
