@@ -1,6 +1,5 @@
 // The peak-value table: per cell the largest value of twelve flow
 // quantities over the run, with the three layer depths at that moment.
-#include "flow/lanes.h"
 #include "output/output.h"
 
 namespace torla {
@@ -14,13 +13,19 @@ void update_peaks(ModelState& s) {
     float* table = s.peak_table.data();
     for (int i = s.first_active; i < s.last_active; ++i) {
         const double salt_density = air + rho2[i];
-        // The two pressures in kPa, layer 3 with half the dynamic pressure,
-        // divided side by side.
-        const Lanes pressure =
-            Lanes{u2[i] * u2[i] * salt_density, u3[i] * u3[i] * rho3[i]} / Lanes{1000, 2000};
         const double value[kPeakQuantities] = {
-            h1[i], rho1[i], h2[i], u2[i], salt_density, pressure[0],
-            h3[i], u3[i],   c3[i], k3[i], eps3[i],      pressure[1],
+            h1[i],
+            rho1[i],
+            h2[i],
+            u2[i],
+            salt_density,
+            u2[i] * u2[i] * salt_density / 1000,  // kPa
+            h3[i],
+            u3[i],
+            c3[i],
+            k3[i],
+            eps3[i],
+            u3[i] * u3[i] * rho3[i] / 2000,  // kPa, half the dynamic pressure
         };
         // The depths that go with a new maximum, rounded once for all twelve.
         const float depth1 = static_cast<float>(h1[i]);
