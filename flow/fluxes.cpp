@@ -27,16 +27,13 @@ void zero_row(Matrix& m, int i) {
     for (int j = 0; j < kNumComponents; ++j) row[j] = 0.0;
 }
 
-// Values of a per-cell array at cell i (T = double) or cells i, i + 1.
+// Values of a per-cell array at cell i (T = double) or the kLanes cells from i on.
 template <class T>
 [[gnu::always_inline]] inline T at(const std::vector<double>& a, int i) {
-    if constexpr (std::is_same_v<T, double>)
-        return a[i];
-    else
-        return load_lanes(&a[i]);
+    return load<T>(&a[i]);
 }
 
-// Upwind gradients of the suspension layer at cell i (and i + 1). The
+// Upwind gradients of the suspension layer at cell i (and those after it). The
 // neighbour on the side the layer comes from; a layer at rest looks
 // forward. Both candidate pairs are read and the upwind one picked before
 // the differences are formed.
@@ -93,11 +90,10 @@ template <class T>
             at<T>(s.eps3, i), at<T>(s.g_normal, i), at<T>(s.g_tangent, i)};
 }
 
-// Rows i (lane 0) and i + 1 (lane 1) of both flux matrices.
+// Rows i + k (lane k) of both flux matrices.
 template <class T>
 [[gnu::always_inline]] inline void write_flux_rows(ModelState& s, int i, const FluxRowOf<T>& f) {
-    const int lanes = std::is_same_v<T, double> ? 1 : 2;
-    for (int k = 0; k < lanes; ++k) {
+    for (int k = 0; k < kWidth<T>; ++k) {
         double* adv = s.flux_adv[i + k];
         double* diff = s.flux_diff[i + k];
         for (int j = 0; j < kNumComponents; ++j) {
@@ -128,10 +124,10 @@ void compute_fluxes(ModelState& s) {
     set_ambient_suspension(s, s.first_active);
     set_ambient_suspension(s, 0);
 
-    // Two cells at a time, the last one alone when the interior is odd.
+    // kLanes cells at a time, the remaining ones alone.
     const int end = s.last_active - 1;
     int i = s.first_active + 1;
-    for (; i + 1 < end; i += 2)
+    for (; i + kLanes <= end; i += kLanes)
         write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<Lanes>(s, i),
                                           gradients_of<Lanes>(s, i)));
     for (; i < end; ++i)

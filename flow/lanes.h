@@ -1,37 +1,62 @@
-// Two values side by side. The per-cell formulas of the flow model are
-// written once over a number type T: double for one cell, Lanes for two
-// neighbouring cells (or two components of one cell) at once. Every
-// operation acts on each lane exactly as it acts on a double (the same
-// IEEE operation, in the same order), so a cell's values never depend on
-// whether it was computed alone or beside another; the pairs only let the
-// processor divide and take roots two at a time.
+// Values side by side. The per-cell formulas of the flow model are written
+// once over a number type T: double for one cell, Lanes for kLanes
+// neighbouring cells at once (and Pair for two components of one cell).
+// Every operation acts on each lane exactly as it acts on a double (the
+// same IEEE operation, in the same order), so a cell's values never depend
+// on whether it was computed alone or beside others; the lanes only let the
+// processor divide and take roots several at a time.
 #pragma once
 
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace torla {
 
-using Lanes = double __attribute__((vector_size(16)));
-using LaneMask = decltype(Lanes{} < Lanes{});  // result of comparing Lanes, lane by lane
+#ifndef TORLA_LANES
+#define TORLA_LANES 2
+#endif
+inline constexpr int kLanes = TORLA_LANES;  // cells computed side by side
+
+using Lanes = double __attribute__((vector_size(sizeof(double) * kLanes)));
+using Pair = double __attribute__((vector_size(2 * sizeof(double))));
+
+// Number of lanes of T (1 for double).
+template <class T>
+inline constexpr int kWidth = static_cast<int>(sizeof(T) / sizeof(double));
 
 // The value x in every lane of T.
 template <class T>
-inline T splat(double x);
-template <>
-inline double splat<double>(double x) {
-    return x;
-}
-template <>
-inline Lanes splat<Lanes>(double x) {
-    return Lanes{x, x};
+inline T splat(double x) {
+    if constexpr (std::is_same_v<T, double>) {
+        return x;
+    } else {
+        T v = {};
+        for (int k = 0; k < kWidth<T>; ++k) v[k] = x;
+        return v;
+    }
 }
 
-// c ? a : b, lane by lane.
-inline double pick(bool c, double a, double b) { return c ? a : b; }
-inline Lanes pick(LaneMask c, Lanes a, Lanes b) { return c ? a : b; }
-inline Lanes pick(LaneMask c, double a, Lanes b) { return c ? splat<Lanes>(a) : b; }
-inline Lanes pick(LaneMask c, Lanes a, double b) { return c ? a : splat<Lanes>(b); }
+// x as a value of T: itself, or a double in every lane.
+template <class T, class X>
+inline T as(X x) {
+    if constexpr (std::is_same_v<X, double>)
+        return splat<T>(x);
+    else
+        return x;
+}
+
+// c ? a : b, lane by lane. c is a bool for doubles, the result of a
+// comparison for lanes (then a or b may be a double, taken in every lane).
+template <class C, class A, class B>
+inline auto pick(C c, A a, B b) {
+    if constexpr (std::is_same_v<C, bool>) {
+        return c ? a : b;
+    } else {
+        using T = std::conditional_t<std::is_same_v<A, double>, B, A>;
+        return c ? as<T>(a) : as<T>(b);
+    }
+}
 
 // std::min and std::max: the first argument unless the other is strictly
 // smaller (larger).
@@ -45,35 +70,67 @@ inline T larger(T a, U b) {
 }
 
 // std::fabs: the sign bit cleared, -0.0 and NaN included.
-inline double magnitude(double x) { return std::fabs(x); }
-inline Lanes magnitude(Lanes x) {
-    LaneMask bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    bits &= LaneMask{0x7fffffffffffffff, 0x7fffffffffffffff};
-    std::memcpy(&x, &bits, sizeof x);
-    return x;
+template <class T>
+inline T magnitude(T x) {
+    if constexpr (std::is_same_v<T, double>) {
+        return std::fabs(x);
+    } else {
+        using Bits = decltype(x < x);
+        Bits bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        Bits keep = {};
+        for (int k = 0; k < kWidth<T>; ++k) keep[k] = 0x7fffffffffffffff;
+        bits &= keep;
+        std::memcpy(&x, &bits, sizeof x);
+        return x;
+    }
 }
 
 // std::sqrt, correctly rounded in every lane.
-inline double root(double x) { return std::sqrt(x); }
-inline Lanes root(Lanes x) {
+template <class T>
+inline T root(T x) {
+    if constexpr (std::is_same_v<T, double>) {
+        return std::sqrt(x);
+    } else {
 #if defined(__SSE2__)
-    return __builtin_ia32_sqrtpd(x);
-#else
-    return Lanes{std::sqrt(x[0]), std::sqrt(x[1])};
+        if constexpr (kWidth<T> == 2) return __builtin_ia32_sqrtpd(x);
 #endif
+#if defined(__AVX__)
+        if constexpr (kWidth<T> == 4) return __builtin_ia32_sqrtpd256(x);
+#endif
+        for (int k = 0; k < kWidth<T>; ++k) x[k] = std::sqrt(x[k]);
+        return x;
+    }
 }
 
-// Two consecutive doubles from memory, and back.
-inline Lanes load_lanes(const double* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+// Consecutive doubles from memory, and back.
+template <class T>
+inline T load(const double* p) {
+    if constexpr (std::is_same_v<T, double>) {
+        return *p;
+    } else {
+        T v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
 }
-inline void store_lanes(double* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+template <class T>
+inline void store(double* p, T v) {
+    if constexpr (std::is_same_v<T, double>)
+        *p = v;
+    else
+        std::memcpy(p, &v, sizeof v);
+}
 
 // Lane k of a value (a double has one lane).
-inline double lane(double x, int) { return x; }
-inline double lane(Lanes x, int k) { return x[k]; }
+template <class T>
+inline double lane(T x, int k) {
+    if constexpr (std::is_same_v<T, double>) {
+        (void)k;
+        return x;
+    } else {
+        return x[k];
+    }
+}
 
 }  // namespace torla

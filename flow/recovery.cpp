@@ -35,14 +35,11 @@ template <class T>
     return v;
 }
 
-// Stores the variables of cell i (and i + 1) into the layer arrays.
+// Stores the variables of cell i (and the cells after it) into the layer arrays.
 template <class T>
 [[gnu::always_inline]] inline void store_layers(ModelState& s, int i, const LayerVariablesOf<T>& v) {
     const auto put = [i](std::vector<double>& a, const T& x) {
-        if constexpr (std::is_same_v<T, double>)
-            a[i] = x;
-        else
-            store_lanes(&a[i], x);
+        store<T>(&a[i], x);
     };
     put(s.h1, v.h1);
     put(s.rho1, v.rho1);
@@ -65,13 +62,15 @@ LayerVariables recover_cell(const RunParameters& par, double rho_diff, double mi
 }
 
 void recover_layer_variables(ModelState& s) {
-    // Two cells at a time: component j of both cells side by side.
+    // kLanes cells at a time: component j of the cells side by side.
     int i = s.first_active;
-    for (; i + 1 < s.last_active; i += 2) {
-        const double* a = s.U[i];
-        const double* b = s.U[i + 1];
+    for (; i + kLanes <= s.last_active; i += kLanes) {
         Lanes u[kNumComponents];
-        for (int j = 0; j < kNumComponents; ++j) u[j] = Lanes{a[j], b[j]};
+        for (int j = 0; j < kNumComponents; ++j) {
+            double column[kLanes];
+            for (int k = 0; k < kLanes; ++k) column[k] = s.U[i + k][j];
+            u[j] = load<Lanes>(column);
+        }
         store_layers(s, i, recover_of<Lanes>(s.par, s.rho_diff, s.min_susp_mass, u));
     }
     for (; i < s.last_active; ++i)

@@ -32,7 +32,7 @@ void set_ambient_suspension(ModelState& s, int i) {
 }
 
 // The source row of one cell (T = double) or of two neighbouring cells
-// (T = Lanes).
+// (T = Lanes, kLanes cells).
 template <class T>
 [[gnu::always_inline]] inline SourceRowOf<T> source_row_of(const RunParameters& par, double dt,
                                                            const SourceInputsOf<T>& in) {
@@ -103,15 +103,10 @@ template <class T>
     return r;
 }
 
-// The inputs of cell i, or of cells i and i + 1.
+// The inputs of cell i, or of the kLanes cells from i on.
 template <class T>
 [[gnu::always_inline]] inline SourceInputsOf<T> source_inputs(const ModelState& s, int i) {
-    const auto at = [i](const std::vector<double>& a) {
-        if constexpr (std::is_same_v<T, double>)
-            return a[i];
-        else
-            return load_lanes(&a[i]);
-    };
+    const auto at = [i](const std::vector<double>& a) { return load<T>(&a[i]); };
     return {at(s.h1),   at(s.rho1), at(s.h2),       at(s.u2),        at(s.rho2),
             at(s.h3),   at(s.u3),   at(s.c3),       at(s.rho3),      at(s.k3),
             at(s.eps3), at(s.g_normal), at(s.g_tangent), at(s.curvature), at(s.u_threshold)};
@@ -141,14 +136,13 @@ void compute_source_terms(ModelState& s) {
     set_ambient_suspension(s, 0);
     set_ambient_suspension(s, s.first_active);
 
-    // Two cells at a time, the last one alone when the interior is odd.
+    // kLanes cells at a time, the remaining ones alone.
     const double beta = s.par.Relaxation_Factor;
     const int end = s.last_active - 1;
     int i = s.first_active + 1;
-    for (; i + 1 < end; i += 2) {
+    for (; i + kLanes <= end; i += kLanes) {
         const SourceRowOf<Lanes> r = source_row_of(s.par, s.dt, source_inputs<Lanes>(s, i));
-        write_relaxed(s, i, r, 0, beta);
-        write_relaxed(s, i + 1, r, 1, beta);
+        for (int k = 0; k < kLanes; ++k) write_relaxed(s, i + k, r, k, beta);
     }
     for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, s.dt, source_inputs<double>(s, i)), 0, beta);
 }

@@ -68,19 +68,13 @@ CellRows cell_rows(const ModelState& s, int i, const UpwindChoice& c) {
             s.flux_diff[i - 1], s.flux_diff[i + 1]};
 }
 
-// Component j of a row (T = double), or components j and j + 1 (T = Lanes).
+// Component j of a row (T = double), or components j and j + 1 (T = Pair).
 template <class T>
-inline T component(const double* row, int j);
-template <>
-inline double component<double>(const double* row, int j) {
-    return row[j];
-}
-template <>
-inline Lanes component<Lanes>(const double* row, int j) {
-    return load_lanes(row + j);
+inline T component(const double* row, int j) {
+    return load<T>(row + j);
 }
 
-// Upwind update of component j of a cell (and j + 1 with T = Lanes):
+// Upwind update of component j of a cell (and j + 1 with T = Pair):
 // sources as loss rates, advective difference over the upwind pair,
 // diffusive difference centrally.
 template <class T>
@@ -127,8 +121,8 @@ void saltation_pass(ModelState& s, double step, double& dt_allowed) {
     for (int i = s.first_active + 1; i < end; ++i) {
         const UpwindChoice c = choose_upwind(u2, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
-        const Lanes cover = general_update<Lanes>(m, kCoverDepth, c, step);
-        const Lanes moving = general_update<Lanes>(m, kSaltMomentum, c, step);
+        const Pair cover = general_update<Pair>(m, kCoverDepth, c, step);
+        const Pair moving = general_update<Pair>(m, kSaltMomentum, c, step);
         const double momentum = moving[0];
         double load = moving[1];
         if (c.diverging) {
@@ -138,15 +132,15 @@ void saltation_pass(ModelState& s, double step, double& dt_allowed) {
         }
         // The layer is at least as deep as the grains jump at its speed:
         // the depths from the load and from the speed, side by side.
-        const Lanes depths = Lanes{load, kSaltDepthPerSpeed * std::fabs(u2[i])} /
-                             Lanes{max_salt_density, cos_slope[i]};
+        const Pair depths = Pair{load, kSaltDepthPerSpeed * std::fabs(u2[i])} /
+                             Pair{max_salt_density, cos_slope[i]};
         const double from_load = depths[0], from_speed = depths[1];
 
         double* u = s.U[i];
         u[kSaltLoad] = load;
         u[kSaltMomentum] = momentum;
         u[kSaltDepth] = from_load > from_speed ? from_load : from_speed;
-        store_lanes(u + kCoverDepth, cover);
+        store<Pair>(u + kCoverDepth, cover);
 
         if (load < 0) {
             if (load > kLoadTolerance) {
@@ -169,25 +163,25 @@ void suspension_pass(ModelState& s, double step, double& dt_allowed) {
     for (int i = s.first_active + 1; i < end; ++i) {
         const UpwindChoice c = choose_upwind(u3, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
-        const Lanes depth_momentum = general_update<Lanes>(m, kSuspDepth, c, step);
-        Lanes volume_energy = general_update<Lanes>(m, kSuspVolume, c, step);
+        const Pair depth_momentum = general_update<Pair>(m, kSuspDepth, c, step);
+        Pair volume_energy = general_update<Pair>(m, kSuspVolume, c, step);
         double dissipation = general_update<double>(m, kSuspDissipation, c, step);
         if (c.diverging) {
             const double speed = std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
-            volume_energy = component<Lanes>(m.prev, kSuspVolume) -
-                            step * component<Lanes>(m.sink, kSuspVolume) -
-                            diverging_advection<Lanes>(m, kSuspVolume, c, u3, speed, step) -
+            volume_energy = component<Pair>(m.prev, kSuspVolume) -
+                            step * component<Pair>(m.sink, kSuspVolume) -
+                            diverging_advection<Pair>(m, kSuspVolume, c, u3, speed, step) -
                             step *
-                                (component<Lanes>(m.diff_up, kSuspVolume) -
-                                 component<Lanes>(m.diff_dn, kSuspVolume)) /
+                                (component<Pair>(m.diff_up, kSuspVolume) -
+                                 component<Pair>(m.diff_dn, kSuspVolume)) /
                                 c.dx_c;
             dissipation = m.prev[kSuspDissipation] - step * m.sink[kSuspDissipation] -
                           diverging_advection<double>(m, kSuspDissipation, c, u3, speed, step) -
                           step * (m.diff_up[kSuspDissipation] - m.diff_dn[kSuspDissipation]) / c.dx_c;
         }
         double* u = s.U[i];
-        store_lanes(u + kSuspDepth, depth_momentum);
-        store_lanes(u + kSuspVolume, volume_energy);
+        store<Pair>(u + kSuspDepth, depth_momentum);
+        store<Pair>(u + kSuspVolume, volume_energy);
         u[kSuspDissipation] = dissipation;
 
         const double volume = volume_energy[0];
@@ -230,14 +224,14 @@ void rescale_interior(ModelState& s, double step) {
         // The cover density and the saltation depth keep what the full step
         // gave them; the others are rescaled in pairs.
         const double cover = rescaled<double>(u, p, kCoverDepth, step, dt);
-        const Lanes salt = rescaled<Lanes>(u, p, kSaltMomentum, step, dt);
-        const Lanes susp = rescaled<Lanes>(u, p, kSuspDepth, step, dt);
-        const Lanes volume_energy = rescaled<Lanes>(u, p, kSuspVolume, step, dt);
+        const Pair salt = rescaled<Pair>(u, p, kSaltMomentum, step, dt);
+        const Pair susp = rescaled<Pair>(u, p, kSuspDepth, step, dt);
+        const Pair volume_energy = rescaled<Pair>(u, p, kSuspVolume, step, dt);
         const double dissipation = rescaled<double>(u, p, kSuspDissipation, step, dt);
         u[kCoverDepth] = cover;
-        store_lanes(u + kSaltMomentum, salt);
-        store_lanes(u + kSuspDepth, susp);
-        store_lanes(u + kSuspVolume, volume_energy);
+        store<Pair>(u + kSaltMomentum, salt);
+        store<Pair>(u + kSuspDepth, susp);
+        store<Pair>(u + kSuspVolume, volume_energy);
         u[kSuspDissipation] = dissipation;
     }
 }
