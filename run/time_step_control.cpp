@@ -2,6 +2,7 @@
 // active window and the Courant rule that turns it into a step.
 #include <cmath>
 
+#include "flow/lanes.h"
 #include "run/run.h"
 
 namespace torla {
@@ -17,14 +18,17 @@ void update_gravity(ModelState& s) {
 }
 
 double max_wave_speed(const ModelState& s) {
+    const double *u2 = s.u2.data(), *u3 = s.u3.data(), *h2 = s.h2.data(), *h3 = s.h3.data();
+    const double* g_normal = s.g_normal.data();
     double result = 0.0;
     for (int i = s.first_active; i < s.last_active; ++i) {
+        // Both layers of the cell side by side: saltation, then suspension.
         // The absolute value keeps the root real where the centripetal term
         // turns the effective gravity negative.
-        const double salt = std::fabs(s.u2[i]) + std::sqrt(std::fabs(s.g_normal[i] * s.h2[i]));
-        if (!(salt < result)) result = salt;
-        const double susp = std::fabs(s.u3[i]) + std::sqrt(std::fabs(s.g_normal[i] * s.h3[i]));
-        if (!(susp < result)) result = susp;
+        const Pair speed = magnitude(Pair{u2[i], u3[i]}) +
+                           root(magnitude(Pair{g_normal[i] * h2[i], g_normal[i] * h3[i]}));
+        if (!(speed[0] < result)) result = speed[0];
+        if (!(speed[1] < result)) result = speed[1];
     }
     return result;
 }
