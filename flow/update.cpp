@@ -165,7 +165,11 @@ void suspension_pass(ModelState& s, double step, double& dt_allowed) {
         const CellRows m = cell_rows(s, i, c);
         const Pair depth_momentum = general_update<Pair>(m, kSuspDepth, c, step);
         Pair volume_energy = general_update<Pair>(m, kSuspVolume, c, step);
-        double dissipation = general_update<double>(m, kSuspDissipation, c, step);
+        // The dissipation alone: its advective and diffusive quotients side by side.
+        const int j = kSuspDissipation;
+        const Pair quotients = Pair{step * (m.adv_r[j] - m.adv_l[j]), step * (m.diff_up[j] - m.diff_dn[j])} /
+                               Pair{c.dx_up, c.dx_c};
+        double dissipation = m.prev[j] - step * m.sink[j] - quotients[0] - quotients[1];
         if (c.diverging) {
             const double speed = std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
             volume_energy = component<Pair>(m.prev, kSuspVolume) -
