@@ -26,7 +26,7 @@ FormFactors compute_form_factors(const ProfileCoefficients& c);
 void form_factor(ModelState& s);
 
 // The eleven layer variables of one cell (T = double), or of two cells
-// side by side (T = Lanes, flow/lanes.h).
+// side by side (T = Pair or Quad, flow/lanes.h).
 template <class T>
 struct LayerVariablesOf {
     T h1, rho1, h2, u2, rho2, h3, u3, c3, rho3, k3, eps3;

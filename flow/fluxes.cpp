@@ -27,7 +27,7 @@ void zero_row(Matrix& m, int i) {
     for (int j = 0; j < kNumComponents; ++j) row[j] = 0.0;
 }
 
-// Values of a per-cell array at cell i (T = double) or the kLanes cells from i on.
+// Values of a per-cell array at cell i (T = double) or the cells from i on.
 template <class T>
 [[gnu::always_inline]] inline T at(const std::vector<double>& a, int i) {
     return load<T>(&a[i]);
@@ -124,12 +124,12 @@ void compute_fluxes(ModelState& s) {
     set_ambient_suspension(s, s.first_active);
     set_ambient_suspension(s, 0);
 
-    // kLanes cells at a time, the remaining ones alone.
+    // Two cells at a time, the last one alone when the interior is odd.
     const int end = s.last_active - 1;
     int i = s.first_active + 1;
-    for (; i + kLanes <= end; i += kLanes)
-        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<Lanes>(s, i),
-                                          gradients_of<Lanes>(s, i)));
+    for (; i + kWidth<Pair> <= end; i += kWidth<Pair>)
+        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<Pair>(s, i),
+                                          gradients_of<Pair>(s, i)));
     for (; i < end; ++i)
         write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<double>(s, i),
                                           gradients_of<double>(s, i)));

@@ -1,6 +1,6 @@
 // Values side by side. The per-cell formulas of the flow model are written
-// once over a number type T: double for one cell, Lanes for kLanes
-// neighbouring cells at once (and Pair for two components of one cell).
+// once over a number type T: double for one cell, Pair or Quad for two or
+// four neighbouring cells at once (or neighbouring components of a cell).
 // Every operation acts on each lane exactly as it acts on a double (the
 // same IEEE operation, in the same order), so a cell's values never depend
 // on whether it was computed alone or beside others; the lanes only let the
@@ -13,13 +13,25 @@
 
 namespace torla {
 
-#ifndef TORLA_LANES
-#define TORLA_LANES 2
-#endif
-inline constexpr int kLanes = TORLA_LANES;  // cells computed side by side
-
-using Lanes = double __attribute__((vector_size(sizeof(double) * kLanes)));
+// A Quad is wider than the registers of the baseline instruction set: the
+// compiler splits it in two there, and keeps it whole in the functions it
+// also builds for processors with 256-bit registers (TORLA_WIDE_CLONES).
+// Such values never cross a translation unit, so the ABI warning about
+// passing them between differently built units does not concern us.
+#pragma GCC diagnostic ignored "-Wpsabi"
 using Pair = double __attribute__((vector_size(2 * sizeof(double))));
+using Quad = double __attribute__((vector_size(4 * sizeof(double))));
+
+// A function that computes Quads is built twice on x86-64, for the
+// baseline instruction set and for AVX2 (256-bit registers; no fused
+// multiply-add, which -ffp-contract=off rules out anyway), and the version
+// the processor supports is chosen when the program starts. Both give the
+// same numbers: the same IEEE operations on every lane.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TORLA_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TORLA_WIDE_CLONES
+#endif
 
 // Number of lanes of T (1 for double).
 template <class T>
@@ -27,7 +39,7 @@ inline constexpr int kWidth = static_cast<int>(sizeof(T) / sizeof(double));
 
 // The value x in every lane of T.
 template <class T>
-inline T splat(double x) {
+[[gnu::always_inline]] inline T splat(double x) {
     if constexpr (std::is_same_v<T, double>) {
         return x;
     } else {
@@ -39,7 +51,7 @@ inline T splat(double x) {
 
 // x as a value of T: itself, or a double in every lane.
 template <class T, class X>
-inline T as(X x) {
+[[gnu::always_inline]] inline T as(X x) {
     if constexpr (std::is_same_v<X, double>)
         return splat<T>(x);
     else
@@ -49,7 +61,7 @@ inline T as(X x) {
 // c ? a : b, lane by lane. c is a bool for doubles, the result of a
 // comparison for lanes (then a or b may be a double, taken in every lane).
 template <class C, class A, class B>
-inline auto pick(C c, A a, B b) {
+[[gnu::always_inline]] inline auto pick(C c, A a, B b) {
     if constexpr (std::is_same_v<C, bool>) {
         return c ? a : b;
     } else {
@@ -61,17 +73,17 @@ inline auto pick(C c, A a, B b) {
 // std::min and std::max: the first argument unless the other is strictly
 // smaller (larger).
 template <class T, class U>
-inline T smaller(T a, U b) {
+[[gnu::always_inline]] inline T smaller(T a, U b) {
     return pick(b < a, b, a);
 }
 template <class T, class U>
-inline T larger(T a, U b) {
+[[gnu::always_inline]] inline T larger(T a, U b) {
     return pick(a < b, b, a);
 }
 
 // std::fabs: the sign bit cleared, -0.0 and NaN included.
 template <class T>
-inline T magnitude(T x) {
+[[gnu::always_inline]] inline T magnitude(T x) {
     if constexpr (std::is_same_v<T, double>) {
         return std::fabs(x);
     } else {
@@ -88,15 +100,17 @@ inline T magnitude(T x) {
 
 // std::sqrt, correctly rounded in every lane.
 template <class T>
-inline T root(T x) {
+[[gnu::always_inline]] inline T root(T x) {
     if constexpr (std::is_same_v<T, double>) {
         return std::sqrt(x);
     } else {
 #if defined(__SSE2__)
         if constexpr (kWidth<T> == 2) return __builtin_ia32_sqrtpd(x);
-#endif
-#if defined(__AVX__)
-        if constexpr (kWidth<T> == 4) return __builtin_ia32_sqrtpd256(x);
+        if constexpr (kWidth<T> == 4) {
+            const Pair lo = __builtin_ia32_sqrtpd(Pair{x[0], x[1]});
+            const Pair hi = __builtin_ia32_sqrtpd(Pair{x[2], x[3]});
+            return T{lo[0], lo[1], hi[0], hi[1]};
+        }
 #endif
         for (int k = 0; k < kWidth<T>; ++k) x[k] = std::sqrt(x[k]);
         return x;
@@ -105,7 +119,7 @@ inline T root(T x) {
 
 // Consecutive doubles from memory, and back.
 template <class T>
-inline T load(const double* p) {
+[[gnu::always_inline]] inline T load(const double* p) {
     if constexpr (std::is_same_v<T, double>) {
         return *p;
     } else {
@@ -115,7 +129,7 @@ inline T load(const double* p) {
     }
 }
 template <class T>
-inline void store(double* p, T v) {
+[[gnu::always_inline]] inline void store(double* p, T v) {
     if constexpr (std::is_same_v<T, double>)
         *p = v;
     else
@@ -124,7 +138,7 @@ inline void store(double* p, T v) {
 
 // Lane k of a value (a double has one lane).
 template <class T>
-inline double lane(T x, int k) {
+[[gnu::always_inline]] inline double lane(T x, int k) {
     if constexpr (std::is_same_v<T, double>) {
         (void)k;
         return x;

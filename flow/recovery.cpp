@@ -9,7 +9,7 @@ namespace torla {
 namespace {
 
 // The layer variables of one cell (T = double) or of two neighbouring
-// cells (T = Lanes) from their conserved rows u[0 ... 9].
+// cells (T = Quad) from their conserved rows u[0 ... 9].
 template <class T>
 [[gnu::always_inline]] inline LayerVariablesOf<T> recover_of(const RunParameters& par, double rho_diff,
                                                              double min_susp_mass, const T* u) {
@@ -61,17 +61,18 @@ LayerVariables recover_cell(const RunParameters& par, double rho_diff, double mi
     return recover_of<double>(par, rho_diff, min_susp_mass, u);
 }
 
-void recover_layer_variables(ModelState& s) {
-    // kLanes cells at a time: component j of the cells side by side.
+TORLA_WIDE_CLONES void recover_layer_variables(ModelState& s) {
+    // Four cells at a time: component j of the cells side by side.
+    constexpr int kCells = kWidth<Quad>;
     int i = s.first_active;
-    for (; i + kLanes <= s.last_active; i += kLanes) {
-        Lanes u[kNumComponents];
+    for (; i + kCells <= s.last_active; i += kCells) {
+        Quad u[kNumComponents];
         for (int j = 0; j < kNumComponents; ++j) {
-            double column[kLanes];
-            for (int k = 0; k < kLanes; ++k) column[k] = s.U[i + k][j];
-            u[j] = load<Lanes>(column);
+            double column[kCells];
+            for (int k = 0; k < kCells; ++k) column[k] = s.U[i + k][j];
+            u[j] = load<Quad>(column);
         }
-        store_layers(s, i, recover_of<Lanes>(s.par, s.rho_diff, s.min_susp_mass, u));
+        store_layers(s, i, recover_of<Quad>(s.par, s.rho_diff, s.min_susp_mass, u));
     }
     for (; i < s.last_active; ++i)
         store_layers(s, i, recover_of<double>(s.par, s.rho_diff, s.min_susp_mass, s.U[i]));

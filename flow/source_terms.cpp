@@ -32,7 +32,7 @@ void set_ambient_suspension(ModelState& s, int i) {
 }
 
 // The source row of one cell (T = double) or of two neighbouring cells
-// (T = Lanes, kLanes cells).
+// (T = Quad, four cells).
 template <class T>
 [[gnu::always_inline]] inline SourceRowOf<T> source_row_of(const RunParameters& par, double dt,
                                                            const SourceInputsOf<T>& in) {
@@ -103,13 +103,14 @@ template <class T>
     return r;
 }
 
-// The inputs of cell i, or of the kLanes cells from i on.
+// The inputs of cell i, or of the cells from i on, one per lane.
 template <class T>
 [[gnu::always_inline]] inline SourceInputsOf<T> source_inputs(const ModelState& s, int i) {
-    const auto at = [i](const std::vector<double>& a) { return load<T>(&a[i]); };
-    return {at(s.h1),   at(s.rho1), at(s.h2),       at(s.u2),        at(s.rho2),
-            at(s.h3),   at(s.u3),   at(s.c3),       at(s.rho3),      at(s.k3),
-            at(s.eps3), at(s.g_normal), at(s.g_tangent), at(s.curvature), at(s.u_threshold)};
+    return {load<T>(&s.h1[i]),       load<T>(&s.rho1[i]),      load<T>(&s.h2[i]),
+            load<T>(&s.u2[i]),       load<T>(&s.rho2[i]),      load<T>(&s.h3[i]),
+            load<T>(&s.u3[i]),       load<T>(&s.c3[i]),        load<T>(&s.rho3[i]),
+            load<T>(&s.k3[i]),       load<T>(&s.eps3[i]),      load<T>(&s.g_normal[i]),
+            load<T>(&s.g_tangent[i]), load<T>(&s.curvature[i]), load<T>(&s.u_threshold[i])};
 }
 
 // Relaxes lane k of the new values against the previous rates into row i.
@@ -129,20 +130,20 @@ SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in
     return source_row_of<double>(par, dt, in);
 }
 
-void compute_source_terms(ModelState& s) {
+TORLA_WIDE_CLONES void compute_source_terms(ModelState& s) {
     zero_row(s.sink, s.last_active - 1);
     zero_row(s.sink, s.first_active);
     zero_row(s.sink, 0);
     set_ambient_suspension(s, 0);
     set_ambient_suspension(s, s.first_active);
 
-    // kLanes cells at a time, the remaining ones alone.
+    // Four cells at a time, the remaining ones alone.
     const double beta = s.par.Relaxation_Factor;
     const int end = s.last_active - 1;
     int i = s.first_active + 1;
-    for (; i + kLanes <= end; i += kLanes) {
-        const SourceRowOf<Lanes> r = source_row_of(s.par, s.dt, source_inputs<Lanes>(s, i));
-        for (int k = 0; k < kLanes; ++k) write_relaxed(s, i + k, r, k, beta);
+    for (; i + kWidth<Quad> <= end; i += kWidth<Quad>) {
+        const SourceRowOf<Quad> r = source_row_of(s.par, s.dt, source_inputs<Quad>(s, i));
+        for (int k = 0; k < kWidth<Quad>; ++k) write_relaxed(s, i + k, r, k, beta);
     }
     for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, s.dt, source_inputs<double>(s, i)), 0, beta);
 }
