@@ -68,17 +68,17 @@ CellRows cell_rows(const ModelState& s, int i, const UpwindChoice& c) {
             s.flux_diff[i - 1], s.flux_diff[i + 1]};
 }
 
-// Component j of a row (T = double), or components j and j + 1 (T = Pair).
+// Component j of a row (T = double), or the components from j on, one per lane.
 template <class T>
-inline T component(const double* row, int j) {
+[[gnu::always_inline]] inline T component(const double* row, int j) {
     return load<T>(row + j);
 }
 
-// Upwind update of component j of a cell (and j + 1 with T = Pair):
+// Upwind update of component j of a cell (and those after it with Pair or Quad):
 // sources as loss rates, advective difference over the upwind pair,
 // diffusive difference centrally.
 template <class T>
-inline T general_update(const CellRows& m, int j, const UpwindChoice& c, double step) {
+[[gnu::always_inline]] inline T general_update(const CellRows& m, int j, const UpwindChoice& c, double step) {
     return component<T>(m.prev, j) - step * component<T>(m.sink, j) -
            step * (component<T>(m.adv_r, j) - component<T>(m.adv_l, j)) / c.dx_up -
            step * (component<T>(m.diff_up, j) - component<T>(m.diff_dn, j)) / c.dx_c;
@@ -87,7 +87,7 @@ inline T general_update(const CellRows& m, int j, const UpwindChoice& c, double 
 // Where the layer moves apart around a cell, its own flux is carried away
 // at the rate the velocity difference stretches the layer.
 template <class T>
-inline T diverging_advection(const CellRows& m, int j, const UpwindChoice& c, const double* w,
+[[gnu::always_inline]] inline T diverging_advection(const CellRows& m, int j, const UpwindChoice& c, const double* w,
                              double speed, double step) {
     return step * component<T>(m.adv_i, j) / c.dx_up * (w[c.r] - w[c.l]) / speed;
 }
@@ -105,13 +105,23 @@ void copy_rows(Matrix& to, const Matrix& from, int begin, int end) {
                 static_cast<std::size_t>(end - begin) * kNumComponents * sizeof(double));
 }
 
+// The general update of component j alone, its advective and diffusive
+// quotients divided side by side.
+inline double general_update_alone(const CellRows& m, int j, const UpwindChoice& c, double step) {
+    const Pair quotients =
+        Pair{step * (m.adv_r[j] - m.adv_l[j]), step * (m.diff_up[j] - m.diff_dn[j])} /
+        Pair{c.dx_up, c.dx_c};
+    return m.prev[j] - step * m.sink[j] - quotients[0] - quotients[1];
+}
+
 // Each cell's new values are formed from U_prev and the work matrices
-// before any of them is stored, neighbouring components two at a time:
-// the cover (0, 1) and the saltation momentum and load (3, 4); the
-// suspension depth and momentum (5, 6), snow volume and turbulent energy
-// (7, 8), and the dissipation (9). A component that takes the diverging
-// form is formed both ways and the diverging value kept.
-void saltation_pass(ModelState& s, double step, double& dt_allowed) {
+// before any of them is stored, neighbouring components four at a time:
+// components 1 to 4 in the saltation pass (the general formula is formed
+// for the saltation depth as well and not used, since the depth follows
+// the load), 5 to 8 in the suspension pass; components 0 and 9 alone. A
+// component that takes the diverging form is formed both ways and the
+// diverging value kept.
+[[gnu::always_inline]] inline void saltation_pass(ModelState& s, double step, double& dt_allowed) {
     const double max_salt_density = s.par.Max_Salt_Density;
     const double min_salt_velo = s.par.Min_Salt_Velo;
     const double* u2 = s.u2.data();
@@ -121,10 +131,11 @@ void saltation_pass(ModelState& s, double step, double& dt_allowed) {
     for (int i = s.first_active + 1; i < end; ++i) {
         const UpwindChoice c = choose_upwind(u2, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
-        const Pair cover = general_update<Pair>(m, kCoverDepth, c, step);
-        const Pair moving = general_update<Pair>(m, kSaltMomentum, c, step);
-        const double momentum = moving[0];
-        double load = moving[1];
+        const double cover_depth = general_update_alone(m, kCoverDepth, c, step);
+        const Quad general = general_update<Quad>(m, kCoverDensity, c, step);  // 1 ... 4
+        const double cover_density = general[0];
+        const double momentum = general[kSaltMomentum - kCoverDensity];
+        double load = general[kSaltLoad - kCoverDensity];
         if (c.diverging) {
             const double speed = std::fabs(u2[i]) > min_salt_velo ? std::fabs(u2[i]) : min_salt_velo;
             load = m.prev[kSaltLoad] - step * m.sink[kSaltLoad] -
@@ -133,14 +144,15 @@ void saltation_pass(ModelState& s, double step, double& dt_allowed) {
         // The layer is at least as deep as the grains jump at its speed:
         // the depths from the load and from the speed, side by side.
         const Pair depths = Pair{load, kSaltDepthPerSpeed * std::fabs(u2[i])} /
-                             Pair{max_salt_density, cos_slope[i]};
+                            Pair{max_salt_density, cos_slope[i]};
         const double from_load = depths[0], from_speed = depths[1];
 
         double* u = s.U[i];
         u[kSaltLoad] = load;
         u[kSaltMomentum] = momentum;
         u[kSaltDepth] = from_load > from_speed ? from_load : from_speed;
-        store<Pair>(u + kCoverDepth, cover);
+        u[kCoverDensity] = cover_density;
+        u[kCoverDepth] = cover_depth;
 
         if (load < 0) {
             if (load > kLoadTolerance) {
@@ -155,7 +167,7 @@ void saltation_pass(ModelState& s, double step, double& dt_allowed) {
     }
 }
 
-void suspension_pass(ModelState& s, double step, double& dt_allowed) {
+[[gnu::always_inline]] inline void suspension_pass(ModelState& s, double step, double& dt_allowed) {
     const double min_susp_velo = s.par.Min_Susp_Velo;
     const double* u3 = s.u3.data();
     const double* cell_length = s.cell_length.data();
@@ -163,32 +175,26 @@ void suspension_pass(ModelState& s, double step, double& dt_allowed) {
     for (int i = s.first_active + 1; i < end; ++i) {
         const UpwindChoice c = choose_upwind(u3, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
-        const Pair depth_momentum = general_update<Pair>(m, kSuspDepth, c, step);
-        Pair volume_energy = general_update<Pair>(m, kSuspVolume, c, step);
-        // The dissipation alone: its advective and diffusive quotients side by side.
-        const int j = kSuspDissipation;
-        const Pair quotients = Pair{step * (m.adv_r[j] - m.adv_l[j]), step * (m.diff_up[j] - m.diff_dn[j])} /
-                               Pair{c.dx_up, c.dx_c};
-        double dissipation = m.prev[j] - step * m.sink[j] - quotients[0] - quotients[1];
+        Quad general = general_update<Quad>(m, kSuspDepth, c, step);  // 5 ... 8
+        double dissipation = general_update_alone(m, kSuspDissipation, c, step);
         if (c.diverging) {
             const double speed = std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
-            volume_energy = component<Pair>(m.prev, kSuspVolume) -
-                            step * component<Pair>(m.sink, kSuspVolume) -
-                            diverging_advection<Pair>(m, kSuspVolume, c, u3, speed, step) -
-                            step *
-                                (component<Pair>(m.diff_up, kSuspVolume) -
-                                 component<Pair>(m.diff_dn, kSuspVolume)) /
-                                c.dx_c;
+            const Pair volume_energy =
+                component<Pair>(m.prev, kSuspVolume) - step * component<Pair>(m.sink, kSuspVolume) -
+                diverging_advection<Pair>(m, kSuspVolume, c, u3, speed, step) -
+                step * (component<Pair>(m.diff_up, kSuspVolume) - component<Pair>(m.diff_dn, kSuspVolume)) /
+                    c.dx_c;
+            general[kSuspVolume - kSuspDepth] = volume_energy[0];
+            general[kSuspEnergy - kSuspDepth] = volume_energy[1];
             dissipation = m.prev[kSuspDissipation] - step * m.sink[kSuspDissipation] -
                           diverging_advection<double>(m, kSuspDissipation, c, u3, speed, step) -
                           step * (m.diff_up[kSuspDissipation] - m.diff_dn[kSuspDissipation]) / c.dx_c;
         }
         double* u = s.U[i];
-        store<Pair>(u + kSuspDepth, depth_momentum);
-        store<Pair>(u + kSuspVolume, volume_energy);
+        store<Quad>(u + kSuspDepth, general);
         u[kSuspDissipation] = dissipation;
 
-        const double volume = volume_energy[0];
+        const double volume = general[kSuspVolume - kSuspDepth];
         if (volume < 0) {
             if (volume > kVolumeTolerance) {
                 u[kSuspVolume] = 0.0;
@@ -212,7 +218,7 @@ UpwindChoice upwind_choice(const double* w, const double* cell_length, int i) {
     return choose_upwind(w, cell_length, i);
 }
 
-double advance_interior(ModelState& s, double step) {
+TORLA_WIDE_CLONES double advance_interior(ModelState& s, double step) {
     double dt_allowed = step;
     saltation_pass(s, step, dt_allowed);
     suspension_pass(s, step, dt_allowed);
