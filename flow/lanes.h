@@ -136,6 +136,23 @@ template <class T>
         std::memcpy(p, &v, sizeof v);
 }
 
+// Four Quads as the columns of a 4 x 4 block, returned as its rows:
+// row k holds lane k of a, b, c and d.
+struct QuadRows {
+    Quad row[4];
+};
+[[gnu::always_inline]] inline QuadRows transpose(Quad a, Quad b, Quad c, Quad d) {
+    using Index = decltype(a < a);
+    const Quad ab_lo = __builtin_shuffle(a, b, Index{0, 4, 1, 5});
+    const Quad ab_hi = __builtin_shuffle(a, b, Index{2, 6, 3, 7});
+    const Quad cd_lo = __builtin_shuffle(c, d, Index{0, 4, 1, 5});
+    const Quad cd_hi = __builtin_shuffle(c, d, Index{2, 6, 3, 7});
+    return {{__builtin_shuffle(ab_lo, cd_lo, Index{0, 1, 4, 5}),
+             __builtin_shuffle(ab_lo, cd_lo, Index{2, 3, 6, 7}),
+             __builtin_shuffle(ab_hi, cd_hi, Index{0, 1, 4, 5}),
+             __builtin_shuffle(ab_hi, cd_hi, Index{2, 3, 6, 7})}};
+}
+
 // Lane k of a value (a double has one lane).
 template <class T>
 [[gnu::always_inline]] inline double lane(T x, int k) {

@@ -143,7 +143,19 @@ TORLA_WIDE_CLONES void compute_source_terms(ModelState& s) {
     int i = s.first_active + 1;
     for (; i + kWidth<Quad> <= end; i += kWidth<Quad>) {
         const SourceRowOf<Quad> r = source_row_of(s.par, s.dt, source_inputs<Quad>(s, i));
-        for (int k = 0; k < kWidth<Quad>; ++k) write_relaxed(s, i + k, r, k, beta);
+        // Components 3 to 6 of the four rows come from one 4 x 4 block and
+        // are relaxed four at a time.
+        const QuadRows block = transpose(r.value[kSaltMomentum], r.value[kSaltLoad],
+                                         r.value[kSuspDepth], r.value[kSuspMomentum]);
+        for (int k = 0; k < kWidth<Quad>; ++k) {
+            double* row = s.sink[i + k];
+            const double* prev = s.sink_prev[i + k];
+            row[kCoverDepth] = (1 - beta) * prev[kCoverDepth] + beta * r.value[kCoverDepth][k];
+            store<Quad>(row + kSaltMomentum,
+                        (1 - beta) * load<Quad>(prev + kSaltMomentum) + beta * block.row[k]);
+            row[kSuspVolume] = (1 - beta) * prev[kSuspVolume] + beta * r.value[kSuspVolume][k];
+            row[kCoverDensity] = row[kSaltDepth] = row[kSuspEnergy] = row[kSuspDissipation] = 0.0;
+        }
     }
     for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, s.dt, source_inputs<double>(s, i)), 0, beta);
 }
