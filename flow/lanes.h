@@ -13,25 +13,31 @@
 
 namespace torla {
 
-// A Quad is wider than the registers of the baseline instruction set: the
-// compiler splits it in two there, and keeps it whole in the functions it
-// also builds for processors with 256-bit registers (TORLA_WIDE_CLONES).
-// Such values never cross a translation unit, so the ABI warning about
-// passing them between differently built units does not concern us.
+// Pairs fill the registers of the baseline x86-64 instruction set (SSE2);
+// Quads those of AVX2. The loops that gain from Quads are built twice, for
+// the baseline with Pairs and, marked TORLA_WIDE, for AVX2 with Quads, and
+// wide_lanes() says which to run. Both give the same numbers: the same
+// IEEE operations on every lane (no fused multiply-add: AVX2 alone does
+// not enable it, and -ffp-contract=off rules it out anyway). Quads never
+// cross a translation unit, so the ABI warning about passing them between
+// differently built units does not concern us.
 #pragma GCC diagnostic ignored "-Wpsabi"
 using Pair = double __attribute__((vector_size(2 * sizeof(double))));
 using Quad = double __attribute__((vector_size(4 * sizeof(double))));
 
-// A function that computes Quads is built twice on x86-64, for the
-// baseline instruction set and for AVX2 (256-bit registers; no fused
-// multiply-add, which -ffp-contract=off rules out anyway), and the version
-// the processor supports is chosen when the program starts. Both give the
-// same numbers: the same IEEE operations on every lane.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TORLA_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#define TORLA_WIDE __attribute__((target("avx2")))
+inline constexpr bool kWideBuilt = true;
 #else
-#define TORLA_WIDE_CLONES
+#define TORLA_WIDE
+inline constexpr bool kWideBuilt = false;
 #endif
+
+// True when the AVX2 versions run: by default when they were built and the
+// processor has AVX2.
+bool wide_lanes();
+// Chooses the versions: wide only where possible (for comparing the two).
+void use_wide_lanes(bool wide);
 
 // Number of lanes of T (1 for double).
 template <class T>

@@ -9,7 +9,7 @@ namespace torla {
 namespace {
 
 // The layer variables of one cell (T = double) or of two neighbouring
-// cells (T = Quad) from their conserved rows u[0 ... 9].
+// cells (T = Pair or Quad) from their conserved rows u[0 ... 9].
 template <class T>
 [[gnu::always_inline]] inline LayerVariablesOf<T> recover_of(const RunParameters& par, double rho_diff,
                                                              double min_susp_mass, const T* u) {
@@ -54,6 +54,27 @@ template <class T>
     put(s.eps3, v.eps3);
 }
 
+// The window, as many cells at a time as Cells has lanes (component j of
+// the cells side by side), the remaining ones alone.
+template <class Cells>
+[[gnu::always_inline]] inline void recover_window(ModelState& s) {
+    constexpr int kCells = kWidth<Cells>;
+    int i = s.first_active;
+    for (; i + kCells <= s.last_active; i += kCells) {
+        Cells u[kNumComponents];
+        for (int j = 0; j < kNumComponents; ++j) {
+            double column[kCells];
+            for (int k = 0; k < kCells; ++k) column[k] = s.U[i + k][j];
+            u[j] = load<Cells>(column);
+        }
+        store_layers(s, i, recover_of<Cells>(s.par, s.rho_diff, s.min_susp_mass, u));
+    }
+    for (; i < s.last_active; ++i)
+        store_layers(s, i, recover_of<double>(s.par, s.rho_diff, s.min_susp_mass, s.U[i]));
+}
+
+TORLA_WIDE void recover_window_wide(ModelState& s) { recover_window<Quad>(s); }
+
 }  // namespace
 
 LayerVariables recover_cell(const RunParameters& par, double rho_diff, double min_susp_mass,
@@ -61,21 +82,11 @@ LayerVariables recover_cell(const RunParameters& par, double rho_diff, double mi
     return recover_of<double>(par, rho_diff, min_susp_mass, u);
 }
 
-TORLA_WIDE_CLONES void recover_layer_variables(ModelState& s) {
-    // Four cells at a time: component j of the cells side by side.
-    constexpr int kCells = kWidth<Quad>;
-    int i = s.first_active;
-    for (; i + kCells <= s.last_active; i += kCells) {
-        Quad u[kNumComponents];
-        for (int j = 0; j < kNumComponents; ++j) {
-            double column[kCells];
-            for (int k = 0; k < kCells; ++k) column[k] = s.U[i + k][j];
-            u[j] = load<Quad>(column);
-        }
-        store_layers(s, i, recover_of<Quad>(s.par, s.rho_diff, s.min_susp_mass, u));
-    }
-    for (; i < s.last_active; ++i)
-        store_layers(s, i, recover_of<double>(s.par, s.rho_diff, s.min_susp_mass, s.U[i]));
+void recover_layer_variables(ModelState& s) {
+    if (wide_lanes())
+        recover_window_wide(s);
+    else
+        recover_window<Pair>(s);
 }
 
 }  // namespace torla

@@ -124,40 +124,55 @@ template <class T>
     row[kCoverDensity] = row[kSaltDepth] = row[kSuspEnergy] = row[kSuspDissipation] = 0.0;
 }
 
+// The relaxed rows of the interior, as many cells at a time as Cells has
+// lanes, the remaining ones alone.
+template <class Cells>
+[[gnu::always_inline]] inline void interior_source_terms(ModelState& s) {
+    constexpr int kCells = kWidth<Cells>;
+    const double beta = s.par.Relaxation_Factor;
+    const int end = s.last_active - 1;
+    int i = s.first_active + 1;
+    for (; i + kCells <= end; i += kCells) {
+        const SourceRowOf<Cells> r = source_row_of(s.par, s.dt, source_inputs<Cells>(s, i));
+        if constexpr (kCells == 4) {
+            // Components 3 to 6 of the four rows come from one 4 x 4 block
+            // and are relaxed four at a time.
+            const QuadRows block = transpose(r.value[kSaltMomentum], r.value[kSaltLoad],
+                                             r.value[kSuspDepth], r.value[kSuspMomentum]);
+            for (int k = 0; k < kCells; ++k) {
+                double* row = s.sink[i + k];
+                const double* prev = s.sink_prev[i + k];
+                row[kCoverDepth] = (1 - beta) * prev[kCoverDepth] + beta * r.value[kCoverDepth][k];
+                store<Quad>(row + kSaltMomentum,
+                            (1 - beta) * load<Quad>(prev + kSaltMomentum) + beta * block.row[k]);
+                row[kSuspVolume] = (1 - beta) * prev[kSuspVolume] + beta * r.value[kSuspVolume][k];
+                row[kCoverDensity] = row[kSaltDepth] = row[kSuspEnergy] = row[kSuspDissipation] = 0.0;
+            }
+        } else {
+            for (int k = 0; k < kCells; ++k) write_relaxed(s, i + k, r, k, beta);
+        }
+    }
+    for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, s.dt, source_inputs<double>(s, i)), 0, beta);
+}
+
+TORLA_WIDE void interior_source_terms_wide(ModelState& s) { interior_source_terms<Quad>(s); }
+
 }  // namespace
 
 SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in) {
     return source_row_of<double>(par, dt, in);
 }
 
-TORLA_WIDE_CLONES void compute_source_terms(ModelState& s) {
+void compute_source_terms(ModelState& s) {
     zero_row(s.sink, s.last_active - 1);
     zero_row(s.sink, s.first_active);
     zero_row(s.sink, 0);
     set_ambient_suspension(s, 0);
     set_ambient_suspension(s, s.first_active);
-
-    // Four cells at a time, the remaining ones alone.
-    const double beta = s.par.Relaxation_Factor;
-    const int end = s.last_active - 1;
-    int i = s.first_active + 1;
-    for (; i + kWidth<Quad> <= end; i += kWidth<Quad>) {
-        const SourceRowOf<Quad> r = source_row_of(s.par, s.dt, source_inputs<Quad>(s, i));
-        // Components 3 to 6 of the four rows come from one 4 x 4 block and
-        // are relaxed four at a time.
-        const QuadRows block = transpose(r.value[kSaltMomentum], r.value[kSaltLoad],
-                                         r.value[kSuspDepth], r.value[kSuspMomentum]);
-        for (int k = 0; k < kWidth<Quad>; ++k) {
-            double* row = s.sink[i + k];
-            const double* prev = s.sink_prev[i + k];
-            row[kCoverDepth] = (1 - beta) * prev[kCoverDepth] + beta * r.value[kCoverDepth][k];
-            store<Quad>(row + kSaltMomentum,
-                        (1 - beta) * load<Quad>(prev + kSaltMomentum) + beta * block.row[k]);
-            row[kSuspVolume] = (1 - beta) * prev[kSuspVolume] + beta * r.value[kSuspVolume][k];
-            row[kCoverDensity] = row[kSaltDepth] = row[kSuspEnergy] = row[kSuspDissipation] = 0.0;
-        }
-    }
-    for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, s.dt, source_inputs<double>(s, i)), 0, beta);
+    if (wide_lanes())
+        interior_source_terms_wide(s);
+    else
+        interior_source_terms<Pair>(s);
 }
 
 }  // namespace torla

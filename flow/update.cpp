@@ -114,13 +114,22 @@ inline double general_update_alone(const CellRows& m, int j, const UpwindChoice&
     return m.prev[j] - step * m.sink[j] - quotients[0] - quotients[1];
 }
 
+// The general update of the four components from first on into out,
+// kWidth<V> at a time.
+template <class V>
+[[gnu::always_inline]] inline void general_update_four(const CellRows& m, int first, const UpwindChoice& c,
+                                                       double step, double* out) {
+    for (int k = 0; k < 4; k += kWidth<V>) store<V>(out + k, general_update<V>(m, first + k, c, step));
+}
+
 // Each cell's new values are formed from U_prev and the work matrices
-// before any of them is stored, neighbouring components four at a time:
-// components 1 to 4 in the saltation pass (the general formula is formed
-// for the saltation depth as well and not used, since the depth follows
-// the load), 5 to 8 in the suspension pass; components 0 and 9 alone. A
-// component that takes the diverging form is formed both ways and the
-// diverging value kept.
+// before any of them is stored, neighbouring components side by side
+// (V = Pair or Quad): components 1 to 4 in the saltation pass (the general
+// formula is formed for the saltation depth as well and not used, since
+// the depth follows the load), 5 to 8 in the suspension pass; components 0
+// and 9 alone. A component that takes the diverging form is formed both
+// ways and the diverging value kept.
+template <class V>
 [[gnu::always_inline]] inline void saltation_pass(ModelState& s, double step, double& dt_allowed) {
     const double max_salt_density = s.par.Max_Salt_Density;
     const double min_salt_velo = s.par.Min_Salt_Velo;
@@ -132,7 +141,8 @@ inline double general_update_alone(const CellRows& m, int j, const UpwindChoice&
         const UpwindChoice c = choose_upwind(u2, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
         const double cover_depth = general_update_alone(m, kCoverDepth, c, step);
-        const Quad general = general_update<Quad>(m, kCoverDensity, c, step);  // 1 ... 4
+        double general[4];  // components 1 ... 4
+        general_update_four<V>(m, kCoverDensity, c, step, general);
         const double cover_density = general[0];
         const double momentum = general[kSaltMomentum - kCoverDensity];
         double load = general[kSaltLoad - kCoverDensity];
@@ -167,6 +177,7 @@ inline double general_update_alone(const CellRows& m, int j, const UpwindChoice&
     }
 }
 
+template <class V>
 [[gnu::always_inline]] inline void suspension_pass(ModelState& s, double step, double& dt_allowed) {
     const double min_susp_velo = s.par.Min_Susp_Velo;
     const double* u3 = s.u3.data();
@@ -175,7 +186,8 @@ inline double general_update_alone(const CellRows& m, int j, const UpwindChoice&
     for (int i = s.first_active + 1; i < end; ++i) {
         const UpwindChoice c = choose_upwind(u3, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
-        Quad general = general_update<Quad>(m, kSuspDepth, c, step);  // 5 ... 8
+        double general[4];  // components 5 ... 8
+        general_update_four<V>(m, kSuspDepth, c, step, general);
         double dissipation = general_update_alone(m, kSuspDissipation, c, step);
         if (c.diverging) {
             const double speed = std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
@@ -191,7 +203,7 @@ inline double general_update_alone(const CellRows& m, int j, const UpwindChoice&
                           step * (m.diff_up[kSuspDissipation] - m.diff_dn[kSuspDissipation]) / c.dx_c;
         }
         double* u = s.U[i];
-        store<Quad>(u + kSuspDepth, general);
+        for (int k = 0; k < 4; k += kWidth<V>) store<V>(u + kSuspDepth + k, load<V>(general + k));
         u[kSuspDissipation] = dissipation;
 
         const double volume = general[kSuspVolume - kSuspDepth];
@@ -212,17 +224,24 @@ inline T rescaled(const double* u, const double* p, int j, double step, double d
     return component<T>(p, j) + (component<T>(u, j) - component<T>(p, j)) * step / dt;
 }
 
+template <class V>
+[[gnu::always_inline]] inline double advance_with(ModelState& s, double step) {
+    double dt_allowed = step;
+    saltation_pass<V>(s, step, dt_allowed);
+    suspension_pass<V>(s, step, dt_allowed);
+    return dt_allowed;
+}
+
+TORLA_WIDE double advance_interior_wide(ModelState& s, double step) { return advance_with<Quad>(s, step); }
+
 }  // namespace
 
 UpwindChoice upwind_choice(const double* w, const double* cell_length, int i) {
     return choose_upwind(w, cell_length, i);
 }
 
-TORLA_WIDE_CLONES double advance_interior(ModelState& s, double step) {
-    double dt_allowed = step;
-    saltation_pass(s, step, dt_allowed);
-    suspension_pass(s, step, dt_allowed);
-    return dt_allowed;
+double advance_interior(ModelState& s, double step) {
+    return wide_lanes() ? advance_interior_wide(s, step) : advance_with<Pair>(s, step);
 }
 
 void rescale_interior(ModelState& s, double step) {
