@@ -11,7 +11,7 @@
 // The model state is built in-process the way the grid reader builds it,
 // and every pass is the driver's own run_pass.
 //
-// Usage: torla_bench [--quick] [a] [b] [c]
+// Usage: torla_bench [--quick] [--baseline] [a] [b] [c]
 // The example is taken from the source tree this program was built from;
 // torla and knotline from the directory of this program.
 #include <fcntl.h>
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "flow/flow.h"
+#include "flow/lanes.h"
 #include "run/run.h"
 
 namespace fs = std::filesystem;
@@ -288,18 +289,22 @@ void bench_example(int reps) {
 }  // namespace torla
 
 int main(int argc, char** argv) {
-    // --quick: fewer passes and runs; a, b or c: only that measurement.
+    // --quick: fewer passes and runs; --baseline: the flow loops without
+    // AVX2 even where the processor has it; a, b or c: only that measurement.
     bool quick = false;
     std::string only;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--quick") == 0)
             quick = true;
+        else if (std::strcmp(argv[k], "--baseline") == 0)
+            torla::use_wide_lanes(false);
         else
             only += argv[k];
     }
     const auto wanted = [&](char c) { return only.empty() || only.find(c) != std::string::npos; };
     const int reps = quick ? 3 : 7;
-    std::printf("TORLA benchmark (one core; medians of %d runs)\n\n", reps);
+    std::printf("TORLA benchmark (one core; medians of %d runs; flow loops %s)\n\n", reps,
+                torla::wide_lanes() ? "with AVX2" : "baseline x86-64");
     if (wanted('a')) torla::bench_whole_window(20000, 20, quick ? 50 : 200, reps);
     if (wanted('b')) torla::bench_track_lengths(quick ? 200 : 1000, reps);
     if (wanted('c')) torla::bench_example(reps);
