@@ -93,6 +93,27 @@ template <class T>
 // Rows i + k (lane k) of both flux matrices.
 template <class T>
 [[gnu::always_inline]] inline void write_flux_rows(ModelState& s, int i, const FluxRowOf<T>& f) {
+    if constexpr (kWidth<T> == 4) {
+        // Advective components 3 to 6 of the four rows from one transposed
+        // block; the rows are written in the order of their components.
+        const QuadRows block = transpose(f.adv[kSaltMomentum], f.adv[kSaltLoad], f.adv[kSuspDepth],
+                                         f.adv[kSuspMomentum]);
+        const Pair none = {0.0, 0.0};
+        for (int k = 0; k < 4; ++k) {
+            double* adv = s.flux_adv[i + k];
+            double* diff = s.flux_diff[i + k];
+            store<Pair>(adv + kCoverDepth, none);
+            adv[kSaltDepth] = 0.0;
+            store<Quad>(adv + kSaltMomentum, block.row[k]);
+            adv[kSuspVolume] = f.adv[kSuspVolume][k];
+            store<Pair>(adv + kSuspEnergy, none);
+            store<Quad>(diff + kCoverDepth, Quad{0.0, 0.0, 0.0, 0.0});
+            store<Pair>(diff + kSaltLoad, none);
+            store<Pair>(diff + kSuspMomentum, Pair{f.diff[kSuspMomentum][k], f.diff[kSuspVolume][k]});
+            store<Pair>(diff + kSuspEnergy, none);
+        }
+        return;
+    }
     for (int k = 0; k < kWidth<T>; ++k) {
         double* adv = s.flux_adv[i + k];
         double* diff = s.flux_diff[i + k];
@@ -102,6 +123,22 @@ template <class T>
         }
     }
 }
+
+// The flux rows of the interior, as many cells at a time as Cells has
+// lanes, the remaining ones alone.
+template <class Cells>
+[[gnu::always_inline]] inline void interior_fluxes(ModelState& s) {
+    const int end = s.last_active - 1;
+    int i = s.first_active + 1;
+    for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
+        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<Cells>(s, i),
+                                          gradients_of<Cells>(s, i)));
+    for (; i < end; ++i)
+        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<double>(s, i),
+                                          gradients_of<double>(s, i)));
+}
+
+TORLA_WIDE void interior_fluxes_wide(ModelState& s) { interior_fluxes<Quad>(s); }
 
 }  // namespace
 
@@ -124,15 +161,10 @@ void compute_fluxes(ModelState& s) {
     set_ambient_suspension(s, s.first_active);
     set_ambient_suspension(s, 0);
 
-    // Two cells at a time, the last one alone when the interior is odd.
-    const int end = s.last_active - 1;
-    int i = s.first_active + 1;
-    for (; i + kWidth<Pair> <= end; i += kWidth<Pair>)
-        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<Pair>(s, i),
-                                          gradients_of<Pair>(s, i)));
-    for (; i < end; ++i)
-        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<double>(s, i),
-                                          gradients_of<double>(s, i)));
+    if (wide_lanes())
+        interior_fluxes_wide(s);
+    else
+        interior_fluxes<Pair>(s);
 }
 
 }  // namespace torla
