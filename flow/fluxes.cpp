@@ -33,6 +33,14 @@ template <class T>
     return load<T>(&a[i]);
 }
 
+// Suspension-layer momentum rho3 u3 h3 at cell k (and those after it). A
+// function of its own, always inlined, so that the wide vectors never cross
+// a call between code built for different instruction sets.
+template <class T>
+[[gnu::always_inline]] inline T momentum_at(const ModelState& s, int k) {
+    return at<T>(s.rho3, k) * at<T>(s.u3, k) * at<T>(s.h3, k);
+}
+
 // Upwind gradients of the suspension layer at cell i (and those after it). The
 // neighbour on the side the layer comes from; a layer at rest looks
 // forward. Both candidate pairs are read and the upwind one picked before
@@ -40,12 +48,11 @@ template <class T>
 template <class T>
 [[gnu::always_inline]] inline SuspensionGradientsOf<T> gradients_of(const ModelState& s, int i) {
     const auto from_behind = at<T>(s.u3, i) > 0.0;
-    const auto momentum = [&s](int k) { return at<T>(s.rho3, k) * at<T>(s.u3, k) * at<T>(s.h3, k); };
     const T L = pick(from_behind, at<T>(s.cell_length, i), at<T>(s.cell_length, i + 1));
     const T c_a = pick(from_behind, at<T>(s.c3, i - 1), at<T>(s.c3, i));
     const T c_b = pick(from_behind, at<T>(s.c3, i), at<T>(s.c3, i + 1));
-    const T m_a = pick(from_behind, momentum(i - 1), momentum(i));
-    const T m_b = pick(from_behind, momentum(i), momentum(i + 1));
+    const T m_a = pick(from_behind, momentum_at<T>(s, i - 1), momentum_at<T>(s, i));
+    const T m_b = pick(from_behind, momentum_at<T>(s, i), momentum_at<T>(s, i + 1));
     SuspensionGradientsOf<T> g;
     g.Gc = (c_b - c_a) / L;
     g.Gm = (m_b - m_a) / L;
