@@ -38,6 +38,12 @@ using LayerVariables = LayerVariablesOf<double>;
 LayerVariables recover_cell(const RunParameters& par, double rho_diff, double min_susp_mass,
                             const double* u);
 
+// Sets row i of a work matrix to zero.
+void zero_row(Matrix& m, int i);
+// The suspension layer enters the track from still air: no suspended snow,
+// no motion and no turbulence at cell i (the upstream end of the window).
+void set_ambient_suspension(ModelState& s, int i);
+
 // Derives the layer variables of the active window from U.
 void recover_layer_variables(ModelState& s);
 

@@ -12,21 +12,6 @@ namespace {
 
 constexpr double kTwoThirds = 2.0 / 3.0;  // turbulent pressure 2/3 rho3 k3
 
-// The suspension layer enters the track from still air: no suspended snow,
-// no motion and no turbulence at the upstream end of the window.
-void set_ambient_suspension(ModelState& s, int i) {
-    s.c3[i] = 0.0;
-    s.rho3[i] = s.par.Air_Density;
-    s.u3[i] = 0.0;
-    s.k3[i] = 0.0;
-    s.eps3[i] = 0.0;
-}
-
-void zero_row(Matrix& m, int i) {
-    double* row = m[i];
-    for (int j = 0; j < kNumComponents; ++j) row[j] = 0.0;
-}
-
 // Values of a per-cell array at cell i (T = double) or the cells from i on.
 template <class T>
 [[gnu::always_inline]] inline T at(const std::vector<double>& a, int i) {

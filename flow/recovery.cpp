@@ -89,4 +89,17 @@ void recover_layer_variables(ModelState& s) {
         recover_window<Pair>(s);
 }
 
+void zero_row(Matrix& m, int i) {
+    double* row = m[i];
+    for (int j = 0; j < kNumComponents; ++j) row[j] = 0.0;
+}
+
+void set_ambient_suspension(ModelState& s, int i) {
+    s.c3[i] = 0.0;
+    s.rho3[i] = s.par.Air_Density;
+    s.u3[i] = 0.0;
+    s.k3[i] = 0.0;
+    s.eps3[i] = 0.0;
+}
+
 }  // namespace torla

@@ -18,19 +18,6 @@ constexpr double kLiftRate = 0.005;       // share of the load excess lifted per
 constexpr double kTopDrag = 0.01;         // quadratic drag coefficient at the layer top
 constexpr double kEntrainment = 0.05;     // growth of the suspension depth per unit speed
 
-void zero_row(Matrix& m, int i) {
-    double* row = m[i];
-    for (int j = 0; j < kNumComponents; ++j) row[j] = 0.0;
-}
-
-void set_ambient_suspension(ModelState& s, int i) {
-    s.c3[i] = 0.0;
-    s.rho3[i] = s.par.Air_Density;
-    s.u3[i] = 0.0;
-    s.k3[i] = 0.0;
-    s.eps3[i] = 0.0;
-}
-
 // The source row of one cell (T = double) or of two neighbouring cells
 // (T = Quad, four cells).
 template <class T>
