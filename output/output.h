@@ -46,14 +46,34 @@ struct ResultData {
     std::vector<GeometryRow> geometry;
     // dumps[d] holds 12 rows of n + 1 floats: the time, then the cells.
     std::vector<std::vector<float>> dumps;
-    std::vector<float> peaks;  // 48 n floats
+    std::vector<float> peaks;  // 48 n floats; empty without a peak table
+    // The run never reached its end: the count still holds the placeholder n
+    // while the records differ, or the peak table (written just before the
+    // patch) is missing, as in a file of a run that is still going or was
+    // killed.
+    bool count_unpatched = false;
+    // The run stopped on the small-step limit and appended one closing record
+    // beyond the count.
+    bool closing_record = false;
+    bool has_peak_table() const { return !peaks.empty(); }
+    float dump_time(std::size_t d) const { return dumps[d][0]; }
     float dump_value(std::size_t d, int row, int cell) const {
         return dumps[d][static_cast<std::size_t>(row) * (n_cells + 1) + cell + 1];
+    }
+    // Float `slot` (0 the maximum, 1 to 3 the depths h1, h2, h3 when it was
+    // set) of the peak entry of quantity q at a cell.
+    float peak(int q, int cell, int slot) const {
+        return peaks[4 * (static_cast<std::size_t>(q) * n_cells + cell) + slot];
     }
 };
 
 // Reads a whole result file; the number of dump records follows from the
-// file size. Returns an empty string, or what is wrong with the file.
+// file size. An unpatched count is accepted and flagged in count_unpatched;
+// a file without its peak table is accepted only with an unpatched count.
+// Returns an empty string, or what is wrong with the file: too short for a
+// header field, bytes that are not whole records and a peak table, a count
+// that fits neither the records nor the placeholder, a record whose time
+// slots disagree or whose time goes back.
 std::string read_result_file(const std::string& path, ResultData& out);
 
 }  // namespace torla

@@ -107,6 +107,7 @@ void patch_dump_count(const ModelState& s) {
 }
 
 std::string read_result_file(const std::string& path, ResultData& out) {
+    out = ResultData{};
     std::vector<unsigned char> bytes;
     if (auto err = read_file_bytes(path, bytes); !err.empty()) return err;
     ByteReader r(bytes);
@@ -119,23 +120,55 @@ std::string read_result_file(const std::string& path, ResultData& out) {
         return path + ": too short for the names";
     if (!r.i16(out.n_cells) || !r.i16(out.dump_count)) return path + ": too short for the counts";
     if (out.n_cells <= 0) return path + ": cell count " + std::to_string(out.n_cells);
+    if (out.dump_count < 0) return path + ": negative dump count " + std::to_string(out.dump_count);
     for (int k = 0; k < kCoefficients; ++k)
         if (!r.f32(out.coefficients[k])) return path + ": too short for the profile coefficients";
     const std::size_t n = static_cast<std::size_t>(out.n_cells);
     out.geometry.resize(n);
     if (!r.raw(out.geometry.data(), n * kGeometryFloats * sizeof(float)))
-        return path + ": too short for the geometry table";
+        return path + ": too short for the geometry table of " + std::to_string(n) + " cells";
+
+    // What follows the geometry is whole dump records and the peak table; a
+    // run that has not ended (or was killed) has written no peak table yet,
+    // and then the count must still be the placeholder.
     const std::size_t peak_bytes = n * kPeakQuantities * kPeakEntryFloats * sizeof(float);
     const std::size_t record_bytes = kDumpRows * (n + 1) * sizeof(float);
     const std::size_t rest = r.size - r.pos;
-    if (rest < peak_bytes || (rest - peak_bytes) % record_bytes != 0)
-        return path + ": " + std::to_string(rest) +
-               " bytes after the geometry table are not whole dump records and a peak table";
-    const std::size_t records = (rest - peak_bytes) / record_bytes;
+    bool with_peaks = rest >= peak_bytes && (rest - peak_bytes) % record_bytes == 0;
+    if (!with_peaks && !(rest % record_bytes == 0 && out.dump_count == out.n_cells))
+        return path + ": truncated or inconsistent: " + std::to_string(rest) +
+               " bytes follow the geometry table, which are not whole dump records of " +
+               std::to_string(record_bytes) + " bytes and a peak table of " +
+               std::to_string(peak_bytes) + " bytes for " + std::to_string(n) + " cells";
+    const std::size_t records = (rest - (with_peaks ? peak_bytes : 0)) / record_bytes;
+    const auto count = static_cast<std::size_t>(out.dump_count);
+    if (!with_peaks || (count == n && records != count && records != count + 1))
+        out.count_unpatched = true;
+    else if (records == count + 1)
+        out.closing_record = true;
+    else if (records != count)
+        return path + ": the header's dump count " + std::to_string(count) + " fits neither the " +
+               std::to_string(records) + " dump records in the file nor the placeholder " +
+               std::to_string(n) + " of an unfinished run";
+
     out.dumps.assign(records, std::vector<float>(kDumpRows * (n + 1)));
-    for (auto& d : out.dumps) r.raw(d.data(), record_bytes);
-    out.peaks.resize(n * kPeakQuantities * kPeakEntryFloats);
-    r.raw(out.peaks.data(), peak_bytes);
+    for (std::size_t d = 0; d < records; ++d) {
+        std::vector<float>& rec = out.dumps[d];
+        r.raw(rec.data(), record_bytes);
+        for (int row = 1; row < kDumpRows; ++row)
+            if (!(rec[row * (n + 1)] == rec[0]))
+                return path + ": dump record " + std::to_string(d) + " has the time " +
+                       std::to_string(rec[0]) + " s in row 0 but " +
+                       std::to_string(rec[row * (n + 1)]) + " s in row " + std::to_string(row);
+        if (d > 0 && rec[0] < out.dumps[d - 1][0])
+            return path + ": dump record " + std::to_string(d) + " at t = " +
+                   std::to_string(rec[0]) + " s comes after one at t = " +
+                   std::to_string(out.dumps[d - 1][0]) + " s";
+    }
+    if (with_peaks) {
+        out.peaks.resize(n * kPeakQuantities * kPeakEntryFloats);
+        r.raw(out.peaks.data(), peak_bytes);
+    }
     return "";
 }
 
