@@ -1,0 +1,130 @@
+// Front, front speed, run-out and maxima of a run, from its result file.
+#include <cmath>
+
+#include "inspect/inspect.h"
+
+namespace torla::inspect {
+
+const std::array<Quantity, 12> kQuantities = {{
+    {"h1", "m", "snow-cover depth"},
+    {"rho1", "kg/m3", "snow-cover density"},
+    {"h2", "m", "saltation-layer depth"},
+    {"u2", "m/s", "saltation-layer velocity"},
+    {"rho2_bulk", "kg/m3", "saltation-layer bulk density"},
+    {"p2", "kPa", "saltation-layer pressure"},
+    {"h3", "m", "suspension-layer depth"},
+    {"u3", "m/s", "suspension-layer velocity"},
+    {"c3", "-", "suspension-layer volume concentration"},
+    {"k3", "m2/s2", "turbulent kinetic energy"},
+    {"eps3", "m2/s3", "dissipation rate"},
+    {"p3", "kPa", "suspension-layer pressure"},
+}};
+
+namespace {
+
+constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
+
+// Number of cells at the lower end that count as the end of the track: the
+// last one is the outflow edge cell, which only copies its upstream
+// neighbour, so a flow in the last interior cell has reached the end.
+constexpr int kEndCells = 2;
+
+}  // namespace
+
+std::vector<double> relative_elevation(const ResultData& r) {
+    std::vector<double> z(r.geometry.size(), 0.0);
+    for (std::size_t i = 1; i < z.size(); ++i) {
+        const GeometryRow &a = r.geometry[i - 1], &b = r.geometry[i];
+        const double mean_slope = 0.5 * (static_cast<double>(a.slope_deg) + b.slope_deg);
+        const double step = static_cast<double>(b.path_length) - a.path_length;
+        z[i] = z[i - 1] - step * std::sin(mean_slope * kRadiansPerDegree);
+    }
+    return z;
+}
+
+std::vector<FrontSample> front_positions(const ResultData& r, const Thresholds& th) {
+    std::vector<FrontSample> front(r.dumps.size());
+    const float pressure = static_cast<float>(th.pressure_kpa);
+    const float depth = static_cast<float>(th.depth_m);
+    for (std::size_t d = 0; d < r.dumps.size(); ++d) {
+        FrontSample& f = front[d];
+        f.time = r.dump_time(d);
+        for (int i = r.n_cells - 1; i >= 0; --i)
+            if (r.dump_value(d, kRowSuspPressure, i) > pressure ||
+                r.dump_value(d, kRowSaltDepth, i) > depth) {
+                f.cell = i;
+                f.path_length = r.geometry[i].path_length;
+                break;
+            }
+    }
+    return front;
+}
+
+std::vector<FrontSpeed> front_speeds(const std::vector<FrontSample>& front) {
+    std::vector<FrontSpeed> speeds;
+    for (std::size_t d = 1; d < front.size(); ++d) {
+        const FrontSample &a = front[d - 1], &b = front[d];
+        // The closing record of a run stopped on the small-step limit may
+        // share the time of the regular dump before it.
+        if (!a.present() || !b.present() || !(b.time > a.time)) continue;
+        speeds.push_back({a.time, b.time, (b.path_length - a.path_length) / (b.time - a.time)});
+    }
+    return speeds;
+}
+
+PeakMaximum peak_maximum(const ResultData& r, int quantity) {
+    PeakMaximum m;
+    for (int i = 0; i < r.n_cells; ++i)
+        if (m.cell < 0 || r.peak(quantity, i, 0) > m.value) {
+            m.cell = i;
+            m.value = r.peak(quantity, i, 0);
+        }
+    m.path_length = r.geometry[m.cell].path_length;
+    m.h1 = r.peak(quantity, m.cell, 1);
+    m.h2 = r.peak(quantity, m.cell, 2);
+    m.h3 = r.peak(quantity, m.cell, 3);
+    return m;
+}
+
+std::optional<int> furthest_peak_above(const ResultData& r, int quantity, double threshold) {
+    const float limit = static_cast<float>(threshold);
+    for (int i = r.n_cells - 1; i >= 0; --i)
+        if (r.peak(quantity, i, 0) > limit) return i;
+    return std::nullopt;
+}
+
+Summary summarize(const ResultData& r, const Thresholds& th) {
+    Summary s;
+    s.thresholds = th;
+    s.track_length = r.geometry.back().path_length;
+    s.drop = -relative_elevation(r).back();
+    if (!r.dumps.empty()) {
+        s.t_first = r.dump_time(0);
+        s.t_last = r.dump_time(r.dumps.size() - 1);
+    }
+    const int end_cell = r.n_cells - kEndCells;
+
+    s.front = front_positions(r, th);
+    s.speeds = front_speeds(s.front);
+    for (const FrontSpeed& v : s.speeds)
+        if (!s.fastest || v.speed > s.fastest->speed) s.fastest = v;
+    for (const FrontSample& f : s.front)
+        if (f.present() && f.cell >= end_cell) {
+            s.front_reaches_end = f.time;
+            break;
+        }
+
+    if (r.has_peak_table()) {
+        s.runout_pressure_cell = furthest_peak_above(r, kRowSuspPressure, th.pressure_kpa);
+        s.runout_depth_cell = furthest_peak_above(r, kRowSaltDepth, th.depth_m);
+        s.runout_cell = s.runout_pressure_cell;
+        if (s.runout_depth_cell && (!s.runout_cell || *s.runout_depth_cell > *s.runout_cell))
+            s.runout_cell = s.runout_depth_cell;
+        s.runout_at_track_end = s.runout_cell && *s.runout_cell >= end_cell;
+        s.max_salt_pressure = peak_maximum(r, kRowSaltPressure);
+        s.max_susp_pressure = peak_maximum(r, kRowSuspPressure);
+    }
+    return s;
+}
+
+}  // namespace torla::inspect
