@@ -398,9 +398,10 @@ TEST(InspectJson, NamesAreValidJsonStrings) {
     inspect::write_summary_json(json, r, inspect::summarize(r, {}));
     test::write_text(dir.file("summary.json"), json.str());
     std::string out;
+    const std::string python = test::fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
     ASSERT_EQ(test::run_in(dir.path(),
-                           "python3 -c 'import json,sys; d=json.load(open(\"summary.json\")); "
-                           "sys.stdout.buffer.write(d[\"problem\"].encode())'",
+                           python + " -c 'import json,sys; d=json.load(open(\"summary.json\")); "
+                                    "sys.stdout.buffer.write(d[\"problem\"].encode())'",
                            out),
               0)
         << out;
