@@ -1,0 +1,1 @@
+Track_Name Corpus track

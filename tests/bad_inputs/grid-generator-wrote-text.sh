@@ -1,0 +1,1 @@
+echo 'grid ready' > "$1"
