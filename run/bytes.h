@@ -37,6 +37,7 @@ struct ByteReader {
     bool f32(float& v) { return raw(&v, sizeof v); }
     bool raw(void* out, std::size_t n) {
         if (!has(n)) return false;
+        if (n == 0) return true;  // out may be the null data() of an empty table
         std::memcpy(out, p + pos, n);
         pos += n;
         return true;
