@@ -33,9 +33,15 @@ void Track::point_at(double s, double& x, double& y) const {
         y = p.y0 + t * p.uy;
         return;
     }
-    const double a = p.alpha0 + p.turn * t / p.radius;
-    x = p.cx + p.radius * std::cos(a);
-    y = p.cy + p.radius * std::sin(a);
+    // Along the chord from the arc's start: it turns by half the swept
+    // angle and is 2 R sin(swept / 2) long. Measured from the centre
+    // instead, a nearly straight corner (radius up to 1e12 times the
+    // segment) would lose the position to the rounding of R cos(a).
+    const double swept = t / p.radius;
+    const double chord = 2.0 * p.radius * std::sin(0.5 * swept);
+    const double dir = p.phi0 + p.turn * 0.5 * swept;
+    x = p.x0 + chord * std::cos(dir);
+    y = p.y0 + chord * std::sin(dir);
 }
 
 double Track::direction_at(double s) const {
