@@ -1,0 +1,126 @@
+// Fuzz target: the grid file as the generator hands it over, and the first
+// passes of the time loop over the grid it describes.
+//
+// The input is a grid file. It goes through the steps of a run's grid
+// phase: the count (grids of fewer than 6 points are refused there), the
+// rows with read_grid_file (values checked, result header written), then
+// the start-up of the time loop and up to kPasses passes with run_pass,
+// and the end of the result file. What must hold:
+//  - read_grid_file stops only with status 1 and then leaves no result
+//    file; the grid file is gone afterwards in every case;
+//  - a pass stops only with status 2 (non-finite state) or 3;
+//  - the result file, once completed, reads back with read_result_file.
+// With TORLA_FUZZ_FINITE_RESULT=1 every float of a completed result file
+// must also be finite.
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "flow/flow.h"
+#include "fuzz/fuzz_support.h"
+#include "input/input.h"
+#include "output/output.h"
+#include "run/run.h"
+
+namespace {
+
+constexpr int kPasses = 16;
+const char* const kResultFile = "fuzz.res";
+const char* const kLogFile = "fuzz.plg";
+bool g_finite_result = false;
+
+bool exists(const char* path) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f) std::fclose(f);
+    return f != nullptr;
+}
+
+// The values read_command_file fixes once the command file is read.
+void set_derived(torla::ModelState& s) {
+    torla::RunParameters& p = s.par;
+    p.Gamma_1 = static_cast<double>(p.profile.Velo_Prof_Coeff_0);
+    p.Gamma_2 = static_cast<double>(p.profile.Conc_Prof_Coeff_0);
+    s.rho_diff = p.Particle_Density - p.Air_Density;
+    s.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
+}
+
+// The start-up of the time loop after the grid is read, as the driver does it.
+void start_time_loop(torla::ModelState& s) {
+    s.first_active = 0;
+    s.last_active = s.n_cells;
+    std::fill(s.sink_prev.data.begin(), s.sink_prev.data.end(), 0.0);
+    torla::form_factor(s);
+    torla::update_gravity(s);
+    double u_wave = torla::max_wave_speed(s);
+    if (u_wave < 10.0) u_wave = 10.0;
+    s.dt = torla::initial_time_step(s, u_wave);
+    s.dtn = s.dt;
+    s.t = -s.dt;
+}
+
+void check_result_file(bool completed) {
+    torla::ResultData r;
+    const std::string err = torla::read_result_file(kResultFile, r);
+    if (!err.empty()) std::fprintf(stderr, "read_result_file: %s\n", err.c_str());
+    TORLA_FUZZ_ASSERT(err.empty());
+    if (!completed || !g_finite_result) return;
+    for (const auto& d : r.dumps)
+        for (float v : d) TORLA_FUZZ_ASSERT(std::isfinite(v));
+    for (float v : r.peaks) TORLA_FUZZ_ASSERT(std::isfinite(v));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    torla::fuzz::enter_scratch_directory();
+    const char* v = std::getenv("TORLA_FUZZ_FINITE_RESULT");
+    g_finite_result = v && std::strcmp(v, "1") == 0;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    torla::fuzz::write_input(torla::kGridFile, data, size);
+    std::remove(kResultFile);
+
+    int16_t n = 0;
+    if (!torla::read_grid_count(torla::kGridFile, n).empty() || n < torla::kMinCells) {
+        std::remove(torla::kGridFile);
+        return 0;
+    }
+    torla::ModelState s;
+    s.result_file = kResultFile;
+    s.log_file = kLogFile;
+    s.problem_name = "Fuzz track";
+    s.run_name = "Fuzz run";
+    set_derived(s);
+    s.log = std::fopen(kLogFile, "w");
+    TORLA_FUZZ_ASSERT(s.log != nullptr);
+    s.n_cells = n;
+    torla::allocate_model_state(s);
+
+    bool read = false;
+    try {
+        s.min_cell_length = torla::read_grid_file(s, n);
+        read = true;
+        TORLA_FUZZ_ASSERT(s.min_cell_length > 0.0 && std::isfinite(s.min_cell_length));
+        start_time_loop(s);
+        int passes = 0;
+        while (passes < kPasses && torla::run_pass(s)) ++passes;
+        torla::append_peak_table(s);
+        torla::patch_dump_count(s);
+        check_result_file(true);
+    } catch (const torla::RunStop& stop) {
+        if (!read) {
+            TORLA_FUZZ_ASSERT(stop.status == 1);
+            TORLA_FUZZ_ASSERT(!exists(kResultFile));
+        } else {
+            TORLA_FUZZ_ASSERT(stop.status == 2 || stop.status == 3);
+            check_result_file(false);
+        }
+    }
+    TORLA_FUZZ_ASSERT(!exists(torla::kGridFile));
+    if (s.log) std::fclose(s.log);
+    s.log = nullptr;
+    torla::release_model_state(s);
+    return 0;
+}
