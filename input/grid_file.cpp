@@ -101,6 +101,9 @@ double read_grid_file(ModelState& s, int16_t n) {
             const double dx = s.grid_x[i] - s.grid_x[i - 1];
             const double dy = s.grid_y[i] - s.grid_y[i - 1];
             path_length = static_cast<float>(path_length + std::sqrt(dx * dx + dy * dy));
+            if (!std::isfinite(path_length))
+                bad_grid_value(i, kColX, g[kColX],
+                               "the path length to this point is beyond the 32-bit float range");
         }
         geometry[i] = {path_length,
                        static_cast<float>(s.grid_aux2[i]),

@@ -24,9 +24,14 @@ std::string read_file_bytes(const std::string& path, std::vector<unsigned char>&
 
 std::string write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes,
                              bool append) {
+    return write_file_bytes(path, bytes.data(), bytes.size(), append);
+}
+
+std::string write_file_bytes(const std::string& path, const void* data, std::size_t size,
+                             bool append) {
     std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
     if (!f) return "cannot open " + path + " for writing: " + std::strerror(errno);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bool ok = std::fwrite(data, 1, size, f) == size;
     int saved = errno;
     ok = (std::fclose(f) == 0) && ok;
     if (!ok) return "cannot write " + path + ": " + std::strerror(saved ? saved : errno);

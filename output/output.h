@@ -23,8 +23,23 @@ struct GeometryRow {
 // Creates the result file anew with its header and geometry table and
 // records dump_count_position.
 void write_result_header(ModelState& s, const std::vector<GeometryRow>& geometry);
-// Appends one dump record of the conserved matrix m at time t.
-void write_dump(const ModelState& s, double t, const Matrix& m);
+// Appends one dump record of the conserved matrix m at time t; the record
+// is assembled in s.dump_record and stays there until the next dump.
+void write_dump(ModelState& s, double t, const Matrix& m);
+
+// A number bound for the result file that is not a finite 32-bit float: a
+// finite state can still give a value beyond the float range, or a NaN
+// where a clamped depth of 0 divides 0.
+struct UnfitValue {
+    int quantity = -1;  // row of the dump record or quantity of the peak table; -1: none
+    int cell = -1;
+    float value = 0.0f;
+    bool found() const { return quantity >= 0; }
+};
+// The first such number of the dump record last written, row by row.
+UnfitValue first_unfit_dump_value(const ModelState& s);
+// The first such number of the peak table, maxima and depths alike.
+UnfitValue first_unfit_peak(const ModelState& s);
 // Appends the peak table and patches the dump count into the header.
 void append_peak_table(const ModelState& s);
 void patch_dump_count(const ModelState& s);

@@ -2,6 +2,7 @@
 // one record per dump, the peak table, and the patched dump count. The
 // writer and the reader of the layout stand side by side here.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -12,7 +13,6 @@ namespace torla {
 
 namespace {
 
-constexpr int kDumpRows = 12;
 constexpr int kGeometryFloats = 6;
 constexpr int kCoefficients = 12;
 
@@ -49,11 +49,11 @@ void write_result_header(ModelState& s, const std::vector<GeometryRow>& geometry
         result_failure(s, "read_grid_file", err);
 }
 
-void write_dump(const ModelState& s, double t, const Matrix& m) {
+void write_dump(ModelState& s, double t, const Matrix& m) {
     const int n = s.n_cells;
     const RunParameters& par = s.par;
     const std::size_t stride = static_cast<std::size_t>(n) + 1;
-    std::vector<float> rec(kDumpRows * stride);
+    float* rec = s.dump_record.data();
     for (int i = 0; i < n; ++i) {
         const double* u = m[i];
         const double h2c = u[kSaltDepth] > par.Min_Salt_Height ? u[kSaltDepth] : par.Min_Salt_Height;
@@ -81,16 +81,36 @@ void write_dump(const ModelState& s, double t, const Matrix& m) {
     }
     for (int r = 0; r < kDumpRows; ++r) rec[r * stride] = static_cast<float>(t);
 
-    ByteWriter w;
-    w.raw(rec.data(), rec.size() * sizeof(float));
-    if (auto err = write_file_bytes(s.result_file, w.bytes, true); !err.empty())
+    if (auto err = write_file_bytes(s.result_file, rec, s.dump_record.size() * sizeof(float), true);
+        !err.empty())
         result_failure(s, "write_dump", err);
 }
 
+UnfitValue first_unfit_dump_value(const ModelState& s) {
+    const std::size_t stride = static_cast<std::size_t>(s.n_cells) + 1;
+    for (int r = 0; r < kDumpRows; ++r)
+        for (int i = 0; i < s.n_cells; ++i) {
+            const float v = s.dump_record[r * stride + i + 1];
+            if (!std::isfinite(v)) return {r, i, v};
+        }
+    return {};
+}
+
+UnfitValue first_unfit_peak(const ModelState& s) {
+    const std::size_t n = static_cast<std::size_t>(s.n_cells);
+    for (int q = 0; q < kPeakQuantities; ++q)
+        for (std::size_t i = 0; i < n; ++i)
+            for (int k = 0; k < kPeakEntryFloats; ++k) {
+                const float v = s.peak_table[(q * n + i) * kPeakEntryFloats + k];
+                if (!std::isfinite(v)) return {q, static_cast<int>(i), v};
+            }
+    return {};
+}
+
 void append_peak_table(const ModelState& s) {
-    ByteWriter w;
-    w.raw(s.peak_table.data(), s.peak_table.size() * sizeof(float));
-    if (auto err = write_file_bytes(s.result_file, w.bytes, true); !err.empty())
+    if (auto err = write_file_bytes(s.result_file, s.peak_table.data(),
+                                    s.peak_table.size() * sizeof(float), true);
+        !err.empty())
         result_failure(s, "main", err);
 }
 

@@ -48,5 +48,9 @@ struct ByteReader {
 std::string read_file_bytes(const std::string& path, std::vector<unsigned char>& out);
 std::string write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes,
                              bool append);
+// The same for bytes the caller already holds (a dump record, the peak
+// table), written in one piece without a copy.
+std::string write_file_bytes(const std::string& path, const void* data, std::size_t size,
+                             bool append);
 
 }  // namespace torla

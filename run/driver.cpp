@@ -192,6 +192,26 @@ void check_finite(ModelState& s, const CellSpan& span) {
             }
 }
 
+// The result file holds 32-bit floats: a record or a peak table with a
+// number they cannot hold (beyond their range, or NaN) would pass garbage
+// to the maps made from it, so the run ends as on a non-finite state, with
+// the offending record or table written and counted.
+void check_unfit(ModelState& s, const UnfitValue& bad, const char* where) {
+    if (!bad.found()) return;
+    char message[256];
+    std::snprintf(message, sizeof message,
+                  "   main:  FATAL ERROR:  %s: %s of cell %d is %g, not a finite 32-bit "
+                  "float. STOP!\n\n",
+                  where, kResultQuantityNames[bad.quantity], bad.cell, static_cast<double>(bad.value));
+    end_run_early(s, message, kStatusNonFinite);
+}
+
+void check_dump_record(ModelState& s) {
+    char where[64];
+    std::snprintf(where, sizeof where, "Dump at t = %.3f s", s.t);
+    check_unfit(s, first_unfit_dump_value(s), where);
+}
+
 // Writes a regular dump of the state at the start of the pass.
 void dump(ModelState& s) {
     if (s.dump_count == kMaxDumps) {
@@ -209,6 +229,7 @@ void dump(ModelState& s) {
     write_dump(s, s.t, s.U_prev);
     s.next_dump_time += s.par.Dump_Interval;
     ++s.dump_count;
+    check_dump_record(s);
 }
 
 // TORLA_FULL_COPIES=1 in the environment selects the whole-matrix copies,
@@ -268,6 +289,7 @@ bool run_pass(ModelState& s) {
     s.dt = s.dtn;
     if (s.dt < kSmallestStep) {
         write_dump(s, s.t, s.U_prev);
+        check_dump_record(s);
         return false;
     }
     return s.t < s.par.Max_Time;
@@ -282,6 +304,7 @@ void time_loop(ModelState& s) {
 }
 
 void end_of_run(ModelState& s) {
+    check_unfit(s, first_unfit_peak(s), "Peak table");
     append_peak_table(s);
     patch_dump_count(s);
     log_printf(s, "TORLA %s:  Run `%s' of problem `%s' finished.\n\n", kVersion, s.run_name.c_str(),

@@ -58,6 +58,7 @@ void allocate_model_state(ModelState& s) {
         s.flux_adv = alloc_matrix(static_cast<int>(n));
         s.flux_diff = alloc_matrix(static_cast<int>(n));
         s.sink = alloc_matrix(static_cast<int>(n));
+        s.dump_record.assign((n + 1) * kDumpRows, 0.0f);
     } catch (const std::bad_alloc&) {
         std::printf("   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n",
                     n);
@@ -74,6 +75,8 @@ void release_model_state(ModelState& s) {
         free_matrix(*m);
     s.peak_table.clear();
     s.peak_table.shrink_to_fit();
+    s.dump_record.clear();
+    s.dump_record.shrink_to_fit();
 }
 
 void stop_run(int status) {

@@ -76,6 +76,12 @@ struct FormFactors {
 // Number of tracked quantities of the peak table and floats per entry.
 inline constexpr int kPeakQuantities = 12;
 inline constexpr int kPeakEntryFloats = 4;
+// Rows of a dump record: the same twelve quantities, in the same order.
+inline constexpr int kDumpRows = kPeakQuantities;
+// The twelve quantities of a dump record and of the peak table, by row.
+inline constexpr const char* kResultQuantityNames[kDumpRows] = {
+    "h1", "rho1", "h2", "u2", "saltation density", "saltation pressure",
+    "h3", "u3", "c3", "k3", "eps3", "suspension pressure"};
 
 struct ModelState {
     // Parameters and the values derived from them once the command file is read.
@@ -141,6 +147,11 @@ struct ModelState {
     // Peak table: 12 quantities x n_cells entries x 4 floats; entry (q, i)
     // starts at float (q * n_cells + i) * 4.
     std::vector<float> peak_table;
+
+    // One dump record, 12 rows of n_cells + 1 floats, assembled here before
+    // it is appended to the result file (obtained with the rest, so that no
+    // dump allocates).
+    std::vector<float> dump_record;
 
     // Form factors, fixed once before the time loop.
     FormFactors ff;

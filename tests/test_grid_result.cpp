@@ -196,6 +196,34 @@ TEST_F(GridAndResult, DumpRecordPeakTableCountPatchAndFileSize) {
     EXPECT_EQ(r.peaks[4 * (11 * 6 + 5)], 7.5f);
 }
 
+TEST_F(GridAndResult, NumbersBeyondTheFloatRangeAreFound) {
+    read_grid(straight(6, 5.0f));
+    Matrix m = alloc_matrix(6);
+    write_dump(s_, 0.0, m);
+    EXPECT_FALSE(first_unfit_dump_value(s_).found());
+    EXPECT_FALSE(first_unfit_peak(s_).found());
+
+    // A finite cover depth beyond the float range, and with a clamp of 0 an
+    // empty saltation layer divides 0 by 0 in cell 2.
+    m[4][kCoverDepth] = 1e39;
+    s_.par.Min_Salt_Height = 0.0;
+    write_dump(s_, 0.5, m);
+    const UnfitValue bad = first_unfit_dump_value(s_);
+    EXPECT_EQ(bad.quantity, 0);
+    EXPECT_EQ(bad.cell, 4);
+    EXPECT_EQ(bad.value, INFINITY);
+    m[4][kCoverDepth] = 0.0;
+    write_dump(s_, 1.0, m);
+    EXPECT_EQ(first_unfit_dump_value(s_).quantity, 3);  // u2, first row with a NaN
+    EXPECT_EQ(first_unfit_dump_value(s_).cell, 0);
+
+    // A depth slot of a peak entry counts as much as the maximum.
+    s_.peak_table[4 * (7 * 6 + 2) + 3] = -INFINITY;
+    const UnfitValue peak = first_unfit_peak(s_);
+    EXPECT_EQ(peak.quantity, 7);
+    EXPECT_EQ(peak.cell, 2);
+}
+
 TEST_F(GridAndResult, ReaderRejectsATruncatedFile) {
     read_grid(straight(6, 5.0f));
     write_dump(s_, 0.0, s_.U);

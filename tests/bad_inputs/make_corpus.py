@@ -199,6 +199,15 @@ def main():
     rows[3][9] = NAN
     write("grid-trailing-and-nan.cmd", base)
     write("grid-trailing-and-nan.grid", grid(rows, extra=b"\0" * 7))
+    # Finite values whose path length or dump values leave the float range.
+    rows = grid_rows()
+    rows[1][0], rows[2][0] = 3e38, -3e38
+    write("grid-path-length-beyond-float.cmd", base)
+    write("grid-path-length-beyond-float.grid", grid(rows))
+    rows = grid_rows()
+    rows[3][11], rows[3][12], rows[3][13] = 1.0, 1e21, 1.0
+    write("grid-pressure-beyond-float.cmd", base)
+    write("grid-pressure-beyond-float.grid", grid(rows))
     write("grid-generator-did-nothing.cmd", base)
     write("grid-generator-did-nothing.sh", "exit 0")
     write("grid-generator-wrote-text.cmd", base)
