@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "input/input.h"
@@ -229,6 +230,13 @@ void check_parameters(const RunParameters& p) {
             fatal(std::string("Parameter ") + v.key + " is " + number + "; it must be positive.");
         }
     }
+    // The generator receives these two as 32-bit floats.
+    for (const auto& v : {std::pair{"Elem_Size", p.Elem_Size}, std::pair{"Max_Dev", p.Max_Dev}})
+        if (!std::isfinite(static_cast<float>(v.second))) {
+            std::snprintf(number, sizeof number, "%g", v.second);
+            fatal(std::string("Parameter ") + v.first + " is " + number +
+                  "; the grid generator takes it as a 32-bit float, at most 3.4e+38.");
+        }
     const double sum = static_cast<double>(p.profile.Conc_Prof_Coeff_0) +
                        p.profile.Conc_Prof_Coeff_1 + p.profile.Conc_Prof_Coeff_2;
     if (sum < 0.0) {

@@ -154,7 +154,8 @@ def main():
                        ("max-time-step-zero", "Max_Time_Step 0"),
                        ("threshold-factor-negative", "Threshold_Factor -1e-300"),
                        ("coefficient-float-overflow", "Diss_Prof_Coeff_2 -1e39"),
-                       ("concentration-negative", "Conc_Prof_Coeff_2 -1")]:
+                       ("concentration-negative", "Conc_Prof_Coeff_2 -1"),
+                       ("elem-size-beyond-float", "Elem_Size 1e39")]:
         write("cmd-param-%s.cmd" % name, command(globals_="Max_Time 0.3\n" + line + "\n"))
     write("cmd-param-in-common-nan.cmd", command(common="Particle_Density NaN\n"))
     write("cmd-long-key-long-method.cmd",
@@ -168,7 +169,6 @@ def main():
     coords[5] = "5 39 975 0 0\n"
     write("gen-decreasing-x.cmd", command(coords=coords))
     write("gen-elem-size-zero.cmd", command(globals_="Elem_Size 0\n"))
-    write("gen-elem-size-beyond-float.cmd", command(globals_="Elem_Size 1e39\n"))
     write("gen-one-point.cmd", command(n=1))
     write("gen-too-many-cells.cmd", command(globals_="Elem_Size 0.001\n"))
     write("gen-too-few-cells.cmd", command(globals_="Elem_Size 1000\n"))

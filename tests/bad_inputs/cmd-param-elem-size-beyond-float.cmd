@@ -2,6 +2,7 @@
 Track_Name Corpus track
 Run_Name Corpus run
 | POWDER SNOW GLOBAL PARAMETERS
+Max_Time 0.3
 Elem_Size 1e39
 | COORDINATES
 Number_of_Points 8
