@@ -13,12 +13,12 @@ CTest as skipped) when numpy or matplotlib is missing.
 """
 
 import importlib.machinery
-import importlib.util
 import os
 import shutil
 import struct
 import subprocess
 import sys
+import types
 
 SKIP = 77
 
@@ -87,8 +87,7 @@ def main(tool, fixtures, work):
 
     # The front of the plots follows the definition of torla-inspect.
     loader = importlib.machinery.SourceFileLoader("torla_plot", tool)
-    spec = importlib.util.spec_from_loader("torla_plot", loader)
-    plot = importlib.util.module_from_spec(spec)
+    plot = types.ModuleType("torla_plot")
     loader.exec_module(plot)
     _, columns = plot.read_export(dumps, [plot.TIME, plot.CELL])
     grid = plot.dumps_as_grid(columns, dumps)
