@@ -14,6 +14,14 @@ namespace torla {
 namespace {
 
 constexpr int kGeometryFloats = 6;
+
+// Position of the first float of the table that is not finite, or its size.
+std::size_t first_non_finite(const std::vector<float>& table) {
+    std::size_t k = 0;
+    while (k < table.size() && std::isfinite(table[k])) ++k;
+    return k;
+}
+
 constexpr int kCoefficients = 12;
 
 [[noreturn]] void result_failure(const ModelState& s, const char* op, const std::string& err) {
@@ -88,23 +96,17 @@ void write_dump(ModelState& s, double t, const Matrix& m) {
 
 UnfitValue first_unfit_dump_value(const ModelState& s) {
     const std::size_t stride = static_cast<std::size_t>(s.n_cells) + 1;
-    for (int r = 0; r < kDumpRows; ++r)
-        for (int i = 0; i < s.n_cells; ++i) {
-            const float v = s.dump_record[r * stride + i + 1];
-            if (!std::isfinite(v)) return {r, i, v};
-        }
-    return {};
+    const std::size_t k = first_non_finite(s.dump_record);
+    if (k == s.dump_record.size()) return {};
+    return {static_cast<int>(k / stride), static_cast<int>(k % stride) - 1, s.dump_record[k]};
 }
 
 UnfitValue first_unfit_peak(const ModelState& s) {
     const std::size_t n = static_cast<std::size_t>(s.n_cells);
-    for (int q = 0; q < kPeakQuantities; ++q)
-        for (std::size_t i = 0; i < n; ++i)
-            for (int k = 0; k < kPeakEntryFloats; ++k) {
-                const float v = s.peak_table[(q * n + i) * kPeakEntryFloats + k];
-                if (!std::isfinite(v)) return {q, static_cast<int>(i), v};
-            }
-    return {};
+    const std::size_t k = first_non_finite(s.peak_table);
+    if (k == s.peak_table.size()) return {};
+    const std::size_t entry = k / kPeakEntryFloats;
+    return {static_cast<int>(entry / n), static_cast<int>(entry % n), s.peak_table[k]};
 }
 
 void append_peak_table(const ModelState& s) {
