@@ -29,10 +29,11 @@
 
 #include "flow/flow.h"
 #include "flow/lanes.h"
+#include "input/input.h"
 #include "run/run.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 namespace torla {
 namespace {
@@ -42,8 +43,8 @@ constexpr double kCellLength = 10.0;  // m
 constexpr double kSlope = 30.0;       // degrees, uniform incline
 constexpr int kReleaseCells = 25;     // cells 1 ... 25 hold the release
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+double seconds_since(WallClock::time_point start) {
+    return std::chrono::duration<double>(WallClock::now() - start).count();
 }
 
 double median(std::vector<double> v) {
@@ -81,65 +82,36 @@ private:
 // completed as the driver's start-up completes it: window over all cells,
 // cleared sink_prev, form factors, gravity and the first Courant step.
 void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_thresholds) {
-    s.n_cells = static_cast<int16_t>(n);
-    allocate_model_state(s);
     RunParameters& p = s.par;
     if (zero_thresholds)
         p.Min_Salt_Mass_Flux = p.Min_Salt_Mom_Flux = p.Min_Susp_Mass_Flux = p.Min_Susp_Mom_Flux = 0.0;
     p.Max_Time = 1e30;
-    p.Gamma_1 = static_cast<double>(p.profile.Velo_Prof_Coeff_0);
-    p.Gamma_2 = static_cast<double>(p.profile.Conc_Prof_Coeff_0);
-    s.rho_diff = p.Particle_Density - p.Air_Density;
-    s.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
-    s.ff = compute_form_factors(p.profile);
-    s.log = std::fopen("/dev/null", "w");
-    s.next_dump_time = 1e30;  // no dumps: the passes alone are measured
+    derive_run_constants(s);
+    s.files.log = std::fopen("/dev/null", "w");
+    s.clock.next_dump_time = 1e30;  // no dumps: the passes alone are measured
 
+    // The grid rows a generator would write: geometry, then the twelve
+    // local values (threshold velocity, cover, both moving layers).
     const double a = kSlope * kPi / 180;
+    GridFile grid;
+    grid.rows = alloc_float_rows(n, kGridColumns);
     for (int i = 0; i < n; ++i) {
-        s.grid_x[i] = i * kCellLength * std::cos(a);
-        s.grid_y[i] = -i * kCellLength * std::sin(a);
-        s.cell_length[i] = kCellLength;
-        s.cos_slope[i] = std::cos(a);
-        s.sin_slope[i] = std::sin(a);
-        s.curvature[i] = 0.0;
-        s.u_threshold[i] = 0.4;
-        s.h1[i] = 0.5;
-        s.rho1[i] = 150.0;
         const bool moving = flow_everywhere ? i > 0 : i >= 1 && i <= kReleaseCells;
-        s.h2[i] = moving ? 1.0 : 0.0;
-        s.u2[i] = moving ? 5.0 : 0.0;
-        s.rho2[i] = moving ? 30.0 : 0.0;
-        s.h3[i] = moving ? 8.0 : 0.0;
-        s.u3[i] = moving ? 5.0 : 0.0;
-        s.c3[i] = moving ? 3.0 / p.Particle_Density : 0.0;
-        s.k3[i] = moving ? 2.0 : 0.0;
-        s.eps3[i] = moving ? 1.2 : 0.0;
+        const float m = moving ? 1.0f : 0.0f;
+        const float row[kGridColumns] = {
+            static_cast<float>(i * kCellLength * std::cos(a)),
+            static_cast<float>(-i * kCellLength * std::sin(a)),
+            0.0f, static_cast<float>(kCellLength), static_cast<float>(a), 0.0f, 0.0f, 0.0f,
+            0.4f,       0.5f,      150.0f,   // u_threshold, h1, rho1
+            m * 1.0f,   m * 5.0f,  m * 30.0f,  // h2, u2, rho2
+            m * 8.0f,   m * 5.0f,  m * 3.0f,   // h3, u3, snow mass per volume
+            m * 2.0f,   m * 1.2f};             // k3, eps3
+        std::copy(row, row + kGridColumns, grid.rows[i]);
     }
-    for (int i = 0; i < n; ++i) {
-        s.rho3[i] = p.Air_Density + s.rho_diff * s.c3[i];
-        double* u = s.U[i];
-        u[kCoverDepth] = s.h1[i];
-        u[kCoverDensity] = s.rho1[i];
-        u[kSaltDepth] = s.h2[i];
-        u[kSaltLoad] = s.rho2[i] * s.h2[i];
-        u[kSaltMomentum] = (p.Air_Density + s.rho2[i]) * s.u2[i] * s.h2[i];
-        u[kSuspDepth] = s.h3[i];
-        u[kSuspMomentum] = s.u3[i] * s.rho3[i] * s.h3[i];
-        u[kSuspVolume] = s.c3[i] * s.h3[i];
-        u[kSuspEnergy] = s.k3[i] * s.rho3[i] * s.h3[i];
-        const double e = s.eps3[i] > p.Min_Susp_Dissip ? s.eps3[i] : p.Min_Susp_Dissip;
-        u[kSuspDissipation] = e * s.rho3[i] * s.h3[i];
-    }
-    s.min_cell_length = kCellLength;
-    s.first_active = 0;
-    s.last_active = n;
-    std::fill(s.sink_prev.data.begin(), s.sink_prev.data.end(), 0.0);
-    update_gravity(s);
-    const double u_wave = std::max(max_wave_speed(s), 10.0);
-    s.dt = initial_time_step(s, u_wave);
-    s.dtn = s.dt;
-    s.t = -s.dt;
+    s.n_cells = static_cast<int16_t>(n);
+    allocate_model_state(s);
+    read_grid_file(s, grid);
+    prepare_time_loop(s);
 }
 
 // FNV-1a hash of the bytes of U: equal states give equal hashes, so runs
@@ -152,8 +124,8 @@ unsigned long long state_hash(const ModelState& s) {
 }
 
 void close_state(ModelState& s) {
-    if (s.log) std::fclose(s.log);
-    s.log = nullptr;
+    if (s.files.log) std::fclose(s.files.log);
+    s.files.log = nullptr;
     release_model_state(s);
 }
 
@@ -162,7 +134,7 @@ void close_state(ModelState& s) {
 // stopped.
 bool passes(ModelState& s, int count, double& cells) {
     for (int k = 0; k < count; ++k) {
-        cells += std::max(s.last_active - s.first_active - 2, 0);
+        cells += std::max(s.window.last_active - s.window.first_active - 2, 0);
         try {
             if (!run_pass(s)) return false;
         } catch (const RunStop&) {
@@ -187,7 +159,7 @@ void bench_whole_window(int n, int warmup, int timed, int reps) {
             QuietStdout quiet;
             ok = passes(s, warmup, cells);
             cells = 0;
-            const auto start = Clock::now();
+            const auto start = WallClock::now();
             ok = ok && passes(s, timed, cells);
             elapsed = seconds_since(start);
         }
@@ -225,17 +197,17 @@ void bench_track_lengths(int passes_per_run, int reps) {
         for (int r = 0; r < reps; ++r) {
             ModelState s;
             build_state(s, track.n, false, false);
-            s.full_copies = track.full_copies;
+            s.window.full_copies = track.full_copies;
             double cells = 0;
             double t_first, t_rest;
             {
                 QuietStdout quiet;
                 // The first pass works on the whole grid (the window starts there).
-                auto start = Clock::now();
+                auto start = WallClock::now();
                 passes(s, 1, cells);
                 t_first = seconds_since(start);
                 cells = 0;
-                start = Clock::now();
+                start = WallClock::now();
                 passes(s, passes_per_run, cells);
                 t_rest = seconds_since(start);
             }
@@ -279,7 +251,7 @@ void bench_example(int reps) {
     std::vector<double> wall;
     int status = 0;
     for (int r = 0; r < reps; ++r) {
-        const auto start = Clock::now();
+        const auto start = WallClock::now();
         status = std::system(cmd.c_str());
         wall.push_back(seconds_since(start));
     }

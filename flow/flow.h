@@ -1,10 +1,20 @@
-// The flow model: profile shape factors, recovery of the layer variables,
-// fluxes, source terms and the explicit update.
+// The flow model: the physics of one pass of the time loop. Profile shape
+// factors, recovery of the layer variables, effective gravity and wave
+// speed, fluxes, source terms, the explicit update and the active window.
+//
+// Each per-cell formula is stated once, as a function of one cell
+// (LayerVariables, FluxRow, SourceRow, general_update); the loops over the
+// window compute the same formulas for several cells or components side by
+// side (flow/lanes.h) and give every cell exactly the one-cell numbers.
 #pragma once
 
-#include "run/model_state.h"
+#include <array>
+
+#include "model/model_state.h"
 
 namespace torla {
+
+// ---- Profile shape factors.
 
 // A quadratic profile a0 + a1 z + a2 z^2 over the layer height fraction z.
 struct Quadratic {
@@ -21,11 +31,24 @@ double profile_ratio_integral(const Quadratic& p1, const Quadratic& p2, const Qu
 // The 31 form factors of the given profile coefficients (widened to double).
 FormFactors compute_form_factors(const ProfileCoefficients& c);
 
-// Fixes the 31 form factors from the profile coefficients and appends the
-// report to the log stream.
-void form_factor(ModelState& s);
+// ---- Which components the work matrices carry. Every other component is
+// 0 in every row the flow model writes.
+inline constexpr std::array kAdvected = {kSaltMomentum, kSaltLoad, kSuspDepth, kSuspMomentum,
+                                         kSuspVolume};
+inline constexpr std::array kDiffused = {kSuspMomentum, kSuspVolume};
+inline constexpr std::array kSourced = {kCoverDepth,  kSaltMomentum,  kSaltLoad,
+                                        kSuspDepth, kSuspMomentum, kSuspVolume};
 
-// The eleven layer variables of one cell (T = double), or of two cells
+template <std::size_t N>
+constexpr bool listed(const std::array<Component, N>& list, int j) {
+    for (Component c : list)
+        if (c == j) return true;
+    return false;
+}
+
+// ---- Layer variables.
+
+// The eleven layer variables of one cell (T = double), or of several cells
 // side by side (T = Pair or Quad, flow/lanes.h).
 template <class T>
 struct LayerVariablesOf {
@@ -35,17 +58,17 @@ using LayerVariables = LayerVariablesOf<double>;
 
 // Layer variables of one conserved row u (10 components); depths below
 // their minimum are kept, the minima only guard the divisors.
-LayerVariables recover_cell(const RunParameters& par, double rho_diff, double min_susp_mass,
-                            const double* u);
-
-// Sets row i of a work matrix to zero.
-void zero_row(Matrix& m, int i);
-// The suspension layer enters the track from still air: no suspended snow,
-// no motion and no turbulence at cell i (the upstream end of the window).
-void set_ambient_suspension(ModelState& s, int i);
+LayerVariables recover_cell(const RunParameters& par, const RunConstants& k, const double* u);
 
 // Derives the layer variables of the active window from U.
 void recover_layer_variables(ModelState& s);
+
+// Effective gravity normal and along the track over the active window.
+void update_gravity(ModelState& s);
+// Largest wave speed over the active window (0.0 for an empty window), m/s.
+double max_wave_speed(const ModelState& s);
+
+// ---- Fluxes.
 
 // Upwind gradients of the suspension layer at cell i, taken towards the
 // cell the layer comes from (the forward pair when u3[i] <= 0).
@@ -67,21 +90,22 @@ using FluxInputs = FluxInputsOf<double>;
 // Flux row of one cell with the intermediates it is built from.
 template <class T>
 struct FluxRowOf {
-    T lambda;  // air share of the suspension density
-    T P;       // excess weight of the suspended snow per unit area
-    T nu_t;    // eddy viscosity
-    T nu;      // total viscosity
-    T ws;      // settling velocity along the track
+    T lambda;  // -, air share of the suspension density
+    T P;       // kg/s^2, excess weight of the suspended snow per unit area
+    T nu_t;    // m^2/s, eddy viscosity
+    T nu;      // m^2/s, total viscosity
+    T ws;      // m/s, settling velocity along the track
     T adv[kNumComponents];
     T diff[kNumComponents];
 };
 using FluxRow = FluxRowOf<double>;
-FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& ff,
+FluxRow flux_row(const RunParameters& par, const RunConstants& k, const FormFactors& ff,
                  const FluxInputs& in, const SuspensionGradients& g);
 
-// Fills flux_adv and flux_diff for the window's interior, zeroes the edge
-// rows and sets the ambient suspension layer at cells 0 and first_active.
+// Fills flux_adv and flux_diff for the window's interior.
 void compute_fluxes(ModelState& s);
+
+// ---- Source terms.
 
 // Layer values and geometry of one cell that its source row depends on.
 template <class T>
@@ -94,61 +118,95 @@ using SourceInputs = SourceInputsOf<double>;
 // Source row of one cell before relaxation, with every intermediate.
 template <class T>
 struct SourceRowOf {
-    T kappa;    // curvature ratio, -0.9 ... 1
-    T E;        // impact rate, kg/(m^2 s)
-    T D;        // impact mass of one step, floored, kg/m^2
-    T X;        // erosion cap
-    T Y;        // erosion factor of the excess speed
-    T F;        // erosion factor, min(Y, X)
-    T M_e;      // erosion rate, kg/(m^2 s)
-    T E_out;    // take-off rate, kg/(m^2 s)
-    T rho_s0;   // snow mass per volume at the base of the suspension layer
-    T phi;      // height factor of the deposition
-    T w_s;      // settling speed normal to the track
-    T M_d;      // deposition rate out of suspension
-    T rho_x;    // saltation load in excess of the suspension base density
-    T w_l;      // lift speed
-    T M_s;      // suspension rate
-    T M_n;      // net transfer from saltation to suspension
-    T nu_t;     // eddy viscosity
-    T nu;       // total viscosity
-    T rho_top;  // bulk density at the top of the suspension layer
-    T s;        // floored saltation speed
-    T tau_b;    // bed shear
-    T f_c;      // collision drag
-    T H;        // floored suspension depth
-    T tau_3;    // shear on the suspension layer
-    T value[kNumComponents];  // loss rates; columns 1, 2, 8, 9 are 0
+    T kappa;    // -, curvature ratio, -0.9 ... 1
+    T E;        // kg/(m^2 s), impact rate
+    T D;        // kg/m^2, impact mass of one step, floored
+    T X;        // -, erosion cap
+    T Y;        // -, erosion factor of the excess speed
+    T F;        // -, erosion factor, min(Y, X)
+    T M_e;      // kg/(m^2 s), erosion rate
+    T E_out;    // kg/(m^2 s), take-off rate
+    T rho_s0;   // kg/m^3, snow mass per volume at the base of the suspension layer
+    T phi;      // -, height factor of the deposition
+    T w_s;      // m/s, settling speed normal to the track
+    T M_d;      // kg/(m^2 s), deposition rate out of suspension
+    T rho_x;    // kg/m^3, saltation load in excess of the suspension base density
+    T w_l;      // m/s, lift speed
+    T M_s;      // kg/(m^2 s), suspension rate
+    T M_n;      // kg/(m^2 s), net transfer from saltation to suspension
+    T nu_t;     // m^2/s, eddy viscosity
+    T nu;       // m^2/s, total viscosity
+    T rho_top;  // kg/m^3, bulk density at the top of the suspension layer
+    T s;        // m/s, floored saltation speed
+    T tau_b;    // kg/(m s^2), bed shear
+    T f_c;      // kg/(m s^2), collision drag
+    T H;        // m, floored suspension depth
+    T tau_3;    // kg/(m s^2), shear on the suspension layer
+    T value[kNumComponents];  // loss rates; only the kSourced columns are non-zero
 };
 using SourceRow = SourceRowOf<double>;
 // dt is the step over which the erosion cap limits the cover's loss.
 SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in);
 
-// Fills sink for the window's interior with the relaxed source terms.
-void compute_source_terms(ModelState& s);
+// Fills sink for the window's interior with the source terms relaxed
+// against sink_prev; dt is the step of the pass (the erosion cap's step).
+void compute_source_terms(ModelState& s, double dt);
+
+// ---- The explicit update.
 
 // The pair of cells whose advective fluxes the update of cell i differences.
 struct UpwindChoice {
     int l, r;
-    double dx_up;    // divisor of the advective difference
-    double dx_c;     // cell_length[i] + cell_length[i + 1]
+    double dx_up;    // m, divisor of the advective difference
+    double dx_c;     // m, cell_length[i] + cell_length[i + 1]
     bool diverging;  // the layer moves apart between l and r
 };
 // w is the layer velocity (u2 or u3); a velocity of exactly 0 counts as
 // moving forward.
 UpwindChoice upwind_choice(const double* w, const double* cell_length, int i);
 
-// The layer passes of a full step over the window's interior, from U_prev
-// and the work matrices as they stand into U. Returns the largest step up
-// to step that keeps the saltation load and the snow volume non-negative.
+// What the update of one component of cell i reads: its start value and
+// source term, the advective fluxes of the upwind pair, the diffusive
+// fluxes of the two neighbours.
+struct UpdateInputs {
+    double prev, sink, adv_l, adv_r, diff_dn, diff_up;
+};
+// The general update: sources as loss rates, the advective difference over
+// the upwind pair, the diffusive difference centrally.
+double general_update(const UpdateInputs& in, const UpwindChoice& c, double step);
+
+// The interior of the window, first_active + 1 ... last_active - 2: the
+// layer passes of a full step from U_prev and the work matrices into U.
+// Returns the largest step up to step that keeps the saltation load and the
+// snow volume non-negative.
 double advance_interior(ModelState& s, double step);
 // Rescales the increments U - U_prev of the window's interior from the
-// step dt to step (components 1 and 2 excepted).
-void rescale_interior(ModelState& s, double step);
+// step taken to step (components 1 and 2 keep what the full step gave).
+void rescale_interior(ModelState& s, double taken, double step);
 
-// Advances U_prev by step into U (flag 0) or rescales the increments in U
-// from dt to step (flag != 0); moves the window. Returns the largest step
-// that keeps the saltation load and snow volume non-negative (flag 0), or step.
-double time_step(ModelState& s, int32_t step_count, double step, int16_t flag);
+// The rows at the window's edges: the work matrices' rows 0, first_active
+// and last_active - 1 are zero, and the suspension layer enters the track
+// from still air at cells 0 and first_active.
+void set_boundary_rows(ModelState& s);
+// The window's edge cells after an update: the upstream edge empty of
+// moving snow, the downstream edge a copy of its upstream neighbour.
+void set_edge_cells(ModelState& s);
+
+// Moves the active window to follow the cells that carry flow in U.
+void find_active_window(ModelState& s);
+
+// What a time_step call does with the window's interior.
+enum class StepKind {
+    kFull,  // advance U_prev by the step into U
+    kRedo,  // rescale the increments of the full step in U to the step
+};
+
+// One call of the explicit update: boundary rows, fluxes, source terms,
+// the interior advanced (or its increments rescaled), the edge cells, the
+// window moved. pass_step is the step of the pass (the full step whose
+// increments a redo rescales). Returns, for a full step, the largest step
+// up to step that keeps the saltation load and the snow volume
+// non-negative; for a redo, step.
+double time_step(ModelState& s, StepKind kind, double step, double pass_step);
 
 }  // namespace torla

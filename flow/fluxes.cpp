@@ -22,8 +22,8 @@ template <class T>
 // function of its own, always inlined, so that the wide vectors never cross
 // a call between code built for different instruction sets.
 template <class T>
-[[gnu::always_inline]] inline T momentum_at(const ModelState& s, int k) {
-    return at<T>(s.rho3, k) * at<T>(s.u3, k) * at<T>(s.h3, k);
+[[gnu::always_inline]] inline T momentum_at(const Layers& l, int k) {
+    return at<T>(l.rho3, k) * at<T>(l.u3, k) * at<T>(l.h3, k);
 }
 
 // Upwind gradients of the suspension layer at cell i (and those after it). The
@@ -32,12 +32,14 @@ template <class T>
 // the differences are formed.
 template <class T>
 [[gnu::always_inline]] inline SuspensionGradientsOf<T> gradients_of(const ModelState& s, int i) {
-    const auto from_behind = at<T>(s.u3, i) > 0.0;
-    const T L = pick(from_behind, at<T>(s.cell_length, i), at<T>(s.cell_length, i + 1));
-    const T c_a = pick(from_behind, at<T>(s.c3, i - 1), at<T>(s.c3, i));
-    const T c_b = pick(from_behind, at<T>(s.c3, i), at<T>(s.c3, i + 1));
-    const T m_a = pick(from_behind, momentum_at<T>(s, i - 1), momentum_at<T>(s, i));
-    const T m_b = pick(from_behind, momentum_at<T>(s, i), momentum_at<T>(s, i + 1));
+    const Layers& l = s.layers;
+    const std::vector<double>& length = s.grid.cell_length;
+    const auto from_behind = at<T>(l.u3, i) > 0.0;
+    const T L = pick(from_behind, at<T>(length, i), at<T>(length, i + 1));
+    const T c_a = pick(from_behind, at<T>(l.c3, i - 1), at<T>(l.c3, i));
+    const T c_b = pick(from_behind, at<T>(l.c3, i), at<T>(l.c3, i + 1));
+    const T m_a = pick(from_behind, momentum_at<T>(l, i - 1), momentum_at<T>(l, i));
+    const T m_b = pick(from_behind, momentum_at<T>(l, i), momentum_at<T>(l, i + 1));
     SuspensionGradientsOf<T> g;
     g.Gc = (c_b - c_a) / L;
     g.Gm = (m_b - m_a) / L;
@@ -45,15 +47,17 @@ template <class T>
 }
 
 template <class T>
-[[gnu::always_inline]] inline FluxRowOf<T> flux_row_of(const RunParameters& par, double rho_diff,
-                                                       const FormFactors& ff, const FluxInputsOf<T>& in,
+[[gnu::always_inline]] inline FluxRowOf<T> flux_row_of(const RunParameters& par,
+                                                       const RunConstants& k,
+                                                       const FormFactors& ff,
+                                                       const FluxInputsOf<T>& in,
                                                        const SuspensionGradientsOf<T>& g) {
     FluxRowOf<T> f;
     f.lambda = par.Air_Density / in.rho3;
     const T eps = pick(in.eps3 > par.Min_Susp_Dissip, in.eps3, par.Min_Susp_Dissip);
     f.nu_t = par.C_mu * in.k3 * in.k3 / eps;
     f.nu = par.Fluid_Viscosity + f.nu_t;
-    f.P = rho_diff * in.c3 * in.h3 * in.g_normal;
+    f.P = k.rho_diff * in.c3 * in.h3 * in.g_normal;
     f.ws = par.Settling_Velo * in.g_tangent / par.Gravity;
 
     for (int j = 0; j < kNumComponents; ++j) f.adv[j] = f.diff[j] = splat<T>(0.0);
@@ -77,42 +81,38 @@ template <class T>
 
 template <class T>
 [[gnu::always_inline]] inline FluxInputsOf<T> flux_inputs(const ModelState& s, int i) {
-    return {at<T>(s.h2, i),  at<T>(s.u2, i),   at<T>(s.rho2, i),     at<T>(s.h3, i),
-            at<T>(s.u3, i),  at<T>(s.c3, i),   at<T>(s.rho3, i),     at<T>(s.k3, i),
-            at<T>(s.eps3, i), at<T>(s.g_normal, i), at<T>(s.g_tangent, i)};
+    const Layers& l = s.layers;
+    return {at<T>(l.h2, i),   at<T>(l.u2, i),       at<T>(l.rho2, i),     at<T>(l.h3, i),
+            at<T>(l.u3, i),   at<T>(l.c3, i),       at<T>(l.rho3, i),     at<T>(l.k3, i),
+            at<T>(l.eps3, i), at<T>(l.g_normal, i), at<T>(l.g_tangent, i)};
 }
 
-// Rows i + k (lane k) of both flux matrices.
+// The first four advected components are consecutive: the four-lane writer
+// takes them from one transposed block.
+constexpr int kBlock = kAdvected[0];
+static_assert(kAdvected[1] == kBlock + 1 && kAdvected[2] == kBlock + 2 &&
+              kAdvected[3] == kBlock + 3);
+
+// Rows i + k (lane k) of both flux matrices; the components outside the
+// lists of advected and diffused ones are written as 0.
 template <class T>
 [[gnu::always_inline]] inline void write_flux_rows(ModelState& s, int i, const FluxRowOf<T>& f) {
-    if constexpr (kWidth<T> == 4) {
-        // Advective components 3 to 6 of the four rows from one transposed
-        // block; the rows are written in the order of their components.
-        const QuadRows block = transpose(f.adv[kSaltMomentum], f.adv[kSaltLoad], f.adv[kSuspDepth],
-                                         f.adv[kSuspMomentum]);
-        const Pair none = {0.0, 0.0};
-        for (int k = 0; k < 4; ++k) {
-            double* adv = s.flux_adv[i + k];
-            double* diff = s.flux_diff[i + k];
-            store<Pair>(adv + kCoverDepth, none);
-            adv[kSaltDepth] = 0.0;
-            store<Quad>(adv + kSaltMomentum, block.row[k]);
-            adv[kSuspVolume] = f.adv[kSuspVolume][k];
-            store<Pair>(adv + kSuspEnergy, none);
-            store<Quad>(diff + kCoverDepth, Quad{0.0, 0.0, 0.0, 0.0});
-            store<Pair>(diff + kSaltLoad, none);
-            store<Pair>(diff + kSuspMomentum, Pair{f.diff[kSuspMomentum][k], f.diff[kSuspVolume][k]});
-            store<Pair>(diff + kSuspEnergy, none);
-        }
-        return;
-    }
+    [[maybe_unused]] QuadRows block;
+    if constexpr (kWidth<T> == 4)
+        block = transpose(f.adv[kBlock], f.adv[kBlock + 1], f.adv[kBlock + 2], f.adv[kBlock + 3]);
     for (int k = 0; k < kWidth<T>; ++k) {
         double* adv = s.flux_adv[i + k];
         double* diff = s.flux_diff[i + k];
-        for (int j = 0; j < kNumComponents; ++j) {
-            adv[j] = lane(f.adv[j], k);
-            diff[j] = lane(f.diff[j], k);
+        if constexpr (kWidth<T> == 4) {
+            store<Quad>(adv + kBlock, block.row[k]);
+            for (int j = 0; j < kNumComponents; ++j)
+                if (j < kBlock || j > kBlock + 3) adv[j] = listed(kAdvected, j) ? f.adv[j][k] : 0.0;
+        } else {
+            for (int j = 0; j < kNumComponents; ++j)
+                adv[j] = listed(kAdvected, j) ? lane(f.adv[j], k) : 0.0;
         }
+        for (int j = 0; j < kNumComponents; ++j)
+            diff[j] = listed(kDiffused, j) ? lane(f.diff[j], k) : 0.0;
     }
 }
 
@@ -120,13 +120,13 @@ template <class T>
 // lanes, the remaining ones alone.
 template <class Cells>
 [[gnu::always_inline]] inline void interior_fluxes(ModelState& s) {
-    const int end = s.last_active - 1;
-    int i = s.first_active + 1;
+    const int end = s.window.last_active - 1;
+    int i = s.window.first_active + 1;
     for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
-        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<Cells>(s, i),
+        write_flux_rows(s, i, flux_row_of(s.par, s.constants, s.ff, flux_inputs<Cells>(s, i),
                                           gradients_of<Cells>(s, i)));
     for (; i < end; ++i)
-        write_flux_rows(s, i, flux_row_of(s.par, s.rho_diff, s.ff, flux_inputs<double>(s, i),
+        write_flux_rows(s, i, flux_row_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i),
                                           gradients_of<double>(s, i)));
 }
 
@@ -138,21 +138,12 @@ SuspensionGradients suspension_gradients(const ModelState& s, int i) {
     return gradients_of<double>(s, i);
 }
 
-FluxRow flux_row(const RunParameters& par, double rho_diff, const FormFactors& ff,
+FluxRow flux_row(const RunParameters& par, const RunConstants& k, const FormFactors& ff,
                  const FluxInputs& in, const SuspensionGradients& g) {
-    return flux_row_of<double>(par, rho_diff, ff, in, g);
+    return flux_row_of<double>(par, k, ff, in, g);
 }
 
 void compute_fluxes(ModelState& s) {
-    zero_row(s.flux_adv, s.first_active);
-    zero_row(s.flux_adv, 0);
-    zero_row(s.flux_diff, s.first_active);
-    zero_row(s.flux_diff, 0);
-    zero_row(s.flux_adv, s.last_active - 1);
-    zero_row(s.flux_diff, s.last_active - 1);
-    set_ambient_suspension(s, s.first_active);
-    set_ambient_suspension(s, 0);
-
     if (wide_lanes())
         interior_fluxes_wide(s);
     else

@@ -2,7 +2,6 @@
 // profiles of the suspension layer (velocity U, concentration C, turbulent
 // energy K, dissipation E) over the height fraction z in [0, 1].
 #include "flow/flow.h"
-#include "output/output.h"
 
 namespace torla {
 
@@ -95,37 +94,6 @@ FormFactors compute_form_factors(const ProfileCoefficients& c) {
     ff.T_EE_K = profile_ratio_integral(one, one, one, E, E, K);
     ff.S_CEE_K = profile_ratio_integral(one, one, C, E, E, K);
     return ff;
-}
-
-void form_factor(ModelState& s) {
-    s.ff = compute_form_factors(s.par.profile);
-    const FormFactors& f = s.ff;
-    log_printf(s,
-               "\n"
-               "   form_factor:         S_CZ = %6.3f\n"
-               "                         S_U = %6.3f          S_CU = %6.3f\n"
-               "                        T_UU = %6.3f         S_CUU = %6.3f\n"
-               "                        T_UK = %6.3f         S_CUK = %6.3f\n"
-               "                        T_UE = %6.3f         S_CUE = %6.3f\n"
-               "                     T_KKK_E = %6.3f      S_CKKK_E = %6.3f\n"
-               "                        T_KK = %6.3f         S_CKK = %6.3f\n"
-               "                     T_UKK_E = %6.3f      S_CUKK_E = %6.3f\n"
-               "                    T_UUKK_E = %6.3f     S_CUUKK_E = %6.3f\n"
-               "                  T_dUdUKK_E = %6.3f   S_CdUdUKK_E = %6.3f\n"
-               "                 S_dCdUUKK_E = %6.3f\n"
-               "                     S_CKK_E = %6.3f      S_dCKK_E = %6.3f\n"
-               "                       T_UUK = %6.3f        S_CUUK = %6.3f\n"
-               "                     T_dUdUK = %6.3f      S_CdUdUK = %6.3f\n"
-               "                    S_dCdUUK = %6.3f\n"
-               "                        S_CK = %6.3f         S_dCK = %6.3f\n"
-               "                      T_EE_K = %6.3f       S_CEE_K = %6.3f\n"
-               "\n"
-               "\n",
-               f.S_CZ, f.S_U, f.S_CU, f.T_UU, f.S_CUU, f.T_UK, f.S_CUK, f.T_UE, f.S_CUE,
-               f.T_KKK_E, f.S_CKKK_E, f.T_KK, f.S_CKK, f.T_UKK_E, f.S_CUKK_E, f.T_UUKK_E,
-               f.S_CUUKK_E, f.T_dUdUKK_E, f.S_CdUdUKK_E, f.S_dCdUUKK_E, f.S_CKK_E, f.S_dCKK_E,
-               f.T_UUK, f.S_CUUK, f.T_dUdUK, f.S_CdUdUK, f.S_dCdUUK, f.S_CK, f.S_dCK, f.T_EE_K,
-               f.S_CEE_K);
 }
 
 }  // namespace torla

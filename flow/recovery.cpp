@@ -11,17 +11,17 @@ namespace {
 // The layer variables of one cell (T = double) or of two neighbouring
 // cells (T = Pair or Quad) from their conserved rows u[0 ... 9].
 template <class T>
-[[gnu::always_inline]] inline LayerVariablesOf<T> recover_of(const RunParameters& par, double rho_diff,
-                                                             double min_susp_mass, const T* u) {
+[[gnu::always_inline]] inline LayerVariablesOf<T> recover_of(const RunParameters& par,
+                                                             const RunConstants& k, const T* u) {
     // Thin layers divide by their minimum depth; the depths themselves are
     // stored as they stand, even when zero or negative.
     const T g2 = pick(u[kSaltDepth] > par.Min_Salt_Height, u[kSaltDepth], par.Min_Salt_Height);
     const T g3 = pick(u[kSuspDepth] > par.Min_Susp_Height, u[kSuspDepth], par.Min_Susp_Height);
     LayerVariablesOf<T> v;
     v.c3 = u[kSuspVolume] / g3;
-    const T rho = par.Air_Density + rho_diff * v.c3;
+    const T rho = par.Air_Density + k.rho_diff * v.c3;
     const T mass = u[kSuspDepth] * rho;
-    const T m = pick(mass > min_susp_mass, mass, min_susp_mass);
+    const T m = pick(mass > k.min_susp_mass, mass, k.min_susp_mass);
     v.h1 = u[kCoverDepth];
     v.rho1 = u[kCoverDensity];
     v.h2 = u[kSaltDepth];
@@ -38,20 +38,19 @@ template <class T>
 // Stores the variables of cell i (and the cells after it) into the layer arrays.
 template <class T>
 [[gnu::always_inline]] inline void store_layers(ModelState& s, int i, const LayerVariablesOf<T>& v) {
-    const auto put = [i](std::vector<double>& a, const T& x) {
-        store<T>(&a[i], x);
-    };
-    put(s.h1, v.h1);
-    put(s.rho1, v.rho1);
-    put(s.h2, v.h2);
-    put(s.u2, v.u2);
-    put(s.rho2, v.rho2);
-    put(s.h3, v.h3);
-    put(s.u3, v.u3);
-    put(s.c3, v.c3);
-    put(s.rho3, v.rho3);
-    put(s.k3, v.k3);
-    put(s.eps3, v.eps3);
+    const auto put = [i](std::vector<double>& a, const T& x) { store<T>(&a[i], x); };
+    Layers& l = s.layers;
+    put(l.h1, v.h1);
+    put(l.rho1, v.rho1);
+    put(l.h2, v.h2);
+    put(l.u2, v.u2);
+    put(l.rho2, v.rho2);
+    put(l.h3, v.h3);
+    put(l.u3, v.u3);
+    put(l.c3, v.c3);
+    put(l.rho3, v.rho3);
+    put(l.k3, v.k3);
+    put(l.eps3, v.eps3);
 }
 
 // The window, as many cells at a time as Cells has lanes (component j of
@@ -59,27 +58,26 @@ template <class T>
 template <class Cells>
 [[gnu::always_inline]] inline void recover_window(ModelState& s) {
     constexpr int kCells = kWidth<Cells>;
-    int i = s.first_active;
-    for (; i + kCells <= s.last_active; i += kCells) {
+    const int end = s.window.last_active;
+    int i = s.window.first_active;
+    for (; i + kCells <= end; i += kCells) {
         Cells u[kNumComponents];
         for (int j = 0; j < kNumComponents; ++j) {
             double column[kCells];
             for (int k = 0; k < kCells; ++k) column[k] = s.U[i + k][j];
             u[j] = load<Cells>(column);
         }
-        store_layers(s, i, recover_of<Cells>(s.par, s.rho_diff, s.min_susp_mass, u));
+        store_layers(s, i, recover_of<Cells>(s.par, s.constants, u));
     }
-    for (; i < s.last_active; ++i)
-        store_layers(s, i, recover_of<double>(s.par, s.rho_diff, s.min_susp_mass, s.U[i]));
+    for (; i < end; ++i) store_layers(s, i, recover_of<double>(s.par, s.constants, s.U[i]));
 }
 
 TORLA_WIDE void recover_window_wide(ModelState& s) { recover_window<Quad>(s); }
 
 }  // namespace
 
-LayerVariables recover_cell(const RunParameters& par, double rho_diff, double min_susp_mass,
-                            const double* u) {
-    return recover_of<double>(par, rho_diff, min_susp_mass, u);
+LayerVariables recover_cell(const RunParameters& par, const RunConstants& k, const double* u) {
+    return recover_of<double>(par, k, u);
 }
 
 void recover_layer_variables(ModelState& s) {
@@ -87,19 +85,6 @@ void recover_layer_variables(ModelState& s) {
         recover_window_wide(s);
     else
         recover_window<Pair>(s);
-}
-
-void zero_row(Matrix& m, int i) {
-    double* row = m[i];
-    for (int j = 0; j < kNumComponents; ++j) row[j] = 0.0;
-}
-
-void set_ambient_suspension(ModelState& s, int i) {
-    s.c3[i] = 0.0;
-    s.rho3[i] = s.par.Air_Density;
-    s.u3[i] = 0.0;
-    s.k3[i] = 0.0;
-    s.eps3[i] = 0.0;
 }
 
 }  // namespace torla

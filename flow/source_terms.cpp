@@ -93,56 +93,59 @@ template <class T>
 // The inputs of cell i, or of the cells from i on, one per lane.
 template <class T>
 [[gnu::always_inline]] inline SourceInputsOf<T> source_inputs(const ModelState& s, int i) {
-    return {load<T>(&s.h1[i]),       load<T>(&s.rho1[i]),      load<T>(&s.h2[i]),
-            load<T>(&s.u2[i]),       load<T>(&s.rho2[i]),      load<T>(&s.h3[i]),
-            load<T>(&s.u3[i]),       load<T>(&s.c3[i]),        load<T>(&s.rho3[i]),
-            load<T>(&s.k3[i]),       load<T>(&s.eps3[i]),      load<T>(&s.g_normal[i]),
-            load<T>(&s.g_tangent[i]), load<T>(&s.curvature[i]), load<T>(&s.u_threshold[i])};
+    const Layers& l = s.layers;
+    const Grid& g = s.grid;
+    return {load<T>(&l.h1[i]),       load<T>(&l.rho1[i]),      load<T>(&l.h2[i]),
+            load<T>(&l.u2[i]),       load<T>(&l.rho2[i]),      load<T>(&l.h3[i]),
+            load<T>(&l.u3[i]),       load<T>(&l.c3[i]),        load<T>(&l.rho3[i]),
+            load<T>(&l.k3[i]),       load<T>(&l.eps3[i]),      load<T>(&l.g_normal[i]),
+            load<T>(&l.g_tangent[i]), load<T>(&g.curvature[i]), load<T>(&g.u_threshold[i])};
 }
 
-// Relaxes lane k of the new values against the previous rates into row i.
+// The four sourced components from kSourced[1] on are consecutive: the
+// four-lane writer relaxes them from one transposed block.
+constexpr int kBlock = kSourced[1];
+static_assert(kSourced[2] == kBlock + 1 && kSourced[3] == kBlock + 2 && kSourced[4] == kBlock + 3);
+
+// Rows i + k (lane k) of sink: the sourced components relaxed against the
+// previous rates, every other component 0.
 template <class T>
 [[gnu::always_inline]] inline void write_relaxed(ModelState& s, int i, const SourceRowOf<T>& r,
-                                                 int k, double beta) {
-    double* row = s.sink[i];
-    const double* prev = s.sink_prev[i];
-    for (int j : {kCoverDepth, kSaltMomentum, kSaltLoad, kSuspDepth, kSuspMomentum, kSuspVolume})
-        row[j] = (1 - beta) * prev[j] + beta * lane(r.value[j], k);
-    row[kCoverDensity] = row[kSaltDepth] = row[kSuspEnergy] = row[kSuspDissipation] = 0.0;
+                                                 double beta) {
+    [[maybe_unused]] QuadRows block;
+    if constexpr (kWidth<T> == 4)
+        block = transpose(r.value[kBlock], r.value[kBlock + 1], r.value[kBlock + 2],
+                          r.value[kBlock + 3]);
+    for (int k = 0; k < kWidth<T>; ++k) {
+        double* row = s.sink[i + k];
+        const double* prev = s.sink_prev[i + k];
+        if constexpr (kWidth<T> == 4) {
+            store<Quad>(row + kBlock, (1 - beta) * load<Quad>(prev + kBlock) + beta * block.row[k]);
+            for (int j = 0; j < kNumComponents; ++j)
+                if (j < kBlock || j > kBlock + 3)
+                    row[j] = listed(kSourced, j) ? (1 - beta) * prev[j] + beta * r.value[j][k] : 0.0;
+        } else {
+            for (int j = 0; j < kNumComponents; ++j)
+                row[j] = listed(kSourced, j) ? (1 - beta) * prev[j] + beta * lane(r.value[j], k) : 0.0;
+        }
+    }
 }
 
 // The relaxed rows of the interior, as many cells at a time as Cells has
 // lanes, the remaining ones alone.
 template <class Cells>
-[[gnu::always_inline]] inline void interior_source_terms(ModelState& s) {
-    constexpr int kCells = kWidth<Cells>;
+[[gnu::always_inline]] inline void interior_source_terms(ModelState& s, double dt) {
     const double beta = s.par.Relaxation_Factor;
-    const int end = s.last_active - 1;
-    int i = s.first_active + 1;
-    for (; i + kCells <= end; i += kCells) {
-        const SourceRowOf<Cells> r = source_row_of(s.par, s.dt, source_inputs<Cells>(s, i));
-        if constexpr (kCells == 4) {
-            // Components 3 to 6 of the four rows come from one 4 x 4 block
-            // and are relaxed four at a time.
-            const QuadRows block = transpose(r.value[kSaltMomentum], r.value[kSaltLoad],
-                                             r.value[kSuspDepth], r.value[kSuspMomentum]);
-            for (int k = 0; k < kCells; ++k) {
-                double* row = s.sink[i + k];
-                const double* prev = s.sink_prev[i + k];
-                row[kCoverDepth] = (1 - beta) * prev[kCoverDepth] + beta * r.value[kCoverDepth][k];
-                store<Quad>(row + kSaltMomentum,
-                            (1 - beta) * load<Quad>(prev + kSaltMomentum) + beta * block.row[k]);
-                row[kSuspVolume] = (1 - beta) * prev[kSuspVolume] + beta * r.value[kSuspVolume][k];
-                row[kCoverDensity] = row[kSaltDepth] = row[kSuspEnergy] = row[kSuspDissipation] = 0.0;
-            }
-        } else {
-            for (int k = 0; k < kCells; ++k) write_relaxed(s, i + k, r, k, beta);
-        }
-    }
-    for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, s.dt, source_inputs<double>(s, i)), 0, beta);
+    const int end = s.window.last_active - 1;
+    int i = s.window.first_active + 1;
+    for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
+        write_relaxed(s, i, source_row_of(s.par, dt, source_inputs<Cells>(s, i)), beta);
+    for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, dt, source_inputs<double>(s, i)), beta);
 }
 
-TORLA_WIDE void interior_source_terms_wide(ModelState& s) { interior_source_terms<Quad>(s); }
+TORLA_WIDE void interior_source_terms_wide(ModelState& s, double dt) {
+    interior_source_terms<Quad>(s, dt);
+}
 
 }  // namespace
 
@@ -150,16 +153,11 @@ SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in
     return source_row_of<double>(par, dt, in);
 }
 
-void compute_source_terms(ModelState& s) {
-    zero_row(s.sink, s.last_active - 1);
-    zero_row(s.sink, s.first_active);
-    zero_row(s.sink, 0);
-    set_ambient_suspension(s, 0);
-    set_ambient_suspension(s, s.first_active);
+void compute_source_terms(ModelState& s, double dt) {
     if (wide_lanes())
-        interior_source_terms_wide(s);
+        interior_source_terms_wide(s, dt);
     else
-        interior_source_terms<Pair>(s);
+        interior_source_terms<Pair>(s, dt);
 }
 
 }  // namespace torla

@@ -1,26 +1,23 @@
-// The explicit update: one first-order finite-volume step of the conserved
-// state over the interior of the active window, or the rescaling of the
-// step just taken to a shorter one.
-#include <algorithm>
+// The explicit update of the window's interior: one first-order
+// finite-volume step of the conserved state, or the rescaling of the step
+// just taken to a shorter one.
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "flow/flow.h"
 #include "flow/lanes.h"
-#include "run/run.h"
 
 namespace torla {
 
 namespace {
 
-constexpr double kSaltDepthPerSpeed = 0.03;  // s, least saltation depth per unit speed
-constexpr double kLoadTolerance = -0.0001;   // kg/m^2, smaller negative loads are set to 0
+constexpr double kSaltDepthPerSpeed = 0.03;    // s, least saltation depth per unit speed
+constexpr double kLoadTolerance = -0.0001;     // kg/m^2, smaller negative loads are set to 0
 constexpr double kVolumeTolerance = -0.00001;  // m, likewise for the snow volume
 
 // The upwind pair of cell i for the layer velocity w (see upwind_choice).
 [[gnu::always_inline]] inline UpwindChoice choose_upwind(const double* w, const double* cell_length,
-                                                        int i) {
+                                                         int i) {
     UpwindChoice c;
     c.dx_c = cell_length[i] + cell_length[i + 1];
     if (w[i] >= 0) {
@@ -51,6 +48,34 @@ constexpr double kVolumeTolerance = -0.00001;  // m, likewise for the snow volum
     return c;
 }
 
+// The general update, for one component (T = double) or for neighbouring
+// components of a cell side by side (Pair, Quad). This is the one statement
+// of the formula; general_update() is its one-component form.
+template <class T>
+[[gnu::always_inline]] inline T general_update_of(T prev, T sink, T adv_l, T adv_r, T diff_dn,
+                                                  T diff_up, double dx_up, double dx_c,
+                                                  double step) {
+    return prev - step * sink - step * (adv_r - adv_l) / dx_up - step * (diff_up - diff_dn) / dx_c;
+}
+
+// Where the layer moves apart around a cell, its own flux is carried away
+// at the rate the velocity difference stretches the layer: the advective
+// difference of the general update becomes this.
+template <class T>
+[[gnu::always_inline]] inline T diverging_advection(T adv_i, const UpwindChoice& c, const double* w,
+                                                    double speed, double step) {
+    return step * adv_i / c.dx_up * (w[c.r] - w[c.l]) / speed;
+}
+
+// The update of a component in the diverging form: the general update with
+// the diverging advection and without the diffusive difference (which the
+// suspension layer's components add).
+template <class T>
+[[gnu::always_inline]] inline T diverging_update_of(T prev, T sink, T adv_i, const UpwindChoice& c,
+                                                    const double* w, double speed, double step) {
+    return prev - step * sink - diverging_advection(adv_i, c, w, speed, step);
+}
+
 // The rows of the work matrices that the update of cell i reads, with
 // the upwind pair (l, r) of its layer.
 struct CellRows {
@@ -68,28 +93,22 @@ CellRows cell_rows(const ModelState& s, int i, const UpwindChoice& c) {
             s.flux_diff[i - 1], s.flux_diff[i + 1]};
 }
 
-// Component j of a row (T = double), or the components from j on, one per lane.
+// The general update of component j of a cell, and of the components
+// after it with Pair or Quad.
 template <class T>
-[[gnu::always_inline]] inline T component(const double* row, int j) {
-    return load<T>(row + j);
+[[gnu::always_inline]] inline T updated(const CellRows& m, int j, const UpwindChoice& c,
+                                        double step) {
+    return general_update_of(load<T>(m.prev + j), load<T>(m.sink + j), load<T>(m.adv_l + j),
+                             load<T>(m.adv_r + j), load<T>(m.diff_dn + j), load<T>(m.diff_up + j),
+                             c.dx_up, c.dx_c, step);
 }
 
-// Upwind update of component j of a cell (and those after it with Pair or Quad):
-// sources as loss rates, advective difference over the upwind pair,
-// diffusive difference centrally.
-template <class T>
-[[gnu::always_inline]] inline T general_update(const CellRows& m, int j, const UpwindChoice& c, double step) {
-    return component<T>(m.prev, j) - step * component<T>(m.sink, j) -
-           step * (component<T>(m.adv_r, j) - component<T>(m.adv_l, j)) / c.dx_up -
-           step * (component<T>(m.diff_up, j) - component<T>(m.diff_dn, j)) / c.dx_c;
-}
-
-// Where the layer moves apart around a cell, its own flux is carried away
-// at the rate the velocity difference stretches the layer.
-template <class T>
-[[gnu::always_inline]] inline T diverging_advection(const CellRows& m, int j, const UpwindChoice& c, const double* w,
-                             double speed, double step) {
-    return step * component<T>(m.adv_i, j) / c.dx_up * (w[c.r] - w[c.l]) / speed;
+// The general update of the four components from first on into out,
+// kWidth<V> at a time.
+template <class V>
+[[gnu::always_inline]] inline void updated_four(const CellRows& m, int first,
+                                                const UpwindChoice& c, double step, double* out) {
+    for (int k = 0; k < 4; k += kWidth<V>) store<V>(out + k, updated<V>(m, first + k, c, step));
 }
 
 // Lowers dt_allowed to the step at which a mass going from before to after
@@ -97,29 +116,6 @@ template <class T>
 void limit_step(double& dt_allowed, double step, double before, double after) {
     const double crossing = step * before / (before - after);
     if (crossing <= dt_allowed) dt_allowed = crossing;
-}
-
-void copy_rows(Matrix& to, const Matrix& from, int begin, int end) {
-    if (end <= begin) return;
-    std::memcpy(to[begin], from[begin],
-                static_cast<std::size_t>(end - begin) * kNumComponents * sizeof(double));
-}
-
-// The general update of component j alone, its advective and diffusive
-// quotients divided side by side.
-inline double general_update_alone(const CellRows& m, int j, const UpwindChoice& c, double step) {
-    const Pair quotients =
-        Pair{step * (m.adv_r[j] - m.adv_l[j]), step * (m.diff_up[j] - m.diff_dn[j])} /
-        Pair{c.dx_up, c.dx_c};
-    return m.prev[j] - step * m.sink[j] - quotients[0] - quotients[1];
-}
-
-// The general update of the four components from first on into out,
-// kWidth<V> at a time.
-template <class V>
-[[gnu::always_inline]] inline void general_update_four(const CellRows& m, int first, const UpwindChoice& c,
-                                                       double step, double* out) {
-    for (int k = 0; k < 4; k += kWidth<V>) store<V>(out + k, general_update<V>(m, first + k, c, step));
 }
 
 // Each cell's new values are formed from U_prev and the work matrices
@@ -133,23 +129,23 @@ template <class V>
 [[gnu::always_inline]] inline void saltation_pass(ModelState& s, double step, double& dt_allowed) {
     const double max_salt_density = s.par.Max_Salt_Density;
     const double min_salt_velo = s.par.Min_Salt_Velo;
-    const double* u2 = s.u2.data();
-    const double* cell_length = s.cell_length.data();
-    const double* cos_slope = s.cos_slope.data();
-    const int end = s.last_active - 1;
-    for (int i = s.first_active + 1; i < end; ++i) {
+    const double* u2 = s.layers.u2.data();
+    const double* cell_length = s.grid.cell_length.data();
+    const double* cos_slope = s.grid.cos_slope.data();
+    const int end = s.window.last_active - 1;
+    for (int i = s.window.first_active + 1; i < end; ++i) {
         const UpwindChoice c = choose_upwind(u2, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
-        const double cover_depth = general_update_alone(m, kCoverDepth, c, step);
+        const double cover_depth = updated<double>(m, kCoverDepth, c, step);
         double general[4];  // components 1 ... 4
-        general_update_four<V>(m, kCoverDensity, c, step, general);
+        updated_four<V>(m, kCoverDensity, c, step, general);
         const double cover_density = general[0];
         const double momentum = general[kSaltMomentum - kCoverDensity];
         double load = general[kSaltLoad - kCoverDensity];
         if (c.diverging) {
             const double speed = std::fabs(u2[i]) > min_salt_velo ? std::fabs(u2[i]) : min_salt_velo;
-            load = m.prev[kSaltLoad] - step * m.sink[kSaltLoad] -
-                   diverging_advection<double>(m, kSaltLoad, c, u2, speed, step);
+            const int j = kSaltLoad;
+            load = diverging_update_of(m.prev[j], m.sink[j], m.adv_i[j], c, u2, speed, step);
         }
         // The layer is at least as deep as the grains jump at its speed:
         // the depths from the load and from the speed, side by side.
@@ -172,35 +168,34 @@ template <class V>
                 std::printf("   time_step:  neg. rho2 at i=%d, r=%d, l=%d\n", i, c.r, c.l);
             }
         }
-        if (momentum < 0)
-            std::printf("   time_step:  U_2[%d] = %f.\n", i, momentum / u[kSaltLoad]);
+        if (momentum < 0) std::printf("   time_step:  U_2[%d] = %f.\n", i, momentum / u[kSaltLoad]);
     }
 }
 
 template <class V>
 [[gnu::always_inline]] inline void suspension_pass(ModelState& s, double step, double& dt_allowed) {
     const double min_susp_velo = s.par.Min_Susp_Velo;
-    const double* u3 = s.u3.data();
-    const double* cell_length = s.cell_length.data();
-    const int end = s.last_active - 1;
-    for (int i = s.first_active + 1; i < end; ++i) {
+    const double* u3 = s.layers.u3.data();
+    const double* cell_length = s.grid.cell_length.data();
+    const int end = s.window.last_active - 1;
+    for (int i = s.window.first_active + 1; i < end; ++i) {
         const UpwindChoice c = choose_upwind(u3, cell_length, i);
         const CellRows m = cell_rows(s, i, c);
         double general[4];  // components 5 ... 8
-        general_update_four<V>(m, kSuspDepth, c, step, general);
-        double dissipation = general_update_alone(m, kSuspDissipation, c, step);
+        updated_four<V>(m, kSuspDepth, c, step, general);
+        double dissipation = updated<double>(m, kSuspDissipation, c, step);
         if (c.diverging) {
+            // Components 7 and 8 side by side, then 9.
             const double speed = std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
+            const int j = kSuspVolume, d = kSuspDissipation;
             const Pair volume_energy =
-                component<Pair>(m.prev, kSuspVolume) - step * component<Pair>(m.sink, kSuspVolume) -
-                diverging_advection<Pair>(m, kSuspVolume, c, u3, speed, step) -
-                step * (component<Pair>(m.diff_up, kSuspVolume) - component<Pair>(m.diff_dn, kSuspVolume)) /
-                    c.dx_c;
+                diverging_update_of(load<Pair>(m.prev + j), load<Pair>(m.sink + j),
+                                    load<Pair>(m.adv_i + j), c, u3, speed, step) -
+                step * (load<Pair>(m.diff_up + j) - load<Pair>(m.diff_dn + j)) / c.dx_c;
             general[kSuspVolume - kSuspDepth] = volume_energy[0];
             general[kSuspEnergy - kSuspDepth] = volume_energy[1];
-            dissipation = m.prev[kSuspDissipation] - step * m.sink[kSuspDissipation] -
-                          diverging_advection<double>(m, kSuspDissipation, c, u3, speed, step) -
-                          step * (m.diff_up[kSuspDissipation] - m.diff_dn[kSuspDissipation]) / c.dx_c;
+            dissipation = diverging_update_of(m.prev[d], m.sink[d], m.adv_i[d], c, u3, speed, step) -
+                          step * (m.diff_up[d] - m.diff_dn[d]) / c.dx_c;
         }
         double* u = s.U[i];
         for (int k = 0; k < 4; k += kWidth<V>) store<V>(u + kSuspDepth + k, load<V>(general + k));
@@ -218,10 +213,10 @@ template <class V>
     }
 }
 
-// Components j (and j + 1) of a cell rescaled from the step dt to step.
+// Components j (and j + 1) of a cell rescaled from the step taken to step.
 template <class T>
-inline T rescaled(const double* u, const double* p, int j, double step, double dt) {
-    return component<T>(p, j) + (component<T>(u, j) - component<T>(p, j)) * step / dt;
+inline T rescaled(const double* u, const double* p, int j, double step, double taken) {
+    return load<T>(p + j) + (load<T>(u + j) - load<T>(p + j)) * step / taken;
 }
 
 template <class V>
@@ -232,7 +227,9 @@ template <class V>
     return dt_allowed;
 }
 
-TORLA_WIDE double advance_interior_wide(ModelState& s, double step) { return advance_with<Quad>(s, step); }
+TORLA_WIDE double advance_interior_wide(ModelState& s, double step) {
+    return advance_with<Quad>(s, step);
+}
 
 }  // namespace
 
@@ -240,86 +237,33 @@ UpwindChoice upwind_choice(const double* w, const double* cell_length, int i) {
     return choose_upwind(w, cell_length, i);
 }
 
+double general_update(const UpdateInputs& in, const UpwindChoice& c, double step) {
+    return general_update_of(in.prev, in.sink, in.adv_l, in.adv_r, in.diff_dn, in.diff_up, c.dx_up,
+                             c.dx_c, step);
+}
+
 double advance_interior(ModelState& s, double step) {
     return wide_lanes() ? advance_interior_wide(s, step) : advance_with<Pair>(s, step);
 }
 
-void rescale_interior(ModelState& s, double step) {
-    const double dt = s.dt;
-    const int end = s.last_active - 1;
-    for (int i = s.first_active + 1; i < end; ++i) {
+void rescale_interior(ModelState& s, double taken, double step) {
+    const int end = s.window.last_active - 1;
+    for (int i = s.window.first_active + 1; i < end; ++i) {
         double* u = s.U[i];
         const double* p = s.U_prev[i];
         // The cover density and the saltation depth keep what the full step
         // gave them; the others are rescaled in pairs.
-        const double cover = rescaled<double>(u, p, kCoverDepth, step, dt);
-        const Pair salt = rescaled<Pair>(u, p, kSaltMomentum, step, dt);
-        const Pair susp = rescaled<Pair>(u, p, kSuspDepth, step, dt);
-        const Pair volume_energy = rescaled<Pair>(u, p, kSuspVolume, step, dt);
-        const double dissipation = rescaled<double>(u, p, kSuspDissipation, step, dt);
+        const double cover = rescaled<double>(u, p, kCoverDepth, step, taken);
+        const Pair salt = rescaled<Pair>(u, p, kSaltMomentum, step, taken);
+        const Pair susp = rescaled<Pair>(u, p, kSuspDepth, step, taken);
+        const Pair volume_energy = rescaled<Pair>(u, p, kSuspVolume, step, taken);
+        const double dissipation = rescaled<double>(u, p, kSuspDissipation, step, taken);
         u[kCoverDepth] = cover;
         store<Pair>(u + kSaltMomentum, salt);
         store<Pair>(u + kSuspDepth, susp);
         store<Pair>(u + kSuspVolume, volume_energy);
         u[kSuspDissipation] = dissipation;
     }
-}
-
-double time_step(ModelState& s, int32_t /*step_count*/, double step, int16_t flag) {
-    compute_fluxes(s);
-    compute_source_terms(s);
-
-    // Cells outside the window carry the state of the start of the pass.
-    // Only rows an earlier call of the pass wrote can differ from it: those
-    // are restored, unless whole copies are asked for.
-    const int n = s.n_cells;
-    const int fa = s.first_active, la = s.last_active;
-    if (s.full_copies) {
-        copy_rows(s.U, s.U_prev, 0, std::min(fa, n));
-        copy_rows(s.U, s.U_prev, std::max(la, 0), n);
-    } else {
-        const int lo = std::max(s.changed_begin, 0), hi = std::min(s.changed_end, n);
-        copy_rows(s.U, s.U_prev, lo, std::min(fa, hi));
-        copy_rows(s.U, s.U_prev, std::max(la, lo), hi);
-    }
-    // From here on U differs from U_prev at most in the rows this call
-    // writes: the window (interior and both edge cells). An inverted window
-    // writes just its two edge cells; the span between them is included.
-    s.changed_begin = std::min(fa, la - 1);
-    s.changed_end = std::max(fa, la - 1) + 1;
-
-    double result = step;
-    if (flag != 0)
-        rescale_interior(s, step);
-    else
-        result = advance_interior(s, step);
-
-    // The relaxation of the next call starts from these rates. Every call
-    // leaves sink_prev equal to sink, and sink starts out equal to the
-    // cleared sink_prev (both zero), so the rows compute_source_terms did not
-    // write already equal their copy; unless whole copies are asked for,
-    // only the written rows (0, the window edges, the interior) are copied.
-    if (s.full_copies) {
-        copy_rows(s.sink_prev, s.sink, 0, n);
-    } else {
-        copy_rows(s.sink_prev, s.sink, 0, 1);
-        copy_rows(s.sink_prev, s.sink, s.first_active, s.first_active + 1);
-        copy_rows(s.sink_prev, s.sink, s.last_active - 1, s.last_active);
-        copy_rows(s.sink_prev, s.sink, s.first_active + 1, s.last_active - 1);
-    }
-
-    // The upstream edge is empty of moving snow; the downstream edge lets
-    // the flow leave unchanged.
-    double* first = s.U[s.first_active];
-    double* last = s.U[s.last_active - 1];
-    const double* before_last = s.U[s.last_active - 2];
-    for (int j = kSaltDepth; j < kNumComponents; ++j) {
-        first[j] = 0.0;
-        last[j] = before_last[j];
-    }
-
-    find_active_window(s);
-    return result;
 }
 
 }  // namespace torla

@@ -19,13 +19,13 @@ mkdir -p "$out/obj"
 
 # Every source of the program except the two entry points.
 sources=()
-for f in "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp; do
+for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp; do
     case "$f" in */run/main.cpp|*/knotline/main.cpp) continue ;; esac
     sources+=("$f")
 done
 
 # An object is rebuilt when its source or any header is newer than it.
-newest_header="$(find "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/fuzz" \
+newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/fuzz" \
                  -name '*.h' -printf '%T@\n' | sort -n | tail -1)"
 stale=()
 for f in "${sources[@]}"; do

@@ -34,29 +34,6 @@ bool exists(const char* path) {
     return f != nullptr;
 }
 
-// The values read_command_file fixes once the command file is read.
-void set_derived(torla::ModelState& s) {
-    torla::RunParameters& p = s.par;
-    p.Gamma_1 = static_cast<double>(p.profile.Velo_Prof_Coeff_0);
-    p.Gamma_2 = static_cast<double>(p.profile.Conc_Prof_Coeff_0);
-    s.rho_diff = p.Particle_Density - p.Air_Density;
-    s.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
-}
-
-// The start-up of the time loop after the grid is read, as the driver does it.
-void start_time_loop(torla::ModelState& s) {
-    s.first_active = 0;
-    s.last_active = s.n_cells;
-    std::fill(s.sink_prev.data.begin(), s.sink_prev.data.end(), 0.0);
-    torla::form_factor(s);
-    torla::update_gravity(s);
-    double u_wave = torla::max_wave_speed(s);
-    if (u_wave < 10.0) u_wave = 10.0;
-    s.dt = torla::initial_time_step(s, u_wave);
-    s.dtn = s.dt;
-    s.t = -s.dt;
-}
-
 void check_result_file(bool completed) {
     torla::ResultData r;
     const std::string err = torla::read_result_file(kResultFile, r);
@@ -85,22 +62,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     torla::ModelState s;
-    s.result_file = kResultFile;
-    s.log_file = kLogFile;
-    s.problem_name = "Fuzz track";
-    s.run_name = "Fuzz run";
-    set_derived(s);
-    s.log = std::fopen(kLogFile, "w");
-    TORLA_FUZZ_ASSERT(s.log != nullptr);
+    s.names.result_file = kResultFile;
+    s.names.log_file = kLogFile;
+    s.names.problem = "Fuzz track";
+    s.names.run = "Fuzz run";
+    torla::derive_run_constants(s);
+    s.files.log = std::fopen(kLogFile, "w");
+    TORLA_FUZZ_ASSERT(s.files.log != nullptr);
     s.n_cells = n;
     torla::allocate_model_state(s);
 
     bool read = false;
     try {
-        s.min_cell_length = torla::read_grid_file(s, n);
+        // The driver's grid phase and start-up of the time loop.
+        const torla::GridFile grid = torla::take_grid_file(n);
+        if (grid.trailing_data) torla::report_trailing_grid_data(s);
+        torla::write_result_header(s, torla::read_grid_file(s, grid));
         read = true;
-        TORLA_FUZZ_ASSERT(s.min_cell_length > 0.0 && std::isfinite(s.min_cell_length));
-        start_time_loop(s);
+        TORLA_FUZZ_ASSERT(s.grid.min_cell_length > 0.0 && std::isfinite(s.grid.min_cell_length));
+        torla::prepare_time_loop(s);
+        torla::report_form_factors(s);
         int passes = 0;
         while (passes < kPasses && torla::run_pass(s)) ++passes;
         // The driver's end of a run: a peak beyond the float range ends it
@@ -111,16 +92,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check_result_file(finite_peaks);
     } catch (const torla::RunStop& stop) {
         if (!read) {
-            TORLA_FUZZ_ASSERT(stop.status == 1);
+            TORLA_FUZZ_ASSERT(stop.status == torla::kStatusFailure);
             TORLA_FUZZ_ASSERT(!exists(kResultFile));
         } else {
-            TORLA_FUZZ_ASSERT(stop.status == 2 || stop.status == 3);
+            TORLA_FUZZ_ASSERT(stop.status == torla::kStatusNonFinite ||
+                              stop.status == torla::kStatusDumpLimit);
             check_result_file(false);
         }
     }
     TORLA_FUZZ_ASSERT(!exists(torla::kGridFile));
-    if (s.log) std::fclose(s.log);
-    s.log = nullptr;
+    if (s.files.log) std::fclose(s.files.log);
+    s.files.log = nullptr;
     torla::release_model_state(s);
     return 0;
 }

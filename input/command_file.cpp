@@ -7,11 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <utility>
 #include <vector>
 
 #include "input/input.h"
-#include "run/bytes.h"
+#include "model/bytes.h"
 
 namespace torla {
 
@@ -38,7 +37,7 @@ struct Line {
 
 [[noreturn]] void fatal(const std::string& what) {
     std::printf("   read_command_file:  FATAL ERROR:  %s STOP!\n", what.c_str());
-    stop_run(4);
+    stop_run(kStatusCommandFile);
 }
 
 // The file's lines in order, with a cursor.
@@ -163,7 +162,7 @@ TableResult read_table(LineSource& src, FloatRows& points, int first, int count,
             std::printf("\n>>> read_command_file:  %d  %d  FATAL ERROR -- Line number mismatch in "
                         "grid file. STOP! <<<\n\n",
                         index, res.rows);
-            stop_run(4);
+            stop_run(kStatusCommandFile);
         }
         if (got - 1 < count)
             fatal("Row " + std::to_string(index) + " of the " + table_name + " has " +
@@ -177,82 +176,19 @@ TableResult read_table(LineSource& src, FloatRows& points, int first, int count,
     }
 }
 
-// Every number of the table must be finite, and the values the flow model
-// divides by or takes roots of must be positive; the top density of the
-// suspension layer stays non-negative only when the concentration profile
-// coefficients do not add up to a negative number.
-void check_parameters(const RunParameters& p) {
-    const struct {
-        const char* key;
-        double value;
-        bool positive;
-    } values[] = {
-        {"Elem_Size", p.Elem_Size, false}, {"Dump_Interval", p.Dump_Interval, false},
-        {"Max_Time", p.Max_Time, false}, {"Plot_Interval", p.Plot_Interval, false},
-        {"Air_Density", p.Air_Density, true}, {"Particle_Density", p.Particle_Density, true},
-        {"Courant_Nr", p.Courant_Nr, true}, {"Settling_Velo", p.Settling_Velo, false},
-        {"Relaxation_Factor", p.Relaxation_Factor, false}, {"Max_Dev", p.Max_Dev, false},
-        {"Gravity", p.Gravity, true}, {"Fluid_Viscosity", p.Fluid_Viscosity, false},
-        {"C_mu", p.C_mu, false}, {"C1_eps", p.C1_eps, false}, {"C2_eps", p.C2_eps, false},
-        {"C3_eps", p.C3_eps, false}, {"Sigma_c", p.Sigma_c, false}, {"Sigma_k", p.Sigma_k, false},
-        {"Sigma_eps", p.Sigma_eps, false},
-        {"Velo_Prof_Coeff_0", p.profile.Velo_Prof_Coeff_0, false},
-        {"Velo_Prof_Coeff_1", p.profile.Velo_Prof_Coeff_1, false},
-        {"Velo_Prof_Coeff_2", p.profile.Velo_Prof_Coeff_2, false},
-        {"Conc_Prof_Coeff_0", p.profile.Conc_Prof_Coeff_0, false},
-        {"Conc_Prof_Coeff_1", p.profile.Conc_Prof_Coeff_1, false},
-        {"Conc_Prof_Coeff_2", p.profile.Conc_Prof_Coeff_2, false},
-        {"Turb_Prof_Coeff_0", p.profile.Turb_Prof_Coeff_0, false},
-        {"Turb_Prof_Coeff_1", p.profile.Turb_Prof_Coeff_1, false},
-        {"Turb_Prof_Coeff_2", p.profile.Turb_Prof_Coeff_2, false},
-        {"Diss_Prof_Coeff_0", p.profile.Diss_Prof_Coeff_0, false},
-        {"Diss_Prof_Coeff_1", p.profile.Diss_Prof_Coeff_1, false},
-        {"Diss_Prof_Coeff_2", p.profile.Diss_Prof_Coeff_2, false},
-        {"Threshold_Factor", p.Threshold_Factor, true}, {"Alpha", p.Alpha, false},
-        {"Beta_0", p.Beta_0, false}, {"Beta_1", p.Beta_1, false}, {"Beta_2", p.Beta_2, false},
-        {"Beta_3", p.Beta_3, false}, {"Beta_4", p.Beta_4, false}, {"Gamma_3", p.Gamma_3, false},
-        {"Gamma_4", p.Gamma_4, false}, {"Max_Time_Step", p.Max_Time_Step, true},
-        {"Min_Salt_Height", p.Min_Salt_Height, false}, {"Min_Salt_Velo", p.Min_Salt_Velo, false},
-        {"Max_Salt_Density", p.Max_Salt_Density, true},
-        {"Min_Susp_Height", p.Min_Susp_Height, false}, {"Min_Susp_Velo", p.Min_Susp_Velo, false},
-        {"Min_Susp_Turb", p.Min_Susp_Turb, false}, {"Min_Susp_Dissip", p.Min_Susp_Dissip, false},
-        {"Min_Salt_Mass_Flux", p.Min_Salt_Mass_Flux, false},
-        {"Min_Salt_Mom_Flux", p.Min_Salt_Mom_Flux, false},
-        {"Min_Susp_Mass_Flux", p.Min_Susp_Mass_Flux, false},
-        {"Min_Susp_Mom_Flux", p.Min_Susp_Mom_Flux, false}, {"Susp_Rate", p.Susp_Rate, false},
-    };
-    char number[64];
-    for (const auto& v : values) {
-        if (!std::isfinite(v.value))
-            fatal(std::string("Parameter ") + v.key + " is not a finite number.");
-        if (v.positive && !(v.value > 0.0)) {
-            std::snprintf(number, sizeof number, "%g", v.value);
-            fatal(std::string("Parameter ") + v.key + " is " + number + "; it must be positive.");
-        }
-    }
-    // The generator receives these two as 32-bit floats.
-    for (const auto& v : {std::pair{"Elem_Size", p.Elem_Size}, std::pair{"Max_Dev", p.Max_Dev}})
-        if (!std::isfinite(static_cast<float>(v.second))) {
-            std::snprintf(number, sizeof number, "%g", v.second);
-            fatal(std::string("Parameter ") + v.first + " is " + number +
-                  "; the grid generator takes it as a 32-bit float, at most 3.4e+38.");
-        }
-    const double sum = static_cast<double>(p.profile.Conc_Prof_Coeff_0) +
-                       p.profile.Conc_Prof_Coeff_1 + p.profile.Conc_Prof_Coeff_2;
-    if (sum < 0.0) {
-        std::snprintf(number, sizeof number, "%g", sum);
-        fatal(std::string("Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is ") +
-              number + "; the density at the top of the suspension layer would be negative.");
-    }
+// A table with more or fewer rows than the points announced.
+[[noreturn]] void wrong_row_count(int rows, int announced) {
+    std::printf("   read_command_file:  %d instead of %d input points. STOP!\n", rows, announced);
+    stop_run(kStatusCommandFile);
 }
 
 }  // namespace
 
 int16_t read_command_file(ModelState& s) {
     std::vector<unsigned char> bytes;
-    if (auto err = read_file_bytes(s.command_file, bytes); !err.empty())
-        fatal("Could not open command file `" + s.command_file + "'.");
-    LineSource src(s.command_file, bytes);
+    if (auto err = read_file_bytes(s.names.command_file, bytes); !err.empty())
+        fatal("Could not open command file `" + s.names.command_file + "'.");
+    LineSource src(s.names.command_file, bytes);
     RunParameters& par = s.par;
 
     // Problem name and run name.
@@ -262,7 +198,7 @@ int16_t read_command_file(ModelState& s) {
     {
         std::size_t b = std::strlen("Track_Name");
         while (b < l->text.size() && std::isspace(static_cast<unsigned char>(l->text[b]))) ++b;
-        if (b < l->text.size()) s.problem_name = l->text.substr(b);
+        if (b < l->text.size()) s.names.problem = l->text.substr(b);
     }
     if (const Line* run = src.next()) {
         std::printf("   %s", run->as_read().c_str());
@@ -270,7 +206,7 @@ int16_t read_command_file(ModelState& s) {
             std::size_t b = std::strlen("Run_Name");
             while (b < run->text.size() && std::isspace(static_cast<unsigned char>(run->text[b])))
                 ++b;
-            if (b < run->text.size()) s.run_name = run->text.substr(b);
+            if (b < run->text.size()) s.names.run = run->text.substr(b);
         }
     }
 
@@ -330,32 +266,22 @@ int16_t read_command_file(ModelState& s) {
     // Coordinate table, then the local-parameter table.
     TableResult coords =
         read_table(src, gen.points, 0, kCoordinateNumbers, "coordinate table", false, 1.0);
-    if (coords.rows != n) {
-        std::printf("   read_command_file:  %d instead of %d input points. STOP!\n", coords.rows, n);
-        return -1;
-    }
+    if (coords.rows != n) wrong_row_count(coords.rows, n);
     l = src.skip_to(
         coords.terminator, [](const Line& x) { return x.as_read() == kLocalHeader; },
         "the line \"| POWDER SNOW LOCAL PARAMETERS\"");
     TableResult locals = read_table(src, gen.points, kCoordinateNumbers, kLocalNumbers,
                                     "local-parameter table", true, par.Susp_Rate);
-    if (locals.rows != n) {
-        std::printf("   read_command_file:  %d instead of %d input points. STOP!\n", locals.rows, n);
-        return -2;
-    }
+    if (locals.rows != n) wrong_row_count(locals.rows, n);
     if (coords.last_index != locals.last_index) {
         std::printf("   read_command_file:  FATAL ERROR:  Mismatch between geometry and "
                     "initial-value data. STOP!\n");
-        stop_run(4);
+        stop_run(kStatusCommandFile);
     }
 
     check_parameters(par);
 
-    // Values fixed once for the whole run.
-    par.Gamma_1 = static_cast<double>(par.profile.Velo_Prof_Coeff_0);
-    par.Gamma_2 = static_cast<double>(par.profile.Conc_Prof_Coeff_0);
-    s.rho_diff = par.Particle_Density - par.Air_Density;
-    s.min_susp_mass = par.Min_Susp_Height * (par.Air_Density + 1e-6 * par.Particle_Density);
+    derive_run_constants(s);
 
     gen.elem_size = static_cast<float>(par.Elem_Size);
     gen.max_dev = static_cast<float>(par.Max_Dev);
@@ -363,7 +289,7 @@ int16_t read_command_file(ModelState& s) {
         std::printf("   read_command_file:  FATAL ERROR:  Could not write the generator input "
                     "file: %s. STOP!\n",
                     err.c_str());
-        stop_run(1);
+        stop_run(kStatusFailure);
     }
     return n;
 }

@@ -18,7 +18,7 @@ namespace {
 
 [[noreturn]] void generator_failed(const std::string& what) {
     std::printf("   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
-    stop_run(1);
+    stop_run(kStatusFailure);
 }
 
 }  // namespace
@@ -26,7 +26,7 @@ namespace {
 void run_grid_generator(const ModelState& s) {
     // The prefix is put in front of the program name as it stands; without a
     // directory separator the program is looked up on the PATH.
-    const std::string program = s.generator_prefix + kGeneratorName;
+    const std::string program = s.names.generator_prefix + kGeneratorName;
     std::string grid = kGridFile, tag = kGeneratorTag;
     char* argv[] = {const_cast<char*>(program.c_str()), grid.data(), tag.data(), nullptr};
 

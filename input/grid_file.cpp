@@ -1,17 +1,16 @@
-// read_grid_file: the grid written by the generator becomes the geometry,
-// the layer variables and the conserved state of the first time level.
+// The grid written by the generator becomes the geometry, the layer
+// variables and the conserved state of the first time level.
 #include <cmath>
 #include <cstdio>
 
 #include "input/input.h"
-#include "output/output.h"
 
 namespace torla {
 
 namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951;
-constexpr double kNoCellLengthYet = 10000.0;  // start of the running minimum, m
+constexpr double kNoCellLengthYet = 10000.0;  // m, start of the running minimum
 
 // Grid columns.
 enum GridColumn : int {
@@ -28,7 +27,7 @@ const char* const kColumnNames[kGridColumns] = {
 [[noreturn]] void bad_grid_value(int i, int col, float value, const char* reason) {
     std::printf("   read_grid_file:  FATAL ERROR:  Grid point %d, column %d (%s) is %g; %s. STOP!\n\n",
                 i, col, kColumnNames[col], static_cast<double>(value), reason);
-    stop_run(1);
+    stop_run(kStatusFailure);
 }
 
 // The flow model divides by the cell lengths of cells 1 ... n-1, by the
@@ -50,90 +49,91 @@ void check_grid_rows(const FloatRows& rows) {
     }
 }
 
+// The conserved row of a cell from its layer variables; the dissipation is
+// floored in U only, the eps3 array keeps the grid value.
+void set_conserved_row(ModelState& s, int i) {
+    const RunParameters& par = s.par;
+    Layers& l = s.layers;
+    l.rho3[i] = par.Air_Density + s.constants.rho_diff * l.c3[i];
+    double* u = s.U[i];
+    u[kCoverDepth] = l.h1[i];
+    u[kCoverDensity] = l.rho1[i];
+    u[kSaltDepth] = l.h2[i];
+    u[kSaltLoad] = l.rho2[i] * l.h2[i];
+    u[kSaltMomentum] = (par.Air_Density + l.rho2[i]) * l.u2[i] * l.h2[i];
+    u[kSuspDepth] = l.h3[i];
+    u[kSuspMomentum] = l.u3[i] * l.rho3[i] * l.h3[i];
+    u[kSuspVolume] = l.c3[i] * l.h3[i];
+    u[kSuspEnergy] = l.k3[i] * l.rho3[i] * l.h3[i];
+    const double e = l.eps3[i] > par.Min_Susp_Dissip ? l.eps3[i] : par.Min_Susp_Dissip;
+    u[kSuspDissipation] = e * l.rho3[i] * l.h3[i];
+}
+
 }  // namespace
 
-double read_grid_file(ModelState& s, int16_t n) {
-    FloatRows rows;
-    bool trailing = false;
-    std::string err = read_grid_rows(kGridFile, n, rows, trailing);
-    if (!err.empty()) {
-        std::remove(kGridFile);
-        std::printf("   read_grid_file:  FATAL ERROR:  %s. STOP!\n\n", err.c_str());
-        stop_run(1);
-    }
-    if (trailing) {
-        const char* warning =
-            "   read_grid_file:  WARNING:  Data lines beyond number of grid points ignored!\n";
-        log_printf(s, "%s", warning);
-        std::printf("%s", warning);
-    }
+GridFile take_grid_file(int16_t n) {
+    GridFile grid;
+    const std::string err = read_grid_rows(kGridFile, n, grid.rows, grid.trailing_data);
     std::remove(kGridFile);
+    if (!err.empty()) {
+        std::printf("   read_grid_file:  FATAL ERROR:  %s. STOP!\n\n", err.c_str());
+        stop_run(kStatusFailure);
+    }
+    return grid;
+}
+
+std::vector<GeometryRow> read_grid_file(ModelState& s, const GridFile& grid) {
+    const FloatRows& rows = grid.rows;
     check_grid_rows(rows);
 
-    const RunParameters& par = s.par;
+    const int n = rows.rows;
+    Grid& g = s.grid;
+    Layers& l = s.layers;
     std::vector<GeometryRow> geometry(static_cast<std::size_t>(n));
     double smallest = kNoCellLengthYet;
     float path_length = 0.0f;
     for (int i = 0; i < n; ++i) {
-        const float* g = rows[i];
-        s.grid_x[i] = g[kColX];
-        s.grid_y[i] = g[kColY];
-        s.grid_aux2[i] = g[kColAux2];
-        s.cell_length[i] = g[kColLength];
-        const double a = g[kColSlope];
-        s.cos_slope[i] = std::cos(a);
-        s.sin_slope[i] = std::sin(a);
-        s.curvature[i] = g[kColCurvature];
-        s.grid_aux6[i] = g[kColAux6];
-        s.u_threshold[i] = g[kColThreshold];
-        s.h1[i] = g[kColH1];
-        s.rho1[i] = g[kColRho1];
-        s.h2[i] = g[kColH2];
-        s.u2[i] = g[kColU2];
-        s.rho2[i] = g[kColRho2];
-        s.h3[i] = g[kColH3];
-        s.u3[i] = g[kColU3];
-        s.c3[i] = g[kColSnowMass] / par.Particle_Density;
-        s.k3[i] = g[kColK3];
-        s.eps3[i] = g[kColEps3];
+        const float* row = rows[i];
+        g.x[i] = row[kColX];
+        g.y[i] = row[kColY];
+        g.aux2[i] = row[kColAux2];
+        g.cell_length[i] = row[kColLength];
+        const double a = row[kColSlope];
+        g.cos_slope[i] = std::cos(a);
+        g.sin_slope[i] = std::sin(a);
+        g.curvature[i] = row[kColCurvature];
+        g.aux6[i] = row[kColAux6];
+        g.u_threshold[i] = row[kColThreshold];
+        l.h1[i] = row[kColH1];
+        l.rho1[i] = row[kColRho1];
+        l.h2[i] = row[kColH2];
+        l.u2[i] = row[kColU2];
+        l.rho2[i] = row[kColRho2];
+        l.h3[i] = row[kColH3];
+        l.u3[i] = row[kColU3];
+        l.c3[i] = row[kColSnowMass] / s.par.Particle_Density;
+        l.k3[i] = row[kColK3];
+        l.eps3[i] = row[kColEps3];
 
         if (i > 0) {
-            const double dx = s.grid_x[i] - s.grid_x[i - 1];
-            const double dy = s.grid_y[i] - s.grid_y[i - 1];
+            const double dx = g.x[i] - g.x[i - 1];
+            const double dy = g.y[i] - g.y[i - 1];
             path_length = static_cast<float>(path_length + std::sqrt(dx * dx + dy * dy));
             if (!std::isfinite(path_length))
-                bad_grid_value(i, kColX, g[kColX],
+                bad_grid_value(i, kColX, row[kColX],
                                "the path length to this point is beyond the 32-bit float range");
         }
         geometry[i] = {path_length,
-                       static_cast<float>(s.grid_aux2[i]),
-                       static_cast<float>(s.cell_length[i]),
+                       static_cast<float>(g.aux2[i]),
+                       static_cast<float>(g.cell_length[i]),
                        static_cast<float>(a * kDegreesPerRadian),
-                       static_cast<float>(s.curvature[i]),
-                       static_cast<float>(s.grid_aux6[i])};
-        if (i > 0 && s.cell_length[i] < smallest) smallest = s.cell_length[i];
+                       static_cast<float>(g.curvature[i]),
+                       static_cast<float>(g.aux6[i])};
+        if (i > 0 && g.cell_length[i] < smallest) smallest = g.cell_length[i];
     }
-
-    for (int i = 0; i < n; ++i) {
-        s.rho3[i] = par.Air_Density + s.rho_diff * s.c3[i];
-        double* u = s.U[i];
-        u[kCoverDepth] = s.h1[i];
-        u[kCoverDensity] = s.rho1[i];
-        u[kSaltDepth] = s.h2[i];
-        u[kSaltLoad] = s.rho2[i] * s.h2[i];
-        u[kSaltMomentum] = (par.Air_Density + s.rho2[i]) * s.u2[i] * s.h2[i];
-        u[kSuspDepth] = s.h3[i];
-        u[kSuspMomentum] = s.u3[i] * s.rho3[i] * s.h3[i];
-        u[kSuspVolume] = s.c3[i] * s.h3[i];
-        u[kSuspEnergy] = s.k3[i] * s.rho3[i] * s.h3[i];
-        // The dissipation is floored in U only; eps3 keeps the grid value.
-        const double e = s.eps3[i] > par.Min_Susp_Dissip ? s.eps3[i] : par.Min_Susp_Dissip;
-        u[kSuspDissipation] = e * s.rho3[i] * s.h3[i];
-    }
-
-    write_result_header(s, geometry);
-    free_float_rows(rows);
-    return smallest;
+    for (int i = 0; i < n; ++i) set_conserved_row(s, i);
+    g.min_cell_length = smallest;
+    return geometry;
 }
 
 }  // namespace torla

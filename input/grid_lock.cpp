@@ -22,7 +22,7 @@ GridLock::GridLock() {
                     std::strerror(errno));
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        stop_run(1);
+        stop_run(kStatusFailure);
     }
 }
 

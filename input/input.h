@@ -1,11 +1,12 @@
-// Input: the information file, the command file, the binary files shared
-// with the grid generator, the grid reader and the generator run.
+// Input: the information file, the command file with its parameter lines,
+// the grid generator's run, and the grid it leaves behind.
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "input/parameters.h"
-#include "run/model_state.h"
+#include "input/grid_format.h"
+#include "model/model_state.h"
 
 namespace torla {
 
@@ -13,47 +14,42 @@ inline constexpr const char* kGridFile = "torla_grid.tmp";
 inline constexpr const char* kGridLockFile = "torla_grid.tmp.lock";
 inline constexpr const char* kGeneratorName = "knotline";
 inline constexpr const char* kGeneratorTag = "tor-la";
-inline constexpr int kInputPointFloats = 16;  // 4 coordinates + 12 local numbers
-inline constexpr int kGridColumns = 19;
 
-// ---- Binary files shared with the generator (one writer, one reader each).
+// Reads the three lines of the information file (command file, result
+// file, generator prefix) into s.names and forms the log file's name.
+// Stops the run with status 1 on a file it cannot use.
+void read_information_file(ModelState& s, const std::string& path);
 
-// Generator input file: float Elem_Size, float Max_Dev, int16 N, N x 16 floats.
-struct GeneratorInput {
-    float elem_size = 0.0f;
-    float max_dev = 0.0f;
-    FloatRows points;  // N rows of 16 floats
-};
-// Both return an empty string on success, else what went wrong.
-std::string write_generator_input(const std::string& path, const GeneratorInput& in);
-std::string read_generator_input(const std::string& path, GeneratorInput& in);
+// Applies one line of a global-parameter section (as read, line end
+// included) to the record. Never stops the run; unknown keys are reported.
+void match_parameter(RunParameters& p, const std::string& line);
+// Refuses, with status 4 and the key named, a value the model cannot use.
+void check_parameters(const RunParameters& p);
 
-// Grid file: int16 n, n x 19 floats.
-std::string write_grid_file(const std::string& path, const FloatRows& rows);
-// Reads the count only.
-std::string read_grid_count(const std::string& path, int16_t& n);
-// Reads the count and n rows; trailing is set when bytes follow the rows.
-std::string read_grid_rows(const std::string& path, int16_t n, FloatRows& rows, bool& trailing);
-
-// ---- The run's input steps.
-
-// Reads the command file s.command_file, fills the parameters, the names and
-// the derived constants, and writes the generator input file. Returns the
-// number of input points, -1 or -2 when a table has the wrong row count.
+// Reads the command file s.names.command_file, fills the parameters, the
+// names and the run constants, and writes the generator input file.
+// Returns the number of input points; any inconsistency, a table with the
+// wrong number of rows included, stops the run with status 4.
 int16_t read_command_file(ModelState& s);
 
 // Runs prefix + "knotline" with the arguments "torla_grid.tmp" "tor-la",
 // without a shell, and waits; any failure stops the run with status 1.
 void run_grid_generator(const ModelState& s);
 
-// Reads the grid file, fills the geometry and the initial state, writes the
-// result header, deletes the grid file; returns the smallest cell length
-// of cells 1 ... n-1.
-double read_grid_file(ModelState& s, int16_t n);
+// The grid file as the generator left it: n rows of 19 floats, and whether
+// more bytes followed them. Reading it deletes it; a file shorter than its
+// count stops the run with status 1.
+struct GridFile {
+    FloatRows rows;
+    bool trailing_data = false;
+};
+GridFile take_grid_file(int16_t n);
 
-}  // namespace torla
-
-namespace torla {
+// Fills the geometry, the layer variables and U from the grid rows, after
+// refusing (status 1, grid point and column named) any value the model
+// cannot use; sets the smallest cell length of cells 1 ... n-1 and returns
+// the geometry table of the result header.
+std::vector<GeometryRow> read_grid_file(ModelState& s, const GridFile& grid);
 
 // Exclusive advisory lock on "torla_grid.tmp.lock" in the working directory,
 // held for the whole grid phase (generator input written, generator run,

@@ -9,22 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "output/output.h"
+#include "output/result_format.h"
 
 namespace torla::inspect {
-
-// The twelve quantities of a dump record and of the peak table, in row order.
-struct Quantity {
-    const char* name;  // column name in the exports
-    const char* unit;
-    const char* label;  // for people
-};
-extern const std::array<Quantity, 12> kQuantities;
-
-inline constexpr int kRowSaltDepth = 2;
-inline constexpr int kRowSaltPressure = 5;
-inline constexpr int kRowSuspDepth = 6;
-inline constexpr int kRowSuspPressure = 11;
 
 // Where the flow counts as present: suspension-layer pressure above
 // pressure_kpa, or saltation-layer depth above depth_m (both strictly). The

@@ -220,14 +220,14 @@ void write_summary_json(std::ostream& o, const ResultData& r, const Summary& s) 
 void write_dumps_csv(std::ostream& o, const ResultData& r) {
     csv_comments(o, r);
     o << "time[s],cell,path_length[m],elevation[m]";
-    for (const Quantity& q : kQuantities) o << ',' << q.name << '[' << q.unit << ']';
+    for (const ResultQuantity& q : kQuantities) o << ',' << q.name << '[' << q.unit << ']';
     o << '\n';
     const std::vector<double> z = relative_elevation(r);
     for (std::size_t d = 0; d < r.dumps.size(); ++d) {
         const std::string time = num(r.dump_time(d));
         for (int i = 0; i < r.n_cells; ++i) {
             o << time << ',' << i << ',' << num(r.geometry[i].path_length) << ',' << num(z[i], 10);
-            for (int q = 0; q < 12; ++q) o << ',' << num(r.dump_value(d, q, i));
+            for (int q = 0; q < kResultQuantities; ++q) o << ',' << num(r.dump_value(d, q, i));
             o << '\n';
         }
     }
@@ -236,7 +236,7 @@ void write_dumps_csv(std::ostream& o, const ResultData& r) {
 void write_peaks_csv(std::ostream& o, const ResultData& r) {
     csv_comments(o, r);
     o << "cell,path_length[m],elevation[m],slope[deg]";
-    for (const Quantity& q : kQuantities)
+    for (const ResultQuantity& q : kQuantities)
         o << ',' << q.name << '[' << q.unit << "]," << q.name << "_h1[m]," << q.name << "_h2[m],"
           << q.name << "_h3[m]";
     o << '\n';
@@ -244,7 +244,7 @@ void write_peaks_csv(std::ostream& o, const ResultData& r) {
     for (int i = 0; i < r.n_cells; ++i) {
         o << i << ',' << num(r.geometry[i].path_length) << ',' << num(z[i], 10) << ','
           << num(r.geometry[i].slope_deg);
-        for (int q = 0; q < 12; ++q)
+        for (int q = 0; q < kResultQuantities; ++q)
             for (int slot = 0; slot < 4; ++slot) o << ',' << num(r.peak(q, i, slot));
         o << '\n';
     }

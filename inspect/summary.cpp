@@ -5,21 +5,6 @@
 
 namespace torla::inspect {
 
-const std::array<Quantity, 12> kQuantities = {{
-    {"h1", "m", "snow-cover depth"},
-    {"rho1", "kg/m3", "snow-cover density"},
-    {"h2", "m", "saltation-layer depth"},
-    {"u2", "m/s", "saltation-layer velocity"},
-    {"rho2_bulk", "kg/m3", "saltation-layer bulk density"},
-    {"p2", "kPa", "saltation-layer pressure"},
-    {"h3", "m", "suspension-layer depth"},
-    {"u3", "m/s", "suspension-layer velocity"},
-    {"c3", "-", "suspension-layer volume concentration"},
-    {"k3", "m2/s2", "turbulent kinetic energy"},
-    {"eps3", "m2/s3", "dissipation rate"},
-    {"p3", "kPa", "suspension-layer pressure"},
-}};
-
 namespace {
 
 constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;

@@ -30,8 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "input/input.h"
-#include "run/model_state.h"
+#include "input/grid_format.h"
 
 namespace torla::knotline {
 

@@ -7,13 +7,14 @@ namespace torla {
 void update_peaks(ModelState& s) {
     const std::size_t n = static_cast<std::size_t>(s.n_cells);
     const double air = s.par.Air_Density;
-    const double *h1 = s.h1.data(), *rho1 = s.rho1.data(), *h2 = s.h2.data(), *u2 = s.u2.data();
-    const double *rho2 = s.rho2.data(), *h3 = s.h3.data(), *u3 = s.u3.data(), *c3 = s.c3.data();
-    const double *rho3 = s.rho3.data(), *k3 = s.k3.data(), *eps3 = s.eps3.data();
+    const Layers& l = s.layers;
+    const double *h1 = l.h1.data(), *rho1 = l.rho1.data(), *h2 = l.h2.data(), *u2 = l.u2.data();
+    const double *rho2 = l.rho2.data(), *h3 = l.h3.data(), *u3 = l.u3.data(), *c3 = l.c3.data();
+    const double *rho3 = l.rho3.data(), *k3 = l.k3.data(), *eps3 = l.eps3.data();
     float* table = s.peak_table.data();
-    for (int i = s.first_active; i < s.last_active; ++i) {
+    for (int i = s.window.first_active; i < s.window.last_active; ++i) {
         const double salt_density = air + rho2[i];
-        const double value[kPeakQuantities] = {
+        const double value[kResultQuantities] = {
             h1[i],
             rho1[i],
             h2[i],
@@ -32,7 +33,7 @@ void update_peaks(ModelState& s) {
         const float depth2 = static_cast<float>(h2[i]);
         const float depth3 = static_cast<float>(h3[i]);
         float* entry = table + static_cast<std::size_t>(i) * kPeakEntryFloats;
-        for (int q = 0; q < kPeakQuantities; ++q, entry += n * kPeakEntryFloats) {
+        for (int q = 0; q < kResultQuantities; ++q, entry += n * kPeakEntryFloats) {
             // Compared against the stored single-precision value, so a value
             // that rounds to it but exceeds it still refreshes the depths.
             if (static_cast<double>(entry[0]) < value[q]) {

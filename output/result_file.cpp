@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "output/output.h"
-#include "run/bytes.h"
+#include "model/bytes.h"
+#include "output/result_format.h"
 
 namespace torla {
 
@@ -25,9 +25,9 @@ std::size_t first_non_finite(const std::vector<float>& table) {
 constexpr int kCoefficients = 12;
 
 [[noreturn]] void result_failure(const ModelState& s, const char* op, const std::string& err) {
-    std::printf("   %s:  FATAL ERROR:  Result file `%s': %s. STOP!\n\n", op, s.result_file.c_str(),
+    std::printf("   %s:  FATAL ERROR:  Result file `%s': %s. STOP!\n\n", op, s.names.result_file.c_str(),
                 err.c_str());
-    stop_run(1);
+    stop_run(kStatusFailure);
 }
 
 void put_coefficients(ByteWriter& w, const ProfileCoefficients& c) {
@@ -42,18 +42,18 @@ void put_coefficients(ByteWriter& w, const ProfileCoefficients& c) {
 
 void write_result_header(ModelState& s, const std::vector<GeometryRow>& geometry) {
     ByteWriter w;
-    w.i16(static_cast<int16_t>(s.problem_name.size()));
-    w.i16(static_cast<int16_t>(s.run_name.size()));
-    w.text(s.problem_name);
-    w.text(s.run_name);
+    w.i16(static_cast<int16_t>(s.names.problem.size()));
+    w.i16(static_cast<int16_t>(s.names.run.size()));
+    w.text(s.names.problem);
+    w.text(s.names.run);
     w.i16(s.n_cells);
-    s.dump_count_position = static_cast<int32_t>(w.bytes.size());
+    s.files.dump_count_position = static_cast<int32_t>(w.bytes.size());
     w.i16(s.n_cells);  // stands for the dump count until the end of the run
     put_coefficients(w, s.par.profile);
     for (const GeometryRow& g : geometry)
         for (float v : {g.path_length, g.aux2, g.cell_length, g.slope_deg, g.curvature, g.aux6})
             w.f32(v);
-    if (auto err = write_file_bytes(s.result_file, w.bytes, false); !err.empty())
+    if (auto err = write_file_bytes(s.names.result_file, w.bytes, false); !err.empty())
         result_failure(s, "read_grid_file", err);
 }
 
@@ -69,9 +69,9 @@ void write_dump(ModelState& s, double t, const Matrix& m) {
         const float r2 = static_cast<float>(par.Air_Density + u[kSaltLoad] / h2c);
         const float v2 = static_cast<float>(u[kSaltMomentum] / r2 / h2c);
         const double c3 = u[kSuspVolume] / h3c;
-        const double r3 = par.Air_Density + s.rho_diff * c3;
+        const double r3 = par.Air_Density + s.constants.rho_diff * c3;
         const float v3 = static_cast<float>(u[kSuspMomentum] / (h3c * r3));
-        const float row[kDumpRows] = {
+        const float row[kResultQuantities] = {
             static_cast<float>(u[kCoverDepth]),
             static_cast<float>(u[kCoverDensity]),
             static_cast<float>(u[kSaltDepth]),
@@ -85,11 +85,11 @@ void write_dump(ModelState& s, double t, const Matrix& m) {
             static_cast<float>(u[kSuspDissipation] / (h3c * r3)),
             static_cast<float>(r3 * v3 * v3 / 2000.0),
         };
-        for (int r = 0; r < kDumpRows; ++r) rec[r * stride + i + 1] = row[r];
+        for (int r = 0; r < kResultQuantities; ++r) rec[r * stride + i + 1] = row[r];
     }
-    for (int r = 0; r < kDumpRows; ++r) rec[r * stride] = static_cast<float>(t);
+    for (int r = 0; r < kResultQuantities; ++r) rec[r * stride] = static_cast<float>(t);
 
-    if (auto err = write_file_bytes(s.result_file, rec, s.dump_record.size() * sizeof(float), true);
+    if (auto err = write_file_bytes(s.names.result_file, rec, s.dump_record.size() * sizeof(float), true);
         !err.empty())
         result_failure(s, "write_dump", err);
 }
@@ -110,17 +110,17 @@ UnfitValue first_unfit_peak(const ModelState& s) {
 }
 
 void append_peak_table(const ModelState& s) {
-    if (auto err = write_file_bytes(s.result_file, s.peak_table.data(),
+    if (auto err = write_file_bytes(s.names.result_file, s.peak_table.data(),
                                     s.peak_table.size() * sizeof(float), true);
         !err.empty())
         result_failure(s, "main", err);
 }
 
 void patch_dump_count(const ModelState& s) {
-    std::FILE* f = std::fopen(s.result_file.c_str(), "r+b");
+    std::FILE* f = std::fopen(s.names.result_file.c_str(), "r+b");
     if (!f) result_failure(s, "main", std::string("cannot open for update: ") + std::strerror(errno));
-    bool ok = std::fseek(f, s.dump_count_position, SEEK_SET) == 0 &&
-              std::fwrite(&s.dump_count, sizeof s.dump_count, 1, f) == 1;
+    bool ok = std::fseek(f, s.files.dump_count_position, SEEK_SET) == 0 &&
+              std::fwrite(&s.clock.dump_count, sizeof s.clock.dump_count, 1, f) == 1;
     int saved = errno;
     ok = (std::fclose(f) == 0) && ok;
     if (!ok)
@@ -153,8 +153,8 @@ std::string read_result_file(const std::string& path, ResultData& out) {
     // What follows the geometry is whole dump records and the peak table; a
     // run that has not ended (or was killed) has written no peak table yet,
     // and then the count must still be the placeholder.
-    const std::size_t peak_bytes = n * kPeakQuantities * kPeakEntryFloats * sizeof(float);
-    const std::size_t record_bytes = kDumpRows * (n + 1) * sizeof(float);
+    const std::size_t peak_bytes = n * kResultQuantities * kPeakEntryFloats * sizeof(float);
+    const std::size_t record_bytes = kResultQuantities * (n + 1) * sizeof(float);
     const std::size_t rest = r.size - r.pos;
     bool with_peaks = rest >= peak_bytes && (rest - peak_bytes) % record_bytes == 0;
     if (!with_peaks && !(rest % record_bytes == 0 && out.dump_count == out.n_cells))
@@ -173,11 +173,11 @@ std::string read_result_file(const std::string& path, ResultData& out) {
                std::to_string(records) + " dump records in the file nor the placeholder " +
                std::to_string(n) + " of an unfinished run";
 
-    out.dumps.assign(records, std::vector<float>(kDumpRows * (n + 1)));
+    out.dumps.assign(records, std::vector<float>(kResultQuantities * (n + 1)));
     for (std::size_t d = 0; d < records; ++d) {
         std::vector<float>& rec = out.dumps[d];
         r.raw(rec.data(), record_bytes);
-        for (int row = 1; row < kDumpRows; ++row)
+        for (int row = 1; row < kResultQuantities; ++row)
             if (!(rec[row * (n + 1)] == rec[0]))
                 return path + ": dump record " + std::to_string(d) + " has the time " +
                        std::to_string(rec[0]) + " s in row 0 but " +
@@ -188,7 +188,7 @@ std::string read_result_file(const std::string& path, ResultData& out) {
                    std::to_string(out.dumps[d - 1][0]) + " s";
     }
     if (with_peaks) {
-        out.peaks.resize(n * kPeakQuantities * kPeakEntryFloats);
+        out.peaks.resize(n * kResultQuantities * kPeakEntryFloats);
         r.raw(out.peaks.data(), peak_bytes);
     }
     return "";

@@ -18,19 +18,19 @@ inline void init_flow_state(ModelState& s, int n) {
     allocate_model_state(s);
     RunParameters& p = s.par;
     p.Gamma_1 = static_cast<double>(p.profile.Velo_Prof_Coeff_0);
-    s.rho_diff = p.Particle_Density - p.Air_Density;
-    s.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
+    s.constants.rho_diff = p.Particle_Density - p.Air_Density;
+    s.constants.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
     s.ff = compute_form_factors(p.profile);
-    s.first_active = 0;
-    s.last_active = n;
-    s.dt = 0.1;
+    s.window.first_active = 0;
+    s.window.last_active = n;
+    s.clock.dt = 0.1;
     for (int i = 0; i < n; ++i) {
-        s.cell_length[i] = 10.0;
-        s.cos_slope[i] = 1.0;
-        s.u_threshold[i] = 0.5;
-        s.rho1[i] = 150.0;
-        s.rho3[i] = p.Air_Density;
-        s.g_normal[i] = p.Gravity;
+        s.grid.cell_length[i] = 10.0;
+        s.grid.cos_slope[i] = 1.0;
+        s.grid.u_threshold[i] = 0.5;
+        s.layers.rho1[i] = 150.0;
+        s.layers.rho3[i] = p.Air_Density;
+        s.layers.g_normal[i] = p.Gravity;
         s.U[i][kCoverDensity] = s.U_prev[i][kCoverDensity] = 150.0;
     }
 }
@@ -58,13 +58,13 @@ std::string stdout_of(F&& f) {
 // Everything f writes into the log stream of s.
 template <class F>
 std::string log_of(ModelState& s, F&& f) {
-    s.log = std::tmpfile();
+    s.files.log = std::tmpfile();
     f();
     std::string text;
-    std::rewind(s.log);
-    for (int c; (c = std::fgetc(s.log)) != EOF;) text.push_back(static_cast<char>(c));
-    std::fclose(s.log);
-    s.log = nullptr;
+    std::rewind(s.files.log);
+    for (int c; (c = std::fgetc(s.files.log)) != EOF;) text.push_back(static_cast<char>(c));
+    std::fclose(s.files.log);
+    s.files.log = nullptr;
     return text;
 }
 

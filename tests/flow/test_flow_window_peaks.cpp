@@ -13,10 +13,10 @@ protected:
     void SetUp() override { test::init_flow_state(s, 100); }
     // Moves the window from the given bounds; returns the new ones.
     std::pair<int, int> from(int first, int last) {
-        s.first_active = first;
-        s.last_active = last;
+        s.window.first_active = first;
+        s.window.last_active = last;
         find_active_window(s);
-        return {s.first_active, s.last_active};
+        return {s.window.first_active, s.window.last_active};
     }
     ModelState s;
 };
@@ -53,8 +53,8 @@ TEST_F(Window, TrackWithoutFlowPassesThroughAnInvertedWindow) {
     EXPECT_EQ(from(96, 54), std::make_pair(96, 58));
     // The end bound rises by 4 per search until the backward scan starts
     // beyond the start bound, then settles.
-    for (int k = 0; k < 20; ++k) from(s.first_active, s.last_active);
-    EXPECT_EQ(std::make_pair(s.first_active, s.last_active), std::make_pair(96, 99));
+    for (int k = 0; k < 20; ++k) from(s.window.first_active, s.window.last_active);
+    EXPECT_EQ(std::make_pair(s.window.first_active, s.window.last_active), std::make_pair(96, 99));
 }
 
 TEST_F(Window, ZeroThresholdsGrowFromNarrowBounds) {
@@ -68,18 +68,18 @@ class Peaks : public testing::Test {
 protected:
     void SetUp() override {
         test::init_flow_state(s, 4);
-        s.first_active = 1;
-        s.last_active = 3;
+        s.window.first_active = 1;
+        s.window.last_active = 3;
     }
     const float* entry(int q, int i) const { return &s.peak_table[(q * 4 + i) * 4]; }
     ModelState s;
 };
 
 TEST_F(Peaks, PressuresAndDepthsOfTheFirstVisit) {
-    s.h1[1] = 0.4, s.h2[1] = 2, s.u2[1] = 10, s.rho2[1] = 50, s.h3[1] = 7;
-    s.u3[1] = 20, s.rho3[1] = 5;
-    s.u2[2] = -3;  // a negative velocity stays below the start value
-    s.h1[0] = s.h1[3] = 9;  // outside the window
+    s.layers.h1[1] = 0.4, s.layers.h2[1] = 2, s.layers.u2[1] = 10, s.layers.rho2[1] = 50, s.layers.h3[1] = 7;
+    s.layers.u3[1] = 20, s.layers.rho3[1] = 5;
+    s.layers.u2[2] = -3;  // a negative velocity stays below the start value
+    s.layers.h1[0] = s.layers.h1[3] = 9;  // outside the window
     update_peaks(s);
     EXPECT_EQ(entry(4, 1)[0], 51.0f);
     EXPECT_EQ(entry(5, 1)[0], 5.1f);
@@ -96,17 +96,17 @@ TEST_F(Peaks, PressuresAndDepthsOfTheFirstVisit) {
 }
 
 TEST_F(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
-    s.h1[1] = 0.5, s.h2[1] = 1.0, s.h3[1] = 3.0;
+    s.layers.h1[1] = 0.5, s.layers.h2[1] = 1.0, s.layers.h3[1] = 3.0;
     update_peaks(s);
-    s.h2[1] = 1.5;  // same depth h1 as stored: equal value, depths kept
-    s.h3[1] = 4.0;
+    s.layers.h2[1] = 1.5;  // same depth h1 as stored: equal value, depths kept
+    s.layers.h3[1] = 4.0;
     update_peaks(s);
     EXPECT_EQ(entry(0, 1)[0], 0.5f);
     EXPECT_EQ(entry(0, 1)[2], 1.0f);
     EXPECT_EQ(entry(0, 1)[3], 3.0f);
     // Larger than the stored float, yet rounding to it.
-    s.h1[1] = static_cast<double>(0.5f) + 1e-12;
-    ASSERT_EQ(static_cast<float>(s.h1[1]), 0.5f);
+    s.layers.h1[1] = static_cast<double>(0.5f) + 1e-12;
+    ASSERT_EQ(static_cast<float>(s.layers.h1[1]), 0.5f);
     update_peaks(s);
     EXPECT_EQ(entry(0, 1)[0], 0.5f);
     EXPECT_EQ(entry(0, 1)[2], 1.5f);

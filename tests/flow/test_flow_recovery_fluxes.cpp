@@ -15,7 +15,7 @@ protected:
     LayerVariables of(std::initializer_list<double> u) {
         double row[kNumComponents] = {};
         std::copy(u.begin(), u.end(), row);
-        return recover_cell(s.par, s.rho_diff, s.min_susp_mass, row);
+        return recover_cell(s.par, s.constants, row);
     }
     ModelState s;
 };
@@ -39,9 +39,9 @@ TEST_F(Recovery, ThinLayersDivideByTheirMinimumButKeepTheirDepth) {
     EXPECT_EQ(susp.h3, 0.005);
     EXPECT_DOUBLE_EQ(susp.c3, 0.001);
     EXPECT_DOUBLE_EQ(susp.rho3, 1.916);
-    EXPECT_DOUBLE_EQ(susp.u3, 3.0 / s.min_susp_mass);
-    EXPECT_DOUBLE_EQ(susp.k3, 0.4 / s.min_susp_mass);
-    EXPECT_DOUBLE_EQ(susp.eps3, 0.2 / s.min_susp_mass);
+    EXPECT_DOUBLE_EQ(susp.u3, 3.0 / s.constants.min_susp_mass);
+    EXPECT_DOUBLE_EQ(susp.k3, 0.4 / s.constants.min_susp_mass);
+    EXPECT_DOUBLE_EQ(susp.eps3, 0.2 / s.constants.min_susp_mass);
 
     EXPECT_DOUBLE_EQ(of({0, 0, 0.5, 0, -2, 0, 0, 0, 0, 0}).rho2, -4.0);  // stored without complaint
 }
@@ -58,12 +58,12 @@ TEST_F(Recovery, InvertsTheConservedVector) {
 TEST_F(Recovery, WritesOnlyTheActiveWindow) {
     for (int i = 0; i < 8; ++i) {
         s.U[i][kSuspDepth] = 2.0;
-        s.h3[i] = -1.0;
+        s.layers.h3[i] = -1.0;
     }
-    s.first_active = 2;
-    s.last_active = 5;
+    s.window.first_active = 2;
+    s.window.last_active = 5;
     recover_layer_variables(s);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(s.h3[i], i >= 2 && i < 5 ? 2.0 : -1.0) << i;
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(s.layers.h3[i], i >= 2 && i < 5 ? 2.0 : -1.0) << i;
 }
 
 class Fluxes : public testing::Test {
@@ -74,21 +74,22 @@ protected:
 
 TEST_F(Fluxes, RowOfACloudOverASaltationLayer) {
     const int i = 2;
-    s.h2[i] = 0.5, s.u2[i] = 10, s.rho2[i] = 20;
-    s.h3[i] = 10, s.u3[i] = 20, s.c3[i] = 0.005, s.rho3[i] = 5.58, s.k3[i] = 2, s.eps3[i] = 4;
-    s.g_normal[i] = 8.5, s.g_tangent[i] = 4.9;
-    s.h3[i - 1] = 8, s.u3[i - 1] = 18, s.c3[i - 1] = 0.004, s.rho3[i - 1] = 4.664;
-    s.cell_length[i] = 10;
+    s.layers.h2[i] = 0.5, s.layers.u2[i] = 10, s.layers.rho2[i] = 20;
+    s.layers.h3[i] = 10, s.layers.u3[i] = 20, s.layers.c3[i] = 0.005, s.layers.rho3[i] = 5.58, s.layers.k3[i] = 2, s.layers.eps3[i] = 4;
+    s.layers.g_normal[i] = 8.5, s.layers.g_tangent[i] = 4.9;
+    s.layers.h3[i - 1] = 8, s.layers.u3[i - 1] = 18, s.layers.c3[i - 1] = 0.004, s.layers.rho3[i - 1] = 4.664;
+    s.grid.cell_length[i] = 10;
 
     const SuspensionGradients g = suspension_gradients(s, i);
     expect_digits(g.Gc, "0.0001");
     expect_digits(g.Gm, "44.4384");
-    const FluxRow f = flux_row(s.par, s.rho_diff, s.ff,
+    const FluxRow f = flux_row(s.par, s.constants, s.ff,
                                {0.5, 10, 20, 10, 20, 0.005, 5.58, 2, 4, 8.5, 4.9}, g);
     expect_digits(f.lambda, "0.179211");
     expect_digits(f.P, "389.3");
     expect_digits(f.nu_t, "0.09");
 
+    set_boundary_rows(s);
     compute_fluxes(s);
     const double* adv = s.flux_adv[i];
     const double* diff = s.flux_diff[i];
@@ -104,9 +105,9 @@ TEST_F(Fluxes, RowOfACloudOverASaltationLayer) {
 }
 
 TEST_F(Fluxes, LayerAtRestLooksForward) {
-    s.u3[3] = 0.0;
-    s.c3[2] = 0.5, s.c3[3] = 0.01, s.c3[4] = 0.03;
-    s.cell_length[4] = 4.0;
+    s.layers.u3[3] = 0.0;
+    s.layers.c3[2] = 0.5, s.layers.c3[3] = 0.01, s.layers.c3[4] = 0.03;
+    s.grid.cell_length[4] = 4.0;
     EXPECT_DOUBLE_EQ(suspension_gradients(s, 3).Gc, 0.005);
 }
 
@@ -114,11 +115,12 @@ TEST_F(Fluxes, NarrowWindowSetsOnlyEdgeRowsAndAmbientSuspension) {
     for (double& x : s.flux_adv.data) x = 7.0;
     for (double& x : s.flux_diff.data) x = 7.0;
     for (int i = 0; i < 6; ++i) {
-        s.c3[i] = s.u3[i] = s.k3[i] = s.eps3[i] = s.h3[i] = 0.3;
-        s.rho3[i] = 3.0;
+        s.layers.c3[i] = s.layers.u3[i] = s.layers.k3[i] = s.layers.eps3[i] = s.layers.h3[i] = 0.3;
+        s.layers.rho3[i] = 3.0;
     }
-    s.first_active = 2;
-    s.last_active = 4;  // two cells, no interior
+    s.window.first_active = 2;
+    s.window.last_active = 4;  // two cells, no interior
+    set_boundary_rows(s);
     compute_fluxes(s);
     for (int i = 0; i < 6; ++i) {
         const bool edge = i == 0 || i == 2 || i == 3;
@@ -127,12 +129,12 @@ TEST_F(Fluxes, NarrowWindowSetsOnlyEdgeRowsAndAmbientSuspension) {
             EXPECT_EQ(s.flux_diff[i][j], edge ? 0.0 : 7.0);
         }
         const bool ambient = i == 0 || i == 2;
-        EXPECT_EQ(s.c3[i], ambient ? 0.0 : 0.3);
-        EXPECT_EQ(s.u3[i], ambient ? 0.0 : 0.3);
-        EXPECT_EQ(s.k3[i], ambient ? 0.0 : 0.3);
-        EXPECT_EQ(s.eps3[i], ambient ? 0.0 : 0.3);
-        EXPECT_EQ(s.rho3[i], ambient ? s.par.Air_Density : 3.0);
-        EXPECT_EQ(s.h3[i], 0.3);
+        EXPECT_EQ(s.layers.c3[i], ambient ? 0.0 : 0.3);
+        EXPECT_EQ(s.layers.u3[i], ambient ? 0.0 : 0.3);
+        EXPECT_EQ(s.layers.k3[i], ambient ? 0.0 : 0.3);
+        EXPECT_EQ(s.layers.eps3[i], ambient ? 0.0 : 0.3);
+        EXPECT_EQ(s.layers.rho3[i], ambient ? s.par.Air_Density : 3.0);
+        EXPECT_EQ(s.layers.h3[i], 0.3);
     }
 }
 

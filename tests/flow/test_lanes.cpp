@@ -44,21 +44,21 @@ void scramble(ModelState& s, unsigned seed) {
     const auto any = [&](double lo, double hi) { return lo + (hi - lo) * unit(rng); };
     for (int i = 0; i < kCells; ++i) {
         const int kind = static_cast<int>(rng() % 5);
-        s.h1[i] = any(0, 1), s.rho1[i] = any(100, 200);
-        s.h2[i] = kind == 0 ? 0.05 : any(0, 2);
-        s.u2[i] = kind == 1 ? 0.0 : any(-15, 30);
-        s.rho2[i] = any(0, 40);
-        s.h3[i] = kind == 2 ? 0.01 : any(0, 20);
-        s.u3[i] = kind == 3 ? 0.0 : any(-10, 30);
-        s.c3[i] = any(0, 0.01);
-        s.rho3[i] = s.par.Air_Density + s.rho_diff * s.c3[i];
-        s.k3[i] = any(0, 3);
-        s.eps3[i] = kind == 4 ? 0.5 : any(0, 5);
-        s.g_normal[i] = kind == 4 ? -2.0 : any(5, 10);
-        s.g_tangent[i] = any(-5, 5);
-        s.curvature[i] = any(-0.05, 0.05);
-        s.u_threshold[i] = any(0.3, 0.6);
-        s.cell_length[i] = any(5, 12);
+        s.layers.h1[i] = any(0, 1), s.layers.rho1[i] = any(100, 200);
+        s.layers.h2[i] = kind == 0 ? 0.05 : any(0, 2);
+        s.layers.u2[i] = kind == 1 ? 0.0 : any(-15, 30);
+        s.layers.rho2[i] = any(0, 40);
+        s.layers.h3[i] = kind == 2 ? 0.01 : any(0, 20);
+        s.layers.u3[i] = kind == 3 ? 0.0 : any(-10, 30);
+        s.layers.c3[i] = any(0, 0.01);
+        s.layers.rho3[i] = s.par.Air_Density + s.constants.rho_diff * s.layers.c3[i];
+        s.layers.k3[i] = any(0, 3);
+        s.layers.eps3[i] = kind == 4 ? 0.5 : any(0, 5);
+        s.layers.g_normal[i] = kind == 4 ? -2.0 : any(5, 10);
+        s.layers.g_tangent[i] = any(-5, 5);
+        s.grid.curvature[i] = any(-0.05, 0.05);
+        s.grid.u_threshold[i] = any(0.3, 0.6);
+        s.grid.cell_length[i] = any(5, 12);
         for (int j = 0; j < kNumComponents; ++j) {
             s.U[i][j] = any(-1, 30);
             s.U_prev[i][j] = any(0, 30);
@@ -73,9 +73,9 @@ void scramble(ModelState& s, unsigned seed) {
 bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 SourceInputs source_inputs_of(const ModelState& s, int i) {
-    return {s.h1[i],   s.rho1[i],     s.h2[i],        s.u2[i],        s.rho2[i],
-            s.h3[i],   s.u3[i],       s.c3[i],        s.rho3[i],      s.k3[i],
-            s.eps3[i], s.g_normal[i], s.g_tangent[i], s.curvature[i], s.u_threshold[i]};
+    return {s.layers.h1[i],   s.layers.rho1[i],     s.layers.h2[i],        s.layers.u2[i],        s.layers.rho2[i],
+            s.layers.h3[i],   s.layers.u3[i],       s.layers.c3[i],        s.layers.rho3[i],      s.layers.k3[i],
+            s.layers.eps3[i], s.layers.g_normal[i], s.layers.g_tangent[i], s.grid.curvature[i], s.grid.u_threshold[i]};
 }
 
 TEST_F(Versions, SourceTermsOfEveryCellAsTheOneCellFormulas) {
@@ -83,12 +83,13 @@ TEST_F(Versions, SourceTermsOfEveryCellAsTheOneCellFormulas) {
         for (int last = 5; last <= kCells; ++last) {  // interiors of 2 to 21 cells
             ModelState s;
             scramble(s, 100 + last);
-            s.first_active = 1;
-            s.last_active = last;
+            s.window.first_active = 1;
+            s.window.last_active = last;
             ModelState alone = s;
-            compute_source_terms(s);
+            set_boundary_rows(s);
+            compute_source_terms(s, s.clock.dt);
             for (int i = 2; i < last - 1; ++i) {
-                const SourceRow r = source_row(alone.par, alone.dt, source_inputs_of(s, i));
+                const SourceRow r = source_row(alone.par, alone.clock.dt, source_inputs_of(s, i));
                 const double beta = s.par.Relaxation_Factor;
                 for (int j = 0; j < kNumComponents; ++j) {
                     const bool relaxed = j == 0 || (j >= 3 && j <= 7);
@@ -105,11 +106,11 @@ TEST_F(Versions, SourceTermsOfEveryCellAsTheOneCellFormulas) {
 // The upwind gradients of the suspension layer, as written: the neighbour
 // behind when u3 > 0, the one ahead otherwise.
 SuspensionGradients gradients_as_written(const ModelState& s, int i) {
-    const bool behind = s.u3[i] > 0;
+    const bool behind = s.layers.u3[i] > 0;
     const int a = behind ? i - 1 : i, b = behind ? i : i + 1;
-    const double L = behind ? s.cell_length[i] : s.cell_length[i + 1];
-    return {(s.c3[b] - s.c3[a]) / L,
-            (s.rho3[b] * s.u3[b] * s.h3[b] - s.rho3[a] * s.u3[a] * s.h3[a]) / L};
+    const double L = behind ? s.grid.cell_length[i] : s.grid.cell_length[i + 1];
+    return {(s.layers.c3[b] - s.layers.c3[a]) / L,
+            (s.layers.rho3[b] * s.layers.u3[b] * s.layers.h3[b] - s.layers.rho3[a] * s.layers.u3[a] * s.layers.h3[a]) / L};
 }
 
 TEST_F(Versions, FluxesOfEveryCellAsTheOneCellFormulas) {
@@ -117,14 +118,15 @@ TEST_F(Versions, FluxesOfEveryCellAsTheOneCellFormulas) {
         for (int last = 5; last <= kCells; ++last) {
             ModelState s;
             scramble(s, 200 + last);
-            s.first_active = 1;
-            s.last_active = last;
-            compute_fluxes(s);  // also sets the ambient cell the gradients read
+            s.window.first_active = 1;
+            s.window.last_active = last;
+            set_boundary_rows(s);  // the ambient cell the gradients read
+            compute_fluxes(s);
             for (int i = 2; i < last - 1; ++i) {
                 const FluxRow f = flux_row(
-                    s.par, s.rho_diff, s.ff,
-                    {s.h2[i], s.u2[i], s.rho2[i], s.h3[i], s.u3[i], s.c3[i], s.rho3[i], s.k3[i],
-                     s.eps3[i], s.g_normal[i], s.g_tangent[i]},
+                    s.par, s.constants, s.ff,
+                    {s.layers.h2[i], s.layers.u2[i], s.layers.rho2[i], s.layers.h3[i], s.layers.u3[i], s.layers.c3[i], s.layers.rho3[i], s.layers.k3[i],
+                     s.layers.eps3[i], s.layers.g_normal[i], s.layers.g_tangent[i]},
                     gradients_as_written(s, i));
                 const SuspensionGradients g = suspension_gradients(s, i);
                 const SuspensionGradients w = gradients_as_written(s, i);
@@ -143,13 +145,13 @@ TEST_F(Versions, RecoveryOfEveryCellAsTheOneCellFormula) {
         for (int width = 0; width <= 13; ++width) {
             ModelState s;
             scramble(s, 300 + width);
-            s.first_active = 3;
-            s.last_active = 3 + width;
+            s.window.first_active = 3;
+            s.window.last_active = 3 + width;
             recover_layer_variables(s);
             for (int i = 3; i < 3 + width; ++i) {
-                const LayerVariables v = recover_cell(s.par, s.rho_diff, s.min_susp_mass, s.U[i]);
-                const double got[] = {s.h1[i], s.rho1[i], s.h2[i], s.u2[i], s.rho2[i], s.h3[i],
-                                      s.u3[i], s.c3[i],   s.rho3[i], s.k3[i], s.eps3[i]};
+                const LayerVariables v = recover_cell(s.par, s.constants, s.U[i]);
+                const double got[] = {s.layers.h1[i], s.layers.rho1[i], s.layers.h2[i], s.layers.u2[i], s.layers.rho2[i], s.layers.h3[i],
+                                      s.layers.u3[i], s.layers.c3[i],   s.layers.rho3[i], s.layers.k3[i], s.layers.eps3[i]};
                 const double want[] = {v.h1, v.rho1, v.h2, v.u2, v.rho2, v.h3,
                                        v.u3, v.c3,   v.rho3, v.k3, v.eps3};
                 for (int k = 0; k < 11; ++k)
@@ -170,14 +172,14 @@ TEST_F(Versions, UpdateOfEveryComponentAsTheGeneralFormula) {
     each_version([&] {
         ModelState s;
         scramble(s, 400);
-        s.first_active = 1;
-        s.last_active = kCells - 1;
+        s.window.first_active = 1;
+        s.window.last_active = kCells - 1;
         const double step = 0.07;
         test::stdout_of([&] { advance_interior(s, step); });
         int checked = 0;
         for (int i = 2; i < kCells - 2; ++i) {
-            const UpwindChoice salt = upwind_choice(s.u2.data(), s.cell_length.data(), i);
-            const UpwindChoice susp = upwind_choice(s.u3.data(), s.cell_length.data(), i);
+            const UpwindChoice salt = upwind_choice(s.layers.u2.data(), s.grid.cell_length.data(), i);
+            const UpwindChoice susp = upwind_choice(s.layers.u3.data(), s.grid.cell_length.data(), i);
             std::vector<int> general = {kCoverDepth, kCoverDensity, kSaltMomentum, kSuspDepth, kSuspMomentum};
             if (!salt.diverging) general.push_back(kSaltLoad);
             if (!susp.diverging)
@@ -203,15 +205,15 @@ TEST_F(Versions, PassesAgreeBetweenTheVersions) {
     ModelState a, b;
     for (ModelState* s : {&a, &b}) {
         test::init_flow_state(*s, 61);
-        s->min_cell_length = 10.0;
-        s->next_dump_time = 1e30;
+        s->grid.min_cell_length = 10.0;
+        s->clock.next_dump_time = 1e30;
         s->par.Max_Time = 1e30;
-        s->log = std::tmpfile();
+        s->files.log = std::tmpfile();
         for (int i = 0; i < 61; ++i) {
             const double angle = (i < 35 ? 32.0 : -15.0) * 3.14159265358979 / 180;
-            s->cos_slope[i] = std::cos(angle);
-            s->sin_slope[i] = std::sin(angle);
-            s->u_threshold[i] = 0.4;
+            s->grid.cos_slope[i] = std::cos(angle);
+            s->grid.sin_slope[i] = std::sin(angle);
+            s->grid.u_threshold[i] = 0.4;
             double* u = s->U[i];
             u[kCoverDepth] = 0.6;
             if (i >= 3 && i <= 12) {
@@ -222,8 +224,8 @@ TEST_F(Versions, PassesAgreeBetweenTheVersions) {
         }
         recover_layer_variables(*s);
         update_gravity(*s);
-        s->dt = s->dtn = 0.1;
-        s->t = -s->dt;
+        s->clock.dt = s->clock.dtn = 0.1;
+        s->clock.t = -s->clock.dt;
     }
     test::stdout_of([&] {
         for (int k = 0; k < 150; ++k) {
@@ -237,15 +239,15 @@ TEST_F(Versions, PassesAgreeBetweenTheVersions) {
                                   a.sink_prev.data.size() * sizeof(double)),
                       0)
                 << k;
-            ASSERT_EQ(std::memcmp(a.u3.data(), b.u3.data(), a.u3.size() * sizeof(double)), 0) << k;
+            ASSERT_EQ(std::memcmp(a.layers.u3.data(), b.layers.u3.data(), a.layers.u3.size() * sizeof(double)), 0) << k;
             ASSERT_EQ(std::memcmp(a.peak_table.data(), b.peak_table.data(), a.peak_table.size() * sizeof(float)), 0)
                 << k;
             if (!go_a) break;
         }
     });
-    EXPECT_GT(a.last_active - a.first_active, 20);  // the avalanche spread over many groups
-    std::fclose(a.log);
-    std::fclose(b.log);
+    EXPECT_GT(a.window.last_active - a.window.first_active, 20);  // the avalanche spread over many groups
+    std::fclose(a.files.log);
+    std::fclose(b.files.log);
 }
 
 }  // namespace

@@ -21,11 +21,11 @@ constexpr double kPi = 3.14159265358979323846;
 // released saltation layer of the given load.
 void make_track(ModelState& s, int n, const std::function<double(int)>& angle, double load) {
     test::init_flow_state(s, n);
-    s.min_cell_length = 10.0;
+    s.grid.min_cell_length = 10.0;
     for (int i = 0; i < n; ++i) {
         const double a = angle(i) * kPi / 180;
-        s.cos_slope[i] = std::cos(a);
-        s.sin_slope[i] = std::sin(a);
+        s.grid.cos_slope[i] = std::cos(a);
+        s.grid.sin_slope[i] = std::sin(a);
         double* u = s.U[i];
         u[kCoverDepth] = load > 0 ? 0.3 : 0.0;
         if (i >= 8 && i <= 12 && load > 0) {
@@ -35,27 +35,27 @@ void make_track(ModelState& s, int n, const std::function<double(int)>& angle, d
     }
     recover_layer_variables(s);
     update_gravity(s);
-    s.dt = 0.1;
-    s.dtn = s.dt;
+    s.clock.dt = 0.1;
+    s.clock.dtn = s.clock.dt;
 }
 
 // One pass of the time loop: full step, redo to the limited step, new
 // layer variables, Courant check with its redo, peaks.
 void pass(ModelState& s) {
     std::copy(s.U.data.begin(), s.U.data.end(), s.U_prev.data.begin());
-    ++s.step_count;
-    s.t += s.dt;
-    const double limited = time_step(s, s.step_count, s.dt, 0);
-    if (limited < s.dt) time_step(s, s.step_count, limited, 1);
+    ++s.clock.step_count;
+    s.clock.t += s.clock.dt;
+    const double limited = time_step(s, StepKind::kFull, s.clock.dt, s.clock.dt);
+    if (limited < s.clock.dt) time_step(s, StepKind::kRedo, limited, s.clock.dt);
     recover_layer_variables(s);
     update_gravity(s);
-    s.dtn = courant_time_step(s, max_wave_speed(s));
-    if (0.95 * s.dt > s.dtn) {
-        time_step(s, s.step_count, s.dtn, 1);
+    s.clock.dtn = courant_time_step(s, max_wave_speed(s));
+    if (0.95 * s.clock.dt > s.clock.dtn) {
+        time_step(s, StepKind::kRedo, s.clock.dtn, s.clock.dt);
         recover_layer_variables(s);
     }
     update_peaks(s);
-    s.dt = s.dtn;
+    s.clock.dt = s.clock.dtn;
 }
 
 double total(const ModelState& s, int j) {
@@ -72,7 +72,7 @@ TEST(FlowRun, TrackWithoutSnowStaysStill) {
         EXPECT_EQ(s.U[i][kCoverDensity], 150.0);
         for (int j : {0, 2, 3, 4, 5, 6, 7, 8, 9}) EXPECT_EQ(s.U[i][j], 0.0) << i << " " << j;
     }
-    EXPECT_EQ(std::make_pair(s.first_active, s.last_active), std::make_pair(36, 39));
+    EXPECT_EQ(std::make_pair(s.window.first_active, s.window.last_active), std::make_pair(36, 39));
 }
 
 TEST(FlowRun, ReleaseOnAnInclineAcceleratesDownhill) {
@@ -80,14 +80,14 @@ TEST(FlowRun, ReleaseOnAnInclineAcceleratesDownhill) {
     test::stdout_of([&] {
         make_track(s, 80, [](int) { return 30.0; }, 40.0);
         pass(s);
-        const int first0 = s.first_active, last0 = s.last_active;
+        const int first0 = s.window.first_active, last0 = s.window.last_active;
         for (int k = 0; k < 10; ++k) pass(s);
         const double momentum10 = total(s, kSaltMomentum);
         for (int k = 0; k < 20; ++k) pass(s);
         EXPECT_GT(momentum10, 0.0);
         EXPECT_GT(total(s, kSaltMomentum), momentum10);
-        EXPECT_GT(s.last_active, last0);
-        EXPECT_GE(s.first_active, first0);
+        EXPECT_GT(s.window.last_active, last0);
+        EXPECT_GE(s.window.first_active, first0);
         // The cover in front of the release has been eroded or lifted into suspension.
         EXPECT_GT(total(s, kSuspVolume), 0.0);
     });
@@ -107,7 +107,7 @@ TEST(FlowRun, CounterSlopeTurnsTheFlowBack) {
         }
     });
     EXPECT_TRUE(turned);
-    EXPECT_LT(s.last_active, 79);
+    EXPECT_LT(s.window.last_active, 79);
 }
 
 // Copying only the rows of sink that a call writes leaves exactly the
@@ -117,8 +117,8 @@ TEST(FlowRun, PartialCopiesOfTheSourceTermsAreExact) {
     test::stdout_of([&] {
         make_track(a, 80, [](int i) { return i < 30 ? 35.0 : -20.0; }, 60.0);
         make_track(b, 80, [](int i) { return i < 30 ? 35.0 : -20.0; }, 60.0);
-        a.full_copies = true;
-        b.full_copies = false;
+        a.window.full_copies = true;
+        b.window.full_copies = false;
         for (int k = 0; k < 150; ++k) {
             pass(a);
             pass(b);
@@ -127,8 +127,8 @@ TEST(FlowRun, PartialCopiesOfTheSourceTermsAreExact) {
                                   a.sink_prev.data.size() * sizeof(double)),
                       0)
                 << k;
-            ASSERT_EQ(a.first_active, b.first_active);
-            ASSERT_EQ(a.last_active, b.last_active);
+            ASSERT_EQ(a.window.first_active, b.window.first_active);
+            ASSERT_EQ(a.window.last_active, b.window.last_active);
         }
     });
 }

@@ -325,7 +325,7 @@ TEST_F(InspectSummary, RunOutAndMaximaFromThePeakTable) {
 
     // Into the cells before the outflow edge: the end of the track.
     HandMade f = summary_file();
-    f.peak(inspect::kRowSuspPressure, 6) = 0.2f;
+    f.peak(kRowSuspPressure, 6) = 0.2f;
     ASSERT_EQ(read_back(f, r_, dir_), "");
     s = inspect::summarize(r_, {});
     EXPECT_EQ(*s.runout_cell, 6);

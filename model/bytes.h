@@ -44,7 +44,7 @@ struct ByteReader {
     }
 };
 
-// Whole-file helpers; both return an empty string or the reason of failure.
+// Whole-file helpers; each returns an empty string or the reason of failure.
 std::string read_file_bytes(const std::string& path, std::vector<unsigned char>& out);
 std::string write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes,
                              bool append);

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "input/input.h"
-#include "run/bytes.h"
+#include "model/bytes.h"
 #include "test_support.h"
 
 namespace torla {
@@ -27,7 +27,7 @@ protected:
     int read(const std::string& text) {
         test::write_text("run.cmd", text);
         s_ = std::make_unique<ModelState>();
-        s_->command_file = "run.cmd";
+        s_->names.command_file = "run.cmd";
         testing::internal::CaptureStdout();
         int result;
         try {
@@ -66,15 +66,15 @@ TEST_F(CommandFile, ReadsNamesParametersAndEchoesInOrder) {
               "   Track_Name   Steep gully \n   Run_Name R1\n"
               "   match_parameter:  Parameter Bogus not identified; skipping.\n"
               "   read_command_file:  6 input points.\n");
-    EXPECT_EQ(s_->problem_name, "Steep gully ");
-    EXPECT_EQ(s_->run_name, "R1");
+    EXPECT_EQ(s_->names.problem, "Steep gully ");
+    EXPECT_EQ(s_->names.run, "R1");
     EXPECT_EQ(s_->par.Gravity, 9.8);
     EXPECT_EQ(s_->par.Alpha, 0.5);
     // Gamma_1 and Gamma_2 follow the profile coefficients whatever the file says.
     EXPECT_EQ(s_->par.Gamma_1, static_cast<double>(1.4f));
     EXPECT_EQ(s_->par.Gamma_2, static_cast<double>(1.3333f));
-    EXPECT_DOUBLE_EQ(s_->rho_diff, 916.0);
-    EXPECT_DOUBLE_EQ(s_->min_susp_mass, 0.1 * (1.0 + 1e-6 * 917.0));
+    EXPECT_DOUBLE_EQ(s_->constants.rho_diff, 916.0);
+    EXPECT_DOUBLE_EQ(s_->constants.min_susp_mass, 0.1 * (1.0 + 1e-6 * 917.0));
 }
 
 TEST_F(CommandFile, CommonSectionAfterThePowderSectionIsNeverRead) {
@@ -120,10 +120,10 @@ TEST_F(CommandFile, CrlfCommentsAndQuotedRowsReadLikeThePlainFile) {
     EXPECT_EQ(other, plain);
     EXPECT_EQ(out_, plain_out);
     EXPECT_EQ(s_->par.Alpha, 0.5);
-    EXPECT_EQ(s_->run_name, "Test run");
+    EXPECT_EQ(s_->names.run, "Test run");
 }
 
-TEST_F(CommandFile, TablesWithTheWrongRowCountReturnNegative) {
+TEST_F(CommandFile, TablesWithTheWrongRowCountStop) {
     std::string text = test::command_file(8, "", kLocals);
     // Two local rows fewer than announced.
     std::string shorter = text;
@@ -132,14 +132,14 @@ TEST_F(CommandFile, TablesWithTheWrongRowCountReturnNegative) {
         auto prev = shorter.rfind('\n', end - 2);
         shorter.erase(prev + 1, end - prev - 1);
     }
-    EXPECT_EQ(read(shorter), -2);
+    EXPECT_EQ(read(shorter), 1000 + kStatusCommandFile);
     EXPECT_NE(out_.find("   read_command_file:  6 instead of 8 input points. STOP!\n"), std::string::npos);
     EXPECT_FALSE(test::fs::exists(kGridFile));
 
     // One coordinate row too many (correctly numbered) is counted, not stored.
     std::string longer = text;
     longer.replace(longer.find("| POWDER SNOW LOCAL"), 0, "8 80 960 0 0\n");
-    EXPECT_EQ(read(longer), -1);
+    EXPECT_EQ(read(longer), 1000 + kStatusCommandFile);
     EXPECT_NE(out_.find("   read_command_file:  9 instead of 8 input points. STOP!\n"), std::string::npos);
 }
 
@@ -194,7 +194,7 @@ TEST_F(CommandFile, BadFilesStopWithAMessageAndStatus) {
         EXPECT_FALSE(test::fs::exists(kGridFile));
     }
     s_ = std::make_unique<ModelState>();
-    s_->command_file = "missing.cmd";
+    s_->names.command_file = "missing.cmd";
     testing::internal::CaptureStdout();
     EXPECT_THROW(read_command_file(*s_), RunStop);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),

@@ -2,7 +2,7 @@
 // on each side, searched anew after every step from the old bounds.
 #include <cmath>
 
-#include "run/run.h"
+#include "flow/flow.h"
 
 namespace torla {
 
@@ -24,22 +24,25 @@ bool carries_flow(const RunParameters& par, const double* u) {
 
 void find_active_window(ModelState& s) {
     const int n = s.n_cells;
+    Window& w = s.window;
 
-    int i = s.first_active < kFirstScanned ? kFirstScanned : s.first_active;
+    // Forward from the old first cell to the first cell with flow.
+    int i = w.first_active < kFirstScanned ? kFirstScanned : w.first_active;
     for (;;) {
         if (carries_flow(s.par, s.U[i])) break;
         if (i >= n - 1) break;
         ++i;
     }
-    s.first_active = i - kMargin > 1 ? i - kMargin : 1;
+    w.first_active = i - kMargin > 1 ? i - kMargin : 1;
 
-    int j = s.last_active < n - 3 ? s.last_active : n - 3;
+    // Backward from the old end, never beyond n - 3, to the last cell with flow.
+    int j = w.last_active < n - 3 ? w.last_active : n - 3;
     for (;;) {
         if (carries_flow(s.par, s.U[j])) break;
-        if (j <= s.first_active) break;
+        if (j <= w.first_active) break;
         --j;
     }
-    s.last_active = j + kMargin + 1 < n - 1 ? j + kMargin + 1 : n - 1;
+    w.last_active = j + kMargin + 1 < n - 1 ? j + kMargin + 1 : n - 1;
 }
 
 }  // namespace torla

@@ -119,21 +119,21 @@ TEST(CopiesOfChangedRows, CounterSlopeRunIsIdenticalToWholeCopies) {
 void incline_state(ModelState& s, int n, const TempDir& dir) {
     test::init_flow_state(s, n);
     const RunParameters& p = s.par;
-    s.min_cell_length = 10.0;
-    s.next_dump_time = 1e30;  // no regular dumps
+    s.grid.min_cell_length = 10.0;
+    s.clock.next_dump_time = 1e30;  // no regular dumps
     s.par.Max_Time = 1e30;
-    s.result_file = dir.file(s.full_copies ? "full.res" : "partial.res");
-    s.log = std::tmpfile();
+    s.names.result_file = dir.file(s.window.full_copies ? "full.res" : "partial.res");
+    s.files.log = std::tmpfile();
     for (int i = 0; i < n; ++i) {
         const double a = (i < 40 ? 30.0 : -25.0) * kPi / 180;
-        s.cos_slope[i] = std::cos(a);
-        s.sin_slope[i] = std::sin(a);
-        s.u_threshold[i] = 0.4;
+        s.grid.cos_slope[i] = std::cos(a);
+        s.grid.sin_slope[i] = std::sin(a);
+        s.grid.u_threshold[i] = 0.4;
         const bool release = i >= 5 && i <= 15;
         const double h2 = release ? 1.0 : 0.0, u2 = release ? 5.0 : 0.0, rho2 = release ? 30.0 : 0.0;
         const double h3 = release ? 8.0 : 0.0, u3 = release ? 5.0 : 0.0;
         const double c3 = release ? 3.0 / p.Particle_Density : 0.0;
-        const double rho3 = p.Air_Density + s.rho_diff * c3;
+        const double rho3 = p.Air_Density + s.constants.rho_diff * c3;
         double* u = s.U[i];
         u[kCoverDepth] = 0.5;
         u[kSaltDepth] = h2;
@@ -147,8 +147,8 @@ void incline_state(ModelState& s, int n, const TempDir& dir) {
     }
     recover_layer_variables(s);
     update_gravity(s);
-    s.dt = s.dtn = 0.1;
-    s.t = -s.dt;
+    s.clock.dt = s.clock.dtn = 0.1;
+    s.clock.t = -s.clock.dt;
 }
 
 // One pass; a run stopped by its own checks counts as ended.
@@ -171,7 +171,7 @@ template <class Prepare>
 void compare_passes(int passes, Prepare prepare) {
     TempDir dir;
     ModelState full, partial;
-    full.full_copies = true;
+    full.window.full_copies = true;
     incline_state(full, 120, dir);
     incline_state(partial, 120, dir);
     [&] {
@@ -186,23 +186,23 @@ void compare_passes(int passes, Prepare prepare) {
             ASSERT_TRUE(same_bits(full.U, partial.U)) << "U after pass " << k;
             ASSERT_TRUE(same_bits(full.U_prev, partial.U_prev)) << "U_prev after pass " << k;
             ASSERT_TRUE(same_bits(full.sink_prev, partial.sink_prev)) << "sink_prev after pass " << k;
-            ASSERT_EQ(full.first_active, partial.first_active) << "pass " << k;
-            ASSERT_EQ(full.last_active, partial.last_active) << "pass " << k;
-            ASSERT_EQ(full.dt, partial.dt) << "pass " << k;
+            ASSERT_EQ(full.window.first_active, partial.window.first_active) << "pass " << k;
+            ASSERT_EQ(full.window.last_active, partial.window.last_active) << "pass " << k;
+            ASSERT_EQ(full.clock.dt, partial.clock.dt) << "pass " << k;
             if (!go_full) break;
         }
     }();
     // Closing dumps of U_prev, if the step became too small.
     EXPECT_EQ(test::read_text(dir.file("full.res")), test::read_text(dir.file("partial.res")));
-    std::fclose(full.log);
-    std::fclose(partial.log);
+    std::fclose(full.files.log);
+    std::fclose(partial.files.log);
 }
 
 TEST(CopiesOfChangedRows, PassesDownTheTrackOntoTheCounterSlopeMatchWholeCopies) {
     int last_pass = 0, redos = 0;
     compare_passes(400, [&](ModelState& s, int k) {
         last_pass = k;
-        if (k > 0 && s.dt < 0.095) ++redos;  // a Courant redo shortened the last step
+        if (k > 0 && s.clock.dt < 0.095) ++redos;  // a Courant redo shortened the last step
     });
     // The avalanche climbs the counter-slope until its steps shrink below
     // the smallest step, with Courant redos on the way.
@@ -221,11 +221,11 @@ TEST(CopiesOfChangedRows, WindowThatLosesTheFlowMatchesWholeCopies) {
     // the avalanche at once, whose rows keep what the last step gave them.
     compare_passes(60, [](ModelState& s, int k) {
         if (k == 30) {
-            EXPECT_LT(s.first_active, 20);
+            EXPECT_LT(s.window.first_active, 20);
             set_thresholds(s, 1e30);
         }
         if (k == 31) {
-            EXPECT_EQ(s.first_active, s.n_cells - 4);
+            EXPECT_EQ(s.window.first_active, s.n_cells - 4);
         }
     });
 }
@@ -237,14 +237,14 @@ TEST(CopiesOfChangedRows, RedoAfterTheWindowShrankMatchesWholeCopies) {
     // pass 45 every cell counts as carrying flow, so the window grows back
     // over the avalanche.
     compare_passes(80, [](ModelState& s, int k) {
-        if (k % 10 == 0 && k > 0) s.dt = 1.0;
+        if (k % 10 == 0 && k > 0) s.clock.dt = 1.0;
         if (k == 40) set_thresholds(s, 1e30);
         if (k == 41) {
-            EXPECT_EQ(s.first_active, s.n_cells - 4);
+            EXPECT_EQ(s.window.first_active, s.n_cells - 4);
         }
         if (k == 45) set_thresholds(s, 0.0);
         if (k == 79) {
-            EXPECT_LT(s.first_active, 20);  // grown back over the avalanche
+            EXPECT_LT(s.window.first_active, 20);  // grown back over the avalanche
         }
     });
 }

@@ -1,7 +1,7 @@
 // Parameter lines: which key stores what, in which precision.
 #include <gtest/gtest.h>
 
-#include "input/parameters.h"
+#include "input/input.h"
 
 namespace torla {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "input/input.h"
 #include "knotline/knotline.h"
-#include "run/bytes.h"
+#include "model/bytes.h"
 #include "test_support.h"
 
 namespace torla {

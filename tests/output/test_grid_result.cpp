@@ -6,7 +6,7 @@
 
 #include "input/input.h"
 #include "output/output.h"
-#include "run/bytes.h"
+#include "model/bytes.h"
 #include "test_support.h"
 
 namespace torla {
@@ -19,14 +19,21 @@ protected:
     void SetUp() override {
         old_ = test::fs::current_path();
         test::fs::current_path(dir_.path());
-        s_.result_file = "run.res";
-        s_.log_file = "run.plg";
-        s_.log = std::fopen("run.plg", "w");
-        s_.rho_diff = s_.par.Particle_Density - s_.par.Air_Density;
+        s_.names.result_file = "run.res";
+        s_.names.log_file = "run.plg";
+        s_.files.log = std::fopen("run.plg", "w");
+        derive_run_constants(s_);
     }
     void TearDown() override {
-        if (s_.log) std::fclose(s_.log);
+        if (s_.files.log) std::fclose(s_.files.log);
         test::fs::current_path(old_);
+    }
+    // The driver's sequence: the grid file taken, its trailing data
+    // reported, the state filled, the result header written.
+    void read_grid_as_the_driver_does() {
+        const GridFile grid = take_grid_file(s_.n_cells);
+        if (grid.trailing_data) report_trailing_grid_data(s_);
+        write_result_header(s_, read_grid_file(s_, grid));
     }
     // Writes a grid of the given rows (plus junk bytes) and reads it.
     double read_grid(const FloatRows& rows, int junk = 0) {
@@ -38,9 +45,9 @@ protected:
         s_.n_cells = static_cast<int16_t>(rows.rows);
         allocate_model_state(s_);
         testing::internal::CaptureStdout();
-        double smallest = read_grid_file(s_, s_.n_cells);
+        read_grid_as_the_driver_does();
         out_ = testing::internal::GetCapturedStdout();
-        return smallest;
+        return s_.grid.min_cell_length;
     }
     // n grid rows on a straight slope with cell length `length`.
     static FloatRows straight(int n, float length) {
@@ -74,8 +81,8 @@ TEST_F(GridAndResult, InitialStateFromGridColumns) {
     read_grid(rows);
     EXPECT_TRUE(out_.empty()) << out_;
     EXPECT_FALSE(test::fs::exists(kGridFile));
-    EXPECT_DOUBLE_EQ(s_.c3[2], 1.0);
-    EXPECT_DOUBLE_EQ(s_.rho3[2], 917.0);
+    EXPECT_DOUBLE_EQ(s_.layers.c3[2], 1.0);
+    EXPECT_DOUBLE_EQ(s_.layers.rho3[2], 917.0);
     const double* u = s_.U[2];
     EXPECT_EQ(u[kCoverDepth], static_cast<double>(0.4f));
     EXPECT_DOUBLE_EQ(u[kCoverDensity], 150.0);  // the density itself, not times h1
@@ -86,8 +93,8 @@ TEST_F(GridAndResult, InitialStateFromGridColumns) {
     EXPECT_DOUBLE_EQ(u[kSuspEnergy], 0.25 * 917.0 * 2.0);
     // The dissipation is floored at Min_Susp_Dissip in U only.
     EXPECT_DOUBLE_EQ(u[kSuspDissipation], 1.0 * 917.0 * 2.0);
-    EXPECT_EQ(s_.eps3[2], 0.0);
-    EXPECT_DOUBLE_EQ(s_.cos_slope[0], std::cos(static_cast<double>(0.6435011f)));
+    EXPECT_EQ(s_.layers.eps3[2], 0.0);
+    EXPECT_DOUBLE_EQ(s_.grid.cos_slope[0], std::cos(static_cast<double>(0.6435011f)));
 }
 
 TEST_F(GridAndResult, SmallestCellLengthIgnoresCellZero) {
@@ -105,7 +112,7 @@ TEST_F(GridAndResult, TrailingBytesWarnOnceOnLogAndConsole) {
     const std::string warning =
         "   read_grid_file:  WARNING:  Data lines beyond number of grid points ignored!\n";
     EXPECT_EQ(out_, warning);
-    std::fflush(s_.log);
+    std::fflush(s_.files.log);
     EXPECT_EQ(test::read_text("run.plg"), warning);
 }
 
@@ -115,7 +122,7 @@ TEST_F(GridAndResult, ShortGridFileStops) {
     s_.n_cells = 7;
     allocate_model_state(s_);
     testing::internal::CaptureStdout();
-    EXPECT_THROW(read_grid_file(s_, 7), RunStop);
+    EXPECT_THROW(read_grid_as_the_driver_does(), RunStop);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "   read_grid_file:  FATAL ERROR:  torla_grid.tmp holds 6 complete grid rows of the 7 "
               "its count announces. STOP!\n\n");
@@ -135,7 +142,7 @@ TEST_F(GridAndResult, HeaderLayoutWithDefaultNamesAndGeometry) {
     EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 38), "Unspecified problemUnspecified run");
     std::memcpy(&v, &b[38], 2);
     EXPECT_EQ(v, 6);
-    EXPECT_EQ(s_.dump_count_position, 40);
+    EXPECT_EQ(s_.files.dump_count_position, 40);
     std::memcpy(&v, &b[40], 2);
     EXPECT_EQ(v, 6);  // placeholder until the count is patched
     float f[6];
@@ -169,7 +176,7 @@ TEST_F(GridAndResult, DumpRecordPeakTableCountPatchAndFileSize) {
     u[kSuspDissipation] = r3 * 2.0 * 3.0;
     write_dump(s_, 1.25, m);
     write_dump(s_, 2.5, m);
-    s_.dump_count = 2;
+    s_.clock.dump_count = 2;
     s_.peak_table[4 * (11 * 6 + 5)] = 7.5f;  // quantity 11 at cell 5
     append_peak_table(s_);
     patch_dump_count(s_);

@@ -22,10 +22,10 @@ SourceInputs example_cell() {
 }
 
 void place(ModelState& s, int i, const SourceInputs& in) {
-    s.h1[i] = in.h1, s.rho1[i] = in.rho1, s.h2[i] = in.h2, s.u2[i] = in.u2, s.rho2[i] = in.rho2;
-    s.h3[i] = in.h3, s.u3[i] = in.u3, s.c3[i] = in.c3, s.rho3[i] = in.rho3, s.k3[i] = in.k3;
-    s.eps3[i] = in.eps3, s.g_normal[i] = in.g_normal, s.g_tangent[i] = in.g_tangent;
-    s.curvature[i] = in.curvature, s.u_threshold[i] = in.u_threshold;
+    s.layers.h1[i] = in.h1, s.layers.rho1[i] = in.rho1, s.layers.h2[i] = in.h2, s.layers.u2[i] = in.u2, s.layers.rho2[i] = in.rho2;
+    s.layers.h3[i] = in.h3, s.layers.u3[i] = in.u3, s.layers.c3[i] = in.c3, s.layers.rho3[i] = in.rho3, s.layers.k3[i] = in.k3;
+    s.layers.eps3[i] = in.eps3, s.layers.g_normal[i] = in.g_normal, s.layers.g_tangent[i] = in.g_tangent;
+    s.grid.curvature[i] = in.curvature, s.grid.u_threshold[i] = in.u_threshold;
 }
 
 TEST(SourceRow, IntermediatesAndNewValuesOfAnErodingCell) {
@@ -56,9 +56,10 @@ TEST(SourceRow, IntermediatesAndNewValuesOfAnErodingCell) {
 TEST(ComputeSourceTerms, FirstCallRelaxesFromZero) {
     ModelState s;
     test::init_flow_state(s, 6);
-    s.dt = 0.05;
+    s.clock.dt = 0.05;
     place(s, 2, example_cell());
-    compute_source_terms(s);
+    set_boundary_rows(s);
+    compute_source_terms(s, s.clock.dt);
     const char* row[kNumComponents] = {"8.02342e-05", "0",      "0",          "-67.8529", "-1.9314",
                                        "-0.375",      "-56.934", "0.00209309", "0",        "0"};
     for (int j = 0; j < kNumComponents; ++j) expect_digits(s.sink[2][j], row[j]);
@@ -120,9 +121,10 @@ TEST(ComputeSourceTerms, EdgeRowsAndAmbientSuspension) {
     for (int i = 0; i < 8; ++i) {
         place(s, i, example_cell());
     }
-    s.first_active = 2;
-    s.last_active = 6;
-    compute_source_terms(s);
+    s.window.first_active = 2;
+    s.window.last_active = 6;
+    set_boundary_rows(s);
+    compute_source_terms(s, s.clock.dt);
     for (int i = 0; i < 8; ++i) {
         const bool edge = i == 0 || i == 2 || i == 5;
         const bool interior = i == 3 || i == 4;
@@ -135,14 +137,14 @@ TEST(ComputeSourceTerms, EdgeRowsAndAmbientSuspension) {
             }
         }
         const bool ambient = i == 0 || i == 2;
-        EXPECT_EQ(s.c3[i], ambient ? 0.0 : 0.005);
-        EXPECT_EQ(s.u3[i], ambient ? 0.0 : 15.0);
-        EXPECT_EQ(s.k3[i], ambient ? 0.0 : 2.0);
-        EXPECT_EQ(s.eps3[i], ambient ? 0.0 : 4.0);
-        EXPECT_EQ(s.rho3[i], ambient ? s.par.Air_Density : 5.58);
+        EXPECT_EQ(s.layers.c3[i], ambient ? 0.0 : 0.005);
+        EXPECT_EQ(s.layers.u3[i], ambient ? 0.0 : 15.0);
+        EXPECT_EQ(s.layers.k3[i], ambient ? 0.0 : 2.0);
+        EXPECT_EQ(s.layers.eps3[i], ambient ? 0.0 : 4.0);
+        EXPECT_EQ(s.layers.rho3[i], ambient ? s.par.Air_Density : 5.58);
     }
     // Interior rows blend the previous rates with the new values.
-    const SourceRow r = source_row(s.par, s.dt, example_cell());
+    const SourceRow r = source_row(s.par, s.clock.dt, example_cell());
     EXPECT_DOUBLE_EQ(s.sink[3][kSuspMomentum], 0.5 * 3.0 + 0.5 * r.value[kSuspMomentum]);
 }
 
@@ -154,14 +156,14 @@ TEST(ComputeSourceTerms, RelaxationAdvancesOncePerTimeStepCall) {
         s.par.Relaxation_Factor = beta;
         s.par.Min_Salt_Mass_Flux = s.par.Min_Salt_Mom_Flux = 0;
         s.par.Min_Susp_Mass_Flux = s.par.Min_Susp_Mom_Flux = 0;  // window stays 1 ... 9
-        s.first_active = 1;
-        s.last_active = 9;
+        s.window.first_active = 1;
+        s.window.last_active = 9;
         for (int i = 0; i < 10; ++i) place(s, i, example_cell());
         s.U_prev = s.U;
-        const SourceRow r = source_row(s.par, s.dt, example_cell());
+        const SourceRow r = source_row(s.par, s.clock.dt, example_cell());
         test::stdout_of([&] {
             for (int k = 1; k <= 4; ++k) {
-                time_step(s, 1, s.dt, k == 1 ? 0 : 1);
+                time_step(s, k == 1 ? StepKind::kFull : StepKind::kRedo, s.clock.dt, s.clock.dt);
                 const double share = 1 - std::pow(1 - beta, k);
                 for (int j : {kCoverDepth, kSaltMomentum, kSaltLoad, kSuspDepth, kSuspMomentum, kSuspVolume})
                     EXPECT_NEAR(s.sink[4][j], share * r.value[j], 1e-12 * std::fabs(r.value[j]))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"
+#include "output/output.h"
 
 namespace torla {
 namespace {
@@ -31,7 +32,10 @@ TEST(ProfileRatioIntegral, TrapezoidalWithHalfWeightEndsAndFlooredDivisor) {
 
 TEST(FormFactor, DefaultProfilesAndTheirReport) {
     ModelState s;
-    const std::string report = test::log_of(s, [&] { form_factor(s); });
+    const std::string report = test::log_of(s, [&] {
+        s.ff = compute_form_factors(s.par.profile);
+        report_form_factors(s);
+    });
     EXPECT_NEAR(s.ff.S_CZ, 0.4444, 1e-4);
     EXPECT_NEAR(s.ff.S_CU, 1.011068, 1e-6);
     EXPECT_NEAR(s.ff.T_UU, 1.045333, 1e-6);
@@ -79,7 +83,7 @@ TEST(FormFactor, DefaultProfilesAndTheirReport) {
 }
 
 TEST(FormFactor, DissipationProfileVanishingInsideTheLayerUsesTheFloor) {
-    ProfileCoefficients c;
+    ProfileCoefficients c = RunParameters().profile;
     c.Diss_Prof_Coeff_0 = 1.0f;
     c.Diss_Prof_Coeff_1 = -2.0f;  // E < 0 above mid-height
     const FormFactors ff = compute_form_factors(c);

@@ -1,6 +1,6 @@
 // Storage of the model state: obtained once before the time loop, released
-// at the end of the run.
-#include "run/model_state.h"
+// at the end of the run; and the constants fixed once from the parameters.
+#include "model/model_state.h"
 
 #include <array>
 #include <cstdio>
@@ -35,13 +35,23 @@ void free_float_rows(FloatRows& r) {
     r.rows = r.cols = 0;
 }
 
+void derive_run_constants(ModelState& s) {
+    RunParameters& p = s.par;
+    p.Gamma_1 = static_cast<double>(p.profile.Velo_Prof_Coeff_0);
+    p.Gamma_2 = static_cast<double>(p.profile.Conc_Prof_Coeff_0);
+    s.constants.rho_diff = p.Particle_Density - p.Air_Density;
+    s.constants.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
+}
+
 namespace {
 
 // The per-cell arrays in the order in which they are obtained and released.
 std::array<std::vector<double>*, 22> per_cell_arrays(ModelState& s) {
-    return {&s.grid_x, &s.grid_y, &s.grid_aux2, &s.cell_length, &s.cos_slope, &s.sin_slope,
-            &s.curvature, &s.grid_aux6, &s.u_threshold, &s.h1, &s.rho1, &s.h2, &s.rho2, &s.u2,
-            &s.h3, &s.c3, &s.rho3, &s.u3, &s.k3, &s.eps3, &s.g_normal, &s.g_tangent};
+    Grid& g = s.grid;
+    Layers& l = s.layers;
+    return {&g.x,  &g.y,    &g.aux2, &g.cell_length, &g.cos_slope, &g.sin_slope, &g.curvature,
+            &g.aux6, &g.u_threshold, &l.h1, &l.rho1, &l.h2, &l.rho2, &l.u2, &l.h3, &l.c3,
+            &l.rho3, &l.u3, &l.k3, &l.eps3, &l.g_normal, &l.g_tangent};
 }
 
 }  // namespace
@@ -54,15 +64,15 @@ void allocate_model_state(ModelState& s) {
         s.U = alloc_matrix(static_cast<int>(n));
         s.sink_prev = alloc_matrix(static_cast<int>(n));
         // Every peak entry starts at 0.0, so a maximum is never below 0.
-        s.peak_table.assign(n * kPeakQuantities * kPeakEntryFloats, 0.0f);
+        s.peak_table.assign(n * kResultQuantities * kPeakEntryFloats, 0.0f);
         s.flux_adv = alloc_matrix(static_cast<int>(n));
         s.flux_diff = alloc_matrix(static_cast<int>(n));
         s.sink = alloc_matrix(static_cast<int>(n));
-        s.dump_record.assign((n + 1) * kDumpRows, 0.0f);
+        s.dump_record.assign((n + 1) * kResultQuantities, 0.0f);
     } catch (const std::bad_alloc&) {
         std::printf("   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n",
                     n);
-        stop_run(1);
+        stop_run(kStatusFailure);
     }
 }
 

@@ -41,10 +41,10 @@ class LayerPass : public testing::Test {
 protected:
     void SetUp() override {
         test::init_flow_state(s, 8);
-        s.first_active = 2;
-        s.last_active = 5;
-        s.cell_length[3] = 2;
-        s.cell_length[4] = 3;
+        s.window.first_active = 2;
+        s.window.last_active = 5;
+        s.grid.cell_length[3] = 2;
+        s.grid.cell_length[4] = 3;
     }
     double advance(double step) {
         double result = 0;
@@ -56,7 +56,7 @@ protected:
 };
 
 TEST_F(LayerPass, GeneralFormula) {
-    s.u2[2] = 2, s.u2[3] = 3, s.u2[4] = 4;
+    s.layers.u2[2] = 2, s.layers.u2[3] = 3, s.layers.u2[4] = 4;
     s.U_prev[3][kSaltMomentum] = 10;
     s.sink[3][kSaltMomentum] = 1;
     s.flux_adv[2][kSaltMomentum] = 4, s.flux_adv[3][kSaltMomentum] = 6;
@@ -69,8 +69,8 @@ TEST_F(LayerPass, GeneralFormula) {
 }
 
 TEST_F(LayerPass, DivergingFormWithTheDepthFloor) {
-    s.u2[2] = -1, s.u2[3] = 2, s.u2[4] = 3;
-    s.cos_slope[3] = 0.8;
+    s.layers.u2[2] = -1, s.layers.u2[3] = 2, s.layers.u2[4] = 3;
+    s.grid.cos_slope[3] = 0.8;
     s.U_prev[3][kSaltLoad] = 5;
     s.sink[3][kSaltLoad] = 0.5;
     s.flux_adv[3][kSaltLoad] = 8;
@@ -85,7 +85,7 @@ TEST_F(LayerPass, DivergingFormWithTheDepthFloor) {
     EXPECT_DOUBLE_EQ(s.U[3][kSaltMomentum], 9.9);
 
     // Suspension layer moving apart: snow volume with the diffusive term.
-    s.u3[2] = -1, s.u3[3] = 2, s.u3[4] = 3;
+    s.layers.u3[2] = -1, s.layers.u3[3] = 2, s.layers.u3[4] = 3;
     s.U_prev[3][kSuspVolume] = 1;
     s.flux_adv[3][kSuspVolume] = 0.5;
     s.flux_diff[2][kSuspVolume] = 0.1, s.flux_diff[4][kSuspVolume] = 0.2;
@@ -102,11 +102,11 @@ TEST_F(LayerPass, ZeroCrossingAndTheRedoToZero) {
     EXPECT_EQ(out, "   time_step:  neg. rho2 at i=3, r=3, l=2\n");
     EXPECT_DOUBLE_EQ(s.U[3][kSaltLoad], -0.5);
 
-    s.dt = 0.1;
+    s.clock.dt = 0.1;
     s.U_prev[3][kSaltDepth] = 0.7;
     s.U[3][kCoverDensity] = 160;
     const double depth = s.U[3][kSaltDepth];
-    rescale_interior(s, 0.05);
+    rescale_interior(s, 0.1, 0.05);
     EXPECT_EQ(s.U[3][kSaltLoad], 0.0);
     EXPECT_DOUBLE_EQ(s.U[3][kSaltMomentum], 2 - 0.2);
     EXPECT_EQ(s.U[3][kSaltDepth], depth);  // still that of the full step
@@ -136,9 +136,9 @@ TEST_F(LayerPass, SmallNegativeMassesAreZeroedStrictlyAboveTheirLimits) {
 TEST(TimeStep, SmallestZeroCrossingStepOfAllCells) {
     ModelState s;
     test::init_flow_state(s, 8);
-    s.first_active = 1;
-    s.last_active = 6;  // interior 2 ... 4
-    for (int i = 0; i < 8; ++i) s.u2[i] = s.u3[i] = -1.0;  // backward: r = i + 1, l = i
+    s.window.first_active = 1;
+    s.window.last_active = 6;  // interior 2 ... 4
+    for (int i = 0; i < 8; ++i) s.layers.u2[i] = s.layers.u3[i] = -1.0;  // backward: r = i + 1, l = i
     s.U_prev[2][kSaltLoad] = 0.5;
     s.U_prev[2][kSaltMomentum] = 0.5 * -1.0;
     s.U_prev[3][kSuspVolume] = 0.2;
@@ -167,10 +167,10 @@ void fill_distinct(ModelState& s) {
 void step_window(ModelState& s, int first, int last) {
     test::init_flow_state(s, 8);
     fill_distinct(s);
-    s.first_active = first;
-    s.last_active = last;
+    s.window.first_active = first;
+    s.window.last_active = last;
     double result = 0;
-    EXPECT_EQ(test::stdout_of([&] { result = time_step(s, 1, 0.1, 0); }), "");
+    EXPECT_EQ(test::stdout_of([&] { result = time_step(s, StepKind::kFull, 0.1, 0.1); }), "");
     EXPECT_EQ(result, 0.1);
 }
 
@@ -206,11 +206,11 @@ TEST(TimeStep, CellsOutsideTheWindowCarryTheStartOfThePass) {
     ModelState s;
     test::init_flow_state(s, 12);
     fill_distinct(s);
-    s.first_active = 3;
-    s.last_active = 8;
-    for (int16_t flag : {0, 1, 1}) {
-        const int first = s.first_active, last = s.last_active;
-        test::stdout_of([&] { time_step(s, 1, 0.05, flag); });
+    s.window.first_active = 3;
+    s.window.last_active = 8;
+    for (StepKind kind : {StepKind::kFull, StepKind::kRedo, StepKind::kRedo}) {
+        const int first = s.window.first_active, last = s.window.last_active;
+        test::stdout_of([&] { time_step(s, kind, 0.05, 0.05); });
         for (int i = 0; i < 12; ++i)
             if (i < first || i >= last) {
                 for (int j = 0; j < kNumComponents; ++j) EXPECT_EQ(s.U[i][j], s.U_prev[i][j]) << i;
@@ -221,19 +221,19 @@ TEST(TimeStep, CellsOutsideTheWindowCarryTheStartOfThePass) {
 TEST(TimeStep, UpdateSeesTheAmbientCellAtTheWindowStart) {
     ModelState s;
     test::init_flow_state(s, 10);
-    s.first_active = 2;
-    s.last_active = 7;
+    s.window.first_active = 2;
+    s.window.last_active = 7;
     for (int i = 0; i < 10; ++i) {
-        s.h3[i] = 1.0;
-        s.u3[i] = -1.0;
+        s.layers.h3[i] = 1.0;
+        s.layers.u3[i] = -1.0;
     }
-    s.u3[2] = -5.0;  // would make cell 3 take the backward pair (3, 4)
-    test::stdout_of([&] { time_step(s, 1, 0.1, 0); });
+    s.layers.u3[2] = -5.0;  // would make cell 3 take the backward pair (3, 4)
+    test::stdout_of([&] { time_step(s, StepKind::kFull, 0.1, 0.1); });
     // Cell 2 moves no more: the flow converges on cell 3, pair (2, 4).
-    const double dx_c = s.cell_length[3] + s.cell_length[4];
+    const double dx_c = s.grid.cell_length[3] + s.grid.cell_length[4];
     const double expected = s.U_prev[3][kSuspDepth] - 0.1 * s.sink[3][kSuspDepth] -
                             0.1 * (s.flux_adv[4][kSuspDepth] - s.flux_adv[2][kSuspDepth]) / dx_c;
-    EXPECT_EQ(s.u3[2], 0.0);
+    EXPECT_EQ(s.layers.u3[2], 0.0);
     EXPECT_NE(s.flux_adv[4][kSuspDepth], s.flux_adv[2][kSuspDepth]);
     EXPECT_DOUBLE_EQ(s.U[3][kSuspDepth], expected);
 }
@@ -243,24 +243,24 @@ TEST(TimeStep, TwoRescalingsScaleTheIncrementByBothRatios) {
     test::init_flow_state(s, 10);
     s.par.Min_Salt_Mass_Flux = s.par.Min_Salt_Mom_Flux = 0;
     s.par.Min_Susp_Mass_Flux = s.par.Min_Susp_Mom_Flux = 0;  // the window stays 1 ... 9
-    s.first_active = 1;
-    s.last_active = 9;
+    s.window.first_active = 1;
+    s.window.last_active = 9;
     for (int i = 0; i < 10; ++i) {
-        const double rho3 = 1 + s.rho_diff * 0.004;
+        const double rho3 = 1 + s.constants.rho_diff * 0.004;
         const double u[kNumComponents] = {0.5, 150, 0.5, 21 * 0.5 * (6 + i), 10, 5, rho3 * 5 * (8 + i),
                                           0.02, rho3 * 5 * 2, rho3 * 5 * 4};
         std::copy(u, u + kNumComponents, s.U[i]);
-        s.g_tangent[i] = 4.0;
+        s.layers.g_tangent[i] = 4.0;
     }
     recover_layer_variables(s);
     s.U_prev = s.U;
-    s.dt = 0.1;
+    s.clock.dt = 0.1;
     Matrix full = s.U;
     test::stdout_of([&] {
-        time_step(s, 1, 0.1, 0);
+        time_step(s, StepKind::kFull, 0.1, 0.1);
         full = s.U;
-        time_step(s, 1, 0.06, 1);
-        time_step(s, 1, 0.03, 1);
+        time_step(s, StepKind::kRedo, 0.06, 0.1);
+        time_step(s, StepKind::kRedo, 0.03, 0.1);
     });
     for (int i = 2; i <= 7; ++i)
         for (int j : {0, 3, 4, 5, 6, 7, 8, 9}) {

@@ -1,0 +1,123 @@
+// Parameter lines: one line of a global-parameter section applied to the
+// parameter record, and the checks of the whole record once it is read.
+// Both work from the parameter table (model/parameters.h).
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "input/input.h"
+
+namespace torla {
+
+namespace {
+
+bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// The blank-delimited word starting at or after pos; pos moves past it.
+std::string next_word(const std::string& line, std::size_t& pos) {
+    while (pos < line.size() && is_blank(line[pos])) ++pos;
+    std::size_t start = pos;
+    while (pos < line.size() && !is_blank(line[pos])) ++pos;
+    return line.substr(start, pos - start);
+}
+
+const ParameterEntry* find_key(const std::string& key) {
+    for (const ParameterEntry& e : parameter_table())
+        if (key == e.key) return &e;
+    return nullptr;
+}
+
+[[noreturn]] void refuse(const std::string& what) {
+    std::printf("   read_command_file:  FATAL ERROR:  %s STOP!\n", what.c_str());
+    stop_run(kStatusCommandFile);
+}
+
+std::string number_text(double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+// The value a numeric entry holds in p.
+double value_of(const RunParameters& p, const ParameterEntry& e) {
+    return e.coefficient ? static_cast<double>(p.profile.*e.coefficient) : p.*e.number;
+}
+
+}  // namespace
+
+void match_parameter(RunParameters& p, const std::string& line) {
+    std::size_t pos = 0;
+    const std::string key = next_word(line, pos);
+    const ParameterEntry* entry = find_key(key);
+    if (!entry) {
+        std::printf("   match_parameter:  Parameter %s not identified; skipping.\n", key.c_str());
+        return;
+    }
+
+    switch (entry->kind) {
+    case ParameterKind::kNotice:
+        std::printf("   match_parameter:  QRA file format revision 1.2 detected.\n");
+        return;
+    case ParameterKind::kIgnored:
+        return;
+    case ParameterKind::kMethod: {
+        const std::string word = next_word(line, pos);
+        if (word.empty()) return;  // no second word: the method stays as it was
+        if (word.size() > kMaxMethodLength) {
+            std::printf("   match_parameter:  WARNING:  %s `%s' is longer than %zu characters; "
+                        "ignored.\n",
+                        key.c_str(), word.c_str(), kMaxMethodLength);
+            return;
+        }
+        p.Grid_Method = word;
+        return;
+    }
+    default:
+        break;
+    }
+
+    // The number after the key, read as a double; text after it is ignored.
+    const char* start = line.c_str() + pos;
+    char* end = nullptr;
+    const double value = std::strtod(start, &end);
+    if (end == start) {
+        std::printf("   match_parameter:  WARNING:  No number after %s; value left unchanged.\n",
+                    key.c_str());
+        return;
+    }
+    if (entry->kind == ParameterKind::kFloat)
+        p.profile.*entry->coefficient = static_cast<float>(value);
+    else if (entry->kind == ParameterKind::kMassFlux)
+        p.*entry->number = value / p.Particle_Density;  // a mass per area; the window tests a volume
+    else
+        p.*entry->number = value;
+}
+
+void check_parameters(const RunParameters& p) {
+    // Every number must be finite, and the values the flow model divides
+    // by or takes roots of must be positive.
+    for (const ParameterEntry& e : parameter_table()) {
+        if (e.alias || e.check == ParameterCheck::kNone) continue;
+        const double v = value_of(p, e);
+        if (!std::isfinite(v)) refuse(std::string("Parameter ") + e.key + " is not a finite number.");
+        if (e.check == ParameterCheck::kPositive && !(v > 0.0))
+            refuse(std::string("Parameter ") + e.key + " is " + number_text(v) +
+                   "; it must be positive.");
+    }
+    // The generator receives these as 32-bit floats.
+    for (const ParameterEntry& e : parameter_table())
+        if (!e.alias && e.check == ParameterCheck::kGeneratorFloat &&
+            !std::isfinite(static_cast<float>(value_of(p, e))))
+            refuse(std::string("Parameter ") + e.key + " is " + number_text(value_of(p, e)) +
+                   "; the grid generator takes it as a 32-bit float, at most 3.4e+38.");
+    // The top density of the suspension layer stays non-negative only when
+    // the concentration profile coefficients do not add up to less than 0.
+    const double sum = static_cast<double>(p.profile.Conc_Prof_Coeff_0) +
+                       p.profile.Conc_Prof_Coeff_1 + p.profile.Conc_Prof_Coeff_2;
+    if (sum < 0.0)
+        refuse("Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is " + number_text(sum) +
+               "; the density at the top of the suspension layer would be negative.");
+}
+
+}  // namespace torla

@@ -1,0 +1,232 @@
+// The model state: the one record of a run, created by the driver and handed
+// by reference to every operation that needs it (const where it only reads).
+//
+// Index conventions, used everywhere in the program:
+//  - Cell i (0 <= i < n_cells) is grid point i; cell 0 is the top of the track.
+//  - Row i of every matrix belongs to cell i; column j is component j of the
+//    conserved vector (enum Component).
+//  - The active window is the half-open range [first_active, last_active);
+//    its interior, where the update acts, is first_active + 1 ... last_active - 2.
+//  - The flux row of a cell is evaluated at the cell itself; the update of
+//    cell i differences the rows of an upwind pair (l, r) and, for diffusion,
+//    the rows i - 1 and i + 1.
+//  - Peak-table entry (q, i) starts at float (q * n_cells + i) * 4: maximum,
+//    then h1, h2, h3 when it was set.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "model/parameters.h"
+#include "model/quantities.h"
+
+namespace torla {
+
+inline constexpr const char* kVersion = "0.5.11";
+inline constexpr std::size_t kMaxLine = 255;  // longest line / name a text buffer holds
+inline constexpr int kMinCells = 6;           // the explicit update needs at least this many
+
+// Exit statuses of torla. Every status a run can end with is named here.
+enum ExitStatus : int {
+    kStatusComplete = 0,     // a complete run
+    kStatusUsage = -1,       // not exactly one argument (255 to the shell)
+    kStatusFailure = 1,      // information file, grid, generator, files, lock
+    kStatusNonFinite = 2,    // the numbers went bad during the run
+    kStatusDumpLimit = 3,    // the 16-bit dump count would overflow
+    kStatusCommandFile = 4,  // an inconsistent command file
+};
+
+// The ten conserved components of a cell.
+enum Component : int {
+    kCoverDepth = 0,   // h1                         m
+    kCoverDensity,     // rho1 (the density itself)  kg/m^3
+    kSaltDepth,        // h2                         m
+    kSaltMomentum,     // (Air_Density + rho2) u2 h2 kg/(m s)
+    kSaltLoad,         // rho2 h2                    kg/m^2
+    kSuspDepth,        // h3                         m
+    kSuspMomentum,     // rho3 u3 h3                 kg/(m s)
+    kSuspVolume,       // c3 h3                      m
+    kSuspEnergy,       // rho3 k3 h3                 kg/s^2
+    kSuspDissipation,  // rho3 eps3 h3               kg/s^3
+    kNumComponents
+};
+
+// Names of the components for messages, by enum.
+inline constexpr const char* kComponentNames[kNumComponents] = {
+    "snow-cover depth",         "snow-cover density",
+    "saltation-layer depth",    "saltation-layer momentum",
+    "saltation-layer particle load", "suspension-layer depth",
+    "suspension-layer momentum",     "suspension-layer snow volume",
+    "suspension-layer turbulent energy", "suspension-layer dissipation"};
+
+// A matrix of rows x 10 doubles in one contiguous block, indexed m[i][j].
+struct Matrix {
+    std::vector<double> data;
+    int rows = 0;
+    double* operator[](int i) { return data.data() + static_cast<std::size_t>(i) * kNumComponents; }
+    const double* operator[](int i) const {
+        return data.data() + static_cast<std::size_t>(i) * kNumComponents;
+    }
+};
+
+// A table of rows x cols 32-bit floats in one block (input points, grid rows).
+struct FloatRows {
+    std::vector<float> data;
+    int rows = 0;
+    int cols = 0;
+    float* operator[](int i) { return data.data() + static_cast<std::size_t>(i) * cols; }
+    const float* operator[](int i) const { return data.data() + static_cast<std::size_t>(i) * cols; }
+};
+
+Matrix alloc_matrix(int rows);
+void free_matrix(Matrix& m);
+FloatRows alloc_float_rows(int rows, int cols);
+void free_float_rows(FloatRows& r);
+
+// Geometry row of one cell as the result-file header stores it.
+struct GeometryRow {
+    float path_length;  // m, along the straight pieces between grid points
+    float aux2;         // carried value (grid column 2)
+    float cell_length;  // m
+    float slope_deg;    // degrees
+    float curvature;    // 1/m
+    float aux6;         // carried value (grid column 6)
+};
+
+// The depth integrals of the assumed vertical profiles of the suspension
+// layer, named by their report labels (dimensionless).
+struct FormFactors {
+    double S_CZ = 0, S_U = 0, S_CU = 0, T_UU = 0, S_CUU = 0, T_UK = 0, S_CUK = 0, T_UE = 0,
+           S_CUE = 0, T_KKK_E = 0, S_CKKK_E = 0, T_KK = 0, S_CKK = 0, T_UKK_E = 0, S_CUKK_E = 0,
+           T_UUKK_E = 0, S_CUUKK_E = 0, T_dUdUKK_E = 0, S_CdUdUKK_E = 0, S_dCdUUKK_E = 0,
+           S_CKK_E = 0, S_dCKK_E = 0, T_UUK = 0, S_CUUK = 0, T_dUdUK = 0, S_CdUdUK = 0,
+           S_dCdUUK = 0, S_CK = 0, S_dCK = 0, T_EE_K = 0, S_CEE_K = 0;
+};
+
+// Values fixed once from the parameters when the command file has been read.
+struct RunConstants {
+    double rho_diff = 0.0;       // kg/m^3, Particle_Density - Air_Density
+    double min_susp_mass = 0.0;  // kg/m^2, lower bound of rho3 h3 as a divisor
+};
+
+// Names of the run and of its files.
+struct Names {
+    std::string problem = "Unspecified problem";
+    std::string run = "Unspecified run";
+    std::string command_file;      // line 1 of the information file
+    std::string result_file;       // line 2
+    std::string generator_prefix;  // line 3, put in front of "knotline"
+    std::string log_file;          // the result file's name with "plg" for its last 3 characters
+};
+
+// Geometry of the grid, filled once by the grid reader (n_cells entries each).
+struct Grid {
+    std::vector<double> x;                // m, coordinate along the plane of the path
+    std::vector<double> y;                // m, elevation in that plane
+    std::vector<double> aux2;             // carried to the geometry table
+    std::vector<double> cell_length;      // m
+    std::vector<double> cos_slope;        // -
+    std::vector<double> sin_slope;        // -
+    std::vector<double> curvature;        // 1/m
+    std::vector<double> aux6;             // carried to the geometry table
+    std::vector<double> u_threshold;      // m/s, threshold velocity of the snow cover
+    double min_cell_length = 1.0;         // m, smallest cell length of cells 1 ... n-1
+};
+
+// The layer variables of the current state (n_cells entries each),
+// derived from U after every step, and the effective gravity they give.
+struct Layers {
+    std::vector<double> h1;         // m, snow-cover depth
+    std::vector<double> rho1;       // kg/m^3, snow-cover density
+    std::vector<double> h2;         // m, saltation-layer depth
+    std::vector<double> rho2;       // kg/m^3, saltation density excess over air
+    std::vector<double> u2;         // m/s, saltation-layer velocity
+    std::vector<double> h3;         // m, suspension-layer depth
+    std::vector<double> c3;         // -, snow volume concentration
+    std::vector<double> rho3;       // kg/m^3, suspension bulk density
+    std::vector<double> u3;         // m/s, suspension-layer velocity
+    std::vector<double> k3;         // m^2/s^2, turbulent kinetic energy
+    std::vector<double> eps3;       // m^2/s^3, dissipation rate
+    std::vector<double> g_normal;   // m/s^2, effective gravity normal to the track
+    std::vector<double> g_tangent;  // m/s^2, gravity along the track
+};
+
+// The active window and the rows a pass may have changed.
+struct Window {
+    int32_t first_active = 0;  // first cell of the window (inclusive)
+    int32_t last_active = 0;   // end of the window (exclusive)
+    // Rows [changed_begin, changed_end) hold every row in which U may differ
+    // from U_prev: every time_step call sets it to the rows it wrote, the
+    // copy at the start of a pass empties it. It starts as every row, since
+    // the grid reader fills U alone.
+    int32_t changed_begin = 0;
+    int32_t changed_end = INT32_MAX;
+    // When true, the copies of a pass cover whole matrices (the reference
+    // behaviour) instead of the changed rows.
+    bool full_copies = false;
+};
+
+// Simulated time and the dump schedule.
+struct Clock {
+    double t = 0.0;               // s, time of the state held in U_prev during a pass
+    double dt = 0.0;              // s, step of the current pass
+    double dtn = 0.0;             // s, step chosen after the pass
+    int32_t step_count = 0;       // passes begun
+    double next_dump_time = 0.0;  // s
+    int16_t dump_count = 0;       // regular dumps written
+};
+
+// The open files of a run.
+struct Files {
+    std::FILE* log = nullptr;         // the log stream, open from open_log to the end line
+    int32_t dump_count_position = 0;  // byte offset of the dump-count field in the result file
+};
+
+struct ModelState {
+    RunParameters par;
+    RunConstants constants;
+    Names names;
+    int16_t n_cells = 0;  // the number of grid points; sizes everything per cell
+    Grid grid;
+    Layers layers;
+
+    // Matrices, n_cells rows x 10 components.
+    Matrix U;          // conserved state of the current time level
+    Matrix U_prev;     // copy of U taken at the start of every pass
+    Matrix flux_adv;   // advective flux of every component
+    Matrix flux_diff;  // diffusive flux of every component
+    Matrix sink;       // relaxed source terms as loss rates
+    Matrix sink_prev;  // sink of the previous time_step call
+
+    Window window;
+    Clock clock;
+    FormFactors ff;  // fixed once before the time loop
+
+    // Peak table: 12 quantities x n_cells entries x 4 floats.
+    std::vector<float> peak_table;
+    // One dump record, 12 rows of n_cells + 1 floats, assembled here before
+    // it is appended to the result file (obtained with the rest, so that no
+    // dump allocates).
+    std::vector<float> dump_record;
+
+    Files files;
+};
+
+// Fixes the run constants and the two parameters that follow the profile
+// coefficients (Gamma_1, Gamma_2), once the parameters are complete.
+void derive_run_constants(ModelState& s);
+
+// Obtains every per-cell structure for s.n_cells cells; the peak table
+// starts at 0.0 in every float.
+void allocate_model_state(ModelState& s);
+void release_model_state(ModelState& s);
+
+// A fatal condition: the message has been printed; the run ends with status.
+struct RunStop {
+    int status;
+};
+[[noreturn]] void stop_run(int status);
+
+}  // namespace torla
