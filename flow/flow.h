@@ -9,6 +9,8 @@
 #pragma once
 
 #include <array>
+#include <type_traits>
+#include <utility>
 
 #include "model/model_state.h"
 
@@ -44,6 +46,24 @@ constexpr bool listed(const std::array<Component, N>& list, int j) {
     for (Component c : list)
         if (c == j) return true;
     return false;
+}
+// The components a list leaves out, in order.
+template <std::size_t N>
+constexpr std::array<Component, kNumComponents - N> unlisted(const std::array<Component, N>& list) {
+    std::array<Component, kNumComponents - N> out{};
+    std::size_t k = 0;
+    for (int j = 0; j < kNumComponents; ++j)
+        if (!listed(list, j)) out[k++] = static_cast<Component>(j);
+    return out;
+}
+
+// Calls f(std::integral_constant<Component, c>{}) for every component c of
+// the list, in order, so that each call sees its component as a constant.
+template <const auto& List, class F>
+[[gnu::always_inline]] inline void for_each_component(F&& f) {
+    [&]<std::size_t... K>(std::index_sequence<K...>) [[gnu::always_inline]] {
+        (f(std::integral_constant<Component, List[K]>{}), ...);
+    }(std::make_index_sequence<List.size()>{});
 }
 
 // ---- Layer variables.

@@ -93,6 +93,9 @@ constexpr int kBlock = kAdvected[0];
 static_assert(kAdvected[1] == kBlock + 1 && kAdvected[2] == kBlock + 2 &&
               kAdvected[3] == kBlock + 3);
 
+constexpr auto kStill = unlisted(kAdvected);
+constexpr auto kUndiffused = unlisted(kDiffused);
+
 // Rows i + k (lane k) of both flux matrices; the components outside the
 // lists of advected and diffused ones are written as 0.
 template <class T>
@@ -103,16 +106,14 @@ template <class T>
     for (int k = 0; k < kWidth<T>; ++k) {
         double* adv = s.flux_adv[i + k];
         double* diff = s.flux_diff[i + k];
-        if constexpr (kWidth<T> == 4) {
-            store<Quad>(adv + kBlock, block.row[k]);
-            for (int j = 0; j < kNumComponents; ++j)
-                if (j < kBlock || j > kBlock + 3) adv[j] = listed(kAdvected, j) ? f.adv[j][k] : 0.0;
-        } else {
-            for (int j = 0; j < kNumComponents; ++j)
-                adv[j] = listed(kAdvected, j) ? lane(f.adv[j], k) : 0.0;
-        }
-        for (int j = 0; j < kNumComponents; ++j)
-            diff[j] = listed(kDiffused, j) ? lane(f.diff[j], k) : 0.0;
+        for_each_component<kAdvected>([&](auto j) [[gnu::always_inline]] {
+            if constexpr (kWidth<T> != 4 || j < kBlock || j > kBlock + 3)
+                adv[j] = lane(f.adv[j], k);
+        });
+        if constexpr (kWidth<T> == 4) store<Quad>(adv + kBlock, block.row[k]);
+        for_each_component<kStill>([&](auto j) [[gnu::always_inline]] { adv[j] = 0.0; });
+        for_each_component<kDiffused>([&](auto j) [[gnu::always_inline]] { diff[j] = lane(f.diff[j], k); });
+        for_each_component<kUndiffused>([&](auto j) [[gnu::always_inline]] { diff[j] = 0.0; });
     }
 }
 

@@ -107,6 +107,8 @@ template <class T>
 constexpr int kBlock = kSourced[1];
 static_assert(kSourced[2] == kBlock + 1 && kSourced[3] == kBlock + 2 && kSourced[4] == kBlock + 3);
 
+constexpr auto kUnsourced = unlisted(kSourced);
+
 // Rows i + k (lane k) of sink: the sourced components relaxed against the
 // previous rates, every other component 0.
 template <class T>
@@ -119,15 +121,13 @@ template <class T>
     for (int k = 0; k < kWidth<T>; ++k) {
         double* row = s.sink[i + k];
         const double* prev = s.sink_prev[i + k];
-        if constexpr (kWidth<T> == 4) {
+        for_each_component<kSourced>([&](auto j) [[gnu::always_inline]] {
+            if constexpr (kWidth<T> != 4 || j < kBlock || j > kBlock + 3)
+                row[j] = (1 - beta) * prev[j] + beta * lane(r.value[j], k);
+        });
+        if constexpr (kWidth<T> == 4)
             store<Quad>(row + kBlock, (1 - beta) * load<Quad>(prev + kBlock) + beta * block.row[k]);
-            for (int j = 0; j < kNumComponents; ++j)
-                if (j < kBlock || j > kBlock + 3)
-                    row[j] = listed(kSourced, j) ? (1 - beta) * prev[j] + beta * r.value[j][k] : 0.0;
-        } else {
-            for (int j = 0; j < kNumComponents; ++j)
-                row[j] = listed(kSourced, j) ? (1 - beta) * prev[j] + beta * lane(r.value[j], k) : 0.0;
-        }
+        for_each_component<kUnsourced>([&](auto j) [[gnu::always_inline]] { row[j] = 0.0; });
     }
 }
 
