@@ -40,6 +40,13 @@ std::string number_text(double v) {
 }
 
 // The value a numeric entry holds in p.
+bool one_of(const std::string& word, const char* words) {
+    std::size_t pos = 0;
+    for (std::string w; !(w = next_word(words, pos)).empty();)
+        if (w == word) return true;
+    return false;
+}
+
 double value_of(const RunParameters& p, const ParameterEntry& e) {
     return e.coefficient ? static_cast<double>(p.profile.*e.coefficient) : p.*e.number;
 }
@@ -61,7 +68,7 @@ void match_parameter(RunParameters& p, const std::string& line) {
         return;
     case ParameterKind::kIgnored:
         return;
-    case ParameterKind::kMethod: {
+    case ParameterKind::kWord: {
         const std::string word = next_word(line, pos);
         if (word.empty()) return;  // no second word: the method stays as it was
         if (word.size() > kMaxMethodLength) {
@@ -70,7 +77,7 @@ void match_parameter(RunParameters& p, const std::string& line) {
                         key.c_str(), word.c_str(), kMaxMethodLength);
             return;
         }
-        p.Grid_Method = word;
+        p.*entry->text = word;
         return;
     }
     default:
@@ -99,6 +106,12 @@ void check_parameters(const RunParameters& p) {
     // by or takes roots of must be positive.
     for (const ParameterEntry& e : parameter_table()) {
         if (e.alias || e.check == ParameterCheck::kNone) continue;
+        if (e.check == ParameterCheck::kOneOf) {
+            if (!one_of(p.*e.text, e.words))
+                refuse(std::string("Parameter ") + e.key + " is `" + p.*e.text + "'; it must be one of: " +
+                       e.words + ".");
+            continue;
+        }
         const double v = value_of(p, e);
         if (!std::isfinite(v)) refuse(std::string("Parameter ") + e.key + " is not a finite number.");
         if (e.check == ParameterCheck::kPositive && !(v > 0.0))

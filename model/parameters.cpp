@@ -21,8 +21,8 @@ constexpr ParameterEntry kTable[] = {
     {"Courant_Nr", kDouble, &P::Courant_Nr, nullptr, 0.85, kPositive},
     {"Settling_Velo", kDouble, &P::Settling_Velo, nullptr, 1.0, kFinite},
     {"Relaxation_Factor", kDouble, &P::Relaxation_Factor, nullptr, 0.5, kFinite},
-    {"Grid_Method", kMethod},
-    {"Spline_Type", kMethod, nullptr, nullptr, 0.0, kNone, true},
+    {"Grid_Method", kWord, nullptr, nullptr, 0.0, kNone, false, &P::Grid_Method, "P"},
+    {"Spline_Type", kWord, nullptr, nullptr, 0.0, kNone, true, &P::Grid_Method},
     {"Max_Dev", kDouble, &P::Max_Dev, nullptr, 5.0, kGeneratorFloat},
     {"Ref_Radius", kDouble, &P::Max_Dev, nullptr, 0.0, kNone, true},
     {"Gravity", kDouble, &P::Gravity, nullptr, 9.81, kPositive},
@@ -73,18 +73,23 @@ constexpr ParameterEntry kTable[] = {
     {"Region", kNotice},
     {"Return_Period", kIgnored},
     {"Susp_Rate", kDouble, &P::Susp_Rate, nullptr, 1.0, kFinite},
+    {"Numerics", kWord, nullptr, nullptr, 0.0, kOneOf, false, &P::Numerics, "standard",
+     "standard robust"},
 };
 
 }  // namespace
 
 std::span<const ParameterEntry> parameter_table() { return kTable; }
 
-RunParameters::RunParameters() : Grid_Method("P"), profile{} {
+RunParameters::RunParameters() : profile{} {
     for (const ParameterEntry& e : kTable) {
         if (e.alias) continue;
         if (e.number) this->*e.number = e.default_value;
         if (e.coefficient) profile.*e.coefficient = static_cast<float>(e.default_value);
+        if (e.text) this->*e.text = e.default_text;
     }
 }
+
+bool robust_numerics(const RunParameters& p) { return p.Numerics == "robust"; }
 
 }  // namespace torla

@@ -72,13 +72,17 @@ struct RunParameters {
     double Min_Susp_Mass_Flux;  // m, window threshold on |c3 h3| (a mass per area divided by Particle_Density)
     double Min_Susp_Mom_Flux;   // kg/(m s), window threshold on the suspension momentum
     double Susp_Rate;           // -, factor on the seventh local value of every input point
+    std::string Numerics;       // the scheme of the update: "standard" or "robust"
 };
+
+// Whether the run uses the robust scheme (Numerics robust).
+bool robust_numerics(const RunParameters& p);
 
 // How a key stores what follows it on its line.
 enum class ParameterKind {
     kDouble,    // the number as read
     kFloat,     // the number rounded to 32 bits (a profile coefficient)
-    kMethod,    // the second word, as text (the grid method)
+    kWord,      // the second word, as text (grid method, numerics)
     kMassFlux,  // the number divided by the Particle_Density in force
     kNotice,    // no field; the key prints a notice
     kIgnored,   // no field; the key is accepted silently
@@ -90,6 +94,7 @@ enum class ParameterCheck {
     kFinite,          // a finite number
     kPositive,        // a finite number above 0
     kGeneratorFloat,  // a finite number that a 32-bit float can hold
+    kOneOf,           // a word of the entry's list
 };
 
 struct ParameterEntry {
@@ -100,6 +105,9 @@ struct ParameterEntry {
     double default_value = 0.0;
     ParameterCheck check = ParameterCheck::kNone;
     bool alias = false;  // second key of a field: default and check stand with the first
+    std::string RunParameters::*text = nullptr;  // kWord
+    const char* default_text = nullptr;
+    const char* words = nullptr;  // kOneOf: the words allowed, separated by blanks
 };
 
 // The keys in the order in which a parameter line is compared with them.
