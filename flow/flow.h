@@ -85,8 +85,24 @@ void recover_layer_variables(ModelState& s);
 
 // Effective gravity normal and along the track over the active window.
 void update_gravity(ModelState& s);
-// Largest wave speed over the active window (0.0 for an empty window), m/s.
+// Largest wave speed over the active window and the cell where it is
+// (0.0 and -1 for an empty window).
+struct WaveSpeed {
+    double m_s;
+    int cell;
+};
+WaveSpeed largest_wave_speed(const ModelState& s);
+// Its speed alone, m/s.
 double max_wave_speed(const ModelState& s);
+
+// Snow mass of cell i in the conserved row u, per metre of track width
+// (kg/m): cover, saltation layer, suspension layer.
+struct SnowMass {
+    double cover, saltation, suspension;
+};
+SnowMass cell_snow_mass(const ModelState& s, const double* u, int i);
+// The same summed over every cell of the matrix m.
+SnowMass snow_mass(const ModelState& s, const Matrix& m);
 
 // ---- Fluxes.
 
@@ -212,6 +228,9 @@ void set_boundary_rows(ModelState& s);
 // moving snow, the downstream edge a copy of its upstream neighbour.
 void set_edge_cells(ModelState& s);
 
+// A cell carries flow when its saltation load or momentum, or its suspended
+// snow volume or momentum, reaches its threshold in magnitude.
+bool carries_flow(const RunParameters& par, const double* u);
 // Moves the active window to follow the cells that carry flow in U.
 void find_active_window(ModelState& s);
 

@@ -53,6 +53,19 @@ void keep_source_terms(ModelState& s) {
     }
 }
 
+// Snow mass per metre of width and second that leaves the track through
+// its end: the flux of the last interior cell where the window reaches the
+// last cells and both layers there move downhill.
+double outflow_rate(const ModelState& s) {
+    const int i = s.window.last_active - 2;
+    if (s.window.last_active != s.n_cells - 1 || i <= s.window.first_active) return 0.0;
+    const Layers& l = s.layers;
+    double rate = 0.0;
+    if (l.u2[i] >= 0 && l.u2[i + 1] >= 0) rate += s.flux_adv[i][kSaltLoad];
+    if (l.u3[i] >= 0 && l.u3[i + 1] >= 0) rate += s.flux_adv[i][kSuspVolume] * s.par.Particle_Density;
+    return rate;
+}
+
 }  // namespace
 
 double time_step(ModelState& s, StepKind kind, double step, double pass_step) {
@@ -61,12 +74,16 @@ double time_step(ModelState& s, StepKind kind, double step, double pass_step) {
     compute_source_terms(s, pass_step);
     restore_outside_window(s);
     double allowed = step;
-    if (kind == StepKind::kFull)
+    if (kind == StepKind::kFull) {
         allowed = advance_interior(s, step);
-    else
+        s.window.outflow_rate = outflow_rate(s);
+    } else {
         rescale_interior(s, pass_step, step);
+    }
     keep_source_terms(s);
     set_edge_cells(s);
+    s.window.updated_first = s.window.first_active;
+    s.window.updated_last = s.window.last_active;
     find_active_window(s);
     return allowed;
 }

@@ -19,21 +19,40 @@ void update_gravity(ModelState& s) {
     }
 }
 
-double max_wave_speed(const ModelState& s) {
+WaveSpeed largest_wave_speed(const ModelState& s) {
     const Layers& l = s.layers;
     const double *u2 = l.u2.data(), *u3 = l.u3.data(), *h2 = l.h2.data(), *h3 = l.h3.data();
     const double* g_normal = l.g_normal.data();
-    double result = 0.0;
+    WaveSpeed result{0.0, -1};
     for (int i = s.window.first_active; i < s.window.last_active; ++i) {
         // Both layers of the cell side by side: saltation, then suspension.
         // The absolute value keeps the root real where the centripetal term
         // turns the effective gravity negative.
         const Pair speed = magnitude(Pair{u2[i], u3[i]}) +
                            root(magnitude(Pair{g_normal[i] * h2[i], g_normal[i] * h3[i]}));
-        if (!(speed[0] < result)) result = speed[0];
-        if (!(speed[1] < result)) result = speed[1];
+        const double faster = speed[1] < speed[0] ? speed[0] : speed[1];
+        if (!(faster < result.m_s)) result = {faster, i};
     }
     return result;
+}
+
+double max_wave_speed(const ModelState& s) { return largest_wave_speed(s).m_s; }
+
+SnowMass cell_snow_mass(const ModelState& s, const double* u, int i) {
+    const double length = s.grid.cell_length[i];
+    return {u[kCoverDepth] * u[kCoverDensity] * length, u[kSaltLoad] * length,
+            u[kSuspVolume] * s.par.Particle_Density * length};
+}
+
+SnowMass snow_mass(const ModelState& s, const Matrix& m) {
+    SnowMass total{0.0, 0.0, 0.0};
+    for (int i = 0; i < s.n_cells; ++i) {
+        const SnowMass c = cell_snow_mass(s, m[i], i);
+        total.cover += c.cover;
+        total.saltation += c.saltation;
+        total.suspension += c.suspension;
+    }
+    return total;
 }
 
 }  // namespace torla

@@ -11,16 +11,14 @@ namespace {
 constexpr int kFirstScanned = 4;  // the forward scan never looks at cells 0 to 3
 constexpr int kMargin = 3;        // quiet cells kept in front of the flow
 
-// A cell carries flow when its saltation load or momentum, or its suspended
-// snow volume or momentum, reaches its threshold in magnitude.
+}  // namespace
+
 bool carries_flow(const RunParameters& par, const double* u) {
     return std::fabs(u[kSaltLoad]) >= par.Min_Salt_Mass_Flux ||
            std::fabs(u[kSaltMomentum]) >= par.Min_Salt_Mom_Flux ||
            std::fabs(u[kSuspVolume]) >= par.Min_Susp_Mass_Flux ||
            std::fabs(u[kSuspMomentum]) >= par.Min_Susp_Mom_Flux;
 }
-
-}  // namespace
 
 void find_active_window(ModelState& s) {
     const int n = s.n_cells;
@@ -29,7 +27,7 @@ void find_active_window(ModelState& s) {
     // Forward from the old first cell to the first cell with flow.
     int i = w.first_active < kFirstScanned ? kFirstScanned : w.first_active;
     for (;;) {
-        if (carries_flow(s.par, s.U[i])) break;
+        if ((w.has_flow = carries_flow(s.par, s.U[i]))) break;
         if (i >= n - 1) break;
         ++i;
     }

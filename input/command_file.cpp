@@ -11,6 +11,7 @@
 
 #include "input/input.h"
 #include "model/bytes.h"
+#include "model/sha256.h"
 
 namespace torla {
 
@@ -185,9 +186,12 @@ TableResult read_table(LineSource& src, FloatRows& points, int first, int count,
 }  // namespace
 
 int16_t read_command_file(ModelState& s) {
+    if (const std::string problem = text_input_problem(s.names.command_file); !problem.empty())
+        fatal("Command file `" + s.names.command_file + "' " + problem + ".");
     std::vector<unsigned char> bytes;
     if (auto err = read_file_bytes(s.names.command_file, bytes); !err.empty())
         fatal("Could not open command file `" + s.names.command_file + "'.");
+    s.history.command_sha256 = sha256_hex(bytes.data(), bytes.size());
     LineSource src(s.names.command_file, bytes);
     RunParameters& par = s.par;
 

@@ -1,6 +1,7 @@
 // Running the external grid generator: started directly (no command
 // interpreter, so no file name is ever parsed by a shell), waited for, and
 // its outcome examined.
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "input/input.h"
+#include "model/interrupt.h"
 
 extern char** environ;
 
@@ -37,10 +39,21 @@ void run_grid_generator(const ModelState& s) {
         generator_failed("Could not start grid generator `" + program + "': " +
                          std::strerror(rc) + ".");
     int status = 0;
+    bool stopped = false;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
             generator_failed("Lost the grid generator `" + program + "': " +
                              std::strerror(errno) + ".");
+        // An interrupted run takes its generator with it, so that no orphan
+        // writes the temporary grid file under a later run.
+        if (interrupt_signal() && !stopped) {
+            kill(pid, SIGTERM);
+            stopped = true;
+        }
+    }
+    if (interrupt_signal()) {
+        std::remove(kGridFile);
+        stop_interrupted();
     }
     if (WIFSIGNALED(status))
         generator_failed("Grid generator `" + program + "' was ended by signal " +

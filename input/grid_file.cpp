@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "input/input.h"
+#include "model/bytes.h"
 
 namespace torla {
 
@@ -72,6 +73,12 @@ void set_conserved_row(ModelState& s, int i) {
 }  // namespace
 
 GridFile take_grid_file(int16_t n) {
+    if (file_kind(kGridFile, false) == FileKind::kSymlink) {
+        std::printf("   read_grid_file:  FATAL ERROR:  %s is a symbolic link; the run never follows "
+                    "one there. STOP!\n\n",
+                    kGridFile);
+        stop_run(kStatusFailure);
+    }
     GridFile grid;
     const std::string err = read_grid_rows(kGridFile, n, grid.rows, grid.trailing_data);
     std::remove(kGridFile);
@@ -123,6 +130,7 @@ std::vector<GeometryRow> read_grid_file(ModelState& s, const GridFile& grid) {
                 bad_grid_value(i, kColX, row[kColX],
                                "the path length to this point is beyond the 32-bit float range");
         }
+        g.path_length[i] = path_length;
         geometry[i] = {path_length,
                        static_cast<float>(g.aux2[i]),
                        static_cast<float>(g.cell_length[i]),

@@ -15,7 +15,7 @@ std::string write_generator_input(const std::string& path, const GeneratorInput&
     w.f32(in.max_dev);
     w.i16(static_cast<int16_t>(in.points.rows));
     w.raw(in.points.data.data(), in.points.data.size() * sizeof(float));
-    return write_file_bytes(path, w.bytes, false);
+    return write_file_no_follow(path, w.bytes);
 }
 
 std::string read_generator_input(const std::string& path, GeneratorInput& in) {

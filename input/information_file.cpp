@@ -21,6 +21,8 @@ constexpr const char* kLogSuffix = "plg";
 }  // namespace
 
 void read_information_file(ModelState& s, const std::string& path) {
+    if (const std::string problem = text_input_problem(path); !problem.empty())
+        refuse("Information file `" + path + "' " + problem + ".");
     std::vector<unsigned char> bytes;
     if (!read_file_bytes(path, bytes).empty()) {
         std::printf("   main:  FATAL ERROR:  Could not open information file. STOP!\n\n");

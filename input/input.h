@@ -14,6 +14,8 @@ inline constexpr const char* kGridFile = "torla_grid.tmp";
 inline constexpr const char* kGridLockFile = "torla_grid.tmp.lock";
 inline constexpr const char* kGeneratorName = "knotline";
 inline constexpr const char* kGeneratorTag = "tor-la";
+inline constexpr const char* kLockSuffix = ".lock";       // the result file's lock: <result>.lock
+inline constexpr const char* kRecordSuffix = ".json";     // the run record: <result>.json
 
 // Reads the three lines of the information file (command file, result
 // file, generator prefix) into s.names and forms the log file's name.
@@ -66,5 +68,27 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Exclusive lock on "<result>.lock", taken at once or not at all and held
+// for the whole run, so that a second run with the same result file
+// refuses to start instead of writing the same file (status 1).
+class ResultLock {
+public:
+    explicit ResultLock(const std::string& result_file);
+    ~ResultLock();
+    ResultLock(const ResultLock&) = delete;
+    ResultLock& operator=(const ResultLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// The files of a run must be files of their own: the information file, the
+// command file, the result file, the log, the run record, the temporary
+// grid file and both locks differ by name and, where they exist, by device
+// and inode. The outputs must be regular files where they exist, and the
+// temporary grid file and the locks must not be symbolic links. Checked
+// before anything is written; a refusal names the files (status 1).
+void check_run_files(const ModelState& s, const std::string& information_file);
 
 }  // namespace torla

@@ -44,10 +44,24 @@ struct ByteReader {
     }
 };
 
+// Largest text input a run reads (information file, command file), bytes.
+inline constexpr std::size_t kMaxTextInput = std::size_t{64} << 20;
+
+// What a path names. Symbolic links are followed unless asked otherwise.
+enum class FileKind { kAbsent, kRegular, kDirectory, kSymlink, kOther };
+FileKind file_kind(const std::string& path, bool follow_links = true);
+// Why an input cannot be read as a text file of the run: "" when it can (or
+// when it is absent or a directory, which the reader reports as it always
+// has), else "is not a regular file" or "is larger than 64 MB".
+std::string text_input_problem(const std::string& path);
+
 // Whole-file helpers; each returns an empty string or the reason of failure.
 std::string read_file_bytes(const std::string& path, std::vector<unsigned char>& out);
 std::string write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes,
                              bool append);
+// Writes a whole file without following a symbolic link at its name and
+// only over a regular file (or none): for the run's temporary files.
+std::string write_file_no_follow(const std::string& path, const std::vector<unsigned char>& bytes);
 // The same for bytes the caller already holds (a dump record, the peak
 // table), written in one piece without a copy.
 std::string write_file_bytes(const std::string& path, const void* data, std::size_t size,

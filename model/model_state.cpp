@@ -3,6 +3,7 @@
 #include "model/model_state.h"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <new>
 
@@ -69,6 +70,9 @@ void allocate_model_state(ModelState& s) {
         s.flux_diff = alloc_matrix(static_cast<int>(n));
         s.sink = alloc_matrix(static_cast<int>(n));
         s.dump_record.assign((n + 1) * kResultQuantities, 0.0f);
+        s.grid.path_length.assign(n, 0.0f);
+        s.history.arrival_time.assign(n, std::nan(""));
+        s.history.peaks_before_onset.assign(n * kResultQuantities, 0.0f);
     } catch (const std::bad_alloc&) {
         std::printf("   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n",
                     n);

@@ -36,7 +36,12 @@ enum ExitStatus : int {
     kStatusNonFinite = 2,    // the numbers went bad during the run
     kStatusDumpLimit = 3,    // the 16-bit dump count would overflow
     kStatusCommandFile = 4,  // an inconsistent command file
+    kStatusSmallStep = 5,    // the step fell below the smallest step; the files are complete
+    kStatusSignal = 128,     // ended by a signal: 128 + its number
 };
+
+// Why a run ended, as the run record names it.
+enum class StopReason { kMaxTime, kSmallStep, kNonFinite, kDumpLimit, kInterrupted, kError };
 
 // The ten conserved components of a cell.
 enum Component : int {
@@ -132,6 +137,7 @@ struct Grid {
     std::vector<double> curvature;        // 1/m
     std::vector<double> aux6;             // carried to the geometry table
     std::vector<double> u_threshold;      // m/s, threshold velocity of the snow cover
+    std::vector<float> path_length;       // m, as the result file's geometry table holds it
     double min_cell_length = 1.0;         // m, smallest cell length of cells 1 ... n-1
 };
 
@@ -163,6 +169,13 @@ struct Window {
     // the grid reader fills U alone.
     int32_t changed_begin = 0;
     int32_t changed_end = INT32_MAX;
+    // The window the last time_step call updated, before it moved the window.
+    int32_t updated_first = 0, updated_last = 0;
+    // Whether the last window search found a cell that carries flow.
+    bool has_flow = true;
+    // Mass per metre of track width and second that the last full step sent
+    // through the end of the track (kg/(m s)).
+    double outflow_rate = 0.0;
     // When true, the copies of a pass cover whole matrices (the reference
     // behaviour) instead of the changed rows.
     bool full_copies = false;
@@ -178,9 +191,47 @@ struct Clock {
     int16_t dump_count = 0;       // regular dumps written
 };
 
+// One dump as the run record describes it.
+struct DumpSummary {
+    double time = 0.0;                 // s
+    int32_t first = 0, last = 0;       // the window then
+    double cover = 0.0, saltation = 0.0, suspension = 0.0;  // kg/m, snow mass per metre of width
+    double outflow = 0.0;              // kg/m, through the end of the track so far
+    double edges = 0.0;                // kg/m, changed by the window's edge cells so far
+    int front = -1;                    // cell of the front, -1: no front
+    double front_path_length = 0.0;    // m, of that cell
+};
+
+// What the run record reports of a run, gathered as it goes.
+struct History {
+    double started = 0.0;         // s since the epoch, wall clock
+    int32_t rescaled_passes = 0;  // passes whose step the Courant rule redid
+    int32_t negativity_redos = 0; // passes whose full step a negative mass shortened
+    double smallest_step = 0.0, largest_step = 0.0;  // s
+    double wave_speed = 0.0;       // m/s, largest of the last pass
+    double max_wave_speed = -1.0;  // m/s, largest of the run, with its time (s) and cell
+    double max_wave_time = 0.0;
+    int max_wave_cell = -1;
+    bool onset = false;            // a first sign of instability was seen
+    double onset_time = 0.0;       // s
+    int onset_cell = -1;
+    std::string onset_sign;
+    std::vector<std::string> warnings;
+    std::vector<DumpSummary> dumps;
+    std::vector<double> arrival_time;        // s per cell; NaN until the flow arrives
+    std::vector<float> peaks_before_onset;   // the 12 maxima per cell just before the onset
+    double outflow = 0.0, edges = 0.0;       // kg/m, so far
+    double last_flow_time = 0.0;             // s, last state with a cell carrying flow
+    bool warned_no_flow = false;
+    std::string command_sha256;              // of the command file's bytes as read
+    StopReason stop_reason = StopReason::kError;
+    std::string message;                     // the fatal message, if any
+};
+
 // The open files of a run.
 struct Files {
     std::FILE* log = nullptr;         // the log stream, open from open_log to the end line
+    bool log_created = false;         // open_log has created the log (the run leaves a record)
     int32_t dump_count_position = 0;  // byte offset of the dump-count field in the result file
 };
 
@@ -212,6 +263,7 @@ struct ModelState {
     std::vector<float> dump_record;
 
     Files files;
+    History history;
 };
 
 // Fixes the run constants and the two parameters that follow the profile

@@ -43,4 +43,14 @@ enum QuantityRow : int {
 // Floats per peak-table entry: the maximum and the depths h1, h2, h3 then.
 inline constexpr int kPeakEntryFloats = 4;
 
+// Where the flow counts as present, by default: suspension-layer pressure
+// above 0.1 kPa or saltation-layer depth above 0.1 m, both compared as the
+// 32-bit values the result file holds (a stored 0.1 is not above 0.1).
+inline constexpr double kFlowPressure = 0.1;  // kPa
+inline constexpr double kFlowDepth = 0.1;     // m
+inline bool flow_present(float p3, float h2, double pressure = kFlowPressure,
+                         double depth = kFlowDepth) {
+    return p3 > static_cast<float>(pressure) || h2 > static_cast<float>(depth);
+}
+
 }  // namespace torla

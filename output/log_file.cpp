@@ -24,6 +24,7 @@ namespace {
 void open_log(ModelState& s) {
     std::FILE* f = std::fopen(s.names.log_file.c_str(), "w");
     if (!f) log_failure(s, "create");
+    s.files.log_created = true;
     bool ok = std::fprintf(f, "TORLA Version %s log file\n~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n\n",
                            kVersion) >= 0;
     ok = ok && std::fprintf(f, "Problem name:               %s\n", s.names.problem.c_str()) >= 0;

@@ -1,14 +1,19 @@
 // The run driver: start-up, the time loop and the end of a run.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "flow/flow.h"
 #include "input/input.h"
+#include "model/interrupt.h"
 #include "output/output.h"
 #include "run/run.h"
 
@@ -19,6 +24,23 @@ namespace {
 constexpr double kStepTolerance = 0.95;  // a new step below this fraction of dt redoes the step
 constexpr double kSmallestStep = 0.001;  // s, the run stops below this step
 constexpr int16_t kMaxDumps = 32767;
+// First signs of instability: a layer depth below this (m), or a wave speed
+// above this (m/s). No powder avalanche is faster than about 100 m/s; a
+// wave speed half as large again belongs to the scheme, not to the flow.
+constexpr double kOnsetDepth = -0.001;
+constexpr double kOnsetWaveSpeed = 150.0;
+constexpr double kQuietWarning = 60.0;  // s without any flow before the run says so
+constexpr int kUnsimulatedCells = 4;    // cells 0 to 3: the window never reaches them
+
+double wall_clock() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// A warning of the run: on standard error, and kept for the run record.
+void warn(ModelState& s, const std::string& text) {
+    std::fprintf(stderr, "torla: warning: %s\n", text.c_str());
+    s.history.warnings.push_back(text);
+}
 
 [[noreturn]] void main_fatal(const std::string& what, int status) {
     std::printf("   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
@@ -80,6 +102,17 @@ void make_grid(ModelState& s, GridLock& grid_lock) {
     grid_lock.release();
 }
 
+// A release that lies only in the cells the window never reaches is never
+// simulated: the run says where it would have to start.
+void check_release(ModelState& s) {
+    bool near_top = false, below = false;
+    for (int i = 0; i < s.n_cells; ++i)
+        (i < kUnsimulatedCells ? near_top : below) |= carries_flow(s.par, s.U[i]);
+    if (near_top && !below)
+        warn(s, "the release lies only in cells 0 to 3, which the flow model never simulates; "
+                "start it at cell 4 or further down the track (the run goes on)");
+}
+
 // Start-up from the command file to the first time step.
 void start_up(ModelState& s) {
     GridLock grid_lock;
@@ -90,12 +123,15 @@ void start_up(ModelState& s) {
     std::printf("   main:  read_grid_file finished.\n\n");
     prepare_time_loop(s);
     report_form_factors(s);
+    check_release(s);
 }
 
 // Ends a run that cannot go on after its message: the result file is
 // completed with the records so far, the peak table and the patched count,
 // the message is kept in the log, and the run stops with its own status.
 [[noreturn]] void end_run_early(ModelState& s, const std::string& message, int status) {
+    s.history.stop_reason = status == kStatusDumpLimit ? StopReason::kDumpLimit : StopReason::kNonFinite;
+    s.history.message = message.substr(0, message.find_last_not_of('\n') + 1);
     std::printf("%s", message.c_str());
     log_printf(s, "%s", message.c_str());
     append_peak_table(s);
@@ -114,11 +150,33 @@ struct CellSpan {
     }
 };
 
+// The first sign of instability: the peak maxima as they stood before this
+// pass are kept, so that the record can report the last trustworthy peaks.
+void note_onset(ModelState& s, int cell, const std::string& sign, double time) {
+    History& h = s.history;
+    if (h.onset) return;
+    h.onset = true;
+    h.onset_time = time;
+    h.onset_cell = cell;
+    h.onset_sign = sign;
+    const std::size_t cells = static_cast<std::size_t>(s.n_cells);
+    for (int q = 0; q < kResultQuantities; ++q)
+        for (std::size_t i = 0; i < cells; ++i)
+            h.peaks_before_onset[q * cells + i] = s.peak_table[(q * cells + i) * kPeakEntryFloats];
+}
+
 // A run must never end normally over non-finite numbers: the cells the pass
-// touched are searched, and the first bad component stops the run.
-void check_finite(ModelState& s, const CellSpan& span) {
+// touched are searched, and the first bad component stops the run. A layer
+// depth below a small negative tolerance is the first sign of instability.
+void check_state(ModelState& s, const CellSpan& span, double time) {
     const int lo = std::max(span.lo, 0), hi = std::min<int>(span.hi, s.n_cells);
-    for (int i = lo; i < hi; ++i)
+    for (int i = lo; i < hi; ++i) {
+        for (int j : {kCoverDepth, kSaltDepth, kSuspDepth})
+            if (s.U[i][j] < kOnsetDepth && !s.history.onset) {
+                char sign[128];
+                std::snprintf(sign, sizeof sign, "negative %s %g m", kComponentNames[j], s.U[i][j]);
+                note_onset(s, i, sign, time);
+            }
         for (int j = 0; j < kNumComponents; ++j)
             if (!std::isfinite(s.U[i][j])) {
                 char message[256];
@@ -128,7 +186,60 @@ void check_finite(ModelState& s, const CellSpan& span) {
                               kComponentNames[j], j, i, s.clock.t);
                 end_run_early(s, message, kStatusNonFinite);
             }
+    }
 }
+
+// Mass per metre of width that the window's edge cells changed in this
+// pass: the final call's edge cells against the start of the pass.
+double edge_change(const ModelState& s) {
+    double change = 0.0;
+    const int first = s.window.updated_first, last = s.window.updated_last - 1;
+    for (int i : {first, last}) {
+        if (i < 0 || i >= s.n_cells || (i == last && last == first)) continue;
+        const SnowMass now = cell_snow_mass(s, s.U[i], i), before = cell_snow_mass(s, s.U_prev[i], i);
+        change += (now.cover - before.cover) + (now.saltation - before.saltation) +
+                  (now.suspension - before.suspension);
+    }
+    return change;
+}
+
+// First time the flow is present in each cell of the window (the front's
+// definition, on the values the result file would hold).
+void note_arrivals(ModelState& s, double time) {
+    const Layers& l = s.layers;
+    for (int i = s.window.first_active; i < s.window.last_active; ++i) {
+        double& arrival = s.history.arrival_time[i];
+        if (!std::isnan(arrival)) continue;
+        const float p3 = static_cast<float>(l.u3[i] * l.u3[i] * l.rho3[i] / 2000);
+        if (flow_present(p3, static_cast<float>(l.h2[i]))) arrival = time;
+    }
+}
+
+// A progress line on a terminal, for runs of more than 2 s: at most four
+// times a second, cleared at the end.
+struct Progress {
+    bool on = isatty(2) != 0;
+    double started = wall_clock(), shown = 0.0;
+    int32_t passes_then = 0;
+    bool drawn = false;
+    void update(const ModelState& s) {
+        if (!on) return;
+        const double now = wall_clock();
+        if (now - started < 2.0 || now - shown < 0.25) return;
+        const double rate = shown > 0.0 ? (s.clock.step_count - passes_then) / (now - shown) : 0.0;
+        std::fprintf(stderr, "\r  t = %.1f of %.0f s, %.0f passes/s, cells %d--%d, u_wave %.1f m/s\033[K",
+                     s.clock.t, s.par.Max_Time, rate, s.window.first_active, s.window.last_active,
+                     s.history.wave_speed);
+        std::fflush(stderr);
+        shown = now;
+        passes_then = s.clock.step_count;
+        drawn = true;
+    }
+    void clear() {
+        if (drawn) std::fprintf(stderr, "\r\033[K");
+        drawn = false;
+    }
+};
 
 // The result file holds 32-bit floats: a record or a peak table with a
 // number they cannot hold (beyond their range, or NaN) would pass garbage
@@ -151,6 +262,30 @@ void check_dump_record(ModelState& s) {
     check_unfit(s, first_unfit_dump_value(s), where);
 }
 
+// What the run record keeps of the dump just written: the window, the snow
+// mass of each layer, what has left or changed so far, the front.
+void note_dump(ModelState& s) {
+    const int n = s.n_cells;
+    const std::size_t stride = static_cast<std::size_t>(n) + 1;
+    const float* record = s.dump_record.data();
+    DumpSummary d;
+    d.time = s.clock.t;
+    d.first = s.window.first_active;
+    d.last = s.window.last_active;
+    const SnowMass m = snow_mass(s, s.U_prev);
+    d.cover = m.cover;
+    d.saltation = m.saltation;
+    d.suspension = m.suspension;
+    d.outflow = s.history.outflow;
+    d.edges = s.history.edges;
+    for (int i = n - 1; i >= 0 && d.front < 0; --i)
+        if (flow_present(record[kRowSuspPressure * stride + i + 1], record[kRowSaltDepth * stride + i + 1])) {
+            d.front = i;
+            d.front_path_length = s.grid.path_length[i];
+        }
+    s.history.dumps.push_back(d);
+}
+
 // Writes a regular dump of the state at the start of the pass.
 void dump(ModelState& s) {
     Clock& c = s.clock;
@@ -168,6 +303,7 @@ void dump(ModelState& s) {
     std::printf("   Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", c.t, c.dt,
                 w.first_active, w.last_active);
     write_dump(s, c.t, s.U_prev);
+    note_dump(s);
     c.next_dump_time += s.par.Dump_Interval;
     ++c.dump_count;
     check_dump_record(s);
@@ -193,6 +329,42 @@ void copy_state(ModelState& s) {
         if (lo < hi) std::copy(s.U[lo], s.U[hi - 1] + kNumComponents, s.U_prev[lo]);
     }
     w.changed_begin = w.changed_end = 0;
+}
+
+// What the run record and the warnings take from a pass whose final step
+// was `taken` and whose largest wave speed is `wave`.
+void note_pass(ModelState& s, double taken, const WaveSpeed& wave, bool rescaled, bool redone) {
+    History& h = s.history;
+    const double time = s.clock.t + taken;  // of the new state
+    h.wave_speed = wave.m_s;
+    h.rescaled_passes += rescaled;
+    h.negativity_redos += redone;
+    if (s.clock.step_count == 1 || taken < h.smallest_step) h.smallest_step = taken;
+    if (s.clock.step_count == 1 || taken > h.largest_step) h.largest_step = taken;
+    if (wave.cell >= 0 && !(wave.m_s <= h.max_wave_speed)) {
+        h.max_wave_speed = wave.m_s;
+        h.max_wave_time = time;
+        h.max_wave_cell = wave.cell;
+    }
+    if (wave.m_s > kOnsetWaveSpeed && !h.onset) {
+        char sign[128];
+        std::snprintf(sign, sizeof sign, "wave speed %.1f m/s", wave.m_s);
+        note_onset(s, wave.cell, sign, time);
+    }
+    h.outflow += taken * s.window.outflow_rate;
+    h.edges += edge_change(s);
+    note_arrivals(s, time);
+    if (s.window.has_flow) {
+        h.last_flow_time = time;
+    } else if (!h.warned_no_flow && time - h.last_flow_time >= kQuietWarning &&
+               s.par.Max_Time - time > kQuietWarning) {
+        h.warned_no_flow = true;
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "no cell has carried flow since t = %.1f s; the run goes on to Max_Time = %g s",
+                      h.last_flow_time, s.par.Max_Time);
+        warn(s, text);
+    }
 }
 
 }  // namespace
@@ -229,36 +401,54 @@ bool run_pass(ModelState& s) {
 
     // Courant step of the new state; a step that was too long is redone.
     update_gravity(s);
-    const double u_wave = max_wave_speed(s);
+    const WaveSpeed wave = largest_wave_speed(s);
+    const double u_wave = wave.m_s;
     c.dtn = courant_time_step(s, u_wave);
-    if (kStepTolerance * dt > c.dtn) {
+    const bool rescale = kStepTolerance * dt > c.dtn;
+    if (rescale) {
         log_printf(s, "   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", c.dtn, u_wave);
         std::printf("   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", c.dtn, u_wave);
         time_step(s, StepKind::kRedo, c.dtn, dt);
         touched.widen(s.window);
         recover_layer_variables(s);
     }
-    check_finite(s, touched);
+    const double taken = rescale ? c.dtn : limited < dt ? limited : dt;
+    check_state(s, touched, c.t + taken);
+    note_pass(s, taken, wave, rescale, limited < dt);
 
     update_peaks(s);
     c.dt = c.dtn;
     if (c.dt < kSmallestStep) {
+        s.history.stop_reason = StopReason::kSmallStep;
         write_dump(s, c.t, s.U_prev);
         check_dump_record(s);
         return false;
     }
+    s.history.stop_reason = StopReason::kMaxTime;
     return c.t < s.par.Max_Time;
 }
 
 namespace {
 
-// The time loop: one pass per step until Max_Time or a vanishing step.
+// The time loop: one pass per step until Max_Time or a vanishing step. An
+// interrupted run stops between two passes: its result file holds the
+// records so far and reads back as unfinished.
 void time_loop(ModelState& s) {
+    Progress progress;
     while (run_pass(s)) {
+        if (interrupt_signal()) {
+            progress.clear();
+            stop_interrupted();
+        }
+        progress.update(s);
     }
+    progress.clear();
 }
 
-void end_of_run(ModelState& s) {
+// Completes the files of a run that reached its end: the peak table, the
+// count, the end line. A run stopped on the small-step limit has complete
+// files too, but ends with status 5.
+int end_of_run(ModelState& s) {
     check_unfit(s, first_unfit_peak(s), "Peak table");
     append_peak_table(s);
     patch_dump_count(s);
@@ -268,7 +458,32 @@ void end_of_run(ModelState& s) {
     close_log(s);
     std::printf("\nTORLA Version %s:  Run `%s' of problem `%s' finished.\n\n", kVersion,
                 names.run.c_str(), names.problem.c_str());
-    release_model_state(s);
+    return s.history.stop_reason == StopReason::kSmallStep ? kStatusSmallStep : kStatusComplete;
+}
+
+// What standard error says of a run that did not end as planned.
+void explain_ending(const ModelState& s, int status) {
+    const History& h = s.history;
+    const std::string record = s.names.result_file + kRecordSuffix;
+    if (status == kStatusSmallStep) {
+        std::fprintf(stderr,
+                     "torla: the run stopped at t = %.3f s (pass %d): the time step fell below "
+                     "0.001 s; the largest wave speed then was %.1f m/s at cell %d.\n",
+                     s.clock.t, s.clock.step_count, h.max_wave_speed, h.max_wave_cell);
+        if (h.onset)
+            std::fprintf(stderr,
+                         "torla: the first sign of instability: t = %.3f s, cell %d, %s. Peak "
+                         "values set after it are not to be trusted; %s keeps those before it.\n",
+                         h.onset_time, h.onset_cell, h.onset_sign.c_str(), record.c_str());
+        std::fprintf(stderr,
+                     "torla: the numbers blew up. Try `Numerics robust' in the command file, or "
+                     "a Max_Time before the instability.\n");
+    } else if (status >= kStatusSignal) {
+        std::fprintf(stderr,
+                     "torla: interrupted by signal %d at t = %.3f s; the result file `%s' holds "
+                     "the dumps so far and reads back as unfinished.\n",
+                     status - kStatusSignal, s.clock.t, s.names.result_file.c_str());
+    }
 }
 
 }  // namespace
@@ -290,19 +505,33 @@ int run_torla(int argc, char** argv) {
     }
     ModelState s;
     s.window.full_copies = full_copies_requested();
+    s.history.started = wall_clock();
+    watch_interrupts();
+    int status = kStatusComplete;
+    std::optional<ResultLock> result_lock;
     try {
         read_information_file(s, argv[1]);
+        check_run_files(s, argv[1]);
+        result_lock.emplace(s.names.result_file);
         start_up(s);
         time_loop(s);
-        end_of_run(s);
+        status = end_of_run(s);
     } catch (const RunStop& stop) {
+        status = stop.status;
+        if (status >= kStatusSignal) s.history.stop_reason = StopReason::kInterrupted;
+        else if (status != kStatusNonFinite && status != kStatusDumpLimit)
+            s.history.stop_reason = StopReason::kError;
         if (s.files.log) std::fclose(s.files.log);
         s.files.log = nullptr;
-        std::fflush(stdout);
-        return stop.status;
     }
     std::fflush(stdout);
-    return kStatusComplete;
+    if (s.files.log_created) {
+        if (const std::string err = write_run_record(s, status, wall_clock()); !err.empty())
+            std::fprintf(stderr, "torla: warning: %s\n", err.c_str());
+    }
+    explain_ending(s, status);
+    release_model_state(s);
+    return status;
 }
 
 }  // namespace torla
