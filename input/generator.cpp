@@ -32,9 +32,16 @@ void run_grid_generator(const ModelState& s) {
     std::string grid = kGridFile, tag = kGeneratorTag;
     char* argv[] = {const_cast<char*>(program.c_str()), grid.data(), tag.data(), nullptr};
 
+    // The generator runs in a process group of its own, so that an
+    // interrupted run can stop it with everything it started.
     std::fflush(stdout);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     pid_t pid = 0;
-    int rc = posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+    int rc = posix_spawnp(&pid, program.c_str(), nullptr, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0)
         generator_failed("Could not start grid generator `" + program + "': " +
                          std::strerror(rc) + ".");
@@ -47,7 +54,7 @@ void run_grid_generator(const ModelState& s) {
         // An interrupted run takes its generator with it, so that no orphan
         // writes the temporary grid file under a later run.
         if (interrupt_signal() && !stopped) {
-            kill(pid, SIGTERM);
+            kill(-pid, SIGTERM);
             stopped = true;
         }
     }

@@ -478,6 +478,9 @@ void explain_ending(const ModelState& s, int status) {
         std::fprintf(stderr,
                      "torla: the numbers blew up. Try `Numerics robust' in the command file, or "
                      "a Max_Time before the instability.\n");
+    } else if (status >= kStatusSignal && s.peak_table.empty()) {
+        std::fprintf(stderr, "torla: interrupted by signal %d before the result file was written.\n",
+                     status - kStatusSignal);
     } else if (status >= kStatusSignal) {
         std::fprintf(stderr,
                      "torla: interrupted by signal %d at t = %.3f s; the result file `%s' holds "
