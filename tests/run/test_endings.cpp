@@ -1,0 +1,256 @@
+// How runs end and what they leave: the small-step stop with status 5 over
+// complete files, the run record, the warnings, the refusals of files a run
+// must not touch, a second run on the same result, and interruptions.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <thread>
+
+#include "model/sha256.h"
+#include "output/result_format.h"
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+using test::TempDir;
+using json = nlohmann::json;
+
+const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
+const std::string kRelease = "0 0.5 0.5 150 1.2 5 30 8 5 3 2 1.2";
+
+// Local row i of a command file, line ends included.
+std::string local_row(int i, const std::string& values) {
+    std::ostringstream o;
+    o << '\n' << i << ' ' << values << '\n';
+    return o.str();
+}
+
+// Points first to last of the command file carry a release.
+void release(std::string& text, int first, int last) {
+    for (int i = first; i <= last; ++i) {
+        const std::string quiet = local_row(i, kQuiet);
+        text.replace(text.find(quiet), quiet.size(), local_row(i, kRelease));
+    }
+}
+
+// A track of n points 40 m apart falling `drop` m per point; points from
+// `first` to `last` carry a release.
+std::string track(int n, const std::string& globals, int first, int last, double drop = 20.0) {
+    std::string text = test::command_file(n, globals, kQuiet, 40.0, drop);
+    release(text, first, last);
+    return text;
+}
+
+class Endings : public testing::Test {
+protected:
+    int run(const std::string& cmd_text, const std::string& result = "run.res",
+            const std::string& prefix = test::bin_dir() + "/") {
+        test::write_text(dir_.file("run.cmd"), cmd_text);
+        test::write_text(dir_.file("run.info"), "run.cmd\n" + result + "\n" + prefix + "\n");
+        return test::run_in(dir_.path(), "{ " + test::bin_dir() + "/torla run.info 2> err.txt; }", out_);
+    }
+    std::string err() { return test::read_text(dir_.file("err.txt")); }
+    json record(const std::string& result = "run.res") {
+        return json::parse(test::read_text(dir_.file(result + ".json")));
+    }
+    TempDir dir_;
+    std::string out_;
+};
+
+// A counter-slope that the standard scheme cannot take: the run stops on
+// the small-step limit after completing its files.
+TEST_F(Endings, SmallStepStopCompletesTheFilesThenSaysWhatHappenedWithStatus5) {
+    std::string counter = test::command_file(30, "Max_Time 200\nDump_Interval 2\n", kQuiet, 40.0, 20.0);
+    {
+        std::ostringstream coords;
+        double y = 1000.0;
+        for (int i = 0; i < 30; ++i) {  // rising again after point 15
+            coords << i << " " << i * 50 << " " << y << " 0 0\n";
+            y -= i < 15 ? 30 : -10;
+        }
+        const auto a = counter.find("Number_of_Points 30\n") + 20;
+        counter.replace(a, counter.find("| POWDER SNOW LOCAL") - a, coords.str());
+        release(counter, 0, 3);
+    }
+    ASSERT_EQ(run(counter), kStatusSmallStep) << out_;
+    EXPECT_NE(out_.find("Run `Test run' of problem `Test track' finished."), std::string::npos);
+    EXPECT_NE(err().find("the time step fell below 0.001 s"), std::string::npos) << err();
+    EXPECT_NE(err().find("Numerics robust"), std::string::npos);
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir_.file("run.res"), r), "");
+    EXPECT_TRUE(r.closing_record);
+    EXPECT_TRUE(r.has_peak_table());
+    const json rec = record();
+    EXPECT_EQ(rec["exit_status"], kStatusSmallStep);
+    EXPECT_EQ(rec["stop_reason"], "small_step");
+    ASSERT_FALSE(rec["onset"].is_null());
+    EXPECT_LT(rec["onset"]["time_s"].get<double>(), rec["simulated_time_s"].get<double>());
+    // The peaks before the onset never exceed those of the whole run.
+    const auto& before = rec["peaks_before_onset"]["p3"];
+    ASSERT_EQ(before.size(), static_cast<std::size_t>(r.n_cells));
+    for (int i = 0; i < r.n_cells; ++i) EXPECT_LE(before[i].get<double>(), r.peak(kRowSuspPressure, i, 0));
+}
+
+TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
+    ASSERT_EQ(run(track(40, "Max_Time 30\nDump_Interval 3\n", 4, 7)), kStatusComplete) << out_;
+    EXPECT_EQ(err(), "");
+    const json rec = record();
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir_.file("run.res"), r), "");
+    EXPECT_EQ(rec["exit_status"], 0);
+    EXPECT_EQ(rec["stop_reason"], "max_time");
+    EXPECT_EQ(rec["command_file"]["sha256"], sha256_hex(test::read_text(dir_.file("run.cmd"))));
+    EXPECT_EQ(rec["cells"], r.n_cells);
+    ASSERT_EQ(rec["dumps"].size(), r.dumps.size());
+    EXPECT_TRUE(rec["onset"].is_null());
+    // Every dump: its time, and a front where the result file shows flow.
+    for (std::size_t d = 0; d < r.dumps.size(); ++d) {
+        const json& dj = rec["dumps"][d];
+        EXPECT_FLOAT_EQ(dj["time_s"].get<double>(), r.dump_time(d));
+        int front = -1;
+        for (int i = r.n_cells - 1; i >= 0 && front < 0; --i)
+            if (flow_present(r.dump_value(d, kRowSuspPressure, i), r.dump_value(d, kRowSaltDepth, i)))
+                front = i;
+        EXPECT_EQ(dj["front"].is_null() ? -1 : dj["front"]["cell"].get<int>(), front) << d;
+    }
+    // The mass balance closes: what is on the track, plus what left
+    // through its end, less what the window's edges changed.
+    const auto total = [](const json& d) {
+        const json& m = d["mass_kg_per_m"];
+        return m["cover"].get<double>() + m["saltation"].get<double>() + m["suspension"].get<double>() +
+               m["outflow"].get<double>() - m["edges"].get<double>();
+    };
+    const double start = total(rec["dumps"].front());
+    for (const json& d : rec["dumps"]) EXPECT_NEAR(total(d), start, 0.01 * start);
+    // The flow arrives where its peaks show it, and first in the release.
+    const auto& arrival = rec["arrival_time_s"];
+    ASSERT_EQ(arrival.size(), static_cast<std::size_t>(r.n_cells));
+    int arrived = 0;
+    for (int i = 0; i < r.n_cells; ++i) {
+        const bool present = flow_present(r.peak(kRowSuspPressure, i, 0), r.peak(kRowSaltDepth, i, 0));
+        EXPECT_EQ(!arrival[i].is_null(), present) << "cell " << i;
+        arrived += present;
+    }
+    EXPECT_GT(arrived, 10);
+    EXPECT_LT(arrival[20].get<double>(), arrival[36].get<double>());
+}
+
+TEST_F(Endings, WarningsGoToStandardErrorAndTheRecord) {
+    struct Case {
+        std::string text, warning;
+    } cases[] = {
+        {track(20, "Max_Time 5\nElem_Size 40\n", 0, 2), "the release lies only in cells 0 to 3"},
+        {track(10, "Max_Time 200\nDump_Interval 50\n", 9, 8), "no cell has carried flow since t = 0.0 s"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.text), kStatusComplete) << out_;
+        EXPECT_NE(err().find("torla: warning: " + c.warning), std::string::npos) << err();
+        ASSERT_EQ(record()["warnings"].size(), 1u);
+        EXPECT_NE(record()["warnings"][0].get<std::string>().find(c.warning), std::string::npos);
+        // Standard output stays as it was: no warning there.
+        EXPECT_EQ(out_.find("warning"), std::string::npos);
+    }
+}
+
+// Files a run must not touch: each refused before anything is written.
+TEST_F(Endings, FilesThatAreNotTheRunsOwnAreRefused) {
+    const std::string good = track(20, "Max_Time 2\n", 4, 6);
+    struct Case {
+        std::string setup, result, message;
+    } cases[] = {
+        {"ln -s target torla_grid.tmp", "run.res",
+         "The temporary grid file `torla_grid.tmp' is a symbolic link"},
+        {"ln -s nowhere torla_grid.tmp.lock", "run.res", "The grid lock `torla_grid.tmp.lock' is a symbolic link"},
+        {"ln -s nowhere run.res.lock", "run.res", "The result lock `run.res.lock' is a symbolic link"},
+        {"", "run.cmd", "The command file `run.cmd' and the result file `run.cmd' are the same file"},
+        {"", "./run.cmd", "The command file `run.cmd' and the result file `./run.cmd' are the same file"},
+        {"ln run.cmd hard.res", "hard.res", "The command file `run.cmd' and the result file `hard.res' are the same file"},
+        {"", "torla_grid.tmp",
+         "The result file `torla_grid.tmp' and the temporary grid file `torla_grid.tmp' are the same file"},
+        {"", "run.info", "The information file `run.info' and the result file `run.info' are the same file"},
+        {"mkdir out.res", "out.res", "The result file `out.res' exists and is a directory"},
+    };
+    for (const Case& c : cases) {
+        test::write_text(dir_.file("run.cmd"), good);
+        if (!c.setup.empty()) {
+            ASSERT_EQ(std::system(("cd '" + dir_.path().string() + "' && " + c.setup).c_str()), 0);
+        }
+        EXPECT_EQ(run(good, c.result), kStatusFailure) << c.setup;
+        EXPECT_NE(out_.find("   main:  FATAL ERROR:  " + c.message), std::string::npos) << out_;
+        EXPECT_EQ(test::read_text(dir_.file("run.cmd")), good) << c.setup;
+        EXPECT_FALSE(test::fs::exists(dir_.file("target")));
+        EXPECT_FALSE(test::fs::exists(dir_.file("nowhere")));
+        EXPECT_FALSE(test::fs::exists(dir_.file("run.plg")));
+        for (const char* f : {"torla_grid.tmp", "torla_grid.tmp.lock", "run.res.lock", "hard.res", "out.res"})
+            std::system(("rm -rf '" + dir_.file(f) + "'").c_str());
+    }
+    // A command file a log would overwrite, and inputs that are no files.
+    test::write_text(dir_.file("run.plg"), good);
+    test::write_text(dir_.file("run.info"), "run.plg\nrun.res\n" + test::bin_dir() + "/\n");
+    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla run.info", out_), kStatusFailure);
+    EXPECT_NE(out_.find("The command file `run.plg' and the log file `run.plg' are the same file"),
+              std::string::npos);
+    EXPECT_EQ(test::read_text(dir_.file("run.plg")), good);
+    test::write_text(dir_.file("run.info"), "/dev/zero\nrun.res\n\n");
+    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla run.info", out_), kStatusCommandFile);
+    EXPECT_NE(out_.find("Command file `/dev/zero' is not a regular file."), std::string::npos) << out_;
+    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla /dev/zero", out_), kStatusFailure);
+    EXPECT_NE(out_.find("Information file `/dev/zero' is not a regular file."), std::string::npos);
+}
+
+TEST_F(Endings, ASecondRunOnTheSameResultRefusesAtOnce) {
+    test::write_text(dir_.file("run.res"), "earlier result");
+    const int fd = ::open(dir_.file("run.res.lock").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // as a running torla holds it
+    EXPECT_EQ(run(track(20, "Max_Time 2\n", 4, 6)), kStatusFailure);
+    EXPECT_NE(out_.find("Result file `run.res' is being written by another run (it holds run.res.lock)"),
+              std::string::npos)
+        << out_;
+    EXPECT_EQ(test::read_text(dir_.file("run.res")), "earlier result");
+    ::close(fd);
+    EXPECT_EQ(run(track(20, "Max_Time 2\n", 4, 6)), kStatusComplete);
+}
+
+// Interrupted while the generator runs, and in the time loop.
+TEST_F(Endings, AnInterruptedRunStopsItsGeneratorAndLeavesAnUnfinishedResult) {
+    test::write_text(dir_.file("slow-knotline"), "#!/bin/sh\nsleep 1\ntouch late\n");
+    chmod(dir_.file("slow-knotline").c_str(), 0755);
+    test::write_text(dir_.file("run.cmd"), track(20, "Max_Time 2\n", 4, 6));
+    test::write_text(dir_.file("run.info"), "run.cmd\nrun.res\n" + dir_.file("slow-") + "\n");
+    const std::string dir = dir_.path().string();
+    std::thread killer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::system("pkill -TERM -f 'torla run.info'");
+    });
+    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla run.info", out_), 128 + SIGTERM);
+    killer.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    EXPECT_FALSE(test::fs::exists(dir_.file("late"))) << "the generator outlived the run";
+    EXPECT_FALSE(test::fs::exists(dir_.file("torla_grid.tmp")));
+    EXPECT_EQ(record()["stop_reason"], "interrupted");
+
+    // A quiet track run for a long time, interrupted in its time loop.
+    test::write_text(dir_.file("run.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
+    test::write_text(dir_.file("run.cmd"), track(20, "Max_Time 1e9\nDump_Interval 1e6\n", 9, 8));
+    std::thread second([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        std::system("pkill -INT -f 'torla run.info'");
+    });
+    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla run.info", out_), 128 + SIGINT);
+    second.join();
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir_.file("run.res"), r), "");
+    EXPECT_TRUE(r.count_unpatched);
+    EXPECT_EQ(record()["exit_status"], 128 + SIGINT);
+}
+
+}  // namespace
+}  // namespace torla
