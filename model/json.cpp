@@ -47,7 +47,7 @@ std::string json_string(const std::string& text) {
 std::string json_number(double v) {
     if (!std::isfinite(v)) return "null";
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", v);
+    std::snprintf(text, sizeof text, "%.12g", v);
     return text;
 }
 

@@ -9,8 +9,7 @@ namespace torla {
 // A name as a JSON string: UTF-8 as it stands, any other byte taken as
 // Latin-1, control characters escaped.
 std::string json_string(const std::string& text);
-// A number with 17 significant digits (it reads back as the same double),
-// or null when it is not finite.
+// A number with 12 significant digits, or null when it is not finite.
 std::string json_number(double v);
 
 }  // namespace torla

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "flow/flow.h"
+#include "flow/lanes.h"
 #include "input/input.h"
 #include "model/interrupt.h"
 #include "output/output.h"
@@ -171,6 +172,14 @@ void note_onset(ModelState& s, int cell, const std::string& sign, double time) {
 void check_state(ModelState& s, const CellSpan& span, double time) {
     const int lo = std::max(span.lo, 0), hi = std::min<int>(span.hi, s.n_cells);
     for (int i = lo; i < hi; ++i) {
+        // One sum tells whether any component is not finite (inf and NaN
+        // survive the product with 0), one minimum whether a depth is
+        // negative; the cell is looked at closer only when either says so.
+        const double* u = s.U[i];
+        Pair probe = {0.0, 0.0};
+        for (int j = 0; j < kNumComponents; j += 2) probe += load<Pair>(u + j) * 0.0;
+        const double depth = std::min({u[kCoverDepth], u[kSaltDepth], u[kSuspDepth]});
+        if (probe[0] + probe[1] == 0.0 && !(depth < kOnsetDepth)) continue;
         for (int j : {kCoverDepth, kSaltDepth, kSuspDepth})
             if (s.U[i][j] < kOnsetDepth && !s.history.onset) {
                 char sign[128];
