@@ -95,7 +95,8 @@ TEST_F(Endings, SmallStepStopCompletesTheFilesThenSaysWhatHappenedWithStatus5) {
     // The peaks before the onset never exceed those of the whole run.
     const auto& before = rec["peaks_before_onset"]["p3"];
     ASSERT_EQ(before.size(), static_cast<std::size_t>(r.n_cells));
-    for (int i = 0; i < r.n_cells; ++i) EXPECT_LE(before[i].get<double>(), r.peak(kRowSuspPressure, i, 0));
+    for (int i = 0; i < r.n_cells; ++i)
+        EXPECT_LE(static_cast<float>(before[i].get<double>()), r.peak(kRowSuspPressure, i, 0));
 }
 
 TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
