@@ -204,6 +204,7 @@ struct DumpSummary {
 
 // What the run record reports of a run, gathered as it goes.
 struct History {
+    bool keep = true;             // gathered at all (the benchmark measures its cost)
     double started = 0.0;         // s since the epoch, wall clock
     int32_t rescaled_passes = 0;  // passes whose step the Courant rule redid
     int32_t negativity_redos = 0; // passes whose full step a negative mass shortened

@@ -312,7 +312,7 @@ void dump(ModelState& s) {
     std::printf("   Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", c.t, c.dt,
                 w.first_active, w.last_active);
     write_dump(s, c.t, s.U_prev);
-    note_dump(s);
+    if (s.history.keep) note_dump(s);
     c.next_dump_time += s.par.Dump_Interval;
     ++c.dump_count;
     check_dump_record(s);
@@ -423,7 +423,7 @@ bool run_pass(ModelState& s) {
     }
     const double taken = rescale ? c.dtn : limited < dt ? limited : dt;
     check_state(s, touched, c.t + taken);
-    note_pass(s, taken, wave, rescale, limited < dt);
+    if (s.history.keep) note_pass(s, taken, wave, rescale, limited < dt);
 
     update_peaks(s);
     c.dt = c.dtn;
