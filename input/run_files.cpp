@@ -57,14 +57,12 @@ void check_run_files(const ModelState& s, const std::string& information_file) {
                        files[b].role + " `" + files[b].path +
                        "' are the same file; every file of a run must be a file of its own.");
 
-    // An output may be a device (/dev/null), not a directory, a FIFO or a
-    // socket, where a run would fail late or wait for ever.
+    // An output is a regular file or none: not a directory, a device or a
+    // FIFO, where a run would fail late, wait for ever or write nowhere.
     for (const RunFile& f : {files[2], files[3], files[4]}) {
-        struct stat st;
-        if (::stat(f.path.c_str(), &st) == 0 &&
-            (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
-            refuse("The " + std::string(f.role) + " `" + f.path +
-                   "' exists and is a directory, a FIFO or a socket, not a file.");
+        const FileKind kind = file_kind(f.path);
+        if (kind != FileKind::kAbsent && kind != FileKind::kRegular)
+            refuse("The " + std::string(f.role) + " `" + f.path + "' exists and is not a regular file.");
     }
     for (const RunFile& f : {files[5], files[6], files[7]}) {
         const FileKind kind = file_kind(f.path, false);

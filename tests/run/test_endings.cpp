@@ -176,7 +176,8 @@ TEST_F(Endings, FilesThatAreNotTheRunsOwnAreRefused) {
         {"", "torla_grid.tmp",
          "The result file `torla_grid.tmp' and the temporary grid file `torla_grid.tmp' are the same file"},
         {"", "run.info", "The information file `run.info' and the result file `run.info' are the same file"},
-        {"mkdir out.res", "out.res", "The result file `out.res' exists and is a directory"},
+        {"mkdir out.res", "out.res", "The result file `out.res' exists and is not a regular file."},
+        {"ln -s /dev/zero out.res", "out.res", "The result file `out.res' exists and is not a regular file."},
     };
     for (const Case& c : cases) {
         test::write_text(dir_.file("run.cmd"), good);
