@@ -57,11 +57,20 @@ constexpr std::array<Component, kNumComponents - N> unlisted(const std::array<Co
     return out;
 }
 
+// A lambda that GCC must inline into the loop that calls it (so that wide
+// vectors never cross a call built for another instruction set); clang
+// takes no attribute there and inlines such small lambdas anyway.
+#if defined(__clang__)
+#define TORLA_INLINE_LAMBDA
+#else
+#define TORLA_INLINE_LAMBDA [[gnu::always_inline]]
+#endif
+
 // Calls f(std::integral_constant<Component, c>{}) for every component c of
 // the list, in order, so that each call sees its component as a constant.
 template <const auto& List, class F>
 [[gnu::always_inline]] inline void for_each_component(F&& f) {
-    [&]<std::size_t... K>(std::index_sequence<K...>) [[gnu::always_inline]] {
+    [&]<std::size_t... K>(std::index_sequence<K...>) TORLA_INLINE_LAMBDA {
         (f(std::integral_constant<Component, List[K]>{}), ...);
     }(std::make_index_sequence<List.size()>{});
 }

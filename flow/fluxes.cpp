@@ -106,14 +106,14 @@ template <class T>
     for (int k = 0; k < kWidth<T>; ++k) {
         double* adv = s.flux_adv[i + k];
         double* diff = s.flux_diff[i + k];
-        for_each_component<kAdvected>([&](auto j) [[gnu::always_inline]] {
+        for_each_component<kAdvected>([&](auto j) TORLA_INLINE_LAMBDA {
             if constexpr (kWidth<T> != 4 || j < kBlock || j > kBlock + 3)
                 adv[j] = lane(f.adv[j], k);
         });
         if constexpr (kWidth<T> == 4) store<Quad>(adv + kBlock, block.row[k]);
-        for_each_component<kStill>([&](auto j) [[gnu::always_inline]] { adv[j] = 0.0; });
-        for_each_component<kDiffused>([&](auto j) [[gnu::always_inline]] { diff[j] = lane(f.diff[j], k); });
-        for_each_component<kUndiffused>([&](auto j) [[gnu::always_inline]] { diff[j] = 0.0; });
+        for_each_component<kStill>([&](auto j) TORLA_INLINE_LAMBDA { adv[j] = 0.0; });
+        for_each_component<kDiffused>([&](auto j) TORLA_INLINE_LAMBDA { diff[j] = lane(f.diff[j], k); });
+        for_each_component<kUndiffused>([&](auto j) TORLA_INLINE_LAMBDA { diff[j] = 0.0; });
     }
 }
 

@@ -121,13 +121,13 @@ template <class T>
     for (int k = 0; k < kWidth<T>; ++k) {
         double* row = s.sink[i + k];
         const double* prev = s.sink_prev[i + k];
-        for_each_component<kSourced>([&](auto j) [[gnu::always_inline]] {
+        for_each_component<kSourced>([&](auto j) TORLA_INLINE_LAMBDA {
             if constexpr (kWidth<T> != 4 || j < kBlock || j > kBlock + 3)
                 row[j] = (1 - beta) * prev[j] + beta * lane(r.value[j], k);
         });
         if constexpr (kWidth<T> == 4)
             store<Quad>(row + kBlock, (1 - beta) * load<Quad>(prev + kBlock) + beta * block.row[k]);
-        for_each_component<kUnsourced>([&](auto j) [[gnu::always_inline]] { row[j] = 0.0; });
+        for_each_component<kUnsourced>([&](auto j) TORLA_INLINE_LAMBDA { row[j] = 0.0; });
     }
 }
 
