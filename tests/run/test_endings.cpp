@@ -129,6 +129,12 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
                m["outflow"].get<double>() - m["edges"].get<double>();
     };
     const double start = total(rec["dumps"].front());
+    // The cover's mass at the start, from the first record: depth times
+    // density times cell length.
+    double cover = 0.0;
+    for (int i = 0; i < r.n_cells; ++i)
+        cover += static_cast<double>(r.dump_value(0, 0, i)) * r.dump_value(0, 1, i) * r.geometry[i].cell_length;
+    EXPECT_NEAR(rec["dumps"][0]["mass_kg_per_m"]["cover"].get<double>(), cover, 1e-5 * cover);
     for (const json& d : rec["dumps"]) EXPECT_NEAR(total(d), start, 0.01 * start);
     // The flow arrives where its peaks show it, and first in the release.
     const auto& arrival = rec["arrival_time_s"];
