@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <type_traits>
 #include <utility>
 
@@ -220,6 +221,17 @@ struct UpdateInputs {
 // the upwind pair, the diffusive difference centrally.
 double general_update(const UpdateInputs& in, const UpwindChoice& c, double step);
 
+// The saltation depth that follows the load of a cell: the load spread at
+// the greatest saltation density, but at least as deep as the grains jump
+// at the layer's speed.
+inline constexpr double kSaltDepthPerSpeed = 0.03;  // s, least saltation depth per unit speed
+inline double saltation_depth(double load, double u2, double max_salt_density,
+                              double cos_slope) {
+    const double from_load = load / max_salt_density;
+    const double from_speed = kSaltDepthPerSpeed * std::fabs(u2) / cos_slope;
+    return from_load > from_speed ? from_load : from_speed;
+}
+
 // The interior of the window, first_active + 1 ... last_active - 2: the
 // layer passes of a full step from U_prev and the work matrices into U.
 // Returns the largest step up to step that keeps the saltation load and the
@@ -242,6 +254,63 @@ void set_edge_cells(ModelState& s);
 bool carries_flow(const RunParameters& par, const double* u);
 // Moves the active window to follow the cells that carry flow in U.
 void find_active_window(ModelState& s);
+
+// ---- The robust scheme (Numerics robust).
+//
+// The same balance laws, fluxes and source terms, advanced so that slow
+// deep flow and thin fast flow stay stable and depths and snow contents
+// stay non-negative (docs/numerics.md):
+//  - the advective part by finite volumes with a local Lax-Friedrichs
+//    (Rusanov) flux at each face between neighbouring cells, dissipating
+//    at the larger signal speed of the layer on either side;
+//  - the source terms as loss rates; a loss that has the sign of the value
+//    it acts on scales the value instead of being subtracted (it can drive
+//    the value towards zero, never through it, however stiff);
+//  - the eddy diffusion of the suspension momentum and snow content
+//    implicitly, with the smaller diffusivity of the two cells at a face.
+// The control volume of interior cell i is half its two cell lengths; the
+// face between cells i and i + 1 is cell_length[i + 1] from i.
+
+// Per-cell coefficients of the robust scheme: the flux row for unit
+// gradients (its diff entries are minus the diffusivities) and bounds of
+// the signal speeds of the two moving layers.
+template <class T>
+struct RobustCellOf {
+    FluxRowOf<T> flux;
+    T salt_speed;  // m/s, |u2| plus the celerity of the saltation pressure
+    T susp_speed;  // m/s, advection speeds of the suspension components plus its gravity wave
+};
+using RobustCell = RobustCellOf<double>;
+RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const FormFactors& ff,
+                       const FluxInputs& in);
+
+// Columns of flux_diff in which the robust scheme keeps a cell's
+// coefficients (its update differences no diffusive flux rows).
+inline constexpr int kSaltSpeedColumn = kSaltMomentum;      // m/s
+inline constexpr int kSuspSpeedColumn = kSuspDepth;         // m/s
+inline constexpr int kMomentumDiffusivityColumn = kSuspMomentum;  // m^2/s, of rho3 u3 h3
+inline constexpr int kVolumeDiffusivityColumn = kSuspVolume;      // m^2/s, of c3 into c3 h3
+
+// Fills, for the window's interior, flux_adv with the cells' advective
+// fluxes and flux_diff with their robust coefficients (the columns above,
+// 0 elsewhere).
+void compute_robust_fluxes(ModelState& s);
+
+// Largest signal speed of either layer over the active window (0.0 for an
+// empty window), m/s: the wave speed of the robust scheme's Courant rule.
+double robust_wave_speed(const ModelState& s);
+
+// The robust update of one component of one cell: the difference of its
+// face fluxes over the cell's control volume, then the source as a loss
+// rate (see above).
+double robust_update(double prev, double sink, double face_dn, double face_up,
+                     double volume, double step);
+
+// The interior of the window by the robust scheme from U_prev, the work
+// matrices of compute_robust_fluxes and the source terms into U. Returns
+// the largest step up to step that its Courant bound allows (step itself
+// whenever the step came from robust_wave_speed with Courant_Nr <= 1).
+double advance_interior_robust(ModelState& s, double step);
 
 // What a time_step call does with the window's interior.
 enum class StepKind {

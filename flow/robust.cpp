@@ -1,0 +1,233 @@
+// The robust scheme of the update (Numerics robust): face fluxes of the
+// local Lax-Friedrichs kind for the advective part, source terms that never
+// drive a value through zero, implicit eddy diffusion. Why each piece is
+// there: docs/numerics.md.
+#include <array>
+#include <vector>
+
+#include "flow/flow.h"
+#include "flow/flux_row.h"
+#include "flow/lanes.h"
+
+namespace torla {
+
+namespace {
+
+using flux_detail::flux_inputs;
+using flux_detail::flux_row_of;
+
+// The advected components by the layer they move with.
+constexpr std::array kSaltMoved = {kSaltMomentum, kSaltLoad};
+constexpr std::array kSuspMoved = {kSuspDepth, kSuspMomentum, kSuspVolume};
+static_assert(kSaltMoved.size() + kSuspMoved.size() == kAdvected.size());
+
+// Depth below which the snow content of the suspension layer is not
+// divided by its depth when Min_Susp_Height does not floor it.
+constexpr double kLeastDivisorDepth = 1e-12;  // m
+
+template <class T>
+[[gnu::always_inline]] inline RobustCellOf<T> robust_cell_of(const RunParameters& par,
+                                                             const RunConstants& k,
+                                                             const FormFactors& ff,
+                                                             const FluxInputsOf<T>& in) {
+    RobustCellOf<T> r;
+    r.flux = flux_row_of<T>(par, k, ff, in, SuspensionGradientsOf<T>{splat<T>(1.0), splat<T>(1.0)});
+    const FluxRowOf<T>& f = r.flux;
+    // Saltation layer: the load moves with u2. With the depth following the
+    // load, the pressure h2 (0.5 rho2 g_normal + P) grows with the load at
+    // 0.5 g_normal + P / Max_Salt_Density; g_normal h2 is added as in the
+    // wave speed of the standard Courant rule.
+    const T pressure_rate = magnitude(0.5 * in.g_normal + f.P / par.Max_Salt_Density);
+    r.salt_speed = magnitude(in.u2) + root(pressure_rate + magnitude(in.g_normal * in.h2));
+    // Suspension layer: the momentum moves at u3 times its profile factor,
+    // the snow volume at S_CU u3 plus the settling along the track over the
+    // (floored) depth, and the gravity wave runs at most at sqrt(g_normal h3)
+    // (the excess weight of the snow is a fraction of the full weight).
+    const T momentum_factor = (1.0 - f.lambda) * ff.S_CUU + f.lambda * ff.T_UU;
+    const T factor = larger(larger(momentum_factor, 1.0), ff.S_CU);
+    T depth = pick(in.h3 > par.Min_Susp_Height, in.h3, par.Min_Susp_Height);
+    depth = larger(depth, kLeastDivisorDepth);
+    r.susp_speed = magnitude(in.u3) * factor + root(magnitude(in.g_normal * in.h3)) +
+                   magnitude(f.ws) * f.lambda / depth;
+    return r;
+}
+
+// Rows i + k (lane k): flux_adv the advective fluxes, flux_diff the robust
+// coefficients; every other column 0.
+template <class T>
+[[gnu::always_inline]] inline void write_robust_rows(ModelState& s, int i, const RobustCellOf<T>& r) {
+    for (int k = 0; k < kWidth<T>; ++k) {
+        double* adv = s.flux_adv[i + k];
+        double* diff = s.flux_diff[i + k];
+        for (int j = 0; j < kNumComponents; ++j) adv[j] = diff[j] = 0.0;
+        for_each_component<kAdvected>([&](auto j) [[gnu::always_inline]] {
+            adv[j] = lane(r.flux.adv[j], k);
+        });
+        diff[kSaltSpeedColumn] = lane(r.salt_speed, k);
+        diff[kSuspSpeedColumn] = lane(r.susp_speed, k);
+        diff[kMomentumDiffusivityColumn] = -lane(r.flux.diff[kSuspMomentum], k);
+        diff[kVolumeDiffusivityColumn] = -lane(r.flux.diff[kSuspVolume], k);
+    }
+}
+
+template <class Cells>
+[[gnu::always_inline]] inline void interior_robust_rows(ModelState& s) {
+    const int end = s.window.last_active - 1;
+    int i = s.window.first_active + 1;
+    for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
+        write_robust_rows(s, i, robust_cell_of(s.par, s.constants, s.ff, flux_inputs<Cells>(s, i)));
+    for (; i < end; ++i)
+        write_robust_rows(s, i, robust_cell_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i)));
+}
+
+TORLA_WIDE void interior_robust_rows_wide(ModelState& s) { interior_robust_rows<Quad>(s); }
+
+// The local Lax-Friedrichs flux of one component at a face: the mean of the
+// two cells' fluxes less the jump of the component times half the signal
+// speed.
+inline double face_flux(double flux_l, double flux_r, double value_l, double value_r,
+                        double speed) {
+    return 0.5 * (flux_l + flux_r) - 0.5 * speed * (value_r - value_l);
+}
+
+// The face fluxes of the advected components between cells l and r into
+// out; the signal speed of each layer is the larger of the two cells'.
+// Returns the larger of the two layers' face speeds.
+double face_fluxes(const ModelState& s, int l, int r, double* out) {
+    const double *fl = s.flux_adv[l], *fr = s.flux_adv[r];
+    const double *ul = s.U_prev[l], *ur = s.U_prev[r];
+    const double *cl = s.flux_diff[l], *cr = s.flux_diff[r];
+    const double salt = larger(cl[kSaltSpeedColumn], cr[kSaltSpeedColumn]);
+    const double susp = larger(cl[kSuspSpeedColumn], cr[kSuspSpeedColumn]);
+    for (int j : kSaltMoved) out[j] = face_flux(fl[j], fr[j], ul[j], ur[j], salt);
+    for (int j : kSuspMoved) out[j] = face_flux(fl[j], fr[j], ul[j], ur[j], susp);
+    return larger(salt, susp);
+}
+
+// Control volume of interior cell i, m.
+inline double control_volume(const Grid& g, int i) {
+    return 0.5 * (g.cell_length[i] + g.cell_length[i + 1]);
+}
+
+// The explicit part: face fluxes and source terms from U_prev into U for
+// the interior. The downstream edge lets the flow leave (its face carries
+// the flux of the last interior cell); the upstream edge is still air.
+// Returns the largest step the face speeds allow.
+double advance_explicit(ModelState& s, double step) {
+    const int first = s.window.first_active, last = s.window.last_active;
+    const double* u2 = s.layers.u2.data();
+    double allowed = step;
+    double dn[kNumComponents] = {}, up[kNumComponents] = {};
+    double speed_dn = face_fluxes(s, first, first + 1, dn);
+    for (int i = first + 1; i < last - 1; ++i) {
+        const int right = i + 1 < last - 1 ? i + 1 : i;
+        const double speed_up = face_fluxes(s, i, right, up);
+        const double volume = control_volume(s.grid, i);
+        const double* prev = s.U_prev[i];
+        const double* sink = s.sink[i];
+        double* u = s.U[i];
+        for (int j = 0; j < kNumComponents; ++j)
+            u[j] = robust_update(prev[j], sink[j], dn[j], up[j], volume, step);
+        u[kSaltDepth] = saltation_depth(u[kSaltLoad], u2[i], s.par.Max_Salt_Density,
+                                        s.grid.cos_slope[i]);
+        // Each value stays a weighted mean of its own and its neighbours'
+        // while the step keeps the cell's outflow within its volume.
+        const double bound = volume / (0.5 * (speed_dn + speed_up));
+        if (bound < allowed) allowed = bound;
+        for (int j = 0; j < kNumComponents; ++j) dn[j] = up[j];
+        speed_dn = speed_up;
+    }
+    return allowed;
+}
+
+// The implicit eddy diffusion of the suspension momentum (of itself) and
+// snow volume (of c3 into c3 h3) over the interior, no diffusion through
+// the window's edges. Each face takes the smaller of its two cells'
+// diffusivities. Both tridiagonal systems are solved together by forward
+// elimination and back substitution; flux_adv, no longer needed, holds the
+// eliminated coefficients.
+void diffuse_implicitly(ModelState& s, double step) {
+    const int first = s.window.first_active + 1, last = s.window.last_active - 2;
+    if (last < first) return;
+    const double min_depth = s.par.Min_Susp_Height;
+    const std::vector<double>& length = s.grid.cell_length;
+    const auto depth_divisor = [min_depth](double h3) {
+        return larger(larger(h3, min_depth), kLeastDivisorDepth);
+    };
+    const auto face_diffusivity = [&](int i, int column) {
+        return larger(smaller(s.flux_diff[i][column], s.flux_diff[i + 1][column]), 0.0);
+    };
+    constexpr int m = kMomentumDiffusivityColumn, c = kVolumeDiffusivityColumn;
+    // Eliminated coefficients: super-diagonal and right side of each system.
+    constexpr int kSuperM = kSaltMomentum, kRightM = kSaltLoad;
+    constexpr int kSuperC = kSuspMomentum, kRightC = kSuspVolume;
+    double super_m = 0.0, right_m = 0.0, super_c = 0.0, right_c = 0.0;
+    for (int i = first; i <= last; ++i) {
+        const double w = step / control_volume(s.grid, i);
+        const double dn_m = i > first ? w * face_diffusivity(i - 1, m) / length[i] : 0.0;
+        const double up_m = i < last ? w * face_diffusivity(i, m) / length[i + 1] : 0.0;
+        const double dn_c = i > first ? w * face_diffusivity(i - 1, c) / length[i] : 0.0;
+        const double up_c = i < last ? w * face_diffusivity(i, c) / length[i + 1] : 0.0;
+        double* u = s.U[i];
+        const double pivot_m = 1.0 + dn_m + up_m - dn_m * super_m;
+        const double pivot_c = depth_divisor(u[kSuspDepth]) + dn_c + up_c - dn_c * super_c;
+        super_m = -up_m / pivot_m;
+        right_m = (u[kSuspMomentum] + dn_m * right_m) / pivot_m;
+        super_c = -up_c / pivot_c;
+        right_c = (u[kSuspVolume] + dn_c * right_c) / pivot_c;
+        double* keep = s.flux_adv[i];
+        keep[kSuperM] = super_m;
+        keep[kRightM] = right_m;
+        keep[kSuperC] = super_c;
+        keep[kRightC] = right_c;
+    }
+    double momentum = 0.0, concentration = 0.0;
+    for (int i = last; i >= first; --i) {
+        const double* keep = s.flux_adv[i];
+        momentum = keep[kRightM] - keep[kSuperM] * momentum;
+        concentration = keep[kRightC] - keep[kSuperC] * concentration;
+        double* u = s.U[i];
+        u[kSuspMomentum] = momentum;
+        u[kSuspVolume] = depth_divisor(u[kSuspDepth]) * concentration;
+    }
+}
+
+}  // namespace
+
+RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const FormFactors& ff,
+                       const FluxInputs& in) {
+    return robust_cell_of<double>(par, k, ff, in);
+}
+
+void compute_robust_fluxes(ModelState& s) {
+    if (wide_lanes())
+        interior_robust_rows_wide(s);
+    else
+        interior_robust_rows<Pair>(s);
+}
+
+double robust_wave_speed(const ModelState& s) {
+    double result = 0.0;
+    for (int i = s.window.first_active; i < s.window.last_active; ++i) {
+        const RobustCell r =
+            robust_cell_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i));
+        if (!(r.salt_speed < result)) result = r.salt_speed;
+        if (!(r.susp_speed < result)) result = r.susp_speed;
+    }
+    return result;
+}
+
+double robust_update(double prev, double sink, double face_dn, double face_up, double volume,
+                     double step) {
+    const double moved = prev - step * (face_up - face_dn) / volume;
+    if (sink * prev > 0.0) return moved * (prev / (prev + step * sink));
+    return moved - step * sink;
+}
+
+double advance_interior_robust(ModelState& s, double step) {
+    const double allowed = advance_explicit(s, step);
+    diffuse_implicitly(s, step);
+    return allowed;
+}
+
+}  // namespace torla
