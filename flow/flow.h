@@ -260,9 +260,11 @@ void find_active_window(ModelState& s);
 // The same balance laws, fluxes and source terms, advanced so that slow
 // deep flow and thin fast flow stay stable and depths and snow contents
 // stay non-negative (docs/numerics.md):
-//  - the advective part by finite volumes with a local Lax-Friedrichs
-//    (Rusanov) flux at each face between neighbouring cells, dissipating
-//    at the larger signal speed of the layer on either side;
+//  - the advective part by finite volumes with an HLL flux at each face
+//    between neighbouring cells, from the slowest and fastest signal
+//    speeds of the layer on either side: the upwind flux where both run
+//    the same way (fast flow), a dissipative mean where waves run both
+//    ways (slow, deep flow);
 //  - the source terms as loss rates; a loss that has the sign of the value
 //    it acts on scales the value instead of being subtracted (it can drive
 //    the value towards zero, never through it, however stiff);
@@ -273,12 +275,13 @@ void find_active_window(ModelState& s);
 
 // Per-cell coefficients of the robust scheme: the flux row for unit
 // gradients (its diff entries are minus the diffusivities) and bounds of
-// the signal speeds of the two moving layers.
+// the signal speeds of the two moving layers (their advection speeds
+// widened by the celerity of their pressure waves).
 template <class T>
 struct RobustCellOf {
     FluxRowOf<T> flux;
-    T salt_speed;  // m/s, |u2| plus the celerity of the saltation pressure
-    T susp_speed;  // m/s, advection speeds of the suspension components plus its gravity wave
+    T salt_slowest, salt_fastest;  // m/s, saltation layer
+    T susp_slowest, susp_fastest;  // m/s, suspension layer
 };
 using RobustCell = RobustCellOf<double>;
 RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const FormFactors& ff,
@@ -286,10 +289,19 @@ RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const Fo
 
 // Columns of flux_diff in which the robust scheme keeps a cell's
 // coefficients (its update differences no diffusive flux rows).
-inline constexpr int kSaltSpeedColumn = kSaltMomentum;      // m/s
-inline constexpr int kSuspSpeedColumn = kSuspDepth;         // m/s
+inline constexpr int kSaltSlowestColumn = 0;             // m/s
+inline constexpr int kSaltFastestColumn = 1;             // m/s
+inline constexpr int kSuspSlowestColumn = 2;             // m/s
+inline constexpr int kSuspFastestColumn = 3;             // m/s
 inline constexpr int kMomentumDiffusivityColumn = kSuspMomentum;  // m^2/s, of rho3 u3 h3
 inline constexpr int kVolumeDiffusivityColumn = kSuspVolume;      // m^2/s, of c3 into c3 h3
+
+// The HLL flux of one component at a face: the left cell's flux when every
+// signal runs forward (slowest >= 0), the right cell's when every signal
+// runs backward (fastest <= 0), else the flux of the mean state between
+// the two fastest waves.
+double hll_flux(double flux_l, double flux_r, double value_l, double value_r, double slowest,
+                double fastest);
 
 // Fills, for the window's interior, flux_adv with the cells' advective
 // fluxes and flux_diff with their robust coefficients (the columns above,

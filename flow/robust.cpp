@@ -1,5 +1,5 @@
-// The robust scheme of the update (Numerics robust): face fluxes of the
-// local Lax-Friedrichs kind for the advective part, source terms that never
+// The robust scheme of the update (Numerics robust): HLL face fluxes for
+// the advective part, source terms that never
 // drive a value through zero, implicit eddy diffusion. Why each piece is
 // there: docs/numerics.md.
 #include <array>
@@ -38,17 +38,21 @@ template <class T>
     // 0.5 g_normal + P / Max_Salt_Density; g_normal h2 is added as in the
     // wave speed of the standard Courant rule.
     const T pressure_rate = magnitude(0.5 * in.g_normal + f.P / par.Max_Salt_Density);
-    r.salt_speed = magnitude(in.u2) + root(pressure_rate + magnitude(in.g_normal * in.h2));
-    // Suspension layer: the momentum moves at u3 times its profile factor,
-    // the snow volume at S_CU u3 plus the settling along the track over the
-    // (floored) depth, and the gravity wave runs at most at sqrt(g_normal h3)
-    // (the excess weight of the snow is a fraction of the full weight).
-    const T momentum_factor = (1.0 - f.lambda) * ff.S_CUU + f.lambda * ff.T_UU;
-    const T factor = larger(larger(momentum_factor, 1.0), ff.S_CU);
+    const T salt_celerity = root(pressure_rate + magnitude(in.g_normal * in.h2));
+    r.salt_slowest = in.u2 - salt_celerity;
+    r.salt_fastest = in.u2 + salt_celerity;
+    // Suspension layer: the depth moves at u3, the momentum at u3 times its
+    // profile factor, the snow volume at S_CU u3 plus the settling along the
+    // track over the (floored) depth; the gravity wave runs at most at
+    // sqrt(g_normal h3) (the excess weight of the snow is a fraction of the
+    // full weight).
+    const T momentum_speed = in.u3 * ((1.0 - f.lambda) * ff.S_CUU + f.lambda * ff.T_UU);
     T depth = pick(in.h3 > par.Min_Susp_Height, in.h3, par.Min_Susp_Height);
     depth = larger(depth, kLeastDivisorDepth);
-    r.susp_speed = magnitude(in.u3) * factor + root(magnitude(in.g_normal * in.h3)) +
-                   magnitude(f.ws) * f.lambda / depth;
+    const T volume_speed = ff.S_CU * in.u3 + f.ws * f.lambda / depth;
+    const T susp_celerity = root(magnitude(in.g_normal * in.h3));
+    r.susp_slowest = smaller(smaller(in.u3, momentum_speed), volume_speed) - susp_celerity;
+    r.susp_fastest = larger(larger(in.u3, momentum_speed), volume_speed) + susp_celerity;
     return r;
 }
 
@@ -63,8 +67,10 @@ template <class T>
         for_each_component<kAdvected>([&](auto j) [[gnu::always_inline]] {
             adv[j] = lane(r.flux.adv[j], k);
         });
-        diff[kSaltSpeedColumn] = lane(r.salt_speed, k);
-        diff[kSuspSpeedColumn] = lane(r.susp_speed, k);
+        diff[kSaltSlowestColumn] = lane(r.salt_slowest, k);
+        diff[kSaltFastestColumn] = lane(r.salt_fastest, k);
+        diff[kSuspSlowestColumn] = lane(r.susp_slowest, k);
+        diff[kSuspFastestColumn] = lane(r.susp_fastest, k);
         diff[kMomentumDiffusivityColumn] = -lane(r.flux.diff[kSuspMomentum], k);
         diff[kVolumeDiffusivityColumn] = -lane(r.flux.diff[kSuspVolume], k);
     }
@@ -82,26 +88,23 @@ template <class Cells>
 
 TORLA_WIDE void interior_robust_rows_wide(ModelState& s) { interior_robust_rows<Quad>(s); }
 
-// The local Lax-Friedrichs flux of one component at a face: the mean of the
-// two cells' fluxes less the jump of the component times half the signal
-// speed.
-inline double face_flux(double flux_l, double flux_r, double value_l, double value_r,
-                        double speed) {
-    return 0.5 * (flux_l + flux_r) - 0.5 * speed * (value_r - value_l);
-}
-
 // The face fluxes of the advected components between cells l and r into
-// out; the signal speed of each layer is the larger of the two cells'.
-// Returns the larger of the two layers' face speeds.
+// out; each layer's signal speeds span both cells'. Returns the largest
+// magnitude of the signal speeds at the face.
 double face_fluxes(const ModelState& s, int l, int r, double* out) {
     const double *fl = s.flux_adv[l], *fr = s.flux_adv[r];
     const double *ul = s.U_prev[l], *ur = s.U_prev[r];
     const double *cl = s.flux_diff[l], *cr = s.flux_diff[r];
-    const double salt = larger(cl[kSaltSpeedColumn], cr[kSaltSpeedColumn]);
-    const double susp = larger(cl[kSuspSpeedColumn], cr[kSuspSpeedColumn]);
-    for (int j : kSaltMoved) out[j] = face_flux(fl[j], fr[j], ul[j], ur[j], salt);
-    for (int j : kSuspMoved) out[j] = face_flux(fl[j], fr[j], ul[j], ur[j], susp);
-    return larger(salt, susp);
+    const double salt_slowest = smaller(cl[kSaltSlowestColumn], cr[kSaltSlowestColumn]);
+    const double salt_fastest = larger(cl[kSaltFastestColumn], cr[kSaltFastestColumn]);
+    const double susp_slowest = smaller(cl[kSuspSlowestColumn], cr[kSuspSlowestColumn]);
+    const double susp_fastest = larger(cl[kSuspFastestColumn], cr[kSuspFastestColumn]);
+    for (int j : kSaltMoved)
+        out[j] = hll_flux(fl[j], fr[j], ul[j], ur[j], salt_slowest, salt_fastest);
+    for (int j : kSuspMoved)
+        out[j] = hll_flux(fl[j], fr[j], ul[j], ur[j], susp_slowest, susp_fastest);
+    return larger(larger(magnitude(salt_slowest), magnitude(salt_fastest)),
+                  larger(magnitude(susp_slowest), magnitude(susp_fastest)));
 }
 
 // Control volume of interior cell i, m.
@@ -130,9 +133,9 @@ double advance_explicit(ModelState& s, double step) {
             u[j] = robust_update(prev[j], sink[j], dn[j], up[j], volume, step);
         u[kSaltDepth] = saltation_depth(u[kSaltLoad], u2[i], s.par.Max_Salt_Density,
                                         s.grid.cos_slope[i]);
-        // Each value stays a weighted mean of its own and its neighbours'
-        // while the step keeps the cell's outflow within its volume.
-        const double bound = volume / (0.5 * (speed_dn + speed_up));
+        // Each depth and snow content stays a weighted mean of its own and
+        // its neighbours' while no signal crosses the cell within the step.
+        const double bound = volume / larger(speed_dn, speed_up);
         if (bound < allowed) allowed = bound;
         for (int j = 0; j < kNumComponents; ++j) dn[j] = up[j];
         speed_dn = speed_up;
@@ -211,10 +214,18 @@ double robust_wave_speed(const ModelState& s) {
     for (int i = s.window.first_active; i < s.window.last_active; ++i) {
         const RobustCell r =
             robust_cell_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i));
-        if (!(r.salt_speed < result)) result = r.salt_speed;
-        if (!(r.susp_speed < result)) result = r.susp_speed;
+        for (double speed : {r.salt_slowest, r.salt_fastest, r.susp_slowest, r.susp_fastest})
+            if (!(magnitude(speed) < result)) result = magnitude(speed);
     }
     return result;
+}
+
+double hll_flux(double flux_l, double flux_r, double value_l, double value_r, double slowest,
+                double fastest) {
+    if (slowest >= 0.0) return flux_l;
+    if (fastest <= 0.0) return flux_r;
+    return (fastest * flux_l - slowest * flux_r + slowest * fastest * (value_r - value_l)) /
+           (fastest - slowest);
 }
 
 double robust_update(double prev, double sink, double face_dn, double face_up, double volume,

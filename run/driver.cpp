@@ -125,8 +125,8 @@ void start_up(ModelState& s) {
     prepare_time_loop(s);
     report_form_factors(s);
     if (robust_numerics(s.par)) {
-        const char* line = "   main:  Numerics robust: local Lax-Friedrichs fluxes, sign-keeping "
-                           "sources, implicit eddy diffusion.\n";
+        const char* line = "   main:  Numerics robust: HLL fluxes, sign-keeping sources, "
+                           "implicit eddy diffusion.\n";
         log_printf(s, "%s", line);
         std::printf("%s", line);
     }
