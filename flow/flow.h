@@ -296,12 +296,20 @@ inline constexpr int kSuspFastestColumn = 3;             // m/s
 inline constexpr int kMomentumDiffusivityColumn = kSuspMomentum;  // m^2/s, of rho3 u3 h3
 inline constexpr int kVolumeDiffusivityColumn = kSuspVolume;      // m^2/s, of c3 into c3 h3
 
-// The HLL flux of one component at a face: the left cell's flux when every
+// The HLL flux at a face as weights of the two cells' fluxes and of the
+// jump of the component between them: the left cell's flux when every
 // signal runs forward (slowest >= 0), the right cell's when every signal
 // runs backward (fastest <= 0), else the flux of the mean state between
-// the two fastest waves.
-double hll_flux(double flux_l, double flux_r, double value_l, double value_r, double slowest,
-                double fastest);
+// the slowest and the fastest wave.
+struct HllWeights {
+    double left, right;  // -, weights of the two cells' fluxes
+    double jump;         // m/s, weight of value_r - value_l
+};
+HllWeights hll_weights(double slowest, double fastest);
+inline double hll_flux(const HllWeights& w, double flux_l, double flux_r, double value_l,
+                       double value_r) {
+    return w.left * flux_l + w.right * flux_r + w.jump * (value_r - value_l);
+}
 
 // Fills, for the window's interior, flux_adv with the cells' advective
 // fluxes and flux_diff with their robust coefficients (the columns above,
@@ -313,10 +321,10 @@ void compute_robust_fluxes(ModelState& s);
 double robust_wave_speed(const ModelState& s);
 
 // The robust update of one component of one cell: the difference of its
-// face fluxes over the cell's control volume, then the source as a loss
-// rate (see above).
+// face fluxes times step_per_volume (the step over the cell's control
+// volume, s/m), then the source as a loss rate (see above).
 double robust_update(double prev, double sink, double face_dn, double face_up,
-                     double volume, double step);
+                     double step_per_volume, double step);
 
 // The interior of the window by the robust scheme from U_prev, the work
 // matrices of compute_robust_fluxes and the source terms into U. Returns

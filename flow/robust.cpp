@@ -88,6 +88,33 @@ template <class Cells>
 
 TORLA_WIDE void interior_robust_rows_wide(ModelState& s) { interior_robust_rows<Quad>(s); }
 
+// The largest magnitude of the four signal speeds of cells i ... (lanes of T).
+template <class T>
+[[gnu::always_inline]] inline T largest_speed(const ModelState& s, int i) {
+    const RobustCellOf<T> r = robust_cell_of(s.par, s.constants, s.ff, flux_inputs<T>(s, i));
+    return larger(larger(magnitude(r.salt_slowest), magnitude(r.salt_fastest)),
+                  larger(magnitude(r.susp_slowest), magnitude(r.susp_fastest)));
+}
+
+template <class Cells>
+[[gnu::always_inline]] inline double window_wave_speed(const ModelState& s) {
+    double result = 0.0;
+    const int end = s.window.last_active;
+    int i = s.window.first_active;
+    for (; i + kWidth<Cells> <= end; i += kWidth<Cells>) {
+        const Cells speed = largest_speed<Cells>(s, i);
+        for (int k = 0; k < kWidth<Cells>; ++k)
+            if (!(speed[k] < result)) result = speed[k];
+    }
+    for (; i < end; ++i) {
+        const double speed = largest_speed<double>(s, i);
+        if (!(speed < result)) result = speed;
+    }
+    return result;
+}
+
+TORLA_WIDE double window_wave_speed_wide(const ModelState& s) { return window_wave_speed<Quad>(s); }
+
 // The face fluxes of the advected components between cells l and r into
 // out; each layer's signal speeds span both cells'. Returns the largest
 // magnitude of the signal speeds at the face.
@@ -99,10 +126,10 @@ double face_fluxes(const ModelState& s, int l, int r, double* out) {
     const double salt_fastest = larger(cl[kSaltFastestColumn], cr[kSaltFastestColumn]);
     const double susp_slowest = smaller(cl[kSuspSlowestColumn], cr[kSuspSlowestColumn]);
     const double susp_fastest = larger(cl[kSuspFastestColumn], cr[kSuspFastestColumn]);
-    for (int j : kSaltMoved)
-        out[j] = hll_flux(fl[j], fr[j], ul[j], ur[j], salt_slowest, salt_fastest);
-    for (int j : kSuspMoved)
-        out[j] = hll_flux(fl[j], fr[j], ul[j], ur[j], susp_slowest, susp_fastest);
+    const HllWeights salt = hll_weights(salt_slowest, salt_fastest);
+    const HllWeights susp = hll_weights(susp_slowest, susp_fastest);
+    for (int j : kSaltMoved) out[j] = hll_flux(salt, fl[j], fr[j], ul[j], ur[j]);
+    for (int j : kSuspMoved) out[j] = hll_flux(susp, fl[j], fr[j], ul[j], ur[j]);
     return larger(larger(magnitude(salt_slowest), magnitude(salt_fastest)),
                   larger(magnitude(susp_slowest), magnitude(susp_fastest)));
 }
@@ -126,11 +153,12 @@ double advance_explicit(ModelState& s, double step) {
         const int right = i + 1 < last - 1 ? i + 1 : i;
         const double speed_up = face_fluxes(s, i, right, up);
         const double volume = control_volume(s.grid, i);
+        const double step_per_volume = step / volume;
         const double* prev = s.U_prev[i];
         const double* sink = s.sink[i];
         double* u = s.U[i];
         for (int j = 0; j < kNumComponents; ++j)
-            u[j] = robust_update(prev[j], sink[j], dn[j], up[j], volume, step);
+            u[j] = robust_update(prev[j], sink[j], dn[j], up[j], step_per_volume, step);
         u[kSaltDepth] = saltation_depth(u[kSaltLoad], u2[i], s.par.Max_Salt_Density,
                                         s.grid.cos_slope[i]);
         // Each depth and snow content stays a weighted mean of its own and
@@ -165,24 +193,29 @@ void diffuse_implicitly(ModelState& s, double step) {
     constexpr int kSuperM = kSaltMomentum, kRightM = kSaltLoad;
     constexpr int kSuperC = kSuspMomentum, kRightC = kSuspVolume;
     double super_m = 0.0, right_m = 0.0, super_c = 0.0, right_c = 0.0;
+    // Conductances (diffusivity over distance, m/s) of the face below the cell.
+    double below_m = 0.0, below_c = 0.0;
     for (int i = first; i <= last; ++i) {
+        const double above_m = i < last ? face_diffusivity(i, m) / length[i + 1] : 0.0;
+        const double above_c = i < last ? face_diffusivity(i, c) / length[i + 1] : 0.0;
         const double w = step / control_volume(s.grid, i);
-        const double dn_m = i > first ? w * face_diffusivity(i - 1, m) / length[i] : 0.0;
-        const double up_m = i < last ? w * face_diffusivity(i, m) / length[i + 1] : 0.0;
-        const double dn_c = i > first ? w * face_diffusivity(i - 1, c) / length[i] : 0.0;
-        const double up_c = i < last ? w * face_diffusivity(i, c) / length[i + 1] : 0.0;
+        const double dn_m = w * below_m, up_m = w * above_m;
+        const double dn_c = w * below_c, up_c = w * above_c;
         double* u = s.U[i];
-        const double pivot_m = 1.0 + dn_m + up_m - dn_m * super_m;
-        const double pivot_c = depth_divisor(u[kSuspDepth]) + dn_c + up_c - dn_c * super_c;
-        super_m = -up_m / pivot_m;
-        right_m = (u[kSuspMomentum] + dn_m * right_m) / pivot_m;
-        super_c = -up_c / pivot_c;
-        right_c = (u[kSuspVolume] + dn_c * right_c) / pivot_c;
+        const double pivot_m = 1.0 / (1.0 + dn_m + up_m - dn_m * super_m);
+        const double pivot_c =
+            1.0 / (depth_divisor(u[kSuspDepth]) + dn_c + up_c - dn_c * super_c);
+        super_m = -up_m * pivot_m;
+        right_m = (u[kSuspMomentum] + dn_m * right_m) * pivot_m;
+        super_c = -up_c * pivot_c;
+        right_c = (u[kSuspVolume] + dn_c * right_c) * pivot_c;
         double* keep = s.flux_adv[i];
         keep[kSuperM] = super_m;
         keep[kRightM] = right_m;
         keep[kSuperC] = super_c;
         keep[kRightC] = right_c;
+        below_m = above_m;
+        below_c = above_c;
     }
     double momentum = 0.0, concentration = 0.0;
     for (int i = last; i >= first; --i) {
@@ -210,27 +243,19 @@ void compute_robust_fluxes(ModelState& s) {
 }
 
 double robust_wave_speed(const ModelState& s) {
-    double result = 0.0;
-    for (int i = s.window.first_active; i < s.window.last_active; ++i) {
-        const RobustCell r =
-            robust_cell_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i));
-        for (double speed : {r.salt_slowest, r.salt_fastest, r.susp_slowest, r.susp_fastest})
-            if (!(magnitude(speed) < result)) result = magnitude(speed);
-    }
-    return result;
+    return wide_lanes() ? window_wave_speed_wide(s) : window_wave_speed<Pair>(s);
 }
 
-double hll_flux(double flux_l, double flux_r, double value_l, double value_r, double slowest,
-                double fastest) {
-    if (slowest >= 0.0) return flux_l;
-    if (fastest <= 0.0) return flux_r;
-    return (fastest * flux_l - slowest * flux_r + slowest * fastest * (value_r - value_l)) /
-           (fastest - slowest);
+HllWeights hll_weights(double slowest, double fastest) {
+    if (slowest >= 0.0) return {1.0, 0.0, 0.0};
+    if (fastest <= 0.0) return {0.0, 1.0, 0.0};
+    const double spread = 1.0 / (fastest - slowest);
+    return {fastest * spread, -slowest * spread, slowest * fastest * spread};
 }
 
-double robust_update(double prev, double sink, double face_dn, double face_up, double volume,
-                     double step) {
-    const double moved = prev - step * (face_up - face_dn) / volume;
+double robust_update(double prev, double sink, double face_dn, double face_up,
+                     double step_per_volume, double step) {
+    const double moved = prev - step_per_volume * (face_up - face_dn);
     if (sink * prev > 0.0) return moved * (prev / (prev + step * sink));
     return moved - step * sink;
 }
