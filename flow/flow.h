@@ -197,6 +197,9 @@ SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in
 // Fills sink for the window's interior with the source terms relaxed
 // against sink_prev; dt is the step of the pass (the erosion cap's step).
 void compute_source_terms(ModelState& s, double dt);
+// Fills sink for the window's interior with the source terms of the
+// current state, not relaxed (the robust scheme's sources).
+void compute_current_source_terms(ModelState& s, double dt);
 
 // ---- The explicit update.
 
@@ -265,9 +268,12 @@ void find_active_window(ModelState& s);
 //    speeds of the layer on either side: the upwind flux where both run
 //    the same way (fast flow), a dissipative mean where waves run both
 //    ways (slow, deep flow);
-//  - the source terms as loss rates; a loss that has the sign of the value
-//    it acts on scales the value instead of being subtracted (it can drive
-//    the value towards zero, never through it, however stiff);
+//  - the source terms of the current state (not relaxed against the last
+//    step's: a stiff drag relaxed that way acts a step late, as a force
+//    that reverses the flow) as loss rates after the fluxes; a loss, a rate
+//    of the sign of the value it was computed for, is taken as that value
+//    decaying at rate sink / value, implicitly: it shrinks what the faces
+//    left, never reverses it, however stiff;
 //  - the eddy diffusion of the suspension momentum and snow content
 //    implicitly, with the smaller diffusivity of the two cells at a face.
 // The control volume of interior cell i is half its two cell lengths; the
@@ -322,7 +328,10 @@ double robust_wave_speed(const ModelState& s);
 
 // The robust update of one component of one cell: the difference of its
 // face fluxes times step_per_volume (the step over the cell's control
-// volume, s/m), then the source as a loss rate (see above).
+// volume, s/m), then the source as a loss rate (see above). The decay rate
+// of a loss is sink / prev, or sink / (what the faces left) where that is
+// larger and of the same sign (an inflow is not consumed by the loss rate
+// of a nearly empty cell).
 double robust_update(double prev, double sink, double face_dn, double face_up,
                      double step_per_volume, double step);
 

@@ -3,6 +3,7 @@
 // drive a value through zero, implicit eddy diffusion. Why each piece is
 // there: docs/numerics.md.
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "flow/flow.h"
@@ -42,14 +43,14 @@ template <class T>
     r.salt_slowest = in.u2 - salt_celerity;
     r.salt_fastest = in.u2 + salt_celerity;
     // Suspension layer: the depth moves at u3, the momentum at u3 times its
-    // profile factor, the snow volume at S_CU u3 plus the settling along the
-    // track over the (floored) depth; the gravity wave runs at most at
-    // sqrt(g_normal h3) (the excess weight of the snow is a fraction of the
-    // full weight).
+    // profile factor, the snow volume c3 h3 (c3 being the volume over the
+    // floored depth) at S_CU u3 h3 and the settling along the track, over
+    // that depth; the gravity wave runs at most at sqrt(g_normal h3) (the
+    // excess weight of the snow is a fraction of the full weight).
     const T momentum_speed = in.u3 * ((1.0 - f.lambda) * ff.S_CUU + f.lambda * ff.T_UU);
     T depth = pick(in.h3 > par.Min_Susp_Height, in.h3, par.Min_Susp_Height);
     depth = larger(depth, kLeastDivisorDepth);
-    const T volume_speed = ff.S_CU * in.u3 + f.ws * f.lambda / depth;
+    const T volume_speed = (ff.S_CU * in.u3 * in.h3 + f.ws * f.lambda) / depth;
     const T susp_celerity = root(magnitude(in.g_normal * in.h3));
     r.susp_slowest = smaller(smaller(in.u3, momentum_speed), volume_speed) - susp_celerity;
     r.susp_fastest = larger(larger(in.u3, momentum_speed), volume_speed) + susp_celerity;
@@ -202,9 +203,9 @@ void diffuse_implicitly(ModelState& s, double step) {
         const double dn_m = w * below_m, up_m = w * above_m;
         const double dn_c = w * below_c, up_c = w * above_c;
         double* u = s.U[i];
-        const double pivot_m = 1.0 / (1.0 + dn_m + up_m - dn_m * super_m);
+        const double pivot_m = 1.0 / (1.0 + dn_m + up_m + dn_m * super_m);
         const double pivot_c =
-            1.0 / (depth_divisor(u[kSuspDepth]) + dn_c + up_c - dn_c * super_c);
+            1.0 / (depth_divisor(u[kSuspDepth]) + dn_c + up_c + dn_c * super_c);
         super_m = -up_m * pivot_m;
         right_m = (u[kSuspMomentum] + dn_m * right_m) * pivot_m;
         super_c = -up_c * pivot_c;
@@ -256,7 +257,10 @@ HllWeights hll_weights(double slowest, double fastest) {
 double robust_update(double prev, double sink, double face_dn, double face_up,
                      double step_per_volume, double step) {
     const double moved = prev - step_per_volume * (face_up - face_dn);
-    if (sink * prev > 0.0) return moved * (prev / (prev + step * sink));
+    // The value the loss rate is taken relative to: the start value, or what
+    // the faces left where that is larger and of the same sign.
+    const double base = std::fabs(moved) > std::fabs(prev) && moved * prev >= 0.0 ? moved : prev;
+    if (sink * base > 0.0) return moved / (1.0 + step * sink / base);
     return moved - step * sink;
 }
 

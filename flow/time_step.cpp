@@ -75,7 +75,10 @@ double time_step(ModelState& s, StepKind kind, double step, double pass_step) {
         compute_robust_fluxes(s);
     else
         compute_fluxes(s);
-    compute_source_terms(s, pass_step);
+    if (robust)
+        compute_current_source_terms(s, pass_step);
+    else
+        compute_source_terms(s, pass_step);
     restore_outside_window(s);
     double allowed = step;
     if (kind == StepKind::kFull) {
