@@ -176,8 +176,7 @@ double advance_explicit(ModelState& s, double step) {
 // snow volume (of c3 into c3 h3) over the interior, no diffusion through
 // the window's edges. Each face takes the smaller of its two cells'
 // diffusivities. Both tridiagonal systems are solved together by forward
-// elimination and back substitution; flux_adv, no longer needed, holds the
-// eliminated coefficients.
+// elimination and back substitution.
 void diffuse_implicitly(ModelState& s, double step) {
     const int first = s.window.first_active + 1, last = s.window.last_active - 2;
     if (last < first) return;
@@ -190,9 +189,14 @@ void diffuse_implicitly(ModelState& s, double step) {
         return larger(smaller(s.flux_diff[i][column], s.flux_diff[i + 1][column]), 0.0);
     };
     constexpr int m = kMomentumDiffusivityColumn, c = kVolumeDiffusivityColumn;
-    // Eliminated coefficients: super-diagonal and right side of each system.
-    constexpr int kSuperM = kSaltMomentum, kRightM = kSaltLoad;
-    constexpr int kSuperC = kSuspMomentum, kRightC = kSuspVolume;
+    // Eliminated coefficients (super-diagonal and right side of each
+    // system), kept in the columns of flux_diff that hold no coefficient.
+    constexpr int kSuperM = kSaltLoad, kRightM = kSuspDepth;
+    constexpr int kSuperC = kSuspEnergy, kRightC = kSuspDissipation;
+    static_assert(kSuperM != kSaltSlowestColumn && kSuperM != kSaltFastestColumn &&
+                  kSuperM != kSuspSlowestColumn && kSuperM != kSuspFastestColumn &&
+                  kRightM > kSuspFastestColumn && kSuperC != m && kSuperC != c &&
+                  kRightC != m && kRightC != c);
     double super_m = 0.0, right_m = 0.0, super_c = 0.0, right_c = 0.0;
     // Conductances (diffusivity over distance, m/s) of the face below the cell.
     double below_m = 0.0, below_c = 0.0;
@@ -210,7 +214,7 @@ void diffuse_implicitly(ModelState& s, double step) {
         right_m = (u[kSuspMomentum] + dn_m * right_m) * pivot_m;
         super_c = -up_c * pivot_c;
         right_c = (u[kSuspVolume] + dn_c * right_c) * pivot_c;
-        double* keep = s.flux_adv[i];
+        double* keep = s.flux_diff[i];
         keep[kSuperM] = super_m;
         keep[kRightM] = right_m;
         keep[kSuperC] = super_c;
@@ -220,7 +224,7 @@ void diffuse_implicitly(ModelState& s, double step) {
     }
     double momentum = 0.0, concentration = 0.0;
     for (int i = last; i >= first; --i) {
-        const double* keep = s.flux_adv[i];
+        const double* keep = s.flux_diff[i];
         momentum = keep[kRightM] - keep[kSuperM] * momentum;
         concentration = keep[kRightC] - keep[kSuperC] * concentration;
         double* u = s.U[i];
