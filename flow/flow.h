@@ -350,9 +350,11 @@ enum class StepKind {
 // One call of the explicit update: boundary rows, fluxes, source terms,
 // the interior advanced (or its increments rescaled), the edge cells, the
 // window moved. pass_step is the step of the pass (the full step whose
-// increments a redo rescales). Returns, for a full step, the largest step
-// up to step that keeps the saltation load and the snow volume
-// non-negative; for a redo, step.
+// increments a redo rescales). With Numerics robust the fluxes, the source
+// terms and the advance are the robust scheme's (see above). Returns, for
+// a full step, the largest step up to step that keeps the saltation load
+// and the snow volume non-negative (the robust scheme: that its Courant
+// bound allows); for a redo, step.
 double time_step(ModelState& s, StepKind kind, double step, double pass_step);
 
 }  // namespace torla

@@ -23,10 +23,12 @@ std::string example_with(const std::string& lines) {
     return cmd.substr(0, at) + lines + cmd.substr(at);
 }
 
+// The information file is not named run.info: another test interrupts
+// every `torla run.info' on the machine.
 int run_example(const TempDir& dir, const std::string& lines, std::string& out) {
     test::write_text(dir.file("run.cmd"), example_with(lines));
-    test::write_text(dir.file("run.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
-    return test::run_in(dir.path(), test::bin_dir() + "/torla run.info", out);
+    test::write_text(dir.file("example.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
+    return test::run_in(dir.path(), test::bin_dir() + "/torla example.info", out);
 }
 
 const std::string kSchemeLine =
