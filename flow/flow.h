@@ -335,6 +335,11 @@ double robust_wave_speed(const ModelState& s);
 double robust_update(double prev, double sink, double face_dn, double face_up,
                      double step_per_volume, double step);
 
+// Snow mass per metre of width and second that leaves the track through
+// the downstream face of the window when the window reaches the last
+// cells (the robust scheme's face flux; 0 otherwise).
+double robust_outflow_rate(const ModelState& s);
+
 // The interior of the window by the robust scheme from U_prev, the work
 // matrices of compute_robust_fluxes and the source terms into U. Returns
 // the largest step up to step that its Courant bound allows (step itself

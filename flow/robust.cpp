@@ -141,9 +141,11 @@ inline double control_volume(const Grid& g, int i) {
 }
 
 // The explicit part: face fluxes and source terms from U_prev into U for
-// the interior. The downstream edge lets the flow leave (its face carries
-// the flux of the last interior cell); the upstream edge is still air.
-// Returns the largest step the face speeds allow.
+// the interior. The edge cells have no flux and no signal speed: the
+// upstream one is still air; the downstream one holds a copy of its
+// neighbour, so that its face lets the flow leave where it runs forward
+// and lets nothing in where it runs back. Returns the largest step the
+// face speeds allow.
 double advance_explicit(ModelState& s, double step) {
     const int first = s.window.first_active, last = s.window.last_active;
     const double* u2 = s.layers.u2.data();
@@ -151,8 +153,7 @@ double advance_explicit(ModelState& s, double step) {
     double dn[kNumComponents] = {}, up[kNumComponents] = {};
     double speed_dn = face_fluxes(s, first, first + 1, dn);
     for (int i = first + 1; i < last - 1; ++i) {
-        const int right = i + 1 < last - 1 ? i + 1 : i;
-        const double speed_up = face_fluxes(s, i, right, up);
+        const double speed_up = face_fluxes(s, i, i + 1, up);
         const double volume = control_volume(s.grid, i);
         const double step_per_volume = step / volume;
         const double* prev = s.U_prev[i];
@@ -266,6 +267,14 @@ double robust_update(double prev, double sink, double face_dn, double face_up,
     const double base = std::fabs(moved) > std::fabs(prev) && moved * prev >= 0.0 ? moved : prev;
     if (sink * base > 0.0) return moved / (1.0 + step * sink / base);
     return moved - step * sink;
+}
+
+double robust_outflow_rate(const ModelState& s) {
+    const int last = s.window.last_active - 1;
+    if (s.window.last_active != s.n_cells - 1 || last - 1 <= s.window.first_active) return 0.0;
+    double face[kNumComponents] = {};
+    face_fluxes(s, last - 1, last, face);
+    return face[kSaltLoad] + face[kSuspVolume] * s.par.Particle_Density;
 }
 
 double advance_interior_robust(ModelState& s, double step) {

@@ -66,14 +66,6 @@ double outflow_rate(const ModelState& s) {
     return rate;
 }
 
-// The same for the robust scheme, whose downstream face carries the last
-// interior cell's flux whichever way the layers move.
-double robust_outflow_rate(const ModelState& s) {
-    const int i = s.window.last_active - 2;
-    if (s.window.last_active != s.n_cells - 1 || i <= s.window.first_active) return 0.0;
-    return s.flux_adv[i][kSaltLoad] + s.flux_adv[i][kSuspVolume] * s.par.Particle_Density;
-}
-
 }  // namespace
 
 double time_step(ModelState& s, StepKind kind, double step, double pass_step) {
