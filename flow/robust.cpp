@@ -65,7 +65,7 @@ template <class T>
         double* adv = s.flux_adv[i + k];
         double* diff = s.flux_diff[i + k];
         for (int j = 0; j < kNumComponents; ++j) adv[j] = diff[j] = 0.0;
-        for_each_component<kAdvected>([&](auto j) [[gnu::always_inline]] {
+        for_each_component<kAdvected>([&](auto j) TORLA_INLINE_LAMBDA {
             adv[j] = lane(r.flux.adv[j], k);
         });
         diff[kSaltSlowestColumn] = lane(r.salt_slowest, k);
