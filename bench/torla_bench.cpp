@@ -10,6 +10,8 @@
 //      knotline as its grid generator), from a temporary copy;
 //  (d) the cost of the run record's bookkeeping, the same run with and
 //      without it.
+// (a) is measured for both schemes of the update (Numerics standard and
+// robust) and prints the ratio of their costs per interior cell.
 // The model state is built in-process the way the grid reader builds it,
 // and every pass is the driver's own run_pass.
 //
@@ -84,8 +86,10 @@ private:
 // track, otherwise only over the release cells at its top. The state is
 // completed as the driver's start-up completes it: window over all cells,
 // cleared sink_prev, form factors, gravity and the first Courant step.
-void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_thresholds) {
+void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_thresholds,
+                 bool robust = false) {
     RunParameters& p = s.par;
+    if (robust) p.Numerics = "robust";
     if (zero_thresholds)
         p.Min_Salt_Mass_Flux = p.Min_Salt_Mom_Flux = p.Min_Susp_Mass_Flux = p.Min_Susp_Mom_Flux = 0.0;
     p.Max_Time = 1e30;
@@ -147,14 +151,15 @@ bool passes(ModelState& s, int count, double& cells) {
     return true;
 }
 
-// (a) ns per interior cell per pass with the window over the whole track.
-void bench_whole_window(int n, int warmup, int timed, int reps) {
+// (a) ns per interior cell per pass with the window over the whole track;
+// returns the median.
+double bench_whole_window(int n, int warmup, int timed, int reps, bool robust) {
     std::vector<double> ns;
     double window = 0;
     unsigned long long hash = 0;
     for (int r = 0; r < reps; ++r) {
         ModelState s;
-        build_state(s, n, true, true);
+        build_state(s, n, true, true, robust);
         double cells = 0;
         bool ok;
         double elapsed;
@@ -173,12 +178,13 @@ void bench_whole_window(int n, int warmup, int timed, int reps) {
         close_state(s);
     }
     const double m = median(ns);
-    std::printf("(a) whole window, %d cells (%.0f interior), %d passes x %d runs:\n"
+    std::printf("(a) whole window, %s scheme, %d cells (%.0f interior), %d passes x %d runs:\n"
                 "    %.1f ns per interior cell per pass  (%.1f million cell-passes/s)\n"
                 "    runs: ",
-                n, window, timed, reps, m, 1e3 / m);
+                robust ? "robust" : "standard", n, window, timed, reps, m, 1e3 / m);
     for (double v : ns) std::printf("%.1f ", v);
     std::printf("ns\n    state after the passes: hash %016llx\n\n", hash);
+    return m;
 }
 
 // (b) time per pass for one short avalanche on tracks of different length;
@@ -327,7 +333,13 @@ int main(int argc, char** argv) {
     // A long path of 2,000 cells (5 km at 2.5 m), and 20,000 cells, whose
     // state no longer fits the processor's second-level cache.
     if (wanted('a'))
-        for (int n : {2000, 20000}) torla::bench_whole_window(n, 20, quick ? 50 : 200, reps);
+        for (int n : {2000, 20000}) {
+            const int timed = quick ? 50 : 200;
+            const double standard = torla::bench_whole_window(n, 20, timed, reps, false);
+            const double robust = torla::bench_whole_window(n, 20, timed, reps, true);
+            std::printf("    robust / standard, %d cells: %.2f per interior cell per pass\n\n", n,
+                        robust / standard);
+        }
     if (wanted('b')) torla::bench_track_lengths(quick ? 200 : 1000, reps);
     if (wanted('c')) torla::bench_example(reps);
     if (wanted('d')) torla::bench_record(reps);

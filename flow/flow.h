@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <type_traits>
 #include <utility>
 
@@ -196,6 +197,9 @@ SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in
 // Fills sink for the window's interior with the source terms relaxed
 // against sink_prev; dt is the step of the pass (the erosion cap's step).
 void compute_source_terms(ModelState& s, double dt);
+// Fills sink for the window's interior with the source terms of the
+// current state, not relaxed (the robust scheme's sources).
+void compute_current_source_terms(ModelState& s, double dt);
 
 // ---- The explicit update.
 
@@ -220,6 +224,17 @@ struct UpdateInputs {
 // the upwind pair, the diffusive difference centrally.
 double general_update(const UpdateInputs& in, const UpwindChoice& c, double step);
 
+// The saltation depth that follows the load of a cell: the load spread at
+// the greatest saltation density, but at least as deep as the grains jump
+// at the layer's speed.
+inline constexpr double kSaltDepthPerSpeed = 0.03;  // s, least saltation depth per unit speed
+inline double saltation_depth(double load, double u2, double max_salt_density,
+                              double cos_slope) {
+    const double from_load = load / max_salt_density;
+    const double from_speed = kSaltDepthPerSpeed * std::fabs(u2) / cos_slope;
+    return from_load > from_speed ? from_load : from_speed;
+}
+
 // The interior of the window, first_active + 1 ... last_active - 2: the
 // layer passes of a full step from U_prev and the work matrices into U.
 // Returns the largest step up to step that keeps the saltation load and the
@@ -243,6 +258,94 @@ bool carries_flow(const RunParameters& par, const double* u);
 // Moves the active window to follow the cells that carry flow in U.
 void find_active_window(ModelState& s);
 
+// ---- The robust scheme (Numerics robust).
+//
+// The same balance laws, fluxes and source terms, advanced so that slow
+// deep flow and thin fast flow stay stable and depths and snow contents
+// stay non-negative (docs/numerics.md):
+//  - the advective part by finite volumes with an HLL flux at each face
+//    between neighbouring cells, from the slowest and fastest signal
+//    speeds of the layer on either side: the upwind flux where both run
+//    the same way (fast flow), a dissipative mean where waves run both
+//    ways (slow, deep flow);
+//  - the source terms of the current state (not relaxed against the last
+//    step's: a stiff drag relaxed that way acts a step late, as a force
+//    that reverses the flow) as loss rates after the fluxes; a loss, a rate
+//    of the sign of the value it was computed for, is taken as that value
+//    decaying at rate sink / value, implicitly: it shrinks what the faces
+//    left, never reverses it, however stiff;
+//  - the eddy diffusion of the suspension momentum and snow content
+//    implicitly, with the smaller diffusivity of the two cells at a face.
+// The control volume of interior cell i is half its two cell lengths; the
+// face between cells i and i + 1 is cell_length[i + 1] from i.
+
+// Per-cell coefficients of the robust scheme: the flux row for unit
+// gradients (its diff entries are minus the diffusivities) and bounds of
+// the signal speeds of the two moving layers (their advection speeds
+// widened by the celerity of their pressure waves).
+template <class T>
+struct RobustCellOf {
+    FluxRowOf<T> flux;
+    T salt_slowest, salt_fastest;  // m/s, saltation layer
+    T susp_slowest, susp_fastest;  // m/s, suspension layer
+};
+using RobustCell = RobustCellOf<double>;
+RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const FormFactors& ff,
+                       const FluxInputs& in);
+
+// Columns of flux_diff in which the robust scheme keeps a cell's
+// coefficients (its update differences no diffusive flux rows).
+inline constexpr int kSaltSlowestColumn = 0;             // m/s
+inline constexpr int kSaltFastestColumn = 1;             // m/s
+inline constexpr int kSuspSlowestColumn = 2;             // m/s
+inline constexpr int kSuspFastestColumn = 3;             // m/s
+inline constexpr int kMomentumDiffusivityColumn = kSuspMomentum;  // m^2/s, of rho3 u3 h3
+inline constexpr int kVolumeDiffusivityColumn = kSuspVolume;      // m^2/s, of c3 into c3 h3
+
+// The HLL flux at a face as weights of the two cells' fluxes and of the
+// jump of the component between them: the left cell's flux when every
+// signal runs forward (slowest >= 0), the right cell's when every signal
+// runs backward (fastest <= 0), else the flux of the mean state between
+// the slowest and the fastest wave.
+struct HllWeights {
+    double left, right;  // -, weights of the two cells' fluxes
+    double jump;         // m/s, weight of value_r - value_l
+};
+HllWeights hll_weights(double slowest, double fastest);
+inline double hll_flux(const HllWeights& w, double flux_l, double flux_r, double value_l,
+                       double value_r) {
+    return w.left * flux_l + w.right * flux_r + w.jump * (value_r - value_l);
+}
+
+// Fills, for the window's interior, flux_adv with the cells' advective
+// fluxes and flux_diff with their robust coefficients (the columns above,
+// 0 elsewhere).
+void compute_robust_fluxes(ModelState& s);
+
+// Largest signal speed of either layer over the active window (0.0 for an
+// empty window), m/s: the wave speed of the robust scheme's Courant rule.
+double robust_wave_speed(const ModelState& s);
+
+// The robust update of one component of one cell: the difference of its
+// face fluxes times step_per_volume (the step over the cell's control
+// volume, s/m), then the source as a loss rate (see above). The decay rate
+// of a loss is sink / prev, or sink / (what the faces left) where that is
+// larger and of the same sign (an inflow is not consumed by the loss rate
+// of a nearly empty cell).
+double robust_update(double prev, double sink, double face_dn, double face_up,
+                     double step_per_volume, double step);
+
+// Snow mass per metre of width and second that leaves the track through
+// the downstream face of the window when the window reaches the last
+// cells (the robust scheme's face flux; 0 otherwise).
+double robust_outflow_rate(const ModelState& s);
+
+// The interior of the window by the robust scheme from U_prev, the work
+// matrices of compute_robust_fluxes and the source terms into U. Returns
+// the largest step up to step that its Courant bound allows (step itself
+// whenever the step came from robust_wave_speed with Courant_Nr <= 1).
+double advance_interior_robust(ModelState& s, double step);
+
 // What a time_step call does with the window's interior.
 enum class StepKind {
     kFull,  // advance U_prev by the step into U
@@ -252,9 +355,11 @@ enum class StepKind {
 // One call of the explicit update: boundary rows, fluxes, source terms,
 // the interior advanced (or its increments rescaled), the edge cells, the
 // window moved. pass_step is the step of the pass (the full step whose
-// increments a redo rescales). Returns, for a full step, the largest step
-// up to step that keeps the saltation load and the snow volume
-// non-negative; for a redo, step.
+// increments a redo rescales). With Numerics robust the fluxes, the source
+// terms and the advance are the robust scheme's (see above). Returns, for
+// a full step, the largest step up to step that keeps the saltation load
+// and the snow volume non-negative (the robust scheme: that its Courant
+// bound allows); for a redo, step.
 double time_step(ModelState& s, StepKind kind, double step, double pass_step);
 
 }  // namespace torla

@@ -134,8 +134,7 @@ template <class T>
 // The relaxed rows of the interior, as many cells at a time as Cells has
 // lanes, the remaining ones alone.
 template <class Cells>
-[[gnu::always_inline]] inline void interior_source_terms(ModelState& s, double dt) {
-    const double beta = s.par.Relaxation_Factor;
+[[gnu::always_inline]] inline void interior_source_terms(ModelState& s, double dt, double beta) {
     const int end = s.window.last_active - 1;
     int i = s.window.first_active + 1;
     for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
@@ -143,8 +142,15 @@ template <class Cells>
     for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, dt, source_inputs<double>(s, i)), beta);
 }
 
-TORLA_WIDE void interior_source_terms_wide(ModelState& s, double dt) {
-    interior_source_terms<Quad>(s, dt);
+TORLA_WIDE void interior_source_terms_wide(ModelState& s, double dt, double beta) {
+    interior_source_terms<Quad>(s, dt, beta);
+}
+
+void source_terms_weighted(ModelState& s, double dt, double beta) {
+    if (wide_lanes())
+        interior_source_terms_wide(s, dt, beta);
+    else
+        interior_source_terms<Pair>(s, dt, beta);
 }
 
 }  // namespace
@@ -154,10 +160,9 @@ SourceRow source_row(const RunParameters& par, double dt, const SourceInputs& in
 }
 
 void compute_source_terms(ModelState& s, double dt) {
-    if (wide_lanes())
-        interior_source_terms_wide(s, dt);
-    else
-        interior_source_terms<Pair>(s, dt);
+    source_terms_weighted(s, dt, s.par.Relaxation_Factor);
 }
+
+void compute_current_source_terms(ModelState& s, double dt) { source_terms_weighted(s, dt, 1.0); }
 
 }  // namespace torla

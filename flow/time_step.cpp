@@ -69,14 +69,21 @@ double outflow_rate(const ModelState& s) {
 }  // namespace
 
 double time_step(ModelState& s, StepKind kind, double step, double pass_step) {
+    const bool robust = robust_numerics(s.par);
     set_boundary_rows(s);
-    compute_fluxes(s);
-    compute_source_terms(s, pass_step);
+    if (robust)
+        compute_robust_fluxes(s);
+    else
+        compute_fluxes(s);
+    if (robust)
+        compute_current_source_terms(s, pass_step);
+    else
+        compute_source_terms(s, pass_step);
     restore_outside_window(s);
     double allowed = step;
     if (kind == StepKind::kFull) {
-        allowed = advance_interior(s, step);
-        s.window.outflow_rate = outflow_rate(s);
+        allowed = robust ? advance_interior_robust(s, step) : advance_interior(s, step);
+        s.window.outflow_rate = robust ? robust_outflow_rate(s) : outflow_rate(s);
     } else {
         rescale_interior(s, pass_step, step);
     }

@@ -11,7 +11,6 @@ namespace torla {
 
 namespace {
 
-constexpr double kSaltDepthPerSpeed = 0.03;    // s, least saltation depth per unit speed
 constexpr double kLoadTolerance = -0.0001;     // kg/m^2, smaller negative loads are set to 0
 constexpr double kVolumeTolerance = -0.00001;  // m, likewise for the snow volume
 
@@ -147,16 +146,11 @@ template <class V>
             const int j = kSaltLoad;
             load = diverging_update_of(m.prev[j], m.sink[j], m.adv_i[j], c, u2, speed, step);
         }
-        // The layer is at least as deep as the grains jump at its speed:
-        // the depths from the load and from the speed, side by side.
-        const Pair depths = Pair{load, kSaltDepthPerSpeed * std::fabs(u2[i])} /
-                            Pair{max_salt_density, cos_slope[i]};
-        const double from_load = depths[0], from_speed = depths[1];
 
         double* u = s.U[i];
         u[kSaltLoad] = load;
         u[kSaltMomentum] = momentum;
-        u[kSaltDepth] = from_load > from_speed ? from_load : from_speed;
+        u[kSaltDepth] = saltation_depth(load, u2[i], max_salt_density, cos_slope[i]);
         u[kCoverDensity] = cover_density;
         u[kCoverDepth] = cover_depth;
 

@@ -124,6 +124,12 @@ void start_up(ModelState& s) {
     std::printf("   main:  read_grid_file finished.\n\n");
     prepare_time_loop(s);
     report_form_factors(s);
+    if (robust_numerics(s.par)) {
+        const char* line = "   main:  Numerics robust: HLL fluxes, sign-keeping sources, "
+                           "implicit eddy diffusion.\n";
+        log_printf(s, "%s", line);
+        std::printf("%s", line);
+    }
     check_release(s);
 }
 
@@ -411,7 +417,7 @@ bool run_pass(ModelState& s) {
     // Courant step of the new state; a step that was too long is redone.
     update_gravity(s);
     const WaveSpeed wave = largest_wave_speed(s);
-    const double u_wave = wave.m_s;
+    const double u_wave = robust_numerics(s.par) ? robust_wave_speed(s) : wave.m_s;
     c.dtn = courant_time_step(s, u_wave);
     const bool rescale = kStepTolerance * dt > c.dtn;
     if (rescale) {
