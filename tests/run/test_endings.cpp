@@ -231,14 +231,19 @@ TEST_F(Endings, ASecondRunOnTheSameResultRefusesAtOnce) {
 TEST_F(Endings, AnInterruptedRunStopsItsGeneratorAndLeavesAnUnfinishedResult) {
     test::write_text(dir_.file("slow-knotline"), "#!/bin/sh\nsleep 1\ntouch late\n");
     chmod(dir_.file("slow-knotline").c_str(), 0755);
+    // The signals go to this test's run alone: its information file has a
+    // name of its own (the folder's), and pkill matches it.
+    const std::string info = dir_.path().filename().string() + ".info";
+    const auto signal_run = [&](const char* sig) {
+        std::system(("pkill -" + std::string(sig) + " -f 'torla " + info + "'").c_str());
+    };
     test::write_text(dir_.file("run.cmd"), track(20, "Max_Time 2\n", 4, 6));
-    test::write_text(dir_.file("run.info"), "run.cmd\nrun.res\n" + dir_.file("slow-") + "\n");
-    const std::string dir = dir_.path().string();
-    std::thread killer([] {
+    test::write_text(dir_.file(info), "run.cmd\nrun.res\n" + dir_.file("slow-") + "\n");
+    std::thread killer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::system("pkill -TERM -f 'torla run.info'");
+        signal_run("TERM");
     });
-    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla run.info", out_), 128 + SIGTERM);
+    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla " + info, out_), 128 + SIGTERM);
     killer.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     EXPECT_FALSE(test::fs::exists(dir_.file("late"))) << "the generator outlived the run";
@@ -246,13 +251,13 @@ TEST_F(Endings, AnInterruptedRunStopsItsGeneratorAndLeavesAnUnfinishedResult) {
     EXPECT_EQ(record()["stop_reason"], "interrupted");
 
     // A quiet track run for a long time, interrupted in its time loop.
-    test::write_text(dir_.file("run.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
+    test::write_text(dir_.file(info), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
     test::write_text(dir_.file("run.cmd"), track(20, "Max_Time 1e9\nDump_Interval 1e6\n", 9, 8));
-    std::thread second([] {
+    std::thread second([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        std::system("pkill -INT -f 'torla run.info'");
+        signal_run("INT");
     });
-    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla run.info", out_), 128 + SIGINT);
+    EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla " + info, out_), 128 + SIGINT);
     second.join();
     ResultData r;
     ASSERT_EQ(read_result_file(dir_.file("run.res"), r), "");
