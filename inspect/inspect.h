@@ -96,9 +96,11 @@ void write_peaks_csv(std::ostream& o, const ResultTables& r);
 void write_dumps_csv_head(std::ostream& o, const ResultTables& r);
 void write_dump_rows(std::ostream& o, const ResultTables& r, const std::vector<double>& z,
                      const std::vector<float>& record);
-// The front of every dump, one row per dump (time, cell, path length; the
-// last two empty where no cell carries flow), led by comment lines with the
-// names, the thresholds and the run-out (from the peak table, or unknown).
+// The front of every dump, one row per dump: time, cell, path length (both
+// empty where no cell carries flow), and the front speed since the dump
+// before (empty where front_speeds gives none). Led by comment lines with
+// the names, the thresholds, the run-out (from the peak table, or unknown)
+// and the time the front reaches the end of the track.
 void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s);
 
 // A name from the command file as a JSON string: UTF-8 as it stands, any

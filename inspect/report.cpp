@@ -504,11 +504,18 @@ void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s) {
     else
         o << "# runout_cell: " << *s.runout_cell << "\n# runout_path_length[m]: "
           << num(r.geometry[*s.runout_cell].path_length) << "\n";
-    o << "time[s],cell,path_length[m]\n";
-    for (const FrontSample& f : s.front) {
+    if (s.front_reaches_end)
+        o << "# front_reaches_track_end[s]: " << num(*s.front_reaches_end) << "\n";
+    o << "time[s],cell,path_length[m],speed[m/s]\n";
+    for (std::size_t d = 0; d < s.front.size(); ++d) {
+        const FrontSample& f = s.front[d];
         o << num(f.time) << ',';
         if (f.present()) o << f.cell << ',' << num(f.path_length);
         else o << ',';
+        o << ',';
+        // The mean speed since the dump before, where front_speeds has one.
+        if (d > 0)
+            for (const FrontSpeed& v : front_speeds({s.front[d - 1], f})) o << num_exact(v.speed);
         o << '\n';
     }
 }

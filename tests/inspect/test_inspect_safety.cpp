@@ -160,7 +160,7 @@ TEST(ResultCut, InspectSummarisesAndExportsWhatIsThere) {
     EXPECT_TRUE(has(out, "\"ignored_bytes\": 233")) << out;
     ASSERT_EQ(inspect(dir, "cut.res csv --front -o front.csv", out), 0) << out;
     EXPECT_TRUE(has(out, "233 bytes")) << out;  // the note on standard error
-    EXPECT_TRUE(has(test::read_text(dir.file("front.csv")), "time[s],cell,path_length[m]\n0,1,10\n1,2,20\n"));
+    EXPECT_TRUE(has(test::read_text(dir.file("front.csv")), "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n1,2,20,10\n"));
     ASSERT_EQ(inspect(dir, "cut.res csv -o dumps.csv", out), 0) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
     const std::string dumps = test::read_text(dir.file("dumps.csv"));
@@ -368,12 +368,12 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
         {"",
          "# thresholds: suspension-layer pressure > 0.1 kPa or saltation-layer depth > 0.1 m\n"
          "# threshold_p3[kPa]: 0.1\n# threshold_h2[m]: 0.1\n"
-         "# runout_cell: 3\n# runout_path_length[m]: 30\n"
-         "time[s],cell,path_length[m]\n0,1,10\n2,,\n4,4,40\n"},
+         "# runout_cell: 3\n# runout_path_length[m]: 30\n# front_reaches_track_end[s]: 4\n"
+         "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n2,,,\n4,4,40,\n"},
         {"--threshold 0.6 --depth-threshold 0.25",
          "# thresholds: suspension-layer pressure > 0.6 kPa or saltation-layer depth > 0.25 m\n"
          "# threshold_p3[kPa]: 0.6\n# threshold_h2[m]: 0.25\n# runout: none\n"
-         "time[s],cell,path_length[m]\n0,,\n2,,\n4,,\n"},
+         "time[s],cell,path_length[m],speed[m/s]\n0,,,\n2,,,\n4,,,\n"},
     };
     for (const Case& c : cases) {
         std::string out;
@@ -389,7 +389,7 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
 TEST(InspectFront, PlotFixtureHasTheExportersFrontColumns) {
     const std::string fixture =
         test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/plot/small-front.csv");
-    EXPECT_TRUE(has(fixture, "\ntime[s],cell,path_length[m]\n"));
+    EXPECT_TRUE(has(fixture, "\ntime[s],cell,path_length[m],speed[m/s]\n"));
     EXPECT_TRUE(has(fixture, "\n# runout_path_length[m]: "));
 }
 
