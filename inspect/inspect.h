@@ -17,9 +17,11 @@ namespace torla::inspect {
 // pressure_kpa, or saltation-layer depth above depth_m (both strictly). The
 // file holds 32-bit values, so the thresholds are rounded to 32 bits before
 // the comparison: a stored 0.1 kPa is not above a threshold of 0.1 kPa.
+// The definition is flow_present (model/quantities.h), which the run's
+// record of the front shares.
 struct Thresholds {
-    double pressure_kpa = 0.1;
-    double depth_m = 0.1;
+    double pressure_kpa = kFlowPressure;
+    double depth_m = kFlowDepth;
 };
 
 // Elevation of every cell relative to cell 0 (negative downhill). The

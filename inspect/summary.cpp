@@ -28,15 +28,13 @@ std::vector<double> relative_elevation(const ResultTables& r) {
 }
 
 FrontSample front_at(const ResultTables& r, const std::vector<float>& record, const Thresholds& th) {
-    const float pressure = static_cast<float>(th.pressure_kpa);
-    const float depth = static_cast<float>(th.depth_m);
     const std::size_t stride = static_cast<std::size_t>(r.n_cells) + 1;
     const float* p3 = record.data() + kRowSuspPressure * stride + 1;
     const float* h2 = record.data() + kRowSaltDepth * stride + 1;
     FrontSample f;
     f.time = record[0];
     for (int i = r.n_cells - 1; i >= 0; --i)
-        if (p3[i] > pressure || h2[i] > depth) {
+        if (flow_present(p3[i], h2[i], th.pressure_kpa, th.depth_m)) {
             f.cell = i;
             f.path_length = r.geometry[i].path_length;
             break;
