@@ -242,7 +242,8 @@ void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
           << " kg/m left through the end\n";
         if (b->largest_unexplained)
             o << "              largest change not explained by the outflow "
-              << fixed(*b->largest_unexplained, 3) << " kg/m, between t = "
+              << fixed(*b->largest_unexplained, 3) << " kg/m ("
+              << fixed(100.0 * *b->largest_unexplained / b->start, 3) << " % of the start), between t = "
               << fixed(b->unexplained_t0, 3) << " s and " << fixed(b->unexplained_t1, 3) << " s\n";
     } else {
         o << "Mass balance: unknown, the record holds no dump with its masses\n";
@@ -515,7 +516,7 @@ void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s) {
         o << ',';
         // The mean speed since the dump before, where front_speeds has one.
         if (d > 0)
-            for (const FrontSpeed& v : front_speeds({s.front[d - 1], f})) o << num_exact(v.speed);
+            for (const FrontSpeed& v : front_speeds({s.front[d - 1], f})) o << num(v.speed);
         o << '\n';
     }
 }

@@ -425,7 +425,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
              // 1015 + 0, 1013 + 2 (-0), 950 + 60 (-5), the last dump unknown.
              "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s and "
              "60.0 kg/m left through the end\n",
-             "largest change not explained by the outflow -5.000 kg/m, between t = 10.000 s and 20.000 s\n",
+             "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), between t = 10.000 s and 20.000 s\n",
              "Warnings:     flow at the start lies only in cells 0 to 3\n              line\\nbreak\n",
          })
         EXPECT_TRUE(has(out, line)) << line << "\n" << out;
