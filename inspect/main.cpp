@@ -166,7 +166,10 @@ int summary(torla::ResultReader& reader, const torla::ResultTables& r, const std
     const torla::inspect::Summary s = torla::inspect::summarize(r, std::move(front), opt.th);
     torla::inspect::RunRecord record;
     bool found = false;
-    if (std::string note = torla::inspect::read_run_record(path, r, record, found); !note.empty())
+    std::vector<float> times;
+    for (const torla::inspect::FrontSample& f : s.front) times.push_back(static_cast<float>(f.time));
+    if (std::string note = torla::inspect::read_run_record(path, r, times, record, found);
+        !note.empty())
         std::cerr << "torla-inspect: note: " << torla::inspect::plain_text(note) << "\n";
     if (opt.json)
         torla::inspect::write_summary_json(std::cout, r, s, found ? &record : nullptr);

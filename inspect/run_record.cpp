@@ -55,6 +55,26 @@ const json* array(const json& j, const char* key) {
     return &j.at(key);
 }
 
+// A record that does not belong to the result file beside it: a run that
+// was killed left its result and an earlier run's record.
+void check_belongs(const ResultTables& r, const std::vector<float>& dump_times, const RunRecord& out) {
+    const std::string& reason = out.stop_reason;
+    const bool says_complete = reason == "max_time" || reason == "small_step" ||
+                               reason == "non_finite" || reason == "dump_limit";
+    if (says_complete && (r.count_unpatched || r.cut_short))
+        throw BadField{"it says the run ended (" + reason +
+                       ") but the result file is unfinished: the record of an earlier run"};
+    if (out.dumps.empty()) return;
+    if (out.dumps.size() < dump_times.size())
+        throw BadField{"it knows " + std::to_string(out.dumps.size()) + " dumps, the result file holds " +
+                       std::to_string(dump_times.size()) + ": the record of another run"};
+    for (std::size_t d = 0; d < dump_times.size(); ++d)
+        if (out.dumps[d].time_s && static_cast<float>(*out.dumps[d].time_s) != dump_times[d])
+            throw BadField{"its dump " + std::to_string(d) + " is at t = " +
+                           std::to_string(*out.dumps[d].time_s) + " s, the result file's at " +
+                           std::to_string(dump_times[d]) + " s: the record of another run"};
+}
+
 void read_fields(const json& j, const ResultTables& r, RunRecord& out) {
     if (!j.is_object()) throw BadField{"not a JSON object"};
     if (const auto cells = integer(j, "cells"); cells && *cells != r.n_cells && *cells != 0)
@@ -113,7 +133,7 @@ std::optional<double> RunRecord::DumpMass::moving_and_lying() const {
 }
 
 std::string read_run_record(const std::string& result_path, const ResultTables& r,
-                            RunRecord& out, bool& found) {
+                            const std::vector<float>& dump_times, RunRecord& out, bool& found) {
     out = RunRecord{};
     found = false;
     const std::string path = result_path + ".json";
@@ -141,6 +161,7 @@ std::string read_run_record(const std::string& result_path, const ResultTables& 
     if (j.is_discarded()) return "the run record " + path + " is not JSON";
     try {
         read_fields(j, r, out);
+        check_belongs(r, dump_times, out);
     } catch (const BadField& e) {
         return "the run record " + path + " is left out: " + e.what;
     }

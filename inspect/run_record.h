@@ -37,13 +37,15 @@ struct RunRecord {
     std::vector<std::vector<std::optional<double>>> peaks_before_onset;
 };
 
-// Reads the run record of the result file at result_path when there is one.
-// Returns an empty string when the record was read (found set) or is not
-// there (found cleared), or why it was left out: not a regular file, larger
-// than 64 MB, not JSON, a field of the wrong type, or a record of another
-// run (its cell count differs from the result file's).
+// Reads the run record of the result file at result_path when there is one;
+// dump_times are the times of the result file's records. Returns an empty
+// string when the record was read (found set) or is not there (found
+// cleared), or why it was left out: not a regular file, larger than 64 MB,
+// not JSON, a field of the wrong type, or a record of another run (another
+// cell count, fewer dumps or dumps at other times than the result file, or
+// a complete run claimed beside an unfinished result file).
 std::string read_run_record(const std::string& result_path, const ResultTables& r,
-                            RunRecord& out, bool& found);
+                            const std::vector<float>& dump_times, RunRecord& out, bool& found);
 
 // The largest of the peaks before the onset for one quantity, and where.
 struct RecordPeak {

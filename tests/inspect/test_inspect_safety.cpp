@@ -394,9 +394,17 @@ const char* const kRecord = R"({
   "peaks_before_onset": {"p2": [1.5, 2.5, null, 0.5], "p3": [0.25, 3.75, 1.0, 0.0]}
 })";
 
+// The result file of kRecord: dumps at t = 0, 10, 20, 30 s.
+Bytes recorded_result() {
+    Bytes f(4, 0);
+    for (float t : {0.0f, 10.0f, 20.0f, 30.0f}) f.add_record(t);
+    f.count = 4;
+    return f;
+}
+
 TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
     TempDir dir;
-    Bytes(4, 2).save(dir.file("run.res"));
+    recorded_result().save(dir.file("run.res"));
     test::write_text(dir.file("run.res.json"), kRecord);
     std::string out;
     ASSERT_EQ(inspect(dir, "run.res summary", out), 0) << out;
@@ -425,25 +433,39 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
 
 TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
     TempDir dir;
-    Bytes(4, 2).save(dir.file("run.res"));
+    recorded_result().save(dir.file("run.res"));
+    Bytes later = recorded_result();
+    for (int row = 0; row < 12; ++row) later.records[3][row * 5] = 31.0f;
+    later.save(dir.file("later.res"));
+    Bytes longer = recorded_result();
+    longer.add_record(40.0f);
+    longer.count = 5;
+    longer.save(dir.file("longer.res"));
+    Bytes killed = recorded_result();
+    killed.peaks.clear();
+    killed.save(dir.file("killed.res"));
     std::string plain;
     ASSERT_EQ(inspect(dir, "run.res summary", plain), 0);
     EXPECT_FALSE(has(plain, "Run record"));  // without a record: as before
     std::string other = kRecord;
     other.replace(other.find("\"cells\": 4"), 10, "\"cells\": 7");
     struct Case {
-        std::string content, note;
+        std::string result, content, note;
     } cases[] = {
-        {"{not json", "is not JSON"},
-        {other, "a run of 7 cells, the result file has 4"},
-        {R"({"stop_reason": 5})", "`stop_reason' is not a string"},
-        {R"({"warnings": "one"})", "`warnings' is not an array"},
-        {"", "is not JSON"},
+        {"run.res", "{not json", "is not JSON"},
+        {"run.res", other, "a run of 7 cells, the result file has 4"},
+        {"run.res", R"({"stop_reason": 5})", "`stop_reason' is not a string"},
+        {"run.res", R"({"warnings": "one"})", "`warnings' is not an array"},
+        {"run.res", "", "is not JSON"},
+        // An earlier run's record beside a later result of the same name.
+        {"later.res", kRecord, "its dump 3 is at t = 30.000000 s, the result file's at 31.000000 s"},
+        {"longer.res", kRecord, "it knows 4 dumps, the result file holds 5"},
+        {"killed.res", kRecord, "it says the run ended (small_step) but the result file is unfinished"},
     };
     for (const Case& c : cases) {
-        test::write_text(dir.file("run.res.json"), c.content);
+        test::write_text(dir.file(c.result + ".json"), c.content);
         std::string out;
-        ASSERT_EQ(inspect(dir, "run.res summary", out), 0) << c.note;
+        ASSERT_EQ(inspect(dir, c.result + " summary", out), 0) << c.note;
         EXPECT_TRUE(has(out, c.note)) << out;
         EXPECT_FALSE(has(out, "Run record:")) << out;
     }
