@@ -244,7 +244,11 @@ void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
             o << "              largest change not explained by the outflow "
               << fixed(*b->largest_unexplained, 3) << " kg/m ("
               << fixed(100.0 * *b->largest_unexplained / b->start, 3) << " % of the start), between t = "
-              << fixed(b->unexplained_t0, 3) << " s and " << fixed(b->unexplained_t1, 3) << " s\n";
+              << fixed(b->unexplained_t0, 3) << " s and " << fixed(b->unexplained_t1, 3) << " s"
+              << (b->edges_then ? "; the window's edge cells changed " + fixed(*b->edges_then, 3) +
+                                      " kg/m then"
+                                : std::string())
+              << "\n";
     } else {
         o << "Mass balance: unknown, the record holds no dump with its masses\n";
     }
@@ -302,6 +306,8 @@ void json_record(std::ostream& o, JsonNumbers& jn, const ResultTables& r, const 
         if (b->largest_unexplained)
             o << ", \"between_s\": [" << jn(b->unexplained_t0, "mass_balance.between") << ", "
               << jn(b->unexplained_t1, "mass_balance.between") << "]";
+        if (b->edges_then)
+            o << ", \"edge_cells_change_then_kg_per_m\": " << jn(*b->edges_then, "mass_balance.edge_cells");
         o << "}";
     } else {
         o << "null";

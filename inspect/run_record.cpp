@@ -1,6 +1,7 @@
 // The run record beside a result file, read with nlohmann/json.
 #include "inspect/run_record.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -65,10 +66,12 @@ void check_belongs(const ResultTables& r, const std::vector<float>& dump_times, 
         throw BadField{"it says the run ended (" + reason +
                        ") but the result file is unfinished: the record of an earlier run"};
     if (out.dumps.empty()) return;
-    if (out.dumps.size() < dump_times.size())
+    // The closing record of a small-step stop may be missing from the list.
+    const std::size_t needed = dump_times.size() - (r.closing_record ? 1 : 0);
+    if (out.dumps.size() < needed)
         throw BadField{"it knows " + std::to_string(out.dumps.size()) + " dumps, the result file holds " +
                        std::to_string(dump_times.size()) + ": the record of another run"};
-    for (std::size_t d = 0; d < dump_times.size(); ++d)
+    for (std::size_t d = 0; d < std::min(out.dumps.size(), dump_times.size()); ++d)
         if (out.dumps[d].time_s && static_cast<float>(*out.dumps[d].time_s) != dump_times[d])
             throw BadField{"its dump " + std::to_string(d) + " is at t = " +
                            std::to_string(*out.dumps[d].time_s) + " s, the result file's at " +
@@ -102,6 +105,7 @@ void read_fields(const json& j, const ResultTables& r, RunRecord& out) {
                 m.saltation = number(*mass, "saltation");
                 m.suspension = number(*mass, "suspension");
                 m.outflow = number(*mass, "outflow");
+                m.edges = number(*mass, "edges");
             }
             out.dumps.push_back(m);
         }
@@ -181,7 +185,7 @@ std::optional<RecordPeak> largest_before_onset(const RunRecord& rec, int quantit
 
 std::optional<MassBalance> mass_balance(const RunRecord& rec) {
     std::optional<MassBalance> b;
-    std::optional<double> previous_total, previous_time;
+    std::optional<double> previous_total, previous_time, previous_edges;
     for (const RunRecord::DumpMass& d : rec.dumps) {
         const auto mass = d.moving_and_lying();
         if (!mass || !d.time_s || !d.outflow) continue;
@@ -196,6 +200,8 @@ std::optional<MassBalance> mass_balance(const RunRecord& rec) {
                 b->largest_unexplained = change;
                 b->unexplained_t0 = *previous_time;
                 b->unexplained_t1 = *d.time_s;
+                b->edges_then.reset();
+                if (d.edges && previous_edges) b->edges_then = *d.edges - *previous_edges;
             }
         }
         b->t_end = *d.time_s;
@@ -203,6 +209,7 @@ std::optional<MassBalance> mass_balance(const RunRecord& rec) {
         b->outflow_end = *d.outflow;
         previous_total = total;
         previous_time = d.time_s;
+        previous_edges = d.edges;
     }
     return b;
 }

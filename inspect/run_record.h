@@ -29,6 +29,7 @@ struct RunRecord {
     // gives as null (not finite) stays empty.
     struct DumpMass {
         std::optional<double> time_s, cover, saltation, suspension, outflow;
+        std::optional<double> edges;  // changed by the window's edge cells so far, where given
         std::optional<double> moving_and_lying() const;  // cover + saltation + suspension
     };
     std::vector<DumpMass> dumps;
@@ -64,6 +65,9 @@ struct MassBalance {
     double t_end = 0.0, end = 0.0, outflow_end = 0.0;
     std::optional<double> largest_unexplained;  // kg/m, signed
     double unexplained_t0 = 0.0, unexplained_t1 = 0.0;
+    // What the window's edge cells changed over the same two dumps, where
+    // the record says.
+    std::optional<double> edges_then;
 };
 std::optional<MassBalance> mass_balance(const RunRecord& rec);
 

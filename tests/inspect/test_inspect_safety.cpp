@@ -387,8 +387,8 @@ const char* const kRecord = R"({
   "warnings": ["flow at the start lies only in cells 0 to 3", "line\nbreak"],
   "dumps": [
     {"time_s": 0, "mass_kg_per_m": {"cover": 1000, "saltation": 10, "suspension": 5, "outflow": 0}},
-    {"time_s": 10, "mass_kg_per_m": {"cover": 990, "saltation": 15, "suspension": 8, "outflow": 2}},
-    {"time_s": 20, "mass_kg_per_m": {"cover": 900, "saltation": 20, "suspension": 30, "outflow": 60}},
+    {"time_s": 10, "mass_kg_per_m": {"cover": 990, "saltation": 15, "suspension": 8, "outflow": 2, "edges": 0.5}},
+    {"time_s": 20, "mass_kg_per_m": {"cover": 900, "saltation": 20, "suspension": 30, "outflow": 60, "edges": -4.5}},
     {"time_s": 30, "mass_kg_per_m": {"cover": null, "saltation": 20, "suspension": 30, "outflow": 60}}
   ],
   "peaks_before_onset": {"p2": [1.5, 2.5, null, 0.5], "p3": [0.25, 3.75, 1.0, 0.0]}
@@ -417,10 +417,19 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
              // 1015 + 0, 1013 + 2 (-0), 950 + 60 (-5), the last dump unknown.
              "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s and "
              "60.0 kg/m left through the end\n",
-             "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), between t = 10.000 s and 20.000 s\n",
+             "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), between t = 10.000 s and 20.000 s; "
+             "the window's edge cells changed -5.000 kg/m then\n",
              "Warnings:     flow at the start lies only in cells 0 to 3\n              line\\nbreak\n",
          })
         EXPECT_TRUE(has(out, line)) << line << "\n" << out;
+
+    // The record may leave out the closing record of a small-step stop.
+    Bytes closing = recorded_result();
+    closing.add_record(33.0f);
+    closing.save(dir.file("closing.res"));
+    test::write_text(dir.file("closing.res.json"), kRecord);
+    ASSERT_EQ(inspect(dir, "closing.res summary", out), 0) << out;
+    EXPECT_TRUE(has(out, "closing one") && has(out, "Stop reason:  small_step")) << out;
 
     ASSERT_EQ(inspect(dir, "run.res summary --json", out), 0) << out;
     EXPECT_EQ(json_of(out,
