@@ -333,7 +333,7 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
     else
         o << format("Dumps:        none (header count %d)\n", r.dump_count);
     if (r.cut_short)
-        o << "              the file is cut short: " << r.cut_bytes
+        o << "              the file is cut short (truncated): " << r.cut_bytes
           << " bytes after the last whole record ignored (a record or the peak table cut by a "
              "full disk or a kill)\n";
     if (r.count_unpatched)

@@ -148,7 +148,7 @@ TEST(ResultCut, InspectSummarisesAndExportsWhatIsThere) {
     f.save(dir.file("cut.res"), 7);
     std::string out;
     ASSERT_EQ(inspect(dir, "cut.res summary", out), 0) << out;
-    EXPECT_TRUE(has(out, "cut short: 233 bytes")) << out;
+    EXPECT_TRUE(has(out, "cut short (truncated): 233 bytes")) << out;
     EXPECT_TRUE(has(out, "Dumps:        2 records")) << out;
     ASSERT_EQ(inspect(dir, "cut.res summary --json", out), 0) << out;
     EXPECT_TRUE(has(out, "\"ignored_bytes\": 233")) << out;
