@@ -17,16 +17,18 @@ namespace torla::inspect {
 // pressure_kpa, or saltation-layer depth above depth_m (both strictly). The
 // file holds 32-bit values, so the thresholds are rounded to 32 bits before
 // the comparison: a stored 0.1 kPa is not above a threshold of 0.1 kPa.
+// The definition is flow_present (model/quantities.h), which the run's
+// record of the front shares.
 struct Thresholds {
-    double pressure_kpa = 0.1;
-    double depth_m = 0.1;
+    double pressure_kpa = kFlowPressure;
+    double depth_m = kFlowDepth;
 };
 
 // Elevation of every cell relative to cell 0 (negative downhill). The
 // result file keeps path length and slope but no elevation: each step along
 // the path drops by its length times the sine of the mean slope of its two
 // end points, which is exact on a circular arc between them.
-std::vector<double> relative_elevation(const ResultData& r);
+std::vector<double> relative_elevation(const ResultTables& r);
 
 // The front at one dump: the furthest cell where the flow is present, or
 // none when it is nowhere.
@@ -36,6 +38,8 @@ struct FrontSample {
     double path_length = 0.0;
     bool present() const { return cell >= 0; }
 };
+// The front in one dump record (12 (n + 1) floats), and in every record.
+FrontSample front_at(const ResultTables& r, const std::vector<float>& record, const Thresholds& th);
 std::vector<FrontSample> front_positions(const ResultData& r, const Thresholds& th);
 
 // Mean front speed between two dumps that both have a front and lie apart
@@ -52,10 +56,10 @@ struct PeakMaximum {
     double path_length = 0.0;
     float h1 = 0.0f, h2 = 0.0f, h3 = 0.0f;  // depths when it was set
 };
-PeakMaximum peak_maximum(const ResultData& r, int quantity);
+PeakMaximum peak_maximum(const ResultTables& r, int quantity);
 
 // The furthest cell whose peak value of the quantity exceeds the threshold.
-std::optional<int> furthest_peak_above(const ResultData& r, int quantity, double threshold);
+std::optional<int> furthest_peak_above(const ResultTables& r, int quantity, double threshold);
 
 struct Summary {
     Thresholds thresholds;
@@ -70,19 +74,53 @@ struct Summary {
     std::optional<double> front_reaches_end;  // first dump time, s
     std::optional<PeakMaximum> max_salt_pressure, max_susp_pressure;
 };
+// The summary from the tables and the front of every dump record, in order
+// (as a reader hands the records over one at a time); or from a whole file.
+Summary summarize(const ResultTables& r, std::vector<FrontSample> front, const Thresholds& th);
 Summary summarize(const ResultData& r, const Thresholds& th);
 
-void write_summary_text(std::ostream& o, const ResultData& r, const Summary& s);
-void write_summary_json(std::ostream& o, const ResultData& r, const Summary& s);
+struct RunRecord;  // run_record.h
+void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s,
+                        const RunRecord* record = nullptr);
+void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
+                        const RunRecord* record = nullptr);
 
 // The dumps in long form, one row per dump and cell, and the peak table one
 // row per cell; each led by two comment lines with the names and a header
-// row naming every column with its unit.
+// row naming every column with its unit (the quantity table's name[unit]).
+// The peak table ends with the map coordinates of every cell, the carried
+// geometry values easting (aux2) and northing (aux6). Numbers that are not
+// finite are written as the words nan, inf and -inf.
 void write_dumps_csv(std::ostream& o, const ResultData& r);
-void write_peaks_csv(std::ostream& o, const ResultData& r);
+void write_peaks_csv(std::ostream& o, const ResultTables& r);
+// The dump export piece by piece: the lines before the rows, then the rows
+// of one record; z is relative_elevation(r).
+void write_dumps_csv_head(std::ostream& o, const ResultTables& r);
+void write_dump_rows(std::ostream& o, const ResultTables& r, const std::vector<double>& z,
+                     const std::vector<float>& record);
+// The front of every dump, one row per dump: time, cell, path length (both
+// empty where no cell carries flow), and the front speed since the dump
+// before (empty where front_speeds gives none). Led by comment lines with
+// the names, the thresholds, the run-out (from the peak table, or unknown)
+// and the time the front reaches the end of the track.
+void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s);
 
 // A name from the command file as a JSON string: UTF-8 as it stands, any
 // other bytes taken as Latin-1.
 std::string json_string(const std::string& text);
+// A name for text and CSV: UTF-8 as it stands, but control characters,
+// line separators (U+0085, U+2028, U+2029) and bytes that are not UTF-8
+// written as escapes (\n, \r, \t, \u0085, \xfc), so that a name keeps to
+// its line.
+std::string plain_text(const std::string& text);
+
+// A number for text and CSV: %.*g, or nan, inf, -inf.
+std::string number_text(double v, int digits = 9);
+
+// What is wrong with writing to out_path when the program reads the files
+// in inputs: the same name or the same file (device and inode, which also
+// catches links); empty when nothing.
+std::string output_clobbers_input(const std::string& out_path,
+                                  const std::vector<std::string>& inputs);
 
 }  // namespace torla::inspect

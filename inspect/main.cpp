@@ -1,16 +1,21 @@
 // torla-inspect RESULT summary [--json] [--threshold kPa] [--depth-threshold m]
-// torla-inspect RESULT csv [--peaks] [-o FILE]
+// torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m] [-o FILE]
 //
 // Exit status: 0 done, 1 the result file cannot be read or is inconsistent
-// (or the output cannot be written), 2 wrong usage.
+// (or the output cannot be written, or would overwrite the input), 2 wrong
+// usage. The result file is read record by record: the memory needed is one
+// record and the peak table.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <new>
+#include <vector>
 #include <cerrno>
 
 #include "inspect/inspect.h"
+#include "inspect/run_record.h"
 
 namespace {
 
@@ -19,16 +24,22 @@ constexpr int kStatusUsage = 2;
 
 const char* const kUsage =
     "usage: torla-inspect RESULT summary [--json] [--threshold kPa] [--depth-threshold m]\n"
-    "       torla-inspect RESULT csv [--peaks] [-o FILE]\n"
+    "       torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m]\n"
+    "                                [-o FILE]\n"
     "\n"
     "summary  names, cells, dumps, time span, run-out, largest front speed and the\n"
     "         largest pressures of both moving layers; --json for scripts.\n"
     "         The flow counts as present where the suspension-layer pressure exceeds\n"
     "         --threshold (default 0.1 kPa) or the saltation-layer depth exceeds\n"
-    "         --depth-threshold (default 0.1 m).\n"
+    "         --depth-threshold (default 0.1 m). With the run record RESULT.json\n"
+    "         beside the result: the stop reason, the onset of instability and the\n"
+    "         peaks before it, the mass balance and the warnings.\n"
     "csv      the dumps in long form (time, cell, path length, elevation relative to\n"
-    "         the first cell, the twelve quantities), or with --peaks the peak table,\n"
-    "         to standard output or to FILE.\n";
+    "         the first cell, the twelve quantities), or with --peaks the peak table\n"
+    "         (with the map coordinates easting and northing of every cell), or with\n"
+    "         --front the front of every dump (empty where no flow) and the run-out,\n"
+    "         to standard output or to FILE (never the result file itself).\n"
+    "         Values that are not finite are written nan, inf, -inf.\n";
 
 int usage_error(const std::string& what) {
     std::cerr << "torla-inspect: " << what << "\n" << kUsage;
@@ -44,7 +55,7 @@ bool parse_threshold(const char* text, double& out) {
 }
 
 struct Options {
-    bool json = false, peaks = false;
+    bool json = false, peaks = false, front = false;
     const char* out_path = nullptr;
     torla::inspect::Thresholds th;
 };
@@ -57,13 +68,15 @@ std::string parse_options(const std::string& command, int argc, char** argv, Opt
         const bool summary = command == "summary";
         if (summary && opt == "--json") {
             o.json = true;
-        } else if (summary && (opt == "--threshold" || opt == "--depth-threshold")) {
+        } else if (opt == "--threshold" || opt == "--depth-threshold") {
             if (a + 1 >= argc) return opt + " needs a value";
             double& target = opt == "--threshold" ? o.th.pressure_kpa : o.th.depth_m;
             if (!parse_threshold(argv[++a], target))
                 return opt + " takes a number of 0 or more, not `" + argv[a] + "'";
         } else if (!summary && opt == "--peaks") {
             o.peaks = true;
+        } else if (!summary && opt == "--front") {
+            o.front = true;
         } else if (!summary && opt == "-o") {
             if (a + 1 >= argc) return "-o needs a file name";
             o.out_path = argv[++a];
@@ -71,17 +84,38 @@ std::string parse_options(const std::string& command, int argc, char** argv, Opt
             return "unknown option `" + opt + "' of " + command;
         }
     }
+    if (o.peaks && o.front) return "--peaks and --front are two exports: choose one";
     return "";
 }
 
-int csv(const torla::ResultData& r, const std::string& path, const Options& opt) {
+// The front of every record, read one record at a time.
+std::string read_front(torla::ResultReader& reader, const torla::ResultTables& r,
+                       const torla::inspect::Thresholds& th,
+                       std::vector<torla::inspect::FrontSample>& front) {
+    std::vector<float> record;
+    for (std::size_t d = 0; d < reader.records(); ++d) {
+        if (std::string err = reader.read_record(record); !err.empty()) return err;
+        front.push_back(torla::inspect::front_at(r, record, th));
+    }
+    return "";
+}
+
+void notes(const torla::ResultTables& r, const std::string& path) {
+    if (r.cut_short)
+        std::cerr << "torla-inspect: " << path << ": note: the file is cut short, " << r.cut_bytes
+                  << " bytes after the last whole record ignored\n";
+    else if (r.count_unpatched)
+        std::cerr << "torla-inspect: " << path
+                  << ": note: the dump count is not patched, the run did not finish\n";
+}
+
+int csv(torla::ResultReader& reader, const torla::ResultTables& r, const std::string& path,
+        const Options& opt) {
     if (opt.peaks && !r.has_peak_table()) {
         std::cerr << "torla-inspect: " << path << ": no peak table, the run did not finish\n";
         return kStatusBadFile;
     }
-    if (r.count_unpatched)
-        std::cerr << "torla-inspect: " << path
-                  << ": note: the dump count is not patched, the run did not finish\n";
+    notes(r, path);
     std::ofstream file;
     if (opt.out_path) {
         file.open(opt.out_path, std::ios::binary | std::ios::trunc);
@@ -92,11 +126,28 @@ int csv(const torla::ResultData& r, const std::string& path, const Options& opt)
         }
     }
     std::ostream& o = opt.out_path ? static_cast<std::ostream&>(file) : std::cout;
-    if (opt.peaks)
+    std::string err;
+    if (opt.peaks) {
         torla::inspect::write_peaks_csv(o, r);
-    else
-        torla::inspect::write_dumps_csv(o, r);
+    } else if (opt.front) {
+        std::vector<torla::inspect::FrontSample> front;
+        err = read_front(reader, r, opt.th, front);
+        if (err.empty())
+            torla::inspect::write_front_csv(o, r, torla::inspect::summarize(r, std::move(front), opt.th));
+    } else {
+        torla::inspect::write_dumps_csv_head(o, r);
+        const std::vector<double> z = torla::inspect::relative_elevation(r);
+        std::vector<float> record;
+        for (std::size_t d = 0; d < reader.records() && err.empty() && o; ++d) {
+            err = reader.read_record(record);
+            if (err.empty()) torla::inspect::write_dump_rows(o, r, z, record);
+        }
+    }
     o.flush();
+    if (!err.empty()) {
+        std::cerr << "torla-inspect: " << err << "\n";
+        return kStatusBadFile;
+    }
     if (!o) {
         std::cerr << "torla-inspect: cannot write "
                   << (opt.out_path ? opt.out_path : "standard output") << "\n";
@@ -105,9 +156,31 @@ int csv(const torla::ResultData& r, const std::string& path, const Options& opt)
     return 0;
 }
 
+int summary(torla::ResultReader& reader, const torla::ResultTables& r, const std::string& path,
+            const Options& opt) {
+    std::vector<torla::inspect::FrontSample> front;
+    if (std::string err = read_front(reader, r, opt.th, front); !err.empty()) {
+        std::cerr << "torla-inspect: " << err << "\n";
+        return kStatusBadFile;
+    }
+    const torla::inspect::Summary s = torla::inspect::summarize(r, std::move(front), opt.th);
+    torla::inspect::RunRecord record;
+    bool found = false;
+    std::vector<float> times;
+    for (const torla::inspect::FrontSample& f : s.front) times.push_back(static_cast<float>(f.time));
+    if (std::string note = torla::inspect::read_run_record(path, r, times, record, found);
+        !note.empty())
+        std::cerr << "torla-inspect: note: " << torla::inspect::plain_text(note) << "\n";
+    if (opt.json)
+        torla::inspect::write_summary_json(std::cout, r, s, found ? &record : nullptr);
+    else
+        torla::inspect::write_summary_text(std::cout, r, s, found ? &record : nullptr);
+    return 0;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::cout << kUsage;
         return 0;
@@ -119,17 +192,35 @@ int main(int argc, char** argv) {
     Options opt;
     if (const std::string err = parse_options(command, argc, argv, opt); !err.empty())
         return usage_error(err);
+    const std::string path = argv[1];
+    if (opt.out_path) {
+        const std::string clash = torla::inspect::output_clobbers_input(opt.out_path, {path});
+        if (!clash.empty()) {
+            std::cerr << "torla-inspect: " << torla::inspect::plain_text(clash) << "\n";
+            return kStatusBadFile;
+        }
+    }
 
-    torla::ResultData r;
-    if (const std::string err = torla::read_result_file(argv[1], r); !err.empty()) {
-        std::cerr << "torla-inspect: " << err << "\n";
+    torla::ResultReader reader;
+    torla::ResultTables r;
+    if (const std::string err = reader.open(path, r); !err.empty()) {
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(err) << "\n";
         return kStatusBadFile;
     }
-    if (command == "csv") return csv(r, argv[1], opt);
-    const torla::inspect::Summary s = torla::inspect::summarize(r, opt.th);
-    if (opt.json)
-        torla::inspect::write_summary_json(std::cout, r, s);
-    else
-        torla::inspect::write_summary_text(std::cout, r, s);
-    return 0;
+    if (command == "csv") return csv(reader, r, path, opt);
+    return summary(reader, r, path, opt);
+}
+
+int main(int argc, char** argv) {
+    // Memory runs short only on absurd inputs the checks above let through;
+    // a message, never an abort.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "torla-inspect: out of memory reading " << (argc > 1 ? argv[1] : "the input")
+                  << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "torla-inspect: " << e.what() << "\n";
+    }
+    return kStatusBadFile;
 }

@@ -4,8 +4,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+
+#include <sys/stat.h>
 
 #include "inspect/inspect.h"
+#include "inspect/run_record.h"
 
 namespace torla::inspect {
 
@@ -21,23 +25,38 @@ std::string format(const char* f, ...) {
     return buf;
 }
 
-// Text that reads back as the same 32-bit float (9 significant digits);
-// JSON has no non-finite numbers.
-std::string num(double v, int digits = 9) {
-    if (!std::isfinite(v)) return "null";
-    return format("%.*g", digits, v);
-}
+const char* non_finite_word(double v) { return std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf"; }
+
+// Text that reads back as the same 32-bit float (9 significant digits).
+std::string num(double v, int digits = 9) { return number_text(v, digits); }
 
 // The shortest of 15 to 17 significant digits that reads back as the same
 // double, so a threshold given as 0.1 prints as 0.1.
 std::string num_exact(double v) {
-    if (!std::isfinite(v)) return "null";
+    if (!std::isfinite(v)) return non_finite_word(v);
     for (int digits = 15; digits < 17; ++digits) {
         std::string t = format("%.*g", digits, v);
         if (std::strtod(t.c_str(), nullptr) == v) return t;
     }
     return format("%.17g", v);
 }
+
+// Fixed-point text for people, with the words for what is not finite.
+std::string fixed(double v, int decimals) {
+    if (!std::isfinite(v)) return non_finite_word(v);
+    return format("%.*f", decimals, v);
+}
+
+// JSON numbers: JSON has none that are not finite, so such a value is
+// written as null and named in the document's "notes".
+struct JsonNumbers {
+    std::vector<std::string> notes;
+    std::string operator()(double v, const std::string& where, bool exact = false) {
+        if (std::isfinite(v)) return exact ? num_exact(v) : num(v);
+        notes.push_back(where + " is " + non_finite_word(v) + ", written as null");
+        return "null";
+    }
+};
 
 // The length of a valid UTF-8 sequence starting at s[i], or 0.
 std::size_t utf8_length(const std::string& s, std::size_t i) {
@@ -49,44 +68,125 @@ std::size_t utf8_length(const std::string& s, std::size_t i) {
     return len;
 }
 
-std::string cell_at(const ResultData& r, int cell) {
-    return format("%.1f m (cell %d)", r.geometry[cell].path_length, cell);
+std::string cell_at(const ResultTables& r, int cell) {
+    return fixed(r.geometry[cell].path_length, 1) + format(" m (cell %d)", cell);
 }
 
 void text_maximum(std::ostream& o, const char* label, const char* depth, const PeakMaximum& m,
                   float depth_value) {
-    o << format("%-27s largest %.3f kPa at %.1f m (cell %d), %s = %.2f m then\n", label, m.value,
-                m.path_length, m.cell, depth, depth_value);
+    o << format("%-27s largest ", label) << fixed(m.value, 3) << " kPa at "
+      << fixed(m.path_length, 1) << format(" m (cell %d), %s = ", m.cell, depth)
+      << fixed(depth_value, 2) << " m then\n";
 }
 
-void json_maximum(std::ostream& o, const char* key, const std::optional<PeakMaximum>& m) {
+void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
+                  const std::optional<PeakMaximum>& m) {
     o << "  \"" << key << "\": ";
     if (!m) {
         o << "null";
         return;
     }
-    o << "{\"kPa\": " << num(m->value) << ", \"cell\": " << m->cell
-      << ", \"path_length_m\": " << num(m->path_length) << ", \"h1_m\": " << num(m->h1)
-      << ", \"h2_m\": " << num(m->h2) << ", \"h3_m\": " << num(m->h3) << "}";
+    const std::string k = key;
+    o << "{\"kPa\": " << jn(m->value, k + ".kPa") << ", \"cell\": " << m->cell
+      << ", \"path_length_m\": " << jn(m->path_length, k + ".path_length_m")
+      << ", \"h1_m\": " << jn(m->h1, k + ".h1_m") << ", \"h2_m\": " << jn(m->h2, k + ".h2_m")
+      << ", \"h3_m\": " << jn(m->h3, k + ".h3_m") << "}";
 }
 
-std::string json_cell(const ResultData& r, const std::optional<int>& cell) {
+std::string json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell,
+                      const std::string& where) {
     if (!cell) return "null";
-    return format("{\"cell\": %d, \"path_length_m\": %s}", *cell,
-                  num(r.geometry[*cell].path_length).c_str());
+    return format("{\"cell\": %d, \"path_length_m\": ", *cell) +
+           jn(r.geometry[*cell].path_length, where + ".path_length_m") + "}";
 }
 
-void csv_comments(std::ostream& o, const ResultData& r) {
-    o << "# problem: " << r.problem_name << "\n# run: " << r.run_name << "\n";
+void csv_comments(std::ostream& o, const ResultTables& r) {
+    o << "# problem: " << plain_text(r.problem_name) << "\n# run: " << plain_text(r.run_name)
+      << "\n";
+}
+
+// The length of the line or paragraph separator U+0085, U+2028 or U+2029
+// (or another C1 control) at s[i], or 0.
+std::size_t separator_length(const std::string& s, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    if (i + 1 < s.size() && b(0) == 0xC2 && b(1) >= 0x80 && b(1) <= 0x9F) return 2;
+    if (i + 2 < s.size() && b(0) == 0xE2 && b(1) == 0x80 && (b(2) == 0xA8 || b(2) == 0xA9)) return 3;
+    return 0;
 }
 
 }  // namespace
+
+std::string number_text(double v, int digits) {
+    if (!std::isfinite(v)) return non_finite_word(v);
+    return format("%.*g", digits, v);
+}
+
+std::string plain_text(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (const std::size_t sep = separator_length(text, i)) {
+            const unsigned code = sep == 2 ? static_cast<unsigned char>(text[i + 1])
+                                           : 0x2000u + static_cast<unsigned char>(text[i + 2]) - 0x80u;
+            out += format("\\u%04x", code);
+            i += sep;
+            continue;
+        }
+        const std::size_t len = utf8_length(text, i);
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c < 0x20 || c == 0x7F)
+            out += format("\\u%04x", c);
+        else if (len > 0) {
+            out.append(text, i, len);
+            i += len;
+            continue;
+        } else {
+            out += format("\\x%02x", c);  // not UTF-8
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string output_clobbers_input(const std::string& out_path,
+                                  const std::vector<std::string>& inputs) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path out_name = fs::weakly_canonical(fs::absolute(out_path, ec), ec);
+    struct stat out_st {};
+    const bool out_exists = ::stat(out_path.c_str(), &out_st) == 0;
+    for (const std::string& in : inputs) {
+        std::error_code ec2;
+        const fs::path in_name = fs::weakly_canonical(fs::absolute(in, ec2), ec2);
+        struct stat in_st {};
+        const bool same_name = out_path == in || (!ec && !ec2 && out_name == in_name);
+        const bool same_file = out_exists && ::stat(in.c_str(), &in_st) == 0 &&
+                               in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino;
+        if (same_name || same_file)
+            return "the output file " + out_path + " is the input " + in +
+                   (same_name ? "" : " (the same file by device and inode)") +
+                   "; writing it would destroy what is read";
+    }
+    return "";
+}
 
 std::string json_string(const std::string& text) {
     std::string out = "\"";
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         const std::size_t len = utf8_length(text, i);
+        if (const std::size_t sep = separator_length(text, i)) {
+            const unsigned code = sep == 2 ? static_cast<unsigned char>(text[i + 1])
+                                           : 0x2000u + static_cast<unsigned char>(text[i + 2]) - 0x80u;
+            out += format("\\u%04x", code);
+            i += sep;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -104,17 +204,138 @@ std::string json_string(const std::string& text) {
     return out + "\"";
 }
 
-void write_summary_text(std::ostream& o, const ResultData& r, const Summary& s) {
-    const std::size_t records = r.dumps.size();
-    o << "Problem:      " << r.problem_name << "\n";
-    o << "Run:          " << r.run_name << "\n";
-    o << format("Track:        %d cells, %.1f m along the path, %.1f m drop\n", r.n_cells,
-                s.track_length, s.drop);
+
+namespace {
+
+const char* const kSuspPressureLabel = "suspension-layer pressure";
+const char* const kSaltPressureLabel = "saltation-layer pressure";
+
+void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
+    o << "Run record:   " << plain_text(rec.path) << "\n";
+    o << "Stop reason:  " << (rec.stop_reason.empty() ? "unknown" : plain_text(rec.stop_reason));
+    if (rec.simulated_time_s) o << " at t = " << fixed(*rec.simulated_time_s, 3) << " s";
+    if (rec.exit_status) o << format(", exit status %d", *rec.exit_status);
+    o << "\n";
+    if (!rec.message.empty()) o << "              " << plain_text(rec.message) << "\n";
+    if (!rec.onset) {
+        o << "Onset:        none, no sign of instability\n";
+    } else {
+        o << "Onset:        " << (rec.onset->sign.empty() ? "a sign" : plain_text(rec.onset->sign));
+        if (rec.onset->time_s) o << " at t = " << fixed(*rec.onset->time_s, 3) << " s";
+        if (rec.onset->cell && *rec.onset->cell >= 0 && *rec.onset->cell < r.n_cells)
+            o << ", " << cell_at(r, *rec.onset->cell);
+        o << "\n";
+        for (auto [q, label] : {std::pair{kRowSaltPressure, kSaltPressureLabel},
+                                std::pair{kRowSuspPressure, kSuspPressureLabel}}) {
+            const auto p = largest_before_onset(rec, q);
+            o << "              trustworthy " << label << " (before the onset): ";
+            if (p)
+                o << "largest " << fixed(p->value, 3) << " kPa at " << cell_at(r, p->cell) << "\n";
+            else
+                o << "not in the record\n";
+        }
+    }
+    if (const auto b = mass_balance(rec)) {
+        o << "Mass balance: " << fixed(b->start, 1) << " kg/m on the track at t = "
+          << fixed(b->t_start, 3) << " s, " << fixed(b->end, 1) << " kg/m at t = "
+          << fixed(b->t_end, 3) << " s and " << fixed(b->outflow_end, 1)
+          << " kg/m left through the end\n";
+        if (b->largest_unexplained)
+            o << "              largest change not explained by the outflow "
+              << fixed(*b->largest_unexplained, 3) << " kg/m ("
+              << fixed(100.0 * *b->largest_unexplained / b->start, 3) << " % of the start), between t = "
+              << fixed(b->unexplained_t0, 3) << " s and " << fixed(b->unexplained_t1, 3) << " s"
+              << (b->edges_then ? "; the window's edge cells changed " + fixed(*b->edges_then, 3) +
+                                      " kg/m then"
+                                : std::string())
+              << "\n";
+    } else {
+        o << "Mass balance: unknown, the record holds no dump with its masses\n";
+    }
+    if (rec.warnings.empty()) o << "Warnings:     none\n";
+    for (std::size_t k = 0; k < rec.warnings.size(); ++k)
+        o << (k ? "              " : "Warnings:     ") << plain_text(rec.warnings[k]) << "\n";
+}
+
+std::string json_opt(JsonNumbers& jn, const std::optional<double>& v, const std::string& where) {
+    return v ? jn(*v, where) : "null";
+}
+
+void json_record(std::ostream& o, JsonNumbers& jn, const ResultTables& r, const RunRecord& rec) {
+    o << "  \"run_record\": {\"path\": " << json_string(rec.path)
+      << ",\n    \"stop_reason\": " << (rec.stop_reason.empty() ? "null" : json_string(rec.stop_reason))
+      << ", \"exit_status\": " << (rec.exit_status ? std::to_string(*rec.exit_status) : "null")
+      << ", \"simulated_time_s\": " << json_opt(jn, rec.simulated_time_s, "run_record.simulated_time_s")
+      << ",\n    \"message\": " << (rec.message.empty() ? "null" : json_string(rec.message))
+      << ",\n    \"onset\": ";
+    if (!rec.onset)
+        o << "null";
+    else
+        o << "{\"time_s\": " << json_opt(jn, rec.onset->time_s, "run_record.onset.time_s")
+          << ", \"cell\": " << (rec.onset->cell ? std::to_string(*rec.onset->cell) : "null")
+          << ", \"sign\": " << json_string(rec.onset->sign) << "}";
+    o << ",\n    \"peaks_before_onset\": ";
+    if (rec.peaks_before_onset.empty()) {
+        o << "null";
+    } else {
+        o << "{";
+        bool first = true;
+        for (auto [q, key] : {std::pair{kRowSaltPressure, "max_saltation_pressure"},
+                              std::pair{kRowSuspPressure, "max_suspension_pressure"}}) {
+            const auto p = largest_before_onset(rec, q);
+            o << (first ? "" : ", ") << "\"" << key << "\": ";
+            first = false;
+            if (!p)
+                o << "null";
+            else
+                o << "{\"kPa\": " << jn(p->value, std::string("run_record.peaks_before_onset.") + key)
+                  << ", \"cell\": " << p->cell << ", \"path_length_m\": "
+                  << jn(r.geometry[p->cell].path_length, "run_record.peaks_before_onset.path_length_m")
+                  << "}";
+        }
+        o << "}";
+    }
+    o << ",\n    \"mass_balance\": ";
+    if (const auto b = mass_balance(rec)) {
+        o << "{\"start_kg_per_m\": " << jn(b->start, "mass_balance.start") << ", \"start_time_s\": "
+          << jn(b->t_start, "mass_balance.start_time") << ", \"end_kg_per_m\": "
+          << jn(b->end, "mass_balance.end") << ", \"end_time_s\": " << jn(b->t_end, "mass_balance.end_time")
+          << ", \"outflow_kg_per_m\": " << jn(b->outflow_end, "mass_balance.outflow")
+          << ",\n      \"largest_unexplained_change_kg_per_m\": "
+          << json_opt(jn, b->largest_unexplained, "mass_balance.largest_unexplained_change");
+        if (b->largest_unexplained)
+            o << ", \"between_s\": [" << jn(b->unexplained_t0, "mass_balance.between") << ", "
+              << jn(b->unexplained_t1, "mass_balance.between") << "]";
+        if (b->edges_then)
+            o << ", \"edge_cells_change_then_kg_per_m\": " << jn(*b->edges_then, "mass_balance.edge_cells");
+        o << "}";
+    } else {
+        o << "null";
+    }
+    o << ",\n    \"warnings\": [";
+    for (std::size_t k = 0; k < rec.warnings.size(); ++k)
+        o << (k ? ", " : "") << json_string(rec.warnings[k]);
+    o << "]}";
+}
+
+}  // namespace
+
+void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s,
+                        const RunRecord* record) {
+    const std::size_t records = s.front.size();
+    o << "Problem:      " << plain_text(r.problem_name) << "\n";
+    o << "Run:          " << plain_text(r.run_name) << "\n";
+    o << format("Track:        %d cells, ", r.n_cells) << fixed(s.track_length, 1)
+      << " m along the path, " << fixed(s.drop, 1) << " m drop\n";
     if (records > 0)
-        o << format("Dumps:        %zu records from t = %.3f s to %.3f s (header count %d)\n",
-                    records, s.t_first, s.t_last, r.dump_count);
+        o << format("Dumps:        %zu records from t = ", records) << fixed(s.t_first, 3)
+          << " s to " << fixed(s.t_last, 3) << format(" s (header count %d)\n", r.dump_count);
     else
         o << format("Dumps:        none (header count %d)\n", r.dump_count);
+    if (r.cut_short)
+        o << "              the file is cut short (truncated): " << r.cut_bytes
+          << " bytes after the last whole record ignored (a record or the peak table cut by a "
+             "full disk or a kill)\n";
     if (r.count_unpatched)
         o << "              the count is not patched and "
           << (r.has_peak_table() ? "" : "there is no peak table: ")
@@ -122,8 +343,8 @@ void write_summary_text(std::ostream& o, const ResultData& r, const Summary& s) 
     if (r.closing_record)
         o << "              the last record is the closing one of a run stopped on the "
              "small-step limit\n";
-    o << format("Thresholds:   suspension-layer pressure > %g kPa or saltation-layer depth > %g m\n",
-                s.thresholds.pressure_kpa, s.thresholds.depth_m);
+    o << "Thresholds:   suspension-layer pressure > " << number_text(s.thresholds.pressure_kpa, 6)
+      << " kPa or saltation-layer depth > " << number_text(s.thresholds.depth_m, 6) << " m\n";
 
     if (!r.has_peak_table())
         o << "Run-out:      unknown without the peak table\n";
@@ -150,14 +371,15 @@ void write_summary_text(std::ostream& o, const ResultData& r, const Summary& s) 
     if (!first)
         o << "Front:        no dump shows any flow above the thresholds\n";
     else {
-        o << format("Front:        %.1f m at t = %.3f s, %.1f m at t = %.3f s", first->path_length,
-                    first->time, last->path_length, last->time);
-        if (s.front_reaches_end) o << format("; at the end of the track from t = %.3f s", *s.front_reaches_end);
+        o << "Front:        " << fixed(first->path_length, 1) << " m at t = " << fixed(first->time, 3)
+          << " s, " << fixed(last->path_length, 1) << " m at t = " << fixed(last->time, 3) << " s";
+        if (s.front_reaches_end)
+            o << "; at the end of the track from t = " << fixed(*s.front_reaches_end, 3) << " s";
         o << "\n";
     }
     if (s.fastest)
-        o << format("Front speed:  largest %.1f m/s, between t = %.3f s and %.3f s\n",
-                    s.fastest->speed, s.fastest->t0, s.fastest->t1);
+        o << "Front speed:  largest " << fixed(s.fastest->speed, 1) << " m/s, between t = "
+          << fixed(s.fastest->t0, 3) << " s and " << fixed(s.fastest->t1, 3) << " s\n";
     else
         o << "Front speed:  unknown, fewer than two dumps show a front\n";
     if (s.max_salt_pressure)
@@ -166,86 +388,141 @@ void write_summary_text(std::ostream& o, const ResultData& r, const Summary& s) 
     if (s.max_susp_pressure)
         text_maximum(o, "Suspension-layer pressure:", "h3", *s.max_susp_pressure,
                      s.max_susp_pressure->h3);
+    if (record) text_record(o, r, *record);
 }
 
-void write_summary_json(std::ostream& o, const ResultData& r, const Summary& s) {
+void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
+                        const RunRecord* record) {
+    JsonNumbers jn;
     o << "{\n";
     o << "  \"problem\": " << json_string(r.problem_name) << ",\n";
     o << "  \"run\": " << json_string(r.run_name) << ",\n";
     o << "  \"cells\": " << r.n_cells << ",\n";
-    o << "  \"dump_records\": " << r.dumps.size() << ",\n";
+    o << "  \"dump_records\": " << s.front.size() << ",\n";
     o << "  \"header_dump_count\": " << r.dump_count << ",\n";
     o << "  \"count_unpatched\": " << (r.count_unpatched ? "true" : "false") << ",\n";
     o << "  \"closing_record\": " << (r.closing_record ? "true" : "false") << ",\n";
+    o << "  \"cut_short\": " << (r.cut_short ? "true" : "false") << ",\n";
+    o << "  \"ignored_bytes\": " << r.cut_bytes << ",\n";
     o << "  \"peak_table\": " << (r.has_peak_table() ? "true" : "false") << ",\n";
-    o << "  \"track_length_m\": " << num(s.track_length) << ",\n";
-    o << "  \"drop_m\": " << num_exact(s.drop) << ",\n";
-    o << "  \"time_first_s\": " << num(s.t_first) << ",\n";
-    o << "  \"time_last_s\": " << num(s.t_last) << ",\n";
+    o << "  \"track_length_m\": " << jn(s.track_length, "track_length_m") << ",\n";
+    o << "  \"drop_m\": " << jn(s.drop, "drop_m", true) << ",\n";
+    o << "  \"time_first_s\": " << jn(s.t_first, "time_first_s") << ",\n";
+    o << "  \"time_last_s\": " << jn(s.t_last, "time_last_s") << ",\n";
     o << "  \"thresholds\": {\"suspension_pressure_kPa\": " << num_exact(s.thresholds.pressure_kpa)
       << ", \"saltation_depth_m\": " << num_exact(s.thresholds.depth_m) << "},\n";
     o << "  \"runout\": ";
     if (!s.runout_cell)
         o << "null";
     else
-        o << "{\"cell\": " << *s.runout_cell
-          << ", \"path_length_m\": " << num(r.geometry[*s.runout_cell].path_length)
+        o << "{\"cell\": " << *s.runout_cell << ", \"path_length_m\": "
+          << jn(r.geometry[*s.runout_cell].path_length, "runout.path_length_m")
           << ", \"at_track_end\": " << (s.runout_at_track_end ? "true" : "false")
-          << ",\n    \"suspension_pressure\": " << json_cell(r, s.runout_pressure_cell)
-          << ",\n    \"saltation_depth\": " << json_cell(r, s.runout_depth_cell) << "}";
+          << ",\n    \"suspension_pressure\": "
+          << json_cell(r, jn, s.runout_pressure_cell, "runout.suspension_pressure")
+          << ",\n    \"saltation_depth\": "
+          << json_cell(r, jn, s.runout_depth_cell, "runout.saltation_depth") << "}";
     o << ",\n";
     o << "  \"front_max_speed\": ";
     if (!s.fastest)
         o << "null";
     else
-        o << "{\"m_s\": " << num_exact(s.fastest->speed) << ", \"from_s\": " << num(s.fastest->t0)
-          << ", \"to_s\": " << num(s.fastest->t1) << "}";
+        o << "{\"m_s\": " << jn(s.fastest->speed, "front_max_speed.m_s", true)
+          << ", \"from_s\": " << jn(s.fastest->t0, "front_max_speed.from_s")
+          << ", \"to_s\": " << jn(s.fastest->t1, "front_max_speed.to_s") << "}";
     o << ",\n";
     o << "  \"front_reaches_track_end_s\": "
-      << (s.front_reaches_end ? num(*s.front_reaches_end) : "null") << ",\n";
+      << (s.front_reaches_end ? jn(*s.front_reaches_end, "front_reaches_track_end_s") : "null")
+      << ",\n";
     o << "  \"front\": [";
     for (std::size_t d = 0; d < s.front.size(); ++d) {
         const FrontSample& f = s.front[d];
-        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << num(f.time) << ", \"cell\": "
-          << (f.present() ? std::to_string(f.cell) : "null")
-          << ", \"path_length_m\": " << (f.present() ? num(f.path_length) : "null") << "}";
+        const std::string where = "front[" + std::to_string(d) + "]";
+        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << jn(f.time, where + ".time_s")
+          << ", \"cell\": " << (f.present() ? std::to_string(f.cell) : "null")
+          << ", \"path_length_m\": "
+          << (f.present() ? jn(f.path_length, where + ".path_length_m") : "null") << "}";
     }
     o << (s.front.empty() ? "],\n" : "\n  ],\n");
-    json_maximum(o, "max_saltation_pressure", s.max_salt_pressure);
+    json_maximum(o, jn, "max_saltation_pressure", s.max_salt_pressure);
     o << ",\n";
-    json_maximum(o, "max_suspension_pressure", s.max_susp_pressure);
-    o << "\n}\n";
+    json_maximum(o, jn, "max_suspension_pressure", s.max_susp_pressure);
+    o << ",\n";
+    if (record) {
+        json_record(o, jn, r, *record);
+        o << ",\n";
+    }
+    o << "  \"notes\": [";
+    for (std::size_t k = 0; k < jn.notes.size(); ++k) o << (k ? ", " : "") << json_string(jn.notes[k]);
+    o << "]\n}\n";
 }
 
-void write_dumps_csv(std::ostream& o, const ResultData& r) {
+void write_dumps_csv_head(std::ostream& o, const ResultTables& r) {
     csv_comments(o, r);
     o << "time[s],cell,path_length[m],elevation[m]";
     for (const ResultQuantity& q : kQuantities) o << ',' << q.name << '[' << q.unit << ']';
     o << '\n';
-    const std::vector<double> z = relative_elevation(r);
-    for (std::size_t d = 0; d < r.dumps.size(); ++d) {
-        const std::string time = num(r.dump_time(d));
-        for (int i = 0; i < r.n_cells; ++i) {
-            o << time << ',' << i << ',' << num(r.geometry[i].path_length) << ',' << num(z[i], 10);
-            for (int q = 0; q < kResultQuantities; ++q) o << ',' << num(r.dump_value(d, q, i));
-            o << '\n';
-        }
+}
+
+void write_dump_rows(std::ostream& o, const ResultTables& r, const std::vector<double>& z,
+                     const std::vector<float>& record) {
+    const std::size_t stride = static_cast<std::size_t>(r.n_cells) + 1;
+    const std::string time = num(record[0]);
+    for (int i = 0; i < r.n_cells; ++i) {
+        o << time << ',' << i << ',' << num(r.geometry[i].path_length) << ',' << num(z[i], 10);
+        for (int q = 0; q < kResultQuantities; ++q) o << ',' << num(record[q * stride + i + 1]);
+        o << '\n';
     }
 }
 
-void write_peaks_csv(std::ostream& o, const ResultData& r) {
+void write_dumps_csv(std::ostream& o, const ResultData& r) {
+    write_dumps_csv_head(o, r);
+    const std::vector<double> z = relative_elevation(r);
+    for (const std::vector<float>& record : r.dumps) write_dump_rows(o, r, z, record);
+}
+
+void write_peaks_csv(std::ostream& o, const ResultTables& r) {
     csv_comments(o, r);
     o << "cell,path_length[m],elevation[m],slope[deg]";
     for (const ResultQuantity& q : kQuantities)
         o << ',' << q.name << '[' << q.unit << "]," << q.name << "_h1[m]," << q.name << "_h2[m],"
           << q.name << "_h3[m]";
-    o << '\n';
+    o << ",easting[m],northing[m]\n";
     const std::vector<double> z = relative_elevation(r);
     for (int i = 0; i < r.n_cells; ++i) {
         o << i << ',' << num(r.geometry[i].path_length) << ',' << num(z[i], 10) << ','
           << num(r.geometry[i].slope_deg);
         for (int q = 0; q < kResultQuantities; ++q)
             for (int slot = 0; slot < 4; ++slot) o << ',' << num(r.peak(q, i, slot));
+        o << ',' << num(r.geometry[i].aux2) << ',' << num(r.geometry[i].aux6) << '\n';
+    }
+}
+
+void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s) {
+    csv_comments(o, r);
+    o << "# thresholds: suspension-layer pressure > " << num_exact(s.thresholds.pressure_kpa)
+      << " kPa or saltation-layer depth > " << num_exact(s.thresholds.depth_m) << " m\n";
+    o << "# threshold_p3[kPa]: " << num_exact(s.thresholds.pressure_kpa) << "\n";
+    o << "# threshold_h2[m]: " << num_exact(s.thresholds.depth_m) << "\n";
+    if (!r.has_peak_table())
+        o << "# runout: unknown, no peak table\n";
+    else if (!s.runout_cell)
+        o << "# runout: none\n";
+    else
+        o << "# runout_cell: " << *s.runout_cell << "\n# runout_path_length[m]: "
+          << num(r.geometry[*s.runout_cell].path_length) << "\n";
+    if (s.front_reaches_end)
+        o << "# front_reaches_track_end[s]: " << num(*s.front_reaches_end) << "\n";
+    o << "time[s],cell,path_length[m],speed[m/s]\n";
+    for (std::size_t d = 0; d < s.front.size(); ++d) {
+        const FrontSample& f = s.front[d];
+        o << num(f.time) << ',';
+        if (f.present()) o << f.cell << ',' << num(f.path_length);
+        else o << ',';
+        o << ',';
+        // The mean speed since the dump before, where front_speeds has one.
+        if (d > 0)
+            for (const FrontSpeed& v : front_speeds({s.front[d - 1], f})) o << num(v.speed);
         o << '\n';
     }
 }

@@ -16,7 +16,7 @@ constexpr int kEndCells = 2;
 
 }  // namespace
 
-std::vector<double> relative_elevation(const ResultData& r) {
+std::vector<double> relative_elevation(const ResultTables& r) {
     std::vector<double> z(r.geometry.size(), 0.0);
     for (std::size_t i = 1; i < z.size(); ++i) {
         const GeometryRow &a = r.geometry[i - 1], &b = r.geometry[i];
@@ -27,21 +27,24 @@ std::vector<double> relative_elevation(const ResultData& r) {
     return z;
 }
 
+FrontSample front_at(const ResultTables& r, const std::vector<float>& record, const Thresholds& th) {
+    const std::size_t stride = static_cast<std::size_t>(r.n_cells) + 1;
+    const float* p3 = record.data() + kRowSuspPressure * stride + 1;
+    const float* h2 = record.data() + kRowSaltDepth * stride + 1;
+    FrontSample f;
+    f.time = record[0];
+    for (int i = r.n_cells - 1; i >= 0; --i)
+        if (flow_present(p3[i], h2[i], th.pressure_kpa, th.depth_m)) {
+            f.cell = i;
+            f.path_length = r.geometry[i].path_length;
+            break;
+        }
+    return f;
+}
+
 std::vector<FrontSample> front_positions(const ResultData& r, const Thresholds& th) {
-    std::vector<FrontSample> front(r.dumps.size());
-    const float pressure = static_cast<float>(th.pressure_kpa);
-    const float depth = static_cast<float>(th.depth_m);
-    for (std::size_t d = 0; d < r.dumps.size(); ++d) {
-        FrontSample& f = front[d];
-        f.time = r.dump_time(d);
-        for (int i = r.n_cells - 1; i >= 0; --i)
-            if (r.dump_value(d, kRowSuspPressure, i) > pressure ||
-                r.dump_value(d, kRowSaltDepth, i) > depth) {
-                f.cell = i;
-                f.path_length = r.geometry[i].path_length;
-                break;
-            }
-    }
+    std::vector<FrontSample> front;
+    for (const std::vector<float>& record : r.dumps) front.push_back(front_at(r, record, th));
     return front;
 }
 
@@ -57,7 +60,7 @@ std::vector<FrontSpeed> front_speeds(const std::vector<FrontSample>& front) {
     return speeds;
 }
 
-PeakMaximum peak_maximum(const ResultData& r, int quantity) {
+PeakMaximum peak_maximum(const ResultTables& r, int quantity) {
     PeakMaximum m;
     for (int i = 0; i < r.n_cells; ++i)
         if (m.cell < 0 || r.peak(quantity, i, 0) > m.value) {
@@ -71,25 +74,25 @@ PeakMaximum peak_maximum(const ResultData& r, int quantity) {
     return m;
 }
 
-std::optional<int> furthest_peak_above(const ResultData& r, int quantity, double threshold) {
+std::optional<int> furthest_peak_above(const ResultTables& r, int quantity, double threshold) {
     const float limit = static_cast<float>(threshold);
     for (int i = r.n_cells - 1; i >= 0; --i)
         if (r.peak(quantity, i, 0) > limit) return i;
     return std::nullopt;
 }
 
-Summary summarize(const ResultData& r, const Thresholds& th) {
+Summary summarize(const ResultTables& r, std::vector<FrontSample> front, const Thresholds& th) {
     Summary s;
     s.thresholds = th;
     s.track_length = r.geometry.back().path_length;
     s.drop = -relative_elevation(r).back();
-    if (!r.dumps.empty()) {
-        s.t_first = r.dump_time(0);
-        s.t_last = r.dump_time(r.dumps.size() - 1);
+    if (!front.empty()) {
+        s.t_first = front.front().time;
+        s.t_last = front.back().time;
     }
     const int end_cell = r.n_cells - kEndCells;
 
-    s.front = front_positions(r, th);
+    s.front = std::move(front);
     s.speeds = front_speeds(s.front);
     for (const FrontSpeed& v : s.speeds)
         if (!s.fastest || v.speed > s.fastest->speed) s.fastest = v;
@@ -110,6 +113,10 @@ Summary summarize(const ResultData& r, const Thresholds& th) {
         s.max_susp_pressure = peak_maximum(r, kRowSuspPressure);
     }
     return s;
+}
+
+Summary summarize(const ResultData& r, const Thresholds& th) {
+    return summarize(r, front_positions(r, th), th);
 }
 
 }  // namespace torla::inspect

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "model/bytes.h"
 #include "output/result_format.h"
 
@@ -128,14 +132,69 @@ void patch_dump_count(const ModelState& s) {
                                       std::strerror(saved ? saved : errno));
 }
 
-std::string read_result_file(const std::string& path, ResultData& out) {
-    out = ResultData{};
-    std::vector<unsigned char> bytes;
-    if (auto err = read_file_bytes(path, bytes); !err.empty()) return err;
-    ByteReader r(bytes);
+namespace {
+
+// Reads fields from an open file at a position; every read checks that the
+// bytes were there. The mirror of ByteWriter for the reading side.
+struct FileFields {
+    int fd;
+    uint64_t pos = 0;
+    bool raw(void* out, std::size_t n) {
+        auto* p = static_cast<unsigned char*>(out);
+        while (n > 0) {
+            const ssize_t got = ::pread(fd, p, n, static_cast<off_t>(pos));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            p += got;
+            pos += static_cast<uint64_t>(got);
+            n -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+    bool i16(int16_t& v) { return raw(&v, sizeof v); }
+    bool f32(float& v) { return raw(&v, sizeof v); }
+};
+
+// What kind of file a mode names, for the message that refuses it.
+const char* file_kind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a pipe (FIFO)";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// The most records a file can hold: the count is 16 bits, and a run stopped
+// on the small-step limit adds one closing record beyond it.
+constexpr uint64_t kMostRecords = 32767 + 1;
+
+}  // namespace
+
+ResultReader::~ResultReader() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string ResultReader::open(const std::string& path, ResultTables& out) {
+    out = ResultTables{};
+    if (fd_ >= 0) ::close(fd_);
+    path_ = path;
+    records_ = next_ = 0;
+    // Non-blocking, so that a FIFO is refused instead of waited on.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return "cannot open " + path + ": " + std::strerror(errno);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return "cannot read " + path + ": " + std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return path + ": " + file_kind(st.st_mode) + ", not a result file";
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+
+    FileFields r{fd_};
     int16_t lp = 0, lr = 0;
     if (!r.i16(lp) || !r.i16(lr)) return path + ": too short for the name lengths";
     if (lp < 0 || lr < 0) return path + ": negative name length";
+    if (static_cast<uint64_t>(lp) + static_cast<uint64_t>(lr) > size)
+        return path + ": too short for the names";
     out.problem_name.assign(lp, '\0');
     out.run_name.assign(lr, '\0');
     if (!r.raw(out.problem_name.data(), lp) || !r.raw(out.run_name.data(), lr))
@@ -152,45 +211,132 @@ std::string read_result_file(const std::string& path, ResultData& out) {
 
     // What follows the geometry is whole dump records and the peak table; a
     // run that has not ended (or was killed) has written no peak table yet,
-    // and then the count must still be the placeholder.
-    const std::size_t peak_bytes = n * kResultQuantities * kPeakEntryFloats * sizeof(float);
-    const std::size_t record_bytes = kResultQuantities * (n + 1) * sizeof(float);
-    const std::size_t rest = r.size - r.pos;
-    bool with_peaks = rest >= peak_bytes && (rest - peak_bytes) % record_bytes == 0;
-    if (!with_peaks && !(rest % record_bytes == 0 && out.dump_count == out.n_cells))
-        return path + ": truncated or inconsistent: " + std::to_string(rest) +
-               " bytes follow the geometry table, which are not whole dump records of " +
-               std::to_string(record_bytes) + " bytes and a peak table of " +
-               std::to_string(peak_bytes) + " bytes for " + std::to_string(n) + " cells";
-    const std::size_t records = (rest - (with_peaks ? peak_bytes : 0)) / record_bytes;
-    const auto count = static_cast<std::size_t>(out.dump_count);
+    // and then the count must still be the placeholder. Anything else is a
+    // file cut short inside a record or the peak table.
+    const uint64_t peak_bytes = n * kResultQuantities * kPeakEntryFloats * sizeof(float);
+    const uint64_t record_bytes = kResultQuantities * (n + 1) * sizeof(float);
+    const uint64_t rest = size - r.pos;
+    if (rest > kMostRecords * record_bytes + peak_bytes)
+        return path + ": " + std::to_string(size) + " bytes, more than a result file of " +
+               std::to_string(n) + " cells can hold (" + std::to_string(kMostRecords) +
+               " dump records of " + std::to_string(record_bytes) + " bytes and a peak table)";
+    const auto count = static_cast<uint64_t>(out.dump_count);
+    records_at_ = r.pos;
+    record_bytes_ = record_bytes;
+    record_floats_ = out.record_floats();
+    const bool with_peaks = rest >= peak_bytes && (rest - peak_bytes) % record_bytes == 0;
+    const bool unfinished = !with_peaks && rest % record_bytes == 0 && count == n;
+    if (!with_peaks && !unfinished) return read_cut_layout(out, rest, peak_bytes);
+    // A file cut short can look whole by chance (the bytes after the cut
+    // as long as a peak table); when whole pieces do not fit, the cut does.
+    const std::string err = read_whole_layout(out, rest, peak_bytes, with_peaks);
+    if (err.empty()) return "";
+    ResultTables header = out;
+    if (read_cut_layout(out, rest, peak_bytes).empty()) return "";
+    out = header;
+    return err;
+}
+
+std::string ResultReader::check_times(const ResultTables& out, uint64_t records, bool cut,
+                                      std::size_t& good) {
+    const std::size_t n = static_cast<std::size_t>(out.n_cells);
+    const auto count = static_cast<uint64_t>(out.dump_count);
+    FileFields r{fd_};
+    float previous = 0.0f;
+    for (good = 0; good < records; ++good) {
+        float slot[kResultQuantities];
+        for (int row = 0; row < kResultQuantities; ++row) {
+            r.pos = records_at_ + good * record_bytes_ + row * (n + 1) * sizeof(float);
+            if (!r.f32(slot[row])) return "cannot read " + path_ + ": it changed while being read";
+            if (!(slot[row] == slot[0]))
+                return path_ + ": dump record " + std::to_string(good) + " has the time " +
+                       std::to_string(slot[0]) + " s in row 0 but " + std::to_string(slot[row]) +
+                       " s in row " + std::to_string(row);
+        }
+        // In a file cut short only the closing record of a patched count may
+        // repeat the time before it: a piece of the peak table (all zeros
+        // where nothing moved) would otherwise pass for records at t = 0.
+        const bool may_repeat = !cut || (count != n && good == count);
+        if (good > 0 && (slot[0] < previous || (slot[0] == previous && !may_repeat)))
+            return path_ + ": dump record " + std::to_string(good) + " at t = " +
+                   std::to_string(slot[0]) + " s comes after one at t = " +
+                   std::to_string(previous) + " s";
+        previous = slot[0];
+    }
+    return "";
+}
+
+std::string ResultReader::read_whole_layout(ResultTables& out, uint64_t rest, uint64_t peak_bytes,
+                                            bool with_peaks) {
+    const std::size_t n = static_cast<std::size_t>(out.n_cells);
+    const auto count = static_cast<uint64_t>(out.dump_count);
+    const uint64_t records = (rest - (with_peaks ? peak_bytes : 0)) / record_bytes_;
+    out.count_unpatched = out.closing_record = false;
     if (!with_peaks || (count == n && records != count && records != count + 1))
         out.count_unpatched = true;
     else if (records == count + 1)
         out.closing_record = true;
     else if (records != count)
-        return path + ": the header's dump count " + std::to_string(count) + " fits neither the " +
+        return path_ + ": the header's dump count " + std::to_string(count) + " fits neither the " +
                std::to_string(records) + " dump records in the file nor the placeholder " +
                std::to_string(n) + " of an unfinished run";
-
-    out.dumps.assign(records, std::vector<float>(kResultQuantities * (n + 1)));
-    for (std::size_t d = 0; d < records; ++d) {
-        std::vector<float>& rec = out.dumps[d];
-        r.raw(rec.data(), record_bytes);
-        for (int row = 1; row < kResultQuantities; ++row)
-            if (!(rec[row * (n + 1)] == rec[0]))
-                return path + ": dump record " + std::to_string(d) + " has the time " +
-                       std::to_string(rec[0]) + " s in row 0 but " +
-                       std::to_string(rec[row * (n + 1)]) + " s in row " + std::to_string(row);
-        if (d > 0 && rec[0] < out.dumps[d - 1][0])
-            return path + ": dump record " + std::to_string(d) + " at t = " +
-                   std::to_string(rec[0]) + " s comes after one at t = " +
-                   std::to_string(out.dumps[d - 1][0]) + " s";
-    }
+    std::size_t good = 0;
+    if (std::string err = check_times(out, records, false, good); !err.empty()) return err;
+    records_ = good;
     if (with_peaks) {
         out.peaks.resize(n * kResultQuantities * kPeakEntryFloats);
-        r.raw(out.peaks.data(), peak_bytes);
+        FileFields r{fd_, records_at_ + records_ * record_bytes_};
+        if (!r.raw(out.peaks.data(), peak_bytes))
+            return "cannot read " + path_ + ": it changed while being read";
     }
+    return "";
+}
+
+std::string ResultReader::read_cut_layout(ResultTables& out, uint64_t rest, uint64_t peak_bytes) {
+    const std::size_t n = static_cast<std::size_t>(out.n_cells);
+    const auto count = static_cast<uint64_t>(out.dump_count);
+    // A patched count tells how many records there were; what lies beyond
+    // them and a closing record is the peak table. The first record whose
+    // time slots fail ends the whole ones: it is the cut piece of the table.
+    uint64_t records = rest / record_bytes_;
+    if (count != n && records > count + 1) records = count + 1;
+    std::size_t good = 0;
+    check_times(out, records, true, good);
+    // A cut leaves part of one record, or part of the peak table after the
+    // records; more than that is not a file a run leaves.
+    const uint64_t left = rest - good * record_bytes_;
+    if (left >= record_bytes_ && (good == 0 || left >= peak_bytes))
+        return path_ + ": truncated or inconsistent: " + std::to_string(rest) +
+               " bytes follow the geometry table, which are not whole dump records of " +
+               std::to_string(record_bytes_) + " bytes and a peak table of " +
+               std::to_string(peak_bytes) + " bytes for " + std::to_string(n) +
+               " cells, nor whole records before a cut";
+    records_ = good;
+    out.peaks.clear();
+    out.cut_short = true;
+    out.cut_bytes = left;
+    out.count_unpatched = count == n;
+    out.closing_record = count != n && good == count + 1;
+    return "";
+}
+
+std::string ResultReader::read_record(std::vector<float>& rec) {
+    if (fd_ < 0 || next_ >= records_) return path_ + ": no dump record left to read";
+    rec.resize(record_floats_);
+    FileFields r{fd_, records_at_ + next_ * record_bytes_};
+    if (!r.raw(rec.data(), record_bytes_))
+        return "cannot read " + path_ + ": it changed while being read";
+    ++next_;
+    return "";
+}
+
+std::string read_result_file(const std::string& path, ResultData& out) {
+    out = ResultData{};
+    ResultReader reader;
+    if (auto err = reader.open(path, out); !err.empty()) return err;
+    out.dumps.resize(reader.records());
+    for (std::vector<float>& rec : out.dumps)
+        if (auto err = reader.read_record(rec); !err.empty()) return err;
     return "";
 }
 

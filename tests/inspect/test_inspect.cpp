@@ -2,6 +2,7 @@
 // torla-inspect: front, front speed, run-out, maxima, summaries and exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -134,18 +135,29 @@ TEST(ResultReader, ReadsEveryFieldFromItsOffset) {
                 EXPECT_EQ(r.peak(q, i, slot), 0.5f * (4 * (q * 4 + i) + slot));
 }
 
-TEST(ResultReader, RefusesEveryTruncation) {
+TEST(ResultReader, KeepsTheWholeRecordsOfEveryTruncation) {
     TempDir dir;
     const HandMade f(4, 2);  // the count matches the records: the run ended
     const auto whole = f.bytes();
     const std::string path = dir.file("cut.res");
+    const std::size_t names_end = 4 + 14 + 2, geometry_end = 56 + 16 + 24 * 4, record = 48 * 5;
     for (std::size_t size = 0; size < whole.size(); ++size) {
         test::write_text(path, std::string(whole.begin(), whole.begin() + size));
         ResultData r;
-        EXPECT_NE(read_result_file(path, r), "") << "cut to " << size << " bytes";
+        const std::string err = read_result_file(path, r);
+        if (size < geometry_end) {
+            EXPECT_NE(err, "") << "cut to " << size << " bytes";
+            continue;
+        }
+        // Cut inside a record or the peak table: the records before the cut.
+        ASSERT_EQ(err, "") << "cut to " << size << " bytes";
+        const std::size_t records = std::min<std::size_t>(2, (size - geometry_end) / record);
+        EXPECT_TRUE(r.cut_short);
+        EXPECT_EQ(r.dumps.size(), records) << "cut to " << size << " bytes";
+        EXPECT_EQ(r.cut_bytes, size - geometry_end - records * record);
+        EXPECT_FALSE(r.has_peak_table());
     }
     // What is short is named.
-    const std::size_t names_end = 4 + 14 + 2, geometry_end = 56 + 16 + 24 * 4;
     const auto message = [&](std::size_t size) {
         test::write_text(path, std::string(whole.begin(), whole.begin() + size));
         ResultData r;
@@ -153,7 +165,6 @@ TEST(ResultReader, RefusesEveryTruncation) {
     };
     EXPECT_NE(message(names_end - 1).find("names"), std::string::npos);
     EXPECT_NE(message(geometry_end - 1).find("geometry"), std::string::npos);
-    EXPECT_NE(message(whole.size() - 1).find("truncated"), std::string::npos);
     ResultData none;
     EXPECT_NE(read_result_file(dir.file("missing.res"), none), "");
 }
@@ -178,9 +189,13 @@ TEST(ResultReader, ReadsAnUnpatchedCountAndAKilledRun) {
     EXPECT_EQ(r.dumps.size(), 3u);
     EXPECT_EQ(r.dump_time(2), 2.0f);
 
-    // A patched count without the peak table, written before the patch, is not a file a run leaves.
+    // A patched count without the peak table, written before the patch: a
+    // file cut just after its records.
     f.count = 3;
-    EXPECT_NE(read_back(f, r, dir), "");
+    ASSERT_EQ(read_back(f, r, dir), "");
+    EXPECT_TRUE(r.cut_short);
+    EXPECT_EQ(r.cut_bytes, 0u);
+    EXPECT_EQ(r.dumps.size(), 3u);
 
     // Stopped on the small-step limit: one closing record beyond the count.
     HandMade g(4, 3);
@@ -415,7 +430,7 @@ TEST_F(InspectSummary, ExportsHaveHeadersAndOneRowPerDumpAndCell) {
     lines = lines_of(peaks.str());
     ASSERT_EQ(lines.size(), 3u + 8);
     const auto header = fields_of(lines[2]);
-    ASSERT_EQ(header.size(), 4u + 48);
+    ASSERT_EQ(header.size(), 4u + 48 + 2);  // and easting, northing
     EXPECT_EQ(header[3], "slope[deg]");
     EXPECT_EQ(header[4 + 4 * 11], "p3[kPa]");
     EXPECT_EQ(header[4 + 4 * 11 + 3], "p3_h3[m]");
@@ -489,8 +504,8 @@ TEST_F(InspectProgram, ReportsAnUnfinishedRun) {
     auto b = f.bytes();
     b.resize(b.size() - 5);
     test::write_text(dir_.file("cut.res"), std::string(b.begin(), b.end()));
-    EXPECT_EQ(run("cut.res summary", out), 1);
-    EXPECT_NE(out.find("truncated"), std::string::npos) << out;
+    EXPECT_EQ(run("cut.res summary", out), 0);
+    EXPECT_NE(out.find("cut short"), std::string::npos) << out;
 }
 
 }  // namespace

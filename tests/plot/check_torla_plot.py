@@ -2,11 +2,12 @@
 
     python3 check_torla_plot.py TOOL FIXTURE_DIR WORK_DIR
 
-FIXTURE_DIR holds small.csv and small-peaks.csv, exported by torla-inspect
-from a result file of 8 cells 10 m apart and dumps at t = 0, 1, 2, 3, 4 s in
-which cells 0 to d + 2 of dump d carry flow (saltation depth 0.2 m and more,
-suspension pressure above 0.1 kPa from t = 2 s on) and the rest none: the
-front stands at 20, 30, 40, 50, 60 m and moves at 10 m/s.
+FIXTURE_DIR holds small.csv, small-peaks.csv and small-front.csv, exported
+by torla-inspect from a result file of 8 cells 10 m apart (at easting
+600000 + 0.8 x, northing 5200000 - 0.6 x) and dumps at t = 0, 1, 2, 3, 4 s
+in which cells 0 to d + 2 of dump d carry flow (saltation depth 0.2 m and
+more, suspension pressure above 0.1 kPa from t = 2 s on) and the rest none:
+the front stands at 20, 30, 40, 50, 60 m and moves at 10 m/s.
 
 Exit status 0 when every check passes, 1 when one fails, 77 (reported by
 CTest as skipped) when numpy or matplotlib is missing.
@@ -53,8 +54,8 @@ def run(tool, args):
     return subprocess.run([sys.executable, tool] + args, capture_output=True, text=True)
 
 
-def check_figures(outdir, name, size):
-    for kind in FIGURES:
+def check_figures(outdir, name, size, kinds=FIGURES):
+    for kind in kinds:
         path = os.path.join(outdir, f"{name}-{kind}.png")
         if not os.path.isfile(path):
             check(False, f"{kind}: {path} written")
@@ -69,39 +70,161 @@ def check_figures(outdir, name, size):
         check(np.count_nonzero(chroma > 0.3) > 200, f"{kind}: coloured curves drawn")
 
 
+def tool_module(tool):
+    loader = importlib.machinery.SourceFileLoader("torla_plot", tool)
+    plot = types.ModuleType("torla_plot")
+    loader.exec_module(plot)
+    plot.load_libraries()
+    return plot
+
+
+def with_problem(src, dst, name):
+    """A copy of an export whose problem name is `name'."""
+    with open(src, "rb") as f:
+        lines = f.read().split(b"\n")
+    lines[0] = b"# problem: " + name.encode("utf-8")
+    with open(dst, "wb") as f:
+        f.write(b"\n".join(lines))
+
+
+def without_module(work, module):
+    """An environment in which importing `module' fails."""
+    fake = os.path.join(work, f"no-{module}")
+    os.makedirs(os.path.join(fake, module), exist_ok=True)
+    with open(os.path.join(fake, module, "__init__.py"), "w") as f:
+        f.write(f"raise ImportError(\"No module named '{module}'\")\n")
+    return dict(os.environ, PYTHONPATH=fake)
+
+
+def make_dem(path, left, top, cells, step):
+    """A GeoTIFF of an inclined valley, north up; False without GDAL."""
+    try:
+        from osgeo import gdal
+    except ImportError:
+        return False
+    gdal.UseExceptions()
+    x = left + (np.arange(cells) + 0.5) * step
+    y = top - (np.arange(cells) + 0.5) * step
+    X, Y = np.meshgrid(x, y)
+    z = 1000.0 + 0.6 * (Y - top) - 0.5 * (X - left) + 0.02 * ((X - left) - (top - Y)) ** 2
+    ds = gdal.GetDriverByName("GTiff").Create(path, cells, cells, 1, gdal.GDT_Float32)
+    ds.SetGeoTransform((left, step, 0.0, top, 0.0, -step))
+    ds.GetRasterBand(1).WriteArray(z.astype(np.float32))
+    ds = None
+    return True
+
+
 def main(tool, fixtures, work):
     dumps = os.path.join(fixtures, "small.csv")
     peaks = os.path.join(fixtures, "small-peaks.csv")
+    front = os.path.join(fixtures, "small-front.csv")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
 
     out = os.path.join(work, "sized")
-    r = run(tool, [dumps, peaks, "-o", out, "--size", "640x480", "--name", "small"])
+    r = run(tool, [dumps, peaks, front, "-o", out, "--size", "640x480", "--name", "small"])
     check(r.returncode == 0, f"runs on the small export (status {r.returncode}) {r.stderr}")
-    check_figures(out, "small", (640, 480))
+    check_figures(out, "small", (640, 480), FIGURES + ("plan",))
 
     out = os.path.join(work, "default")
-    r = run(tool, [dumps, peaks, "-o", out, "--field", "h3"])
+    r = run(tool, [dumps, peaks, front, "-o", out, "--field", "h3"])
     check(r.returncode == 0, f"runs with the default size (status {r.returncode}) {r.stderr}")
-    check_figures(out, "small", (1200, 800))
+    check_figures(out, "small", (1200, 800), FIGURES)
 
-    # The front of the plots follows the definition of torla-inspect.
-    loader = importlib.machinery.SourceFileLoader("torla_plot", tool)
-    plot = types.ModuleType("torla_plot")
-    loader.exec_module(plot)
-    _, columns = plot.read_export(dumps, [plot.TIME, plot.CELL])
-    grid = plot.dumps_as_grid(columns, dumps)
-    front = plot.front_positions(grid, 0.1, 0.1)
-    check(np.allclose(front, [20, 30, 40, 50, 60]), f"front at 20 ... 60 m, got {front}")
-    t0, t1, speed = plot.front_speeds(grid[plot.TIME][:, 0], front)
-    check(np.allclose(speed, 10.0) and len(speed) == 4, f"front speed 10 m/s, got {speed}")
-    # With a depth threshold above every saltation depth only the pressure
-    # decides: 0.12 kPa from t = 2 s on; at 100 kPa nothing is left.
-    front = plot.front_positions(grid, 0.1, 10.0)
-    check(np.isnan(front[:2]).all() and np.allclose(front[2:], [40, 50, 60]),
-          f"front by pressure alone at -, -, 40, 50, 60 m, got {front}")
-    front = plot.front_positions(grid, 100.0, 10.0)
-    check(np.all(np.isnan(front)), "no front where nothing exceeds the thresholds")
+    # Without the front export: no front figure, and a note saying so.
+    out = os.path.join(work, "no-front")
+    r = run(tool, [dumps, peaks, "-o", out])
+    check(r.returncode == 0 and "no front export" in r.stderr,
+          f"runs without the front export, with a note (status {r.returncode}) {r.stderr}")
+    check(not os.path.exists(os.path.join(out, "small-front.png")), "no front figure without it")
+
+    # The front, its speed and the run-out are those of the export, not
+    # worked out again here.
+    plot = tool_module(tool)
+    f = plot.Front(plot.read_export(front))
+    check(np.allclose(f.path, [20, 30, 40, 50, 60]), f"front at 20 ... 60 m, got {f.path}")
+    check(np.isnan(f.speed[0]) and np.allclose(f.speed[1:], 10.0), f"speeds -, 10 m/s, got {f.speed}")
+    check((f.runout, f.runout_cell, f.reaches_end, f.threshold_p3) == (60.0, 6, 4.0, 0.1),
+          f"run-out 60 m in cell 6, end reached at 4 s, threshold 0.1 kPa, got "
+          f"{f.runout, f.runout_cell, f.reaches_end, f.threshold_p3}")
+    moved = os.path.join(work, "moved-front.csv")
+    with open(front) as src, open(moved, "w") as dst:
+        dst.write(src.read().replace("\n2,4,40,10\n", "\n2,1,10,-20\n"))
+    f = plot.Front(plot.read_export(moved))
+    check(f.path[2] == 10 and f.speed[2] == -20, "a front export that says otherwise is drawn as it says")
+
+    # Names and units come from the header rows.
+    relabelled = os.path.join(work, "relabelled.csv")
+    with open(dumps) as src, open(relabelled, "w") as dst:
+        dst.write(src.read().replace("p3[kPa]", "p3[Pa]", 1))
+    e = plot.read_export(relabelled)
+    check(e.label("p3") == "p3 (Pa)" and e.label("u3") == "u3 (m/s)",
+          f"labels from the header, got {e.label('p3')}, {e.label('u3')}")
+    r = run(tool, [dumps, peaks, front, "-o", os.path.join(work, "u3"), "--field", "u3"])
+    check(r.returncode == 0, f"any quantity of the header for --field (status {r.returncode}) {r.stderr}")
+    r = run(tool, [dumps, peaks, front, "-o", os.path.join(work, "bad"), "--field", "p4"])
+    check(r.returncode == 1 and "eps3" in r.stderr and "Traceback" not in r.stderr,
+          f"an unknown --field is refused with the names there are (status {r.returncode}) {r.stderr}")
+
+    # Names drawn literally, every line separator part of the name.
+    names = [
+        "Cost $5_000 at 100% \\ \\x",
+        "$\\frac{1}{2}$ \\mathrm{x} ^_^ {}",
+        "line\u2028separator \u2029 paragraph",
+        "next\x85line \x0b tab \x0c feed \x1c\x1d\x1e",
+        "carriage\rreturn",
+    ]
+    for k, name in enumerate(names):
+        d = os.path.join(work, f"name{k}.csv")
+        with_problem(dumps, d, name)
+        check(plot.read_export(d).name("problem") == name, f"name {k} read back whole")
+        shown = plot.literal(name)
+        check(not any(c in shown for c in "\n\r\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029"),
+              f"name {k} shown without line breaks: {shown!r}")
+    # Drawn whole: math text and every separator in one name (a run takes
+    # seconds, so one run for all).
+    d = os.path.join(work, "names.csv")
+    with_problem(dumps, d, "".join(names))
+    r = run(tool, [d, peaks, front, "-o", os.path.join(work, "names"), "--name", "n"])
+    check(r.returncode == 0 and "Traceback" not in r.stderr,
+          f"the names drawn (status {r.returncode}) {r.stderr[-300:]}")
+    check(os.path.isfile(os.path.join(work, "names", "n-front.png")), "figures of the names")
+    fig = plot.plt.figure()
+    text = plot.title(fig, "T", {"problem": names[1], "run": ""})
+    fig.canvas.draw()
+    check(text.get_text() == "T\n" + names[1] and getattr(text, "get_parse_math", lambda: False)() is False,
+          "the title holds the name as it stands, math text off")
+    plot.plt.close(fig)
+
+    # --help needs no matplotlib; without it a message names the package.
+    env = without_module(work, "matplotlib")
+    r = subprocess.run([sys.executable, tool, "--help"], capture_output=True, text=True, env=env)
+    check(r.returncode == 0 and "usage: torla-plot" in r.stdout, f"--help without matplotlib {r.stderr}")
+    r = subprocess.run([sys.executable, tool, dumps, peaks, front, "-o", os.path.join(work, "bad")],
+                       capture_output=True, text=True, env=env)
+    check(r.returncode == 1 and "python3-matplotlib" in r.stderr and "Traceback" not in r.stderr,
+          f"a missing matplotlib is named (status {r.returncode}) {r.stderr}")
+
+    # The plan view on a DEM: the path at 600000 + 0.8 x, 5200000 - 0.6 x.
+    dem = os.path.join(work, "valley.tif")
+    if make_dem(dem, 599900.0, 5200100.0, 200, 1.0):
+        out = os.path.join(work, "plan")
+        r = run(tool, [dumps, peaks, front, "-o", out, "--dem", dem, "--zones", "0.1,0.2,1"])
+        check(r.returncode == 0, f"plan view on the DEM (status {r.returncode}) {r.stderr}")
+        img = matplotlib.image.imread(os.path.join(out, "small-plan.png"))[:, :, :3]
+        grey = img[(img.max(axis=2) - img.min(axis=2)) < 0.02].mean(axis=1)
+        check(len(np.unique(np.round(grey, 2))) > 30, "a hillshade under the path")
+        check(np.array_equal(plot.zone_classes([0.05, 0.1, 0.15, 0.25, 2.0], [0.1, 0.2, 1.0]),
+                             [0, 1, 1, 2, 3]), "zone classes from the thresholds up")
+        far = os.path.join(work, "far.tif")
+        make_dem(far, 0.0, 1000.0, 50, 1.0)
+        r = run(tool, [dumps, peaks, front, "-o", os.path.join(work, "bad"), "--dem", far])
+        check(r.returncode == 1 and "outside the DEM" in r.stderr, f"a DEM beside the path {r.stderr}")
+        r = subprocess.run([sys.executable, tool, dumps, peaks, front, "-o", os.path.join(work, "bad"),
+                            "--dem", dem], capture_output=True, text=True, env=without_module(work, "osgeo"))
+        check(r.returncode == 1 and "python3-gdal" in r.stderr, f"a missing GDAL is named {r.stderr}")
+    else:
+        print("skip  plan view on a DEM: no GDAL (python3-gdal)")
 
     # Broken input: a message and status 1, no traceback and no figures.
     bad = os.path.join(work, "bad.csv")
@@ -109,13 +232,17 @@ def main(tool, fixtures, work):
         lines = f.read().splitlines()
     with open(bad, "w") as f:
         f.write("\n".join(lines[:-1]) + "\n")  # the last dump misses a cell
-    r = run(tool, [bad, peaks, "-o", os.path.join(work, "bad")])
+    r = run(tool, [bad, peaks, front, "-o", os.path.join(work, "bad")])
     check(r.returncode == 1 and "Traceback" not in r.stderr and "whole dumps" in r.stderr,
           f"an incomplete dump is refused with a message (status {r.returncode}) {r.stderr}")
     check(not os.path.exists(os.path.join(work, "bad")), "no figures from broken input")
-    r = run(tool, [dumps, dumps, "-o", os.path.join(work, "bad")])
-    check(r.returncode == 1 and "not the peak table" in r.stderr,
-          f"a dump export in place of the peaks is refused (status {r.returncode}) {r.stderr}")
+    for args, message in (([dumps, dumps, front], "not the peak table"),
+                          ([dumps, peaks, peaks], "no column time"),
+                          ([dumps, peaks, "/dev/null"], "not a regular file"),
+                          ([dumps, peaks, os.path.join(work, "missing.csv")], "no such file")):
+        r = run(tool, args + ["-o", os.path.join(work, "bad")])
+        check(r.returncode == 1 and message in r.stderr and "Traceback" not in r.stderr,
+              f"{message}: refused (status {r.returncode}) {r.stderr}")
 
     print(f"torla-plot: {len(failures)} checks failed" if failures else
           "torla-plot: every check passed")

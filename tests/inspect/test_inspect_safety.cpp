@@ -1,0 +1,490 @@
+// The result-file reader on files cut short and on inputs that are no
+// result files, and torla-inspect's guards: an output that names its input,
+// values that are not finite, names with control characters, the front
+// export and the run record beside the result.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "inspect/inspect.h"
+#include "inspect/run_record.h"
+#include "output/result_format.h"
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+using test::TempDir;
+
+// A result file of n cells 10 m apart on a 30 degree slope, put together
+// field by field in the order of the layout (little-endian, as the machine).
+struct Bytes {
+    std::string problem = "Slope", run = "R1";
+    int n;
+    int16_t count;
+    std::vector<GeometryRow> geometry;
+    std::vector<std::vector<float>> records;
+    std::vector<float> peaks;
+
+    Bytes(int cells, int dumps, bool with_peaks = true)
+        : n(cells), count(static_cast<int16_t>(with_peaks ? dumps : cells)) {
+        for (int i = 0; i < n; ++i)
+            geometry.push_back({10.0f * i, 1000.0f + i, 10.0f, 30.0f, 0.0f, 2000.0f - i});
+        for (int d = 0; d < dumps; ++d) add_record(static_cast<float>(d));
+        // Peaks as a run leaves them: every entry different, none a time.
+        if (with_peaks)
+            for (int k = 0; k < 48 * n; ++k) peaks.push_back(0.37f + 0.01f * k);
+    }
+    void add_record(float t) {
+        std::vector<float> rec(12 * (n + 1), 0.0f);
+        for (int r = 0; r < 12; ++r) rec[r * (n + 1)] = t;
+        records.push_back(rec);
+    }
+    float& value(std::size_t d, int row, int cell) { return records[d][row * (n + 1) + cell + 1]; }
+    float& peak(int q, int cell, int slot = 0) { return peaks[4 * (q * n + cell) + slot]; }
+
+    std::string bytes() const {
+        std::string b;
+        const auto put = [&](const void* p, std::size_t size) { b.append(static_cast<const char*>(p), size); };
+        const int16_t head[2] = {static_cast<int16_t>(problem.size()), static_cast<int16_t>(run.size())};
+        put(head, 4);
+        b += problem + run;
+        const int16_t counts[2] = {static_cast<int16_t>(n), count};
+        put(counts, 4);
+        const std::vector<float> coefficients(12, 1.0f);
+        put(coefficients.data(), 48);
+        put(geometry.data(), 24 * geometry.size());
+        for (const auto& rec : records) put(rec.data(), 4 * rec.size());
+        put(peaks.data(), 4 * peaks.size());
+        return b;
+    }
+    std::size_t header_bytes() const { return 56 + problem.size() + run.size() + 24 * n; }
+    std::size_t record_bytes() const { return 48 * (n + 1); }
+    void save(const std::string& path, std::size_t cut = 0) const {
+        const std::string b = bytes();
+        test::write_text(path, b.substr(0, b.size() - cut));
+    }
+};
+
+int inspect(const TempDir& dir, const std::string& args, std::string& out) {
+    return test::run_in(dir.path(), test::bin_dir() + "/torla-inspect " + args, out);
+}
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// ------------------------------------------------------ files cut short --
+
+TEST(ResultCut, KeepsTheWholeRecordsBeforeTheCut) {
+    struct Case {
+        const char* what;
+        Bytes file;
+        std::size_t cut;  // bytes taken off the end
+        std::size_t records;
+        uint64_t ignored;
+        bool unpatched, closing;
+    };
+    Bytes closing(4, 3);
+    closing.count = 2;  // small-step stop: a closing record beyond the count
+    const std::size_t record = 48 * 5, peaks = 192 * 4;
+    const Case cases[] = {
+        {"killed inside the fourth record", Bytes(4, 4, false), record - 100, 3, 100, true, false},
+        {"killed inside the first record", Bytes(4, 1, false), 1, 0, record - 1, true, false},
+        {"disk full inside the peak table", [] { Bytes b(4, 2); b.count = 4; return b; }(),
+         300, 2, peaks - 300, true, false},
+        {"patched count, peak table cut", Bytes(4, 2), 1, 2, peaks - 1, false, false},
+        {"closing record, peak table cut", closing, peaks - 8, 3, 8, false, true},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        c.file.save(dir.file("cut.res"), c.cut);
+        ResultData r;
+        ASSERT_EQ(read_result_file(dir.file("cut.res"), r), "") << c.what;
+        EXPECT_TRUE(r.cut_short) << c.what;
+        EXPECT_EQ(r.dumps.size(), c.records) << c.what;
+        EXPECT_EQ(r.cut_bytes, c.ignored) << c.what;
+        EXPECT_EQ(r.count_unpatched, c.unpatched) << c.what;
+        EXPECT_EQ(r.closing_record, c.closing) << c.what;
+        EXPECT_FALSE(r.has_peak_table()) << c.what;
+        for (std::size_t d = 0; d < r.dumps.size(); ++d) EXPECT_EQ(r.dump_time(d), c.file.records[d][0]);
+    }
+    // A whole file is no cut.
+    Bytes whole(4, 2);
+    whole.save(dir.file("whole.res"));
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir.file("whole.res"), r), "");
+    EXPECT_FALSE(r.cut_short);
+    EXPECT_TRUE(r.has_peak_table());
+}
+
+TEST(ResultCut, RefusesWhatNoCutLeaves) {
+    TempDir dir;
+    ResultData r;
+    // Two records' worth of bytes whose time slots disagree: no cut leaves that.
+    Bytes f(4, 3, false);
+    f.records[0][5 * 5] = 9.0f;
+    f.save(dir.file("bad.res"), 10);
+    EXPECT_TRUE(has(read_result_file(dir.file("bad.res"), r), "truncated or inconsistent"));
+    // A record that goes back in time in a whole file stays an error.
+    Bytes g(4, 3);
+    for (int row = 0; row < 12; ++row) g.records[2][row * 5] = 0.5f;
+    g.save(dir.file("back.res"));
+    EXPECT_TRUE(has(read_result_file(dir.file("back.res"), r), "comes after"));
+}
+
+TEST(ResultCut, InspectSummarisesAndExportsWhatIsThere) {
+    TempDir dir;
+    Bytes f(4, 3, false);
+    f.value(0, kRowSuspPressure, 1) = 0.5f;
+    f.value(1, kRowSuspPressure, 2) = 0.5f;
+    f.value(2, kRowSuspPressure, 3) = 0.5f;
+    f.save(dir.file("cut.res"), 7);
+    std::string out;
+    ASSERT_EQ(inspect(dir, "cut.res summary", out), 0) << out;
+    EXPECT_TRUE(has(out, "cut short (truncated): 233 bytes")) << out;
+    EXPECT_TRUE(has(out, "Dumps:        2 records")) << out;
+    ASSERT_EQ(inspect(dir, "cut.res summary --json", out), 0) << out;
+    EXPECT_TRUE(has(out, "\"ignored_bytes\": 233")) << out;
+    ASSERT_EQ(inspect(dir, "cut.res csv --front -o front.csv", out), 0) << out;
+    EXPECT_TRUE(has(out, "233 bytes")) << out;  // the note on standard error
+    EXPECT_TRUE(has(test::read_text(dir.file("front.csv")), "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n1,2,20,10\n"));
+    ASSERT_EQ(inspect(dir, "cut.res csv -o dumps.csv", out), 0) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
+    const std::string dumps = test::read_text(dir.file("dumps.csv"));
+    EXPECT_EQ(std::count(dumps.begin(), dumps.end(), '\n'), 3 + 2 * 4);
+}
+
+// ------------------------------------------------ inputs that are no file --
+
+TEST(ResultInputs, RefusesWhatIsNoRegularFileOrTooLarge) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo.res").c_str(), 0600), 0);
+    test::fs::create_directory(dir.file("dir.res"));
+    // A sparse file larger than any result file of 4 cells: its header says 4 cells.
+    Bytes(4, 1, false).save(dir.file("huge.res"));
+    ASSERT_EQ(truncate(dir.file("huge.res").c_str(), 1LL << 33), 0);
+    struct Case {
+        std::string input, message;
+    } cases[] = {
+        {"/dev/zero", "a character device"},
+        {dir.file("fifo.res"), "a pipe"},
+        {dir.file("dir.res"), "a directory"},
+        {dir.file("huge.res"), "more than a result file of 4 cells can hold"},
+        {dir.file("missing.res"), "No such file"},
+    };
+    for (const Case& c : cases) {
+        ResultData r;
+        EXPECT_TRUE(has(read_result_file(c.input, r), c.message)) << c.input;
+        for (const char* command : {"summary", "csv", "csv --front"}) {
+            std::string out;
+            EXPECT_EQ(inspect(dir, "'" + c.input + "' " + command, out), 1) << c.input << " " << out;
+            EXPECT_TRUE(has(out, c.input) && has(out, c.message)) << out;
+        }
+    }
+}
+
+// The largest resident size of a run of torla-inspect, in kilobytes, as
+// GNU time measures it (a process started from this one would count this
+// one's size as its own high-water mark), or -1.
+long peak_memory_kb(const TempDir& dir, const std::string& args) {
+    std::string out;
+    const int status = test::run_in(dir.path(), "/usr/bin/time -f 'peak %M' -o peak.txt " +
+                                                    test::bin_dir() + "/torla-inspect " + args +
+                                                    " > /dev/null", out);
+    const std::string peak = test::read_text(dir.file("peak.txt"));
+    if (status != 0 || peak.rfind("peak ", 0) != 0) return -1;
+    return std::stol(peak.substr(5));
+}
+
+TEST(ResultInputs, InspectReadsRecordByRecord) {
+    if (!test::fs::exists("/usr/bin/time")) GTEST_SKIP() << "needs GNU time (Debian's time)";
+    // 2400 records of 2000 cells, 230 MB that take no disk (a sparse file of
+    // zeros: a run killed before its peak table, all at t = 0).
+    TempDir dir;
+    Bytes f(2000, 0, false);
+    f.save(dir.file("big.res"));
+    const long long size = static_cast<long long>(f.header_bytes() + 2400 * f.record_bytes());
+    ASSERT_EQ(truncate(dir.file("big.res").c_str(), size), 0);
+    for (const char* command : {"summary", "csv --front"}) {
+        const long kb = peak_memory_kb(dir, std::string("big.res ") + command);
+        ASSERT_GT(kb, 0) << command;
+        EXPECT_LT(kb * 1024, size / 4) << command << ": " << kb << " kB for a file of " << size;
+    }
+}
+
+// ------------------------------------------------- output names the input --
+
+TEST(InspectOutput, NeverOverwritesItsInput) {
+    TempDir dir;
+    Bytes(4, 2).save(dir.file("run.res"));
+    const std::string before = test::read_text(dir.file("run.res"));
+    test::fs::create_hard_link(dir.file("run.res"), dir.file("hard.res"));
+    test::fs::create_symlink(dir.file("run.res"), dir.file("soft.csv"));
+    test::fs::create_directory(dir.file("sub"));
+    struct Case {
+        std::string args, named;
+    } cases[] = {
+        {"run.res csv -o run.res", "run.res"},
+        {"run.res csv --peaks -o ./run.res", "./run.res"},
+        {"run.res csv --front -o sub/../run.res", "sub/../run.res"},
+        {"run.res csv -o hard.res", "hard.res"},
+        {"run.res csv -o soft.csv", "soft.csv"},
+        {"hard.res csv -o " + dir.file("run.res"), dir.file("run.res")},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(inspect(dir, c.args, out), 1) << c.args;
+        EXPECT_TRUE(has(out, "the output file " + c.named + " is the input")) << out;
+        EXPECT_EQ(test::read_text(dir.file("run.res")), before) << c.args;
+    }
+    std::string out;
+    EXPECT_EQ(inspect(dir, "run.res csv -o other.csv", out), 0) << out;
+}
+
+// ------------------------------------------------ numbers and names --
+
+// A Python expression over the JSON document d, as its repr.
+std::string json_of(const std::string& json, const std::string& expression) {
+    TempDir dir;
+    test::write_text(dir.file("doc.json"), json);
+    test::write_text(dir.file("show.py"),
+                     "import json, sys\nd = json.load(open('doc.json', encoding='utf-8'))\n"
+                     "sys.stdout.buffer.write(repr(" + expression + ").encode())\n");
+    const std::string python = test::fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    std::string out;
+    test::run_in(dir.path(), python + " show.py", out);
+    return out;
+}
+
+TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
+    TempDir dir;
+    Bytes f(4, 2);
+    f.peak(kRowSuspPressure, 1) = NAN;
+    f.peak(kRowSuspPressure, 2) = INFINITY;
+    f.peak(kRowSaltPressure, 0) = -INFINITY;
+    f.peak(kRowSaltPressure, 3) = NAN;
+    f.value(1, kRowSuspVelocity, 2) = -NAN;
+    f.geometry[3].aux2 = INFINITY;
+    f.save(dir.file("run.res"));
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
+
+    std::ostringstream peaks, dumps, json, text;
+    inspect::write_peaks_csv(peaks, r);
+    inspect::write_dumps_csv(dumps, r);
+    const auto s = inspect::summarize(r, {});
+    inspect::write_summary_json(json, r, s);
+    inspect::write_summary_text(text, r, s);
+    struct Case {
+        std::string text, part;
+    } cases[] = {
+        {peaks.str(), "\n1,10,"},                 // row of cell 1 ...
+        {peaks.str(), ",nan,"},                   // ... p3 NaN
+        {peaks.str(), ",inf,"},                   // p3 in cell 2
+        {peaks.str(), ",-inf,"},                  // p2 in cell 0
+        {peaks.str(), ",inf,1997\n"},             // easting of cell 3
+        {dumps.str(), ",nan,"},                   // u3 of dump 1 in cell 2
+        {text.str(), "largest inf kPa at 20.0 m (cell 2)"},
+    };
+    for (const Case& c : cases) EXPECT_TRUE(has(c.text, c.part)) << c.part << "\n" << c.text;
+    EXPECT_FALSE(has(peaks.str(), "null"));
+    // JSON: null with a note saying what it stands for; the document parses.
+    EXPECT_EQ(json_of(json.str(), "[d['max_suspension_pressure']['kPa'], d['notes']]"),
+              "[None, ['max_suspension_pressure.kPa is inf, written as null']]")
+        << json.str();
+}
+
+TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
+    struct Case {
+        std::string name, plain, json_repr;
+    } cases[] = {
+        {"A\nB", "A\\nB", "'A\\nB'"},
+        {"A\rB\tC", "A\\rB\\tC", "'A\\rB\\tC'"},
+        {"A\x1b[31mB", "A\\u001b[31mB", "'A\\x1b[31mB'"},
+        {"A\xc2\x85" "B", "A\\u0085B", "'A\\x85B'"},
+        {"A\xe2\x80\xa8" "B\xe2\x80\xa9", "A\\u2028B\\u2029", "'A\\u2028B\\u2029'"},
+        {"A\x85" "B", "A\\x85B", "'A\\x85B'"},  // a byte that is not UTF-8: Latin-1 in JSON
+        {"A\xc3" "B\xc2\x9f", "A\\xc3B\\u009f", "'A\xc3\x83" "B\\x9f'"},  // a lead byte alone; the last C1
+        {"$p_3$ 100% \\ \xc3\xbc", "$p_3$ 100% \\ \xc3\xbc", "'$p_3$ 100% \\\\ \xc3\xbc'"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        EXPECT_EQ(inspect::plain_text(c.name), c.plain);
+        Bytes f(4, 1);
+        f.problem = c.name;
+        f.save(dir.file("run.res"));
+        ResultData r;
+        ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
+        const auto s = inspect::summarize(r, {});
+        std::ostringstream text, csv, front, json;
+        inspect::write_summary_text(text, r, s);
+        inspect::write_dumps_csv(csv, r);
+        inspect::write_front_csv(front, r, s);
+        inspect::write_summary_json(json, r, s);
+        EXPECT_TRUE(has(text.str(), "Problem:      " + c.plain + "\nRun:")) << text.str();
+        EXPECT_TRUE(has(csv.str(), "# problem: " + c.plain + "\n# run: R1\n")) << csv.str();
+        EXPECT_TRUE(has(front.str(), "# problem: " + c.plain + "\n")) << front.str();
+        EXPECT_EQ(json_of(json.str(), "d['problem']"), c.json_repr);
+    }
+}
+
+// ------------------------------------------------------- front export --
+
+TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
+    TempDir dir;
+    Bytes f(6, 0);
+    for (float t : {0.0f, 2.0f, 4.0f}) f.add_record(t);
+    f.count = 3;
+    f.value(0, kRowSuspPressure, 1) = 0.5f;
+    f.value(2, kRowSaltDepth, 4) = 0.2f;  // dump 1 shows no flow
+    std::fill(f.peaks.begin(), f.peaks.end(), 0.0f);
+    f.peak(kRowSuspPressure, 3) = 0.5f;
+    f.save(dir.file("run.res"));
+    struct Case {
+        std::string options, expected;
+    } cases[] = {
+        {"",
+         "# thresholds: suspension-layer pressure > 0.1 kPa or saltation-layer depth > 0.1 m\n"
+         "# threshold_p3[kPa]: 0.1\n# threshold_h2[m]: 0.1\n"
+         "# runout_cell: 3\n# runout_path_length[m]: 30\n# front_reaches_track_end[s]: 4\n"
+         "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n2,,,\n4,4,40,\n"},
+        {"--threshold 0.6 --depth-threshold 0.25",
+         "# thresholds: suspension-layer pressure > 0.6 kPa or saltation-layer depth > 0.25 m\n"
+         "# threshold_p3[kPa]: 0.6\n# threshold_h2[m]: 0.25\n# runout: none\n"
+         "time[s],cell,path_length[m],speed[m/s]\n0,,,\n2,,,\n4,,,\n"},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        ASSERT_EQ(inspect(dir, "run.res csv --front -o front.csv " + c.options, out), 0) << out;
+        EXPECT_EQ(test::read_text(dir.file("front.csv")),
+                  "# problem: Slope\n# run: R1\n" + c.expected);
+    }
+    std::string out;
+    EXPECT_EQ(inspect(dir, "run.res csv --front --peaks", out), 2);
+}
+
+// The plot tool's fixture keeps the columns of the front export.
+TEST(InspectFront, PlotFixtureHasTheExportersFrontColumns) {
+    const std::string fixture =
+        test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/plot/small-front.csv");
+    EXPECT_TRUE(has(fixture, "\ntime[s],cell,path_length[m],speed[m/s]\n"));
+    EXPECT_TRUE(has(fixture, "\n# runout_path_length[m]: "));
+}
+
+// ------------------------------------------------------- run record --
+
+const char* const kRecord = R"({
+  "program": "torla", "version": "1.0", "cells": 4,
+  "stop_reason": "small_step", "exit_status": 5, "message": null,
+  "simulated_time_s": 114.7,
+  "onset": {"time_s": 80.5, "cell": 2, "sign": "wave speed 240 m/s"},
+  "warnings": ["flow at the start lies only in cells 0 to 3", "line\nbreak"],
+  "dumps": [
+    {"time_s": 0, "mass_kg_per_m": {"cover": 1000, "saltation": 10, "suspension": 5, "outflow": 0}},
+    {"time_s": 10, "mass_kg_per_m": {"cover": 990, "saltation": 15, "suspension": 8, "outflow": 2, "edges": 0.5}},
+    {"time_s": 20, "mass_kg_per_m": {"cover": 900, "saltation": 20, "suspension": 30, "outflow": 60, "edges": -4.5}},
+    {"time_s": 30, "mass_kg_per_m": {"cover": null, "saltation": 20, "suspension": 30, "outflow": 60}}
+  ],
+  "peaks_before_onset": {"p2": [1.5, 2.5, null, 0.5], "p3": [0.25, 3.75, 1.0, 0.0]}
+})";
+
+// The result file of kRecord: dumps at t = 0, 10, 20, 30 s.
+Bytes recorded_result() {
+    Bytes f(4, 0);
+    for (float t : {0.0f, 10.0f, 20.0f, 30.0f}) f.add_record(t);
+    f.count = 4;
+    return f;
+}
+
+TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
+    TempDir dir;
+    recorded_result().save(dir.file("run.res"));
+    test::write_text(dir.file("run.res.json"), kRecord);
+    std::string out;
+    ASSERT_EQ(inspect(dir, "run.res summary", out), 0) << out;
+    for (const char* line : {
+             "Run record:   run.res.json\n",
+             "Stop reason:  small_step at t = 114.700 s, exit status 5\n",
+             "Onset:        wave speed 240 m/s at t = 80.500 s, 20.0 m (cell 2)\n",
+             "trustworthy saltation-layer pressure (before the onset): largest 2.500 kPa at 10.0 m (cell 1)\n",
+             "trustworthy suspension-layer pressure (before the onset): largest 3.750 kPa at 10.0 m (cell 1)\n",
+             // 1015 + 0, 1013 + 2 (-0), 950 + 60 (-5), the last dump unknown.
+             "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s and "
+             "60.0 kg/m left through the end\n",
+             "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), between t = 10.000 s and 20.000 s; "
+             "the window's edge cells changed -5.000 kg/m then\n",
+             "Warnings:     flow at the start lies only in cells 0 to 3\n              line\\nbreak\n",
+         })
+        EXPECT_TRUE(has(out, line)) << line << "\n" << out;
+
+    // The record may leave out the closing record of a small-step stop.
+    Bytes closing = recorded_result();
+    closing.add_record(33.0f);
+    closing.save(dir.file("closing.res"));
+    test::write_text(dir.file("closing.res.json"), kRecord);
+    ASSERT_EQ(inspect(dir, "closing.res summary", out), 0) << out;
+    EXPECT_TRUE(has(out, "closing one") && has(out, "Stop reason:  small_step")) << out;
+
+    ASSERT_EQ(inspect(dir, "run.res summary --json", out), 0) << out;
+    EXPECT_EQ(json_of(out,
+                      "[r['stop_reason'], r['onset']['cell'], "
+                      "r['peaks_before_onset']['max_suspension_pressure']['kPa'], "
+                      "r['mass_balance']['largest_unexplained_change_kg_per_m'], r['warnings'][1]] "
+                      "if (r := d['run_record']) else None"),
+              "['small_step', 2, 3.75, -5, 'line\\nbreak']");
+}
+
+TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
+    TempDir dir;
+    recorded_result().save(dir.file("run.res"));
+    Bytes later = recorded_result();
+    for (int row = 0; row < 12; ++row) later.records[3][row * 5] = 31.0f;
+    later.save(dir.file("later.res"));
+    Bytes longer = recorded_result();
+    longer.add_record(40.0f);
+    longer.count = 5;
+    longer.save(dir.file("longer.res"));
+    Bytes killed = recorded_result();
+    killed.peaks.clear();
+    killed.save(dir.file("killed.res"));
+    std::string plain;
+    ASSERT_EQ(inspect(dir, "run.res summary", plain), 0);
+    EXPECT_FALSE(has(plain, "Run record"));  // without a record: as before
+    std::string other = kRecord;
+    other.replace(other.find("\"cells\": 4"), 10, "\"cells\": 7");
+    struct Case {
+        std::string result, content, note;
+    } cases[] = {
+        {"run.res", "{not json", "is not JSON"},
+        {"run.res", other, "a run of 7 cells, the result file has 4"},
+        {"run.res", R"({"stop_reason": 5})", "`stop_reason' is not a string"},
+        {"run.res", R"({"warnings": "one"})", "`warnings' is not an array"},
+        {"run.res", "", "is not JSON"},
+        // An earlier run's record beside a later result of the same name.
+        {"later.res", kRecord, "its dump 3 is at t = 30.000000 s, the result file's at 31.000000 s"},
+        {"longer.res", kRecord, "it knows 4 dumps, the result file holds 5"},
+        {"killed.res", kRecord, "it says the run ended (small_step) but the result file is unfinished"},
+    };
+    for (const Case& c : cases) {
+        test::write_text(dir.file(c.result + ".json"), c.content);
+        std::string out;
+        ASSERT_EQ(inspect(dir, c.result + " summary", out), 0) << c.note;
+        EXPECT_TRUE(has(out, c.note)) << out;
+        EXPECT_FALSE(has(out, "Run record:")) << out;
+    }
+    test::fs::remove(dir.file("run.res.json"));
+    ASSERT_EQ(mkfifo(dir.file("run.res.json").c_str(), 0600), 0);
+    std::string out;
+    ASSERT_EQ(inspect(dir, "run.res summary", out), 0);
+    EXPECT_TRUE(has(out, "not a regular file")) << out;
+}
+
+}  // namespace
+}  // namespace torla
