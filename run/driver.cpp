@@ -436,6 +436,7 @@ bool run_pass(ModelState& s) {
     if (c.dt < kSmallestStep) {
         s.history.stop_reason = StopReason::kSmallStep;
         write_dump(s, c.t, s.U_prev);
+        if (s.history.keep) note_dump(s);
         check_dump_record(s);
         return false;
     }

@@ -90,6 +90,7 @@ TEST_F(Endings, SmallStepStopCompletesTheFilesThenSaysWhatHappenedWithStatus5) {
     const json rec = record();
     EXPECT_EQ(rec["exit_status"], kStatusSmallStep);
     EXPECT_EQ(rec["stop_reason"], "small_step");
+    EXPECT_EQ(rec["dumps"].size(), r.dumps.size());  // the closing record too
     ASSERT_FALSE(rec["onset"].is_null());
     EXPECT_LT(rec["onset"]["time_s"].get<double>(), rec["simulated_time_s"].get<double>());
     // The peaks before the onset never exceed those of the whole run.
