@@ -2,6 +2,7 @@
 // their check, their folders, the plan of an ensemble folder, and one
 // member's run.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,22 +72,20 @@ int decode(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc)
 // Starts program with arguments in folder, its output into out_file.
 pid_t spawn_program(const std::string& folder, const std::vector<std::string>& args,
                     const std::string& out_file) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(folder.c_str()) != 0) _exit(127);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-            close(fd);
-        }
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
+    // posix_spawn (a vfork underneath) instead of fork: a member's start
+    // copies no page tables of this process.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
 }
 
 // Runs it and returns the exit status, or 128 + signal.
@@ -181,36 +180,44 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
 }
 
 std::string check_command_file(const std::string& path) {
-    const fs::path scratch = fs::temp_directory_path() /
-                             ("torla-ensemble-check-" + std::to_string(getpid()));
-    fs::create_directories(scratch);
+    // In this process, in a scratch folder (the reader writes the generator
+    // input into the working folder), its standard output into a file.
+    // One scratch folder for every check of this process, removed at exit.
+    static const fs::path scratch = [] {
+        fs::path p = fs::temp_directory_path() / ("torla-ensemble-check-" + std::to_string(getpid()));
+        std::atexit([] {
+            std::error_code e;
+            fs::remove_all(fs::temp_directory_path() / ("torla-ensemble-check-" + std::to_string(getpid())), e);
+        });
+        return p;
+    }();
+    std::error_code ec;
+    fs::create_directories(scratch, ec);
+    if (ec) return "cannot create the scratch folder " + scratch.string();
+    const fs::path home = fs::current_path();
     const std::string abs = fs::absolute(path).string();
     const std::string out = (scratch / "check.txt").string();
     std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(scratch.c_str()) != 0) _exit(127);
-        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        close(fd);
-        int status = 0;
-        try {
-            ModelState s;
-            s.names.command_file = abs;
-            read_command_file(s);
-        } catch (const RunStop& stop) {
-            status = stop.status;
-        }
-        std::fflush(stdout);
-        _exit(status == 0 ? 0 : 100 + (status & 0xff) % 100);
+    const int saved = dup(1);
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    close(fd);
+    fs::current_path(scratch, ec);
+    int status = 0;
+    try {
+        ModelState s;
+        s.names.command_file = abs;
+        read_command_file(s);
+    } catch (const RunStop& stop) {
+        status = stop.status == 0 ? -1 : stop.status;
     }
-    int rc = 0;
-    waitpid(pid, &rc, 0);
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    fs::current_path(home, ec);
     bool ok = false;
-    const std::string text = read_all(out, ok);
-    std::error_code ec;
-    fs::remove_all(scratch, ec);
-    if (WIFEXITED(rc) && WEXITSTATUS(rc) == 0) return "";
+    const std::string text = status ? read_all(out, ok) : std::string();
+    if (status == 0) return "";
     // torla's message: the last line that stops the run.
     std::istringstream lines(text);
     std::string msg;

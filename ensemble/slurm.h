@@ -9,11 +9,11 @@
 namespace torla::ensemble {
 
 struct SlurmOptions {
-    int chunk = 20;         // members per array task
+    int chunk = 0;          // members per array task; 0: members / tasks that run at once
     int max_parallel = 0;   // array tasks at a time; 0: as Slurm allows
     std::string partition, time_limit, account;
     bool wait = true;
-    int poll_ms = 2000;     // longest pause between two squeue calls
+    int poll_ms = 1000;     // longest pause between two squeue calls
     std::string sbatch = "sbatch", squeue = "squeue";
 };
 

@@ -94,7 +94,10 @@ std::string submit_slurm(const std::string& dir, const Plan& plan, const std::st
                          const SlurmOptions& opt, std::string& job_id) {
     const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
     const int members = static_cast<int>(plan.members.size());
-    const int chunk = std::max(1, opt.chunk);
+    // Without --chunk: as many tasks as may run at once (32 without
+    // --max-parallel), each a run of consecutive members.
+    const int target_tasks = opt.max_parallel > 0 ? opt.max_parallel : 32;
+    const int chunk = opt.chunk > 0 ? opt.chunk : std::max(1, (members + target_tasks - 1) / target_tasks);
     const int tasks = (members + chunk - 1) / chunk;
     fs::create_directories(fs::path(abs_dir) / "slurm");
     const std::string script = abs_dir + "/slurm/job.sh";
@@ -125,6 +128,7 @@ std::string wait_slurm(const SlurmOptions& opt, const std::string& job_id) {
     while (slurm_job_active(opt, job_id)) {
         std::this_thread::sleep_for(interval);
         interval = std::min(interval * 2, std::chrono::milliseconds(opt.poll_ms));
+        if (interval.count() <= 0) interval = std::chrono::milliseconds(250);
     }
     return "";
 }

@@ -6,7 +6,8 @@
 # and stops the daemons again. Exits 77 (skipped) where Slurm, munge or root
 # are missing.
 #
-# Usage: slurm_round_trip.sh BIN_DIR [MEMBERS] [--time]
+# Usage: [CHUNK=N] slurm_round_trip.sh BIN_DIR [MEMBERS] [--time]
+#   CHUNK: members per array task (default 5, so that 12 members make 3 tasks)
 #   --time: also print how long both engines took (for the benchmark).
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -115,7 +116,7 @@ p3 = [0.1, 0.5]
 TOML
 cd "$work"
 t0=$(date +%s.%N)
-"$bin/torla-ensemble" run ensemble.toml -o slurm-run --engine slurm --chunk 10 --max-parallel "$cpus" \
+"$bin/torla-ensemble" run ensemble.toml -o slurm-run --engine slurm --chunk "${CHUNK:-5}" --max-parallel "$cpus" \
   --partition ensemble --time 10
 t1=$(date +%s.%N)
 "$bin/torla-ensemble" run ensemble.toml -o local-run --jobs "$cpus"
