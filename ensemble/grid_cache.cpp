@@ -35,13 +35,11 @@ int main(int argc, char** argv) {
     while (!generator.empty() && (generator.back() == '\n' || generator.back() == '\r')) generator.pop_back();
     if (argc == 3 && read_all(argv[1], input) && read_all((here / "input.tmp").string(), made) && input == made &&
         read_all((here / "grid.tmp").string(), grid)) {
-        const std::string tmp = std::string(argv[1]) + ".cache";
-        {
-            std::ofstream f(tmp, std::ios::binary);
-            f << grid;
-            if (!f) return 1;
-        }
-        return std::rename(tmp.c_str(), argv[1]) == 0 ? 0 : 1;
+        // Written over the input in place, as knotline replaces it.
+        std::ofstream f(argv[1], std::ios::binary | std::ios::trunc);
+        f << grid;
+        f.close();
+        return f ? 0 : 1;
     }
     if (generator.empty()) {
         std::fprintf(stderr, "torla-grid-cache: no generator named in %s\n", (here / "generator").c_str());
