@@ -111,14 +111,17 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             mr.why = "not run";
             continue;
         }
-        if (mr.state.exit_status != 0) {
-            mr.use = "failed";
-            mr.why = "exit status " + std::to_string(mr.state.exit_status);
-            continue;
-        }
+        // An onset of instability makes a member unstable whatever its end
+        // (a small-step stop, status 5, follows one); any other status but
+        // 0 makes it failed.
         if (mr.state.onset) {
             mr.use = "unstable";
             mr.why = "onset of instability at " + num(mr.state.onset_time) + " s";
+            continue;
+        }
+        if (mr.state.exit_status != 0) {
+            mr.use = "failed";
+            mr.why = "exit status " + std::to_string(mr.state.exit_status);
             continue;
         }
         ResultData r;

@@ -374,6 +374,8 @@ MemberState member_state(const std::string& dir, const Member& m) {
     std::ifstream f(status_path(dir, m));
     std::string key, hash;
     int status = -1;
+    // The tool's note of how the run ended: with the plan's hash and an exit
+    // status (128 + N, a signal, is no ending).
     if (f >> key >> hash && key == "hash" && hash == m.hash && f >> key >> status && key == "exit_status" &&
         status >= 0 && status < 128) {
         st.finished = true;
@@ -381,19 +383,26 @@ MemberState member_state(const std::string& dir, const Member& m) {
     }
     static const char* reasons[] = {"max_time", "error", "non_finite", "dump_limit", "error", "small_step"};
     if (st.finished) st.stop_reason = status <= 5 ? reasons[status] : "error";
-    // The run record torla leaves beside the result, when it writes one.
+    // The run record torla leaves beside the result: it must name the same
+    // command file (its SHA-256) and an ending that was not an interruption.
     std::ifstream rec(fs::path(dir) / m.folder / "member.res.json");
     if (st.finished && rec) {
         try {
             const auto j = nlohmann::json::parse(rec);
-            if (j.contains("stop_reason") && j["stop_reason"].is_string())
-                st.stop_reason = j["stop_reason"].get<std::string>();
+            const auto& cmd = j.at("command_file");
+            if (cmd.at("sha256").get<std::string>() != m.hash || j.value("stop_reason", "") == "interrupted" ||
+                j.value("exit_status", -1) != status) {
+                st = MemberState{};
+                return st;
+            }
+            st.stop_reason = j.value("stop_reason", st.stop_reason);
             if (j.contains("onset") && j["onset"].is_object()) {
                 st.onset = true;
                 st.onset_time = j["onset"].value("time_s", 0.0);
                 st.onset_cell = j["onset"].value("cell", -1);
             }
         } catch (const nlohmann::json::exception&) {
+            st = MemberState{};  // a record that cannot be read: run the member again
         }
     }
     return st;

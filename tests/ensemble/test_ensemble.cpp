@@ -351,11 +351,11 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
     write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9]\n"
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9, 0.95, 0.99]\n"
                "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\n");
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
-    ASSERT_EQ(plan.members.size(), 5u);
+    ASSERT_EQ(plan.members.size(), 7u);
     // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12.
     // A peak exceeds a threshold strictly: 1 is not above 1, 3 not above 3.
     const float p3[5][4] = {{0, 0.5f, 0, 0}, {0, 1.0f, 0.2f, 0}, {0, 2.0f, 1.5f, 0}, {0, 3.0f, 3.5f, 0.1f}, {0, 12, 12, 12}};
@@ -366,11 +366,27 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
         write_result(f + "/member.res", {p3[i], p3[i] + 4}, {p2[i], p2[i] + 4}, {5, 6, 7, 8}, {1, 1, 1, 1});
         write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status " + (i == 4 ? "2" : "0") + "\n");
     }
+    // Member 5 ran to a small-step stop after an onset of instability: left
+    // out as unstable. Member 6's run record names another command file: not
+    // run (for this plan).
+    for (int i = 5; i < 7; ++i) {
+        const std::string f = out + "/" + plan.members[i].folder;
+        write_result(f + "/member.res", {9, 9, 9, 9}, {99, 99, 99, 99}, {5, 6, 7, 8}, {1, 1, 1, 1});
+        write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status " + (i == 5 ? "5" : "0") + "\n");
+        write_text(f + "/member.res.json",
+                   "{\"command_file\": {\"path\": \"member.cmd\", \"sha256\": \"" +
+                       (i == 5 ? plan.members[i].hash : sha256_hex("other")) + "\"}, \"exit_status\": " +
+                       (i == 5 ? "5" : "0") + ", \"stop_reason\": \"" + (i == 5 ? "small_step" : "max_time") +
+                       "\", \"onset\": " + (i == 5 ? "{\"time_s\": 92.5, \"cell\": 3, \"sign\": \"x\"}" : "null") + "}\n");
+    }
+    EXPECT_FALSE(member_state(out, plan.members[6]).finished);
     CollectFigures fig;
     ASSERT_EQ(collect(out, fig), "");
-    EXPECT_EQ(fig.members, 5);
+    EXPECT_EQ(fig.members, 7);
     EXPECT_EQ(fig.used, 4);
     EXPECT_EQ(fig.failed, 1);
+    EXPECT_EQ(fig.unstable, 1);
+    EXPECT_EQ(fig.missing, 1);
     const auto rows = csv_rows(out + "/exceedance.csv");
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[0][5], "P(p3>1kPa)");
@@ -389,12 +405,17 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     // h3 is 6 at cell 1 in every member.
     EXPECT_EQ(rows[2][14] + " " + rows[2][15] + " " + rows[2][16], "6 6 6");
     // The failed member is named.
-    EXPECT_NE(read_text(out + "/exceedance.csv").find("# left out: failed 4;"), std::string::npos);
+    EXPECT_NE(read_text(out + "/exceedance.csv").find("# left out: failed 4; unstable 5; not run 6"),
+              std::string::npos);
     const std::string json = read_text(out + "/ensemble.json");
     EXPECT_NE(json.find("\"failed\": [{\"member\": 4, \"why\": \"exit status 2\"}]"), std::string::npos) << json;
     const auto members = csv_rows(out + "/members.csv");
-    ASSERT_EQ(members.size(), 6u);
+    ASSERT_EQ(members.size(), 8u);
     EXPECT_EQ(members[5][3], "failed");
+    EXPECT_EQ(members[6][3] + " " + members[6][4] + " " + members[6][5] + " " + members[6][10] + " " + members[6][11],
+              "unstable 5 small_step 92.5 3");
+    EXPECT_EQ(members[7][3], "missing");
+    EXPECT_NE(json.find("\"unstable\": [5],\n  \"not_run\": [6]"), std::string::npos) << json;
     EXPECT_EQ(members[1][2] + " " + members[1][3] + " " + members[1][4], "0.5 used 0");
 }
 
@@ -485,6 +506,7 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
                "base = \"b.cmd\"\nmembers = 30\nseed = 5\n[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\n");
     const pid_t pid = fork();
     if (pid == 0) {
+        setpgid(0, 0);  // a process group of its own, as a shell gives a command
         if (chdir(dir.path().c_str()) != 0) _exit(127);
         freopen("/dev/null", "w", stdout);
         execl(program().c_str(), "torla-ensemble", "run", "s.toml", "-o", "e", "--jobs", "1", nullptr);
@@ -501,10 +523,11 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
     const auto start = std::chrono::steady_clock::now();
     while (finished() < 3 && std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    kill(pid, SIGKILL);
+    // The whole group, the member being run included (what an interrupt
+    // from the terminal reaches); that member is left without its status.
+    kill(-pid, SIGKILL);
     int rc = 0;
     waitpid(pid, &rc, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the member it was running ends
     const int before = finished();
     ASSERT_GE(before, 3);
     ASSERT_LT(before, 30) << "the run ended before it could be killed";
