@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/parameters.h"
+#include "model/sha256.h"
 
 namespace torla::ensemble {
 
@@ -100,7 +101,7 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
 // returns an empty string or torla's message.
 std::string check_command_file(const std::string& path);
 
-std::string sha256_hex(const std::string& bytes);
+using torla::sha256_hex;  // the project's SHA-256 (model/sha256.h)
 
 // ---- The ensemble folder.
 struct Member {

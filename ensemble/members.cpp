@@ -18,7 +18,6 @@
 
 #include "ensemble/ensemble.h"
 #include "input/input.h"
-#include "run/run.h"
 
 namespace torla::ensemble {
 
@@ -411,28 +410,8 @@ MemberState member_state(const std::string& dir, const Member& m) {
 pid_t start_member(const std::string& dir, const Member& m, const std::string& bin_dir) {
     const fs::path folder = fs::path(dir) / m.folder;
     std::remove(status_path(dir, m).c_str());
-    (void)bin_dir;
-    // torla's own entry point in a child of this process, in the member's
-    // folder with the member's information file: the run `torla
-    // member.info' makes there, without starting the program anew for each
-    // member (start-up and loading were a third of a member's time).
-    const std::string out = (folder / "member.out").string();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || chdir(folder.c_str()) != 0) _exit(127);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    close(fd);
-    char name[] = "torla";
-    char info[] = "member.info";
-    char* argv[] = {name, info, nullptr};
-    const int status = run_torla(2, argv);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _exit(status & 0xff);
+    return spawn_program(folder.string(), {fs::absolute(bin_dir).string() + "/torla", "member.info"},
+                         (folder / "member.out").string());
 }
 
 int finish_member(const std::string& dir, const Member& m, int wait_status) {

@@ -211,14 +211,6 @@ TEST(EnsembleSampling, GridGivesEveryCombinationFirstKeySlowest) {
 
 // -------------------------------------------------------- command files --
 
-TEST(EnsembleMembers, Sha256OfKnownTexts) {
-    EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(sha256_hex(std::string(1000, 'a')).substr(0, 16), "41edece42d63e8d9");
-}
-
 TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
     const std::string base =
         "Track_Name T\r\nRun_Name R\r\n| POWDER SNOW GLOBAL PARAMETERS\r\nMax_Time 2\r\n# note\r\n"
