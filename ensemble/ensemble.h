@@ -145,7 +145,8 @@ struct LocalOptions {
     int jobs = 1;
     bool progress = false;
 };
-// Runs every member not yet finished; returns the number that failed.
+// Runs every member not yet finished; returns the number that ended with a
+// status other than 0.
 int run_local(const std::string& dir, const Plan& plan, const std::string& bin_dir,
               const LocalOptions& opt, const std::vector<int>& only = {});
 

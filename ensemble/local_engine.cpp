@@ -14,14 +14,14 @@ namespace torla::ensemble {
 
 namespace {
 
-void draw_progress(int done, int failed, int total, double elapsed, int pending_total) {
+void draw_progress(int done, int failed, int unstable, int total, double elapsed, int pending_total) {
     const int width = 30;
     const int filled = total ? done * width / total : width;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(width, '.');
     const double left = done > 0 ? elapsed / done * (pending_total - done) : 0.0;
-    std::fprintf(stderr, "\r[%s] %d/%d done, %d failed, %.0f s left  ", bar.c_str(), done, total, failed,
-                 left);
+    std::fprintf(stderr, "\r[%s] %d/%d done, %d failed, %d unstable, %.0f s left  ", bar.c_str(), done, total,
+                 failed, unstable, left);
     std::fflush(stderr);
 }
 
@@ -46,7 +46,7 @@ int run_local(const std::string& dir, const Plan& plan, const std::string& bin_d
     const auto start = std::chrono::steady_clock::now();
     std::map<pid_t, const Member*> running;
     std::size_t next = 0;
-    int done = already, failed = 0, pending = static_cast<int>(todo.size());
+    int done = already, failed = 0, unstable = 0, pending = static_cast<int>(todo.size());
     int done_now = 0;
     while (next < todo.size() || !running.empty()) {
         while (next < todo.size() && static_cast<int>(running.size()) < jobs) {
@@ -69,18 +69,23 @@ int run_local(const std::string& dir, const Plan& plan, const std::string& bin_d
         }
         auto it = running.find(pid);
         if (it == running.end()) continue;
-        if (finish_member(dir, *it->second, rc) != 0) ++failed;
+        // A member that ended with an onset of instability (its run record
+        // says so) is unstable, any other with a status but 0 failed.
+        if (finish_member(dir, *it->second, rc) != 0) {
+            if (member_state(dir, *it->second).onset) ++unstable;
+            else ++failed;
+        }
         running.erase(it);
         ++done;
         ++done_now;
         if (opt.progress)
-            draw_progress(done, failed, total,
+            draw_progress(done, failed, unstable, total,
                           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() *
                               (done - already) / std::max(1, done_now),
                           pending + already);
     }
     if (opt.progress) std::fputc('\n', stderr);
-    return failed;
+    return failed + unstable;
 }
 
 }  // namespace torla::ensemble
