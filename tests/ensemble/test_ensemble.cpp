@@ -447,8 +447,8 @@ TEST_F(EnsembleProgram, MembersAreOrdinaryRunsOfTheirCommandFiles) {
         // The same command file run by hand gives the same result file.
         fs::create_directories(dir.path() / "solo");
         write_text(dir.file("solo/run.cmd"), cmd);
-        write_text(dir.file("solo/run.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
-        ASSERT_EQ(test::run_in(dir.path() / "solo", test::bin_dir() + "/torla run.info", out), 0);
+        write_text(dir.file("solo/solo.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
+        ASSERT_EQ(test::run_in(dir.path() / "solo", test::bin_dir() + "/torla solo.info", out), 0);
         EXPECT_EQ(read_text(dir.file("solo/run.res")), read_text((f / "member.res").string())) << m.folder;
         EXPECT_TRUE(fs::exists(f / "member.plg"));
         EXPECT_TRUE(fs::exists(f / "member.info"));
@@ -476,8 +476,8 @@ TEST_F(EnsembleProgram, SharedGridGivesTheGeneratorsResults) {
     EXPECT_TRUE(fs::exists(dir.path() / "e/grid/grid.tmp"));
     for (const auto& m : plan.members) {
         write_text(dir.file("run.cmd"), read_text(dir.file("e/" + m.folder + "/member.cmd")));
-        write_text(dir.file("run.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
-        ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla run.info", out), 0);
+        write_text(dir.file("solo.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
+        ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla solo.info", out), 0);
         EXPECT_EQ(read_text(dir.file("run.res")), read_text(dir.file("e/" + m.folder + "/member.res")));
     }
     // A generator input that differs from the prepared one goes to knotline.
