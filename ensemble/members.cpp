@@ -179,18 +179,21 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
     return out;
 }
 
+// The scratch folder of the command-file checks: one per process, made by
+// the first check, removed by remove_check_folder.
+fs::path check_folder() {
+    return fs::temp_directory_path() / ("torla-ensemble-check-" + std::to_string(getpid()));
+}
+
+void remove_check_folder() {
+    std::error_code ec;
+    fs::remove_all(check_folder(), ec);
+}
+
 std::string check_command_file(const std::string& path) {
     // In this process, in a scratch folder (the reader writes the generator
     // input into the working folder), its standard output into a file.
-    // One scratch folder for every check of this process, removed at exit.
-    static const fs::path scratch = [] {
-        fs::path p = fs::temp_directory_path() / ("torla-ensemble-check-" + std::to_string(getpid()));
-        std::atexit([] {
-            std::error_code e;
-            fs::remove_all(fs::temp_directory_path() / ("torla-ensemble-check-" + std::to_string(getpid())), e);
-        });
-        return p;
-    }();
+    const fs::path scratch = check_folder();
     std::error_code ec;
     fs::create_directories(scratch, ec);
     if (ec) return "cannot create the scratch folder " + scratch.string();
@@ -240,6 +243,9 @@ std::string member_folder_name(int index, int count, const std::string& hash) {
 std::string prepare(const std::string& ensemble_path, const std::string& dir, const std::string& bin_dir,
                     Plan& plan) {
     plan = Plan{};
+    struct CheckFolderGuard {
+        ~CheckFolderGuard() { remove_check_folder(); }
+    } guard;
     if (auto err = read_ensemble_file(ensemble_path, plan.ensemble); !err.empty()) return ensemble_path + ": " + err;
     EnsembleFile& ens = plan.ensemble;
     bool ok = false;
