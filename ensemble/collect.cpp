@@ -1,0 +1,310 @@
+// One answer from the members: members.csv, exceedance.csv, runout.csv,
+// fronts.csv and ensemble.json. Every result is read through the project's
+// result-file reader; run-out, fronts and largest pressures are those of
+// torla-inspect.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ensemble/ensemble.h"
+#include "inspect/inspect.h"
+#include "model/quantities.h"
+#include "output/result_format.h"
+
+namespace torla::ensemble {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What collect keeps of one member.
+struct MemberResult {
+    const Member* member = nullptr;
+    MemberState state;
+    std::string use = "missing";  // used, failed, unstable, missing, mismatch
+    std::string why;
+    std::optional<double> runout;
+    bool runout_at_end = false;
+    float max_p2 = 0.0f, max_p3 = 0.0f;
+    std::vector<inspect::FrontSample> front;
+    std::vector<float> peaks[4];  // per cell: p3, p2, h3, h2
+};
+
+constexpr int kPeakRows[4] = {kRowSuspPressure, kRowSaltPressure, kRowSuspDepth, kRowSaltDepth};
+constexpr const char* kPeakNames[4] = {"p3", "p2", "h3", "h2"};
+constexpr const char* kPeakUnits[4] = {"kPa", "kPa", "m", "m"};
+
+std::string num(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+}
+
+std::string json_list(const std::vector<int>& v) {
+    std::string s = "[";
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i) s += ", ";
+        s += std::to_string(v[i]);
+    }
+    return s + "]";
+}
+
+std::string index_list(const std::vector<int>& v) {
+    if (v.empty()) return "none";
+    std::string s;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i) s += " ";
+        s += std::to_string(v[i]);
+    }
+    return s;
+}
+
+// Elevation of the first input point: the first row of the coordinate table.
+double first_elevation(const std::string& cmd_path) {
+    std::ifstream f(cmd_path);
+    std::string line;
+    bool in_table = false;
+    while (std::getline(f, line)) {
+        if (line.rfind("Number_of_Points", 0) == 0) {
+            in_table = true;
+            continue;
+        }
+        if (!in_table || line.empty() || line[0] == '#') continue;
+        for (char& c : line)
+            if (c == '"') c = ' ';
+        std::istringstream w(line);
+        double index = 0, x = 0, y = 0;
+        if (w >> index >> x >> y) return y;
+        return 0.0;
+    }
+    return 0.0;
+}
+
+}  // namespace
+
+double percentile(const std::vector<double>& sorted, double p) {
+    if (sorted.empty()) return std::nan("");
+    const double h = (static_cast<double>(sorted.size()) - 1.0) * p / 100.0;
+    const std::size_t lo = static_cast<std::size_t>(std::floor(h));
+    const std::size_t hi = std::min(sorted.size() - 1, lo + 1);
+    return sorted[lo] + (h - static_cast<double>(lo)) * (sorted[hi] - sorted[lo]);
+}
+
+std::string collect(const std::string& dir, CollectFigures& fig) {
+    Plan plan;
+    if (auto err = load_plan(dir, plan); !err.empty()) return err;
+    const EnsembleFile& ens = plan.ensemble;
+    fig = CollectFigures{};
+    fig.members = static_cast<int>(plan.members.size());
+
+    std::vector<MemberResult> res(plan.members.size());
+    const ResultData* reference = nullptr;
+    ResultData first;
+    for (std::size_t i = 0; i < plan.members.size(); ++i) {
+        MemberResult& mr = res[i];
+        mr.member = &plan.members[i];
+        mr.state = member_state(dir, *mr.member);
+        if (!mr.state.finished) {
+            mr.why = "not run";
+            continue;
+        }
+        // An onset of instability makes a member unstable whatever its end
+        // (a small-step stop, status 5, follows one); any other status but
+        // 0 makes it failed.
+        if (mr.state.onset) {
+            mr.use = "unstable";
+            mr.why = "onset of instability at " + num(mr.state.onset_time) + " s";
+            continue;
+        }
+        if (mr.state.exit_status != 0) {
+            mr.use = "failed";
+            mr.why = "exit status " + std::to_string(mr.state.exit_status);
+            continue;
+        }
+        ResultData r;
+        const std::string path = (fs::path(dir) / mr.member->folder / "member.res").string();
+        if (auto err = read_result_file(path, r); !err.empty() || !r.has_peak_table() || r.count_unpatched) {
+            mr.use = "failed";
+            mr.why = err.empty() ? "the result is incomplete" : err;
+            continue;
+        }
+        if (reference && r.n_cells != reference->n_cells) {
+            mr.use = "mismatch";
+            mr.why = "its grid has " + std::to_string(r.n_cells) + " cells, not " +
+                     std::to_string(reference->n_cells);
+            continue;
+        }
+        const inspect::Summary s = inspect::summarize(r, inspect::Thresholds{});
+        if (s.runout_cell) mr.runout = r.geometry[*s.runout_cell].path_length;
+        mr.runout_at_end = s.runout_at_track_end;
+        mr.max_p2 = s.max_salt_pressure ? s.max_salt_pressure->value : 0.0f;
+        mr.max_p3 = s.max_susp_pressure ? s.max_susp_pressure->value : 0.0f;
+        mr.front = s.front;
+        for (int q = 0; q < 4; ++q) {
+            mr.peaks[q].resize(r.n_cells);
+            for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
+        }
+        mr.use = "used";
+        if (!reference) {
+            first = std::move(r);
+            reference = &first;
+        }
+    }
+    std::vector<int> failed, unstable, missing, used;
+    for (const auto& mr : res) {
+        if (mr.use == "used") used.push_back(mr.member->index);
+        else if (mr.use == "unstable") unstable.push_back(mr.member->index);
+        else if (mr.use == "missing") missing.push_back(mr.member->index);
+        else failed.push_back(mr.member->index);
+    }
+    fig.used = static_cast<int>(used.size());
+    fig.failed = static_cast<int>(failed.size());
+    fig.unstable = static_cast<int>(unstable.size());
+    fig.missing = static_cast<int>(missing.size());
+    const std::string left_out = "# left out: failed " + index_list(failed) + "; unstable " +
+                                 index_list(unstable) + "; not run " + index_list(missing) + "\n";
+    const std::string counts = "# members " + std::to_string(fig.members) + ", used " + std::to_string(fig.used) + "\n";
+
+    // members.csv
+    {
+        std::ofstream o(fs::path(dir) / "members.csv");
+        o << "member,hash";
+        for (const auto& v : ens.vary) o << "," << v.name << (v.local() ? "[factor]" : "");
+        o << ",use,exit_status,stop_reason,runout[m],runout_at_track_end,max_p2[kPa],max_p3[kPa],"
+             "onset_time[s],onset_cell\n";
+        for (const auto& mr : res) {
+            const Member& m = *mr.member;
+            o << m.index << "," << m.hash;
+            for (std::size_t j = 0; j < ens.vary.size(); ++j)
+                o << "," << (ens.vary[j].word ? m.values.words[j] : format_value(m.values.numbers[j]));
+            o << "," << mr.use << ",";
+            if (mr.state.finished) o << mr.state.exit_status;
+            o << "," << mr.state.stop_reason << ",";
+            if (mr.runout) o << num(*mr.runout);
+            o << "," << (mr.use == "used" ? (mr.runout_at_end ? "yes" : "no") : "") << ",";
+            if (mr.use == "used") o << num(mr.max_p2) << "," << num(mr.max_p3);
+            else o << ",";
+            o << ",";
+            if (mr.state.onset) o << num(mr.state.onset_time) << "," << mr.state.onset_cell;
+            else o << ",";
+            o << "\n";
+        }
+        if (!o) return "cannot write members.csv";
+    }
+
+    // exceedance.csv
+    if (reference) {
+        const ResultData& r = *reference;
+        const std::vector<double> rel = inspect::relative_elevation(r);
+        const double top = first_elevation((fs::path(dir) / plan.members[used[0]].folder / "member.cmd").string());
+        std::ofstream o(fs::path(dir) / "exceedance.csv");
+        o << counts << left_out << "cell,path_length[m],easting[m],northing[m],elevation[m]";
+        for (double t : ens.p3_thresholds) o << ",P(p3>" << num(t) << "kPa)";
+        for (double t : ens.p2_thresholds) o << ",P(p2>" << num(t) << "kPa)";
+        for (int q = 0; q < 4; ++q)
+            for (const char* p : {"p5", "p50", "p95"}) o << "," << kPeakNames[q] << "_" << p << "[" << kPeakUnits[q] << "]";
+        o << "\n";
+        std::vector<const MemberResult*> use;
+        for (const auto& mr : res)
+            if (mr.use == "used") use.push_back(&mr);
+        const double n = static_cast<double>(use.size());
+        std::vector<double> values(use.size());
+        for (int c = 0; c < r.n_cells; ++c) {
+            const GeometryRow& g = r.geometry[c];
+            o << c << "," << num(g.path_length) << "," << num(g.aux2) << "," << num(g.aux6) << ","
+              << num(top + rel[c]);
+            auto fraction = [&](int q, double t) {
+                const float th = static_cast<float>(t);
+                int k = 0;
+                for (const auto* mr : use) k += mr->peaks[q][c] > th;
+                return k / n;
+            };
+            for (double t : ens.p3_thresholds) o << "," << num(fraction(0, t));
+            for (double t : ens.p2_thresholds) o << "," << num(fraction(1, t));
+            for (int q = 0; q < 4; ++q) {
+                for (std::size_t k = 0; k < use.size(); ++k) values[k] = use[k]->peaks[q][c];
+                std::sort(values.begin(), values.end());
+                for (double p : {5.0, 50.0, 95.0}) o << "," << num(percentile(values, p));
+            }
+            o << "\n";
+        }
+        if (!o) return "cannot write exceedance.csv";
+    } else {
+        std::error_code ec;
+        fs::remove(fs::path(dir) / "exceedance.csv", ec);
+    }
+
+    // runout.csv
+    std::vector<std::pair<double, int>> runouts;
+    std::vector<int> no_runout;
+    for (const auto& mr : res) {
+        if (mr.use != "used") continue;
+        if (mr.runout) runouts.emplace_back(*mr.runout, mr.member->index);
+        else no_runout.push_back(mr.member->index);
+    }
+    std::sort(runouts.begin(), runouts.end());
+    std::vector<double> sorted;
+    for (const auto& [v, i] : runouts) sorted.push_back(v);
+    const double pcts[] = {5, 10, 25, 50, 75, 90, 95};
+    {
+        std::ofstream o(fs::path(dir) / "runout.csv");
+        o << counts << left_out << "# no run-out (flow nowhere above 0.1 kPa or 0.1 m): " << index_list(no_runout)
+          << "\n# percentiles [m]:";
+        for (double p : pcts) o << " p" << p << "=" << num(percentile(sorted, p));
+        o << "\nrank,member,runout[m],fraction_at_or_below\n";
+        for (std::size_t k = 0; k < runouts.size(); ++k)
+            o << k + 1 << "," << runouts[k].second << "," << num(runouts[k].first) << ","
+              << num(static_cast<double>(k + 1) / static_cast<double>(runouts.size())) << "\n";
+        if (!o) return "cannot write runout.csv";
+    }
+
+    // fronts.csv
+    {
+        std::ofstream o(fs::path(dir) / "fronts.csv");
+        o << counts << left_out << "member,time[s],front[m]\n";
+        for (const auto& mr : res)
+            for (const auto& f : mr.front) {
+                o << mr.member->index << "," << num(f.time) << ",";
+                if (f.present()) o << num(f.path_length);
+                o << "\n";
+            }
+        if (!o) return "cannot write fronts.csv";
+    }
+
+    // ensemble.json
+    {
+        std::ofstream o(fs::path(dir) / "ensemble.json");
+        o << "{\n  \"ensemble_file\": " << inspect::json_string(ens.text) << ",\n  \"base\": "
+          << inspect::json_string(ens.base_path) << ",\n  \"sampling\": \"" << sampling_name(ens.sampling)
+          << "\",\n  \"seed\": " << ens.seed << ",\n  \"shared_grid\": " << (plan.shared_grid ? "true" : "false")
+          << ",\n  \"counts\": {\"members\": " << fig.members << ", \"used\": " << fig.used
+          << ", \"failed\": " << fig.failed << ", \"unstable\": " << fig.unstable << ", \"not_run\": " << fig.missing
+          << "},\n  \"failed\": [";
+        bool firstf = true;
+        for (const auto& mr : res)
+            if (mr.use == "failed" || mr.use == "mismatch") {
+                o << (firstf ? "" : ", ") << "{\"member\": " << mr.member->index
+                  << ", \"why\": " << inspect::json_string(mr.why) << "}";
+                firstf = false;
+            }
+        o << "],\n  \"unstable\": " << json_list(unstable) << ",\n  \"not_run\": " << json_list(missing)
+          << ",\n  \"thresholds_kpa\": {\"p3\": [";
+        for (std::size_t k = 0; k < ens.p3_thresholds.size(); ++k) o << (k ? ", " : "") << num(ens.p3_thresholds[k]);
+        o << "], \"p2\": [";
+        for (std::size_t k = 0; k < ens.p2_thresholds.size(); ++k) o << (k ? ", " : "") << num(ens.p2_thresholds[k]);
+        o << "]},\n  \"runout_m\": {\"members\": " << runouts.size() << ", \"no_runout\": " << json_list(no_runout);
+        for (double p : pcts) {
+            o << ", \"p" << p << "\": ";
+            if (sorted.empty()) o << "null";
+            else o << num(percentile(sorted, p));
+        }
+        o << "}\n}\n";
+        if (!o) return "cannot write ensemble.json";
+    }
+    return "";
+}
+
+}  // namespace torla::ensemble

@@ -1,0 +1,161 @@
+// torla-ensemble: many runs of one scenario with varied inputs, and one
+// answer from them. The ensemble file (a small TOML file), the sampling of the
+// members, their folders, the engines that run them and the aggregation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/parameters.h"
+#include "model/sha256.h"
+
+namespace torla::ensemble {
+
+// ---- The TOML subset the ens files use: [sections], key = value with
+// strings, numbers, arrays and inline tables, comments.
+struct TomlValue {
+    enum Kind { kString, kNumber, kArray, kTable } kind = kNumber;
+    std::string text;      // kString
+    double number = 0.0;   // kNumber
+    bool integer = false;  // kNumber written without fraction or exponent
+    std::vector<TomlValue> items;                            // kArray
+    std::vector<std::pair<std::string, TomlValue>> fields;   // kTable
+    int line = 0;
+};
+struct TomlEntry {
+    std::string section;  // "" before the first [section]
+    std::string key;
+    TomlValue value;
+    int line = 0;
+};
+// Returns an empty string, or "line N: what is wrong".
+std::string parse_toml(const std::string& text, std::vector<TomlEntry>& out);
+
+// ---- The ensemble file.
+enum class Sampling { kGrid, kLatinHypercube, kRandom };
+
+// The local-table columns after the index, by name (place 0 is unused).
+inline constexpr const char* kLocalColumns[12] = {
+    "", "u_threshold", "h1", "rho1", "h2", "u2", "rho2", "h3", "u3", "snow_mass", "k3", "eps3"};
+
+// One varied key: a global parameter (values replace the base's) or a
+// local column (factors scale it in every row); listed values or a range.
+struct Variation {
+    std::string name;
+    int line = 0;
+    int column = -1;  // local column 1 ... 11, or -1 for a global key
+    bool word = false;             // a global key whose value is a word
+    bool range = false;
+    double min = 0.0, max = 0.0;   // range
+    std::vector<double> values;    // listed numbers (or factors)
+    std::vector<std::string> words;  // listed words
+    bool local() const { return column >= 0; }
+    std::size_t choices() const { return word ? words.size() : values.size(); }
+};
+
+struct EnsembleFile {
+    std::string path;        // the ensemble file
+    std::string text;        // its bytes
+    std::string base;        // the base command file as the ensemble file names it
+    std::string base_path;   // resolved against the ensemble file's folder
+    int members = 0;         // after expansion of a grid
+    Sampling sampling = Sampling::kLatinHypercube;
+    uint64_t seed = 0;
+    std::vector<Variation> vary;
+    std::vector<double> p3_thresholds, p2_thresholds;  // kPa
+};
+const char* sampling_name(Sampling s);
+
+// Reads and checks an ensemble file (not yet the base file). Returns an empty string
+// or the reason for refusing it, naming the line.
+std::string read_ensemble_file(const std::string& path, EnsembleFile& ens);
+
+// ---- Sampling: the value of every varied key for every member.
+struct MemberValues {
+    std::vector<double> numbers;      // per variation (a factor for a local column)
+    std::vector<std::string> words;   // per variation; empty unless a word key
+};
+// Same ensemble file and seed, same values, on every machine: the generator is the
+// project's own (splitmix64), drawn numbers are rounded to 9 significant
+// digits, the text written to the command files.
+std::vector<MemberValues> sample_members(const EnsembleFile& ens);
+// The stratum (0 ... n-1) a latin-hypercube value of a range falls in.
+int stratum_of(double value, double min, double max, int n);
+// A value as written into the command files and members.csv.
+std::string format_value(double v);
+
+// ---- The members' command files.
+struct BaseFile {
+    std::vector<std::string> lines;  // without line ends
+    std::string line_end = "\n";
+    int powder_end = -1;      // the line that ends the powder-snow global section
+    int local_header = -1;    // "| POWDER SNOW LOCAL PARAMETERS"
+    std::vector<int> local_rows;  // lines of the local table's rows
+};
+// Splits a base command file into lines and finds the places that members
+// change. Returns an empty string or what is missing.
+std::string parse_base(const std::string& text, BaseFile& base);
+std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v);
+// Checks a command file the way torla reads it (in a scratch folder);
+// returns an empty string or torla's message.
+std::string check_command_file(const std::string& path);
+
+using torla::sha256_hex;  // the project's SHA-256 (model/sha256.h)
+
+// ---- The ensemble folder.
+struct Member {
+    int index = 0;
+    std::string hash;    // SHA-256 of the effective command file
+    std::string folder;  // relative to the ensemble folder
+    MemberValues values;
+};
+struct Plan {
+    EnsembleFile ensemble;
+    std::vector<Member> members;
+    bool shared_grid = false;  // the grid file is the same for every member
+};
+std::string member_folder_name(int index, int count, const std::string& hash);
+
+// Writes the plan and every member's folder (command and information files)
+// into dir; a folder whose command file is already there is left alone.
+std::string prepare(const std::string& ensemble_path, const std::string& dir,
+                    const std::string& bin_dir, Plan& plan);
+std::string load_plan(const std::string& dir, Plan& plan);
+
+// What a member's folder says about its run.
+struct MemberState {
+    bool finished = false;   // ran to an exit status with the plan's hash
+    int exit_status = -1;
+    std::string stop_reason;
+    bool onset = false;
+    double onset_time = 0.0;
+    int onset_cell = -1;
+};
+MemberState member_state(const std::string& dir, const Member& m);
+// Runs one member in its folder with bin_dir/torla and records how it ended
+// (member.status: the hash and the exit status). start_member starts it,
+// finish_member records the status waitpid gave; run_member does both.
+int run_member(const std::string& dir, const Member& m, const std::string& bin_dir);
+int start_member(const std::string& dir, const Member& m, const std::string& bin_dir);
+int finish_member(const std::string& dir, const Member& m, int wait_status);
+
+// ---- Engines.
+struct LocalOptions {
+    int jobs = 1;
+    bool progress = false;
+};
+// Runs every member not yet finished; returns the number that ended with a
+// status other than 0.
+int run_local(const std::string& dir, const Plan& plan, const std::string& bin_dir,
+              const LocalOptions& opt, const std::vector<int>& only = {});
+
+// ---- One answer.
+struct CollectFigures {
+    int members = 0, used = 0, failed = 0, unstable = 0, missing = 0;
+};
+std::string collect(const std::string& dir, CollectFigures& figures);
+// Percentile p (0 ... 100) of sorted values, linear between order statistics.
+double percentile(const std::vector<double>& sorted, double p);
+
+}  // namespace torla::ensemble
