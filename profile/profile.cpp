@@ -371,7 +371,10 @@ Profile make_profile(const Options& o) {
         sample_all(p);
     }
     bool descends = false;
-    for (std::size_t i = 1; i < p.elevation_m.size(); ++i) descends |= p.elevation_m[i] < p.elevation_m[i - 1];
+    // A step counts as descending by a millimetre: the bilinear weights of a
+    // flat DEM sum to 1 only within rounding.
+    for (std::size_t i = 1; i < p.elevation_m.size(); ++i)
+        descends |= p.elevation_m[i] < p.elevation_m[i - 1] - 1e-3;
     if (!descends)
         throw Refusal(o.dem_path + ": band 1: the profile under " + o.line_path +
                       " never descends (" + fmt("%.2f", p.elevation_m.front()) + " m all along)");

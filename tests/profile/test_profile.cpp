@@ -1,0 +1,251 @@
+// torla-profile on an analytic valley made here with GDAL: the profile on
+// the surface, the spacing, the same path in three formats, the downhill
+// orientation, the refusals, and a command file that torla runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+#include "output/result_format.h"
+#include "profile/profile.h"
+#include "terrain_fixture.h"
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+using test::TempDir;
+
+profile::Profile profile_of(const std::string& dem, const std::string& line, double spacing = 10.0) {
+    profile::Options o;
+    o.dem_path = dem;
+    o.line_path = line;
+    o.spacing_m = spacing;
+    return profile::make_profile(o);
+}
+
+TEST(Profile, ElevationsOnTheSurfaceAtExactSpacing) {
+    TempDir dir;
+    test::make_valley_dem(dir.file("dem.tif"));
+    test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    for (const double spacing : {10.0, 7.5}) {
+        const profile::Profile p = profile_of(dir.file("dem.tif"), dir.file("path.geojson"), spacing);
+        const auto n = p.distance_m.size();
+        // The path: 400.1 + 402.0 + 100.5 m, every whole spacing, the end
+        // kept only when at least half a spacing beyond.
+        const double length = p.line_length_m;
+        EXPECT_NEAR(length, std::hypot(30, 400) + std::hypot(40, 400) + std::hypot(10, 200), 1e-9);
+        const auto whole = static_cast<std::size_t>(std::floor(length / spacing));
+        const bool end_kept = length - whole * spacing >= 0.5 * spacing;
+        ASSERT_EQ(n, whole + 1 + (end_kept ? 1 : 0)) << spacing;
+        EXPECT_FALSE(p.flipped);
+        double along = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i < whole + 1) {
+                EXPECT_DOUBLE_EQ(p.distance_m[i], i * spacing);
+            }
+            EXPECT_NEAR(p.elevation_m[i], test::valley_elevation(p.easting[i], p.northing[i]), 0.01) << i;
+            if (i > 0) {
+                const double chord = std::hypot(p.easting[i] - p.easting[i - 1], p.northing[i] - p.northing[i - 1]);
+                EXPECT_LE(chord, p.distance_m[i] - p.distance_m[i - 1] + 1e-9);
+                along += chord;
+            }
+        }
+        // The points lie on the line: the chords fall short only at the two bends.
+        EXPECT_NEAR(along, p.distance_m.back(), 0.2);
+        EXPECT_DOUBLE_EQ(p.easting[0], 400200.0);
+        EXPECT_DOUBLE_EQ(p.northing[0], 5101100.0);
+        EXPECT_EQ(p.crs_epsg, "EPSG:32632");
+    }
+}
+
+TEST(Profile, SamePathAsGeoJsonGpxAndKmlGivesTheSameProfile) {
+    TempDir dir;
+    test::make_valley_dem(dir.file("dem.tif"));
+    test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    test::write_lines(dir.file("path.gpx"), "GPX", {{"valley", test::valley_path()}});
+    test::write_lines(dir.file("path.kml"), "KML", {{"valley", test::valley_path()}});
+    const profile::Profile ref = profile_of(dir.file("dem.tif"), dir.file("path.geojson"));
+    for (const char* other : {"path.gpx", "path.kml"}) {
+        const profile::Profile p = profile_of(dir.file("dem.tif"), dir.file(other));
+        ASSERT_EQ(p.distance_m.size(), ref.distance_m.size()) << other;
+        for (std::size_t i = 0; i < p.distance_m.size(); ++i) {
+            EXPECT_NEAR(p.distance_m[i], ref.distance_m[i], 1e-3) << other << " point " << i;
+            EXPECT_NEAR(p.elevation_m[i], ref.elevation_m[i], 1e-3) << other << " point " << i;
+            EXPECT_NEAR(p.easting[i], ref.easting[i], 1e-3) << other << " point " << i;
+            EXPECT_NEAR(p.northing[i], ref.northing[i], 1e-3) << other << " point " << i;
+        }
+        // The reprojection from WGS84 is said.
+        ASSERT_FALSE(p.notes.empty()) << other;
+        EXPECT_NE(p.notes[0].find("reprojected from EPSG:4326"), std::string::npos) << p.notes[0];
+    }
+}
+
+TEST(Profile, LineDrawnUphillIsTakenDownhill) {
+    TempDir dir;
+    test::make_valley_dem(dir.file("dem.tif"));
+    auto up = test::valley_path();
+    std::reverse(up.begin(), up.end());
+    test::write_lines(dir.file("down.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    test::write_lines(dir.file("up.geojson"), "GeoJSON", {{"valley", up}});
+    const profile::Profile down = profile_of(dir.file("dem.tif"), dir.file("down.geojson"));
+    const profile::Profile p = profile_of(dir.file("dem.tif"), dir.file("up.geojson"));
+    EXPECT_TRUE(p.flipped);
+    ASSERT_EQ(p.notes.size(), 1u);
+    EXPECT_NE(p.notes[0].find("runs uphill"), std::string::npos) << p.notes[0];
+    ASSERT_EQ(p.distance_m.size(), down.distance_m.size());
+    for (std::size_t i = 0; i < p.distance_m.size(); ++i) {
+        EXPECT_NEAR(p.elevation_m[i], down.elevation_m[i], 1e-6) << i;
+        EXPECT_NEAR(p.northing[i], down.northing[i], 1e-6) << i;
+    }
+}
+
+TEST(Profile, LinesPickedByNameOrIndexAndMissingCrsTakenFromTheOther) {
+    TempDir dir;
+    test::make_valley_dem(dir.file("dem.tif"));
+    test::make_valley_dem(dir.file("bare.tif"), {.crs = false});
+    auto west = test::valley_path();
+    for (auto& v : west) v.first -= 60.0;
+    test::write_lines(dir.file("two.geojson"), "GeoJSON", {{"valley", test::valley_path()}, {"west", west}});
+    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}}, false);
+    test::write_lines(dir.file("valley.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    profile::Options o;
+    o.dem_path = dir.file("dem.tif");
+    o.line_path = dir.file("two.geojson");
+    o.line_name = "west";
+    EXPECT_DOUBLE_EQ(profile::make_profile(o).easting[0], 400140.0);
+    o.line_name.reset();
+    o.line_index = 0;
+    EXPECT_DOUBLE_EQ(profile::make_profile(o).easting[0], 400200.0);
+
+    // A DEM without CRS takes the line's, a line without one the DEM's.
+    const profile::Profile a = profile_of(dir.file("bare.tif"), dir.file("valley.geojson"));
+    ASSERT_EQ(a.notes.size(), 1u);
+    EXPECT_NE(a.notes[0].find("has no CRS: taken as EPSG:32632 (WGS 84 / UTM zone 32N), the line's"), std::string::npos) << a.notes[0];
+    const profile::Profile b = profile_of(dir.file("dem.tif"), dir.file("bare.shp"));
+    ASSERT_EQ(b.notes.size(), 1u);
+    EXPECT_NE(b.notes[0].find("has no CRS: taken as EPSG:32632 (WGS 84 / UTM zone 32N), the DEM's"), std::string::npos) << b.notes[0];
+    EXPECT_EQ(a.elevation_m, b.elevation_m);
+    // Neither: --assume-crs names it.
+    o.dem_path = dir.file("bare.tif");
+    o.line_path = dir.file("bare.shp");
+    o.line_index.reset();
+    o.assume_crs = "EPSG:32632";
+    EXPECT_EQ(profile::make_profile(o).elevation_m, b.elevation_m);
+}
+
+// Each refusal of torla-profile: what it is given, a piece of the message,
+// the status; no command file is left behind.
+TEST(Profile, RefusalsNameTheFileTheLayerAndThePosition) {
+    TempDir dir;
+    test::make_valley_dem(dir.file("dem.tif"));
+    test::make_valley_dem(dir.file("bare.tif"), {.crs = false});
+    test::make_valley_dem(dir.file("hole.tif"), {.nodata_y = 5100501.0});
+    test::make_valley_dem(dir.file("flat.tif"), {.flat = true});
+    test::make_valley_dem(dir.file("geographic.tif"), {.geographic = true});
+    test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}}, false);
+    test::write_lines(dir.file("out.geojson"), "GeoJSON", {{"out", {{400200, 5101100}, {400200, 5099900}}}});
+    test::write_lines(dir.file("short.geojson"), "GeoJSON", {{"short", {{400200, 5101100}, {400200, 5101045}}}});
+    auto west = test::valley_path();
+    for (auto& v : west) v.first -= 60.0;
+    test::write_lines(dir.file("two.geojson"), "GeoJSON", {{"valley", test::valley_path()}, {"west", west}});
+    test::write_text(dir.file("notes.txt"), "not a vector file\n");
+
+    struct Case {
+        std::string args, message;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"dem.tif out.geojson", "dem.tif: band 1: the path leaves the DEM at 1110.0 m along the path (400200.00, 5099990.00)", 1},
+        {"hole.tif path.geojson", "hole.tif: band 1: no-data pixel (column 104, row 349) under the path at 600.0 m along the path", 1},
+        {"dem.tif short.geojson", "short.geojson: layer \"path\", feature 0: the path is 55.0 m long, shorter than six cells of 10 m", 1},
+        {"flat.tif path.geojson", "flat.tif: band 1: the profile under path.geojson never descends (1500.00 m all along)", 1},
+        {"dem.tif two.geojson", "two.geojson: 2 lines; pick one with --line NAME or --line-index K:\n"
+                                "  0: layer \"path\", feature 0, name \"valley\", 4 vertices\n"
+                                "  1: layer \"path\", feature 1, name \"west\", 4 vertices", 1},
+        {"dem.tif two.geojson --line east", "--line \"east\": no line has this name; the lines are:", 1},
+        {"dem.tif two.geojson --line-index 2", "--line-index 2: there are 2 lines:", 1},
+        {"bare.tif bare.shp", "neither has a coordinate reference system; name it with --assume-crs", 1},
+        {"geographic.tif bare.shp", "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected", 1},
+        {"dem.tif notes.txt", "notes.txt: cannot be opened as a vector file", 1},
+        {"dem.tif path.geojson --release 2000:2100", "--release 2000:2100: no point of the profile lies there", 1},
+        {"dem.tif path.geojson --spacing 0", "--spacing: `0' is not a value it takes", 2},
+        {"dem.tif path.geojson --release 5:1", "--release: `5:1' is not a value it takes", 2},
+        {"dem.tif path.geojson", "-o FILE.cmd is needed", 2},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        const bool with_output = c.message != "-o FILE.cmd is needed";
+        const int status = test::run_in(dir.path(), test::bin_dir() + "/torla-profile " + c.args +
+                                                        (with_output ? " -o made.cmd" : ""), out);
+        EXPECT_EQ(status, c.status) << c.args << "\n" << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("made.cmd"))) << c.args;
+        std::filesystem::remove(dir.file("made.cmd"));
+    }
+}
+
+// The command file runs with torla as it is; its rows are those of the
+// profile and the CRS can be read back from its comment block.
+TEST(Profile, CommandFileRunsWithTorla) {
+    TempDir dir;
+    test::make_valley_dem(dir.file("dem.tif"));
+    test::write_lines(dir.file("path.gpx"), "GPX", {{"valley", test::valley_path()}});
+    std::string out;
+    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-profile dem.tif path.gpx -o valley.cmd "
+                                                         "--max-time 6 --release 0:100 --snow-depth 0.8",
+                           out),
+              0)
+        << out;
+    EXPECT_NE(out.find("note: the line reprojected from EPSG:4326 (WGS 84) to the DEM's EPSG:32632"),
+              std::string::npos)
+        << out;
+    const std::string cmd = test::read_text(dir.file("valley.cmd"));
+    std::istringstream lines(cmd);
+    std::string line, wkt;
+    int rows_released = 0;
+    bool in_locals = false, in_coordinates = false;
+    double last_easting = 0, last_northing = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_LE(line.size(), 255u) << line;
+        if (line.rfind("# crs_wkt ", 0) == 0) wkt += line.substr(10);
+        if (line == "| POWDER SNOW LOCAL PARAMETERS") in_locals = true, in_coordinates = false;
+        if (in_coordinates && line.rfind("Number_of_Points", 0) != 0) {
+            std::istringstream row(line);
+            double index, distance, elevation;
+            row >> index >> distance >> elevation >> last_easting >> last_northing;
+        }
+        if (line == "| COORDINATES") in_coordinates = true;
+        if (in_locals && line[0] != '|') {
+            std::istringstream row(line);
+            double v[13];
+            for (double& x : v) row >> x;
+            if (v[5] > 0) {
+                ++rows_released;
+                EXPECT_LE(v[0], 10);
+            }
+            if (v[0] == 0) {
+                EXPECT_EQ(line, "0 0 0.4 0.800 120 1.5 5 30 8 5 3 2 1.2");
+            }
+        }
+    }
+    EXPECT_EQ(rows_released, 11);  // 0 to 100 m
+    OGRSpatialReference s;
+    ASSERT_EQ(s.importFromWkt(wkt.c_str()), OGRERR_NONE) << wkt;
+    EXPECT_STREQ(s.GetAuthorityCode(nullptr), "32632");
+
+    test::write_text(dir.file("valley.info"), "valley.cmd\nvalley.res\n" + test::bin_dir() + "/\n");
+    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla valley.info", out), 0) << out;
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir.file("valley.res"), r), "");
+    // Places 2 and 3 carry the map coordinates: the first cell at the top.
+    EXPECT_NEAR(r.geometry[0].aux2, 400200.0, 0.5);
+    EXPECT_NEAR(r.geometry[0].aux6, 5101100.0, 0.5);
+    EXPECT_NEAR(r.geometry.back().aux2, last_easting, 0.5);
+    EXPECT_NEAR(r.geometry.back().aux6, last_northing, 0.5);
+}
+
+}  // namespace
+}  // namespace torla
