@@ -14,6 +14,7 @@
 #include <vector>
 #include <cerrno>
 
+#include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "inspect/run_record.h"
 
@@ -187,6 +188,8 @@ int run(int argc, char** argv) {
     }
     if (argc < 3) return usage_error("a result file and a sub-command are needed");
     const std::string command = argv[2];
+    if (command == "map") return torla::inspect::map_main(argc, argv);
+    if (command == "netcdf") return torla::inspect::netcdf_main(argc, argv);
     if (command != "summary" && command != "csv")
         return usage_error("unknown sub-command `" + command + "'");
     Options opt;

@@ -1,0 +1,54 @@
+// torla-inspect's exports onto the map (GeoPackage, GeoJSON) and of the
+// whole run (NetCDF), with what they find beside the result file: the copy
+// of the command file in the log (the CRS that torla-profile wrote there,
+// the elevation of the top) and the run record (arrival times, scheme, stop
+// reason). Only torla-inspect links GDAL and netCDF for them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "output/result_format.h"
+
+namespace torla::inspect {
+
+// What lies beside RESULT: the log RESULT minus its last three characters
+// plus "plg", and the run record RESULT.json. Everything is optional.
+struct RunContext {
+    std::string log_path, record_path;
+    std::string torla_version;       // from the log's first line
+    std::string command_text;        // the command file as the log copies it
+    std::string crs_wkt;             // joined "# crs_wkt" lines of the command file
+    std::optional<double> top_elevation_m;  // m, of the first coordinate row
+    bool has_record = false;
+    std::vector<std::optional<double>> arrival_time_s;  // s, per cell (record)
+    std::string numerics, stop_reason;                  // record, or empty
+};
+
+// Reads what there is; `notes` says what is missing or unusable.
+RunContext read_run_context(const std::string& result_path, const ResultData& r,
+                            std::vector<std::string>& notes);
+
+// The pieces of a command file's text the exports use.
+std::string crs_wkt_of_command_text(const std::string& text);
+std::optional<double> top_elevation_of_command_text(const std::string& text);
+
+// Hazard-zone classes from pressure thresholds (kPa): a cell belongs to the
+// last class whose lower bound its zone pressure reaches, or to "none".
+struct ZoneClass {
+    double lower_kpa;
+    std::string name;
+};
+// A preset name (swiss, austria, damage) or thresholds "1,3,30" (kPa, rising);
+// returns an empty string or what is wrong.
+std::string parse_zones(const std::string& text, std::vector<ZoneClass>& out);
+// The class index (0 = none, k = out[k - 1]) of a pressure.
+int zone_of(const std::vector<ZoneClass>& zones, double pressure_kpa);
+
+// The sub-commands `map` and `netcdf`: argv as torla-inspect got it
+// (argv[1] the result file, argv[2] the sub-command). Returns the exit status.
+int map_main(int argc, char** argv);
+int netcdf_main(int argc, char** argv);
+
+}  // namespace torla::inspect

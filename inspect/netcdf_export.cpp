@@ -1,0 +1,249 @@
+// torla-inspect RESULT netcdf -o FILE.nc
+//
+// The whole run as netCDF-4 with CF conventions: dimensions time (the dump
+// records) and cell; every quantity of a dump record; the geometry as
+// coordinates; the peak table with cell_methods; the front per dump; the
+// names, version, command file, scheme and stop reason as global attributes.
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include <netcdf.h>
+
+#include "inspect/exports.h"
+#include "inspect/inspect.h"
+#include "model/quantities.h"
+
+namespace torla::inspect {
+
+namespace {
+
+constexpr int kStatusBadFile = 1;
+constexpr int kStatusUsage = 2;
+
+// A netCDF call failed: the message names the file and what was done.
+struct NcFailure {
+    std::string what;
+};
+
+void check(int status, const std::string& what) {
+    if (status != NC_NOERR) throw NcFailure{what + ": " + nc_strerror(status)};
+}
+
+void text_attribute(int nc, int var, const char* name, const std::string& value) {
+    check(nc_put_att_text(nc, var, name, value.size(), value.c_str()), std::string("attribute ") + name);
+}
+
+// The units of the quantities table as UDUNITS writes them.
+std::string udunits(const std::string& unit) {
+    if (unit == "kg/m3") return "kg m-3";
+    if (unit == "m/s") return "m s-1";
+    if (unit == "-") return "1";
+    if (unit == "m2/s2") return "m2 s-2";
+    if (unit == "m2/s3") return "m2 s-3";
+    return unit;
+}
+
+// CF standard names where the CF table has one for the quantity.
+const char* standard_name(const std::string& q) {
+    if (q == "h1") return "surface_snow_thickness";
+    if (q == "rho1") return "snow_density";
+    return nullptr;
+}
+
+int define(int nc, const std::string& name, nc_type type, std::initializer_list<int> dims,
+           const std::string& units, const std::string& long_name) {
+    int id = 0;
+    std::vector<int> d(dims);
+    check(nc_def_var(nc, name.c_str(), type, static_cast<int>(d.size()), d.data(), &id), "variable " + name);
+    if (!units.empty()) text_attribute(nc, id, "units", units);
+    text_attribute(nc, id, "long_name", long_name);
+    return id;
+}
+
+}  // namespace
+
+int netcdf_main(int argc, char** argv) {
+    std::string out;
+    for (int a = 3; a < argc; ++a) {
+        const std::string opt = argv[a];
+        if (opt == "-o" && a + 1 < argc) {
+            out = argv[++a];
+        } else {
+            std::cerr << "torla-inspect: " << (opt == "-o" ? "-o needs a file name" : "unknown option `" + opt + "' of netcdf")
+                      << "\nusage: torla-inspect RESULT netcdf -o FILE.nc\n";
+            return kStatusUsage;
+        }
+    }
+    if (out.empty()) {
+        std::cerr << "torla-inspect: netcdf needs -o FILE.nc\nusage: torla-inspect RESULT netcdf -o FILE.nc\n";
+        return kStatusUsage;
+    }
+    const std::string path = argv[1];
+    ResultData r;
+    if (const std::string err = read_result_file(path, r); !err.empty()) {
+        std::cerr << "torla-inspect: " << err << "\n";
+        return kStatusBadFile;
+    }
+    if (r.count_unpatched)
+        std::cerr << "torla-inspect: " << path << ": note: the dump count is not patched, the run did not finish\n";
+    std::vector<std::string> notes;
+    const RunContext ctx = read_run_context(path, r, notes);
+    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
+
+    const int n = r.n_cells;
+    const std::size_t nt = r.dumps.size();
+    bool placed = false;
+    for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
+    const std::vector<FrontSample> front = front_positions(r, Thresholds{});
+
+    int nc = -1;
+    try {
+        check(nc_create(out.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "cannot create");
+        int t_dim = 0, c_dim = 0, l_dim = 0;
+        check(nc_def_dim(nc, "time", nt, &t_dim), "dimension time");
+        check(nc_def_dim(nc, "cell", static_cast<std::size_t>(n), &c_dim), "dimension cell");
+        check(nc_def_dim(nc, "layer", 3, &l_dim), "dimension layer");
+
+        const int v_time = define(nc, "time", NC_DOUBLE, {t_dim}, "s", "time since the start of the run");
+        text_attribute(nc, v_time, "axis", "T");
+        const int v_cell = define(nc, "cell", NC_INT, {c_dim}, "", "cell index along the path, from the top");
+        const int v_len = define(nc, "path_length", NC_FLOAT, {c_dim}, "m", "path length along the track");
+        const bool absolute = ctx.top_elevation_m.has_value();
+        const int v_elev = define(nc, "elevation", NC_DOUBLE, {c_dim}, "m",
+                                  absolute ? "elevation of the track"
+                                           : "elevation of the track relative to the first cell");
+        if (absolute) text_attribute(nc, v_elev, "standard_name", "surface_altitude");
+        text_attribute(nc, v_elev, "comment",
+                       "rebuilt from the cell lengths and slopes of the result file" +
+                           std::string(absolute ? ", from the first coordinate row's elevation" : ""));
+        const int v_slope = define(nc, "slope", NC_FLOAT, {c_dim}, "degree", "slope angle of the track, positive downhill");
+        const int v_curv = define(nc, "curvature", NC_FLOAT, {c_dim}, "m-1", "curvature of the track, positive where concave");
+        int v_e = -1, v_n = -1, v_crs = -1;
+        std::string coordinates = "path_length elevation";
+        if (placed) {
+            v_e = define(nc, "easting", NC_DOUBLE, {c_dim}, "m", "easting of the cell");
+            v_n = define(nc, "northing", NC_DOUBLE, {c_dim}, "m", "northing of the cell");
+            text_attribute(nc, v_e, "standard_name", "projection_x_coordinate");
+            text_attribute(nc, v_n, "standard_name", "projection_y_coordinate");
+            coordinates += " easting northing";
+            if (!ctx.crs_wkt.empty()) {
+                check(nc_def_var(nc, "crs", NC_INT, 0, nullptr, &v_crs), "variable crs");
+                text_attribute(nc, v_crs, "crs_wkt", ctx.crs_wkt);
+                text_attribute(nc, v_crs, "spatial_ref", ctx.crs_wkt);
+            }
+        }
+
+        int v_q[kResultQuantities], v_max[kResultQuantities], v_depths[kResultQuantities];
+        for (int q = 0; q < kResultQuantities; ++q) {
+            const ResultQuantity& rq = kQuantities[q];
+            v_q[q] = define(nc, rq.name, NC_FLOAT, {t_dim, c_dim}, udunits(rq.unit), rq.label);
+            if (const char* sn = standard_name(rq.name)) text_attribute(nc, v_q[q], "standard_name", sn);
+            text_attribute(nc, v_q[q], "coordinates", coordinates);
+            if (v_crs >= 0) text_attribute(nc, v_q[q], "grid_mapping", "crs");
+            if (!r.has_peak_table()) continue;
+            v_max[q] = define(nc, std::string(rq.name) + "_max", NC_FLOAT, {c_dim}, udunits(rq.unit),
+                              std::string("largest ") + rq.label + " over the run");
+            text_attribute(nc, v_max[q], "cell_methods", "time: maximum");
+            text_attribute(nc, v_max[q], "comment", "from the peak table: over every time step, not only the dumps");
+            if (const char* sn = standard_name(rq.name)) text_attribute(nc, v_max[q], "standard_name", sn);
+            text_attribute(nc, v_max[q], "coordinates", coordinates);
+            v_depths[q] = define(nc, std::string(rq.name) + "_max_depths", NC_FLOAT, {c_dim, l_dim}, "m",
+                                 std::string("depths h1, h2, h3 when ") + rq.name + " reached its maximum");
+        }
+        const int v_front = define(nc, "front_cell", NC_INT, {t_dim}, "", "cell of the front");
+        const int fill_int = -1;
+        check(nc_put_att_int(nc, v_front, "_FillValue", NC_INT, 1, &fill_int), "front_cell _FillValue");
+        const int v_front_s = define(nc, "front_path_length", NC_FLOAT, {t_dim}, "m", "path length of the front");
+        const float fill_float = -1.0f;
+        check(nc_put_att_float(nc, v_front_s, "_FillValue", NC_FLOAT, 1, &fill_float), "front_path_length _FillValue");
+        const std::string front_comment =
+            "the furthest cell where p3 > 0.1 kPa or h2 > 0.1 m (torla-inspect summary's front); fill where there is none";
+        text_attribute(nc, v_front, "comment", front_comment);
+        text_attribute(nc, v_front_s, "comment", front_comment);
+        int v_arrival = -1;
+        if (!ctx.arrival_time_s.empty()) {
+            v_arrival = define(nc, "arrival_time", NC_DOUBLE, {c_dim}, "s", "first time the flow was present in the cell");
+            const double fill = -1.0;
+            check(nc_put_att_double(nc, v_arrival, "_FillValue", NC_DOUBLE, 1, &fill), "arrival_time _FillValue");
+        }
+
+        text_attribute(nc, NC_GLOBAL, "Conventions", "CF-1.8");
+        text_attribute(nc, NC_GLOBAL, "title", "TORLA run " + r.run_name + " of " + r.problem_name);
+        text_attribute(nc, NC_GLOBAL, "problem_name", r.problem_name);
+        text_attribute(nc, NC_GLOBAL, "run_name", r.run_name);
+        text_attribute(nc, NC_GLOBAL, "source", "torla " + (ctx.torla_version.empty() ? "(version unknown)" : ctx.torla_version));
+        text_attribute(nc, NC_GLOBAL, "program_version", ctx.torla_version.empty() ? "unknown" : ctx.torla_version);
+        text_attribute(nc, NC_GLOBAL, "history", "torla-inspect " + path + " netcdf -o " + out);
+        text_attribute(nc, NC_GLOBAL, "result_file", path);
+        if (!ctx.command_text.empty()) text_attribute(nc, NC_GLOBAL, "command_file", ctx.command_text);
+        if (!ctx.numerics.empty()) text_attribute(nc, NC_GLOBAL, "scheme", ctx.numerics);
+        if (!ctx.stop_reason.empty()) text_attribute(nc, NC_GLOBAL, "stop_reason", ctx.stop_reason);
+        text_attribute(nc, NC_GLOBAL, "dump_count_patched", r.count_unpatched ? "no" : "yes");
+        check(nc_enddef(nc), "end of definitions");
+
+        std::vector<double> times(nt);
+        for (std::size_t d = 0; d < nt; ++d) times[d] = r.dump_time(d);
+        check(nc_put_var_double(nc, v_time, times.data()), "time");
+        std::vector<int> cells(n);
+        std::vector<float> len(n), slope(n), curv(n);
+        std::vector<double> elev = relative_elevation(r), e(n), nn(n);
+        for (int i = 0; i < n; ++i) {
+            cells[i] = i;
+            len[i] = r.geometry[i].path_length;
+            slope[i] = r.geometry[i].slope_deg;
+            curv[i] = r.geometry[i].curvature;
+            if (absolute) elev[i] += *ctx.top_elevation_m;
+            e[i] = r.geometry[i].aux2;
+            nn[i] = r.geometry[i].aux6;
+        }
+        check(nc_put_var_int(nc, v_cell, cells.data()), "cell");
+        check(nc_put_var_float(nc, v_len, len.data()), "path_length");
+        check(nc_put_var_double(nc, v_elev, elev.data()), "elevation");
+        check(nc_put_var_float(nc, v_slope, slope.data()), "slope");
+        check(nc_put_var_float(nc, v_curv, curv.data()), "curvature");
+        if (placed) {
+            check(nc_put_var_double(nc, v_e, e.data()), "easting");
+            check(nc_put_var_double(nc, v_n, nn.data()), "northing");
+        }
+        for (int q = 0; q < kResultQuantities; ++q) {
+            for (std::size_t d = 0; d < nt; ++d) {
+                const std::size_t start[2] = {d, 0}, count[2] = {1, static_cast<std::size_t>(n)};
+                const float* row = &r.dumps[d][static_cast<std::size_t>(q) * (n + 1) + 1];
+                check(nc_put_vara_float(nc, v_q[q], start, count, row), kQuantities[q].name);
+            }
+            if (!r.has_peak_table()) continue;
+            std::vector<float> mx(n), depths(3 * static_cast<std::size_t>(n));
+            for (int i = 0; i < n; ++i) {
+                mx[i] = r.peak(q, i, 0);
+                for (int k = 0; k < 3; ++k) depths[3 * i + k] = r.peak(q, i, k + 1);
+            }
+            check(nc_put_var_float(nc, v_max[q], mx.data()), std::string(kQuantities[q].name) + "_max");
+            check(nc_put_var_float(nc, v_depths[q], depths.data()), std::string(kQuantities[q].name) + "_max_depths");
+        }
+        std::vector<int> fc(nt, -1);
+        std::vector<float> fs(nt, -1.0f);
+        for (std::size_t d = 0; d < nt && d < front.size(); ++d)
+            if (front[d].present()) fc[d] = front[d].cell, fs[d] = static_cast<float>(front[d].path_length);
+        check(nc_put_var_int(nc, v_front, fc.data()), "front_cell");
+        check(nc_put_var_float(nc, v_front_s, fs.data()), "front_path_length");
+        if (v_arrival >= 0) {
+            std::vector<double> at(n);
+            for (int i = 0; i < n; ++i) at[i] = ctx.arrival_time_s[i].value_or(-1.0);
+            check(nc_put_var_double(nc, v_arrival, at.data()), "arrival_time");
+        }
+        check(nc_close(nc), "close");
+        nc = -1;
+    } catch (const NcFailure& f) {
+        if (nc >= 0) nc_close(nc);
+        std::cerr << "torla-inspect: " << out << ": " << f.what << "\n";
+        return kStatusBadFile;
+    }
+    if (!r.has_peak_table())
+        std::cerr << "torla-inspect: " << path << ": note: no peak table, the _max variables are left out\n";
+    std::cerr << "torla-inspect: " << out << ": " << nt << " dumps of " << n << " cells\n";
+    return 0;
+}
+
+}  // namespace torla::inspect

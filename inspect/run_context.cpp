@@ -1,0 +1,166 @@
+// What the exports find beside a result file: the log's copy of the command
+// file and the run record; and the hazard-zone classes.
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "inspect/exports.h"
+
+namespace torla::inspect {
+
+namespace {
+
+bool read_whole(const std::string& path, std::string& out) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return false;
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    out = ss.str();
+    return true;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string crs_wkt_of_command_text(const std::string& text) {
+    std::string wkt;
+    const std::string key = "# crs_wkt ";
+    for (const std::string& line : split_lines(text)) {
+        if (line.rfind("Track_Name", 0) == 0) break;  // the comment block ends there
+        if (line.rfind(key, 0) == 0) wkt += line.substr(key.size());
+    }
+    return wkt;
+}
+
+std::optional<double> top_elevation_of_command_text(const std::string& text) {
+    bool after_count = false;
+    for (std::string line : split_lines(text)) {
+        if (line.rfind("Number_of_Points", 0) == 0) {
+            after_count = true;
+            continue;
+        }
+        if (!after_count || line.empty() || line[0] == '#') continue;
+        for (char& c : line)
+            if (c == '"') c = ' ';
+        std::istringstream row(line);
+        double index = 0, x = 0, z = 0;
+        if (row >> index >> x >> z && index == 0 && std::isfinite(z)) return z;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+RunContext read_run_context(const std::string& result_path, const ResultData& r,
+                            std::vector<std::string>& notes) {
+    RunContext c;
+    c.log_path = result_path.size() >= 3 ? result_path.substr(0, result_path.size() - 3) + "plg" : "";
+    c.record_path = result_path + ".json";
+
+    std::string log;
+    if (c.log_path.empty() || !read_whole(c.log_path, log)) {
+        notes.push_back("no log " + c.log_path + " beside the result: no command file, CRS or elevation from it");
+    } else {
+        // The header: a version line, the names, then "Command file: ..."
+        // and two empty lines; the copy ends with its "| END OF FILE" line.
+        const std::string first = log.substr(0, log.find('\n'));
+        const std::string vkey = "TORLA Version ";
+        if (first.rfind(vkey, 0) == 0) c.torla_version = first.substr(vkey.size(), first.find(' ', vkey.size()) - vkey.size());
+        const auto cf = log.find("\nCommand file:");
+        const auto start = cf == std::string::npos ? std::string::npos : log.find("\n\n\n", cf + 1);
+        const auto end = start == std::string::npos ? std::string::npos : log.find("\n| END OF FILE", start + 3);
+        if (end == std::string::npos) {
+            notes.push_back(c.log_path + ": no complete copy of the command file found");
+        } else {
+            const auto line_end = log.find('\n', end + 1);
+            c.command_text = log.substr(start + 3, (line_end == std::string::npos ? log.size() : line_end + 1) - (start + 3));
+            c.crs_wkt = crs_wkt_of_command_text(c.command_text);
+            c.top_elevation_m = top_elevation_of_command_text(c.command_text);
+        }
+    }
+
+    std::string record;
+    if (!read_whole(c.record_path, record)) {
+        notes.push_back("no run record " + c.record_path + ": arrival times, scheme and stop reason left out");
+        return c;
+    }
+    const nlohmann::json j = nlohmann::json::parse(record, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) {
+        notes.push_back(c.record_path + ": not a JSON object; left out");
+        return c;
+    }
+    c.has_record = true;
+    if (j.contains("numerics") && j["numerics"].is_string()) c.numerics = j["numerics"];
+    if (j.contains("stop_reason") && j["stop_reason"].is_string()) c.stop_reason = j["stop_reason"];
+    if (c.torla_version.empty() && j.contains("version") && j["version"].is_string()) c.torla_version = j["version"];
+    const auto a = j.find("arrival_time_s");
+    if (a != j.end() && a->is_array() && a->size() == static_cast<std::size_t>(r.n_cells)) {
+        for (const auto& v : *a)
+            c.arrival_time_s.push_back(v.is_number() ? std::optional<double>(v.get<double>()) : std::nullopt);
+    } else {
+        notes.push_back(c.record_path + ": no arrival_time_s of " + std::to_string(r.n_cells) +
+                        " cells; arrival times left out");
+    }
+    return c;
+}
+
+std::string parse_zones(const std::string& text, std::vector<ZoneClass>& out) {
+    out.clear();
+    // Presets: see docs/terrain.md for their sources and which values are
+    // practice rather than published rules.
+    if (text == "swiss") {
+        out = {{0.1, "yellow"}, {3.0, "blue"}, {30.0, "red"}};
+        return "";
+    }
+    if (text == "austria") {
+        out = {{1.0, "yellow"}, {10.0, "red"}};
+        return "";
+    }
+    if (text == "damage") {
+        out = {{1.0, "windows"}, {3.0, "light structures"}, {30.0, "buildings"}};
+        return "";
+    }
+    std::vector<double> bounds;
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        char* end = nullptr;
+        const double v = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end != '\0' || !std::isfinite(v) || v <= 0.0 ||
+            (!bounds.empty() && v <= bounds.back()))
+            return "--zones takes swiss, austria, damage or rising thresholds above 0 in kPa "
+                   "(1,3,30), not `" + text + "'";
+        bounds.push_back(v);
+    }
+    if (bounds.empty()) return "--zones needs a preset or thresholds";
+    auto num = [](double v) {
+        std::ostringstream o;
+        o << v;
+        return o.str();
+    };
+    for (std::size_t i = 0; i < bounds.size(); ++i)
+        out.push_back({bounds[i], i + 1 < bounds.size() ? num(bounds[i]) + "-" + num(bounds[i + 1]) + " kPa"
+                                                        : ">=" + num(bounds[i]) + " kPa"});
+    return "";
+}
+
+int zone_of(const std::vector<ZoneClass>& zones, double pressure_kpa) {
+    int k = 0;
+    for (std::size_t i = 0; i < zones.size(); ++i)
+        if (pressure_kpa >= zones[i].lower_kpa) k = static_cast<int>(i) + 1;
+    return k;
+}
+
+}  // namespace torla::inspect
