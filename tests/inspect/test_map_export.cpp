@@ -1,0 +1,209 @@
+// torla-inspect map: a run on the analytic valley put back onto the map as
+// GeoPackage and GeoJSON, read back with ogrinfo and OGR; the zone classes;
+// the refusals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "inspect/exports.h"
+#include "inspect/inspect.h"
+#include "model/quantities.h"
+#include "terrain_run.h"
+
+namespace torla::test {
+
+std::unique_ptr<TempDir> TerrainRun::dir_;
+std::unique_ptr<ResultData> TerrainRun::result_;
+
+namespace {
+
+struct DatasetCloser {
+    void operator()(GDALDataset* d) const { GDALClose(d); }
+};
+using Dataset = std::unique_ptr<GDALDataset, DatasetCloser>;
+
+Dataset open_vector(const std::string& path) {
+    GDALAllRegister();
+    return Dataset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR));
+}
+
+std::string without_crs_lines(const std::string& text) {
+    std::istringstream in(text);
+    std::string line, out;
+    while (std::getline(in, line))
+        if (line.rfind("# crs_wkt ", 0) != 0) out += line + "\n";
+    return out;
+}
+
+TEST(MapZones, PresetsAndThresholds) {
+    struct Case {
+        std::string zones;
+        double pressure_kpa;
+        std::string name;  // "" for none
+    };
+    const std::vector<Case> cases = {
+        {"swiss", 0.05, ""},        {"swiss", 0.1, "yellow"},  {"swiss", 2.99, "yellow"},
+        {"swiss", 3.0, "blue"},     {"swiss", 30.0, "red"},    {"austria", 0.9, ""},
+        {"austria", 1.0, "yellow"}, {"austria", 10.0, "red"},  {"damage", 5.0, "light structures"},
+        {"1,3,30", 0.5, ""},        {"1,3,30", 1.0, "1-3 kPa"}, {"1,3,30", 29.9, "3-30 kPa"},
+        {"1,3,30", 300.0, ">=30 kPa"}, {"2.5", 2.5, ">=2.5 kPa"},
+    };
+    for (const Case& c : cases) {
+        std::vector<inspect::ZoneClass> z;
+        ASSERT_EQ(inspect::parse_zones(c.zones, z), "") << c.zones;
+        const int k = inspect::zone_of(z, c.pressure_kpa);
+        EXPECT_EQ(k == 0 ? "" : z[k - 1].name, c.name) << c.zones << " " << c.pressure_kpa;
+    }
+    for (const char* bad : {"", "3,1", "1,,3", "0,3", "-1", "1,3,nan", "swis", "1;3"}) {
+        std::vector<inspect::ZoneClass> z;
+        EXPECT_NE(inspect::parse_zones(bad, z), "") << bad;
+    }
+}
+
+TEST(MapContext, CrsAndTopElevationFromTheCommandText) {
+    const std::string text =
+        "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\nTrack_Name T\n# crs_wkt not this\n"
+        "| COORDINATES\nNumber_of_Points 2\n# a comment row\n\"0 0 1234.5 1 2\"\n1 10 1200 1 2\n";
+    EXPECT_EQ(inspect::crs_wkt_of_command_text(text), "PROJCRS[\"a\", b]");
+    EXPECT_EQ(inspect::top_elevation_of_command_text(text), 1234.5);
+    EXPECT_EQ(inspect::top_elevation_of_command_text("Number_of_Points 1\n3 0 5 0 0\n"), std::nullopt);
+}
+
+using MapExport = TerrainRun;
+
+TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
+    const ResultData& r = result();
+    // A run record beside the result gives the arrival times.
+    std::string record = "{\"numerics\": \"standard\", \"stop_reason\": \"max_time\", \"arrival_time_s\": [";
+    for (int i = 0; i < r.n_cells; ++i) record += (i ? ", " : "") + (i % 3 == 0 ? std::string("null") : std::to_string(0.5 * i));
+    write_text(file("valley.res.json"), record + "]}\n");
+    std::string out;
+    ASSERT_EQ(inspect("valley.res map -o valley.gpkg --zones 1,3,30", out), 0) << out;
+    std::remove(file("valley.res.json").c_str());
+
+    // ogrinfo sees the two layers, a feature per cell and the CRS.
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), "ogrinfo -so -al valley.gpkg", out), 0) << out;
+    EXPECT_NE(out.find("Layer name: cells\nGeometry: Point\nFeature Count: " + std::to_string(r.n_cells) + "\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Layer name: path\nGeometry: Measured Line String\nFeature Count: 1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("ID[\"EPSG\",32632]]"), std::string::npos) << out;
+
+    Dataset ds = open_vector(file("valley.gpkg"));
+    ASSERT_TRUE(ds);
+    OGRLayer* cells = ds->GetLayerByName("cells");
+    ASSERT_NE(cells, nullptr);
+    std::vector<inspect::ZoneClass> zones;
+    ASSERT_EQ(inspect::parse_zones("1,3,30", zones), "");
+    const std::vector<double> rel = inspect::relative_elevation(r);
+    int seen = 0, zoned = 0;
+    for (auto& f : *cells) {
+        const int i = f->GetFieldAsInteger("cell");
+        ASSERT_EQ(i, seen++);
+        EXPECT_EQ(f->GetFieldAsDouble("path_length_m"), r.geometry[i].path_length);
+        EXPECT_EQ(f->GetFieldAsDouble("slope_deg"), r.geometry[i].slope_deg);
+        const struct {
+            const char* field;
+            int row;
+        } peaks[] = {{"p2_max_kpa", kRowSaltPressure}, {"p3_max_kpa", kRowSuspPressure}, {"h2_max_m", kRowSaltDepth},
+                     {"h3_max_m", kRowSuspDepth},      {"u2_max_m_s", kRowSaltVelocity}, {"u3_max_m_s", kRowSuspVelocity}};
+        for (const auto& p : peaks) EXPECT_EQ(f->GetFieldAsDouble(p.field), r.peak(p.row, i, 0)) << p.field << " " << i;
+        // The first coordinate row's elevation (1550 m on the thalweg at the top,
+        // within the bilinear error) plus the drop.
+        EXPECT_NEAR(f->GetFieldAsDouble("elevation_m"), valley_elevation(400200, 5101100) + rel[i], 5e-3);
+        if (i % 3 == 0) {
+            EXPECT_TRUE(f->IsFieldNull(f->GetFieldIndex("arrival_time_s"))) << i;
+        } else {
+            EXPECT_DOUBLE_EQ(f->GetFieldAsDouble("arrival_time_s"), 0.5 * i) << i;
+        }
+        const double zp = std::max(r.peak(kRowSaltPressure, i, 0), r.peak(kRowSuspPressure, i, 0));
+        const int z = inspect::zone_of(zones, zp);
+        EXPECT_EQ(f->GetFieldAsInteger("zone_index"), z);
+        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? zones[z - 1].name.c_str() : "none");
+        zoned += z > 0;
+        const OGRPoint* pt = f->GetGeometryRef()->toPoint();
+        EXPECT_EQ(pt->getX(), r.geometry[i].aux2);
+        EXPECT_EQ(pt->getY(), r.geometry[i].aux6);
+    }
+    EXPECT_EQ(seen, r.n_cells);
+    EXPECT_GT(zoned, 10);  // the release reaches the zones
+
+    OGRLayer* path = ds->GetLayerByName("path");
+    ASSERT_NE(path, nullptr);
+    std::unique_ptr<OGRFeature> line(path->GetNextFeature());
+    ASSERT_TRUE(line);
+    const OGRLineString* ls = line->GetGeometryRef()->toLineString();
+    ASSERT_EQ(ls->getNumPoints(), r.n_cells);
+    for (int i = 0; i < r.n_cells; ++i) EXPECT_EQ(ls->getM(i), r.geometry[i].path_length) << i;
+}
+
+TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
+    const ResultData& r = result();
+    std::string out;
+    ASSERT_EQ(inspect("valley.res map -o valley.geojson", out), 0) << out;
+    EXPECT_NE(out.find("note: no run record"), std::string::npos) << out;
+    for (const char* name : {"valley.geojson", "valley-path.geojson"}) {
+        Dataset ds = open_vector(file(name));
+        ASSERT_TRUE(ds) << name;
+        OGRLayer* layer = ds->GetLayer(0);
+        EXPECT_EQ(layer->GetFeatureCount(), std::string(name) == "valley.geojson" ? r.n_cells : 1) << name;
+        ASSERT_NE(layer->GetSpatialRef(), nullptr);
+        EXPECT_STREQ(layer->GetSpatialRef()->GetAuthorityCode(nullptr), "4326");
+    }
+    Dataset ds = open_vector(file("valley.geojson"));
+    OGRSpatialReference wgs, utm;
+    wgs.importFromEPSG(4326);
+    utm.importFromEPSG(32632);
+    wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> back(OGRCreateCoordinateTransformation(&wgs, &utm));
+    for (auto& f : *ds->GetLayer(0)) {
+        const int i = f->GetFieldAsInteger("cell");
+        double x = f->GetGeometryRef()->toPoint()->getX(), y = f->GetGeometryRef()->toPoint()->getY();
+        ASSERT_TRUE(back->Transform(1, &x, &y));
+        // Seven decimals of a degree: about a centimetre.
+        EXPECT_NEAR(x, r.geometry[i].aux2, 0.02) << i;
+        EXPECT_NEAR(y, r.geometry[i].aux6, 0.02) << i;
+        EXPECT_TRUE(f->IsFieldNull(f->GetFieldIndex("arrival_time_s")));
+        EXPECT_EQ(f->GetFieldAsDouble("p3_max_kpa"), r.peak(kRowSuspPressure, i, 0));
+    }
+}
+
+// Refusals: the arguments, a piece of the message, the status.
+TEST_F(MapExport, Refusals) {
+    std::string out;
+    // A run without map coordinates, and one whose command file lost its CRS.
+    write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    write_text(file("plain.info"), "plain.cmd\nplain.res\n" + bin_dir() + "/\n");
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla plain.info", out), 0) << out;
+    write_text(file("nocrs.cmd"), without_crs_lines(read_text(file("valley.cmd"))));
+    write_text(file("nocrs.info"), "nocrs.cmd\nnocrs.res\n" + bin_dir() + "/\n");
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla nocrs.info", out), 0) << out;
+
+    struct Case {
+        std::string args, message;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"plain.res map -o m.gpkg", "plain.res: the geometry table carries no map coordinates", 1},
+        {"nocrs.res map -o m.gpkg", "nocrs.res: no CRS: the command file copied into nocrs.plg has no crs_wkt lines", 1},
+        {"missing.res map -o m.gpkg", "missing.res", 1},
+        {"valley.res map -o m.shp", "-o m.shp: the name must end in .gpkg or .geojson", 2},
+        {"valley.res map", "map needs -o FILE.gpkg or -o FILE.geojson", 2},
+        {"valley.res map -o m.gpkg --zones 3,1", "--zones takes swiss, austria, damage or rising thresholds", 2},
+        {"valley.res map -o m.gpkg --crs EPSG:0", "--crs: `EPSG:0' is no CRS GDAL knows", 2},
+        {"valley.res map -o m.gpkg --colour red", "unknown option `--colour' of map", 2},
+        {"valley.res netcdf", "netcdf needs -o FILE.nc", 2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(inspect(c.args, out), c.status) << c.args << "\n" << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+        EXPECT_FALSE(std::filesystem::exists(file("m.gpkg"))) << c.args;
+    }
+    // --crs names the CRS the log does not have.
+    EXPECT_EQ(inspect("nocrs.res map -o m.gpkg --crs EPSG:32632", out), 0) << out;
+}
+
+}  // namespace
+}  // namespace torla::test

@@ -1,0 +1,155 @@
+// torla-inspect netcdf: the run on the analytic valley as netCDF-4, read
+// back with the netCDF library, ncdump and (where Debian's python3-xarray is
+// installed) xarray.
+#include <gtest/gtest.h>
+
+#include <netcdf.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/model_state.h"
+#include "model/quantities.h"
+#include "terrain_run.h"
+
+namespace torla::test {
+namespace {
+
+using NetcdfExport = TerrainRun;
+
+std::string text_attribute(int nc, int var, const char* name) {
+    std::size_t len = 0;
+    if (nc_inq_attlen(nc, var, name, &len) != NC_NOERR) return "(none)";
+    std::string s(len, '\0');
+    nc_get_att_text(nc, var, name, s.data());
+    return s;
+}
+
+std::vector<float> floats(int nc, const std::string& name, std::size_t count) {
+    int id = -1;
+    EXPECT_EQ(nc_inq_varid(nc, name.c_str(), &id), NC_NOERR) << name;
+    std::vector<float> v(count);
+    if (id >= 0) {
+        EXPECT_EQ(nc_get_var_float(nc, id, v.data()), NC_NOERR) << name;
+    }
+    return v;
+}
+
+TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
+    const ResultData& r = result();
+    write_text(file("valley.res.json"),
+               "{\"numerics\": \"robust\", \"stop_reason\": \"max_time\", \"version\": \"x\"}\n");
+    std::string out;
+    ASSERT_EQ(inspect("valley.res netcdf -o valley.nc", out), 0) << out;
+    std::remove(file("valley.res.json").c_str());
+    EXPECT_NE(out.find("note: valley.res.json: no arrival_time_s"), std::string::npos) << out;
+
+    int nc = -1;
+    ASSERT_EQ(nc_open(file("valley.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    int format = 0;
+    nc_inq_format(nc, &format);
+    EXPECT_EQ(format, NC_FORMAT_NETCDF4);
+    int t_dim = -1, c_dim = -1;
+    std::size_t nt = 0, n = 0;
+    ASSERT_EQ(nc_inq_dimid(nc, "time", &t_dim), NC_NOERR);
+    ASSERT_EQ(nc_inq_dimid(nc, "cell", &c_dim), NC_NOERR);
+    nc_inq_dimlen(nc, t_dim, &nt);
+    nc_inq_dimlen(nc, c_dim, &n);
+    ASSERT_EQ(nt, r.dumps.size());
+    ASSERT_EQ(n, static_cast<std::size_t>(r.n_cells));
+
+    // Every quantity as it is in the dumps, and the peak table. The peak
+    // table is updated after every pass in the cells of the window, so
+    // wherever the window saw a cell (its cover-depth peak is set) no dump
+    // after the initial one goes beyond it.
+    const std::vector<float> h1_max = floats(nc, "h1_max", n);
+    int seen = 0;
+    for (int q = 0; q < kResultQuantities; ++q) {
+        const std::string name = kQuantities[q].name;
+        const std::vector<float> v = floats(nc, name, nt * n);
+        const std::vector<float> mx = floats(nc, name + "_max", n);
+        const std::vector<float> depths = floats(nc, name + "_max_depths", 3 * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            float over_time = v[n + i];
+            for (std::size_t d = 0; d < nt; ++d) {
+                ASSERT_EQ(v[d * n + i], r.dump_value(d, q, static_cast<int>(i))) << name << " " << d << " " << i;
+                if (d > 0) over_time = std::max(over_time, v[d * n + i]);
+            }
+            ASSERT_EQ(mx[i], r.peak(q, static_cast<int>(i), 0)) << name << " " << i;
+            for (int k = 0; k < 3; ++k) ASSERT_EQ(depths[3 * i + k], r.peak(q, static_cast<int>(i), k + 1));
+            if (h1_max[i] > 0.0f) {
+                // The dump divides a layer's momentum by its density rounded
+                // to 32 bits; the peak table keeps the state's velocity: the
+                // two differ in the last places.
+                EXPECT_LE(over_time, mx[i] + 4e-7f * std::fabs(mx[i])) << name << " cell " << i;
+                seen += q == 0;
+            }
+        }
+        int id = -1;
+        nc_inq_varid(nc, (name + "_max").c_str(), &id);
+        EXPECT_EQ(text_attribute(nc, id, "cell_methods"), "time: maximum");
+    }
+    int id = -1;
+    nc_inq_varid(nc, "p3", &id);
+    EXPECT_EQ(text_attribute(nc, id, "units"), "kPa");
+    EXPECT_EQ(text_attribute(nc, id, "coordinates"), "path_length elevation easting northing");
+    EXPECT_EQ(text_attribute(nc, id, "grid_mapping"), "crs");
+    nc_inq_varid(nc, "rho1", &id);
+    EXPECT_EQ(text_attribute(nc, id, "units"), "kg m-3");
+    EXPECT_EQ(text_attribute(nc, id, "standard_name"), "snow_density");
+    nc_inq_varid(nc, "easting", &id);
+    EXPECT_EQ(text_attribute(nc, id, "standard_name"), "projection_x_coordinate");
+    nc_inq_varid(nc, "crs", &id);
+    EXPECT_NE(text_attribute(nc, id, "crs_wkt").find("ID[\"EPSG\",32632]"), std::string::npos);
+
+    // The front per dump: the last cell where p3 > 0.1 kPa or h2 > 0.1 m.
+    std::vector<int> front(nt);
+    nc_inq_varid(nc, "front_cell", &id);
+    ASSERT_EQ(nc_get_var_int(nc, id, front.data()), NC_NOERR);
+    for (std::size_t d = 0; d < nt; ++d) {
+        int last = -1;
+        for (int i = 0; i < r.n_cells; ++i)
+            if (r.dump_value(d, kRowSuspPressure, i) > 0.1f || r.dump_value(d, kRowSaltDepth, i) > 0.1f) last = i;
+        EXPECT_EQ(front[d], last) << d;
+    }
+    EXPECT_GT(front.back(), front.front());
+    EXPECT_GT(seen, front.back());  // the window reached beyond the front
+
+    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "Conventions"), "CF-1.8");
+    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "problem_name"), r.problem_name);
+    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "run_name"), r.run_name);
+    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "command_file"), read_text(file("valley.cmd")));
+    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "scheme"), "robust");
+    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "stop_reason"), "max_time");
+    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "program_version"), std::string(kVersion));
+    nc_close(nc);
+
+    // ncdump shows the header.
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), "ncdump -h valley.nc", out), 0) << out;
+    EXPECT_NE(out.find("float p3(time, cell) ;"), std::string::npos) << out;
+    EXPECT_NE(out.find("p3_max:cell_methods = \"time: maximum\" ;"), std::string::npos) << out;
+}
+
+// xarray opens it and finds the same maxima (skipped where Debian's
+// python3-xarray is missing).
+TEST_F(NetcdfExport, OpensInXarray) {
+    std::string out;
+    if (run_in(std::filesystem::path(file("")), "/usr/bin/python3 -c 'import xarray'", out) != 0)
+        GTEST_SKIP() << "python3-xarray is not installed";
+    ASSERT_EQ(inspect("valley.res netcdf -o x.nc", out), 0) << out;
+    const std::string script =
+        "import xarray as xr\n"
+        "d = xr.open_dataset('x.nc')\n"
+        "seen = d.h1_max > 0\n"
+        "assert seen.sum() > 10\n"
+        "assert (d.p3.isel(time=slice(1, None)).max('time') <= d.p3_max).where(seen, True).all()\n"
+        "assert float(d.front_path_length[-1]) > float(d.front_path_length[0])\n"
+        "print(d.sizes['time'], d.sizes['cell'], d.attrs['run_name'], str(d.p3.attrs['units']))\n";
+    write_text(file("check.py"), script);
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), "/usr/bin/python3 check.py", out), 0) << out;
+    EXPECT_EQ(out, std::to_string(result().dumps.size()) + " " + std::to_string(result().n_cells) + " " +
+                       result().run_name + " kPa\n");
+}
+
+}  // namespace
+}  // namespace torla::test
