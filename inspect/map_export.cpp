@@ -27,13 +27,15 @@ constexpr int kStatusUsage = 2;
 
 const char* const kMapUsage =
     "usage: torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones swiss|austria|damage|KPA,KPA,...]\n"
-    "                                [--crs CRS]\n"
+    "                                [--zone-pressure p3|p2|max] [--crs CRS]\n"
     "  one point per cell with its peaks, arrival time and zone class, and the path as a\n"
     "  line; in the run's CRS (from the command file of torla-profile in the log, or --crs);\n"
-    "  GeoJSON in WGS84 with the path in FILE-path.geojson. Zones default to swiss.\n";
+    "  GeoJSON in WGS84 with the path in FILE-path.geojson. Zones default to swiss, from the\n"
+    "  peak suspension-layer pressure p3 (--zone-pressure: p2, or the larger of the two).\n";
 
 struct MapOptions {
     std::string out, zones_text = "swiss", crs;
+    std::string zone_pressure = "p3";  // p3, p2 or max
 };
 
 int map_usage(const std::string& what) {
@@ -61,11 +63,16 @@ int map_main(int argc, char** argv) {
     MapOptions o;
     for (int a = 3; a < argc; ++a) {
         const std::string opt = argv[a];
-        if ((opt == "-o" || opt == "--zones" || opt == "--crs") && a + 1 >= argc)
+        if ((opt == "-o" || opt == "--zones" || opt == "--crs" || opt == "--zone-pressure") && a + 1 >= argc)
             return map_usage(opt + " needs a value");
         if (opt == "-o") o.out = argv[++a];
         else if (opt == "--zones") o.zones_text = argv[++a];
         else if (opt == "--crs") o.crs = argv[++a];
+        else if (opt == "--zone-pressure") {
+            o.zone_pressure = argv[++a];
+            if (o.zone_pressure != "p3" && o.zone_pressure != "p2" && o.zone_pressure != "max")
+                return map_usage("--zone-pressure takes p3, p2 or max, not `" + o.zone_pressure + "'");
+        }
         else return map_usage("unknown option `" + opt + "' of map");
     }
     if (o.out.empty()) return map_usage("map needs -o FILE.gpkg or -o FILE.geojson");
@@ -185,7 +192,7 @@ int map_main(int argc, char** argv) {
             f.SetField("arrival_time_s", *ctx.arrival_time_s[i]);
         else
             f.SetFieldNull(f.GetFieldIndex("arrival_time_s"));
-        const double zp = std::max(p2, p3);
+        const double zp = o.zone_pressure == "p3" ? p3 : o.zone_pressure == "p2" ? p2 : std::max(p2, p3);
         const int z = zone_of(zones, zp);
         f.SetField("zone_pressure_kpa", zp);
         f.SetField("zone_index", z);

@@ -79,7 +79,7 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     for (int i = 0; i < r.n_cells; ++i) record += (i ? ", " : "") + (i % 3 == 0 ? std::string("null") : std::to_string(0.5 * i));
     write_text(file("valley.res.json"), record + "]}\n");
     std::string out;
-    ASSERT_EQ(inspect("valley.res map -o valley.gpkg --zones 1,3,30", out), 0) << out;
+    ASSERT_EQ(inspect("valley.res map -o valley.gpkg --zones 1,3,30 --zone-pressure max", out), 0) << out;
     std::remove(file("valley.res.json").c_str());
 
     // ogrinfo sees the two layers, a feature per cell and the CRS.
@@ -167,6 +167,11 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
         EXPECT_NEAR(y, r.geometry[i].aux6, 0.02) << i;
         EXPECT_TRUE(f->IsFieldNull(f->GetFieldIndex("arrival_time_s")));
         EXPECT_EQ(f->GetFieldAsDouble("p3_max_kpa"), r.peak(kRowSuspPressure, i, 0));
+        // By default the zone is that of the suspension-layer pressure.
+        std::vector<inspect::ZoneClass> swiss;
+        ASSERT_EQ(inspect::parse_zones("swiss", swiss), "");
+        const int z = inspect::zone_of(swiss, r.peak(kRowSuspPressure, i, 0));
+        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? swiss[z - 1].name.c_str() : "none") << i;
     }
 }
 
@@ -194,6 +199,7 @@ TEST_F(MapExport, Refusals) {
         {"valley.res map -o m.gpkg --zones 3,1", "--zones takes swiss, austria, damage or rising thresholds", 2},
         {"valley.res map -o m.gpkg --crs EPSG:0", "--crs: `EPSG:0' is no CRS GDAL knows", 2},
         {"valley.res map -o m.gpkg --colour red", "unknown option `--colour' of map", 2},
+        {"valley.res map -o m.gpkg --zone-pressure p1", "--zone-pressure takes p3, p2 or max, not `p1'", 2},
         {"valley.res netcdf", "netcdf needs -o FILE.nc", 2},
     };
     for (const Case& c : cases) {
