@@ -1,5 +1,6 @@
 // torla-inspect RESULT summary [--json] [--threshold kPa] [--depth-threshold m]
 // torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m] [-o FILE]
+// torla-inspect RESULT map ... / netcdf ...   (inspect/map_export.cpp, inspect/netcdf_export.cpp)
 //
 // Exit status: 0 done, 1 the result file cannot be read or is inconsistent
 // (or the output cannot be written, or would overwrite the input), 2 wrong
