@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <sstream>
 
 #include "output/result_format.h"
@@ -135,6 +136,70 @@ TEST(Profile, LinesPickedByNameOrIndexAndMissingCrsTakenFromTheOther) {
     EXPECT_EQ(profile::make_profile(o).elevation_m, b.elevation_m);
 }
 
+// A polygon written with OGR in UTM 32N, or in WGS84.
+void write_polygon(const std::string& path, double y0, double y1, bool wgs84) {
+    GDALAllRegister();
+    GDALDataset* ds = GetGDALDriverManager()->GetDriverByName("GeoJSON")->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    OGRSpatialReference utm, wgs;
+    utm.importFromEPSG(32632);
+    wgs.importFromEPSG(4326);
+    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    OGRLayer* layer = ds->CreateLayer("release", wgs84 ? &wgs : &utm, wkbPolygon, nullptr);
+    OGRLinearRing ring;
+    for (auto [x, y] : std::vector<std::pair<double, double>>{{400100, y0}, {400300, y0}, {400300, y1}, {400100, y1}, {400100, y0}})
+        ring.addPoint(x, y);
+    if (wgs84) {
+        std::unique_ptr<OGRCoordinateTransformation> ct(OGRCreateCoordinateTransformation(&utm, &wgs));
+        ring.transform(ct.get());
+    }
+    OGRPolygon poly;
+    poly.addRing(&ring);
+    OGRFeature f(layer->GetLayerDefn());
+    f.SetGeometry(&poly);
+    if (layer->CreateFeature(&f) != OGRERR_NONE) throw std::runtime_error("cannot write " + path);
+    GDALClose(ds);
+}
+
+// The release where the path crosses a polygon, in the line's CRS or
+// another; none crossed is refused.
+TEST(Profile, ReleaseWhereThePathCrossesAPolygon) {
+    TempDir dir;
+    test::make_valley_dem(dir.file("dem.tif"));
+    test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    write_polygon(dir.file("utm.geojson"), 5100905.0, 5101005.0, false);
+    write_polygon(dir.file("wgs.geojson"), 5100905.0, 5101005.0, true);
+    write_polygon(dir.file("away.geojson"), 5099000.0, 5099100.0, false);
+    profile::Options o;
+    o.dem_path = dir.file("dem.tif");
+    o.line_path = dir.file("path.geojson");
+    for (const char* polygon : {"utm.geojson", "wgs.geojson"}) {
+        o.release_polygon = dir.file(polygon);
+        const profile::Profile p = profile::make_profile(o);
+        int released = 0;
+        for (std::size_t i = 0; i < p.released.size(); ++i) {
+            // A metre of tolerance: the WGS84 polygon's edges are straight in degrees.
+            const double y = p.northing[i];
+            if (y > 5100906.0 && y < 5101004.0) {
+                EXPECT_TRUE(p.released[i]) << polygon << " " << i;
+            }
+            if (y < 5100904.0 || y > 5101006.0) {
+                EXPECT_FALSE(p.released[i]) << polygon << " " << i;
+            }
+            released += p.released[i];
+        }
+        EXPECT_GE(released, 9) << polygon;
+        EXPECT_LE(released, 11) << polygon;
+    }
+    o.release_polygon = dir.file("away.geojson");
+    try {
+        profile::make_profile(o);
+        ADD_FAILURE() << "a polygon the path does not cross is accepted";
+    } catch (const profile::Refusal& e) {
+        EXPECT_NE(std::string(e.what()).find("away.geojson: the path does not cross the release polygons"), std::string::npos) << e.what();
+    }
+}
+
 // Each refusal of torla-profile: what it is given, a piece of the message,
 // the status; no command file is left behind.
 TEST(Profile, RefusalsNameTheFileTheLayerAndThePosition) {
@@ -173,6 +238,7 @@ TEST(Profile, RefusalsNameTheFileTheLayerAndThePosition) {
         {"dem.tif path.geojson --release 2000:2100", "--release 2000:2100: no point of the profile lies there", 1},
         {"dem.tif path.geojson --spacing 0", "--spacing: `0' is not a value it takes", 2},
         {"dem.tif path.geojson --release 5:1", "--release: `5:1' is not a value it takes", 2},
+        {"dem.tif path.geojson --release 0:5 --release-polygon path.geojson", "--release and --release-polygon exclude each other", 2},
         {"dem.tif path.geojson", "-o FILE.cmd is needed", 2},
     };
     for (const Case& c : cases) {
