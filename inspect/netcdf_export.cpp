@@ -121,7 +121,7 @@ int netcdf_main(int argc, char** argv) {
         const int v_slope = define(nc, "slope", NC_FLOAT, {c_dim}, "degree", "slope angle of the track, positive downhill");
         const int v_curv = define(nc, "curvature", NC_FLOAT, {c_dim}, "m-1", "curvature of the track, positive where concave");
         int v_e = -1, v_n = -1, v_crs = -1;
-        std::string coordinates = "path_length elevation";
+        std::string coordinates = "path_length elevation slope";
         if (placed) {
             v_e = define(nc, "easting", NC_DOUBLE, {c_dim}, "m", "easting of the cell");
             v_n = define(nc, "northing", NC_DOUBLE, {c_dim}, "m", "northing of the cell");

@@ -93,7 +93,7 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     int id = -1;
     nc_inq_varid(nc, "p3", &id);
     EXPECT_EQ(text_attribute(nc, id, "units"), "kPa");
-    EXPECT_EQ(text_attribute(nc, id, "coordinates"), "path_length elevation easting northing");
+    EXPECT_EQ(text_attribute(nc, id, "coordinates"), "path_length elevation slope easting northing");
     EXPECT_EQ(text_attribute(nc, id, "grid_mapping"), "crs");
     nc_inq_varid(nc, "rho1", &id);
     EXPECT_EQ(text_attribute(nc, id, "units"), "kg m-3");
