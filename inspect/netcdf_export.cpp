@@ -10,6 +10,7 @@
 #include <string>
 
 #include <netcdf.h>
+#include <ogr_spatialref.h>
 
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
@@ -50,6 +51,30 @@ const char* standard_name(const std::string& q) {
     if (q == "h1") return "surface_snow_thickness";
     if (q == "rho1") return "snow_density";
     return nullptr;
+}
+
+// CF's grid_mapping_name and its parameters for a transverse Mercator CRS
+// (UTM, Gauss-Krueger and the like); other projections keep crs_wkt alone.
+void transverse_mercator_attributes(int nc, int var, const std::string& wkt) {
+    OGRSpatialReference s;
+    if (s.importFromWkt(wkt.c_str()) != OGRERR_NONE || !s.IsProjected()) return;
+    const char* method = s.GetAttrValue("PROJECTION");
+    if (!method || std::string(method) != SRS_PT_TRANSVERSE_MERCATOR) return;
+    text_attribute(nc, var, "grid_mapping_name", "transverse_mercator");
+    const struct {
+        const char* cf;
+        const char* parameter;
+    } parameters[] = {
+        {"scale_factor_at_central_meridian", SRS_PP_SCALE_FACTOR},
+        {"longitude_of_central_meridian", SRS_PP_CENTRAL_MERIDIAN},
+        {"latitude_of_projection_origin", SRS_PP_LATITUDE_OF_ORIGIN},
+        {"false_easting", SRS_PP_FALSE_EASTING},
+        {"false_northing", SRS_PP_FALSE_NORTHING},
+    };
+    for (const auto& p : parameters) {
+        const double v = s.GetNormProjParm(p.parameter, 0.0);
+        check(nc_put_att_double(nc, var, p.cf, NC_DOUBLE, 1, &v), p.cf);
+    }
 }
 
 int define(int nc, const std::string& name, nc_type type, std::initializer_list<int> dims,
@@ -132,6 +157,7 @@ int netcdf_main(int argc, char** argv) {
                 check(nc_def_var(nc, "crs", NC_INT, 0, nullptr, &v_crs), "variable crs");
                 text_attribute(nc, v_crs, "crs_wkt", ctx.crs_wkt);
                 text_attribute(nc, v_crs, "spatial_ref", ctx.crs_wkt);
+                transverse_mercator_attributes(nc, v_crs, ctx.crs_wkt);
             }
         }
 

@@ -102,6 +102,12 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     EXPECT_EQ(text_attribute(nc, id, "standard_name"), "projection_x_coordinate");
     nc_inq_varid(nc, "crs", &id);
     EXPECT_NE(text_attribute(nc, id, "crs_wkt").find("ID[\"EPSG\",32632]"), std::string::npos);
+    EXPECT_EQ(text_attribute(nc, id, "grid_mapping_name"), "transverse_mercator");
+    double central = 0.0, scale = 0.0;
+    nc_get_att_double(nc, id, "longitude_of_central_meridian", &central);
+    nc_get_att_double(nc, id, "scale_factor_at_central_meridian", &scale);
+    EXPECT_EQ(central, 9.0);  // UTM zone 32
+    EXPECT_EQ(scale, 0.9996);
 
     // The front per dump: the last cell where p3 > 0.1 kPa or h2 > 0.1 m.
     std::vector<int> front(nt);
