@@ -274,6 +274,7 @@ TEST(Profile, CommandFileRunsWithTorla) {
     int rows_released = 0;
     bool in_locals = false, in_coordinates = false;
     double last_easting = 0, last_northing = 0;
+    std::vector<double> elevations;
     while (std::getline(lines, line)) {
         EXPECT_LE(line.size(), 255u) << line;
         if (line.rfind("# crs_wkt ", 0) == 0) wkt += line.substr(10);
@@ -282,6 +283,7 @@ TEST(Profile, CommandFileRunsWithTorla) {
             std::istringstream row(line);
             double index, distance, elevation;
             row >> index >> distance >> elevation >> last_easting >> last_northing;
+            elevations.push_back(elevation);
         }
         if (line == "| COORDINATES") in_coordinates = true;
         if (in_locals && line[0] != '|') {
@@ -295,6 +297,12 @@ TEST(Profile, CommandFileRunsWithTorla) {
             if (v[0] == 0) {
                 EXPECT_EQ(line, "0 0 0.4 0.800 120 1.5 5 30 8 5 3 2 1.2");
             }
+            // 0.8 m at the top, 5 cm less per 100 m down.
+            const auto i = static_cast<std::size_t>(v[0]);
+            ASSERT_LT(i, elevations.size());
+            EXPECT_NEAR(v[3], 0.8 + 0.05 * (elevations[i] - elevations[0]) / 100.0, 5e-4) << line;
+            EXPECT_EQ(v[2], 0.4);
+            EXPECT_EQ(v[4], 120.0);
         }
     }
     EXPECT_EQ(rows_released, 11);  // 0 to 100 m
