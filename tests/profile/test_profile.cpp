@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 
@@ -58,7 +59,13 @@ TEST(Profile, ElevationsOnTheSurfaceAtExactSpacing) {
         EXPECT_DOUBLE_EQ(p.easting[0], 400200.0);
         EXPECT_DOUBLE_EQ(p.northing[0], 5101100.0);
         EXPECT_EQ(p.crs_epsg, "EPSG:32632");
+        // The default release: the upper tenth of the profile.
+        for (std::size_t i = 0; i < n; ++i)
+            EXPECT_EQ(p.released[i], p.distance_m[i] <= 0.1 * p.distance_m.back()) << i;
     }
+    EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), 0.0), profile::Refusal);
+    EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), -10.0), profile::Refusal);
+    EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), INFINITY), profile::Refusal);
 }
 
 TEST(Profile, SamePathAsGeoJsonGpxAndKmlGivesTheSameProfile) {
@@ -170,6 +177,7 @@ TEST(Profile, ReleaseWhereThePathCrossesAPolygon) {
     write_polygon(dir.file("utm.geojson"), 5100905.0, 5101005.0, false);
     write_polygon(dir.file("wgs.geojson"), 5100905.0, 5101005.0, true);
     write_polygon(dir.file("away.geojson"), 5099000.0, 5099100.0, false);
+    write_polygon(dir.file("top.geojson"), 5101050.0, 5101200.0, false);
     profile::Options o;
     o.dem_path = dir.file("dem.tif");
     o.line_path = dir.file("path.geojson");
@@ -191,6 +199,10 @@ TEST(Profile, ReleaseWhereThePathCrossesAPolygon) {
         EXPECT_GE(released, 9) << polygon;
         EXPECT_LE(released, 11) << polygon;
     }
+    // A polygon over the top releases the first points.
+    o.release_polygon = dir.file("top.geojson");
+    const profile::Profile top = profile::make_profile(o);
+    for (std::size_t i = 0; i < top.released.size(); ++i) EXPECT_EQ(top.released[i], i <= 5) << i;  // 50 m along: 5101050.1
     o.release_polygon = dir.file("away.geojson");
     try {
         profile::make_profile(o);
@@ -306,6 +318,19 @@ TEST(Profile, CommandFileRunsWithTorla) {
         }
     }
     EXPECT_EQ(rows_released, 11);  // 0 to 100 m
+    EXPECT_NE(cmd.find("\n# crs: EPSG:32632 (WGS 84 / UTM zone 32N)\n"), std::string::npos) << cmd;
+    // The steepest step of the coordinate rows, as the comment block states it.
+    double steepest = 0.0;
+    std::size_t at = 0;
+    for (std::size_t i = 1; i < elevations.size(); ++i) {
+        const double a = std::atan((elevations[i - 1] - elevations[i]) / 10.0) * 180.0 / M_PI;
+        if (a > steepest) steepest = a, at = i - 1;
+    }
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "#   steepest slope %.1f degrees between %zu and %zu m;", steepest,
+                  at * 10, at * 10 + 10);
+    EXPECT_GT(steepest, 20.0);
+    EXPECT_NE(cmd.find(expected), std::string::npos) << expected << "\n" << cmd;
     OGRSpatialReference s;
     ASSERT_EQ(s.importFromWkt(wkt.c_str()), OGRERR_NONE) << wkt;
     EXPECT_STREQ(s.GetAuthorityCode(nullptr), "32632");
