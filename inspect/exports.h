@@ -17,9 +17,9 @@ namespace torla::inspect {
 // plus "plg", and the run record RESULT.json. Everything is optional.
 struct RunContext {
     std::string log_path, record_path;
-    std::string torla_version;       // from the log's first line
-    std::string command_text;        // the command file as the log copies it
-    std::string crs_wkt;             // joined "# crs_wkt" lines of the command file
+    std::string torla_version;              // from the log's first line
+    std::string command_text;               // the command file as the log copies it
+    std::string crs_wkt;                    // joined "# crs_wkt" lines of the command file
     std::optional<double> top_elevation_m;  // m, of the first coordinate row
     bool has_record = false;
     std::vector<std::optional<double>> arrival_time_s;  // s, per cell (record)

@@ -26,7 +26,8 @@ constexpr int kStatusBadFile = 1;
 constexpr int kStatusUsage = 2;
 
 const char* const kMapUsage =
-    "usage: torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones swiss|austria|damage|KPA,KPA,...]\n"
+    "usage: torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones "
+    "swiss|austria|damage|KPA,KPA,...]\n"
     "                                [--zone-pressure p3|p2|max] [--crs CRS]\n"
     "  one point per cell with its peaks, arrival time and zone class, and the path as a\n"
     "  line; in the run's CRS (from the command file of torla-profile in the log, or --crs);\n"
@@ -49,7 +50,8 @@ struct DatasetCloser {
 
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() &&
-           std::equal(tail.rbegin(), tail.rend(), s.rbegin(), [](char a, char b) { return std::tolower(a) == b; });
+           std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
+                      [](char a, char b) { return std::tolower(a) == b; });
 }
 
 std::string gdal_error(const std::string& what) {
@@ -63,24 +65,30 @@ int map_main(int argc, char** argv) {
     MapOptions o;
     for (int a = 3; a < argc; ++a) {
         const std::string opt = argv[a];
-        if ((opt == "-o" || opt == "--zones" || opt == "--crs" || opt == "--zone-pressure") && a + 1 >= argc)
+        if ((opt == "-o" || opt == "--zones" || opt == "--crs" || opt == "--zone-pressure") &&
+            a + 1 >= argc)
             return map_usage(opt + " needs a value");
-        if (opt == "-o") o.out = argv[++a];
-        else if (opt == "--zones") o.zones_text = argv[++a];
-        else if (opt == "--crs") o.crs = argv[++a];
+        if (opt == "-o")
+            o.out = argv[++a];
+        else if (opt == "--zones")
+            o.zones_text = argv[++a];
+        else if (opt == "--crs")
+            o.crs = argv[++a];
         else if (opt == "--zone-pressure") {
             o.zone_pressure = argv[++a];
             if (o.zone_pressure != "p3" && o.zone_pressure != "p2" && o.zone_pressure != "max")
-                return map_usage("--zone-pressure takes p3, p2 or max, not `" + o.zone_pressure + "'");
-        }
-        else return map_usage("unknown option `" + opt + "' of map");
+                return map_usage("--zone-pressure takes p3, p2 or max, not `" + o.zone_pressure +
+                                 "'");
+        } else
+            return map_usage("unknown option `" + opt + "' of map");
     }
     if (o.out.empty()) return map_usage("map needs -o FILE.gpkg or -o FILE.geojson");
     const bool geojson = ends_with(o.out, ".geojson") || ends_with(o.out, ".json");
     if (!geojson && !ends_with(o.out, ".gpkg"))
         return map_usage("-o " + o.out + ": the name must end in .gpkg or .geojson");
     std::vector<ZoneClass> zones;
-    if (const std::string err = parse_zones(o.zones_text, zones); !err.empty()) return map_usage(err);
+    if (const std::string err = parse_zones(o.zones_text, zones); !err.empty())
+        return map_usage(err);
 
     const std::string path = argv[1];
     ResultData r;
@@ -96,10 +104,11 @@ int map_main(int argc, char** argv) {
     bool placed = false;
     for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
     if (!placed) {
-        std::cerr << "torla-inspect: " << path
-                  << ": the geometry table carries no map coordinates (places 2 and 3 of the "
-                     "coordinate rows are 0 in every cell); make the command file with torla-profile, "
-                     "or put easting and northing there\n";
+        std::cerr
+            << "torla-inspect: " << path
+            << ": the geometry table carries no map coordinates (places 2 and 3 of the "
+               "coordinate rows are 0 in every cell); make the command file with torla-profile, "
+               "or put easting and northing there\n";
         return kStatusBadFile;
     }
     std::vector<std::string> notes;
@@ -109,15 +118,18 @@ int map_main(int argc, char** argv) {
     OGRSpatialReference run_crs;
     run_crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     if (!o.crs.empty()) {
-        if (run_crs.SetFromUserInput(o.crs.c_str()) != OGRERR_NONE) return map_usage("--crs: `" + o.crs + "' is no CRS GDAL knows");
+        if (run_crs.SetFromUserInput(o.crs.c_str()) != OGRERR_NONE)
+            return map_usage("--crs: `" + o.crs + "' is no CRS GDAL knows");
     } else if (!ctx.crs_wkt.empty()) {
         if (run_crs.importFromWkt(ctx.crs_wkt.c_str()) != OGRERR_NONE) {
-            std::cerr << "torla-inspect: " << ctx.log_path << ": the crs_wkt lines of the command file are no CRS GDAL reads\n";
+            std::cerr << "torla-inspect: " << ctx.log_path
+                      << ": the crs_wkt lines of the command file are no CRS GDAL reads\n";
             return kStatusBadFile;
         }
     } else {
         for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
-        std::cerr << "torla-inspect: " << path << ": no CRS: the command file copied into " << ctx.log_path
+        std::cerr << "torla-inspect: " << path << ": no CRS: the command file copied into "
+                  << ctx.log_path
                   << " has no crs_wkt lines (torla-profile writes them); name it with --crs\n";
         return kStatusBadFile;
     }
@@ -130,9 +142,11 @@ int map_main(int argc, char** argv) {
     wgs84.importFromEPSG(4326);
     wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     if (geojson && !run_crs.IsSame(&wgs84)) {
-        std::unique_ptr<OGRCoordinateTransformation> ct(OGRCreateCoordinateTransformation(&run_crs, &wgs84));
+        std::unique_ptr<OGRCoordinateTransformation> ct(
+            OGRCreateCoordinateTransformation(&run_crs, &wgs84));
         if (!ct || !ct->Transform(n, x.data(), y.data())) {
-            std::cerr << "torla-inspect: " << gdal_error("cannot transform the cells to WGS84 for GeoJSON") << "\n";
+            std::cerr << "torla-inspect: "
+                      << gdal_error("cannot transform the cells to WGS84 for GeoJSON") << "\n";
             return kStatusBadFile;
         }
     }
@@ -144,17 +158,20 @@ int map_main(int argc, char** argv) {
     CPLPushErrorHandler(CPLQuietErrorHandler);
     VSIUnlink(o.out.c_str());
     if (geojson) VSIUnlink(path_file.c_str());
-    std::unique_ptr<GDALDataset, DatasetCloser> ds(drv->Create(o.out.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    std::unique_ptr<GDALDataset, DatasetCloser> ds(
+        drv->Create(o.out.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     CPLPopErrorHandler();
     if (!ds) {
         std::cerr << "torla-inspect: " << gdal_error("cannot create " + o.out) << "\n";
         return kStatusBadFile;
     }
     char** lco = geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
-    OGRLayer* cells = ds->CreateLayer("cells", const_cast<OGRSpatialReference*>(&out_crs), wkbPoint, lco);
+    OGRLayer* cells =
+        ds->CreateLayer("cells", const_cast<OGRSpatialReference*>(&out_crs), wkbPoint, lco);
     if (!cells) {
         CSLDestroy(lco);
-        std::cerr << "torla-inspect: " << gdal_error("cannot create layer cells in " + o.out) << "\n";
+        std::cerr << "torla-inspect: " << gdal_error("cannot create layer cells in " + o.out)
+                  << "\n";
         return kStatusBadFile;
     }
     struct Field {
@@ -162,11 +179,11 @@ int map_main(int argc, char** argv) {
         OGRFieldType type;
     };
     const Field fields[] = {
-        {"cell", OFTInteger},           {"path_length_m", OFTReal}, {"elevation_m", OFTReal},
-        {"slope_deg", OFTReal},         {"p2_max_kpa", OFTReal},    {"p3_max_kpa", OFTReal},
-        {"h2_max_m", OFTReal},          {"h3_max_m", OFTReal},      {"u2_max_m_s", OFTReal},
-        {"u3_max_m_s", OFTReal},        {"arrival_time_s", OFTReal}, {"zone_pressure_kpa", OFTReal},
-        {"zone_index", OFTInteger},     {"zone", OFTString},
+        {"cell", OFTInteger},       {"path_length_m", OFTReal},  {"elevation_m", OFTReal},
+        {"slope_deg", OFTReal},     {"p2_max_kpa", OFTReal},     {"p3_max_kpa", OFTReal},
+        {"h2_max_m", OFTReal},      {"h3_max_m", OFTReal},       {"u2_max_m_s", OFTReal},
+        {"u3_max_m_s", OFTReal},    {"arrival_time_s", OFTReal}, {"zone_pressure_kpa", OFTReal},
+        {"zone_index", OFTInteger}, {"zone", OFTString},
     };
     bool ok = true;
     for (const Field& f : fields) {
@@ -178,8 +195,10 @@ int map_main(int argc, char** argv) {
         OGRFeature f(cells->GetLayerDefn());
         f.SetField("cell", i);
         f.SetField("path_length_m", static_cast<double>(r.geometry[i].path_length));
-        if (ctx.top_elevation_m) f.SetField("elevation_m", *ctx.top_elevation_m + rel[i]);
-        else f.SetFieldNull(f.GetFieldIndex("elevation_m"));
+        if (ctx.top_elevation_m)
+            f.SetField("elevation_m", *ctx.top_elevation_m + rel[i]);
+        else
+            f.SetFieldNull(f.GetFieldIndex("elevation_m"));
         f.SetField("slope_deg", static_cast<double>(r.geometry[i].slope_deg));
         const float p2 = r.peak(kRowSaltPressure, i, 0), p3 = r.peak(kRowSuspPressure, i, 0);
         f.SetField("p2_max_kpa", static_cast<double>(p2));
@@ -192,7 +211,9 @@ int map_main(int argc, char** argv) {
             f.SetField("arrival_time_s", *ctx.arrival_time_s[i]);
         else
             f.SetFieldNull(f.GetFieldIndex("arrival_time_s"));
-        const double zp = o.zone_pressure == "p3" ? p3 : o.zone_pressure == "p2" ? p2 : std::max(p2, p3);
+        const double zp = o.zone_pressure == "p3"   ? p3
+                          : o.zone_pressure == "p2" ? p2
+                                                    : std::max(p2, p3);
         const int z = zone_of(zones, zp);
         f.SetField("zone_pressure_kpa", zp);
         f.SetField("zone_index", z);
@@ -217,7 +238,8 @@ int map_main(int argc, char** argv) {
     CSLDestroy(lco);
     ok = ok && line;
     if (ok) {
-        OGRFieldDefn name("name", OFTString), run("run", OFTString), measures("path_length_m", OFTRealList);
+        OGRFieldDefn name("name", OFTString), run("run", OFTString),
+            measures("path_length_m", OFTRealList);
         ok = line->CreateField(&name) == OGRERR_NONE && line->CreateField(&run) == OGRERR_NONE &&
              line->CreateField(&measures) == OGRERR_NONE;
     }
@@ -230,8 +252,10 @@ int map_main(int argc, char** argv) {
         f.SetField(f.GetFieldIndex("path_length_m"), n, m.data());
         OGRLineString ls;
         for (int i = 0; i < n; ++i) {
-            if (geojson) ls.addPoint(x[i], y[i]);
-            else ls.addPointM(x[i], y[i], m[i]);
+            if (geojson)
+                ls.addPoint(x[i], y[i]);
+            else
+                ls.addPointM(x[i], y[i], m[i]);
         }
         f.SetGeometry(&ls);
         ok = line->CreateFeature(&f) == OGRERR_NONE;
@@ -240,8 +264,8 @@ int map_main(int argc, char** argv) {
         std::cerr << "torla-inspect: " << gdal_error("cannot write " + o.out) << "\n";
         return kStatusBadFile;
     }
-    std::cerr << "torla-inspect: " << o.out << ": " << n << " cells" << (geojson ? ", the path in " + path_file : "")
-              << "\n";
+    std::cerr << "torla-inspect: " << o.out << ": " << n << " cells"
+              << (geojson ? ", the path in " + path_file : "") << "\n";
     return 0;
 }
 

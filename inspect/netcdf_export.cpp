@@ -33,7 +33,8 @@ void check(int status, const std::string& what) {
 }
 
 void text_attribute(int nc, int var, const char* name, const std::string& value) {
-    check(nc_put_att_text(nc, var, name, value.size(), value.c_str()), std::string("attribute ") + name);
+    check(nc_put_att_text(nc, var, name, value.size(), value.c_str()),
+          std::string("attribute ") + name);
 }
 
 // The units of the quantities table as UDUNITS writes them.
@@ -81,7 +82,8 @@ int define(int nc, const std::string& name, nc_type type, std::initializer_list<
            const std::string& units, const std::string& long_name) {
     int id = 0;
     std::vector<int> d(dims);
-    check(nc_def_var(nc, name.c_str(), type, static_cast<int>(d.size()), d.data(), &id), "variable " + name);
+    check(nc_def_var(nc, name.c_str(), type, static_cast<int>(d.size()), d.data(), &id),
+          "variable " + name);
     if (!units.empty()) text_attribute(nc, id, "units", units);
     text_attribute(nc, id, "long_name", long_name);
     return id;
@@ -96,13 +98,16 @@ int netcdf_main(int argc, char** argv) {
         if (opt == "-o" && a + 1 < argc) {
             out = argv[++a];
         } else {
-            std::cerr << "torla-inspect: " << (opt == "-o" ? "-o needs a file name" : "unknown option `" + opt + "' of netcdf")
+            std::cerr << "torla-inspect: "
+                      << (opt == "-o" ? "-o needs a file name"
+                                      : "unknown option `" + opt + "' of netcdf")
                       << "\nusage: torla-inspect RESULT netcdf -o FILE.nc\n";
             return kStatusUsage;
         }
     }
     if (out.empty()) {
-        std::cerr << "torla-inspect: netcdf needs -o FILE.nc\nusage: torla-inspect RESULT netcdf -o FILE.nc\n";
+        std::cerr << "torla-inspect: netcdf needs -o FILE.nc\nusage: torla-inspect RESULT netcdf "
+                     "-o FILE.nc\n";
         return kStatusUsage;
     }
     const std::string path = argv[1];
@@ -112,7 +117,8 @@ int netcdf_main(int argc, char** argv) {
         return kStatusBadFile;
     }
     if (r.count_unpatched)
-        std::cerr << "torla-inspect: " << path << ": note: the dump count is not patched, the run did not finish\n";
+        std::cerr << "torla-inspect: " << path
+                  << ": note: the dump count is not patched, the run did not finish\n";
     std::vector<std::string> notes;
     const RunContext ctx = read_run_context(path, r, notes);
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
@@ -131,20 +137,26 @@ int netcdf_main(int argc, char** argv) {
         check(nc_def_dim(nc, "cell", static_cast<std::size_t>(n), &c_dim), "dimension cell");
         check(nc_def_dim(nc, "layer", 3, &l_dim), "dimension layer");
 
-        const int v_time = define(nc, "time", NC_DOUBLE, {t_dim}, "s", "time since the start of the run");
+        const int v_time =
+            define(nc, "time", NC_DOUBLE, {t_dim}, "s", "time since the start of the run");
         text_attribute(nc, v_time, "axis", "T");
-        const int v_cell = define(nc, "cell", NC_INT, {c_dim}, "", "cell index along the path, from the top");
-        const int v_len = define(nc, "path_length", NC_FLOAT, {c_dim}, "m", "path length along the track");
+        const int v_cell =
+            define(nc, "cell", NC_INT, {c_dim}, "", "cell index along the path, from the top");
+        const int v_len =
+            define(nc, "path_length", NC_FLOAT, {c_dim}, "m", "path length along the track");
         const bool absolute = ctx.top_elevation_m.has_value();
         const int v_elev = define(nc, "elevation", NC_DOUBLE, {c_dim}, "m",
                                   absolute ? "elevation of the track"
                                            : "elevation of the track relative to the first cell");
         if (absolute) text_attribute(nc, v_elev, "standard_name", "surface_altitude");
-        text_attribute(nc, v_elev, "comment",
-                       "rebuilt from the cell lengths and slopes of the result file" +
-                           std::string(absolute ? ", from the first coordinate row's elevation" : ""));
-        const int v_slope = define(nc, "slope", NC_FLOAT, {c_dim}, "degree", "slope angle of the track, positive downhill");
-        const int v_curv = define(nc, "curvature", NC_FLOAT, {c_dim}, "m-1", "curvature of the track, positive where concave");
+        text_attribute(
+            nc, v_elev, "comment",
+            "rebuilt from the cell lengths and slopes of the result file" +
+                std::string(absolute ? ", from the first coordinate row's elevation" : ""));
+        const int v_slope = define(nc, "slope", NC_FLOAT, {c_dim}, "degree",
+                                   "slope angle of the track, positive downhill");
+        const int v_curv = define(nc, "curvature", NC_FLOAT, {c_dim}, "m-1",
+                                  "curvature of the track, positive where concave");
         int v_e = -1, v_n = -1, v_crs = -1;
         std::string coordinates = "path_length elevation slope";
         if (placed) {
@@ -165,45 +177,60 @@ int netcdf_main(int argc, char** argv) {
         for (int q = 0; q < kResultQuantities; ++q) {
             const ResultQuantity& rq = kQuantities[q];
             v_q[q] = define(nc, rq.name, NC_FLOAT, {t_dim, c_dim}, udunits(rq.unit), rq.label);
-            if (const char* sn = standard_name(rq.name)) text_attribute(nc, v_q[q], "standard_name", sn);
+            if (const char* sn = standard_name(rq.name))
+                text_attribute(nc, v_q[q], "standard_name", sn);
             text_attribute(nc, v_q[q], "coordinates", coordinates);
             if (v_crs >= 0) text_attribute(nc, v_q[q], "grid_mapping", "crs");
             if (!r.has_peak_table()) continue;
-            v_max[q] = define(nc, std::string(rq.name) + "_max", NC_FLOAT, {c_dim}, udunits(rq.unit),
-                              std::string("largest ") + rq.label + " over the run");
+            v_max[q] =
+                define(nc, std::string(rq.name) + "_max", NC_FLOAT, {c_dim}, udunits(rq.unit),
+                       std::string("largest ") + rq.label + " over the run");
             text_attribute(nc, v_max[q], "cell_methods", "time: maximum");
-            text_attribute(nc, v_max[q], "comment", "from the peak table: over every time step, not only the dumps");
-            if (const char* sn = standard_name(rq.name)) text_attribute(nc, v_max[q], "standard_name", sn);
+            text_attribute(nc, v_max[q], "comment",
+                           "from the peak table: over every time step, not only the dumps");
+            if (const char* sn = standard_name(rq.name))
+                text_attribute(nc, v_max[q], "standard_name", sn);
             text_attribute(nc, v_max[q], "coordinates", coordinates);
-            v_depths[q] = define(nc, std::string(rq.name) + "_max_depths", NC_FLOAT, {c_dim, l_dim}, "m",
-                                 std::string("depths h1, h2, h3 when ") + rq.name + " reached its maximum");
+            v_depths[q] =
+                define(nc, std::string(rq.name) + "_max_depths", NC_FLOAT, {c_dim, l_dim}, "m",
+                       std::string("depths h1, h2, h3 when ") + rq.name + " reached its maximum");
         }
         const int v_front = define(nc, "front_cell", NC_INT, {t_dim}, "", "cell of the front");
         const int fill_int = -1;
-        check(nc_put_att_int(nc, v_front, "_FillValue", NC_INT, 1, &fill_int), "front_cell _FillValue");
-        const int v_front_s = define(nc, "front_path_length", NC_FLOAT, {t_dim}, "m", "path length of the front");
+        check(nc_put_att_int(nc, v_front, "_FillValue", NC_INT, 1, &fill_int),
+              "front_cell _FillValue");
+        const int v_front_s =
+            define(nc, "front_path_length", NC_FLOAT, {t_dim}, "m", "path length of the front");
         const float fill_float = -1.0f;
-        check(nc_put_att_float(nc, v_front_s, "_FillValue", NC_FLOAT, 1, &fill_float), "front_path_length _FillValue");
+        check(nc_put_att_float(nc, v_front_s, "_FillValue", NC_FLOAT, 1, &fill_float),
+              "front_path_length _FillValue");
         const std::string front_comment =
-            "the furthest cell where p3 > 0.1 kPa or h2 > 0.1 m (torla-inspect summary's front); fill where there is none";
+            "the furthest cell where p3 > 0.1 kPa or h2 > 0.1 m (torla-inspect summary's front); "
+            "fill where there is none";
         text_attribute(nc, v_front, "comment", front_comment);
         text_attribute(nc, v_front_s, "comment", front_comment);
         int v_arrival = -1;
         if (!ctx.arrival_time_s.empty()) {
-            v_arrival = define(nc, "arrival_time", NC_DOUBLE, {c_dim}, "s", "first time the flow was present in the cell");
+            v_arrival = define(nc, "arrival_time", NC_DOUBLE, {c_dim}, "s",
+                               "first time the flow was present in the cell");
             const double fill = -1.0;
-            check(nc_put_att_double(nc, v_arrival, "_FillValue", NC_DOUBLE, 1, &fill), "arrival_time _FillValue");
+            check(nc_put_att_double(nc, v_arrival, "_FillValue", NC_DOUBLE, 1, &fill),
+                  "arrival_time _FillValue");
         }
 
         text_attribute(nc, NC_GLOBAL, "Conventions", "CF-1.8");
         text_attribute(nc, NC_GLOBAL, "title", "TORLA run " + r.run_name + " of " + r.problem_name);
         text_attribute(nc, NC_GLOBAL, "problem_name", r.problem_name);
         text_attribute(nc, NC_GLOBAL, "run_name", r.run_name);
-        text_attribute(nc, NC_GLOBAL, "source", "torla " + (ctx.torla_version.empty() ? "(version unknown)" : ctx.torla_version));
-        text_attribute(nc, NC_GLOBAL, "program_version", ctx.torla_version.empty() ? "unknown" : ctx.torla_version);
+        text_attribute(
+            nc, NC_GLOBAL, "source",
+            "torla " + (ctx.torla_version.empty() ? "(version unknown)" : ctx.torla_version));
+        text_attribute(nc, NC_GLOBAL, "program_version",
+                       ctx.torla_version.empty() ? "unknown" : ctx.torla_version);
         text_attribute(nc, NC_GLOBAL, "history", "torla-inspect " + path + " netcdf -o " + out);
         text_attribute(nc, NC_GLOBAL, "result_file", path);
-        if (!ctx.command_text.empty()) text_attribute(nc, NC_GLOBAL, "command_file", ctx.command_text);
+        if (!ctx.command_text.empty())
+            text_attribute(nc, NC_GLOBAL, "command_file", ctx.command_text);
         if (!ctx.numerics.empty()) text_attribute(nc, NC_GLOBAL, "scheme", ctx.numerics);
         if (!ctx.stop_reason.empty()) text_attribute(nc, NC_GLOBAL, "stop_reason", ctx.stop_reason);
         text_attribute(nc, NC_GLOBAL, "dump_count_patched", r.count_unpatched ? "no" : "yes");
@@ -245,13 +272,16 @@ int netcdf_main(int argc, char** argv) {
                 mx[i] = r.peak(q, i, 0);
                 for (int k = 0; k < 3; ++k) depths[3 * i + k] = r.peak(q, i, k + 1);
             }
-            check(nc_put_var_float(nc, v_max[q], mx.data()), std::string(kQuantities[q].name) + "_max");
-            check(nc_put_var_float(nc, v_depths[q], depths.data()), std::string(kQuantities[q].name) + "_max_depths");
+            check(nc_put_var_float(nc, v_max[q], mx.data()),
+                  std::string(kQuantities[q].name) + "_max");
+            check(nc_put_var_float(nc, v_depths[q], depths.data()),
+                  std::string(kQuantities[q].name) + "_max_depths");
         }
         std::vector<int> fc(nt, -1);
         std::vector<float> fs(nt, -1.0f);
         for (std::size_t d = 0; d < nt && d < front.size(); ++d)
-            if (front[d].present()) fc[d] = front[d].cell, fs[d] = static_cast<float>(front[d].path_length);
+            if (front[d].present())
+                fc[d] = front[d].cell, fs[d] = static_cast<float>(front[d].path_length);
         check(nc_put_var_int(nc, v_front, fc.data()), "front_cell");
         check(nc_put_var_float(nc, v_front_s, fs.data()), "front_path_length");
         if (v_arrival >= 0) {
@@ -267,7 +297,8 @@ int netcdf_main(int argc, char** argv) {
         return kStatusBadFile;
     }
     if (!r.has_peak_table())
-        std::cerr << "torla-inspect: " << path << ": note: no peak table, the _max variables are left out\n";
+        std::cerr << "torla-inspect: " << path
+                  << ": note: no peak table, the _max variables are left out\n";
     std::cerr << "torla-inspect: " << out << ": " << nt << " dumps of " << n << " cells\n";
     return 0;
 }

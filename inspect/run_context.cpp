@@ -66,26 +66,32 @@ std::optional<double> top_elevation_of_command_text(const std::string& text) {
 RunContext read_run_context(const std::string& result_path, const ResultData& r,
                             std::vector<std::string>& notes) {
     RunContext c;
-    c.log_path = result_path.size() >= 3 ? result_path.substr(0, result_path.size() - 3) + "plg" : "";
+    c.log_path =
+        result_path.size() >= 3 ? result_path.substr(0, result_path.size() - 3) + "plg" : "";
     c.record_path = result_path + ".json";
 
     std::string log;
     if (c.log_path.empty() || !read_whole(c.log_path, log)) {
-        notes.push_back("no log " + c.log_path + " beside the result: no command file, CRS or elevation from it");
+        notes.push_back("no log " + c.log_path +
+                        " beside the result: no command file, CRS or elevation from it");
     } else {
         // The header: a version line, the names, then "Command file: ..."
         // and two empty lines; the copy ends with its "| END OF FILE" line.
         const std::string first = log.substr(0, log.find('\n'));
         const std::string vkey = "TORLA Version ";
-        if (first.rfind(vkey, 0) == 0) c.torla_version = first.substr(vkey.size(), first.find(' ', vkey.size()) - vkey.size());
+        if (first.rfind(vkey, 0) == 0)
+            c.torla_version = first.substr(vkey.size(), first.find(' ', vkey.size()) - vkey.size());
         const auto cf = log.find("\nCommand file:");
         const auto start = cf == std::string::npos ? std::string::npos : log.find("\n\n\n", cf + 1);
-        const auto end = start == std::string::npos ? std::string::npos : log.find("\n| END OF FILE", start + 3);
+        const auto end =
+            start == std::string::npos ? std::string::npos : log.find("\n| END OF FILE", start + 3);
         if (end == std::string::npos) {
             notes.push_back(c.log_path + ": no complete copy of the command file found");
         } else {
             const auto line_end = log.find('\n', end + 1);
-            c.command_text = log.substr(start + 3, (line_end == std::string::npos ? log.size() : line_end + 1) - (start + 3));
+            c.command_text =
+                log.substr(start + 3, (line_end == std::string::npos ? log.size() : line_end + 1) -
+                                          (start + 3));
             c.crs_wkt = crs_wkt_of_command_text(c.command_text);
             c.top_elevation_m = top_elevation_of_command_text(c.command_text);
         }
@@ -93,7 +99,8 @@ RunContext read_run_context(const std::string& result_path, const ResultData& r,
 
     std::string record;
     if (!read_whole(c.record_path, record)) {
-        notes.push_back("no run record " + c.record_path + ": arrival times, scheme and stop reason left out");
+        notes.push_back("no run record " + c.record_path +
+                        ": arrival times, scheme and stop reason left out");
         return c;
     }
     const nlohmann::json j = nlohmann::json::parse(record, nullptr, false);
@@ -104,11 +111,13 @@ RunContext read_run_context(const std::string& result_path, const ResultData& r,
     c.has_record = true;
     if (j.contains("numerics") && j["numerics"].is_string()) c.numerics = j["numerics"];
     if (j.contains("stop_reason") && j["stop_reason"].is_string()) c.stop_reason = j["stop_reason"];
-    if (c.torla_version.empty() && j.contains("version") && j["version"].is_string()) c.torla_version = j["version"];
+    if (c.torla_version.empty() && j.contains("version") && j["version"].is_string())
+        c.torla_version = j["version"];
     const auto a = j.find("arrival_time_s");
     if (a != j.end() && a->is_array() && a->size() == static_cast<std::size_t>(r.n_cells)) {
         for (const auto& v : *a)
-            c.arrival_time_s.push_back(v.is_number() ? std::optional<double>(v.get<double>()) : std::nullopt);
+            c.arrival_time_s.push_back(v.is_number() ? std::optional<double>(v.get<double>())
+                                                     : std::nullopt);
     } else {
         notes.push_back(c.record_path + ": no arrival_time_s of " + std::to_string(r.n_cells) +
                         " cells; arrival times left out");
@@ -141,7 +150,8 @@ std::string parse_zones(const std::string& text, std::vector<ZoneClass>& out) {
         if (item.empty() || *end != '\0' || !std::isfinite(v) || v <= 0.0 ||
             (!bounds.empty() && v <= bounds.back()))
             return "--zones takes swiss, austria, damage or rising thresholds above 0 in kPa "
-                   "(1,3,30), not `" + text + "'";
+                   "(1,3,30), not `" +
+                   text + "'";
         bounds.push_back(v);
     }
     if (bounds.empty()) return "--zones needs a preset or thresholds";
@@ -151,8 +161,9 @@ std::string parse_zones(const std::string& text, std::vector<ZoneClass>& out) {
         return o.str();
     };
     for (std::size_t i = 0; i < bounds.size(); ++i)
-        out.push_back({bounds[i], i + 1 < bounds.size() ? num(bounds[i]) + "-" + num(bounds[i + 1]) + " kPa"
-                                                        : ">=" + num(bounds[i]) + " kPa"});
+        out.push_back({bounds[i], i + 1 < bounds.size()
+                                      ? num(bounds[i]) + "-" + num(bounds[i + 1]) + " kPa"
+                                      : ">=" + num(bounds[i]) + " kPa"});
     return "";
 }
 

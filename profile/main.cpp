@@ -30,7 +30,8 @@ const char* const kUsage =
     "  --assume-crs CRS       CRS of an input that has none (EPSG:2056, a WKT, a PROJ string)\n"
     "  --spacing M            horizontal distance between profile points (default 10 m)\n"
     "  --snow-depth M         snow cover depth at --snow-elevation (default 1 m)\n"
-    "  --snow-elevation M     reference elevation of --snow-depth (default: the top of the profile)\n"
+    "  --snow-elevation M     reference elevation of --snow-depth (default: the top of the "
+    "profile)\n"
     "  --snow-gradient M      change of the depth per 100 m of elevation (default 0.05 m)\n"
     "  --snow-density KG_M3   density of the cover (default 120 kg/m3)\n"
     "  --threshold-velocity M_S  threshold velocity of the cover (default 0.4 m/s)\n"
@@ -84,33 +85,50 @@ int main(int argc, char** argv) {
             return true;
         };
         bool ok = true;
-        if (opt == "-o") o.out_path = v;
-        else if (opt == "--line") o.line_name = v;
+        if (opt == "-o")
+            o.out_path = v;
+        else if (opt == "--line")
+            o.line_name = v;
         else if (opt == "--line-index") {
             ok = number(v, x) && x >= 0 && x == std::floor(x) && x < 1e9;
             if (ok) o.line_index = static_cast<int>(x);
-        } else if (opt == "--assume-crs") o.assume_crs = v;
-        else if (opt == "--spacing") ok = need_number(o.spacing_m, true);
-        else if (opt == "--snow-depth") ok = need_number(o.snow_depth_m, false) && x >= 0;
-        else if (opt == "--snow-elevation") { double e = 0; ok = need_number(e, false); o.snow_elevation_m = e; }
-        else if (opt == "--snow-gradient") ok = need_number(o.snow_gradient_m_per_100m, false);
-        else if (opt == "--snow-density") ok = need_number(o.snow_density_kg_m3, true);
-        else if (opt == "--threshold-velocity") ok = need_number(o.threshold_velocity_m_s, true);
+        } else if (opt == "--assume-crs")
+            o.assume_crs = v;
+        else if (opt == "--spacing")
+            ok = need_number(o.spacing_m, true);
+        else if (opt == "--snow-depth")
+            ok = need_number(o.snow_depth_m, false) && x >= 0;
+        else if (opt == "--snow-elevation") {
+            double e = 0;
+            ok = need_number(e, false);
+            o.snow_elevation_m = e;
+        } else if (opt == "--snow-gradient")
+            ok = need_number(o.snow_gradient_m_per_100m, false);
+        else if (opt == "--snow-density")
+            ok = need_number(o.snow_density_kg_m3, true);
+        else if (opt == "--threshold-velocity")
+            ok = need_number(o.threshold_velocity_m_s, true);
         else if (opt == "--release") {
             const char* colon = std::strchr(v, ':');
             double from = 0, to = 0;
             ok = colon && number(std::string(v, colon).c_str(), from) && number(colon + 1, to) &&
                  from >= 0 && to >= from;
             if (ok) o.release_m = {from, to};
-        } else if (opt == "--release-polygon") o.release_polygon = v;
-        else if (opt == "--max-time") ok = need_number(o.max_time_s, true);
-        else if (opt == "--dump-interval") ok = need_number(o.dump_interval_s, true);
+        } else if (opt == "--release-polygon")
+            o.release_polygon = v;
+        else if (opt == "--max-time")
+            ok = need_number(o.max_time_s, true);
+        else if (opt == "--dump-interval")
+            ok = need_number(o.dump_interval_s, true);
         else if (opt == "--numerics") {
             ok = std::strcmp(v, "standard") == 0 || std::strcmp(v, "robust") == 0;
             if (ok) o.numerics = v;
-        } else if (opt == "--name") o.track_name = v;
-        else if (opt == "--run-name") o.run_name = v;
-        else return usage_error("unknown option `" + opt + "'");
+        } else if (opt == "--name")
+            o.track_name = v;
+        else if (opt == "--run-name")
+            o.run_name = v;
+        else
+            return usage_error("unknown option `" + opt + "'");
         if (!ok) return usage_error(opt + ": `" + v + "' is not a value it takes");
     }
     if (positional.size() != 2) return usage_error("a DEM and a path line are needed");
@@ -129,11 +147,12 @@ int main(int argc, char** argv) {
         f << text;
         f.close();
         if (!f) {
-            std::cerr << "torla-profile: cannot write " << o.out_path << ": " << std::strerror(errno) << "\n";
+            std::cerr << "torla-profile: cannot write " << o.out_path << ": "
+                      << std::strerror(errno) << "\n";
             status = kStatusRefused;
         } else {
-            std::cerr << "torla-profile: " << o.out_path << ": " << p.distance_m.size() << " points, "
-                      << p.distance_m.back() << " m, drop "
+            std::cerr << "torla-profile: " << o.out_path << ": " << p.distance_m.size()
+                      << " points, " << p.distance_m.back() << " m, drop "
                       << p.elevation_m.front() - p.elevation_m.back() << " m\n";
         }
     } catch (const torla::profile::Refusal& e) {

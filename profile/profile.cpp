@@ -23,8 +23,8 @@ std::string fmt(const char* f, double v) {
 }
 
 std::string at_position(double s, double e, double n) {
-    return "at " + fmt("%.1f", s) + " m along the path (" + fmt("%.2f", e) + ", " +
-           fmt("%.2f", n) + ")";
+    return "at " + fmt("%.1f", s) + " m along the path (" + fmt("%.2f", e) + ", " + fmt("%.2f", n) +
+           ")";
 }
 
 struct DatasetCloser {
@@ -165,7 +165,8 @@ std::vector<LineCandidate> read_lines(const std::string& path) {
             c.layer = layer->GetName();
             c.name = name_attribute(*f);
             c.fid = f->GetFID();
-            for (int i = 0; i < line->getNumPoints(); ++i) c.points.emplace_back(line->getX(i), line->getY(i));
+            for (int i = 0; i < line->getNumPoints(); ++i)
+                c.points.emplace_back(line->getX(i), line->getY(i));
             c.length = line->get_Length();
             const OGRSpatialReference* s = g->getSpatialReference();
             if (!s) s = layer->GetSpatialRef();
@@ -200,16 +201,18 @@ LineCandidate pick_line(const Options& o) {
     if (o.line_index) {
         if (*o.line_index < 0 || static_cast<std::size_t>(*o.line_index) >= lines.size())
             throw Refusal(o.line_path + ": --line-index " + std::to_string(*o.line_index) +
-                          ": there are " + std::to_string(lines.size()) + " lines:" + describe(lines));
+                          ": there are " + std::to_string(lines.size()) +
+                          " lines:" + describe(lines));
         k = static_cast<std::size_t>(*o.line_index);
     } else if (o.line_name) {
         std::vector<std::size_t> hits;
         for (std::size_t i = 0; i < lines.size(); ++i)
             if (lines[i].name == *o.line_name) hits.push_back(i);
         if (hits.size() != 1)
-            throw Refusal(o.line_path + ": --line \"" + *o.line_name + "\": " +
-                          (hits.empty() ? "no line has this name" : "several lines have this name") +
-                          "; the lines are:" + describe(lines));
+            throw Refusal(
+                o.line_path + ": --line \"" + *o.line_name +
+                "\": " + (hits.empty() ? "no line has this name" : "several lines have this name") +
+                "; the lines are:" + describe(lines));
         k = hits[0];
     } else if (lines.size() > 1) {
         throw Refusal(o.line_path + ": " + std::to_string(lines.size()) +
@@ -232,7 +235,8 @@ void resample(const std::vector<std::pair<double, double>>& v, double spacing,
               std::vector<double>& s, std::vector<double>& x, std::vector<double>& y) {
     std::vector<double> cum(v.size(), 0.0);
     for (std::size_t i = 1; i < v.size(); ++i)
-        cum[i] = cum[i - 1] + std::hypot(v[i].first - v[i - 1].first, v[i].second - v[i - 1].second);
+        cum[i] =
+            cum[i - 1] + std::hypot(v[i].first - v[i - 1].first, v[i].second - v[i - 1].second);
     const double total = cum.back();
     s.clear(), x.clear(), y.clear();
     std::size_t seg = 1;
@@ -280,13 +284,15 @@ Profile make_profile(const Options& o) {
                       std::to_string(r.height) + " pixels; bilinear sampling needs 2 x 2 at least");
     if (dem->GetGeoTransform(r.gt) != CE_None)
         throw Refusal(o.dem_path + ": no geotransform: the raster is not placed on a map");
-    if (!GDALInvGeoTransform(r.gt, r.inv)) throw Refusal(o.dem_path + ": the geotransform cannot be inverted");
+    if (!GDALInvGeoTransform(r.gt, r.inv))
+        throw Refusal(o.dem_path + ": the geotransform cannot be inverted");
     int has = 0;
     r.nodata = r.band->GetNoDataValue(&has);
     r.has_nodata = has != 0;
 
     LineCandidate line = pick_line(o);
-    p.line_text = o.line_path + ", layer \"" + line.layer + "\", feature " + std::to_string(line.fid) +
+    p.line_text = o.line_path + ", layer \"" + line.layer + "\", feature " +
+                  std::to_string(line.fid) +
                   (line.name.empty() ? "" : ", name \"" + line.name + "\"");
 
     std::unique_ptr<OGRSpatialReference> dem_crs;
@@ -301,8 +307,8 @@ Profile make_profile(const Options& o) {
                           "(for example --assume-crs EPSG:2056)");
         dem_crs = user_crs(o.assume_crs);
         line.crs = user_crs(o.assume_crs);
-        p.notes.push_back("neither the DEM nor the line has a CRS: both taken as " + crs_label(*dem_crs) +
-                          " (--assume-crs)");
+        p.notes.push_back("neither the DEM nor the line has a CRS: both taken as " +
+                          crs_label(*dem_crs) + " (--assume-crs)");
     } else if (!dem_crs) {
         dem_crs = o.assume_crs.empty() ? std::unique_ptr<OGRSpatialReference>(line.crs->Clone())
                                        : user_crs(o.assume_crs);
@@ -329,8 +335,8 @@ Profile make_profile(const Options& o) {
         std::unique_ptr<OGRCoordinateTransformation> ct(
             OGRCreateCoordinateTransformation(line.crs.get(), dem_crs.get()));
         if (!ct)
-            throw Refusal(o.line_path + ": no transformation from " + crs_label(*line.crs) + " to " +
-                          crs_label(*dem_crs));
+            throw Refusal(o.line_path + ": no transformation from " + crs_label(*line.crs) +
+                          " to " + crs_label(*dem_crs));
         for (auto& [x, y] : line.points)
             if (!ct->Transform(1, &x, &y))
                 throw Refusal(o.line_path + ": vertex (" + fmt("%.8g", x) + ", " + fmt("%.8g", y) +
@@ -347,9 +353,10 @@ Profile make_profile(const Options& o) {
         length += std::hypot(v[i].first - v[i - 1].first, v[i].second - v[i - 1].second);
     p.line_length_m = length;
     if (length < 6.0 * o.spacing_m)
-        throw Refusal(o.line_path + ": layer \"" + line.layer + "\", feature " + std::to_string(line.fid) +
-                      ": the path is " + fmt("%.1f", length) + " m long, shorter than six cells of " +
-                      fmt("%g", o.spacing_m) + " m (--spacing)");
+        throw Refusal(o.line_path + ": layer \"" + line.layer + "\", feature " +
+                      std::to_string(line.fid) + ": the path is " + fmt("%.1f", length) +
+                      " m long, shorter than six cells of " + fmt("%g", o.spacing_m) +
+                      " m (--spacing)");
 
     auto sample_all = [&](Profile& q) {
         q.elevation_m.clear();
@@ -411,7 +418,8 @@ Profile make_profile(const Options& o) {
             std::unique_ptr<OGRCoordinateTransformation> ct(
                 OGRCreateCoordinateTransformation(zone_crs.get(), dem_crs.get()));
             if (!ct || zone.transform(ct.get()) != OGRERR_NONE)
-                throw Refusal(o.release_polygon + ": cannot be transformed to " + crs_label(*dem_crs));
+                throw Refusal(o.release_polygon + ": cannot be transformed to " +
+                              crs_label(*dem_crs));
         }
         for (std::size_t i = 0; i < n; ++i) {
             OGRPoint pt(p.easting[i], p.northing[i]);
@@ -422,7 +430,8 @@ Profile make_profile(const Options& o) {
     } else {
         const double from = o.release_m ? o.release_m->first : 0.0;
         const double to = o.release_m ? o.release_m->second : 0.1 * p.distance_m.back();
-        for (std::size_t i = 0; i < n; ++i) p.released[i] = p.distance_m[i] >= from && p.distance_m[i] <= to;
+        for (std::size_t i = 0; i < n; ++i)
+            p.released[i] = p.distance_m[i] >= from && p.distance_m[i] <= to;
         if (std::find(p.released.begin(), p.released.end(), true) == p.released.end())
             throw Refusal("--release " + fmt("%g", from) + ":" + fmt("%g", to) +
                           ": no point of the profile lies there (the profile is " +
@@ -437,8 +446,9 @@ Profile make_profile(const Options& o) {
     CPLFree(wkt);
     p.crs_name = dem_crs->GetName() ? dem_crs->GetName() : "";
     p.crs_epsg = epsg_of(*dem_crs);
-    p.dem_text = o.dem_path + " (band 1, " + std::to_string(r.width) + " x " + std::to_string(r.height) +
-                 " pixels of " + fmt("%g", std::fabs(r.gt[1])) + " x " + fmt("%g", std::fabs(r.gt[5])) + " m)";
+    p.dem_text = o.dem_path + " (band 1, " + std::to_string(r.width) + " x " +
+                 std::to_string(r.height) + " pixels of " + fmt("%g", std::fabs(r.gt[1])) + " x " +
+                 fmt("%g", std::fabs(r.gt[5])) + " m)";
     return p;
 }
 
@@ -447,7 +457,8 @@ std::string command_file_text(const Options& o, const Profile& p) {
     double steepest = 0.0;
     std::size_t steepest_at = 0;
     for (std::size_t i = 1; i < n; ++i) {
-        const double a = std::atan2(p.elevation_m[i - 1] - p.elevation_m[i], p.distance_m[i] - p.distance_m[i - 1]);
+        const double a = std::atan2(p.elevation_m[i - 1] - p.elevation_m[i],
+                                    p.distance_m[i] - p.distance_m[i - 1]);
         if (a > steepest) steepest = a, steepest_at = i - 1;
     }
     const double top = p.elevation_m.front();
@@ -458,7 +469,9 @@ std::string command_file_text(const Options& o, const Profile& p) {
         if (p.released[i]) first_rel = std::min(first_rel, i), last_rel = i;
 
     std::vector<std::string> c;
-    c.push_back("# TORLA command file made by torla-profile from a digital elevation model and a path line.");
+    c.push_back(
+        "# TORLA command file made by torla-profile from a digital elevation model and a path "
+        "line.");
     for (auto& l : keyed_comment_lines("command:", o.argv_text)) c.push_back(l);
     for (auto& l : keyed_comment_lines("dem:", p.dem_text)) c.push_back(l);
     for (auto& l : keyed_comment_lines("line:", p.line_text)) c.push_back(l);
@@ -469,34 +482,47 @@ std::string command_file_text(const Options& o, const Profile& p) {
     for (const auto& note : p.notes)
         for (auto& l : keyed_comment_lines("note:", note)) c.push_back(l);
     c.push_back("# Profile: " + std::to_string(n) + " points every " + fmt("%g", o.spacing_m) +
-                " m of horizontal distance" + (p.flipped ? " (the line taken from its other end)" : "") +
-                "; length " + fmt("%.1f", p.distance_m.back()) + " m (line " + fmt("%.1f", p.line_length_m) +
-                " m), drop " + fmt("%.1f", top - p.elevation_m.back()) + " m (" + fmt("%.1f", top) + " to " +
-                fmt("%.1f", p.elevation_m.back()) + " m),");
+                " m of horizontal distance" +
+                (p.flipped ? " (the line taken from its other end)" : "") + "; length " +
+                fmt("%.1f", p.distance_m.back()) + " m (line " + fmt("%.1f", p.line_length_m) +
+                " m), drop " + fmt("%.1f", top - p.elevation_m.back()) + " m (" + fmt("%.1f", top) +
+                " to " + fmt("%.1f", p.elevation_m.back()) + " m),");
     c.push_back("#   steepest slope " + fmt("%.1f", steepest * 180.0 / M_PI) + " degrees between " +
-                fmt("%.0f", p.distance_m[steepest_at]) + " and " + fmt("%.0f", p.distance_m[steepest_at + 1]) +
+                fmt("%.0f", p.distance_m[steepest_at]) + " and " +
+                fmt("%.0f", p.distance_m[steepest_at + 1]) +
                 " m; elevations sampled bilinearly from the DEM.");
     c.push_back("# Coordinate rows: index, horizontal distance from the top (m), elevation (m),");
-    c.push_back("#   easting and northing in the CRS above (m; the result file keeps them as 32-bit floats).");
-    c.push_back("# Snow cover: " + fmt("%g", o.snow_depth_m) + " m at " + fmt("%.1f", z_ref) + " m" +
-                (o.snow_elevation_m ? "" : " (the top of the profile)") + ", changing by " +
-                fmt("%g", o.snow_gradient_m_per_100m) + " m per 100 m of elevation (0 m at least);");
+    c.push_back(
+        "#   easting and northing in the CRS above (m; the result file keeps them as 32-bit "
+        "floats).");
+    c.push_back("# Snow cover: " + fmt("%g", o.snow_depth_m) + " m at " + fmt("%.1f", z_ref) +
+                " m" + (o.snow_elevation_m ? "" : " (the top of the profile)") + ", changing by " +
+                fmt("%g", o.snow_gradient_m_per_100m) +
+                " m per 100 m of elevation (0 m at least);");
     c.push_back("#   density " + fmt("%g", o.snow_density_kg_m3) + " kg/m3, threshold velocity " +
                 fmt("%g", o.threshold_velocity_m_s) + " m/s.");
     const std::string rel_where =
-        !o.release_polygon.empty() ? "where the path lies in the polygons of " + o.release_polygon.substr(0, 120)
-        : o.release_m ? "over " + fmt("%g", o.release_m->first) + " to " + fmt("%g", o.release_m->second) + " m along the path (--release)"
-                      : "over the upper tenth of the path (0 to " + fmt("%.1f", 0.1 * p.distance_m.back()) + " m)";
+        !o.release_polygon.empty()
+            ? "where the path lies in the polygons of " + o.release_polygon.substr(0, 120)
+        : o.release_m ? "over " + fmt("%g", o.release_m->first) + " to " +
+                            fmt("%g", o.release_m->second) + " m along the path (--release)"
+                      : "over the upper tenth of the path (0 to " +
+                            fmt("%.1f", 0.1 * p.distance_m.back()) + " m)";
     c.push_back("# Release " + rel_where + ": points " + std::to_string(first_rel) + " to " +
                 std::to_string(last_rel) + ", tapering to nothing over one point;");
-    c.push_back("#   saltation h2 " + fmt("%g", rel.h2_m) + " m, u2 " + fmt("%g", rel.u2_m_s) + " m/s, rho2 " +
-                fmt("%g", rel.rho2_kg_m3) + " kg/m3; suspension h3 " + fmt("%g", rel.h3_m) + " m, u3 " +
-                fmt("%g", rel.u3_m_s) + " m/s, " + fmt("%g", rel.snow_kg_m3) + " kg/m3 of snow, k3 " +
-                fmt("%g", rel.k3_m2_s2) + " m2/s2, eps3 " + fmt("%g", rel.eps3_m2_s3) + " m2/s3.");
-    c.push_back("# Grid: cells of at most " + fmt("%g", o.spacing_m) + " m, corners rounded within " +
-                fmt("%g", 0.3 * o.spacing_m) + " m.");
-    c.push_back("# Local rows: index, (not used), u_threshold (m/s), h1 (m), rho1 (kg/m3), h2 (m), u2 (m/s),");
-    c.push_back("#   rho2 (kg/m3), h3 (m), u3 (m/s), snow mass per volume (kg/m3), k3 (m2/s2), eps3 (m2/s3).");
+    c.push_back("#   saltation h2 " + fmt("%g", rel.h2_m) + " m, u2 " + fmt("%g", rel.u2_m_s) +
+                " m/s, rho2 " + fmt("%g", rel.rho2_kg_m3) + " kg/m3; suspension h3 " +
+                fmt("%g", rel.h3_m) + " m, u3 " + fmt("%g", rel.u3_m_s) + " m/s, " +
+                fmt("%g", rel.snow_kg_m3) + " kg/m3 of snow, k3 " + fmt("%g", rel.k3_m2_s2) +
+                " m2/s2, eps3 " + fmt("%g", rel.eps3_m2_s3) + " m2/s3.");
+    c.push_back("# Grid: cells of at most " + fmt("%g", o.spacing_m) +
+                " m, corners rounded within " + fmt("%g", 0.3 * o.spacing_m) + " m.");
+    c.push_back(
+        "# Local rows: index, (not used), u_threshold (m/s), h1 (m), rho1 (kg/m3), h2 (m), u2 "
+        "(m/s),");
+    c.push_back(
+        "#   rho2 (kg/m3), h3 (m), u3 (m/s), snow mass per volume (kg/m3), k3 (m2/s2), eps3 "
+        "(m2/s3).");
 
     std::ostringstream out;
     for (const auto& l : c) out << l << "\n";
@@ -505,7 +531,8 @@ std::string command_file_text(const Options& o, const Profile& p) {
         return key + " " + v.substr(0, 200) + "\n";
     };
     std::string stem = o.line_path;
-    if (const auto slash = stem.find_last_of('/'); slash != std::string::npos) stem = stem.substr(slash + 1);
+    if (const auto slash = stem.find_last_of('/'); slash != std::string::npos)
+        stem = stem.substr(slash + 1);
     out << name_line("Track_Name", o.track_name.empty() ? "Path " + stem : o.track_name);
     out << name_line("Run_Name", o.run_name.empty()
                                      ? "Release " + fmt("%.0f", p.distance_m[first_rel]) + "-" +
@@ -522,17 +549,19 @@ std::string command_file_text(const Options& o, const Profile& p) {
     out << "| COORDINATES\n";
     out << "Number_of_Points " << n << "\n";
     for (std::size_t i = 0; i < n; ++i)
-        out << i << " " << fmt("%.3f", p.distance_m[i]) << " " << fmt("%.3f", p.elevation_m[i]) << " "
-            << fmt("%.3f", p.easting[i]) << " " << fmt("%.3f", p.northing[i]) << "\n";
+        out << i << " " << fmt("%.3f", p.distance_m[i]) << " " << fmt("%.3f", p.elevation_m[i])
+            << " " << fmt("%.3f", p.easting[i]) << " " << fmt("%.3f", p.northing[i]) << "\n";
     out << "| POWDER SNOW LOCAL PARAMETERS\n";
     for (std::size_t i = 0; i < n; ++i) {
-        const double h1 = std::max(0.0, o.snow_depth_m + o.snow_gradient_m_per_100m * (p.elevation_m[i] - z_ref) / 100.0);
+        const double h1 = std::max(
+            0.0, o.snow_depth_m + o.snow_gradient_m_per_100m * (p.elevation_m[i] - z_ref) / 100.0);
         out << i << " 0 " << fmt("%g", o.threshold_velocity_m_s) << " " << fmt("%.3f", h1) << " "
             << fmt("%g", o.snow_density_kg_m3);
         if (p.released[i])
-            out << " " << fmt("%g", rel.h2_m) << " " << fmt("%g", rel.u2_m_s) << " " << fmt("%g", rel.rho2_kg_m3)
-                << " " << fmt("%g", rel.h3_m) << " " << fmt("%g", rel.u3_m_s) << " " << fmt("%g", rel.snow_kg_m3)
-                << " " << fmt("%g", rel.k3_m2_s2) << " " << fmt("%g", rel.eps3_m2_s3);
+            out << " " << fmt("%g", rel.h2_m) << " " << fmt("%g", rel.u2_m_s) << " "
+                << fmt("%g", rel.rho2_kg_m3) << " " << fmt("%g", rel.h3_m) << " "
+                << fmt("%g", rel.u3_m_s) << " " << fmt("%g", rel.snow_kg_m3) << " "
+                << fmt("%g", rel.k3_m2_s2) << " " << fmt("%g", rel.eps3_m2_s3);
         else
             out << " 0 0 0 0 0 0 0 0";
         out << "\n";

@@ -23,11 +23,11 @@ struct Options {
     double spacing_m = 10.0;               // m, horizontal distance between points
 
     // Snow cover: depth at a reference elevation, changing with elevation.
-    double snow_depth_m = 1.0;                       // m, at snow_elevation_m
-    std::optional<double> snow_elevation_m;          // m; default: the top of the profile
-    double snow_gradient_m_per_100m = 0.05;          // m of depth per 100 m of elevation
-    double snow_density_kg_m3 = 120.0;               // kg/m3
-    double threshold_velocity_m_s = 0.4;             // m/s, of the cover
+    double snow_depth_m = 1.0;               // m, at snow_elevation_m
+    std::optional<double> snow_elevation_m;  // m; default: the top of the profile
+    double snow_gradient_m_per_100m = 0.05;  // m of depth per 100 m of elevation
+    double snow_density_kg_m3 = 120.0;       // kg/m3
+    double threshold_velocity_m_s = 0.4;     // m/s, of the cover
 
     // Release: along the path (m from the top), or where the path is inside
     // the polygons of a file. Default: the upper tenth of the path.
@@ -54,13 +54,13 @@ struct Refusal : std::runtime_error {
 
 // The resampled path in the DEM's coordinate reference system.
 struct Profile {
-    std::vector<double> distance_m;   // m, horizontal, from the top
-    std::vector<double> elevation_m;  // m, from the DEM
+    std::vector<double> distance_m;         // m, horizontal, from the top
+    std::vector<double> elevation_m;        // m, from the DEM
     std::vector<double> easting, northing;  // map coordinates (CRS units, metres)
     std::vector<bool> released;
-    std::string crs_wkt;          // WKT2 of the DEM's CRS as used
-    std::string crs_name;         // e.g. "WGS 84 / UTM zone 32N"
-    std::string crs_epsg;         // e.g. "EPSG:32632", or empty
+    std::string crs_wkt;              // WKT2 of the DEM's CRS as used
+    std::string crs_name;             // e.g. "WGS 84 / UTM zone 32N"
+    std::string crs_epsg;             // e.g. "EPSG:32632", or empty
     std::string dem_text, line_text;  // what was read, for the comment block
     double line_length_m = 0.0;       // m, horizontal length of the whole line
     bool flipped = false;             // the line was drawn uphill

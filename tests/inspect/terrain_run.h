@@ -20,8 +20,9 @@ protected:
         make_valley_dem(file("dem.tif"));
         write_lines(file("path.geojson"), "GeoJSON", {{"valley", valley_path()}});
         std::string out;
-        ASSERT_EQ(run_in(dir_->path(), bin_dir() + "/torla-profile dem.tif path.geojson -o valley.cmd "
-                                                   "--max-time 12 --dump-interval 1 --release 0:80",
+        ASSERT_EQ(run_in(dir_->path(),
+                         bin_dir() + "/torla-profile dem.tif path.geojson -o valley.cmd "
+                                     "--max-time 12 --dump-interval 1 --release 0:80",
                          out),
                   0)
             << out;

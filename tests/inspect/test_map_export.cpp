@@ -45,11 +45,20 @@ TEST(MapZones, PresetsAndThresholds) {
         std::string name;  // "" for none
     };
     const std::vector<Case> cases = {
-        {"swiss", 0.05, ""},        {"swiss", 0.1, "yellow"},  {"swiss", 2.99, "yellow"},
-        {"swiss", 3.0, "blue"},     {"swiss", 30.0, "red"},    {"austria", 0.9, ""},
-        {"austria", 1.0, "yellow"}, {"austria", 10.0, "red"},  {"damage", 5.0, "light structures"},
-        {"1,3,30", 0.5, ""},        {"1,3,30", 1.0, "1-3 kPa"}, {"1,3,30", 29.9, "3-30 kPa"},
-        {"1,3,30", 300.0, ">=30 kPa"}, {"2.5", 2.5, ">=2.5 kPa"},
+        {"swiss", 0.05, ""},
+        {"swiss", 0.1, "yellow"},
+        {"swiss", 2.99, "yellow"},
+        {"swiss", 3.0, "blue"},
+        {"swiss", 30.0, "red"},
+        {"austria", 0.9, ""},
+        {"austria", 1.0, "yellow"},
+        {"austria", 10.0, "red"},
+        {"damage", 5.0, "light structures"},
+        {"1,3,30", 0.5, ""},
+        {"1,3,30", 1.0, "1-3 kPa"},
+        {"1,3,30", 29.9, "3-30 kPa"},
+        {"1,3,30", 300.0, ">=30 kPa"},
+        {"2.5", 2.5, ">=2.5 kPa"},
     };
     for (const Case& c : cases) {
         std::vector<inspect::ZoneClass> z;
@@ -65,11 +74,13 @@ TEST(MapZones, PresetsAndThresholds) {
 
 TEST(MapContext, CrsAndTopElevationFromTheCommandText) {
     const std::string text =
-        "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\nTrack_Name T\n# crs_wkt not this\n"
+        "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\nTrack_Name T\n# crs_wkt not "
+        "this\n"
         "| COORDINATES\nNumber_of_Points 2\n# a comment row\n\"0 0 1234.5 1 2\"\n1 10 1200 1 2\n";
     EXPECT_EQ(inspect::crs_wkt_of_command_text(text), "PROJCRS[\"a\", b]");
     EXPECT_EQ(inspect::top_elevation_of_command_text(text), 1234.5);
-    EXPECT_EQ(inspect::top_elevation_of_command_text("Number_of_Points 1\n3 0 5 0 0\n"), std::nullopt);
+    EXPECT_EQ(inspect::top_elevation_of_command_text("Number_of_Points 1\n3 0 5 0 0\n"),
+              std::nullopt);
 }
 
 using MapExport = TerrainRun;
@@ -81,15 +92,20 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     const auto& arrival = record.at("arrival_time_s");
     ASSERT_EQ(arrival.size(), static_cast<std::size_t>(r.n_cells));
     std::string out;
-    ASSERT_EQ(inspect("valley.res map -o valley.gpkg --zones 1,3,30 --zone-pressure max", out), 0) << out;
+    ASSERT_EQ(inspect("valley.res map -o valley.gpkg --zones 1,3,30 --zone-pressure max", out), 0)
+        << out;
     EXPECT_EQ(out.find("note:"), std::string::npos) << out;
 
     // ogrinfo sees the two layers, a feature per cell and the CRS.
-    ASSERT_EQ(run_in(std::filesystem::path(file("")), "ogrinfo -so -al valley.gpkg", out), 0) << out;
-    EXPECT_NE(out.find("Layer name: cells\nGeometry: Point\nFeature Count: " + std::to_string(r.n_cells) + "\n"),
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), "ogrinfo -so -al valley.gpkg", out), 0)
+        << out;
+    EXPECT_NE(out.find("Layer name: cells\nGeometry: Point\nFeature Count: " +
+                       std::to_string(r.n_cells) + "\n"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("Layer name: path\nGeometry: Measured Line String\nFeature Count: 1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Layer name: path\nGeometry: Measured Line String\nFeature Count: 1\n"),
+              std::string::npos)
+        << out;
     EXPECT_NE(out.find("ID[\"EPSG\",32632]]"), std::string::npos) << out;
 
     Dataset ds = open_vector(file("valley.gpkg"));
@@ -108,12 +124,15 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
         const struct {
             const char* field;
             int row;
-        } peaks[] = {{"p2_max_kpa", kRowSaltPressure}, {"p3_max_kpa", kRowSuspPressure}, {"h2_max_m", kRowSaltDepth},
-                     {"h3_max_m", kRowSuspDepth},      {"u2_max_m_s", kRowSaltVelocity}, {"u3_max_m_s", kRowSuspVelocity}};
-        for (const auto& p : peaks) EXPECT_EQ(f->GetFieldAsDouble(p.field), r.peak(p.row, i, 0)) << p.field << " " << i;
+        } peaks[] = {{"p2_max_kpa", kRowSaltPressure}, {"p3_max_kpa", kRowSuspPressure},
+                     {"h2_max_m", kRowSaltDepth},      {"h3_max_m", kRowSuspDepth},
+                     {"u2_max_m_s", kRowSaltVelocity}, {"u3_max_m_s", kRowSuspVelocity}};
+        for (const auto& p : peaks)
+            EXPECT_EQ(f->GetFieldAsDouble(p.field), r.peak(p.row, i, 0)) << p.field << " " << i;
         // The first coordinate row's elevation (1550 m on the thalweg at the top,
         // within the bilinear error) plus the drop.
-        EXPECT_NEAR(f->GetFieldAsDouble("elevation_m"), valley_elevation(400200, 5101100) + rel[i], 5e-3);
+        EXPECT_NEAR(f->GetFieldAsDouble("elevation_m"), valley_elevation(400200, 5101100) + rel[i],
+                    5e-3);
         if (arrival[i].is_null()) {
             EXPECT_TRUE(f->IsFieldNull(f->GetFieldIndex("arrival_time_s"))) << i;
         } else {
@@ -146,17 +165,22 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
     const ResultData& r = result();
     std::string out;
     // A copy of the result and its log without the run record: no arrival times.
-    std::filesystem::copy_file(file("valley.res"), file("copy.res"), std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(file("valley.plg"), file("copy.plg"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(file("valley.res"), file("copy.res"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(file("valley.plg"), file("copy.plg"),
+                               std::filesystem::copy_options::overwrite_existing);
     ASSERT_EQ(inspect("copy.res map -o valley.geojson", out), 0) << out;
-    EXPECT_NE(out.find("note: no run record copy.res.json: arrival times, scheme and stop reason left out"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find(
+            "note: no run record copy.res.json: arrival times, scheme and stop reason left out"),
+        std::string::npos)
         << out;
     for (const char* name : {"valley.geojson", "valley-path.geojson"}) {
         Dataset ds = open_vector(file(name));
         ASSERT_TRUE(ds) << name;
         OGRLayer* layer = ds->GetLayer(0);
-        EXPECT_EQ(layer->GetFeatureCount(), std::string(name) == "valley.geojson" ? r.n_cells : 1) << name;
+        EXPECT_EQ(layer->GetFeatureCount(), std::string(name) == "valley.geojson" ? r.n_cells : 1)
+            << name;
         ASSERT_NE(layer->GetSpatialRef(), nullptr);
         EXPECT_STREQ(layer->GetSpatialRef()->GetAuthorityCode(nullptr), "4326");
     }
@@ -166,10 +190,12 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
     utm.importFromEPSG(32632);
     wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    std::unique_ptr<OGRCoordinateTransformation> back(OGRCreateCoordinateTransformation(&wgs, &utm));
+    std::unique_ptr<OGRCoordinateTransformation> back(
+        OGRCreateCoordinateTransformation(&wgs, &utm));
     for (auto& f : *ds->GetLayer(0)) {
         const int i = f->GetFieldAsInteger("cell");
-        double x = f->GetGeometryRef()->toPoint()->getX(), y = f->GetGeometryRef()->toPoint()->getY();
+        double x = f->GetGeometryRef()->toPoint()->getX(),
+               y = f->GetGeometryRef()->toPoint()->getY();
         ASSERT_TRUE(back->Transform(1, &x, &y));
         // Seven decimals of a degree: about a centimetre.
         EXPECT_NEAR(x, r.geometry[i].aux2, 0.02) << i;
@@ -188,12 +214,15 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
 TEST_F(MapExport, Refusals) {
     std::string out;
     // A run without map coordinates, and one whose command file lost its CRS.
-    write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n",
+                                               "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
     write_text(file("plain.info"), "plain.cmd\nplain.res\n" + bin_dir() + "/\n");
-    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla plain.info", out), 0) << out;
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla plain.info", out), 0)
+        << out;
     write_text(file("nocrs.cmd"), without_crs_lines(read_text(file("valley.cmd"))));
     write_text(file("nocrs.info"), "nocrs.cmd\nnocrs.res\n" + bin_dir() + "/\n");
-    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla nocrs.info", out), 0) << out;
+    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla nocrs.info", out), 0)
+        << out;
 
     struct Case {
         std::string args, message;
@@ -201,14 +230,17 @@ TEST_F(MapExport, Refusals) {
     };
     const std::vector<Case> cases = {
         {"plain.res map -o m.gpkg", "plain.res: the geometry table carries no map coordinates", 1},
-        {"nocrs.res map -o m.gpkg", "nocrs.res: no CRS: the command file copied into nocrs.plg has no crs_wkt lines", 1},
+        {"nocrs.res map -o m.gpkg",
+         "nocrs.res: no CRS: the command file copied into nocrs.plg has no crs_wkt lines", 1},
         {"missing.res map -o m.gpkg", "missing.res", 1},
         {"valley.res map -o m.shp", "-o m.shp: the name must end in .gpkg or .geojson", 2},
         {"valley.res map", "map needs -o FILE.gpkg or -o FILE.geojson", 2},
-        {"valley.res map -o m.gpkg --zones 3,1", "--zones takes swiss, austria, damage or rising thresholds", 2},
+        {"valley.res map -o m.gpkg --zones 3,1",
+         "--zones takes swiss, austria, damage or rising thresholds", 2},
         {"valley.res map -o m.gpkg --crs EPSG:0", "--crs: `EPSG:0' is no CRS GDAL knows", 2},
         {"valley.res map -o m.gpkg --colour red", "unknown option `--colour' of map", 2},
-        {"valley.res map -o m.gpkg --zone-pressure p1", "--zone-pressure takes p3, p2 or max, not `p1'", 2},
+        {"valley.res map -o m.gpkg --zone-pressure p1",
+         "--zone-pressure takes p3, p2 or max, not `p1'", 2},
         {"valley.res netcdf", "netcdf needs -o FILE.nc", 2},
     };
     for (const Case& c : cases) {

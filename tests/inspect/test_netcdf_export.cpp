@@ -73,11 +73,13 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
         for (std::size_t i = 0; i < n; ++i) {
             float over_time = v[n + i];
             for (std::size_t d = 0; d < nt; ++d) {
-                ASSERT_EQ(v[d * n + i], r.dump_value(d, q, static_cast<int>(i))) << name << " " << d << " " << i;
+                ASSERT_EQ(v[d * n + i], r.dump_value(d, q, static_cast<int>(i)))
+                    << name << " " << d << " " << i;
                 if (d > 0) over_time = std::max(over_time, v[d * n + i]);
             }
             ASSERT_EQ(mx[i], r.peak(q, static_cast<int>(i), 0)) << name << " " << i;
-            for (int k = 0; k < 3; ++k) ASSERT_EQ(depths[3 * i + k], r.peak(q, static_cast<int>(i), k + 1));
+            for (int k = 0; k < 3; ++k)
+                ASSERT_EQ(depths[3 * i + k], r.peak(q, static_cast<int>(i), k + 1));
             if (h1_max[i] > 0.0f) {
                 // The dump divides a layer's momentum by its density rounded
                 // to 32 bits; the peak table keeps the state's velocity: the
@@ -93,7 +95,8 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     int id = -1;
     nc_inq_varid(nc, "p3", &id);
     EXPECT_EQ(text_attribute(nc, id, "units"), "kPa");
-    EXPECT_EQ(text_attribute(nc, id, "coordinates"), "path_length elevation slope easting northing");
+    EXPECT_EQ(text_attribute(nc, id, "coordinates"),
+              "path_length elevation slope easting northing");
     EXPECT_EQ(text_attribute(nc, id, "grid_mapping"), "crs");
     nc_inq_varid(nc, "rho1", &id);
     EXPECT_EQ(text_attribute(nc, id, "units"), "kg m-3");
@@ -116,7 +119,9 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     for (std::size_t d = 0; d < nt; ++d) {
         int last = -1;
         for (int i = 0; i < r.n_cells; ++i)
-            if (r.dump_value(d, kRowSuspPressure, i) > 0.1f || r.dump_value(d, kRowSaltDepth, i) > 0.1f) last = i;
+            if (r.dump_value(d, kRowSuspPressure, i) > 0.1f ||
+                r.dump_value(d, kRowSaltDepth, i) > 0.1f)
+                last = i;
         EXPECT_EQ(front[d], last) << d;
     }
     EXPECT_GT(front.back(), front.front());
@@ -161,8 +166,8 @@ TEST_F(NetcdfExport, OpensInXarray) {
         "print(d.sizes['time'], d.sizes['cell'], d.attrs['run_name'], str(d.p3.attrs['units']))\n";
     write_text(file("check.py"), script);
     ASSERT_EQ(run_in(std::filesystem::path(file("")), "/usr/bin/python3 check.py", out), 0) << out;
-    EXPECT_EQ(out, std::to_string(result().dumps.size()) + " " + std::to_string(result().n_cells) + " " +
-                       result().run_name + " kPa\n");
+    EXPECT_EQ(out, std::to_string(result().dumps.size()) + " " + std::to_string(result().n_cells) +
+                       " " + result().run_name + " kPa\n");
 }
 
 }  // namespace

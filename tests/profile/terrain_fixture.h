@@ -28,10 +28,10 @@ inline double valley_elevation(double x, double y) {
 }
 
 struct DemOptions {
-    bool crs = true;         // EPSG:32632 written into the file
-    bool flat = false;       // 1500 m everywhere
+    bool crs = true;          // EPSG:32632 written into the file
+    bool flat = false;        // 1500 m everywhere
     bool geographic = false;  // CRS EPSG:4326 instead (the numbers stay the same)
-    double nodata_y = -1.0;  // > 0: a row of no-data pixels across the valley at this northing
+    double nodata_y = -1.0;   // > 0: a row of no-data pixels across the valley at this northing
 };
 
 // A GeoTIFF of the valley.
@@ -39,7 +39,8 @@ inline void make_valley_dem(const std::string& path, const DemOptions& o = {}) {
     GDALAllRegister();
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
     GDALDataset* ds = drv->Create(path.c_str(), kValleyCols, kValleyRows, 1, GDT_Float64, nullptr);
-    double gt[6] = {kValleyX0, kValleyPixel, 0, kValleyY0 + kValleyRows * kValleyPixel, 0, -kValleyPixel};
+    double gt[6] = {kValleyX0, kValleyPixel, 0, kValleyY0 + kValleyRows * kValleyPixel,
+                    0,         -kValleyPixel};
     ds->SetGeoTransform(gt);
     if (o.crs || o.geographic) {
         OGRSpatialReference s;
@@ -56,7 +57,8 @@ inline void make_valley_dem(const std::string& path, const DemOptions& o = {}) {
             row[c] = o.flat ? 1500.0 : valley_elevation(x, y);
             if (o.nodata_y > 0 && std::fabs(y - o.nodata_y) < 0.5 * kValleyPixel) row[c] = -9999.0;
         }
-        if (b->RasterIO(GF_Write, 0, r, kValleyCols, 1, row.data(), kValleyCols, 1, GDT_Float64, 0, 0) != CE_None)
+        if (b->RasterIO(GF_Write, 0, r, kValleyCols, 1, row.data(), kValleyCols, 1, GDT_Float64, 0,
+                        0) != CE_None)
             throw std::runtime_error("cannot write " + path);
     }
     GDALClose(ds);
@@ -70,9 +72,10 @@ inline std::vector<std::pair<double, double>> valley_path() {
 // One line per entry (name, vertices in UTM 32N) into a vector file of the
 // given OGR driver. GPX and KML hold WGS84 only, so the vertices are
 // transformed there; `crs` false writes no CRS (GeoJSON).
-inline void write_lines(const std::string& path, const std::string& driver,
-                        const std::vector<std::pair<std::string, std::vector<std::pair<double, double>>>>& lines,
-                        bool crs = true) {
+inline void write_lines(
+    const std::string& path, const std::string& driver,
+    const std::vector<std::pair<std::string, std::vector<std::pair<double, double>>>>& lines,
+    bool crs = true) {
     GDALAllRegister();
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(driver.c_str());
     GDALDataset* ds = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
@@ -109,7 +112,8 @@ inline void write_lines(const std::string& path, const std::string& driver,
         } else {
             feat->SetGeometry(&ls);
         }
-        if (layer->CreateFeature(feat) != OGRERR_NONE) throw std::runtime_error("cannot write " + path);
+        if (layer->CreateFeature(feat) != OGRERR_NONE)
+            throw std::runtime_error("cannot write " + path);
         OGRFeature::DestroyFeature(feat);
     }
     OGRCoordinateTransformation::DestroyCT(ct);

@@ -19,7 +19,8 @@ namespace {
 
 using test::TempDir;
 
-profile::Profile profile_of(const std::string& dem, const std::string& line, double spacing = 10.0) {
+profile::Profile profile_of(const std::string& dem, const std::string& line,
+                            double spacing = 10.0) {
     profile::Options o;
     o.dem_path = dem;
     o.line_path = line;
@@ -32,7 +33,8 @@ TEST(Profile, ElevationsOnTheSurfaceAtExactSpacing) {
     test::make_valley_dem(dir.file("dem.tif"));
     test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
     for (const double spacing : {10.0, 7.5}) {
-        const profile::Profile p = profile_of(dir.file("dem.tif"), dir.file("path.geojson"), spacing);
+        const profile::Profile p =
+            profile_of(dir.file("dem.tif"), dir.file("path.geojson"), spacing);
         const auto n = p.distance_m.size();
         // The path: 400.1 + 402.0 + 100.5 m, every whole spacing, the end
         // kept only when at least half a spacing beyond.
@@ -47,9 +49,11 @@ TEST(Profile, ElevationsOnTheSurfaceAtExactSpacing) {
             if (i < whole + 1) {
                 EXPECT_DOUBLE_EQ(p.distance_m[i], i * spacing);
             }
-            EXPECT_NEAR(p.elevation_m[i], test::valley_elevation(p.easting[i], p.northing[i]), 0.01) << i;
+            EXPECT_NEAR(p.elevation_m[i], test::valley_elevation(p.easting[i], p.northing[i]), 0.01)
+                << i;
             if (i > 0) {
-                const double chord = std::hypot(p.easting[i] - p.easting[i - 1], p.northing[i] - p.northing[i - 1]);
+                const double chord =
+                    std::hypot(p.easting[i] - p.easting[i - 1], p.northing[i] - p.northing[i - 1]);
                 EXPECT_LE(chord, p.distance_m[i] - p.distance_m[i - 1] + 1e-9);
                 along += chord;
             }
@@ -64,8 +68,10 @@ TEST(Profile, ElevationsOnTheSurfaceAtExactSpacing) {
             EXPECT_EQ(p.released[i], p.distance_m[i] <= 0.1 * p.distance_m.back()) << i;
     }
     EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), 0.0), profile::Refusal);
-    EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), -10.0), profile::Refusal);
-    EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), INFINITY), profile::Refusal);
+    EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), -10.0),
+                 profile::Refusal);
+    EXPECT_THROW(profile_of(dir.file("dem.tif"), dir.file("path.geojson"), INFINITY),
+                 profile::Refusal);
 }
 
 TEST(Profile, SamePathAsGeoJsonGpxAndKmlGivesTheSameProfile) {
@@ -115,8 +121,10 @@ TEST(Profile, LinesPickedByNameOrIndexAndMissingCrsTakenFromTheOther) {
     test::make_valley_dem(dir.file("bare.tif"), {.crs = false});
     auto west = test::valley_path();
     for (auto& v : west) v.first -= 60.0;
-    test::write_lines(dir.file("two.geojson"), "GeoJSON", {{"valley", test::valley_path()}, {"west", west}});
-    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}}, false);
+    test::write_lines(dir.file("two.geojson"), "GeoJSON",
+                      {{"valley", test::valley_path()}, {"west", west}});
+    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}},
+                      false);
     test::write_lines(dir.file("valley.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
     profile::Options o;
     o.dem_path = dir.file("dem.tif");
@@ -130,10 +138,15 @@ TEST(Profile, LinesPickedByNameOrIndexAndMissingCrsTakenFromTheOther) {
     // A DEM without CRS takes the line's, a line without one the DEM's.
     const profile::Profile a = profile_of(dir.file("bare.tif"), dir.file("valley.geojson"));
     ASSERT_EQ(a.notes.size(), 1u);
-    EXPECT_NE(a.notes[0].find("has no CRS: taken as EPSG:32632 (WGS 84 / UTM zone 32N), the line's"), std::string::npos) << a.notes[0];
+    EXPECT_NE(
+        a.notes[0].find("has no CRS: taken as EPSG:32632 (WGS 84 / UTM zone 32N), the line's"),
+        std::string::npos)
+        << a.notes[0];
     const profile::Profile b = profile_of(dir.file("dem.tif"), dir.file("bare.shp"));
     ASSERT_EQ(b.notes.size(), 1u);
-    EXPECT_NE(b.notes[0].find("has no CRS: taken as EPSG:32632 (WGS 84 / UTM zone 32N), the DEM's"), std::string::npos) << b.notes[0];
+    EXPECT_NE(b.notes[0].find("has no CRS: taken as EPSG:32632 (WGS 84 / UTM zone 32N), the DEM's"),
+              std::string::npos)
+        << b.notes[0];
     EXPECT_EQ(a.elevation_m, b.elevation_m);
     // Neither: --assume-crs names it.
     o.dem_path = dir.file("bare.tif");
@@ -146,7 +159,8 @@ TEST(Profile, LinesPickedByNameOrIndexAndMissingCrsTakenFromTheOther) {
 // A polygon written with OGR in UTM 32N, or in WGS84.
 void write_polygon(const std::string& path, double y0, double y1, bool wgs84) {
     GDALAllRegister();
-    GDALDataset* ds = GetGDALDriverManager()->GetDriverByName("GeoJSON")->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    GDALDataset* ds = GetGDALDriverManager()->GetDriverByName("GeoJSON")->Create(
+        path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
     OGRSpatialReference utm, wgs;
     utm.importFromEPSG(32632);
     wgs.importFromEPSG(4326);
@@ -154,10 +168,12 @@ void write_polygon(const std::string& path, double y0, double y1, bool wgs84) {
     wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     OGRLayer* layer = ds->CreateLayer("release", wgs84 ? &wgs : &utm, wkbPolygon, nullptr);
     OGRLinearRing ring;
-    for (auto [x, y] : std::vector<std::pair<double, double>>{{400100, y0}, {400300, y0}, {400300, y1}, {400100, y1}, {400100, y0}})
+    for (auto [x, y] : std::vector<std::pair<double, double>>{
+             {400100, y0}, {400300, y0}, {400300, y1}, {400100, y1}, {400100, y0}})
         ring.addPoint(x, y);
     if (wgs84) {
-        std::unique_ptr<OGRCoordinateTransformation> ct(OGRCreateCoordinateTransformation(&utm, &wgs));
+        std::unique_ptr<OGRCoordinateTransformation> ct(
+            OGRCreateCoordinateTransformation(&utm, &wgs));
         ring.transform(ct.get());
     }
     OGRPolygon poly;
@@ -202,13 +218,17 @@ TEST(Profile, ReleaseWhereThePathCrossesAPolygon) {
     // A polygon over the top releases the first points.
     o.release_polygon = dir.file("top.geojson");
     const profile::Profile top = profile::make_profile(o);
-    for (std::size_t i = 0; i < top.released.size(); ++i) EXPECT_EQ(top.released[i], i <= 5) << i;  // 50 m along: 5101050.1
+    for (std::size_t i = 0; i < top.released.size(); ++i)
+        EXPECT_EQ(top.released[i], i <= 5) << i;  // 50 m along: 5101050.1
     o.release_polygon = dir.file("away.geojson");
     try {
         profile::make_profile(o);
         ADD_FAILURE() << "a polygon the path does not cross is accepted";
     } catch (const profile::Refusal& e) {
-        EXPECT_NE(std::string(e.what()).find("away.geojson: the path does not cross the release polygons"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(
+                      "away.geojson: the path does not cross the release polygons"),
+                  std::string::npos)
+            << e.what();
     }
 }
 
@@ -222,12 +242,16 @@ TEST(Profile, RefusalsNameTheFileTheLayerAndThePosition) {
     test::make_valley_dem(dir.file("flat.tif"), {.flat = true});
     test::make_valley_dem(dir.file("geographic.tif"), {.geographic = true});
     test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
-    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}}, false);
-    test::write_lines(dir.file("out.geojson"), "GeoJSON", {{"out", {{400200, 5101100}, {400200, 5099900}}}});
-    test::write_lines(dir.file("short.geojson"), "GeoJSON", {{"short", {{400200, 5101100}, {400200, 5101045}}}});
+    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}},
+                      false);
+    test::write_lines(dir.file("out.geojson"), "GeoJSON",
+                      {{"out", {{400200, 5101100}, {400200, 5099900}}}});
+    test::write_lines(dir.file("short.geojson"), "GeoJSON",
+                      {{"short", {{400200, 5101100}, {400200, 5101045}}}});
     auto west = test::valley_path();
     for (auto& v : west) v.first -= 60.0;
-    test::write_lines(dir.file("two.geojson"), "GeoJSON", {{"valley", test::valley_path()}, {"west", west}});
+    test::write_lines(dir.file("two.geojson"), "GeoJSON",
+                      {{"valley", test::valley_path()}, {"west", west}});
     test::write_text(dir.file("notes.txt"), "not a vector file\n");
 
     struct Case {
@@ -235,29 +259,48 @@ TEST(Profile, RefusalsNameTheFileTheLayerAndThePosition) {
         int status;
     };
     const std::vector<Case> cases = {
-        {"dem.tif out.geojson", "dem.tif: band 1: the path leaves the DEM at 1110.0 m along the path (400200.00, 5099990.00)", 1},
-        {"hole.tif path.geojson", "hole.tif: band 1: no-data pixel (column 104, row 349) under the path at 600.0 m along the path", 1},
-        {"dem.tif short.geojson", "short.geojson: layer \"path\", feature 0: the path is 55.0 m long, shorter than six cells of 10 m", 1},
-        {"flat.tif path.geojson", "flat.tif: band 1: the profile under path.geojson never descends (1500.00 m all along)", 1},
-        {"dem.tif two.geojson", "two.geojson: 2 lines; pick one with --line NAME or --line-index K:\n"
-                                "  0: layer \"path\", feature 0, name \"valley\", 4 vertices\n"
-                                "  1: layer \"path\", feature 1, name \"west\", 4 vertices", 1},
-        {"dem.tif two.geojson --line east", "--line \"east\": no line has this name; the lines are:", 1},
+        {"dem.tif out.geojson",
+         "dem.tif: band 1: the path leaves the DEM at 1110.0 m along the path (400200.00, "
+         "5099990.00)",
+         1},
+        {"hole.tif path.geojson",
+         "hole.tif: band 1: no-data pixel (column 104, row 349) under the path at 600.0 m along "
+         "the path",
+         1},
+        {"dem.tif short.geojson",
+         "short.geojson: layer \"path\", feature 0: the path is 55.0 m long, shorter than six "
+         "cells of 10 m",
+         1},
+        {"flat.tif path.geojson",
+         "flat.tif: band 1: the profile under path.geojson never descends (1500.00 m all along)",
+         1},
+        {"dem.tif two.geojson",
+         "two.geojson: 2 lines; pick one with --line NAME or --line-index K:\n"
+         "  0: layer \"path\", feature 0, name \"valley\", 4 vertices\n"
+         "  1: layer \"path\", feature 1, name \"west\", 4 vertices",
+         1},
+        {"dem.tif two.geojson --line east",
+         "--line \"east\": no line has this name; the lines are:", 1},
         {"dem.tif two.geojson --line-index 2", "--line-index 2: there are 2 lines:", 1},
-        {"bare.tif bare.shp", "neither has a coordinate reference system; name it with --assume-crs", 1},
+        {"bare.tif bare.shp",
+         "neither has a coordinate reference system; name it with --assume-crs", 1},
         {"geographic.tif bare.shp", "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected", 1},
         {"dem.tif notes.txt", "notes.txt: cannot be opened as a vector file", 1},
-        {"dem.tif path.geojson --release 2000:2100", "--release 2000:2100: no point of the profile lies there", 1},
+        {"dem.tif path.geojson --release 2000:2100",
+         "--release 2000:2100: no point of the profile lies there", 1},
         {"dem.tif path.geojson --spacing 0", "--spacing: `0' is not a value it takes", 2},
         {"dem.tif path.geojson --release 5:1", "--release: `5:1' is not a value it takes", 2},
-        {"dem.tif path.geojson --release 0:5 --release-polygon path.geojson", "--release and --release-polygon exclude each other", 2},
+        {"dem.tif path.geojson --release 0:5 --release-polygon path.geojson",
+         "--release and --release-polygon exclude each other", 2},
         {"dem.tif path.geojson", "-o FILE.cmd is needed", 2},
     };
     for (const Case& c : cases) {
         std::string out;
         const bool with_output = c.message != "-o FILE.cmd is needed";
-        const int status = test::run_in(dir.path(), test::bin_dir() + "/torla-profile " + c.args +
-                                                        (with_output ? " -o made.cmd" : ""), out);
+        const int status = test::run_in(
+            dir.path(),
+            test::bin_dir() + "/torla-profile " + c.args + (with_output ? " -o made.cmd" : ""),
+            out);
         EXPECT_EQ(status, c.status) << c.args << "\n" << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
         EXPECT_FALSE(std::filesystem::exists(dir.file("made.cmd"))) << c.args;
@@ -272,13 +315,15 @@ TEST(Profile, CommandFileRunsWithTorla) {
     test::make_valley_dem(dir.file("dem.tif"));
     test::write_lines(dir.file("path.gpx"), "GPX", {{"valley", test::valley_path()}});
     std::string out;
-    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-profile dem.tif path.gpx -o valley.cmd "
-                                                         "--max-time 6 --release 0:100 --snow-depth 0.8",
+    ASSERT_EQ(test::run_in(dir.path(),
+                           test::bin_dir() + "/torla-profile dem.tif path.gpx -o valley.cmd "
+                                             "--max-time 6 --release 0:100 --snow-depth 0.8",
                            out),
               0)
         << out;
-    EXPECT_NE(out.find("note: the line reprojected from EPSG:4326 (WGS 84) to the DEM's EPSG:32632"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("note: the line reprojected from EPSG:4326 (WGS 84) to the DEM's EPSG:32632"),
+        std::string::npos)
         << out;
     const std::string cmd = test::read_text(dir.file("valley.cmd"));
     std::istringstream lines(cmd);
@@ -327,8 +372,9 @@ TEST(Profile, CommandFileRunsWithTorla) {
         if (a > steepest) steepest = a, at = i - 1;
     }
     char expected[128];
-    std::snprintf(expected, sizeof expected, "#   steepest slope %.1f degrees between %zu and %zu m;", steepest,
-                  at * 10, at * 10 + 10);
+    std::snprintf(expected, sizeof expected,
+                  "#   steepest slope %.1f degrees between %zu and %zu m;", steepest, at * 10,
+                  at * 10 + 10);
     EXPECT_GT(steepest, 20.0);
     EXPECT_NE(cmd.find(expected), std::string::npos) << expected << "\n" << cmd;
     OGRSpatialReference s;
