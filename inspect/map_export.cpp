@@ -155,6 +155,14 @@ int map_main(int argc, char** argv) {
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(geojson ? "GeoJSON" : "GPKG");
     std::string path_file = o.out;
     if (geojson) path_file = o.out.substr(0, o.out.rfind('.')) + "-path.geojson";
+    for (const std::string& written : {o.out, path_file}) {
+        const std::string clash =
+            output_clobbers_input(written, {path, ctx.log_path, ctx.record_path});
+        if (!clash.empty()) {
+            std::cerr << "torla-inspect: " << clash << "\n";
+            return kStatusBadFile;
+        }
+    }
     CPLPushErrorHandler(CPLQuietErrorHandler);
     VSIUnlink(o.out.c_str());
     if (geojson) VSIUnlink(path_file.c_str());

@@ -123,6 +123,11 @@ int netcdf_main(int argc, char** argv) {
     const RunContext ctx = read_run_context(path, r, notes);
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
 
+    if (const std::string clash = output_clobbers_input(out, {path, ctx.log_path, ctx.record_path});
+        !clash.empty()) {
+        std::cerr << "torla-inspect: " << clash << "\n";
+        return kStatusBadFile;
+    }
     const int n = r.n_cells;
     const std::size_t nt = r.dumps.size();
     bool placed = false;

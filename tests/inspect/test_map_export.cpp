@@ -242,12 +242,19 @@ TEST_F(MapExport, Refusals) {
         {"valley.res map -o m.gpkg --zone-pressure p1",
          "--zone-pressure takes p3, p2 or max, not `p1'", 2},
         {"valley.res netcdf", "netcdf needs -o FILE.nc", 2},
+        {"valley.res netcdf -o valley.plg", "the output file valley.plg is the input valley.plg",
+         1},
+        {"valley.res netcdf -o valley.res.json",
+         "the output file valley.res.json is the input valley.res.json", 1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(inspect(c.args, out), c.status) << c.args << "\n" << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
         EXPECT_FALSE(std::filesystem::exists(file("m.gpkg"))) << c.args;
     }
+    // The refused outputs left the log and the run record as they were.
+    EXPECT_EQ(read_text(file("valley.plg")).rfind("TORLA Version ", 0), 0u);
+    EXPECT_EQ(read_text(file("valley.res.json")).rfind("{", 0), 0u);
     // --crs names the CRS the log does not have.
     EXPECT_EQ(inspect("nocrs.res map -o m.gpkg --crs EPSG:32632", out), 0) << out;
 }
