@@ -2,7 +2,8 @@
 # The terrain example from one command: a synthetic valley DEM and a path
 # line, the command file from them with torla-profile, the run (Numerics
 # robust), the summary, the map (GeoPackage and GeoJSON), the NetCDF file and
-# the figures. Everything is written into examples/terrain/out/.
+# the figures (with the plan view on a hillshade of the DEM). Everything is
+# written into examples/terrain/out/.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
@@ -29,6 +30,8 @@ printf 'terrain.cmd\nterrain.res\n../../../build/\n' > terrain.info
 ../../../build/torla-inspect terrain.res netcdf -o terrain.nc
 ../../../build/torla-inspect terrain.res csv -o terrain.csv
 ../../../build/torla-inspect terrain.res csv --peaks -o terrain-peaks.csv
-../../../tools/torla-plot terrain.csv terrain-peaks.csv -o figures --name terrain
+../../../build/torla-inspect terrain.res csv --front -o terrain-front.csv
+../../../tools/torla-plot terrain.csv terrain-peaks.csv terrain-front.csv -o figures --name terrain \
+  --dem valley.tif
 echo "Made in examples/terrain/out/: terrain.cmd, terrain.res (log terrain.plg), terrain.gpkg,"
 echo "terrain.geojson and terrain-path.geojson, terrain.nc, figures/terrain-*.png"
