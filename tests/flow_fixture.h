@@ -1,5 +1,6 @@
-// A small model state for tests of the flow model: default parameters with
-// their derived values, a flat track of 10 m cells and an empty flow.
+// A small model state for tests of the flow model, made by the start-up
+// functions of the driver: default parameters with their derived values, a
+// flat track of 10 m cells under a 150 kg/m^3 cover density and no flow.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,44 +8,30 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "flow/flow.h"
+#include "run/run.h"
+#include "flow/lanes.h"
+#include "test_support.h"
 
 namespace torla::test {
 
 inline void init_flow_state(ModelState& s, int n) {
     s.n_cells = static_cast<int16_t>(n);
     allocate_model_state(s);
-    RunParameters& p = s.par;
-    p.Gamma_1 = static_cast<double>(p.profile.Velo_Prof_Coeff_0);
-    s.constants.rho_diff = p.Particle_Density - p.Air_Density;
-    s.constants.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
-    s.ff = compute_form_factors(p.profile);
-    s.window.first_active = 0;
-    s.window.last_active = n;
-    s.clock.dt = 0.1;
+    derive_run_constants(s);
     for (int i = 0; i < n; ++i) {
         s.grid.cell_length[i] = 10.0;
         s.grid.cos_slope[i] = 1.0;
         s.grid.u_threshold[i] = 0.5;
         s.layers.rho1[i] = 150.0;
-        s.layers.rho3[i] = p.Air_Density;
-        s.layers.g_normal[i] = p.Gravity;
+        s.layers.rho3[i] = s.par.Air_Density;
         s.U[i][kCoverDensity] = s.U_prev[i][kCoverDensity] = 150.0;
     }
-}
-
-// Checks actual against a value written with a limited number of digits
-// ("1287.15", "-1.6129e-06"): they agree to half a unit of the last digit.
-inline void expect_digits(double actual, const std::string& text) {
-    const double expected = std::strtod(text.c_str(), nullptr);
-    const auto e = text.find_first_of("eE");
-    const int exponent = e == std::string::npos ? 0 : std::stoi(text.substr(e + 1));
-    const std::string mantissa = text.substr(0, e);
-    const auto dot = mantissa.find('.');
-    const int decimals = dot == std::string::npos ? 0 : static_cast<int>(mantissa.size() - dot - 1);
-    EXPECT_NEAR(actual, expected, 0.50001 * std::pow(10.0, exponent - decimals)) << text;
+    s.grid.min_cell_length = 10.0;
+    prepare_time_loop(s);  // the window 0 ... n, form factors, gravity, dt = 0.1 s
 }
 
 // Everything printed to standard output while f runs.
@@ -55,17 +42,85 @@ std::string stdout_of(F&& f) {
     return testing::internal::GetCapturedStdout();
 }
 
-// Everything f writes into the log stream of s.
-template <class F>
-std::string log_of(ModelState& s, F&& f) {
+inline bool same_bits(const Matrix& a, const Matrix& b) {
+    return a.data.size() == b.data.size() &&
+           std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(double)) == 0;
+}
+
+// A 30-degree incline of n 10 m cells turning into a 25-degree
+// counter-slope at cell 40, under a 0.5 m cover, with saltating and
+// suspended snow released over cells 5 ... 15 at 5 m/s; prepared as the
+// driver's start-up leaves it. Dumps go to the result file given.
+inline void release_on_incline(ModelState& s, int n, const std::string& result_file) {
+    init_flow_state(s, n);
+    const RunParameters& p = s.par;
+    s.clock.next_dump_time = 1e30;  // no regular dumps
+    s.par.Max_Time = 1e30;
+    s.names.result_file = result_file;
     s.files.log = std::tmpfile();
-    f();
-    std::string text;
-    std::rewind(s.files.log);
-    for (int c; (c = std::fgetc(s.files.log)) != EOF;) text.push_back(static_cast<char>(c));
-    std::fclose(s.files.log);
-    s.files.log = nullptr;
-    return text;
+    for (int i = 0; i < n; ++i) {
+        const double a = (i < 40 ? 30.0 : -25.0) * 3.14159265358979323846 / 180;
+        s.grid.cos_slope[i] = std::cos(a);
+        s.grid.sin_slope[i] = std::sin(a);
+        s.grid.u_threshold[i] = 0.4;
+        const double r = i >= 5 && i <= 15 ? 1.0 : 0.0;  // 1 in the release
+        const double c3 = r * 3.0 / p.Particle_Density, rho3 = p.Air_Density + s.constants.rho_diff * c3;
+        const double u[kNumComponents] = {0.5, 150.0, r, (p.Air_Density + 30 * r) * 5 * r, 30 * r, 8 * r,
+                                          40 * r * rho3, 8 * r * c3, 16 * r * rho3, 9.6 * r * rho3};
+        std::copy(u, u + kNumComponents, s.U[i]);
+    }
+    recover_layer_variables(s);
+    prepare_time_loop(s);
+}
+
+// The way a state runs its passes: whole-matrix copies or copies of the
+// changed rows, the baseline or the AVX2 versions of the flow loops.
+struct PassMode {
+    bool full_copies, wide;
+};
+
+// Drives two released states through the same passes, each in its own
+// mode; before each pass, prepare(state, pass) may change both alike. Every
+// matrix, the window, the step, the peaks, the console and the closing
+// dumps must agree bit for bit. Returns the number of passes run.
+template <class Prepare>
+int compare_passes(int passes, PassMode mode_a, PassMode mode_b, Prepare prepare) {
+    TempDir dir;
+    ModelState a, b;
+    a.window.full_copies = mode_a.full_copies;
+    b.window.full_copies = mode_b.full_copies;
+    release_on_incline(a, 120, dir.file("a.res"));
+    release_on_incline(b, 120, dir.file("b.res"));
+    const auto pass = [](ModelState& s, PassMode mode, bool& go) {
+        use_wide_lanes(mode.wide);
+        return stdout_of([&] {
+            try {
+                go = run_pass(s);
+            } catch (const RunStop&) {  // a run stopped by its own checks counts as ended
+                go = false;
+            }
+        });
+    };
+    int k = 0;
+    for (bool go_a = true, go_b = true; k < passes && go_a; ++k) {
+        prepare(a, k);
+        prepare(b, k);
+        const std::string said_a = pass(a, mode_a, go_a), said_b = pass(b, mode_b, go_b);
+        EXPECT_EQ(go_a, go_b) << "pass " << k;
+        EXPECT_EQ(said_a, said_b) << "pass " << k;
+        const bool same = same_bits(a.U, b.U) && same_bits(a.U_prev, b.U_prev) &&
+                          same_bits(a.sink_prev, b.sink_prev) && a.layers.u3 == b.layers.u3 &&
+                          a.peak_table == b.peak_table && a.clock.dt == b.clock.dt &&
+                          a.window.first_active == b.window.first_active &&
+                          a.window.last_active == b.window.last_active;
+        if (!same) { ADD_FAILURE() << "the states differ after pass " << k; }
+        if (!same || go_a != go_b) break;
+    }
+    use_wide_lanes(true);
+    EXPECT_EQ(read_text(dir.file("a.res")), read_text(dir.file("b.res")));
+    std::fclose(a.files.log);
+    std::fclose(b.files.log);
+    return k;
 }
 
 }  // namespace torla::test

@@ -2,6 +2,10 @@
 // the built programs.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "input/input.h"
+#include "output/result_format.h"
 
 namespace torla::test {
 
@@ -60,17 +67,35 @@ inline int run_in(const fs::path& dir, const std::string& command, std::string& 
     return 128 + WTERMSIG(rc);
 }
 
+// A stand-in generator dir/stub-knotline, a shell script with the given
+// body ($1 is the grid file name); returns the generator prefix that names it.
+inline std::string stub_generator(const TempDir& dir, const std::string& body) {
+    write_text(dir.file("stub-knotline"), "#!/bin/sh\n" + body + "\n");
+    chmod(dir.file("stub-knotline").c_str(), 0755);
+    return dir.file("stub-");
+}
+
+// Runs torla in dir on a command file written there, with the generator
+// prefix given (the built knotline by default); the result goes to run.res.
+inline int run_torla(const TempDir& dir, const std::string& command_text, std::string& out,
+                     const std::string& prefix = bin_dir() + "/", const std::string& env = "") {
+    write_text(dir.file("run.cmd"), command_text);
+    write_text(dir.file("run.info"), "run.cmd\nrun.res\n" + prefix + "\n");
+    return run_in(dir.path(), env + bin_dir() + "/torla run.info", out);
+}
+
 // A command file with the given global parameter lines and a track of n
 // points spaced dx apart on a plane of the given drop per point; every
-// point has the same twelve local numbers.
+// point has the same twelve local numbers, except those local(i) gives.
 inline std::string command_file(int n, const std::string& globals, const std::string& locals,
-                                double dx = 10.0, double drop = 5.0) {
+                                double dx = 10.0, double drop = 5.0,
+                                std::string (*local)(int) = nullptr) {
     std::ostringstream o;
     o << "Track_Name Test track\nRun_Name Test run\n| POWDER SNOW GLOBAL PARAMETERS\n" << globals
       << "| COORDINATES\nNumber_of_Points " << n << "\n";
     for (int i = 0; i < n; ++i) o << i << " " << i * dx << " " << 1000.0 - i * drop << " 0 0\n";
     o << "| POWDER SNOW LOCAL PARAMETERS\n";
-    for (int i = 0; i < n; ++i) o << i << " " << locals << "\n";
+    for (int i = 0; i < n; ++i) o << i << " " << (local ? local(i) : locals) << "\n";
     o << "| END OF FILE\n";
     return o.str();
 }
@@ -81,6 +106,44 @@ inline std::vector<float> grid_row(float x, float y, float length, float slope, 
     std::vector<float> r = {x, y, 0.0f, length, slope, curvature, 0.0f};
     r.insert(r.end(), local12.begin(), local12.end());
     return r;
+}
+
+// Largest relative difference of two equally long sequences, each value
+// measured against max(|a|, |b|, 1e-3 * the largest magnitude of either).
+inline double max_relative(const float* a, const float* b, std::size_t n) {
+    double scale = 1e-30, worst = 0.0;
+    for (std::size_t k = 0; k < n; ++k) scale = std::max({scale, 1e-3 * std::fabs(a[k]), 1e-3 * std::fabs(b[k])});
+    for (std::size_t k = 0; k < n; ++k) {
+        if (std::isnan(a[k]) && std::isnan(b[k])) continue;
+        const double d = std::fabs(static_cast<double>(a[k]) - b[k]);
+        worst = std::max(worst, std::isnan(d) ? INFINITY : d / std::max({std::fabs(a[k]), std::fabs(b[k]), static_cast<float>(scale)}));
+    }
+    return worst;
+}
+
+// Two result files agree: names, counts and coefficients exactly, the
+// geometry to 1e-6, each row of each dump record and each quantity of the
+// peak table (its maxima; with depths, the depths too) to the tolerance.
+inline void expect_same_result(const ResultData& mine, const ResultData& theirs, double tolerance, bool depths) {
+    EXPECT_EQ(mine.problem_name + "|" + mine.run_name, theirs.problem_name + "|" + theirs.run_name);
+    ASSERT_EQ(mine.n_cells, theirs.n_cells);
+    EXPECT_EQ(mine.dump_count, theirs.dump_count);
+    EXPECT_EQ(std::vector<float>(mine.coefficients, mine.coefficients + 12),
+              std::vector<float>(theirs.coefficients, theirs.coefficients + 12));
+    EXPECT_LT(max_relative(&mine.geometry[0].path_length, &theirs.geometry[0].path_length, mine.geometry.size() * 6), 1e-6);
+    ASSERT_EQ(mine.dumps.size(), theirs.dumps.size());
+    const std::size_t n = mine.n_cells;
+    for (std::size_t d = 0; d < mine.dumps.size(); ++d)
+        for (std::size_t row = 0; row < 12; ++row)
+            EXPECT_LE(max_relative(&mine.dumps[d][row * (n + 1)], &theirs.dumps[d][row * (n + 1)], n + 1), tolerance)
+                << "dump " << d << " row " << row;
+    ASSERT_EQ(mine.peaks.size(), theirs.peaks.size());
+    for (int q = 0; q < 12; ++q)
+        for (int slot = 0; slot < (depths ? 4 : 1); ++slot) {
+            std::vector<float> a(n), b(n);
+            for (std::size_t i = 0; i < n; ++i) a[i] = mine.peak(q, i, slot), b[i] = theirs.peak(q, i, slot);
+            EXPECT_LE(max_relative(a.data(), b.data(), n), tolerance) << "peak quantity " << q << " slot " << slot;
+        }
 }
 
 }  // namespace torla::test

@@ -8,6 +8,7 @@ Each case is a set of files named after it:
   NAME.grid  grid file that a stand-in generator copies over its argument
   NAME.sh    body of a stand-in generator script ($1 is the grid file name)
   NAME.kin   generator input handed to knotline directly
+  NAME.args  the arguments torla is started with (instead of run.info)
 Without NAME.grid and NAME.sh the run uses the real knotline.
 The expected messages and exit statuses are in cases.txt.
 
@@ -20,6 +21,7 @@ import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 QUIET = "0 0.5 0.5 150 0 0 0 0 0 0 0 0"
+RELEASE = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"
 QUIET_GRID = [0, 0.5, 0.5, 150, 0, 0, 0, 0, 0, 0, 0, 0]
 NAN = float("nan")
 INF = float("inf")
@@ -83,7 +85,7 @@ GOOD_POINTS = [(0, 1000), (100, 950), (200, 930)]
 
 def main():
     for f in os.listdir(HERE):
-        if f.split(".")[-1] in ("info", "cmd", "grid", "sh", "kin"):
+        if f.split(".")[-1] in ("info", "cmd", "grid", "sh", "kin", "args"):
             os.remove(os.path.join(HERE, f))
     base = command()
     rng = random.Random(20240611)
@@ -93,7 +95,10 @@ def main():
     write("control-grid.grid", grid(grid_rows()))
     write("control-knotline.cmd", base)
 
-    # ---- Information files.
+    # ---- Arguments and information files.
+    write("args-none.args", "")
+    write("args-two.args", "a b")
+    write("args-missing-info.args", "nothere.info")
     write("info-empty.info", "")
     write("info-binary.info", bytes([0x7f, 0x45, 0x4c, 0x46, 0x02, 0x01, 0x01, 0x00, 0x0a,
                                      0xff, 0xfe, 0x00, 0x0a, 0x80]))
@@ -104,6 +109,8 @@ def main():
     write("info-result-plg.info", "run.cmd\nrun.plg\n\n")
     write("info-missing-command.info", "nothere.cmd\nrun.res\n\n")
     write("info-command-is-directory.info", ".\nrun.res\n\n")
+    write("info-no-generator.cmd", base)
+    write("info-no-generator.info", "run.cmd\nrun.res\n/nonexistent/dir/\n")
 
     # ---- Command files: structure.
     write("cmd-empty.cmd", "")
@@ -121,6 +128,7 @@ def main():
           "Track_Name T\nRun_Name R\n| COMMON GLOBAL PARAMETERS\nGravity 9.81\n")
     write("cmd-no-powder-after-common.cmd", "Track_Name T\nRun_Name R\n| COMMON GLOBAL PARAMETERS\n"
           "Gravity 9.81\n| COORDINATES\nNumber_of_Points 3\n")
+    write("cmd-ends-in-powder.cmd", base[:base.index("| COORDINATES")])
     write("cmd-no-coordinates.cmd", base[:base.index("| COORDINATES")] + "| COORDINATE\n")
     write("cmd-no-number-of-points.cmd", base[:base.index("Number_of_Points")])
     write("cmd-ends-in-coordinates.cmd", base[:base.index("5 50 975")])
@@ -161,6 +169,13 @@ def main():
     write("cmd-long-key-long-method.cmd",
           command(globals_="K" * 250 + " 1\nGrid_Method x" + "y" * 99 + "\nGravity 0\n"))
     write("cmd-grid-method-rejected.cmd", command(globals_="Spline_Type quadratic\n"))
+    write("cmd-numerics-unknown.cmd", command(globals_="Numerics fancy\n"))
+    write("control-bspline.cmd", command(globals_="Max_Time 0.1\nSpline_Type Bspline\n"))
+    # Runs that start and then cannot go on: a state that turns non-finite,
+    # a dump count that would overflow.
+    release = ["%d %s\n" % (i, RELEASE if 2 <= i <= 4 else QUIET) for i in range(8)]
+    write("run-non-finite.cmd", command(globals_="Beta_3 1e200\n", locals_=release))
+    write("run-dump-count-limit.cmd", command(n=6, globals_="Dump_Interval 0\nMax_Time 1e6\n"))
     write("cmd-crlf-max-dev-zero.cmd",
           command(globals_="Max_Time 0.3\nMax_Dev 0\n").replace("\n", "\r\n"))
 
@@ -174,44 +189,35 @@ def main():
     write("gen-too-few-cells.cmd", command(globals_="Elem_Size 1000\n"))
 
     # ---- Grid files handed over by a stand-in generator.
-    write("grid-empty.cmd", base)
-    write("grid-empty.grid", b"")
-    write("grid-one-byte.cmd", base)
-    write("grid-one-byte.grid", b"\x08")
-    for name, count in [("negative", -1), ("zero", 0), ("min", -32768), ("five", 5)]:
-        write("grid-count-%s.cmd" % name, base)
-        write("grid-count-%s.grid" % name, grid(grid_rows(), count=count))
-    write("grid-count-32767.cmd", base)
-    write("grid-count-32767.grid", grid(grid_rows(), count=32767))
-    write("grid-truncated-row.cmd", base)
-    write("grid-truncated-row.grid", grid(grid_rows())[:-38])
-    write("grid-binary.cmd", base)
-    write("grid-binary.grid", bytes(rng.randrange(256) for _ in range(3000)))
+    def stand_in(name, data, ext=".grid"):  # the generator hands over data (.grid) or runs it (.sh)
+        write(name + ".cmd", base)
+        write(name + ext, data)
+    stand_in("grid-empty", b"")
+    stand_in("grid-one-byte", b"\x08")
+    for name, count in [("negative", -1), ("zero", 0), ("min", -32768), ("five", 5), ("32767", 32767)]:
+        stand_in("grid-count-" + name, grid(grid_rows(), count=count))
+    stand_in("grid-truncated-row", grid(grid_rows())[:-38])
+    stand_in("grid-binary", bytes(rng.randrange(256) for _ in range(3000)))
     for name, (point, column, value) in {
             "nan-h3": (6, 14, NAN), "inf-cell-length": (2, 3, INF),
             "cell-length-zero": (1, 3, 0.0), "cell-length-negative": (7, 3, -10.0),
             "slope-vertical": (2, 4, -math.pi / 2), "slope-overturned": (3, 4, 3.14159),
             "threshold-negative": (5, 8, -0.5), "rho1-zero": (0, 10, 0.0),
             "eps3-neg-inf": (4, 18, -INF)}.items():
-        write("grid-%s.cmd" % name, base)
-        write("grid-%s.grid" % name, grid_with(point, column, value))
+        stand_in("grid-" + name, grid_with(point, column, value))
     rows = grid_rows()
     rows[3][9] = NAN
-    write("grid-trailing-and-nan.cmd", base)
-    write("grid-trailing-and-nan.grid", grid(rows, extra=b"\0" * 7))
+    stand_in("grid-trailing-and-nan", grid(rows, extra=b"\0" * 7))
     # Finite values whose path length or dump values leave the float range.
     rows = grid_rows()
     rows[1][0], rows[2][0] = 3e38, -3e38
-    write("grid-path-length-beyond-float.cmd", base)
-    write("grid-path-length-beyond-float.grid", grid(rows))
+    stand_in("grid-path-length-beyond-float", grid(rows))
     rows = grid_rows()
     rows[3][11], rows[3][12], rows[3][13] = 1.0, 1e21, 1.0
-    write("grid-pressure-beyond-float.cmd", base)
-    write("grid-pressure-beyond-float.grid", grid(rows))
-    write("grid-generator-did-nothing.cmd", base)
-    write("grid-generator-did-nothing.sh", "exit 0")
-    write("grid-generator-wrote-text.cmd", base)
-    write("grid-generator-wrote-text.sh", "echo 'grid ready' > \"$1\"")
+    stand_in("grid-pressure-beyond-float", grid(rows))
+    for name, body in [("did-nothing", "exit 0"), ("wrote-text", "echo 'grid ready' > \"$1\""),
+                       ("exit-3", "exit 3"), ("killed", "kill -9 $$"), ("removed-grid", "rm \"$1\"")]:
+        stand_in("grid-generator-" + name, body, ".sh")
 
     # ---- Generator inputs handed to knotline directly.
     good = generator_input(GOOD_POINTS)

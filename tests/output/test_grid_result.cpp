@@ -1,18 +1,14 @@
-// The grid reader and the result file, at the level of bytes.
+// From the grid file to the result file: the initial state the grid reader
+// makes, the records, the peak table and the reports written while a run
+// goes on. (Grids the reader refuses are cases of the bad-input corpus.)
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-
+#include "flow_fixture.h"
 #include "input/input.h"
 #include "output/output.h"
-#include "model/bytes.h"
-#include "test_support.h"
 
 namespace torla {
 namespace {
-
-using test::TempDir;
 
 class GridAndResult : public testing::Test {
 protected:
@@ -20,7 +16,6 @@ protected:
         old_ = test::fs::current_path();
         test::fs::current_path(dir_.path());
         s_.names.result_file = "run.res";
-        s_.names.log_file = "run.plg";
         s_.files.log = std::fopen("run.plg", "w");
         derive_run_constants(s_);
     }
@@ -28,221 +23,121 @@ protected:
         if (s_.files.log) std::fclose(s_.files.log);
         test::fs::current_path(old_);
     }
-    // The driver's sequence: the grid file taken, its trailing data
-    // reported, the state filled, the result header written.
-    void read_grid_as_the_driver_does() {
-        const GridFile grid = take_grid_file(s_.n_cells);
-        if (grid.trailing_data) report_trailing_grid_data(s_);
-        write_result_header(s_, read_grid_file(s_, grid));
-    }
-    // Writes a grid of the given rows (plus junk bytes) and reads it.
-    double read_grid(const FloatRows& rows, int junk = 0) {
+    // Writes a grid of the given rows (and a trailing byte) and reads it as
+    // the driver does; returns what was printed.
+    std::string read_grid(const FloatRows& rows, bool trailing = false) {
         EXPECT_EQ(write_grid_file(kGridFile, rows), "");
-        if (junk) {
-            std::vector<unsigned char> extra(junk, 0xA5);
-            EXPECT_EQ(write_file_bytes(kGridFile, extra, true), "");
-        }
+        if (trailing) std::ofstream(kGridFile, std::ios::app) << 'x';
         s_.n_cells = static_cast<int16_t>(rows.rows);
         allocate_model_state(s_);
-        testing::internal::CaptureStdout();
-        read_grid_as_the_driver_does();
-        out_ = testing::internal::GetCapturedStdout();
-        return s_.grid.min_cell_length;
+        return test::stdout_of([&] {
+            const GridFile grid = take_grid_file(s_.n_cells);
+            if (grid.trailing_data) report_trailing_grid_data(s_);
+            write_result_header(s_, read_grid_file(s_, grid));
+        });
     }
     // n grid rows on a straight slope with cell length `length`.
     static FloatRows straight(int n, float length) {
         FloatRows rows = alloc_float_rows(n, kGridColumns);
         for (int i = 0; i < n; ++i) {
-            auto r = test::grid_row(3.0f * i, -4.0f * i, length, 0.6435011f, 0.0f,
-                                    {0, 0.5f, 0.4f, 150, 0, 0, 0, 0, 0, 0, 0, 0});
+            auto r = test::grid_row(3.0f * i, -4.0f * i, length, 0.6435011f, 0.0f, {0, 0.5f, 0.4f, 150, 0, 0, 0, 0, 0, 0, 0, 0});
             std::copy(r.begin(), r.end(), rows[i]);
         }
         return rows;
     }
 
-    TempDir dir_;
+    test::TempDir dir_;
     test::fs::path old_;
     ModelState s_;
-    std::string out_;
 };
 
-TEST_F(GridAndResult, InitialStateFromGridColumns) {
-    FloatRows rows = straight(6, 5.0f);
-    // Cell 2: a suspension layer with 917 kg/m^3 of snow and a dissipation of 0.
-    float* g = rows[2];
-    g[11] = 0.5f;  // h2
-    g[12] = 4.0f;  // u2
-    g[13] = 20.0f; // rho2
-    g[14] = 2.0f;  // h3
-    g[15] = 3.0f;  // u3
-    g[16] = 917.0f;
-    g[17] = 0.25f; // k3
-    g[18] = 0.0f;  // eps3
-    read_grid(rows);
-    EXPECT_TRUE(out_.empty()) << out_;
-    EXPECT_FALSE(test::fs::exists(kGridFile));
-    EXPECT_DOUBLE_EQ(s_.layers.c3[2], 1.0);
-    EXPECT_DOUBLE_EQ(s_.layers.rho3[2], 917.0);
-    const double* u = s_.U[2];
-    EXPECT_EQ(u[kCoverDepth], static_cast<double>(0.4f));
-    EXPECT_DOUBLE_EQ(u[kCoverDensity], 150.0);  // the density itself, not times h1
-    EXPECT_DOUBLE_EQ(u[kSaltLoad], 10.0);
-    EXPECT_DOUBLE_EQ(u[kSaltMomentum], 21.0 * 4.0 * 0.5);
-    EXPECT_DOUBLE_EQ(u[kSuspMomentum], 3.0 * 917.0 * 2.0);
-    EXPECT_DOUBLE_EQ(u[kSuspVolume], 2.0);
-    EXPECT_DOUBLE_EQ(u[kSuspEnergy], 0.25 * 917.0 * 2.0);
-    // The dissipation is floored at Min_Susp_Dissip in U only.
-    EXPECT_DOUBLE_EQ(u[kSuspDissipation], 1.0 * 917.0 * 2.0);
-    EXPECT_EQ(s_.layers.eps3[2], 0.0);
-    EXPECT_DOUBLE_EQ(s_.grid.cos_slope[0], std::cos(static_cast<double>(0.6435011f)));
-}
-
-TEST_F(GridAndResult, SmallestCellLengthIgnoresCellZero) {
+// The state and header the grid gives are checked by the golden and
+// regression runs; here what those runs do not show.
+TEST_F(GridAndResult, SmallestCellLengthAndTheDissipationFloor) {
     FloatRows rows = straight(7, 8.0f);
-    rows[0][3] = 1.0f;
-    rows[4][3] = 6.5f;
-    rows[5][3] = 6.5f;
-    EXPECT_EQ(read_grid(rows), 6.5);
+    rows[0][3] = 1.0f;  // cell 0 does not count for the smallest cell
+    rows[4][3] = rows[5][3] = 6.5f;
+    rows[2][14] = 2.0f;   // h3
+    rows[2][16] = 917.0f; // snow mass per volume: c3 = 1
+    rows[2][18] = 0.0f;   // eps3, floored at Min_Susp_Dissip in U only
+    EXPECT_EQ(read_grid(rows), "");
+    EXPECT_FALSE(test::fs::exists(kGridFile));
+    EXPECT_EQ(s_.grid.min_cell_length, 6.5);
+    EXPECT_EQ(s_.layers.eps3[2], 0.0);
+    EXPECT_DOUBLE_EQ(s_.U[2][kSuspDissipation], 1.0 * 917.0 * 2.0);
     release_model_state(s_);
-    EXPECT_EQ(read_grid(straight(6, 12000.0f)), 10000.0);
+    read_grid(straight(6, 12000.0f));  // no cell shorter than 10 km: 10 km
+    EXPECT_EQ(s_.grid.min_cell_length, 10000.0);
 }
 
 TEST_F(GridAndResult, TrailingBytesWarnOnceOnLogAndConsole) {
-    read_grid(straight(6, 5.0f), 1);
-    const std::string warning =
-        "   read_grid_file:  WARNING:  Data lines beyond number of grid points ignored!\n";
-    EXPECT_EQ(out_, warning);
+    const std::string warning = "   read_grid_file:  WARNING:  Data lines beyond number of grid points ignored!\n";
+    EXPECT_EQ(read_grid(straight(6, 5.0f), true), warning);
     std::fflush(s_.files.log);
     EXPECT_EQ(test::read_text("run.plg"), warning);
 }
 
-TEST_F(GridAndResult, ShortGridFileStops) {
-    FloatRows rows = straight(6, 5.0f);
-    ASSERT_EQ(write_grid_file(kGridFile, rows), "");
-    s_.n_cells = 7;
-    allocate_model_state(s_);
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(read_grid_as_the_driver_does(), RunStop);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "   read_grid_file:  FATAL ERROR:  torla_grid.tmp holds 6 complete grid rows of the 7 "
-              "its count announces. STOP!\n\n");
-    EXPECT_FALSE(test::fs::exists("run.res"));
-}
-
-TEST_F(GridAndResult, HeaderLayoutWithDefaultNamesAndGeometry) {
+// (Dump records beyond the float range are a case of the bad-input corpus.)
+TEST_F(GridAndResult, PeakTableBeyondTheFloatRangeIsFound) {
     read_grid(straight(6, 5.0f));
-    std::vector<unsigned char> b;
-    ASSERT_EQ(read_file_bytes("run.res", b), "");
-    ASSERT_EQ(b.size(), 56u + 19 + 15 + 24 * 6);
-    int16_t v;
-    std::memcpy(&v, &b[0], 2);
-    EXPECT_EQ(v, 19);
-    std::memcpy(&v, &b[2], 2);
-    EXPECT_EQ(v, 15);
-    EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 38), "Unspecified problemUnspecified run");
-    std::memcpy(&v, &b[38], 2);
-    EXPECT_EQ(v, 6);
-    EXPECT_EQ(s_.files.dump_count_position, 40);
-    std::memcpy(&v, &b[40], 2);
-    EXPECT_EQ(v, 6);  // placeholder until the count is patched
-    float f[6];
-    std::memcpy(f, &b[42], 4);
-    EXPECT_EQ(f[0], 1.4f);
-    std::memcpy(f, &b[42 + 44], 4);
-    EXPECT_EQ(f[0], 0.0f);  // Diss_Prof_Coeff_2
-    // Geometry row 3: path length 3 * 5 m, slope in degrees.
-    std::memcpy(f, &b[90 + 3 * 24], 24);
-    EXPECT_EQ(f[0], 15.0f);
-    EXPECT_EQ(f[2], 5.0f);
-    EXPECT_EQ(f[3], static_cast<float>(static_cast<double>(0.6435011f) * 57.29577951));
-}
-
-TEST_F(GridAndResult, DumpRecordPeakTableCountPatchAndFileSize) {
-    read_grid(straight(6, 5.0f));
-    Matrix m = alloc_matrix(6);
-    // Cell 1: a thin saltation layer (divided by Min_Salt_Height) and a
-    // suspension layer of 2 m.
-    double* u = m[1];
-    u[kCoverDepth] = 0.3;
-    u[kCoverDensity] = 200.0;
-    u[kSaltDepth] = 0.05;
-    u[kSaltMomentum] = 2.1;
-    u[kSaltLoad] = 1.0;
-    u[kSuspDepth] = 2.0;
-    u[kSuspVolume] = 0.02;
-    const double r3 = 1.0 + 916.0 * 0.01;
-    u[kSuspMomentum] = r3 * 2.0 * 10.0;
-    u[kSuspEnergy] = r3 * 2.0 * 0.5;
-    u[kSuspDissipation] = r3 * 2.0 * 3.0;
-    write_dump(s_, 1.25, m);
-    write_dump(s_, 2.5, m);
-    s_.clock.dump_count = 2;
-    s_.peak_table[4 * (11 * 6 + 5)] = 7.5f;  // quantity 11 at cell 5
-    append_peak_table(s_);
-    patch_dump_count(s_);
-
-    ResultData r;
-    ASSERT_EQ(read_result_file("run.res", r), "");
-    EXPECT_EQ(test::fs::file_size("run.res"), 56u + 19 + 15 + 24 * 6 + 2 * 48 * 7 + 192 * 6);
-    EXPECT_EQ(r.dump_count, 2);
-    ASSERT_EQ(r.dumps.size(), 2u);
-    for (int row = 0; row < 12; ++row) EXPECT_EQ(r.dumps[1][row * 7], 2.5f);
-    const float R2 = static_cast<float>(1.0 + 1.0 / 0.1);
-    const float U2 = static_cast<float>(2.1 / static_cast<double>(R2) / 0.1);
-    const float expected[12] = {0.3f, 200.0f, 0.05f, U2, R2,
-                                static_cast<float>(static_cast<double>(U2) * U2 * R2 / 1000.0),
-                                2.0f, 10.0f, 0.01f, 0.5f, 3.0f,
-                                static_cast<float>(r3 * 10.0 * 10.0 / 2000.0)};
-    for (int row = 0; row < 12; ++row)
-        EXPECT_FLOAT_EQ(r.dump_value(0, row, 1), expected[row]) << "row " << row;
-    EXPECT_EQ(r.dump_value(0, 3, 1), U2);
-    // An empty cell: rows 3 to 5 are 0, Air_Density and 0.
-    EXPECT_EQ(r.dump_value(0, 3, 0), 0.0f);
-    EXPECT_EQ(r.dump_value(0, 4, 0), 1.0f);
-    EXPECT_EQ(r.dump_value(0, 5, 0), 0.0f);
-    EXPECT_EQ(r.peaks[4 * (11 * 6 + 5)], 7.5f);
-}
-
-TEST_F(GridAndResult, NumbersBeyondTheFloatRangeAreFound) {
-    read_grid(straight(6, 5.0f));
-    Matrix m = alloc_matrix(6);
-    write_dump(s_, 0.0, m);
-    EXPECT_FALSE(first_unfit_dump_value(s_).found());
     EXPECT_FALSE(first_unfit_peak(s_).found());
-
-    // A finite cover depth beyond the float range, and with a clamp of 0 an
-    // empty saltation layer divides 0 by 0 in cell 2.
-    m[4][kCoverDepth] = 1e39;
-    s_.par.Min_Salt_Height = 0.0;
-    write_dump(s_, 0.5, m);
-    const UnfitValue bad = first_unfit_dump_value(s_);
-    EXPECT_EQ(bad.quantity, 0);
-    EXPECT_EQ(bad.cell, 4);
-    EXPECT_EQ(bad.value, INFINITY);
-    m[4][kCoverDepth] = 0.0;
-    write_dump(s_, 1.0, m);
-    EXPECT_EQ(first_unfit_dump_value(s_).quantity, 3);  // u2, first row with a NaN
-    EXPECT_EQ(first_unfit_dump_value(s_).cell, 0);
-
-    // A depth slot of a peak entry counts as much as the maximum.
-    s_.peak_table[4 * (7 * 6 + 2) + 3] = -INFINITY;
+    s_.peak_table[4 * (7 * 6 + 2) + 3] = -INFINITY;  // a depth slot counts as much as the maximum
     const UnfitValue peak = first_unfit_peak(s_);
-    EXPECT_EQ(peak.quantity, 7);
-    EXPECT_EQ(peak.cell, 2);
+    EXPECT_EQ(std::make_tuple(peak.quantity, peak.cell, peak.value), std::make_tuple(7, 2, -INFINITY));
 }
 
-TEST_F(GridAndResult, ReaderKeepsTheRecordsBeforeACut) {
-    read_grid(straight(6, 5.0f));
-    write_dump(s_, 0.0, s_.U);
-    append_peak_table(s_);
-    const auto size = test::fs::file_size("run.res");
-    test::fs::resize_file("run.res", size - 1);
-    ResultData r;
-    ASSERT_EQ(read_result_file("run.res", r), "");
-    EXPECT_EQ(r.dumps.size(), 1u);  // the zeros of the peak table are no record at t = 0
-    EXPECT_EQ(r.cut_bytes, 6u * 48 * 4 - 1);
-    test::fs::resize_file("run.res", 30);
-    EXPECT_NE(read_result_file("run.res", r), "");
+// A peak entry holds the largest value as a float, with the depths of the
+// moment it was set; only a strictly larger value, compared before it is
+// rounded, refreshes the entry. Cells outside the window are left alone.
+TEST(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
+    ModelState s;
+    test::init_flow_state(s, 4);
+    s.window.first_active = 1;
+    s.window.last_active = 3;
+    Layers& l = s.layers;
+    const auto entry = [&](int q, int i) { return std::vector<float>(&s.peak_table[(q * 4 + i) * 4], &s.peak_table[(q * 4 + i) * 4 + 4]); };
+    l.h1[1] = 0.4, l.h2[1] = 2, l.h3[1] = 7, l.u3[1] = 20, l.rho3[1] = 5;
+    l.h1[0] = l.h1[3] = 9;
+    update_peaks(s);
+    EXPECT_EQ(entry(11, 1), (std::vector<float>{1, 0.4f, 2, 7}));  // 20 * 20 * 5 / 2000 kPa
+    l.h2[1] = 1.5, l.h3[1] = 4.0;  // the same h1 as stored: depths kept
+    update_peaks(s);
+    EXPECT_EQ(entry(0, 1), (std::vector<float>{0.4f, 0.4f, 2, 7}));
+    l.h1[1] = static_cast<double>(0.4f) + 1e-12;  // larger than the stored float, yet rounding to it
+    update_peaks(s);
+    EXPECT_EQ(entry(0, 1), (std::vector<float>{0.4f, 0.4f, 1.5f, 4}));
+    EXPECT_EQ(entry(0, 0)[0] + entry(0, 3)[0], 0.0f);
+}
+
+TEST(Reports, FormFactorsOfTheDefaultProfiles) {
+    ModelState s;
+    s.ff = compute_form_factors(s.par.profile);
+    s.files.log = std::tmpfile();
+    report_form_factors(s);
+    std::rewind(s.files.log);
+    std::string report(4096, '\0');
+    report.resize(std::fread(report.data(), 1, report.size(), s.files.log));
+    std::fclose(s.files.log);
+    EXPECT_EQ(report,
+              "\n"
+              "   form_factor:         S_CZ =  0.444\n"
+              "                         S_U =  0.933          S_CU =  1.011\n"
+              "                        T_UU =  1.045         S_CUU =  1.176\n"
+              "                        T_UK =  0.933         S_CUK =  1.011\n"
+              "                        T_UE =  0.933         S_CUE =  1.011\n"
+              "                     T_KKK_E =  1.000      S_CKKK_E =  1.000\n"
+              "                        T_KK =  1.000         S_CKK =  1.000\n"
+              "                     T_UKK_E =  0.933      S_CUKK_E =  1.011\n"
+              "                    T_UUKK_E =  1.045     S_CUUKK_E =  1.176\n"
+              "                  T_dUdUKK_E =  2.613   S_CdUdUKK_E =  2.178\n"
+              "                 S_dCdUUKK_E =  0.653\n"
+              "                     S_CKK_E =  1.000      S_dCKK_E = -0.667\n"
+              "                       T_UUK =  1.045        S_CUUK =  1.176\n"
+              "                     T_dUdUK =  2.613      S_CdUdUK =  2.178\n"
+              "                    S_dCdUUK =  0.653\n"
+              "                        S_CK =  1.000         S_dCK = -0.667\n"
+              "                      T_EE_K =  1.000       S_CEE_K =  1.000\n"
+              "\n\n");
 }
 
 }  // namespace

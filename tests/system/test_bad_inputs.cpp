@@ -19,39 +19,26 @@ namespace fs = test::fs;
 
 const fs::path kCorpus = fs::path(TORLA_SOURCE_DIR) / "tests" / "bad_inputs";
 const char* const kEarlierResult = "result of an earlier run";
+const char* const kExtensions[] = {".info", ".cmd", ".grid", ".sh", ".kin", ".args"};
 
 struct Case {
     std::string name;
     int status = 0;
     std::vector<std::string> texts;
-    int line = 0;  // in cases.txt
 };
-
-std::string trim(const std::string& s) {
-    const auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(' ') + 1 - b);
-}
 
 // Lines "NAME | STATUS | TEXT [&& TEXT ...]"; blank lines and lines
 // starting with '#' are skipped. The texts keep their leading blanks (the
 // messages begin with three), less the one blank after the separator.
-std::vector<Case> read_cases(std::string& error) {
+std::vector<Case> read_cases() {
     std::vector<Case> cases;
     std::istringstream in(test::read_text((kCorpus / "cases.txt").string()));
-    std::string line;
-    for (int no = 1; std::getline(in, line); ++no) {
+    for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
-        const auto a = line.find(" | ");
-        const auto b = a == std::string::npos ? a : line.find(" | ", a + 3);
-        if (b == std::string::npos) {
-            error = "cases.txt line " + std::to_string(no) + " is not NAME | STATUS | TEXT";
-            return {};
-        }
-        Case c;
-        c.line = no;
-        c.name = trim(line.substr(0, a));
-        c.status = std::stoi(line.substr(a + 3, b - a - 3));
+        const auto a = line.find(" | "), b = line.find(" | ", a + 3);
+        EXPECT_NE(b, std::string::npos) << line << ": not NAME | STATUS | TEXT";
+        if (b == std::string::npos) continue;
+        Case c{line.substr(0, a), std::stoi(line.substr(a + 3, b - a - 3)), {}};
         std::string rest = line.substr(b + 3);
         for (std::size_t p; (p = rest.find(" && ")) != std::string::npos; rest.erase(0, p + 4))
             c.texts.push_back(rest.substr(0, p));
@@ -61,96 +48,75 @@ std::vector<Case> read_cases(std::string& error) {
     return cases;
 }
 
-bool has(const std::string& name, const char* ext) {
-    return fs::exists(kCorpus / (name + ext));
+bool has(const std::string& name, const char* ext) { return fs::exists(kCorpus / (name + ext)); }
+std::string corpus_text(const std::string& name, const char* ext) {
+    return test::read_text((kCorpus / (name + ext)).string());
 }
 
 // Runs one case in dir; returns the exit status, out takes the console.
 int run_case(const Case& c, const test::TempDir& dir, std::string& out) {
     const std::string bin = test::bin_dir();
     if (has(c.name, ".kin")) {
-        fs::copy_file(kCorpus / (c.name + ".kin"), dir.file("torla_grid.tmp"));
+        fs::copy_file(kCorpus / (c.name + ".kin"), dir.file(kGridFile));
         return test::run_in(dir.path(), bin + "/knotline torla_grid.tmp tor-la", out);
     }
     if (has(c.name, ".cmd")) fs::copy_file(kCorpus / (c.name + ".cmd"), dir.file("run.cmd"));
     std::string prefix = bin + "/";
-    std::string body;
     if (has(c.name, ".grid")) {
         fs::copy_file(kCorpus / (c.name + ".grid"), dir.file("grid.bin"));
-        body = "cp grid.bin \"$1\"";
+        prefix = test::stub_generator(dir, "cp grid.bin \"$1\"");
     }
-    if (has(c.name, ".sh")) body = test::read_text((kCorpus / (c.name + ".sh")).string());
-    if (!body.empty()) {
-        test::write_text(dir.file("stub-knotline"), "#!/bin/sh\n" + body + "\n");
-        chmod(dir.file("stub-knotline").c_str(), 0755);
-        prefix = dir.file("stub-");
-    }
-    if (has(c.name, ".info"))
-        fs::copy_file(kCorpus / (c.name + ".info"), dir.file("run.info"));
-    else
-        test::write_text(dir.file("run.info"), "run.cmd\nrun.res\n" + prefix + "\n");
+    if (has(c.name, ".sh")) prefix = test::stub_generator(dir, corpus_text(c.name, ".sh"));
+    test::write_text(dir.file("run.info"),
+                     has(c.name, ".info") ? corpus_text(c.name, ".info") : "run.cmd\nrun.res\n" + prefix + "\n");
     test::write_text(dir.file("run.res"), kEarlierResult);
-    return test::run_in(dir.path(), bin + "/torla run.info", out);
-}
-
-TEST(BadInputs, TableAndFilesAgree) {
-    std::string error;
-    const auto cases = read_cases(error);
-    ASSERT_EQ(error, "");
-    EXPECT_GE(cases.size(), 40u);
-    std::set<std::string> listed;
-    for (const auto& c : cases) {
-        EXPECT_TRUE(listed.insert(c.name).second) << c.name << " is listed twice";
-        EXPECT_TRUE(has(c.name, ".kin") || has(c.name, ".cmd") || has(c.name, ".info"))
-            << c.name << " (line " << c.line << ") has no input file";
-    }
-    // Every input file belongs to a listed case.
-    for (const auto& e : fs::directory_iterator(kCorpus)) {
-        const std::string ext = e.path().extension();
-        if (ext == ".info" || ext == ".cmd" || ext == ".grid" || ext == ".sh" || ext == ".kin") {
-            EXPECT_TRUE(listed.count(e.path().stem())) << e.path().filename() << " is in no case";
-        }
-    }
+    const std::string args = has(c.name, ".args") ? corpus_text(c.name, ".args") : "run.info";
+    return test::run_in(dir.path(), bin + "/torla " + args, out);
 }
 
 TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
-    std::string error;
-    const auto cases = read_cases(error);
-    ASSERT_EQ(error, "");
-    ASSERT_FALSE(cases.empty());
+    const auto cases = read_cases();
+    EXPECT_GE(cases.size(), 100u);
+    std::set<std::string> listed;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name + " (cases.txt line " + std::to_string(c.line) + ")");
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(listed.insert(c.name).second) << "listed twice";
+        EXPECT_TRUE(has(c.name, ".kin") || has(c.name, ".cmd") || has(c.name, ".info") || has(c.name, ".args"))
+            << "no input file";
         test::TempDir dir;
         std::string out;
-        const int status = run_case(c, dir, out);
-        EXPECT_EQ(status, c.status) << out;
-        for (const auto& text : c.texts) {
-            EXPECT_NE(out.find(text), std::string::npos) << "missing: " << text << "\n" << out;
-        }
+        EXPECT_EQ(run_case(c, dir, out), c.status) << out;
+        for (const auto& text : c.texts) EXPECT_NE(out.find(text), std::string::npos) << "missing: " << text << "\n" << out;
         EXPECT_EQ(out.find("runtime error"), std::string::npos) << out;
         EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << out;
 
         if (has(c.name, ".kin")) {
             // knotline reports on standard error only and keeps its input.
             EXPECT_EQ(out.rfind("   knotline:  ", 0), 0u) << out;
-            EXPECT_EQ(test::read_text(dir.file("torla_grid.tmp")),
-                      test::read_text((kCorpus / (c.name + ".kin")).string()));
-            std::vector<std::string> left;
-            for (const auto& e : fs::directory_iterator(dir.path())) left.push_back(e.path().filename());
-            EXPECT_EQ(left, std::vector<std::string>{"torla_grid.tmp"});
+            EXPECT_EQ(test::read_text(dir.file(kGridFile)), corpus_text(c.name, ".kin"));
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
         } else if (c.status == 0 || c.status == 2 || c.status == 3) {
-            // A run that got into its time loop leaves a complete result file:
-            // the records so far, the peak table and the patched count.
+            // A run that got into its time loop leaves a complete result file
+            // (the records so far, the peak table, the patched count), no
+            // grid file, and a log that ends as the console does.
             ResultData r;
             EXPECT_EQ(read_result_file(dir.file("run.res"), r), "");
             EXPECT_FALSE(r.count_unpatched);
             EXPECT_TRUE(r.has_peak_table());
-            EXPECT_FALSE(fs::exists(dir.file("torla_grid.tmp")));
+            EXPECT_FALSE(fs::exists(dir.file(kGridFile)));
+            const std::string log = test::read_text(dir.file("run.plg")), last = c.texts.back() + "\n\n";
+            EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last);
         } else {
-            // A run that could never work leaves the earlier result alone.
+            // A run that could never work leaves the earlier result alone,
+            // and a refused command file leaves no generator input.
             EXPECT_EQ(test::read_text(dir.file("run.res")), kEarlierResult);
+            if (c.status == kStatusCommandFile) { EXPECT_FALSE(fs::exists(dir.file(kGridFile))); }
         }
     }
+    // Every input file belongs to a listed case.
+    for (const auto& e : fs::directory_iterator(kCorpus))
+        for (const char* ext : kExtensions)
+            if (e.path().extension() == ext) { EXPECT_TRUE(listed.count(e.path().stem())) << e.path() << " is in no case"; }
 }
 
 }  // namespace
