@@ -34,7 +34,8 @@ TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
                        "junk between sections\n| POWDER SNOW GLOBAL PARAMETERS\n"
                        "# comment\nAlpha 0.5\nGamma_1 7\nSusp_Rate 2\nElem_Size 12.5\nMax_Dev 0.1\n"
                        "| COORDINATES\nignored line\nNumber_of_Points 7\n";
-    for (int i = 0; i < 7; ++i) text += std::to_string(i) + " " + std::to_string(10 * i) + " " + std::to_string(900 - i) + " 1 2\n";
+    for (int i = 0; i < 7; ++i)
+        text += std::to_string(i) + " " + std::to_string(10 * i) + " " + std::to_string(900 - i) + " 1 2\n";
     text += "| POWDER SNOW LOCAL PARAMETERS\n";
     for (int i = 0; i < 7; ++i) text += std::to_string(i) + " " + kLocals + "\n";
     ModelState s;

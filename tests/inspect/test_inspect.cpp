@@ -105,23 +105,27 @@ TEST(ResultReader, UnfinishedRunsAndInconsistentFiles) {
     f.count = 4;  // the placeholder n
     ASSERT_EQ(f.read_back(r, dir), "");
     EXPECT_TRUE(r.count_unpatched);
-    EXPECT_EQ(std::make_tuple(r.dump_count, r.dumps.size(), r.has_peak_table()), std::make_tuple(int16_t{4}, std::size_t{2}, true));
+    EXPECT_EQ(std::make_tuple(r.dump_count, r.dumps.size(), r.has_peak_table()),
+              std::make_tuple(int16_t{4}, std::size_t{2}, true));
     // Killed before the end: no peak table yet, the count still n.
     f.peaks.clear();
     f.add_record(2.0f);
     ASSERT_EQ(f.read_back(r, dir), "");
-    EXPECT_EQ(std::make_tuple(r.count_unpatched, r.has_peak_table(), r.dumps.size()), std::make_tuple(true, false, std::size_t{3}));
+    EXPECT_EQ(std::make_tuple(r.count_unpatched, r.has_peak_table(), r.dumps.size()),
+              std::make_tuple(true, false, std::size_t{3}));
     // A patched count without the peak table, written before the patch: a
     // file cut just after its records.
     f.count = 3;
     ASSERT_EQ(f.read_back(r, dir), "");
-    EXPECT_EQ(std::make_tuple(r.cut_short, r.cut_bytes, r.dumps.size()), std::make_tuple(true, uint64_t{0}, std::size_t{3}));
+    EXPECT_EQ(std::make_tuple(r.cut_short, r.cut_bytes, r.dumps.size()),
+              std::make_tuple(true, uint64_t{0}, std::size_t{3}));
     EXPECT_EQ(HandMade(4, 0).read_back(r, dir), "");  // a run that never dumped
     // Stopped on the small-step limit: one closing record beyond the count.
     HandMade g(4, 3);
     g.count = 2;
     ASSERT_EQ(g.read_back(r, dir), "");
-    EXPECT_EQ(std::make_tuple(r.closing_record, r.count_unpatched, r.dumps.size()), std::make_tuple(true, false, std::size_t{3}));
+    EXPECT_EQ(std::make_tuple(r.closing_record, r.count_unpatched, r.dumps.size()),
+              std::make_tuple(true, false, std::size_t{3}));
 
     HandMade h(4, 1);
     h.count = 3;  // neither the 1 record, 1 + a closing one, nor n
@@ -155,7 +159,8 @@ HandMade summary_file() {
         for (int i = 0; i < 8; ++i) f.value(d, kRowSuspPressure, i) = p3[d][i];
     f.value(1, kRowSaltDepth, 4) = 0.15f;
     for (int i = 0; i < 8; ++i) f.value(2, kRowSaltDepth, i) = 0.1f;
-    const float peaks[3][8] = {{2.0f, 1.0f, 3.0f, 0.5f, 0.1f, 0.05f}, {0.5f, 0.5f, 0.4f, 0.3f, 0.3f, 0.1f}, {9, 4, 2, 1}};
+    const float peaks[3][8] = {{2.0f, 1.0f, 3.0f, 0.5f, 0.1f, 0.05f}, {0.5f, 0.5f, 0.4f, 0.3f, 0.3f, 0.1f},
+                               {9, 4, 2, 1}};
     for (int i = 0; i < 8; ++i) {
         f.peak(kRowSuspPressure, i) = peaks[0][i];
         f.peak(kRowSaltDepth, i) = peaks[1][i];
@@ -301,7 +306,8 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
     };
     for (const auto& run : runs) {
         std::string out;
-        EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect " + run.args, out), run.status) << run.args;
+        EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect " + run.args, out), run.status)
+            << run.args;
         EXPECT_NE(out.find(run.said), std::string::npos) << run.args << "\n" << out;
     }
     std::ostringstream expected;

@@ -40,7 +40,8 @@ protected:
     static FloatRows straight(int n, float length) {
         FloatRows rows = alloc_float_rows(n, kGridColumns);
         for (int i = 0; i < n; ++i) {
-            auto r = test::grid_row(3.0f * i, -4.0f * i, length, 0.6435011f, 0.0f, {0, 0.5f, 0.4f, 150, 0, 0, 0, 0, 0, 0, 0, 0});
+            auto r = test::grid_row(3.0f * i, -4.0f * i, length, 0.6435011f, 0.0f,
+                                    {0, 0.5f, 0.4f, 150, 0, 0, 0, 0, 0, 0, 0, 0});
             std::copy(r.begin(), r.end(), rows[i]);
         }
         return rows;
@@ -95,7 +96,10 @@ TEST(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
     s.window.first_active = 1;
     s.window.last_active = 3;
     Layers& l = s.layers;
-    const auto entry = [&](int q, int i) { return std::vector<float>(&s.peak_table[(q * 4 + i) * 4], &s.peak_table[(q * 4 + i) * 4 + 4]); };
+    const auto entry = [&](int q, int i) {
+        const float* e = &s.peak_table[(q * 4 + i) * 4];
+        return std::vector<float>(e, e + 4);
+    };
     l.h1[1] = 0.4, l.h2[1] = 2, l.h3[1] = 7, l.u3[1] = 20, l.rho3[1] = 5;
     l.h1[0] = l.h1[3] = 9;
     update_peaks(s);

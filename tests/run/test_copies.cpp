@@ -12,6 +12,8 @@
 namespace torla {
 namespace {
 
+std::string source(const std::string& path) { return std::string(TORLA_SOURCE_DIR) + "/" + path; }
+
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
@@ -42,7 +44,7 @@ std::string same_both_ways(const std::string& command_text, ResultData& data) {
 
 TEST(CopiesOfChangedRows, BundledExampleIsIdenticalToWholeCopies) {
     ResultData data;
-    const std::string said = same_both_ways(test::read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd"), data);
+    const std::string said = same_both_ways(test::read_text(source("examples/avalanche.cmd")), data);
     // The avalanche runs down the whole path: many dumps, a moving window.
     EXPECT_EQ(count(said, "   Dump at t ="), 51u);
     EXPECT_EQ(count(said, "cells 0--204."), 1u);
@@ -52,7 +54,7 @@ TEST(CopiesOfChangedRows, BundledExampleIsIdenticalToWholeCopies) {
 // fixture).
 TEST(CopiesOfChangedRows, CounterSlopeRunIsIdenticalToWholeCopies) {
     ResultData data;
-    const std::string said = same_both_ways(test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/counter-slope.cmd"), data);
+    const std::string said = same_both_ways(test::read_text(source("tests/fixtures/counter-slope.cmd")), data);
     // The run must take the paths where rows leave the window in a redo:
     // a step limited by a negative snow volume, Courant redos, snow turned
     // back by the counter-slope, and the window's upper end moving down.

@@ -52,8 +52,9 @@ TEST(EndToEnd, RunsStartedTogetherInOneDirectoryGetTheirOwnGrids) {
     test::TempDir dir;
     const std::string t = test::bin_dir() + "/torla", prefix = test::bin_dir() + "/";
     for (const char* name : {"a", "b"}) {
-        test::write_text(dir.file(name + std::string(".cmd")), release_file(*name == 'a' ? 30 : 45, "Max_Time 3\n", *name == 'a' ? 6.0 : 3.0));
-        test::write_text(dir.file(name + std::string(".info")), std::string(name) + ".cmd\n" + name + ".res\n" + prefix + "\n");
+        const std::string n = name;
+        test::write_text(dir.file(n + ".cmd"), release_file(n == "a" ? 30 : 45, "Max_Time 3\n", n == "a" ? 6.0 : 3.0));
+        test::write_text(dir.file(n + ".info"), n + ".cmd\n" + n + ".res\n" + prefix + "\n");
     }
     std::string out;
     ASSERT_EQ(test::run_in(dir.path(), "(" + t + " a.info && " + t + " b.info)", out), 0) << out;

@@ -24,8 +24,8 @@ FloatRows regression_grid() {
         const double a = top - dslope * i;
         if (i > 0) x += 5.0 * std::cos(a), y -= 5.0 * std::sin(a);
         const bool release = i >= 3 && i <= 10;
-        const std::vector<float> local = release ? std::vector<float>{0, 0.5f, 0.3f, 150, 1.0f, 5.0f, 20.0f, 5.0f, 5.0f, 2.0f, 1.0f, 0.5f}
-                                                 : std::vector<float>{0, 0.5f, 0.3f, 150, 0, 0, 0, 0, 0, 0, 0, 0};
+        std::vector<float> local = {0, 0.5f, 0.3f, 150, 0, 0, 0, 0, 0, 0, 0, 0};
+        if (release) local = {0, 0.5f, 0.3f, 150, 1.0f, 5.0f, 20.0f, 5.0f, 5.0f, 2.0f, 1.0f, 0.5f};
         const auto r = test::grid_row(static_cast<float>(x), static_cast<float>(y), 5.0f, static_cast<float>(a),
                                       static_cast<float>(dslope / 5.0), local);
         std::copy(r.begin(), r.end(), rows[i]);
