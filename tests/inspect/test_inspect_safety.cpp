@@ -15,62 +15,28 @@
 #include "inspect/inspect.h"
 #include "inspect/run_record.h"
 #include "output/result_format.h"
-#include "test_support.h"
+#include "result_bytes.h"
 
 namespace torla {
 namespace {
 
 using test::TempDir;
 
-// A result file of n cells 10 m apart on a 30 degree slope, put together
-// field by field in the order of the layout (little-endian, as the machine).
-struct Bytes {
-    std::string problem = "Slope", run = "R1";
-    int n;
-    int16_t count;
-    std::vector<GeometryRow> geometry;
-    std::vector<std::vector<float>> records;
-    std::vector<float> peaks;
+using test::ResultBytes;
 
-    Bytes(int cells, int dumps, bool with_peaks = true)
-        : n(cells), count(static_cast<int16_t>(with_peaks ? dumps : cells)) {
-        for (int i = 0; i < n; ++i)
-            geometry.push_back({10.0f * i, 1000.0f + i, 10.0f, 30.0f, 0.0f, 2000.0f - i});
-        for (int d = 0; d < dumps; ++d) add_record(static_cast<float>(d));
-        // Peaks as a run leaves them: every entry different, none a time.
-        if (with_peaks)
-            for (int k = 0; k < 48 * n; ++k) peaks.push_back(0.37f + 0.01f * k);
-    }
-    void add_record(float t) {
-        std::vector<float> rec(12 * (n + 1), 0.0f);
-        for (int r = 0; r < 12; ++r) rec[r * (n + 1)] = t;
-        records.push_back(rec);
-    }
-    float& value(std::size_t d, int row, int cell) { return records[d][row * (n + 1) + cell + 1]; }
-    float& peak(int q, int cell, int slot = 0) { return peaks[4 * (q * n + cell) + slot]; }
-
-    std::string bytes() const {
-        std::string b;
-        const auto put = [&](const void* p, std::size_t size) { b.append(static_cast<const char*>(p), size); };
-        const int16_t head[2] = {static_cast<int16_t>(problem.size()), static_cast<int16_t>(run.size())};
-        put(head, 4);
-        b += problem + run;
-        const int16_t counts[2] = {static_cast<int16_t>(n), count};
-        put(counts, 4);
-        const std::vector<float> coefficients(12, 1.0f);
-        put(coefficients.data(), 48);
-        put(geometry.data(), 24 * geometry.size());
-        for (const auto& rec : records) put(rec.data(), 4 * rec.size());
-        put(peaks.data(), 4 * peaks.size());
-        return b;
-    }
-    std::size_t header_bytes() const { return 56 + problem.size() + run.size() + 24 * n; }
-    std::size_t record_bytes() const { return 48 * (n + 1); }
-    void save(const std::string& path, std::size_t cut = 0) const {
-        const std::string b = bytes();
-        test::write_text(path, b.substr(0, b.size() - cut));
-    }
-};
+// A result file of n cells 10 m apart on a 30 degree slope at map
+// coordinates; with peaks as a run leaves them (every entry different, none
+// a time), or as a run killed before its end leaves it (no peak table, the
+// count still the placeholder n).
+ResultBytes slope(int cells, int dumps, bool with_peaks = true) {
+    ResultBytes b(cells, dumps);
+    b.problem = "Slope";
+    b.run = "R1";
+    for (int i = 0; i < cells; ++i) b.geometry[6 * i + 1] = 1000.0f + i, b.geometry[6 * i + 5] = 2000.0f - i;
+    for (std::size_t k = 0; k < b.peaks.size(); ++k) b.peaks[k] = 0.37f + 0.01f * k;
+    if (!with_peaks) b.peaks.clear(), b.count = cells;
+    return b;
+}
 
 int inspect(const TempDir& dir, const std::string& args, std::string& out) {
     return test::run_in(dir.path(), test::bin_dir() + "/torla-inspect " + args, out);
@@ -85,21 +51,21 @@ bool has(const std::string& text, const std::string& part) {
 TEST(ResultCut, KeepsTheWholeRecordsBeforeTheCut) {
     struct Case {
         const char* what;
-        Bytes file;
+        ResultBytes file;
         std::size_t cut;  // bytes taken off the end
         std::size_t records;
         uint64_t ignored;
         bool unpatched, closing;
     };
-    Bytes closing(4, 3);
+    ResultBytes closing = slope(4, 3);
     closing.count = 2;  // small-step stop: a closing record beyond the count
     const std::size_t record = 48 * 5, peaks = 192 * 4;
     const Case cases[] = {
-        {"killed inside the fourth record", Bytes(4, 4, false), record - 100, 3, 100, true, false},
-        {"killed inside the first record", Bytes(4, 1, false), 1, 0, record - 1, true, false},
-        {"disk full inside the peak table", [] { Bytes b(4, 2); b.count = 4; return b; }(),
+        {"killed inside the fourth record", slope(4, 4, false), record - 100, 3, 100, true, false},
+        {"killed inside the first record", slope(4, 1, false), 1, 0, record - 1, true, false},
+        {"disk full inside the peak table", [] { ResultBytes b = slope(4, 2); b.count = 4; return b; }(),
          300, 2, peaks - 300, true, false},
-        {"patched count, peak table cut", Bytes(4, 2), 1, 2, peaks - 1, false, false},
+        {"patched count, peak table cut", slope(4, 2), 1, 2, peaks - 1, false, false},
         {"closing record, peak table cut", closing, peaks - 8, 3, 8, false, true},
     };
     TempDir dir;
@@ -116,7 +82,7 @@ TEST(ResultCut, KeepsTheWholeRecordsBeforeTheCut) {
         for (std::size_t d = 0; d < r.dumps.size(); ++d) EXPECT_EQ(r.dump_time(d), c.file.records[d][0]);
     }
     // A whole file is no cut.
-    Bytes whole(4, 2);
+    ResultBytes whole = slope(4, 2);
     whole.save(dir.file("whole.res"));
     ResultData r;
     ASSERT_EQ(read_result_file(dir.file("whole.res"), r), "");
@@ -128,12 +94,12 @@ TEST(ResultCut, RefusesWhatNoCutLeaves) {
     TempDir dir;
     ResultData r;
     // Two records' worth of bytes whose time slots disagree: no cut leaves that.
-    Bytes f(4, 3, false);
+    ResultBytes f = slope(4, 3, false);
     f.records[0][5 * 5] = 9.0f;
     f.save(dir.file("bad.res"), 10);
     EXPECT_TRUE(has(read_result_file(dir.file("bad.res"), r), "truncated or inconsistent"));
     // A record that goes back in time in a whole file stays an error.
-    Bytes g(4, 3);
+    ResultBytes g = slope(4, 3);
     for (int row = 0; row < 12; ++row) g.records[2][row * 5] = 0.5f;
     g.save(dir.file("back.res"));
     EXPECT_TRUE(has(read_result_file(dir.file("back.res"), r), "comes after"));
@@ -141,7 +107,7 @@ TEST(ResultCut, RefusesWhatNoCutLeaves) {
 
 TEST(ResultCut, InspectSummarisesAndExportsWhatIsThere) {
     TempDir dir;
-    Bytes f(4, 3, false);
+    ResultBytes f = slope(4, 3, false);
     f.value(0, kRowSuspPressure, 1) = 0.5f;
     f.value(1, kRowSuspPressure, 2) = 0.5f;
     f.value(2, kRowSuspPressure, 3) = 0.5f;
@@ -168,7 +134,7 @@ TEST(ResultInputs, RefusesWhatIsNoRegularFileOrTooLarge) {
     ASSERT_EQ(mkfifo(dir.file("fifo.res").c_str(), 0600), 0);
     test::fs::create_directory(dir.file("dir.res"));
     // A sparse file larger than any result file of 4 cells: its header says 4 cells.
-    Bytes(4, 1, false).save(dir.file("huge.res"));
+    slope(4, 1, false).save(dir.file("huge.res"));
     ASSERT_EQ(truncate(dir.file("huge.res").c_str(), 1LL << 33), 0);
     struct Case {
         std::string input, message;
@@ -208,7 +174,7 @@ TEST(ResultInputs, InspectReadsRecordByRecord) {
     // 2400 records of 2000 cells, 230 MB that take no disk (a sparse file of
     // zeros: a run killed before its peak table, all at t = 0).
     TempDir dir;
-    Bytes f(2000, 0, false);
+    ResultBytes f = slope(2000, 0, false);
     f.save(dir.file("big.res"));
     const long long size = static_cast<long long>(f.header_bytes() + 2400 * f.record_bytes());
     ASSERT_EQ(truncate(dir.file("big.res").c_str(), size), 0);
@@ -223,7 +189,7 @@ TEST(ResultInputs, InspectReadsRecordByRecord) {
 
 TEST(InspectOutput, NeverOverwritesItsInput) {
     TempDir dir;
-    Bytes(4, 2).save(dir.file("run.res"));
+    slope(4, 2).save(dir.file("run.res"));
     const std::string before = test::read_text(dir.file("run.res"));
     test::fs::create_hard_link(dir.file("run.res"), dir.file("hard.res"));
     test::fs::create_symlink(dir.file("run.res"), dir.file("soft.csv"));
@@ -265,13 +231,13 @@ std::string json_of(const std::string& json, const std::string& expression) {
 
 TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
     TempDir dir;
-    Bytes f(4, 2);
+    ResultBytes f = slope(4, 2);
     f.peak(kRowSuspPressure, 1) = NAN;
     f.peak(kRowSuspPressure, 2) = INFINITY;
     f.peak(kRowSaltPressure, 0) = -INFINITY;
     f.peak(kRowSaltPressure, 3) = NAN;
     f.value(1, kRowSuspVelocity, 2) = -NAN;
-    f.geometry[3].aux2 = INFINITY;
+    f.geometry[6 * 3 + 1] = INFINITY;  // easting of cell 3
     f.save(dir.file("run.res"));
     ResultData r;
     ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
@@ -317,7 +283,7 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
     TempDir dir;
     for (const Case& c : cases) {
         EXPECT_EQ(inspect::plain_text(c.name), c.plain);
-        Bytes f(4, 1);
+        ResultBytes f = slope(4, 1);
         f.problem = c.name;
         f.save(dir.file("run.res"));
         ResultData r;
@@ -339,7 +305,7 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
 
 TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
     TempDir dir;
-    Bytes f(6, 0);
+    ResultBytes f = slope(6, 0);
     for (float t : {0.0f, 2.0f, 4.0f}) f.add_record(t);
     f.count = 3;
     f.value(0, kRowSuspPressure, 1) = 0.5f;
@@ -396,8 +362,8 @@ const char* const kRecord = R"({
 })";
 
 // The result file of kRecord: dumps at t = 0, 10, 20, 30 s.
-Bytes recorded_result() {
-    Bytes f(4, 0);
+ResultBytes recorded_result() {
+    ResultBytes f = slope(4, 0);
     for (float t : {0.0f, 10.0f, 20.0f, 30.0f}) f.add_record(t);
     f.count = 4;
     return f;
@@ -425,7 +391,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
         EXPECT_TRUE(has(out, line)) << line << "\n" << out;
 
     // The record may leave out the closing record of a small-step stop.
-    Bytes closing = recorded_result();
+    ResultBytes closing = recorded_result();
     closing.add_record(33.0f);
     closing.save(dir.file("closing.res"));
     test::write_text(dir.file("closing.res.json"), kRecord);
@@ -444,14 +410,14 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
 TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
     TempDir dir;
     recorded_result().save(dir.file("run.res"));
-    Bytes later = recorded_result();
+    ResultBytes later = recorded_result();
     for (int row = 0; row < 12; ++row) later.records[3][row * 5] = 31.0f;
     later.save(dir.file("later.res"));
-    Bytes longer = recorded_result();
+    ResultBytes longer = recorded_result();
     longer.add_record(40.0f);
     longer.count = 5;
     longer.save(dir.file("longer.res"));
-    Bytes killed = recorded_result();
+    ResultBytes killed = recorded_result();
     killed.peaks.clear();
     killed.save(dir.file("killed.res"));
     std::string plain;

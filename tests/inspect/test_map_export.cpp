@@ -175,16 +175,11 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
             "note: no run record copy.res.json: arrival times, scheme and stop reason left out"),
         std::string::npos)
         << out;
-    for (const char* name : {"valley.geojson", "valley-path.geojson"}) {
-        Dataset ds = open_vector(file(name));
-        ASSERT_TRUE(ds) << name;
-        OGRLayer* layer = ds->GetLayer(0);
-        EXPECT_EQ(layer->GetFeatureCount(), std::string(name) == "valley.geojson" ? r.n_cells : 1)
-            << name;
-        ASSERT_NE(layer->GetSpatialRef(), nullptr);
-        EXPECT_STREQ(layer->GetSpatialRef()->GetAuthorityCode(nullptr), "4326");
-    }
+    EXPECT_EQ(open_vector(file("valley-path.geojson"))->GetLayer(0)->GetFeatureCount(), 1);
     Dataset ds = open_vector(file("valley.geojson"));
+    ASSERT_TRUE(ds);
+    EXPECT_EQ(ds->GetLayer(0)->GetFeatureCount(), r.n_cells);
+    EXPECT_STREQ(ds->GetLayer(0)->GetSpatialRef()->GetAuthorityCode(nullptr), "4326");
     OGRSpatialReference wgs, utm;
     wgs.importFromEPSG(4326);
     utm.importFromEPSG(32632);

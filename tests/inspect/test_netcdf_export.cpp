@@ -1,6 +1,5 @@
 // torla-inspect netcdf: the run on the analytic valley as netCDF-4, read
-// back with the netCDF library, ncdump and (where Debian's python3-xarray is
-// installed) xarray.
+// back with the netCDF library and ncdump.
 #include <gtest/gtest.h>
 
 #include <netcdf.h>
@@ -147,27 +146,6 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     ASSERT_EQ(run_in(std::filesystem::path(file("")), "ncdump -h valley.nc", out), 0) << out;
     EXPECT_NE(out.find("float p3(time, cell) ;"), std::string::npos) << out;
     EXPECT_NE(out.find("p3_max:cell_methods = \"time: maximum\" ;"), std::string::npos) << out;
-}
-
-// xarray opens it and finds the same maxima (skipped where Debian's
-// python3-xarray is missing).
-TEST_F(NetcdfExport, OpensInXarray) {
-    std::string out;
-    if (run_in(std::filesystem::path(file("")), "/usr/bin/python3 -c 'import xarray'", out) != 0)
-        GTEST_SKIP() << "python3-xarray is not installed";
-    ASSERT_EQ(inspect("valley.res netcdf -o x.nc", out), 0) << out;
-    const std::string script =
-        "import xarray as xr\n"
-        "d = xr.open_dataset('x.nc')\n"
-        "seen = d.h1_max > 0\n"
-        "assert seen.sum() > 10\n"
-        "assert (d.p3.isel(time=slice(1, None)).max('time') <= d.p3_max).where(seen, True).all()\n"
-        "assert float(d.front_path_length[-1]) > float(d.front_path_length[0])\n"
-        "print(d.sizes['time'], d.sizes['cell'], d.attrs['run_name'], str(d.p3.attrs['units']))\n";
-    write_text(file("check.py"), script);
-    ASSERT_EQ(run_in(std::filesystem::path(file("")), "/usr/bin/python3 check.py", out), 0) << out;
-    EXPECT_EQ(out, std::to_string(result().dumps.size()) + " " + std::to_string(result().n_cells) +
-                       " " + result().run_name + " kPa\n");
 }
 
 }  // namespace
