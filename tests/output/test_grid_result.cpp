@@ -113,36 +113,5 @@ TEST(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
     EXPECT_EQ(entry(0, 0)[0] + entry(0, 3)[0], 0.0f);
 }
 
-TEST(Reports, FormFactorsOfTheDefaultProfiles) {
-    ModelState s;
-    s.ff = compute_form_factors(s.par.profile);
-    s.files.log = std::tmpfile();
-    report_form_factors(s);
-    std::rewind(s.files.log);
-    std::string report(4096, '\0');
-    report.resize(std::fread(report.data(), 1, report.size(), s.files.log));
-    std::fclose(s.files.log);
-    EXPECT_EQ(report,
-              "\n"
-              "   form_factor:         S_CZ =  0.444\n"
-              "                         S_U =  0.933          S_CU =  1.011\n"
-              "                        T_UU =  1.045         S_CUU =  1.176\n"
-              "                        T_UK =  0.933         S_CUK =  1.011\n"
-              "                        T_UE =  0.933         S_CUE =  1.011\n"
-              "                     T_KKK_E =  1.000      S_CKKK_E =  1.000\n"
-              "                        T_KK =  1.000         S_CKK =  1.000\n"
-              "                     T_UKK_E =  0.933      S_CUKK_E =  1.011\n"
-              "                    T_UUKK_E =  1.045     S_CUUKK_E =  1.176\n"
-              "                  T_dUdUKK_E =  2.613   S_CdUdUKK_E =  2.178\n"
-              "                 S_dCdUUKK_E =  0.653\n"
-              "                     S_CKK_E =  1.000      S_dCKK_E = -0.667\n"
-              "                       T_UUK =  1.045        S_CUUK =  1.176\n"
-              "                     T_dUdUK =  2.613      S_CdUdUK =  2.178\n"
-              "                    S_dCdUUK =  0.653\n"
-              "                        S_CK =  1.000         S_dCK = -0.667\n"
-              "                      T_EE_K =  1.000       S_CEE_K =  1.000\n"
-              "\n\n");
-}
-
 }  // namespace
 }  // namespace torla

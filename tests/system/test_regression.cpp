@@ -1,6 +1,7 @@
 // Regression: a small release on a flattening track, run end to end, must
 // reproduce the stored result file (checked for plausibility when it was
-// made) to 1e-6 relative. A change that alters the numbers shows here. To
+// made) to 1e-6 relative, and its console and log byte for byte. A change
+// that alters the numbers or the text shows here. To
 // renew the fixture after a deliberate change of the model, run this test
 // with TORLA_RENEW_FIXTURE=1 and look at the new file before committing it.
 #include <gtest/gtest.h>
@@ -43,8 +44,12 @@ TEST(Regression, SmallReleaseOnAFlatteningTrackReproducesTheStoredResult) {
         << out;
     if (std::getenv("TORLA_RENEW_FIXTURE")) {
         test::fs::copy_file(dir.file("run.res"), fixture("regression.res"), test::fs::copy_options::overwrite_existing);
+        test::fs::copy_file(dir.file("run.plg"), fixture("regression.plg"), test::fs::copy_options::overwrite_existing);
+        test::write_text(fixture("regression.out"), out);
         GTEST_SKIP() << "fixture renewed";
     }
+    EXPECT_EQ(out, test::read_text(fixture("regression.out")));
+    EXPECT_EQ(test::read_text(dir.file("run.plg")), test::read_text(fixture("regression.plg")));
     ResultData mine, stored;
     ASSERT_EQ(read_result_file(dir.file("run.res"), mine), "");
     ASSERT_EQ(read_result_file(fixture("regression.res"), stored), "");
