@@ -153,6 +153,7 @@ def main():
     write("cmd-local-nan.cmd", edit(base, "2 " + QUIET, "2 0 0.5 0.5 150 nan 0 0 0 0 0 0 0"))
     write("cmd-local-infinity.cmd", edit(base, "7 " + QUIET, "7 0 0.5 0.5 150 0 0 0 0 0 0 0 -infinity"))
     write("cmd-local-short-row.cmd", edit(base, "2 " + QUIET, "2 0 0.5 0.5 150 0 0 0 0 0 0 0"))
+    write("cmd-row-index-only.cmd", edit(base, "3 30 985 0 0\n", "3\n"))
     write("cmd-local-rows-renumbered.cmd",
           base.replace("\n%d %s" % (0, QUIET), "\n%d %s" % (1, QUIET), 1))
 

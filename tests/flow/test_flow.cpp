@@ -20,6 +20,8 @@ TEST(FormFactors, ExactAndTrapezoidalIntegrals) {
     EXPECT_DOUBLE_EQ(profile_integral(Quadratic{2, -1, 3}, one, one, one), 2 - 0.5 + 1);
     // Trapezoidal rule of z^2 over 1000 intervals: 1/3 + h^2/6.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, z2, one), 1.0 / 3 + 1e-6 / 6, 1e-14);
+    // Every factor of the numerator counts: (1 + z)^4 (1 + z), its rule's error h^2 / 12 (5 * 16 - 5).
+    EXPECT_NEAR(profile_ratio_integral(lin, lin, lin, lin, lin, one), 63.0 / 6 + 75e-6 / 12, 1e-12);
     // A vanishing or negative denominator is replaced by 0.01 at every node.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, one, Quadratic{-1, 0, 0}), 100.0, 1e-10);
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, one, Quadratic{0, 0, 0}), 100.0, 1e-10);

@@ -275,6 +275,7 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
         {"A\rB\tC", "A\\rB\\tC", "'A\\rB\\tC'"},
         {"A\x1b[31mB", "A\\u001b[31mB", "'A\\x1b[31mB'"},
         {"A\xc2\x85" "B", "A\\u0085B", "'A\\x85B'"},
+        {"A\xf0\x9f\x98\x80" "B", "A\xf0\x9f\x98\x80" "B", "'A\xf0\x9f\x98\x80" "B'"},  // four bytes, kept
         {"A\xe2\x80\xa8" "B\xe2\x80\xa9", "A\\u2028B\\u2029", "'A\\u2028B\\u2029'"},
         {"A\x85" "B", "A\\x85B", "'A\\x85B'"},  // a byte that is not UTF-8: Latin-1 in JSON
         {"A\xc3" "B\xc2\x9f", "A\\xc3B\\u009f", "'A\xc3\x83" "B\\x9f'"},  // a lead byte alone; the last C1
