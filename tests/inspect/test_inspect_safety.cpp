@@ -310,7 +310,7 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
     for (float t : {0.0f, 2.0f, 4.0f}) f.add_record(t);
     f.count = 3;
     f.value(0, kRowSuspPressure, 1) = 0.5f;
-    f.value(2, kRowSaltDepth, 4) = 0.2f;  // dump 1 shows no flow
+    f.value(2, kRowSaltDepth, 5) = 0.2f;  // the last cell; dump 1 shows no flow
     std::fill(f.peaks.begin(), f.peaks.end(), 0.0f);
     f.peak(kRowSuspPressure, 3) = 0.5f;
     f.save(dir.file("run.res"));
@@ -321,7 +321,7 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
          "# thresholds: suspension-layer pressure > 0.1 kPa or saltation-layer depth > 0.1 m\n"
          "# threshold_p3[kPa]: 0.1\n# threshold_h2[m]: 0.1\n"
          "# runout_cell: 3\n# runout_path_length[m]: 30\n# front_reaches_track_end[s]: 4\n"
-         "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n2,,,\n4,4,40,\n"},
+         "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n2,,,\n4,5,50,\n"},
         {"--threshold 0.6 --depth-threshold 0.25",
          "# thresholds: suspension-layer pressure > 0.6 kPa or saltation-layer depth > 0.25 m\n"
          "# threshold_p3[kPa]: 0.6\n# threshold_h2[m]: 0.25\n# runout: none\n"
@@ -359,7 +359,7 @@ const char* const kRecord = R"({
     {"time_s": 20, "mass_kg_per_m": {"cover": 900, "saltation": 20, "suspension": 30, "outflow": 60, "edges": -4.5}},
     {"time_s": 30, "mass_kg_per_m": {"cover": null, "saltation": 20, "suspension": 30, "outflow": 60}}
   ],
-  "peaks_before_onset": {"p2": [1.5, 2.5, null, 0.5], "p3": [0.25, 3.75, 1.0, 0.0]}
+  "peaks_before_onset": {"p2": [2.75, 2.5, null, 0.5], "p3": [0.25, 3.75, 1.0, 0.0]}
 })";
 
 // The result file of kRecord: dumps at t = 0, 10, 20, 30 s.
@@ -380,7 +380,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
              "Run record:   run.res.json\n",
              "Stop reason:  small_step at t = 114.700 s, exit status 5\n",
              "Onset:        wave speed 240 m/s at t = 80.500 s, 20.0 m (cell 2)\n",
-             "trustworthy saltation-layer pressure (before the onset): largest 2.500 kPa at 10.0 m (cell 1)\n",
+             "trustworthy saltation-layer pressure (before the onset): largest 2.750 kPa at 0.0 m (cell 0)\n",
              "trustworthy suspension-layer pressure (before the onset): largest 3.750 kPa at 10.0 m (cell 1)\n",
              // 1015 + 0, 1013 + 2 (-0), 950 + 60 (-5), the last dump unknown.
              "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s and "
