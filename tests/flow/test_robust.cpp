@@ -1,24 +1,19 @@
 // The robust scheme (Numerics robust): its face fluxes, its update of one
-// component, the implicit diffusion, and whole passes on hostile states and
-// on a counter-slope: depths and snow contents never negative, the moved
-// quantities conserved where nothing crosses the window's edges.
+// component, its per-cell rows, and whole steps: the moved quantities
+// conserved where nothing crosses the window's edges, the implicit diffusion
+// bounded and consistent. Whole runs: tests/run/test_robust_runs.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <vector>
 
 #include "flow/lanes.h"
 #include "flow_fixture.h"
-#include "output/output.h"
-#include "run/run.h"
 
 namespace torla {
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -187,16 +182,6 @@ TEST_F(RobustVersions, SignalSpeedsBracketEveryComponentsAdvection) {
 
 // ---- Whole steps.
 
-// Leaves the diffusion alone in the next step: no advective flux, no
-// signal speed.
-void without_advection(ModelState& s) {
-    for (int i = 0; i < s.n_cells; ++i) {
-        for (int j = 0; j < kNumComponents; ++j) s.flux_adv[i][j] = 0.0;
-        for (int col : {kSaltSlowestColumn, kSaltFastestColumn, kSuspSlowestColumn, kSuspFastestColumn})
-            s.flux_diff[i][col] = 0.0;
-    }
-}
-
 // A flat window of n cells of 10 m with a cloud and a saltation layer in
 // its middle (cells from..to), still air elsewhere; layer variables
 // recovered, robust rows computed, no source terms.
@@ -254,195 +239,59 @@ TEST(RobustStep, ClosedWindowConservesTheMovedQuantities) {
     }
 }
 
-// The implicit diffusion with diffusivities far beyond what an explicit
-// step could bear: the snow content stays between its smallest and largest
-// concentration, both totals are kept, and the momentum is smoothed rather
-// than amplified.
-TEST(RobustStep, StiffDiffusionKeepsBoundsAndTotals) {
-    ModelState s;
-    test::init_flow_state(s, 30);
-    s.window.first_active = 2;
-    s.window.last_active = 28;
-    std::mt19937_64 rng(9);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int i = 0; i < 30; ++i) {
-        double* u = s.U_prev[i];
-        u[kSuspDepth] = 5.0;
-        u[kSuspVolume] = 5.0 * 0.01 * unit(rng);
-        u[kSuspMomentum] = 200.0 * (unit(rng) - 0.5);
-        s.layers.h3[i] = 5.0;  // no motion: the faces carry no flux
-        s.layers.rho3[i] = 1.0;
-        s.layers.k3[i] = 60.0, s.layers.eps3[i] = 1.0;  // nu_t = 324 m^2/s
-    }
-    set_boundary_rows(s);
-    compute_robust_fluxes(s);
-    without_advection(s);
-    const double step = 1.0;  // explicitly stable only below about 0.1 s
-    const double volume0 = interior_total(s, s.U_prev, kSuspVolume);
-    const double momentum0 = interior_total(s, s.U_prev, kSuspMomentum);
-    double c_lo = 1.0, c_hi = 0.0, m_hi = 0.0;
-    for (int i = 3; i < 27; ++i) {
-        c_lo = std::min(c_lo, s.U_prev[i][kSuspVolume] / 5.0);
-        c_hi = std::max(c_hi, s.U_prev[i][kSuspVolume] / 5.0);
-        m_hi = std::max(m_hi, std::fabs(s.U_prev[i][kSuspMomentum]));
-    }
-    advance_interior_robust(s, step);
-    double spread_after = 0.0;
-    for (int i = 3; i < 27; ++i) {
-        const double c = s.U[i][kSuspVolume] / 5.0;
-        EXPECT_GE(c, c_lo - 1e-15) << i;
-        EXPECT_LE(c, c_hi + 1e-15) << i;
-        EXPECT_LE(std::fabs(s.U[i][kSuspMomentum]), m_hi) << i;
-        spread_after = std::max(spread_after, std::fabs(s.U[i][kSuspMomentum] - s.U[i + 1][kSuspMomentum]));
-    }
-    EXPECT_LT(spread_after, 0.5 * m_hi) << "the diffusion acted";
-    EXPECT_NEAR(interior_total(s, s.U, kSuspVolume), volume0, 1e-12 * volume0);
-    EXPECT_NEAR(interior_total(s, s.U, kSuspMomentum), momentum0, 1e-9 * 200 * 24 * 10);
-}
-
-// For a small step the implicit diffusion agrees with the explicit
-// difference of the face fluxes (minimum diffusivity, central gradient).
-TEST(RobustStep, SmallStepDiffusionMatchesTheFaceFluxes) {
-    ModelState s;
-    test::init_flow_state(s, 12);
-    s.window.first_active = 1;
-    s.window.last_active = 11;
-    for (int i = 0; i < 12; ++i) {
-        s.U_prev[i][kSuspDepth] = 4.0;
-        s.U_prev[i][kSuspMomentum] = 10.0 * i * i;
-        s.U_prev[i][kSuspVolume] = 4.0 * 0.001 * (1 + i % 3);
-        s.layers.h3[i] = 4.0, s.layers.rho3[i] = 1.0;
-        s.layers.k3[i] = 1.0 + 0.5 * i, s.layers.eps3[i] = 1.0;
-        s.grid.cell_length[i] = 8.0 + i;
-    }
-    set_boundary_rows(s);
-    compute_robust_fluxes(s);
-    without_advection(s);
-    const double step = 1e-4;
-    advance_interior_robust(s, step);
-    const auto D = [&](int i, int col) { return std::min(s.flux_diff[i][col], s.flux_diff[i + 1][col]); };
-    for (int i = 3; i < 9; ++i) {  // away from the closed edges
-        const double V = 0.5 * (s.grid.cell_length[i] + s.grid.cell_length[i + 1]);
-        for (int j : {kSuspMomentum, kSuspVolume}) {
-            const int col = j == kSuspMomentum ? kMomentumDiffusivityColumn : kVolumeDiffusivityColumn;
-            const double scale = j == kSuspMomentum ? 1.0 : 1.0 / 4.0;  // of rho3 u3 h3, of c3
-            const auto g = [&](int a) { return s.U_prev[a][j] * scale; };
-            const double rate = (D(i, col) * (g(i + 1) - g(i)) / s.grid.cell_length[i + 1] -
-                                 D(i - 1, col) * (g(i) - g(i - 1)) / s.grid.cell_length[i]) / V;
-            const double want = s.U_prev[i][j] + step * rate;
-            EXPECT_NEAR(s.U[i][j], want, 1e-4 * std::fabs(step * rate) + 1e-13) << i << " " << j;
-        }
-    }
-}
-
-// ---- Whole passes.
-
-// The driver's pass with the robust scheme's wave speed.
-void robust_pass(ModelState& s) {
-    std::copy(s.U.data.begin(), s.U.data.end(), s.U_prev.data.begin());
-    s.clock.t += s.clock.dt;
-    const double limited = time_step(s, StepKind::kFull, s.clock.dt, s.clock.dt);
-    if (limited < s.clock.dt) time_step(s, StepKind::kRedo, limited, s.clock.dt);
-    recover_layer_variables(s);
-    update_gravity(s);
-    s.clock.dtn = courant_time_step(s, robust_wave_speed(s));
-    if (0.95 * s.clock.dt > s.clock.dtn) {
-        time_step(s, StepKind::kRedo, s.clock.dtn, s.clock.dt);
-        recover_layer_variables(s);
-    }
-    s.clock.dt = s.clock.dtn;
-}
-
-// The smallest depth or snow content in U, and whether all is finite.
-struct Health {
-    double least = 0.0;
-    bool finite = true;
-    double fastest = 0.0;  // m/s, largest |u2| or |u3|
-};
-Health health(const ModelState& s) {
-    Health h;
-    for (int i = 0; i < s.n_cells; ++i) {
-        const double* u = s.U[i];
-        for (int j = 0; j < kNumComponents; ++j) h.finite &= std::isfinite(u[j]);
-        for (int j : {kCoverDepth, kSaltDepth, kSaltLoad, kSuspDepth, kSuspVolume})
-            h.least = std::min(h.least, u[j]);
-    }
-    for (int i = s.window.first_active; i < s.window.last_active; ++i)
-        h.fastest = std::max({h.fastest, std::fabs(s.layers.u2[i]), std::fabs(s.layers.u3[i])});
-    return h;
-}
-
-// A track of n cells of length dx with slope angle(i) in degrees, a 0.4 m
-// cover and a release of a cloud and a saltation layer at cells 6 ... 6 +
-// release - 1 (deep, or thin with the turbulence of a dying edge).
-void track(ModelState& s, int n, double dx, const std::function<double(int)>& angle, int release,
-           double h3, double k3) {
-    test::init_flow_state(s, n);
-    s.par.Numerics = "robust";
-    s.grid.min_cell_length = dx;
-    s.clock.next_dump_time = 1e30;
-    for (int i = 0; i < n; ++i) {
-        const double a = angle(i) * kPi / 180;
-        s.grid.cell_length[i] = dx;
-        s.grid.cos_slope[i] = std::cos(a);
-        s.grid.sin_slope[i] = std::sin(a);
-        s.grid.u_threshold[i] = 0.4;
-        double* u = s.U[i];
-        u[kCoverDepth] = 0.4;
-        if (i >= 6 && i < 6 + release) {
-            const double rho3 = s.par.Air_Density + s.constants.rho_diff * 0.003;
-            u[kSaltDepth] = 1.0, u[kSaltLoad] = 30.0, u[kSaltMomentum] = 31.0 * 5.0;
-            u[kSuspDepth] = h3, u[kSuspVolume] = 0.003 * h3;
-            u[kSuspMomentum] = rho3 * 5.0 * h3;
-            u[kSuspEnergy] = rho3 * k3 * h3, u[kSuspDissipation] = rho3 * 1.2 * h3;
-        }
-    }
-    std::copy(s.U.data.begin(), s.U.data.end(), s.U_prev.data.begin());
-    recover_layer_variables(s);
-    update_gravity(s);
-    s.clock.dt = initial_time_step(s, robust_wave_speed(s));
-}
-
-// Slopes that turn into counter-slopes, and thin, turbulent releases on
-// fine cells (where the standard scheme's explicit shear and diffusion
-// blow up): every pass keeps depths and snow contents non-negative and all
-// values finite, the speeds physical, and the steps from shrinking away.
-TEST(RobustPasses, CounterSlopesAndThinTurbulentLayersStayHealthy) {
-    struct Case {
-        const char* what;
-        int n;
-        double dx;
-        std::function<double(int)> angle;
-        double h3, k3;
-    };
-    const Case cases[] = {
-        {"35 degrees then a 20 degree counter-slope, deep cloud", 90, 10.0,
-         [](int i) { return i < 40 ? 35.0 : -20.0; }, 8.0, 2.0},
-        {"valley between two counter-slopes, 2.5 m cells", 200, 2.5,
-         [](int i) { return i < 80 ? 30.0 : i < 120 ? 0.0 : -25.0; }, 8.0, 2.0},
-        {"thin release with strong turbulence, 2.5 m cells", 160, 2.5,
-         [](int i) { return i < 100 ? 32.0 : -10.0; }, 0.5, 80.0},
-    };
-    for (const Case& c : cases) {
+// The implicit diffusion alone (no advective flux, no signal speed) on
+// unequal cells with eddy viscosities up to 1,800 m^2/s. A small step agrees
+// with the explicit difference of the face fluxes (the smaller of the two
+// cells' diffusivities, central gradients); a step far beyond what an
+// explicit step could bear keeps the snow content within its bounds and
+// smooths the momentum rather than amplifying it; both keep the totals.
+TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
+    for (double step : {1e-6, 1.0}) {
         ModelState s;
-        track(s, c.n, c.dx, c.angle, 12, c.h3, c.k3);
-        double least_step = 1.0, fastest = 0.0;
-        bool turned = false;
-        test::stdout_of([&] {
-            while (s.clock.t < 60.0) {
-                robust_pass(s);
-                const Health h = health(s);
-                ASSERT_TRUE(h.finite) << c.what << " at t = " << s.clock.t;
-                ASSERT_GE(h.least, 0.0) << c.what << " at t = " << s.clock.t;
-                least_step = std::min(least_step, s.clock.dt);
-                fastest = std::max(fastest, h.fastest);
-                for (int i = s.window.first_active; i < s.window.last_active; ++i)
-                    turned |= s.layers.u3[i] < -0.5 && s.layers.h3[i] > 0.5;
+        test::init_flow_state(s, 14);
+        s.window.first_active = 1;
+        s.window.last_active = 13;
+        for (int i = 0; i < 14; ++i) {
+            s.U_prev[i][kSuspDepth] = 4.0;
+            s.U_prev[i][kSuspMomentum] = 10.0 * i * i * (i % 2 ? -1 : 1);
+            s.U_prev[i][kSuspVolume] = 4.0 * 0.001 * (1 + i % 3);
+            s.layers.h3[i] = 4.0, s.layers.rho3[i] = 1.0;
+            s.layers.k3[i] = 20.0 + 10.0 * i, s.layers.eps3[i] = 1.0;
+            s.grid.cell_length[i] = 8.0 + i;
+        }
+        set_boundary_rows(s);
+        compute_robust_fluxes(s);
+        for (int i = 0; i < 14; ++i) {
+            for (int j = 0; j < kNumComponents; ++j) s.flux_adv[i][j] = 0.0;
+            for (int col : {kSaltSlowestColumn, kSaltFastestColumn, kSuspSlowestColumn, kSuspFastestColumn})
+                s.flux_diff[i][col] = 0.0;
+        }
+        advance_interior_robust(s, step);
+        for (int j : {kSuspMomentum, kSuspVolume}) {
+            const double before = interior_total(s, s.U_prev, j);
+            EXPECT_NEAR(interior_total(s, s.U, j), before, 1e-12 * 1e4) << "step " << step << " component " << j;
+        }
+        const auto D = [&](int i, int col) { return std::min(s.flux_diff[i][col], s.flux_diff[i + 1][col]); };
+        for (int i = 2; i < 12; ++i) {
+            if (step > 1e-3) {
+                const double c = s.U[i][kSuspVolume] / 4.0;
+                EXPECT_GE(c, 0.001 - 1e-15) << i;
+                EXPECT_LE(c, 0.003 + 1e-15) << i;
+                EXPECT_LT(std::fabs(s.U[i][kSuspMomentum] - s.U[i + 1][kSuspMomentum]), 0.5 * 10 * 12 * 12) << i;
+                continue;
             }
-        });
-        EXPECT_LT(fastest, 100.0) << c.what;
-        EXPECT_GT(least_step, 0.01) << c.what;
-        EXPECT_TRUE(turned) << c.what << ": the counter-slope turns the cloud back";
+            if (i < 3 || i > 9) continue;  // away from the closed edges
+            const double V = 0.5 * (s.grid.cell_length[i] + s.grid.cell_length[i + 1]);
+            for (int j : {kSuspMomentum, kSuspVolume}) {
+                const int col = j == kSuspMomentum ? kMomentumDiffusivityColumn : kVolumeDiffusivityColumn;
+                const double scale = j == kSuspMomentum ? 1.0 : 1.0 / 4.0;  // of rho3 u3 h3, of c3
+                const auto g = [&](int a) { return s.U_prev[a][j] * scale; };
+                const double rate = (D(i, col) * (g(i + 1) - g(i)) / s.grid.cell_length[i + 1] -
+                                     D(i - 1, col) * (g(i) - g(i - 1)) / s.grid.cell_length[i]) / V;
+                EXPECT_NEAR(s.U[i][j], s.U_prev[i][j] + step * rate, 1e-4 * std::fabs(step * rate) + 1e-13)
+                    << i << " " << j;
+            }
+        }
     }
 }
 
