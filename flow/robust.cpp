@@ -135,29 +135,6 @@ double face_fluxes(const ModelState& s, int l, int r, double* out) {
                   larger(magnitude(susp_slowest), magnitude(susp_fastest)));
 }
 
-// The saltation depth of a cell's new state. The depth follows the load
-// and the speed (saltation_depth), and the speed is the momentum over the
-// layer's mass, the air over the depth (at least Min_Salt_Height) plus the
-// load: both from the same state. Taking the depth from the previous step's
-// speed instead makes a layer that is mostly air (a load far below the air
-// it moves) flip each step between a deep slow and a shallow fast state,
-// the speed going as momentum / (air * depth of the last speed).
-double salt_depth_of_state(const RunParameters& par, double momentum, double load,
-                           double cos_slope) {
-    const double per_speed = kSaltDepthPerSpeed / cos_slope;  // s
-    const double from_load = load / par.Max_Salt_Density;
-    const double least = larger(from_load, par.Min_Salt_Height);
-    const double air = par.Air_Density;
-    const double m = std::fabs(momentum);
-    if (!(m > 0.0)) return saltation_depth(load, 0.0, par.Max_Salt_Density, cos_slope);
-    // The speed with the depth at its least; if the grains jump higher at
-    // that speed, the speed s solves air * per_speed * s^2 + load * s = m.
-    const double speed = m / (air * least + load);
-    if (per_speed * speed <= least) return larger(from_load, per_speed * speed);
-    const double mass = larger(load, 0.0);
-    return per_speed * 2.0 * m / (mass + std::sqrt(mass * mass + 4.0 * air * per_speed * m));
-}
-
 // Control volume of interior cell i, m.
 inline double control_volume(const Grid& g, int i) {
     return 0.5 * (g.cell_length[i] + g.cell_length[i + 1]);
@@ -171,6 +148,7 @@ inline double control_volume(const Grid& g, int i) {
 // face speeds allow.
 double advance_explicit(ModelState& s, double step) {
     const int first = s.window.first_active, last = s.window.last_active;
+    const double* u2 = s.layers.u2.data();
     double allowed = step;
     double dn[kNumComponents] = {}, up[kNumComponents] = {};
     double speed_dn = face_fluxes(s, first, first + 1, dn);
@@ -183,8 +161,8 @@ double advance_explicit(ModelState& s, double step) {
         double* u = s.U[i];
         for (int j = 0; j < kNumComponents; ++j)
             u[j] = robust_update(prev[j], sink[j], dn[j], up[j], step_per_volume, step);
-        u[kSaltDepth] = salt_depth_of_state(s.par, u[kSaltMomentum], u[kSaltLoad],
-                                            s.grid.cos_slope[i]);
+        u[kSaltDepth] = saltation_depth(u[kSaltLoad], u2[i], s.par.Max_Salt_Density,
+                                        s.grid.cos_slope[i]);
         // Each depth and snow content stays a weighted mean of its own and
         // its neighbours' while no signal crosses the cell within the step.
         const double bound = volume / larger(speed_dn, speed_up);
