@@ -75,8 +75,7 @@ TEST(RobustRuns, RobustRunsReachTheirEndSoundlyAndOnlyTheyNameTheirScheme) {
             EXPECT_EQ(log.find("main:  Numerics"), std::string::npos);
             continue;
         }
-        // Named once, after the grid is read; the log has it after the
-        // form-factor report.
+        // Named once: after the grid is read, and in the log after the form factors.
         EXPECT_NE(out.find("   main:  read_grid_file finished.\n\n" + kSchemeLine), std::string::npos);
         EXPECT_EQ(out.find(kSchemeLine), out.rfind(kSchemeLine));
         EXPECT_EQ(out.find("dtn ="), std::string::npos) << "no Courant redo was needed";
