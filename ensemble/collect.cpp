@@ -3,11 +3,13 @@
 // result-file reader; run-out, fronts and largest pressures are those of
 // torla-inspect.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "ensemble/ensemble.h"
 #include "inspect/inspect.h"
@@ -62,6 +64,10 @@ std::string index_list(const std::vector<int>& v) {
     return s;
 }
 
+std::string result_path(const std::string& dir, const Member& m) {
+    return (fs::path(dir) / m.folder / "member.res").string();
+}
+
 // Elevation of the first input point: the first row of the coordinate table.
 double first_elevation(const std::string& cmd_path) {
     std::ifstream f(cmd_path);
@@ -100,16 +106,18 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     fig = CollectFigures{};
     fig.members = static_cast<int>(plan.members.size());
 
+    // Every member's folder is read on its own, in as many threads as there
+    // are cores; then the first member used sets the grid the others must
+    // have.
     std::vector<MemberResult> res(plan.members.size());
-    const ResultData* reference = nullptr;
-    ResultData first;
-    for (std::size_t i = 0; i < plan.members.size(); ++i) {
+    std::vector<int> cells(plan.members.size(), 0);
+    auto read_member = [&](std::size_t i) {
         MemberResult& mr = res[i];
         mr.member = &plan.members[i];
         mr.state = member_state(dir, *mr.member);
         if (!mr.state.finished) {
             mr.why = "not run";
-            continue;
+            return;
         }
         // An onset of instability makes a member unstable whatever its end
         // (a small-step stop, status 5, follows one); any other status but
@@ -117,25 +125,19 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         if (mr.state.onset) {
             mr.use = "unstable";
             mr.why = "onset of instability at " + num(mr.state.onset_time) + " s";
-            continue;
+            return;
         }
         if (mr.state.exit_status != 0) {
             mr.use = "failed";
             mr.why = "exit status " + std::to_string(mr.state.exit_status);
-            continue;
+            return;
         }
         ResultData r;
-        const std::string path = (fs::path(dir) / mr.member->folder / "member.res").string();
-        if (auto err = read_result_file(path, r); !err.empty() || !r.has_peak_table() || r.count_unpatched) {
+        if (auto err = read_result_file(result_path(dir, *mr.member), r);
+            !err.empty() || !r.has_peak_table() || r.count_unpatched) {
             mr.use = "failed";
             mr.why = err.empty() ? "the result is incomplete" : err;
-            continue;
-        }
-        if (reference && r.n_cells != reference->n_cells) {
-            mr.use = "mismatch";
-            mr.why = "its grid has " + std::to_string(r.n_cells) + " cells, not " +
-                     std::to_string(reference->n_cells);
-            continue;
+            return;
         }
         const inspect::Summary s = inspect::summarize(r, inspect::Thresholds{});
         if (s.runout_cell) mr.runout = r.geometry[*s.runout_cell].path_length;
@@ -148,9 +150,36 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
         }
         mr.use = "used";
+        cells[i] = r.n_cells;
+    };
+    {
+        const std::size_t threads =
+            std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(1, res.size()));
+        std::atomic<std::size_t> next{0};
+        auto work = [&] {
+            for (std::size_t i; (i = next++) < res.size();) read_member(i);
+        };
+        std::vector<std::thread> pool;
+        for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+        work();
+        for (auto& t : pool) t.join();
+    }
+    const ResultData* reference = nullptr;
+    ResultData first;
+    for (std::size_t i = 0; i < res.size(); ++i) {
+        MemberResult& mr = res[i];
+        if (mr.use != "used") continue;
         if (!reference) {
-            first = std::move(r);
+            if (auto err = read_result_file(result_path(dir, *mr.member), first); !err.empty()) return err;
             reference = &first;
+        } else if (cells[i] != reference->n_cells) {
+            const MemberResult read = std::move(mr);
+            mr = MemberResult{};  // nothing of its result is kept
+            mr.member = read.member;
+            mr.state = read.state;
+            mr.use = "mismatch";
+            mr.why = "its grid has " + std::to_string(cells[i]) + " cells, not " +
+                     std::to_string(reference->n_cells);
         }
     }
     std::vector<int> failed, unstable, missing, used;

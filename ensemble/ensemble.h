@@ -118,9 +118,10 @@ struct Plan {
 std::string member_folder_name(int index, int count, const std::string& hash);
 
 // Writes the plan and every member's folder (command and information files)
-// into dir; a folder whose command file is already there is left alone.
+// into dir, checking each command file written in up to `jobs` processes at
+// once; a folder whose two files are already right is left alone.
 std::string prepare(const std::string& ensemble_path, const std::string& dir,
-                    const std::string& bin_dir, Plan& plan);
+                    const std::string& bin_dir, Plan& plan, int jobs = 1);
 std::string load_plan(const std::string& dir, Plan& plan);
 
 // What a member's folder says about its run.

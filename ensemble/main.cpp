@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     Plan plan;
-    if (auto err = prepare(ensemble_path, dir, bin_dir, plan); !err.empty()) {
+    if (auto err = prepare(ensemble_path, dir, bin_dir, plan, local.jobs); !err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
         return kRefused;
     }

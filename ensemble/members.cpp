@@ -2,10 +2,13 @@
 // their check, their folders, the plan of an ensemble folder, and one
 // member's run.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -179,10 +182,18 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
     return out;
 }
 
-// The scratch folder of the command-file checks: one per process, made by
-// the first check, removed by remove_check_folder.
+// The scratch folder of the command-file checks: one per process (the
+// reader writes the generator input into its working folder, so two
+// processes never share one), made by the first check, removed by
+// remove_check_folder.
 fs::path check_folder() {
-    return fs::temp_directory_path() / ("torla-ensemble-check-" + std::to_string(getpid()));
+    // In memory where there is a tmpfs: the generator input the reader
+    // rewrites at every check then costs no journal.
+    std::error_code ec;
+    const fs::path base = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK | X_OK) == 0
+                              ? fs::path("/dev/shm")
+                              : fs::temp_directory_path();
+    return base / ("torla-ensemble-check-" + std::to_string(getpid()));
 }
 
 void remove_check_folder() {
@@ -190,38 +201,11 @@ void remove_check_folder() {
     fs::remove_all(check_folder(), ec);
 }
 
-std::string check_command_file(const std::string& path) {
-    // In this process, in a scratch folder (the reader writes the generator
-    // input into the working folder), its standard output into a file.
-    const fs::path scratch = check_folder();
-    std::error_code ec;
-    fs::create_directories(scratch, ec);
-    if (ec) return "cannot create the scratch folder " + scratch.string();
-    const fs::path home = fs::current_path();
-    const std::string abs = fs::absolute(path).string();
-    const std::string out = (scratch / "check.txt").string();
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 1);
-    close(fd);
-    fs::current_path(scratch, ec);
-    int status = 0;
-    try {
-        ModelState s;
-        s.names.command_file = abs;
-        read_command_file(s);
-    } catch (const RunStop& stop) {
-        status = stop.status == 0 ? -1 : stop.status;
-    }
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    fs::current_path(home, ec);
-    bool ok = false;
-    const std::string text = status ? read_all(out, ok) : std::string();
-    if (status == 0) return "";
-    // torla's message: the last line that stops the run.
+namespace {
+
+// torla's message in what a refused check printed: the last line that stops
+// the run.
+std::string stop_message(const std::string& text) {
     std::istringstream lines(text);
     std::string msg;
     for (std::string l; std::getline(lines, l);)
@@ -230,6 +214,185 @@ std::string check_command_file(const std::string& path) {
     msg = b == std::string::npos ? "torla refuses it" : msg.substr(b);
     while (!msg.empty() && (msg.back() == ' ' || msg.back() == '<')) msg.pop_back();
     return msg;
+}
+
+// Checks command files in this process, one after another: the reader's
+// standard output goes into a file in memory and its working folder is the
+// process's scratch folder, both made once, so that a check creates and
+// deletes no file (the generator input is rewritten in place).
+class Checker {
+public:
+    ~Checker() {
+        if (capture_ >= 0) close(capture_);
+    }
+    std::string check(const std::string& path) {
+        const fs::path scratch = check_folder();
+        std::error_code ec;
+        if (capture_ < 0) {
+            fs::create_directories(scratch, ec);
+            if (ec) return "cannot create the scratch folder " + scratch.string();
+            capture_ = memfd_create("torla-ensemble-check", MFD_CLOEXEC);
+            if (capture_ < 0) return std::string("cannot capture the reader's output: ") + std::strerror(errno);
+        }
+        if (ftruncate(capture_, 0) != 0) return "cannot capture the reader's output";
+        const fs::path home = fs::current_path();
+        const std::string abs = fs::absolute(path).string();
+        std::fflush(stdout);
+        const int saved = dup(1);
+        dup2(capture_, 1);
+        lseek(capture_, 0, SEEK_SET);
+        fs::current_path(scratch, ec);
+        int status = 0;
+        try {
+            ModelState s;
+            s.names.command_file = abs;
+            read_command_file(s);
+        } catch (const RunStop& stop) {
+            status = stop.status == 0 ? -1 : stop.status;
+        }
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+        fs::current_path(home, ec);
+        if (status == 0) return "";
+        std::string text;
+        char buf[4096];
+        for (off_t at = 0;;) {
+            const ssize_t k = pread(capture_, buf, sizeof buf, at);
+            if (k <= 0) break;
+            text.append(buf, static_cast<std::size_t>(k));
+            at += k;
+        }
+        return stop_message(text);
+    }
+
+private:
+    int capture_ = -1;
+};
+
+bool write_file(const std::string& path, const std::string& text) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    f.close();
+    return static_cast<bool>(f);
+}
+
+// One member to write: its folder, command file and information file.
+struct Pending {
+    int index;
+    fs::path folder;
+    std::string cmd, info;
+    bool cmd_there;  // member.cmd already holds cmd
+};
+
+// Writes one member's folder and checks its command file; returns an empty
+// string or why the ensemble is refused. The information file comes last:
+// a folder counts as prepared only when both files are right, so a member
+// stopped between its write and its check is checked again.
+std::string write_member(Checker& checker, const Pending& p) {
+    const std::string cmd_path = (p.folder / "member.cmd").string();
+    std::error_code ec;
+    if (!p.cmd_there) {
+        fs::create_directories(p.folder, ec);
+        if (!write_file(cmd_path, p.cmd)) return "cannot write `" + cmd_path + "'";
+    }
+    if (auto err = checker.check(cmd_path); !err.empty()) {
+        fs::remove_all(p.folder, ec);
+        return "member " + std::to_string(p.index) + ": torla refuses its command file: " + err;
+    }
+    if (!write_file((p.folder / "member.info").string(), p.info))
+        return "cannot write the information file of member " + std::to_string(p.index);
+    return "";
+}
+
+// Writes and checks the pending members in `jobs` processes at once, each
+// taking every jobs-th member and stopping at its first refusal; returns the
+// refusal of the lowest member, as one process going through them in order
+// would.
+std::string write_members(const std::vector<Pending>& pending, int jobs) {
+    const int workers = static_cast<int>(std::min<std::size_t>(std::max(1, jobs), pending.size()));
+    if (workers <= 1) {
+        Checker checker;
+        for (const auto& p : pending)
+            if (auto err = write_member(checker, p); !err.empty()) return err;
+        return "";
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    struct Worker {
+        pid_t pid = -1;
+        int fd = -1;
+    };
+    std::vector<Worker> w(static_cast<std::size_t>(workers));
+    std::string failure;
+    for (int k = 0; k < workers; ++k) {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            failure = "cannot start the checks of the members' command files";
+            break;
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            std::string report;
+            try {
+                Checker checker;
+                for (std::size_t i = static_cast<std::size_t>(k); i < pending.size() && report.empty();
+                     i += static_cast<std::size_t>(workers))
+                    if (auto err = write_member(checker, pending[i]); !err.empty())
+                        report = std::to_string(pending[i].index) + "\n" + err;
+            } catch (const std::exception& e) {
+                report = "-1\n" + std::string(e.what());
+            }
+            remove_check_folder();
+            for (std::size_t done = 0; done < report.size();) {
+                const ssize_t n = write(fds[1], report.data() + done, report.size() - done);
+                if (n <= 0) break;
+                done += static_cast<std::size_t>(n);
+            }
+            _exit(0);
+        }
+        close(fds[1]);
+        if (pid < 0) {
+            close(fds[0]);
+            failure = "cannot start the checks of the members' command files";
+            break;
+        }
+        w[static_cast<std::size_t>(k)] = {pid, fds[0]};
+    }
+    long lowest = -2;
+    for (auto& x : w) {
+        if (x.pid < 0) continue;
+        std::string report;
+        char buf[4096];
+        for (ssize_t n; (n = read(x.fd, buf, sizeof buf)) != 0;) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            report.append(buf, static_cast<std::size_t>(n));
+        }
+        close(x.fd);
+        int rc = 0;
+        while (waitpid(x.pid, &rc, 0) < 0 && errno == EINTR) {
+        }
+        const std::size_t nl = report.find('\n');
+        if (!WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
+            if (failure.empty()) failure = "a check of the members' command files ended abnormally";
+        } else if (nl != std::string::npos) {
+            const long index = std::strtol(report.c_str(), nullptr, 10);
+            if (lowest == -2 || index < lowest) {
+                lowest = index;
+                failure = report.substr(nl + 1);
+            }
+        }
+    }
+    return failure;
+}
+
+}  // namespace
+
+std::string check_command_file(const std::string& path) {
+    Checker checker;
+    return checker.check(path);
 }
 
 std::string member_folder_name(int index, int count, const std::string& hash) {
@@ -241,7 +404,7 @@ std::string member_folder_name(int index, int count, const std::string& hash) {
 }
 
 std::string prepare(const std::string& ensemble_path, const std::string& dir, const std::string& bin_dir,
-                    Plan& plan) {
+                    Plan& plan, int jobs) {
     plan = Plan{};
     struct CheckFolderGuard {
         ~CheckFolderGuard() { remove_check_folder(); }
@@ -270,31 +433,27 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
     std::ostringstream plan_text;
     plan_text << "torla-ensemble plan\nbase " << ens.base_path << "\nshared_grid " << plan.shared_grid
               << "\n";
+    // The members' files: only those not already right are written, and
+    // every command file written is checked the way torla reads it, in
+    // several processes at once.
+    const std::string info = "member.cmd\nmember.res\n" + prefix + "\n";
+    std::vector<Pending> pending;
     for (int i = 0; i < ens.members; ++i) {
         Member m;
         m.index = i;
         m.values = values[i];
-        const std::string cmd = effective_command_file(base, ens, m.values);
+        std::string cmd = effective_command_file(base, ens, m.values);
         m.hash = sha256_hex(cmd);
         m.folder = "members/" + member_folder_name(i, ens.members, m.hash);
         const fs::path folder = fs::path(dir) / m.folder;
-        const std::string cmd_path = (folder / "member.cmd").string();
-        bool have = false;
-        if (read_all(cmd_path, have) != cmd || !have) {
-            fs::create_directories(folder, ec);
-            if (!write_atomic(cmd_path, cmd)) return "cannot write `" + cmd_path + "'";
-            if (auto err = check_command_file(cmd_path); !err.empty()) {
-                fs::remove_all(folder, ec);
-                return "member " + std::to_string(i) + ": torla refuses its command file: " + err;
-            }
-        }
-        const std::string info = "member.cmd\nmember.res\n" + prefix + "\n";
-        if (read_all((folder / "member.info").string(), have) != info &&
-            !write_atomic((folder / "member.info").string(), info))
-            return "cannot write the information file of member " + std::to_string(i);
+        bool have_cmd = false, have_info = false;
+        const bool cmd_there = read_all((folder / "member.cmd").string(), have_cmd) == cmd && have_cmd;
+        const bool info_there = read_all((folder / "member.info").string(), have_info) == info && have_info;
+        if (!cmd_there || !info_there) pending.push_back({i, folder, std::move(cmd), info, cmd_there});
         plan_text << "member " << i << " " << m.hash << " " << m.folder << "\n";
         plan.members.push_back(std::move(m));
     }
+    if (auto err = write_members(pending, jobs); !err.empty()) return err;
 
     if (plan.shared_grid) {
         // The grid of member 0, made once; the folder's `knotline' hands it
