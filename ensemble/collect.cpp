@@ -2,6 +2,12 @@
 // fronts.csv and ensemble.json. Every result is read through the project's
 // result-file reader; run-out, fronts and largest pressures are those of
 // torla-inspect.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -334,6 +340,65 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         if (!o) return "cannot write ensemble.json";
     }
     return "";
+}
+
+std::vector<std::string> export_exceedance(const std::string& dir, const std::string& bin_dir) {
+    const fs::path table = fs::path(dir) / "exceedance.csv";
+    const std::string inspect = (fs::path(bin_dir) / "torla-inspect").string();
+    std::vector<std::string> notes;
+    std::error_code ec;
+    struct Export {
+        const char* command;
+        fs::path out;
+        pid_t pid = -1;
+        int capture = -1;
+    } exports[] = {{"map", fs::path(dir) / "exceedance.gpkg"}, {"netcdf", fs::path(dir) / "exceedance.nc"}};
+    // Outputs of an earlier collect never stand beside a table they were
+    // not made from.
+    for (auto& e : exports) fs::remove(e.out, ec);
+    if (!fs::exists(table, ec) || access(inspect.c_str(), X_OK) != 0) return notes;
+    // Both at once, each with its messages in a file in memory.
+    for (auto& e : exports) {
+        e.capture = memfd_create("torla-inspect", MFD_CLOEXEC);
+        if (e.capture < 0) {
+            notes.push_back("no " + e.out.filename().string() + ": cannot capture the output of torla-inspect");
+            continue;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, e.capture, 1);
+        posix_spawn_file_actions_adddup2(&actions, e.capture, 2);
+        const std::string t = table.string(), o = e.out.string();
+        std::vector<char*> argv = {const_cast<char*>(inspect.c_str()), const_cast<char*>(t.c_str()),
+                                   const_cast<char*>(e.command), const_cast<char*>("-o"),
+                                   const_cast<char*>(o.c_str()), nullptr};
+        if (posix_spawn(&e.pid, inspect.c_str(), &actions, nullptr, argv.data(), environ) != 0) e.pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    for (auto& e : exports) {
+        if (e.capture < 0) continue;
+        int rc = 0;
+        if (e.pid > 0)
+            while (waitpid(e.pid, &rc, 0) < 0 && errno == EINTR) {
+            }
+        if (e.pid <= 0 || !WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
+            std::string text;
+            char buf[4096];
+            for (off_t at = 0;;) {
+                const ssize_t k = pread(e.capture, buf, sizeof buf, at);
+                if (k <= 0) break;
+                text.append(buf, static_cast<std::size_t>(k));
+                at += k;
+            }
+            while (!text.empty() && text.back() == '\n') text.pop_back();
+            const std::size_t nl = text.find('\n');  // the first line says why; usage follows
+            notes.push_back("no " + e.out.filename().string() + ": " +
+                            (e.pid <= 0 ? "cannot start " + inspect : text.substr(0, nl)));
+            fs::remove(e.out, ec);
+        }
+        close(e.capture);
+    }
+    return notes;
 }
 
 }  // namespace torla::ensemble

@@ -156,6 +156,10 @@ struct CollectFigures {
     int members = 0, used = 0, failed = 0, unstable = 0, missing = 0;
 };
 std::string collect(const std::string& dir, CollectFigures& figures);
+// exceedance.gpkg and exceedance.nc beside DIR/exceedance.csv, written by
+// bin_dir/torla-inspect (map and netcdf of the table) where it is there;
+// returns what could not be written and why, for standard error.
+std::vector<std::string> export_exceedance(const std::string& dir, const std::string& bin_dir);
 // Percentile p (0 ... 100) of sorted values, linear between order statistics.
 double percentile(const std::vector<double>& sorted, double p);
 

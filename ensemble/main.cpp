@@ -47,12 +47,14 @@ int parse_int(const char* s, int& out) {
     return 1;
 }
 
-int do_collect(const std::string& dir) {
+int do_collect(const std::string& dir, const std::string& bin_dir) {
     CollectFigures fig;
     if (auto err = collect(dir, fig); !err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
         return kIncomplete;
     }
+    for (const auto& note : export_exceedance(dir, bin_dir))
+        std::fprintf(stderr, "torla-ensemble: note: %s\n", note.c_str());
     std::printf("%d members: %d used, %d failed, %d unstable, %d not run; results in %s\n", fig.members, fig.used,
                 fig.failed, fig.unstable, fig.missing, dir.c_str());
     return fig.missing ? kIncomplete : kDone;
@@ -92,7 +94,7 @@ int main(int argc, char** argv) {
     const std::string self = program_path();
     const std::string bin_dir = fs::path(self).parent_path().string();
     if ((cmd == "collect" || cmd == "status") && argc == 3)
-        return cmd == "collect" ? do_collect(argv[2]) : do_status(argv[2]);
+        return cmd == "collect" ? do_collect(argv[2], bin_dir) : do_status(argv[2]);
     if (cmd == "run-chunk" && argc == 5) {
         Plan plan;
         if (auto err = load_plan(argv[2], plan); !err.empty()) {
@@ -150,7 +152,7 @@ int main(int argc, char** argv) {
     }
     if (engine == "local") {
         run_local(dir, plan, bin_dir, local);
-        return do_collect(dir);
+        return do_collect(dir, bin_dir);
     }
     std::string job;
     if (auto err = submit_slurm(dir, plan, self, slurm, job); !err.empty()) {
@@ -161,5 +163,5 @@ int main(int argc, char** argv) {
     if (!slurm.wait) return kDone;
     std::fflush(stdout);
     wait_slurm(slurm, job);
-    return do_collect(dir);
+    return do_collect(dir, bin_dir);
 }

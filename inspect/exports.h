@@ -46,9 +46,33 @@ std::string parse_zones(const std::string& text, std::vector<ZoneClass>& out);
 // The class index (0 = none, k = out[k - 1]) of a pressure.
 int zone_of(const std::vector<ZoneClass>& zones, double pressure_kpa);
 
+// An ensemble's exceedance table, DIR/exceedance.csv of torla-ensemble
+// collect: two comment lines (the members and those left out), the header,
+// one row per cell.
+struct ExceedanceColumn {
+    enum Kind { kFixed, kProbability, kPercentile } kind = kFixed;
+    std::string header;          // as the table names it: P(p3>1kPa), p3_p5[kPa]
+    std::string field;           // its name in the exports: prob_p3_gt_1kpa, p3_p5_kpa
+    std::string units;           // UDUNITS; "" for the cell index
+    std::string quantity;        // p3, p2, h3 or h2 (probabilities and percentiles)
+    double threshold_kpa = 0.0;  // kPa, of a probability
+    int percentile = 0;          // 5, 50 or 95
+};
+struct ExceedanceTable {
+    std::string path;
+    int members = 0, used = 0;
+    std::string failed, unstable, not_run;  // member indices as listed, or "none"
+    std::vector<ExceedanceColumn> columns;
+    std::vector<std::vector<double>> rows;  // per cell, a value per column in its units
+};
+// Returns an empty string or why the table is refused (file, line, column).
+std::string read_exceedance_table(const std::string& path, ExceedanceTable& t);
+
 // The sub-commands `map` and `netcdf`: argv as torla-inspect got it
 // (argv[1] the result file, argv[2] the sub-command). Returns the exit status.
 int map_main(int argc, char** argv);
 int netcdf_main(int argc, char** argv);
+// `map` and `netcdf` of an exceedance table (argv[1] the table).
+int exceedance_main(int argc, char** argv);
 
 }  // namespace torla::inspect

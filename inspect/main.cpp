@@ -1,6 +1,7 @@
 // torla-inspect RESULT summary [--json] [--threshold kPa] [--depth-threshold m]
 // torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m] [-o FILE]
 // torla-inspect RESULT map ... / netcdf ...   (inspect/map_export.cpp, inspect/netcdf_export.cpp)
+// torla-inspect DIR/exceedance.csv map ... / netcdf ...   (inspect/exceedance_export.cpp)
 //
 // Exit status: 0 done, 1 the result file cannot be read or is inconsistent
 // (or the output cannot be written, or would overwrite the input), 2 wrong
@@ -189,6 +190,11 @@ int run(int argc, char** argv) {
     }
     if (argc < 3) return usage_error("a result file and a sub-command are needed");
     const std::string command = argv[2];
+    // An ensemble's exceedance table, told apart by its name.
+    const std::string input = argv[1];
+    if ((command == "map" || command == "netcdf") && input.size() > 4 &&
+        input.compare(input.size() - 4, 4, ".csv") == 0)
+        return torla::inspect::exceedance_main(argc, argv);
     if (command == "map") return torla::inspect::map_main(argc, argv);
     if (command == "netcdf") return torla::inspect::netcdf_main(argc, argv);
     if (command != "summary" && command != "csv")
