@@ -48,8 +48,8 @@ struct Variation {
     bool word = false;             // a global key whose value is a word
     bool range = false;
     double min = 0.0, max = 0.0;   // range
-    std::vector<double> values;    // listed numbers (or factors)
-    std::vector<std::string> words;  // listed words
+    std::vector<double> values{};    // listed numbers (or factors)
+    std::vector<std::string> words{};  // listed words
     bool local() const { return column >= 0; }
     std::size_t choices() const { return word ? words.size() : values.size(); }
 };
