@@ -57,7 +57,7 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
                "# an ensemble\nbase = \"sub/b.cmd\"   # the base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
                "[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85]  # two lines\n"
                "h2 = { factor = [0, 1.2] }\nh3 = { factor = { min = 0.7, max = 1.3 } }\n"
-               "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = [1, 3.4028234663852886e38]\n"
+               "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = [1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]\n"
                "[thresholds]\np3 = [1.0, 3.0, 10.0]\np2 = [10, 30.0]\n");
     EnsembleFile s;
     ASSERT_EQ(read_ensemble_file(dir.file("e.toml"), s), "");
@@ -73,7 +73,7 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     for (double t : s.p3_thresholds) o << " | p3 " << t;
     for (double t : s.p2_thresholds) o << " | p2 " << t;
     EXPECT_EQ(o.str(), "1000 random 7 sub/b.cmd | Max_Salt_Density -1 range 20 60 | Courant_Nr -1 0.6 0.85 | h2 4 0 1.2"
-                       " | h3 7 range 0.7 1.3 | Numerics -1 word standard robust | snow_mass 9 1 | Max_Dev -1 1 3.40282e+38 | p3 1 | p3 3 | p3 10"
+                       " | h3 7 range 0.7 1.3 | Numerics -1 word standard robust | snow_mass 9 1 | Max_Dev -1 1 3.40282e+38 | Velo_Prof_Coeff_1 -1 -3.40282e+38 | p3 1 | p3 3 | p3 10"
                        " | p2 10 | p2 30");
     const std::string head = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n", grid = "base = \"b.cmd\"\nsampling = \"grid\"\n";
     const std::pair<std::string, std::string> cases[] = {
