@@ -99,6 +99,7 @@ def main():
     write("args-none.args", "")
     write("args-two.args", "a b")
     write("args-missing-info.args", "nothere.info")
+    write("args-info-is-device.args", "/dev/zero")
     write("info-empty.info", "")
     write("info-binary.info", bytes([0x7f, 0x45, 0x4c, 0x46, 0x02, 0x01, 0x01, 0x00, 0x0a,
                                      0xff, 0xfe, 0x00, 0x0a, 0x80]))
@@ -109,6 +110,7 @@ def main():
     write("info-result-plg.info", "run.cmd\nrun.plg\n\n")
     write("info-missing-command.info", "nothere.cmd\nrun.res\n\n")
     write("info-command-is-directory.info", ".\nrun.res\n\n")
+    write("info-command-is-device.info", "/dev/zero\nrun.res\n\n")
     write("info-no-generator.cmd", base)
     write("info-no-generator.info", "run.cmd\nrun.res\n/nonexistent/dir/\n")
 

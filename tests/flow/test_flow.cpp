@@ -1,10 +1,6 @@
-// The flow model where the runs of the system tests do not reach or cannot
-// tell: profile integrals, the wave speed, the limits of the source terms,
-// the upwind choice, the diverging form of the update and its negativity
-// limits, the cells outside the window and the window's search. (That the
-// loops over the window give every cell exactly the one-cell numbers is
-// test_lanes.cpp; the numbers themselves are pinned by the golden and
-// regression runs.)
+// The flow model where the system tests' runs do not reach or cannot tell:
+// integrals, wave speed, source limits, upwind choice, the diverging update,
+// negativity limits, the window. (Loops against the one-cell formulas: test_lanes.cpp.)
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"

@@ -51,7 +51,6 @@ TEST(ResultReader, UnfinishedRunsAndInconsistentFiles) {
         EXPECT_NE(read_result_file(dir.file("cut.res"), r).find(size == 19 ? "names" : size ? "geometry" : "short"),
                   std::string::npos);
     }
-    EXPECT_NE(read_result_file(dir.file("missing.res"), r), "");
     HandMade f(4, 2);
     f.count = 4;  // the placeholder n
     ASSERT_EQ(f.read_back(r, dir), "");
@@ -180,12 +179,9 @@ TEST(InspectGeometry, ElevationAndASteadyFront) {
     for (int d = 0; d < 3; ++d) f.value(d, kRowSuspPressure, d) = 1.0f;
     ResultData r;
     ASSERT_EQ(f.read_back(r, dir), "");
-    const auto z = inspect::relative_elevation(r);
-    ASSERT_EQ(z.size(), 3u);
-    EXPECT_EQ(z[0], 0.0);
-    EXPECT_NEAR(z[1], -10.0 * 0.5, 1e-5);  // mean slope 30 degrees
-    EXPECT_NEAR(z[2], -5.0 - 10.0 * std::sqrt(3.0) / 2.0, 1e-5);
-    std::ostringstream csv;  // exported with 10 significant digits
+    // Cell 2 lies 10 m sin 30 deg + 10 m sin 60 deg below cell 0 (each step
+    // at the mean slope of its two cells), exported with 10 significant digits.
+    std::ostringstream csv;
     inspect::write_dumps_csv(csv, r);
     EXPECT_NE(csv.str().find("\n0,2,20,-13.66025404,0,"), std::string::npos) << csv.str();
     const inspect::Summary s = inspect::summarize(r, {});

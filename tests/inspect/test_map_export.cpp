@@ -1,5 +1,5 @@
 // torla-inspect map: a run on the analytic valley put back onto the map as
-// GeoPackage and GeoJSON, read back with ogrinfo and OGR; the zone classes;
+// GeoPackage and GeoJSON, read back with OGR; the zone classes;
 // the refusals.
 #include <gtest/gtest.h>
 
@@ -96,22 +96,12 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
         << out;
     EXPECT_EQ(out.find("note:"), std::string::npos) << out;
 
-    // ogrinfo sees the two layers, a feature per cell and the CRS.
-    ASSERT_EQ(run_in(std::filesystem::path(file("")), "ogrinfo -so -al valley.gpkg", out), 0)
-        << out;
-    EXPECT_NE(out.find("Layer name: cells\nGeometry: Point\nFeature Count: " +
-                       std::to_string(r.n_cells) + "\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("Layer name: path\nGeometry: Measured Line String\nFeature Count: 1\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("ID[\"EPSG\",32632]]"), std::string::npos) << out;
 
     Dataset ds = open_vector(file("valley.gpkg"));
     ASSERT_TRUE(ds);
     OGRLayer* cells = ds->GetLayerByName("cells");
     ASSERT_NE(cells, nullptr);
+    EXPECT_STREQ(cells->GetSpatialRef()->GetAuthorityCode(nullptr), "32632");
     std::vector<inspect::ZoneClass> zones;
     ASSERT_EQ(inspect::parse_zones("1,3,30", zones), "");
     const std::vector<double> rel = inspect::relative_elevation(r);
@@ -157,6 +147,7 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     std::unique_ptr<OGRFeature> line(path->GetNextFeature());
     ASSERT_TRUE(line);
     const OGRLineString* ls = line->GetGeometryRef()->toLineString();
+    ASSERT_TRUE(ls->IsMeasured());
     ASSERT_EQ(ls->getNumPoints(), r.n_cells);
     for (int i = 0; i < r.n_cells; ++i) EXPECT_EQ(ls->getM(i), r.geometry[i].path_length) << i;
 }

@@ -1,9 +1,6 @@
-// The copies of a pass cover only the rows that can differ (U to U_prev at
-// the start of a pass, the restore of the cells outside the window, sink to
-// sink_prev); the whole-matrix copies stay selectable. Both must give the
-// same run to the last bit: whole runs of the program are compared byte for
-// byte, and passes driven in-process are compared matrix by matrix in the
-// situations where rows leave the window.
+// Copies of the changed rows only and whole-matrix copies give the same run
+// to the last bit: whole runs byte for byte, and passes driven in-process
+// matrix by matrix where rows leave the window.
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"
