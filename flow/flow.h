@@ -104,6 +104,14 @@ struct WaveSpeed {
 WaveSpeed largest_wave_speed(const ModelState& s);
 // Its speed alone, m/s.
 double max_wave_speed(const ModelState& s);
+// The speed of a layer's flow and gravity waves, m/s: |u| + sqrt(g_normal h),
+// where a layer whose effective gravity points away from the ground (lifting
+// off a convex break) carries no gravity waves. Unlike the rule above (which
+// takes the magnitude of g_normal h for the step), it is a physical speed:
+// the sign of instability the run watches for.
+double gravity_wave_speed(double u, double g_normal, double h);
+// Its largest value over the active window and the cell where it is.
+WaveSpeed largest_gravity_wave_speed(const ModelState& s);
 
 // Snow mass of cell i in the conserved row u, per metre of track width
 // (kg/m): cover, saltation layer, suspension layer.

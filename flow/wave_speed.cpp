@@ -38,6 +38,23 @@ WaveSpeed largest_wave_speed(const ModelState& s) {
 
 double max_wave_speed(const ModelState& s) { return largest_wave_speed(s).m_s; }
 
+double gravity_wave_speed(double u, double g_normal, double h) {
+    const double gh = g_normal * h;
+    return std::fabs(u) + (gh > 0.0 ? std::sqrt(gh) : 0.0);
+}
+
+WaveSpeed largest_gravity_wave_speed(const ModelState& s) {
+    const Layers& l = s.layers;
+    WaveSpeed result{0.0, -1};
+    for (int i = s.window.first_active; i < s.window.last_active; ++i) {
+        const double salt = gravity_wave_speed(l.u2[i], l.g_normal[i], l.h2[i]);
+        const double susp = gravity_wave_speed(l.u3[i], l.g_normal[i], l.h3[i]);
+        const double faster = susp < salt ? salt : susp;
+        if (!(faster < result.m_s)) result = {faster, i};
+    }
+    return result;
+}
+
 SnowMass cell_snow_mass(const ModelState& s, const double* u, int i) {
     const double length = s.grid.cell_length[i];
     return {u[kCoverDepth] * u[kCoverDensity] * length, u[kSaltLoad] * length,

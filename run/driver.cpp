@@ -361,10 +361,13 @@ void note_pass(ModelState& s, double taken, const WaveSpeed& wave, bool rescaled
         h.max_wave_time = time;
         h.max_wave_cell = wave.cell;
     }
-    if (wave.m_s > kOnsetWaveSpeed && !h.onset) {
-        char sign[128];
-        std::snprintf(sign, sizeof sign, "wave speed %.1f m/s", wave.m_s);
-        note_onset(s, wave.cell, sign, time);
+    if (!h.onset) {
+        const WaveSpeed physical = largest_gravity_wave_speed(s);
+        if (physical.m_s > kOnsetWaveSpeed) {
+            char sign[128];
+            std::snprintf(sign, sizeof sign, "wave speed %.1f m/s", physical.m_s);
+            note_onset(s, physical.cell, sign, time);
+        }
     }
     h.outflow += taken * s.window.outflow_rate;
     h.edges += edge_change(s);

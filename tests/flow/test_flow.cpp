@@ -45,6 +45,12 @@ TEST(WaveSpeed, LargestOfBothLayersOverTheWindow) {
     EXPECT_DOUBLE_EQ(max_wave_speed(s), 8.0);
     s.window.last_active = 1;
     EXPECT_EQ(max_wave_speed(s), 0.0);
+    // The onset's physical speed: a layer lifting off (g_normal h < 0) has no gravity waves.
+    EXPECT_EQ(gravity_wave_speed(-2, 9, 4) + gravity_wave_speed(-2, -9, 4) + gravity_wave_speed(3, 9, -1), 8.0 + 2 + 3);
+    s.window.last_active = 3;
+    EXPECT_EQ(std::make_pair(largest_gravity_wave_speed(s).m_s, largest_gravity_wave_speed(s).cell), std::make_pair(13.0, 2));
+    l.g_normal[2] = -9;  // both cells lift off: the flow's own speed
+    EXPECT_EQ(largest_gravity_wave_speed(s).m_s, 10.0);
 }
 
 // A fast saltation layer eroding a fresh cover under a thin suspension
