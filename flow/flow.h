@@ -93,7 +93,8 @@ LayerVariables recover_cell(const RunParameters& par, const RunConstants& k, con
 // Derives the layer variables of the active window from U.
 void recover_layer_variables(ModelState& s);
 
-// Effective gravity normal and along the track over the active window.
+// Effective gravity normal and along the track over the active window
+// (normal: never below 0 under the robust scheme, a layer lifting off flies free).
 void update_gravity(ModelState& s);
 // Largest wave speed over the active window and the cell where it is
 // (0.0 and -1 for an empty window).

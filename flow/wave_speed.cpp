@@ -11,10 +11,17 @@ void update_gravity(ModelState& s) {
     const double g = s.par.Gravity;
     const Grid& grid = s.grid;
     Layers& l = s.layers;
+    // Where the flow is faster over a convex edge than gravity can hold it,
+    // the layers lift off: the robust scheme lets them fly free, with no
+    // pressure normal to the ground (a negative effective gravity takes the
+    // balance laws' waves away and the cells blow up); the standard scheme
+    // keeps the negative value.
+    const bool free_flight = robust_numerics(s.par);
     for (int i = s.window.first_active; i < s.window.last_active; ++i) {
         // The centripetal term of the saltation layer adds to the normal
         // component where the track is concave.
         l.g_normal[i] = g * grid.cos_slope[i] + l.u2[i] * l.u2[i] * grid.curvature[i];
+        if (free_flight && l.g_normal[i] < 0.0) l.g_normal[i] = 0.0;
         l.g_tangent[i] = g * grid.sin_slope[i];
     }
 }

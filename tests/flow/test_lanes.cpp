@@ -1,8 +1,5 @@
-// The flow loops compute several cells (or components) side by side, with
-// a baseline and an AVX2 version. Every cell must come out exactly as the
-// one-cell formulas give it, whichever lane and version computed it, and
-// for every window width (full groups and the cells left over); the rows
-// at the window's edges are zero and those beyond it untouched.
+// The flow loops' lanes (baseline and AVX2) give every cell exactly the one-cell
+// formulas' numbers for every window width; edge rows zero, rows beyond untouched.
 #include <gtest/gtest.h>
 
 #include <random>

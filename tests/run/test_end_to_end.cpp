@@ -1,7 +1,5 @@
-// Whole runs of the built program: the help and version texts, a full
-// disk, and two runs sharing one working directory. (Complete runs are the
-// golden and regression runs and the corpus controls; runs that must stop
-// are cases of the bad-input corpus.)
+// Whole runs: help and version, a full disk, two runs in one directory.
+// (Complete runs: golden, regression, corpus controls; refusals: the corpus.)
 #include <gtest/gtest.h>
 
 #include "test_support.h"

@@ -1,8 +1,5 @@
-// Whole runs of the built program with its grid generator. With Numerics
-// robust, where the standard scheme blows up (the example run long or on
-// fine cells, a run-out that ends in a wall), each run reaches Max_Time with
-// sound numbers and names its scheme once at start-up; a standard run says
-// nothing of its scheme.
+// Whole runs with Numerics robust where the standard scheme blows up reach
+// Max_Time soundly and name their scheme once; a standard run does not.
 #include <gtest/gtest.h>
 
 #include <algorithm>

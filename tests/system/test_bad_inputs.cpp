@@ -1,8 +1,5 @@
-// The bad-input corpus of tests/bad_inputs/: every case is run end to end
-// against the built torla (or knotline) in a fresh directory, and must end
-// with its exit status and its messages, without a sanitizer report, without
-// touching an earlier result of the same name, and (knotline) without
-// changing its input file.
+// The bad-input corpus (tests/bad_inputs/, its rules in cases.txt): every case
+// run end to end in a fresh directory, without a sanitizer report.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
