@@ -205,7 +205,7 @@ def main():
             "nan-h3": (6, 14, NAN), "inf-cell-length": (2, 3, INF),
             "cell-length-zero": (1, 3, 0.0), "cell-length-negative": (7, 3, -10.0),
             "slope-vertical": (2, 4, -math.pi / 2), "slope-overturned": (3, 4, 3.14159),
-            "threshold-negative": (5, 8, -0.5), "rho1-zero": (0, 10, 0.0),
+            "threshold-negative": (5, 8, -0.5), "threshold-zero": (4, 8, 0.0), "rho1-zero": (0, 10, 0.0),
             "eps3-neg-inf": (4, 18, -INF)}.items():
         stand_in("grid-" + name, grid_with(point, column, value))
     rows = grid_rows()

@@ -45,6 +45,9 @@ TEST(WaveSpeed, LargestOfBothLayersOverTheWindow) {
     EXPECT_DOUBLE_EQ(max_wave_speed(s), 8.0);
     s.window.last_active = 1;
     EXPECT_EQ(max_wave_speed(s), 0.0);
+    EXPECT_EQ(largest_gravity_wave_speed(s).cell, -1);  // an empty window names no cell
+    const SnowMass none = snow_mass(s, s.U);  // no cover, no flow
+    EXPECT_EQ(none.cover + none.saltation + none.suspension, 0.0);
     // The onset's physical speed: a layer lifting off (g_normal h < 0) has no gravity waves.
     EXPECT_EQ(gravity_wave_speed(-2, 9, 4) + gravity_wave_speed(-2, -9, 4) + gravity_wave_speed(3, 9, -1), 8.0 + 2 + 3);
     s.window.last_active = 3;
