@@ -33,15 +33,6 @@ constexpr int kStatusUsage = 2;
 const char* const kFixed[] = {"cell", "path_length[m]", "easting[m]", "northing[m]", "elevation[m]"};
 constexpr int kFixedCount = 5;
 
-bool read_text(const std::string& path, std::string& out) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    out = ss.str();
-    return true;
-}
-
 bool parse_number(const std::string& text, double& v) {
     if (text.empty()) return false;
     char* end = nullptr;
@@ -147,7 +138,7 @@ EnsembleContext read_ensemble_context(const std::string& table_path, std::vector
     }
     std::string text;
     for (const std::string& path : {base, member}) {
-        if (path.empty() || !read_text(path, text)) continue;
+        if (path.empty() || !read_whole_file(path, text)) continue;
         if (path == member) notes.push_back("the base command file `" + base + "' cannot be read; the CRS from " + member);
         c.command_path = path;
         c.inputs.push_back(path);
@@ -178,7 +169,7 @@ std::string read_exceedance_table(const std::string& path, ExceedanceTable& t) {
     t = ExceedanceTable{};
     t.path = path;
     std::string text;
-    if (!read_text(path, text)) return "cannot read " + path;
+    if (!read_whole_file(path, text)) return "cannot read " + path;
     std::vector<std::string> lines = split(text, '\n');
     if (!lines.empty() && lines.back().empty()) lines.pop_back();
     auto at = [&](std::size_t l) { return path + ": line " + std::to_string(l + 1); };

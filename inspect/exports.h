@@ -31,6 +31,8 @@ RunContext read_run_context(const std::string& result_path, const ResultData& r,
                             std::vector<std::string>& notes);
 
 // The pieces of a command file's text the exports use.
+// The whole file at path into out; false when it cannot be opened.
+bool read_whole_file(const std::string& path, std::string& out);
 std::string crs_wkt_of_command_text(const std::string& text);
 std::optional<double> top_elevation_of_command_text(const std::string& text);
 

@@ -114,6 +114,11 @@ std::size_t separator_length(const std::string& s, std::size_t i) {
     return 0;
 }
 
+// The code point of the line or paragraph separator of sep bytes at i.
+unsigned separator_code(const std::string& s, std::size_t i, std::size_t sep) {
+    return sep == 2 ? static_cast<unsigned char>(s[i + 1]) : 0x2000u + static_cast<unsigned char>(s[i + 2]) - 0x80u;
+}
+
 }  // namespace
 
 std::string number_text(double v, int digits) {
@@ -126,9 +131,7 @@ std::string plain_text(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (const std::size_t sep = separator_length(text, i)) {
-            const unsigned code = sep == 2 ? static_cast<unsigned char>(text[i + 1])
-                                           : 0x2000u + static_cast<unsigned char>(text[i + 2]) - 0x80u;
-            out += format("\\u%04x", code);
+            out += format("\\u%04x", separator_code(text, i, sep));
             i += sep;
             continue;
         }
@@ -181,9 +184,7 @@ std::string json_string(const std::string& text) {
         const auto c = static_cast<unsigned char>(text[i]);
         const std::size_t len = utf8_length(text, i);
         if (const std::size_t sep = separator_length(text, i)) {
-            const unsigned code = sep == 2 ? static_cast<unsigned char>(text[i + 1])
-                                           : 0x2000u + static_cast<unsigned char>(text[i + 2]) - 0x80u;
-            out += format("\\u%04x", code);
+            out += format("\\u%04x", separator_code(text, i, sep));
             i += sep;
             continue;
         }

@@ -13,15 +13,6 @@ namespace torla::inspect {
 
 namespace {
 
-bool read_whole(const std::string& path, std::string& out) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    out = ss.str();
-    return true;
-}
-
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -71,7 +62,7 @@ RunContext read_run_context(const std::string& result_path, const ResultData& r,
     c.record_path = result_path + ".json";
 
     std::string log;
-    if (c.log_path.empty() || !read_whole(c.log_path, log)) {
+    if (c.log_path.empty() || !read_whole_file(c.log_path, log)) {
         notes.push_back("no log " + c.log_path +
                         " beside the result: no command file, CRS or elevation from it");
     } else {
@@ -98,7 +89,7 @@ RunContext read_run_context(const std::string& result_path, const ResultData& r,
     }
 
     std::string record;
-    if (!read_whole(c.record_path, record)) {
+    if (!read_whole_file(c.record_path, record)) {
         notes.push_back("no run record " + c.record_path +
                         ": arrival times, scheme and stop reason left out");
         return c;
@@ -172,6 +163,15 @@ int zone_of(const std::vector<ZoneClass>& zones, double pressure_kpa) {
     for (std::size_t i = 0; i < zones.size(); ++i)
         if (pressure_kpa >= zones[i].lower_kpa) k = static_cast<int>(i) + 1;
     return k;
+}
+
+bool read_whole_file(const std::string& path, std::string& out) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return false;
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    out = ss.str();
+    return true;
 }
 
 }  // namespace torla::inspect
