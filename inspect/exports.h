@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "inspect/alpha_beta.h"
+#include "model/runout.h"
 #include "output/result_format.h"
 
 namespace torla::inspect {
@@ -27,26 +29,23 @@ struct RunContext {
 };
 
 // Reads what there is; `notes` says what is missing or unusable.
-RunContext read_run_context(const std::string& result_path, const ResultData& r,
+RunContext read_run_context(const std::string& result_path, const ResultTables& r,
                             std::vector<std::string>& notes);
+// Only the log's part of it: the version, the command file's copy, the CRS
+// and the elevation of the top.
+void read_log_copy(const std::string& result_path, RunContext& c, std::vector<std::string>& notes);
 
 // The pieces of a command file's text the exports use.
 // The whole file at path into out; false when it cannot be opened.
 bool read_whole_file(const std::string& path, std::string& out);
 std::string crs_wkt_of_command_text(const std::string& text);
 std::optional<double> top_elevation_of_command_text(const std::string& text);
-
-// Hazard-zone classes from pressure thresholds (kPa): a cell belongs to the
-// last class whose lower bound its zone pressure reaches, or to "none".
-struct ZoneClass {
-    double lower_kpa;
-    std::string name;
-};
-// A preset name (swiss, austria, damage) or thresholds "1,3,30" (kPa, rising);
-// returns an empty string or what is wrong.
-std::string parse_zones(const std::string& text, std::vector<ZoneClass>& out);
-// The class index (0 = none, k = out[k - 1]) of a pressure.
-int zone_of(const std::vector<ZoneClass>& zones, double pressure_kpa);
+// The coordinate rows as a profile, horizontal distance measured from the
+// first row; empty when a row is not finite or does not go forward.
+std::vector<ProfilePoint> profile_of_command_text(const std::string& text);
+// The split point torla-profile recorded, "# split_s_horizontal_m: S" in the
+// comment block, and its "# split_source: ..." line.
+std::optional<double> split_of_command_text(const std::string& text, std::string& source);
 
 // An ensemble's exceedance table, DIR/exceedance.csv of torla-ensemble
 // collect: two comment lines (the members and those left out), the header,

@@ -19,6 +19,7 @@
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "inspect/run_record.h"
+#include "inspect/run_view.h"
 
 namespace {
 
@@ -197,6 +198,7 @@ int run(int argc, char** argv) {
         return torla::inspect::exceedance_main(argc, argv);
     if (command == "map") return torla::inspect::map_main(argc, argv);
     if (command == "netcdf") return torla::inspect::netcdf_main(argc, argv);
+    if (command == "runout") return torla::inspect::runout_main(argc, argv);
     if (command != "summary" && command != "csv")
         return usage_error("unknown sub-command `" + command + "'");
     Options opt;

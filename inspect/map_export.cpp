@@ -1,9 +1,12 @@
-// torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones Z] [--crs CRS]
+// torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones Z] [--zone-pressure P] [--crs CRS]
 //
 // One point per cell at its map coordinates with the peaks, the arrival
-// time and a zone class, and the path as a line measured by path length;
-// in the run's CRS (GeoPackage) or in WGS84 (GeoJSON, with the path in a
-// second file beside it, as GeoJSON holds one layer).
+// time and a zone class; the path as a line measured by path length; and a
+// point for every run-out (of both layers at the zone limits, and of the
+// alpha-beta model); in the run's CRS (GeoPackage) or in WGS84 (GeoJSON,
+// with the path and the run-outs in files of their own beside it, as
+// GeoJSON holds one layer). A run that blew up is mapped with the peaks it
+// trusts (the run record's, before the onset) and marked unstable.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,6 +19,7 @@
 
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
+#include "inspect/run_view.h"
 #include "model/quantities.h"
 
 namespace torla::inspect {
@@ -29,24 +33,24 @@ const char* const kMapUsage =
     "usage: torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones "
     "swiss|austria|damage|KPA,KPA,...]\n"
     "                                [--zone-pressure p3|p2|max] [--crs CRS]\n"
-    "  one point per cell with its peaks, arrival time and zone class, and the path as a\n"
-    "  line; in the run's CRS (from the command file of torla-profile in the log, or --crs);\n"
-    "  GeoJSON in WGS84 with the path in FILE-path.geojson. Zones default to swiss, from the\n"
-    "  peak suspension-layer pressure p3 (--zone-pressure: p2, or the larger of the two).\n";
+    "  one point per cell with its peaks, arrival time and zone class, the path as a line,\n"
+    "  and a point per run-out (both layers at the zone limits, and alpha-beta); in the run's\n"
+    "  CRS (from the command file of torla-profile in the log, or --crs); GeoJSON in WGS84\n"
+    "  with the path in FILE-path.geojson and the run-outs in FILE-runouts.geojson. Zones\n"
+    "  default to swiss, from the peak suspension-layer pressure p3 (--zone-pressure: p2, or\n"
+    "  the larger of the two).\n";
 
 struct MapOptions {
     std::string out, zones_text = "swiss", crs;
     std::string zone_pressure = "p3";  // p3, p2 or max
+    ZoneSet zones;
+    bool geojson = false;
 };
 
 int map_usage(const std::string& what) {
     std::cerr << "torla-inspect: " << what << "\n" << kMapUsage;
     return kStatusUsage;
 }
-
-struct DatasetCloser {
-    void operator()(GDALDataset* d) const { GDALClose(d); }
-};
 
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() &&
@@ -59,221 +63,312 @@ std::string gdal_error(const std::string& what) {
     return what + (why.empty() ? "" : ": " + why);
 }
 
-}  // namespace
-
-int map_main(int argc, char** argv) {
-    MapOptions o;
+// Returns an empty string or what is wrong with the options.
+std::string parse_map_options(int argc, char** argv, MapOptions& o) {
     for (int a = 3; a < argc; ++a) {
         const std::string opt = argv[a];
         if ((opt == "-o" || opt == "--zones" || opt == "--crs" || opt == "--zone-pressure") &&
             a + 1 >= argc)
-            return map_usage(opt + " needs a value");
+            return opt + " needs a value";
         if (opt == "-o")
             o.out = argv[++a];
         else if (opt == "--zones")
             o.zones_text = argv[++a];
         else if (opt == "--crs")
             o.crs = argv[++a];
-        else if (opt == "--zone-pressure") {
+        else if (opt == "--zone-pressure")
             o.zone_pressure = argv[++a];
-            if (o.zone_pressure != "p3" && o.zone_pressure != "p2" && o.zone_pressure != "max")
-                return map_usage("--zone-pressure takes p3, p2 or max, not `" + o.zone_pressure +
-                                 "'");
-        } else
-            return map_usage("unknown option `" + opt + "' of map");
+        else
+            return "unknown option `" + opt + "' of map";
     }
-    if (o.out.empty()) return map_usage("map needs -o FILE.gpkg or -o FILE.geojson");
-    const bool geojson = ends_with(o.out, ".geojson") || ends_with(o.out, ".json");
-    if (!geojson && !ends_with(o.out, ".gpkg"))
-        return map_usage("-o " + o.out + ": the name must end in .gpkg or .geojson");
-    std::vector<ZoneClass> zones;
-    if (const std::string err = parse_zones(o.zones_text, zones); !err.empty())
-        return map_usage(err);
+    if (o.out.empty()) return "map needs -o FILE.gpkg or -o FILE.geojson";
+    o.geojson = ends_with(o.out, ".geojson") || ends_with(o.out, ".json");
+    if (!o.geojson && !ends_with(o.out, ".gpkg"))
+        return "-o " + o.out + ": the name must end in .gpkg or .geojson";
+    return parse_zone_set(o.zones_text, o.zone_pressure, o.zones);
+}
 
-    const std::string path = argv[1];
-    ResultData r;
-    if (const std::string err = read_result_file(path, r); !err.empty()) {
-        std::cerr << "torla-inspect: " << err << "\n";
-        return kStatusBadFile;
-    }
-    if (!r.has_peak_table()) {
-        std::cerr << "torla-inspect: " << path << ": no peak table, the run did not finish\n";
-        return kStatusBadFile;
+// The map coordinates of the cells, in the CRS of the output.
+struct MapFrame {
+    OGRSpatialReference run_crs, wgs84;
+    std::vector<double> x, y;
+    const OGRSpatialReference* out = nullptr;
+};
+
+// The run's CRS (from --crs or the command file's crs_wkt lines) and the
+// cells in the output's CRS; returns an empty string or the refusal.
+std::string place_cells(const std::string& path, const ResultTables& r, const RunContext& ctx,
+                        const MapOptions& o, MapFrame& m) {
+    m.run_crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    if (!o.crs.empty()) {
+        if (m.run_crs.SetFromUserInput(o.crs.c_str()) != OGRERR_NONE)
+            return "--crs: `" + o.crs + "' is no CRS GDAL knows";
+    } else if (!ctx.crs_wkt.empty()) {
+        if (m.run_crs.importFromWkt(ctx.crs_wkt.c_str()) != OGRERR_NONE)
+            return ctx.log_path + ": the crs_wkt lines of the command file are no CRS GDAL reads";
+    } else {
+        return path + ": no CRS: the command file copied into " + ctx.log_path +
+               " has no crs_wkt lines (torla-profile writes them); name it with --crs";
     }
     const int n = r.n_cells;
+    m.x.resize(n);
+    m.y.resize(n);
+    for (int i = 0; i < n; ++i) m.x[i] = r.geometry[i].aux2, m.y[i] = r.geometry[i].aux6;
+    m.wgs84.importFromEPSG(4326);
+    m.wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    m.out = o.geojson ? &m.wgs84 : &m.run_crs;
+    if (o.geojson && !m.run_crs.IsSame(&m.wgs84)) {
+        std::unique_ptr<OGRCoordinateTransformation> ct(
+            OGRCreateCoordinateTransformation(&m.run_crs, &m.wgs84));
+        if (!ct || !ct->Transform(n, m.x.data(), m.y.data()))
+            return gdal_error("cannot transform the cells to WGS84 for GeoJSON");
+    }
+    return "";
+}
+
+// The output files: the cells, and for GeoJSON the path and the run-outs.
+struct MapFiles {
+    std::string cells, path, runouts;
+};
+
+MapFiles map_files(const MapOptions& o) {
+    if (!o.geojson) return {o.out, o.out, o.out};
+    const std::string stem = o.out.substr(0, o.out.rfind('.'));
+    return {o.out, stem + "-path.geojson", stem + "-runouts.geojson"};
+}
+
+struct Field {
+    const char* name;
+    OGRFieldType type;
+};
+
+bool add_fields(OGRLayer* layer, std::initializer_list<Field> fields) {
+    for (const Field& f : fields) {
+        OGRFieldDefn d(f.name, f.type);
+        if (layer->CreateField(&d) != OGRERR_NONE) return false;
+    }
+    return true;
+}
+
+void set_or_null(OGRFeature& f, const char* field, double v, bool known = true) {
+    if (known && std::isfinite(v))
+        f.SetField(field, v);
+    else
+        f.SetFieldNull(f.GetFieldIndex(field));
+}
+
+bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const RunContext& ctx,
+                 const MapFrame& m) {
+    bool ok = add_fields(cells, {{"cell", OFTInteger},       {"path_length_m", OFTReal},
+                                 {"s_horizontal_m", OFTReal}, {"elevation_m", OFTReal},
+                                 {"slope_deg", OFTReal},      {"p2_max_kpa", OFTReal},
+                                 {"p3_max_kpa", OFTReal},     {"h2_max_m", OFTReal},
+                                 {"h3_max_m", OFTReal},       {"u2_max_m_s", OFTReal},
+                                 {"u3_max_m_s", OFTReal},     {"arrival_time_s", OFTReal},
+                                 {"zone_pressure_kpa", OFTReal}, {"zone_index", OFTInteger},
+                                 {"zone", OFTString},         {"unstable", OFTInteger}});
+    ok = ok && cells->StartTransaction() == OGRERR_NONE;
+    for (int i = 0; ok && i < r.n_cells; ++i) {
+        OGRFeature f(cells->GetLayerDefn());
+        f.SetField("cell", i);
+        f.SetField("path_length_m", static_cast<double>(r.geometry[i].path_length));
+        f.SetField("s_horizontal_m", v.axis.horizontal_m[i]);
+        set_or_null(f, "elevation_m", ctx.top_elevation_m.value_or(0.0) + v.axis.elevation_m[i],
+                    ctx.top_elevation_m.has_value());
+        f.SetField("slope_deg", static_cast<double>(r.geometry[i].slope_deg));
+        const double p2 = r.peak(kRowSaltPressure, i, 0), p3 = r.peak(kRowSuspPressure, i, 0);
+        set_or_null(f, "p2_max_kpa", p2);
+        set_or_null(f, "p3_max_kpa", p3);
+        set_or_null(f, "h2_max_m", r.peak(kRowSaltDepth, i, 0));
+        set_or_null(f, "h3_max_m", r.peak(kRowSuspDepth, i, 0));
+        set_or_null(f, "u2_max_m_s", r.peak(kRowSaltVelocity, i, 0));
+        set_or_null(f, "u3_max_m_s", r.peak(kRowSuspVelocity, i, 0));
+        const bool arrived = i < static_cast<int>(ctx.arrival_time_s.size()) && ctx.arrival_time_s[i];
+        set_or_null(f, "arrival_time_s", arrived ? *ctx.arrival_time_s[i] : 0.0, arrived);
+        const double zp = judged_pressure(v.zones, p2, p3);
+        const int z = std::isfinite(zp) ? zone_of(v.zones, zp) : 0;
+        set_or_null(f, "zone_pressure_kpa", zp);
+        f.SetField("zone_index", z);
+        f.SetField("zone", z == 0 ? "none" : v.zones.classes[z - 1].name.c_str());
+        f.SetField("unstable", v.unstable ? 1 : 0);
+        OGRPoint pt(m.x[i], m.y[i]);
+        f.SetGeometry(&pt);
+        ok = cells->CreateFeature(&f) == OGRERR_NONE;
+    }
+    return ok && cells->CommitTransaction() == OGRERR_NONE;
+}
+
+bool write_path(OGRLayer* line, const ResultTables& r, const RunView& v, const MapFrame& m,
+                bool geojson) {
+    if (!add_fields(line, {{"name", OFTString}, {"run", OFTString}, {"path_length_m", OFTRealList},
+                           {"zones", OFTString}, {"unstable", OFTInteger}, {"peaks_source", OFTString}}))
+        return false;
+    OGRFeature f(line->GetLayerDefn());
+    f.SetField("name", r.problem_name.c_str());
+    f.SetField("run", r.run_name.c_str());
+    const int n = r.n_cells;
+    std::vector<double> s(n);
+    for (int i = 0; i < n; ++i) s[i] = r.geometry[i].path_length;
+    f.SetField(f.GetFieldIndex("path_length_m"), n, s.data());
+    f.SetField("zones", describe_zone_set(v.zones).c_str());
+    f.SetField("unstable", v.unstable ? 1 : 0);
+    f.SetField("peaks_source", v.peaks_source.c_str());
+    OGRLineString ls;
+    for (int i = 0; i < n; ++i) {
+        if (geojson)
+            ls.addPoint(m.x[i], m.y[i]);
+        else
+            ls.addPointM(m.x[i], m.y[i], s[i]);
+    }
+    f.SetGeometry(&ls);
+    return line->CreateFeature(&f) == OGRERR_NONE;
+}
+
+// The map point at a horizontal distance from the top, between two cells.
+OGRPoint point_at(const RunView& v, const MapFrame& m, double s) {
+    const std::vector<double>& h = v.axis.horizontal_m;
+    std::size_t i = 1;
+    while (i + 1 < h.size() && h[i] < s) ++i;
+    const double w = h[i] > h[i - 1] ? std::clamp((s - h[i - 1]) / (h[i] - h[i - 1]), 0.0, 1.0) : 0.0;
+    return OGRPoint(m.x[i - 1] + w * (m.x[i] - m.x[i - 1]), m.y[i - 1] + w * (m.y[i] - m.y[i - 1]));
+}
+
+bool write_runouts(OGRLayer* layer, const RunView& v, const MapFrame& m) {
+    if (!add_fields(layer, {{"kind", OFTString},        {"quantity", OFTString},
+                            {"threshold_kpa", OFTReal}, {"s_path_m", OFTReal},
+                            {"s_horizontal_m", OFTReal}, {"drop_m", OFTReal},
+                            {"angle_deg", OFTReal},     {"determined", OFTInteger},
+                            {"reason", OFTString}}))
+        return false;
+    bool ok = true;
+    for (const Runout& r : v.runouts) {
+        if (r.cell < 0) continue;
+        OGRFeature f(layer->GetLayerDefn());
+        f.SetField("kind", "simulated");
+        f.SetField("quantity", runout_quantity_name(r.limit.quantity));
+        f.SetField("threshold_kpa", r.limit.threshold_kpa);
+        f.SetField("s_path_m", r.path_m);
+        f.SetField("s_horizontal_m", r.horizontal_m);
+        f.SetField("drop_m", r.drop_m);
+        f.SetField("angle_deg", r.angle_deg);
+        f.SetField("determined", r.determined ? 1 : 0);
+        f.SetField("reason", r.reason.c_str());
+        OGRPoint pt(m.x[r.cell], m.y[r.cell]);
+        f.SetGeometry(&pt);
+        ok = ok && layer->CreateFeature(&f) == OGRERR_NONE;
+    }
+    for (const AlphaBetaRunouts& s : v.alpha_beta.sets)
+        for (std::size_t k = 0; k < s.runout_s_m.size(); ++k) {
+            if (!s.runout_s_m[k]) continue;
+            OGRFeature f(layer->GetLayerDefn());
+            f.SetField("kind", "alpha_beta");
+            const std::string name = std::string(s.set->name) + " alpha" +
+                                     (kAlphaOffsets[k] > 0 ? "+" : "") +
+                                     (kAlphaOffsets[k] ? std::to_string(kAlphaOffsets[k]) + "SD" : "");
+            f.SetField("quantity", name.c_str());
+            f.SetField("s_horizontal_m", *s.runout_s_m[k]);
+            f.SetField("angle_deg", s.angle_deg[k]);
+            f.SetField("determined", 1);
+            OGRPoint pt = point_at(v, m, *s.runout_s_m[k]);
+            f.SetGeometry(&pt);
+            ok = ok && layer->CreateFeature(&f) == OGRERR_NONE;
+        }
+    return ok;
+}
+
+using Dataset = GDALDatasetUniquePtr;
+
+// Creates a dataset afresh (an older file of the name removed first).
+Dataset create_dataset(GDALDriver* drv, const std::string& name) {
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    VSIUnlink(name.c_str());
+    Dataset ds(drv->Create(name.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    CPLPopErrorHandler();
+    return ds;
+}
+
+// Writes the layers; returns an empty string or what failed.
+std::string write_map(const ResultTables& r, const RunView& v, const RunContext& ctx,
+                      const MapOptions& o, const MapFrame& m, const MapFiles& files) {
+    GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(o.geojson ? "GeoJSON" : "GPKG");
+    Dataset cells_ds = create_dataset(drv, files.cells);
+    if (!cells_ds) return gdal_error("cannot create " + files.cells);
+    Dataset path_ds, runouts_ds;
+    if (o.geojson) {
+        path_ds = create_dataset(drv, files.path);
+        runouts_ds = create_dataset(drv, files.runouts);
+        if (!path_ds || !runouts_ds) return gdal_error("cannot create " + files.path);
+    }
+    GDALDataset* path_target = o.geojson ? path_ds.get() : cells_ds.get();
+    GDALDataset* runout_target = o.geojson ? runouts_ds.get() : cells_ds.get();
+    char** lco = o.geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
+    auto* crs = const_cast<OGRSpatialReference*>(m.out);
+    OGRLayer* cells = cells_ds->CreateLayer("cells", crs, wkbPoint, lco);
+    OGRLayer* line = path_target->CreateLayer("path", crs, o.geojson ? wkbLineString : wkbLineStringM, lco);
+    OGRLayer* runouts = runout_target->CreateLayer("runouts", crs, wkbPoint, lco);
+    CSLDestroy(lco);
+    if (!cells || !line || !runouts) return gdal_error("cannot create the layers in " + o.out);
+    if (!write_cells(cells, r, v, ctx, m) || !write_path(line, r, v, m, o.geojson) ||
+        !write_runouts(runouts, v, m))
+        return gdal_error("cannot write " + o.out);
+    return "";
+}
+
+}  // namespace
+
+int map_main(int argc, char** argv) {
+    MapOptions o;
+    if (const std::string err = parse_map_options(argc, argv, o); !err.empty()) return map_usage(err);
+    const std::string path = argv[1];
+    ResultReader reader;
+    ResultTables r;
+    RunView v;
+    RunViewOptions vo;
+    vo.zones = o.zones;
+    std::string err = reader.open(path, r);
+    if (err.empty() && !r.has_peak_table()) err = path + ": no peak table, the run did not finish";
     bool placed = false;
     for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
-    if (!placed) {
-        std::cerr
-            << "torla-inspect: " << path
-            << ": the geometry table carries no map coordinates (places 2 and 3 of the "
-               "coordinate rows are 0 in every cell); make the command file with torla-profile, "
-               "or put easting and northing there\n";
+    if (err.empty() && !placed)
+        err = path +
+              ": the geometry table carries no map coordinates (places 2 and 3 of the "
+              "coordinate rows are 0 in every cell); make the command file with torla-profile, "
+              "or put easting and northing there";
+    if (err.empty()) err = read_run_view(reader, r, path, vo, v);
+    if (err.empty() && !r.has_peak_table()) err = path + ": " + v.peaks_source;
+    if (!err.empty()) {
+        std::cerr << "torla-inspect: " << plain_text(err) << "\n";
         return kStatusBadFile;
     }
     std::vector<std::string> notes;
     const RunContext ctx = read_run_context(path, r, notes);
-
     GDALAllRegister();
-    OGRSpatialReference run_crs;
-    run_crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    if (!o.crs.empty()) {
-        if (run_crs.SetFromUserInput(o.crs.c_str()) != OGRERR_NONE)
-            return map_usage("--crs: `" + o.crs + "' is no CRS GDAL knows");
-    } else if (!ctx.crs_wkt.empty()) {
-        if (run_crs.importFromWkt(ctx.crs_wkt.c_str()) != OGRERR_NONE) {
-            std::cerr << "torla-inspect: " << ctx.log_path
-                      << ": the crs_wkt lines of the command file are no CRS GDAL reads\n";
-            return kStatusBadFile;
-        }
-    } else {
-        for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
-        std::cerr << "torla-inspect: " << path << ": no CRS: the command file copied into "
-                  << ctx.log_path
-                  << " has no crs_wkt lines (torla-profile writes them); name it with --crs\n";
+    MapFrame frame;
+    err = place_cells(path, r, ctx, o, frame);
+    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
+    if (err.rfind("--crs", 0) == 0) return map_usage(err);
+    if (!err.empty()) {
+        std::cerr << "torla-inspect: " << plain_text(err) << "\n";
         return kStatusBadFile;
     }
-    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
-
-    const std::vector<double> rel = relative_elevation(r);
-    std::vector<double> x(n), y(n);
-    for (int i = 0; i < n; ++i) x[i] = r.geometry[i].aux2, y[i] = r.geometry[i].aux6;
-    OGRSpatialReference wgs84;
-    wgs84.importFromEPSG(4326);
-    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    if (geojson && !run_crs.IsSame(&wgs84)) {
-        std::unique_ptr<OGRCoordinateTransformation> ct(
-            OGRCreateCoordinateTransformation(&run_crs, &wgs84));
-        if (!ct || !ct->Transform(n, x.data(), y.data())) {
-            std::cerr << "torla-inspect: "
-                      << gdal_error("cannot transform the cells to WGS84 for GeoJSON") << "\n";
-            return kStatusBadFile;
-        }
-    }
-    const OGRSpatialReference& out_crs = geojson ? wgs84 : run_crs;
-
-    GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(geojson ? "GeoJSON" : "GPKG");
-    std::string path_file = o.out;
-    if (geojson) path_file = o.out.substr(0, o.out.rfind('.')) + "-path.geojson";
-    for (const std::string& written : {o.out, path_file}) {
-        const std::string clash =
-            output_clobbers_input(written, {path, ctx.log_path, ctx.record_path});
+    const MapFiles files = map_files(o);
+    for (const std::string& written : {files.cells, files.path, files.runouts}) {
+        const std::string clash = output_clobbers_input(written, {path, ctx.log_path, ctx.record_path});
         if (!clash.empty()) {
-            std::cerr << "torla-inspect: " << clash << "\n";
+            std::cerr << "torla-inspect: " << plain_text(clash) << "\n";
             return kStatusBadFile;
         }
     }
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    VSIUnlink(o.out.c_str());
-    if (geojson) VSIUnlink(path_file.c_str());
-    std::unique_ptr<GDALDataset, DatasetCloser> ds(
-        drv->Create(o.out.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    CPLPopErrorHandler();
-    if (!ds) {
-        std::cerr << "torla-inspect: " << gdal_error("cannot create " + o.out) << "\n";
+    if (v.unstable)
+        std::cerr << "torla-inspect: " << plain_text(path) << ": note: the run blew up; mapped with "
+                  << v.peaks_source << "\n";
+    if (err = write_map(r, v, ctx, o, frame, files); !err.empty()) {
+        std::cerr << "torla-inspect: " << plain_text(err) << "\n";
         return kStatusBadFile;
     }
-    char** lco = geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
-    OGRLayer* cells =
-        ds->CreateLayer("cells", const_cast<OGRSpatialReference*>(&out_crs), wkbPoint, lco);
-    if (!cells) {
-        CSLDestroy(lco);
-        std::cerr << "torla-inspect: " << gdal_error("cannot create layer cells in " + o.out)
-                  << "\n";
-        return kStatusBadFile;
-    }
-    struct Field {
-        const char* name;
-        OGRFieldType type;
-    };
-    const Field fields[] = {
-        {"cell", OFTInteger},       {"path_length_m", OFTReal},  {"elevation_m", OFTReal},
-        {"slope_deg", OFTReal},     {"p2_max_kpa", OFTReal},     {"p3_max_kpa", OFTReal},
-        {"h2_max_m", OFTReal},      {"h3_max_m", OFTReal},       {"u2_max_m_s", OFTReal},
-        {"u3_max_m_s", OFTReal},    {"arrival_time_s", OFTReal}, {"zone_pressure_kpa", OFTReal},
-        {"zone_index", OFTInteger}, {"zone", OFTString},
-    };
-    bool ok = true;
-    for (const Field& f : fields) {
-        OGRFieldDefn d(f.name, f.type);
-        ok = ok && cells->CreateField(&d) == OGRERR_NONE;
-    }
-    ok = ok && cells->StartTransaction() == OGRERR_NONE;
-    for (int i = 0; ok && i < n; ++i) {
-        OGRFeature f(cells->GetLayerDefn());
-        f.SetField("cell", i);
-        f.SetField("path_length_m", static_cast<double>(r.geometry[i].path_length));
-        if (ctx.top_elevation_m)
-            f.SetField("elevation_m", *ctx.top_elevation_m + rel[i]);
-        else
-            f.SetFieldNull(f.GetFieldIndex("elevation_m"));
-        f.SetField("slope_deg", static_cast<double>(r.geometry[i].slope_deg));
-        const float p2 = r.peak(kRowSaltPressure, i, 0), p3 = r.peak(kRowSuspPressure, i, 0);
-        f.SetField("p2_max_kpa", static_cast<double>(p2));
-        f.SetField("p3_max_kpa", static_cast<double>(p3));
-        f.SetField("h2_max_m", static_cast<double>(r.peak(kRowSaltDepth, i, 0)));
-        f.SetField("h3_max_m", static_cast<double>(r.peak(kRowSuspDepth, i, 0)));
-        f.SetField("u2_max_m_s", static_cast<double>(r.peak(kRowSaltVelocity, i, 0)));
-        f.SetField("u3_max_m_s", static_cast<double>(r.peak(kRowSuspVelocity, i, 0)));
-        if (i < static_cast<int>(ctx.arrival_time_s.size()) && ctx.arrival_time_s[i])
-            f.SetField("arrival_time_s", *ctx.arrival_time_s[i]);
-        else
-            f.SetFieldNull(f.GetFieldIndex("arrival_time_s"));
-        const double zp = o.zone_pressure == "p3"   ? p3
-                          : o.zone_pressure == "p2" ? p2
-                                                    : std::max(p2, p3);
-        const int z = zone_of(zones, zp);
-        f.SetField("zone_pressure_kpa", zp);
-        f.SetField("zone_index", z);
-        f.SetField("zone", z == 0 ? "none" : zones[z - 1].name.c_str());
-        OGRPoint pt(x[i], y[i]);
-        f.SetGeometry(&pt);
-        ok = cells->CreateFeature(&f) == OGRERR_NONE;
-    }
-    ok = ok && cells->CommitTransaction() == OGRERR_NONE;
-
-    // The path, its measure the path length.
-    std::unique_ptr<GDALDataset, DatasetCloser> path_ds;
-    GDALDataset* target = ds.get();
-    if (ok && geojson) {
-        path_ds.reset(drv->Create(path_file.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-        target = path_ds.get();
-        ok = target != nullptr;
-    }
-    OGRLayer* line = ok ? target->CreateLayer("path", const_cast<OGRSpatialReference*>(&out_crs),
-                                              geojson ? wkbLineString : wkbLineStringM, lco)
-                        : nullptr;
-    CSLDestroy(lco);
-    ok = ok && line;
-    if (ok) {
-        OGRFieldDefn name("name", OFTString), run("run", OFTString),
-            measures("path_length_m", OFTRealList);
-        ok = line->CreateField(&name) == OGRERR_NONE && line->CreateField(&run) == OGRERR_NONE &&
-             line->CreateField(&measures) == OGRERR_NONE;
-    }
-    if (ok) {
-        OGRFeature f(line->GetLayerDefn());
-        f.SetField("name", r.problem_name.c_str());
-        f.SetField("run", r.run_name.c_str());
-        std::vector<double> m(n);
-        for (int i = 0; i < n; ++i) m[i] = r.geometry[i].path_length;
-        f.SetField(f.GetFieldIndex("path_length_m"), n, m.data());
-        OGRLineString ls;
-        for (int i = 0; i < n; ++i) {
-            if (geojson)
-                ls.addPoint(x[i], y[i]);
-            else
-                ls.addPointM(x[i], y[i], m[i]);
-        }
-        f.SetGeometry(&ls);
-        ok = line->CreateFeature(&f) == OGRERR_NONE;
-    }
-    if (!ok) {
-        std::cerr << "torla-inspect: " << gdal_error("cannot write " + o.out) << "\n";
-        return kStatusBadFile;
-    }
-    std::cerr << "torla-inspect: " << o.out << ": " << n << " cells"
-              << (geojson ? ", the path in " + path_file : "") << "\n";
+    std::cerr << "torla-inspect: " << o.out << ": " << r.n_cells << " cells"
+              << (o.geojson ? ", the path in " + files.path + ", the run-outs in " + files.runouts : "")
+              << "\n";
     return 0;
 }
 

@@ -1,5 +1,6 @@
 // What the exports find beside a result file: the log's copy of the command
 // file and the run record; and the hazard-zone classes.
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -36,7 +37,12 @@ std::string crs_wkt_of_command_text(const std::string& text) {
     return wkt;
 }
 
-std::optional<double> top_elevation_of_command_text(const std::string& text) {
+namespace {
+
+// The coordinate rows after Number_of_Points: index, x (horizontal, m) and
+// z (elevation, m), quotes read as blanks, up to the first other line.
+std::vector<std::array<double, 3>> coordinate_rows(const std::string& text) {
+    std::vector<std::array<double, 3>> rows;
     bool after_count = false;
     for (std::string line : split_lines(text)) {
         if (line.rfind("Number_of_Points", 0) == 0) {
@@ -48,15 +54,53 @@ std::optional<double> top_elevation_of_command_text(const std::string& text) {
             if (c == '"') c = ' ';
         std::istringstream row(line);
         double index = 0, x = 0, z = 0;
-        if (row >> index >> x >> z && index == 0 && std::isfinite(z)) return z;
-        return std::nullopt;
+        if (!(row >> index >> x >> z)) break;
+        rows.push_back({index, x, z});
     }
-    return std::nullopt;
+    return rows;
 }
 
-RunContext read_run_context(const std::string& result_path, const ResultData& r,
-                            std::vector<std::string>& notes) {
-    RunContext c;
+}  // namespace
+
+std::optional<double> top_elevation_of_command_text(const std::string& text) {
+    const auto rows = coordinate_rows(text);
+    if (rows.empty() || rows[0][0] != 0 || !std::isfinite(rows[0][2])) return std::nullopt;
+    return rows[0][2];
+}
+
+std::vector<ProfilePoint> profile_of_command_text(const std::string& text) {
+    std::vector<ProfilePoint> profile;
+    for (const auto& row : coordinate_rows(text)) {
+        const ProfilePoint p{row[1], row[2]};
+        if (!std::isfinite(p.s_m) || !std::isfinite(p.z_m) ||
+            (!profile.empty() && !(p.s_m > profile.back().s_m)))
+            return {};
+        profile.push_back(p);
+    }
+    if (!profile.empty()) {
+        const double s0 = profile.front().s_m;
+        for (ProfilePoint& p : profile) p.s_m -= s0;
+    }
+    return profile;
+}
+
+std::optional<double> split_of_command_text(const std::string& text, std::string& source) {
+    const std::string key = "# split_s_horizontal_m:", source_key = "# split_source:";
+    std::optional<double> split;
+    for (const std::string& line : split_lines(text)) {
+        if (line.rfind("Track_Name", 0) == 0) break;  // the comment block ends there
+        if (line.rfind(key, 0) == 0) {
+            char* end = nullptr;
+            const double v = std::strtod(line.c_str() + key.size(), &end);
+            if (end != line.c_str() + key.size() && std::isfinite(v) && v >= 0.0) split = v;
+        } else if (line.rfind(source_key, 0) == 0) {
+            source = line.substr(source_key.size() + (line.size() > source_key.size() ? 1 : 0));
+        }
+    }
+    return split;
+}
+
+void read_log_copy(const std::string& result_path, RunContext& c, std::vector<std::string>& notes) {
     c.log_path =
         result_path.size() >= 3 ? result_path.substr(0, result_path.size() - 3) + "plg" : "";
     c.record_path = result_path + ".json";
@@ -65,28 +109,33 @@ RunContext read_run_context(const std::string& result_path, const ResultData& r,
     if (c.log_path.empty() || !read_whole_file(c.log_path, log)) {
         notes.push_back("no log " + c.log_path +
                         " beside the result: no command file, CRS or elevation from it");
-    } else {
-        // The header: a version line, the names, then "Command file: ..."
-        // and two empty lines; the copy ends with its "| END OF FILE" line.
-        const std::string first = log.substr(0, log.find('\n'));
-        const std::string vkey = "TORLA Version ";
-        if (first.rfind(vkey, 0) == 0)
-            c.torla_version = first.substr(vkey.size(), first.find(' ', vkey.size()) - vkey.size());
-        const auto cf = log.find("\nCommand file:");
-        const auto start = cf == std::string::npos ? std::string::npos : log.find("\n\n\n", cf + 1);
-        const auto end =
-            start == std::string::npos ? std::string::npos : log.find("\n| END OF FILE", start + 3);
-        if (end == std::string::npos) {
-            notes.push_back(c.log_path + ": no complete copy of the command file found");
-        } else {
-            const auto line_end = log.find('\n', end + 1);
-            c.command_text =
-                log.substr(start + 3, (line_end == std::string::npos ? log.size() : line_end + 1) -
-                                          (start + 3));
-            c.crs_wkt = crs_wkt_of_command_text(c.command_text);
-            c.top_elevation_m = top_elevation_of_command_text(c.command_text);
-        }
+        return;
     }
+    // The header: a version line, the names, then "Command file: ..."
+    // and two empty lines; the copy ends with its "| END OF FILE" line.
+    const std::string first = log.substr(0, log.find('\n'));
+    const std::string vkey = "TORLA Version ";
+    if (first.rfind(vkey, 0) == 0)
+        c.torla_version = first.substr(vkey.size(), first.find(' ', vkey.size()) - vkey.size());
+    const auto cf = log.find("\nCommand file:");
+    const auto start = cf == std::string::npos ? std::string::npos : log.find("\n\n\n", cf + 1);
+    const auto end =
+        start == std::string::npos ? std::string::npos : log.find("\n| END OF FILE", start + 3);
+    if (end == std::string::npos) {
+        notes.push_back(c.log_path + ": no complete copy of the command file found");
+        return;
+    }
+    const auto line_end = log.find('\n', end + 1);
+    c.command_text = log.substr(
+        start + 3, (line_end == std::string::npos ? log.size() : line_end + 1) - (start + 3));
+    c.crs_wkt = crs_wkt_of_command_text(c.command_text);
+    c.top_elevation_m = top_elevation_of_command_text(c.command_text);
+}
+
+RunContext read_run_context(const std::string& result_path, const ResultTables& r,
+                            std::vector<std::string>& notes) {
+    RunContext c;
+    read_log_copy(result_path, c, notes);
 
     std::string record;
     if (!read_whole_file(c.record_path, record)) {
@@ -114,55 +163,6 @@ RunContext read_run_context(const std::string& result_path, const ResultData& r,
                         " cells; arrival times left out");
     }
     return c;
-}
-
-std::string parse_zones(const std::string& text, std::vector<ZoneClass>& out) {
-    out.clear();
-    // Presets: see docs/terrain.md for their sources and which values are
-    // practice rather than published rules.
-    if (text == "swiss") {
-        out = {{0.1, "yellow"}, {3.0, "blue"}, {30.0, "red"}};
-        return "";
-    }
-    if (text == "austria") {
-        out = {{1.0, "yellow"}, {10.0, "red"}};
-        return "";
-    }
-    if (text == "damage") {
-        out = {{1.0, "windows"}, {3.0, "light structures"}, {30.0, "buildings"}};
-        return "";
-    }
-    std::vector<double> bounds;
-    std::istringstream in(text);
-    std::string item;
-    while (std::getline(in, item, ',')) {
-        char* end = nullptr;
-        const double v = std::strtod(item.c_str(), &end);
-        if (item.empty() || *end != '\0' || !std::isfinite(v) || v <= 0.0 ||
-            (!bounds.empty() && v <= bounds.back()))
-            return "--zones takes swiss, austria, damage or rising thresholds above 0 in kPa "
-                   "(1,3,30), not `" +
-                   text + "'";
-        bounds.push_back(v);
-    }
-    if (bounds.empty()) return "--zones needs a preset or thresholds";
-    auto num = [](double v) {
-        std::ostringstream o;
-        o << v;
-        return o.str();
-    };
-    for (std::size_t i = 0; i < bounds.size(); ++i)
-        out.push_back({bounds[i], i + 1 < bounds.size()
-                                      ? num(bounds[i]) + "-" + num(bounds[i + 1]) + " kPa"
-                                      : ">=" + num(bounds[i]) + " kPa"});
-    return "";
-}
-
-int zone_of(const std::vector<ZoneClass>& zones, double pressure_kpa) {
-    int k = 0;
-    for (std::size_t i = 0; i < zones.size(); ++i)
-        if (pressure_kpa >= zones[i].lower_kpa) k = static_cast<int>(i) + 1;
-    return k;
 }
 
 bool read_whole_file(const std::string& path, std::string& out) {

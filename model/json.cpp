@@ -51,4 +51,11 @@ std::string json_number(double v) {
     return text;
 }
 
+std::string json_float(float v) {
+    if (!std::isfinite(v)) return "null";
+    char text[40];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(v));
+    return text;
+}
+
 }  // namespace torla

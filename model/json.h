@@ -11,5 +11,8 @@ namespace torla {
 std::string json_string(const std::string& text);
 // A number with 12 significant digits, or null when it is not finite.
 std::string json_number(double v);
+// A 32-bit float with 9 significant digits, which reads back as the same
+// float (as a double rounded to float), or null when it is not finite.
+std::string json_float(float v);
 
 }  // namespace torla

@@ -21,6 +21,7 @@
 
 #include "model/parameters.h"
 #include "model/quantities.h"
+#include "model/runout.h"
 
 namespace torla {
 
@@ -138,6 +139,7 @@ struct Grid {
     std::vector<double> aux6;             // carried to the geometry table
     std::vector<double> u_threshold;      // m/s, threshold velocity of the snow cover
     std::vector<float> path_length;       // m, as the result file's geometry table holds it
+    std::vector<GeometryRow> rows;        // the result file's geometry table, row per cell
     double min_cell_length = 1.0;         // m, smallest cell length of cells 1 ... n-1
 };
 
@@ -221,6 +223,7 @@ struct History {
     std::vector<DumpSummary> dumps;
     std::vector<double> arrival_time;        // s per cell; NaN until the flow arrives
     std::vector<float> peaks_before_onset;   // the 12 maxima per cell just before the onset
+    RunoutHistory runout_dumps{record_runout_limits()};  // the run-outs' view of every dump
     double outflow = 0.0, edges = 0.0;       // kg/m, so far
     double last_flow_time = 0.0;             // s, last state with a cell carrying flow
     bool warned_no_flow = false;

@@ -66,6 +66,52 @@ std::string json_cells(const std::vector<double>& values) {
     return out + "]";
 }
 
+// A run that stopped on bad numbers or too small a step after a sign of
+// instability blew up: its peaks are trusted only as they stood before.
+bool blew_up(const History& h, int status) {
+    return h.onset && !h.peaks_before_onset.empty() &&
+           (status == kStatusNonFinite || status == kStatusSmallStep);
+}
+
+// The run-outs at the lower bounds of every zone preset, from the peaks
+// the run trusts and the dumps it wrote (docs/run-record.md).
+void write_runouts(std::ostream& o, const ModelState& s, int status) {
+    const History& h = s.history;
+    const int n = s.n_cells;
+    if (s.peak_table.empty() || s.grid.rows.size() != static_cast<std::size_t>(n)) {
+        o << "null";
+        return;
+    }
+    RunoutHistory dumps = h.runout_dumps;
+    RunoutContext context;
+    PeakColumn p2{s.peak_table.data() + kRowSaltPressure * n * kPeakEntryFloats, n, kPeakEntryFloats};
+    PeakColumn p3{s.peak_table.data() + kRowSuspPressure * n * kPeakEntryFloats, n, kPeakEntryFloats};
+    if (blew_up(h, status)) {
+        p2 = {h.peaks_before_onset.data() + kRowSaltPressure * n, n, 1};
+        p3 = {h.peaks_before_onset.data() + kRowSuspPressure * n, n, 1};
+        dumps.cut_after(h.onset_time);
+        context.unstable_from_s = h.onset_time;
+    }
+    const TrackAxis axis = track_axis(s.grid.rows);
+    const std::vector<Runout> runouts = compute_runouts(axis, p2, p3, dumps, context);
+    o << "[";
+    for (std::size_t k = 0; k < runouts.size(); ++k) {
+        const Runout& r = runouts[k];
+        o << (k ? ",\n    " : "\n    ") << "{\"quantity\": \"" << runout_quantity_name(r.limit.quantity)
+          << "\", \"threshold_kPa\": " << json_number(r.limit.threshold_kpa) << ", \"cell\": ";
+        if (r.cell < 0)
+            o << "null, \"s_path_m\": null, \"s_horizontal_m\": null, \"drop_m\": null, \"angle_deg\": null";
+        else
+            o << r.cell << ", \"s_path_m\": " << json_number(r.path_m)
+              << ", \"s_horizontal_m\": " << json_number(r.horizontal_m)
+              << ", \"drop_m\": " << json_number(r.drop_m)
+              << ", \"angle_deg\": " << json_number(r.angle_deg);
+        o << ", \"determined\": " << (r.determined ? "true" : "false")
+          << ", \"reason\": " << (r.reason.empty() ? "null" : json_string(r.reason)) << "}";
+    }
+    o << (runouts.empty() ? "]" : "\n  ]");
+}
+
 void write_record(std::ostream& o, const ModelState& s, int status, double ended) {
     const History& h = s.history;
     const Names& n = s.names;
@@ -108,7 +154,7 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
     o << "],\n  \"dumps\": [";
     for (std::size_t d = 0; d < h.dumps.size(); ++d) {
         const DumpSummary& u = h.dumps[d];
-        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << json_number(u.time) << ", \"window\": ["
+        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << json_float(static_cast<float>(u.time)) << ", \"window\": ["
           << u.first << ", " << u.last << "], \"mass_kg_per_m\": {\"cover\": " << json_number(u.cover)
           << ", \"saltation\": " << json_number(u.saltation)
           << ", \"suspension\": " << json_number(u.suspension)
@@ -137,6 +183,8 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
         }
         o << "\n  }";
     }
+    o << ",\n  \"runouts\": ";
+    write_runouts(o, s, status);
     o << "\n}\n";
 }
 

@@ -99,7 +99,8 @@ void make_grid(ModelState& s, GridLock& grid_lock) {
     allocate_model_state(s);
     const GridFile grid = take_grid_file(n);
     if (grid.trailing_data) report_trailing_grid_data(s);
-    write_result_header(s, read_grid_file(s, grid));
+    s.grid.rows = read_grid_file(s, grid);
+    write_result_header(s, s.grid.rows);
     grid_lock.release();
 }
 
@@ -299,6 +300,7 @@ void note_dump(ModelState& s) {
             d.front_path_length = s.grid.path_length[i];
         }
     s.history.dumps.push_back(d);
+    s.history.runout_dumps.add_dump(record, n);
 }
 
 // Writes a regular dump of the state at the start of the pass.

@@ -61,15 +61,24 @@ TEST(MapZones, PresetsAndThresholds) {
         {"2.5", 2.5, ">=2.5 kPa"},
     };
     for (const Case& c : cases) {
-        std::vector<inspect::ZoneClass> z;
-        ASSERT_EQ(inspect::parse_zones(c.zones, z), "") << c.zones;
-        const int k = inspect::zone_of(z, c.pressure_kpa);
-        EXPECT_EQ(k == 0 ? "" : z[k - 1].name, c.name) << c.zones << " " << c.pressure_kpa;
+        ZoneSet z;
+        ASSERT_EQ(parse_zone_set(c.zones, "", z), "") << c.zones;
+        const int k = zone_of(z, c.pressure_kpa);
+        EXPECT_EQ(k == 0 ? "" : z.classes[k - 1].name, c.name) << c.zones << " " << c.pressure_kpa;
+        // The pressure judged: p3 unless the set says otherwise.
+        ASSERT_EQ(parse_zone_set(c.zones, "p2", z), "");
+        EXPECT_EQ(judged_pressure(z, 7.0, 2.0), 7.0);
+        ASSERT_EQ(parse_zone_set(c.zones, "max", z), "");
+        EXPECT_EQ(judged_pressure(z, 1.0, 2.0), 2.0);
+        ASSERT_EQ(parse_zone_set(c.zones, "p3", z), "");
+        EXPECT_EQ(judged_pressure(z, 7.0, 2.0), 2.0);
     }
     for (const char* bad : {"", "3,1", "1,,3", "0,3", "-1", "1,3,nan", "swis", "1;3"}) {
-        std::vector<inspect::ZoneClass> z;
-        EXPECT_NE(inspect::parse_zones(bad, z), "") << bad;
+        ZoneSet z;
+        EXPECT_NE(parse_zone_set(bad, "", z), "") << bad;
     }
+    ZoneSet z;
+    EXPECT_NE(parse_zone_set("swiss", "p1", z), "");
 }
 
 TEST(MapContext, CrsAndTopElevationFromTheCommandText) {
@@ -102,8 +111,8 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     OGRLayer* cells = ds->GetLayerByName("cells");
     ASSERT_NE(cells, nullptr);
     EXPECT_STREQ(cells->GetSpatialRef()->GetAuthorityCode(nullptr), "32632");
-    std::vector<inspect::ZoneClass> zones;
-    ASSERT_EQ(inspect::parse_zones("1,3,30", zones), "");
+    ZoneSet zones;
+    ASSERT_EQ(parse_zone_set("1,3,30", "max", zones), "");
     const std::vector<double> rel = inspect::relative_elevation(r);
     int seen = 0, zoned = 0, arrived = 0;
     for (auto& f : *cells) {
@@ -130,9 +139,9 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
             ++arrived;
         }
         const double zp = std::max(r.peak(kRowSaltPressure, i, 0), r.peak(kRowSuspPressure, i, 0));
-        const int z = inspect::zone_of(zones, zp);
+        const int z = zone_of(zones, zp);
         EXPECT_EQ(f->GetFieldAsInteger("zone_index"), z);
-        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? zones[z - 1].name.c_str() : "none");
+        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? zones.classes[z - 1].name.c_str() : "none");
         zoned += z > 0;
         const OGRPoint* pt = f->GetGeometryRef()->toPoint();
         EXPECT_EQ(pt->getX(), r.geometry[i].aux2);
@@ -150,6 +159,33 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     ASSERT_TRUE(ls->IsMeasured());
     ASSERT_EQ(ls->getNumPoints(), r.n_cells);
     for (int i = 0; i < r.n_cells; ++i) EXPECT_EQ(ls->getM(i), r.geometry[i].path_length) << i;
+
+    // A point per run-out the flow reaches: at the furthest cell whose peak
+    // exceeds the limit, with its horizontal distance and angle from the top.
+    OGRLayer* runouts = ds->GetLayerByName("runouts");
+    ASSERT_NE(runouts, nullptr);
+    const TrackAxis axis = track_axis(r.geometry);
+    int simulated = 0;
+    for (auto& f : *runouts) {
+        if (std::string(f->GetFieldAsString("kind")) != "simulated") continue;
+        ++simulated;
+        const int row = std::string(f->GetFieldAsString("quantity")) == "p2" ? kRowSaltPressure
+                                                                           : kRowSuspPressure;
+        const float limit = static_cast<float>(f->GetFieldAsDouble("threshold_kpa"));
+        int furthest = -1;
+        for (int i = 0; i < r.n_cells; ++i)
+            if (r.peak(row, i, 0) > limit) furthest = i;
+        ASSERT_GE(furthest, 0);
+        const OGRPoint* pt = f->GetGeometryRef()->toPoint();
+        EXPECT_EQ(pt->getX(), r.geometry[furthest].aux2);
+        EXPECT_NEAR(f->GetFieldAsDouble("s_horizontal_m"), axis.horizontal_m[furthest], 1e-6);
+        EXPECT_NEAR(std::tan(f->GetFieldAsDouble("angle_deg") * M_PI / 180.0) *
+                        axis.horizontal_m[furthest],
+                    -axis.elevation_m[furthest], 1e-6);
+        EXPECT_EQ(f->GetFieldAsInteger("determined") == 1,
+                  std::string(f->GetFieldAsString("reason")).empty());
+    }
+    EXPECT_GT(simulated, 2);
 }
 
 TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
@@ -189,10 +225,9 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
         EXPECT_TRUE(f->IsFieldNull(f->GetFieldIndex("arrival_time_s")));
         EXPECT_EQ(f->GetFieldAsDouble("p3_max_kpa"), r.peak(kRowSuspPressure, i, 0));
         // By default the zone is that of the suspension-layer pressure.
-        std::vector<inspect::ZoneClass> swiss;
-        ASSERT_EQ(inspect::parse_zones("swiss", swiss), "");
-        const int z = inspect::zone_of(swiss, r.peak(kRowSuspPressure, i, 0));
-        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? swiss[z - 1].name.c_str() : "none") << i;
+        const ZoneSet swiss = default_zone_set();
+        const int z = zone_of(swiss, r.peak(kRowSuspPressure, i, 0));
+        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? swiss.classes[z - 1].name.c_str() : "none") << i;
     }
 }
 
