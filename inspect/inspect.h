@@ -82,8 +82,11 @@ Summary summarize(const ResultData& r, const Thresholds& th);
 struct RunRecord;  // run_record.h
 void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s,
                         const RunRecord* record = nullptr);
+// extra: members of a JSON object written after the summary's own (the
+// run-outs), each as "key": value.
 void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
-                        const RunRecord* record = nullptr);
+                        const RunRecord* record = nullptr,
+                        const std::vector<std::pair<std::string, std::string>>& extra = {});
 
 // The dumps in long form, one row per dump and cell, and the peak table one
 // row per cell; each led by two comment lines with the names and a header

@@ -28,8 +28,10 @@ constexpr int kStatusUsage = 2;
 
 const char* const kUsage =
     "usage: torla-inspect RESULT summary [--json] [--threshold kPa] [--depth-threshold m]\n"
+    "                                    [--zones Z] [--zone-pressure p3|p2|max] [--split-at S]\n"
+    "       torla-inspect RESULT runout [--json] [--zones Z] [--zone-pressure p3|p2|max] [--split-at S]\n"
     "       torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m]\n"
-    "                                [-o FILE]\n"
+    "                                [--zones Z] [--zone-pressure p3|p2|max] [-o FILE]\n"
     "\n"
     "summary  names, cells, dumps, time span, run-out, largest front speed and the\n"
     "         largest pressures of both moving layers; --json for scripts.\n"
@@ -37,7 +39,16 @@ const char* const kUsage =
     "         --threshold (default 0.1 kPa) or the saltation-layer depth exceeds\n"
     "         --depth-threshold (default 0.1 m). With the run record RESULT.json\n"
     "         beside the result: the stop reason, the onset of instability and the\n"
-    "         peaks before it, the mass balance and the warnings.\n"
+    "         peaks before it, the mass balance and the warnings. Then the run-outs\n"
+    "         and the alpha-beta run-out, as `runout' gives them.\n"
+    "runout   the run-outs of both layers' pressures at the zone limits (--zones: swiss\n"
+    "         (default), austria, damage or kPa limits 1,3,30; judged on --zone-pressure),\n"
+    "         along the path, horizontally, their elevation and angle from the top, and\n"
+    "         whether the run decides them; beside them the alpha-beta run-out from the\n"
+    "         split point (--split-at, horizontal m; default the command file's, else the\n"
+    "         lower end of the release). A run that blew up is judged by the peaks its\n"
+    "         run record keeps from before the onset.\n"
+    "map, netcdf  see torla-inspect RESULT map --help, netcdf --help\n"
     "csv      the dumps in long form (time, cell, path length, elevation relative to\n"
     "         the first cell, the twelve quantities), or with --peaks the peak table\n"
     "         (with the map coordinates easting and northing of every cell), or with\n"
@@ -62,6 +73,8 @@ struct Options {
     bool json = false, peaks = false, front = false;
     const char* out_path = nullptr;
     torla::inspect::Thresholds th;
+    std::string zones = "swiss", zone_pressure = "p3";  // the summary's run-outs
+    std::optional<double> split_at_m;
 };
 
 // Reads the options of the sub-command; returns an empty string or what is
@@ -72,6 +85,18 @@ std::string parse_options(const std::string& command, int argc, char** argv, Opt
         const bool summary = command == "summary";
         if (summary && opt == "--json") {
             o.json = true;
+        } else if (opt == "--zones" || opt == "--zone-pressure" || (summary && opt == "--split-at")) {
+            if (a + 1 >= argc) return opt + " needs a value";
+            const char* value = argv[++a];
+            double split = 0.0;
+            if (opt == "--zones")
+                o.zones = value;
+            else if (opt == "--zone-pressure")
+                o.zone_pressure = value;
+            else if (parse_threshold(value, split))
+                o.split_at_m = split;
+            else
+                return opt + " takes a number of 0 or more, not `" + value + "'";
         } else if (opt == "--threshold" || opt == "--depth-threshold") {
             if (a + 1 >= argc) return opt + " needs a value";
             double& target = opt == "--threshold" ? o.th.pressure_kpa : o.th.depth_m;
@@ -92,18 +117,6 @@ std::string parse_options(const std::string& command, int argc, char** argv, Opt
     return "";
 }
 
-// The front of every record, read one record at a time.
-std::string read_front(torla::ResultReader& reader, const torla::ResultTables& r,
-                       const torla::inspect::Thresholds& th,
-                       std::vector<torla::inspect::FrontSample>& front) {
-    std::vector<float> record;
-    for (std::size_t d = 0; d < reader.records(); ++d) {
-        if (std::string err = reader.read_record(record); !err.empty()) return err;
-        front.push_back(torla::inspect::front_at(r, record, th));
-    }
-    return "";
-}
-
 void notes(const torla::ResultTables& r, const std::string& path) {
     if (r.cut_short)
         std::cerr << "torla-inspect: " << path << ": note: the file is cut short, " << r.cut_bytes
@@ -113,10 +126,59 @@ void notes(const torla::ResultTables& r, const std::string& path) {
                   << ": note: the dump count is not patched, the run did not finish\n";
 }
 
-int csv(torla::ResultReader& reader, const torla::ResultTables& r, const std::string& path,
+// The comment lines of the zones and of a run that blew up, after the
+// export's own.
+void csv_run_notes(std::ostream& o, const torla::inspect::RunView& v) {
+    o << "# zones: " << torla::describe_zone_set(v.zones) << "\n";
+    o << "# zone_pressure: " << torla::zone_pressure_name(v.zones.pressure) << "\n";
+    o << "# zone_limits[kPa]:";
+    for (std::size_t k = 0; k < v.zones.classes.size(); ++k)
+        o << (k ? "," : " ") << torla::inspect::number_text(v.zones.classes[k].lower_kpa);
+    o << "\n# zone_names:";
+    for (std::size_t k = 0; k < v.zones.classes.size(); ++k)
+        o << (k ? "," : " ") << v.zones.classes[k].name;
+    o << "\n";
+    if (v.unstable)
+        o << "# unstable: the run blew up"
+          << (v.onset_s ? " at t = " + torla::inspect::number_text(*v.onset_s) + " s" : std::string())
+          << "; peaks from " << v.peaks_source << "; dumps after the onset left out\n";
+}
+
+// The dump records up to the onset of a run that blew up, row by row.
+std::string write_dump_export(std::ostream& o, const torla::ResultTables& r, const std::string& path,
+                              const torla::inspect::RunView& v) {
+    torla::ResultReader again;
+    torla::ResultTables tables;
+    if (std::string err = again.open(path, tables); !err.empty()) return err;
+    torla::inspect::write_dumps_csv_head(o, r);
+    const std::vector<double> z = torla::inspect::relative_elevation(r);
+    std::vector<float> record;
+    for (std::size_t d = 0; d < again.records() && o; ++d) {
+        if (std::string err = again.read_record(record); !err.empty()) return err;
+        if (v.onset_s && record[0] > *v.onset_s) break;
+        torla::inspect::write_dump_rows(o, r, z, record);
+    }
+    return "";
+}
+
+int csv(torla::ResultReader& reader, torla::ResultTables& r, const std::string& path,
         const Options& opt) {
+    torla::inspect::RunViewOptions vo;
+    vo.thresholds = opt.th;
+    if (const std::string err = torla::parse_zone_set(opt.zones, opt.zone_pressure, vo.zones);
+        !err.empty())
+        return usage_error(err);
+    torla::inspect::RunView v;
+    std::string err = torla::inspect::read_run_view(reader, r, path, vo, v);
+    if (!err.empty()) {
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(err) << "\n";
+        return kStatusBadFile;
+    }
     if (opt.peaks && !r.has_peak_table()) {
-        std::cerr << "torla-inspect: " << path << ": no peak table, the run did not finish\n";
+        std::cerr << "torla-inspect: " << path << ": no peak table, "
+                  << (v.unstable ? "the run blew up and its record keeps no peaks before an onset"
+                                 : "the run did not finish")
+                  << "\n";
         return kStatusBadFile;
     }
     notes(r, path);
@@ -130,22 +192,15 @@ int csv(torla::ResultReader& reader, const torla::ResultTables& r, const std::st
         }
     }
     std::ostream& o = opt.out_path ? static_cast<std::ostream&>(file) : std::cout;
-    std::string err;
     if (opt.peaks) {
+        csv_run_notes(o, v);
         torla::inspect::write_peaks_csv(o, r);
     } else if (opt.front) {
-        std::vector<torla::inspect::FrontSample> front;
-        err = read_front(reader, r, opt.th, front);
-        if (err.empty())
-            torla::inspect::write_front_csv(o, r, torla::inspect::summarize(r, std::move(front), opt.th));
+        if (v.unstable) csv_run_notes(o, v);
+        torla::inspect::write_front_csv(o, r, torla::inspect::summarize(r, v.front, opt.th));
     } else {
-        torla::inspect::write_dumps_csv_head(o, r);
-        const std::vector<double> z = torla::inspect::relative_elevation(r);
-        std::vector<float> record;
-        for (std::size_t d = 0; d < reader.records() && err.empty() && o; ++d) {
-            err = reader.read_record(record);
-            if (err.empty()) torla::inspect::write_dump_rows(o, r, z, record);
-        }
+        if (v.unstable) csv_run_notes(o, v);
+        err = write_dump_export(o, r, path, v);
     }
     o.flush();
     if (!err.empty()) {
@@ -160,25 +215,33 @@ int csv(torla::ResultReader& reader, const torla::ResultTables& r, const std::st
     return 0;
 }
 
-int summary(torla::ResultReader& reader, const torla::ResultTables& r, const std::string& path,
+int summary(torla::ResultReader& reader, torla::ResultTables& r, const std::string& path,
             const Options& opt) {
-    std::vector<torla::inspect::FrontSample> front;
-    if (std::string err = read_front(reader, r, opt.th, front); !err.empty()) {
-        std::cerr << "torla-inspect: " << err << "\n";
+    torla::inspect::RunViewOptions vo;
+    vo.thresholds = opt.th;
+    vo.split_at_m = opt.split_at_m;
+    if (const std::string err = torla::parse_zone_set(opt.zones, opt.zone_pressure, vo.zones);
+        !err.empty())
+        return usage_error(err);
+    torla::inspect::RunView v;
+    if (std::string err = torla::inspect::read_run_view(reader, r, path, vo, v); !err.empty()) {
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(err) << "\n";
         return kStatusBadFile;
     }
-    const torla::inspect::Summary s = torla::inspect::summarize(r, std::move(front), opt.th);
-    torla::inspect::RunRecord record;
-    bool found = false;
-    std::vector<float> times;
-    for (const torla::inspect::FrontSample& f : s.front) times.push_back(static_cast<float>(f.time));
-    if (std::string note = torla::inspect::read_run_record(path, r, times, record, found);
-        !note.empty())
-        std::cerr << "torla-inspect: note: " << torla::inspect::plain_text(note) << "\n";
-    if (opt.json)
-        torla::inspect::write_summary_json(std::cout, r, s, found ? &record : nullptr);
-    else
-        torla::inspect::write_summary_text(std::cout, r, s, found ? &record : nullptr);
+    if (!v.record_note.empty())
+        std::cerr << "torla-inspect: note: " << torla::inspect::plain_text(v.record_note) << "\n";
+    const torla::inspect::Summary s = torla::inspect::summarize(r, v.front, opt.th);
+    const torla::inspect::RunRecord* record = v.has_record ? &v.record : nullptr;
+    if (opt.json) {
+        std::vector<std::pair<std::string, std::string>> extra;
+        const nlohmann::ordered_json runouts = torla::inspect::runouts_json(v);
+        for (auto it = runouts.begin(); it != runouts.end(); ++it)
+            extra.emplace_back(it.key(), torla::inspect::json_text(it.value()));
+        torla::inspect::write_summary_json(std::cout, r, s, record, extra);
+    } else {
+        torla::inspect::write_summary_text(std::cout, r, s, record);
+        torla::inspect::write_runouts_text(std::cout, v);
+    }
     return 0;
 }
 

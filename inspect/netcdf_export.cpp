@@ -13,6 +13,7 @@
 #include <ogr_spatialref.h>
 
 #include "inspect/exports.h"
+#include "inspect/run_view.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 
@@ -89,6 +90,33 @@ int define(int nc, const std::string& name, nc_type type, std::initializer_list<
     return id;
 }
 
+// A run that blew up (its record says so) is exported with the peaks its
+// record keeps from before the onset and the dumps up to the onset only.
+struct UnstableRun {
+    bool blew_up = false;
+    std::optional<double> onset_s;
+    std::string peaks_source;
+};
+
+UnstableRun judge_stability(const std::string& path, ResultData& r) {
+    std::vector<float> times;
+    for (std::size_t d = 0; d < r.dumps.size(); ++d) times.push_back(r.dump_time(d));
+    RunRecord record;
+    bool found = false;
+    read_run_record(path, r, times, record, found);
+    UnstableRun u;
+    if (!found || !record_says_unstable(record)) return u;
+    u.blew_up = true;
+    if (record.onset && record.onset->time_s) u.onset_s = record.onset->time_s;
+    trust_record_peaks(r, record);
+    u.peaks_source = r.has_peak_table() ? "the run record's peaks before the onset"
+                                        : "none: the record keeps no peaks before an onset";
+    while (u.onset_s && !r.dumps.empty() && r.dumps.back()[0] > *u.onset_s) r.dumps.pop_back();
+    std::cerr << "torla-inspect: " << path << ": note: the run blew up; exported with "
+              << u.peaks_source << " and the dumps before the onset\n";
+    return u;
+}
+
 }  // namespace
 
 int netcdf_main(int argc, char** argv) {
@@ -122,6 +150,7 @@ int netcdf_main(int argc, char** argv) {
     std::vector<std::string> notes;
     const RunContext ctx = read_run_context(path, r, notes);
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
+    const UnstableRun unstable = judge_stability(path, r);
 
     if (const std::string clash = output_clobbers_input(out, {path, ctx.log_path, ctx.record_path});
         !clash.empty()) {
@@ -239,6 +268,13 @@ int netcdf_main(int argc, char** argv) {
         if (!ctx.numerics.empty()) text_attribute(nc, NC_GLOBAL, "scheme", ctx.numerics);
         if (!ctx.stop_reason.empty()) text_attribute(nc, NC_GLOBAL, "stop_reason", ctx.stop_reason);
         text_attribute(nc, NC_GLOBAL, "dump_count_patched", r.count_unpatched ? "no" : "yes");
+        text_attribute(nc, NC_GLOBAL, "unstable", unstable.blew_up ? "yes" : "no");
+        if (unstable.blew_up) {
+            text_attribute(nc, NC_GLOBAL, "peaks_source", unstable.peaks_source);
+            if (unstable.onset_s)
+                check(nc_put_att_double(nc, NC_GLOBAL, "onset_time_s", NC_DOUBLE, 1, &*unstable.onset_s),
+                      "onset_time_s");
+        }
         check(nc_enddef(nc), "end of definitions");
 
         std::vector<double> times(nt);

@@ -75,8 +75,11 @@ std::string cell_at(const ResultTables& r, int cell) {
 void text_maximum(std::ostream& o, const char* label, const char* depth, const PeakMaximum& m,
                   float depth_value) {
     o << format("%-27s largest ", label) << fixed(m.value, 3) << " kPa at "
-      << fixed(m.path_length, 1) << format(" m (cell %d), %s = ", m.cell, depth)
-      << fixed(depth_value, 2) << " m then\n";
+      << fixed(m.path_length, 1) << format(" m (cell %d), ", m.cell);
+    if (std::isfinite(depth_value))
+        o << depth << " = " << fixed(depth_value, 2) << " m then\n";
+    else
+        o << depth << " then not known\n";  // a run that blew up keeps no depths of its peaks
 }
 
 void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
@@ -393,7 +396,8 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
 }
 
 void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
-                        const RunRecord* record) {
+                        const RunRecord* record,
+                        const std::vector<std::pair<std::string, std::string>>& extra) {
     JsonNumbers jn;
     o << "{\n";
     o << "  \"problem\": " << json_string(r.problem_name) << ",\n";
@@ -453,6 +457,7 @@ void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s
         json_record(o, jn, r, *record);
         o << ",\n";
     }
+    for (const auto& [key, value] : extra) o << "  " << json_string(key) << ": " << value << ",\n";
     o << "  \"notes\": [";
     for (std::size_t k = 0; k < jn.notes.size(); ++k) o << (k ? ", " : "") << json_string(jn.notes[k]);
     o << "]\n}\n";

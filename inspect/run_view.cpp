@@ -210,7 +210,7 @@ void write_runouts_text(std::ostream& o, const RunView& v) {
     }
 }
 
-std::string runouts_json(const RunView& v, int indent) {
+nlohmann::ordered_json runouts_json(const RunView& v) {
     ordered_json j;
     j["zones"] = {{"name", v.zones.name},
                   {"pressure", zone_pressure_name(v.zones.pressure)},
@@ -265,6 +265,10 @@ std::string runouts_json(const RunView& v, int indent) {
         a["sets"].push_back(set);
     }
     j["alpha_beta"] = a;
+    return j;
+}
+
+std::string json_text(const nlohmann::ordered_json& j, int indent) {
     return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

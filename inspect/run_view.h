@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "inspect/alpha_beta.h"
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
@@ -68,7 +70,9 @@ void trust_record_peaks(ResultTables& r, const RunRecord& record);
 // The run-out table and the alpha-beta table for people, and both as a
 // JSON object's members (nlohmann), shared by `runout` and `summary`.
 void write_runouts_text(std::ostream& o, const RunView& v);
-std::string runouts_json(const RunView& v, int indent);
+nlohmann::ordered_json runouts_json(const RunView& v);
+// JSON text of a value as the tools write it (invalid UTF-8 replaced).
+std::string json_text(const nlohmann::ordered_json& j, int indent = -1);
 
 // torla-inspect RESULT runout [--json] [--split-at S] [--zones Z] [--zone-pressure P]
 int runout_main(int argc, char** argv);

@@ -70,7 +70,7 @@ int runout_main(int argc, char** argv) {
     }
     if (!v.record_note.empty()) std::cerr << "torla-inspect: note: " << plain_text(v.record_note) << "\n";
     if (o.json)
-        std::cout << runouts_json(v, 2) << "\n";
+        std::cout << json_text(runouts_json(v), 2) << "\n";
     else
         write_runouts_text(std::cout, v);
     return 0;
