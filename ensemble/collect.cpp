@@ -20,6 +20,7 @@
 #include "ensemble/ensemble.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
+#include "model/runout.h"
 #include "output/result_format.h"
 
 namespace torla::ensemble {
@@ -39,7 +40,32 @@ struct MemberResult {
     float max_p2 = 0.0f, max_p3 = 0.0f;
     std::vector<inspect::FrontSample> front;
     std::vector<float> peaks[4];  // per cell: p3, p2, h3, h2
+    std::vector<Runout> runouts;  // at every limit of the run-out table
+    double top_elevation = 0.0;   // m, of the first coordinate row
 };
+
+// The run-outs of both layers' pressures at the lower bounds of the zones
+// and at the thresholds of the exceedance table.
+std::vector<RunoutLimit> runout_table_limits(const EnsembleFile& ens) {
+    std::vector<RunoutLimit> limits;
+    for (const auto& [row, listed] : {std::pair{static_cast<int>(kRowSaltPressure), &ens.p2_thresholds},
+                                      std::pair{static_cast<int>(kRowSuspPressure), &ens.p3_thresholds}}) {
+        std::vector<double> t = *listed;
+        for (const ZoneClass& c : default_zone_set().classes) t.push_back(c.lower_kpa);
+        for (const RunoutLimit& l : runout_limits(t))
+            if (l.quantity == row) limits.push_back(l);
+    }
+    return limits;
+}
+
+std::vector<Runout> member_runouts(const ResultData& r, const std::vector<RunoutLimit>& limits) {
+    RunoutHistory history(limits);
+    for (const std::vector<float>& record : r.dumps) history.add_dump(record.data(), r.n_cells);
+    const int n = r.n_cells;
+    const PeakColumn p2{r.peaks.data() + kPeakEntryFloats * kRowSaltPressure * n, n, kPeakEntryFloats};
+    const PeakColumn p3{r.peaks.data() + kPeakEntryFloats * kRowSuspPressure * n, n, kPeakEntryFloats};
+    return compute_runouts(track_axis(r.geometry), p2, p3, history);
+}
 
 constexpr int kPeakRows[4] = {kRowSuspPressure, kRowSaltPressure, kRowSuspDepth, kRowSaltDepth};
 constexpr const char* kPeakNames[4] = {"p3", "p2", "h3", "h2"};
@@ -105,6 +131,65 @@ double percentile(const std::vector<double>& sorted, double p) {
     return sorted[lo] + (h - static_cast<double>(lo)) * (sorted[hi] - sorted[lo]);
 }
 
+namespace {
+
+// runout.csv: per limit, every used member's run-out, ranked by its
+// horizontal distance from the top, with whether the run decides it; the
+// comment lines say per limit how many members reach it, how many decide it
+// and the percentiles, and when none decides it why.
+std::string write_runout_table(const std::string& dir, const std::vector<MemberResult>& res,
+                               const std::vector<RunoutLimit>& limits, const std::string& head) {
+    std::ofstream o(fs::path(dir) / "runout.csv");
+    o << head << "# zones: " << describe_zone_set(default_zone_set())
+      << "; limits: the zones' lower bounds and the [thresholds] of both layers\n";
+    std::string rows;
+    for (std::size_t k = 0; k < limits.size(); ++k) {
+        std::vector<std::pair<double, const MemberResult*>> reached;
+        int decided = 0, never = 0;
+        std::string why;
+        for (const auto& mr : res) {
+            if (mr.use != "used") continue;
+            const Runout& r = mr.runouts[k];
+            if (r.cell < 0) {
+                ++never;
+                continue;
+            }
+            reached.emplace_back(r.horizontal_m, &mr);
+            decided += r.determined;
+            if (!r.determined && why.empty()) why = r.reason;
+        }
+        std::sort(reached.begin(), reached.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first || (a.first == b.first && a.second->member->index < b.second->member->index); });
+        std::vector<double> sorted;
+        for (const auto& [s, mr] : reached) sorted.push_back(s);
+        const std::string name = std::string(runout_quantity_name(limits[k].quantity)) + ">" +
+                                 num(limits[k].threshold_kpa) + "kPa";
+        o << "# " << name << ": reached by " << reached.size() << ", never by " << never
+          << ", determined for " << decided << "; horizontal run-out [m]";
+        for (double p : {5.0, 50.0, 95.0}) o << " p" << p << "=" << num(percentile(sorted, p));
+        o << "\n";
+        if (!reached.empty() && decided == 0)
+            o << "# " << name << ": no member decides it: " << why << "\n";
+        for (std::size_t i = 0; i < reached.size(); ++i) {
+            const MemberResult& mr = *reached[i].second;
+            const Runout& r = mr.runouts[k];
+            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," + num(r.limit.threshold_kpa) +
+                    "," + std::to_string(mr.member->index) + "," + std::to_string(i + 1) + "," +
+                    num(static_cast<double>(i + 1) / static_cast<double>(reached.size())) + "," +
+                    std::to_string(r.cell) + "," + num(r.path_m) + "," + num(r.horizontal_m) + "," +
+                    num(mr.top_elevation - r.drop_m) + "," + num(r.angle_deg) + "," +
+                    (r.determined ? "yes" : "no") + "," + inspect::csv_field(r.reason) + "\n";
+        }
+    }
+    o << "quantity,threshold[kPa],member,rank,fraction_at_or_below,cell,s_path[m],s_horizontal[m],"
+         "elevation[m],angle[deg],determined,reason\n"
+      << rows;
+    if (!o) return "cannot write runout.csv";
+    return "";
+}
+
+}  // namespace
+
 std::string collect(const std::string& dir, CollectFigures& fig) {
     Plan plan;
     if (auto err = load_plan(dir, plan); !err.empty()) return err;
@@ -117,6 +202,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     // have.
     std::vector<MemberResult> res(plan.members.size());
     std::vector<int> cells(plan.members.size(), 0);
+    const std::vector<RunoutLimit> limits = runout_table_limits(ens);
     auto read_member = [&](std::size_t i) {
         MemberResult& mr = res[i];
         mr.member = &plan.members[i];
@@ -151,6 +237,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         mr.max_p2 = s.max_salt_pressure ? s.max_salt_pressure->value : 0.0f;
         mr.max_p3 = s.max_susp_pressure ? s.max_susp_pressure->value : 0.0f;
         mr.front = s.front;
+        mr.runouts = member_runouts(r, limits);
+        mr.top_elevation = first_elevation((fs::path(dir) / mr.member->folder / "member.cmd").string());
         for (int q = 0; q < 4; ++q) {
             mr.peaks[q].resize(r.n_cells);
             for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
@@ -179,10 +267,13 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             if (auto err = read_result_file(result_path(dir, *mr.member), first); !err.empty()) return err;
             reference = &first;
         } else if (cells[i] != reference->n_cells) {
-            const MemberResult read = std::move(mr);
-            mr = MemberResult{};  // nothing of its result is kept
-            mr.member = read.member;
-            mr.state = read.state;
+            // Nothing of its result is kept.
+            mr.runout.reset();
+            mr.runout_at_end = false;
+            mr.max_p2 = mr.max_p3 = 0.0f;
+            mr.front.clear();
+            for (auto& column : mr.peaks) column.clear();
+            mr.runouts.clear();
             mr.use = "mismatch";
             mr.why = "its grid has " + std::to_string(cells[i]) + " cells, not " +
                      std::to_string(reference->n_cells);
@@ -284,17 +375,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     std::vector<double> sorted;
     for (const auto& [v, i] : runouts) sorted.push_back(v);
     const double pcts[] = {5, 10, 25, 50, 75, 90, 95};
-    {
-        std::ofstream o(fs::path(dir) / "runout.csv");
-        o << counts << left_out << "# no run-out (flow nowhere above 0.1 kPa or 0.1 m): " << index_list(no_runout)
-          << "\n# percentiles [m]:";
-        for (double p : pcts) o << " p" << p << "=" << num(percentile(sorted, p));
-        o << "\nrank,member,runout[m],fraction_at_or_below\n";
-        for (std::size_t k = 0; k < runouts.size(); ++k)
-            o << k + 1 << "," << runouts[k].second << "," << num(runouts[k].first) << ","
-              << num(static_cast<double>(k + 1) / static_cast<double>(runouts.size())) << "\n";
-        if (!o) return "cannot write runout.csv";
-    }
+    if (auto err = write_runout_table(dir, res, limits, counts + left_out); !err.empty()) return err;
 
     // fronts.csv
     {

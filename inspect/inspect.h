@@ -117,6 +117,10 @@ std::string json_string(const std::string& text);
 // its line.
 std::string plain_text(const std::string& text);
 
+// Text as one CSV field: plain_text, in double quotes (doubled inside) when
+// it holds a comma or a quote.
+std::string csv_field(const std::string& text);
+
 // A number for text and CSV: %.*g, or nan, inf, -inf.
 std::string number_text(double v, int digits = 9);
 

@@ -159,6 +159,14 @@ std::string plain_text(const std::string& text) {
     return out;
 }
 
+std::string csv_field(const std::string& text) {
+    const std::string plain = plain_text(text);
+    if (plain.find_first_of(",\"") == std::string::npos) return plain;
+    std::string out = "\"";
+    for (char c : plain) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
 std::string output_clobbers_input(const std::string& out_path,
                                   const std::vector<std::string>& inputs) {
     namespace fs = std::filesystem;

@@ -36,6 +36,8 @@ for name in ("exceedance.csv", "runout.csv", "fronts.csv"):
     shutil.copy(os.path.join(fixtures, name), work)
 r = subprocess.run([sys.executable, tool, work, "--size", "600x400"], capture_output=True, text=True)
 check(r.returncode == 0, f"draws the figures (status {r.returncode}, {r.stderr.strip()})")
+check("p3>0.1kPa: no member decides its run-out: the flow leaves the mapped path" in r.stderr
+      and "p3>3kPa" not in r.stderr, f"says which limit no member decides ({r.stderr.strip()})")
 for name in ("exceedance", "runout", "fronts"):
     path = os.path.join(work, "figures", name + ".png")
     check(os.path.exists(path), f"{name}.png written")
@@ -46,9 +48,9 @@ for name in ("exceedance", "runout", "fronts"):
 
 # A table it cannot use: a row with a missing field, and a missing table.
 with open(os.path.join(work, "runout.csv"), "a") as f:
-    f.write("3,2\n")
+    f.write("p3,3\n")
 r = subprocess.run([sys.executable, tool, work], capture_output=True, text=True)
-check(r.returncode == 1 and "row 4 has 2 of 4 fields" in r.stderr, f"refuses a short row ({r.stderr.strip()})")
+check(r.returncode == 1 and "row 6 has 2 of 12 fields" in r.stderr, f"refuses a short row ({r.stderr.strip()})")
 os.remove(os.path.join(work, "exceedance.csv"))
 r = subprocess.run([sys.executable, tool, work], capture_output=True, text=True)
 check(r.returncode == 1 and "exceedance.csv" in r.stderr, f"names a missing table ({r.stderr.strip()})")
