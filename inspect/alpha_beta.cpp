@@ -77,7 +77,7 @@ std::optional<double> line_meets_profile(const std::vector<ProfilePoint>& p, dou
     const ProfilePoint& top = p.front();
     auto above = [&](const ProfilePoint& q) { return q.z_m - (top.z_m - t * (q.s_m - top.s_m)); };
     bool first = true;
-    for (std::size_t i = 0; i < p.size(); ++i) {
+    for (std::size_t i = 1; i < p.size(); ++i) {  // beyond the top, where the line starts
         if (p[i].s_m < split_s) continue;
         const double f = above(p[i]);
         if (f >= 0.0) {

@@ -90,6 +90,20 @@ TEST(MapContext, CrsAndTopElevationFromTheCommandText) {
     EXPECT_EQ(inspect::top_elevation_of_command_text(text), 1234.5);
     EXPECT_EQ(inspect::top_elevation_of_command_text("Number_of_Points 1\n3 0 5 0 0\n"),
               std::nullopt);
+    // The profile alpha-beta reads, from the top, and the split point torla-profile records.
+    const auto profile = inspect::profile_of_command_text(
+        "Number_of_Points 3\n0 100 50\n1 110 45\n2 130 44\n| LOCAL\n");
+    ASSERT_EQ(profile.size(), 3u);
+    EXPECT_EQ(profile[2].s_m, 30.0);
+    EXPECT_EQ(profile[2].z_m, 44.0);
+    EXPECT_TRUE(inspect::profile_of_command_text("Number_of_Points 2\n0 100 50\n1 90 45\n").empty());
+    std::string source;
+    EXPECT_EQ(inspect::split_of_command_text(
+                  "# split_s_horizontal_m: 812.5\n# split_source: split-at\nTrack_Name T\n", source),
+              812.5);
+    EXPECT_EQ(source, "split-at");
+    EXPECT_EQ(inspect::split_of_command_text("Track_Name T\n# split_s_horizontal_m: 1\n", source),
+              std::nullopt);
 }
 
 using MapExport = TerrainRun;
