@@ -75,5 +75,7 @@ int map_main(int argc, char** argv);
 int netcdf_main(int argc, char** argv);
 // `map` and `netcdf` of an exceedance table (argv[1] the table).
 int exceedance_main(int argc, char** argv);
+// torla-inspect RESULT score OBS.toml [--json] (score.cpp).
+int score_main(int argc, char** argv);
 
 }  // namespace torla::inspect

@@ -32,6 +32,7 @@ const char* const kUsage =
     "       torla-inspect RESULT runout [--json] [--zones Z] [--zone-pressure p3|p2|max] [--split-at S]\n"
     "       torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m]\n"
     "                                [--zones Z] [--zone-pressure p3|p2|max] [-o FILE]\n"
+    "       torla-inspect RESULT score OBS.toml [--json]\n"
     "\n"
     "summary  names, cells, dumps, time span, run-out, largest front speed and the\n"
     "         largest pressures of both moving layers; --json for scripts.\n"
@@ -48,6 +49,9 @@ const char* const kUsage =
     "         split point (--split-at, horizontal m; default the command file's, else the\n"
     "         lower end of the release). A run that blew up is judged by the peaks its\n"
     "         run record keeps from before the onset.\n"
+    "score    the run held against an observation file (docs/observations.md): per\n"
+    "         observation the model's value, the observed one, the difference and z,\n"
+    "         the covered stretch's lengths and skill scores, and one misfit.\n"
     "map, netcdf  see torla-inspect RESULT map --help, netcdf --help\n"
     "csv      the dumps in long form (time, cell, path length, elevation relative to\n"
     "         the first cell, the twelve quantities), or with --peaks the peak table\n"
@@ -262,6 +266,7 @@ int run(int argc, char** argv) {
     if (command == "map") return torla::inspect::map_main(argc, argv);
     if (command == "netcdf") return torla::inspect::netcdf_main(argc, argv);
     if (command == "runout") return torla::inspect::runout_main(argc, argv);
+    if (command == "score") return torla::inspect::score_main(argc, argv);
     if (command != "summary" && command != "csv")
         return usage_error("unknown sub-command `" + command + "'");
     Options opt;
