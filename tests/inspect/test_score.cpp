@@ -1,0 +1,362 @@
+// Observation files and the scores of a run against them: refusals of bad
+// files (file, line, what), and every score of a small hand-laid result
+// worked out by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "inspect/observations.h"
+#include "inspect/score.h"
+#include "model/quantities.h"
+#include "result_bytes.h"
+#include "test_support.h"
+
+namespace torla::test {
+namespace {
+
+using inspect::Observations;
+
+const double kStep = 10.0 * std::cos(30.0 * M_PI / 180.0);  // horizontal m per cell of the slope
+
+std::vector<std::string> parse(const std::string& text, Observations& o) {
+    return inspect::parse_observations(text, "obs.toml", o);
+}
+
+TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
+    Observations o;
+    const std::string text =
+        "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\n"
+        "[runout]\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = \"p3\"\nthreshold_kPa = 3.0\n"
+        "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
+        "[[speed]]\ns_horizontal_m = 900.0\nspeed_m_s = 45.0\nsigma_m_s = 5.0\n"
+        "[[pressure]]\ns_horizontal_m = 1700.0\np_kPa = 4.0\nsigma_kPa = 1.0\nquantity = \"p2\"\n"
+        "[[pressure]]\npoint = [100, 200.5]\np_min_kPa = 1\np_max_kPa = 3\ndamage = \"windows\"\n"
+        "quantity = \"p3\"\n"
+        "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = 1800\nsigma_m = 20\n"
+        "quantity = \"p3\"\nthreshold_kPa = 1\n";
+    ASSERT_EQ(parse(text, o), std::vector<std::string>{});
+    EXPECT_EQ(o.name, "Example");
+    EXPECT_EQ(o.source, "Someone (2020), p. 3");
+    ASSERT_TRUE(o.runout);
+    EXPECT_EQ(*o.runout->at.s_horizontal_m, 1850.0);
+    EXPECT_EQ(o.runout->sigma_m, 30.0);
+    EXPECT_EQ(o.runout->quantity, kRowSuspPressure);
+    EXPECT_EQ(o.runout->threshold_kpa, 3.0);
+    EXPECT_EQ(o.runout_line, 3);
+    ASSERT_EQ(o.arrivals.size(), 1u);
+    EXPECT_EQ(o.arrivals[0].t_s, 31.0);
+    EXPECT_EQ(o.arrivals[0].sigma_s, 2.0);
+    EXPECT_EQ(o.arrivals[0].at.line, 8);
+    ASSERT_EQ(o.speeds.size(), 1u);
+    EXPECT_EQ(o.speeds[0].speed_m_s, 45.0);
+    ASSERT_EQ(o.pressures.size(), 2u);
+    EXPECT_EQ(o.pressures[0].quantity, kRowSaltPressure);
+    EXPECT_EQ(*o.pressures[0].p_kpa, 4.0);
+    EXPECT_FALSE(o.pressures[0].min_kpa);
+    EXPECT_EQ((*o.pressures[1].at.point)[1], 200.5);
+    EXPECT_EQ(*o.pressures[1].max_kpa, 3.0);
+    EXPECT_EQ(o.pressures[1].damage, "windows");
+    ASSERT_TRUE(o.covered);
+    EXPECT_EQ(o.covered->to_m, 1800.0);
+    EXPECT_EQ(o.count(), 6u);
+}
+
+TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
+    const std::string head = "name = \"n\"\nsource = \"s\"\n";  // lines 1 and 2
+    const std::string arrival = "[[arrival]]\ns_horizontal_m = 10\nt_s = 3\nsigma_s = 1\n";
+    struct Case {
+        std::string text;
+        std::string message;  // the first refusal
+    };
+    const std::vector<Case> cases = {
+        {"name = \n", "obs.toml:1: not TOML"},
+        {"source = \"s\"\n" + arrival, "obs.toml:1: the file needs `name'"},
+        {head + "colour = 3\n" + arrival, "obs.toml:3: unknown key `colour' in the file"},
+        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\nsigma = 2\n",
+         "obs.toml:8: unknown key `sigma' in [runout]"},
+        {head + "[runout]\ns_horizontal_m = 5\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+         "obs.toml:3: [runout] needs `sigma_m'"},
+        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 0\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+         "obs.toml:5: `sigma_m' in [runout] must be a finite number above 0, not 0"},
+        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p4\"\nthreshold_kPa = 1\n",
+         "obs.toml:6: `quantity' in [runout] is p3 or p2, not `p4'"},
+        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nthreshold_kPa = 1\n",
+         "obs.toml:3: [runout] needs `quantity'"},
+        {head + "[runout]\ns_horizontal_m = 5\npoint = [1, 2]\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+         "obs.toml:5: [runout] gives both `s_horizontal_m' and `point': give one"},
+        {head + "[[speed]]\nspeed_m_s = 4\nsigma_m_s = 1\n",
+         "obs.toml:3: [[speed]] 1 needs a position: `s_horizontal_m' or `point'"},
+        {head + "[[speed]]\npoint = [1, 2, 3]\nspeed_m_s = 4\nsigma_m_s = 1\n",
+         "obs.toml:4: `point' in [[speed]] 1 must be [easting, northing], two finite numbers"},
+        {head + "[[speed]]\npoint = [1, \"2\"]\nspeed_m_s = 4\nsigma_m_s = 1\n",
+         "obs.toml:4: `point' in [[speed]] 1 must be [easting, northing]"},
+        {head + arrival + "[[arrival]]\ns_horizontal_m = 10\nt_s = 3\n",
+         "obs.toml:7: [[arrival]] 2 needs `sigma_s'"},
+        {head + "[[arrival]]\ns_horizontal_m = 10\nt_s = nan\nsigma_s = 1\n",
+         "obs.toml:5: `t_s' in [[arrival]] 1 must be a finite number of 0 or more, not nan"},
+        {head + "[[arrival]]\ns_horizontal_m = -1\nt_s = 3\nsigma_s = 1\n",
+         "obs.toml:4: `s_horizontal_m' in [[arrival]] 1 must be a finite number of 0 or more, not -1"},
+        {head + "[[arrival]]\ns_horizontal_m = \"10\"\nt_s = 3\nsigma_s = 1\n",
+         "obs.toml:4: `s_horizontal_m' in [[arrival]] 1 must be a number"},
+        {head + "[arrival]\ns_horizontal_m = 10\nt_s = 3\nsigma_s = 1\n",
+         "obs.toml:3: `arrival' is a list of tables: write each as [[arrival]]"},
+        {head + "[[runout]]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+         "obs.toml:3: `runout' is one table: write it as [runout]"},
+        {head + "[[pressure]]\ns_horizontal_m = 5\np_kPa = 3\nsigma_kPa = 1\np_max_kPa = 4\nquantity = \"p3\"\n",
+         "obs.toml:3: [[pressure]] 1 gives both a pressure (p_kPa, sigma_kPa) and a range"},
+        {head + "[[pressure]]\ns_horizontal_m = 5\np_kPa = 3\nquantity = \"p3\"\n",
+         "obs.toml:3: [[pressure]] 1 needs `sigma_kPa'"},
+        {head + "[[pressure]]\ns_horizontal_m = 5\np_min_kPa = 3\np_max_kPa = 3\nquantity = \"p3\"\n",
+         "obs.toml:6: `p_max_kPa' in [[pressure]] 1 must lie above `p_min_kPa'"},
+        {head + "[covered]\nfrom_s_horizontal_m = 50\nto_s_horizontal_m = 20\nsigma_m = 5\nquantity = \"p3\"\n"
+                "threshold_kPa = 1\n",
+         "obs.toml:5: `to_s_horizontal_m' in [covered] must lie below (beyond) `from_s_horizontal_m'"},
+        {head, "obs.toml:0: no observation"},
+        {"name = \"\"\nsource = \"s\"\n" + arrival, "obs.toml:1: `name' in the file must be a non-empty string"},
+    };
+    for (const Case& c : cases) {
+        Observations o;
+        const std::vector<std::string> refusals = parse(c.text, o);
+        ASSERT_FALSE(refusals.empty()) << c.text;
+        EXPECT_EQ(refusals[0].substr(0, c.message.size()), c.message) << c.text;
+    }
+}
+
+TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
+    Observations o;
+    const auto refusals = parse("name = 3\n[[speed]]\ns_horizontal_m = 1\nspeed_m_s = -2\nsigma_m_s = 0\n", o);
+    EXPECT_EQ(refusals.size(), 4u);  // name, source, speed, sigma
+    TempDir dir;
+    struct FileCase {
+        std::string path;
+        std::string message;
+    };
+    fs::create_directory(dir.path() / "d.toml");
+    write_text(dir.file("big.toml"), std::string(inspect::kMaxObservationFileBytes + 1, '#'));
+    const std::vector<FileCase> files = {
+        {dir.file("d.toml"), ":0: not a regular file"},
+        {dir.file("big.toml"), ":0: larger than 1048576 bytes"},
+        {dir.file("none.toml"), ":0: cannot open: No such file or directory"},
+    };
+    for (const FileCase& f : files) {
+        const auto r = inspect::read_observations(f.path, o);
+        ASSERT_EQ(r.size(), 1u) << f.path;
+        EXPECT_NE(r[0].find(f.path + f.message), std::string::npos) << r[0];
+    }
+}
+
+// A straight 30 degree slope of 12 cells 10 m apart along the path (kStep
+// horizontally), on the map due east from (5000, 7000). The front (p3 at
+// 1 kPa) reaches cells 1, 3, 6, 8, 9, 9 at t = 0, 1, ..., 5 s; the peak p3
+// is 10 - i kPa in cells 0 to 9 and 0 below.
+ResultBytes hand_laid() {
+    ResultBytes b(12, 6);
+    for (int i = 0; i < b.n; ++i) {
+        b.geometry[6 * i + 1] = static_cast<float>(5000.0 + kStep * i);  // easting
+        b.geometry[6 * i + 5] = 7000.0f;                                // northing
+        b.peak(kRowSuspPressure, i) = i <= 9 ? 10.0f - i : 0.0f;
+    }
+    const int front[] = {1, 3, 6, 8, 9, 9};
+    for (int d = 0; d < 6; ++d)
+        for (int i = 0; i <= front[d]; ++i) b.value(d, kRowSuspPressure, i) = 1.0f;
+    return b;
+}
+
+struct Scored {
+    std::string err;
+    inspect::Score score;
+};
+
+Scored score_of(const ResultBytes& b, const std::string& obs_text, const TempDir& dir) {
+    b.save(dir.file("run.res"));
+    Observations obs;
+    Scored out;
+    const auto refusals = parse(obs_text, obs);
+    EXPECT_EQ(refusals, std::vector<std::string>{});
+    inspect::RunViewOptions vo;
+    vo.zones = inspect::score_zones(obs);
+    ResultReader reader;
+    ResultTables r;
+    inspect::RunView v;
+    out.err = reader.open(dir.file("run.res"), r);
+    if (out.err.empty()) out.err = inspect::read_run_view(reader, r, dir.file("run.res"), vo, v);
+    if (out.err.empty()) out.err = inspect::score_run(r, v, obs, out.score);
+    return out;
+}
+
+std::string at(double cells) { return std::to_string(cells * kStep); }
+
+TEST(Score, EveryKindWorkedOutByHand) {
+    TempDir dir;
+    const std::string obs =
+        "name = \"n\"\nsource = \"s\"\n"
+        "[runout]\ns_horizontal_m = 60\nsigma_m = 10\nquantity = \"p3\"\nthreshold_kPa = 3\n"
+        // between the fronts of t = 1 s (cell 3) and 2 s (cell 6): halfway in time
+        "[[arrival]]\ns_horizontal_m = " + at(4.5) + "\nt_s = 2\nsigma_s = 0.5\n"
+        // the same position as a map point 20 m off the path
+        "[[arrival]]\npoint = [" + std::to_string(5000 + 4.5 * kStep) + ", 7020]\nt_s = 1.5\nsigma_s = 1\n"
+        "[[arrival]]\ns_horizontal_m = " + at(10.5) + "\nt_s = 9\nsigma_s = 1\n"  // never reached
+        "[[arrival]]\ns_horizontal_m = 0\nt_s = 1\nsigma_s = 1\n"  // reached at the first dump
+        // (60 - 30 m along the path) / 1 s
+        "[[speed]]\ns_horizontal_m = " + at(4.5) + "\nspeed_m_s = 27\nsigma_m_s = 2\n"
+        "[[pressure]]\ns_horizontal_m = " + at(2.5) + "\np_kPa = 7\nsigma_kPa = 1\nquantity = \"p3\"\n"
+        "[[pressure]]\ns_horizontal_m = " + at(8.25) + "\np_min_kPa = 1\np_max_kPa = 3\nquantity = \"p3\"\n"
+        "[[pressure]]\ns_horizontal_m = " + at(8.25) + "\np_min_kPa = 4\np_max_kPa = 6\nquantity = \"p3\"\n"
+        "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = 60\nsigma_m = 5\nquantity = \"p3\"\n"
+        "threshold_kPa = 0.1\n";
+    const Scored s = score_of(hand_laid(), obs, dir);
+    ASSERT_EQ(s.err, "");
+    const double covered_end = 9.5 * kStep;  // cells 0-9 reach halfway to cell 10
+    struct Expect {
+        const char* kind;
+        std::optional<double> model;
+        double observed, sigma;
+    };
+    const std::vector<Expect> expected = {
+        {"runout", 6 * kStep, 60, 10},  // furthest cell above 3 kPa: 10 - 6 = 4
+        {"arrival", 1.5, 2.0, 0.5},
+        {"arrival", 1.5, 1.5, 1.0},
+        {"arrival", std::nullopt, 9, 1},
+        {"arrival", 0.0, 1, 1},
+        {"speed", 30.0, 27, 2},
+        {"pressure", 7.5, 7, 1},
+        {"pressure", 1.75, 2, 1},   // inside [1, 3]: difference 0
+        {"pressure", 1.75, 5, 1},   // below [4, 6] by 2.25
+        {"covered", covered_end, 50, 5},
+    };
+    ASSERT_EQ(s.score.items.size(), expected.size());
+    double sum = 0.0;
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        const inspect::ScoreItem& i = s.score.items[k];
+        const Expect& e = expected[k];
+        EXPECT_EQ(i.kind, e.kind) << k;
+        ASSERT_EQ(i.model.has_value(), e.model.has_value()) << k;
+        if (e.model) {
+            EXPECT_NEAR(*i.model, *e.model, 1e-4) << k;
+        }
+        EXPECT_NEAR(i.observed, e.observed, 1e-9) << k;
+        EXPECT_NEAR(i.sigma, e.sigma, 1e-9) << k;
+        sum += i.misfit_term;
+    }
+    const auto& it = s.score.items;
+    EXPECT_NEAR(*it[0].z, (6 * kStep - 60) / 10, 1e-4);
+    EXPECT_NEAR(*it[0].angle_model_deg, 30.0, 1e-4);
+    EXPECT_NEAR(*it[0].angle_observed_deg, 30.0, 1e-4);
+    EXPECT_NEAR(*it[1].z, -1.0, 1e-4);
+    EXPECT_NEAR(*it[2].offset_m, 20.0, 1e-3);
+    EXPECT_NEAR(*it[2].s_horizontal_m, 4.5 * kStep, 1e-3);
+    EXPECT_FALSE(it[3].z);
+    EXPECT_EQ(it[3].misfit_term, 100.0);  // the cap, squared
+    EXPECT_NEAR(*it[5].z, 1.5, 1e-4);
+    EXPECT_NEAR(*it[7].difference, 0.0, 1e-12);
+    EXPECT_NEAR(*it[8].difference, -2.25, 1e-4);
+    EXPECT_NEAR(*it[8].z, -2.25, 1e-4);
+    // Covered: model [0, 9.5 steps], observed [10, 60].
+    ASSERT_TRUE(s.score.cover);
+    const inspect::CoverScore& c = *s.score.cover;
+    EXPECT_NEAR(c.tp_m, 50.0, 1e-4);
+    EXPECT_NEAR(c.fp_m, covered_end - 50.0, 1e-4);
+    EXPECT_NEAR(c.fn_m, 0.0, 1e-4);
+    EXPECT_NEAR(c.tn_m, 11 * kStep - covered_end, 1e-4);
+    EXPECT_NEAR(*c.csi, 50.0 / covered_end, 1e-6);
+    EXPECT_NEAR(*c.hit_rate, 1.0, 1e-9);
+    EXPECT_NEAR(*c.false_alarm_ratio, (covered_end - 50.0) / covered_end, 1e-6);
+    EXPECT_NEAR(*c.bias, covered_end / 50.0, 1e-6);
+    EXPECT_NEAR(*it[9].z, (covered_end - 50.0) / 5.0, 1e-4);
+    EXPECT_NEAR(s.score.misfit, sum / expected.size(), 1e-12);
+    EXPECT_GT(s.score.misfit, 10.0);  // the unreached arrival alone adds 10
+}
+
+TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
+    const std::vector<double> h = {0, 10, 20, 30, 40};
+    struct Case {
+        std::vector<bool> covered;
+        double from, to;
+        double tp, fp, fn, tn;
+        bool has_csi;
+    };
+    const std::vector<Case> cases = {
+        {{true, true, true, false, false}, 0, 25, 25, 0, 0, 15, true},
+        {{false, false, false, true, true}, 0, 20, 0, 15, 20, 5, true},   // apart: csi 0
+        {{false, false, false, false, false}, 5, 15, 0, 0, 10, 30, true},  // no flow
+        {{true, true, true, true, true}, 0, 40, 40, 0, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        const inspect::CoverScore s = inspect::cover_score(h, c.covered, c.from, c.to);
+        EXPECT_NEAR(s.tp_m, c.tp, 1e-12);
+        EXPECT_NEAR(s.fp_m, c.fp, 1e-12);
+        EXPECT_NEAR(s.fn_m, c.fn, 1e-12);
+        EXPECT_NEAR(s.tn_m, c.tn, 1e-12);
+        EXPECT_EQ(s.csi.has_value(), c.has_csi);
+    }
+    const inspect::CoverScore none = inspect::cover_score(h, {false, false, false, false, false}, 5, 15);
+    EXPECT_FALSE(none.false_alarm_ratio);  // nothing flagged: no ratio of false alarms
+    EXPECT_EQ(*none.csi, 0.0);
+}
+
+TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
+    const std::string head = "name = \"n\"\nsource = \"s\"\n";
+    struct Case {
+        std::string obs;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {head + "[[arrival]]\npoint = [5040, 7500]\nt_s = 3\nsigma_s = 1\n",
+         "obs.toml:3: [[arrival]] 1: the point (5040, 7500) lies 500 m from the path, more than the 100 m "
+         "allowed: is it on this path?"},
+        {head + "[[speed]]\ns_horizontal_m = 96\nspeed_m_s = 3\nsigma_m_s = 1\n",
+         "obs.toml:3: [[speed]] 1 at 96 m lies beyond the end of the track (95.2627"},
+        {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = 5\nquantity = \"p3\"\n"
+                "threshold_kPa = 1\n",
+         "obs.toml:3: [covered] ends at 100 m, beyond the end of the track"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const Scored s = score_of(hand_laid(), c.obs, dir);
+        EXPECT_EQ(s.err.substr(0, c.message.size()), c.message) << c.obs;
+    }
+    // A result whose cells carry no map coordinates.
+    TempDir dir;
+    ResultBytes b = hand_laid();
+    for (int i = 0; i < b.n; ++i) b.geometry[6 * i + 1] = b.geometry[6 * i + 5] = 0.0f;
+    const Scored s = score_of(b, cases[0].obs, dir);
+    EXPECT_NE(s.err.find("carry no map coordinates"), std::string::npos) << s.err;
+}
+
+TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
+    TempDir dir;
+    hand_laid().save(dir.file("run.res"));
+    write_text(dir.file("good.toml"), "name = \"n\"\nsource = \"s\"\n[[pressure]]\ns_horizontal_m = " +
+                                          at(2.5) + "\np_kPa = 7\nsigma_kPa = 0.25\nquantity = \"p3\"\n");
+    write_text(dir.file("bad.toml"), "name = \"n\"\nsource = \"s\"\n[[pressure]]\nwhere = 3\n");
+    const std::string inspect = bin_dir() + "/torla-inspect run.res score ";
+    struct Case {
+        std::string args;
+        int status;
+        std::string output;  // a piece of it
+    };
+    const std::vector<Case> cases = {
+        {"good.toml --json", 0, "\"misfit\": 4.0"},
+        {"good.toml", 0, "Misfit:       4 (mean of min(|z|, 10)^2 over 1 observations)"},
+        {"bad.toml", 1, "bad.toml:4: unknown key `where' in [[pressure]] 1"},
+        {"none.toml", 1, "none.toml:0: cannot open"},
+        {"", 2, "OBS is required"},
+        {"good.toml --fast", 2, "--fast"},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(run_in(dir.path(), inspect + c.args, out), c.status) << c.args << "\n" << out;
+        EXPECT_NE(out.find(c.output), std::string::npos) << c.args << "\n" << out;
+    }
+    std::string out;
+    ASSERT_EQ(run_in(dir.path(), inspect + "good.toml --json", out), 0);
+    const auto j = nlohmann::json::parse(out);
+    ASSERT_EQ(j["items"].size(), 1u);
+    EXPECT_EQ(j["items"][0]["kind"], "pressure");
+    EXPECT_NEAR(j["items"][0]["model"].get<double>(), 7.5, 1e-6);
+    EXPECT_NEAR(j["items"][0]["z"].get<double>(), 2.0, 1e-6);
+}
+
+}  // namespace
+}  // namespace torla::test
