@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
             positional.push_back(opt);
             continue;
         }
-        if (a + 1 >= argc) return usage_error(opt + " needs a value");
+        if (a + 1 >= argc) return usage_error(torla::profile::escaped(opt) + " needs a value");
         const char* v = argv[++a];
         double x = 0.0;
         auto need_number = [&](double& target, bool positive) {
