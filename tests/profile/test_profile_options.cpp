@@ -85,6 +85,38 @@ TEST(ProfileOptions, CellSizeSetsTheGridNotTheProfile) {
     EXPECT_NE(out.find("cells"), std::string::npos) << out;
 }
 
+// The prose of the comment block and the default names: what the options
+// change is said there, and only then.
+TEST(ProfileOptions, CommentBlockSaysWhatWasChosen) {
+    TempDir dir;
+    struct Case {
+        std::string options;
+        std::vector<std::string> present, absent;
+    };
+    const std::vector<Case> cases = {
+        {"",
+         {"drop 498.3 m (1550.0 to 1051.7 m),", "over the upper tenth of the path (0 to 100.0 m)",
+          "elevations sampled bilinearly from the DEM.\n", "\nTrack_Name Path path.geojson\n",
+          "\nRun_Name Release 0-100 m, 1 m snow\n", "# release_depth_source: bundled release\n"},
+         {"averaged over", "fracture depth"}},
+        {"--smooth 30 --name T --run-name R",
+         {"then averaged over 30 m (--smooth; at most ", "\nTrack_Name T\nRun_Name R\n",
+          "# smooth_m: 30\n"},
+         {}},
+        {"--release-depth 0.5",
+         {"a fracture depth (--release-depth) times the cover density 120 kg/m3",
+          "# release_mass_kg_m2: 60\n", "# saltation_mass_share: 0.652174\n"},
+         {"saltation h2 1.5 m"}},
+    };
+    for (const Case& c : cases) {
+        const std::string cmd = made(dir, c.options);
+        for (const auto& text : c.present)
+            EXPECT_NE(cmd.find(text), std::string::npos) << c.options << ": " << text << "\n" << cmd.substr(0, 4000);
+        for (const auto& text : c.absent)
+            EXPECT_EQ(cmd.find(text), std::string::npos) << c.options << ": " << text;
+    }
+}
+
 // The moving average on profiles whose answer is known.
 TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
     const std::vector<double> s = {0, 10, 20, 30, 40, 50, 60};
