@@ -223,10 +223,20 @@ TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos)
             << e.path();
-    // Without the limit the file is replaced whole.
-    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd", out), 0) << out;
-    const std::string text = test::read_text(dir.file("made.cmd"));
-    EXPECT_EQ(text.substr(text.size() - 14), "| END OF FILE\n");
+    // Without the limit the file is replaced whole, with the permissions
+    // the umask gives a new file (not the temporary file's 0600).
+    for (const auto& [mask, mode] : {std::pair{"022", 0644u}, {"027", 0640u}}) {
+        ASSERT_EQ(test::run_in(dir.path(), std::string("umask ") + mask + "; " + test::bin_dir() +
+                                               "/torla-profile dem.tif path.geojson -o made.cmd",
+                               out),
+                  0)
+            << out;
+        const std::string text = test::read_text(dir.file("made.cmd"));
+        EXPECT_EQ(text.substr(text.size() - 14), "| END OF FILE\n");
+        struct stat st {};
+        ASSERT_EQ(stat(dir.file("made.cmd").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777u, mode) << mask;
+    }
 }
 
 }  // namespace
