@@ -2,6 +2,7 @@
 // sampling, the smoothing, the release from a fracture depth (the mass kept)
 // or a polygon's thickness attribute, and the alpha-beta split point.
 #include <gtest/gtest.h>
+#include <ogr_spatialref.h>
 
 #include <cmath>
 #include <sstream>
@@ -256,6 +257,48 @@ TEST(ProfileOptions, SplitPointFromTheReleaseAnOptionOrAPointFile) {
         EXPECT_NE(cmd.find("\n# split_s_horizontal_m: " + c.s + "\n# split_source: " + c.source + "\n"),
                   std::string::npos)
             << c.options << "\n" << cmd.substr(0, 3000);
+    }
+}
+
+// Snapping onto a profile that runs diagonally across the map (south-east,
+// 10 m between points): the distance along it and the distance from it.
+TEST(ProfileOptions, SplitPointSnapsOntoTheNearestPlaceOfTheProfile) {
+    TempDir dir;
+    profile::Profile p;
+    const double r = std::sqrt(0.5);
+    for (int i = 0; i <= 10; ++i) {
+        p.distance_m.push_back(10.0 * i);
+        p.easting.push_back(400000.0 + 10.0 * i * r);
+        p.northing.push_back(5100000.0 - 10.0 * i * r);
+        p.released.push_back(i < 3);
+    }
+    OGRSpatialReference utm;
+    utm.importFromEPSG(32632);
+    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    struct Case {
+        double along, off;  // m along the profile's direction, m to its left
+        double s, distance;  // expected
+    };
+    const Case cases[] = {{35.0, 0.0, 35.0, 0.0},   {50.0, 10.0, 50.0, 10.0}, {72.5, -30.0, 72.5, 30.0},
+                          {-4.0, 3.0, 0.0, 5.0},    {103.0, 4.0, 100.0, 5.0}};
+    for (const Case& c : cases) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "{\"type\": \"FeatureCollection\", %s\"features\": [{\"type\": \"Feature\", "
+                      "\"properties\": {}, \"geometry\": {\"type\": \"Point\", \"coordinates\": "
+                      "[%.6f, %.6f]}}]}\n",
+                      kUtm.c_str(), 400000.0 + c.along * r + c.off * r,
+                      5100000.0 - c.along * r + c.off * r);
+        test::write_text(dir.file("point.geojson"), text);
+        profile::Options o;
+        o.split_point_path = dir.file("point.geojson");
+        p.notes.clear();
+        profile::locate_split(o, utm, p);
+        EXPECT_NEAR(p.split_s_m, c.s, 1e-6) << c.along << " " << c.off;
+        ASSERT_EQ(p.notes.size(), 1u);
+        char from[64];
+        std::snprintf(from, sizeof from, ", %.1f m from it", c.distance);
+        EXPECT_NE(p.notes[0].find(from), std::string::npos) << p.notes[0];
     }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "profile/text_escape.h"
 #include "terrain_fixture.h"
 #include "test_support.h"
 
@@ -147,6 +148,35 @@ TEST(ProfileSafety, BadVerticesCountsAndCrsAreRefusedWithTheirPlace) {
          1},
     };
     run_cases(dir, cases);
+}
+
+// The escapes, byte for byte: what breaks a line or is not UTF-8 is
+// escaped, well-formed UTF-8 (shortest form, no surrogates, at most
+// U+10FFFF) and backslashes stay.
+TEST(ProfileSafety, EscapesOfFileDerivedText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain name", "plain name"},
+        {"a\nb\r\tc", "a\\nb\\r\\tc"},
+        {"\x1b[31m\x7f\x01", "\\u001b[31m\\u007f\\u0001"},
+        {"\xc2\x85|\xc2\x9b|\xe2\x80\xa8|\xe2\x80\xa9", "\\u0085|\\u009b|\\u2028|\\u2029"},
+        {"caf\xc3\xa9 \xe0\xa4\x80 \xe2\x80\xa7 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf",
+         "caf\xc3\xa9 \xe0\xa4\x80 \xe2\x80\xa7 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf"},
+        {"\xe0\x80\x80", "\\xe0\\x80\\x80"},          // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},          // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // beyond U+10FFFF
+        {"\xf0\x8f\xbf\xbf", "\\xf0\\x8f\\xbf\\xbf"},  // overlong
+        {"\xff\xc1\x81", "\\xff\\xc1\\x81"},
+        {"cut \xe2\x80", "cut \\xe2\\x80"},
+        {"back\\slash", "back\\slash"},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(profile::escaped(in), out) << in;
+        EXPECT_EQ(profile::escaped(out), out) << "escaping twice changes " << out;
+    }
+    // A comment line is cut only between characters.
+    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9" "b", 0, 2), 1u);
+    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9" "b", 0, 3), 3u);
+    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9" "b", 1, 3), 3u);
 }
 
 // A name crafted to end its comment line and write a command file of its
