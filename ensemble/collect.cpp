@@ -62,9 +62,7 @@ std::vector<Runout> member_runouts(const ResultData& r, const std::vector<Runout
     RunoutHistory history(limits);
     for (const std::vector<float>& record : r.dumps) history.add_dump(record.data(), r.n_cells);
     const int n = r.n_cells;
-    const PeakColumn p2{r.peaks.data() + kPeakEntryFloats * kRowSaltPressure * n, n, kPeakEntryFloats};
-    const PeakColumn p3{r.peaks.data() + kPeakEntryFloats * kRowSuspPressure * n, n, kPeakEntryFloats};
-    return compute_runouts(track_axis(r.geometry), p2, p3, history);
+    return compute_runouts(track_axis(r.geometry), PeakTable{r.peaks.data(), n, kPeakEntryFloats}, history);
 }
 
 constexpr int kPeakRows[4] = {kRowSuspPressure, kRowSaltPressure, kRowSuspDepth, kRowSaltDepth};
@@ -163,7 +161,7 @@ std::string write_runout_table(const std::string& dir, const std::vector<MemberR
         std::vector<double> sorted;
         for (const auto& [s, mr] : reached) sorted.push_back(s);
         const std::string name = std::string(runout_quantity_name(limits[k].quantity)) + ">" +
-                                 num(limits[k].threshold_kpa) + "kPa";
+                                 num(limits[k].threshold) + "kPa";
         o << "# " << name << ": reached by " << reached.size() << ", never by " << never
           << ", determined for " << decided << "; horizontal run-out [m]";
         for (double p : {5.0, 50.0, 95.0}) o << " p" << p << "=" << num(percentile(sorted, p));
@@ -173,7 +171,7 @@ std::string write_runout_table(const std::string& dir, const std::vector<MemberR
         for (std::size_t i = 0; i < reached.size(); ++i) {
             const MemberResult& mr = *reached[i].second;
             const Runout& r = mr.runouts[k];
-            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," + num(r.limit.threshold_kpa) +
+            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," + num(r.limit.threshold) +
                     "," + std::to_string(mr.member->index) + "," + std::to_string(i + 1) + "," +
                     num(static_cast<double>(i + 1) / static_cast<double>(reached.size())) + "," +
                     std::to_string(r.cell) + "," + num(r.path_m) + "," + num(r.horizontal_m) + "," +

@@ -3,29 +3,31 @@
 # program's sources and the targets in fuzz/, compiled with clang's
 # libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
 #   fuzz/build.sh            every target
-#   fuzz/build.sh TARGET...  the named ones (command_file, grid_file, knotline)
+#   fuzz/build.sh TARGET...  the named ones (command_file, grid_file, knotline, profile)
+# The profile target also compiles profile/ against Debian's GDAL (not
+# instrumented itself) and links it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${TORLA_FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${CXX_FUZZ:-clang++}"
 jobs="${TORLA_FUZZ_JOBS:-2}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline)
+[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline profile)
 
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root" -include "$root/fuzz/gcc_builtins.h"
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root" -isystem /usr/include/gdal -include "$root/fuzz/gcc_builtins.h"
        -Wall -Wextra -Werror -ffp-contract=off
        -fsanitize=address,undefined -fno-sanitize-recover=all)
 mkdir -p "$out/obj"
 
 # Every source of the program except the two entry points.
 sources=()
-for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp; do
-    case "$f" in */run/main.cpp|*/knotline/main.cpp) continue ;; esac
+for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp "$root"/profile/*.cpp; do
+    case "$f" in */run/main.cpp|*/knotline/main.cpp|*/profile/main.cpp) continue ;; esac
     sources+=("$f")
 done
 
 # An object is rebuilt when its source or any header is newer than it.
-newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/fuzz" \
+newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/profile" "$root/fuzz" \
                  -name '*.h' -printf '%T@\n' | sort -n | tail -1)"
 stale=()
 for f in "${sources[@]}"; do
@@ -45,8 +47,16 @@ fi
 objects=()
 for f in "${sources[@]}"; do rel="${f#"$root"/}"; objects+=("$out/obj/${rel//\//_}.o"); done
 for t in "${targets[@]}"; do
+    # profile/ and GDAL only where the target drives the profile tool.
+    linked=()
+    for o in "${objects[@]}"; do
+        case "$o" in */profile_*) [ "$t" = profile ] || continue ;; esac
+        linked+=("$o")
+    done
+    libs=()
+    [ "$t" != profile ] || libs=(-lgdal)
     src="$root/fuzz/${t}_fuzzer.cpp"
     [ -f "$src" ] || { echo "fuzz/build.sh: no target $t" >&2; exit 2; }
     echo "fuzz/build.sh: linking $out/${t}_fuzzer"
-    "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src" "${objects[@]}" -o "$out/${t}_fuzzer"
+    "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src" "${linked[@]}" "${libs[@]}" -o "$out/${t}_fuzzer"
 done

@@ -241,12 +241,16 @@ bool write_runouts(OGRLayer* layer, const RunView& v, const MapFrame& m) {
                             {"reason", OFTString}}))
         return false;
     bool ok = true;
-    for (const Runout& r : v.runouts) {
+    std::vector<std::pair<const char*, Runout>> simulated;
+    for (const Runout& r : v.runouts)
+        if (pressure_runout(r)) simulated.emplace_back("simulated", r);
+    if (const std::optional<Runout> flow = flow_runout(v.runouts)) simulated.emplace_back("flow", *flow);
+    for (const auto& [kind, r] : simulated) {
         if (r.cell < 0) continue;
         OGRFeature f(layer->GetLayerDefn());
-        f.SetField("kind", "simulated");
+        f.SetField("kind", kind);
         f.SetField("quantity", runout_quantity_name(r.limit.quantity));
-        f.SetField("threshold_kpa", r.limit.threshold_kpa);
+        f.SetField("threshold_kpa", r.limit.threshold);
         f.SetField("s_path_m", r.path_m);
         f.SetField("s_horizontal_m", r.horizontal_m);
         f.SetField("drop_m", r.drop_m);

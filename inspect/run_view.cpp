@@ -105,6 +105,35 @@ void work_out_alpha_beta(const RunViewOptions& o, RunView& v) {
     v.alpha_beta = alpha_beta(alpha_beta_profile(v), split);
 }
 
+void text_runout_row(std::ostream& o, const RunView& v, const std::string& layer,
+                     const std::string& limit, const Runout& r) {
+    char row[160];
+    std::snprintf(row, sizeof row, "              %-5s  %10s", layer.c_str(), limit.c_str());
+    o << row;
+    if (r.cell < 0) {
+        o << "  " << std::left << std::setw(58) << "never exceeded" << std::right;
+    } else {
+        const double z = v.top_elevation_m ? *v.top_elevation_m - r.drop_m : -r.drop_m;
+        std::snprintf(row, sizeof row, "  %8s  %13s  %12s  %10s", fixed(r.path_m, 1).c_str(),
+                      fixed(r.horizontal_m, 1).c_str(), fixed(z, 1).c_str(), fixed(r.angle_deg, 2).c_str());
+        o << row;
+    }
+    o << "  " << (r.determined ? "yes" : "no: " + r.reason) << "\n";
+}
+
+ordered_json runout_fields(const RunView& v, const Runout& r) {
+    const bool reached = r.cell >= 0;
+    const double z = v.top_elevation_m ? *v.top_elevation_m - r.drop_m : -r.drop_m;
+    return {{"cell", reached ? ordered_json(r.cell) : ordered_json()},
+            {"s_path_m", reached ? json_value(r.path_m) : ordered_json()},
+            {"s_horizontal_m", reached ? json_value(r.horizontal_m) : ordered_json()},
+            {"z_m", reached ? json_value(z) : ordered_json()},
+            {"drop_m", reached ? json_value(r.drop_m) : ordered_json()},
+            {"angle_deg", reached ? json_value(r.angle_deg) : ordered_json()},
+            {"determined", r.determined},
+            {"reason", r.reason.empty() ? ordered_json() : ordered_json(r.reason)}};
+}
+
 }  // namespace
 
 bool record_says_unstable(const RunRecord& record) {
@@ -137,11 +166,9 @@ std::string read_run_view(ResultReader& reader, ResultTables& r, const std::stri
     v.axis = track_axis(r.geometry);
     if (r.has_peak_table()) {
         const auto n = r.n_cells;
-        const PeakColumn p2{r.peaks.data() + kPeakEntryFloats * kRowSaltPressure * n, n, kPeakEntryFloats};
-        const PeakColumn p3{r.peaks.data() + kPeakEntryFloats * kRowSuspPressure * n, n, kPeakEntryFloats};
         RunoutContext context;
         if (v.unstable) context.unstable_from_s = v.onset_s ? *v.onset_s : v.times.back();
-        v.runouts = compute_runouts(v.axis, p2, p3, v.history, context);
+        v.runouts = compute_runouts(v.axis, PeakTable{r.peaks.data(), n, kPeakEntryFloats}, v.history, context);
     }
     RunContext c;
     std::vector<std::string> ignored;  // what is missing shows as absent fields
@@ -165,21 +192,13 @@ void write_runouts_text(std::ostream& o, const RunView& v) {
         o << "Run-outs:     furthest cell whose peak pressure exceeds the limit; horizontal distance,\n"
              "              elevation and angle seen from the top of the track\n";
         o << "              layer  limit[kPa]   path[m]  horizontal[m]  elevation[m]  angle[deg]  determined\n";
-        for (const Runout& r : v.runouts) {
-            char row[160];
-            std::snprintf(row, sizeof row, "              %-5s  %10s", runout_quantity_name(r.limit.quantity),
-                          number_text(r.limit.threshold_kpa, 6).c_str());
-            o << row;
-            if (r.cell < 0) {
-                o << "  " << std::left << std::setw(58) << "never exceeded" << std::right;
-            } else {
-                const double z = v.top_elevation_m ? *v.top_elevation_m - r.drop_m : -r.drop_m;
-                std::snprintf(row, sizeof row, "  %8s  %13s  %12s  %10s", fixed(r.path_m, 1).c_str(),
-                              fixed(r.horizontal_m, 1).c_str(), fixed(z, 1).c_str(),
-                              fixed(r.angle_deg, 2).c_str());
-                o << row;
-            }
-            o << "  " << (r.determined ? "yes" : "no: " + r.reason) << "\n";
+        for (const Runout& r : v.runouts)
+            if (pressure_runout(r))
+                text_runout_row(o, v, runout_quantity_name(r.limit.quantity), number_text(r.limit.threshold, 6), r);
+        if (const std::optional<Runout> flow = flow_runout(v.runouts)) {
+            text_runout_row(o, v, "flow", number_text(kFlowPressure) + "*", *flow);
+            o << "              * flow: where it counts as present, p3 above " << number_text(kFlowPressure)
+              << " kPa or h2 above " << number_text(kFlowDepth) << " m\n";
         }
         if (!v.top_elevation_m)
             o << "              (elevations relative to the top: the log gives no elevation of it)\n";
@@ -223,19 +242,19 @@ nlohmann::ordered_json runouts_json(const RunView& v) {
     j["peaks_source"] = v.peaks_source;
     j["elevation_reference"] = v.top_elevation_m ? "absolute" : "top of the track";
     j["runouts"] = ordered_json::array();
-    for (const Runout& r : v.runouts) {
-        const bool reached = r.cell >= 0;
-        const double z = v.top_elevation_m ? *v.top_elevation_m - r.drop_m : -r.drop_m;
-        j["runouts"].push_back({{"quantity", runout_quantity_name(r.limit.quantity)},
-                                {"threshold_kPa", r.limit.threshold_kpa},
-                                {"cell", reached ? ordered_json(r.cell) : ordered_json()},
-                                {"s_path_m", reached ? json_value(r.path_m) : ordered_json()},
-                                {"s_horizontal_m", reached ? json_value(r.horizontal_m) : ordered_json()},
-                                {"z_m", reached ? json_value(z) : ordered_json()},
-                                {"drop_m", reached ? json_value(r.drop_m) : ordered_json()},
-                                {"angle_deg", reached ? json_value(r.angle_deg) : ordered_json()},
-                                {"determined", r.determined},
-                                {"reason", r.reason.empty() ? ordered_json() : ordered_json(r.reason)}});
+    for (const Runout& r : v.runouts)
+        if (pressure_runout(r)) {
+            ordered_json item = {{"quantity", runout_quantity_name(r.limit.quantity)},
+                                 {"threshold_kPa", r.limit.threshold}};
+            item.update(runout_fields(v, r));
+            j["runouts"].push_back(item);
+        }
+    // Where the flow counts as present, as the summary's front and run-out define it.
+    j["flow_runout"] = ordered_json();
+    if (const std::optional<Runout> flow = flow_runout(v.runouts)) {
+        j["flow_runout"] = {{"quantity", runout_quantity_name(flow->limit.quantity)},
+                            {"thresholds", {{"p3_kPa", kFlowPressure}, {"h2_m", kFlowDepth}}}};
+        j["flow_runout"].update(runout_fields(v, *flow));
     }
     const AlphaBeta& ab = v.alpha_beta;
     ordered_json a;

@@ -63,11 +63,6 @@ std::string custom_classes(const std::string& text, std::vector<ZoneClass>& clas
     return "";
 }
 
-// The quantity's peak column.
-const PeakColumn& column_of(int quantity, const PeakColumn& p2, const PeakColumn& p3) {
-    return quantity == kRowSaltPressure ? p2 : p3;
-}
-
 int furthest_above(const PeakColumn& c, float limit) {
     for (int i = c.n - 1; i >= 0; --i)
         if (c.at(i) > limit) return i;
@@ -177,6 +172,7 @@ std::vector<RunoutLimit> runout_limits(const std::vector<double>& thresholds_kpa
     std::vector<RunoutLimit> limits;
     for (int q : {static_cast<int>(kRowSaltPressure), static_cast<int>(kRowSuspPressure)})
         for (double v : t) limits.push_back({q, v});
+    limits.push_back({kRowSaltDepth, kFlowDepth});
     return limits;
 }
 
@@ -202,7 +198,7 @@ void RunoutHistory::add_dump(const float* record, int n_cells) {
     std::vector<int>& row = furthest_.emplace_back(limits_.size(), -1);
     for (std::size_t k = 0; k < limits_.size(); ++k) {
         const PeakColumn c{record + limits_[k].quantity * stride + 1, n_cells};
-        row[k] = furthest_above(c, static_cast<float>(limits_[k].threshold_kpa));
+        row[k] = furthest_above(c, static_cast<float>(limits_[k].threshold));
     }
 }
 
@@ -220,16 +216,14 @@ void RunoutHistory::cut_after(double t) {
     furthest_.resize(keep);
 }
 
-std::vector<Runout> compute_runouts(const TrackAxis& axis, const PeakColumn& p2,
-                                    const PeakColumn& p3, const RunoutHistory& history,
-                                    const RunoutContext& context) {
+std::vector<Runout> compute_runouts(const TrackAxis& axis, const PeakTable& peaks,
+                                    const RunoutHistory& history, const RunoutContext& context) {
     std::vector<Runout> out;
     const int n = static_cast<int>(axis.path_m.size());
     for (std::size_t k = 0; k < history.limits().size(); ++k) {
         Runout r;
         r.limit = history.limits()[k];
-        const PeakColumn& c = column_of(r.limit.quantity, p2, p3);
-        r.cell = furthest_above(c, static_cast<float>(r.limit.threshold_kpa));
+        r.cell = furthest_above(peaks.column(r.limit.quantity), static_cast<float>(r.limit.threshold));
         std::vector<std::string> reasons;
         if (context.unstable_from_s)
             reasons.push_back("the run blew up at t = " + fixed1(*context.unstable_from_s) +
@@ -253,8 +247,19 @@ std::vector<Runout> compute_runouts(const TrackAxis& axis, const PeakColumn& p2,
     return out;
 }
 
+std::optional<Runout> flow_runout(const std::vector<Runout>& runouts) {
+    const Runout* pressure = nullptr;
+    const Runout* depth = nullptr;
+    for (const Runout& r : runouts) {
+        if (r.limit.quantity == kRowSuspPressure && r.limit.threshold == kFlowPressure) pressure = &r;
+        if (r.limit.quantity == kRowSaltDepth && r.limit.threshold == kFlowDepth) depth = &r;
+    }
+    if (!pressure || !depth) return std::nullopt;
+    return depth->cell > pressure->cell ? *depth : *pressure;
+}
+
 const char* runout_quantity_name(int quantity) {
-    return quantity == kRowSaltPressure ? "p2" : "p3";
+    return quantity == kRowSaltPressure ? "p2" : quantity == kRowSaltDepth ? "h2" : "p3";
 }
 
 }  // namespace torla

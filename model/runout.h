@@ -72,13 +72,16 @@ std::string describe_zone_set(const ZoneSet& zones);
 // ---- Run-outs.
 
 // A moving layer's pressure (kRowSaltPressure or kRowSuspPressure) above a
-// threshold (kPa), compared as the 32-bit value the result file holds.
+// threshold in kPa, or the saltation layer's depth (kRowSaltDepth) above one
+// in m; compared as the 32-bit value the result file holds.
 struct RunoutLimit {
     int quantity = kRowSuspPressure;
-    double threshold_kpa = 0.0;
+    double threshold = 0.0;  // kPa, or m for the depth
 };
 // Both layers' pressures at every threshold, rising, with the flow
-// threshold kFlowPressure among them: p2 first, then p3.
+// threshold kFlowPressure among them: p2 first, then p3; last the
+// saltation layer's depth at kFlowDepth, the other half of where the flow
+// counts as present.
 std::vector<RunoutLimit> runout_limits(const std::vector<double>& thresholds_kpa);
 // The limits of a zone set: its lower bounds (and the flow threshold).
 std::vector<RunoutLimit> runout_limits(const ZoneSet& zones);
@@ -115,13 +118,23 @@ private:
     std::vector<std::vector<int>> furthest_;  // [dump][limit]
 };
 
-// The peak maxima the run-out is judged from: the value of a quantity at a
-// cell (the peak table's, or the record's trustworthy ones before an onset).
+// The peak maxima of one quantity, cell i at values[i * stride].
 struct PeakColumn {
-    const float* values = nullptr;  // n values, cell i at values[i * stride]
+    const float* values = nullptr;
     int n = 0;
     int stride = 1;
     float at(int i) const { return values[static_cast<std::size_t>(i) * stride]; }
+};
+// The peak maxima the run-outs are judged from, quantity by quantity: the
+// peak table (stride kPeakEntryFloats, the maximum first in each entry) or
+// the record's trustworthy ones before an onset (stride 1).
+struct PeakTable {
+    const float* values = nullptr;
+    int n = 0;
+    int stride = 1;
+    PeakColumn column(int quantity) const {
+        return {values + static_cast<std::size_t>(quantity) * n * stride, n, stride};
+    }
 };
 
 struct Runout {
@@ -139,16 +152,23 @@ struct RunoutContext {
     std::optional<double> unstable_from_s;  // the onset of a run that blew up, s
 };
 
-// The run-out of every limit of `history`, from the peaks of both layers.
-// Not determined: the limit lies within the last kEndCells cells (the flow
-// leaves the mapped path: extend the path), or the dumps show it still
-// moving down the path in the last part of the run (raise Max_Time), or the
-// run blew up (its peaks end at the onset), or fewer than two dumps.
-std::vector<Runout> compute_runouts(const TrackAxis& axis, const PeakColumn& p2,
-                                    const PeakColumn& p3, const RunoutHistory& history,
-                                    const RunoutContext& context = {});
+// The run-out of every limit of `history`, from the peaks. Not determined:
+// the limit lies within the last kEndCells cells (the flow leaves the mapped
+// path: extend the path), or the dumps show it still moving down the path in
+// the last part of the run (raise Max_Time), or the run blew up (its peaks
+// end at the onset), or fewer than two dumps.
+std::vector<Runout> compute_runouts(const TrackAxis& axis, const PeakTable& peaks,
+                                    const RunoutHistory& history, const RunoutContext& context = {});
 
-// The quantity's name for tables: "p2" or "p3".
+// The run-out of the flow, where it counts as present (suspension-layer
+// pressure above kFlowPressure or saltation-layer depth above kFlowDepth):
+// the further of those two run-outs, with its judgement; none when either
+// is not among the run-outs.
+std::optional<Runout> flow_runout(const std::vector<Runout>& runouts);
+// Whether a run-out is of a pressure (p2, p3), as the zone tables list them.
+inline bool pressure_runout(const Runout& r) { return r.limit.quantity != kRowSaltDepth; }
+
+// The quantity's name for tables: "p2", "p3" or "h2".
 const char* runout_quantity_name(int quantity);
 
 }  // namespace torla

@@ -73,6 +73,18 @@ bool blew_up(const History& h, int status) {
            (status == kStatusNonFinite || status == kStatusSmallStep);
 }
 
+void write_runout_fields(std::ostream& o, const Runout& r) {
+    o << "\"cell\": ";
+    if (r.cell < 0)
+        o << "null, \"s_path_m\": null, \"s_horizontal_m\": null, \"drop_m\": null, \"angle_deg\": null";
+    else
+        o << r.cell << ", \"s_path_m\": " << json_number(r.path_m)
+          << ", \"s_horizontal_m\": " << json_number(r.horizontal_m)
+          << ", \"drop_m\": " << json_number(r.drop_m) << ", \"angle_deg\": " << json_number(r.angle_deg);
+    o << ", \"determined\": " << (r.determined ? "true" : "false")
+      << ", \"reason\": " << (r.reason.empty() ? "null" : json_string(r.reason)) << "}";
+}
+
 // The run-outs at the lower bounds of every zone preset, from the peaks
 // the run trusts and the dumps it wrote (docs/run-record.md).
 void write_runouts(std::ostream& o, const ModelState& s, int status) {
@@ -84,32 +96,31 @@ void write_runouts(std::ostream& o, const ModelState& s, int status) {
     }
     RunoutHistory dumps = h.runout_dumps;
     RunoutContext context;
-    PeakColumn p2{s.peak_table.data() + kRowSaltPressure * n * kPeakEntryFloats, n, kPeakEntryFloats};
-    PeakColumn p3{s.peak_table.data() + kRowSuspPressure * n * kPeakEntryFloats, n, kPeakEntryFloats};
+    PeakTable peaks{s.peak_table.data(), n, kPeakEntryFloats};
     if (blew_up(h, status)) {
-        p2 = {h.peaks_before_onset.data() + kRowSaltPressure * n, n, 1};
-        p3 = {h.peaks_before_onset.data() + kRowSuspPressure * n, n, 1};
+        peaks = {h.peaks_before_onset.data(), n, 1};
         dumps.cut_after(h.onset_time);
         context.unstable_from_s = h.onset_time;
     }
     const TrackAxis axis = track_axis(s.grid.rows);
-    const std::vector<Runout> runouts = compute_runouts(axis, p2, p3, dumps, context);
+    const std::vector<Runout> runouts = compute_runouts(axis, peaks, dumps, context);
     o << "[";
-    for (std::size_t k = 0; k < runouts.size(); ++k) {
-        const Runout& r = runouts[k];
-        o << (k ? ",\n    " : "\n    ") << "{\"quantity\": \"" << runout_quantity_name(r.limit.quantity)
-          << "\", \"threshold_kPa\": " << json_number(r.limit.threshold_kpa) << ", \"cell\": ";
-        if (r.cell < 0)
-            o << "null, \"s_path_m\": null, \"s_horizontal_m\": null, \"drop_m\": null, \"angle_deg\": null";
-        else
-            o << r.cell << ", \"s_path_m\": " << json_number(r.path_m)
-              << ", \"s_horizontal_m\": " << json_number(r.horizontal_m)
-              << ", \"drop_m\": " << json_number(r.drop_m)
-              << ", \"angle_deg\": " << json_number(r.angle_deg);
-        o << ", \"determined\": " << (r.determined ? "true" : "false")
-          << ", \"reason\": " << (r.reason.empty() ? "null" : json_string(r.reason)) << "}";
+    bool first = true;
+    for (const Runout& r : runouts) {
+        if (!pressure_runout(r)) continue;
+        o << (first ? "\n    " : ",\n    ") << "{\"quantity\": \"" << runout_quantity_name(r.limit.quantity)
+          << "\", \"threshold_kPa\": " << json_number(r.limit.threshold) << ", ";
+        write_runout_fields(o, r);
+        first = false;
     }
-    o << (runouts.empty() ? "]" : "\n  ]");
+    o << (first ? "]" : "\n  ]");
+    o << ",\n  \"flow_runout\": ";
+    if (const std::optional<Runout> flow = flow_runout(runouts)) {
+        o << "{\"quantity\": \"" << runout_quantity_name(flow->limit.quantity) << "\", ";
+        write_runout_fields(o, *flow);
+    } else {
+        o << "null";
+    }
 }
 
 void write_record(std::ostream& o, const ModelState& s, int status, double ended) {

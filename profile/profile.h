@@ -21,6 +21,8 @@ struct Options {
     std::string assume_crs;                // for inputs without one, e.g. "EPSG:2056"
     std::string argv_text;                 // the command line, for the comment block
     double spacing_m = 10.0;               // m, horizontal distance between points
+    std::optional<double> cell_size_m;     // m, Elem_Size; default: the spacing
+    double smooth_m = 0.0;                 // m, moving-average window; 0: off
 
     // Snow cover: depth at a reference elevation, changing with elevation.
     double snow_depth_m = 1.0;               // m, at snow_elevation_m
@@ -33,11 +35,18 @@ struct Options {
     // the polygons of a file. Default: the upper tenth of the path.
     std::optional<std::pair<double, double>> release_m;
     std::string release_polygon;
+    // Fracture depth (m, across the slope): the released mass is the cover
+    // density times it; overrides a polygon's thickness attribute.
+    std::optional<double> release_depth_m;
+
+    // Alpha-beta split point: --split-at (m from the top) or a point file.
+    std::optional<double> split_at_m;
+    std::string split_point_path;
 
     // Run control written into the global section.
     double max_time_s = 100.0;     // s
     double dump_interval_s = 2.0;  // s
-    std::string numerics;          // "", "standard" or "robust"
+    std::string numerics = "robust";  // "standard" or "robust"
     std::string track_name, run_name;
 };
 
@@ -58,6 +67,12 @@ struct Profile {
     std::vector<double> elevation_m;        // m, from the DEM
     std::vector<double> easting, northing;  // map coordinates (CRS units, metres)
     std::vector<bool> released;
+    std::vector<double> release_depth_m;  // m, per point; NaN: the bundled release
+    std::string release_depth_source;     // "--release-depth", "attribute of FILE" or ""
+    double split_s_m = 0.0;               // m, horizontal, from the top
+    std::string split_source;             // release, split-at or split-point FILE
+    double smooth_change_m = 0.0;         // m, the largest change the smoothing made
+    double slope_length_m = 0.0;          // m, along the sampled surface
     std::string crs_wkt;              // WKT2 of the DEM's CRS as used
     std::string crs_name;             // e.g. "WGS 84 / UTM zone 32N"
     std::string crs_epsg;             // e.g. "EPSG:32632", or empty
@@ -72,6 +87,10 @@ Profile make_profile(const Options& o);
 
 // The command file: comment block, global section, coordinates, locals.
 std::string command_file_text(const Options& o, const Profile& p);
+
+// The most points torla reads (Number_of_Points) and the most grid points
+// knotline makes.
+inline constexpr long kMaxPoints = 32767;
 
 // The lines of a comment block with a key: each at most `width` characters
 // after "# key ", continued on further lines with the same key.

@@ -77,10 +77,10 @@ TEST(Runouts, DeterminedOnlyWhenInsideThePathAndNoLongerAdvancing) {
             h.add_dump(rec.data(), n);
         }
         if (c.unstable) h.cut_after(*c.unstable);
-        std::vector<float> p3(n, 0.0f), p2(n, 0.0f);
-        for (int i = 0; i <= c.peak_reach; ++i) p3[i] = i == c.peak_reach ? c.peak_value : 5.0f;
-        const std::vector<Runout> r =
-            compute_runouts(axis, {p2.data(), n}, {p3.data(), n}, h, {c.unstable});
+        std::vector<float> peaks(static_cast<std::size_t>(kResultQuantities) * n, 0.0f);
+        for (int i = 0; i <= c.peak_reach; ++i)
+            peaks[kRowSuspPressure * n + i] = i == c.peak_reach ? c.peak_value : 5.0f;
+        const std::vector<Runout> r = compute_runouts(axis, {peaks.data(), n, 1}, h, {c.unstable});
         ASSERT_EQ(r.size(), 2u);
         const int expected = c.peak_value > 1.0f ? c.cell : c.peak_reach - 1;
         EXPECT_EQ(r[0].cell, expected) << c.what;
@@ -98,6 +98,25 @@ TEST(Runouts, DeterminedOnlyWhenInsideThePathAndNoLongerAdvancing) {
     }
 }
 
+TEST(Runouts, TheFlowRunsOutWhereTheFurtherOfPressureAndDepthEnds) {
+    constexpr int n = 12;
+    const TrackAxis axis = track_axis(straight_track(n, 25.0f));
+    RunoutHistory h(runout_limits(std::vector<double>{}));
+    for (int d = 0; d < 3; ++d) {
+        const std::vector<float> rec = dump_reaching(n, 10.0f * d, 3, 2.0f);
+        h.add_dump(rec.data(), n);
+    }
+    std::vector<float> peaks(static_cast<std::size_t>(kResultQuantities) * n, 0.0f);
+    for (const auto& [row, reach] : {std::pair{kRowSuspPressure, 4}, std::pair{kRowSaltDepth, 6}})
+        for (int i = 0; i <= reach; ++i) peaks[row * n + i] = 0.5f;
+    const std::vector<Runout> r = compute_runouts(axis, {peaks.data(), n, 1}, h);
+    const std::optional<Runout> flow = flow_runout(r);
+    ASSERT_TRUE(flow);
+    EXPECT_EQ(flow->cell, 6);
+    EXPECT_EQ(flow->limit.quantity, kRowSaltDepth);
+    EXPECT_FALSE(flow_runout({}).has_value());
+}
+
 TEST(Runouts, LimitsOfTheZonesWithTheFlowThresholdForBothLayers) {
     ZoneSet z;
     ASSERT_EQ(parse_zone_set("austria", "", z), "");
@@ -105,12 +124,15 @@ TEST(Runouts, LimitsOfTheZonesWithTheFlowThresholdForBothLayers) {
     const std::vector<std::pair<int, double>> expected = {
         {kRowSaltPressure, 0.1}, {kRowSaltPressure, 1.0}, {kRowSaltPressure, 10.0},
         {kRowSuspPressure, 0.1}, {kRowSuspPressure, 1.0}, {kRowSuspPressure, 10.0}};
-    ASSERT_EQ(l.size(), expected.size());
-    for (std::size_t k = 0; k < l.size(); ++k) {
+    ASSERT_EQ(l.size(), expected.size() + 1);
+    for (std::size_t k = 0; k < expected.size(); ++k) {
         EXPECT_EQ(l[k].quantity, expected[k].first);
-        EXPECT_EQ(l[k].threshold_kpa, expected[k].second);
+        EXPECT_EQ(l[k].threshold, expected[k].second);
     }
-    EXPECT_EQ(record_runout_limits().size(), 10u);  // 0.1, 1, 3, 10, 30 for p2 and p3
+    // Last the saltation layer's depth, where the flow counts as present.
+    EXPECT_EQ(l.back().quantity, kRowSaltDepth);
+    EXPECT_EQ(l.back().threshold, kFlowDepth);
+    EXPECT_EQ(record_runout_limits().size(), 11u);  // 0.1, 1, 3, 10, 30 for p2 and p3, and h2
 }
 
 // A dump time read back from the run record's text rounds to the float the

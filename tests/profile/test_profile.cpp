@@ -242,8 +242,8 @@ TEST(Profile, RefusalsNameTheFileTheLayerAndThePosition) {
     };
     const std::vector<Case> cases = {
         {"dem.tif out.geojson",
-         "dem.tif: band 1: the path leaves the DEM at 1110.0 m along the path (400200.00, "
-         "5099990.00)",
+         "out.geojson: layer \"path\", feature 0: a vertex (400200.00, 5099900.00) lies outside "
+         "the DEM dem.tif",
          1},
         {"hole.tif path.geojson",
          "hole.tif: band 1: no-data pixel (column 104, row 349) under the path at 600.0 m along "

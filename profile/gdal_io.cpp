@@ -1,0 +1,55 @@
+// Opening the inputs through GDAL (see gdal_io.h).
+#include "profile/gdal_io.h"
+
+#include <ogrsf_frmts.h>
+
+#include "profile/file_checks.h"
+#include "profile/geojson_crs.h"
+#include "profile/profile.h"
+#include "profile/text_escape.h"
+
+namespace torla::profile {
+
+Dataset open_dataset(const std::string& path, unsigned flags, const std::string& role) {
+    require_regular_input({role, path});
+    GDALAllRegister();
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    CPLErrorReset();
+    Dataset d(GDALDataset::Open(path.c_str(), flags | GDAL_OF_VERBOSE_ERROR));
+    CPLPopErrorHandler();
+    if (!d) {
+        const std::string why = CPLGetLastErrorMsg();
+        throw Refusal(escaped(path) + ": cannot be opened as " +
+                      ((flags & GDAL_OF_RASTER) ? "a raster" : "a vector file") + " (the " +
+                      role + ")" + (why.empty() ? "" : ": " + escaped(why)));
+    }
+    if ((flags & GDAL_OF_VECTOR) && d->GetDriver() &&
+        std::string(d->GetDriver()->GetDescription()) == "GeoJSON" && d->GetLayerCount() > 0)
+        check_geojson_crs(path, d->GetLayer(0)->GetSpatialRef());
+    return d;
+}
+
+std::unique_ptr<OGRSpatialReference> crs_of(const OGRGeometry* g, OGRLayer* layer) {
+    const OGRSpatialReference* s = g ? g->getSpatialReference() : nullptr;
+    if (!s) s = layer->GetSpatialRef();
+    if (!s) return nullptr;
+    std::unique_ptr<OGRSpatialReference> out(s->Clone());
+    out->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    return out;
+}
+
+std::string crs_label(const OGRSpatialReference& s) {
+    const char* name = s.GetName();
+    const char* auth = s.GetAuthorityName(nullptr);
+    const char* code = s.GetAuthorityCode(nullptr);
+    std::string out = name ? escaped(name) : "unnamed CRS";
+    if (auth && code) out = escaped(auth) + ":" + escaped(code) + " (" + out + ")";
+    return out;
+}
+
+std::string feature_text(const std::string& path, OGRLayer* layer, GIntBig fid) {
+    return escaped(path) + ": layer \"" + escaped(layer->GetName()) + "\", feature " +
+           std::to_string(fid);
+}
+
+}  // namespace torla::profile

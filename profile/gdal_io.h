@@ -1,0 +1,32 @@
+// Opening the inputs through GDAL, shared by the readers of torla-profile.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+namespace torla::profile {
+
+struct DatasetCloser {
+    void operator()(GDALDataset* d) const { GDALClose(d); }
+};
+using Dataset = std::unique_ptr<GDALDataset, DatasetCloser>;
+
+// Opens a regular file (see require_regular_input) as a raster or a vector
+// file; `role' names it in messages ("DEM", "path line", ...). A GeoJSON
+// file's crs member is checked against what GDAL made of it. Throws Refusal.
+Dataset open_dataset(const std::string& path, unsigned flags, const std::string& role);
+
+// The CRS of a layer's feature geometry (or else of the layer), in
+// traditional GIS axis order; null when there is none.
+std::unique_ptr<OGRSpatialReference> crs_of(const OGRGeometry* g, OGRLayer* layer);
+
+// "EPSG:32632 (WGS 84 / UTM zone 32N)", or the name alone.
+std::string crs_label(const OGRSpatialReference& s);
+
+// "file: layer \"L\", feature F" with the file and the layer escaped.
+std::string feature_text(const std::string& path, OGRLayer* layer, GIntBig fid);
+
+}  // namespace torla::profile

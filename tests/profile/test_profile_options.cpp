@@ -1,0 +1,306 @@
+// torla-profile's choices: the numerics it writes, cells apart from the
+// sampling, the smoothing, the release from a fracture depth (the mass kept)
+// or a polygon's thickness attribute, and the alpha-beta split point.
+#include <gtest/gtest.h>
+#include <ogr_spatialref.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "profile/profile.h"
+#include "profile/release.h"
+#include "profile/steps.h"
+#include "terrain_fixture.h"
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+using test::TempDir;
+
+const std::string kUtm = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
+
+// Runs torla-profile in dir with the valley and its path; the command file's text.
+std::string made(const TempDir& dir, const std::string& options, int expect = 0,
+                 std::string* console = nullptr) {
+    if (!std::filesystem::exists(dir.file("dem.tif"))) {
+        test::make_valley_dem(dir.file("dem.tif"));
+        test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    }
+    std::filesystem::remove(dir.file("made.cmd"));
+    std::string out;
+    const int status = test::run_in(
+        dir.path(), test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd " + options,
+        out);
+    EXPECT_EQ(status, expect) << options << "\n" << out;
+    if (console) *console = out;
+    return status == 0 ? test::read_text(dir.file("made.cmd")) : "";
+}
+
+// The numbers of the local rows, and of the coordinate rows.
+std::vector<std::vector<double>> rows_after(const std::string& cmd, const std::string& header) {
+    std::istringstream in(cmd.substr(cmd.find(header + "\n") + header.size() + 1));
+    std::vector<std::vector<double>> rows;
+    std::string line;
+    while (std::getline(in, line) && line[0] != '|') {
+        if (line.rfind("Number_of_Points", 0) == 0) continue;
+        std::istringstream row(line);
+        std::vector<double> v;
+        for (double x; row >> x;) v.push_back(x);
+        rows.push_back(v);
+    }
+    return rows;
+}
+
+std::string fact(const std::string& cmd, const std::string& key) {
+    const auto at = cmd.find("\n# " + key + ": ");
+    if (at == std::string::npos) return "(missing)";
+    const auto from = at + key.size() + 5;
+    return cmd.substr(from, cmd.find('\n', from) - from);
+}
+
+TEST(ProfileOptions, NumericsRobustUnlessStandardAndTorlaRunsTheFile) {
+    TempDir dir;
+    for (const auto& [options, numerics] :
+         {std::pair{"", "robust"}, {"--numerics standard", "standard"}, {"--numerics robust", "robust"}}) {
+        const std::string cmd = made(dir, std::string("--max-time 4 ") + options);
+        EXPECT_NE(cmd.find(std::string("\nNumerics ") + numerics + "\n"), std::string::npos) << options;
+        EXPECT_EQ(fact(cmd, "numerics"), numerics);
+        std::string out;
+        EXPECT_EQ(test::run_torla(dir, cmd, out), 0) << options << "\n" << out;
+    }
+}
+
+// Cells apart from the sampling: the coordinate rows stay, Elem_Size and
+// Max_Dev follow the cells; torla runs the finer grid.
+TEST(ProfileOptions, CellSizeSetsTheGridNotTheProfile) {
+    TempDir dir;
+    const std::string plain = made(dir, "--max-time 2");
+    const std::string fine = made(dir, "--max-time 2 --cell-size 2.5");
+    EXPECT_EQ(rows_after(plain, "| COORDINATES"), rows_after(fine, "| COORDINATES"));
+    EXPECT_NE(fine.find("\nElem_Size 2.5\nMax_Dev 0.75\n"), std::string::npos);
+    EXPECT_EQ(fact(fine, "cell_size_m"), "2.5");
+    EXPECT_EQ(fact(fine, "spacing_m"), "10");
+    std::string out;
+    EXPECT_EQ(test::run_torla(dir, fine, out), 0) << out;
+    EXPECT_NE(out.find("cells"), std::string::npos) << out;
+}
+
+// The prose of the comment block and the default names: what the options
+// change is said there, and only then.
+TEST(ProfileOptions, CommentBlockSaysWhatWasChosen) {
+    TempDir dir;
+    struct Case {
+        std::string options;
+        std::vector<std::string> present, absent;
+    };
+    const std::vector<Case> cases = {
+        {"",
+         {"drop 498.3 m (1550.0 to 1051.7 m),", "over the upper tenth of the path (0 to 100.0 m)",
+          "elevations sampled bilinearly from the DEM.\n", "\nTrack_Name Path path.geojson\n",
+          "\nRun_Name Release 0-100 m, 1 m snow\n", "# release_depth_source: bundled release\n"},
+         {"averaged over", "fracture depth"}},
+        {"--smooth 30 --name T --run-name R",
+         {"then averaged over 30 m (--smooth; at most ", "\nTrack_Name T\nRun_Name R\n",
+          "# smooth_m: 30\n"},
+         {}},
+        {"--release-depth 0.5",
+         {"a fracture depth (--release-depth) times the cover density 120 kg/m3",
+          "# release_mass_kg_m2: 60\n", "# saltation_mass_share: 0.652174\n"},
+         {"saltation h2 1.5 m"}},
+    };
+    for (const Case& c : cases) {
+        const std::string cmd = made(dir, c.options);
+        for (const auto& text : c.present)
+            EXPECT_NE(cmd.find(text), std::string::npos) << c.options << ": " << text << "\n" << cmd.substr(0, 4000);
+        for (const auto& text : c.absent)
+            EXPECT_EQ(cmd.find(text), std::string::npos) << c.options << ": " << text;
+    }
+}
+
+// The moving average on profiles whose answer is known.
+TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
+    const std::vector<double> s = {0, 10, 20, 30, 40, 50, 60};
+    struct Case {
+        std::vector<double> z;
+        double window;
+        std::vector<double> expected;
+    };
+    const std::vector<Case> cases = {
+        {{60, 50, 40, 30, 20, 10, 0}, 40, {60, 50, 40, 30, 20, 10, 0}},  // a plane stays
+        {{60, 50, 40, 33, 20, 10, 0}, 20, {60, 50, 41, 31, 21, 10, 0}},  // a bump over 3 points
+        {{60, 50, 40, 33, 20, 10, 0}, 0, {60, 50, 40, 33, 20, 10, 0}},   // off
+        {{60, 50, 40, 33, 20, 10, 0}, 19, {60, 50, 40, 33, 20, 10, 0}},  // narrower than 2 steps
+        {{60, 54, 40, 30, 20, 10, 0}, 60, {60, 154.0 / 3, 40.8, 214.0 / 7, 20, 10, 0}},  // narrowed at the ends
+    };
+    for (const Case& c : cases) {
+        std::vector<double> z = c.z;
+        double largest = 0.0;
+        for (std::size_t i = 0; i < z.size(); ++i) largest = std::max(largest, std::fabs(c.expected[i] - c.z[i]));
+        EXPECT_NEAR(profile::smooth_elevations(s, z, c.window), largest, 1e-12) << c.window;
+        for (std::size_t i = 0; i < z.size(); ++i) EXPECT_NEAR(z[i], c.expected[i], 1e-12) << c.window << " " << i;
+    }
+}
+
+// A fracture depth releases the cover density times the depth per square
+// metre of slope, split 45:24 between the layers, and takes the slab from
+// the cover; 0.575 m of 120 kg/m3 is the bundled release exactly.
+TEST(ProfileOptions, ReleaseDepthKeepsTheReleasedMass) {
+    TempDir dir;
+    const std::vector<double> cover = rows_after(made(dir, "--release 0:100"), "| POWDER SNOW LOCAL PARAMETERS")[0];
+    for (const auto& [depth, density] : {std::pair{0.575, 120.0}, {1.3, 250.0}, {0.07, 95.5}, {2.0, 300.0}}) {
+        char options[128];
+        std::snprintf(options, sizeof options, "--release 0:100 --release-depth %g --snow-density %g", depth, density);
+        const std::string cmd = made(dir, options);
+        const auto rows = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
+        int released = 0;
+        for (const auto& r : rows) {
+            ASSERT_EQ(r.size(), 13u);
+            if (r[5] == 0) continue;
+            ++released;
+            const double mass = r[5] * r[7] + r[8] * r[10];
+            EXPECT_NEAR(mass / (density * depth), 1.0, 1e-11) << options;
+            EXPECT_NEAR(r[5] * r[7] / mass, 45.0 / 69.0, 1e-11) << options;
+            EXPECT_EQ(r[7], 30.0);
+            EXPECT_EQ(r[10], 3.0);
+        }
+        EXPECT_EQ(released, 11) << options;
+        EXPECT_NEAR(rows[0][3], std::max(0.0, cover[3] - depth), 1e-3) << options;
+        if (depth == 0.575 && density == 120.0) {
+            EXPECT_NEAR(rows[0][5], 1.5, 1e-12);
+            EXPECT_NEAR(rows[0][8], 8.0, 1e-12);
+        }
+        EXPECT_EQ(fact(cmd, "release_depth_source"), "--release-depth");
+    }
+}
+
+// A release polygon with a thickness attribute; --release-depth overrides it.
+TEST(ProfileOptions, PolygonThicknessAttributeGivesTheDepth) {
+    TempDir dir;
+    made(dir, "");
+    auto polygon = [&](const std::string& properties) {
+        test::write_text(dir.file("poly.geojson"),
+                         "{\"type\": \"FeatureCollection\", " + kUtm +
+                             "\"features\": [{\"type\": \"Feature\", \"properties\": {" + properties +
+                             "}, \"geometry\": {\"type\": \"Polygon\", \"coordinates\": [[[400100, "
+                             "5101000], [400300, 5101000], [400300, 5101200], [400100, 5101200], "
+                             "[400100, 5101000]]]}}]}\n");
+    };
+    struct Case {
+        std::string properties, options, depth_fact, message;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"\"thickness\": 0.8", "", "0.8", "", 0},
+        {"\"D0\": 0.6", "", "0.6", "", 0},
+        {"\"Release_Depth\": 1.2, \"depth\": 9", "", "1.2", "", 0},
+        {"\"fracture_depth\": \"0.9\"", "", "0.9", "", 0},
+        {"\"slab\": 0.7", "", "(missing)", "", 0},
+        {"\"thickness\": 0.8", "--release-depth 0.5", "0.5",
+         "note: --release-depth 0.5 m overrides the fracture depths of poly.geojson", 0},
+        {"\"thickness\": -1", "", "",
+         "poly.geojson: layer \"poly\", feature 0: attribute thickness = `-1' is no fracture depth", 1},
+        {"\"d0\": \"deep\"", "", "", "attribute d0 = `deep' is no fracture depth", 1},
+    };
+    for (const Case& c : cases) {
+        polygon(c.properties);
+        std::string out;
+        const std::string cmd = made(dir, "--release-polygon poly.geojson " + c.options, c.status, &out);
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.properties << "\n" << out;
+        if (c.status != 0) continue;
+        EXPECT_EQ(fact(cmd, "release_depth_m"), c.depth_fact) << c.properties;
+        const auto rows = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
+        const double d = c.depth_fact == "(missing)" ? 0.575 : std::stod(c.depth_fact);
+        EXPECT_NEAR(rows[0][5] * rows[0][7] + rows[0][8] * rows[0][10], 120.0 * d, 1e-9) << c.properties;
+    }
+}
+
+// The split point: the release's lower end, --split-at, or a point snapped
+// onto the path; recorded as two adjacent comment lines.
+TEST(ProfileOptions, SplitPointFromTheReleaseAnOptionOrAPointFile) {
+    TempDir dir;
+    made(dir, "");
+    auto point = [&](const char* name, double x, double y) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "{\"type\": \"FeatureCollection\", %s\"features\": [{\"type\": \"Feature\", "
+                      "\"properties\": {}, \"geometry\": {\"type\": \"Point\", \"coordinates\": "
+                      "[%.3f, %.3f]}}]}\n",
+                      kUtm.c_str(), x, y);
+        test::write_text(dir.file(name), text);
+    };
+    // On the first leg (400200, 5101100) to (400230, 5100700): 200 m down it,
+    // 20 m off to the east.
+    const double leg = std::hypot(30.0, 400.0), ux = 30.0 / leg, uy = -400.0 / leg;
+    point("near.geojson", 400200 + 200 * ux + 20 * -uy, 5101100 + 200 * uy + 20 * ux);
+    point("far.geojson", 400200 + 200 * ux + 80 * -uy, 5101100 + 200 * uy + 80 * ux);
+    struct Case {
+        std::string options, s, source, message;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"--release 0:150", "150.000", "release", "", 0},
+        {"", "100.000", "release", "", 0},  // the upper tenth of 1000 m
+        {"--split-at 312.5", "312.500", "split-at", "", 0},
+        {"--split-point near.geojson", "200.000", "split-point near.geojson",
+         "snapped onto the path at 200.0 m, 20.0 m from it", 0},
+        {"--split-point far.geojson", "", "",
+         "far.geojson: layer \"far\", feature 0: the split point (", 1},
+        {"--split-point path.geojson", "", "", "path.geojson: 0 points in its layers", 1},
+        {"--split-at 5000", "", "", "--split-at 5000: beyond the end of the profile", 1},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        const std::string cmd = made(dir, c.options, c.status, &out);
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.options << "\n" << out;
+        if (c.status != 0) continue;
+        EXPECT_NE(cmd.find("\n# split_s_horizontal_m: " + c.s + "\n# split_source: " + c.source + "\n"),
+                  std::string::npos)
+            << c.options << "\n" << cmd.substr(0, 3000);
+    }
+}
+
+// Snapping onto a profile that runs diagonally across the map (south-east,
+// 10 m between points): the distance along it and the distance from it.
+TEST(ProfileOptions, SplitPointSnapsOntoTheNearestPlaceOfTheProfile) {
+    TempDir dir;
+    profile::Profile p;
+    const double r = std::sqrt(0.5);
+    for (int i = 0; i <= 10; ++i) {
+        p.distance_m.push_back(10.0 * i);
+        p.easting.push_back(400000.0 + 10.0 * i * r);
+        p.northing.push_back(5100000.0 - 10.0 * i * r);
+        p.released.push_back(i < 3);
+    }
+    OGRSpatialReference utm;
+    utm.importFromEPSG(32632);
+    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    struct Case {
+        double along, off;  // m along the profile's direction, m to its left
+        double s, distance;  // expected
+    };
+    const Case cases[] = {{35.0, 0.0, 35.0, 0.0},   {50.0, 10.0, 50.0, 10.0}, {72.5, -30.0, 72.5, 30.0},
+                          {-4.0, 3.0, 0.0, 5.0},    {103.0, 4.0, 100.0, 5.0}};
+    for (const Case& c : cases) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "{\"type\": \"FeatureCollection\", %s\"features\": [{\"type\": \"Feature\", "
+                      "\"properties\": {}, \"geometry\": {\"type\": \"Point\", \"coordinates\": "
+                      "[%.6f, %.6f]}}]}\n",
+                      kUtm.c_str(), 400000.0 + c.along * r + c.off * r,
+                      5100000.0 - c.along * r + c.off * r);
+        test::write_text(dir.file("point.geojson"), text);
+        profile::Options o;
+        o.split_point_path = dir.file("point.geojson");
+        p.notes.clear();
+        profile::locate_split(o, utm, p);
+        EXPECT_NEAR(p.split_s_m, c.s, 1e-6) << c.along << " " << c.off;
+        ASSERT_EQ(p.notes.size(), 1u);
+        char from[64];
+        std::snprintf(from, sizeof from, ", %.1f m from it", c.distance);
+        EXPECT_NE(p.notes[0].find(from), std::string::npos) << p.notes[0];
+    }
+}
+
+}  // namespace
+}  // namespace torla
