@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "ensemble/calibrate.h"
 #include "ensemble/ensemble.h"
 #include "ensemble/slurm.h"
 
@@ -29,6 +30,8 @@ void usage() {
                  "usage: torla-ensemble run ENSEMBLE.toml -o DIR [--engine local|slurm] [--jobs N]\n"
                  "                      [--chunk N] [--max-parallel N] [--partition P] [--time T]\n"
                  "                      [--account A] [--no-wait]\n"
+                 "       torla-ensemble calibrate ENSEMBLE.toml --observed OBS.toml -o DIR [--budget N]\n"
+                 "                      [--engine local|slurm] [--jobs N]\n"
                  "       torla-ensemble collect DIR\n"
                  "       torla-ensemble status DIR\n");
 }
@@ -93,6 +96,7 @@ int main(int argc, char** argv) {
     const std::string cmd = argv[1];
     const std::string self = program_path();
     const std::string bin_dir = fs::path(self).parent_path().string();
+    if (cmd == "calibrate") return calibrate_main(argc, argv, self);
     if ((cmd == "collect" || cmd == "status") && argc == 3)
         return cmd == "collect" ? do_collect(argv[2], bin_dir) : do_status(argv[2]);
     if (cmd == "run-chunk" && argc == 5) {

@@ -138,7 +138,7 @@ std::string score_runout(const ResultTables& r, const RunView& v, const Observat
     const double drop = -at_position(v.axis.horizontal_m, v.axis.elevation_m, item.observed);
     item.angle_observed_deg = runout_angle_deg(drop, item.observed);
     for (const Runout& ro : v.runouts) {
-        if (ro.limit.quantity != o.quantity || ro.limit.threshold_kpa != o.threshold_kpa) continue;
+        if (ro.limit.quantity != o.quantity || ro.limit.threshold != o.threshold_kpa) continue;
         item.determined = ro.determined;
         item.note = ro.reason;
         if (ro.cell < 0) {

@@ -1,0 +1,319 @@
+// torla-ensemble calibrate (calibrate.h): the rounds run as ensembles, every
+// member scored against the observations, and calibration.csv, best.cmd and
+// calibration.json written from them.
+#include "ensemble/calibrate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "ensemble/slurm.h"
+#include "inspect/score.h"
+
+namespace torla::ensemble {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDone = 0, kIncomplete = 1, kUsage = 2, kRefused = 3;
+
+struct Options {
+    std::string spec, observed, dir, engine = "local";
+    int budget = 0, jobs = 1;
+};
+
+struct Evaluated {
+    int index = 0, round = 0;
+    std::string folder;  // relative to DIR
+    std::vector<double> values;
+    std::optional<double> misfit;
+    std::string note;
+};
+
+bool positive_int(const char* s, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(s, &end, 10);
+    if (end == s || *end || v < 1 || v > 1000000) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+std::string parse_options(int argc, char** argv, Options& o) {
+    o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (argc < 3) return "calibrate needs an ensemble file";
+    o.spec = argv[2];
+    for (int i = 3; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return "`" + a + "' is unknown or needs a value";
+        const char* v = argv[++i];
+        if (a == "--observed") o.observed = v;
+        else if (a == "-o") o.dir = v;
+        else if (a == "--engine") o.engine = v;
+        else if (a == "--budget" && positive_int(v, o.budget)) continue;
+        else if (a == "--jobs" && positive_int(v, o.jobs)) continue;
+        else return "`" + a + " " + v + "' is unknown or not a whole number of 1 or more";
+    }
+    if (o.observed.empty() || o.dir.empty()) return "calibrate needs --observed OBS.toml and -o DIR";
+    if (o.engine != "local" && o.engine != "slurm") return "--engine is local or slurm";
+    return "";
+}
+
+// Only ranges of numbers can be searched.
+std::string check_ranges(const EnsembleFile& ens) {
+    if (ens.vary.empty()) return ens.path + ": [vary] names nothing to calibrate";
+    for (const Variation& v : ens.vary)
+        if (!v.range || v.word)
+            return ens.path + ":" + std::to_string(v.line) + ": calibrate searches ranges: give `" + v.name +
+                   "' as { min = ..., max = ... } (a factor range for a local column)";
+    return "";
+}
+
+std::string column_name(const Variation& v) { return v.name + (v.local() ? "[factor]" : ""); }
+
+// The ensemble file of one round: the spec's base, a latin hypercube of
+// `members` over the box, the spec's seed plus the round.
+std::string round_file_text(const EnsembleFile& ens, const Box& box, int members, int round) {
+    std::ostringstream t;
+    t << "# Round " << round << " of torla-ensemble calibrate, written by it.\n";
+    t << "base = \"" << fs::absolute(ens.base_path).lexically_normal().string() << "\"\n";
+    t << "members = " << members << "\nsampling = \"latin-hypercube\"\nseed = " << ens.seed + round << "\n[vary]\n";
+    for (std::size_t i = 0; i < ens.vary.size(); ++i) {
+        const std::string range = "{ min = " + format_value(box.min[i]) + ", max = " + format_value(box.max[i]) + " }";
+        t << ens.vary[i].name << " = " << (ens.vary[i].local() ? "{ factor = " + range + " }" : range) << "\n";
+    }
+    return t.str();
+}
+
+bool write_text(const fs::path& path, const std::string& text) {
+    const fs::path tmp = path.string() + ".tmp";
+    {
+        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+        if (!(f << text) || !f.flush()) return false;
+    }
+    std::error_code ec;
+    fs::rename(tmp, path, ec);
+    return !ec;
+}
+
+// The misfit of one member's result, or why there is none.
+void score_member(const std::string& result, const inspect::Observations& obs, Evaluated& e) {
+    inspect::RunViewOptions vo;
+    vo.zones = inspect::score_zones(obs);
+    ResultReader reader;
+    ResultTables r;
+    inspect::RunView v;
+    inspect::Score s;
+    std::string err = reader.open(result, r);
+    if (err.empty()) err = inspect::read_run_view(reader, r, result, vo, v);
+    if (err.empty()) err = inspect::score_run(r, v, obs, s);
+    if (err.empty())
+        e.misfit = s.misfit;
+    else
+        e.note = err;
+}
+
+// Runs the plan of one round with the chosen engine.
+std::string run_round(const std::string& dir, const Plan& plan, const std::string& program, const Options& o) {
+    const std::string bin_dir = fs::path(program).parent_path().string();
+    if (o.engine == "local") {
+        LocalOptions local;
+        local.jobs = o.jobs;
+        run_local(dir, plan, bin_dir, local);
+        return "";
+    }
+    SlurmOptions slurm;
+    std::string job;
+    if (std::string err = submit_slurm(dir, plan, program, slurm, job); !err.empty()) return err;
+    return wait_slurm(slurm, job);
+}
+
+// Prepares, runs (or resumes) and scores one round; its members join `all`.
+std::string run_round_of(const EnsembleFile& ens, const Box& box, int members, int round,
+                         const inspect::Observations& obs, const std::string& program, const Options& o,
+                         std::vector<Evaluated>& all) {
+    char name[32];
+    std::snprintf(name, sizeof name, "round-%02d", round);
+    const fs::path rounds = fs::path(o.dir) / "rounds";
+    std::error_code ec;
+    fs::create_directories(rounds, ec);
+    const fs::path file = rounds / (std::string(name) + ".toml");
+    if (!write_text(file, round_file_text(ens, box, members, round)))
+        return "cannot write " + file.string();
+    const std::string dir = (rounds / name).string();
+    Plan plan;
+    const std::string bin_dir = fs::path(program).parent_path().string();
+    if (std::string err = prepare(file.string(), dir, bin_dir, plan, o.jobs); !err.empty()) return err;
+    if (std::string err = run_round(dir, plan, program, o); !err.empty()) return err;
+    for (const Member& m : plan.members) {
+        Evaluated e;
+        e.index = static_cast<int>(all.size());
+        e.round = round;
+        e.folder = "rounds/" + std::string(name) + "/" + m.folder;
+        e.values = m.values.numbers;
+        const MemberState st = member_state(dir, m);
+        if (!st.finished)
+            e.note = "not run";
+        else if (st.exit_status != 0)
+            e.note = "the run ended with status " + std::to_string(st.exit_status) + " (" + st.stop_reason + ")";
+        else
+            score_member((fs::path(dir) / m.folder / "member.res").string(), obs, e);
+        all.push_back(std::move(e));
+    }
+    return "";
+}
+
+// The centre of the next round's box: the surrogate's minimum, else the
+// best member; `how` says which.
+std::vector<double> next_centre(const std::vector<Evaluated>& all, std::string& how) {
+    std::vector<std::vector<double>> points;
+    std::vector<double> misfits;
+    const Evaluated* best = nullptr;
+    for (const Evaluated& e : all) {
+        if (!e.misfit) continue;
+        points.push_back(e.values);
+        misfits.push_back(*e.misfit);
+        if (!best || *e.misfit < *best->misfit) best = &e;
+    }
+    if (auto m = surrogate_minimum(points, misfits)) {
+        how = "surrogate minimum";
+        return *m;
+    }
+    how = "best member";
+    return best ? best->values : std::vector<double>();
+}
+
+const Evaluated* best_of(const std::vector<Evaluated>& all) {
+    const Evaluated* best = nullptr;
+    for (const Evaluated& e : all)
+        if (e.misfit && (!best || *e.misfit < *best->misfit)) best = &e;
+    return best;
+}
+
+std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all, const fs::path& dir) {
+    std::ostringstream o;
+    o << "member";
+    for (const Variation& v : ens.vary) o << "," << column_name(v);
+    o << ",misfit,round,folder,note\n";
+    for (const Evaluated& e : all) {
+        o << e.index;
+        for (double v : e.values) o << "," << format_value(v);
+        o << "," << (e.misfit ? format_value(*e.misfit) : "") << "," << e.round << "," << e.folder << ","
+          << inspect::csv_field(e.note) << "\n";
+    }
+    return write_text(dir / "calibration.csv", o.str()) ? "" : "cannot write calibration.csv";
+}
+
+nlohmann::ordered_json parameters_json(const EnsembleFile& ens, const std::vector<double>& values) {
+    nlohmann::ordered_json p = nlohmann::ordered_json::object();
+    for (std::size_t i = 0; i < ens.vary.size(); ++i) p[column_name(ens.vary[i])] = values[i];
+    return p;
+}
+
+nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit) {
+    nlohmann::ordered_json a;
+    a["misfit_limit"] = limit;
+    a["members"] = nlohmann::ordered_json::array();
+    std::vector<double> lo, hi;
+    for (const Evaluated& e : all) {
+        if (!e.misfit || *e.misfit > limit) continue;
+        a["members"].push_back(e.index);
+        if (lo.empty()) lo = hi = e.values;
+        for (std::size_t i = 0; i < e.values.size(); ++i) {
+            lo[i] = std::min(lo[i], e.values[i]);
+            hi[i] = std::max(hi[i], e.values[i]);
+        }
+    }
+    a["parameters"] = nlohmann::ordered_json::object();
+    for (std::size_t i = 0; i < lo.size(); ++i)
+        a["parameters"][column_name(ens.vary[i])] = {{"min", lo[i]}, {"max", hi[i]}};
+    return a;
+}
+
+std::string write_results(const EnsembleFile& ens, const inspect::Observations& obs, const Options& o,
+                          const std::vector<Evaluated>& all, const nlohmann::ordered_json& rounds) {
+    const fs::path dir = o.dir;
+    if (std::string err = write_csv(ens, all, dir); !err.empty()) return err;
+    nlohmann::ordered_json j;
+    j["spec"] = ens.path;
+    j["observations"] = obs.path;
+    j["observation_count"] = obs.count();
+    j["budget"] = o.budget;
+    j["members"] = all.size();
+    j["method"] = "latin-hypercube rounds over boxes halving in width, centred on the minimum of a quadratic "
+                  "surrogate of the misfit (NLopt BOBYQA) fitted to the best members";
+    j["rounds"] = rounds;
+    const Evaluated* best = best_of(all);
+    if (best) {
+        j["best"] = {{"member", best->index}, {"round", best->round}, {"folder", best->folder},
+                     {"misfit", *best->misfit}, {"parameters", parameters_json(ens, best->values)}};
+        std::error_code ec;
+        fs::copy_file(dir / best->folder / "member.cmd", dir / "best.cmd", fs::copy_options::overwrite_existing, ec);
+        if (ec) return "cannot write best.cmd: " + ec.message();
+    } else {
+        j["best"] = nullptr;
+    }
+    j["accepted"] = accepted_json(ens, all, accepted_misfit(obs.count()));
+    if (!write_text(dir / "calibration.json", inspect::json_text(j, 2) + "\n")) return "cannot write calibration.json";
+    return "";
+}
+
+}  // namespace
+
+int calibrate_main(int argc, char** argv, const std::string& program) {
+    Options o;
+    if (std::string err = parse_options(argc, argv, o); !err.empty()) {
+        std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
+        return kUsage;
+    }
+    EnsembleFile ens;
+    std::string err = read_ensemble_file(o.spec, ens);
+    if (!err.empty()) err = o.spec + ": " + err;
+    if (err.empty()) err = check_ranges(ens);
+    inspect::Observations obs;
+    if (err.empty())
+        for (const std::string& r : inspect::read_observations(o.observed, obs)) err += (err.empty() ? "" : "\n") + r;
+    if (!err.empty()) {
+        std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(err).c_str());
+        return kRefused;
+    }
+    if (o.budget == 0) o.budget = ens.members;
+    const std::vector<int> sizes = calibration_rounds(o.budget, static_cast<int>(ens.vary.size()));
+    std::vector<Evaluated> all;
+    nlohmann::ordered_json rounds = nlohmann::ordered_json::array();
+    Box box;
+    for (const Variation& v : ens.vary) box.min.push_back(v.min), box.max.push_back(v.max);
+    std::string how = "the whole ranges";
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        if (k > 0) {
+            const std::vector<double> centre = next_centre(all, how);
+            if (centre.empty()) break;  // no member of the rounds so far could be scored
+            box = round_box(ens, centre, static_cast<int>(k));
+        }
+        rounds.push_back({{"round", k}, {"members", sizes[k]}, {"centre", how},
+                          {"box", {{"min", box.min}, {"max", box.max}}}});
+        err = run_round_of(ens, box, sizes[k], static_cast<int>(k), obs, program, o, all);
+        if (!err.empty()) break;
+        if (const Evaluated* b = best_of(all))
+            std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
+                         sizes[k], format_value(*b->misfit).c_str(), b->index);
+    }
+    if (std::string w = write_results(ens, obs, o, all, rounds); !w.empty()) err += (err.empty() ? "" : "; ") + w;
+    if (!err.empty()) {
+        std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(err).c_str());
+        return kIncomplete;
+    }
+    const Evaluated* best = best_of(all);
+    std::printf("%zu members in %zu rounds; best member %d, misfit %s; results in %s\n", all.size(), sizes.size(),
+                best ? best->index : -1, best ? format_value(*best->misfit).c_str() : "none", o.dir.c_str());
+    return best ? kDone : kIncomplete;
+}
+
+}  // namespace torla::ensemble

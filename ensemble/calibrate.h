@@ -1,0 +1,48 @@
+// torla-ensemble calibrate: the members of an ensemble file's [vary] ranges
+// that fit an observation file (docs/calibration.md). Rounds of ordinary
+// ensembles, each in a folder of its own under DIR/rounds/: the first
+// spreads latin-hypercube members over the whole ranges, every later one
+// over a box half as wide as the one before, centred on the minimum of a
+// quadratic surrogate of the misfit fitted to the best members so far
+// (minimised with NLopt's BOBYQA within their span). Each round is prepared,
+// run and resumed exactly as `torla-ensemble run` does it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ensemble/ensemble.h"
+
+namespace torla::ensemble {
+
+// The members of each round within a budget for d varied ranges: the first
+// round 40 % of the budget (at least d + 2), the rest in up to five equal
+// rounds (the last takes what is left over).
+std::vector<int> calibration_rounds(int budget, int d);
+
+// The box of round k (k >= 1), per varied range: a width 2^-k of the
+// range's, centred on `centre` and shifted inside the range where it would
+// stick out.
+struct Box {
+    std::vector<double> min, max;
+};
+Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k);
+
+// A quadratic in d variables fitted by least squares to points (rows of d
+// values) and their misfits, then minimised within the points' bounding box
+// starting from the best point. Empty when there are too few points for the
+// (d + 1)(d + 2) / 2 coefficients, the fit is singular, or NLopt fails.
+std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
+                                                     const std::vector<double>& misfits);
+
+// The largest misfit that still agrees with n observations within their
+// uncertainty: 1 + 2 sqrt(2 / n) (the mean of z^2 of n independent standard
+// normal deviates is 1 with standard deviation sqrt(2 / n)).
+double accepted_misfit(std::size_t n);
+
+// torla-ensemble calibrate SPEC.toml --observed OBS.toml -o DIR [--budget N]
+// [--engine local|slurm] [--jobs N]; program is this executable's path.
+int calibrate_main(int argc, char** argv, const std::string& program);
+
+}  // namespace torla::ensemble

@@ -1,0 +1,162 @@
+// Where calibration looks next (calibrate.h): the rounds' sizes, the boxes
+// that narrow round by round, and the quadratic surrogate whose minimum
+// (found with NLopt) centres the next box.
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include <nlopt.hpp>
+
+#include "ensemble/calibrate.h"
+
+namespace torla::ensemble {
+
+namespace {
+
+constexpr int kLaterRounds = 5;
+
+// The terms of a full quadratic in u: 1, u_i, u_i u_j (i <= j).
+std::vector<double> quadratic_terms(const std::vector<double>& u) {
+    std::vector<double> t{1.0};
+    for (double v : u) t.push_back(v);
+    for (std::size_t i = 0; i < u.size(); ++i)
+        for (std::size_t j = i; j < u.size(); ++j) t.push_back(u[i] * u[j]);
+    return t;
+}
+
+// Solves the square system a x = b by Gaussian elimination with partial
+// pivoting; false when it is (nearly) singular.
+bool solve(std::vector<std::vector<double>> a, std::vector<double> b, std::vector<double>& x) {
+    const std::size_t n = b.size();
+    double scale = 0.0;
+    for (const auto& row : a)
+        for (double v : row) scale = std::max(scale, std::fabs(v));
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t p = c;
+        for (std::size_t r = c + 1; r < n; ++r)
+            if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+        if (!(std::fabs(a[p][c]) > 1e-12 * scale)) return false;
+        std::swap(a[p], a[c]);
+        std::swap(b[p], b[c]);
+        for (std::size_t r = c + 1; r < n; ++r) {
+            const double f = a[r][c] / a[c][c];
+            for (std::size_t k = c; k < n; ++k) a[r][k] -= f * a[c][k];
+            b[r] -= f * b[c];
+        }
+    }
+    x.assign(n, 0.0);
+    for (std::size_t c = n; c-- > 0;) {
+        double s = b[c];
+        for (std::size_t k = c + 1; k < n; ++k) s -= a[c][k] * x[k];
+        x[c] = s / a[c][c];
+    }
+    return true;
+}
+
+// Least-squares coefficients of the quadratic through (u, y).
+bool fit_quadratic(const std::vector<std::vector<double>>& u, const std::vector<double>& y,
+                   std::vector<double>& coef) {
+    const std::size_t p = quadratic_terms(u[0]).size();
+    std::vector<std::vector<double>> ata(p, std::vector<double>(p, 0.0));
+    std::vector<double> aty(p, 0.0);
+    for (std::size_t k = 0; k < u.size(); ++k) {
+        const std::vector<double> t = quadratic_terms(u[k]);
+        for (std::size_t i = 0; i < p; ++i) {
+            aty[i] += t[i] * y[k];
+            for (std::size_t j = 0; j < p; ++j) ata[i][j] += t[i] * t[j];
+        }
+    }
+    return solve(ata, aty, coef);
+}
+
+double quadratic_value(const std::vector<double>& u, std::vector<double>& /*grad*/, void* data) {
+    const auto& coef = *static_cast<const std::vector<double>*>(data);
+    const std::vector<double> t = quadratic_terms(u);
+    return std::inner_product(t.begin(), t.end(), coef.begin(), 0.0);
+}
+
+// The minimum of the fitted quadratic in [0, 1]^d from start, by NLopt.
+std::optional<std::vector<double>> minimise(std::vector<double> coef, std::vector<double> u) {
+    for (nlopt::algorithm a : {nlopt::LN_BOBYQA, nlopt::LN_COBYLA}) {
+        try {
+            nlopt::opt opt(a, static_cast<unsigned>(u.size()));
+            opt.set_lower_bounds(std::vector<double>(u.size(), 0.0));
+            opt.set_upper_bounds(std::vector<double>(u.size(), 1.0));
+            opt.set_min_objective(quadratic_value, &coef);
+            opt.set_xtol_abs(1e-9);
+            opt.set_maxeval(5000);
+            double value = 0.0;
+            std::vector<double> x = u;
+            opt.optimize(x, value);
+            if (std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); })) return x;
+        } catch (const std::exception&) {
+            // the other algorithm, or none
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<int> calibration_rounds(int budget, int d) {
+    const int first = std::min(budget, std::max(d + 2, (budget * 2 + 4) / 5));
+    std::vector<int> rounds{first};
+    const int rest = budget - first;
+    if (rest <= 0) return rounds;
+    const int later = std::min(kLaterRounds, rest);
+    for (int k = 0; k < later; ++k) rounds.push_back(rest / later + (k == later - 1 ? rest % later : 0));
+    return rounds;
+}
+
+Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k) {
+    Box b;
+    for (std::size_t i = 0; i < ens.vary.size(); ++i) {
+        const double lo = ens.vary[i].min, hi = ens.vary[i].max;
+        const double half = 0.5 * (hi - lo) * std::ldexp(1.0, -k);
+        const double c = std::clamp(centre[i], lo + half, hi - half);
+        b.min.push_back(c - half);
+        b.max.push_back(c + half);
+    }
+    return b;
+}
+
+std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
+                                                     const std::vector<double>& misfits) {
+    if (points.empty()) return std::nullopt;
+    const std::size_t d = points[0].size();
+    const std::size_t p = (d + 1) * (d + 2) / 2;
+    std::vector<std::size_t> order(points.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return misfits[a] < misfits[b]; });
+    const std::size_t use = std::min(order.size(), std::max(2 * p, p + d + 2));
+    if (use < p + 1) return std::nullopt;
+    std::vector<double> lo(points[order[0]]), hi(points[order[0]]);
+    for (std::size_t k = 0; k < use; ++k)
+        for (std::size_t i = 0; i < d; ++i) {
+            lo[i] = std::min(lo[i], points[order[k]][i]);
+            hi[i] = std::max(hi[i], points[order[k]][i]);
+        }
+    std::vector<std::vector<double>> u;
+    std::vector<double> y;
+    for (std::size_t k = 0; k < use; ++k) {
+        std::vector<double> row(d);
+        for (std::size_t i = 0; i < d; ++i) {
+            if (!(hi[i] > lo[i])) return std::nullopt;
+            row[i] = (points[order[k]][i] - lo[i]) / (hi[i] - lo[i]);
+        }
+        u.push_back(row);
+        y.push_back(misfits[order[k]]);
+    }
+    std::vector<double> coef;
+    if (!fit_quadratic(u, y, coef)) return std::nullopt;
+    auto best = minimise(coef, u[0]);
+    if (!best) return std::nullopt;
+    for (std::size_t i = 0; i < d; ++i) (*best)[i] = lo[i] + (*best)[i] * (hi[i] - lo[i]);
+    return best;
+}
+
+double accepted_misfit(std::size_t n) {
+    return 1.0 + 2.0 * std::sqrt(2.0 / static_cast<double>(std::max<std::size_t>(n, 1)));
+}
+
+}  // namespace torla::ensemble
