@@ -170,24 +170,25 @@ std::string run_round_of(const EnsembleFile& ens, const Box& box, int members, i
     return "";
 }
 
-// The centre of the next round's box: the surrogate's minimum, else the
-// best member; `how` says which.
-std::vector<double> next_centre(const std::vector<Evaluated>& all, std::string& how) {
+const Evaluated* best_of(const std::vector<Evaluated>& all);
+
+// The box of round k: around the surrogate's minimum within the box of the
+// same width around the best member, else around the best member; `how`
+// says which. Empty when no member so far has a misfit.
+std::optional<Box> next_box(const EnsembleFile& ens, const std::vector<Evaluated>& all, int k, std::string& how) {
+    const Evaluated* best = best_of(all);
+    if (!best) return std::nullopt;
     std::vector<std::vector<double>> points;
     std::vector<double> misfits;
-    const Evaluated* best = nullptr;
-    for (const Evaluated& e : all) {
-        if (!e.misfit) continue;
-        points.push_back(e.values);
-        misfits.push_back(*e.misfit);
-        if (!best || *e.misfit < *best->misfit) best = &e;
-    }
-    if (auto m = surrogate_minimum(points, misfits)) {
-        how = "surrogate minimum";
-        return *m;
+    for (const Evaluated& e : all)
+        if (e.misfit) points.push_back(e.values), misfits.push_back(*e.misfit);
+    const Box around_best = round_box(ens, best->values, k);
+    if (auto m = surrogate_minimum(points, misfits, around_best)) {
+        how = "surrogate minimum near the best member";
+        return round_box(ens, *m, k);
     }
     how = "best member";
-    return best ? best->values : std::vector<double>();
+    return around_best;
 }
 
 const Evaluated* best_of(const std::vector<Evaluated>& all) {
@@ -248,7 +249,8 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
     j["budget"] = o.budget;
     j["members"] = all.size();
     j["method"] = "latin-hypercube rounds over boxes halving in width, centred on the minimum of a quadratic "
-                  "surrogate of the misfit (NLopt BOBYQA) fitted to the best members";
+                  "surrogate of the misfit fitted to the best members (NLopt BOBYQA), sought within the box "
+                  "around the best member";
     j["rounds"] = rounds;
     const Evaluated* best = best_of(all);
     if (best) {
@@ -293,9 +295,9 @@ int calibrate_main(int argc, char** argv, const std::string& program) {
     std::string how = "the whole ranges";
     for (std::size_t k = 0; k < sizes.size(); ++k) {
         if (k > 0) {
-            const std::vector<double> centre = next_centre(all, how);
-            if (centre.empty()) break;  // no member of the rounds so far could be scored
-            box = round_box(ens, centre, static_cast<int>(k));
+            const std::optional<Box> next = next_box(ens, all, static_cast<int>(k), how);
+            if (!next) break;  // no member of the rounds so far could be scored
+            box = *next;
         }
         rounds.push_back({{"round", k}, {"members", sizes[k]}, {"centre", how},
                           {"box", {{"min", box.min}, {"max", box.max}}}});

@@ -4,7 +4,8 @@
 // spreads latin-hypercube members over the whole ranges, every later one
 // over a box half as wide as the one before, centred on the minimum of a
 // quadratic surrogate of the misfit fitted to the best members so far
-// (minimised with NLopt's BOBYQA within their span). Each round is prepared,
+// (minimised with NLopt's BOBYQA within the box of the same width around the
+// best member, so that the best member stays inside). Each round is prepared,
 // run and resumed exactly as `torla-ensemble run` does it.
 #pragma once
 
@@ -29,12 +30,14 @@ struct Box {
 };
 Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k);
 
-// A quadratic in d variables fitted by least squares to points (rows of d
-// values) and their misfits, then minimised within the points' bounding box
-// starting from the best point. Empty when there are too few points for the
-// (d + 1)(d + 2) / 2 coefficients, the fit is singular, or NLopt fails.
+// A quadratic in d variables fitted by least squares to the best points
+// (rows of d values) by their misfits, then minimised with NLopt within
+// `within` (and the fitted points' span), starting from the best point.
+// Empty when there are too few points for the (d + 1)(d + 2) / 2
+// coefficients, the fit is singular, the two boxes do not meet, or NLopt
+// fails.
 std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
-                                                     const std::vector<double>& misfits);
+                                                     const std::vector<double>& misfits, const Box& within);
 
 // The largest misfit that still agrees with n observations within their
 // uncertainty: 1 + 2 sqrt(2 / n) (the mean of z^2 of n independent standard

@@ -75,13 +75,14 @@ double quadratic_value(const std::vector<double>& u, std::vector<double>& /*grad
     return std::inner_product(t.begin(), t.end(), coef.begin(), 0.0);
 }
 
-// The minimum of the fitted quadratic in [0, 1]^d from start, by NLopt.
-std::optional<std::vector<double>> minimise(std::vector<double> coef, std::vector<double> u) {
+// The minimum of the fitted quadratic in [lo, hi] from start u, by NLopt.
+std::optional<std::vector<double>> minimise(std::vector<double> coef, std::vector<double> u,
+                                            const std::vector<double>& lo, const std::vector<double>& hi) {
     for (nlopt::algorithm a : {nlopt::LN_BOBYQA, nlopt::LN_COBYLA}) {
         try {
             nlopt::opt opt(a, static_cast<unsigned>(u.size()));
-            opt.set_lower_bounds(std::vector<double>(u.size(), 0.0));
-            opt.set_upper_bounds(std::vector<double>(u.size(), 1.0));
+            opt.set_lower_bounds(lo);
+            opt.set_upper_bounds(hi);
             opt.set_min_objective(quadratic_value, &coef);
             opt.set_xtol_abs(1e-9);
             opt.set_maxeval(5000);
@@ -121,7 +122,7 @@ Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k)
 }
 
 std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
-                                                     const std::vector<double>& misfits) {
+                                                     const std::vector<double>& misfits, const Box& within) {
     if (points.empty()) return std::nullopt;
     const std::size_t d = points[0].size();
     const std::size_t p = (d + 1) * (d + 2) / 2;
@@ -149,7 +150,15 @@ std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vect
     }
     std::vector<double> coef;
     if (!fit_quadratic(u, y, coef)) return std::nullopt;
-    auto best = minimise(coef, u[0]);
+    // The search box in the fit's coordinates: `within`, cut to the span.
+    std::vector<double> ulo(d), uhi(d), start = u[0];
+    for (std::size_t i = 0; i < d; ++i) {
+        ulo[i] = std::max(0.0, (within.min[i] - lo[i]) / (hi[i] - lo[i]));
+        uhi[i] = std::min(1.0, (within.max[i] - lo[i]) / (hi[i] - lo[i]));
+        if (!(uhi[i] >= ulo[i])) return std::nullopt;
+        start[i] = std::clamp(start[i], ulo[i], uhi[i]);
+    }
+    auto best = minimise(coef, start, ulo, uhi);
     if (!best) return std::nullopt;
     for (std::size_t i = 0; i < d; ++i) (*best)[i] = lo[i] + (*best)[i] * (hi[i] - lo[i]);
     return best;

@@ -75,21 +75,25 @@ TEST(Calibration, TheSurrogateFindsTheMinimumOfAQuadratic) {
             points.push_back({x, y});
             misfits.push_back(1 + (x - 0.3) * (x - 0.3) + 2 * (y - 0.6) * (y - 0.6) + 0.5 * (x - 0.3) * (y - 0.6));
         }
-    const auto m = surrogate_minimum(points, misfits);
+    const Box unit{{0.0, 0.0}, {1.0, 1.0}};
+    const auto m = surrogate_minimum(points, misfits, unit);
     ASSERT_TRUE(m);
     // The fit uses the 12 best points; their span holds the minimum.
     EXPECT_NEAR((*m)[0], 0.3, 1e-5);
     EXPECT_NEAR((*m)[1], 0.6, 1e-5);
-    // A minimum outside the points' span is sought on its edge.
-    for (double& f : misfits) f = -f;
-    const auto edge = surrogate_minimum(points, misfits);
+    // Sought within a box that leaves it out: on the box's edge.
+    const auto edge = surrogate_minimum(points, misfits, Box{{0.0, 0.7}, {0.5, 1.0}});
     ASSERT_TRUE(edge);
-    // Too few points for the six coefficients, and points on a line.
-    EXPECT_FALSE(surrogate_minimum({{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0.5, 0.5}}, {1, 2, 3, 4, 5}));
+    EXPECT_NEAR((*edge)[1], 0.7, 1e-6);
+    EXPECT_NEAR((*edge)[0], 0.3 - 0.5 * 0.1 / 2.0, 1e-5);  // df/dx = 0 at y = 0.7
+    // A box away from the fitted points, too few points for the six
+    // coefficients, and points on a line.
+    EXPECT_FALSE(surrogate_minimum(points, misfits, Box{{2.0, 2.0}, {3.0, 3.0}}));
+    EXPECT_FALSE(surrogate_minimum({{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0.5, 0.5}}, {1, 2, 3, 4, 5}, unit));
     std::vector<std::vector<double>> line;
     std::vector<double> along;
     for (int i = 0; i < 12; ++i) line.push_back({0.1 * i, 0.1 * i}), along.push_back(i);
-    EXPECT_FALSE(surrogate_minimum(line, along));
+    EXPECT_FALSE(surrogate_minimum(line, along, unit));
 }
 
 TEST(Calibration, AcceptedMisfit) {
