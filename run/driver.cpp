@@ -14,6 +14,7 @@
 #include "flow/flow.h"
 #include "flow/lanes.h"
 #include "input/input.h"
+#include "model/bytes.h"
 #include "model/interrupt.h"
 #include "output/output.h"
 #include "run/run.h"
@@ -44,8 +45,7 @@ void warn(ModelState& s, const std::string& text) {
 }
 
 [[noreturn]] void main_fatal(const std::string& what, int status) {
-    std::printf("   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
-    stop_run(status);
+    fatal(status, "   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
 }
 
 void print_usage() {
@@ -75,10 +75,9 @@ char grid_method(const RunParameters& par) {
 void make_grid(ModelState& s, GridLock& grid_lock) {
     const char method = grid_method(s.par);
     if (method != 'p' && method != 'c' && method != 'b') {
-        std::printf("   main:  `%s'is not allowed grid generation method. STOP!\n",
-                    s.par.Grid_Method.c_str());
         std::remove(kGridFile);
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure, "   main:  `%s'is not allowed grid generation method. STOP!\n",
+              s.par.Grid_Method.c_str());
     }
     if (method != 'p')
         std::printf("   main:  B- and C-spline grid generators no longer available.\n"
@@ -508,6 +507,42 @@ void explain_ending(const ModelState& s, int status) {
     }
 }
 
+// Where the run's files end up (docs/run-record.md). The result and the log
+// are written under temporary names beside their own. A run that has its
+// files (complete, or stopped with status 2, 3 or 5, or interrupted after
+// its result file's header) moves them to their names, and so does any run
+// that finds no earlier result file there; the run record follows. A run
+// that fails beside an earlier run's result leaves that run's result, log
+// and record as they were: its own log and record are <log>.failed and
+// <result>.failed.json, its unfinished result is removed.
+void settle_files(ModelState& s, int status) {
+    const Names& n = s.names;
+    const Files& f = s.files;
+    const bool has_files = status == kStatusComplete || status == kStatusNonFinite ||
+                           status == kStatusDumpLimit || status == kStatusSmallStep ||
+                           (status >= kStatusSignal && f.result_started);
+    const bool replace = has_files || file_kind(n.result_file) == FileKind::kAbsent;
+    const auto move = [&](const std::string& from, const std::string& to) {
+        if (std::rename(from.c_str(), to.c_str()) != 0)
+            warn(s, "cannot move `" + from + "' to `" + to + "': " + std::strerror(errno));
+    };
+    if (f.result_started && replace) move(f.result_path, n.result_file);
+    if (f.result_started && !replace) std::remove(f.result_path.c_str());
+    if (!f.log_created) return;
+    std::string record = n.result_file + kRecordSuffix;
+    if (replace) {
+        move(f.log_path, n.log_file);
+    } else {
+        record = n.result_file + kFailedSuffix + kRecordSuffix;
+        move(f.log_path, n.log_file + kFailedSuffix);
+        warn(s, "the run failed; the earlier run's `" + n.result_file + "', `" + n.log_file +
+                    "' and its record are left as they were; this run's log is `" + n.log_file +
+                    kFailedSuffix + "', its record `" + record + "'");
+    }
+    if (const std::string err = write_run_record(s, status, wall_clock(), record); !err.empty())
+        std::fprintf(stderr, "torla: warning: %s\n", err.c_str());
+}
+
 }  // namespace
 
 int run_torla(int argc, char** argv) {
@@ -535,11 +570,15 @@ int run_torla(int argc, char** argv) {
         read_information_file(s, argv[1]);
         check_run_files(s, argv[1]);
         result_lock.emplace(s.names.result_file);
+        s.files.result_path = s.names.result_file + kPartSuffix;
+        s.files.log_path = s.names.log_file + kPartSuffix;
         start_up(s);
         time_loop(s);
         status = end_of_run(s);
     } catch (const RunStop& stop) {
         status = stop.status;
+        if (s.history.message.empty())
+            s.history.message = stop.message.substr(0, stop.message.find_last_not_of('\n') + 1);
         if (status >= kStatusSignal) s.history.stop_reason = StopReason::kInterrupted;
         else if (status != kStatusNonFinite && status != kStatusDumpLimit)
             s.history.stop_reason = StopReason::kError;
@@ -547,10 +586,7 @@ int run_torla(int argc, char** argv) {
         s.files.log = nullptr;
     }
     std::fflush(stdout);
-    if (s.files.log_created) {
-        if (const std::string err = write_run_record(s, status, wall_clock()); !err.empty())
-            std::fprintf(stderr, "torla: warning: %s\n", err.c_str());
-    }
+    settle_files(s, status);
     explain_ending(s, status);
     release_model_state(s);
     return status;
