@@ -225,7 +225,8 @@ void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
         if (rec.onset->time_s) o << " at t = " << fixed(*rec.onset->time_s, 3) << " s";
         if (rec.onset->cell && *rec.onset->cell >= 0 && *rec.onset->cell < r.n_cells)
             o << ", " << cell_at(r, *rec.onset->cell);
-        o << "\n";
+        o << "\n              the run-out, the largest pressures above and the peak table hold "
+             "values set after it: not to be trusted\n";
         for (auto [q, label] : {std::pair{kRowSaltPressure, kSaltPressureLabel},
                                 std::pair{kRowSuspPressure, kSuspPressureLabel}}) {
             const auto p = largest_before_onset(rec, q);

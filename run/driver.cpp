@@ -463,11 +463,27 @@ void time_loop(ModelState& s) {
     progress.clear();
 }
 
+// A run that reached its end over an onset of instability ends as it always
+// has (status 0 at Max_Time), but says that its peaks after the onset are
+// not to be trusted: on standard error and in the record's warnings.
+void warn_onset(ModelState& s) {
+    const History& h = s.history;
+    if (!h.onset || h.stop_reason != StopReason::kMaxTime) return;
+    char text[384];
+    std::snprintf(text, sizeof text,
+                  "the run reached Max_Time over an onset of instability (t = %.3f s, cell %d, %s); "
+                  "peak values set after it are not to be trusted; the record's "
+                  "peaks_before_onset keeps those before it",
+                  h.onset_time, h.onset_cell, h.onset_sign.c_str());
+    warn(s, text);
+}
+
 // Completes the files of a run that reached its end: the peak table, the
 // count, the end line. A run stopped on the small-step limit has complete
 // files too, but ends with status 5.
 int end_of_run(ModelState& s) {
     check_unfit(s, first_unfit_peak(s), "Peak table");
+    warn_onset(s);
     append_peak_table(s);
     patch_dump_count(s);
     const Names& names = s.names;
@@ -493,9 +509,12 @@ void explain_ending(const ModelState& s, int status) {
                          "torla: the first sign of instability: t = %.3f s, cell %d, %s. Peak "
                          "values set after it are not to be trusted; %s keeps those before it.\n",
                          h.onset_time, h.onset_cell, h.onset_sign.c_str(), record.c_str());
-        std::fprintf(stderr,
-                     "torla: the numbers blew up. Try `Numerics robust' in the command file, or "
-                     "a Max_Time before the instability.\n");
+        std::fprintf(stderr, robust_numerics(s.par)
+                                 ? "torla: the numbers blew up under `Numerics robust' too. Try a "
+                                   "smaller Courant_Nr or Elem_Size, or a Max_Time before the "
+                                   "instability.\n"
+                                 : "torla: the numbers blew up. Try `Numerics robust' in the command "
+                                   "file, or a Max_Time before the instability.\n");
     } else if (status >= kStatusSignal && s.peak_table.empty()) {
         std::fprintf(stderr, "torla: interrupted by signal %d before the result file was written.\n",
                      status - kStatusSignal);

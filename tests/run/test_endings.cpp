@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <map>
 #include <thread>
 
 #include "model/sha256.h"
@@ -82,7 +83,7 @@ TEST_F(Endings, SmallStepStopCompletesTheFilesThenSaysWhatHappenedWithStatus5) {
     ASSERT_EQ(run(counter), kStatusSmallStep) << out_;
     EXPECT_NE(out_.find("Run `Test run' of problem `Test track' finished."), std::string::npos);
     EXPECT_NE(err().find("the time step fell below 0.001 s"), std::string::npos) << err();
-    EXPECT_NE(err().find("Numerics robust"), std::string::npos);
+    EXPECT_NE(err().find("Try `Numerics robust'"), std::string::npos);
     ResultData r;
     ASSERT_EQ(read_result_file(dir_.file("run.res"), r), "");
     EXPECT_TRUE(r.closing_record);
@@ -162,6 +163,8 @@ TEST_F(Endings, WarningsGoToStandardErrorAndTheRecord) {
     } cases[] = {
         {track(20, "Max_Time 5\nElem_Size 40\n", 0, 0), "the release lies only in cells 0 to 3"},
         {track(10, "Max_Time 200\nDump_Interval 50\n", 9, 8), "no cell has carried flow since t = 0.0 s"},
+        // A fall of 87.7 degrees: unstable at 9 s, yet it reaches Max_Time with status 0.
+        {track(20, "Max_Time 10\n", 4, 6, 1000.0), "the run reached Max_Time over an onset of instability"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(run(c.text), kStatusComplete) << out_;
@@ -213,6 +216,38 @@ TEST_F(Endings, FilesThatAreNotTheRunsOwnAreRefused) {
     EXPECT_NE(out_.find("The command file `run.plg' and the log file `run.plg' are the same file"),
               std::string::npos);
     EXPECT_EQ(test::read_text(dir_.file("run.plg")), good);
+}
+
+// A rerun that fails, at its start or on the way, leaves the earlier run's
+// result, log and record as they were, and its own log and record beside.
+TEST_F(Endings, AFailedRerunLeavesTheEarlierRunsFilesAsTheyWere) {
+    struct Case {
+        std::string globals, wrapper, message;
+    } cases[] = {
+        {"Elem_Size 0\n", "", "FATAL ERROR:  Grid generator"},
+        // A file size limit stops the result file in the middle of the run.
+        {"Max_Time 600\n", "trap '' XFSZ; ulimit -f 24;",
+         "write_dump:  FATAL ERROR:  Result file `run.res': cannot write run.res:"},
+    };
+    ASSERT_EQ(run(track(20, "Max_Time 5\n", 4, 6)), kStatusComplete);
+    const char* const kept[] = {"run.res", "run.plg", "run.res.json"};
+    std::map<std::string, std::string> earlier;
+    for (const char* f : kept) earlier[f] = test::read_text(dir_.file(f));
+    for (const Case& c : cases) {
+        test::write_text(dir_.file("run.cmd"), track(20, c.globals, 4, 6));
+        EXPECT_EQ(test::run_in(dir_.path(), "{ " + c.wrapper + test::bin_dir() + "/torla run.info 2> err.txt; }", out_),
+                  kStatusFailure);
+        EXPECT_NE(out_.find(c.message), std::string::npos) << out_;
+        for (const char* f : kept) EXPECT_EQ(test::read_text(dir_.file(f)), earlier[f]) << f;
+        EXPECT_NE(err().find("this run's log is `run.plg.failed'"), std::string::npos) << err();
+        EXPECT_NE(record("run.res.failed")["message"].get<std::string>().find(c.message), std::string::npos);
+        EXPECT_TRUE(test::fs::exists(dir_.file("run.plg.failed")));
+        EXPECT_FALSE(test::fs::exists(dir_.file("run.res.part")));
+    }
+    // The next run that has its files takes the names.
+    ASSERT_EQ(run(track(20, "Max_Time 3\n", 4, 6)), kStatusComplete);
+    EXPECT_NE(test::read_text(dir_.file("run.res")), earlier["run.res"]);
+    EXPECT_EQ(record()["message"], nullptr);
 }
 
 TEST_F(Endings, ASecondRunOnTheSameResultRefusesAtOnce) {
