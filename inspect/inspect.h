@@ -55,7 +55,9 @@ struct PeakMaximum {
     int cell = -1;
     double path_length = 0.0;
     float h1 = 0.0f, h2 = 0.0f, h3 = 0.0f;  // depths when it was set
+    int non_finite_cells = 0;               // cells whose value is not finite, left out
 };
+// Over the cells with a finite value; cell stays -1 when there is none.
 PeakMaximum peak_maximum(const ResultTables& r, int quantity);
 
 // The furthest cell whose peak value of the quantity exceeds the threshold.

@@ -24,6 +24,16 @@ namespace {
 
 constexpr int kStatusBadFile = 1;
 constexpr int kStatusUsage = 2;
+// A peak pressure above this is none an avalanche exerts (the largest
+// measured are some hundred kPa): a value of the scheme, never zoned.
+constexpr double kImplausibleKpa = 1.0e5;  // kPa
+
+// Why a zone pressure cannot be zoned, or nullptr.
+const char* unzonable(double kpa) {
+    if (!std::isfinite(kpa)) return "not finite";
+    if (kpa > kImplausibleKpa) return "implausible";
+    return nullptr;
+}
 
 const char* const kMapUsage =
     "usage: torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones "
@@ -191,8 +201,9 @@ int map_main(int argc, char** argv) {
         {"slope_deg", OFTReal},     {"p2_max_kpa", OFTReal},     {"p3_max_kpa", OFTReal},
         {"h2_max_m", OFTReal},      {"h3_max_m", OFTReal},       {"u2_max_m_s", OFTReal},
         {"u3_max_m_s", OFTReal},    {"arrival_time_s", OFTReal}, {"zone_pressure_kpa", OFTReal},
-        {"zone_index", OFTInteger}, {"zone", OFTString},
+        {"zone_index", OFTInteger}, {"zone", OFTString},      {"zone_note", OFTString},
     };
+    int unzoned = 0;
     bool ok = true;
     for (const Field& f : fields) {
         OGRFieldDefn d(f.name, f.type);
@@ -222,10 +233,20 @@ int map_main(int argc, char** argv) {
         const double zp = o.zone_pressure == "p3"   ? p3
                           : o.zone_pressure == "p2" ? p2
                                                     : std::max(p2, p3);
-        const int z = zone_of(zones, zp);
-        f.SetField("zone_pressure_kpa", zp);
-        f.SetField("zone_index", z);
-        f.SetField("zone", z == 0 ? "none" : zones[z - 1].name.c_str());
+        if (const char* why = unzonable(zp)) {
+            // Marked, never zoned: a NaN or 3e38 kPa is no red zone.
+            ++unzoned;
+            f.SetFieldNull(f.GetFieldIndex("zone_pressure_kpa"));
+            f.SetFieldNull(f.GetFieldIndex("zone_index"));
+            f.SetField("zone", "not zoned");
+            f.SetField("zone_note", (std::string("peak pressure ") + why).c_str());
+        } else {
+            const int z = zone_of(zones, zp);
+            f.SetField("zone_pressure_kpa", zp);
+            f.SetField("zone_index", z);
+            f.SetField("zone", z == 0 ? "none" : zones[z - 1].name.c_str());
+            f.SetFieldNull(f.GetFieldIndex("zone_note"));
+        }
         OGRPoint pt(x[i], y[i]);
         f.SetGeometry(&pt);
         ok = cells->CreateFeature(&f) == OGRERR_NONE;
@@ -272,6 +293,10 @@ int map_main(int argc, char** argv) {
         std::cerr << "torla-inspect: " << gdal_error("cannot write " + o.out) << "\n";
         return kStatusBadFile;
     }
+    if (unzoned > 0)
+        std::cerr << "torla-inspect: note: " << unzoned
+                  << " cell(s) with a peak pressure that is not finite or above "
+                  << kImplausibleKpa << " kPa are not zoned (zone \"not zoned\", see zone_note)\n";
     std::cerr << "torla-inspect: " << o.out << ": " << n << " cells"
               << (geojson ? ", the path in " + path_file : "") << "\n";
     return 0;

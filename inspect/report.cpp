@@ -74,15 +74,21 @@ std::string cell_at(const ResultTables& r, int cell) {
 
 void text_maximum(std::ostream& o, const char* label, const char* depth, const PeakMaximum& m,
                   float depth_value) {
-    o << format("%-27s largest ", label) << fixed(m.value, 3) << " kPa at "
-      << fixed(m.path_length, 1) << format(" m (cell %d), %s = ", m.cell, depth)
-      << fixed(depth_value, 2) << " m then\n";
+    if (m.cell < 0)
+        o << format("%-27s unknown, no cell has a finite value", label);
+    else
+        o << format("%-27s largest ", label) << fixed(m.value, 3) << " kPa at "
+          << fixed(m.path_length, 1) << format(" m (cell %d), %s = ", m.cell, depth)
+          << fixed(depth_value, 2) << " m then";
+    if (m.non_finite_cells > 0)
+        o << format("; %d cell(s) whose value is not finite left out", m.non_finite_cells);
+    o << "\n";
 }
 
 void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
                   const std::optional<PeakMaximum>& m) {
     o << "  \"" << key << "\": ";
-    if (!m) {
+    if (!m || m->cell < 0) {
         o << "null";
         return;
     }
@@ -90,7 +96,8 @@ void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
     o << "{\"kPa\": " << jn(m->value, k + ".kPa") << ", \"cell\": " << m->cell
       << ", \"path_length_m\": " << jn(m->path_length, k + ".path_length_m")
       << ", \"h1_m\": " << jn(m->h1, k + ".h1_m") << ", \"h2_m\": " << jn(m->h2, k + ".h2_m")
-      << ", \"h3_m\": " << jn(m->h3, k + ".h3_m") << "}";
+      << ", \"h3_m\": " << jn(m->h3, k + ".h3_m")
+      << ", \"non_finite_cells\": " << m->non_finite_cells << "}";
 }
 
 std::string json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell,

@@ -224,6 +224,8 @@ struct History {
     double outflow = 0.0, edges = 0.0;       // kg/m, so far
     double last_flow_time = 0.0;             // s, last state with a cell carrying flow
     bool warned_no_flow = false;
+    double longest_flow_step = 0.0;          // s, longest step of a pass with flow, and when
+    double longest_flow_step_time = 0.0;     // s
     std::string command_sha256;              // of the command file's bytes as read
     StopReason stop_reason = StopReason::kError;
     std::string message;                     // the fatal message, if any

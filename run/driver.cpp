@@ -33,6 +33,10 @@ constexpr double kOnsetDepth = -0.001;
 constexpr double kOnsetWaveSpeed = 150.0;
 constexpr double kQuietWarning = 60.0;  // s without any flow before the run says so
 constexpr int kUnsimulatedCells = 4;    // cells 0 to 3: the window never reaches them
+// The default Max_Time_Step: the sources (entrainment, friction, turbulence)
+// are resolved at steps up to this; longer steps while the flow moves
+// change the flow itself, without any sign of instability.
+constexpr double kResolvedStep = 0.1;  // s
 
 double wall_clock() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -111,6 +115,10 @@ void check_release(ModelState& s) {
     if (near_top && !below)
         warn(s, "the release lies only in cells 0 to 3, which the flow model never simulates; "
                 "start it at cell 4 or further down the track (the run goes on)");
+    else if (near_top)  // the record alone: the console of such runs is fixed
+        s.history.warnings.push_back(
+            "the release reaches into cells 0 to 3, which the flow model never simulates: only "
+            "its part from cell 4 down moves");
 }
 
 // Start-up from the command file to the first time step.
@@ -371,6 +379,10 @@ void note_pass(ModelState& s, double taken, const WaveSpeed& wave, bool rescaled
     h.outflow += taken * s.window.outflow_rate;
     h.edges += edge_change(s);
     note_arrivals(s, time);
+    if (s.window.has_flow && taken > kResolvedStep && taken > h.longest_flow_step) {
+        h.longest_flow_step = taken;
+        h.longest_flow_step_time = time;
+    }
     if (s.window.has_flow) {
         h.last_flow_time = time;
     } else if (!h.warned_no_flow && time - h.last_flow_time >= kQuietWarning &&
@@ -463,11 +475,46 @@ void time_loop(ModelState& s) {
     progress.clear();
 }
 
+// Cells below the window at the end keep what its downstream edge last left
+// there (or their start values): where the last dump shows flow in them, it
+// shows frozen values, not flow.
+void check_frozen_cells(ModelState& s) {
+    const std::size_t stride = static_cast<std::size_t>(s.n_cells) + 1;
+    const float* rec = s.dump_record.data();
+    int first = -1, count = 0;
+    for (int i = s.window.last_active; i < s.n_cells; ++i)
+        if (flow_present(rec[kRowSuspPressure * stride + i + 1], rec[kRowSaltDepth * stride + i + 1])) {
+            if (first < 0) first = i;
+            ++count;
+        }
+    if (first < 0 || s.clock.dump_count == 0) return;
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "%d cell(s) from cell %d, below the active window (cells %d--%d) at the end, show "
+                  "flow in the last dump (h2 %g m, p2 %g kPa at cell %d): values the window left "
+                  "there, which the flow model no longer changes; the dumps there show them, not "
+                  "flow",
+                  count, first, s.window.first_active, s.window.last_active,
+                  static_cast<double>(rec[kRowSaltDepth * stride + first + 1]),
+                  static_cast<double>(rec[kRowSaltPressure * stride + first + 1]), first);
+    warn(s, text);
+}
+
 // A run that reached its end over an onset of instability ends as it always
 // has (status 0 at Max_Time), but says that its peaks after the onset are
 // not to be trusted: on standard error and in the record's warnings.
-void warn_onset(ModelState& s) {
+void warn_doubtful_ending(ModelState& s) {
     const History& h = s.history;
+    check_frozen_cells(s);
+    if (h.longest_flow_step > 0.0) {
+        char text[320];
+        std::snprintf(text, sizeof text,
+                      "steps up to %.3f s (at t = %.3f s) were taken while the flow moved, longer "
+                      "than %g s: the sources are not resolved at such steps and the flow and its "
+                      "run-out differ from those of shorter steps; lower Max_Time_Step",
+                      h.longest_flow_step, h.longest_flow_step_time, kResolvedStep);
+        warn(s, text);
+    }
     if (!h.onset || h.stop_reason != StopReason::kMaxTime) return;
     char text[384];
     std::snprintf(text, sizeof text,
@@ -483,7 +530,7 @@ void warn_onset(ModelState& s) {
 // files too, but ends with status 5.
 int end_of_run(ModelState& s) {
     check_unfit(s, first_unfit_peak(s), "Peak table");
-    warn_onset(s);
+    warn_doubtful_ending(s);
     append_peak_table(s);
     patch_dump_count(s);
     const Names& names = s.names;

@@ -254,13 +254,16 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
         {peaks.str(), ",-inf,"},                  // p2 in cell 0
         {peaks.str(), ",inf,1997\n"},             // easting of cell 3
         {dumps.str(), ",nan,"},                   // u3 of dump 1 in cell 2
-        {text.str(), "largest inf kPa at 20.0 m (cell 2)"},
+        // The largest finite value, and how many cells were left out.
+        {text.str(), "Suspension-layer pressure:  largest 2.250 kPa"},
+        {text.str(), "; 2 cell(s) whose value is not finite left out\n"},
     };
     for (const Case& c : cases) EXPECT_TRUE(has(c.text, c.part)) << c.part << "\n" << c.text;
     EXPECT_FALSE(has(peaks.str(), "null"));
     // JSON: null with a note saying what it stands for; the document parses.
-    EXPECT_EQ(json_of(json.str(), "[d['max_suspension_pressure']['kPa'], d['notes']]"),
-              "[None, ['max_suspension_pressure.kPa is inf, written as null']]")
+    EXPECT_EQ(json_of(json.str(), "[d['max_suspension_pressure']['kPa'], "
+                                  "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
+              "[2.25, 2, []]")
         << json.str();
 }
 
