@@ -50,7 +50,7 @@ struct MapOptions {
 };
 
 int map_usage(const std::string& what) {
-    std::cerr << "torla-inspect: " << what << "\n" << kMapUsage;
+    std::cerr << "torla-inspect: " << plain_text(what) << "\n" << kMapUsage;
     return kStatusUsage;
 }
 
@@ -62,6 +62,12 @@ bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() &&
            std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
                       [](char a, char b) { return std::tolower(a) == b; });
+}
+
+// A refusal or failure: the message (names escaped), status 1.
+int refuse(const std::string& what) {
+    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
+    return kStatusBadFile;
 }
 
 std::string gdal_error(const std::string& what) {
@@ -101,13 +107,20 @@ int map_main(int argc, char** argv) {
         return map_usage(err);
 
     const std::string path = argv[1];
-    ResultData r;
-    if (const std::string err = read_result_file(path, r); !err.empty()) {
-        std::cerr << "torla-inspect: " << err << "\n";
-        return kStatusBadFile;
-    }
+    // The cheap refusals first: the names, then the header, geometry and
+    // peak table; the dump records are read one at a time, for their times.
+    std::string path_file = o.out;
+    if (geojson) path_file = o.out.substr(0, o.out.rfind('.')) + "-path.geojson";
+    const std::vector<std::string> outputs =
+        geojson ? std::vector<std::string>{o.out, path_file} : std::vector<std::string>{o.out};
+    if (const std::string clash = outputs_clobber(outputs, path, geojson ? path_file : "");
+        !clash.empty())
+        return refuse(clash);
+    ResultReader reader;
+    ResultTables r;
+    if (const std::string err = reader.open(path, r); !err.empty()) return refuse(err);
     if (!r.has_peak_table()) {
-        std::cerr << "torla-inspect: " << path << ": no peak table, the run did not finish\n";
+        std::cerr << "torla-inspect: " << plain_text(path) << ": no peak table, the run did not finish\n";
         return kStatusBadFile;
     }
     const int n = r.n_cells;
@@ -115,14 +128,18 @@ int map_main(int argc, char** argv) {
     for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
     if (!placed) {
         std::cerr
-            << "torla-inspect: " << path
+            << "torla-inspect: " << plain_text(path)
             << ": the geometry table carries no map coordinates (places 2 and 3 of the "
                "coordinate rows are 0 in every cell); make the command file with torla-profile, "
                "or put easting and northing there\n";
         return kStatusBadFile;
     }
+    std::vector<float> times;
+    if (const std::string err = scan_records(reader, r, times); !err.empty()) return refuse(err);
     std::vector<std::string> notes;
-    const RunContext ctx = read_run_context(path, r, notes);
+    const RunContext ctx = read_run_context(path, r, times, notes);
+    if (!ctx.record_refusal.empty())
+        return refuse(ctx.record_refusal + "; the result and its run record disagree");
 
     GDALAllRegister();
     OGRSpatialReference run_crs;
@@ -132,18 +149,18 @@ int map_main(int argc, char** argv) {
             return map_usage("--crs: `" + o.crs + "' is no CRS GDAL knows");
     } else if (!ctx.crs_wkt.empty()) {
         if (run_crs.importFromWkt(ctx.crs_wkt.c_str()) != OGRERR_NONE) {
-            std::cerr << "torla-inspect: " << ctx.log_path
+            std::cerr << "torla-inspect: " << plain_text(ctx.log_path)
                       << ": the crs_wkt lines of the command file are no CRS GDAL reads\n";
             return kStatusBadFile;
         }
     } else {
-        for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
-        std::cerr << "torla-inspect: " << path << ": no CRS: the command file copied into "
+        for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
+        std::cerr << "torla-inspect: " << plain_text(path) << ": no CRS: the command file copied into "
                   << ctx.log_path
                   << " has no crs_wkt lines (torla-profile writes them); name it with --crs\n";
         return kStatusBadFile;
     }
-    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
+    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
 
     const std::vector<double> rel = relative_elevation(r);
     std::vector<double> x(n), y(n);
@@ -163,24 +180,14 @@ int map_main(int argc, char** argv) {
     const OGRSpatialReference& out_crs = geojson ? wgs84 : run_crs;
 
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(geojson ? "GeoJSON" : "GPKG");
-    std::string path_file = o.out;
-    if (geojson) path_file = o.out.substr(0, o.out.rfind('.')) + "-path.geojson";
-    for (const std::string& written : {o.out, path_file}) {
-        const std::string clash =
-            output_clobbers_input(written, {path, ctx.log_path, ctx.record_path});
-        if (!clash.empty()) {
-            std::cerr << "torla-inspect: " << clash << "\n";
-            return kStatusBadFile;
-        }
-    }
     CPLPushErrorHandler(CPLQuietErrorHandler);
-    VSIUnlink(o.out.c_str());
-    if (geojson) VSIUnlink(path_file.c_str());
+    // Written beside under temporary names, moved into place when whole.
+    OutputFile cells_file(o.out), path_out(path_file);
     std::unique_ptr<GDALDataset, DatasetCloser> ds(
-        drv->Create(o.out.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        drv->Create(cells_file.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     CPLPopErrorHandler();
     if (!ds) {
-        std::cerr << "torla-inspect: " << gdal_error("cannot create " + o.out) << "\n";
+        std::cerr << "torla-inspect: " << plain_text(gdal_error("cannot create " + o.out)) << "\n";
         return kStatusBadFile;
     }
     char** lco = geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
@@ -188,7 +195,7 @@ int map_main(int argc, char** argv) {
         ds->CreateLayer("cells", const_cast<OGRSpatialReference*>(&out_crs), wkbPoint, lco);
     if (!cells) {
         CSLDestroy(lco);
-        std::cerr << "torla-inspect: " << gdal_error("cannot create layer cells in " + o.out)
+        std::cerr << "torla-inspect: " << plain_text(gdal_error("cannot create layer cells in " + o.out))
                   << "\n";
         return kStatusBadFile;
     }
@@ -257,7 +264,7 @@ int map_main(int argc, char** argv) {
     std::unique_ptr<GDALDataset, DatasetCloser> path_ds;
     GDALDataset* target = ds.get();
     if (ok && geojson) {
-        path_ds.reset(drv->Create(path_file.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        path_ds.reset(drv->Create(path_out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
         target = path_ds.get();
         ok = target != nullptr;
     }
@@ -289,15 +296,21 @@ int map_main(int argc, char** argv) {
         f.SetGeometry(&ls);
         ok = line->CreateFeature(&f) == OGRERR_NONE;
     }
-    if (!ok) {
-        std::cerr << "torla-inspect: " << gdal_error("cannot write " + o.out) << "\n";
-        return kStatusBadFile;
-    }
+    // The drivers write much of a file when it is closed: a failure there
+    // (a full disk) is a failure of the export.
+    CPLErrorReset();
+    ds.reset();
+    path_ds.reset();
+    ok = ok && CPLGetLastErrorType() < CE_Failure;
+    if (!ok) return refuse(gdal_error("cannot write " + o.out));
+    if (std::string err = cells_file.commit(); !err.empty()) return refuse(err);
+    if (geojson)
+        if (std::string err = path_out.commit(); !err.empty()) return refuse(err);
     if (unzoned > 0)
         std::cerr << "torla-inspect: note: " << unzoned
                   << " cell(s) with a peak pressure that is not finite or above "
                   << kImplausibleKpa << " kPa are not zoned (zone \"not zoned\", see zone_note)\n";
-    std::cerr << "torla-inspect: " << o.out << ": " << n << " cells"
+    std::cerr << "torla-inspect: " << plain_text(o.out) << ": " << n << " cells"
               << (geojson ? ", the path in " + path_file : "") << "\n";
     return 0;
 }
