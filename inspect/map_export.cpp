@@ -311,7 +311,7 @@ int map_main(int argc, char** argv) {
                   << " cell(s) with a peak pressure that is not finite or above "
                   << kImplausibleKpa << " kPa are not zoned (zone \"not zoned\", see zone_note)\n";
     std::cerr << "torla-inspect: " << plain_text(o.out) << ": " << n << " cells"
-              << (geojson ? ", the path in " + path_file : "") << "\n";
+              << (geojson ? ", the path in " + plain_text(path_file) : "") << "\n";
     return 0;
 }
 
