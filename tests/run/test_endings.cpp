@@ -244,6 +244,15 @@ TEST_F(Endings, AFailedRerunLeavesTheEarlierRunsFilesAsTheyWere) {
         EXPECT_TRUE(test::fs::exists(dir_.file("run.plg.failed")));
         EXPECT_FALSE(test::fs::exists(dir_.file("run.res.part")));
     }
+    // Killed outright in its time loop: the earlier files stand, the run's
+    // own so far are the .part files, which read back as unfinished.
+    test::write_text(dir_.file("run.cmd"), track(20, "Max_Time 1e9\nDump_Interval 1e6\n", 9, 8));
+    EXPECT_EQ(test::run_in(dir_.path(), "timeout -s KILL 0.5 " + test::bin_dir() + "/torla run.info", out_),
+              128 + SIGKILL);
+    for (const char* f : kept) EXPECT_EQ(test::read_text(dir_.file(f)), earlier[f]) << f;
+    ResultData part;
+    ASSERT_EQ(read_result_file(dir_.file("run.res.part"), part), "");
+    EXPECT_TRUE(part.count_unpatched);
     // The next run that has its files takes the names.
     ASSERT_EQ(run(track(20, "Max_Time 3\n", 4, 6)), kStatusComplete);
     EXPECT_NE(test::read_text(dir_.file("run.res")), earlier["run.res"]);
