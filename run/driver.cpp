@@ -500,9 +500,11 @@ void check_frozen_cells(ModelState& s) {
     warn(s, text);
 }
 
-// A run that reached its end over an onset of instability ends as it always
-// has (status 0 at Max_Time), but says that its peaks after the onset are
-// not to be trusted: on standard error and in the record's warnings.
+// What makes a run that reached its end doubtful, on standard error and in
+// the record's warnings; the status stays what it always was. Frozen cells
+// below the window; steps too long for the sources while the flow moved; an
+// onset of instability that the run reached Max_Time with (status 0): its
+// peaks after the onset are not to be trusted.
 void warn_doubtful_ending(ModelState& s) {
     const History& h = s.history;
     check_frozen_cells(s);
