@@ -106,6 +106,7 @@ RunContext read_run_context(const std::string& result_path, const ResultTables& 
     }
     c.has_record = true;
     c.numerics = record.numerics;
+    if (c.torla_version.empty()) c.torla_version = record.version;
     c.stop_reason = record.stop_reason;
     c.arrival_time_s = record.arrival_time_s;
     if (c.arrival_time_s.empty())

@@ -96,6 +96,7 @@ void read_fields(const json& j, const ResultTables& r, RunRecord& out) {
             out.warnings.push_back(w.get<std::string>());
         }
     out.numerics = text(j, "numerics");
+    out.version = text(j, "version");
     if (const json* arrival = array(j, "arrival_time_s")) {
         if (arrival->size() != static_cast<std::size_t>(r.n_cells))
             throw BadField{"`arrival_time_s' has " + std::to_string(arrival->size()) +

@@ -25,7 +25,7 @@ struct RunRecord {
     };
     std::optional<Onset> onset;
     std::vector<std::string> warnings;
-    std::string numerics;  // the scheme, or empty
+    std::string numerics, version;  // the scheme and torla's version, or empty
     // s per cell, the first time the flow was there; empty when the record
     // has none, a cell without an arrival empty.
     std::vector<std::optional<double>> arrival_time_s;
