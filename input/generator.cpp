@@ -19,8 +19,7 @@ namespace torla {
 namespace {
 
 [[noreturn]] void generator_failed(const std::string& what) {
-    std::printf("   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
-    stop_run(kStatusFailure);
+    fatal(kStatusFailure, "   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
 }
 
 }  // namespace

@@ -26,9 +26,9 @@ const char* const kColumnNames[kGridColumns] = {
     "snow mass per volume", "k3", "eps3"};
 
 [[noreturn]] void bad_grid_value(int i, int col, float value, const char* reason) {
-    std::printf("   read_grid_file:  FATAL ERROR:  Grid point %d, column %d (%s) is %g; %s. STOP!\n\n",
-                i, col, kColumnNames[col], static_cast<double>(value), reason);
-    stop_run(kStatusFailure);
+    fatal(kStatusFailure,
+          "   read_grid_file:  FATAL ERROR:  Grid point %d, column %d (%s) is %g; %s. STOP!\n\n", i,
+          col, kColumnNames[col], static_cast<double>(value), reason);
 }
 
 // The flow model divides by the cell lengths of cells 1 ... n-1, by the
@@ -74,17 +74,16 @@ void set_conserved_row(ModelState& s, int i) {
 
 GridFile take_grid_file(int16_t n) {
     if (file_kind(kGridFile, false) == FileKind::kSymlink) {
-        std::printf("   read_grid_file:  FATAL ERROR:  %s is a symbolic link; the run never follows "
-                    "one there. STOP!\n\n",
-                    kGridFile);
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure,
+              "   read_grid_file:  FATAL ERROR:  %s is a symbolic link; the run never follows "
+              "one there. STOP!\n\n",
+              kGridFile);
     }
     GridFile grid;
     const std::string err = read_grid_rows(kGridFile, n, grid.rows, grid.trailing_data);
     std::remove(kGridFile);
     if (!err.empty()) {
-        std::printf("   read_grid_file:  FATAL ERROR:  %s. STOP!\n\n", err.c_str());
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure, "   read_grid_file:  FATAL ERROR:  %s. STOP!\n\n", err.c_str());
     }
     return grid;
 }

@@ -41,11 +41,11 @@ GridLock::GridLock() {
         }
     }
     if (rc != 0) {
-        std::printf("   main:  FATAL ERROR:  Could not lock %s (%s). STOP!\n\n", kGridLockFile,
-                    std::strerror(errno));
+        const int saved = errno;
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure, "   main:  FATAL ERROR:  Could not lock %s (%s). STOP!\n\n", kGridLockFile,
+              std::strerror(saved));
     }
 }
 

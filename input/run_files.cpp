@@ -49,6 +49,8 @@ void check_run_files(const ModelState& s, const std::string& information_file) {
         {"temporary grid file", kGridFile},
         {"grid lock", kGridLockFile},
         {"result lock", n.result_file + kLockSuffix},
+        {"temporary result file", n.result_file + kPartSuffix},
+        {"temporary log file", n.log_file + kPartSuffix},
     };
     for (std::size_t a = 0; a < files.size(); ++a)
         for (std::size_t b = a + 1; b < files.size(); ++b)
@@ -64,7 +66,7 @@ void check_run_files(const ModelState& s, const std::string& information_file) {
         if (kind != FileKind::kAbsent && kind != FileKind::kRegular)
             refuse("The " + std::string(f.role) + " `" + f.path + "' exists and is not a regular file.");
     }
-    for (const RunFile& f : {files[5], files[6], files[7]}) {
+    for (const RunFile& f : {files[5], files[6], files[7], files[8], files[9]}) {
         const FileKind kind = file_kind(f.path, false);
         if (kind == FileKind::kSymlink)
             refuse("The " + std::string(f.role) + " `" + f.path +

@@ -150,7 +150,7 @@ EnsembleContext read_ensemble_context(const std::string& table_path, std::vector
 }
 
 int fail(const std::string& what) {
-    std::cerr << "torla-inspect: " << what << "\n";
+    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
     return kStatusBadFile;
 }
 
@@ -246,9 +246,11 @@ static int exceedance_map(const ExceedanceTable& t, const std::string& crs_sourc
     OGRSpatialReference& out_crs = geojson ? wgs84 : run_crs;
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(geojson ? "GeoJSON" : "GPKG");
     const std::string& out = outputs[0];
+    // Written beside under temporary names, moved into place when whole.
+    OutputFile cells_file(out), path_out(outputs.back());
     CPLPushErrorHandler(CPLQuietErrorHandler);
-    for (const auto& o : outputs) VSIUnlink(o.c_str());
-    std::unique_ptr<GDALDataset, DatasetCloser> ds(drv->Create(out.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    std::unique_ptr<GDALDataset, DatasetCloser> ds(
+        drv->Create(cells_file.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     CPLPopErrorHandler();
     if (!ds) return fail("cannot create " + out + ": " + CPLGetLastErrorMsg());
     char** lco = geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
@@ -275,7 +277,7 @@ static int exceedance_map(const ExceedanceTable& t, const std::string& crs_sourc
     std::unique_ptr<GDALDataset, DatasetCloser> path_ds;
     GDALDataset* target = ds.get();
     if (ok && geojson) {
-        path_ds.reset(drv->Create(outputs[1].c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        path_ds.reset(drv->Create(path_out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
         target = path_ds.get();
         ok = target != nullptr;
     }
@@ -301,7 +303,14 @@ static int exceedance_map(const ExceedanceTable& t, const std::string& crs_sourc
         f.SetGeometry(&ls);
         ok = line->CreateFeature(&f) == OGRERR_NONE;
     }
+    CPLErrorReset();
+    ds.reset();
+    path_ds.reset();
+    ok = ok && CPLGetLastErrorType() < CE_Failure;
     if (!ok) return fail("cannot write " + out + ": " + CPLGetLastErrorMsg());
+    if (std::string err = cells_file.commit(); !err.empty()) return fail(err);
+    if (geojson)
+        if (std::string err = path_out.commit(); !err.empty()) return fail(err);
     std::cerr << "torla-inspect: " << out << ": " << n << " cells" << (geojson ? ", the path in " + outputs[1] : "")
               << "\n";
     return 0;
@@ -309,11 +318,12 @@ static int exceedance_map(const ExceedanceTable& t, const std::string& crs_sourc
 
 static int exceedance_netcdf(const ExceedanceTable& t, const std::string& crs_wkt, const std::string& out,
                       const std::vector<std::string>& notes) {
+    OutputFile out_file(out);  // written beside, moved into place when whole
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
     const std::size_t n = t.rows.size();
     int nc = -1;
     try {
-        nc_check(nc_create(out.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "cannot create");
+        nc_check(nc_create(out_file.temp().c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "cannot create");
         int dim = 0;
         nc_check(nc_def_dim(nc, "cell", n, &dim), "dimension cell");
         int v_crs = -1;
@@ -399,6 +409,7 @@ static int exceedance_netcdf(const ExceedanceTable& t, const std::string& crs_wk
         if (nc >= 0) nc_close(nc);
         return fail(out + ": " + f.what);
     }
+    if (std::string err = out_file.commit(); !err.empty()) return fail(err);
     std::cerr << "torla-inspect: " << out << ": " << n << " cells\n";
     return 0;
 }

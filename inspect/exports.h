@@ -11,6 +11,7 @@
 
 #include "inspect/alpha_beta.h"
 #include "model/runout.h"
+#include "inspect/inspect.h"
 #include "output/result_format.h"
 
 namespace torla::inspect {
@@ -26,18 +27,43 @@ struct RunContext {
     bool has_record = false;
     std::vector<std::optional<double>> arrival_time_s;  // s, per cell (record)
     std::string numerics, stop_reason;                  // record, or empty
+    std::string record_refusal;  // why a record that is there was left out, or empty
 };
 
-// Reads what there is; `notes` says what is missing or unusable.
-RunContext read_run_context(const std::string& result_path, const ResultTables& r,
-                            std::vector<std::string>& notes);
 // Only the log's part of it: the version, the command file's copy, the CRS
 // and the elevation of the top.
 void read_log_copy(const std::string& result_path, RunContext& c, std::vector<std::string>& notes);
+// Reads what there is beside the result r, whose dump records are at
+// dump_times (s). The log is optional: what is missing or unusable goes
+// into `notes`. The run record is read and accepted as the summary does
+// (inspect/run_record.h); one that is there but left out (another run's,
+// not a regular file, not JSON) is record_refusal, and the exports fail on
+// it: their inputs disagree.
+RunContext read_run_context(const std::string& result_path, const ResultTables& r,
+                            const std::vector<float>& dump_times, std::vector<std::string>& notes);
+
+// The companions of a result file: its log and its run record.
+std::vector<std::string> companion_paths(const std::string& result_path);
+// What is wrong with writing to each of outputs: one of them is the result
+// or a companion (inspect.h output_clobbers_input), or a file an export
+// writes beside its named output (derived) is there without that output:
+// not one of an earlier export's, never replaced unasked. Empty when
+// nothing.
+std::string outputs_clobber(const std::vector<std::string>& outputs, const std::string& result_path,
+                            const std::string& derived = "");
+// Every record's time and, where front is given, its front (summary's
+// thresholds), reading one record at a time.
+std::string scan_records(ResultReader& reader, const ResultTables& r, std::vector<float>& times,
+                         std::vector<FrontSample>* front = nullptr);
+
+// The whole file at path into out, when it is a regular file (checked
+// before it is opened, so a FIFO never blocks) of at most 64 MB; returns
+// "" or why not.
+std::string read_regular_file(const std::string& path, std::string& out);
+// The same, as a yes or no.
+bool read_whole_file(const std::string& path, std::string& out);
 
 // The pieces of a command file's text the exports use.
-// The whole file at path into out; false when it cannot be opened.
-bool read_whole_file(const std::string& path, std::string& out);
 std::string crs_wkt_of_command_text(const std::string& text);
 std::optional<double> top_elevation_of_command_text(const std::string& text);
 // The coordinate rows as a profile, horizontal distance measured from the

@@ -55,7 +55,9 @@ struct PeakMaximum {
     int cell = -1;
     double path_length = 0.0;
     float h1 = 0.0f, h2 = 0.0f, h3 = 0.0f;  // depths when it was set
+    int non_finite_cells = 0;               // cells whose value is not finite, left out
 };
+// Over the cells with a finite value; cell stays -1 when there is none.
 PeakMaximum peak_maximum(const ResultTables& r, int quantity);
 
 // The furthest cell whose peak value of the quantity exceeds the threshold.
@@ -129,5 +131,24 @@ std::string number_text(double v, int digits = 9);
 // catches links); empty when nothing.
 std::string output_clobbers_input(const std::string& out_path,
                                   const std::vector<std::string>& inputs);
+
+// An output written under a temporary name beside its own (the same folder,
+// so that the rename is atomic; the same extension, for the drivers that
+// go by it) and moved into place by commit() only when whole: a full disk
+// or a failure leaves no partial file, and an earlier output stays.
+class OutputFile {
+public:
+    explicit OutputFile(std::string final_path);
+    ~OutputFile();  // removes the temporary file unless committed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    const std::string& temp() const { return temp_; }
+    // fsync of the temporary file, then the rename; "" or what failed.
+    std::string commit();
+
+private:
+    std::string final_, temp_;
+    bool committed_ = false;
+};
 
 }  // namespace torla::inspect

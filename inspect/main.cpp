@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <vector>
 #include <cerrno>
 
@@ -61,7 +62,7 @@ const char* const kUsage =
     "         Values that are not finite are written nan, inf, -inf.\n";
 
 int usage_error(const std::string& what) {
-    std::cerr << "torla-inspect: " << what << "\n" << kUsage;
+    std::cerr << "torla-inspect: " << torla::inspect::plain_text(what) << "\n" << kUsage;
     return kStatusUsage;
 }
 
@@ -123,10 +124,10 @@ std::string parse_options(const std::string& command, int argc, char** argv, Opt
 
 void notes(const torla::ResultTables& r, const std::string& path) {
     if (r.cut_short)
-        std::cerr << "torla-inspect: " << path << ": note: the file is cut short, " << r.cut_bytes
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(path) << ": note: the file is cut short, " << r.cut_bytes
                   << " bytes after the last whole record ignored\n";
     else if (r.count_unpatched)
-        std::cerr << "torla-inspect: " << path
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(path)
                   << ": note: the dump count is not patched, the run did not finish\n";
 }
 
@@ -179,19 +180,22 @@ int csv(torla::ResultReader& reader, torla::ResultTables& r, const std::string& 
         return kStatusBadFile;
     }
     if (opt.peaks && !r.has_peak_table()) {
-        std::cerr << "torla-inspect: " << path << ": no peak table, "
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(path) << ": no peak table, "
                   << (v.unstable ? "the run blew up and its record keeps no peaks before an onset"
                                  : "the run did not finish")
                   << "\n";
         return kStatusBadFile;
     }
     notes(r, path);
+    // Written beside under a temporary name, moved into place when whole.
+    std::optional<torla::inspect::OutputFile> target;
     std::ofstream file;
     if (opt.out_path) {
-        file.open(opt.out_path, std::ios::binary | std::ios::trunc);
+        target.emplace(opt.out_path);
+        file.open(target->temp(), std::ios::binary | std::ios::trunc);
         if (!file) {
-            std::cerr << "torla-inspect: cannot create " << opt.out_path << ": "
-                      << std::strerror(errno) << "\n";
+            std::cerr << "torla-inspect: cannot create " << torla::inspect::plain_text(opt.out_path)
+                      << ": " << std::strerror(errno) << "\n";
             return kStatusBadFile;
         }
     }
@@ -208,13 +212,21 @@ int csv(torla::ResultReader& reader, torla::ResultTables& r, const std::string& 
     }
     o.flush();
     if (!err.empty()) {
-        std::cerr << "torla-inspect: " << err << "\n";
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(err) << "\n";
         return kStatusBadFile;
     }
-    if (!o) {
+    if (opt.out_path) file.close();
+    if (!o || (opt.out_path && !file)) {
         std::cerr << "torla-inspect: cannot write "
-                  << (opt.out_path ? opt.out_path : "standard output") << "\n";
+                  << (opt.out_path ? torla::inspect::plain_text(opt.out_path) : "standard output")
+                  << "\n";
         return kStatusBadFile;
+    }
+    if (target) {
+        if (const std::string err = target->commit(); !err.empty()) {
+            std::cerr << "torla-inspect: " << torla::inspect::plain_text(err) << "\n";
+            return kStatusBadFile;
+        }
     }
     return 0;
 }
@@ -274,7 +286,8 @@ int run(int argc, char** argv) {
         return usage_error(err);
     const std::string path = argv[1];
     if (opt.out_path) {
-        const std::string clash = torla::inspect::output_clobbers_input(opt.out_path, {path});
+        // Neither the result nor its log or record (companions) is written over.
+        const std::string clash = torla::inspect::outputs_clobber({opt.out_path}, path);
         if (!clash.empty()) {
             std::cerr << "torla-inspect: " << torla::inspect::plain_text(clash) << "\n";
             return kStatusBadFile;
@@ -297,7 +310,7 @@ int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::cerr << "torla-inspect: out of memory reading " << (argc > 1 ? argv[1] : "the input")
+        std::cerr << "torla-inspect: out of memory reading " << torla::inspect::plain_text(argc > 1 ? argv[1] : "the input")
                   << "\n";
     } catch (const std::exception& e) {
         std::cerr << "torla-inspect: " << e.what() << "\n";

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
@@ -28,6 +29,15 @@ namespace {
 
 constexpr int kStatusBadFile = 1;
 constexpr int kStatusUsage = 2;
+
+// A peak pressure no zone is drawn from: not finite, or beyond anything an
+// avalanche exerts (the sign of a run whose numbers went bad).
+constexpr double kImplausibleKpa = 1.0e5;  // kPa
+const char* unzonable(double kpa) {
+    if (!std::isfinite(kpa)) return "not finite";
+    if (kpa > kImplausibleKpa) return "implausible";
+    return nullptr;
+}
 
 const char* const kMapUsage =
     "usage: torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones "
@@ -48,8 +58,14 @@ struct MapOptions {
 };
 
 int map_usage(const std::string& what) {
-    std::cerr << "torla-inspect: " << what << "\n" << kMapUsage;
+    std::cerr << "torla-inspect: " << plain_text(what) << "\n" << kMapUsage;
     return kStatusUsage;
+}
+
+// A refusal or failure: the message (names escaped), status 1.
+int refuse(const std::string& what) {
+    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
+    return kStatusBadFile;
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -158,7 +174,7 @@ void set_or_null(OGRFeature& f, const char* field, double v, bool known = true) 
 }
 
 bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const RunContext& ctx,
-                 const MapFrame& m) {
+                 const MapFrame& m, int& unzoned) {
     bool ok = add_fields(cells, {{"cell", OFTInteger},       {"path_length_m", OFTReal},
                                  {"s_horizontal_m", OFTReal}, {"elevation_m", OFTReal},
                                  {"slope_deg", OFTReal},      {"p2_max_kpa", OFTReal},
@@ -166,7 +182,8 @@ bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const
                                  {"h3_max_m", OFTReal},       {"u2_max_m_s", OFTReal},
                                  {"u3_max_m_s", OFTReal},     {"arrival_time_s", OFTReal},
                                  {"zone_pressure_kpa", OFTReal}, {"zone_index", OFTInteger},
-                                 {"zone", OFTString},         {"unstable", OFTInteger}});
+                                 {"zone", OFTString},         {"zone_note", OFTString},
+                                 {"unstable", OFTInteger}});
     ok = ok && cells->StartTransaction() == OGRERR_NONE;
     for (int i = 0; ok && i < r.n_cells; ++i) {
         OGRFeature f(cells->GetLayerDefn());
@@ -186,10 +203,20 @@ bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const
         const bool arrived = i < static_cast<int>(ctx.arrival_time_s.size()) && ctx.arrival_time_s[i];
         set_or_null(f, "arrival_time_s", arrived ? *ctx.arrival_time_s[i] : 0.0, arrived);
         const double zp = judged_pressure(v.zones, p2, p3);
-        const int z = std::isfinite(zp) ? zone_of(v.zones, zp) : 0;
-        set_or_null(f, "zone_pressure_kpa", zp);
-        f.SetField("zone_index", z);
-        f.SetField("zone", z == 0 ? "none" : v.zones.classes[z - 1].name.c_str());
+        if (const char* why = unzonable(zp)) {
+            // Marked, never zoned: a NaN or 3e38 kPa is no red zone.
+            ++unzoned;
+            f.SetFieldNull(f.GetFieldIndex("zone_pressure_kpa"));
+            f.SetFieldNull(f.GetFieldIndex("zone_index"));
+            f.SetField("zone", "not zoned");
+            f.SetField("zone_note", (std::string("peak pressure ") + why).c_str());
+        } else {
+            const int z = zone_of(v.zones, zp);
+            f.SetField("zone_pressure_kpa", zp);
+            f.SetField("zone_index", z);
+            f.SetField("zone", z == 0 ? "none" : v.zones.classes[z - 1].name.c_str());
+            f.SetFieldNull(f.GetFieldIndex("zone_note"));
+        }
         f.SetField("unstable", v.unstable ? 1 : 0);
         OGRPoint pt(m.x[i], m.y[i]);
         f.SetGeometry(&pt);
@@ -282,27 +309,24 @@ bool write_runouts(OGRLayer* layer, const RunView& v, const MapFrame& m) {
 
 using Dataset = GDALDatasetUniquePtr;
 
-// Creates a dataset afresh (an older file of the name removed first).
-Dataset create_dataset(GDALDriver* drv, const std::string& name) {
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    VSIUnlink(name.c_str());
-    Dataset ds(drv->Create(name.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    CPLPopErrorHandler();
-    return ds;
-}
-
-// Writes the layers; returns an empty string or what failed.
+// Writes the layers under temporary names beside the outputs and moves them
+// into place when whole; returns an empty string or what failed.
 std::string write_map(const ResultTables& r, const RunView& v, const RunContext& ctx,
-                      const MapOptions& o, const MapFrame& m, const MapFiles& files) {
+                      const MapOptions& o, const MapFrame& m, const MapFiles& files, int& unzoned) {
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(o.geojson ? "GeoJSON" : "GPKG");
-    Dataset cells_ds = create_dataset(drv, files.cells);
-    if (!cells_ds) return gdal_error("cannot create " + files.cells);
+    OutputFile cells_out(files.cells);
+    std::optional<OutputFile> path_out, runouts_out;
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    Dataset cells_ds(drv->Create(cells_out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     Dataset path_ds, runouts_ds;
     if (o.geojson) {
-        path_ds = create_dataset(drv, files.path);
-        runouts_ds = create_dataset(drv, files.runouts);
-        if (!path_ds || !runouts_ds) return gdal_error("cannot create " + files.path);
+        path_out.emplace(files.path);
+        runouts_out.emplace(files.runouts);
+        path_ds.reset(drv->Create(path_out->temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+        runouts_ds.reset(drv->Create(runouts_out->temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     }
+    CPLPopErrorHandler();
+    if (!cells_ds || (o.geojson && (!path_ds || !runouts_ds))) return gdal_error("cannot create " + o.out);
     GDALDataset* path_target = o.geojson ? path_ds.get() : cells_ds.get();
     GDALDataset* runout_target = o.geojson ? runouts_ds.get() : cells_ds.get();
     char** lco = o.geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
@@ -312,9 +336,19 @@ std::string write_map(const ResultTables& r, const RunView& v, const RunContext&
     OGRLayer* runouts = runout_target->CreateLayer("runouts", crs, wkbPoint, lco);
     CSLDestroy(lco);
     if (!cells || !line || !runouts) return gdal_error("cannot create the layers in " + o.out);
-    if (!write_cells(cells, r, v, ctx, m) || !write_path(line, r, v, m, o.geojson) ||
-        !write_runouts(runouts, v, m))
-        return gdal_error("cannot write " + o.out);
+    bool ok = write_cells(cells, r, v, ctx, m, unzoned) && write_path(line, r, v, m, o.geojson) &&
+              write_runouts(runouts, v, m);
+    // The drivers write much of a file when it is closed: a failure there
+    // (a full disk) is a failure of the export.
+    CPLErrorReset();
+    cells_ds.reset();
+    path_ds.reset();
+    runouts_ds.reset();
+    ok = ok && CPLGetLastErrorType() < CE_Failure;
+    if (!ok) return gdal_error("cannot write " + o.out);
+    for (OutputFile* f : {&cells_out, path_out ? &*path_out : nullptr, runouts_out ? &*runouts_out : nullptr})
+        if (f)
+            if (std::string err = f->commit(); !err.empty()) return err;
     return "";
 }
 
@@ -324,54 +358,55 @@ int map_main(int argc, char** argv) {
     MapOptions o;
     if (const std::string err = parse_map_options(argc, argv, o); !err.empty()) return map_usage(err);
     const std::string path = argv[1];
+    // The cheap refusals first: the names, then the header, geometry and
+    // peak table; the dump records are read one at a time.
+    const MapFiles files = map_files(o);
+    const std::vector<std::string> outputs =
+        o.geojson ? std::vector<std::string>{files.cells, files.path, files.runouts}
+                  : std::vector<std::string>{files.cells};
+    if (const std::string clash = outputs_clobber(outputs, path, o.geojson ? files.path : "");
+        !clash.empty())
+        return refuse(clash);
     ResultReader reader;
     ResultTables r;
+    if (const std::string err = reader.open(path, r); !err.empty()) return refuse(err);
+    if (!r.has_peak_table()) return refuse(path + ": no peak table, the run did not finish");
+    bool placed = false;
+    for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
+    if (!placed)
+        return refuse(path +
+                      ": the geometry table carries no map coordinates (places 2 and 3 of the "
+                      "coordinate rows are 0 in every cell); make the command file with "
+                      "torla-profile, or put easting and northing there");
     RunView v;
     RunViewOptions vo;
     vo.zones = o.zones;
-    std::string err = reader.open(path, r);
-    if (err.empty() && !r.has_peak_table()) err = path + ": no peak table, the run did not finish";
-    bool placed = false;
-    for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
-    if (err.empty() && !placed)
-        err = path +
-              ": the geometry table carries no map coordinates (places 2 and 3 of the "
-              "coordinate rows are 0 in every cell); make the command file with torla-profile, "
-              "or put easting and northing there";
-    if (err.empty()) err = read_run_view(reader, r, path, vo, v);
-    if (err.empty() && !r.has_peak_table()) err = path + ": " + v.peaks_source;
-    if (!err.empty()) {
-        std::cerr << "torla-inspect: " << plain_text(err) << "\n";
-        return kStatusBadFile;
-    }
+    if (const std::string err = read_run_view(reader, r, path, vo, v); !err.empty()) return refuse(err);
+    if (!r.has_peak_table()) return refuse(path + ": " + v.peaks_source);
     std::vector<std::string> notes;
-    const RunContext ctx = read_run_context(path, r, notes);
+    const RunContext ctx = read_run_context(path, r, v.times, notes);
+    if (!ctx.record_refusal.empty())
+        return refuse(ctx.record_refusal + "; the result and its run record disagree");
     GDALAllRegister();
     MapFrame frame;
-    err = place_cells(path, r, ctx, o, frame);
+    const std::string err = place_cells(path, r, ctx, o, frame);
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
     if (err.rfind("--crs", 0) == 0) return map_usage(err);
-    if (!err.empty()) {
-        std::cerr << "torla-inspect: " << plain_text(err) << "\n";
-        return kStatusBadFile;
-    }
-    const MapFiles files = map_files(o);
-    for (const std::string& written : {files.cells, files.path, files.runouts}) {
-        const std::string clash = output_clobbers_input(written, {path, ctx.log_path, ctx.record_path});
-        if (!clash.empty()) {
-            std::cerr << "torla-inspect: " << plain_text(clash) << "\n";
-            return kStatusBadFile;
-        }
-    }
+    if (!err.empty()) return refuse(err);
     if (v.unstable)
         std::cerr << "torla-inspect: " << plain_text(path) << ": note: the run blew up; mapped with "
                   << v.peaks_source << "\n";
-    if (err = write_map(r, v, ctx, o, frame, files); !err.empty()) {
-        std::cerr << "torla-inspect: " << plain_text(err) << "\n";
-        return kStatusBadFile;
-    }
-    std::cerr << "torla-inspect: " << o.out << ": " << r.n_cells << " cells"
-              << (o.geojson ? ", the path in " + files.path + ", the run-outs in " + files.runouts : "")
+    int unzoned = 0;
+    if (const std::string failed = write_map(r, v, ctx, o, frame, files, unzoned); !failed.empty())
+        return refuse(failed);
+    if (unzoned > 0)
+        std::cerr << "torla-inspect: note: " << unzoned
+                  << " cell(s) with a peak pressure that is not finite or above " << kImplausibleKpa
+                  << " kPa are not zoned (zone \"not zoned\", see zone_note)\n";
+    std::cerr << "torla-inspect: " << plain_text(o.out) << ": " << r.n_cells << " cells"
+              << (o.geojson ? ", the path in " + plain_text(files.path) + ", the run-outs in " +
+                                  plain_text(files.runouts)
+                            : "")
               << "\n";
     return 0;
 }

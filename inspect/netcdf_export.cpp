@@ -98,12 +98,11 @@ struct UnstableRun {
     std::string peaks_source;
 };
 
-UnstableRun judge_stability(const std::string& path, ResultData& r) {
-    std::vector<float> times;
-    for (std::size_t d = 0; d < r.dumps.size(); ++d) times.push_back(r.dump_time(d));
+UnstableRun judge_stability(const std::string& path, ResultTables& r, std::vector<float>& dump_times,
+                            std::vector<FrontSample>& front) {
     RunRecord record;
     bool found = false;
-    read_run_record(path, r, times, record, found);
+    read_run_record(path, r, dump_times, record, found);
     UnstableRun u;
     if (!found || !record_says_unstable(record)) return u;
     u.blew_up = true;
@@ -111,10 +110,31 @@ UnstableRun judge_stability(const std::string& path, ResultData& r) {
     trust_record_peaks(r, record);
     u.peaks_source = r.has_peak_table() ? "the run record's peaks before the onset"
                                         : "none: the record keeps no peaks before an onset";
-    while (u.onset_s && !r.dumps.empty() && r.dumps.back()[0] > *u.onset_s) r.dumps.pop_back();
-    std::cerr << "torla-inspect: " << path << ": note: the run blew up; exported with "
+    while (u.onset_s && !dump_times.empty() && dump_times.back() > *u.onset_s) dump_times.pop_back();
+    if (front.size() > dump_times.size()) front.resize(dump_times.size());
+    std::cerr << "torla-inspect: " << plain_text(path) << ": note: the run blew up; exported with "
               << u.peaks_source << " and the dumps before the onset\n";
     return u;
+}
+
+// A refusal or failure: the message (names escaped), status 1.
+int refuse(const std::string& what) {
+    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
+    return kStatusBadFile;
+}
+
+// The first nt dump records into the quantities' variables, one record at a time.
+void put_records(int nc, ResultReader& reader, int n, std::size_t nt, const int* v_q) {
+    std::vector<float> record;
+    reader.rewind();
+    for (std::size_t d = 0; d < reader.records() && d < nt; ++d) {
+        if (const std::string err = reader.read_record(record); !err.empty()) throw NcFailure{err};
+        for (int q = 0; q < kResultQuantities; ++q) {
+            const std::size_t start[2] = {d, 0}, count[2] = {1, static_cast<std::size_t>(n)};
+            const float* row = &record[static_cast<std::size_t>(q) * (n + 1) + 1];
+            check(nc_put_vara_float(nc, v_q[q], start, count, row), kQuantities[q].name);
+        }
+    }
 }
 
 }  // namespace
@@ -128,7 +148,7 @@ int netcdf_main(int argc, char** argv) {
         } else {
             std::cerr << "torla-inspect: "
                       << (opt == "-o" ? "-o needs a file name"
-                                      : "unknown option `" + opt + "' of netcdf")
+                                      : "unknown option `" + plain_text(opt) + "' of netcdf")
                       << "\nusage: torla-inspect RESULT netcdf -o FILE.nc\n";
             return kStatusUsage;
         }
@@ -139,33 +159,37 @@ int netcdf_main(int argc, char** argv) {
         return kStatusUsage;
     }
     const std::string path = argv[1];
-    ResultData r;
-    if (const std::string err = read_result_file(path, r); !err.empty()) {
-        std::cerr << "torla-inspect: " << err << "\n";
-        return kStatusBadFile;
-    }
-    if (r.count_unpatched)
-        std::cerr << "torla-inspect: " << path
+    // The cheap refusals first; the dump records are read one at a time,
+    // once for their times and fronts, once into the file.
+    if (const std::string clash = outputs_clobber({out}, path); !clash.empty()) return refuse(clash);
+    ResultReader reader;
+    ResultTables r;
+    if (const std::string err = reader.open(path, r); !err.empty()) return refuse(err);
+    if (r.cut_short)
+        std::cerr << "torla-inspect: " << plain_text(path) << ": note: the file is cut short, "
+                  << r.cut_bytes << " bytes after the last whole record left out\n";
+    else if (r.count_unpatched)
+        std::cerr << "torla-inspect: " << plain_text(path)
                   << ": note: the dump count is not patched, the run did not finish\n";
+    std::vector<float> dump_times;
+    std::vector<FrontSample> front;
+    if (const std::string err = scan_records(reader, r, dump_times, &front); !err.empty())
+        return refuse(err);
     std::vector<std::string> notes;
-    const RunContext ctx = read_run_context(path, r, notes);
-    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
-    const UnstableRun unstable = judge_stability(path, r);
-
-    if (const std::string clash = output_clobbers_input(out, {path, ctx.log_path, ctx.record_path});
-        !clash.empty()) {
-        std::cerr << "torla-inspect: " << clash << "\n";
-        return kStatusBadFile;
-    }
+    const RunContext ctx = read_run_context(path, r, dump_times, notes);
+    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
+    if (!ctx.record_refusal.empty())
+        return refuse(ctx.record_refusal + "; the result and its run record disagree");
+    const UnstableRun unstable = judge_stability(path, r, dump_times, front);
     const int n = r.n_cells;
-    const std::size_t nt = r.dumps.size();
+    const std::size_t nt = dump_times.size();
     bool placed = false;
     for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
-    const std::vector<FrontSample> front = front_positions(r, Thresholds{});
 
+    OutputFile out_file(out);  // written beside, moved into place when whole
     int nc = -1;
     try {
-        check(nc_create(out.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "cannot create");
+        check(nc_create(out_file.temp().c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "cannot create");
         int t_dim = 0, c_dim = 0, l_dim = 0;
         check(nc_def_dim(nc, "time", nt, &t_dim), "dimension time");
         check(nc_def_dim(nc, "cell", static_cast<std::size_t>(n), &c_dim), "dimension cell");
@@ -275,10 +299,11 @@ int netcdf_main(int argc, char** argv) {
                 check(nc_put_att_double(nc, NC_GLOBAL, "onset_time_s", NC_DOUBLE, 1, &*unstable.onset_s),
                       "onset_time_s");
         }
+        text_attribute(nc, NC_GLOBAL, "cut_short", r.cut_short ? "yes" : "no");
         check(nc_enddef(nc), "end of definitions");
 
         std::vector<double> times(nt);
-        for (std::size_t d = 0; d < nt; ++d) times[d] = r.dump_time(d);
+        for (std::size_t d = 0; d < nt; ++d) times[d] = dump_times[d];
         check(nc_put_var_double(nc, v_time, times.data()), "time");
         std::vector<int> cells(n);
         std::vector<float> len(n), slope(n), curv(n);
@@ -301,12 +326,8 @@ int netcdf_main(int argc, char** argv) {
             check(nc_put_var_double(nc, v_e, e.data()), "easting");
             check(nc_put_var_double(nc, v_n, nn.data()), "northing");
         }
+        put_records(nc, reader, n, nt, v_q);
         for (int q = 0; q < kResultQuantities; ++q) {
-            for (std::size_t d = 0; d < nt; ++d) {
-                const std::size_t start[2] = {d, 0}, count[2] = {1, static_cast<std::size_t>(n)};
-                const float* row = &r.dumps[d][static_cast<std::size_t>(q) * (n + 1) + 1];
-                check(nc_put_vara_float(nc, v_q[q], start, count, row), kQuantities[q].name);
-            }
             if (!r.has_peak_table()) continue;
             std::vector<float> mx(n), depths(3 * static_cast<std::size_t>(n));
             for (int i = 0; i < n; ++i) {
@@ -334,13 +355,13 @@ int netcdf_main(int argc, char** argv) {
         nc = -1;
     } catch (const NcFailure& f) {
         if (nc >= 0) nc_close(nc);
-        std::cerr << "torla-inspect: " << out << ": " << f.what << "\n";
-        return kStatusBadFile;
+        return refuse(out + ": " + f.what);
     }
+    if (std::string err = out_file.commit(); !err.empty()) return refuse(err);
     if (!r.has_peak_table())
         std::cerr << "torla-inspect: " << path
                   << ": note: no peak table, the _max variables are left out\n";
-    std::cerr << "torla-inspect: " << out << ": " << nt << " dumps of " << n << " cells\n";
+    std::cerr << "torla-inspect: " << plain_text(out) << ": " << nt << " dumps of " << n << " cells\n";
     return 0;
 }
 

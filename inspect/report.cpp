@@ -74,18 +74,22 @@ std::string cell_at(const ResultTables& r, int cell) {
 
 void text_maximum(std::ostream& o, const char* label, const char* depth, const PeakMaximum& m,
                   float depth_value) {
-    o << format("%-27s largest ", label) << fixed(m.value, 3) << " kPa at "
-      << fixed(m.path_length, 1) << format(" m (cell %d), ", m.cell);
-    if (std::isfinite(depth_value))
-        o << depth << " = " << fixed(depth_value, 2) << " m then\n";
+    if (m.cell < 0)
+        o << format("%-27s unknown, no cell has a finite value", label);
     else
-        o << depth << " then not known\n";  // a run that blew up keeps no depths of its peaks
+        o << format("%-27s largest ", label) << fixed(m.value, 3) << " kPa at "
+          << fixed(m.path_length, 1) << format(" m (cell %d), %s ", m.cell, depth)
+          << (std::isfinite(depth_value) ? "= " + fixed(depth_value, 2) + " m then"
+                                         : std::string("then not known"));  // a run that blew up keeps no depths
+    if (m.non_finite_cells > 0)
+        o << format("; %d cell(s) whose value is not finite left out", m.non_finite_cells);
+    o << "\n";
 }
 
 void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
                   const std::optional<PeakMaximum>& m) {
     o << "  \"" << key << "\": ";
-    if (!m) {
+    if (!m || m->cell < 0) {
         o << "null";
         return;
     }
@@ -93,7 +97,8 @@ void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
     o << "{\"kPa\": " << jn(m->value, k + ".kPa") << ", \"cell\": " << m->cell
       << ", \"path_length_m\": " << jn(m->path_length, k + ".path_length_m")
       << ", \"h1_m\": " << jn(m->h1, k + ".h1_m") << ", \"h2_m\": " << jn(m->h2, k + ".h2_m")
-      << ", \"h3_m\": " << jn(m->h3, k + ".h3_m") << "}";
+      << ", \"h3_m\": " << jn(m->h3, k + ".h3_m")
+      << ", \"non_finite_cells\": " << m->non_finite_cells << "}";
 }
 
 std::string json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell,
@@ -236,7 +241,8 @@ void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
         if (rec.onset->time_s) o << " at t = " << fixed(*rec.onset->time_s, 3) << " s";
         if (rec.onset->cell && *rec.onset->cell >= 0 && *rec.onset->cell < r.n_cells)
             o << ", " << cell_at(r, *rec.onset->cell);
-        o << "\n";
+        o << "\n              the run-out, the largest pressures above and the peak table hold "
+             "values set after it: not to be trusted\n";
         for (auto [q, label] : {std::pair{kRowSaltPressure, kSaltPressureLabel},
                                 std::pair{kRowSuspPressure, kSuspPressureLabel}}) {
             const auto p = largest_before_onset(rec, q);

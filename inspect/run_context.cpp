@@ -6,9 +6,15 @@
 #include <fstream>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "inspect/exports.h"
+#include "inspect/run_record.h"
 
 namespace torla::inspect {
 
@@ -106,9 +112,10 @@ void read_log_copy(const std::string& result_path, RunContext& c, std::vector<st
     c.record_path = result_path + ".json";
 
     std::string log;
-    if (c.log_path.empty() || !read_whole_file(c.log_path, log)) {
-        notes.push_back("no log " + c.log_path +
-                        " beside the result: no command file, CRS or elevation from it");
+    if (const std::string why = c.log_path.empty() ? "no name" : read_regular_file(c.log_path, log);
+        !why.empty()) {
+        notes.push_back("no log " + c.log_path + " beside the result (" + why +
+                        "): no command file, CRS or elevation from it");
         return;
     }
     // The header: a version line, the names, then "Command file: ..."
@@ -133,45 +140,88 @@ void read_log_copy(const std::string& result_path, RunContext& c, std::vector<st
 }
 
 RunContext read_run_context(const std::string& result_path, const ResultTables& r,
-                            std::vector<std::string>& notes) {
+                            const std::vector<float>& dump_times, std::vector<std::string>& notes) {
     RunContext c;
     read_log_copy(result_path, c, notes);
 
-    std::string record;
-    if (!read_whole_file(c.record_path, record)) {
-        notes.push_back("no run record " + c.record_path +
-                        ": arrival times, scheme and stop reason left out");
-        return c;
-    }
-    const nlohmann::json j = nlohmann::json::parse(record, nullptr, false);
-    if (j.is_discarded() || !j.is_object()) {
-        notes.push_back(c.record_path + ": not a JSON object; left out");
+    RunRecord record;
+    bool found = false;
+    c.record_refusal = read_run_record(result_path, r, dump_times, record, found);
+    if (!found) {
+        if (c.record_refusal.empty())
+            notes.push_back("no run record " + c.record_path +
+                            ": arrival times, scheme and stop reason left out");
         return c;
     }
     c.has_record = true;
-    if (j.contains("numerics") && j["numerics"].is_string()) c.numerics = j["numerics"];
-    if (j.contains("stop_reason") && j["stop_reason"].is_string()) c.stop_reason = j["stop_reason"];
-    if (c.torla_version.empty() && j.contains("version") && j["version"].is_string())
-        c.torla_version = j["version"];
-    const auto a = j.find("arrival_time_s");
-    if (a != j.end() && a->is_array() && a->size() == static_cast<std::size_t>(r.n_cells)) {
-        for (const auto& v : *a)
-            c.arrival_time_s.push_back(v.is_number() ? std::optional<double>(v.get<double>())
-                                                     : std::nullopt);
-    } else {
-        notes.push_back(c.record_path + ": no arrival_time_s of " + std::to_string(r.n_cells) +
-                        " cells; arrival times left out");
-    }
+    c.numerics = record.numerics;
+    if (c.torla_version.empty()) c.torla_version = record.version;
+    c.stop_reason = record.stop_reason;
+    c.arrival_time_s = record.arrival_time_s;
+    if (c.arrival_time_s.empty())
+        notes.push_back(c.record_path + ": no arrival_time_s; arrival times left out");
     return c;
 }
 
+std::vector<std::string> companion_paths(const std::string& result_path) {
+    std::vector<std::string> paths;
+    if (result_path.size() >= 3) paths.push_back(result_path.substr(0, result_path.size() - 3) + "plg");
+    paths.push_back(result_path + ".json");
+    return paths;
+}
+
+std::string outputs_clobber(const std::vector<std::string>& outputs, const std::string& result_path,
+                            const std::string& derived) {
+    std::vector<std::string> inputs = companion_paths(result_path);
+    inputs.insert(inputs.begin(), result_path);
+    for (const std::string& out : outputs)
+        if (std::string clash = output_clobbers_input(out, inputs); !clash.empty()) return clash;
+    struct stat st {};
+    if (!derived.empty() && ::lstat(derived.c_str(), &st) == 0 && ::lstat(outputs[0].c_str(), &st) != 0)
+        return "the export writes " + derived + " beside " + outputs[0] +
+               ", and " + derived + " is there without it: not an earlier export's; remove it or choose another name";
+    return "";
+}
+
+std::string scan_records(ResultReader& reader, const ResultTables& r, std::vector<float>& times,
+                         std::vector<FrontSample>* front) {
+    std::vector<float> record;
+    reader.rewind();
+    for (std::size_t d = 0; d < reader.records(); ++d) {
+        if (std::string err = reader.read_record(record); !err.empty()) return err;
+        times.push_back(record[0]);
+        if (front) front->push_back(front_at(r, record, Thresholds{}));
+    }
+    return "";
+}
+
+std::string read_regular_file(const std::string& path, std::string& out) {
+    constexpr long long kMostBytes = 64LL * 1024 * 1024;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (st.st_size > kMostBytes) return "larger than 64 MB";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    // Checked again on what was opened: the name may have changed between.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMostBytes) {
+        ::close(fd);
+        return "not a regular file of at most 64 MB";
+    }
+    out.clear();
+    char buf[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buf, sizeof buf)) > 0 && static_cast<long long>(out.size()) <= kMostBytes)
+        out.append(buf, static_cast<std::size_t>(got));
+    const int saved = errno;
+    ::close(fd);
+    if (got < 0) return std::strerror(saved);
+    if (static_cast<long long>(out.size()) > kMostBytes) return "larger than 64 MB";
+    return "";
+}
+
 bool read_whole_file(const std::string& path, std::string& out) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    out = ss.str();
-    return true;
+    return read_regular_file(path, out).empty();
 }
 
 }  // namespace torla::inspect

@@ -95,6 +95,17 @@ void read_fields(const json& j, const ResultTables& r, RunRecord& out) {
             if (!w.is_string()) throw BadField{"a warning is not a string"};
             out.warnings.push_back(w.get<std::string>());
         }
+    out.numerics = text(j, "numerics");
+    out.version = text(j, "version");
+    if (const json* arrival = array(j, "arrival_time_s")) {
+        if (arrival->size() != static_cast<std::size_t>(r.n_cells))
+            throw BadField{"`arrival_time_s' has " + std::to_string(arrival->size()) +
+                           " cells, the result file " + std::to_string(r.n_cells)};
+        for (const json& v : *arrival) {
+            if (!v.is_null() && !v.is_number()) throw BadField{"`arrival_time_s' holds something other than numbers"};
+            out.arrival_time_s.push_back(v.is_null() ? std::nullopt : std::optional<double>(v.get<double>()));
+        }
+    }
     if (const json* dumps = array(j, "dumps"))
         for (const json& d : *dumps) {
             if (!d.is_object()) throw BadField{"a dump is not an object"};

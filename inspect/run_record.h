@@ -25,6 +25,10 @@ struct RunRecord {
     };
     std::optional<Onset> onset;
     std::vector<std::string> warnings;
+    std::string numerics, version;  // the scheme and torla's version, or empty
+    // s per cell, the first time the flow was there; empty when the record
+    // has none, a cell without an arrival empty.
+    std::vector<std::optional<double>> arrival_time_s;
     // Snow mass per metre of track width at every dump; a value the record
     // gives as null (not finite) stays empty.
     struct DumpMass {

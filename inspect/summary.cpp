@@ -62,11 +62,16 @@ std::vector<FrontSpeed> front_speeds(const std::vector<FrontSample>& front) {
 
 PeakMaximum peak_maximum(const ResultTables& r, int quantity) {
     PeakMaximum m;
-    for (int i = 0; i < r.n_cells; ++i)
-        if (m.cell < 0 || r.peak(quantity, i, 0) > m.value) {
+    for (int i = 0; i < r.n_cells; ++i) {
+        const float v = r.peak(quantity, i, 0);
+        if (!std::isfinite(v)) {
+            ++m.non_finite_cells;
+        } else if (m.cell < 0 || v > m.value) {
             m.cell = i;
-            m.value = r.peak(quantity, i, 0);
+            m.value = v;
         }
+    }
+    if (m.cell < 0) return m;
     m.path_length = r.geometry[m.cell].path_length;
     m.h1 = r.peak(quantity, m.cell, 1);
     m.h2 = r.peak(quantity, m.cell, 2);

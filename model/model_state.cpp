@@ -3,6 +3,7 @@
 #include "model/model_state.h"
 
 #include <array>
+#include <cstdarg>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -74,9 +75,8 @@ void allocate_model_state(ModelState& s) {
         s.history.arrival_time.assign(n, std::nan(""));
         s.history.peaks_before_onset.assign(n * kResultQuantities, 0.0f);
     } catch (const std::bad_alloc&) {
-        std::printf("   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n",
-                    n);
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure,
+              "   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n", n);
     }
 }
 
@@ -95,7 +95,21 @@ void release_model_state(ModelState& s) {
 
 void stop_run(int status) {
     std::fflush(stdout);
-    throw RunStop{status};
+    throw RunStop{status, {}};
+}
+
+void fatal(int status, const char* fmt, ...) {
+    std::va_list ap, again;
+    va_start(ap, fmt);
+    va_copy(again, ap);
+    const int size = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+    va_end(again);
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    throw RunStop{status, text};
 }
 
 }  // namespace torla

@@ -227,6 +227,8 @@ struct History {
     double outflow = 0.0, edges = 0.0;       // kg/m, so far
     double last_flow_time = 0.0;             // s, last state with a cell carrying flow
     bool warned_no_flow = false;
+    double longest_flow_step = 0.0;          // s, longest step of a pass with flow, and when
+    double longest_flow_step_time = 0.0;     // s
     std::string command_sha256;              // of the command file's bytes as read
     StopReason stop_reason = StopReason::kError;
     std::string message;                     // the fatal message, if any
@@ -237,6 +239,10 @@ struct Files {
     std::FILE* log = nullptr;         // the log stream, open from open_log to the end line
     bool log_created = false;         // open_log has created the log (the run leaves a record)
     int32_t dump_count_position = 0;  // byte offset of the dump-count field in the result file
+    // Where the result and the log are written until the run ends with its
+    // files (run/driver.cpp moves them to their names); empty: at their names.
+    std::string result_path, log_path;
+    bool result_started = false;      // the result file's header is written
 };
 
 struct ModelState {
@@ -270,6 +276,14 @@ struct ModelState {
     History history;
 };
 
+// The names the result and the log are being written under.
+inline const std::string& result_target(const ModelState& s) {
+    return s.files.result_path.empty() ? s.names.result_file : s.files.result_path;
+}
+inline const std::string& log_target(const ModelState& s) {
+    return s.files.log_path.empty() ? s.names.log_file : s.files.log_path;
+}
+
 // Fixes the run constants and the two parameters that follow the profile
 // coefficients (Gamma_1, Gamma_2), once the parameters are complete.
 void derive_run_constants(ModelState& s);
@@ -280,9 +294,14 @@ void allocate_model_state(ModelState& s);
 void release_model_state(ModelState& s);
 
 // A fatal condition: the message has been printed; the run ends with status.
+// The message, where the stop carries it, goes into the run record.
 struct RunStop {
     int status;
+    std::string message;
 };
 [[noreturn]] void stop_run(int status);
+// Prints the formatted message on standard output, as it stands, and stops
+// the run with it.
+[[noreturn]] void fatal(int status, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace torla

@@ -14,15 +14,14 @@ namespace torla {
 namespace {
 
 [[noreturn]] void log_failure(const ModelState& s, const char* what) {
-    std::printf("   open_log:  FATAL ERROR:  Could not %s log file `%s' (%s). STOP!\n\n", what,
-                s.names.log_file.c_str(), std::strerror(errno));
-    stop_run(kStatusFailure);
+    fatal(kStatusFailure, "   open_log:  FATAL ERROR:  Could not %s log file `%s' (%s). STOP!\n\n",
+          what, s.names.log_file.c_str(), std::strerror(errno));
 }
 
 }  // namespace
 
 void open_log(ModelState& s) {
-    std::FILE* f = std::fopen(s.names.log_file.c_str(), "w");
+    std::FILE* f = std::fopen(log_target(s).c_str(), "w");
     if (!f) log_failure(s, "create");
     s.files.log_created = true;
     bool ok = std::fprintf(f, "TORLA Version %s log file\n~~~~~~~~~~~~~~~~~~~~~~~~~~~~\n\n",
@@ -36,13 +35,13 @@ void open_log(ModelState& s) {
     // The command file's text, byte for byte, after the header.
     std::vector<unsigned char> text;
     if (auto err = read_file_bytes(s.names.command_file, text); !err.empty()) {
-        std::printf("   open_log:  FATAL ERROR:  Could not copy the command file into the log: %s. STOP!\n\n",
-                    err.c_str());
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure,
+              "   open_log:  FATAL ERROR:  Could not copy the command file into the log: %s. STOP!\n\n",
+              err.c_str());
     }
-    if (auto err = write_file_bytes(s.names.log_file, text, true); !err.empty()) log_failure(s, "append to");
+    if (auto err = write_file_bytes(log_target(s), text, true); !err.empty()) log_failure(s, "append to");
 
-    s.files.log = std::fopen(s.names.log_file.c_str(), "a");
+    s.files.log = std::fopen(log_target(s).c_str(), "a");
     if (!s.files.log) log_failure(s, "reopen");
     log_printf(s, "\n\n");
 }
@@ -55,11 +54,10 @@ void log_printf(ModelState& s, const char* fmt, ...) {
     // Flushed line by line, so a full disk is found at the line that fails.
     if (rc < 0 || std::fflush(s.files.log) != 0) {
         int saved = errno;
-        std::printf("   main:  FATAL ERROR:  Could not write to log file `%s' (%s). STOP!\n\n",
-                    s.names.log_file.c_str(), std::strerror(saved));
         std::fclose(s.files.log);
         s.files.log = nullptr;
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure, "   main:  FATAL ERROR:  Could not write to log file `%s' (%s). STOP!\n\n",
+              s.names.log_file.c_str(), std::strerror(saved));
     }
 }
 
@@ -68,9 +66,8 @@ void close_log(ModelState& s) {
     int rc = std::fclose(s.files.log);
     s.files.log = nullptr;
     if (rc != 0) {
-        std::printf("   main:  FATAL ERROR:  Could not close log file `%s' (%s). STOP!\n\n",
-                    s.names.log_file.c_str(), std::strerror(errno));
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure, "   main:  FATAL ERROR:  Could not close log file `%s' (%s). STOP!\n\n",
+              s.names.log_file.c_str(), std::strerror(errno));
     }
 }
 

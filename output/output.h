@@ -22,8 +22,10 @@ void report_form_factors(ModelState& s);
 // Folds the layer variables of the active window into the peak table.
 void update_peaks(ModelState& s);
 
-// Writes the run record <result>.json for a run that ended with status at
-// the wall-clock time ended (s since the epoch). Returns "" or what failed.
-std::string write_run_record(const ModelState& s, int status, double ended);
+// Writes the run record (at path, or <result>.json) for a run that ended
+// with status at the wall-clock time ended (s since the epoch). Returns ""
+// or what failed.
+std::string write_run_record(const ModelState& s, int status, double ended,
+                             const std::string& path = "");
 
 }  // namespace torla

@@ -28,10 +28,15 @@ std::size_t first_non_finite(const std::vector<float>& table) {
 
 constexpr int kCoefficients = 12;
 
-[[noreturn]] void result_failure(const ModelState& s, const char* op, const std::string& err) {
-    std::printf("   %s:  FATAL ERROR:  Result file `%s': %s. STOP!\n\n", op, s.names.result_file.c_str(),
-                err.c_str());
-    stop_run(kStatusFailure);
+[[noreturn]] void result_failure(const ModelState& s, const char* op, std::string err) {
+    // The message names the result file as the user knows it, not the
+    // temporary name it is written under.
+    const std::string& target = result_target(s);
+    if (target != s.names.result_file)
+        for (auto k = err.find(target); k != std::string::npos; k = err.find(target, k))
+            err.replace(k, target.size(), s.names.result_file);
+    fatal(kStatusFailure, "   %s:  FATAL ERROR:  Result file `%s': %s. STOP!\n\n", op,
+          s.names.result_file.c_str(), err.c_str());
 }
 
 void put_coefficients(ByteWriter& w, const ProfileCoefficients& c) {
@@ -57,8 +62,9 @@ void write_result_header(ModelState& s, const std::vector<GeometryRow>& geometry
     for (const GeometryRow& g : geometry)
         for (float v : {g.path_length, g.aux2, g.cell_length, g.slope_deg, g.curvature, g.aux6})
             w.f32(v);
-    if (auto err = write_file_bytes(s.names.result_file, w.bytes, false); !err.empty())
+    if (auto err = write_file_bytes(result_target(s), w.bytes, false); !err.empty())
         result_failure(s, "read_grid_file", err);
+    s.files.result_started = true;
 }
 
 void write_dump(ModelState& s, double t, const Matrix& m) {
@@ -93,7 +99,7 @@ void write_dump(ModelState& s, double t, const Matrix& m) {
     }
     for (int r = 0; r < kResultQuantities; ++r) rec[r * stride] = static_cast<float>(t);
 
-    if (auto err = write_file_bytes(s.names.result_file, rec, s.dump_record.size() * sizeof(float), true);
+    if (auto err = write_file_bytes(result_target(s), rec, s.dump_record.size() * sizeof(float), true);
         !err.empty())
         result_failure(s, "write_dump", err);
 }
@@ -114,14 +120,14 @@ UnfitValue first_unfit_peak(const ModelState& s) {
 }
 
 void append_peak_table(const ModelState& s) {
-    if (auto err = write_file_bytes(s.names.result_file, s.peak_table.data(),
+    if (auto err = write_file_bytes(result_target(s), s.peak_table.data(),
                                     s.peak_table.size() * sizeof(float), true);
         !err.empty())
         result_failure(s, "main", err);
 }
 
 void patch_dump_count(const ModelState& s) {
-    std::FILE* f = std::fopen(s.names.result_file.c_str(), "r+b");
+    std::FILE* f = std::fopen(result_target(s).c_str(), "r+b");
     if (!f) result_failure(s, "main", std::string("cannot open for update: ") + std::strerror(errno));
     bool ok = std::fseek(f, s.files.dump_count_position, SEEK_SET) == 0 &&
               std::fwrite(&s.clock.dump_count, sizeof s.clock.dump_count, 1, f) == 1;

@@ -112,6 +112,8 @@ public:
     std::size_t records() const { return records_; }
     // The next dump record into rec (resized to the record's floats).
     std::string read_record(std::vector<float>& rec);
+    // Back to the first record, for a second pass over the file.
+    void rewind() { next_ = 0; }
 
 private:
     std::string check_times(const ResultTables& out, uint64_t records, bool cut, std::size_t& good);

@@ -201,8 +201,9 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
 
 }  // namespace
 
-std::string write_run_record(const ModelState& s, int status, double ended) {
-    const std::string path = s.names.result_file + ".json";
+std::string write_run_record(const ModelState& s, int status, double ended,
+                             const std::string& record_path) {
+    const std::string path = record_path.empty() ? s.names.result_file + ".json" : record_path;
     std::ostringstream text;
     write_record(text, s, status, ended);
     const std::string body = text.str();

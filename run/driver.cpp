@@ -14,6 +14,7 @@
 #include "flow/flow.h"
 #include "flow/lanes.h"
 #include "input/input.h"
+#include "model/bytes.h"
 #include "model/interrupt.h"
 #include "output/output.h"
 #include "run/run.h"
@@ -32,6 +33,10 @@ constexpr double kOnsetDepth = -0.001;
 constexpr double kOnsetWaveSpeed = 150.0;
 constexpr double kQuietWarning = 60.0;  // s without any flow before the run says so
 constexpr int kUnsimulatedCells = 4;    // cells 0 to 3: the window never reaches them
+// The default Max_Time_Step: the sources (entrainment, friction, turbulence)
+// are resolved at steps up to this; longer steps while the flow moves
+// change the flow itself, without any sign of instability.
+constexpr double kResolvedStep = 0.1;  // s
 
 double wall_clock() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -43,9 +48,13 @@ void warn(ModelState& s, const std::string& text) {
     s.history.warnings.push_back(text);
 }
 
+// A warning of a run that reached its end: kept for the run record only
+// (torla-inspect summary shows it), since the console of such a run,
+// standard error included, stays what it always was.
+void warn_in_record(ModelState& s, const std::string& text) { s.history.warnings.push_back(text); }
+
 [[noreturn]] void main_fatal(const std::string& what, int status) {
-    std::printf("   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
-    stop_run(status);
+    fatal(status, "   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
 }
 
 void print_usage() {
@@ -75,10 +84,9 @@ char grid_method(const RunParameters& par) {
 void make_grid(ModelState& s, GridLock& grid_lock) {
     const char method = grid_method(s.par);
     if (method != 'p' && method != 'c' && method != 'b') {
-        std::printf("   main:  `%s'is not allowed grid generation method. STOP!\n",
-                    s.par.Grid_Method.c_str());
         std::remove(kGridFile);
-        stop_run(kStatusFailure);
+        fatal(kStatusFailure, "   main:  `%s'is not allowed grid generation method. STOP!\n",
+              s.par.Grid_Method.c_str());
     }
     if (method != 'p')
         std::printf("   main:  B- and C-spline grid generators no longer available.\n"
@@ -113,6 +121,10 @@ void check_release(ModelState& s) {
     if (near_top && !below)
         warn(s, "the release lies only in cells 0 to 3, which the flow model never simulates; "
                 "start it at cell 4 or further down the track (the run goes on)");
+    else if (near_top)  // the record alone: the console of such runs is fixed
+        s.history.warnings.push_back(
+            "the release reaches into cells 0 to 3, which the flow model never simulates: only "
+            "its part from cell 4 down moves");
 }
 
 // Start-up from the command file to the first time step.
@@ -374,6 +386,10 @@ void note_pass(ModelState& s, double taken, const WaveSpeed& wave, bool rescaled
     h.outflow += taken * s.window.outflow_rate;
     h.edges += edge_change(s);
     note_arrivals(s, time);
+    if (s.window.has_flow && taken > kResolvedStep && taken > h.longest_flow_step) {
+        h.longest_flow_step = taken;
+        h.longest_flow_step_time = time;
+    }
     if (s.window.has_flow) {
         h.last_flow_time = time;
     } else if (!h.warned_no_flow && time - h.last_flow_time >= kQuietWarning &&
@@ -466,11 +482,63 @@ void time_loop(ModelState& s) {
     progress.clear();
 }
 
+// Cells below the window at the end keep what its downstream edge last left
+// there (or their start values): where the last dump shows flow in them, it
+// shows frozen values, not flow.
+void check_frozen_cells(ModelState& s) {
+    const std::size_t stride = static_cast<std::size_t>(s.n_cells) + 1;
+    const float* rec = s.dump_record.data();
+    int first = -1, count = 0;
+    for (int i = s.window.last_active; i < s.n_cells; ++i)
+        if (flow_present(rec[kRowSuspPressure * stride + i + 1], rec[kRowSaltDepth * stride + i + 1])) {
+            if (first < 0) first = i;
+            ++count;
+        }
+    if (first < 0 || s.clock.dump_count == 0) return;
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "%d cell(s) from cell %d, below the active window (cells %d--%d) at the end, show "
+                  "flow in the last dump (h2 %g m, p2 %g kPa at cell %d): values the window left "
+                  "there, which the flow model no longer changes; the dumps there show them, not "
+                  "flow",
+                  count, first, s.window.first_active, s.window.last_active,
+                  static_cast<double>(rec[kRowSaltDepth * stride + first + 1]),
+                  static_cast<double>(rec[kRowSaltPressure * stride + first + 1]), first);
+    warn_in_record(s, text);
+}
+
+// What makes a run that reached its end doubtful, in the record's warnings; the status stays what it always was. Frozen cells
+// below the window; steps too long for the sources while the flow moved; an
+// onset of instability that the run reached Max_Time with (status 0): its
+// peaks after the onset are not to be trusted.
+void warn_doubtful_ending(ModelState& s) {
+    const History& h = s.history;
+    check_frozen_cells(s);
+    if (h.longest_flow_step > 0.0) {
+        char text[320];
+        std::snprintf(text, sizeof text,
+                      "steps up to %.3f s (at t = %.3f s) were taken while the flow moved, longer "
+                      "than %g s: the sources are not resolved at such steps and the flow and its "
+                      "run-out differ from those of shorter steps; lower Max_Time_Step",
+                      h.longest_flow_step, h.longest_flow_step_time, kResolvedStep);
+        warn_in_record(s, text);
+    }
+    if (!h.onset || h.stop_reason != StopReason::kMaxTime) return;
+    char text[384];
+    std::snprintf(text, sizeof text,
+                  "the run reached Max_Time over an onset of instability (t = %.3f s, cell %d, %s); "
+                  "peak values set after it are not to be trusted; the record's "
+                  "peaks_before_onset keeps those before it",
+                  h.onset_time, h.onset_cell, h.onset_sign.c_str());
+    warn_in_record(s, text);
+}
+
 // Completes the files of a run that reached its end: the peak table, the
 // count, the end line. A run stopped on the small-step limit has complete
 // files too, but ends with status 5.
 int end_of_run(ModelState& s) {
     check_unfit(s, first_unfit_peak(s), "Peak table");
+    warn_doubtful_ending(s);
     append_peak_table(s);
     patch_dump_count(s);
     const Names& names = s.names;
@@ -496,9 +564,12 @@ void explain_ending(const ModelState& s, int status) {
                          "torla: the first sign of instability: t = %.3f s, cell %d, %s. Peak "
                          "values set after it are not to be trusted; %s keeps those before it.\n",
                          h.onset_time, h.onset_cell, h.onset_sign.c_str(), record.c_str());
-        std::fprintf(stderr,
-                     "torla: the numbers blew up. Try `Numerics robust' in the command file, or "
-                     "a Max_Time before the instability.\n");
+        std::fprintf(stderr, robust_numerics(s.par)
+                                 ? "torla: the numbers blew up under `Numerics robust' too. Try a "
+                                   "smaller Courant_Nr or Elem_Size, or a Max_Time before the "
+                                   "instability.\n"
+                                 : "torla: the numbers blew up. Try `Numerics robust' in the command "
+                                   "file, or a Max_Time before the instability.\n");
     } else if (status >= kStatusSignal && s.peak_table.empty()) {
         std::fprintf(stderr, "torla: interrupted by signal %d before the result file was written.\n",
                      status - kStatusSignal);
@@ -508,6 +579,42 @@ void explain_ending(const ModelState& s, int status) {
                      "the dumps so far and reads back as unfinished.\n",
                      status - kStatusSignal, s.clock.t, s.names.result_file.c_str());
     }
+}
+
+// Where the run's files end up (docs/run-record.md). The result and the log
+// are written under temporary names beside their own. A run that has its
+// files (complete, or stopped with status 2, 3 or 5, or interrupted after
+// its result file's header) moves them to their names, and so does any run
+// that finds no earlier result file there; the run record follows. A run
+// that fails beside an earlier run's result leaves that run's result, log
+// and record as they were: its own log and record are <log>.failed and
+// <result>.failed.json, its unfinished result is removed.
+void settle_files(ModelState& s, int status) {
+    const Names& n = s.names;
+    const Files& f = s.files;
+    const bool has_files = status == kStatusComplete || status == kStatusNonFinite ||
+                           status == kStatusDumpLimit || status == kStatusSmallStep ||
+                           (status >= kStatusSignal && f.result_started);
+    const bool replace = has_files || file_kind(n.result_file) == FileKind::kAbsent;
+    const auto move = [&](const std::string& from, const std::string& to) {
+        if (std::rename(from.c_str(), to.c_str()) != 0)
+            warn(s, "cannot move `" + from + "' to `" + to + "': " + std::strerror(errno));
+    };
+    if (f.result_started && replace) move(f.result_path, n.result_file);
+    if (f.result_started && !replace) std::remove(f.result_path.c_str());
+    if (!f.log_created) return;
+    std::string record = n.result_file + kRecordSuffix;
+    if (replace) {
+        move(f.log_path, n.log_file);
+    } else {
+        record = n.result_file + kFailedSuffix + kRecordSuffix;
+        move(f.log_path, n.log_file + kFailedSuffix);
+        warn(s, "the run failed; the earlier run's `" + n.result_file + "', `" + n.log_file +
+                    "' and its record are left as they were; this run's log is `" + n.log_file +
+                    kFailedSuffix + "', its record `" + record + "'");
+    }
+    if (const std::string err = write_run_record(s, status, wall_clock(), record); !err.empty())
+        std::fprintf(stderr, "torla: warning: %s\n", err.c_str());
 }
 
 }  // namespace
@@ -537,11 +644,15 @@ int run_torla(int argc, char** argv) {
         read_information_file(s, argv[1]);
         check_run_files(s, argv[1]);
         result_lock.emplace(s.names.result_file);
+        s.files.result_path = s.names.result_file + kPartSuffix;
+        s.files.log_path = s.names.log_file + kPartSuffix;
         start_up(s);
         time_loop(s);
         status = end_of_run(s);
     } catch (const RunStop& stop) {
         status = stop.status;
+        if (s.history.message.empty())
+            s.history.message = stop.message.substr(0, stop.message.find_last_not_of('\n') + 1);
         if (status >= kStatusSignal) s.history.stop_reason = StopReason::kInterrupted;
         else if (status != kStatusNonFinite && status != kStatusDumpLimit)
             s.history.stop_reason = StopReason::kError;
@@ -549,10 +660,7 @@ int run_torla(int argc, char** argv) {
         s.files.log = nullptr;
     }
     std::fflush(stdout);
-    if (s.files.log_created) {
-        if (const std::string err = write_run_record(s, status, wall_clock()); !err.empty())
-            std::fprintf(stderr, "torla: warning: %s\n", err.c_str());
-    }
+    settle_files(s, status);
     explain_ending(s, status);
     release_model_state(s);
     return status;

@@ -179,6 +179,16 @@ def main():
     release = ["%d %s\n" % (i, RELEASE if 2 <= i <= 4 else QUIET) for i in range(8)]
     write("run-non-finite.cmd", command(globals_="Beta_3 1e200\n", locals_=release))
     write("run-dump-count-limit.cmd", command(n=6, globals_="Dump_Interval 0\nMax_Time 1e6\n"))
+    # Runs that reach their end with status 0 but are not sound, and say so
+    # on standard error: an onset of instability on a fall of 89 degrees,
+    # steps far beyond the default cap while the flow moves, cells below the
+    # window left holding flow.
+    steep = ["%d %g %g 0 0\n" % (i, 10.0 * i, 10000 - 572.9 * i) for i in range(8)]
+    write("run-onset-reaches-end.cmd", command(globals_="Max_Time 2.5\n", coords=steep, locals_=release))
+    write("run-long-steps.cmd", command(globals_="Max_Time 20\nMax_Time_Step 10\n", locals_=release))
+    write("run-frozen-cells.cmd", command(n=20, globals_="Max_Time 5\n", coords=[
+        "%d %g %g 0 0\n" % (i, 40.0 * i, 100000 - 2291.0 * i) for i in range(20)],
+        locals_=["%d %s\n" % (i, RELEASE if 4 <= i <= 6 else QUIET) for i in range(20)]))
     write("cmd-crlf-max-dev-zero.cmd",
           command(globals_="Max_Time 0.3\nMax_Dev 0\n").replace("\n", "\r\n"))
 

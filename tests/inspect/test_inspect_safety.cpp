@@ -3,6 +3,7 @@
 // values that are not finite, names with control characters, the front
 // export and the run record beside the result.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -254,14 +255,48 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
         {peaks.str(), ",-inf,"},                  // p2 in cell 0
         {peaks.str(), ",inf,1997\n"},             // easting of cell 3
         {dumps.str(), ",nan,"},                   // u3 of dump 1 in cell 2
-        {text.str(), "largest inf kPa at 20.0 m (cell 2)"},
+        // The largest finite value, and how many cells were left out.
+        {text.str(), "Suspension-layer pressure:  largest 2.250 kPa"},
+        {text.str(), "; 2 cell(s) whose value is not finite left out\n"},
     };
     for (const Case& c : cases) EXPECT_TRUE(has(c.text, c.part)) << c.part << "\n" << c.text;
     EXPECT_FALSE(has(peaks.str(), "null"));
     // JSON: null with a note saying what it stands for; the document parses.
-    EXPECT_EQ(json_of(json.str(), "[d['max_suspension_pressure']['kPa'], d['notes']]"),
-              "[None, ['max_suspension_pressure.kPa is inf, written as null']]")
+    EXPECT_EQ(json_of(json.str(), "[d['max_suspension_pressure']['kPa'], "
+                                  "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
+              "[2.25, 2, []]")
         << json.str();
+}
+
+// Peaks that are not finite or beyond any avalanche are marked on the map,
+// never zoned (a NaN or 3e38 kPa is no red zone), and said on standard error.
+TEST(InspectNumbers, MapNeverZonesPeaksThatAreNoPressure) {
+    TempDir dir;
+    ResultBytes f = slope(4, 2);
+    f.peak(kRowSuspPressure, 1) = NAN;
+    f.peak(kRowSuspPressure, 2) = 3e38f;
+    f.peak(kRowSuspPressure, 3) = 50.0f;
+    f.save(dir.file("run.res"));
+    std::string out;
+    ASSERT_EQ(inspect(dir, "run.res map -o m.geojson --crs EPSG:32632", out), 0) << out;
+    EXPECT_TRUE(has(out, "note: 2 cell(s) with a peak pressure that is not finite or above")) << out;
+    const auto doc = nlohmann::json::parse(test::read_text(dir.file("m.geojson")));
+    const auto& cells = doc["features"];
+    ASSERT_EQ(cells.size(), 4u);
+    struct Row {
+        int cell;
+        const char* zone;
+        const char* note;
+    } rows[] = {{1, "not zoned", "peak pressure not finite"},
+                {2, "not zoned", "peak pressure implausible"},
+                {3, "red", nullptr}};
+    for (const Row& r : rows) {
+        const auto& p = cells[r.cell]["properties"];
+        EXPECT_EQ(p["zone"], r.zone) << r.cell;
+        EXPECT_EQ(p["zone_note"].is_null() ? "" : p["zone_note"].get<std::string>(), r.note ? r.note : "");
+    }
+    // Nothing but the result and the three files is left: the temporary names are gone.
+    EXPECT_EQ(std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator()), 4);
 }
 
 TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {

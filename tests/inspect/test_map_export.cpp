@@ -3,6 +3,8 @@
 // the refusals.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <sstream>
 
@@ -259,11 +261,35 @@ TEST_F(MapExport, Refusals) {
     ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla nocrs.info", out), 0)
         << out;
 
+    // Beside copies of the run: a FIFO for a log and /dev/zero for a record
+    // (neither may block nor be read whole), the record of the whole run
+    // beside a result cut short, a path file of no earlier export.
+    const std::string whole = read_text(file("valley.res")), record = read_text(file("valley.res.json"));
+    for (const char* copy : {"fifo.res", "zero.res"}) write_text(file(copy), whole);
+    write_text(file("cut.res"), whole.substr(0, whole.size() - 7));
+    ASSERT_EQ(mkfifo(file("fifo.plg").c_str(), 0600), 0);
+    write_text(file("fifo.res.json"), record);
+    std::filesystem::create_symlink("/dev/zero", file("zero.res.json"));
+    write_text(file("cut.res.json"), record);
+    write_text(file("stray-path.geojson"), "mine");
+
     struct Case {
         std::string args, message;
         int status;
     };
     const std::vector<Case> cases = {
+        {"valley.res csv -o valley.plg", "the output file valley.plg is the input valley.plg", 1},
+        {"valley.res csv --peaks -o valley.res.json",
+         "the output file valley.res.json is the input valley.res.json", 1},
+        {"valley.res map -o stray.geojson",
+         "the export writes stray-path.geojson beside stray.geojson, and stray-path.geojson is there "
+         "without it", 1},
+        {"fifo.res netcdf -o m.nc", "note: no log fifo.plg beside the result (not a regular file)", 0},
+        {"zero.res netcdf -o z.nc",
+         "the run record zero.res.json is not a regular file; the result and its run record disagree", 1},
+        {"cut.res netcdf -o c.nc", "but the result file is unfinished: the record of an earlier run", 1},
+        {"cut.res map -o m.gpkg", "cut.res: no peak table, the run did not finish", 1},
+        {"valley.res netcdf '--\x1b[2J'", "unknown option `--\\u001b[2J' of netcdf", 2},
         {"plain.res map -o m.gpkg", "plain.res: the geometry table carries no map coordinates", 1},
         {"nocrs.res map -o m.gpkg",
          "nocrs.res: no CRS: the command file copied into nocrs.plg has no crs_wkt lines", 1},
@@ -287,6 +313,9 @@ TEST_F(MapExport, Refusals) {
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
         EXPECT_FALSE(std::filesystem::exists(file("m.gpkg"))) << c.args;
     }
+    EXPECT_EQ(read_text(file("stray-path.geojson")), "mine");
+    EXPECT_FALSE(std::filesystem::exists(file("c.nc")));
+    EXPECT_FALSE(std::filesystem::exists(file("z.nc")));
     // The refused outputs left the log and the run record as they were.
     EXPECT_EQ(read_text(file("valley.plg")).rfind("TORLA Version ", 0), 0u);
     EXPECT_EQ(read_text(file("valley.res.json")).rfind("{", 0), 0u);

@@ -108,6 +108,13 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
             // A run that could never work leaves the earlier result alone,
             // and a refused command file leaves no generator input.
             EXPECT_EQ(test::read_text(dir.file("run.res")), kEarlierResult);
+            // Its own files stay beside: no unfinished result, and where it
+            // got as far as its log, a record with the message it printed.
+            EXPECT_FALSE(fs::exists(dir.file("run.res.part")));
+            if (fs::exists(dir.file("run.plg.failed"))) {
+                const std::string record = test::read_text(dir.file("run.res.failed.json"));
+                EXPECT_NE(record.find("\"message\": \"   "), std::string::npos) << record;
+            }
             if (c.status == kStatusCommandFile) { EXPECT_FALSE(fs::exists(dir.file(kGridFile))); }
         }
     }

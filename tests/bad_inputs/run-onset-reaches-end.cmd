@@ -1,0 +1,25 @@
+# Corpus command file
+Track_Name Corpus track
+Run_Name Corpus run
+| POWDER SNOW GLOBAL PARAMETERS
+Max_Time 2.5
+| COORDINATES
+Number_of_Points 8
+0 0 10000 0 0
+1 10 9427.1 0 0
+2 20 8854.2 0 0
+3 30 8281.3 0 0
+4 40 7708.4 0 0
+5 50 7135.5 0 0
+6 60 6562.6 0 0
+7 70 5989.7 0 0
+| POWDER SNOW LOCAL PARAMETERS
+0 0 0.5 0.5 150 0 0 0 0 0 0 0 0
+1 0 0.5 0.5 150 0 0 0 0 0 0 0 0
+2 0 0.5 0.5 150 1 5 20 5 5 2 1 0.5
+3 0 0.5 0.5 150 1 5 20 5 5 2 1 0.5
+4 0 0.5 0.5 150 1 5 20 5 5 2 1 0.5
+5 0 0.5 0.5 150 0 0 0 0 0 0 0 0
+6 0 0.5 0.5 150 0 0 0 0 0 0 0 0
+7 0 0.5 0.5 150 0 0 0 0 0 0 0 0
+| END OF FILE
