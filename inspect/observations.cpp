@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -144,6 +145,103 @@ private:
 
 using R = ObservationReader;
 
+// ---- The lines before toml++ reads them. An observation file needs little
+// of TOML, and toml++ 3.3 relies unchecked on parts of its input (a key
+// after a section's bracket, the kind of a closing bracket, blanks outside
+// ASCII) and recurses once per level of nesting; so every line is held to
+// the little that is needed first: a comment, a [table] or [[table]] header,
+// or `key = value` where the value is a one-line string, a bare word or
+// number, or a one-line array of those.
+
+constexpr std::size_t kMaxLineBytes = 4096;
+
+bool key_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; }
+bool word_char(char c) { return key_char(c) || c == '.' || c == '+' || c == ':'; }
+
+void skip_blanks(std::string_view l, std::size_t& i) {
+    while (i < l.size() && (l[i] == ' ' || l[i] == '\t')) ++i;
+}
+
+// A one-line string, a word or a number at l[i]; i ends after it.
+bool scalar(std::string_view l, std::size_t& i) {
+    if (i < l.size() && (l[i] == '"' || l[i] == '\'')) {
+        const char q = l[i++];
+        while (i < l.size() && l[i] != q) i += (q == '"' && l[i] == '\\') ? 2 : 1;
+        if (i >= l.size()) return false;
+        ++i;
+        return true;
+    }
+    const std::size_t start = i;
+    while (i < l.size() && word_char(l[i])) ++i;
+    return i > start;
+}
+
+bool value(std::string_view l, std::size_t& i) {
+    if (i >= l.size() || l[i] != '[') return scalar(l, i);
+    ++i;
+    for (bool first = true;; first = false) {
+        skip_blanks(l, i);
+        if (i < l.size() && l[i] == ']') return ++i, true;
+        if (!first) {
+            if (i >= l.size() || l[i] != ',') return false;
+            skip_blanks(l, ++i);
+            if (i < l.size() && l[i] == ']') return ++i, true;
+        }
+        if (!scalar(l, i)) return false;
+    }
+}
+
+// Blanks and an optional comment to the end of the line.
+bool line_ends(std::string_view l, std::size_t i) {
+    skip_blanks(l, i);
+    return i == l.size() || l[i] == '#';
+}
+
+bool header(std::string_view l, std::size_t i) {
+    const bool twice = l.compare(i, 2, "[[") == 0;
+    i += twice ? 2 : 1;
+    skip_blanks(l, i);
+    const std::size_t start = i;
+    while (i < l.size() && key_char(l[i])) ++i;
+    if (i == start) return false;
+    skip_blanks(l, i);
+    if (l.compare(i, twice ? 2 : 1, twice ? "]]" : "]") != 0) return false;
+    return line_ends(l, i + (twice ? 2 : 1));
+}
+
+// Empty, or why the line is not one an observation file has.
+std::string line_problem(std::string_view l) {
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    if (l.size() > kMaxLineBytes) return "longer than " + std::to_string(kMaxLineBytes) + " bytes";
+    std::size_t i = 0;
+    skip_blanks(l, i);
+    if (i == l.size() || l[i] == '#') return "";
+    if (l[i] == '[')
+        return header(l, i) ? "" : "not a table header an observation file has ([name] or [[name]])";
+    const std::size_t start = i;
+    while (i < l.size() && key_char(l[i])) ++i;
+    if (i == start) return "not a line an observation file has (key = value, [table], [[table]] or # comment)";
+    skip_blanks(l, i);
+    if (i >= l.size() || l[i] != '=') return "`=' expected after the key";
+    skip_blanks(l, ++i);
+    if (!value(l, i) || !line_ends(l, i))
+        return "not a value an observation file has (a number, a one-line string, or a one-line "
+               "[list] of those)";
+    return "";
+}
+
+// Every line's problem, before toml++ reads the text.
+void check_lines(R& r, const std::string& text) {
+    std::size_t begin = 0;
+    for (int line = 1; begin <= text.size(); ++line) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        if (const std::string p = line_problem(std::string_view(text).substr(begin, end - begin)); !p.empty())
+            r.refuse(line, p);
+        begin = end + 1;
+    }
+}
+
 void read_runout(R& r, const toml::table& t, Observations& o) {
     const std::string where = "[runout]";
     r.only_keys(t, {"s_horizontal_m", "point", "sigma_m", "quantity", "threshold_kPa"}, where);
@@ -275,6 +373,8 @@ std::vector<std::string> parse_observations(const std::string& text, const std::
     out = Observations{};
     out.path = path;
     ObservationReader r(path);
+    check_lines(r, text);
+    if (!r.refusals.empty()) return r.refusals;
     toml::table doc;
     try {
         doc = toml::parse(text, path);

@@ -26,7 +26,8 @@ std::vector<std::string> parse(const std::string& text, Observations& o) {
 TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     Observations o;
     const std::string text =
-        "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\n"
+        "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\r\n"
+        "comment = 'Lawine \xc3\xbc" "ber dem Weg'  # \xc3\xbc\n"
         "[runout]\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = \"p3\"\nthreshold_kPa = 3.0\n"
         "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
         "[[speed]]\ns_horizontal_m = 900.0\nspeed_m_s = 45.0\nsigma_m_s = 5.0\n"
@@ -38,16 +39,17 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     ASSERT_EQ(parse(text, o), std::vector<std::string>{});
     EXPECT_EQ(o.name, "Example");
     EXPECT_EQ(o.source, "Someone (2020), p. 3");
+    EXPECT_EQ(o.comment, "Lawine \xc3\xbc" "ber dem Weg");
     ASSERT_TRUE(o.runout);
     EXPECT_EQ(*o.runout->at.s_horizontal_m, 1850.0);
     EXPECT_EQ(o.runout->sigma_m, 30.0);
     EXPECT_EQ(o.runout->quantity, kRowSuspPressure);
     EXPECT_EQ(o.runout->threshold_kpa, 3.0);
-    EXPECT_EQ(o.runout_line, 3);
+    EXPECT_EQ(o.runout_line, 4);
     ASSERT_EQ(o.arrivals.size(), 1u);
     EXPECT_EQ(o.arrivals[0].t_s, 31.0);
     EXPECT_EQ(o.arrivals[0].sigma_s, 2.0);
-    EXPECT_EQ(o.arrivals[0].at.line, 8);
+    EXPECT_EQ(o.arrivals[0].at.line, 9);
     ASSERT_EQ(o.speeds.size(), 1u);
     EXPECT_EQ(o.speeds[0].speed_m_s, 45.0);
     ASSERT_EQ(o.pressures.size(), 2u);
@@ -70,7 +72,9 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         std::string message;  // the first refusal
     };
     const std::vector<Case> cases = {
-        {"name = \n", "obs.toml:1: not TOML"},
+        {"name = \n", "obs.toml:1: not a value an observation file has"},
+        {"name = \"a\"\nname = \"b\"\n", "obs.toml:2: not TOML"},
+        {"t = 1.2.3\n", "obs.toml:1: not TOML"},
         {"source = \"s\"\n" + arrival, "obs.toml:1: the file needs `name'"},
         {head + "colour = 3\n" + arrival, "obs.toml:3: unknown key `colour' in the file"},
         {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\nsigma = 2\n",
@@ -114,6 +118,18 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
          "obs.toml:5: `to_s_horizontal_m' in [covered] must lie below (beyond) `from_s_horizontal_m'"},
         {head, "obs.toml:0: no observation"},
         {"name = \"\"\nsource = \"s\"\n" + arrival, "obs.toml:1: `name' in the file must be a non-empty string"},
+        // Lines held to what an observation file needs before toml++ reads them.
+        {head + "[[arrival]]\npoint = [[1, 2]]\n", "obs.toml:4: not a value an observation file has"},
+        {head + "[[arrival]]\npoint = [1,\n 2]\n", "obs.toml:4: not a value an observation file has"},
+        {head + "[runout]\nsigma_m = { x = 1 }\n", "obs.toml:4: not a value an observation file has"},
+        {head + "comment = \"\"\"a\nb\"\"\"\n", "obs.toml:3: not a value an observation file has"},
+        {head + "comment = \"open\n", "obs.toml:3: not a value an observation file has"},
+        {head + "[ runout\n", "obs.toml:3: not a table header an observation file has"},
+        {head + "[[ }\n", "obs.toml:3: not a table header an observation file has"},
+        {head + "runout.sigma_m = 3\n", "obs.toml:3: `=' expected after the key"},
+        {head + "\xc3\xbc = 1\n", "obs.toml:3: not a line an observation file has"},
+        {head + "t = 0'x'\n", "obs.toml:3: not a value an observation file has"},
+        {head + "comment = \"" + std::string(5000, 'x') + "\"\n", "obs.toml:3: longer than 4096 bytes"},
     };
     for (const Case& c : cases) {
         Observations o;
