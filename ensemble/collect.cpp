@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "ensemble/ensemble.h"
+#include "ensemble/folder.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 #include "output/result_format.h"
@@ -95,6 +96,16 @@ double first_elevation(const std::string& cmd_path) {
     return 0.0;
 }
 
+// "" or where a member's peaks leave the finite range of a flow.
+std::string blown_up(const std::vector<float> (&peaks)[4]) {
+    for (int q = 0; q < 4; ++q)
+        for (std::size_t c = 0; c < peaks[q].size(); ++c)
+            if (!(std::fabs(peaks[q][c]) <= kLargestPeak))
+                return "peak " + std::string(kPeakNames[q]) + " " + num(peaks[q][c]) + " " + kPeakUnits[q] +
+                       " in cell " + std::to_string(c) + " (not finite or above " + num(kLargestPeak) + ")";
+    return "";
+}
+
 }  // namespace
 
 double percentile(const std::vector<double>& sorted, double p) {
@@ -110,6 +121,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     if (auto err = load_plan(dir, plan); !err.empty()) return err;
     const EnsembleFile& ens = plan.ensemble;
     fig = CollectFigures{};
+    Folder out;
+    if (auto err = Folder::open(dir, false, out); !err.empty()) return err;
     fig.members = static_cast<int>(plan.members.size());
 
     // Every member's folder is read on its own, in as many threads as there
@@ -155,6 +168,16 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             mr.peaks[q].resize(r.n_cells);
             for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
         }
+        // A peak that is not finite or beyond any flow: the run blew up and
+        // its numbers are not averaged in.
+        if (auto where = blown_up(mr.peaks); !where.empty()) {
+            mr.use = "failed";
+            mr.why = where;
+            for (auto& p : mr.peaks) p.clear();
+            mr.front.clear();
+            mr.runout.reset();
+            return;
+        }
         mr.use = "used";
         cells[i] = r.n_cells;
     };
@@ -179,10 +202,12 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             if (auto err = read_result_file(result_path(dir, *mr.member), first); !err.empty()) return err;
             reference = &first;
         } else if (cells[i] != reference->n_cells) {
-            const MemberResult read = std::move(mr);
-            mr = MemberResult{};  // nothing of its result is kept
-            mr.member = read.member;
-            mr.state = read.state;
+            // Nothing of its result is kept.
+            for (auto& p : mr.peaks) p.clear();
+            mr.front.clear();
+            mr.runout.reset();
+            mr.runout_at_end = false;
+            mr.max_p2 = mr.max_p3 = 0.0f;
             mr.use = "mismatch";
             mr.why = "its grid has " + std::to_string(cells[i]) + " cells, not " +
                      std::to_string(reference->n_cells);
@@ -205,7 +230,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
 
     // members.csv
     {
-        std::ofstream o(fs::path(dir) / "members.csv");
+        std::ostringstream o;
         o << "member,hash";
         for (const auto& v : ens.vary) o << "," << v.name << (v.local() ? "[factor]" : "");
         o << ",use,exit_status,stop_reason,runout[m],runout_at_track_end,max_p2[kPa],max_p3[kPa],"
@@ -227,7 +252,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             else o << ",";
             o << "\n";
         }
-        if (!o) return "cannot write members.csv";
+        if (auto err = out.write("members.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
 
     // exceedance.csv
@@ -235,7 +260,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         const ResultData& r = *reference;
         const std::vector<double> rel = inspect::relative_elevation(r);
         const double top = first_elevation((fs::path(dir) / plan.members[used[0]].folder / "member.cmd").string());
-        std::ofstream o(fs::path(dir) / "exceedance.csv");
+        std::ostringstream o;
         o << counts << left_out << "cell,path_length[m],easting[m],northing[m],elevation[m]";
         for (double t : ens.p3_thresholds) o << ",P(p3>" << num(t) << "kPa)";
         for (double t : ens.p2_thresholds) o << ",P(p2>" << num(t) << "kPa)";
@@ -266,10 +291,9 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             }
             o << "\n";
         }
-        if (!o) return "cannot write exceedance.csv";
+        if (auto err = out.write("exceedance.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     } else {
-        std::error_code ec;
-        fs::remove(fs::path(dir) / "exceedance.csv", ec);
+        out.remove("exceedance.csv");
     }
 
     // runout.csv
@@ -285,7 +309,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     for (const auto& [v, i] : runouts) sorted.push_back(v);
     const double pcts[] = {5, 10, 25, 50, 75, 90, 95};
     {
-        std::ofstream o(fs::path(dir) / "runout.csv");
+        std::ostringstream o;
         o << counts << left_out << "# no run-out (flow nowhere above 0.1 kPa or 0.1 m): " << index_list(no_runout)
           << "\n# percentiles [m]:";
         for (double p : pcts) o << " p" << p << "=" << num(percentile(sorted, p));
@@ -293,12 +317,12 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         for (std::size_t k = 0; k < runouts.size(); ++k)
             o << k + 1 << "," << runouts[k].second << "," << num(runouts[k].first) << ","
               << num(static_cast<double>(k + 1) / static_cast<double>(runouts.size())) << "\n";
-        if (!o) return "cannot write runout.csv";
+        if (auto err = out.write("runout.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
 
     // fronts.csv
     {
-        std::ofstream o(fs::path(dir) / "fronts.csv");
+        std::ostringstream o;
         o << counts << left_out << "member,time[s],front[m]\n";
         for (const auto& mr : res)
             for (const auto& f : mr.front) {
@@ -306,12 +330,12 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
                 if (f.present()) o << num(f.path_length);
                 o << "\n";
             }
-        if (!o) return "cannot write fronts.csv";
+        if (auto err = out.write("fronts.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
 
     // ensemble.json
     {
-        std::ofstream o(fs::path(dir) / "ensemble.json");
+        std::ostringstream o;
         o << "{\n  \"ensemble_file\": " << inspect::json_string(ens.text) << ",\n  \"base\": "
           << inspect::json_string(ens.base_path) << ",\n  \"sampling\": \"" << sampling_name(ens.sampling)
           << "\",\n  \"seed\": " << ens.seed << ",\n  \"shared_grid\": " << (plan.shared_grid ? "true" : "false")
@@ -337,7 +361,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             else o << num(percentile(sorted, p));
         }
         o << "}\n}\n";
-        if (!o) return "cannot write ensemble.json";
+        if (auto err = out.write("ensemble.json", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
     return "";
 }
@@ -347,16 +371,24 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
     const std::string inspect = (fs::path(bin_dir) / "torla-inspect").string();
     std::vector<std::string> notes;
     std::error_code ec;
+    Folder top;
+    if (auto err = Folder::open(dir, false, top); !err.empty()) return {err};
+    // Written into a new private folder of DIR and moved beside the table:
+    // nothing planted in DIR is written through.
+    std::string fresh = dir + "/.export-XXXXXX";
     struct Export {
         const char* command;
+        const char* name;
         fs::path out;
         pid_t pid = -1;
         int capture = -1;
-    } exports[] = {{"map", fs::path(dir) / "exceedance.gpkg"}, {"netcdf", fs::path(dir) / "exceedance.nc"}};
+    } exports[] = {{"map", "exceedance.gpkg", {}}, {"netcdf", "exceedance.nc", {}}};
     // Outputs of an earlier collect never stand beside a table they were
     // not made from.
-    for (auto& e : exports) fs::remove(e.out, ec);
-    if (!fs::exists(table, ec) || access(inspect.c_str(), X_OK) != 0) return notes;
+    for (auto& e : exports) top.remove(e.name);
+    if (top.size_of("exceedance.csv") < 0 || access(inspect.c_str(), X_OK) != 0) return notes;
+    if (!mkdtemp(fresh.data())) return {"no exceedance.gpkg or exceedance.nc: cannot create a folder in " + dir};
+    for (auto& e : exports) e.out = fs::path(fresh) / e.name;
     // Both at once, each with its messages in a file in memory.
     for (auto& e : exports) {
         e.capture = memfd_create("torla-inspect", MFD_CLOEXEC);
@@ -394,10 +426,12 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
             const std::size_t nl = text.find('\n');  // the first line says why; usage follows
             notes.push_back("no " + e.out.filename().string() + ": " +
                             (e.pid <= 0 ? "cannot start " + inspect : text.substr(0, nl)));
-            fs::remove(e.out, ec);
+        } else if (auto err = top.rename(fs::path(fresh).filename().string() + "/" + e.name, e.name); !err.empty()) {
+            notes.push_back("no " + std::string(e.name) + ": " + err);
         }
         close(e.capture);
     }
+    fs::remove_all(fresh, ec);
     return notes;
 }
 

@@ -125,7 +125,7 @@ bool slurm_job_active(const SlurmOptions& opt, const std::string& job_id) {
 
 std::string wait_slurm(const SlurmOptions& opt, const std::string& job_id) {
     auto interval = std::chrono::milliseconds(250);
-    while (slurm_job_active(opt, job_id)) {
+    while (!stop_signal() && slurm_job_active(opt, job_id)) {
         std::this_thread::sleep_for(interval);
         interval = std::min(interval * 2, std::chrono::milliseconds(opt.poll_ms));
         if (interval.count() <= 0) interval = std::chrono::milliseconds(250);

@@ -1,0 +1,181 @@
+// The ensemble file's TOML, read by toml++ and turned into the entries the
+// ensemble checks walk: [section], key, value, with the line and column of
+// each. The text is bounded before toml++ sees it (size, nesting of arrays
+// and inline tables, parts of a dotted key), since its parser and the tree
+// it builds recurse once per level.
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+#include "ensemble/ensemble.h"
+
+namespace torla::ensemble {
+
+namespace {
+
+std::string at(int line, int column, const std::string& what) {
+    return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
+}
+
+// The first place where the text nests arrays or inline tables, or the
+// parts of one key, more than kMaxTomlDepth deep; "" where it does not.
+// Strings and comments are skipped as TOML reads them.
+std::string nesting_problem(const std::string& t) {
+    std::vector<char> open;   // '[' or '{' of the enclosing values
+    bool in_key = true;       // before the '=' of a key (or in a [header])
+    int dots = 0, line = 1, column = 0;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const char c = t[i];
+        ++column;
+        if (c == '\n') {
+            ++line;
+            column = 0;
+            if (open.empty()) in_key = true, dots = 0;
+            continue;
+        }
+        if (c == '#') {
+            while (i + 1 < t.size() && t[i + 1] != '\n') ++i;
+            continue;
+        }
+        if (c == '"' || c == '\'') {
+            const bool triple = t.compare(i, 3, std::string(3, c)) == 0;
+            const std::string end = triple ? std::string(3, c) : std::string(1, c);
+            std::size_t j = i + end.size();
+            while (j < t.size() && t.compare(j, end.size(), end) != 0) {
+                if (c == '"' && t[j] == '\\') ++j;
+                if (j < t.size() && t[j] == '\n') {
+                    if (!triple) break;  // toml++ refuses it there
+                    ++line;
+                    column = 0;
+                }
+                ++j;
+            }
+            column += static_cast<int>(j - i);
+            i = std::min(t.size(), j + end.size()) - 1;
+            continue;
+        }
+        if (c == '[' || c == '{') {
+            if (in_key && c == '[' && open.empty()) {  // a [section] header: its name is a key
+                continue;
+            }
+            open.push_back(c);
+            if (static_cast<int>(open.size()) > kMaxTomlDepth)
+                return at(line, column, "arrays and inline tables nested more than " +
+                                            std::to_string(kMaxTomlDepth) + " deep");
+            in_key = c == '{';
+            dots = 0;
+        } else if (c == ']' || c == '}') {
+            if (!open.empty()) open.pop_back();
+            in_key = false;
+        } else if (c == ',' && !open.empty() && open.back() == '{') {
+            in_key = true;
+            dots = 0;
+        } else if (c == '=') {
+            in_key = false;
+        } else if (c == '.' && in_key && ++dots >= kMaxTomlDepth) {
+            return at(line, column, "a key of more than " + std::to_string(kMaxTomlDepth) + " dotted parts");
+        }
+    }
+    return "";
+}
+
+int line_of(const toml::node& n) { return static_cast<int>(n.source().begin.line); }
+int column_of(const toml::node& n) { return static_cast<int>(n.source().begin.column); }
+
+std::string convert(const toml::node& n, TomlValue& v);
+
+std::string convert_table(const toml::table& t, TomlValue& v) {
+    v.kind = TomlValue::kTable;
+    std::vector<std::pair<std::string, const toml::node*>> fields;
+    for (const auto& [k, node] : t) fields.emplace_back(std::string(k.str()), &node);
+    std::sort(fields.begin(), fields.end(), [](const auto& a, const auto& b) {
+        return std::pair(line_of(*a.second), column_of(*a.second)) <
+               std::pair(line_of(*b.second), column_of(*b.second));
+    });
+    for (const auto& [k, node] : fields) {
+        TomlValue item;
+        if (auto err = convert(*node, item); !err.empty()) return err;
+        v.fields.emplace_back(k, std::move(item));
+    }
+    return "";
+}
+
+std::string convert(const toml::node& n, TomlValue& v) {
+    v.line = line_of(n);
+    v.column = column_of(n);
+    if (const auto* s = n.as_string()) {
+        v.kind = TomlValue::kString;
+        v.text = s->get();
+    } else if (const auto* i = n.as_integer()) {
+        v.kind = TomlValue::kNumber;
+        v.number = static_cast<double>(i->get());
+        v.integer = true;
+    } else if (const auto* d = n.as_floating_point()) {
+        v.kind = TomlValue::kNumber;
+        v.number = d->get();
+        if (!std::isfinite(v.number)) return at(v.line, v.column, "the value is not a finite number");
+    } else if (const auto* a = n.as_array()) {
+        v.kind = TomlValue::kArray;
+        for (const auto& item : *a) {
+            v.items.emplace_back();
+            if (auto err = convert(item, v.items.back()); !err.empty()) return err;
+        }
+    } else if (const auto* t = n.as_table()) {
+        return convert_table(*t, v);
+    } else {
+        return at(v.line, v.column, "a value an ensemble file does not take (true, false, a date or a time)");
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string parse_toml(const std::string& text, std::vector<TomlEntry>& out) {
+    out.clear();
+    if (text.size() > kMaxEnsembleFile)
+        return "larger than " + std::to_string(kMaxEnsembleFile / 1024) + " KB";
+    if (auto err = nesting_problem(text); !err.empty()) return err;
+    toml::table doc;
+    try {
+        doc = toml::parse(text);
+    } catch (const toml::parse_error& e) {
+        return at(static_cast<int>(e.source().begin.line), static_cast<int>(e.source().begin.column),
+                  std::string(e.description()));
+    }
+    // Sections are the top level's tables written as [name] (or dotted
+    // keys); nothing nests below them.
+    for (const auto& [k, node] : doc) {
+        const auto* table = node.as_table();
+        std::vector<std::pair<std::string, const toml::node*>> items;
+        std::string section;
+        if (table && !table->is_inline()) {
+            section = std::string(k.str());
+            for (const auto& [kk, nn] : *table) {
+                if (const auto* inner = nn.as_table(); inner && !inner->is_inline())
+                    return at(line_of(nn), column_of(nn), "[" + section + "." + std::string(kk.str()) +
+                                                              "]: sections do not nest in an ensemble file");
+                items.emplace_back(std::string(kk.str()), &nn);
+            }
+        } else {
+            items.emplace_back(std::string(k.str()), &node);
+        }
+        for (const auto& [key, nn] : items) {
+            TomlEntry e;
+            e.section = section;
+            e.key = key;
+            if (auto err = convert(*nn, e.value); !err.empty()) return err;
+            e.line = e.value.line;
+            e.column = e.value.column;
+            out.push_back(std::move(e));
+        }
+    }
+    // In the order of the file: the varied keys' order is the members'.
+    std::stable_sort(out.begin(), out.end(), [](const TomlEntry& a, const TomlEntry& b) {
+        return std::pair(a.line, a.column) < std::pair(b.line, b.column);
+    });
+    return "";
+}
+
+}  // namespace torla::ensemble
