@@ -60,11 +60,11 @@ std::string scratch_folder(std::string& err) {
     if (!g_scratch.empty()) return g_scratch;
     std::error_code ec;
     const char* env = std::getenv("TMPDIR");
-    // In memory where there is a tmpfs: the generator input the reader
-    // rewrites at every check then costs no journal.
-    std::string base = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm"
-                       : env && *env                                                           ? env
-                                                                                               : "/tmp";
+    // TMPDIR where it is set; else in memory where there is a tmpfs (the
+    // generator input the reader rewrites at every check then costs no
+    // journal); else /tmp.
+    const bool shm = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK | X_OK) == 0;
+    const std::string base = env && *env ? env : shm ? "/dev/shm" : "/tmp";
     std::string name = base + "/torla-ensemble-XXXXXX";
     if (!mkdtemp(name.data())) {
         err = "cannot create a scratch folder in " + base + ": " + std::strerror(errno);
