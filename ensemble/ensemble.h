@@ -16,14 +16,19 @@ namespace torla::ensemble {
 // with strings, numbers, arrays and inline tables.
 inline constexpr std::size_t kMaxEnsembleFile = std::size_t{1} << 20;  // bytes
 inline constexpr int kMaxTomlDepth = 32;  // arrays and inline tables within each other, parts of a key
+struct TomlField;
 struct TomlValue {
     enum Kind { kString, kNumber, kArray, kTable } kind = kNumber;
     std::string text;      // kString
     double number = 0.0;   // kNumber
     bool integer = false;  // kNumber written without fraction or exponent
     std::vector<TomlValue> items;                            // kArray
-    std::vector<std::pair<std::string, TomlValue>> fields;   // kTable
+    std::vector<TomlField> fields;   // kTable, in the order of the file
     int line = 0, column = 0;
+};
+struct TomlField {
+    std::string first;   // the key
+    TomlValue second;
 };
 struct TomlEntry {
     std::string section;  // "" before the first [section]

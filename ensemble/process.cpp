@@ -39,6 +39,10 @@ void start_janitor(const std::string& folder) {
         for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, SIG_IGN);
         for (int fd = 3; fd < 1024; ++fd)
             if (fd != fds[0]) close(fd);
+        // Holds no one's terminal or pipe open while it waits.
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd < 3 && null >= 0; ++fd) dup2(null, fd);
+        if (null > 2) close(null);
         if (fork() != 0) _exit(0);  // not the tool's child: it never waits for it
         setsid();
         char c;

@@ -97,7 +97,7 @@ std::string convert_table(const toml::table& t, TomlValue& v) {
     for (const auto& [k, node] : fields) {
         TomlValue item;
         if (auto err = convert(*node, item); !err.empty()) return err;
-        v.fields.emplace_back(k, std::move(item));
+        v.fields.push_back({k, std::move(item)});
     }
     return "";
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target: fuzz/run.sh TARGET SECONDS
-#   TARGET   command_file, grid_file or knotline
+#   TARGET   command_file, grid_file, knotline or ensemble_file
 #   SECONDS  how long libFuzzer explores (0: only the regression inputs)
 # Builds the target (fuzz/build.sh), replays every input kept under
 # fuzz/regressions/TARGET/ (each must pass), then fuzzes from the working
@@ -19,7 +19,8 @@ case "$target" in
     command_file) ext=cmd; max_len=16384 ;;
     grid_file) ext=grid; max_len=32768 ;;
     knotline) ext=kin; max_len=8192 ;;
-    *) echo "fuzz/run.sh: no target $target (command_file, grid_file, knotline)" >&2; exit 2 ;;
+    ensemble_file) ext=toml; max_len=16384 ;;
+    *) echo "fuzz/run.sh: no target $target (command_file, grid_file, knotline, ensemble_file)" >&2; exit 2 ;;
 esac
 
 bash "$root/fuzz/build.sh" "$target"
@@ -43,7 +44,7 @@ corpus="$out/corpus/$target"
 artifacts="$out/artifacts/$target"
 mkdir -p "$corpus" "$artifacts"
 cp -n "$root/fuzz/seeds/$target"/* "$corpus"/ 2>/dev/null || true
-for f in "$root"/tests/bad_inputs/*."$ext"; do cp -n "$f" "$corpus/bad-$(basename "$f")"; done
+for f in "$root"/tests/bad_inputs/*."$ext"; do [ -e "$f" ] || continue; cp -n "$f" "$corpus/bad-$(basename "$f")"; done
 dict=()
 [ ! -f "$root/fuzz/$target.dict" ] || dict=(-dict="$root/fuzz/$target.dict")
 
