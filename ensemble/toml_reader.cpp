@@ -6,7 +6,9 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 
 #include "ensemble/ensemble.h"
@@ -58,6 +60,15 @@ std::string nesting_problem(const std::string& t) {
         }
         if (c == '[' || c == '{') {
             if (in_key && c == '[' && open.empty()) {  // a [section] header: its name is a key
+                // toml++ takes what follows "[" or "[[" and blanks for the
+                // start of a key unchecked (an assertion, an assumption
+                // where they are compiled out): checked here.
+                std::size_t j = i + 1;
+                if (j < t.size() && t[j] == '[') ++j;
+                while (j < t.size() && (t[j] == ' ' || t[j] == '\t')) ++j;
+                const char k = j < t.size() ? t[j] : '\n';
+                if (!(std::isalnum(static_cast<unsigned char>(k)) || std::strchr("_-\"']", k)) || k == 0)
+                    return at(line, column, "a section name is expected after [");
                 continue;
             }
             open.push_back(c);

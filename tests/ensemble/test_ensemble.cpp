@@ -512,6 +512,8 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
         {head + "[vary]\nCourant_Nr = [true]\n", "line 4, column 15: a value an ensemble file does not take"},
         {head + "[vary.deeper]\nx = 1\n", "[vary.deeper]: sections do not nest"},
         {head + "seed = inf\n", "line 3, column 8: the value is not a finite number"},
+        {head + "[ = 1]\n", "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
+        {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
     };
     EnsembleFile s;
     for (const auto& [text, message] : cases) {
