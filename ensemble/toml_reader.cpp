@@ -22,15 +22,22 @@ std::string at(int line, int column, const std::string& what) {
 }
 
 // The first place where the text nests arrays or inline tables, or the
-// parts of one key, more than kMaxTomlDepth deep; "" where it does not.
-// Strings and comments are skipped as TOML reads them.
+// parts of one key, more than kMaxTomlDepth deep, or has what toml++ does
+// not check before it relies on it; "" where it does not. Strings and
+// comments are skipped as TOML reads them.
 std::string nesting_problem(const std::string& t) {
     std::vector<char> open;   // '[' or '{' of the enclosing values
     bool in_key = true;       // before the '=' of a key (or in a [header])
     int dots = 0, line = 1, column = 0;
-    for (std::size_t i = 0; i < t.size(); ++i) {
+    // A byte-order mark may open the file.
+    for (std::size_t i = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; i < t.size(); ++i) {
         const char c = t[i];
         ++column;
+        // TOML has other characters than ASCII only in strings and comments;
+        // elsewhere toml++ 3.3 looks them up as blanks in a table that
+        // reaches an unreachable point for some (U+FEBF).
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return at(line, column, "a character other than ASCII outside a string or a comment");
         if (c == '\n') {
             ++line;
             column = 0;

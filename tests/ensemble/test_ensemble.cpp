@@ -57,7 +57,7 @@ std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
 TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     TempDir dir;
     write_text(dir.file("e.toml"),
-               "# an ensemble\nbase = \"sub/b.cmd\"   # the base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
+               "\xEF\xBB\xBF# an ensemble, K\xC3\xB6nig\nbase = \"sub/b.cmd\"   # the base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
                "[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85]  # two lines\n"
                "h2 = { factor = [0, 1.2] }\nh3 = { factor = { min = 0.7, max = 1.3 } }\n"
                "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = [1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]\n"
@@ -514,6 +514,7 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
         {head + "seed = inf\n", "line 3, column 8: the value is not a finite number"},
         {head + "[ = 1]\n", "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
         {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
+        {head + "seed =\xEF\xBA\xBF" "1\n", "line 3, column 7: a character other than ASCII outside a string or a comment"},
     };
     EnsembleFile s;
     for (const auto& [text, message] : cases) {
