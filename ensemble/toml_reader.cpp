@@ -85,6 +85,11 @@ std::string nesting_problem(const std::string& t) {
             in_key = c == '{';
             dots = 0;
         } else if (c == ']' || c == '}') {
+            // A closing bracket of the other kind: toml++ 3.3 asserts (or
+            // assumes) that a value inside an array does not start with }.
+            if (!open.empty() && (c == ']') != (open.back() == '['))
+                return at(line, column, std::string("`") + c + "' where `" + (open.back() == '[' ? "]" : "}") +
+                                            "' or a value is expected");
             if (!open.empty()) open.pop_back();
             in_key = false;
         } else if (c == ',' && !open.empty() && open.back() == '{') {

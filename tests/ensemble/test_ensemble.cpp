@@ -514,6 +514,8 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
         {head + "seed = inf\n", "line 3, column 8: the value is not a finite number"},
         {head + "[ = 1]\n", "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
         {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
+        {head + "[vary]\nNumerics = [\n  } ]\n", "line 5, column 3: `}' where `]' or a value is expected"},
+        {head + "[vary]\nh2 = { factor = [1] ]\n", "line 4, column 21: `]' where `}' or a value is expected"},
         {head + "seed =\xEF\xBA\xBF" "1\n", "line 3, column 7: a character other than ASCII outside a string or a comment"},
     };
     EnsembleFile s;
