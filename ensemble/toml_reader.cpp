@@ -21,75 +21,90 @@ std::string at(int line, int column, const std::string& what) {
     return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
 }
 
+// Where the scan of the text stands: the line and the index its first
+// character has, for the column of a message.
+struct Place {
+    int line = 1;
+    std::size_t line_begin = 0;
+    std::string at(std::size_t i, const std::string& what) const {
+        return ensemble::at(line, static_cast<int>(i - line_begin) + 1, what);
+    }
+};
+
+// Skips the string that opens at t[i] (TOML's four kinds); i ends on its
+// last character. "" or why it is refused before toml++ reads it.
+std::string skip_string(const std::string& t, std::size_t& i, Place& p) {
+    const char q = t[i];
+    const bool triple = t.compare(i, 3, std::string(3, q)) == 0;
+    const std::string end = triple ? std::string(3, q) : std::string(1, q);
+    std::size_t j = i + end.size();
+    while (j < t.size() && t.compare(j, end.size(), end) != 0) {
+        // After a line-ending backslash toml++ looks characters up in its
+        // table of blanks too (see nesting_problem).
+        if (triple && q == '"' && static_cast<unsigned char>(t[j]) >= 0x80)
+            return p.at(j, "a character other than ASCII in a multi-line string");
+        if (q == '"' && t[j] == '\\') ++j;
+        if (j < t.size() && t[j] == '\n') {
+            if (!triple) break;  // toml++ refuses it there
+            ++p.line;
+            p.line_begin = j + 1;
+        }
+        ++j;
+    }
+    i = std::min(t.size(), j + end.size()) - 1;
+    return "";
+}
+
+// toml++ takes what follows "[" or "[[" and blanks of a section header for
+// the start of a key unchecked (an assertion, an assumption where they are
+// compiled out): checked here.
+bool section_name_follows(const std::string& t, std::size_t i) {
+    std::size_t j = i + 1;
+    if (j < t.size() && t[j] == '[') ++j;
+    while (j < t.size() && (t[j] == ' ' || t[j] == '\t')) ++j;
+    const char k = j < t.size() ? t[j] : '\n';
+    return k != 0 && (std::isalnum(static_cast<unsigned char>(k)) || std::strchr("_-\"']", k));
+}
+
 // The first place where the text nests arrays or inline tables, or the
-// parts of one key, more than kMaxTomlDepth deep, or has what toml++ does
-// not check before it relies on it; "" where it does not. Strings and
+// parts of one key, more than kMaxTomlDepth deep, or has what toml++ 3.3
+// does not check before it relies on it; "" where it has not. Strings and
 // comments are skipped as TOML reads them.
 std::string nesting_problem(const std::string& t) {
     std::vector<char> open;   // '[' or '{' of the enclosing values
     bool in_key = true;       // before the '=' of a key (or in a [header])
-    int dots = 0, line = 1, column = 0;
+    int dots = 0;
+    Place p;
     // A byte-order mark may open the file.
     for (std::size_t i = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; i < t.size(); ++i) {
         const char c = t[i];
-        ++column;
         // TOML has other characters than ASCII only in strings and comments;
-        // elsewhere toml++ 3.3 looks them up as blanks in a table that
-        // reaches an unreachable point for some (U+FEBF).
+        // elsewhere toml++ 3.3 looks them up in a table of blanks that
+        // reaches an unreachable point for most (U+00A1 to U+0499, U+FEBF).
         if (static_cast<unsigned char>(c) >= 0x80)
-            return at(line, column, "a character other than ASCII outside a string or a comment");
+            return p.at(i, "a character other than ASCII outside a string or a comment");
         if (c == '\n') {
-            ++line;
-            column = 0;
+            ++p.line;
+            p.line_begin = i + 1;
             if (open.empty()) in_key = true, dots = 0;
-            continue;
-        }
-        if (c == '#') {
+        } else if (c == '#') {
             while (i + 1 < t.size() && t[i + 1] != '\n') ++i;
-            continue;
-        }
-        if (c == '"' || c == '\'') {
-            const bool triple = t.compare(i, 3, std::string(3, c)) == 0;
-            const std::string end = triple ? std::string(3, c) : std::string(1, c);
-            std::size_t j = i + end.size();
-            while (j < t.size() && t.compare(j, end.size(), end) != 0) {
-                if (c == '"' && t[j] == '\\') ++j;
-                if (j < t.size() && t[j] == '\n') {
-                    if (!triple) break;  // toml++ refuses it there
-                    ++line;
-                    column = 0;
-                }
-                ++j;
-            }
-            column += static_cast<int>(j - i);
-            i = std::min(t.size(), j + end.size()) - 1;
-            continue;
-        }
-        if (c == '[' || c == '{') {
-            if (in_key && c == '[' && open.empty()) {  // a [section] header: its name is a key
-                // toml++ takes what follows "[" or "[[" and blanks for the
-                // start of a key unchecked (an assertion, an assumption
-                // where they are compiled out): checked here.
-                std::size_t j = i + 1;
-                if (j < t.size() && t[j] == '[') ++j;
-                while (j < t.size() && (t[j] == ' ' || t[j] == '\t')) ++j;
-                const char k = j < t.size() ? t[j] : '\n';
-                if (!(std::isalnum(static_cast<unsigned char>(k)) || std::strchr("_-\"']", k)) || k == 0)
-                    return at(line, column, "a section name is expected after [");
-                continue;
-            }
+        } else if (c == '"' || c == '\'') {
+            if (auto err = skip_string(t, i, p); !err.empty()) return err;
+        } else if (c == '[' && in_key && open.empty()) {  // a [section] header: its name is a key
+            if (!section_name_follows(t, i)) return p.at(i, "a section name is expected after [");
+        } else if (c == '[' || c == '{') {
             open.push_back(c);
             if (static_cast<int>(open.size()) > kMaxTomlDepth)
-                return at(line, column, "arrays and inline tables nested more than " +
-                                            std::to_string(kMaxTomlDepth) + " deep");
+                return p.at(i, "arrays and inline tables nested more than " + std::to_string(kMaxTomlDepth) + " deep");
             in_key = c == '{';
             dots = 0;
         } else if (c == ']' || c == '}') {
             // A closing bracket of the other kind: toml++ 3.3 asserts (or
             // assumes) that a value inside an array does not start with }.
             if (!open.empty() && (c == ']') != (open.back() == '['))
-                return at(line, column, std::string("`") + c + "' where `" + (open.back() == '[' ? "]" : "}") +
-                                            "' or a value is expected");
+                return p.at(i, std::string("`") + c + "' where `" + (open.back() == '[' ? "]" : "}") +
+                                   "' or a value is expected");
             if (!open.empty()) open.pop_back();
             in_key = false;
         } else if (c == ',' && !open.empty() && open.back() == '{') {
@@ -98,7 +113,7 @@ std::string nesting_problem(const std::string& t) {
         } else if (c == '=') {
             in_key = false;
         } else if (c == '.' && in_key && ++dots >= kMaxTomlDepth) {
-            return at(line, column, "a key of more than " + std::to_string(kMaxTomlDepth) + " dotted parts");
+            return p.at(i, "a key of more than " + std::to_string(kMaxTomlDepth) + " dotted parts");
         }
     }
     return "";
