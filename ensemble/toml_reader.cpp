@@ -74,6 +74,7 @@ std::string nesting_problem(const std::string& t) {
     std::vector<char> open;   // '[' or '{' of the enclosing values
     bool in_key = true;       // before the '=' of a key (or in a [header])
     int dots = 0;
+    char prev = '\n';  // the last character on the line but blanks
     Place p;
     // A byte-order mark may open the file.
     for (std::size_t i = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; i < t.size(); ++i) {
@@ -83,6 +84,8 @@ std::string nesting_problem(const std::string& t) {
         // reaches an unreachable point for most (U+00A1 to U+0499, U+FEBF).
         if (static_cast<unsigned char>(c) >= 0x80)
             return p.at(i, "a character other than ASCII outside a string or a comment");
+        const char before = prev;
+        if (c != ' ' && c != '\t') prev = c;
         if (c == '\n') {
             ++p.line;
             p.line_begin = i + 1;
@@ -90,6 +93,9 @@ std::string nesting_problem(const std::string& t) {
         } else if (c == '#') {
             while (i + 1 < t.size() && t[i + 1] != '\n') ++i;
         } else if (c == '"' || c == '\'') {
+            // A quote within a value (0'x') opens no string for toml++, which
+            // then reads on through what this scan took for one.
+            if (!std::strchr("=[{,.\n", before)) return p.at(i, "a quote that does not start a string");
             if (auto err = skip_string(t, i, p); !err.empty()) return err;
         } else if (c == '[' && in_key && open.empty()) {  // a [section] header: its name is a key
             if (!section_name_follows(t, i)) return p.at(i, "a section name is expected after [");

@@ -515,6 +515,7 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
         {head + "[ = 1]\n", "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
         {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
         {head + "[vary]\nNumerics = [\n  } ]\n", "line 5, column 3: `}' where `]' or a value is expected"},
+        {head + "seed = 0'''\xC6\xBC'''\n", "line 3, column 9: a quote that does not start a string"},
         {head + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n", "line 4, column 1: a character other than ASCII in a multi-line string"},
         {head + "[vary]\nh2 = { factor = [1] ]\n", "line 4, column 21: `]' where `}' or a value is expected"},
         {head + "seed =\xEF\xBA\xBF" "1\n", "line 3, column 7: a character other than ASCII outside a string or a comment"},
@@ -551,7 +552,8 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
     write_text(dir.file("fail.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nElem_Size = [0]\n");
     write_text(dir.file("huge.toml"), "base = \"b.cmd\"\nmembers = 1000000\n[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n"
                                       "Max_Salt_Density = { min = 20, max = 60 }\nh1 = { factor = { min = 1, max = 2 } }\n"
-                                      "h2 = { factor = { min = 1, max = 2 } }\nh3 = { factor = { min = 1, max = 2 } }\n");
+                                      "h2 = { factor = { min = 1, max = 2 } }\nh3 = { factor = { min = 1, max = 2 } }\n"
+                                      "Gravity = { min = 9.7, max = 9.9 }\n");
     write_text(dir.file("file"), "");
     mkfifo(dir.file("fifo.toml").c_str(), 0644);
     const std::string long_dir = std::string(250 - dir.path().string().size(), 'd');
@@ -567,7 +569,7 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
         {"run zero.toml -o e", "cannot read the base command file `/dev/zero': `/dev/zero' is not a regular file", 3},
         {"run fifo.toml -o e", "fifo.toml' is not a regular file", 3},
         {"run ok.toml -o " + long_dir, "has a name of 251 characters; the members' information files hold it on a line", 3},
-        {"run huge.toml -o e", "1000000 members of 5 varied keys need about 1029 MB to prepare, more than the 1024 MB", 3},
+        {"run huge.toml -o e", "1000000 members of 6 varied keys need about 1037 MB to prepare, more than the 1024 MB", 3},
         {"run ok.toml -o file/e", "cannot create `file/e'", 1},
         {"run ok.toml -o held", "`held' is in use by another torla-ensemble (held/lock is held); refused", 1},
         {"collect held", "`held' is in use by another torla-ensemble", 1},
