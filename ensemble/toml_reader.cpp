@@ -75,6 +75,7 @@ std::string nesting_problem(const std::string& t) {
     bool in_key = true;       // before the '=' of a key (or in a [header])
     int dots = 0;
     char prev = '\n';  // the last character on the line but blanks
+    bool bare = false;  // in a value that is not a string, array or table (a number, a word)
     Place p;
     // A byte-order mark may open the file.
     for (std::size_t i = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; i < t.size(); ++i) {
@@ -86,6 +87,11 @@ std::string nesting_problem(const std::string& t) {
             return p.at(i, "a character other than ASCII outside a string or a comment");
         const char before = prev;
         if (c != ' ' && c != '\t') prev = c;
+        // toml++ reads such a value up to a blank, ], }, , or #, whatever
+        // else it holds ([, quotes): so does this scan.
+        if (bare && !std::strchr(" \t\r\n]},#", c)) continue;
+        bare = !in_key && !std::strchr(" \t\r\n]},#=[{\"'", c);
+        if (bare) continue;
         if (c == '\n') {
             ++p.line;
             p.line_begin = i + 1;

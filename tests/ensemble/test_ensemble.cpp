@@ -515,7 +515,9 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
         {head + "[ = 1]\n", "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
         {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
         {head + "[vary]\nNumerics = [\n  } ]\n", "line 5, column 3: `}' where `]' or a value is expected"},
-        {head + "seed = 0'''\xC6\xBC'''\n", "line 3, column 9: a quote that does not start a string"},
+        {head + "seed = 0'''\xC6\xBC'''\n", "line 3, column 12: a character other than ASCII outside a string"},
+        {head + "seed = 1 '\xC6\xBC'\n", "line 3, column 10: a quote that does not start a string"},
+        {head + "seed = 0x-[\"\xC6\xBC\"]\n", "line 3, column 13: a character other than ASCII outside a string"},
         {head + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n", "line 4, column 1: a character other than ASCII in a multi-line string"},
         {head + "[vary]\nh2 = { factor = [1] ]\n", "line 4, column 21: `]' where `}' or a value is expected"},
         {head + "seed =\xEF\xBA\xBF" "1\n", "line 3, column 7: a character other than ASCII outside a string or a comment"},
