@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "model/height_pressure.h"
 #include "model/parameters.h"
 #include "model/quantities.h"
 
@@ -265,6 +266,8 @@ struct ModelState {
 
     Files files;
     History history;
+    // Peaks over height (Height_Peaks on); empty and off otherwise.
+    HeightPeaks heights;
 };
 
 // Fixes the run constants and the two parameters that follow the profile

@@ -45,6 +45,7 @@ std::string parameter_text(const RunParameters& p) {
     char number[64];
     for (const ParameterEntry& e : parameter_table()) {
         if (e.alias) continue;
+        if (e.optional_product && e.text && p.*e.text == e.default_text) continue;
         if (e.number) {
             std::snprintf(number, sizeof number, "%.17g", p.*e.number);
         } else if (e.coefficient) {

@@ -1,0 +1,69 @@
+// Pressure over height: the dynamic pressure at a height above the base of
+// the flow, built from a cell's depth-averaged layer values and the assumed
+// vertical profiles of velocity U(zeta) and concentration C(zeta) of the
+// suspension layer (zeta = z / h3), the same quadratics the form factors
+// integrate. The one statement of this formula for the run and the tools.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/parameters.h"
+
+namespace torla {
+
+// What the formula takes from the run: the profile coefficients (as the
+// result file's header stores them) and the two densities.
+struct HeightProfile {
+    double u0, u1, u2;      // -, U(zeta) = u0 + u1 zeta + u2 zeta^2
+    double c0, c1, c2;      // -, C(zeta) = c0 + c1 zeta + c2 zeta^2
+    double air_density;     // kg/m^3, Air_Density
+    double rho_diff;        // kg/m^3, Particle_Density - Air_Density
+};
+HeightProfile height_profile(const ProfileCoefficients& c, double air_density, double rho_diff);
+// The same from the twelve coefficients in the result file's order.
+HeightProfile height_profile(const float coefficients[12], double air_density, double rho_diff);
+
+// One cell's depth-averaged values at one moment.
+struct CellLayers {
+    double h2;  // m, saltation-layer depth
+    double p2;  // kPa, saltation-layer pressure as the result file defines it
+    double h3;  // m, suspension-layer depth
+    double u3;  // m/s, suspension-layer velocity
+    double c3;  // -, suspension-layer volume concentration
+};
+
+// kPa: the saltation layer's pressure, u2^2 times its bulk density (kg/m^3).
+double saltation_pressure(double u2, double bulk_density);
+
+// kPa: half the local dynamic pressure of the suspension layer at height z
+// (m) above its base, 1/2 (Air_Density + rho_diff c3 C(zeta)) (u3 U(zeta))^2
+// for 0 <= zeta = z / h3 <= 1; 0 above the layer or where h3 <= 0.
+double suspension_pressure_at(const HeightProfile& p, double h3, double u3, double c3, double z);
+
+// kPa: the pressure at height z (m) of a cell: the larger of the saltation
+// layer's (where z <= h2) and the suspension profile's (where z <= h3); 0
+// above both (docs/heights.md says why the larger).
+double pressure_at_height(const HeightProfile& p, const CellLayers& l, double z);
+
+// The default heights of the peaks over height, m.
+inline constexpr const char* kDefaultPeakHeights = "2,5,10,15,20,25,30";
+inline constexpr int kMaxPeakHeights = 256;
+// Parses a comma-separated list of heights in metres (each finite, 0 or more,
+// rising, at most kMaxPeakHeights); returns "" or what is wrong, naming the
+// position (1-based item) of the fault.
+std::string parse_height_list(const std::string& text, std::vector<double>& out);
+
+// Peaks over height of a run, kept on every pass: per cell and height the
+// largest pressure (kPa) and the time (s) it was reached (NaN: never above 0).
+struct HeightPeaks {
+    bool on = false;
+    std::vector<double> heights;  // m
+    std::vector<double> peak;     // kPa, cell-major: [cell * heights.size() + k]
+    std::vector<double> time;     // s
+    long long passes = 0;         // passes folded in
+    long long dumps = 0;          // dump records folded in
+    double last_time = 0.0;       // s, of the latest state folded in
+};
+
+}  // namespace torla
