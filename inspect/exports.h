@@ -74,6 +74,8 @@ std::string read_exceedance_table(const std::string& path, ExceedanceTable& t);
 // (argv[1] the result file, argv[2] the sub-command). Returns the exit status.
 int map_main(int argc, char** argv);
 int netcdf_main(int argc, char** argv);
+// `at`: the pressure over height at one cell (inspect/at.cpp).
+int at_main(int argc, char** argv);
 // `map` and `netcdf` of an exceedance table (argv[1] the table).
 int exceedance_main(int argc, char** argv);
 

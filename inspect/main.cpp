@@ -29,6 +29,8 @@ const char* const kUsage =
     "usage: torla-inspect RESULT summary [--json] [--threshold kPa] [--depth-threshold m]\n"
     "       torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m]\n"
     "                                [-o FILE]\n"
+    "       torla-inspect RESULT at (--s S | --point E,N) [--heights LIST] [--json | --csv]\n"
+    "                               [-o FILE]\n"
     "\n"
     "summary  names, cells, dumps, time span, run-out, largest front speed and the\n"
     "         largest pressures of both moving layers; --json for scripts.\n"
@@ -42,7 +44,10 @@ const char* const kUsage =
     "         (with the map coordinates easting and northing of every cell), or with\n"
     "         --front the front of every dump (empty where no flow) and the run-out,\n"
     "         to standard output or to FILE (never the result file itself).\n"
-    "         Values that are not finite are written nan, inf, -inf.\n";
+    "         Values that are not finite are written nan, inf, -inf.\n"
+    "at       the pressure over height at one cell (S m of horizontal distance from the\n"
+    "         top, or the map point E,N projected onto the path) at every dump, and its\n"
+    "         peak over the run (docs/heights.md); text, --csv or --json.\n";
 
 int usage_error(const std::string& what) {
     std::cerr << "torla-inspect: " << what << "\n" << kUsage;
@@ -196,6 +201,7 @@ int run(int argc, char** argv) {
         input.compare(input.size() - 4, 4, ".csv") == 0)
         return torla::inspect::exceedance_main(argc, argv);
     if (command == "map") return torla::inspect::map_main(argc, argv);
+    if (command == "at") return torla::inspect::at_main(argc, argv);
     if (command == "netcdf") return torla::inspect::netcdf_main(argc, argv);
     if (command != "summary" && command != "csv")
         return usage_error("unknown sub-command `" + command + "'");
