@@ -17,6 +17,7 @@
 
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
+#include "model/bytes.h"
 #include "model/height_pressure.h"
 #include "output/heights_format.h"
 
@@ -177,7 +178,9 @@ struct AtView {
 std::string gather(const std::string& path, const ResultData& r, const AtOptions& o, AtView& v,
                    HeightProfile& prof) {
     HeightsData h;
-    const bool kept = read_heights_file(path + kHeightsSuffix, h) == "";
+    const bool kept = file_kind(path + kHeightsSuffix) != FileKind::kAbsent;
+    if (kept)
+        if (std::string err = read_heights_file(path + kHeightsSuffix, h); !err.empty()) return err;
     if (kept && h.n_cells != r.n_cells)
         return path + kHeightsSuffix + ": " + std::to_string(h.n_cells) + " cells, the result has " +
                std::to_string(r.n_cells);

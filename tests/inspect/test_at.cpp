@@ -1,0 +1,173 @@
+// torla-inspect RESULT at: the cell found by distance or map point, the
+// pressure over height at every dump, the peaks and where they come from,
+// and the refusals.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "model/height_pressure.h"
+#include "output/heights_format.h"
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
+const std::string kRelease = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
+
+// 30 points 10 m apart along the path, 6 m drop each, at map coordinates
+// (1000 + x, 2000); points 2 to 6 carry a release.
+std::string placed_run(const std::string& globals) {
+    std::ostringstream o;
+    o << "Track_Name At track\nRun_Name At run\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 8\n"
+      << globals << "| COORDINATES\nNumber_of_Points 30\n";
+    for (int i = 0; i < 30; ++i) o << i << " " << i * 10 << " " << 1000 - 6 * i << " " << 1000 + 10 * i << " 2000\n";
+    o << "| POWDER SNOW LOCAL PARAMETERS\n";
+    for (int i = 0; i < 30; ++i) o << i << " " << (i >= 2 && i <= 6 ? kRelease : kQuiet) << "\n";
+    o << "| END OF FILE\n";
+    return o.str();
+}
+
+nlohmann::json at_json(const test::TempDir& dir, const std::string& args) {
+    std::string out;
+    EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-inspect run.res at " + args + " --json 2>/dev/null", out), 0)
+        << out;
+    return nlohmann::json::parse(out);
+}
+
+class At : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        kept_ = new test::TempDir;
+        plain_ = new test::TempDir;
+        std::string out;
+        ASSERT_EQ(test::run_torla(*kept_, placed_run("Height_Peaks on\nPeak_Heights 0.5,1,2,4\n"), out), 0) << out;
+        ASSERT_EQ(test::run_torla(*plain_, placed_run(""), out), 0) << out;
+    }
+    static void TearDownTestSuite() {
+        delete kept_;
+        delete plain_;
+    }
+    static test::TempDir *kept_, *plain_;
+};
+test::TempDir* At::kept_ = nullptr;
+test::TempDir* At::plain_ = nullptr;
+
+// With the kept peaks: the run's heights, its peaks at the cell, never below
+// any dump's pressure, and the dumps' pressures as the formula gives them.
+TEST_F(At, KeptPeaksAndDumps) {
+    const nlohmann::json j = at_json(*kept_, "--s 100");
+    HeightsData h;
+    ResultData r;
+    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
+    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+    const int cell = j["cell"];
+    // The generator's cells are about 10 m long on a 31 degree slope: 100 m
+    // across lies about 116.6 m along the path.
+    EXPECT_NEAR(j["horizontal_m"].get<double>(), 100.0, 5.0);
+    EXPECT_NEAR(r.geometry[cell].path_length, 116.6, 6.0);
+    EXPECT_EQ(j["path_length_m"].get<double>(), r.geometry[cell].path_length);
+    EXPECT_EQ(j["peak_source"], "passes");
+    EXPECT_EQ(j["heights_m"].get<std::vector<double>>(), h.heights);
+    ASSERT_EQ(j["dumps"].size(), r.dumps.size());
+    const HeightProfile p = height_profile(r.coefficients, h.air_density, h.rho_diff);
+    double largest = 0.0;
+    for (std::size_t k = 0; k < h.heights.size(); ++k) {
+        EXPECT_EQ(j["peak_kPa"][k].get<double>(), h.peak_at(cell, k));
+        for (std::size_t d = 0; d < r.dumps.size(); ++d) {
+            const CellLayers l{r.dump_value(d, 2, cell), r.dump_value(d, 5, cell), r.dump_value(d, 6, cell),
+                               r.dump_value(d, 7, cell), r.dump_value(d, 8, cell)};
+            const double dumped = j["dumps"][d]["p_kPa"][k];
+            EXPECT_EQ(dumped, pressure_at_height(p, l, h.heights[k]));
+            EXPECT_LE(dumped, j["peak_kPa"][k].get<double>());
+            largest = std::max(largest, dumped);
+        }
+    }
+    EXPECT_GT(largest, 0.0);
+    // Heights the run did not keep: the peaks come from the dumps.
+    const nlohmann::json other = at_json(*kept_, "--s 100 --heights 3");
+    EXPECT_EQ(other["peak_source"], "dumps");
+}
+
+// Without the kept peaks: the default heights, the peaks over the dumps, the
+// densities from the log's command file.
+TEST_F(At, PeaksOverTheDumpsWithoutTheFile) {
+    const nlohmann::json a = at_json(*plain_, "--s 100"), b = at_json(*kept_, "--s 100 --heights 0.5,1,2,4");
+    EXPECT_EQ(a["peak_source"], "dumps");
+    EXPECT_EQ(a["heights_m"].get<std::vector<double>>(), (std::vector<double>{2, 5, 10, 15, 20, 25, 30}));
+    EXPECT_EQ(a["densities_from"], "run.plg");
+    const nlohmann::json c = at_json(*plain_, "--s 100 --heights 0.5,1,2,4");
+    EXPECT_EQ(c["dumps"], b["dumps"]) << "the log's densities are the run's";
+    for (std::size_t k = 0; k < 4; ++k) {
+        double best = 0.0;
+        for (const auto& d : c["dumps"]) best = std::max(best, d["p_kPa"][k].get<double>());
+        EXPECT_EQ(c["peak_kPa"][k].get<double>(), best);
+        EXPECT_LE(best, b["peak_kPa"][k].get<double>());
+    }
+}
+
+// A map point beside the path: the cell at its foot, the distance from the path.
+TEST_F(At, MapPointProjectedOntoThePath) {
+    ResultData r;
+    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+    for (const double e : {1052.0, 1057.0, 1231.0}) {
+        const nlohmann::json j = at_json(*kept_, "--point " + std::to_string(e) + ",2010");
+        const int cell = j["cell"];
+        // The cell's map point is the nearest of all to the foot (e, 2000).
+        for (int i = 0; i < r.n_cells; ++i)
+            EXPECT_LE(std::fabs(r.geometry[cell].aux2 - e), std::fabs(r.geometry[i].aux2 - e) + 1e-3) << e;
+        EXPECT_NEAR(j["point_distance_m"].get<double>(), 10.0, 1e-3);
+    }
+    EXPECT_EQ(at_json(*kept_, "--point 0,2000")["cell"], 0);
+    EXPECT_EQ(at_json(*kept_, "--point 9000,2000")["cell"], r.n_cells - 1);
+}
+
+TEST_F(At, TextAndCsv) {
+    std::string out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res at --s 50 --csv", out), 0);
+    EXPECT_NE(out.find("# peak_source: passes\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"), std::string::npos) << out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res at --s 50 -o at.txt", out), 0);
+    EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"), std::string::npos);
+}
+
+// Refusals: arguments, status, what standard error says.
+TEST_F(At, Refusals) {
+    const struct {
+        const char* dir;  // k: kept, p: plain
+        std::string args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"k", "", 2, "give one of --s and --point"},
+        {"k", "--s 1 --point 1,2", 2, "give one of --s and --point"},
+        {"k", "--s ten", 2, "--s takes a number, not `ten'"},
+        {"k", "--s", 2, "--s needs a value"},
+        {"k", "--s -5", 2, "--s -5 m lies outside the track, 0 to "},
+        {"k", "--s 100000", 2, "lies outside the track"},
+        {"k", "--point 1000", 2, "--point takes EASTING,NORTHING, not `1000'"},
+        {"k", "--s 1 --heights 5,2", 2, "--heights: height 2 (`2') does not rise above the one before"},
+        {"k", "--s 1 --json --csv", 2, "--json and --csv are two forms: choose one"},
+        {"k", "--s 1 --wide", 2, "unknown option `--wide'"},
+        {"k", "--s 1 -o run.res", 2, "run.res"},
+        {"k", "--s 1 -o run.res.heights", 2, "run.res.heights"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        const test::TempDir& d = *c.dir == 'k' ? *kept_ : *plain_;
+        EXPECT_EQ(test::run_in(d.path(), test::bin_dir() + "/torla-inspect run.res at " + c.args, out), c.status)
+            << c.args;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+    }
+    // A damaged peaks file is named, not passed over.
+    test::TempDir bad;
+    test::fs::copy_file(kept_->file("run.res"), bad.file("run.res"));
+    test::write_text(bad.file("run.res.heights"), "TORLAHGT");
+    std::string out;
+    EXPECT_EQ(test::run_in(bad.path(), test::bin_dir() + "/torla-inspect run.res at --s 1", out), 1);
+    EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace torla
