@@ -2,37 +2,58 @@
 // list of heights the run keeps peaks at.
 #include "model/height_pressure.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 namespace torla {
 
+namespace {
+
+// The smallest and largest value of a + b x + c x^2 on [0, 1].
+void extremes(double a, double b, double c, double& lo, double& hi) {
+    auto f = [&](double x) { return a + x * (b + x * c); };
+    lo = std::min(f(0.0), f(1.0));
+    hi = std::max(f(0.0), f(1.0));
+    if (c != 0.0) {
+        const double vertex = -b / (2 * c);
+        if (vertex > 0.0 && vertex < 1.0) lo = std::min(lo, f(vertex)), hi = std::max(hi, f(vertex));
+    }
+}
+
+HeightProfile make_profile(double u0, double u1, double u2, double c0, double c1, double c2,
+                           double air_density, double rho_diff) {
+    HeightProfile p{u0, u1, u2, c0, c1, c2, air_density, rho_diff, 0, 0, 0};
+    double u_lo, u_hi;
+    extremes(u0, u1, u2, u_lo, u_hi);
+    extremes(c0, c1, c2, p.c_min, p.c_max);
+    p.uu_max = std::max(u_lo * u_lo, u_hi * u_hi);
+    return p;
+}
+
+}  // namespace
+
 HeightProfile height_profile(const ProfileCoefficients& c, double air_density, double rho_diff) {
-    return {c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2,
-            c.Conc_Prof_Coeff_0, c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2,
-            air_density,         rho_diff};
+    return make_profile(c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2,
+                        c.Conc_Prof_Coeff_0, c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2, air_density,
+                        rho_diff);
 }
 
 HeightProfile height_profile(const float k[12], double air_density, double rho_diff) {
-    return {k[0], k[1], k[2], k[3], k[4], k[5], air_density, rho_diff};
+    return make_profile(k[0], k[1], k[2], k[3], k[4], k[5], air_density, rho_diff);
+}
+
+double pressure_bound(const HeightProfile& p, double p2, double u3, double c3) {
+    const double excess = std::max(p.rho_diff * c3 * p.c_min, p.rho_diff * c3 * p.c_max);
+    const double susp = (p.air_density + excess) * u3 * u3 * p.uu_max * 0.0005;
+    return std::max(p2, susp) * (1.0 + 1e-9);
 }
 
 double saltation_pressure(double u2, double bulk_density) { return u2 * u2 * bulk_density / 1000; }
 
 double suspension_pressure_at(const HeightProfile& p, double h3, double u3, double c3, double z) {
-    if (!(h3 > 0.0) || z < 0.0 || z > h3) return 0.0;
-    const double zeta = z / h3;
-    const double U = p.u0 + zeta * (p.u1 + zeta * p.u2);
-    const double C = p.c0 + zeta * (p.c1 + zeta * p.c2);
-    const double velocity = u3 * U;
-    return (p.air_density + p.rho_diff * c3 * C) * velocity * velocity / 2000;
-}
-
-double pressure_at_height(const HeightProfile& p, const CellLayers& l, double z) {
-    const double salt = z <= l.h2 ? l.p2 : 0.0;
-    const double susp = suspension_pressure_at(p, l.h3, l.u3, l.c3, z);
-    return salt > susp ? salt : susp;
+    return pressure_at_height(p, CellLayers{-1.0, 0.0, h3, u3, c3}, z);
 }
 
 std::string parse_height_list(const std::string& text, std::vector<double>& out) {

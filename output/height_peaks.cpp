@@ -21,12 +21,19 @@ void fold_cell(HeightPeaks& hp, const HeightProfile& prof, int cell, const CellL
     const double top = l.h2 > l.h3 ? l.h2 : l.h3;
     double* peak = hp.peak.data() + static_cast<std::size_t>(cell) * m;
     double* when = hp.time.data() + static_cast<std::size_t>(cell) * m;
-    for (std::size_t k = 0; k < m && hp.heights[k] <= top; ++k) {
-        const double p = pressure_at_height(prof, l, hp.heights[k]);
-        if (p > peak[k]) {
-            peak[k] = p;
-            when[k] = time;
-        }
+    const double inverse = inverse_depth(l.h3);
+    const double* z = hp.heights.data();
+    std::size_t reached = 0;
+    while (reached < m && z[reached] <= top) ++reached;
+    // Behind the front most pressures fall: a height whose peak the cell's
+    // bound cannot beat is passed over.
+    const double bound = pressure_bound(prof, l.p2, l.u3, l.c3);
+    for (std::size_t k = 0; k < reached; ++k) {
+        if (bound <= peak[k]) continue;
+        const double p = pressure_at_height(prof, l, z[k], inverse);
+        const bool higher = p > peak[k];
+        peak[k] = higher ? p : peak[k];
+        when[k] = higher ? time : when[k];
     }
 }
 

@@ -57,6 +57,22 @@ TEST(PressureOverHeight, DepthAverageIsTheFormFactorMomentumFlux) {
     }
 }
 
+// No pressure over height of a cell exceeds its bound, for every shape.
+TEST(PressureOverHeight, BoundHoldsOverTheLayer) {
+    for (const Shape& sh : kShapes) {
+        const float k[12] = {sh.k[0], sh.k[1], sh.k[2], sh.k[3], sh.k[4], sh.k[5]};
+        const HeightProfile p = height_profile(k, 1.2, 915.8);
+        for (const double c3 : {0.0, 0.01, -1e-4})
+            for (const double p2 : {0.0, 3.0}) {
+                const CellLayers l{1.0, p2, 10.0, 25.0, c3};
+                double largest = 0.0;
+                for (int j = 0; j <= 1000; ++j) largest = std::max(largest, pressure_at_height(p, l, j * 0.01));
+                const double bound = pressure_bound(p, p2, 25.0, c3);
+                EXPECT_LE(largest, bound) << sh.name;
+            }
+    }
+}
+
 // The uniform profile gives the result file's suspension pressure at every
 // height of the layer.
 TEST(PressureOverHeight, UniformProfileIsTheDepthAveragedPressure) {
