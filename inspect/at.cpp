@@ -296,6 +296,23 @@ void write_text(std::ostream& out, const std::string& path, const ResultData& r,
 
 }  // namespace
 
+std::string height_maxima(const std::string& path, const ResultTables& r, Summary& s) {
+    if (file_kind(path + kHeightsSuffix) == FileKind::kAbsent) return "";
+    HeightsData h;
+    if (std::string err = read_heights_file(path + kHeightsSuffix, h); !err.empty()) return err;
+    if (h.n_cells != r.n_cells)
+        return path + kHeightsSuffix + ": " + std::to_string(h.n_cells) + " cells, the result has " +
+               std::to_string(r.n_cells);
+    for (std::size_t k = 0; k < h.heights.size(); ++k) {
+        Summary::HeightMaximum m;
+        m.height_m = h.heights[k];
+        for (int i = 0; i < h.n_cells; ++i)
+            if (h.peak_at(i, k) > m.kpa) m.kpa = h.peak_at(i, k), m.cell = i, m.time_s = h.time_at(i, k);
+        s.height_maxima.push_back(m);
+    }
+    return "";
+}
+
 int at_main(int argc, char** argv) {
     const std::string path = argv[1];
     AtOptions o;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "inspect/inspect.h"
 #include "output/result_format.h"
 
 namespace torla::inspect {
@@ -74,6 +75,9 @@ std::string read_exceedance_table(const std::string& path, ExceedanceTable& t);
 // (argv[1] the result file, argv[2] the sub-command). Returns the exit status.
 int map_main(int argc, char** argv);
 int netcdf_main(int argc, char** argv);
+// The largest pressure at each height of RESULT.heights into the summary,
+// when that file is there (inspect/at.cpp); returns "" or what is wrong.
+std::string height_maxima(const std::string& result_path, const ResultTables& r, Summary& s);
 // `at`: the pressure over height at one cell (inspect/at.cpp).
 int at_main(int argc, char** argv);
 // `map` and `netcdf` of an exceedance table (argv[1] the table).

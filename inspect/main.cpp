@@ -171,7 +171,11 @@ int summary(torla::ResultReader& reader, const torla::ResultTables& r, const std
         std::cerr << "torla-inspect: " << err << "\n";
         return kStatusBadFile;
     }
-    const torla::inspect::Summary s = torla::inspect::summarize(r, std::move(front), opt.th);
+    torla::inspect::Summary s = torla::inspect::summarize(r, std::move(front), opt.th);
+    if (std::string err = torla::inspect::height_maxima(path, r, s); !err.empty()) {
+        std::cerr << "torla-inspect: " << err << "\n";
+        return kStatusBadFile;
+    }
     torla::inspect::RunRecord record;
     bool found = false;
     std::vector<float> times;

@@ -132,6 +132,29 @@ TEST_F(At, TextAndCsv) {
     EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"), std::string::npos);
 }
 
+// The summary names the largest pressure at each kept height, where and
+// when; without RESULT.heights it says nothing of heights.
+TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
+    std::string out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out), 0);
+    const nlohmann::json j = nlohmann::json::parse(out);
+    HeightsData h;
+    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
+    ASSERT_EQ(j["max_pressure_over_height"].size(), h.heights.size());
+    for (std::size_t k = 0; k < h.heights.size(); ++k) {
+        const nlohmann::json& m = j["max_pressure_over_height"][k];
+        EXPECT_EQ(m["height_m"].get<double>(), h.heights[k]);
+        const int cell = m["cell"];
+        for (int i = 0; i < h.n_cells; ++i) EXPECT_LE(h.peak_at(i, k), h.peak_at(cell, k));
+        EXPECT_NEAR(m["kPa"].get<double>(), h.peak_at(cell, k), 1e-9 * h.peak_at(cell, k));
+        EXPECT_NEAR(m["time_s"].get<double>(), h.time_at(cell, k), 1e-6);
+    }
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary", out), 0);
+    EXPECT_NE(out.find("\nPressure at 0.5 m:  "), std::string::npos) << out;
+    ASSERT_EQ(test::run_in(plain_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out), 0);
+    EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
+}
+
 // Refusals: arguments, status, what standard error says.
 TEST_F(At, Refusals) {
     const struct {
