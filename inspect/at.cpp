@@ -239,6 +239,8 @@ nlohmann::json number_or_null(double x) { return std::isfinite(x) ? nlohmann::js
 void write_json(std::ostream& out, const std::string& path, const ResultData& r, const AtView& v) {
     nlohmann::json j;
     j["result"] = json_string(path).substr(1, json_string(path).size() - 2);
+    j["problem"] = json_string(r.problem_name).substr(1, json_string(r.problem_name).size() - 2);
+    j["run"] = json_string(r.run_name).substr(1, json_string(r.run_name).size() - 2);
     j["cell"] = v.place.cell;
     j["path_length_m"] = r.geometry[v.place.cell].path_length;
     j["horizontal_m"] = v.place.horizontal_m;
