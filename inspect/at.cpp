@@ -178,12 +178,8 @@ struct AtView {
 std::string gather(const std::string& path, const ResultData& r, const AtOptions& o, AtView& v,
                    HeightProfile& prof) {
     HeightsData h;
-    const bool kept = file_kind(path + kHeightsSuffix) != FileKind::kAbsent;
-    if (kept)
-        if (std::string err = read_heights_file(path + kHeightsSuffix, h); !err.empty()) return err;
-    if (kept && h.n_cells != r.n_cells)
-        return path + kHeightsSuffix + ": " + std::to_string(h.n_cells) + " cells, the result has " +
-               std::to_string(r.n_cells);
+    bool kept = false;
+    if (std::string err = read_kept_heights(path, r, h, kept); !err.empty()) return err;
     const std::string list = !o.heights.empty() ? o.heights : kept ? "" : kDefaultPeakHeights;
     if (!list.empty()) {
         if (std::string err = parse_height_list(list, v.heights); !err.empty()) return "--heights: " + err;
@@ -298,13 +294,27 @@ void write_text(std::ostream& out, const std::string& path, const ResultData& r,
 
 }  // namespace
 
-std::string height_maxima(const std::string& path, const ResultTables& r, Summary& s) {
-    if (file_kind(path + kHeightsSuffix) == FileKind::kAbsent) return "";
-    HeightsData h;
+std::string read_kept_heights(const std::string& path, const ResultTables& r, HeightsData& h,
+                              bool& found) {
+    found = file_kind(path + kHeightsSuffix) != FileKind::kAbsent;
+    if (!found) return "";
     if (std::string err = read_heights_file(path + kHeightsSuffix, h); !err.empty()) return err;
     if (h.n_cells != r.n_cells)
         return path + kHeightsSuffix + ": " + std::to_string(h.n_cells) + " cells, the result has " +
                std::to_string(r.n_cells);
+    return "";
+}
+
+std::string height_field_name(double h) {
+    std::string text = number_text(h, 6);
+    std::replace(text.begin(), text.end(), '.', '_');
+    return "p_at_" + text + "m_max_kpa";
+}
+
+std::string height_maxima(const std::string& path, const ResultTables& r, Summary& s) {
+    HeightsData h;
+    bool found = false;
+    if (std::string err = read_kept_heights(path, r, h, found); !err.empty() || !found) return err;
     for (std::size_t k = 0; k < h.heights.size(); ++k) {
         Summary::HeightMaximum m;
         m.height_m = h.heights[k];

@@ -15,6 +15,7 @@
 #include <ogrsf_frmts.h>
 
 #include "inspect/exports.h"
+#include "output/heights_format.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 
@@ -113,6 +114,12 @@ int map_main(int argc, char** argv) {
     }
     std::vector<std::string> notes;
     const RunContext ctx = read_run_context(path, r, notes);
+    HeightsData kept;
+    bool has_kept = false;
+    if (const std::string err = read_kept_heights(path, r, kept, has_kept); !err.empty()) {
+        std::cerr << "torla-inspect: " << err << "\n";
+        return kStatusBadFile;
+    }
 
     GDALAllRegister();
     OGRSpatialReference run_crs;
@@ -198,6 +205,11 @@ int map_main(int argc, char** argv) {
         OGRFieldDefn d(f.name, f.type);
         ok = ok && cells->CreateField(&d) == OGRERR_NONE;
     }
+    // The peaks over height of a run with Height_Peaks on, a field per height.
+    for (std::size_t k = 0; k < kept.heights.size(); ++k) {
+        OGRFieldDefn d(height_field_name(kept.heights[k]).c_str(), OFTReal);
+        ok = ok && cells->CreateField(&d) == OGRERR_NONE;
+    }
     ok = ok && cells->StartTransaction() == OGRERR_NONE;
     for (int i = 0; ok && i < n; ++i) {
         OGRFeature f(cells->GetLayerDefn());
@@ -226,6 +238,8 @@ int map_main(int argc, char** argv) {
         f.SetField("zone_pressure_kpa", zp);
         f.SetField("zone_index", z);
         f.SetField("zone", z == 0 ? "none" : zones[z - 1].name.c_str());
+        for (std::size_t k = 0; k < kept.heights.size(); ++k)
+            f.SetField(height_field_name(kept.heights[k]).c_str(), kept.peak_at(i, k));
         OGRPoint pt(x[i], y[i]);
         f.SetGeometry(&pt);
         ok = cells->CreateFeature(&f) == OGRERR_NONE;

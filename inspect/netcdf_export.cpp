@@ -13,6 +13,7 @@
 #include <ogr_spatialref.h>
 
 #include "inspect/exports.h"
+#include "output/heights_format.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 
@@ -122,6 +123,12 @@ int netcdf_main(int argc, char** argv) {
     std::vector<std::string> notes;
     const RunContext ctx = read_run_context(path, r, notes);
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
+    HeightsData kept;
+    bool has_kept = false;
+    if (const std::string err = read_kept_heights(path, r, kept, has_kept); !err.empty()) {
+        std::cerr << "torla-inspect: " << err << "\n";
+        return kStatusBadFile;
+    }
 
     if (const std::string clash = output_clobbers_input(out, {path, ctx.log_path, ctx.record_path});
         !clash.empty()) {
@@ -223,6 +230,28 @@ int netcdf_main(int argc, char** argv) {
                   "arrival_time _FillValue");
         }
 
+        // The peaks over height of a run with Height_Peaks on (RESULT.heights).
+        int v_height = -1, v_hmax = -1, v_htime = -1;
+        if (has_kept) {
+            int h_dim = 0;
+            check(nc_def_dim(nc, "height", kept.heights.size(), &h_dim), "dimension height");
+            v_height = define(nc, "height", NC_DOUBLE, {h_dim}, "m", "height above the base of the flow");
+            text_attribute(nc, v_height, "axis", "Z");
+            text_attribute(nc, v_height, "positive", "up");
+            v_hmax = define(nc, "pressure_over_height_max", NC_DOUBLE, {c_dim, h_dim}, "kPa",
+                            "largest pressure at each height over the run");
+            text_attribute(nc, v_hmax, "cell_methods", "time: maximum");
+            text_attribute(nc, v_hmax, "comment",
+                           "from RESULT.heights: over every time step; the suspension layer's "
+                           "velocity and concentration profiles, the larger of the two layers "
+                           "where both reach (docs/heights.md)");
+            text_attribute(nc, v_hmax, "coordinates", coordinates);
+            v_htime = define(nc, "pressure_over_height_max_time", NC_DOUBLE, {c_dim, h_dim}, "s",
+                             "time of the largest pressure at each height");
+            const double fill = -1.0;
+            check(nc_put_att_double(nc, v_htime, "_FillValue", NC_DOUBLE, 1, &fill),
+                  "pressure_over_height_max_time _FillValue");
+        }
         text_attribute(nc, NC_GLOBAL, "Conventions", "CF-1.8");
         text_attribute(nc, NC_GLOBAL, "title", "TORLA run " + r.run_name + " of " + r.problem_name);
         text_attribute(nc, NC_GLOBAL, "problem_name", r.problem_name);
@@ -293,6 +322,13 @@ int netcdf_main(int argc, char** argv) {
             std::vector<double> at(n);
             for (int i = 0; i < n; ++i) at[i] = ctx.arrival_time_s[i].value_or(-1.0);
             check(nc_put_var_double(nc, v_arrival, at.data()), "arrival_time");
+        }
+        if (has_kept) {
+            std::vector<double> when(kept.time);
+            for (double& w : when) w = std::isfinite(w) ? w : -1.0;
+            check(nc_put_var_double(nc, v_height, kept.heights.data()), "height");
+            check(nc_put_var_double(nc, v_hmax, kept.peak.data()), "pressure_over_height_max");
+            check(nc_put_var_double(nc, v_htime, when.data()), "pressure_over_height_max_time");
         }
         check(nc_close(nc), "close");
         nc = -1;

@@ -3,6 +3,9 @@
 // and the refusals.
 #include <gtest/gtest.h>
 
+#include <netcdf.h>
+#include <ogrsf_frmts.h>
+
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -153,6 +156,51 @@ TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
     EXPECT_NE(out.find("\nPressure at 0.5 m:  "), std::string::npos) << out;
     ASSERT_EQ(test::run_in(plain_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out), 0);
     EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
+}
+
+// The map export carries a field per kept height, read back with OGR; the
+// NetCDF export a height dimension, read back with the netCDF library.
+TEST_F(At, ExportsCarryThePeaksOverHeight) {
+    std::string out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out), 0) << out;
+    HeightsData h;
+    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
+    GDALAllRegister();
+    GDALDataset* ds = static_cast<GDALDataset*>(GDALOpenEx(kept_->file("cells.gpkg").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+    ASSERT_NE(ds, nullptr);
+    OGRLayer* cells = ds->GetLayerByName("cells");
+    ASSERT_NE(cells, nullptr);
+    int features = 0;
+    for (auto& f : *cells) {
+        const int i = f->GetFieldAsInteger("cell");
+        EXPECT_EQ(f->GetFieldAsDouble("p_at_0_5m_max_kpa"), h.peak_at(i, 0)) << i;
+        EXPECT_EQ(f->GetFieldAsDouble("p_at_4m_max_kpa"), h.peak_at(i, 3)) << i;
+        ++features;
+    }
+    EXPECT_EQ(features, h.n_cells);
+    GDALClose(ds);
+
+    int nc = -1, dim = -1, var = -1;
+    ASSERT_EQ(nc_open(kept_->file("run.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    std::size_t heights = 0;
+    ASSERT_EQ(nc_inq_dimid(nc, "height", &dim), NC_NOERR);
+    ASSERT_EQ(nc_inq_dimlen(nc, dim, &heights), NC_NOERR);
+    EXPECT_EQ(heights, h.heights.size());
+    std::vector<double> peaks(h.peak.size()), times(h.time.size());
+    ASSERT_EQ(nc_inq_varid(nc, "pressure_over_height_max", &var), NC_NOERR);
+    ASSERT_EQ(nc_get_var_double(nc, var, peaks.data()), NC_NOERR);
+    EXPECT_EQ(peaks, h.peak);
+    ASSERT_EQ(nc_inq_varid(nc, "pressure_over_height_max_time", &var), NC_NOERR);
+    ASSERT_EQ(nc_get_var_double(nc, var, times.data()), NC_NOERR);
+    for (std::size_t e = 0; e < times.size(); ++e)
+        EXPECT_EQ(times[e], std::isfinite(h.time[e]) ? h.time[e] : -1.0) << e;
+    nc_close(nc);
+    // Without RESULT.heights: no height dimension.
+    ASSERT_EQ(test::run_in(plain_->path(), test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out), 0) << out;
+    ASSERT_EQ(nc_open(plain_->file("run.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    EXPECT_NE(nc_inq_dimid(nc, "height", &dim), NC_NOERR);
+    nc_close(nc);
 }
 
 // Refusals: arguments, status, what standard error says.
