@@ -12,6 +12,7 @@
 
 #include "model/json.h"
 #include "model/sha256.h"
+#include "output/heights_format.h"
 #include "output/output.h"
 
 namespace torla {
@@ -137,6 +138,11 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
               << json_cells(column);
         }
         o << "\n  }";
+    }
+    if (s.heights.on) {
+        o << ",\n  \"height_peaks\": {\"file\": " << json_string(n.result_file + kHeightsSuffix)
+          << ", \"heights_m\": " << json_cells(s.heights.heights) << ", \"passes\": " << s.heights.passes
+          << ", \"dumps\": " << s.heights.dumps << "}";
     }
     o << "\n}\n";
 }

@@ -240,6 +240,19 @@ TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
     EXPECT_EQ(h.heights, (std::vector<double>{0, 0.5, 1, 2, 4, 8, 30}));
     EXPECT_EQ(h.dumps, static_cast<int64_t>(r.dumps.size()));
     EXPECT_GT(h.passes, h.dumps);
+    const std::string record = test::read_text(on.file("run.res.json"));
+    EXPECT_NE(record.find("\"height_peaks\": {\"file\": \"run.res.heights\", \"heights_m\": [0, 0.5, 1, 2, 4, 8, 30], "
+                          "\"passes\": " + std::to_string(h.passes) + ", \"dumps\": " + std::to_string(h.dumps) + "}"),
+              std::string::npos) << record;
+    EXPECT_EQ(test::read_text(off.file("run.res.json")).find("height_peaks"), std::string::npos);
+    // The parameters' digest: the keys at their defaults leave it as it was.
+    test::TempDir explicit_off;
+    ASSERT_EQ(test::run_torla(explicit_off, release_run(globals + "Height_Peaks off\nPeak_Heights 2,5,10,15,20,25,30\n"),
+                              out_off),
+              0);
+    auto digest = [](const std::string& rec) { return rec.substr(rec.find("\"parameters_sha256\""), 90); };
+    EXPECT_EQ(digest(test::read_text(explicit_off.file("run.res.json"))), digest(test::read_text(off.file("run.res.json"))));
+    EXPECT_NE(digest(record), digest(test::read_text(off.file("run.res.json"))));
     const HeightProfile p = height_profile(r.coefficients, h.air_density, h.rho_diff);
     int positive = 0, above_dumps = 0;
     for (int i = 0; i < r.n_cells; ++i)
