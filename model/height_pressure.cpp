@@ -44,12 +44,6 @@ HeightProfile height_profile(const float k[12], double air_density, double rho_d
     return make_profile(k[0], k[1], k[2], k[3], k[4], k[5], air_density, rho_diff);
 }
 
-double pressure_bound(const HeightProfile& p, double p2, double u3, double c3) {
-    const double excess = std::max(p.rho_diff * c3 * p.c_min, p.rho_diff * c3 * p.c_max);
-    const double susp = (p.air_density + excess) * u3 * u3 * p.uu_max * 0.0005;
-    return std::max(p2, susp) * (1.0 + 1e-9);
-}
-
 double saltation_pressure(double u2, double bulk_density) { return u2 * u2 * bulk_density / 1000; }
 
 double suspension_pressure_at(const HeightProfile& p, double h3, double u3, double c3, double z) {

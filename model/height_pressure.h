@@ -29,7 +29,11 @@ HeightProfile height_profile(const float coefficients[12], double air_density, d
 
 // kPa: a bound that no pressure over height of the cell exceeds (a little
 // above the largest, so that rounding cannot put a pressure above it).
-double pressure_bound(const HeightProfile& p, double p2, double u3, double c3);
+inline double pressure_bound(const HeightProfile& p, double p2, double u3, double c3) {
+    const double low = p.rho_diff * c3 * p.c_min, high = p.rho_diff * c3 * p.c_max;
+    const double susp = (p.air_density + (low > high ? low : high)) * u3 * u3 * p.uu_max * 0.0005;
+    return (p2 > susp ? p2 : susp) * (1.0 + 1e-9);
+}
 
 // One cell's depth-averaged values at one moment.
 struct CellLayers {

@@ -18,16 +18,19 @@ namespace {
 void fold_cell(HeightPeaks& hp, const HeightProfile& prof, int cell, const CellLayers& l,
                double time) {
     const std::size_t m = hp.heights.size();
+    const double* z = hp.heights.data();
     const double top = l.h2 > l.h3 ? l.h2 : l.h3;
+    if (!(z[0] <= top)) return;  // below the lowest height: nothing to fold
     double* peak = hp.peak.data() + static_cast<std::size_t>(cell) * m;
     double* when = hp.time.data() + static_cast<std::size_t>(cell) * m;
-    const double inverse = inverse_depth(l.h3);
-    const double* z = hp.heights.data();
-    std::size_t reached = 0;
-    while (reached < m && z[reached] <= top) ++reached;
-    // Behind the front most pressures fall: a height whose peak the cell's
-    // bound cannot beat is passed over.
+    // Behind the front most pressures fall: the heights whose peak the
+    // cell's bound cannot beat are passed over, and a cell with none left
+    // costs no division.
     const double bound = pressure_bound(prof, l.p2, l.u3, l.c3);
+    std::size_t reached = 0, open = 0;
+    for (; reached < m && z[reached] <= top; ++reached) open += bound > peak[reached];
+    if (open == 0) return;
+    const double inverse = inverse_depth(l.h3);
     for (std::size_t k = 0; k < reached; ++k) {
         if (bound <= peak[k]) continue;
         const double p = pressure_at_height(prof, l, z[k], inverse);
