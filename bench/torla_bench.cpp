@@ -9,13 +9,15 @@
 //  (c) the wall time of the bundled example run end to end (torla with
 //      knotline as its grid generator), from a temporary copy;
 //  (d) the cost of the run record's bookkeeping, the same run with and
-//      without it.
+//      without it;
+//  (e) the cost of the peaks over height (Height_Peaks on, 7 heights) per
+//      pass, the same passes with and without them.
 // (a) is measured for both schemes of the update (Numerics standard and
 // robust) and prints the ratio of their costs per interior cell.
 // The model state is built in-process the way the grid reader builds it,
 // and every pass is the driver's own run_pass.
 //
-// Usage: torla_bench [--quick] [--baseline] [a] [b] [c] [d]
+// Usage: torla_bench [--quick] [--baseline] [a] [b] [c] [d] [e]
 // The example is taken from the source tree this program was built from;
 // torla and knotline from the directory of this program.
 #include <fcntl.h>
@@ -87,9 +89,10 @@ private:
 // completed as the driver's start-up completes it: window over all cells,
 // cleared sink_prev, form factors, gravity and the first Courant step.
 void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_thresholds,
-                 bool robust = false) {
+                 bool robust = false, bool heights = false) {
     RunParameters& p = s.par;
     if (robust) p.Numerics = "robust";
+    if (heights) p.Height_Peaks = "on";
     if (zero_thresholds)
         p.Min_Salt_Mass_Flux = p.Min_Salt_Mom_Flux = p.Min_Susp_Mass_Flux = p.Min_Susp_Mom_Flux = 0.0;
     p.Max_Time = 1e30;
@@ -271,6 +274,42 @@ void bench_record(int reps) {
                 reps, a * 1e3, b * 1e3, 100.0 * (a - b) / b);
 }
 
+// (e) what the peaks over height cost a pass (Height_Peaks on, the seven
+// default heights): on 2,000 cells whose suspension layer (8 m deep at the
+// start) flows everywhere, the worst case, where every peak rises on every
+// pass; and a release of 25 cells at the top, whose window follows the
+// flow. The runs with and without alternate; each figure is the median of
+// their processor time per pass (the machine is shared).
+void bench_heights(int timed, int reps, bool everywhere) {
+    std::vector<double> with, without;
+    for (int r = 0; r < reps; ++r)
+        for (bool on : {true, false}) {
+            ModelState s;
+            build_state(s, 2000, everywhere, everywhere, false, on);
+            double cells = 0;
+            double elapsed;
+            {
+                QuietStdout quiet;
+                passes(s, 20, cells);
+                const double start = cpu_seconds();
+                passes(s, timed, cells);
+                elapsed = cpu_seconds() - start;
+            }
+            (on ? with : without).push_back(elapsed * 1e6 / timed);
+            close_state(s);
+        }
+    const double a = median(with), b = median(without);
+    std::printf("(e) peaks over height, 7 heights, %s, %d passes x %d runs:\n"
+                "    %.1f us per pass with them, %.1f us without: %+.1f %%\n    runs with: ",
+                everywhere ? "whole window of 2,000 cells flowing (every peak rises)"
+                           : "a release of 25 cells on 2,000 (the window follows it)",
+                timed, reps, a, b, 100.0 * (a - b) / b);
+    for (double v : with) std::printf("%.1f ", v);
+    std::printf("us\n    runs without: ");
+    for (double v : without) std::printf("%.1f ", v);
+    std::printf("us\n\n");
+}
+
 fs::path self_dir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
 // (c) wall time of the bundled example, end to end.
@@ -343,5 +382,7 @@ int main(int argc, char** argv) {
     if (wanted('b')) torla::bench_track_lengths(quick ? 200 : 1000, reps);
     if (wanted('c')) torla::bench_example(reps);
     if (wanted('d')) torla::bench_record(reps);
+    if (wanted('e'))
+        for (bool everywhere : {true, false}) torla::bench_heights(quick ? 100 : 400, reps, everywhere);
     return 0;
 }

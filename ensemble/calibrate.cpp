@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ensemble/folder.h"
 #include "ensemble/slurm.h"
 #include "inspect/score.h"
 
@@ -92,17 +93,6 @@ std::string round_file_text(const EnsembleFile& ens, const Box& box, int members
     return t.str();
 }
 
-bool write_text(const fs::path& path, const std::string& text) {
-    const fs::path tmp = path.string() + ".tmp";
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (!(f << text) || !f.flush()) return false;
-    }
-    std::error_code ec;
-    fs::rename(tmp, path, ec);
-    return !ec;
-}
-
 // The misfit of one member's result, or why there is none.
 void score_member(const std::string& result, const inspect::Observations& obs, Evaluated& e) {
     inspect::RunViewOptions vo;
@@ -141,17 +131,19 @@ std::string run_round_of(const EnsembleFile& ens, const Box& box, int members, i
                          std::vector<Evaluated>& all) {
     char name[32];
     std::snprintf(name, sizeof name, "round-%02d", round);
-    const fs::path rounds = fs::path(o.dir) / "rounds";
-    std::error_code ec;
-    fs::create_directories(rounds, ec);
-    const fs::path file = rounds / (std::string(name) + ".toml");
-    if (!write_text(file, round_file_text(ens, box, members, round)))
-        return "cannot write " + file.string();
-    const std::string dir = (rounds / name).string();
+    Folder top, rounds;
+    std::string err = Folder::open(o.dir, false, top);
+    if (err.empty()) err = top.sub("rounds", true, rounds);
+    if (err.empty()) err = rounds.write(std::string(name) + ".toml", round_file_text(ens, box, members, round));
+    if (!err.empty()) return err;
+    const fs::path file = fs::path(o.dir) / "rounds" / (std::string(name) + ".toml");
+    const std::string dir = (fs::path(o.dir) / "rounds" / name).string();
     Plan plan;
     const std::string bin_dir = fs::path(program).parent_path().string();
-    if (std::string err = prepare(file.string(), dir, bin_dir, plan, o.jobs); !err.empty()) return err;
-    if (std::string err = run_round(dir, plan, program, o); !err.empty()) return err;
+    if (err = prepare(file.string(), dir, bin_dir, plan, o.jobs); !err.empty()) return err;
+    err = run_round(dir, plan, program, o);
+    die_of_stop_signal();  // stopped: the members left unfinished are run when calibrate is run again
+    if (!err.empty()) return err;
     for (const Member& m : plan.members) {
         Evaluated e;
         e.index = static_cast<int>(all.size());
@@ -198,7 +190,7 @@ const Evaluated* best_of(const std::vector<Evaluated>& all) {
     return best;
 }
 
-std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all, const fs::path& dir) {
+std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all, const Folder& dir) {
     std::ostringstream o;
     o << "member";
     for (const Variation& v : ens.vary) o << "," << column_name(v);
@@ -209,7 +201,7 @@ std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all
         o << "," << (e.misfit ? format_value(*e.misfit) : "") << "," << e.round << "," << e.folder << ","
           << inspect::csv_field(e.note) << "\n";
     }
-    return write_text(dir / "calibration.csv", o.str()) ? "" : "cannot write calibration.csv";
+    return dir.write("calibration.csv", o.str());
 }
 
 nlohmann::ordered_json parameters_json(const EnsembleFile& ens, const std::vector<double>& values) {
@@ -240,7 +232,8 @@ nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<
 
 std::string write_results(const EnsembleFile& ens, const inspect::Observations& obs, const Options& o,
                           const std::vector<Evaluated>& all, const nlohmann::ordered_json& rounds) {
-    const fs::path dir = o.dir;
+    Folder dir;
+    if (std::string err = Folder::open(o.dir, false, dir); !err.empty()) return err;
     if (std::string err = write_csv(ens, all, dir); !err.empty()) return err;
     nlohmann::ordered_json j;
     j["spec"] = ens.path;
@@ -256,15 +249,17 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
     if (best) {
         j["best"] = {{"member", best->index}, {"round", best->round}, {"folder", best->folder},
                      {"misfit", *best->misfit}, {"parameters", parameters_json(ens, best->values)}};
-        std::error_code ec;
-        fs::copy_file(dir / best->folder / "member.cmd", dir / "best.cmd", fs::copy_options::overwrite_existing, ec);
-        if (ec) return "cannot write best.cmd: " + ec.message();
+        Folder member;
+        std::string cmd;
+        std::string err = dir.sub(best->folder, false, member);
+        if (err.empty()) err = member.read("member.cmd", cmd);
+        if (err.empty()) err = dir.write("best.cmd", cmd);
+        if (!err.empty()) return "best.cmd: " + err;
     } else {
         j["best"] = nullptr;
     }
     j["accepted"] = accepted_json(ens, all, accepted_misfit(obs.count()));
-    if (!write_text(dir / "calibration.json", inspect::json_text(j, 2) + "\n")) return "cannot write calibration.json";
-    return "";
+    return dir.write("calibration.json", inspect::json_text(j, 2) + "\n");
 }
 
 }  // namespace
@@ -287,6 +282,14 @@ int calibrate_main(int argc, char** argv, const std::string& program) {
         return kRefused;
     }
     if (o.budget == 0) o.budget = ens.members;
+    // One calibration at a time on a folder: the lock is held until this process ends.
+    Folder held;
+    std::string lock_err = Folder::open(o.dir, true, held);
+    if (lock_err.empty() && lock_folder(held, lock_err) < 0 && lock_err.empty()) lock_err = "cannot lock " + o.dir;
+    if (!lock_err.empty()) {
+        std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(lock_err).c_str());
+        return kIncomplete;
+    }
     const std::vector<int> sizes = calibration_rounds(o.budget, static_cast<int>(ens.vary.size()));
     std::vector<Evaluated> all;
     nlohmann::ordered_json rounds = nlohmann::ordered_json::array();

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "ensemble/ensemble.h"
+#include "ensemble/folder.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 #include "model/runout.h"
@@ -119,6 +120,16 @@ double first_elevation(const std::string& cmd_path) {
     return 0.0;
 }
 
+// "" or where a member's peaks leave the finite range of a flow.
+std::string blown_up(const std::vector<float> (&peaks)[4]) {
+    for (int q = 0; q < 4; ++q)
+        for (std::size_t c = 0; c < peaks[q].size(); ++c)
+            if (!(std::fabs(peaks[q][c]) <= kLargestPeak))
+                return "peak " + std::string(kPeakNames[q]) + " " + num(peaks[q][c]) + " " + kPeakUnits[q] +
+                       " in cell " + std::to_string(c) + " (not finite or above " + num(kLargestPeak) + ")";
+    return "";
+}
+
 }  // namespace
 
 double percentile(const std::vector<double>& sorted, double p) {
@@ -135,9 +146,9 @@ namespace {
 // horizontal distance from the top, with whether the run decides it; the
 // comment lines say per limit how many members reach it, how many decide it
 // and the percentiles, and when none decides it why.
-std::string write_runout_table(const std::string& dir, const std::vector<MemberResult>& res,
-                               const std::vector<RunoutLimit>& limits, const std::string& head) {
-    std::ofstream o(fs::path(dir) / "runout.csv");
+std::string runout_table(const std::vector<MemberResult>& res, const std::vector<RunoutLimit>& limits,
+                         const std::string& head) {
+    std::ostringstream o;
     o << head << "# zones: " << describe_zone_set(default_zone_set())
       << "; limits: the zones' lower bounds and the [thresholds] of both layers\n";
     std::string rows;
@@ -182,8 +193,7 @@ std::string write_runout_table(const std::string& dir, const std::vector<MemberR
     o << "quantity,threshold[kPa],member,rank,fraction_at_or_below,cell,s_path[m],s_horizontal[m],"
          "elevation[m],angle[deg],determined,reason\n"
       << rows;
-    if (!o) return "cannot write runout.csv";
-    return "";
+    return o.str();
 }
 
 }  // namespace
@@ -193,6 +203,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     if (auto err = load_plan(dir, plan); !err.empty()) return err;
     const EnsembleFile& ens = plan.ensemble;
     fig = CollectFigures{};
+    Folder out;
+    if (auto err = Folder::open(dir, false, out); !err.empty()) return err;
     fig.members = static_cast<int>(plan.members.size());
 
     // Every member's folder is read on its own, in as many threads as there
@@ -240,6 +252,16 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         for (int q = 0; q < 4; ++q) {
             mr.peaks[q].resize(r.n_cells);
             for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
+        }
+        // A peak that is not finite or beyond any flow: the run blew up and
+        // its numbers are not averaged in.
+        if (auto where = blown_up(mr.peaks); !where.empty()) {
+            mr.use = "failed";
+            mr.why = where;
+            for (auto& p : mr.peaks) p.clear();
+            mr.front.clear();
+            mr.runout.reset();
+            return;
         }
         mr.use = "used";
         cells[i] = r.n_cells;
@@ -294,7 +316,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
 
     // members.csv
     {
-        std::ofstream o(fs::path(dir) / "members.csv");
+        std::ostringstream o;
         o << "member,hash";
         for (const auto& v : ens.vary) o << "," << v.name << (v.local() ? "[factor]" : "");
         o << ",use,exit_status,stop_reason,runout[m],runout_at_track_end,max_p2[kPa],max_p3[kPa],"
@@ -316,7 +338,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             else o << ",";
             o << "\n";
         }
-        if (!o) return "cannot write members.csv";
+        if (auto err = out.write("members.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
 
     // exceedance.csv
@@ -324,7 +346,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         const ResultData& r = *reference;
         const std::vector<double> rel = inspect::relative_elevation(r);
         const double top = first_elevation((fs::path(dir) / plan.members[used[0]].folder / "member.cmd").string());
-        std::ofstream o(fs::path(dir) / "exceedance.csv");
+        std::ostringstream o;
         o << counts << left_out << "cell,path_length[m],easting[m],northing[m],elevation[m]";
         for (double t : ens.p3_thresholds) o << ",P(p3>" << num(t) << "kPa)";
         for (double t : ens.p2_thresholds) o << ",P(p2>" << num(t) << "kPa)";
@@ -355,10 +377,9 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             }
             o << "\n";
         }
-        if (!o) return "cannot write exceedance.csv";
+        if (auto err = out.write("exceedance.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     } else {
-        std::error_code ec;
-        fs::remove(fs::path(dir) / "exceedance.csv", ec);
+        out.remove("exceedance.csv");
     }
 
     // runout.csv
@@ -373,11 +394,12 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     std::vector<double> sorted;
     for (const auto& [v, i] : runouts) sorted.push_back(v);
     const double pcts[] = {5, 10, 25, 50, 75, 90, 95};
-    if (auto err = write_runout_table(dir, res, limits, counts + left_out); !err.empty()) return err;
+    if (auto err = out.write("runout.csv", runout_table(res, limits, counts + left_out)); !err.empty())
+        return fig.write_failed = true, err;
 
     // fronts.csv
     {
-        std::ofstream o(fs::path(dir) / "fronts.csv");
+        std::ostringstream o;
         o << counts << left_out << "member,time[s],front[m]\n";
         for (const auto& mr : res)
             for (const auto& f : mr.front) {
@@ -385,12 +407,12 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
                 if (f.present()) o << num(f.path_length);
                 o << "\n";
             }
-        if (!o) return "cannot write fronts.csv";
+        if (auto err = out.write("fronts.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
 
     // ensemble.json
     {
-        std::ofstream o(fs::path(dir) / "ensemble.json");
+        std::ostringstream o;
         o << "{\n  \"ensemble_file\": " << inspect::json_string(ens.text) << ",\n  \"base\": "
           << inspect::json_string(ens.base_path) << ",\n  \"sampling\": \"" << sampling_name(ens.sampling)
           << "\",\n  \"seed\": " << ens.seed << ",\n  \"shared_grid\": " << (plan.shared_grid ? "true" : "false")
@@ -416,7 +438,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             else o << num(percentile(sorted, p));
         }
         o << "}\n}\n";
-        if (!o) return "cannot write ensemble.json";
+        if (auto err = out.write("ensemble.json", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
     return "";
 }
@@ -426,16 +448,24 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
     const std::string inspect = (fs::path(bin_dir) / "torla-inspect").string();
     std::vector<std::string> notes;
     std::error_code ec;
+    Folder top;
+    if (auto err = Folder::open(dir, false, top); !err.empty()) return {err};
+    // Written into a new private folder of DIR and moved beside the table:
+    // nothing planted in DIR is written through.
+    std::string fresh = dir + "/.export-XXXXXX";
     struct Export {
         const char* command;
+        const char* name;
         fs::path out;
         pid_t pid = -1;
         int capture = -1;
-    } exports[] = {{"map", fs::path(dir) / "exceedance.gpkg"}, {"netcdf", fs::path(dir) / "exceedance.nc"}};
+    } exports[] = {{"map", "exceedance.gpkg", {}}, {"netcdf", "exceedance.nc", {}}};
     // Outputs of an earlier collect never stand beside a table they were
     // not made from.
-    for (auto& e : exports) fs::remove(e.out, ec);
-    if (!fs::exists(table, ec) || access(inspect.c_str(), X_OK) != 0) return notes;
+    for (auto& e : exports) top.remove(e.name);
+    if (top.size_of("exceedance.csv") < 0 || access(inspect.c_str(), X_OK) != 0) return notes;
+    if (!mkdtemp(fresh.data())) return {"no exceedance.gpkg or exceedance.nc: cannot create a folder in " + dir};
+    for (auto& e : exports) e.out = fs::path(fresh) / e.name;
     // Both at once, each with its messages in a file in memory.
     for (auto& e : exports) {
         e.capture = memfd_create("torla-inspect", MFD_CLOEXEC);
@@ -473,10 +503,12 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
             const std::size_t nl = text.find('\n');  // the first line says why; usage follows
             notes.push_back("no " + e.out.filename().string() + ": " +
                             (e.pid <= 0 ? "cannot start " + inspect : text.substr(0, nl)));
-            fs::remove(e.out, ec);
+        } else if (auto err = top.rename(fs::path(fresh).filename().string() + "/" + e.name, e.name); !err.empty()) {
+            notes.push_back("no " + std::string(e.name) + ": " + err);
         }
         close(e.capture);
     }
+    fs::remove_all(fresh, ec);
     return notes;
 }
 

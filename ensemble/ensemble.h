@@ -12,24 +12,31 @@
 
 namespace torla::ensemble {
 
-// ---- The TOML subset the ens files use: [sections], key = value with
-// strings, numbers, arrays and inline tables, comments.
+// ---- The ensemble file's TOML (read by toml++): [sections], key = value
+// with strings, numbers, arrays and inline tables.
+inline constexpr std::size_t kMaxEnsembleFile = std::size_t{1} << 20;  // bytes
+inline constexpr int kMaxTomlDepth = 32;  // arrays and inline tables within each other, parts of a key
+struct TomlField;
 struct TomlValue {
     enum Kind { kString, kNumber, kArray, kTable } kind = kNumber;
     std::string text;      // kString
     double number = 0.0;   // kNumber
     bool integer = false;  // kNumber written without fraction or exponent
     std::vector<TomlValue> items;                            // kArray
-    std::vector<std::pair<std::string, TomlValue>> fields;   // kTable
-    int line = 0;
+    std::vector<TomlField> fields;   // kTable, in the order of the file
+    int line = 0, column = 0;
+};
+struct TomlField {
+    std::string first;   // the key
+    TomlValue second;
 };
 struct TomlEntry {
     std::string section;  // "" before the first [section]
     std::string key;
     TomlValue value;
-    int line = 0;
+    int line = 0, column = 0;  // of the value
 };
-// Returns an empty string, or "line N: what is wrong".
+// Returns an empty string, or "line N, column C: what is wrong".
 std::string parse_toml(const std::string& text, std::vector<TomlEntry>& out);
 
 // ---- The ensemble file.
@@ -43,7 +50,7 @@ inline constexpr const char* kLocalColumns[12] = {
 // local column (factors scale it in every row); listed values or a range.
 struct Variation {
     std::string name;
-    int line = 0;
+    int line = 0, place = 0;  // line and column of its value in the ensemble file
     int column = -1;  // local column 1 ... 11, or -1 for a global key
     bool word = false;             // a global key whose value is a word
     bool range = false;
@@ -69,7 +76,10 @@ const char* sampling_name(Sampling s);
 
 // Reads and checks an ensemble file (not yet the base file). Returns an empty string
 // or the reason for refusing it, naming the line.
+// The file must be a regular file of at most kMaxEnsembleFile bytes.
 std::string read_ensemble_file(const std::string& path, EnsembleFile& ens);
+// The same for text already read; path names it in messages.
+std::string parse_ensemble_file(const std::string& path, const std::string& text, EnsembleFile& ens);
 
 // ---- Sampling: the value of every varied key for every member.
 struct MemberValues {
@@ -98,8 +108,29 @@ struct BaseFile {
 std::string parse_base(const std::string& text, BaseFile& base);
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v);
 // Checks a command file the way torla reads it (in a scratch folder);
-// returns an empty string or torla's message.
-std::string check_command_file(const std::string& path);
+// returns an empty string or torla's message. With generator, also runs
+// generator (knotline) on the input the reader wrote, as torla would.
+std::string check_command_file(const std::string& path, const std::string& generator = "");
+
+// ---- The tool's processes (process.cpp).
+// The private scratch folder (mkdtemp), made at the first call; removed by
+// remove_scratch and, whatever ends the tool, by a janitor process.
+std::string scratch_folder(std::string& err);
+void remove_scratch();
+// SIGINT, SIGTERM and SIGHUP are noted (stop_signal) and interrupt waits;
+// die_of_stop_signal removes the scratch folder and ends the tool by the
+// signal noted (and returns where none was).
+void install_stop_handlers();
+int stop_signal();
+void die_of_stop_signal();
+// Starts args[0] in the folder open at folder_fd, its output into out_fd, in
+// a process group of its own, killed when the tool dies.
+pid_t spawn_member_process(int folder_fd, const std::vector<std::string>& args, int out_fd);
+// Longest absolute name of an ensemble folder: the members' information
+// files hold it (with "/grid/") on a line of at most 255 characters.
+inline constexpr std::size_t kMaxFolderName = 240;
+// Memory the members may take while an ensemble is prepared, bytes.
+inline constexpr double kMaxPlanBytes = 1024.0 * 1048576.0;
 
 using torla::sha256_hex;  // the project's SHA-256 (model/sha256.h)
 
@@ -114,6 +145,7 @@ struct Plan {
     EnsembleFile ensemble;
     std::vector<Member> members;
     bool shared_grid = false;  // the grid file is the same for every member
+    bool refused = false;      // prepare's error is a refusal of the input (else a failure to write)
 };
 std::string member_folder_name(int index, int count, const std::string& hash);
 
@@ -126,7 +158,7 @@ std::string load_plan(const std::string& dir, Plan& plan);
 
 // What a member's folder says about its run.
 struct MemberState {
-    bool finished = false;   // ran to an exit status with the plan's hash
+    bool finished = false;   // ran to an exit status with the plan's hash, its result as it was left
     int exit_status = -1;
     std::string stop_reason;
     bool onset = false;
@@ -147,14 +179,19 @@ struct LocalOptions {
     bool progress = false;
 };
 // Runs every member not yet finished; returns the number that ended with a
-// status other than 0.
+// status other than 0. At a stop signal, the running members get it too and
+// are waited for; they stay unfinished.
 int run_local(const std::string& dir, const Plan& plan, const std::string& bin_dir,
               const LocalOptions& opt, const std::vector<int>& only = {});
 
 // ---- One answer.
 struct CollectFigures {
     int members = 0, used = 0, failed = 0, unstable = 0, missing = 0;
+    bool write_failed = false;  // a table could not be written (the error says which)
 };
+// Largest peak a used member may have (kPa or m): beyond it, or not finite,
+// the member blew up and is left out as failed.
+inline constexpr double kLargestPeak = 1e12;
 std::string collect(const std::string& dir, CollectFigures& figures);
 // exceedance.gpkg and exceedance.nc beside DIR/exceedance.csv, written by
 // bin_dir/torla-inspect (map and netcdf of the table) where it is there;

@@ -1,5 +1,6 @@
 // The local engine: the members not yet finished, up to `jobs` at a time,
 // with a progress bar on a terminal.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,17 @@ void draw_progress(int done, int failed, int unstable, int total, double elapsed
     std::fflush(stderr);
 }
 
+// A stop: the running members (each a process group: torla and its
+// generator) get the signal and are waited for; their folders keep no
+// status, so the next run runs them again.
+void stop_members(std::map<pid_t, const Member*>& running, int sig) {
+    for (const auto& [pid, m] : running) kill(-pid, sig);
+    for (const auto& [pid, m] : running)
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    running.clear();
+}
+
 }  // namespace
 
 int run_local(const std::string& dir, const Plan& plan, const std::string& bin_dir, const LocalOptions& opt,
@@ -48,7 +60,7 @@ int run_local(const std::string& dir, const Plan& plan, const std::string& bin_d
     std::size_t next = 0;
     int done = already, failed = 0, unstable = 0, pending = static_cast<int>(todo.size());
     int done_now = 0;
-    while (next < todo.size() || !running.empty()) {
+    while ((next < todo.size() || !running.empty()) && !stop_signal()) {
         while (next < todo.size() && static_cast<int>(running.size()) < jobs) {
             const Member* m = todo[next++];
             const pid_t pid = start_member(dir, *m, bin_dir);
@@ -64,6 +76,10 @@ int run_local(const std::string& dir, const Plan& plan, const std::string& bin_d
         int rc = 0;
         const pid_t pid = waitpid(-1, &rc, 0);
         if (pid < 0) {
+            if (errno == EINTR && stop_signal()) {
+                stop_members(running, stop_signal());
+                break;
+            }
             if (errno == EINTR) continue;
             break;
         }
@@ -84,6 +100,7 @@ int run_local(const std::string& dir, const Plan& plan, const std::string& bin_d
                               (done - already) / std::max(1, done_now),
                           pending + already);
     }
+    if (stop_signal()) stop_members(running, stop_signal());
     if (opt.progress) std::fputc('\n', stderr);
     return failed + unstable;
 }

@@ -12,6 +12,7 @@
 
 #include "ensemble/calibrate.h"
 #include "ensemble/ensemble.h"
+#include "ensemble/folder.h"
 #include "ensemble/slurm.h"
 
 namespace fs = std::filesystem;
@@ -19,11 +20,12 @@ using namespace torla::ensemble;
 
 namespace {
 
-// Exit statuses.
-constexpr int kDone = 0;         // every member ran (some may have failed), results collected
-constexpr int kIncomplete = 1;   // members not run, or a file could not be written, or Slurm failed
+// Exit statuses (docs/ensembles.md).
+constexpr int kDone = 0;         // every member ran and was used or became unstable; results collected
+constexpr int kIncomplete = 1;   // members not run, a file that could not be written, Slurm failed, folder in use
 constexpr int kUsage = 2;        // wrong usage
-constexpr int kRefused = 3;      // an ensemble file, base file or member command file refused
+constexpr int kRefused = 3;      // an ensemble file, base file, member command file or output folder refused
+constexpr int kMembersFailed = 4;  // every member ran, some failed (or none gave a result): tables of the rest
 
 void usage() {
     std::fprintf(stderr,
@@ -50,7 +52,24 @@ int parse_int(const char* s, int& out) {
     return 1;
 }
 
-int do_collect(const std::string& dir, const std::string& bin_dir) {
+// The folder locked for this process (until it ends); "" or why not.
+std::string lock(const std::string& dir, bool create, Folder& folder) {
+    if (auto err = Folder::open(dir, create, folder); !err.empty()) return err;
+    std::string err;
+    return lock_folder(folder, err) < 0 ? err : "";
+}
+
+int do_collect(const std::string& dir, const std::string& bin_dir, bool take_lock) {
+    Folder held;
+    if (take_lock && !Folder::open(dir, false, held).empty()) {
+        std::fprintf(stderr, "torla-ensemble: `%s' holds no ensemble (no plan.txt)\n", dir.c_str());
+        return kIncomplete;
+    }
+    if (take_lock)
+        if (auto err = lock(dir, false, held); !err.empty()) {
+            std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
+            return kIncomplete;
+        }
     CollectFigures fig;
     if (auto err = collect(dir, fig); !err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
@@ -60,7 +79,14 @@ int do_collect(const std::string& dir, const std::string& bin_dir) {
         std::fprintf(stderr, "torla-ensemble: note: %s\n", note.c_str());
     std::printf("%d members: %d used, %d failed, %d unstable, %d not run; results in %s\n", fig.members, fig.used,
                 fig.failed, fig.unstable, fig.missing, dir.c_str());
-    return fig.missing ? kIncomplete : kDone;
+    if (fig.missing) return kIncomplete;
+    if (fig.used == 0)
+        std::fprintf(stderr, "torla-ensemble: no member gave a result that can be used: no exceedance table "
+                             "(ensemble.json says why each was left out)\n");
+    else if (fig.failed)
+        std::fprintf(stderr, "torla-ensemble: %d of %d members failed and are left out (ensemble.json says why)\n",
+                     fig.failed, fig.members);
+    return fig.used == 0 || fig.failed ? kMembersFailed : kDone;
 }
 
 int do_status(const std::string& dir) {
@@ -96,9 +122,10 @@ int main(int argc, char** argv) {
     const std::string cmd = argv[1];
     const std::string self = program_path();
     const std::string bin_dir = fs::path(self).parent_path().string();
-    if (cmd == "calibrate") return calibrate_main(argc, argv, self);
     if ((cmd == "collect" || cmd == "status") && argc == 3)
-        return cmd == "collect" ? do_collect(argv[2], bin_dir) : do_status(argv[2]);
+        return cmd == "collect" ? do_collect(argv[2], bin_dir, true) : do_status(argv[2]);
+    install_stop_handlers();
+    if (cmd == "calibrate") return calibrate_main(argc, argv, self);
     if (cmd == "run-chunk" && argc == 5) {
         Plan plan;
         if (auto err = load_plan(argv[2], plan); !err.empty()) {
@@ -113,6 +140,7 @@ int main(int argc, char** argv) {
         LocalOptions opt;
         if (const char* c = std::getenv("SLURM_CPUS_PER_TASK")) parse_int(c, opt.jobs);
         run_local(argv[2], plan, bin_dir, opt, only);
+        die_of_stop_signal();
         return kDone;
     }
     if (cmd != "run" || argc < 3) {
@@ -149,14 +177,29 @@ int main(int argc, char** argv) {
         usage();
         return kUsage;
     }
+    // One run at a time on a folder: the lock is held until this process ends.
+    std::error_code ec;
+    const bool existed = fs::exists(dir, ec);
+    Folder held;
+    if (auto err = lock(dir, true, held); !err.empty()) {
+        std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
+        return kIncomplete;
+    }
     Plan plan;
     if (auto err = prepare(ensemble_path, dir, bin_dir, plan, local.jobs); !err.empty()) {
+        die_of_stop_signal();
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
-        return kRefused;
+        if (!existed) {  // a refused ensemble leaves no folder behind
+            held.remove("lock");
+            fs::remove(fs::path(dir) / "members", ec);
+            fs::remove(dir, ec);
+        }
+        return plan.refused ? kRefused : kIncomplete;
     }
     if (engine == "local") {
         run_local(dir, plan, bin_dir, local);
-        return do_collect(dir, bin_dir);
+        die_of_stop_signal();
+        return do_collect(dir, bin_dir, false);
     }
     std::string job;
     if (auto err = submit_slurm(dir, plan, self, slurm, job); !err.empty()) {
@@ -167,5 +210,7 @@ int main(int argc, char** argv) {
     if (!slurm.wait) return kDone;
     std::fflush(stdout);
     wait_slurm(slurm, job);
-    return do_collect(dir, bin_dir);
+    if (stop_signal()) std::fprintf(stderr, "torla-ensemble: stopped; Slurm job %s stays queued\n", job.c_str());
+    die_of_stop_signal();
+    return do_collect(dir, bin_dir, false);
 }

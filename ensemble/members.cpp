@@ -3,6 +3,9 @@
 // member's run.
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,7 +23,9 @@
 #include <nlohmann/json.hpp>
 
 #include "ensemble/ensemble.h"
+#include "ensemble/folder.h"
 #include "input/input.h"
+#include "model/bytes.h"
 
 namespace torla::ensemble {
 
@@ -34,27 +39,6 @@ std::string strip_end(const std::string& line) {
     return t;
 }
 
-std::string read_all(const std::string& path, bool& ok) {
-    std::ifstream f(path, std::ios::binary);
-    ok = static_cast<bool>(f);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-// Writes a file under a temporary name and renames it, so that a reader
-// never sees half of it.
-bool write_atomic(const std::string& path, const std::string& text) {
-    const std::string tmp = path + ".part";
-    {
-        std::ofstream f(tmp, std::ios::binary);
-        if (!f) return false;
-        f << text;
-        if (!f) return false;
-    }
-    return std::rename(tmp.c_str(), path.c_str()) == 0;
-}
-
 // Keys whose value reaches the grid generator: varying one gives every
 // member its own grid.
 bool changes_grid(const Variation& v) {
@@ -66,35 +50,22 @@ bool changes_grid(const Variation& v) {
     return false;
 }
 
-std::string status_path(const std::string& dir, const Member& m) {
-    return (fs::path(dir) / m.folder / "member.status").string();
+// The member's folder, opened without following a link.
+std::string member_dir(const std::string& dir, const Member& m, Folder& out, bool create = false) {
+    Folder top;
+    if (auto err = Folder::open(dir, false, top); !err.empty()) return err;
+    return top.sub(m.folder, create, out);
 }
 
 int decode(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc); }
 
-// Starts program with arguments in folder, its output into out_file.
-pid_t spawn_program(const std::string& folder, const std::vector<std::string>& args,
-                    const std::string& out_file) {
-    // posix_spawn (a vfork underneath) instead of fork: a member's start
-    // copies no page tables of this process.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
-}
-
-// Runs it and returns the exit status, or 128 + signal.
-int run_program(const std::string& folder, const std::vector<std::string>& args,
-                const std::string& out_file) {
-    const pid_t pid = spawn_program(folder, args, out_file);
+// Runs a program in a folder, its output into out_name there; returns the
+// exit status, or 128 + signal.
+int run_program(const Folder& folder, const std::vector<std::string>& args, const std::string& out_name) {
+    const int out = folder.create(out_name);
+    if (out < 0) return 127;
+    const pid_t pid = spawn_member_process(folder.fd(), args, out);
+    close(out);
     if (pid < 0) return 127;
     int rc = 0;
     while (waitpid(pid, &rc, 0) < 0 && errno == EINTR) {
@@ -182,23 +153,18 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
     return out;
 }
 
-// The scratch folder of the command-file checks: one per process (the
-// reader writes the generator input into its working folder, so two
-// processes never share one), made by the first check, removed by
-// remove_check_folder.
-fs::path check_folder() {
-    // In memory where there is a tmpfs: the generator input the reader
-    // rewrites at every check then costs no journal.
-    std::error_code ec;
-    const fs::path base = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK | X_OK) == 0
-                              ? fs::path("/dev/shm")
-                              : fs::temp_directory_path();
-    return base / ("torla-ensemble-check-" + std::to_string(getpid()));
-}
-
-void remove_check_folder() {
-    std::error_code ec;
-    fs::remove_all(check_folder(), ec);
+// The scratch folder of this process's checks: a folder of its own in the
+// tool's private scratch folder (the reader writes the generator input into
+// its working folder, so two processes never share one).
+std::string check_folder(std::string& err) {
+    const std::string root = scratch_folder(err);
+    if (root.empty()) return "";
+    const std::string mine = root + "/" + std::to_string(getpid());
+    if (mkdir(mine.c_str(), 0700) != 0 && errno != EEXIST) {
+        err = "cannot create the scratch folder " + mine + ": " + std::strerror(errno);
+        return "";
+    }
+    return mine;
 }
 
 namespace {
@@ -225,12 +191,12 @@ public:
     ~Checker() {
         if (capture_ >= 0) close(capture_);
     }
-    std::string check(const std::string& path) {
-        const fs::path scratch = check_folder();
+    std::string check(const std::string& path, const std::string& generator = "") {
+        std::string err;
+        const fs::path scratch = check_folder(err);
+        if (scratch.empty()) return err;
         std::error_code ec;
         if (capture_ < 0) {
-            fs::create_directories(scratch, ec);
-            if (ec) return "cannot create the scratch folder " + scratch.string();
             capture_ = memfd_create("torla-ensemble-check", MFD_CLOEXEC);
             if (capture_ < 0) return std::string("cannot capture the reader's output: ") + std::strerror(errno);
         }
@@ -254,6 +220,7 @@ public:
         dup2(saved, 1);
         close(saved);
         fs::current_path(home, ec);
+        if (status == 0 && !generator.empty()) return run_generator(scratch.string(), generator);
         if (status == 0) return "";
         std::string text;
         char buf[4096];
@@ -267,56 +234,73 @@ public:
     }
 
 private:
+    // The generator on the input the reader wrote, as torla runs it.
+    static std::string run_generator(const std::string& scratch, const std::string& generator) {
+        Folder f;
+        if (auto err = Folder::open(scratch, false, f); !err.empty()) return err;
+        const int st = run_program(f, {generator, kGridFile, kGeneratorTag}, "generator.out");
+        if (st == 0) return "";
+        std::string out;
+        f.read("generator.out", out, 1 << 20);
+        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+        const std::size_t nl = out.rfind('\n');
+        return "the grid generator refuses it (status " + std::to_string(st) + ")" +
+               (out.empty() ? "" : ": " + out.substr(nl == std::string::npos ? 0 : nl + 1));
+    }
     int capture_ = -1;
 };
 
-bool write_file(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
-    f.close();
-    return static_cast<bool>(f);
-}
-
-// One member to write: its folder, command file and information file.
+// One member to write: its folder, command file and information file. The
+// command file is made again where it is written, so that no more than one
+// is held at a time.
 struct Pending {
     int index;
-    fs::path folder;
-    std::string cmd, info;
-    bool cmd_there;  // member.cmd already holds cmd
+    bool cmd_there;  // member.cmd already holds its command file
+};
+struct Writing {
+    const Folder* members;  // DIR/members
+    const Plan* plan;
+    const BaseFile* base;
+    std::string info;
 };
 
 // Writes one member's folder and checks its command file; returns an empty
 // string or why the ensemble is refused. The information file comes last:
 // a folder counts as prepared only when both files are right, so a member
 // stopped between its write and its check is checked again.
-std::string write_member(Checker& checker, const Pending& p) {
-    const std::string cmd_path = (p.folder / "member.cmd").string();
-    std::error_code ec;
-    if (!p.cmd_there) {
-        fs::create_directories(p.folder, ec);
-        if (!write_file(cmd_path, p.cmd)) return "cannot write `" + cmd_path + "'";
-    }
-    if (auto err = checker.check(cmd_path); !err.empty()) {
-        fs::remove_all(p.folder, ec);
+std::string write_member(Checker& checker, const Writing& w, const Pending& p) {
+    const Member& m = w.plan->members[static_cast<std::size_t>(p.index)];
+    const std::string name = fs::path(m.folder).filename().string();
+    Folder folder;
+    if (auto err = w.members->sub(name, true, folder); !err.empty()) return err;
+    if (!p.cmd_there)
+        if (auto err = folder.write("member.cmd", effective_command_file(*w.base, w.plan->ensemble, m.values));
+            !err.empty())
+            return err;
+    if (auto err = checker.check(folder.path() + "/member.cmd"); !err.empty()) {
+        folder.remove("member.cmd");
+        unlinkat(w.members->fd(), name.c_str(), AT_REMOVEDIR);
         return "member " + std::to_string(p.index) + ": torla refuses its command file: " + err;
     }
-    if (!write_file((p.folder / "member.info").string(), p.info))
-        return "cannot write the information file of member " + std::to_string(p.index);
-    return "";
+    return folder.write("member.info", w.info);
 }
 
 // Writes and checks the pending members in `jobs` processes at once, each
 // taking every jobs-th member and stopping at its first refusal; returns the
 // refusal of the lowest member, as one process going through them in order
 // would.
-std::string write_members(const std::vector<Pending>& pending, int jobs) {
+std::string write_members(const Writing& wr, const std::vector<Pending>& pending, int jobs) {
     const int workers = static_cast<int>(std::min<std::size_t>(std::max(1, jobs), pending.size()));
     if (workers <= 1) {
         Checker checker;
-        for (const auto& p : pending)
-            if (auto err = write_member(checker, p); !err.empty()) return err;
+        for (const auto& p : pending) {
+            if (stop_signal()) return "interrupted";
+            if (auto err = write_member(checker, wr, p); !err.empty()) return err;
+        }
         return "";
     }
+    std::string scratch_err;
+    if (scratch_folder(scratch_err).empty()) return scratch_err;  // made before the workers, removed by this process
     std::fflush(stdout);
     std::fflush(stderr);
     struct Worker {
@@ -331,20 +315,22 @@ std::string write_members(const std::vector<Pending>& pending, int jobs) {
             failure = "cannot start the checks of the members' command files";
             break;
         }
+        const pid_t parent = getpid();
         const pid_t pid = fork();
         if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(1);
             close(fds[0]);
             std::string report;
             try {
                 Checker checker;
                 for (std::size_t i = static_cast<std::size_t>(k); i < pending.size() && report.empty();
                      i += static_cast<std::size_t>(workers))
-                    if (auto err = write_member(checker, pending[i]); !err.empty())
+                    if (auto err = write_member(checker, wr, pending[i]); !err.empty())
                         report = std::to_string(pending[i].index) + "\n" + err;
             } catch (const std::exception& e) {
                 report = "-1\n" + std::string(e.what());
             }
-            remove_check_folder();
             for (std::size_t done = 0; done < report.size();) {
                 const ssize_t n = write(fds[1], report.data() + done, report.size() - done);
                 if (n <= 0) break;
@@ -366,7 +352,12 @@ std::string write_members(const std::vector<Pending>& pending, int jobs) {
         std::string report;
         char buf[4096];
         for (ssize_t n; (n = read(x.fd, buf, sizeof buf)) != 0;) {
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR) {
+                if (stop_signal())
+                    for (auto& y : w)
+                        if (y.pid > 0) kill(y.pid, SIGKILL);
+                continue;
+            }
             if (n < 0) break;
             report.append(buf, static_cast<std::size_t>(n));
         }
@@ -374,6 +365,7 @@ std::string write_members(const std::vector<Pending>& pending, int jobs) {
         int rc = 0;
         while (waitpid(x.pid, &rc, 0) < 0 && errno == EINTR) {
         }
+        if (stop_signal()) failure = "interrupted";
         const std::size_t nl = report.find('\n');
         if (!WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
             if (failure.empty()) failure = "a check of the members' command files ended abnormally";
@@ -385,14 +377,14 @@ std::string write_members(const std::vector<Pending>& pending, int jobs) {
             }
         }
     }
-    return failure;
+    return stop_signal() ? "interrupted" : failure;
 }
 
 }  // namespace
 
-std::string check_command_file(const std::string& path) {
+std::string check_command_file(const std::string& path, const std::string& generator) {
     Checker checker;
-    return checker.check(path);
+    return checker.check(path, generator);
 }
 
 std::string member_folder_name(int index, int count, const std::string& hash) {
@@ -403,30 +395,100 @@ std::string member_folder_name(int index, int count, const std::string& hash) {
     return std::string(buf) + "-" + hash.substr(0, 12);
 }
 
+namespace {
+
+// The grid of member 0, made once in a fresh DIR/grid/ (whatever stood there
+// is removed, not followed); the folder's `knotline' hands it to every member
+// whose generator input is the same, and runs the real generator for any
+// other.
+std::string make_shared_grid(const Folder& top, const Plan& plan, const std::string& abs_bin) {
+    std::error_code ec;
+    fs::remove_all(fs::path(top.path()) / "grid", ec);
+    Folder grid;
+    if (auto err = top.sub("grid", true, grid); !err.empty()) return err;
+    const std::string cmd0 = fs::absolute(fs::path(top.path()) / plan.members[0].folder / "member.cmd").string();
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent || fchdir(grid.fd()) != 0) _exit(127);
+        const int fd = open("/dev/null", O_WRONLY);
+        dup2(fd, 1);
+        close(fd);
+        try {
+            ModelState s;
+            s.names.command_file = cmd0;
+            read_command_file(s);
+        } catch (const RunStop&) {
+            _exit(1);
+        }
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int rc = 0;
+    while (pid > 0 && waitpid(pid, &rc, 0) < 0 && errno == EINTR) {
+    }
+    if (pid < 0 || !WIFEXITED(rc) || WEXITSTATUS(rc) != 0) return "cannot write the generator input of the shared grid";
+    std::string input, cache;
+    if (auto err = grid.read(kGridFile, input); !err.empty()) return "cannot keep the generator input of the shared grid: " + err;
+    if (auto err = grid.write("input.tmp", input); !err.empty()) return err;
+    const int st = run_program(grid, {abs_bin + "/knotline", kGridFile, kGeneratorTag}, "knotline.out");
+    if (st != 0) return "knotline fails on the shared grid (status " + std::to_string(st) + ")";
+    if (auto err = grid.rename(kGridFile, "grid.tmp"); !err.empty()) return "cannot keep the shared grid: " + err;
+    if (auto err = grid.write("generator", abs_bin + "/knotline\n"); !err.empty()) return err;
+    if (auto err = read_regular_file(abs_bin + "/torla-grid-cache", kMaxFolderFile, cache); !err.empty())
+        return "cannot place `torla-grid-cache' as the shared grid's generator: " + err;
+    return grid.write("knotline", cache, 0755);
+}
+
+bool is_hash(const std::string& h) {
+    return h.size() == 64 && h.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+}  // namespace
+
 std::string prepare(const std::string& ensemble_path, const std::string& dir, const std::string& bin_dir,
                     Plan& plan, int jobs) {
     plan = Plan{};
-    struct CheckFolderGuard {
-        ~CheckFolderGuard() { remove_check_folder(); }
+    struct ScratchGuard {
+        ~ScratchGuard() { remove_scratch(); }
     } guard;
-    if (auto err = read_ensemble_file(ensemble_path, plan.ensemble); !err.empty()) return ensemble_path + ": " + err;
+    // Refusals of the input (status 3), as opposed to files that cannot be written.
+    auto refuse = [&plan](std::string why) {
+        plan.refused = true;
+        return why;
+    };
+    if (auto err = read_ensemble_file(ensemble_path, plan.ensemble); !err.empty()) return refuse(ensemble_path + ": " + err);
     EnsembleFile& ens = plan.ensemble;
-    bool ok = false;
-    const std::string base_text = read_all(ens.base_path, ok);
-    if (!ok) return ensemble_path + ": cannot read the base command file `" + ens.base_path + "'";
+    std::string base_text;
+    if (auto err = read_regular_file(ens.base_path, kMaxTextInput, base_text); !err.empty())
+        return refuse(ensemble_path + ": cannot read the base command file `" + ens.base_path + "': " + err);
     BaseFile base;
     if (auto err = parse_base(base_text, base); !err.empty())
-        return ens.base_path + ": not a command file the ensemble can vary: " + err;
-    if (auto err = check_command_file(ens.base_path); !err.empty())
-        return ens.base_path + ": not a valid command file: " + err;
+        return refuse(ens.base_path + ": not a command file the ensemble can vary: " + err);
+    const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
+    const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
+    if (abs_dir.size() > kMaxFolderName)
+        return refuse("the output folder `" + abs_dir + "' has a name of " + std::to_string(abs_dir.size()) +
+               " characters; the members' information files hold it on a line, which allows " +
+               std::to_string(kMaxFolderName));
+    // What the members hold in memory while they are prepared (measured: 50
+    // MB at 60000 members of one varied key, 19 MB at 20000): refused before
+    // anything is written where it would not fit.
+    const double bytes = static_cast<double>(ens.members) * (800.0 + 48.0 * static_cast<double>(ens.vary.size()));
+    if (bytes > kMaxPlanBytes)
+        return refuse(ensemble_path + ": " + std::to_string(ens.members) + " members of " + std::to_string(ens.vary.size()) +
+               " varied keys need about " + std::to_string(static_cast<long long>(bytes / 1048576)) +
+               " MB to prepare, more than the " + std::to_string(static_cast<long long>(kMaxPlanBytes / 1048576)) +
+               " MB allowed; split the ensemble");
+    if (auto err = check_command_file(ens.base_path, abs_bin + "/knotline"); !err.empty())
+        return refuse(ens.base_path + ": not a valid command file: " + err);
     plan.shared_grid = true;
     for (const auto& v : ens.vary) plan.shared_grid = plan.shared_grid && !changes_grid(v);
 
-    std::error_code ec;
-    fs::create_directories(fs::path(dir) / "members", ec);
-    if (ec) return "cannot create `" + dir + "': " + ec.message();
-    const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
-    const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
+    Folder top, members;
+    if (auto err = Folder::open(dir, true, top); !err.empty()) return err;
+    if (auto err = top.sub("members", true, members); !err.empty()) return err;
     const std::string prefix = (plan.shared_grid ? abs_dir + "/grid" : abs_bin) + "/";
 
     const auto values = sample_members(ens);
@@ -442,74 +504,44 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
         Member m;
         m.index = i;
         m.values = values[i];
-        std::string cmd = effective_command_file(base, ens, m.values);
+        const std::string cmd = effective_command_file(base, ens, m.values);
         m.hash = sha256_hex(cmd);
-        m.folder = "members/" + member_folder_name(i, ens.members, m.hash);
-        const fs::path folder = fs::path(dir) / m.folder;
-        bool have_cmd = false, have_info = false;
-        const bool cmd_there = read_all((folder / "member.cmd").string(), have_cmd) == cmd && have_cmd;
-        const bool info_there = read_all((folder / "member.info").string(), have_info) == info && have_info;
-        if (!cmd_there || !info_there) pending.push_back({i, folder, std::move(cmd), info, cmd_there});
+        const std::string name = member_folder_name(i, ens.members, m.hash);
+        m.folder = "members/" + name;
+        Folder f;
+        std::string have_cmd, have_info;
+        const bool there = members.sub(name, false, f).empty();
+        const bool cmd_there = there && f.read("member.cmd", have_cmd).empty() && have_cmd == cmd;
+        const bool info_there = there && f.read("member.info", have_info).empty() && have_info == info;
+        if (!cmd_there || !info_there) pending.push_back({i, cmd_there});
         plan_text << "member " << i << " " << m.hash << " " << m.folder << "\n";
         plan.members.push_back(std::move(m));
     }
-    if (auto err = write_members(pending, jobs); !err.empty()) return err;
-
-    if (plan.shared_grid) {
-        // The grid of member 0, made once; the folder's `knotline' hands it
-        // to every member whose generator input is the same, and runs the
-        // real generator for any other.
-        const fs::path grid = fs::path(dir) / "grid";
-        fs::create_directories(grid, ec);
-        const std::string cmd0 = fs::absolute(fs::path(dir) / plan.members[0].folder / "member.cmd").string();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir(grid.c_str()) != 0) _exit(127);
-            const int fd = open("/dev/null", O_WRONLY);
-            dup2(fd, 1);
-            close(fd);
-            try {
-                ModelState s;
-                s.names.command_file = cmd0;
-                read_command_file(s);
-            } catch (const RunStop&) {
-                _exit(1);
-            }
-            std::fflush(stdout);
-            _exit(0);
-        }
-        int rc = 0;
-        waitpid(pid, &rc, 0);
-        if (!WIFEXITED(rc) || WEXITSTATUS(rc) != 0) return "cannot write the generator input of the shared grid";
-        fs::copy_file(grid / kGridFile, grid / "input.tmp", fs::copy_options::overwrite_existing, ec);
-        if (ec) return "cannot keep the generator input of the shared grid";
-        const int st = run_program(grid.string(), {abs_bin + "/knotline", kGridFile, kGeneratorTag},
-                                   (grid / "knotline.out").string());
-        if (st != 0) return "knotline fails on the shared grid (status " + std::to_string(st) + ")";
-        fs::rename(grid / kGridFile, grid / "grid.tmp", ec);
-        if (ec) return "cannot keep the shared grid";
-        std::ofstream(grid / "generator") << abs_bin << "/knotline\n";
-        fs::copy_file(abs_bin + "/torla-grid-cache", grid / "knotline", fs::copy_options::overwrite_existing, ec);
-        if (ec) return "cannot place `torla-grid-cache' as the shared grid's generator: " + ec.message();
-    }
-
-    if (!write_atomic((fs::path(dir) / "ensemble.toml").string(), ens.text) ||
-        !write_atomic((fs::path(dir) / "plan.txt").string(), plan_text.str()))
-        return "cannot write the plan into `" + dir + "'";
-    return "";
+    if (auto err = write_members({&members, &plan, &base, info}, pending, jobs); !err.empty())
+        return err.find(": torla refuses its command file: ") != std::string::npos ? refuse(err) : err;
+    if (plan.shared_grid)
+        if (auto err = make_shared_grid(top, plan, abs_bin); !err.empty()) return err;
+    if (stop_signal()) return "interrupted";
+    if (auto err = top.write("ensemble.toml", ens.text); !err.empty()) return err;
+    return top.write("plan.txt", plan_text.str());
 }
 
 std::string load_plan(const std::string& dir, Plan& plan) {
     plan = Plan{};
     const std::string plan_path = (fs::path(dir) / "plan.txt").string();
-    std::ifstream f(plan_path);
-    std::string line;
-    if (!f || !std::getline(f, line) || line != "torla-ensemble plan")
+    Folder top;
+    std::string text, toml;
+    if (!Folder::open(dir, false, top).empty() || !top.read("plan.txt", text).empty() ||
+        text.rfind("torla-ensemble plan\n", 0) != 0)
         return "`" + dir + "' holds no ensemble (no plan.txt)";
-    if (auto err = read_ensemble_file((fs::path(dir) / "ensemble.toml").string(), plan.ensemble); !err.empty())
+    const std::string toml_path = (fs::path(dir) / "ensemble.toml").string();
+    if (auto err = top.read("ensemble.toml", toml, kMaxEnsembleFile); !err.empty()) return err;
+    if (auto err = parse_ensemble_file(toml_path, toml, plan.ensemble); !err.empty())
         return "ensemble.toml of `" + dir + "': " + err;
     const auto values = sample_members(plan.ensemble);
-    while (std::getline(f, line)) {
+    std::istringstream f(text);
+    std::string line;
+    for (int n = 1; std::getline(f, line); ++n) {
         std::istringstream w(line);
         std::string word;
         w >> word;
@@ -522,7 +554,11 @@ std::string load_plan(const std::string& dir, Plan& plan) {
             w >> m.index >> m.hash >> m.folder;
             if (!w || m.index != static_cast<int>(plan.members.size()) ||
                 m.index >= static_cast<int>(values.size()))
-                return plan_path + ": a member line out of order";
+                return plan_path + ": line " + std::to_string(n) + ": a member line out of order";
+            // A member's folder is the one its index and hash name, inside DIR/members.
+            if (!is_hash(m.hash) || m.folder != "members/" + member_folder_name(m.index, plan.ensemble.members, m.hash))
+                return plan_path + ": line " + std::to_string(n) + ": member " + std::to_string(m.index) +
+                       " names a folder that is not its own";
             m.values = values[m.index];
             plan.members.push_back(std::move(m));
         }
@@ -533,26 +569,41 @@ std::string load_plan(const std::string& dir, Plan& plan) {
     return "";
 }
 
+namespace {
+
+// The tool's note of how the run ended: the plan's hash, an exit status
+// (128 + N, a signal, is no ending) and the size the result file had then.
+bool read_status(const Folder& f, const Member& m, int& status) {
+    std::string text;
+    if (!f.read("member.status", text, 4096).empty()) return false;
+    std::istringstream in(text);
+    std::string key, hash;
+    long long bytes = -2;
+    if (!(in >> key >> hash) || key != "hash" || hash != m.hash || !(in >> key >> status) || key != "exit_status" ||
+        status < 0 || status >= 128)
+        return false;
+    if (in >> key >> bytes && key == "result_bytes" && f.size_of("member.res") != bytes) return false;
+    // A result deleted or cut since: the member runs again.
+    return status != 0 || f.size_of("member.res") >= 0;
+}
+
+}  // namespace
+
 MemberState member_state(const std::string& dir, const Member& m) {
     MemberState st;
-    std::ifstream f(status_path(dir, m));
-    std::string key, hash;
+    Folder f;
     int status = -1;
-    // The tool's note of how the run ended: with the plan's hash and an exit
-    // status (128 + N, a signal, is no ending).
-    if (f >> key >> hash && key == "hash" && hash == m.hash && f >> key >> status && key == "exit_status" &&
-        status >= 0 && status < 128) {
-        st.finished = true;
-        st.exit_status = status;
-    }
+    if (!member_dir(dir, m, f).empty() || !read_status(f, m, status)) return st;
+    st.finished = true;
+    st.exit_status = status;
     static const char* reasons[] = {"max_time", "error", "non_finite", "dump_limit", "error", "small_step"};
-    if (st.finished) st.stop_reason = status <= 5 ? reasons[status] : "error";
+    st.stop_reason = status <= 5 ? reasons[status] : "error";
     // The run record torla leaves beside the result: it must name the same
     // command file (its SHA-256) and an ending that was not an interruption.
-    std::ifstream rec(fs::path(dir) / m.folder / "member.res.json");
-    if (st.finished && rec) {
+    std::string record;
+    if (f.read("member.res.json", record).empty()) {
         try {
-            const auto j = nlohmann::json::parse(rec);
+            const auto j = nlohmann::json::parse(record);
             const auto& cmd = j.at("command_file");
             if (cmd.at("sha256").get<std::string>() != m.hash || j.value("stop_reason", "") == "interrupted" ||
                 j.value("exit_status", -1) != status) {
@@ -573,17 +624,24 @@ MemberState member_state(const std::string& dir, const Member& m) {
 }
 
 pid_t start_member(const std::string& dir, const Member& m, const std::string& bin_dir) {
-    const fs::path folder = fs::path(dir) / m.folder;
-    std::remove(status_path(dir, m).c_str());
-    return spawn_program(folder.string(), {fs::absolute(bin_dir).string() + "/torla", "member.info"},
-                         (folder / "member.out").string());
+    Folder f;
+    if (!member_dir(dir, m, f).empty()) return -1;
+    f.remove("member.status");
+    const int out = f.create("member.out");
+    if (out < 0) return -1;
+    const pid_t pid = spawn_member_process(f.fd(), {fs::absolute(bin_dir).string() + "/torla", "member.info"}, out);
+    close(out);
+    return pid;
 }
 
 int finish_member(const std::string& dir, const Member& m, int wait_status) {
     const int st = decode(wait_status);
-    // Written in place: a status cut short by a crash no longer reads as
-    // finished, and the member runs again.
-    std::ofstream(status_path(dir, m)) << "hash " << m.hash << "\nexit_status " << st << "\n";
+    Folder f;
+    if (!member_dir(dir, m, f).empty()) return st;
+    // Written whole under a temporary name and renamed: a status is either
+    // there complete or not at all, and the member then runs again.
+    f.write("member.status", "hash " + m.hash + "\nexit_status " + std::to_string(st) + "\nresult_bytes " +
+                                 std::to_string(f.size_of("member.res")) + "\n");
     return st;
 }
 

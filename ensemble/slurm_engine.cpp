@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ensemble/folder.h"
 #include "ensemble/slurm.h"
 
 namespace torla::ensemble {
@@ -99,22 +100,17 @@ std::string submit_slurm(const std::string& dir, const Plan& plan, const std::st
     const int target_tasks = opt.max_parallel > 0 ? opt.max_parallel : 32;
     const int chunk = opt.chunk > 0 ? opt.chunk : std::max(1, (members + target_tasks - 1) / target_tasks);
     const int tasks = (members + chunk - 1) / chunk;
-    fs::create_directories(fs::path(abs_dir) / "slurm");
-    const std::string script = abs_dir + "/slurm/job.sh";
-    {
-        std::ofstream f(script);
-        f << slurm_script(abs_dir, program, chunk);
-        if (!f) return "cannot write " + script;
-    }
-    fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    Folder top, slurm;
+    if (auto err = Folder::open(abs_dir, false, top); !err.empty()) return err;
+    if (auto err = top.sub("slurm", true, slurm); !err.empty()) return err;
+    if (auto err = slurm.write("job.sh", slurm_script(abs_dir, program, chunk), 0744); !err.empty()) return err;
     std::string out, err;
     const int rc = capture(sbatch_arguments(opt, tasks, abs_dir), out, err);
     if (rc != 0) return "sbatch failed (status " + std::to_string(rc) + "): " + trim(err);
     job_id = trim(out);
     if (auto semi = job_id.find(';'); semi != std::string::npos) job_id = job_id.substr(0, semi);
     if (job_id.empty()) return "sbatch gave no job id";
-    std::ofstream(fs::path(abs_dir) / "slurm" / "job") << job_id << "\n";
-    return "";
+    return slurm.write("job", job_id + "\n");
 }
 
 bool slurm_job_active(const SlurmOptions& opt, const std::string& job_id) {
@@ -125,7 +121,7 @@ bool slurm_job_active(const SlurmOptions& opt, const std::string& job_id) {
 
 std::string wait_slurm(const SlurmOptions& opt, const std::string& job_id) {
     auto interval = std::chrono::milliseconds(250);
-    while (slurm_job_active(opt, job_id)) {
+    while (!stop_signal() && slurm_job_active(opt, job_id)) {
         std::this_thread::sleep_for(interval);
         interval = std::min(interval * 2, std::chrono::milliseconds(opt.poll_ms));
         if (interval.count() <= 0) interval = std::chrono::milliseconds(250);

@@ -3,7 +3,7 @@
 # program's sources and the targets in fuzz/, compiled with clang's
 # libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
 #   fuzz/build.sh            every target
-#   fuzz/build.sh TARGET...  the named ones (command_file, grid_file, knotline, profile)
+#   fuzz/build.sh TARGET...  the named ones (command_file, grid_file, knotline, profile, ensemble_file)
 # The profile target also compiles profile/ against Debian's GDAL (not
 # instrumented itself) and links it.
 set -euo pipefail
@@ -12,22 +12,25 @@ out="${TORLA_FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${CXX_FUZZ:-clang++}"
 jobs="${TORLA_FUZZ_JOBS:-2}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline profile)
+[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline profile ensemble_file)
 
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root" -isystem /usr/include/gdal -include "$root/fuzz/gcc_builtins.h"
        -Wall -Wextra -Werror -ffp-contract=off
        -fsanitize=address,undefined -fno-sanitize-recover=all)
 mkdir -p "$out/obj"
 
-# Every source of the program except the two entry points.
-sources=()
+# Every source of the program except the entry points, and the ensemble
+# file's reader (toml++ compiled in, so that it is instrumented too).
+sources=("$root"/ensemble/ensemble_file.cpp "$root"/ensemble/toml_reader.cpp "$root"/ensemble/folder.cpp
+         "$root"/ensemble/sampling.cpp)
+flags+=(-DTOML_HEADER_ONLY=1)
 for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp "$root"/profile/*.cpp; do
     case "$f" in */run/main.cpp|*/knotline/main.cpp|*/profile/main.cpp) continue ;; esac
     sources+=("$f")
 done
 
 # An object is rebuilt when its source or any header is newer than it.
-newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/profile" "$root/fuzz" \
+newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/profile" "$root/fuzz" "$root/ensemble" \
                  -name '*.h' -printf '%T@\n' | sort -n | tail -1)"
 stale=()
 for f in "${sources[@]}"; do

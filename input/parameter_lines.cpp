@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "input/input.h"
+#include "model/height_pressure.h"
 
 namespace torla {
 
@@ -71,10 +72,13 @@ void match_parameter(RunParameters& p, const std::string& line) {
     case ParameterKind::kWord: {
         const std::string word = next_word(line, pos);
         if (word.empty()) return;  // no second word: the method stays as it was
-        if (word.size() > kMaxMethodLength) {
+        // A list of heights may be longer than a word.
+        const std::size_t longest =
+            entry->check == ParameterCheck::kHeightList ? kMaxLine : kMaxMethodLength;
+        if (word.size() > longest) {
             std::printf("   match_parameter:  WARNING:  %s `%s' is longer than %zu characters; "
                         "ignored.\n",
-                        key.c_str(), word.c_str(), kMaxMethodLength);
+                        key.c_str(), word.c_str(), longest);
             return;
         }
         p.*entry->text = word;
@@ -106,6 +110,12 @@ void check_parameters(const RunParameters& p) {
     // by or takes roots of must be positive.
     for (const ParameterEntry& e : parameter_table()) {
         if (e.alias || e.check == ParameterCheck::kNone) continue;
+        if (e.check == ParameterCheck::kHeightList) {
+            std::vector<double> heights;
+            if (const std::string err = parse_height_list(p.*e.text, heights); !err.empty())
+                refuse(std::string("Parameter ") + e.key + ": " + err + ".");
+            continue;
+        }
         if (e.check == ParameterCheck::kOneOf) {
             if (!one_of(p.*e.text, e.words))
                 refuse(std::string("Parameter ") + e.key + " is `" + p.*e.text + "'; it must be one of: " +

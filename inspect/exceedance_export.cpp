@@ -127,6 +127,7 @@ EnsembleContext read_ensemble_context(const std::string& table_path, std::vector
         return c;
     }
     c.inputs.push_back(plan_path);
+    c.inputs.push_back(dir + "/ensemble.toml");  // not read here, but status and collect read it
     std::string line, base, member;
     while (std::getline(plan, line)) {
         if (line.rfind("base ", 0) == 0) base = line.substr(5);

@@ -14,6 +14,10 @@
 #include "inspect/inspect.h"
 #include "output/result_format.h"
 
+namespace torla {
+struct HeightsData;
+}
+
 namespace torla::inspect {
 
 // What lies beside RESULT: the log RESULT minus its last three characters
@@ -99,6 +103,18 @@ std::string read_exceedance_table(const std::string& path, ExceedanceTable& t);
 // (argv[1] the result file, argv[2] the sub-command). Returns the exit status.
 int map_main(int argc, char** argv);
 int netcdf_main(int argc, char** argv);
+// The largest pressure at each height of RESULT.heights into the summary,
+// when that file is there (inspect/at.cpp); returns "" or what is wrong.
+std::string height_maxima(const std::string& result_path, const ResultTables& r, Summary& s);
+// RESULT.heights when it is there (found), checked against the result;
+// returns "" or what is wrong with it.
+std::string read_kept_heights(const std::string& result_path, const ResultTables& r,
+                              HeightsData& out, bool& found);
+// The name of a per-cell field of the peak at height h (m) in the map
+// exports: p_at_2m_max_kpa, p_at_0_5m_max_kpa.
+std::string height_field_name(double h);
+// `at`: the pressure over height at one cell (inspect/at.cpp).
+int at_main(int argc, char** argv);
 // `map` and `netcdf` of an exceedance table (argv[1] the table).
 int exceedance_main(int argc, char** argv);
 // torla-inspect RESULT score OBS.toml [--json] (score.cpp).

@@ -75,6 +75,13 @@ struct Summary {
     std::optional<FrontSpeed> fastest;
     std::optional<double> front_reaches_end;  // first dump time, s
     std::optional<PeakMaximum> max_salt_pressure, max_susp_pressure;
+    // The largest pressure at each height of RESULT.heights (a run with
+    // Height_Peaks on), where it was and when; empty without that file.
+    struct HeightMaximum {
+        double height_m = 0.0, kpa = 0.0, time_s = 0.0;
+        int cell = -1;
+    };
+    std::vector<HeightMaximum> height_maxima;
 };
 // The summary from the tables and the front of every dump record, in order
 // (as a reader hands the records over one at a time); or from a whole file.

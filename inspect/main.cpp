@@ -33,6 +33,8 @@ const char* const kUsage =
     "       torla-inspect RESULT runout [--json] [--zones Z] [--zone-pressure p3|p2|max] [--split-at S]\n"
     "       torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m]\n"
     "                                [--zones Z] [--zone-pressure p3|p2|max] [-o FILE]\n"
+    "       torla-inspect RESULT at (--s S | --point E,N) [--heights LIST] [--json | --csv]\n"
+    "                               [-o FILE]\n"
     "       torla-inspect RESULT score OBS.toml [--json]\n"
     "\n"
     "summary  names, cells, dumps, time span, run-out, largest front speed and the\n"
@@ -59,7 +61,10 @@ const char* const kUsage =
     "         (with the map coordinates easting and northing of every cell), or with\n"
     "         --front the front of every dump (empty where no flow) and the run-out,\n"
     "         to standard output or to FILE (never the result file itself).\n"
-    "         Values that are not finite are written nan, inf, -inf.\n";
+    "         Values that are not finite are written nan, inf, -inf.\n"
+    "at       the pressure over height at one cell (S m of horizontal distance from the\n"
+    "         top, or the map point E,N projected onto the path) at every dump, and its\n"
+    "         peak over the run (docs/heights.md); text, --csv or --json.\n";
 
 int usage_error(const std::string& what) {
     std::cerr << "torla-inspect: " << torla::inspect::plain_text(what) << "\n" << kUsage;
@@ -246,7 +251,11 @@ int summary(torla::ResultReader& reader, torla::ResultTables& r, const std::stri
     }
     if (!v.record_note.empty())
         std::cerr << "torla-inspect: note: " << torla::inspect::plain_text(v.record_note) << "\n";
-    const torla::inspect::Summary s = torla::inspect::summarize(r, v.front, opt.th);
+    torla::inspect::Summary s = torla::inspect::summarize(r, v.front, opt.th);
+    if (std::string err = torla::inspect::height_maxima(path, r, s); !err.empty()) {
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(err) << "\n";
+        return kStatusBadFile;
+    }
     const torla::inspect::RunRecord* record = v.has_record ? &v.record : nullptr;
     if (opt.json) {
         std::vector<std::pair<std::string, std::string>> extra;
@@ -276,6 +285,7 @@ int run(int argc, char** argv) {
         input.compare(input.size() - 4, 4, ".csv") == 0)
         return torla::inspect::exceedance_main(argc, argv);
     if (command == "map") return torla::inspect::map_main(argc, argv);
+    if (command == "at") return torla::inspect::at_main(argc, argv);
     if (command == "netcdf") return torla::inspect::netcdf_main(argc, argv);
     if (command == "runout") return torla::inspect::runout_main(argc, argv);
     if (command == "score") return torla::inspect::score_main(argc, argv);

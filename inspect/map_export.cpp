@@ -21,6 +21,7 @@
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "inspect/run_view.h"
+#include "output/heights_format.h"
 #include "model/quantities.h"
 
 namespace torla::inspect {
@@ -174,7 +175,7 @@ void set_or_null(OGRFeature& f, const char* field, double v, bool known = true) 
 }
 
 bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const RunContext& ctx,
-                 const MapFrame& m, int& unzoned) {
+                 const HeightsData& kept, const MapFrame& m, int& unzoned) {
     bool ok = add_fields(cells, {{"cell", OFTInteger},       {"path_length_m", OFTReal},
                                  {"s_horizontal_m", OFTReal}, {"elevation_m", OFTReal},
                                  {"slope_deg", OFTReal},      {"p2_max_kpa", OFTReal},
@@ -184,6 +185,11 @@ bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const
                                  {"zone_pressure_kpa", OFTReal}, {"zone_index", OFTInteger},
                                  {"zone", OFTString},         {"zone_note", OFTString},
                                  {"unstable", OFTInteger}});
+    // The peaks over height of a run with Height_Peaks on, a field per height.
+    for (std::size_t k = 0; k < kept.heights.size(); ++k) {
+        OGRFieldDefn d(height_field_name(kept.heights[k]).c_str(), OFTReal);
+        ok = ok && cells->CreateField(&d) == OGRERR_NONE;
+    }
     ok = ok && cells->StartTransaction() == OGRERR_NONE;
     for (int i = 0; ok && i < r.n_cells; ++i) {
         OGRFeature f(cells->GetLayerDefn());
@@ -218,6 +224,8 @@ bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const
             f.SetFieldNull(f.GetFieldIndex("zone_note"));
         }
         f.SetField("unstable", v.unstable ? 1 : 0);
+        for (std::size_t k = 0; k < kept.heights.size(); ++k)
+            f.SetField(height_field_name(kept.heights[k]).c_str(), kept.peak_at(i, k));
         OGRPoint pt(m.x[i], m.y[i]);
         f.SetGeometry(&pt);
         ok = cells->CreateFeature(&f) == OGRERR_NONE;
@@ -312,7 +320,8 @@ using Dataset = GDALDatasetUniquePtr;
 // Writes the layers under temporary names beside the outputs and moves them
 // into place when whole; returns an empty string or what failed.
 std::string write_map(const ResultTables& r, const RunView& v, const RunContext& ctx,
-                      const MapOptions& o, const MapFrame& m, const MapFiles& files, int& unzoned) {
+                      const HeightsData& kept, const MapOptions& o, const MapFrame& m,
+                      const MapFiles& files, int& unzoned) {
     GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(o.geojson ? "GeoJSON" : "GPKG");
     OutputFile cells_out(files.cells);
     std::optional<OutputFile> path_out, runouts_out;
@@ -336,7 +345,7 @@ std::string write_map(const ResultTables& r, const RunView& v, const RunContext&
     OGRLayer* runouts = runout_target->CreateLayer("runouts", crs, wkbPoint, lco);
     CSLDestroy(lco);
     if (!cells || !line || !runouts) return gdal_error("cannot create the layers in " + o.out);
-    bool ok = write_cells(cells, r, v, ctx, m, unzoned) && write_path(line, r, v, m, o.geojson) &&
+    bool ok = write_cells(cells, r, v, ctx, kept, m, unzoned) && write_path(line, r, v, m, o.geojson) &&
               write_runouts(runouts, v, m);
     // The drivers write much of a file when it is closed: a failure there
     // (a full disk) is a failure of the export.
@@ -387,6 +396,10 @@ int map_main(int argc, char** argv) {
     const RunContext ctx = read_run_context(path, r, v.times, notes);
     if (!ctx.record_refusal.empty())
         return refuse(ctx.record_refusal + "; the result and its run record disagree");
+    HeightsData kept;
+    bool has_kept = false;
+    if (const std::string failed = read_kept_heights(path, r, kept, has_kept); !failed.empty())
+        return refuse(failed);
     GDALAllRegister();
     MapFrame frame;
     const std::string err = place_cells(path, r, ctx, o, frame);
@@ -397,7 +410,7 @@ int map_main(int argc, char** argv) {
         std::cerr << "torla-inspect: " << plain_text(path) << ": note: the run blew up; mapped with "
                   << v.peaks_source << "\n";
     int unzoned = 0;
-    if (const std::string failed = write_map(r, v, ctx, o, frame, files, unzoned); !failed.empty())
+    if (const std::string failed = write_map(r, v, ctx, kept, o, frame, files, unzoned); !failed.empty())
         return refuse(failed);
     if (unzoned > 0)
         std::cerr << "torla-inspect: note: " << unzoned

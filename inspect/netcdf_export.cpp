@@ -14,6 +14,7 @@
 
 #include "inspect/exports.h"
 #include "inspect/run_view.h"
+#include "output/heights_format.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 
@@ -181,6 +182,9 @@ int netcdf_main(int argc, char** argv) {
     if (!ctx.record_refusal.empty())
         return refuse(ctx.record_refusal + "; the result and its run record disagree");
     const UnstableRun unstable = judge_stability(path, r, dump_times, front);
+    HeightsData kept;
+    bool has_kept = false;
+    if (const std::string err = read_kept_heights(path, r, kept, has_kept); !err.empty()) return refuse(err);
     const int n = r.n_cells;
     const std::size_t nt = dump_times.size();
     bool placed = false;
@@ -276,6 +280,28 @@ int netcdf_main(int argc, char** argv) {
                   "arrival_time _FillValue");
         }
 
+        // The peaks over height of a run with Height_Peaks on (RESULT.heights).
+        int v_height = -1, v_hmax = -1, v_htime = -1;
+        if (has_kept) {
+            int h_dim = 0;
+            check(nc_def_dim(nc, "height", kept.heights.size(), &h_dim), "dimension height");
+            v_height = define(nc, "height", NC_DOUBLE, {h_dim}, "m", "height above the base of the flow");
+            text_attribute(nc, v_height, "axis", "Z");
+            text_attribute(nc, v_height, "positive", "up");
+            v_hmax = define(nc, "pressure_over_height_max", NC_DOUBLE, {c_dim, h_dim}, "kPa",
+                            "largest pressure at each height over the run");
+            text_attribute(nc, v_hmax, "cell_methods", "time: maximum");
+            text_attribute(nc, v_hmax, "comment",
+                           "from RESULT.heights: over every time step; the suspension layer's "
+                           "velocity and concentration profiles, the larger of the two layers "
+                           "where both reach (docs/heights.md)");
+            text_attribute(nc, v_hmax, "coordinates", coordinates);
+            v_htime = define(nc, "pressure_over_height_max_time", NC_DOUBLE, {c_dim, h_dim}, "s",
+                             "time of the largest pressure at each height");
+            const double fill = -1.0;
+            check(nc_put_att_double(nc, v_htime, "_FillValue", NC_DOUBLE, 1, &fill),
+                  "pressure_over_height_max_time _FillValue");
+        }
         text_attribute(nc, NC_GLOBAL, "Conventions", "CF-1.8");
         text_attribute(nc, NC_GLOBAL, "title", "TORLA run " + r.run_name + " of " + r.problem_name);
         text_attribute(nc, NC_GLOBAL, "problem_name", r.problem_name);
@@ -350,6 +376,13 @@ int netcdf_main(int argc, char** argv) {
             std::vector<double> at(n);
             for (int i = 0; i < n; ++i) at[i] = ctx.arrival_time_s[i].value_or(-1.0);
             check(nc_put_var_double(nc, v_arrival, at.data()), "arrival_time");
+        }
+        if (has_kept) {
+            std::vector<double> when(kept.time);
+            for (double& w : when) w = std::isfinite(w) ? w : -1.0;
+            check(nc_put_var_double(nc, v_height, kept.heights.data()), "height");
+            check(nc_put_var_double(nc, v_hmax, kept.peak.data()), "pressure_over_height_max");
+            check(nc_put_var_double(nc, v_htime, when.data()), "pressure_over_height_max_time");
         }
         check(nc_close(nc), "close");
         nc = -1;

@@ -406,6 +406,14 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
     if (s.max_susp_pressure)
         text_maximum(o, "Suspension-layer pressure:", "h3", *s.max_susp_pressure,
                      s.max_susp_pressure->h3);
+    for (const Summary::HeightMaximum& m : s.height_maxima) {
+        o << "Pressure at " << number_text(m.height_m, 6) << " m:  ";
+        if (m.cell < 0)
+            o << "none, the flow never reached it\n";
+        else
+            o << fixed(m.kpa, 3) << " kPa at cell " << m.cell << " (path length "
+              << fixed(r.geometry[m.cell].path_length, 1) << " m), t = " << fixed(m.time_s, 3) << " s\n";
+    }
     if (record) text_record(o, r, *record);
 }
 
@@ -467,6 +475,18 @@ void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s
     o << ",\n";
     json_maximum(o, jn, "max_suspension_pressure", s.max_susp_pressure);
     o << ",\n";
+    if (!s.height_maxima.empty()) {
+        o << "  \"max_pressure_over_height\": [";
+        for (std::size_t k = 0; k < s.height_maxima.size(); ++k) {
+            const Summary::HeightMaximum& m = s.height_maxima[k];
+            o << (k ? ",\n    " : "\n    ") << "{\"height_m\": " << num_exact(m.height_m) << ", \"kPa\": ";
+            if (m.cell < 0)
+                o << "0, \"cell\": null, \"time_s\": null}";
+            else
+                o << num_exact(m.kpa) << ", \"cell\": " << m.cell << ", \"time_s\": " << num_exact(m.time_s) << "}";
+        }
+        o << "\n  ],\n";
+    }
     if (record) {
         json_record(o, jn, r, *record);
         o << ",\n";

@@ -47,6 +47,17 @@ void derive_run_constants(ModelState& s) {
 
 namespace {
 
+// The peaks over height of a run with Height_Peaks on, at 0 and never reached.
+void allocate_height_peaks(ModelState& s, std::size_t n) {
+    HeightPeaks& hp = s.heights;
+    hp.on = s.par.Height_Peaks == "on";
+    if (!hp.on) return;
+    // The list was checked with the other parameters.
+    parse_height_list(s.par.Peak_Heights, hp.heights);
+    hp.peak.assign(n * hp.heights.size(), 0.0);
+    hp.time.assign(n * hp.heights.size(), std::nan(""));
+}
+
 // The per-cell arrays in the order in which they are obtained and released.
 std::array<std::vector<double>*, 22> per_cell_arrays(ModelState& s) {
     Grid& g = s.grid;
@@ -74,6 +85,7 @@ void allocate_model_state(ModelState& s) {
         s.grid.path_length.assign(n, 0.0f);
         s.history.arrival_time.assign(n, std::nan(""));
         s.history.peaks_before_onset.assign(n * kResultQuantities, 0.0f);
+        allocate_height_peaks(s, n);
     } catch (const std::bad_alloc&) {
         fatal(kStatusFailure,
               "   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n", n);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "model/height_pressure.h"
 #include "model/parameters.h"
 #include "model/quantities.h"
 #include "model/runout.h"
@@ -274,6 +275,8 @@ struct ModelState {
 
     Files files;
     History history;
+    // Peaks over height (Height_Peaks on); empty and off otherwise.
+    HeightPeaks heights;
 };
 
 // The names the result and the log are being written under.

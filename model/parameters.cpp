@@ -75,6 +75,10 @@ constexpr ParameterEntry kTable[] = {
     {"Susp_Rate", kDouble, &P::Susp_Rate, nullptr, 1.0, kFinite},
     {"Numerics", kWord, nullptr, nullptr, 0.0, kOneOf, false, &P::Numerics, "standard",
      "standard robust"},
+    {"Height_Peaks", kWord, nullptr, nullptr, 0.0, kOneOf, false, &P::Height_Peaks, "off", "off on",
+     true},
+    {"Peak_Heights", kWord, nullptr, nullptr, 0.0, kHeightList, false, &P::Peak_Heights,
+     "2,5,10,15,20,25,30", nullptr, true},
 };
 
 }  // namespace

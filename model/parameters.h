@@ -73,6 +73,8 @@ struct RunParameters {
     double Min_Susp_Mom_Flux;   // kg/(m s), window threshold on the suspension momentum
     double Susp_Rate;           // -, factor on the seventh local value of every input point
     std::string Numerics;       // the scheme of the update: "standard" or "robust"
+    std::string Height_Peaks;   // "on": the run keeps peaks over height (<result>.heights); "off"
+    std::string Peak_Heights;   // m, comma-separated heights of those peaks, rising
 };
 
 // Whether the run uses the robust scheme (Numerics robust).
@@ -95,6 +97,7 @@ enum class ParameterCheck {
     kPositive,        // a finite number above 0
     kGeneratorFloat,  // a finite number that a 32-bit float can hold
     kOneOf,           // a word of the entry's list
+    kHeightList,      // a comma-separated list of heights (model/height_pressure.h)
 };
 
 struct ParameterEntry {
@@ -108,6 +111,10 @@ struct ParameterEntry {
     std::string RunParameters::*text = nullptr;  // kWord
     const char* default_text = nullptr;
     const char* words = nullptr;  // kOneOf: the words allowed, separated by blanks
+    // A key of an optional product: the run record's digest of the parameters
+    // leaves it out while it holds its default, so a run without it keeps
+    // the digest it always had.
+    bool optional_product = false;
 };
 
 // The keys in the order in which a parameter line is compared with them.

@@ -37,6 +37,7 @@ enum QuantityRow : int {
     kRowSaltPressure = 5,
     kRowSuspDepth = 6,
     kRowSuspVelocity = 7,
+    kRowSuspConcentration = 8,
     kRowSuspPressure = 11,
 };
 

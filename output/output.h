@@ -22,6 +22,13 @@ void report_form_factors(ModelState& s);
 // Folds the layer variables of the active window into the peak table.
 void update_peaks(ModelState& s);
 
+// Peaks over height (Height_Peaks on, output/height_peaks.cpp): the layers
+// of the window at `time` (s) after a pass; the dump record just written;
+// the file <result>.heights at the end (returns "" or what failed).
+void update_height_peaks(ModelState& s, double time);
+void fold_dump_heights(ModelState& s);
+std::string write_run_heights(const ModelState& s);
+
 // Writes the run record (at path, or <result>.json) for a run that ended
 // with status at the wall-clock time ended (s since the epoch). Returns ""
 // or what failed.

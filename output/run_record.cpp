@@ -12,6 +12,7 @@
 
 #include "model/json.h"
 #include "model/sha256.h"
+#include "output/heights_format.h"
 #include "output/output.h"
 
 namespace torla {
@@ -45,6 +46,7 @@ std::string parameter_text(const RunParameters& p) {
     char number[64];
     for (const ParameterEntry& e : parameter_table()) {
         if (e.alias) continue;
+        if (e.optional_product && e.text && p.*e.text == e.default_text) continue;
         if (e.number) {
             std::snprintf(number, sizeof number, "%.17g", p.*e.number);
         } else if (e.coefficient) {
@@ -196,6 +198,11 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
     }
     o << ",\n  \"runouts\": ";
     write_runouts(o, s, status);
+    if (s.heights.on) {
+        o << ",\n  \"height_peaks\": {\"file\": " << json_string(n.result_file + kHeightsSuffix)
+          << ", \"heights_m\": " << json_cells(s.heights.heights) << ", \"passes\": " << s.heights.passes
+          << ", \"dumps\": " << s.heights.dumps << "}";
+    }
     o << "\n}\n";
 }
 

@@ -156,6 +156,9 @@ void start_up(ModelState& s) {
     log_printf(s, "%s", message.c_str());
     append_peak_table(s);
     patch_dump_count(s);
+    if (s.heights.on)
+        if (const std::string err = write_run_heights(s); !err.empty())
+            std::fprintf(stderr, "torla: the peaks over height were not written: %s\n", err.c_str());
     close_log(s);
     stop_run(status);
 }
@@ -332,6 +335,7 @@ void dump(ModelState& s) {
     std::printf("   Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", c.t, c.dt,
                 w.first_active, w.last_active);
     write_dump(s, c.t, s.U_prev);
+    if (s.heights.on) fold_dump_heights(s);
     if (s.history.keep) note_dump(s);
     c.next_dump_time += s.par.Dump_Interval;
     ++c.dump_count;
@@ -453,10 +457,12 @@ bool run_pass(ModelState& s) {
     if (s.history.keep) note_pass(s, taken, wave, rescale, limited < dt);
 
     update_peaks(s);
+    if (s.heights.on) update_height_peaks(s, c.t + taken);
     c.dt = c.dtn;
     if (c.dt < kSmallestStep) {
         s.history.stop_reason = StopReason::kSmallStep;
         write_dump(s, c.t, s.U_prev);
+        if (s.heights.on) fold_dump_heights(s);
         if (s.history.keep) note_dump(s);
         check_dump_record(s);
         return false;
@@ -533,6 +539,19 @@ void warn_doubtful_ending(ModelState& s) {
     warn_in_record(s, text);
 }
 
+// The peaks over height beside the result file (Height_Peaks on); a run
+// that cannot write them has not done what it was asked and ends with 1.
+void write_heights_or_stop(ModelState& s) {
+    if (!s.heights.on) return;
+    if (const std::string err = write_run_heights(s); !err.empty()) {
+        std::fprintf(stderr, "torla: FATAL: the peaks over height could not be written: %s\n",
+                     err.c_str());
+        s.history.message = "the peaks over height could not be written: " + err;
+        close_log(s);
+        stop_run(kStatusFailure);
+    }
+}
+
 // Completes the files of a run that reached its end: the peak table, the
 // count, the end line. A run stopped on the small-step limit has complete
 // files too, but ends with status 5.
@@ -541,6 +560,7 @@ int end_of_run(ModelState& s) {
     warn_doubtful_ending(s);
     append_peak_table(s);
     patch_dump_count(s);
+    write_heights_or_stop(s);
     const Names& names = s.names;
     log_printf(s, "TORLA %s:  Run `%s' of problem `%s' finished.\n\n", kVersion, names.run.c_str(),
                names.problem.c_str());

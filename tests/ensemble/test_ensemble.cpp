@@ -3,7 +3,10 @@
 // exceedance table on the map and in NetCDF, resume, usage and refusals).
 #include <gtest/gtest.h>
 #include <netcdf.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,7 +57,7 @@ std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
 TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     TempDir dir;
     write_text(dir.file("e.toml"),
-               "# an ensemble\nbase = \"sub/b.cmd\"   # the base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
+               "\xEF\xBB\xBF# an ensemble, K\xC3\xB6nig\nbase = \"sub/b.cmd\"   # the base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
                "[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85]  # two lines\n"
                "h2 = { factor = [0, 1.2] }\nh3 = { factor = { min = 0.7, max = 1.3 } }\n"
                "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = [1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]\n"
@@ -77,42 +80,42 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
                        " | p2 10 | p2 30");
     const std::string head = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n", grid = "base = \"b.cmd\"\nsampling = \"grid\"\n";
     const std::pair<std::string, std::string> cases[] = {
-        {"base = \"b.cmd\"\nmembers = 0\n", "line 2: `members' must be at least 1"},
-        {"base = \"b.cmd\"\nmembers = 2.5\n", "line 2: `members' must be a whole number"},
+        {"base = \"b.cmd\"\nmembers = 0\n", "line 2, column 11: `members' must be at least 1"},
+        {"base = \"b.cmd\"\nmembers = 2.5\n", "line 2, column 11: `members' must be a whole number"},
         {"base = \"b.cmd\"\nsampling = \"latin-hypercube\"\n", "`members' is missing"},
         {"members = 3\n", "names no base command file"},
-        {head + "colour = \"red\"\n", "line 4: unknown key `colour'"},
-        {head + "sampling = \"sobol\"\n", "line 4: `sampling' is \"grid\""},
-        {"base = \"b.cmd\"\nmembers = 4\nseed = -3\n", "line 3: `seed' must be a whole number"},
-        {head + "[vary]\nFoo_Bar = [1.0, 2.0]\n", "line 5: unknown key or column `Foo_Bar' in [vary]"},
-        {head + "[vary]\nCourant_Nr = { min = -1.0, max = 0.5 }\n", "line 5: `Courant_Nr' -1 must be above 0"},
-        {head + "[vary]\nGravity = [9.81, 0.0]\n", "line 5: `Gravity' 0 must be above 0"},
-        {head + "[vary]\nElem_Size = [10, 1e39]\n", "line 5: `Elem_Size' 1e+39 is beyond the 32-bit float range"},
-        {head + "[vary]\nCourant_Nr = { min = 0.9, max = 0.5 }\n", "line 5: `Courant_Nr': min must be below max"},
+        {head + "colour = \"red\"\n", "line 4, column 10: unknown key `colour'"},
+        {head + "sampling = \"sobol\"\n", "line 4, column 12: `sampling' is \"grid\""},
+        {"base = \"b.cmd\"\nmembers = 4\nseed = -3\n", "line 3, column 8: `seed' must be a whole number"},
+        {head + "[vary]\nFoo_Bar = [1.0, 2.0]\n", "line 5, column 11: unknown key or column `Foo_Bar' in [vary]"},
+        {head + "[vary]\nCourant_Nr = { min = -1.0, max = 0.5 }\n", "line 5, column 14: `Courant_Nr' -1 must be above 0"},
+        {head + "[vary]\nGravity = [9.81, 0.0]\n", "line 5, column 11: `Gravity' 0 must be above 0"},
+        {head + "[vary]\nElem_Size = [10, 1e39]\n", "line 5, column 13: `Elem_Size' 1e+39 is beyond the 32-bit float range"},
+        {head + "[vary]\nCourant_Nr = { min = 0.9, max = 0.5 }\n", "line 5, column 14: `Courant_Nr': min must be below max"},
         {head + "[vary]\nCourant_Nr = { min = 0.5 }\n", "a range needs both min and max"},
-        {head + "[vary]\nCourant_Nr = []\n", "line 5: `Courant_Nr' lists no values"},
-        {head + "[vary]\nCourant_Nr = [0.5, \"x\"]\n", "line 5: `Courant_Nr' lists a value that is not a number"},
-        {head + "[vary]\nRegion = [1, 2]\n", "line 5: `Region' has no value to vary"},
-        {head + "[vary]\nNumerics = [\"standard\", \"fast\"]\n", "line 5: `fast' is not a word `Numerics' takes"},
-        {head + "[vary]\nh2 = [0.8, 1.2]\n", "line 5: the local column `h2' takes { factor = [...] }"},
-        {head + "[vary]\nh2 = { factor = [-0.5, 1.2] }\n", "line 5: a factor of `h2' must not be negative"},
-        {head + "[vary]\nrho1 = { factor = { min = 0.0, max = 1.2 } }\n", "line 5: a factor of `rho1' must be above 0"},
-        {head + "[vary]\nh3 = { factor = [1], scale = 2 }\n", "line 5: the local column `h3' takes"},
-        {head + "[vary]\nh3 = { factor [1] }\n", "line 5: = is missing after `factor'"},
-        {head + "[thresholds]\np3 = [1.0, 0.0]\n", "line 5: a threshold of `p3' must be a pressure above 0"},
-        {head + "[thresholds]\np4 = [1.0]\n", "line 5: unknown threshold `p4'"},
-        {head + "[colours]\nred = 1\n", "line 5: unknown section [colours]"},
-        {grid + "[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n", "line 4: `Courant_Nr' is a range; grid sampling takes listed values"},
-        {grid + "members = 3\n[vary]\nCourant_Nr = [0.5, 0.9]\n", "line 3: `members' is 3 but the grid has 2 combinations"},
+        {head + "[vary]\nCourant_Nr = []\n", "line 5, column 14: `Courant_Nr' lists no values"},
+        {head + "[vary]\nCourant_Nr = [0.5, \"x\"]\n", "line 5, column 20: `Courant_Nr' lists a value that is not a number"},
+        {head + "[vary]\nRegion = [1, 2]\n", "line 5, column 10: `Region' has no value to vary"},
+        {head + "[vary]\nNumerics = [\"standard\", \"fast\"]\n", "line 5, column 25: `fast' is not a word `Numerics' takes"},
+        {head + "[vary]\nh2 = [0.8, 1.2]\n", "line 5, column 6: the local column `h2' takes { factor = [...] }"},
+        {head + "[vary]\nh2 = { factor = [-0.5, 1.2] }\n", "line 5, column 6: a factor of `h2' must not be negative"},
+        {head + "[vary]\nrho1 = { factor = { min = 0.0, max = 1.2 } }\n", "line 5, column 8: a factor of `rho1' must be above 0"},
+        {head + "[vary]\nh3 = { factor = [1], scale = 2 }\n", "line 5, column 6: the local column `h3' takes"},
+        {head + "[vary]\nh3 = { factor [1] }\n", "line 5, column 15: Error while parsing key-value pair: expected '='"},
+        {head + "[thresholds]\np3 = [1.0, 0.0]\n", "line 5, column 12: a threshold of `p3' must be a pressure above 0"},
+        {head + "[thresholds]\np4 = [1.0]\n", "line 5, column 6: unknown threshold `p4'"},
+        {head + "[colours]\nred = 1\n", "line 5, column 7: unknown section [colours]"},
+        {grid + "[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n", "line 4, column 14: `Courant_Nr' is a range; grid sampling takes listed values"},
+        {grid + "members = 3\n[vary]\nCourant_Nr = [0.5, 0.9]\n", "line 3, column 11: `members' is 3 but the grid has 2 combinations"},
         // The TOML itself.
-        {"base = \"b.cmd\nmembers = 2\n", "line 1: a string ends at the line end"},
-        {"base = \"b.cmd\"\nmembers =\n", "line 2: a value is expected"},
-        {"base = \"b.cmd\"\nmembers = 2 3\n", "line 2: text after the value of `members'"},
-        {"base = \"b.cmd\"\nmembers = 2\nmembers = 3\n", "line 3: `members' is given twice"},
-        {"base = \"b.cmd\"\nmembers = 1e400\n", "line 2: `1e400' is not a finite number"},
-        {"base = \"b.cmd\"\nmembers = nan\n", "line 2: `nan' is not a number"},
-        {"base = \"b.cmd\"\n[vary\n", "line 2: ] is missing"},
-        {"base = \"b.cmd\"\nmembers = 2\n[vary]\nCourant_Nr = [0.5,\n 0.6\n", "line 6: an array needs , between"},
+        {"base = \"b.cmd\nmembers = 2\n", "line 1, column 14: Error while parsing string"},
+        {"base = \"b.cmd\"\nmembers =\n", "line 2, column 10: Error while parsing key-value pair: expected value"},
+        {"base = \"b.cmd\"\nmembers = 2 3\n", "line 2, column 13: Error while parsing key-value pair: expected a comment or whitespace"},
+        {"base = \"b.cmd\"\nmembers = 2\nmembers = 3\n", "line 3, column 11: Error while parsing key-value pair: cannot redefine existing integer 'members'"},
+        {"base = \"b.cmd\"\nmembers = 1e400\n", "line 2, column 16: Error while parsing floating-point: '1e400'"},
+        {"base = \"b.cmd\"\nmembers = nan\n", "line 2, column 11: the value is not a finite number"},
+        {"base = \"b.cmd\"\n[vary\n", "line 2, column 6: Error while parsing table header: expected ']'"},
+        {"base = \"b.cmd\"\nmembers = 2\n[vary]\nCourant_Nr = [0.5,\n 0.6\n", "line 5, column 6: Error while parsing array"},
     };
     for (const auto& [text, message] : cases) {
         write_text(dir.file("e.toml"), text);
@@ -458,7 +461,7 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         {"torla-ensemble run bad.toml -o e --jobs 0", "usage:", 2},
         {"torla-ensemble run bad.toml -o e --engine cloud", "usage:", 2},
         {"torla-ensemble run bad.toml -o e --frobnicate", "unknown or incomplete option `--frobnicate'", 2},
-        {"torla-ensemble run bad.toml -o e", "bad.toml: line 2: `members' must be at least 1", 3},
+        {"torla-ensemble run bad.toml -o e", "bad.toml: line 2, column 11: `members' must be at least 1", 3},
         {"torla-ensemble run zero.toml -o e", "zero.cmd: not a valid command file: read_command_file:  FATAL ERROR:  Number_of_Points is 0", 3},
         {"torla-ensemble run none.toml -o e", "cannot read the base command file", 3},
         {"torla-ensemble run member.toml -o e --jobs 2", "member 0: torla refuses its command file: read_command_file:  FATAL ERROR:", 3},
@@ -479,6 +482,7 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         {"torla-inspect y/exceedance.csv map -o x.gpkg", "y/exceedance.csv: no CRS: the ensemble's base command file has no crs_wkt", 1, table},
         {x + "netcdf -o x/plan.txt", "x/plan.txt", 1, table},
         {x + "netcdf -o x.cmd", "x.cmd", 1, table},
+        {x + "netcdf -o x/ensemble.toml", "x/ensemble.toml", 1, table},
     };
     for (const auto& c : cases) {
         for (const char* d : {"x", "y"}) write_text(dir.file(d + std::string("/exceedance.csv")), c.table);
@@ -488,6 +492,246 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         EXPECT_FALSE(fs::exists(dir.path() / "e/plan.txt")) << c.args << ": a refused ensemble runs nothing";
     }
     EXPECT_EQ(read_text(dir.file("x.cmd")) + read_text(dir.file("x/plan.txt")), inputs) << "an input was overwritten";
+}
+
+// ---- Hostile inputs and folders.
+
+TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
+    TempDir dir;
+    const std::string head = "base = \"b.cmd\"\nmembers = 4\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"x = " + std::string(30000, '['), "line 1, column 37: arrays and inline tables nested more than 32 deep"},
+        {"x = " + std::string(30000, '{'), "line 1, column 37: arrays and inline tables nested more than 32 deep"},
+        {"x = " + [] { std::string t; for (int i = 0; i < 3000; ++i) t += "{a="; return t; }(), "nested more than 32 deep"},
+        {head + "[vary]\n" + [] { std::string t = "a"; for (int i = 0; i < 40; ++i) t += ".a"; return t; }() + " = 1\n",
+         "line 4, column 64: a key of more than 32 dotted parts"},
+        {head + "s = \"" + std::string(100, '[') + "\"\nx = [[1]]\n", "line 3, column 5: unknown key `s'"},
+        {head + std::string(kMaxEnsembleFile, '#'), "is larger than 1048576 bytes"},
+        {head + "[vary]\nMax_Dev = [1.0]\nRef_Radius = [2.0]\n",
+         "line 5, column 14: `Ref_Radius' and `Max_Dev' (line 4) are the same parameter; vary it once"},
+        {head + "[vary]\nCourant_Nr = [true]\n", "line 4, column 15: a value an ensemble file does not take"},
+        {head + "[vary.deeper]\nx = 1\n", "[vary.deeper]: sections do not nest"},
+        {head + "seed = inf\n", "line 3, column 8: the value is not a finite number"},
+        {head + "[ = 1]\n", "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
+        {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
+        {head + "[vary]\nNumerics = [\n  } ]\n", "line 5, column 3: `}' where `]' or a value is expected"},
+        {head + "seed = 0'''\xC6\xBC'''\n", "line 3, column 12: a character other than ASCII outside a string"},
+        {head + "seed = 1 '\xC6\xBC'\n", "line 3, column 10: a quote that does not start a string"},
+        {head + "seed = 0x-[\"\xC6\xBC\"]\n", "line 3, column 13: a character other than ASCII outside a string"},
+        {head + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n", "line 4, column 1: a character other than ASCII in a multi-line string"},
+        {head + "[vary]\nh2 = { factor = [1] ]\n", "line 4, column 21: `]' where `}' or a value is expected"},
+        {head + "seed =\xEF\xBA\xBF" "1\n", "line 3, column 7: a character other than ASCII outside a string or a comment"},
+    };
+    EnsembleFile s;
+    for (const auto& [text, message] : cases) {
+        write_text(dir.file("e.toml"), text);
+        const std::string err = read_ensemble_file(dir.file("e.toml"), s);
+        EXPECT_NE(err.find(message), std::string::npos) << text.substr(0, 80) << "\n gave: " << err;
+    }
+    // Devices and FIFOs are refused before they are opened: nothing to read
+    // forever.
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    for (const std::string& path : {std::string("/dev/zero"), dir.file("fifo"), dir.path().string()})
+        EXPECT_NE(read_ensemble_file(path, s).find("is not a regular file"), std::string::npos) << path;
+}
+
+// Runs torla-ensemble in dir with its scratch folder under dir/tmp.
+int ensemble(const TempDir& dir, const std::string& args, std::string& out) {
+    fs::create_directories(dir.path() / "tmp");
+    return test::run_in(dir.path(), "TMPDIR='" + dir.file("tmp") + "' " + test::bin_dir() + "/torla-ensemble " + args, out);
+}
+
+// Lines of a file that name no member folder or scratch left behind.
+bool empty_folder(const fs::path& p) { return fs::is_directory(p) && fs::is_empty(p); }
+
+TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
+    std::string cmd = small_command_file();
+    write_text(dir.file("zero-elem.cmd"), cmd.replace(cmd.find("Max_Time"), 0, "Elem_Size 0\n"));
+    const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n";
+    write_text(dir.file("ok.toml"), "base = \"b.cmd\"\n" + grid);
+    write_text(dir.file("elem.toml"), "base = \"zero-elem.cmd\"\n" + grid);
+    write_text(dir.file("zero.toml"), "base = \"/dev/zero\"\n" + grid);
+    write_text(dir.file("fail.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nElem_Size = [0]\n");
+    write_text(dir.file("huge.toml"), "base = \"b.cmd\"\nmembers = 1000000\n[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n"
+                                      "Max_Salt_Density = { min = 20, max = 60 }\nh1 = { factor = { min = 1, max = 2 } }\n"
+                                      "h2 = { factor = { min = 1, max = 2 } }\nh3 = { factor = { min = 1, max = 2 } }\n"
+                                      "Gravity = { min = 9.7, max = 9.9 }\n");
+    write_text(dir.file("file"), "");
+    mkfifo(dir.file("fifo.toml").c_str(), 0644);
+    const std::string long_dir = std::string(250 - dir.path().string().size(), 'd');
+    // The lock of a folder held by another process.
+    fs::create_directories(dir.path() / "held");
+    const int held = open(dir.file("held/lock").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const struct Case {
+        std::string args, message;
+        int status;
+    } cases[] = {
+        {"run elem.toml -o e", "zero-elem.cmd: not a valid command file: the grid generator refuses it", 3},
+        {"run zero.toml -o e", "cannot read the base command file `/dev/zero': `/dev/zero' is not a regular file", 3},
+        {"run fifo.toml -o e", "fifo.toml' is not a regular file", 3},
+        {"run ok.toml -o " + long_dir, "has a name of 251 characters; the members' information files hold it on a line", 3},
+        {"run huge.toml -o e", "1000000 members of 6 varied keys need about 1037 MB to prepare, more than the 1024 MB", 3},
+        {"run ok.toml -o file/e", "cannot create `file/e'", 1},
+        {"run ok.toml -o held", "`held' is in use by another torla-ensemble (held/lock is held); refused", 1},
+        {"collect held", "`held' is in use by another torla-ensemble", 1},
+        {"run fail.toml -o e", "no member gave a result that can be used: no exceedance table", 4},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(ensemble(dir, c.args, out), c.status) << c.args << "\n" << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+        EXPECT_TRUE(empty_folder(dir.path() / "tmp")) << c.args << ": its scratch folder is left behind";
+    }
+    close(held);
+    EXPECT_FALSE(fs::exists(dir.path() / "e/exceedance.csv"));
+    EXPECT_FALSE(fs::exists(dir.path() / long_dir)) << "a refused ensemble leaves no folder behind";
+}
+
+TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
+    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n"
+                                   "[thresholds]\np3 = [0.05]\n");
+    std::string out;
+    ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
+    Plan plan;
+    ASSERT_EQ(load_plan(dir.file("e"), plan), "");
+    const std::string m0 = plan.members[0].folder, m1 = plan.members[1].folder;
+    // Every file the tool writes replaced by a link to a file outside, and
+    // the members made to run again; the grid folder a link to a folder
+    // outside.
+    fs::create_directories(dir.path() / "outside/grid");
+    std::vector<std::string> planted = {"members.csv", "exceedance.csv", "runout.csv", "fronts.csv", "ensemble.json",
+                                        "plan.txt", "ensemble.toml", "exceedance.nc", m0 + "/member.cmd",
+                                        m0 + "/member.info", m0 + "/member.status", m1 + "/member.out",
+                                        m1 + "/member.status"};
+    fs::remove(dir.path() / "e" / m0 / "member.cmd");  // the member is written and run again
+    for (std::size_t i = 0; i < planted.size(); ++i) {
+        const fs::path target = dir.path() / "outside" / std::to_string(i);
+        write_text(target.string(), "outside\n");
+        fs::remove(dir.path() / "e" / planted[i]);
+        fs::create_symlink(target, dir.path() / "e" / planted[i]);
+    }
+    fs::remove_all(dir.path() / "e/grid");
+    fs::create_directory_symlink(dir.path() / "outside/grid", dir.path() / "e/grid");
+    ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
+    for (std::size_t i = 0; i < planted.size(); ++i) {
+        EXPECT_EQ(read_text(dir.file("outside/" + std::to_string(i))), "outside\n") << planted[i] << " written through";
+        EXPECT_FALSE(fs::is_symlink(dir.path() / "e" / planted[i])) << planted[i];
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path() / "outside/grid"));
+    EXPECT_EQ(csv_rows(dir.file("e/members.csv")).size(), 3u);
+    // A plan that points a member outside the folder is refused by every
+    // command that reads it.
+    const std::string plan_text = read_text(dir.file("e/plan.txt"));
+    for (const std::string folder : {"../../outside", "members/../../outside", "/tmp"}) {
+        std::string bad = plan_text;
+        bad.replace(bad.find(m0), m0.size(), folder);
+        write_text(dir.file("e/plan.txt"), bad);
+        for (const std::string cmd : {"run-chunk e 0 2", "collect e", "status e"}) {
+            EXPECT_EQ(ensemble(dir, cmd, out), 1) << cmd;
+            EXPECT_NE(out.find("plan.txt: line 4: member 0 names a folder that is not its own"), std::string::npos)
+                << cmd << "\n" << out;
+        }
+    }
+}
+
+TEST_F(EnsembleProgram, AResultDeletedOrCutRunsAgain) {
+    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n");
+    std::string out;
+    ASSERT_EQ(ensemble(dir, "run s.toml -o e", out), 0) << out;
+    Plan plan;
+    ASSERT_EQ(load_plan(dir.file("e"), plan), "");
+    const std::string res = dir.file("e/" + plan.members[1].folder + "/member.res"), whole = read_text(res);
+    for (const std::string damage : {"delete", "cut", "grow"}) {
+        if (damage == "delete") fs::remove(res);
+        else fs::resize_file(res, damage == "cut" ? whole.size() / 2 : whole.size() + 4);
+        EXPECT_FALSE(member_state(dir.file("e"), plan.members[1]).finished) << damage;
+        EXPECT_EQ(ensemble(dir, "status e", out), 1) << damage;
+        EXPECT_EQ(ensemble(dir, "run s.toml -o e", out), 0) << damage << "\n" << out;
+        EXPECT_EQ(read_text(res), whole) << damage;
+    }
+}
+
+TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt) {
+    write_text(dir.file("b.cmd"), small_command_file(1000, "Max_Time 1500\nDump_Interval 500\nNumerics robust\n"));
+    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6]\n");
+    fs::create_directories(dir.path() / "tmp");
+    for (int sig : {SIGTERM, SIGINT, SIGKILL}) {
+        fs::remove_all(dir.path() / "e");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setenv("TMPDIR", dir.file("tmp").c_str(), 1);
+            if (chdir(dir.path().c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(127);
+            execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml", "-o", "e", "--jobs",
+                  "2", nullptr);
+            _exit(127);
+        }
+        // Stopped once both members run (each has its output file).
+        auto running = [&] {
+            std::error_code ec;
+            int n = 0;
+            for (const auto& f : fs::directory_iterator(dir.path() / "e/members", ec)) n += fs::exists(f.path() / "member.out");
+            return n;
+        };
+        for (auto t = std::chrono::steady_clock::now(); running() < 2 && std::chrono::steady_clock::now() - t < 30s;)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_EQ(running(), 2);
+        std::this_thread::sleep_for(100ms);
+        kill(pid, sig);  // the tool alone, not its process group
+        int rc = 0;
+        waitpid(pid, &rc, 0);
+        EXPECT_TRUE(WIFSIGNALED(rc) && WTERMSIG(rc) == sig) << sig << " " << rc;
+        // No process is left working in the ensemble's folder.
+        auto left = [&] {
+            int n = 0;
+            std::error_code ec;
+            for (const auto& p : fs::directory_iterator("/proc", ec)) {
+                const std::string cwd = fs::read_symlink(p.path() / "cwd", ec).string();
+                n += !ec && cwd.rfind((dir.path() / "e").string(), 0) == 0;
+            }
+            return n;
+        };
+        for (auto t = std::chrono::steady_clock::now(); (left() || !empty_folder(dir.path() / "tmp")) &&
+                                                        std::chrono::steady_clock::now() - t < 10s;)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(left(), 0) << "members outlive signal " << sig;
+        EXPECT_TRUE(empty_folder(dir.path() / "tmp")) << "scratch left after signal " << sig;
+        Plan plan;
+        ASSERT_EQ(load_plan(dir.file("e"), plan), "");
+        for (const auto& m : plan.members) EXPECT_FALSE(member_state(dir.file("e"), m).finished) << sig;
+    }
+}
+
+TEST(EnsembleCollect, PeaksThatBlewUpAreLeftOutAsFailed) {
+    TempDir dir;
+    write_text(dir.file("b.cmd"), small_command_file());
+    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9]\n"
+                                   "[thresholds]\np3 = [1.0]\n");
+    Plan plan;
+    ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
+    const float nan = std::nanf(""), inf = HUGE_VALF;
+    const struct Case {
+        float peak;   // of p3 in cell 2 (member 0: 2 kPa, the only one used)
+        int quantity; // 0 p3, 1 p2, 2 h3, 3 h2
+        std::string why;
+    } cases[] = {{2.0f, 0, ""}, {nan, 0, "peak p3 nan kPa in cell 2"}, {inf, 1, "peak p2 inf kPa in cell 2"},
+                 {3e38f, 2, "peak h3 3.00000001e+38 m in cell 2"}, {-inf, 3, "peak h2 -inf m in cell 2"}};
+    for (int i = 0; i < 5; ++i) {
+        std::vector<std::vector<float>> peaks(4, std::vector<float>{0, 1, 2, 0});
+        peaks[cases[i].quantity][2] = cases[i].peak;
+        const std::string f = dir.file("out/" + plan.members[i].folder);
+        write_result(f + "/member.res", peaks);
+        write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status 0\n");
+    }
+    CollectFigures fig;
+    ASSERT_EQ(collect(dir.file("out"), fig), "");
+    EXPECT_EQ(fig.used * 10 + fig.failed, 14);
+    const std::string json = read_text(dir.file("out/ensemble.json"));
+    for (int i = 1; i < 5; ++i)
+        EXPECT_NE(json.find("{\"member\": " + std::to_string(i) + ", \"why\": \"" + cases[i].why), std::string::npos)
+            << json;
+    // Only member 0 enters: cell 2 exceeds 1 kPa with probability 1, its median is 2.
+    EXPECT_EQ(csv_rows(dir.file("out/exceedance.csv"))[3][5], "1");
 }
 
 }  // namespace

@@ -1,0 +1,78 @@
+// Pressure over height from the suspension layer's assumed profiles, and the
+// list of heights the run keeps peaks at.
+#include "model/height_pressure.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace torla {
+
+namespace {
+
+// The smallest and largest value of a + b x + c x^2 on [0, 1].
+void extremes(double a, double b, double c, double& lo, double& hi) {
+    auto f = [&](double x) { return a + x * (b + x * c); };
+    lo = std::min(f(0.0), f(1.0));
+    hi = std::max(f(0.0), f(1.0));
+    if (c != 0.0) {
+        const double vertex = -b / (2 * c);
+        if (vertex > 0.0 && vertex < 1.0) lo = std::min(lo, f(vertex)), hi = std::max(hi, f(vertex));
+    }
+}
+
+HeightProfile make_profile(double u0, double u1, double u2, double c0, double c1, double c2,
+                           double air_density, double rho_diff) {
+    HeightProfile p{u0, u1, u2, c0, c1, c2, air_density, rho_diff, 0, 0, 0};
+    double u_lo, u_hi;
+    extremes(u0, u1, u2, u_lo, u_hi);
+    extremes(c0, c1, c2, p.c_min, p.c_max);
+    p.uu_max = std::max(u_lo * u_lo, u_hi * u_hi);
+    return p;
+}
+
+}  // namespace
+
+HeightProfile height_profile(const ProfileCoefficients& c, double air_density, double rho_diff) {
+    return make_profile(c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2,
+                        c.Conc_Prof_Coeff_0, c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2, air_density,
+                        rho_diff);
+}
+
+HeightProfile height_profile(const float k[12], double air_density, double rho_diff) {
+    return make_profile(k[0], k[1], k[2], k[3], k[4], k[5], air_density, rho_diff);
+}
+
+double saltation_pressure(double u2, double bulk_density) { return u2 * u2 * bulk_density / 1000; }
+
+double suspension_pressure_at(const HeightProfile& p, double h3, double u3, double c3, double z) {
+    return pressure_at_height(p, CellLayers{-1.0, 0.0, h3, u3, c3}, z);
+}
+
+std::string parse_height_list(const std::string& text, std::vector<double>& out) {
+    std::vector<double> heights;
+    std::size_t pos = 0;
+    for (int item = 1;; ++item) {
+        const std::size_t comma = text.find(',', pos);
+        const std::string part = text.substr(pos, comma == std::string::npos ? std::string::npos
+                                                                              : comma - pos);
+        const std::string where = "height " + std::to_string(item) + " (`" + part + "')";
+        char* end = nullptr;
+        errno = 0;
+        const double v = std::strtod(part.c_str(), &end);
+        if (part.empty() || end != part.c_str() + part.size() || errno == ERANGE || !std::isfinite(v))
+            return where + " is not a number";
+        if (v < 0.0) return where + " is below 0 m";
+        if (!heights.empty() && v <= heights.back()) return where + " does not rise above the one before";
+        if (static_cast<int>(heights.size()) == kMaxPeakHeights)
+            return "more than " + std::to_string(kMaxPeakHeights) + " heights";
+        heights.push_back(v);
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
+    }
+    out = heights;
+    return "";
+}
+
+}  // namespace torla

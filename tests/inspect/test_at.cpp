@@ -1,0 +1,244 @@
+// torla-inspect RESULT at: the cell found by distance or map point, the
+// pressure over height at every dump, the peaks and where they come from,
+// and the refusals.
+#include <gtest/gtest.h>
+
+#include <netcdf.h>
+#include <ogrsf_frmts.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "model/height_pressure.h"
+#include "output/heights_format.h"
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
+const std::string kRelease = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
+
+// 30 points 10 m apart along the path, 6 m drop each, at map coordinates
+// (1000 + x, 2000); points 2 to 6 carry a release.
+std::string placed_run(const std::string& globals) {
+    std::ostringstream o;
+    o << "Track_Name At track\nRun_Name At run\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 8\n"
+      << globals << "| COORDINATES\nNumber_of_Points 30\n";
+    for (int i = 0; i < 30; ++i) o << i << " " << i * 10 << " " << 1000 - 6 * i << " " << 1000 + 10 * i << " 2000\n";
+    o << "| POWDER SNOW LOCAL PARAMETERS\n";
+    for (int i = 0; i < 30; ++i) o << i << " " << (i >= 2 && i <= 6 ? kRelease : kQuiet) << "\n";
+    o << "| END OF FILE\n";
+    return o.str();
+}
+
+nlohmann::json at_json(const test::TempDir& dir, const std::string& args) {
+    std::string out;
+    EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-inspect run.res at " + args + " --json 2>/dev/null", out), 0)
+        << out;
+    return nlohmann::json::parse(out);
+}
+
+class At : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        kept_ = new test::TempDir;
+        plain_ = new test::TempDir;
+        std::string out;
+        ASSERT_EQ(test::run_torla(*kept_, placed_run("Height_Peaks on\nPeak_Heights 0.5,1,2,4\n"), out), 0) << out;
+        ASSERT_EQ(test::run_torla(*plain_, placed_run(""), out), 0) << out;
+    }
+    static void TearDownTestSuite() {
+        delete kept_;
+        delete plain_;
+    }
+    static test::TempDir *kept_, *plain_;
+};
+test::TempDir* At::kept_ = nullptr;
+test::TempDir* At::plain_ = nullptr;
+
+// With the kept peaks: the run's heights, its peaks at the cell, never below
+// any dump's pressure, and the dumps' pressures as the formula gives them.
+TEST_F(At, KeptPeaksAndDumps) {
+    const nlohmann::json j = at_json(*kept_, "--s 100");
+    HeightsData h;
+    ResultData r;
+    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
+    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+    const int cell = j["cell"];
+    // The generator's cells are about 10 m long on a 31 degree slope: 100 m
+    // across lies about 116.6 m along the path.
+    EXPECT_NEAR(j["horizontal_m"].get<double>(), 100.0, 5.0);
+    EXPECT_NEAR(r.geometry[cell].path_length, 116.6, 6.0);
+    EXPECT_EQ(j["path_length_m"].get<double>(), r.geometry[cell].path_length);
+    EXPECT_EQ(j["peak_source"], "passes");
+    EXPECT_EQ(j["heights_m"].get<std::vector<double>>(), h.heights);
+    ASSERT_EQ(j["dumps"].size(), r.dumps.size());
+    const HeightProfile p = height_profile(r.coefficients, h.air_density, h.rho_diff);
+    double largest = 0.0;
+    for (std::size_t k = 0; k < h.heights.size(); ++k) {
+        EXPECT_EQ(j["peak_kPa"][k].get<double>(), h.peak_at(cell, k));
+        for (std::size_t d = 0; d < r.dumps.size(); ++d) {
+            const CellLayers l{r.dump_value(d, 2, cell), r.dump_value(d, 5, cell), r.dump_value(d, 6, cell),
+                               r.dump_value(d, 7, cell), r.dump_value(d, 8, cell)};
+            const double dumped = j["dumps"][d]["p_kPa"][k];
+            EXPECT_EQ(dumped, pressure_at_height(p, l, h.heights[k]));
+            EXPECT_LE(dumped, j["peak_kPa"][k].get<double>());
+            largest = std::max(largest, dumped);
+        }
+    }
+    EXPECT_GT(largest, 0.0);
+    // Heights the run did not keep: the peaks come from the dumps.
+    const nlohmann::json other = at_json(*kept_, "--s 100 --heights 3");
+    EXPECT_EQ(other["peak_source"], "dumps");
+}
+
+// Without the kept peaks: the default heights, the peaks over the dumps, the
+// densities from the log's command file.
+TEST_F(At, PeaksOverTheDumpsWithoutTheFile) {
+    const nlohmann::json a = at_json(*plain_, "--s 100"), b = at_json(*kept_, "--s 100 --heights 0.5,1,2,4");
+    EXPECT_EQ(a["peak_source"], "dumps");
+    EXPECT_EQ(a["heights_m"].get<std::vector<double>>(), (std::vector<double>{2, 5, 10, 15, 20, 25, 30}));
+    EXPECT_EQ(a["densities_from"], "run.plg");
+    const nlohmann::json c = at_json(*plain_, "--s 100 --heights 0.5,1,2,4");
+    EXPECT_EQ(c["dumps"], b["dumps"]) << "the log's densities are the run's";
+    for (std::size_t k = 0; k < 4; ++k) {
+        double best = 0.0;
+        for (const auto& d : c["dumps"]) best = std::max(best, d["p_kPa"][k].get<double>());
+        EXPECT_EQ(c["peak_kPa"][k].get<double>(), best);
+        EXPECT_LE(best, b["peak_kPa"][k].get<double>());
+    }
+}
+
+// A map point beside the path: the cell at its foot, the distance from the path.
+TEST_F(At, MapPointProjectedOntoThePath) {
+    ResultData r;
+    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+    for (const double e : {1052.0, 1057.0, 1231.0}) {
+        const nlohmann::json j = at_json(*kept_, "--point " + std::to_string(e) + ",2010");
+        const int cell = j["cell"];
+        // The cell's map point is the nearest of all to the foot (e, 2000).
+        for (int i = 0; i < r.n_cells; ++i)
+            EXPECT_LE(std::fabs(r.geometry[cell].aux2 - e), std::fabs(r.geometry[i].aux2 - e) + 1e-3) << e;
+        EXPECT_NEAR(j["point_distance_m"].get<double>(), 10.0, 1e-3);
+    }
+    EXPECT_EQ(at_json(*kept_, "--point 0,2000")["cell"], 0);
+    EXPECT_EQ(at_json(*kept_, "--point 9000,2000")["cell"], r.n_cells - 1);
+}
+
+TEST_F(At, TextAndCsv) {
+    std::string out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res at --s 50 --csv", out), 0);
+    EXPECT_NE(out.find("# peak_source: passes\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"), std::string::npos) << out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res at --s 50 -o at.txt", out), 0);
+    EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"), std::string::npos);
+}
+
+// The summary names the largest pressure at each kept height, where and
+// when; without RESULT.heights it says nothing of heights.
+TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
+    std::string out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out), 0);
+    const nlohmann::json j = nlohmann::json::parse(out);
+    HeightsData h;
+    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
+    ASSERT_EQ(j["max_pressure_over_height"].size(), h.heights.size());
+    for (std::size_t k = 0; k < h.heights.size(); ++k) {
+        const nlohmann::json& m = j["max_pressure_over_height"][k];
+        EXPECT_EQ(m["height_m"].get<double>(), h.heights[k]);
+        const int cell = m["cell"];
+        for (int i = 0; i < h.n_cells; ++i) EXPECT_LE(h.peak_at(i, k), h.peak_at(cell, k));
+        EXPECT_NEAR(m["kPa"].get<double>(), h.peak_at(cell, k), 1e-9 * h.peak_at(cell, k));
+        EXPECT_NEAR(m["time_s"].get<double>(), h.time_at(cell, k), 1e-6);
+    }
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary", out), 0);
+    EXPECT_NE(out.find("\nPressure at 0.5 m:  "), std::string::npos) << out;
+    ASSERT_EQ(test::run_in(plain_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out), 0);
+    EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
+}
+
+// The map export carries a field per kept height, read back with OGR; the
+// NetCDF export a height dimension, read back with the netCDF library.
+TEST_F(At, ExportsCarryThePeaksOverHeight) {
+    std::string out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out), 0) << out;
+    HeightsData h;
+    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
+    GDALAllRegister();
+    GDALDataset* ds = static_cast<GDALDataset*>(GDALOpenEx(kept_->file("cells.gpkg").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+    ASSERT_NE(ds, nullptr);
+    OGRLayer* cells = ds->GetLayerByName("cells");
+    ASSERT_NE(cells, nullptr);
+    int features = 0;
+    for (auto& f : *cells) {
+        const int i = f->GetFieldAsInteger("cell");
+        EXPECT_EQ(f->GetFieldAsDouble("p_at_0_5m_max_kpa"), h.peak_at(i, 0)) << i;
+        EXPECT_EQ(f->GetFieldAsDouble("p_at_4m_max_kpa"), h.peak_at(i, 3)) << i;
+        ++features;
+    }
+    EXPECT_EQ(features, h.n_cells);
+    GDALClose(ds);
+
+    int nc = -1, dim = -1, var = -1;
+    ASSERT_EQ(nc_open(kept_->file("run.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    std::size_t heights = 0;
+    ASSERT_EQ(nc_inq_dimid(nc, "height", &dim), NC_NOERR);
+    ASSERT_EQ(nc_inq_dimlen(nc, dim, &heights), NC_NOERR);
+    EXPECT_EQ(heights, h.heights.size());
+    std::vector<double> peaks(h.peak.size()), times(h.time.size());
+    ASSERT_EQ(nc_inq_varid(nc, "pressure_over_height_max", &var), NC_NOERR);
+    ASSERT_EQ(nc_get_var_double(nc, var, peaks.data()), NC_NOERR);
+    EXPECT_EQ(peaks, h.peak);
+    ASSERT_EQ(nc_inq_varid(nc, "pressure_over_height_max_time", &var), NC_NOERR);
+    ASSERT_EQ(nc_get_var_double(nc, var, times.data()), NC_NOERR);
+    for (std::size_t e = 0; e < times.size(); ++e)
+        EXPECT_EQ(times[e], std::isfinite(h.time[e]) ? h.time[e] : -1.0) << e;
+    nc_close(nc);
+    // Without RESULT.heights: no height dimension.
+    ASSERT_EQ(test::run_in(plain_->path(), test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out), 0) << out;
+    ASSERT_EQ(nc_open(plain_->file("run.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    EXPECT_NE(nc_inq_dimid(nc, "height", &dim), NC_NOERR);
+    nc_close(nc);
+}
+
+// Refusals: arguments, status, what standard error says.
+TEST_F(At, Refusals) {
+    const struct {
+        const char* dir;  // k: kept, p: plain
+        std::string args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"k", "", 2, "give one of --s and --point"},
+        {"k", "--s 1 --point 1,2", 2, "give one of --s and --point"},
+        {"k", "--s ten", 2, "--s takes a number, not `ten'"},
+        {"k", "--s", 2, "--s needs a value"},
+        {"k", "--s -5", 2, "--s -5 m lies outside the track, 0 to "},
+        {"k", "--s 100000", 2, "lies outside the track"},
+        {"k", "--point 1000", 2, "--point takes EASTING,NORTHING, not `1000'"},
+        {"k", "--s 1 --heights 5,2", 2, "--heights: height 2 (`2') does not rise above the one before"},
+        {"k", "--s 1 --json --csv", 2, "--json and --csv are two forms: choose one"},
+        {"k", "--s 1 --wide", 2, "unknown option `--wide'"},
+        {"k", "--s 1 -o run.res", 2, "run.res"},
+        {"k", "--s 1 -o run.res.heights", 2, "run.res.heights"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        const test::TempDir& d = *c.dir == 'k' ? *kept_ : *plain_;
+        EXPECT_EQ(test::run_in(d.path(), test::bin_dir() + "/torla-inspect run.res at " + c.args, out), c.status)
+            << c.args;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+    }
+    // A damaged peaks file is named, not passed over.
+    test::TempDir bad;
+    test::fs::copy_file(kept_->file("run.res"), bad.file("run.res"));
+    test::write_text(bad.file("run.res.heights"), "TORLAHGT");
+    std::string out;
+    EXPECT_EQ(test::run_in(bad.path(), test::bin_dir() + "/torla-inspect run.res at --s 1", out), 1);
+    EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace torla
