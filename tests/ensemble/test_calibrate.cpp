@@ -158,6 +158,15 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
     EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
     EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
+    // Interrupted within the third round and after it: its members'
+    // endings and every later round gone; run again, the same answer.
+    fs::remove_all(dir.path() / "c" / "rounds" / "round-04");
+    fs::remove_all(dir.path() / "c" / "rounds" / "round-05");
+    for (const auto& e : fs::recursive_directory_iterator(dir.path() / "c" / "rounds" / "round-03"))
+        if (e.path().filename() == "member.status") fs::remove(e.path());
+    fs::remove(dir.path() / "c" / "calibration.csv");
+    ASSERT_EQ(test::run_in(dir.path(), command, out), 0) << out;
+    EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
 }
 
 TEST(CalibrationProgram, RefusesWhatItCannotSearch) {
