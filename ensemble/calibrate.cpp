@@ -79,12 +79,31 @@ std::string check_ranges(const EnsembleFile& ens) {
 
 std::string column_name(const Variation& v) { return v.name + (v.local() ? "[factor]" : ""); }
 
+// Text as a TOML basic string: quotes and backslashes escaped, control
+// characters as \uXXXX.
+std::string toml_string(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(c));
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
 // The ensemble file of one round: the spec's base, a latin hypercube of
 // `members` over the box, the spec's seed plus the round.
 std::string round_file_text(const EnsembleFile& ens, const Box& box, int members, int round) {
     std::ostringstream t;
     t << "# Round " << round << " of torla-ensemble calibrate, written by it.\n";
-    t << "base = \"" << fs::absolute(ens.base_path).lexically_normal().string() << "\"\n";
+    t << "base = " << toml_string(fs::absolute(ens.base_path).lexically_normal().string()) << "\n";
     t << "members = " << members << "\nsampling = \"latin-hypercube\"\nseed = " << ens.seed + round << "\n[vary]\n";
     for (std::size_t i = 0; i < ens.vary.size(); ++i) {
         const std::string range = "{ min = " + format_value(box.min[i]) + ", max = " + format_value(box.max[i]) + " }";

@@ -169,6 +169,20 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
 }
 
+TEST(CalibrationProgram, ABaseNamedWithQuotesAndBackslashes) {
+    TempDir dir;
+    synthetic_spec(dir, 6);
+    fs::create_directory(dir.path() / "q\"x\\y");
+    fs::copy_file(std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/base.cmd", dir.path() / "q\"x\\y" / "base.cmd");
+    write_text(dir.file("q.toml"), "base = \"q\\\"x\\\\y/base.cmd\"\nmembers = 6\nseed = 3\n[vary]\n"
+                                   "Alpha = { min = 0.015, max = 0.025 }\n");
+    std::string out;
+    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-ensemble calibrate q.toml --observed obs.toml -o c", out), 0)
+        << out;
+    EXPECT_NE(read_text(dir.file("c/rounds/round-01.toml")).find("q\\\"x\\\\y/base.cmd\""), std::string::npos);
+    EXPECT_EQ(csv_rows(dir.file("c/calibration.csv")).size(), 7u);
+}
+
 TEST(CalibrationProgram, RefusesWhatItCannotSearch) {
     TempDir dir;
     synthetic_spec(dir, 12);
