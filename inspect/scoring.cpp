@@ -201,7 +201,7 @@ std::string score_pressures(const ResultTables& r, const RunView& v, const Obser
             item.note = "the peak table holds no value here";
         if (o.height_m)
             item.note += std::string(item.note.empty() ? "" : "; ") +
-                         "compared with the layer's peak pressure: the run gives none over height";
+                         "compared with the layer's peak pressure, not the pressure at that height";
         if (o.min_kpa) {
             range_difference(item, *o.min_kpa, *o.max_kpa);
         } else {
