@@ -284,6 +284,44 @@ TEST(Score, EveryKindWorkedOutByHand) {
     EXPECT_GT(s.score.misfit, 10.0);  // the unreached arrival alone adds 10
 }
 
+TEST(Score, ArrivalAndSpeedFollowTheFrontDumpByDump) {
+    struct Case {
+        const char* what;
+        std::vector<int> front;  // furthest cell with flow at t = 0, 1, ... s (-1: none)
+        double cells;            // the observed position, in cells from the top
+        std::optional<double> arrival, speed;  // s, m/s along the path
+    };
+    const std::vector<Case> cases = {
+        {"between two dumps", {1, 5, 8}, 4.0, 0.75, 40.0},
+        {"the front falls back: its first passage counts", {1, 5, 3, 8}, 4.0, 0.75, 40.0},
+        {"no front in the dump before", {-1, 3, 6}, 2.0, 1.0, 30.0},
+        {"within the release: the first dump, the speed after it", {4, 6, 9}, 2.0, 0.0, 20.0},
+        {"exactly at a dump's front", {1, 5, 8}, 5.0, 1.0, 40.0},
+        {"never reached", {1, 5, 8}, 9.0, std::nullopt, std::nullopt},
+        {"reached at the last dump only, from none", {-1, -1, 7}, 6.0, 2.0, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        ResultBytes b(12, static_cast<int>(c.front.size()));
+        for (std::size_t d = 0; d < c.front.size(); ++d)
+            for (int i = 0; i <= c.front[d]; ++i) b.value(d, kRowSuspPressure, i) = 1.0f;
+        const std::string obs = "name = \"n\"\nsource = \"s\"\n[[arrival]]\ns_horizontal_m = " + at(c.cells) +
+                                "\nt_s = 1\nsigma_s = 1\n[[speed]]\ns_horizontal_m = " + at(c.cells) +
+                                "\nspeed_m_s = 1\nsigma_m_s = 1\n";
+        const Scored s = score_of(b, obs, dir);
+        ASSERT_EQ(s.err, "") << c.what;
+        ASSERT_EQ(s.score.items.size(), 2u);
+        ASSERT_EQ(s.score.items[0].model.has_value(), c.arrival.has_value()) << c.what;
+        if (c.arrival) {
+            EXPECT_NEAR(*s.score.items[0].model, *c.arrival, 1e-5) << c.what;
+        }
+        ASSERT_EQ(s.score.items[1].model.has_value(), c.speed.has_value()) << c.what;
+        if (c.speed) {
+            EXPECT_NEAR(*s.score.items[1].model, *c.speed, 1e-4) << c.what;
+        }
+    }
+}
+
 TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
     const std::vector<double> h = {0, 10, 20, 30, 40};
     struct Case {
