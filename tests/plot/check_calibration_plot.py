@@ -1,0 +1,58 @@
+"""Checks tools/torla-calibration-plot on a small calibration of the synthetic case.
+
+    python3 check_calibration_plot.py TOOL BUILD_DIR SOURCE_DIR WORK_DIR
+
+Runs torla-ensemble calibrate (8 members, Alpha only) and draws its figures.
+Exit status 0 when every check passes, 1 when one fails, 77 (skipped) when
+matplotlib is missing.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+try:
+    import matplotlib.image
+except ImportError as e:
+    print(f"SKIP: torla-calibration-plot needs matplotlib ({e})")
+    sys.exit(77)
+
+tool, build, source, work = (os.path.abspath(a) for a in sys.argv[1:5])
+failures = []
+
+
+def check(ok, what):
+    print(("ok    " if ok else "FAIL  ") + what)
+    if not ok:
+        failures.append(what)
+
+
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+synthetic = os.path.join(source, "examples", "synthetic")
+with open(os.path.join(work, "spec.toml"), "w") as f:
+    f.write('base = "%s"\nmembers = 8\nseed = 4\n[vary]\nAlpha = { min = 0.015, max = 0.025 }\n'
+            % os.path.join(synthetic, "base.cmd").replace("\\", "\\\\").replace('"', '\\"'))
+obs = os.path.join(synthetic, "observations.toml")
+r = subprocess.run([os.path.join(build, "torla-ensemble"), "calibrate", "spec.toml", "--observed", obs, "-o", "c",
+                    "--jobs", "2"], cwd=work, capture_output=True, text=True)
+check(r.returncode == 0, f"calibrates (status {r.returncode}, {r.stderr.strip()[-300:]})")
+r = subprocess.run([sys.executable, tool, "c", "--observed", obs, "--inspect", os.path.join(build, "torla-inspect")],
+                   cwd=work, capture_output=True, text=True)
+check(r.returncode == 0, f"draws the figures (status {r.returncode}, {r.stderr.strip()[-300:]})")
+for name in ("misfit.png", "best.png"):
+    path = os.path.join(work, "c", "figures", name)
+    ok = os.path.exists(path)
+    check(ok, f"{name} written")
+    if ok:
+        image = matplotlib.image.imread(path)
+        check(image.shape[0] > 100 and image.shape[1] > 100 and image.std() > 0.01, f"{name} holds a figure")
+with open(os.path.join(work, "c", "calibration.json")) as f:
+    best = json.load(f)["best"]
+check(best is not None and 0.015 <= best["parameters"]["Alpha"] <= 0.025, "the best member lies in the range")
+# A folder without a calibration is refused with a message, not a trace.
+r = subprocess.run([sys.executable, tool, "nothing", "--observed", obs], cwd=work, capture_output=True, text=True)
+check(r.returncode != 0 and "Traceback" not in r.stderr, f"refuses a folder without a calibration ({r.stderr.strip()[-200:]})")
+sys.exit(1 if failures else 0)
