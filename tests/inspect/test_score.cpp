@@ -139,6 +139,22 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
     }
 }
 
+TEST(ObservationFile, TheTomlThatTrippedTheTomlReaderIsRefusedCleanly) {
+    // The inputs on which toml++ 3.3 asserted or read out of bounds behind
+    // the ensemble file's reader: an observation file holds its lines to
+    // what it needs before toml++ sees them, and refuses each of these.
+    int files = 0;
+    for (const char* dir : {"/fuzz/regressions/ensemble_file", "/fuzz/seeds/ensemble_file"})
+        for (const auto& e : fs::directory_iterator(std::string(TORLA_SOURCE_DIR) + dir)) {
+            Observations o;
+            const auto refusals = parse(read_text(e.path().string()), o);
+            EXPECT_FALSE(refusals.empty()) << e.path();
+            for (const std::string& r : refusals) EXPECT_EQ(r.rfind("obs.toml:", 0), 0u) << r;
+            ++files;
+        }
+    EXPECT_GE(files, 5);
+}
+
 TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
     Observations o;
     const auto refusals = parse("name = 3\n[[speed]]\ns_horizontal_m = 1\nspeed_m_s = -2\nsigma_m_s = 0\n", o);
