@@ -52,7 +52,7 @@ std::vector<RunoutLimit> runout_table_limits(const EnsembleFile& ens) {
     for (const auto& [row, listed] : {std::pair{static_cast<int>(kRowSaltPressure), &ens.p2_thresholds},
                                       std::pair{static_cast<int>(kRowSuspPressure), &ens.p3_thresholds}}) {
         std::vector<double> t = *listed;
-        for (const ZoneClass& c : default_zone_set().classes) t.push_back(c.lower_kpa);
+        for (const ZoneClass& c : ens.zones.classes) t.push_back(c.lower_kpa);
         for (const RunoutLimit& l : runout_limits(t))
             if (l.quantity == row) limits.push_back(l);
     }
@@ -147,9 +147,9 @@ namespace {
 // comment lines say per limit how many members reach it, how many decide it
 // and the percentiles, and when none decides it why.
 std::string runout_table(const std::vector<MemberResult>& res, const std::vector<RunoutLimit>& limits,
-                         const std::string& head) {
+                         const ZoneSet& zones, const std::string& head) {
     std::ostringstream o;
-    o << head << "# zones: " << describe_zone_set(default_zone_set())
+    o << head << "# zones: " << describe_zone_set(zones)
       << "; limits: the zones' lower bounds and the [thresholds] of both layers\n";
     std::string rows;
     for (std::size_t k = 0; k < limits.size(); ++k) {
@@ -394,7 +394,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     std::vector<double> sorted;
     for (const auto& [v, i] : runouts) sorted.push_back(v);
     const double pcts[] = {5, 10, 25, 50, 75, 90, 95};
-    if (auto err = out.write("runout.csv", runout_table(res, limits, counts + left_out)); !err.empty())
+    if (auto err = out.write("runout.csv", runout_table(res, limits, ens.zones, counts + left_out)); !err.empty())
         return fig.write_failed = true, err;
 
     // fronts.csv

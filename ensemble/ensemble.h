@@ -3,6 +3,8 @@
 // members, their folders, the engines that run them and the aggregation.
 #pragma once
 
+#include "model/runout.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,6 +73,7 @@ struct EnsembleFile {
     uint64_t seed = 0;
     std::vector<Variation> vary;
     std::vector<double> p3_thresholds, p2_thresholds;  // kPa
+    ZoneSet zones = default_zone_set();  // [zones]: the run-out table's limits
 };
 const char* sampling_name(Sampling s);
 

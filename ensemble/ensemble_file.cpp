@@ -159,6 +159,42 @@ std::string read_thresholds(const TomlEntry& e, std::vector<double>& out) {
     return "";
 }
 
+// [zones]: set = "swiss" | "austria" | "damage" | [kPa, ...] (rising), and
+// pressure = "p3" | "p2" | "max", as torla-inspect's --zones and
+// --zone-pressure.
+std::string read_zones(const TomlEntry& e, ZoneSet& zones) {
+    std::string set = zones.name == "custom" ? "" : zones.name, pressure = zone_pressure_name(zones.pressure);
+    if (e.key == "set" && e.value.kind == TomlValue::kString) {
+        set = e.value.text;
+    } else if (e.key == "set" && e.value.kind == TomlValue::kArray && !e.value.items.empty()) {
+        set.clear();
+        for (const auto& item : e.value.items) {
+            if (item.kind != TomlValue::kNumber) return at(item, "a zone limit is a pressure in kPa");
+            char text[40];
+            std::snprintf(text, sizeof text, "%s%.17g", set.empty() ? "" : ",", item.number);
+            set += text;
+        }
+    } else if (e.key == "pressure" && e.value.kind == TomlValue::kString) {
+        pressure = e.value.text;
+    } else {
+        return at(e, e.key == "set" || e.key == "pressure"
+                         ? "`" + e.key + "' of [zones] takes " +
+                               (e.key == "set" ? std::string("a preset name or a list of kPa") : "p3, p2 or max")
+                         : "unknown key `" + e.key + "' of [zones] (set and pressure are known)");
+    }
+    ZoneSet parsed;
+    if (set.empty()) {  // the pressure given before a custom set: keep the set
+        parsed = zones;
+        if (auto err = parse_zone_set("1", pressure, parsed); !err.empty()) return at(e, err);
+        parsed.name = zones.name;
+        parsed.classes = zones.classes;
+    } else if (auto err = parse_zone_set(set, pressure, parsed); !err.empty()) {
+        return at(e, err);
+    }
+    zones = parsed;
+    return "";
+}
+
 }  // namespace
 
 const char* sampling_name(Sampling s) {
@@ -229,6 +265,8 @@ std::string parse_ensemble_file(const std::string& path, const std::string& text
             } else {
                 return at(e, "unknown threshold `" + e.key + "' (p2 and p3 are known)");
             }
+        } else if (e.section == "zones") {
+            if (auto err = read_zones(e, ens.zones); !err.empty()) return err;
         } else {
             return at(e, "unknown section [" + e.section + "]");
         }

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "inspect/exports.h"
+#include "model/runout.h"
 #include "inspect/inspect.h"
 #include "model/bytes.h"
 #include "model/height_pressure.h"
@@ -89,18 +90,8 @@ std::string parse_at_options(int argc, char** argv, AtOptions& o) {
     return "";
 }
 
-// Horizontal distance of every cell from cell 0: each step's horizontal run
-// is its length along the path times the cosine of the mean slope of its
-// two ends (the rule of relative_elevation).
-std::vector<double> horizontal_distance(const ResultTables& r) {
-    std::vector<double> x(r.n_cells, 0.0);
-    for (int i = 1; i < r.n_cells; ++i) {
-        const double step = static_cast<double>(r.geometry[i].path_length) - r.geometry[i - 1].path_length;
-        const double slope = 0.5 * (static_cast<double>(r.geometry[i].slope_deg) + r.geometry[i - 1].slope_deg);
-        x[i] = x[i - 1] + step * std::cos(slope * M_PI / 180.0);
-    }
-    return x;
-}
+// Horizontal distance of every cell from cell 0, as the run-outs measure it.
+std::vector<double> horizontal_distance(const ResultTables& r) { return track_axis(r.geometry).horizontal_m; }
 
 // Where the cell was found, for the output.
 struct Place {

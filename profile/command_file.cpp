@@ -16,12 +16,6 @@ namespace torla::profile {
 
 namespace {
 
-std::string fmt(const char* f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
-
 struct ReleaseSpan {
     std::size_t first = 0, last = 0;  // the first and last released point
 };

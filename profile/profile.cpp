@@ -18,12 +18,6 @@ namespace torla::profile {
 
 namespace {
 
-std::string fmt(const char* f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
-
 std::string at_position(double s, double e, double n) {
     return "at " + fmt("%.1f", s) + " m along the path (" + fmt("%.2f", e) + ", " + fmt("%.2f", n) +
            ")";

@@ -15,12 +15,6 @@ namespace torla::profile {
 
 namespace {
 
-std::string num(const char* f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
-
 struct ReleasePolygon {
     std::unique_ptr<OGRGeometry> shape;  // in the DEM's CRS
     std::optional<double> depth_m;       // m, from the thickness attribute
@@ -125,7 +119,7 @@ void release_in_polygons(const Options& o, const OGRSpatialReference& dem_crs, P
             if (first && !o.release_depth_m && first->depth_m != r.depth_m)
                 throw Refusal(first->where + " and " + r.where +
                               ": overlapping release polygons with different fracture depths "
-                              "at " + num("%.1f", p.distance_m[i]) + " m along the path");
+                              "at " + fmt("%.1f", p.distance_m[i]) + " m along the path");
             if (!first) first = &r;
         }
         p.released[i] = first != nullptr;
@@ -134,7 +128,7 @@ void release_in_polygons(const Options& o, const OGRSpatialReference& dem_crs, P
     if (std::find(p.released.begin(), p.released.end(), true) == p.released.end())
         throw Refusal(escaped(o.release_polygon) + ": the path does not cross the release polygons");
     if (o.release_depth_m && attributed)
-        p.notes.push_back("--release-depth " + num("%g", *o.release_depth_m) +
+        p.notes.push_back("--release-depth " + fmt("%g", *o.release_depth_m) +
                           " m overrides the fracture depths of " + escaped(o.release_polygon));
     p.release_depth_source = o.release_depth_m ? "--release-depth"
                              : attributed      ? "attribute of " + escaped(o.release_polygon)
@@ -150,10 +144,10 @@ void release_along_path(const Options& o, Profile& p) {
     for (std::size_t i = 0; i < n; ++i)
         p.released[i] = p.distance_m[i] >= from && p.distance_m[i] <= to;
     if (std::find(p.released.begin(), p.released.end(), true) == p.released.end())
-        throw Refusal("--release " + num("%g", from) + ":" + num("%g", to) +
+        throw Refusal("--release " + fmt("%g", from) + ":" + fmt("%g", to) +
                       ": no point of the profile lies there (the profile is " +
-                      num("%.1f", p.distance_m.back()) + " m long, points every " +
-                      num("%g", o.spacing_m) + " m)");
+                      fmt("%.1f", p.distance_m.back()) + " m long, points every " +
+                      fmt("%g", o.spacing_m) + " m)");
     p.release_depth_source = o.release_depth_m ? "--release-depth" : "";
 }
 

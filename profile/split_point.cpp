@@ -16,12 +16,6 @@ namespace torla::profile {
 
 namespace {
 
-std::string num(const char* f, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, f, v);
-    return buf;
-}
-
 struct SplitPoint {
     double x = 0.0, y = 0.0;  // in the DEM's CRS
     std::string where;        // file, layer, feature
@@ -55,8 +49,8 @@ SplitPoint read_split_point(const std::string& path, const OGRSpatialReference& 
                 const double x0 = s.x, y0 = s.y;
                 if (!ct || !ct->Transform(1, &s.x, &s.y) || !std::isfinite(s.x) ||
                     !std::isfinite(s.y))
-                    throw Refusal(s.where + ": the point (" + num("%.8g", x0) + ", " +
-                                  num("%.8g", y0) + ") in " + crs_label(*crs) +
+                    throw Refusal(s.where + ": the point (" + fmt("%.8g", x0) + ", " +
+                                  fmt("%.8g", y0) + ") in " + crs_label(*crs) +
                                   " has no place in the DEM's " + crs_label(dem_crs));
             }
             found.push_back(std::move(s));
@@ -74,8 +68,8 @@ void locate_split(const Options& o, const OGRSpatialReference& dem_crs, Profile&
     const std::size_t n = p.distance_m.size();
     if (o.split_at_m) {
         if (*o.split_at_m > p.distance_m.back())
-            throw Refusal("--split-at " + num("%g", *o.split_at_m) + ": beyond the end of the "
-                          "profile (" + num("%.1f", p.distance_m.back()) + " m)");
+            throw Refusal("--split-at " + fmt("%g", *o.split_at_m) + ": beyond the end of the "
+                          "profile (" + fmt("%.1f", p.distance_m.back()) + " m)");
         p.split_s_m = *o.split_at_m;
         p.split_source = "split-at";
         return;
@@ -99,14 +93,14 @@ void locate_split(const Options& o, const OGRSpatialReference& dem_crs, Profile&
         if (d < best) best = d, at = p.distance_m[i] + t * (p.distance_m[i + 1] - p.distance_m[i]);
     }
     if (!(best <= kSplitPointTolerance))
-        throw Refusal(sp.where + ": the split point (" + num("%.2f", sp.x) + ", " +
-                      num("%.2f", sp.y) + ") lies " + num("%.1f", best) +
-                      " m from the path; at most " + num("%g", kSplitPointTolerance) +
+        throw Refusal(sp.where + ": the split point (" + fmt("%.2f", sp.x) + ", " +
+                      fmt("%.2f", sp.y) + ") lies " + fmt("%.1f", best) +
+                      " m from the path; at most " + fmt("%g", kSplitPointTolerance) +
                       " m is snapped onto it");
     p.split_s_m = at;
     p.split_source = "split-point " + escaped(o.split_point_path);
     p.notes.push_back(sp.where + ": the split point snapped onto the path at " +
-                      num("%.1f", at) + " m, " + num("%.1f", best) + " m from it");
+                      fmt("%.1f", at) + " m, " + fmt("%.1f", best) + " m from it");
 }
 
 }  // namespace torla::profile

@@ -16,4 +16,7 @@ std::string escaped(const std::string& text);
 // inside a UTF-8 sequence.
 std::size_t utf8_prefix(const std::string& text, std::size_t from, std::size_t bytes);
 
+// A number as text in a printf format of one double ("%g", "%.1f").
+std::string fmt(const char* format, double v);
+
 }  // namespace torla::profile

@@ -61,9 +61,10 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
                "[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85]  # two lines\n"
                "h2 = { factor = [0, 1.2] }\nh3 = { factor = { min = 0.7, max = 1.3 } }\n"
                "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = [1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]\n"
-               "[thresholds]\np3 = [1.0, 3.0, 10.0]\np2 = [10, 30.0]\n");
+               "[thresholds]\np3 = [1.0, 3.0, 10.0]\np2 = [10, 30.0]\n[zones]\nset = \"austria\"\npressure = \"max\"\n");
     EnsembleFile s;
     ASSERT_EQ(read_ensemble_file(dir.file("e.toml"), s), "");
+    EXPECT_EQ(describe_zone_set(s.zones).rfind("austria on max", 0), 0u) << describe_zone_set(s.zones);
     std::ostringstream o;
     o << s.members << " " << sampling_name(s.sampling) << " " << s.seed << " "
       << fs::path(s.base_path).lexically_relative(dir.path()).string();
@@ -105,6 +106,10 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         {head + "[thresholds]\np3 = [1.0, 0.0]\n", "line 5, column 12: a threshold of `p3' must be a pressure above 0"},
         {head + "[thresholds]\np4 = [1.0]\n", "line 5, column 6: unknown threshold `p4'"},
         {head + "[colours]\nred = 1\n", "line 5, column 7: unknown section [colours]"},
+        {head + "[zones]\nset = \"swis\"\n", "line 5, column 7: --zones takes swiss, austria, damage"},
+        {head + "[zones]\nset = [3.0, 1.0]\n", "line 5, column 7: --zones takes swiss"},
+        {head + "[zones]\npressure = \"p4\"\n", "line 5, column 12: --zone-pressure takes p3, p2 or max"},
+        {head + "[zones]\ncolour = \"red\"\n", "unknown key `colour' of [zones]"},
         {grid + "[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n", "line 4, column 14: `Courant_Nr' is a range; grid sampling takes listed values"},
         {grid + "members = 3\n[vary]\nCourant_Nr = [0.5, 0.9]\n", "line 3, column 11: `members' is 3 but the grid has 2 combinations"},
         // The TOML itself.
