@@ -27,7 +27,7 @@ namespace {
 constexpr int kDone = 0, kIncomplete = 1, kUsage = 2, kRefused = 3;
 
 struct Options {
-    std::string spec, observed, dir, engine = "local";
+    std::string calib_file, observed, dir, engine = "local";
     int budget = 0, jobs = 1;
 };
 
@@ -50,7 +50,7 @@ bool positive_int(const char* s, int& out) {
 std::string parse_options(int argc, char** argv, Options& o) {
     o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (argc < 3) return "calibrate needs an ensemble file";
-    o.spec = argv[2];
+    o.calib_file = argv[2];
     for (int i = 3; i < argc; ++i) {
         const std::string a = argv[i];
         if (i + 1 >= argc) return "`" + a + "' is unknown or needs a value";
@@ -98,8 +98,8 @@ std::string toml_string(const std::string& text) {
     return out + "\"";
 }
 
-// The ensemble file of one round: the spec's base, a latin hypercube of
-// `members` over the box, the spec's seed plus the round.
+// The ensemble file of one round: the calibration file's base, a latin hypercube of
+// `members` over the box, the calibration file's seed plus the round.
 std::string round_file_text(const EnsembleFile& ens, const Box& box, int members, int round) {
     std::ostringstream t;
     t << "# Round " << round << " of torla-ensemble calibrate, written by it.\n";
@@ -255,7 +255,7 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
     if (std::string err = Folder::open(o.dir, false, dir); !err.empty()) return err;
     if (std::string err = write_csv(ens, all, dir); !err.empty()) return err;
     nlohmann::ordered_json j;
-    j["spec"] = ens.path;
+    j["calibration_file"] = ens.path;
     j["observations"] = obs.path;
     j["observation_count"] = obs.count();
     j["budget"] = o.budget;
@@ -290,8 +290,8 @@ int calibrate_main(int argc, char** argv, const std::string& program) {
         return kUsage;
     }
     EnsembleFile ens;
-    std::string err = read_ensemble_file(o.spec, ens);
-    if (!err.empty()) err = o.spec + ": " + err;
+    std::string err = read_ensemble_file(o.calib_file, ens);
+    if (!err.empty()) err = o.calib_file + ": " + err;
     if (err.empty()) err = check_ranges(ens);
     inspect::Observations obs;
     if (err.empty())

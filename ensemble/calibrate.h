@@ -44,7 +44,7 @@ std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vect
 // normal deviates is 1 with standard deviation sqrt(2 / n)).
 double accepted_misfit(std::size_t n);
 
-// torla-ensemble calibrate SPEC.toml --observed OBS.toml -o DIR [--budget N]
+// torla-ensemble calibrate CALIB.toml --observed OBS.toml -o DIR [--budget N]
 // [--engine local|slurm] [--jobs N]; program is this executable's path.
 int calibrate_main(int argc, char** argv, const std::string& program);
 

@@ -104,7 +104,7 @@ TEST(Calibration, AcceptedMisfit) {
 // The synthetic case's files with the base named by its full path.
 void synthetic_spec(const TempDir& dir, int budget) {
     const std::string synthetic = std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/";
-    write_text(dir.file("spec.toml"), "base = \"" + synthetic + "base.cmd\"\nmembers = " + std::to_string(budget) +
+    write_text(dir.file("calib.toml"), "base = \"" + synthetic + "base.cmd\"\nmembers = " + std::to_string(budget) +
                                           "\nsampling = \"latin-hypercube\"\nseed = 5\n[vary]\n"
                                           "Alpha = { min = 0.01, max = 0.03 }\nh2 = { factor = { min = 0.5, max = 1.5 } }\n");
     fs::copy_file(synthetic + "observations.toml", dir.file("obs.toml"));
@@ -125,7 +125,7 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     TempDir dir;
     synthetic_spec(dir, 12);
     const std::string bin = test::bin_dir() + "/";
-    const std::string command = bin + "torla-ensemble calibrate spec.toml --observed obs.toml -o c --jobs 2";
+    const std::string command = bin + "torla-ensemble calibrate calib.toml --observed obs.toml -o c --jobs 2";
     std::string out;
     ASSERT_EQ(test::run_in(dir.path(), command, out), 0) << out;
     const auto rows = csv_rows(dir.file("c/calibration.csv"));
@@ -186,7 +186,7 @@ TEST(CalibrationProgram, ABaseNamedWithQuotesAndBackslashes) {
 TEST(CalibrationProgram, RefusesWhatItCannotSearch) {
     TempDir dir;
     synthetic_spec(dir, 12);
-    write_text(dir.file("listed.toml"), read_text(dir.file("spec.toml")) + "Courant_Nr = [0.6, 0.8]\n");
+    write_text(dir.file("listed.toml"), read_text(dir.file("calib.toml")) + "Courant_Nr = [0.6, 0.8]\n");
     write_text(dir.file("bad-obs.toml"), "name = \"n\"\nsource = \"s\"\n[[speed]]\ns_horizontal_m = 3\n");
     struct Case {
         std::string args;
@@ -195,11 +195,11 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearch) {
     };
     const std::vector<Case> cases = {
         {"listed.toml --observed obs.toml -o x", 3, "listed.toml:8: calibrate searches ranges: give `Courant_Nr'"},
-        {"spec.toml --observed bad-obs.toml -o x", 3, "bad-obs.toml:3: [[speed]] 1 needs `speed_m_s'"},
-        {"spec.toml --observed none.toml -o x", 3, "none.toml:0: cannot open"},
-        {"spec.toml -o x", 2, "calibrate needs --observed OBS.toml and -o DIR"},
-        {"spec.toml --observed obs.toml -o x --budget 0", 2, "not a whole number of 1 or more"},
-        {"spec.toml --observed obs.toml -o x --engine cloud", 2, "--engine is local or slurm"},
+        {"calib.toml --observed bad-obs.toml -o x", 3, "bad-obs.toml:3: [[speed]] 1 needs `speed_m_s'"},
+        {"calib.toml --observed none.toml -o x", 3, "none.toml:0: cannot open"},
+        {"calib.toml -o x", 2, "calibrate needs --observed OBS.toml and -o DIR"},
+        {"calib.toml --observed obs.toml -o x --budget 0", 2, "not a whole number of 1 or more"},
+        {"calib.toml --observed obs.toml -o x --engine cloud", 2, "--engine is local or slurm"},
     };
     for (const Case& c : cases) {
         std::string out;

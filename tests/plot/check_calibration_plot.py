@@ -32,11 +32,11 @@ def check(ok, what):
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 synthetic = os.path.join(source, "examples", "synthetic")
-with open(os.path.join(work, "spec.toml"), "w") as f:
+with open(os.path.join(work, "calib.toml"), "w") as f:
     f.write('base = "%s"\nmembers = 8\nseed = 4\n[vary]\nAlpha = { min = 0.015, max = 0.025 }\n'
             % os.path.join(synthetic, "base.cmd").replace("\\", "\\\\").replace('"', '\\"'))
 obs = os.path.join(synthetic, "observations.toml")
-r = subprocess.run([os.path.join(build, "torla-ensemble"), "calibrate", "spec.toml", "--observed", obs, "-o", "c",
+r = subprocess.run([os.path.join(build, "torla-ensemble"), "calibrate", "calib.toml", "--observed", obs, "-o", "c",
                     "--jobs", "2"], cwd=work, capture_output=True, text=True)
 check(r.returncode == 0, f"calibrates (status {r.returncode}, {r.stderr.strip()[-300:]})")
 r = subprocess.run([sys.executable, tool, "c", "--observed", obs, "--inspect", os.path.join(build, "torla-inspect")],
