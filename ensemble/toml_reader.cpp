@@ -43,6 +43,9 @@ std::string skip_string(const std::string& t, std::size_t& i, Place& p) {
         // table of blanks too (see nesting_problem).
         if (triple && q == '"' && static_cast<unsigned char>(t[j]) >= 0x80)
             return p.at(j, "a character other than ASCII in a multi-line string");
+        const auto b = static_cast<unsigned char>(t[j]);
+        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0x7F)
+            return p.at(j, "a control character");
         if (q == '"' && t[j] == '\\') ++j;
         if (j < t.size() && t[j] == '\n') {
             if (!triple) break;  // toml++ refuses it there
@@ -85,6 +88,10 @@ std::string nesting_problem(const std::string& t) {
         // reaches an unreachable point for most (U+00A1 to U+0499, U+FEBF).
         if (static_cast<unsigned char>(c) >= 0x80)
             return p.at(i, "a character other than ASCII outside a string or a comment");
+        // TOML has no control character but tab and the line ends anywhere,
+        // not even in a comment; a NUL would also end this scan's lookups.
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
+            return p.at(i, "a control character");
         const char before = prev;
         if (c != ' ' && c != '\t') prev = c;
         // toml++ reads such a value up to a blank, ], }, , or #, whatever

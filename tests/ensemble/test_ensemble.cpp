@@ -506,6 +506,9 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
     const std::string head = "base = \"b.cmd\"\nmembers = 4\n";
     const std::pair<std::string, std::string> cases[] = {
         {"x = " + std::string(30000, '['), "line 1, column 37: arrays and inline tables nested more than 32 deep"},
+        // A NUL before a quote: toml++ 3.3 read on into what the scan took for a string.
+        {std::string("base =-ttttt\0\0\"'''\xEF\xBB\xBE# A\n", 24), "line 1, column 13: a control character"},
+        {"base = \"a\x01b\"\n", "line 1, column 10: a control character"},
         {"x = " + std::string(30000, '{'), "line 1, column 37: arrays and inline tables nested more than 32 deep"},
         {"x = " + [] { std::string t; for (int i = 0; i < 3000; ++i) t += "{a="; return t; }(), "nested more than 32 deep"},
         {head + "[vary]\n" + [] { std::string t = "a"; for (int i = 0; i < 40; ++i) t += ".a"; return t; }() + " = 1\n",
