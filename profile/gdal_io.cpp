@@ -10,12 +10,22 @@
 
 namespace torla::profile {
 
+// The vector formats path lines, release polygons and split points come in.
+// GDAL otherwise tries every driver it has, and some of them do more than
+// read: the GPSBabel driver starts an external program on any file that
+// looks like one of its formats, others parse XML dialects nobody draws
+// avalanche paths in. A file in another format is refused as unreadable.
+static const char* const kVectorDrivers[] = {
+    "GeoJSON", "GeoJSONSeq", "ESRI Shapefile", "GPKG", "FlatGeobuf", "KML", "LIBKML",
+    "GPX",     "GML",        "SQLite",         "OpenFileGDB", "MapInfo File", nullptr};
+
 Dataset open_dataset(const std::string& path, unsigned flags, const std::string& role) {
     require_regular_input({role, path});
     GDALAllRegister();
     CPLPushErrorHandler(CPLQuietErrorHandler);
     CPLErrorReset();
-    Dataset d(GDALDataset::Open(path.c_str(), flags | GDAL_OF_VERBOSE_ERROR));
+    const char* const* allowed = (flags & GDAL_OF_VECTOR) ? kVectorDrivers : nullptr;
+    Dataset d(GDALDataset::Open(path.c_str(), flags | GDAL_OF_VERBOSE_ERROR, allowed));
     CPLPopErrorHandler();
     if (!d) {
         const std::string why = CPLGetLastErrorMsg();

@@ -15,7 +15,8 @@ struct DatasetCloser {
 using Dataset = std::unique_ptr<GDALDataset, DatasetCloser>;
 
 // Opens a regular file (see require_regular_input) as a raster or a vector
-// file; `role' names it in messages ("DEM", "path line", ...). A GeoJSON
+// file, the latter in one of the formats paths come in (gdal_io.cpp); `role'
+// names it in messages ("DEM", "path line", ...). A GeoJSON
 // file's crs member is checked against what GDAL made of it. Throws Refusal.
 Dataset open_dataset(const std::string& path, unsigned flags, const std::string& role);
 

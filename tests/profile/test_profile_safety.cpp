@@ -150,6 +150,41 @@ TEST(ProfileSafety, BadVerticesCountsAndCrsAreRefusedWithTheirPlace) {
     run_cases(dir, cases);
 }
 
+// Only the vector formats paths come in are tried: a file that looks like a
+// GPS logger's (GDAL's GPSBabel driver would start `gpsbabel' on it) or an
+// OpenJUMP file is refused as unreadable and starts nothing. A `gpsbabel'
+// placed first on the PATH leaves a mark if anything runs it.
+TEST(ProfileSafety, OnlyPathFormatsAreTriedAndNoProgramIsStarted) {
+    TempDir dir;
+    make_inputs(dir);
+    test::write_text(dir.file("gpsbabel"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n");
+    fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
+    const std::pair<const char*, std::string> files[] = {
+        {"track.geojson", "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
+                          "</TrainingCenterDatabase>\n"},
+        {"jump.geojson", "<JCSDataFile><FeatureCollection></FeatureCollection></JCSDataFile>\n"},
+    };
+    for (const auto& [name, text] : files) {
+        test::write_text(dir.file(name), text);
+        for (const char* role : {"", "--release-polygon ", "--split-point "}) {
+            std::string out;
+            const std::string line = std::string(role).empty() ? name : "path.geojson";
+            const std::string extra = std::string(role).empty() ? "" : role + std::string(name);
+            const int status = test::run_in(
+                dir.path(),
+                "PATH=\"" + dir.path().string() + ":$PATH\" " + test::bin_dir() +
+                    "/torla-profile dem.tif " + line + " " + extra + " -o made.cmd",
+                out);
+            EXPECT_EQ(status, 1) << name << " " << role << out;
+            EXPECT_NE(out.find(std::string(name) + ": cannot be opened as a vector file"),
+                      std::string::npos)
+                << out;
+            EXPECT_FALSE(fs::exists(dir.file("started"))) << name << " " << role;
+            EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
+        }
+    }
+}
+
 // The escapes, byte for byte: what breaks a line or is not UTF-8 is
 // escaped, well-formed UTF-8 (shortest form, no surrogates, at most
 // U+10FFFF) and backslashes stay.
