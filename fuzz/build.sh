@@ -3,16 +3,18 @@
 # program's sources and the targets in fuzz/, compiled with clang's
 # libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
 #   fuzz/build.sh            every target
-#   fuzz/build.sh TARGET...  the named ones (command_file, grid_file, knotline, profile, ensemble_file)
+#   fuzz/build.sh TARGET...  the named ones (command_file, grid_file, knotline, profile, ensemble_file,
+#                            observations)
 # The profile target also compiles profile/ against Debian's GDAL (not
-# instrumented itself) and links it.
+# instrumented itself) and links it; the observations target links the
+# observation file's reader and the few inspect/ sources it needs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${TORLA_FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${CXX_FUZZ:-clang++}"
 jobs="${TORLA_FUZZ_JOBS:-2}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline profile ensemble_file)
+[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline profile ensemble_file observations)
 
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root" -isystem /usr/include/gdal -include "$root/fuzz/gcc_builtins.h"
        -Wall -Wextra -Werror -ffp-contract=off
@@ -22,7 +24,8 @@ mkdir -p "$out/obj"
 # Every source of the program except the entry points, and the ensemble
 # file's reader (toml++ compiled in, so that it is instrumented too).
 sources=("$root"/ensemble/ensemble_file.cpp "$root"/ensemble/toml_reader.cpp "$root"/ensemble/folder.cpp
-         "$root"/ensemble/sampling.cpp)
+         "$root"/ensemble/sampling.cpp "$root"/inspect/observations.cpp "$root"/inspect/report.cpp
+         "$root"/inspect/run_record.cpp "$root"/inspect/summary.cpp)
 flags+=(-DTOML_HEADER_ONLY=1)
 for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp "$root"/profile/*.cpp; do
     case "$f" in */run/main.cpp|*/knotline/main.cpp|*/profile/main.cpp) continue ;; esac
@@ -30,7 +33,7 @@ for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/
 done
 
 # An object is rebuilt when its source or any header is newer than it.
-newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/profile" "$root/fuzz" "$root/ensemble" \
+newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/profile" "$root/fuzz" "$root/ensemble" "$root/inspect" \
                  -name '*.h' -printf '%T@\n' | sort -n | tail -1)"
 stale=()
 for f in "${sources[@]}"; do
@@ -54,6 +57,7 @@ for t in "${targets[@]}"; do
     linked=()
     for o in "${objects[@]}"; do
         case "$o" in */profile_*) [ "$t" = profile ] || continue ;; esac
+        case "$o" in */inspect_*) [ "$t" = observations ] || continue ;; esac
         linked+=("$o")
     done
     libs=()

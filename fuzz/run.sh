@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target: fuzz/run.sh TARGET SECONDS
-#   TARGET   command_file, grid_file, knotline, profile or ensemble_file
+#   TARGET   command_file, grid_file, knotline, profile, ensemble_file or observations
 #   SECONDS  how long libFuzzer explores (0: only the regression inputs)
 # Builds the target (fuzz/build.sh), replays every input kept under
 # fuzz/regressions/TARGET/ (each must pass), then fuzzes from the working
@@ -21,7 +21,8 @@ case "$target" in
     knotline) ext=kin; max_len=8192 ;;
     profile) ext=geojson; max_len=8192 ;;
     ensemble_file) ext=toml; max_len=16384 ;;
-    *) echo "fuzz/run.sh: no target $target (command_file, grid_file, knotline, profile, ensemble_file)" >&2; exit 2 ;;
+    observations) ext=obs.toml; max_len=16384 ;;
+    *) echo "fuzz/run.sh: no target $target (command_file, grid_file, knotline, profile, ensemble_file, observations)" >&2; exit 2 ;;
 esac
 
 bash "$root/fuzz/build.sh" "$target"
