@@ -46,19 +46,13 @@ void note_arrivals(ModelState& s, double time) {
 
 }  // namespace
 
-// A warning of the run: on standard error, and kept for the run record.
 void warn(ModelState& s, const std::string& text) {
     std::fprintf(stderr, "torla: warning: %s\n", text.c_str());
     s.history.warnings.push_back(text);
 }
 
-// A warning of a run that reached its end: kept for the run record only
-// (torla-inspect summary shows it), since the console of such a run,
-// standard error included, stays what it always was.
 void warn_in_record(ModelState& s, const std::string& text) { s.history.warnings.push_back(text); }
 
-// The first sign of instability: the peak maxima as they stood before this
-// pass are kept, so that the record can report the last trustworthy peaks.
 void note_onset(ModelState& s, int cell, const std::string& sign, double time) {
     History& h = s.history;
     if (h.onset) return;
@@ -72,8 +66,6 @@ void note_onset(ModelState& s, int cell, const std::string& sign, double time) {
             h.peaks_before_onset[q * cells + i] = s.peak_table[(q * cells + i) * kPeakEntryFloats];
 }
 
-// What the run record keeps of the dump just written: the window, the snow
-// mass of each layer, what has left or changed so far, the front.
 void note_dump(ModelState& s) {
     const int n = s.n_cells;
     const std::size_t stride = static_cast<std::size_t>(n) + 1;
@@ -97,8 +89,6 @@ void note_dump(ModelState& s) {
     s.history.runout_dumps.add_dump(record, n);
 }
 
-// What the run record and the warnings take from a pass whose final step
-// was `taken` and whose largest wave speed is `wave`.
 void note_pass(ModelState& s, double taken, const WaveSpeed& wave, bool rescaled, bool redone) {
     History& h = s.history;
     const double time = s.clock.t + taken;  // of the new state

@@ -26,7 +26,8 @@ void warn_in_record(ModelState& s, const std::string& text);
 // record can report the last trustworthy peaks. Later signs change nothing.
 void note_onset(ModelState& s, int cell, const std::string& sign, double time);
 
-// What the run record keeps of the dump just written.
+// What the run record keeps of the dump just written: the window, the snow
+// mass of each layer, what has left or changed so far, the front.
 void note_dump(ModelState& s);
 
 // What the run record and the warnings take from a pass whose final step
