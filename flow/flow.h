@@ -267,7 +267,7 @@ bool carries_flow(const RunParameters& par, const double* u);
 // Moves the active window to follow the cells that carry flow in U.
 void find_active_window(ModelState& s);
 
-// ---- The robust scheme (Numerics robust).
+// ---- The robust scheme (Scheme::kRobust, Numerics robust).
 //
 // The same balance laws, fluxes and source terms, advanced so that slow
 // deep flow and thin fast flow stay stable and depths and snow contents
@@ -302,15 +302,6 @@ using RobustCell = RobustCellOf<double>;
 RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const FormFactors& ff,
                        const FluxInputs& in);
 
-// Columns of flux_diff in which the robust scheme keeps a cell's
-// coefficients (its update differences no diffusive flux rows).
-inline constexpr int kSaltSlowestColumn = 0;             // m/s
-inline constexpr int kSaltFastestColumn = 1;             // m/s
-inline constexpr int kSuspSlowestColumn = 2;             // m/s
-inline constexpr int kSuspFastestColumn = 3;             // m/s
-inline constexpr int kMomentumDiffusivityColumn = kSuspMomentum;  // m^2/s, of rho3 u3 h3
-inline constexpr int kVolumeDiffusivityColumn = kSuspVolume;      // m^2/s, of c3 into c3 h3
-
 // The HLL flux at a face as weights of the two cells' fluxes and of the
 // jump of the component between them: the left cell's flux when every
 // signal runs forward (slowest >= 0), the right cell's when every signal
@@ -327,8 +318,8 @@ inline double hll_flux(const HllWeights& w, double flux_l, double flux_r, double
 }
 
 // Fills, for the window's interior, flux_adv with the cells' advective
-// fluxes and flux_diff with their robust coefficients (the columns above,
-// 0 elsewhere).
+// fluxes and the robust work arrays with their coefficients (those of the
+// window's edge cells 0).
 void compute_robust_fluxes(ModelState& s);
 
 // Largest signal speed of either layer over the active window (0.0 for an
@@ -349,26 +340,34 @@ double robust_update(double prev, double sink, double face_dn, double face_up,
 // cells (the robust scheme's face flux; 0 otherwise).
 double robust_outflow_rate(const ModelState& s);
 
-// The interior of the window by the robust scheme from U_prev, the work
-// matrices of compute_robust_fluxes and the source terms into U. Returns
+// The interior of the window by the robust scheme from U_prev, flux_adv
+// and the work arrays of compute_robust_fluxes and the source terms into U. Returns
 // the largest step up to step that its Courant bound allows (step itself
 // whenever the step came from robust_wave_speed with Courant_Nr <= 1).
 double advance_interior_robust(ModelState& s, double step);
 
 // What a time_step call does with the window's interior.
 enum class StepKind {
-    kFull,  // advance U_prev by the step into U
-    kRedo,  // rescale the increments of the full step in U to the step
+    kFull,     // advance U_prev by the step into U
+    kRescale,  // rescale the increments of the full step in U to the step
 };
 
 // One call of the explicit update: boundary rows, fluxes, source terms,
-// the interior advanced (or its increments rescaled), the edge cells, the
-// window moved. pass_step is the step of the pass (the full step whose
-// increments a redo rescales). With Numerics robust the fluxes, the source
-// terms and the advance are the robust scheme's (see above). Returns, for
-// a full step, the largest step up to step that keeps the saltation load
-// and the snow volume non-negative (the robust scheme: that its Courant
-// bound allows); for a redo, step.
+// the interior advanced, the edge cells, the window moved. pass_step is the
+// step of the pass (the full step whose increments a rescale shortens).
+// The fluxes, the source terms and the advance are those of the run's
+// scheme (s.constants.scheme; the robust one above). A rescale computes no
+// fluxes (it differences none); its source terms are computed as in a full
+// step and kept, so that the relaxation of the next call starts from them.
+// Returns, for a full step, the largest step up to step that keeps the
+// saltation load and the snow volume non-negative (the robust scheme: that
+// its Courant bound allows); for a rescale, step.
 double time_step(ModelState& s, StepKind kind, double step, double pass_step);
+
+// The wave speed from which the Courant rule takes the step after a pass:
+// the largest wave speed over the window (largest, as largest_wave_speed
+// found it) under the standard scheme, the largest signal speed of either
+// layer (robust_wave_speed) under the robust one. m/s.
+double courant_wave_speed(const ModelState& s, const WaveSpeed& largest);
 
 }  // namespace torla

@@ -57,23 +57,23 @@ template <class T>
     return r;
 }
 
-// Rows i + k (lane k): flux_adv the advective fluxes, flux_diff the robust
-// coefficients; every other column 0.
+// Rows i + k (lane k): flux_adv the advective fluxes, every other column
+// 0; the robust work arrays the cells' coefficients.
 template <class T>
 [[gnu::always_inline]] inline void write_robust_rows(ModelState& s, int i, const RobustCellOf<T>& r) {
     for (int k = 0; k < kWidth<T>; ++k) {
         double* adv = s.flux_adv[i + k];
-        double* diff = s.flux_diff[i + k];
-        for (int j = 0; j < kNumComponents; ++j) adv[j] = diff[j] = 0.0;
+        for (int j = 0; j < kNumComponents; ++j) adv[j] = 0.0;
         for_each_component<kAdvected>([&](auto j) TORLA_INLINE_LAMBDA {
             adv[j] = lane(r.flux.adv[j], k);
         });
-        diff[kSaltSlowestColumn] = lane(r.salt_slowest, k);
-        diff[kSaltFastestColumn] = lane(r.salt_fastest, k);
-        diff[kSuspSlowestColumn] = lane(r.susp_slowest, k);
-        diff[kSuspFastestColumn] = lane(r.susp_fastest, k);
-        diff[kMomentumDiffusivityColumn] = -lane(r.flux.diff[kSuspMomentum], k);
-        diff[kVolumeDiffusivityColumn] = -lane(r.flux.diff[kSuspVolume], k);
+        RobustWork::Cell& c = s.robust.cells[i + k];
+        c.salt_slowest = lane(r.salt_slowest, k);
+        c.salt_fastest = lane(r.salt_fastest, k);
+        c.susp_slowest = lane(r.susp_slowest, k);
+        c.susp_fastest = lane(r.susp_fastest, k);
+        c.momentum_diffusivity = -lane(r.flux.diff[kSuspMomentum], k);
+        c.volume_diffusivity = -lane(r.flux.diff[kSuspVolume], k);
     }
 }
 
@@ -122,11 +122,11 @@ TORLA_WIDE double window_wave_speed_wide(const ModelState& s) { return window_wa
 double face_fluxes(const ModelState& s, int l, int r, double* out) {
     const double *fl = s.flux_adv[l], *fr = s.flux_adv[r];
     const double *ul = s.U_prev[l], *ur = s.U_prev[r];
-    const double *cl = s.flux_diff[l], *cr = s.flux_diff[r];
-    const double salt_slowest = smaller(cl[kSaltSlowestColumn], cr[kSaltSlowestColumn]);
-    const double salt_fastest = larger(cl[kSaltFastestColumn], cr[kSaltFastestColumn]);
-    const double susp_slowest = smaller(cl[kSuspSlowestColumn], cr[kSuspSlowestColumn]);
-    const double susp_fastest = larger(cl[kSuspFastestColumn], cr[kSuspFastestColumn]);
+    const RobustWork::Cell &cl = s.robust.cells[l], &cr = s.robust.cells[r];
+    const double salt_slowest = smaller(cl.salt_slowest, cr.salt_slowest);
+    const double salt_fastest = larger(cl.salt_fastest, cr.salt_fastest);
+    const double susp_slowest = smaller(cl.susp_slowest, cr.susp_slowest);
+    const double susp_fastest = larger(cl.susp_fastest, cr.susp_fastest);
     const HllWeights salt = hll_weights(salt_slowest, salt_fastest);
     const HllWeights susp = hll_weights(susp_slowest, susp_fastest);
     for (int j : kSaltMoved) out[j] = hll_flux(salt, fl[j], fr[j], ul[j], ur[j]);
@@ -186,18 +186,12 @@ void diffuse_implicitly(ModelState& s, double step) {
     const auto depth_divisor = [min_depth](double h3) {
         return larger(larger(h3, min_depth), kLeastDivisorDepth);
     };
-    const auto face_diffusivity = [&](int i, int column) {
-        return larger(smaller(s.flux_diff[i][column], s.flux_diff[i + 1][column]), 0.0);
+    const std::vector<RobustWork::Cell>& cells = s.robust.cells;
+    const auto face_diffusivity = [&](int i, double RobustWork::Cell::*of) {
+        return larger(smaller(cells[i].*of, cells[i + 1].*of), 0.0);
     };
-    constexpr int m = kMomentumDiffusivityColumn, c = kVolumeDiffusivityColumn;
-    // Eliminated coefficients (super-diagonal and right side of each
-    // system), kept in the columns of flux_diff that hold no coefficient.
-    constexpr int kSuperM = kSaltLoad, kRightM = kSuspDepth;
-    constexpr int kSuperC = kSuspEnergy, kRightC = kSuspDissipation;
-    static_assert(kSuperM != kSaltSlowestColumn && kSuperM != kSaltFastestColumn &&
-                  kSuperM != kSuspSlowestColumn && kSuperM != kSuspFastestColumn &&
-                  kRightM > kSuspFastestColumn && kSuperC != m && kSuperC != c &&
-                  kRightC != m && kRightC != c);
+    constexpr auto m = &RobustWork::Cell::momentum_diffusivity;
+    constexpr auto c = &RobustWork::Cell::volume_diffusivity;
     double super_m = 0.0, right_m = 0.0, super_c = 0.0, right_c = 0.0;
     // Conductances (diffusivity over distance, m/s) of the face below the cell.
     double below_m = 0.0, below_c = 0.0;
@@ -215,19 +209,15 @@ void diffuse_implicitly(ModelState& s, double step) {
         right_m = (u[kSuspMomentum] + dn_m * right_m) * pivot_m;
         super_c = -up_c * pivot_c;
         right_c = (u[kSuspVolume] + dn_c * right_c) * pivot_c;
-        double* keep = s.flux_diff[i];
-        keep[kSuperM] = super_m;
-        keep[kRightM] = right_m;
-        keep[kSuperC] = super_c;
-        keep[kRightC] = right_c;
+        s.robust.eliminated[i] = {super_m, right_m, super_c, right_c};
         below_m = above_m;
         below_c = above_c;
     }
     double momentum = 0.0, concentration = 0.0;
     for (int i = last; i >= first; --i) {
-        const double* keep = s.flux_diff[i];
-        momentum = keep[kRightM] - keep[kSuperM] * momentum;
-        concentration = keep[kRightC] - keep[kSuperC] * concentration;
+        const RobustWork::Eliminated& e = s.robust.eliminated[i];
+        momentum = e.right_m - e.super_m * momentum;
+        concentration = e.right_c - e.super_c * concentration;
         double* u = s.U[i];
         u[kSuspMomentum] = momentum;
         u[kSuspVolume] = depth_divisor(u[kSuspDepth]) * concentration;
@@ -242,6 +232,8 @@ RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const Fo
 }
 
 void compute_robust_fluxes(ModelState& s) {
+    // The window's edge cells have no signal speed and no diffusivity.
+    for (int i : {s.window.first_active, 0, s.window.last_active - 1}) s.robust.cells[i] = {};
     if (wide_lanes())
         interior_robust_rows_wide(s);
     else

@@ -69,11 +69,12 @@ double outflow_rate(const ModelState& s) {
 }  // namespace
 
 double time_step(ModelState& s, StepKind kind, double step, double pass_step) {
-    const bool robust = robust_numerics(s.par);
+    const bool robust = s.constants.scheme == Scheme::kRobust;
+    const bool full = kind == StepKind::kFull;
     set_boundary_rows(s);
-    if (robust)
+    if (full && robust)
         compute_robust_fluxes(s);
-    else
+    else if (full)
         compute_fluxes(s);
     if (robust)
         compute_current_source_terms(s, pass_step);
@@ -81,7 +82,7 @@ double time_step(ModelState& s, StepKind kind, double step, double pass_step) {
         compute_source_terms(s, pass_step);
     restore_outside_window(s);
     double allowed = step;
-    if (kind == StepKind::kFull) {
+    if (full) {
         allowed = robust ? advance_interior_robust(s, step) : advance_interior(s, step);
         s.window.outflow_rate = robust ? robust_outflow_rate(s) : outflow_rate(s);
     } else {

@@ -1,5 +1,5 @@
 // The effective gravity of the current state and the largest wave speed
-// over the active window, from which the driver's Courant rule takes the step.
+// over the active window, from which the Courant rule takes the step.
 #include <cmath>
 
 #include "flow/flow.h"
@@ -16,7 +16,7 @@ void update_gravity(ModelState& s) {
     // pressure normal to the ground (a negative effective gravity takes the
     // balance laws' waves away and the cells blow up); the standard scheme
     // keeps the negative value.
-    const bool free_flight = robust_numerics(s.par);
+    const bool free_flight = s.constants.scheme == Scheme::kRobust;
     for (int i = s.window.first_active; i < s.window.last_active; ++i) {
         // The centripetal term of the saltation layer adds to the normal
         // component where the track is concave.
@@ -44,6 +44,10 @@ WaveSpeed largest_wave_speed(const ModelState& s) {
 }
 
 double max_wave_speed(const ModelState& s) { return largest_wave_speed(s).m_s; }
+
+double courant_wave_speed(const ModelState& s, const WaveSpeed& largest) {
+    return s.constants.scheme == Scheme::kRobust ? robust_wave_speed(s) : largest.m_s;
+}
 
 double gravity_wave_speed(double u, double g_normal, double h) {
     const double gh = g_normal * h;

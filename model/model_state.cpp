@@ -43,6 +43,8 @@ void derive_run_constants(ModelState& s) {
     p.Gamma_2 = static_cast<double>(p.profile.Conc_Prof_Coeff_0);
     s.constants.rho_diff = p.Particle_Density - p.Air_Density;
     s.constants.min_susp_mass = p.Min_Susp_Height * (p.Air_Density + 1e-6 * p.Particle_Density);
+    // The reader has refused every word but the schemes' names.
+    s.constants.scheme = parse_scheme(p.Numerics).value_or(Scheme::kStandard);
 }
 
 namespace {
@@ -81,6 +83,8 @@ void allocate_model_state(ModelState& s) {
         s.flux_adv = alloc_matrix(static_cast<int>(n));
         s.flux_diff = alloc_matrix(static_cast<int>(n));
         s.sink = alloc_matrix(static_cast<int>(n));
+        s.robust.cells.assign(n, RobustWork::Cell{});
+        s.robust.eliminated.assign(n, RobustWork::Eliminated{});
         s.dump_record.assign((n + 1) * kResultQuantities, 0.0f);
         s.grid.path_length.assign(n, 0.0f);
         s.history.arrival_time.assign(n, std::nan(""));
@@ -99,6 +103,7 @@ void release_model_state(ModelState& s) {
     }
     for (auto* m : {&s.U_prev, &s.U, &s.sink_prev, &s.flux_adv, &s.flux_diff, &s.sink})
         free_matrix(*m);
+    s.robust = RobustWork{};
     s.peak_table.clear();
     s.peak_table.shrink_to_fit();
     s.dump_record.clear();

@@ -23,6 +23,7 @@
 #include "model/parameters.h"
 #include "model/quantities.h"
 #include "model/runout.h"
+#include "model/scheme.h"
 
 namespace torla {
 
@@ -116,6 +117,7 @@ struct FormFactors {
 struct RunConstants {
     double rho_diff = 0.0;       // kg/m^3, Particle_Density - Air_Density
     double min_susp_mass = 0.0;  // kg/m^2, lower bound of rho3 h3 as a divisor
+    Scheme scheme = Scheme::kStandard;  // the scheme of the update, read from Numerics
 };
 
 // Names of the run and of its files.
@@ -160,6 +162,27 @@ struct Layers {
     std::vector<double> eps3;       // m^2/s^3, dissipation rate
     std::vector<double> g_normal;   // m/s^2, effective gravity normal to the track
     std::vector<double> g_tangent;  // m/s^2, gravity along the track
+};
+
+// The work arrays of the robust scheme (n_cells entries each; flow/robust.cpp
+// fills and reads them within one time_step call).
+struct RobustWork {
+    // A cell's coefficients: the bounds of the signal speeds of the two
+    // moving layers and the eddy diffusivities of the suspension layer.
+    struct Cell {
+        double salt_slowest, salt_fastest;  // m/s, saltation layer
+        double susp_slowest, susp_fastest;  // m/s, suspension layer
+        double momentum_diffusivity;        // m^2/s, of rho3 u3 h3
+        double volume_diffusivity;          // m^2/s, of c3 into c3 h3
+    };
+    // A cell's row of the implicit diffusion after forward elimination:
+    // super-diagonal (-) and right side of the momentum system (kg/(m s))
+    // and of the concentration system (-).
+    struct Eliminated {
+        double super_m, right_m, super_c, right_c;
+    };
+    std::vector<Cell> cells;
+    std::vector<Eliminated> eliminated;
 };
 
 // The active window and the rows a pass may have changed.
@@ -261,6 +284,7 @@ struct ModelState {
     Matrix flux_diff;  // diffusive flux of every component
     Matrix sink;       // relaxed source terms as loss rates
     Matrix sink_prev;  // sink of the previous time_step call
+    RobustWork robust;  // the robust scheme's own (Numerics robust)
 
     Window window;
     Clock clock;

@@ -2,6 +2,8 @@
 // default and check, in the order in which parameter lines are compared.
 #include "model/parameters.h"
 
+#include "model/scheme.h"
+
 namespace torla {
 
 namespace {
@@ -74,7 +76,7 @@ constexpr ParameterEntry kTable[] = {
     {"Return_Period", kIgnored},
     {"Susp_Rate", kDouble, &P::Susp_Rate, nullptr, 1.0, kFinite},
     {"Numerics", kWord, nullptr, nullptr, 0.0, kOneOf, false, &P::Numerics, "standard",
-     "standard robust"},
+     kSchemeWords},
     {"Height_Peaks", kWord, nullptr, nullptr, 0.0, kOneOf, false, &P::Height_Peaks, "off", "off on",
      true},
     {"Peak_Heights", kWord, nullptr, nullptr, 0.0, kHeightList, false, &P::Peak_Heights,
@@ -93,7 +95,5 @@ RunParameters::RunParameters() : profile{} {
         if (e.text) this->*e.text = e.default_text;
     }
 }
-
-bool robust_numerics(const RunParameters& p) { return p.Numerics == "robust"; }
 
 }  // namespace torla

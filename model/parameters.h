@@ -72,13 +72,10 @@ struct RunParameters {
     double Min_Susp_Mass_Flux;  // m, window threshold on |c3 h3| (a mass per area divided by Particle_Density)
     double Min_Susp_Mom_Flux;   // kg/(m s), window threshold on the suspension momentum
     double Susp_Rate;           // -, factor on the seventh local value of every input point
-    std::string Numerics;       // the scheme of the update: "standard" or "robust"
+    std::string Numerics;       // the scheme of the update as read (model/scheme.h)
     std::string Height_Peaks;   // "on": the run keeps peaks over height (<result>.heights); "off"
     std::string Peak_Heights;   // m, comma-separated heights of those peaks, rising
 };
-
-// Whether the run uses the robust scheme (Numerics robust).
-bool robust_numerics(const RunParameters& p);
 
 // How a key stores what follows it on its line.
 enum class ParameterKind {

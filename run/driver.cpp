@@ -17,41 +17,24 @@
 #include "model/bytes.h"
 #include "model/interrupt.h"
 #include "output/output.h"
+#include "run/history.h"
 #include "run/run.h"
 
 namespace torla {
 
 namespace {
 
-constexpr double kStepTolerance = 0.95;  // a new step below this fraction of dt redoes the step
+constexpr double kStepTolerance = 0.95;  // a new step below this fraction of dt rescales the step
 constexpr double kSmallestStep = 0.001;  // s, the run stops below this step
 constexpr int16_t kMaxDumps = 32767;
-// First signs of instability: a layer depth below this (m), or a wave speed
-// above this (m/s). No powder avalanche is faster than about 100 m/s; a
-// wave speed half as large again belongs to the scheme, not to the flow.
+// The first sign of instability in a cell: a layer depth below this (m)
+// (the wave speed's sign: run/history.cpp).
 constexpr double kOnsetDepth = -0.001;
-constexpr double kOnsetWaveSpeed = 150.0;
-constexpr double kQuietWarning = 60.0;  // s without any flow before the run says so
 constexpr int kUnsimulatedCells = 4;    // cells 0 to 3: the window never reaches them
-// The default Max_Time_Step: the sources (entrainment, friction, turbulence)
-// are resolved at steps up to this; longer steps while the flow moves
-// change the flow itself, without any sign of instability.
-constexpr double kResolvedStep = 0.1;  // s
 
 double wall_clock() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
-
-// A warning of the run: on standard error, and kept for the run record.
-void warn(ModelState& s, const std::string& text) {
-    std::fprintf(stderr, "torla: warning: %s\n", text.c_str());
-    s.history.warnings.push_back(text);
-}
-
-// A warning of a run that reached its end: kept for the run record only
-// (torla-inspect summary shows it), since the console of such a run,
-// standard error included, stays what it always was.
-void warn_in_record(ModelState& s, const std::string& text) { s.history.warnings.push_back(text); }
 
 [[noreturn]] void main_fatal(const std::string& what, int status) {
     fatal(status, "   main:  FATAL ERROR:  %s STOP!\n\n", what.c_str());
@@ -137,7 +120,7 @@ void start_up(ModelState& s) {
     std::printf("   main:  read_grid_file finished.\n\n");
     prepare_time_loop(s);
     report_form_factors(s);
-    if (robust_numerics(s.par)) {
+    if (s.constants.scheme == Scheme::kRobust) {
         const char* line = "   main:  Numerics robust: HLL fluxes, sign-keeping sources, "
                            "implicit eddy diffusion.\n";
         log_printf(s, "%s", line);
@@ -173,21 +156,6 @@ struct CellSpan {
     }
 };
 
-// The first sign of instability: the peak maxima as they stood before this
-// pass are kept, so that the record can report the last trustworthy peaks.
-void note_onset(ModelState& s, int cell, const std::string& sign, double time) {
-    History& h = s.history;
-    if (h.onset) return;
-    h.onset = true;
-    h.onset_time = time;
-    h.onset_cell = cell;
-    h.onset_sign = sign;
-    const std::size_t cells = static_cast<std::size_t>(s.n_cells);
-    for (int q = 0; q < kResultQuantities; ++q)
-        for (std::size_t i = 0; i < cells; ++i)
-            h.peaks_before_onset[q * cells + i] = s.peak_table[(q * cells + i) * kPeakEntryFloats];
-}
-
 // A run must never end normally over non-finite numbers: the cells the pass
 // touched are searched, and the first bad component stops the run. A layer
 // depth below a small negative tolerance is the first sign of instability.
@@ -217,32 +185,6 @@ void check_state(ModelState& s, const CellSpan& span, double time) {
                               kComponentNames[j], j, i, s.clock.t);
                 end_run_early(s, message, kStatusNonFinite);
             }
-    }
-}
-
-// Mass per metre of width that the window's edge cells changed in this
-// pass: the final call's edge cells against the start of the pass.
-double edge_change(const ModelState& s) {
-    double change = 0.0;
-    const int first = s.window.updated_first, last = s.window.updated_last - 1;
-    for (int i : {first, last}) {
-        if (i < 0 || i >= s.n_cells || (i == last && last == first)) continue;
-        const SnowMass now = cell_snow_mass(s, s.U[i], i), before = cell_snow_mass(s, s.U_prev[i], i);
-        change += (now.cover - before.cover) + (now.saltation - before.saltation) +
-                  (now.suspension - before.suspension);
-    }
-    return change;
-}
-
-// First time the flow is present in each cell of the window (the front's
-// definition, on the values the result file would hold).
-void note_arrivals(ModelState& s, double time) {
-    const Layers& l = s.layers;
-    for (int i = s.window.first_active; i < s.window.last_active; ++i) {
-        double& arrival = s.history.arrival_time[i];
-        if (!std::isnan(arrival)) continue;
-        const float p3 = static_cast<float>(l.u3[i] * l.u3[i] * l.rho3[i] / 2000);
-        if (flow_present(p3, static_cast<float>(l.h2[i]))) arrival = time;
     }
 }
 
@@ -293,31 +235,6 @@ void check_dump_record(ModelState& s) {
     check_unfit(s, first_unfit_dump_value(s), where);
 }
 
-// What the run record keeps of the dump just written: the window, the snow
-// mass of each layer, what has left or changed so far, the front.
-void note_dump(ModelState& s) {
-    const int n = s.n_cells;
-    const std::size_t stride = static_cast<std::size_t>(n) + 1;
-    const float* record = s.dump_record.data();
-    DumpSummary d;
-    d.time = s.clock.t;
-    d.first = s.window.first_active;
-    d.last = s.window.last_active;
-    const SnowMass m = snow_mass(s, s.U_prev);
-    d.cover = m.cover;
-    d.saltation = m.saltation;
-    d.suspension = m.suspension;
-    d.outflow = s.history.outflow;
-    d.edges = s.history.edges;
-    for (int i = n - 1; i >= 0 && d.front < 0; --i)
-        if (flow_present(record[kRowSuspPressure * stride + i + 1], record[kRowSaltDepth * stride + i + 1])) {
-            d.front = i;
-            d.front_path_length = s.grid.path_length[i];
-        }
-    s.history.dumps.push_back(d);
-    s.history.runout_dumps.add_dump(record, n);
-}
-
 // Writes a regular dump of the state at the start of the pass.
 void dump(ModelState& s) {
     Clock& c = s.clock;
@@ -364,49 +281,6 @@ void copy_state(ModelState& s) {
     w.changed_begin = w.changed_end = 0;
 }
 
-// What the run record and the warnings take from a pass whose final step
-// was `taken` and whose largest wave speed is `wave`.
-void note_pass(ModelState& s, double taken, const WaveSpeed& wave, bool rescaled, bool redone) {
-    History& h = s.history;
-    const double time = s.clock.t + taken;  // of the new state
-    h.wave_speed = wave.m_s;
-    h.rescaled_passes += rescaled;
-    h.negativity_redos += redone;
-    if (s.clock.step_count == 1 || taken < h.smallest_step) h.smallest_step = taken;
-    if (s.clock.step_count == 1 || taken > h.largest_step) h.largest_step = taken;
-    if (wave.cell >= 0 && !(wave.m_s <= h.max_wave_speed)) {
-        h.max_wave_speed = wave.m_s;
-        h.max_wave_time = time;
-        h.max_wave_cell = wave.cell;
-    }
-    if (!h.onset) {
-        const WaveSpeed physical = largest_gravity_wave_speed(s);
-        if (physical.m_s > kOnsetWaveSpeed) {
-            char sign[128];
-            std::snprintf(sign, sizeof sign, "wave speed %.1f m/s", physical.m_s);
-            note_onset(s, physical.cell, sign, time);
-        }
-    }
-    h.outflow += taken * s.window.outflow_rate;
-    h.edges += edge_change(s);
-    note_arrivals(s, time);
-    if (s.window.has_flow && taken > kResolvedStep && taken > h.longest_flow_step) {
-        h.longest_flow_step = taken;
-        h.longest_flow_step_time = time;
-    }
-    if (s.window.has_flow) {
-        h.last_flow_time = time;
-    } else if (!h.warned_no_flow && time - h.last_flow_time >= kQuietWarning &&
-               s.par.Max_Time - time > kQuietWarning) {
-        h.warned_no_flow = true;
-        char text[256];
-        std::snprintf(text, sizeof text,
-                      "no cell has carried flow since t = %.1f s; the run goes on to Max_Time = %g s",
-                      h.last_flow_time, s.par.Max_Time);
-        warn(s, text);
-    }
-}
-
 }  // namespace
 
 void prepare_time_loop(ModelState& s) {
@@ -428,27 +302,28 @@ bool run_pass(ModelState& s) {
     c.t += c.dt;
     if (c.t >= c.next_dump_time) dump(s);
 
-    // Full step; redone with the shorter step that keeps masses non-negative.
+    // Full step; rescaled to the shorter step that keeps masses non-negative.
     const double dt = c.dt;
     CellSpan touched{s.window.first_active, s.window.last_active};
     const double limited = time_step(s, StepKind::kFull, dt, dt);
     touched.widen(s.window);
     if (limited < dt) {
-        time_step(s, StepKind::kRedo, limited, dt);
+        time_step(s, StepKind::kRescale, limited, dt);
         touched.widen(s.window);
     }
     recover_layer_variables(s);
 
-    // Courant step of the new state; a step that was too long is redone.
+    // Courant step of the new state (the scheme's wave speed); a step that
+    // was too long is rescaled to it.
     update_gravity(s);
     const WaveSpeed wave = largest_wave_speed(s);
-    const double u_wave = robust_numerics(s.par) ? robust_wave_speed(s) : wave.m_s;
+    const double u_wave = courant_wave_speed(s, wave);
     c.dtn = courant_time_step(s, u_wave);
     const bool rescale = kStepTolerance * dt > c.dtn;
     if (rescale) {
         log_printf(s, "   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", c.dtn, u_wave);
         std::printf("   main:  dtn = %6.4f s,  u_wave = %6.1f m/s\n", c.dtn, u_wave);
-        time_step(s, StepKind::kRedo, c.dtn, dt);
+        time_step(s, StepKind::kRescale, c.dtn, dt);
         touched.widen(s.window);
         recover_layer_variables(s);
     }
@@ -584,7 +459,7 @@ void explain_ending(const ModelState& s, int status) {
                          "torla: the first sign of instability: t = %.3f s, cell %d, %s. Peak "
                          "values set after it are not to be trusted; %s keeps those before it.\n",
                          h.onset_time, h.onset_cell, h.onset_sign.c_str(), record.c_str());
-        std::fprintf(stderr, robust_numerics(s.par)
+        std::fprintf(stderr, s.constants.scheme == Scheme::kRobust
                                  ? "torla: the numbers blew up under `Numerics robust' too. Try a "
                                    "smaller Courant_Nr or Elem_Size, or a Max_Time before the "
                                    "instability.\n"

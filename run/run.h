@@ -17,7 +17,7 @@ int run_torla(int argc, char** argv);
 void prepare_time_loop(ModelState& s);
 
 // One pass of the time loop: the copy of the state, the clock, the dump,
-// the step with its redos, the new layer variables and Courant step, the
+// the step with its rescales, the new layer variables and Courant step, the
 // peaks. Returns false when the run ends after this pass (Max_Time reached
 // or the step has become too small, after the closing dump).
 bool run_pass(ModelState& s);

@@ -3,6 +3,8 @@
 // negativity limits, the window. (Loops against the one-cell formulas: test_lanes.cpp.)
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "flow_fixture.h"
 
 namespace torla {
@@ -55,12 +57,34 @@ TEST(WaveSpeed, LargestOfBothLayersOverTheWindow) {
     EXPECT_EQ(std::make_pair(largest_gravity_wave_speed(s).m_s, largest_gravity_wave_speed(s).cell), std::make_pair(10.0, 2));
 }
 
+// The scheme is read from its word once, with the other derived values:
+// only the exact names count (the command-file reader refuses the rest
+// with its list of them, kSchemeWords).
+TEST(Scheme, ReadFromTheExactWordOnly) {
+    const std::pair<const char*, std::optional<Scheme>> cases[] = {
+        {"standard", Scheme::kStandard}, {"robust", Scheme::kRobust}, {"Robust", std::nullopt},
+        {"robust ", std::nullopt},       {"", std::nullopt},          {"standar", std::nullopt},
+        {"robusts", std::nullopt},
+    };
+    for (const auto& [word, scheme] : cases) {
+        EXPECT_EQ(parse_scheme(word), scheme) << '`' << word << '\'';
+        if (!scheme) continue;
+        EXPECT_EQ(scheme_name(*scheme), word);
+        ModelState s;
+        s.par.Numerics = word;
+        derive_run_constants(s);
+        EXPECT_EQ(s.constants.scheme, *scheme) << word;
+    }
+    EXPECT_EQ(ModelState{}.constants.scheme, Scheme::kStandard);
+}
+
 // A layer lifting off a convex edge (g_normal < 0) flies free under the robust scheme only.
 TEST(Gravity, ALayerLiftingOffFliesFreeUnderTheRobustScheme) {
     for (const std::string numerics : {"standard", "robust"}) {
         ModelState s;
         test::init_flow_state(s, 4);
         s.par.Numerics = numerics;
+        derive_run_constants(s);
         s.grid.curvature[1] = -0.1, s.grid.curvature[2] = 0.1, s.layers.u2[1] = s.layers.u2[2] = 20;
         update_gravity(s);  // 9.81 -/+ 40
         EXPECT_EQ(std::make_pair(s.layers.g_normal[1], s.layers.g_normal[2]),
@@ -196,7 +220,7 @@ TEST(TimeStep, CellsOutsideTheWindowCarryTheStartOfThePass) {
         for (int j = 0; j < kNumComponents; ++j) s.U_prev[i][j] = 1 + i + 0.1 * j, s.U[i][j] = -5.0;
     s.window.first_active = 3;
     s.window.last_active = 8;
-    for (StepKind kind : {StepKind::kFull, StepKind::kRedo, StepKind::kRedo}) {
+    for (StepKind kind : {StepKind::kFull, StepKind::kRescale, StepKind::kRescale}) {
         const int first = s.window.first_active, last = s.window.last_active;
         test::stdout_of([&] { time_step(s, kind, 0.05, 0.05); });
         for (int i = 0; i < 12; ++i)

@@ -4,8 +4,10 @@
 // bounded and consistent. Whole runs: tests/run/test_robust_runs.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -131,24 +133,28 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
             scramble(s, 24, 500 + last);
             s.window.first_active = 1;
             s.window.last_active = last;
+            std::fill(s.robust.cells.begin(), s.robust.cells.end(), RobustWork::Cell{9, 9, 9, 9, 9, 9});
             compute_robust_fluxes(s);
             double fastest = 0.0;
             for (int i = 1; i < last; ++i) {
                 const RobustCell r = robust_cell(s.par, s.constants, s.ff, inputs_of(s, i));
                 for (double v : {r.salt_slowest, r.salt_fastest, r.susp_slowest, r.susp_fastest})
                     fastest = std::max(fastest, std::fabs(v));
-                if (i == 1 || i == last - 1) {  // edge rows: left as they were
-                    for (int j = 0; j < kNumComponents; ++j) ASSERT_EQ(s.flux_adv[i][j] + s.flux_diff[i][j], 0.0);
+                const RobustWork::Cell& d = s.robust.cells[i];
+                if (i == 1 || i == last - 1) {  // edge rows: fluxes left as they were, no coefficients
+                    for (int j = 0; j < kNumComponents; ++j) ASSERT_EQ(s.flux_adv[i][j], 0.0);
+                    for (double v : {d.salt_slowest, d.salt_fastest, d.susp_slowest, d.susp_fastest,
+                                     d.momentum_diffusivity, d.volume_diffusivity})
+                        ASSERT_EQ(v, 0.0) << "edge " << i;
                     continue;
                 }
                 for (int j : kAdvected) ASSERT_TRUE(same(s.flux_adv[i][j], r.flux.adv[j])) << i << " " << j;
-                const double* d = s.flux_diff[i];
-                ASSERT_TRUE(same(d[kSaltSlowestColumn], r.salt_slowest)) << i;
-                ASSERT_TRUE(same(d[kSaltFastestColumn], r.salt_fastest)) << i;
-                ASSERT_TRUE(same(d[kSuspSlowestColumn], r.susp_slowest)) << i;
-                ASSERT_TRUE(same(d[kSuspFastestColumn], r.susp_fastest)) << i;
-                ASSERT_TRUE(same(d[kMomentumDiffusivityColumn], -r.flux.diff[kSuspMomentum])) << i;
-                ASSERT_TRUE(same(d[kVolumeDiffusivityColumn], -r.flux.diff[kSuspVolume])) << i;
+                ASSERT_TRUE(same(d.salt_slowest, r.salt_slowest)) << i;
+                ASSERT_TRUE(same(d.salt_fastest, r.salt_fastest)) << i;
+                ASSERT_TRUE(same(d.susp_slowest, r.susp_slowest)) << i;
+                ASSERT_TRUE(same(d.susp_fastest, r.susp_fastest)) << i;
+                ASSERT_TRUE(same(d.momentum_diffusivity, -r.flux.diff[kSuspMomentum])) << i;
+                ASSERT_TRUE(same(d.volume_diffusivity, -r.flux.diff[kSuspVolume])) << i;
             }
             ASSERT_TRUE(same(robust_wave_speed(s), fastest)) << "window end " << last;
         }
@@ -190,7 +196,7 @@ TEST_F(RobustVersions, SignalSpeedsBracketEveryComponentsAdvection) {
 // recovered, robust rows computed, no source terms.
 void cloud(ModelState& s, int n, int from, int to, double u) {
     test::init_flow_state(s, n);
-    s.par.Numerics = "robust";
+    s.constants.scheme = Scheme::kRobust;
     s.window.first_active = 2;
     for (int i = 0; i < n; ++i) {
         double* row = s.U[i];
@@ -213,7 +219,8 @@ void cloud(ModelState& s, int n, int from, int to, double u) {
     update_gravity(s);
     set_boundary_rows(s);
     compute_robust_fluxes(s);
-    for (int j = 0; j < kNumComponents; ++j) s.U_prev[1][j] = s.flux_adv[1][j] = s.flux_diff[1][j] = -7.0;
+    for (int j = 0; j < kNumComponents; ++j) s.U_prev[1][j] = s.flux_adv[1][j] = -7.0;
+    s.robust.cells[1] = {-7, -7, -7, -7, -7, -7};
 }
 
 // Sum over the interior of control volume times component j.
@@ -269,15 +276,17 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
         compute_robust_fluxes(s);
         for (int i = 0; i < 14; ++i) {
             for (int j = 0; j < kNumComponents; ++j) s.flux_adv[i][j] = 0.0;
-            for (int col : {kSaltSlowestColumn, kSaltFastestColumn, kSuspSlowestColumn, kSuspFastestColumn})
-                s.flux_diff[i][col] = 0.0;
+            RobustWork::Cell& c = s.robust.cells[i];
+            c.salt_slowest = c.salt_fastest = c.susp_slowest = c.susp_fastest = 0.0;
         }
         advance_interior_robust(s, step);
         for (int j : {kSuspMomentum, kSuspVolume}) {
             const double before = interior_total(s, s.U_prev, j);
             EXPECT_NEAR(interior_total(s, s.U, j), before, 1e-12 * 1e4) << "step " << step << " component " << j;
         }
-        const auto D = [&](int i, int col) { return std::min(s.flux_diff[i][col], s.flux_diff[i + 1][col]); };
+        const auto D = [&](int i, double RobustWork::Cell::*of) {
+            return std::min(s.robust.cells[i].*of, s.robust.cells[i + 1].*of);
+        };
         for (int i = 2; i < 12; ++i) {
             if (step > 1e-3) {
                 const double c = s.U[i][kSuspVolume] / 4.0;
@@ -289,7 +298,8 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
             if (i < 3 || i > 9) continue;  // away from the closed edges
             const double V = 0.5 * (s.grid.cell_length[i] + s.grid.cell_length[i + 1]);
             for (int j : {kSuspMomentum, kSuspVolume}) {
-                const int col = j == kSuspMomentum ? kMomentumDiffusivityColumn : kVolumeDiffusivityColumn;
+                const auto col = j == kSuspMomentum ? &RobustWork::Cell::momentum_diffusivity
+                                                    : &RobustWork::Cell::volume_diffusivity;
                 const double scale = j == kSuspMomentum ? 1.0 : 1.0 / 4.0;  // of rho3 u3 h3, of c3
                 const auto g = [&](int a) { return s.U_prev[a][j] * scale; };
                 const double rate = (D(i, col) * (g(i + 1) - g(i)) / s.grid.cell_length[i + 1] -
@@ -298,6 +308,71 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
                     << i << " " << j;
             }
         }
+    }
+}
+
+// What a time_step call reads: a rescale differences no fluxes, and the
+// robust scheme keeps its coefficients in arrays of its own, not in the
+// standard scheme's flux_diff. NaN in the arrays a call does not read
+// leaves every bit of its result (U, the kept source terms, the window,
+// the outflow) as it was.
+TEST(RobustStep, ACallReadsOnlyTheWorkArraysOfItsSchemeAndKind) {
+    const auto nan = std::nan("");
+    const auto junk_fluxes = [&](ModelState& s) {
+        std::fill(s.flux_adv.data.begin(), s.flux_adv.data.end(), nan);
+        std::fill(s.flux_diff.data.begin(), s.flux_diff.data.end(), nan);
+        std::fill(s.robust.cells.begin(), s.robust.cells.end(), RobustWork::Cell{nan, nan, nan, nan, nan, nan});
+        std::fill(s.robust.eliminated.begin(), s.robust.eliminated.end(), RobustWork::Eliminated{nan, nan, nan, nan});
+    };
+    const auto junk_standard = [&](ModelState& s) {
+        std::fill(s.flux_diff.data.begin(), s.flux_diff.data.end(), nan);
+    };
+    struct Case {
+        Scheme scheme;
+        StepKind kind;
+        std::function<void(ModelState&)> junk;
+        const char* what;
+    };
+    const Case cases[] = {
+        {Scheme::kStandard, StepKind::kRescale, junk_fluxes, "standard rescale, every work array"},
+        {Scheme::kRobust, StepKind::kRescale, junk_fluxes, "robust rescale, every work array"},
+        {Scheme::kRobust, StepKind::kFull, junk_standard, "robust full step, flux_diff"},
+    };
+    for (const Case& c : cases) {
+        ModelState clean, junked;
+        for (ModelState* s : {&clean, &junked}) {
+            cloud(*s, 40, 15, 24, 6.0);
+            s->constants.scheme = c.scheme;
+            if (c.kind == StepKind::kRescale) time_step(*s, StepKind::kFull, 0.05, 0.05);
+        }
+        c.junk(junked);
+        for (ModelState* s : {&clean, &junked})
+            test::stdout_of([&] { time_step(*s, c.kind, c.kind == StepKind::kFull ? 0.05 : 0.02, 0.05); });
+        EXPECT_EQ(0, std::memcmp(clean.U.data.data(), junked.U.data.data(), clean.U.data.size() * sizeof(double)))
+            << c.what;
+        EXPECT_EQ(0, std::memcmp(clean.sink_prev.data.data(), junked.sink_prev.data.data(),
+                                 clean.sink_prev.data.size() * sizeof(double)))
+            << c.what;
+        EXPECT_EQ(std::make_pair(clean.window.first_active, clean.window.last_active),
+                  std::make_pair(junked.window.first_active, junked.window.last_active))
+            << c.what;
+        EXPECT_TRUE(same(clean.window.outflow_rate, junked.window.outflow_rate)) << c.what;
+    }
+}
+
+// The wave speed of the Courant rule is the scheme's own: the largest wave
+// speed under the standard scheme, the largest signal speed (which also
+// counts the pressure of the saltation load, so it is faster) under the
+// robust one.
+TEST(RobustStep, EachSchemeTakesItsOwnCourantWaveSpeed) {
+    ModelState s;
+    cloud(s, 40, 15, 24, 6.0);
+    const WaveSpeed largest = largest_wave_speed(s);
+    const double signal = robust_wave_speed(s);
+    ASSERT_GT(signal, largest.m_s);
+    for (const auto& [scheme, want] : {std::pair{Scheme::kStandard, largest.m_s}, std::pair{Scheme::kRobust, signal}}) {
+        s.constants.scheme = scheme;
+        EXPECT_EQ(courant_wave_speed(s, largest), want) << scheme_name(scheme);
     }
 }
 
