@@ -3,9 +3,6 @@
 // result-file reader; run-out, fronts and largest pressures are those of
 // torla-inspect.
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +20,7 @@
 #include "model/quantities.h"
 #include "model/runout.h"
 #include "output/result_format.h"
+#include "support/process.h"
 
 namespace torla::ensemble {
 
@@ -467,38 +465,12 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
     if (!mkdtemp(fresh.data())) return {"no exceedance.gpkg or exceedance.nc: cannot create a folder in " + dir};
     for (auto& e : exports) e.out = fs::path(fresh) / e.name;
     // Both at once, each with its messages in a file in memory.
+    for (auto& e : exports)
+        e.pid = support::spawn_into_memory({inspect, table.string(), e.command, "-o", e.out.string()}, e.capture);
     for (auto& e : exports) {
-        e.capture = memfd_create("torla-inspect", MFD_CLOEXEC);
-        if (e.capture < 0) {
-            notes.push_back("no " + e.out.filename().string() + ": cannot capture the output of torla-inspect");
-            continue;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, e.capture, 1);
-        posix_spawn_file_actions_adddup2(&actions, e.capture, 2);
-        const std::string t = table.string(), o = e.out.string();
-        std::vector<char*> argv = {const_cast<char*>(inspect.c_str()), const_cast<char*>(t.c_str()),
-                                   const_cast<char*>(e.command), const_cast<char*>("-o"),
-                                   const_cast<char*>(o.c_str()), nullptr};
-        if (posix_spawn(&e.pid, inspect.c_str(), &actions, nullptr, argv.data(), environ) != 0) e.pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    for (auto& e : exports) {
-        if (e.capture < 0) continue;
-        int rc = 0;
-        if (e.pid > 0)
-            while (waitpid(e.pid, &rc, 0) < 0 && errno == EINTR) {
-            }
-        if (e.pid <= 0 || !WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
-            std::string text;
-            char buf[4096];
-            for (off_t at = 0;;) {
-                const ssize_t k = pread(e.capture, buf, sizeof buf, at);
-                if (k <= 0) break;
-                text.append(buf, static_cast<std::size_t>(k));
-                at += k;
-            }
+        const int status = e.pid > 0 ? support::exit_code(support::wait_for(e.pid)) : 127;
+        if (status != 0) {
+            std::string text = e.pid > 0 ? support::memory_text(e.capture) : "";
             while (!text.empty() && text.back() == '\n') text.pop_back();
             const std::size_t nl = text.find('\n');  // the first line says why; usage follows
             notes.push_back("no " + e.out.filename().string() + ": " +
@@ -506,7 +478,7 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
         } else if (auto err = top.rename(fs::path(fresh).filename().string() + "/" + e.name, e.name); !err.empty()) {
             notes.push_back("no " + std::string(e.name) + ": " + err);
         }
-        close(e.capture);
+        if (e.capture >= 0) close(e.capture);
     }
     fs::remove_all(fresh, ec);
     return notes;
