@@ -196,28 +196,19 @@ std::string scan_records(ResultReader& reader, const ResultTables& r, std::vecto
 }
 
 std::string read_regular_file(const std::string& path, std::string& out) {
-    constexpr long long kMostBytes = 64LL * 1024 * 1024;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-    if (!S_ISREG(st.st_mode)) return "not a regular file";
-    if (st.st_size > kMostBytes) return "larger than 64 MB";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    // Checked again on what was opened: the name may have changed between.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMostBytes) {
-        ::close(fd);
-        return "not a regular file of at most 64 MB";
+    const support::ReadOutcome r = support::read_whole_file(path, std::size_t{64} * 1024 * 1024, out);
+    using support::ReadFault;
+    switch (r.fault) {
+    case ReadFault::kNone: return "";
+    case ReadFault::kIsLink:
+    case ReadFault::kNotRegular: return "not a regular file";
+    case ReadFault::kTooLarge: return "larger than 64 MB";
+    case ReadFault::kChanged: return "not a regular file of at most 64 MB";
+    case ReadFault::kCannotStat:
+    case ReadFault::kCannotOpen:
+    case ReadFault::kCannotRead: break;
     }
-    out.clear();
-    char buf[65536];
-    ssize_t got = 0;
-    while ((got = ::read(fd, buf, sizeof buf)) > 0 && static_cast<long long>(out.size()) <= kMostBytes)
-        out.append(buf, static_cast<std::size_t>(got));
-    const int saved = errno;
-    ::close(fd);
-    if (got < 0) return std::strerror(saved);
-    if (static_cast<long long>(out.size()) > kMostBytes) return "larger than 64 MB";
-    return "";
+    return std::strerror(r.error);
 }
 
 bool read_whole_file(const std::string& path, std::string& out) {
