@@ -11,6 +11,7 @@
 
 #include "model/parameters.h"
 #include "model/sha256.h"
+#include "support/numbers.h"
 #include "support/stop_signals.h"
 
 namespace torla::ensemble {
@@ -96,8 +97,8 @@ struct MemberValues {
 std::vector<MemberValues> sample_members(const EnsembleFile& ens);
 // The stratum (0 ... n-1) a latin-hypercube value of a range falls in.
 int stratum_of(double value, double min, double max, int n);
-// A value as written into the command files and members.csv.
-std::string format_value(double v);
+// A value as written into the command files and members.csv: 9 digits.
+using support::number_text;
 
 // ---- The members' command files.
 struct BaseFile {

@@ -24,6 +24,7 @@
 #include "input/input.h"
 #include "model/bytes.h"
 #include "support/process.h"
+#include "support/run_files.h"
 
 namespace torla::ensemble {
 
@@ -112,7 +113,7 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
             for (std::size_t j = 0; j < ens.vary.size(); ++j) {
                 const Variation& var = ens.vary[j];
                 if (var.local()) continue;
-                out += var.name + " " + (var.word ? v.words[j] : format_value(v.numbers[j])) + base.line_end;
+                out += var.name + " " + (var.word ? v.words[j] : number_text(v.numbers[j])) + base.line_end;
             }
         }
         if (any_local && row < base.local_rows.size() && base.local_rows[row] == i) {
@@ -130,7 +131,7 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
                 // Word 0 is the row's index, word 1 place 0 of the table.
                 const std::size_t k = static_cast<std::size_t>(var.column) + 1;
                 if (!var.local() || k >= w.size()) continue;
-                w[k] = format_value(std::strtod(w[k].c_str(), nullptr) * v.numbers[j]);
+                w[k] = number_text(std::strtod(w[k].c_str(), nullptr) * v.numbers[j]);
             }
             std::string line;
             for (std::size_t k = 0; k < w.size(); ++k) {
@@ -578,12 +579,11 @@ MemberState member_state(const std::string& dir, const Member& m) {
     if (!member_dir(dir, m, f).empty() || !read_status(f, m, status)) return st;
     st.finished = true;
     st.exit_status = status;
-    static const char* reasons[] = {"max_time", "error", "non_finite", "dump_limit", "error", "small_step"};
-    st.stop_reason = status <= 5 ? reasons[status] : "error";
+    st.stop_reason = support::stop_reason_of_status(status);
     // The run record torla leaves beside the result: it must name the same
     // command file (its SHA-256) and an ending that was not an interruption.
     std::string record;
-    if (f.read("member.res.json", record).empty()) {
+    if (f.read(support::record_path_of("member.res"), record).empty()) {
         try {
             const auto j = nlohmann::json::parse(record);
             const auto& cmd = j.at("command_file");

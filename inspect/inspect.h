@@ -11,6 +11,7 @@
 
 #include "output/result_format.h"
 #include "support/files.h"
+#include "support/numbers.h"
 
 namespace torla::inspect {
 
@@ -132,7 +133,7 @@ std::string plain_text(const std::string& text);
 std::string csv_field(const std::string& text);
 
 // A number for text and CSV: %.*g, or nan, inf, -inf.
-std::string number_text(double v, int digits = 9);
+using support::number_text;
 
 // What is wrong with writing to out_path when the program reads the files
 // in inputs: the same name or the same file (device and inode, which also

@@ -15,6 +15,7 @@
 
 #include "inspect/exports.h"
 #include "inspect/run_record.h"
+#include "support/run_files.h"
 
 namespace torla::inspect {
 
@@ -107,9 +108,8 @@ std::optional<double> split_of_command_text(const std::string& text, std::string
 }
 
 void read_log_copy(const std::string& result_path, RunContext& c, std::vector<std::string>& notes) {
-    c.log_path =
-        result_path.size() >= 3 ? result_path.substr(0, result_path.size() - 3) + "plg" : "";
-    c.record_path = result_path + ".json";
+    c.log_path = support::log_path_of(result_path);
+    c.record_path = support::record_path_of(result_path);
 
     std::string log;
     if (const std::string why = c.log_path.empty() ? "no name" : read_regular_file(c.log_path, log);
@@ -165,8 +165,8 @@ RunContext read_run_context(const std::string& result_path, const ResultTables& 
 
 std::vector<std::string> companion_paths(const std::string& result_path) {
     std::vector<std::string> paths;
-    if (result_path.size() >= 3) paths.push_back(result_path.substr(0, result_path.size() - 3) + "plg");
-    paths.push_back(result_path + ".json");
+    if (const std::string log = support::log_path_of(result_path); !log.empty()) paths.push_back(log);
+    paths.push_back(support::record_path_of(result_path));
     return paths;
 }
 

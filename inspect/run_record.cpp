@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/files.h"
+#include "support/run_files.h"
 
 namespace torla::inspect {
 
@@ -167,7 +168,7 @@ std::string read_run_record(const std::string& result_path, const ResultTables& 
                             const std::vector<float>& dump_times, RunRecord& out, bool& found) {
     out = RunRecord{};
     found = false;
-    const std::string path = result_path + ".json";
+    const std::string path = support::record_path_of(result_path);
     out.path = path;
     std::string bytes;
     const support::ReadOutcome read = support::read_whole_file(path, kMostRecordBytes, bytes);
