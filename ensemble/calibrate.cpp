@@ -106,7 +106,7 @@ std::string round_file_text(const EnsembleFile& ens, const Box& box, int members
     t << "base = " << toml_string(fs::absolute(ens.base_path).lexically_normal().string()) << "\n";
     t << "members = " << members << "\nsampling = \"latin-hypercube\"\nseed = " << ens.seed + round << "\n[vary]\n";
     for (std::size_t i = 0; i < ens.vary.size(); ++i) {
-        const std::string range = "{ min = " + format_value(box.min[i]) + ", max = " + format_value(box.max[i]) + " }";
+        const std::string range = "{ min = " + number_text(box.min[i]) + ", max = " + number_text(box.max[i]) + " }";
         t << ens.vary[i].name << " = " << (ens.vary[i].local() ? "{ factor = " + range + " }" : range) << "\n";
     }
     return t.str();
@@ -216,8 +216,8 @@ std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all
     o << ",misfit,round,folder,note\n";
     for (const Evaluated& e : all) {
         o << e.index;
-        for (double v : e.values) o << "," << format_value(v);
-        o << "," << (e.misfit ? format_value(*e.misfit) : "") << "," << e.round << "," << e.folder << ","
+        for (double v : e.values) o << "," << number_text(v);
+        o << "," << (e.misfit ? number_text(*e.misfit) : "") << "," << e.round << "," << e.folder << ","
           << inspect::csv_field(e.note) << "\n";
     }
     return dir.write("calibration.csv", o.str());
@@ -327,7 +327,7 @@ int calibrate_main(int argc, char** argv, const std::string& program) {
         if (!err.empty()) break;
         if (const Evaluated* b = best_of(all))
             std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
-                         sizes[k], format_value(*b->misfit).c_str(), b->index);
+                         sizes[k], number_text(*b->misfit).c_str(), b->index);
     }
     if (std::string w = write_results(ens, obs, o, all, rounds); !w.empty()) err += (err.empty() ? "" : "; ") + w;
     if (!err.empty()) {
@@ -336,7 +336,7 @@ int calibrate_main(int argc, char** argv, const std::string& program) {
     }
     const Evaluated* best = best_of(all);
     std::printf("%zu members in %zu rounds; best member %d, misfit %s; results in %s\n", all.size(), sizes.size(),
-                best ? best->index : -1, best ? format_value(*best->misfit).c_str() : "none", o.dir.c_str());
+                best ? best->index : -1, best ? number_text(*best->misfit).c_str() : "none", o.dir.c_str());
     return best ? kDone : kIncomplete;
 }
 

@@ -3,9 +3,6 @@
 // result-file reader; run-out, fronts and largest pressures are those of
 // torla-inspect.
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +20,7 @@
 #include "model/quantities.h"
 #include "model/runout.h"
 #include "output/result_format.h"
+#include "support/process.h"
 
 namespace torla::ensemble {
 
@@ -69,12 +67,6 @@ std::vector<Runout> member_runouts(const ResultData& r, const std::vector<Runout
 constexpr int kPeakRows[4] = {kRowSuspPressure, kRowSaltPressure, kRowSuspDepth, kRowSaltDepth};
 constexpr const char* kPeakNames[4] = {"p3", "p2", "h3", "h2"};
 constexpr const char* kPeakUnits[4] = {"kPa", "kPa", "m", "m"};
-
-std::string num(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.9g", v);
-    return buf;
-}
 
 std::string json_list(const std::vector<int>& v) {
     std::string s = "[";
@@ -125,8 +117,8 @@ std::string blown_up(const std::vector<float> (&peaks)[4]) {
     for (int q = 0; q < 4; ++q)
         for (std::size_t c = 0; c < peaks[q].size(); ++c)
             if (!(std::fabs(peaks[q][c]) <= kLargestPeak))
-                return "peak " + std::string(kPeakNames[q]) + " " + num(peaks[q][c]) + " " + kPeakUnits[q] +
-                       " in cell " + std::to_string(c) + " (not finite or above " + num(kLargestPeak) + ")";
+                return "peak " + std::string(kPeakNames[q]) + " " + number_text(peaks[q][c]) + " " + kPeakUnits[q] +
+                       " in cell " + std::to_string(c) + " (not finite or above " + number_text(kLargestPeak) + ")";
     return "";
 }
 
@@ -172,21 +164,21 @@ std::string runout_table(const std::vector<MemberResult>& res, const std::vector
         std::vector<double> sorted;
         for (const auto& [s, mr] : reached) sorted.push_back(s);
         const std::string name = std::string(runout_quantity_name(limits[k].quantity)) + ">" +
-                                 num(limits[k].threshold) + "kPa";
+                                 number_text(limits[k].threshold) + "kPa";
         o << "# " << name << ": reached by " << reached.size() << ", never by " << never
           << ", determined for " << decided << "; horizontal run-out [m]";
-        for (double p : {5.0, 50.0, 95.0}) o << " p" << p << "=" << num(percentile(sorted, p));
+        for (double p : {5.0, 50.0, 95.0}) o << " p" << p << "=" << number_text(percentile(sorted, p));
         o << "\n";
         if (!reached.empty() && decided == 0)
             o << "# " << name << ": no member decides it: " << why << "\n";
         for (std::size_t i = 0; i < reached.size(); ++i) {
             const MemberResult& mr = *reached[i].second;
             const Runout& r = mr.runouts[k];
-            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," + num(r.limit.threshold) +
+            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," + number_text(r.limit.threshold) +
                     "," + std::to_string(mr.member->index) + "," + std::to_string(i + 1) + "," +
-                    num(static_cast<double>(i + 1) / static_cast<double>(reached.size())) + "," +
-                    std::to_string(r.cell) + "," + num(r.path_m) + "," + num(r.horizontal_m) + "," +
-                    num(mr.top_elevation - r.drop_m) + "," + num(r.angle_deg) + "," +
+                    number_text(static_cast<double>(i + 1) / static_cast<double>(reached.size())) + "," +
+                    std::to_string(r.cell) + "," + number_text(r.path_m) + "," + number_text(r.horizontal_m) + "," +
+                    number_text(mr.top_elevation - r.drop_m) + "," + number_text(r.angle_deg) + "," +
                     (r.determined ? "yes" : "no") + "," + inspect::csv_field(r.reason) + "\n";
         }
     }
@@ -226,7 +218,7 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         // 0 makes it failed.
         if (mr.state.onset) {
             mr.use = "unstable";
-            mr.why = "onset of instability at " + num(mr.state.onset_time) + " s";
+            mr.why = "onset of instability at " + number_text(mr.state.onset_time) + " s";
             return;
         }
         if (mr.state.exit_status != 0) {
@@ -325,16 +317,16 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             const Member& m = *mr.member;
             o << m.index << "," << m.hash;
             for (std::size_t j = 0; j < ens.vary.size(); ++j)
-                o << "," << (ens.vary[j].word ? m.values.words[j] : format_value(m.values.numbers[j]));
+                o << "," << (ens.vary[j].word ? m.values.words[j] : number_text(m.values.numbers[j]));
             o << "," << mr.use << ",";
             if (mr.state.finished) o << mr.state.exit_status;
             o << "," << mr.state.stop_reason << ",";
-            if (mr.runout) o << num(*mr.runout);
+            if (mr.runout) o << number_text(*mr.runout);
             o << "," << (mr.use == "used" ? (mr.runout_at_end ? "yes" : "no") : "") << ",";
-            if (mr.use == "used") o << num(mr.max_p2) << "," << num(mr.max_p3);
+            if (mr.use == "used") o << number_text(mr.max_p2) << "," << number_text(mr.max_p3);
             else o << ",";
             o << ",";
-            if (mr.state.onset) o << num(mr.state.onset_time) << "," << mr.state.onset_cell;
+            if (mr.state.onset) o << number_text(mr.state.onset_time) << "," << mr.state.onset_cell;
             else o << ",";
             o << "\n";
         }
@@ -348,8 +340,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         const double top = first_elevation((fs::path(dir) / plan.members[used[0]].folder / "member.cmd").string());
         std::ostringstream o;
         o << counts << left_out << "cell,path_length[m],easting[m],northing[m],elevation[m]";
-        for (double t : ens.p3_thresholds) o << ",P(p3>" << num(t) << "kPa)";
-        for (double t : ens.p2_thresholds) o << ",P(p2>" << num(t) << "kPa)";
+        for (double t : ens.p3_thresholds) o << ",P(p3>" << number_text(t) << "kPa)";
+        for (double t : ens.p2_thresholds) o << ",P(p2>" << number_text(t) << "kPa)";
         for (int q = 0; q < 4; ++q)
             for (const char* p : {"p5", "p50", "p95"}) o << "," << kPeakNames[q] << "_" << p << "[" << kPeakUnits[q] << "]";
         o << "\n";
@@ -360,20 +352,20 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         std::vector<double> values(use.size());
         for (int c = 0; c < r.n_cells; ++c) {
             const GeometryRow& g = r.geometry[c];
-            o << c << "," << num(g.path_length) << "," << num(g.aux2) << "," << num(g.aux6) << ","
-              << num(top + rel[c]);
+            o << c << "," << number_text(g.path_length) << "," << number_text(g.aux2) << "," << number_text(g.aux6) << ","
+              << number_text(top + rel[c]);
             auto fraction = [&](int q, double t) {
                 const float th = static_cast<float>(t);
                 int k = 0;
                 for (const auto* mr : use) k += mr->peaks[q][c] > th;
                 return k / n;
             };
-            for (double t : ens.p3_thresholds) o << "," << num(fraction(0, t));
-            for (double t : ens.p2_thresholds) o << "," << num(fraction(1, t));
+            for (double t : ens.p3_thresholds) o << "," << number_text(fraction(0, t));
+            for (double t : ens.p2_thresholds) o << "," << number_text(fraction(1, t));
             for (int q = 0; q < 4; ++q) {
                 for (std::size_t k = 0; k < use.size(); ++k) values[k] = use[k]->peaks[q][c];
                 std::sort(values.begin(), values.end());
-                for (double p : {5.0, 50.0, 95.0}) o << "," << num(percentile(values, p));
+                for (double p : {5.0, 50.0, 95.0}) o << "," << number_text(percentile(values, p));
             }
             o << "\n";
         }
@@ -403,8 +395,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         o << counts << left_out << "member,time[s],front[m]\n";
         for (const auto& mr : res)
             for (const auto& f : mr.front) {
-                o << mr.member->index << "," << num(f.time) << ",";
-                if (f.present()) o << num(f.path_length);
+                o << mr.member->index << "," << number_text(f.time) << ",";
+                if (f.present()) o << number_text(f.path_length);
                 o << "\n";
             }
         if (auto err = out.write("fronts.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
@@ -428,14 +420,14 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             }
         o << "],\n  \"unstable\": " << json_list(unstable) << ",\n  \"not_run\": " << json_list(missing)
           << ",\n  \"thresholds_kpa\": {\"p3\": [";
-        for (std::size_t k = 0; k < ens.p3_thresholds.size(); ++k) o << (k ? ", " : "") << num(ens.p3_thresholds[k]);
+        for (std::size_t k = 0; k < ens.p3_thresholds.size(); ++k) o << (k ? ", " : "") << number_text(ens.p3_thresholds[k]);
         o << "], \"p2\": [";
-        for (std::size_t k = 0; k < ens.p2_thresholds.size(); ++k) o << (k ? ", " : "") << num(ens.p2_thresholds[k]);
+        for (std::size_t k = 0; k < ens.p2_thresholds.size(); ++k) o << (k ? ", " : "") << number_text(ens.p2_thresholds[k]);
         o << "]},\n  \"runout_m\": {\"members\": " << runouts.size() << ", \"no_runout\": " << json_list(no_runout);
         for (double p : pcts) {
             o << ", \"p" << p << "\": ";
             if (sorted.empty()) o << "null";
-            else o << num(percentile(sorted, p));
+            else o << number_text(percentile(sorted, p));
         }
         o << "}\n}\n";
         if (auto err = out.write("ensemble.json", o.str()); !err.empty()) return fig.write_failed = true, err;
@@ -467,38 +459,12 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
     if (!mkdtemp(fresh.data())) return {"no exceedance.gpkg or exceedance.nc: cannot create a folder in " + dir};
     for (auto& e : exports) e.out = fs::path(fresh) / e.name;
     // Both at once, each with its messages in a file in memory.
+    for (auto& e : exports)
+        e.pid = support::spawn_into_memory({inspect, table.string(), e.command, "-o", e.out.string()}, e.capture);
     for (auto& e : exports) {
-        e.capture = memfd_create("torla-inspect", MFD_CLOEXEC);
-        if (e.capture < 0) {
-            notes.push_back("no " + e.out.filename().string() + ": cannot capture the output of torla-inspect");
-            continue;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, e.capture, 1);
-        posix_spawn_file_actions_adddup2(&actions, e.capture, 2);
-        const std::string t = table.string(), o = e.out.string();
-        std::vector<char*> argv = {const_cast<char*>(inspect.c_str()), const_cast<char*>(t.c_str()),
-                                   const_cast<char*>(e.command), const_cast<char*>("-o"),
-                                   const_cast<char*>(o.c_str()), nullptr};
-        if (posix_spawn(&e.pid, inspect.c_str(), &actions, nullptr, argv.data(), environ) != 0) e.pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    for (auto& e : exports) {
-        if (e.capture < 0) continue;
-        int rc = 0;
-        if (e.pid > 0)
-            while (waitpid(e.pid, &rc, 0) < 0 && errno == EINTR) {
-            }
-        if (e.pid <= 0 || !WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
-            std::string text;
-            char buf[4096];
-            for (off_t at = 0;;) {
-                const ssize_t k = pread(e.capture, buf, sizeof buf, at);
-                if (k <= 0) break;
-                text.append(buf, static_cast<std::size_t>(k));
-                at += k;
-            }
+        const int status = e.pid > 0 ? support::exit_code(support::wait_for(e.pid)) : 127;
+        if (status != 0) {
+            std::string text = e.pid > 0 ? support::memory_text(e.capture) : "";
             while (!text.empty() && text.back() == '\n') text.pop_back();
             const std::size_t nl = text.find('\n');  // the first line says why; usage follows
             notes.push_back("no " + e.out.filename().string() + ": " +
@@ -506,7 +472,7 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
         } else if (auto err = top.rename(fs::path(fresh).filename().string() + "/" + e.name, e.name); !err.empty()) {
             notes.push_back("no " + std::string(e.name) + ": " + err);
         }
-        close(e.capture);
+        if (e.capture >= 0) close(e.capture);
     }
     fs::remove_all(fresh, ec);
     return notes;

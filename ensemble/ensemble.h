@@ -11,6 +11,8 @@
 
 #include "model/parameters.h"
 #include "model/sha256.h"
+#include "support/numbers.h"
+#include "support/stop_signals.h"
 
 namespace torla::ensemble {
 
@@ -95,8 +97,8 @@ struct MemberValues {
 std::vector<MemberValues> sample_members(const EnsembleFile& ens);
 // The stratum (0 ... n-1) a latin-hypercube value of a range falls in.
 int stratum_of(double value, double min, double max, int n);
-// A value as written into the command files and members.csv.
-std::string format_value(double v);
+// A value as written into the command files and members.csv: 9 digits.
+using support::number_text;
 
 // ---- The members' command files.
 struct BaseFile {
@@ -123,11 +125,12 @@ void remove_scratch();
 // SIGINT, SIGTERM and SIGHUP are noted (stop_signal) and interrupt waits;
 // die_of_stop_signal removes the scratch folder and ends the tool by the
 // signal noted (and returns where none was).
-void install_stop_handlers();
-int stop_signal();
+using support::install_stop_handlers;
+using support::stop_signal;
 void die_of_stop_signal();
 // Starts args[0] in the folder open at folder_fd, its output into out_fd, in
-// a process group of its own, killed when the tool dies.
+// a process group of its own, killed when the tool dies; -1 where it cannot
+// start.
 pid_t spawn_member_process(int folder_fd, const std::vector<std::string>& args, int out_fd);
 // Longest absolute name of an ensemble folder: the members' information
 // files hold it (with "/grid/") on a line of at most 255 characters.

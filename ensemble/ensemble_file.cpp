@@ -130,7 +130,7 @@ std::string read_variation(const TomlEntry& e, Variation& var) {
     std::vector<double> ends = var.range ? std::vector<double>{var.min, var.max} : var.values;
     for (double v : ends)
         if (auto why = refuse_value(*p, v); !why.empty())
-            return at(e, "`" + e.key + "' " + format_value(v) + " " + why);
+            return at(e, "`" + e.key + "' " + number_text(v) + " " + why);
     return "";
 }
 

@@ -6,10 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+
+#include "support/files.h"
 
 namespace torla::ensemble {
 
@@ -19,36 +20,21 @@ std::string why(const std::string& what, const std::string& path) {
     return what + " `" + path + "': " + std::strerror(errno);
 }
 
-// Reads at most limit bytes of an open regular file; "" or why not.
-std::string read_fd(int fd, const std::string& path, std::size_t limit, std::string& out) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) return why("cannot read", path);
-    if (!S_ISREG(st.st_mode)) return "`" + path + "' is not a regular file";
-    if (static_cast<unsigned long long>(st.st_size) > limit)
-        return "`" + path + "' is larger than " + std::to_string(limit) + " bytes";
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        const ssize_t k = ::read(fd, buf, sizeof buf);
-        if (k < 0 && errno == EINTR) continue;
-        if (k < 0) return why("cannot read", path);
-        if (k == 0) return "";
-        out.append(buf, static_cast<std::size_t>(k));
-        if (out.size() > limit) return "`" + path + "' is larger than " + std::to_string(limit) + " bytes";
+// The folder's wording of a failed read of path.
+std::string read_error(const support::ReadOutcome& r, const std::string& path, std::size_t limit) {
+    using support::ReadFault;
+    switch (r.fault) {
+    case ReadFault::kNone: return "";
+    case ReadFault::kIsLink: return "`" + path + "' is a link";
+    case ReadFault::kNotRegular:
+    case ReadFault::kChanged: return "`" + path + "' is not a regular file";
+    case ReadFault::kTooLarge: return "`" + path + "' is larger than " + std::to_string(limit) + " bytes";
+    case ReadFault::kCannotStat:
+    case ReadFault::kCannotOpen:
+    case ReadFault::kCannotRead: break;
     }
+    return "cannot read `" + path + "': " + std::strerror(r.error);
 }
-
-bool write_fd(int fd, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t k = ::write(fd, text.data() + done, text.size() - done);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return false;
-        done += static_cast<std::size_t>(k);
-    }
-    return true;
-}
-
-std::atomic<unsigned> temp_counter{0};
 
 }  // namespace
 
@@ -108,29 +94,16 @@ std::string Folder::sub(const std::string& rel, bool create, Folder& out) const 
 }
 
 std::string Folder::write(const std::string& name, const std::string& text, mode_t mode) const {
+    support::WriteOptions o;
+    o.folder_fd = fd_;
+    o.mode = mode;
+    o.durable = false;  // many small files; a status lost to a crash only runs its member again
+    const support::WriteOutcome w = support::write_file_atomically(name, text, o);
+    if (w.ok()) return "";
     const std::string full = path_ + "/" + name;
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        tmp = "." + name + ".part-" + std::to_string(getpid()) + "-" + std::to_string(temp_counter++);
-        fd = openat(fd_, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd < 0 && errno != EEXIST) return why("cannot create", path_ + "/" + tmp);
-    }
-    if (fd < 0) return "cannot create a temporary file for `" + full + "'";
-    const bool ok = write_fd(fd, text);
-    const int saved = errno;
-    if (::close(fd) != 0 || !ok) {
-        errno = ok ? errno : saved;
-        const std::string err = why("cannot write", full);
-        unlinkat(fd_, tmp.c_str(), 0);
-        return err;
-    }
-    if (renameat(fd_, tmp.c_str(), fd_, name.c_str()) != 0) {
-        const std::string err = why("cannot write", full);
-        unlinkat(fd_, tmp.c_str(), 0);
-        return err;
-    }
-    return "";
+    if (std::strcmp(w.step, "create") != 0) return "cannot write `" + full + "': " + std::strerror(w.error);
+    if (w.error == EEXIST) return "cannot create a temporary file for `" + full + "'";
+    return "cannot create `" + path_ + "/" + w.temp + "': " + std::strerror(w.error);
 }
 
 int Folder::create(const std::string& name) const {
@@ -139,12 +112,10 @@ int Folder::create(const std::string& name) const {
 }
 
 std::string Folder::read(const std::string& name, std::string& out, std::size_t limit) const {
-    const std::string full = path_ + "/" + name;
-    const int fd = openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == ELOOP ? "`" + full + "' is a link" : why("cannot read", full);
-    std::string err = read_fd(fd, full, limit, out);
-    ::close(fd);
-    return err;
+    support::ReadOptions o;
+    o.folder_fd = fd_;
+    o.follow_links = false;
+    return read_error(support::read_whole_file(name, limit, out, o), path_ + "/" + name, limit);
 }
 
 long long Folder::size_of(const std::string& name) const {
@@ -161,14 +132,7 @@ std::string Folder::rename(const std::string& name, const std::string& new_name)
 }
 
 std::string read_regular_file(const std::string& path, std::size_t limit, std::string& out) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return why("cannot read", path);
-    if (!S_ISREG(st.st_mode)) return "`" + path + "' is not a regular file";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return why("cannot read", path);
-    std::string err = read_fd(fd, path, limit, out);
-    ::close(fd);
-    return err;
+    return read_error(support::read_whole_file(path, limit, out), path, limit);
 }
 
 int lock_folder(const Folder& dir, std::string& err) {

@@ -1,15 +1,12 @@
 // The local engine: the members not yet finished, up to `jobs` at a time,
 // with a progress bar on a terminal.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <map>
 
 #include "ensemble/ensemble.h"
+#include "support/process.h"
 
 namespace torla::ensemble {
 
@@ -30,10 +27,8 @@ void draw_progress(int done, int failed, int unstable, int total, double elapsed
 // generator) get the signal and are waited for; their folders keep no
 // status, so the next run runs them again.
 void stop_members(std::map<pid_t, const Member*>& running, int sig) {
-    for (const auto& [pid, m] : running) kill(-pid, sig);
-    for (const auto& [pid, m] : running)
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+    for (const auto& [pid, m] : running) support::signal_group(pid, sig);
+    for (const auto& [pid, m] : running) support::wait_for(pid);
     running.clear();
 }
 
@@ -74,7 +69,7 @@ int run_local(const std::string& dir, const Plan& plan, const std::string& bin_d
         }
         if (running.empty()) continue;
         int rc = 0;
-        const pid_t pid = waitpid(-1, &rc, 0);
+        const pid_t pid = support::wait_any(rc);
         if (pid < 0) {
             if (errno == EINTR && stop_signal()) {
                 stop_members(running, stop_signal());

@@ -3,11 +3,8 @@
 // member's run.
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +23,8 @@
 #include "ensemble/folder.h"
 #include "input/input.h"
 #include "model/bytes.h"
+#include "support/process.h"
+#include "support/run_files.h"
 
 namespace torla::ensemble {
 
@@ -57,8 +56,6 @@ std::string member_dir(const std::string& dir, const Member& m, Folder& out, boo
     return top.sub(m.folder, create, out);
 }
 
-int decode(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc); }
-
 // Runs a program in a folder, its output into out_name there; returns the
 // exit status, or 128 + signal.
 int run_program(const Folder& folder, const std::vector<std::string>& args, const std::string& out_name) {
@@ -66,11 +63,7 @@ int run_program(const Folder& folder, const std::vector<std::string>& args, cons
     if (out < 0) return 127;
     const pid_t pid = spawn_member_process(folder.fd(), args, out);
     close(out);
-    if (pid < 0) return 127;
-    int rc = 0;
-    while (waitpid(pid, &rc, 0) < 0 && errno == EINTR) {
-    }
-    return decode(rc);
+    return pid < 0 ? 127 : support::exit_code(support::wait_for(pid));
 }
 
 }  // namespace
@@ -120,7 +113,7 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
             for (std::size_t j = 0; j < ens.vary.size(); ++j) {
                 const Variation& var = ens.vary[j];
                 if (var.local()) continue;
-                out += var.name + " " + (var.word ? v.words[j] : format_value(v.numbers[j])) + base.line_end;
+                out += var.name + " " + (var.word ? v.words[j] : number_text(v.numbers[j])) + base.line_end;
             }
         }
         if (any_local && row < base.local_rows.size() && base.local_rows[row] == i) {
@@ -138,7 +131,7 @@ std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens
                 // Word 0 is the row's index, word 1 place 0 of the table.
                 const std::size_t k = static_cast<std::size_t>(var.column) + 1;
                 if (!var.local() || k >= w.size()) continue;
-                w[k] = format_value(std::strtod(w[k].c_str(), nullptr) * v.numbers[j]);
+                w[k] = number_text(std::strtod(w[k].c_str(), nullptr) * v.numbers[j]);
             }
             std::string line;
             for (std::size_t k = 0; k < w.size(); ++k) {
@@ -315,11 +308,8 @@ std::string write_members(const Writing& wr, const std::vector<Pending>& pending
             failure = "cannot start the checks of the members' command files";
             break;
         }
-        const pid_t parent = getpid();
-        const pid_t pid = fork();
+        const pid_t pid = support::fork_worker();
         if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent) _exit(1);
             close(fds[0]);
             std::string report;
             try {
@@ -362,12 +352,10 @@ std::string write_members(const Writing& wr, const std::vector<Pending>& pending
             report.append(buf, static_cast<std::size_t>(n));
         }
         close(x.fd);
-        int rc = 0;
-        while (waitpid(x.pid, &rc, 0) < 0 && errno == EINTR) {
-        }
+        const int status = support::exit_code(support::wait_for(x.pid));
         if (stop_signal()) failure = "interrupted";
         const std::size_t nl = report.find('\n');
-        if (!WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
+        if (status != 0) {
             if (failure.empty()) failure = "a check of the members' command files ended abnormally";
         } else if (nl != std::string::npos) {
             const long index = std::strtol(report.c_str(), nullptr, 10);
@@ -407,11 +395,9 @@ std::string make_shared_grid(const Folder& top, const Plan& plan, const std::str
     Folder grid;
     if (auto err = top.sub("grid", true, grid); !err.empty()) return err;
     const std::string cmd0 = fs::absolute(fs::path(top.path()) / plan.members[0].folder / "member.cmd").string();
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
+    const pid_t pid = support::fork_worker();
     if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent || fchdir(grid.fd()) != 0) _exit(127);
+        if (fchdir(grid.fd()) != 0) _exit(127);
         const int fd = open("/dev/null", O_WRONLY);
         dup2(fd, 1);
         close(fd);
@@ -425,10 +411,7 @@ std::string make_shared_grid(const Folder& top, const Plan& plan, const std::str
         std::fflush(stdout);
         _exit(0);
     }
-    int rc = 0;
-    while (pid > 0 && waitpid(pid, &rc, 0) < 0 && errno == EINTR) {
-    }
-    if (pid < 0 || !WIFEXITED(rc) || WEXITSTATUS(rc) != 0) return "cannot write the generator input of the shared grid";
+    if (pid < 0 || support::exit_code(support::wait_for(pid)) != 0) return "cannot write the generator input of the shared grid";
     std::string input, cache;
     if (auto err = grid.read(kGridFile, input); !err.empty()) return "cannot keep the generator input of the shared grid: " + err;
     if (auto err = grid.write("input.tmp", input); !err.empty()) return err;
@@ -596,12 +579,11 @@ MemberState member_state(const std::string& dir, const Member& m) {
     if (!member_dir(dir, m, f).empty() || !read_status(f, m, status)) return st;
     st.finished = true;
     st.exit_status = status;
-    static const char* reasons[] = {"max_time", "error", "non_finite", "dump_limit", "error", "small_step"};
-    st.stop_reason = status <= 5 ? reasons[status] : "error";
+    st.stop_reason = support::stop_reason_of_status(status);
     // The run record torla leaves beside the result: it must name the same
     // command file (its SHA-256) and an ending that was not an interruption.
     std::string record;
-    if (f.read("member.res.json", record).empty()) {
+    if (f.read(support::record_path_of("member.res"), record).empty()) {
         try {
             const auto j = nlohmann::json::parse(record);
             const auto& cmd = j.at("command_file");
@@ -635,7 +617,7 @@ pid_t start_member(const std::string& dir, const Member& m, const std::string& b
 }
 
 int finish_member(const std::string& dir, const Member& m, int wait_status) {
-    const int st = decode(wait_status);
+    const int st = support::exit_code(wait_status);
     Folder f;
     if (!member_dir(dir, m, f).empty()) return st;
     // Written whole under a temporary name and renamed: a status is either
@@ -647,11 +629,7 @@ int finish_member(const std::string& dir, const Member& m, int wait_status) {
 
 int run_member(const std::string& dir, const Member& m, const std::string& bin_dir) {
     const pid_t pid = start_member(dir, m, bin_dir);
-    int rc = 127 << 8;
-    if (pid > 0)
-        while (waitpid(pid, &rc, 0) < 0 && errno == EINTR) {
-        }
-    return finish_member(dir, m, rc);
+    return finish_member(dir, m, pid > 0 ? support::wait_for(pid) : 127 << 8);
 }
 
 }  // namespace torla::ensemble

@@ -1,13 +1,10 @@
 // The tool's processes: the private scratch folder of the command-file
 // checks (removed on every exit, a SIGKILL included, by a small janitor
-// process that waits for the tool's end), the stop signals (SIGINT,
-// SIGTERM, SIGHUP) noted and forwarded to the members, and the start of a
-// child that dies with the tool.
+// process that waits for the tool's end), the end by a stop signal, and the
+// start of a member's program (support/process.h does the starting).
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -16,6 +13,7 @@
 #include <filesystem>
 
 #include "ensemble/ensemble.h"
+#include "support/process.h"
 
 namespace torla::ensemble {
 
@@ -23,11 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
 std::string g_scratch;        // the scratch folder, once made
 pid_t g_scratch_owner = -1;   // the process that made it (the one to remove it)
-
-void note_stop(int sig) { g_stop = sig; }
 
 // The janitor: waits until every write end of its pipe is closed (the tool
 // and its workers have ended, however), then removes the folder.
@@ -53,7 +48,7 @@ void start_janitor(const std::string& folder) {
         _exit(0);
     }
     close(fds[0]);
-    if (pid > 0) waitpid(pid, nullptr, 0);
+    if (pid > 0) support::wait_for(pid);
     // The write end stays open, without CLOEXEC in forks (workers keep the
     // janitor waiting), closed at exec (members never hold it).
 }
@@ -87,43 +82,23 @@ void remove_scratch() {
     g_scratch.clear();
 }
 
-void install_stop_handlers() {
-    struct sigaction sa {};
-    sa.sa_handler = note_stop;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no restart: a wait returns at the signal
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-}
-
-int stop_signal() { return g_stop; }
-
 void die_of_stop_signal() {
-    const int sig = g_stop;
+    const int sig = stop_signal();
     remove_scratch();
-    if (!sig) return;
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-    _exit(128 + sig);
+    if (sig) support::die_of(sig);
 }
 
 pid_t spawn_member_process(int folder_fd, const std::vector<std::string>& args, int out_fd) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    // Dies with the tool, even of a SIGKILL; its own process group, so that a
-    // stop reaches torla and the generator it starts.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    setpgid(0, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (fchdir(folder_fd) != 0 || dup2(out_fd, 1) < 0 || dup2(out_fd, 2) < 0) _exit(127);
-    execv(argv[0], argv.data());
-    _exit(127);
+    // Its own process group, so that a stop reaches torla and the generator
+    // it starts.
+    support::SpawnOptions o;
+    o.folder_fd = folder_fd;
+    o.stdout_fd = out_fd;
+    o.stderr_fd = out_fd;
+    o.own_group = true;
+    o.dies_with_parent = true;
+    o.clear_signal_mask = true;
+    return support::spawn(args, o);
 }
 
 }  // namespace torla::ensemble

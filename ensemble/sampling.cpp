@@ -34,7 +34,7 @@ private:
 };
 
 // The number as written (9 significant digits) and read back.
-double rounded(double v) { return std::strtod(format_value(v).c_str(), nullptr); }
+double rounded(double v) { return std::strtod(number_text(v).c_str(), nullptr); }
 
 void set_choice(const Variation& var, std::size_t k, MemberValues& mv, std::size_t slot) {
     if (var.word) mv.words[slot] = var.words[k];
@@ -42,12 +42,6 @@ void set_choice(const Variation& var, std::size_t k, MemberValues& mv, std::size
 }
 
 }  // namespace
-
-std::string format_value(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.9g", v);
-    return buf;
-}
 
 int stratum_of(double value, double min, double max, int n) {
     const double s = std::floor((value - min) / (max - min) * n);

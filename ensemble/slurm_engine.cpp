@@ -1,10 +1,8 @@
 // The Slurm engine: one job array through sbatch, each array task running
 // a chunk of members with `torla-ensemble run-chunk`, throttled by
 // --max-parallel; waiting polls squeue.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,47 +11,13 @@
 
 #include "ensemble/folder.h"
 #include "ensemble/slurm.h"
+#include "support/process.h"
 
 namespace torla::ensemble {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Runs a command without a shell; its standard output into out. Returns the
-// exit status, or 127 when it cannot start.
-int capture(const std::vector<std::string>& args, std::string& out, std::string& err_text) {
-    int pout[2], perr[2];
-    if (pipe(pout) != 0) return 127;
-    if (pipe(perr) != 0) return 127;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pout[1], 1);
-        dup2(perr[1], 2);
-        close(pout[0]);
-        close(pout[1]);
-        close(perr[0]);
-        close(perr[1]);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pout[1]);
-    close(perr[1]);
-    out.clear();
-    err_text.clear();
-    char buf[4096];
-    ssize_t k;
-    while ((k = read(pout[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(k));
-    while ((k = read(perr[0], buf, sizeof buf)) > 0) err_text.append(buf, static_cast<std::size_t>(k));
-    close(pout[0]);
-    close(perr[0]);
-    int rc = 0;
-    waitpid(pid, &rc, 0);
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : 128;
-}
 
 std::string trim(std::string s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
@@ -104,19 +68,22 @@ std::string submit_slurm(const std::string& dir, const Plan& plan, const std::st
     if (auto err = Folder::open(abs_dir, false, top); !err.empty()) return err;
     if (auto err = top.sub("slurm", true, slurm); !err.empty()) return err;
     if (auto err = slurm.write("job.sh", slurm_script(abs_dir, program, chunk), 0744); !err.empty()) return err;
-    std::string out, err;
-    const int rc = capture(sbatch_arguments(opt, tasks, abs_dir), out, err);
-    if (rc != 0) return "sbatch failed (status " + std::to_string(rc) + "): " + trim(err);
-    job_id = trim(out);
+    support::SpawnOptions search;
+    search.search_path = true;
+    const support::Captured run = support::capture(sbatch_arguments(opt, tasks, abs_dir), search);
+    if (!run.started) return "cannot start " + opt.sbatch + ": " + std::strerror(run.start_error);
+    if (run.status != 0) return "sbatch failed (status " + std::to_string(run.status) + "): " + trim(run.err);
+    job_id = trim(run.out);
     if (auto semi = job_id.find(';'); semi != std::string::npos) job_id = job_id.substr(0, semi);
     if (job_id.empty()) return "sbatch gave no job id";
     return slurm.write("job", job_id + "\n");
 }
 
 bool slurm_job_active(const SlurmOptions& opt, const std::string& job_id) {
-    std::string out, err;
-    const int rc = capture({opt.squeue, "-h", "-j", job_id, "-o", "%i %T"}, out, err);
-    return rc == 0 && !trim(out).empty();
+    support::SpawnOptions search;
+    search.search_path = true;
+    const support::Captured run = support::capture({opt.squeue, "-h", "-j", job_id, "-o", "%i %T"}, search);
+    return run.status == 0 && !trim(run.out).empty();
 }
 
 std::string wait_slurm(const SlurmOptions& opt, const std::string& job_id) {

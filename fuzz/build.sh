@@ -27,13 +27,13 @@ sources=("$root"/ensemble/ensemble_file.cpp "$root"/ensemble/toml_reader.cpp "$r
          "$root"/ensemble/sampling.cpp "$root"/inspect/observations.cpp "$root"/inspect/report.cpp
          "$root"/inspect/run_record.cpp "$root"/inspect/summary.cpp)
 flags+=(-DTOML_HEADER_ONLY=1)
-for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp "$root"/profile/*.cpp; do
+for f in "$root"/model/*.cpp "$root"/run/*.cpp "$root"/input/*.cpp "$root"/flow/*.cpp "$root"/output/*.cpp "$root"/knotline/*.cpp "$root"/profile/*.cpp "$root"/support/*.cpp; do
     case "$f" in */run/main.cpp|*/knotline/main.cpp|*/profile/main.cpp) continue ;; esac
     sources+=("$f")
 done
 
 # An object is rebuilt when its source or any header is newer than it.
-newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/profile" "$root/fuzz" "$root/ensemble" "$root/inspect" \
+newest_header="$(find "$root/model" "$root/run" "$root/input" "$root/flow" "$root/output" "$root/knotline" "$root/profile" "$root/support" "$root/fuzz" "$root/ensemble" "$root/inspect" \
                  -name '*.h' -printf '%T@\n' | sort -n | tail -1)"
 stale=()
 for f in "${sources[@]}"; do

@@ -21,6 +21,7 @@
 #include "model/bytes.h"
 #include "model/height_pressure.h"
 #include "output/heights_format.h"
+#include "support/run_files.h"
 
 namespace torla::inspect {
 
@@ -180,7 +181,7 @@ std::string gather(const std::string& path, const ResultData& r, const AtOptions
     double air, rho_diff;
     if (kept) {
         air = h.air_density, rho_diff = h.rho_diff;
-        v.densities_from = path + kHeightsSuffix;
+        v.densities_from = support::heights_path_of(path);
     } else {
         std::vector<std::string> notes;
         RunContext ctx;
@@ -288,11 +289,11 @@ void write_text(std::ostream& out, const std::string& path, const ResultData& r,
 
 std::string read_kept_heights(const std::string& path, const ResultTables& r, HeightsData& h,
                               bool& found) {
-    found = file_kind(path + kHeightsSuffix) != FileKind::kAbsent;
+    found = file_kind(support::heights_path_of(path)) != FileKind::kAbsent;
     if (!found) return "";
-    if (std::string err = read_heights_file(path + kHeightsSuffix, h); !err.empty()) return err;
+    if (std::string err = read_heights_file(support::heights_path_of(path), h); !err.empty()) return err;
     if (h.n_cells != r.n_cells)
-        return path + kHeightsSuffix + ": " + std::to_string(h.n_cells) + " cells, the result has " +
+        return support::heights_path_of(path) + ": " + std::to_string(h.n_cells) + " cells, the result has " +
                std::to_string(r.n_cells);
     return "";
 }
@@ -322,7 +323,7 @@ int at_main(int argc, char** argv) {
     AtOptions o;
     if (std::string err = parse_at_options(argc, argv, o); !err.empty()) return at_usage(err);
     if (!o.out_path.empty())
-        if (std::string err = output_clobbers_input(o.out_path, {path, path + kHeightsSuffix}); !err.empty())
+        if (std::string err = output_clobbers_input(o.out_path, {path, support::heights_path_of(path)}); !err.empty())
             return at_usage(err);
     ResultData r;
     if (const std::string err = read_result_file(path, r); !err.empty()) {

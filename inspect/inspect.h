@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "output/result_format.h"
+#include "support/files.h"
+#include "support/numbers.h"
 
 namespace torla::inspect {
 
@@ -131,7 +133,7 @@ std::string plain_text(const std::string& text);
 std::string csv_field(const std::string& text);
 
 // A number for text and CSV: %.*g, or nan, inf, -inf.
-std::string number_text(double v, int digits = 9);
+using support::number_text;
 
 // What is wrong with writing to out_path when the program reads the files
 // in inputs: the same name or the same file (device and inode, which also
@@ -139,23 +141,8 @@ std::string number_text(double v, int digits = 9);
 std::string output_clobbers_input(const std::string& out_path,
                                   const std::vector<std::string>& inputs);
 
-// An output written under a temporary name beside its own (the same folder,
-// so that the rename is atomic; the same extension, for the drivers that
-// go by it) and moved into place by commit() only when whole: a full disk
-// or a failure leaves no partial file, and an earlier output stays.
-class OutputFile {
-public:
-    explicit OutputFile(std::string final_path);
-    ~OutputFile();  // removes the temporary file unless committed
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    const std::string& temp() const { return temp_; }
-    // fsync of the temporary file, then the rename; "" or what failed.
-    std::string commit();
-
-private:
-    std::string final_, temp_;
-    bool committed_ = false;
-};
+// An output written under a temporary name beside its own, moved into
+// place when whole (support/files.h).
+using support::OutputFile;
 
 }  // namespace torla::inspect

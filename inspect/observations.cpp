@@ -390,20 +390,21 @@ std::vector<std::string> parse_observations(const std::string& text, const std::
 std::vector<std::string> read_observations(const std::string& path, Observations& out) {
     const std::string name = plain_text(path);
     // Looked at before it is opened: opening a FIFO would wait for a writer.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {name + ":0: cannot open: " + std::strerror(errno)};
-    if (!S_ISREG(st.st_mode)) return {name + ":0: not a regular file"};
-    if (static_cast<std::uintmax_t>(st.st_size) > kMaxObservationFileBytes)
+    std::string text;
+    const support::ReadOutcome read = support::read_whole_file(path, kMaxObservationFileBytes, text);
+    using support::ReadFault;
+    switch (read.fault) {
+    case ReadFault::kNone: break;
+    case ReadFault::kIsLink:
+    case ReadFault::kNotRegular:
+    case ReadFault::kChanged: return {name + ":0: not a regular file"};
+    case ReadFault::kTooLarge:
         return {name + ":0: larger than " + std::to_string(kMaxObservationFileBytes) +
                 " bytes, too large for an observation file"};
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return {name + ":0: cannot open: " + std::strerror(errno)};
-    std::string text(static_cast<std::size_t>(kMaxObservationFileBytes) + 1, '\0');
-    f.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(f.gcount()));
-    if (text.size() > kMaxObservationFileBytes)
-        return {name + ":0: grew beyond " + std::to_string(kMaxObservationFileBytes) +
-                " bytes while read"};
+    case ReadFault::kCannotRead: return {name + ":0: cannot read: " + std::strerror(read.error)};
+    case ReadFault::kCannotStat:
+    case ReadFault::kCannotOpen: return {name + ":0: cannot open: " + std::strerror(read.error)};
+    }
     return parse_observations(text, path, out);
 }
 

@@ -1,7 +1,6 @@
 // The summary of a run for people (aligned text) and for scripts (JSON),
 // and the CSV exports of the dumps and of the peak table.
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,47 +12,19 @@
 
 namespace torla::inspect {
 
+using support::exact_number_text;
+using support::fixed_text;
+using support::fmt;
+
 namespace {
-
-std::string format(const char* f, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* f, ...) {
-    char buf[512];
-    va_list ap;
-    va_start(ap, f);
-    std::vsnprintf(buf, sizeof buf, f, ap);
-    va_end(ap);
-    return buf;
-}
-
-const char* non_finite_word(double v) { return std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf"; }
-
-// Text that reads back as the same 32-bit float (9 significant digits).
-std::string num(double v, int digits = 9) { return number_text(v, digits); }
-
-// The shortest of 15 to 17 significant digits that reads back as the same
-// double, so a threshold given as 0.1 prints as 0.1.
-std::string num_exact(double v) {
-    if (!std::isfinite(v)) return non_finite_word(v);
-    for (int digits = 15; digits < 17; ++digits) {
-        std::string t = format("%.*g", digits, v);
-        if (std::strtod(t.c_str(), nullptr) == v) return t;
-    }
-    return format("%.17g", v);
-}
-
-// Fixed-point text for people, with the words for what is not finite.
-std::string fixed(double v, int decimals) {
-    if (!std::isfinite(v)) return non_finite_word(v);
-    return format("%.*f", decimals, v);
-}
 
 // JSON numbers: JSON has none that are not finite, so such a value is
 // written as null and named in the document's "notes".
 struct JsonNumbers {
     std::vector<std::string> notes;
     std::string operator()(double v, const std::string& where, bool exact = false) {
-        if (std::isfinite(v)) return exact ? num_exact(v) : num(v);
-        notes.push_back(where + " is " + non_finite_word(v) + ", written as null");
+        if (std::isfinite(v)) return exact ? exact_number_text(v) : number_text(v);
+        notes.push_back(where + " is " + number_text(v) + ", written as null");
         return "null";
     }
 };
@@ -69,20 +40,20 @@ std::size_t utf8_length(const std::string& s, std::size_t i) {
 }
 
 std::string cell_at(const ResultTables& r, int cell) {
-    return fixed(r.geometry[cell].path_length, 1) + format(" m (cell %d)", cell);
+    return fixed_text(r.geometry[cell].path_length, 1) + fmt(" m (cell %d)", cell);
 }
 
 void text_maximum(std::ostream& o, const char* label, const char* depth, const PeakMaximum& m,
                   float depth_value) {
     if (m.cell < 0)
-        o << format("%-27s unknown, no cell has a finite value", label);
+        o << fmt("%-27s unknown, no cell has a finite value", label);
     else
-        o << format("%-27s largest ", label) << fixed(m.value, 3) << " kPa at "
-          << fixed(m.path_length, 1) << format(" m (cell %d), %s ", m.cell, depth)
-          << (std::isfinite(depth_value) ? "= " + fixed(depth_value, 2) + " m then"
+        o << fmt("%-27s largest ", label) << fixed_text(m.value, 3) << " kPa at "
+          << fixed_text(m.path_length, 1) << fmt(" m (cell %d), %s ", m.cell, depth)
+          << (std::isfinite(depth_value) ? "= " + fixed_text(depth_value, 2) + " m then"
                                          : std::string("then not known"));  // a run that blew up keeps no depths
     if (m.non_finite_cells > 0)
-        o << format("; %d cell(s) whose value is not finite left out", m.non_finite_cells);
+        o << fmt("; %d cell(s) whose value is not finite left out", m.non_finite_cells);
     o << "\n";
 }
 
@@ -104,7 +75,7 @@ void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
 std::string json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell,
                       const std::string& where) {
     if (!cell) return "null";
-    return format("{\"cell\": %d, \"path_length_m\": ", *cell) +
+    return fmt("{\"cell\": %d, \"path_length_m\": ", *cell) +
            jn(r.geometry[*cell].path_length, where + ".path_length_m") + "}";
 }
 
@@ -129,17 +100,12 @@ unsigned separator_code(const std::string& s, std::size_t i, std::size_t sep) {
 
 }  // namespace
 
-std::string number_text(double v, int digits) {
-    if (!std::isfinite(v)) return non_finite_word(v);
-    return format("%.*g", digits, v);
-}
-
 std::string plain_text(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (const std::size_t sep = separator_length(text, i)) {
-            out += format("\\u%04x", separator_code(text, i, sep));
+            out += fmt("\\u%04x", separator_code(text, i, sep));
             i += sep;
             continue;
         }
@@ -151,13 +117,13 @@ std::string plain_text(const std::string& text) {
         else if (c == '\t')
             out += "\\t";
         else if (c < 0x20 || c == 0x7F)
-            out += format("\\u%04x", c);
+            out += fmt("\\u%04x", c);
         else if (len > 0) {
             out.append(text, i, len);
             i += len;
             continue;
         } else {
-            out += format("\\x%02x", c);  // not UTF-8
+            out += fmt("\\x%02x", c);  // not UTF-8
         }
         ++i;
     }
@@ -200,7 +166,7 @@ std::string json_string(const std::string& text) {
         const auto c = static_cast<unsigned char>(text[i]);
         const std::size_t len = utf8_length(text, i);
         if (const std::size_t sep = separator_length(text, i)) {
-            out += format("\\u%04x", separator_code(text, i, sep));
+            out += fmt("\\u%04x", separator_code(text, i, sep));
             i += sep;
             continue;
         }
@@ -208,13 +174,13 @@ std::string json_string(const std::string& text) {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c < 0x20 || c == 0x7F) {
-            out += format("\\u%04x", c);
+            out += fmt("\\u%04x", c);
         } else if (len > 0) {
             out.append(text, i, len);
             i += len;
             continue;
         } else {
-            out += format("\\u%04x", c);  // Latin-1 byte: the code point equals the byte
+            out += fmt("\\u%04x", c);  // Latin-1 byte: the code point equals the byte
         }
         ++i;
     }
@@ -230,15 +196,15 @@ const char* const kSaltPressureLabel = "saltation-layer pressure";
 void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
     o << "Run record:   " << plain_text(rec.path) << "\n";
     o << "Stop reason:  " << (rec.stop_reason.empty() ? "unknown" : plain_text(rec.stop_reason));
-    if (rec.simulated_time_s) o << " at t = " << fixed(*rec.simulated_time_s, 3) << " s";
-    if (rec.exit_status) o << format(", exit status %d", *rec.exit_status);
+    if (rec.simulated_time_s) o << " at t = " << fixed_text(*rec.simulated_time_s, 3) << " s";
+    if (rec.exit_status) o << fmt(", exit status %d", *rec.exit_status);
     o << "\n";
     if (!rec.message.empty()) o << "              " << plain_text(rec.message) << "\n";
     if (!rec.onset) {
         o << "Onset:        none, no sign of instability\n";
     } else {
         o << "Onset:        " << (rec.onset->sign.empty() ? "a sign" : plain_text(rec.onset->sign));
-        if (rec.onset->time_s) o << " at t = " << fixed(*rec.onset->time_s, 3) << " s";
+        if (rec.onset->time_s) o << " at t = " << fixed_text(*rec.onset->time_s, 3) << " s";
         if (rec.onset->cell && *rec.onset->cell >= 0 && *rec.onset->cell < r.n_cells)
             o << ", " << cell_at(r, *rec.onset->cell);
         o << "\n              the run-out, the largest pressures above and the peak table hold "
@@ -248,22 +214,22 @@ void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
             const auto p = largest_before_onset(rec, q);
             o << "              trustworthy " << label << " (before the onset): ";
             if (p)
-                o << "largest " << fixed(p->value, 3) << " kPa at " << cell_at(r, p->cell) << "\n";
+                o << "largest " << fixed_text(p->value, 3) << " kPa at " << cell_at(r, p->cell) << "\n";
             else
                 o << "not in the record\n";
         }
     }
     if (const auto b = mass_balance(rec)) {
-        o << "Mass balance: " << fixed(b->start, 1) << " kg/m on the track at t = "
-          << fixed(b->t_start, 3) << " s, " << fixed(b->end, 1) << " kg/m at t = "
-          << fixed(b->t_end, 3) << " s and " << fixed(b->outflow_end, 1)
+        o << "Mass balance: " << fixed_text(b->start, 1) << " kg/m on the track at t = "
+          << fixed_text(b->t_start, 3) << " s, " << fixed_text(b->end, 1) << " kg/m at t = "
+          << fixed_text(b->t_end, 3) << " s and " << fixed_text(b->outflow_end, 1)
           << " kg/m left through the end\n";
         if (b->largest_unexplained)
             o << "              largest change not explained by the outflow "
-              << fixed(*b->largest_unexplained, 3) << " kg/m ("
-              << fixed(100.0 * *b->largest_unexplained / b->start, 3) << " % of the start), between t = "
-              << fixed(b->unexplained_t0, 3) << " s and " << fixed(b->unexplained_t1, 3) << " s"
-              << (b->edges_then ? "; the window's edge cells changed " + fixed(*b->edges_then, 3) +
+              << fixed_text(*b->largest_unexplained, 3) << " kg/m ("
+              << fixed_text(100.0 * *b->largest_unexplained / b->start, 3) << " % of the start), between t = "
+              << fixed_text(b->unexplained_t0, 3) << " s and " << fixed_text(b->unexplained_t1, 3) << " s"
+              << (b->edges_then ? "; the window's edge cells changed " + fixed_text(*b->edges_then, 3) +
                                       " kg/m then"
                                 : std::string())
               << "\n";
@@ -343,13 +309,13 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
     const std::size_t records = s.front.size();
     o << "Problem:      " << plain_text(r.problem_name) << "\n";
     o << "Run:          " << plain_text(r.run_name) << "\n";
-    o << format("Track:        %d cells, ", r.n_cells) << fixed(s.track_length, 1)
-      << " m along the path, " << fixed(s.drop, 1) << " m drop\n";
+    o << fmt("Track:        %d cells, ", r.n_cells) << fixed_text(s.track_length, 1)
+      << " m along the path, " << fixed_text(s.drop, 1) << " m drop\n";
     if (records > 0)
-        o << format("Dumps:        %zu records from t = ", records) << fixed(s.t_first, 3)
-          << " s to " << fixed(s.t_last, 3) << format(" s (header count %d)\n", r.dump_count);
+        o << fmt("Dumps:        %zu records from t = ", records) << fixed_text(s.t_first, 3)
+          << " s to " << fixed_text(s.t_last, 3) << fmt(" s (header count %d)\n", r.dump_count);
     else
-        o << format("Dumps:        none (header count %d)\n", r.dump_count);
+        o << fmt("Dumps:        none (header count %d)\n", r.dump_count);
     if (r.cut_short)
         o << "              the file is cut short (truncated): " << r.cut_bytes
           << " bytes after the last whole record ignored (a record or the peak table cut by a "
@@ -389,15 +355,15 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
     if (!first)
         o << "Front:        no dump shows any flow above the thresholds\n";
     else {
-        o << "Front:        " << fixed(first->path_length, 1) << " m at t = " << fixed(first->time, 3)
-          << " s, " << fixed(last->path_length, 1) << " m at t = " << fixed(last->time, 3) << " s";
+        o << "Front:        " << fixed_text(first->path_length, 1) << " m at t = " << fixed_text(first->time, 3)
+          << " s, " << fixed_text(last->path_length, 1) << " m at t = " << fixed_text(last->time, 3) << " s";
         if (s.front_reaches_end)
-            o << "; at the end of the track from t = " << fixed(*s.front_reaches_end, 3) << " s";
+            o << "; at the end of the track from t = " << fixed_text(*s.front_reaches_end, 3) << " s";
         o << "\n";
     }
     if (s.fastest)
-        o << "Front speed:  largest " << fixed(s.fastest->speed, 1) << " m/s, between t = "
-          << fixed(s.fastest->t0, 3) << " s and " << fixed(s.fastest->t1, 3) << " s\n";
+        o << "Front speed:  largest " << fixed_text(s.fastest->speed, 1) << " m/s, between t = "
+          << fixed_text(s.fastest->t0, 3) << " s and " << fixed_text(s.fastest->t1, 3) << " s\n";
     else
         o << "Front speed:  unknown, fewer than two dumps show a front\n";
     if (s.max_salt_pressure)
@@ -411,8 +377,8 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
         if (m.cell < 0)
             o << "none, the flow never reached it\n";
         else
-            o << fixed(m.kpa, 3) << " kPa at cell " << m.cell << " (path length "
-              << fixed(r.geometry[m.cell].path_length, 1) << " m), t = " << fixed(m.time_s, 3) << " s\n";
+            o << fixed_text(m.kpa, 3) << " kPa at cell " << m.cell << " (path length "
+              << fixed_text(r.geometry[m.cell].path_length, 1) << " m), t = " << fixed_text(m.time_s, 3) << " s\n";
     }
     if (record) text_record(o, r, *record);
 }
@@ -436,8 +402,8 @@ void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s
     o << "  \"drop_m\": " << jn(s.drop, "drop_m", true) << ",\n";
     o << "  \"time_first_s\": " << jn(s.t_first, "time_first_s") << ",\n";
     o << "  \"time_last_s\": " << jn(s.t_last, "time_last_s") << ",\n";
-    o << "  \"thresholds\": {\"suspension_pressure_kPa\": " << num_exact(s.thresholds.pressure_kpa)
-      << ", \"saltation_depth_m\": " << num_exact(s.thresholds.depth_m) << "},\n";
+    o << "  \"thresholds\": {\"suspension_pressure_kPa\": " << exact_number_text(s.thresholds.pressure_kpa)
+      << ", \"saltation_depth_m\": " << exact_number_text(s.thresholds.depth_m) << "},\n";
     o << "  \"runout\": ";
     if (!s.runout_cell)
         o << "null";
@@ -479,11 +445,11 @@ void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s
         o << "  \"max_pressure_over_height\": [";
         for (std::size_t k = 0; k < s.height_maxima.size(); ++k) {
             const Summary::HeightMaximum& m = s.height_maxima[k];
-            o << (k ? ",\n    " : "\n    ") << "{\"height_m\": " << num_exact(m.height_m) << ", \"kPa\": ";
+            o << (k ? ",\n    " : "\n    ") << "{\"height_m\": " << exact_number_text(m.height_m) << ", \"kPa\": ";
             if (m.cell < 0)
                 o << "0, \"cell\": null, \"time_s\": null}";
             else
-                o << num_exact(m.kpa) << ", \"cell\": " << m.cell << ", \"time_s\": " << num_exact(m.time_s) << "}";
+                o << exact_number_text(m.kpa) << ", \"cell\": " << m.cell << ", \"time_s\": " << exact_number_text(m.time_s) << "}";
         }
         o << "\n  ],\n";
     }
@@ -507,10 +473,10 @@ void write_dumps_csv_head(std::ostream& o, const ResultTables& r) {
 void write_dump_rows(std::ostream& o, const ResultTables& r, const std::vector<double>& z,
                      const std::vector<float>& record) {
     const std::size_t stride = static_cast<std::size_t>(r.n_cells) + 1;
-    const std::string time = num(record[0]);
+    const std::string time = number_text(record[0]);
     for (int i = 0; i < r.n_cells; ++i) {
-        o << time << ',' << i << ',' << num(r.geometry[i].path_length) << ',' << num(z[i], 10);
-        for (int q = 0; q < kResultQuantities; ++q) o << ',' << num(record[q * stride + i + 1]);
+        o << time << ',' << i << ',' << number_text(r.geometry[i].path_length) << ',' << number_text(z[i], 10);
+        for (int q = 0; q < kResultQuantities; ++q) o << ',' << number_text(record[q * stride + i + 1]);
         o << '\n';
     }
 }
@@ -530,39 +496,39 @@ void write_peaks_csv(std::ostream& o, const ResultTables& r) {
     o << ",easting[m],northing[m]\n";
     const std::vector<double> z = relative_elevation(r);
     for (int i = 0; i < r.n_cells; ++i) {
-        o << i << ',' << num(r.geometry[i].path_length) << ',' << num(z[i], 10) << ','
-          << num(r.geometry[i].slope_deg);
+        o << i << ',' << number_text(r.geometry[i].path_length) << ',' << number_text(z[i], 10) << ','
+          << number_text(r.geometry[i].slope_deg);
         for (int q = 0; q < kResultQuantities; ++q)
-            for (int slot = 0; slot < 4; ++slot) o << ',' << num(r.peak(q, i, slot));
-        o << ',' << num(r.geometry[i].aux2) << ',' << num(r.geometry[i].aux6) << '\n';
+            for (int slot = 0; slot < 4; ++slot) o << ',' << number_text(r.peak(q, i, slot));
+        o << ',' << number_text(r.geometry[i].aux2) << ',' << number_text(r.geometry[i].aux6) << '\n';
     }
 }
 
 void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s) {
     csv_comments(o, r);
-    o << "# thresholds: suspension-layer pressure > " << num_exact(s.thresholds.pressure_kpa)
-      << " kPa or saltation-layer depth > " << num_exact(s.thresholds.depth_m) << " m\n";
-    o << "# threshold_p3[kPa]: " << num_exact(s.thresholds.pressure_kpa) << "\n";
-    o << "# threshold_h2[m]: " << num_exact(s.thresholds.depth_m) << "\n";
+    o << "# thresholds: suspension-layer pressure > " << exact_number_text(s.thresholds.pressure_kpa)
+      << " kPa or saltation-layer depth > " << exact_number_text(s.thresholds.depth_m) << " m\n";
+    o << "# threshold_p3[kPa]: " << exact_number_text(s.thresholds.pressure_kpa) << "\n";
+    o << "# threshold_h2[m]: " << exact_number_text(s.thresholds.depth_m) << "\n";
     if (!r.has_peak_table())
         o << "# runout: unknown, no peak table\n";
     else if (!s.runout_cell)
         o << "# runout: none\n";
     else
         o << "# runout_cell: " << *s.runout_cell << "\n# runout_path_length[m]: "
-          << num(r.geometry[*s.runout_cell].path_length) << "\n";
+          << number_text(r.geometry[*s.runout_cell].path_length) << "\n";
     if (s.front_reaches_end)
-        o << "# front_reaches_track_end[s]: " << num(*s.front_reaches_end) << "\n";
+        o << "# front_reaches_track_end[s]: " << number_text(*s.front_reaches_end) << "\n";
     o << "time[s],cell,path_length[m],speed[m/s]\n";
     for (std::size_t d = 0; d < s.front.size(); ++d) {
         const FrontSample& f = s.front[d];
-        o << num(f.time) << ',';
-        if (f.present()) o << f.cell << ',' << num(f.path_length);
+        o << number_text(f.time) << ',';
+        if (f.present()) o << f.cell << ',' << number_text(f.path_length);
         else o << ',';
         o << ',';
         // The mean speed since the dump before, where front_speeds has one.
         if (d > 0)
-            for (const FrontSpeed& v : front_speeds({s.front[d - 1], f})) o << num(v.speed);
+            for (const FrontSpeed& v : front_speeds({s.front[d - 1], f})) o << number_text(v.speed);
         o << '\n';
     }
 }

@@ -15,6 +15,7 @@
 
 #include "inspect/exports.h"
 #include "inspect/run_record.h"
+#include "support/run_files.h"
 
 namespace torla::inspect {
 
@@ -107,9 +108,8 @@ std::optional<double> split_of_command_text(const std::string& text, std::string
 }
 
 void read_log_copy(const std::string& result_path, RunContext& c, std::vector<std::string>& notes) {
-    c.log_path =
-        result_path.size() >= 3 ? result_path.substr(0, result_path.size() - 3) + "plg" : "";
-    c.record_path = result_path + ".json";
+    c.log_path = support::log_path_of(result_path);
+    c.record_path = support::record_path_of(result_path);
 
     std::string log;
     if (const std::string why = c.log_path.empty() ? "no name" : read_regular_file(c.log_path, log);
@@ -165,8 +165,8 @@ RunContext read_run_context(const std::string& result_path, const ResultTables& 
 
 std::vector<std::string> companion_paths(const std::string& result_path) {
     std::vector<std::string> paths;
-    if (result_path.size() >= 3) paths.push_back(result_path.substr(0, result_path.size() - 3) + "plg");
-    paths.push_back(result_path + ".json");
+    if (const std::string log = support::log_path_of(result_path); !log.empty()) paths.push_back(log);
+    paths.push_back(support::record_path_of(result_path));
     return paths;
 }
 
@@ -196,28 +196,19 @@ std::string scan_records(ResultReader& reader, const ResultTables& r, std::vecto
 }
 
 std::string read_regular_file(const std::string& path, std::string& out) {
-    constexpr long long kMostBytes = 64LL * 1024 * 1024;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-    if (!S_ISREG(st.st_mode)) return "not a regular file";
-    if (st.st_size > kMostBytes) return "larger than 64 MB";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    // Checked again on what was opened: the name may have changed between.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMostBytes) {
-        ::close(fd);
-        return "not a regular file of at most 64 MB";
+    const support::ReadOutcome r = support::read_whole_file(path, std::size_t{64} * 1024 * 1024, out);
+    using support::ReadFault;
+    switch (r.fault) {
+    case ReadFault::kNone: return "";
+    case ReadFault::kIsLink:
+    case ReadFault::kNotRegular: return "not a regular file";
+    case ReadFault::kTooLarge: return "larger than 64 MB";
+    case ReadFault::kChanged: return "not a regular file of at most 64 MB";
+    case ReadFault::kCannotStat:
+    case ReadFault::kCannotOpen:
+    case ReadFault::kCannotRead: break;
     }
-    out.clear();
-    char buf[65536];
-    ssize_t got = 0;
-    while ((got = ::read(fd, buf, sizeof buf)) > 0 && static_cast<long long>(out.size()) <= kMostBytes)
-        out.append(buf, static_cast<std::size_t>(got));
-    const int saved = errno;
-    ::close(fd);
-    if (got < 0) return std::strerror(saved);
-    if (static_cast<long long>(out.size()) > kMostBytes) return "larger than 64 MB";
-    return "";
+    return std::strerror(r.error);
 }
 
 bool read_whole_file(const std::string& path, std::string& out) {

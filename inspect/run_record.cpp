@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#include <fcntl.h>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "support/files.h"
+#include "support/run_files.h"
 
 namespace torla::inspect {
 
@@ -17,7 +17,24 @@ namespace {
 
 using nlohmann::json;
 
-constexpr long long kMostRecordBytes = 64LL * 1024 * 1024;
+constexpr std::size_t kMostRecordBytes = std::size_t{64} * 1024 * 1024;
+
+// Why the record at path cannot be read; "" also where there is none.
+std::string record_read_error(const support::ReadOutcome& r, const std::string& path) {
+    using support::ReadFault;
+    switch (r.fault) {
+    case ReadFault::kNone: return "";
+    case ReadFault::kCannotStat:
+        return r.error == ENOENT ? "" : "cannot read the run record " + path + ": " + std::strerror(r.error);
+    case ReadFault::kIsLink:
+    case ReadFault::kNotRegular:
+    case ReadFault::kChanged: return "the run record " + path + " is not a regular file";
+    case ReadFault::kTooLarge: return "the run record " + path + " is larger than 64 MB";
+    case ReadFault::kCannotOpen: return "cannot open the run record " + path + ": " + std::strerror(r.error);
+    case ReadFault::kCannotRead: break;
+    }
+    return "cannot read the run record " + path + ": " + std::strerror(r.error);
+}
 
 // A field of the wrong type: the record is left out with this message.
 struct BadField {
@@ -151,27 +168,11 @@ std::string read_run_record(const std::string& result_path, const ResultTables& 
                             const std::vector<float>& dump_times, RunRecord& out, bool& found) {
     out = RunRecord{};
     found = false;
-    const std::string path = result_path + ".json";
+    const std::string path = support::record_path_of(result_path);
     out.path = path;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return "";
-        return "cannot read the run record " + path + ": " + std::strerror(errno);
-    }
-    if (!S_ISREG(st.st_mode)) return "the run record " + path + " is not a regular file";
-    if (st.st_size > kMostRecordBytes)
-        return "the run record " + path + " is larger than 64 MB";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return "cannot open the run record " + path + ": " + std::strerror(errno);
     std::string bytes;
-    char buf[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buf, sizeof buf)) > 0 && bytes.size() <= kMostRecordBytes)
-        bytes.append(buf, static_cast<std::size_t>(got));
-    const int saved = errno;
-    ::close(fd);
-    if (got < 0) return "cannot read the run record " + path + ": " + std::strerror(saved);
-    if (bytes.size() > kMostRecordBytes) return "the run record " + path + " is larger than 64 MB";
+    const support::ReadOutcome read = support::read_whole_file(path, kMostRecordBytes, bytes);
+    if (const std::string err = record_read_error(read, path); !err.empty() || !read.ok()) return err;
     const json j = json::parse(bytes, nullptr, false);
     if (j.is_discarded()) return "the run record " + path + " is not JSON";
     try {

@@ -11,18 +11,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/run_files.h"
+
 namespace torla::inspect {
+
+using support::fixed_text;
 
 namespace {
 
 using ordered_json = nlohmann::ordered_json;
-
-std::string fixed(double v, int decimals) {
-    if (!std::isfinite(v)) return number_text(v);
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    return text;
-}
 
 ordered_json json_value(double v) { return std::isfinite(v) ? ordered_json(v) : ordered_json(); }
 
@@ -114,8 +111,8 @@ void text_runout_row(std::ostream& o, const RunView& v, const std::string& layer
         o << "  " << std::left << std::setw(58) << "never exceeded" << std::right;
     } else {
         const double z = v.top_elevation_m ? *v.top_elevation_m - r.drop_m : -r.drop_m;
-        std::snprintf(row, sizeof row, "  %8s  %13s  %12s  %10s", fixed(r.path_m, 1).c_str(),
-                      fixed(r.horizontal_m, 1).c_str(), fixed(z, 1).c_str(), fixed(r.angle_deg, 2).c_str());
+        std::snprintf(row, sizeof row, "  %8s  %13s  %12s  %10s", fixed_text(r.path_m, 1).c_str(),
+                      fixed_text(r.horizontal_m, 1).c_str(), fixed_text(z, 1).c_str(), fixed_text(r.angle_deg, 2).c_str());
         o << row;
     }
     o << "  " << (r.determined ? "yes" : "no: " + r.reason) << "\n";
@@ -137,7 +134,7 @@ ordered_json runout_fields(const RunView& v, const Runout& r) {
 }  // namespace
 
 bool record_says_unstable(const RunRecord& record) {
-    return record.exit_status && (*record.exit_status == 2 || *record.exit_status == 5);
+    return record.exit_status && support::status_says_unstable(*record.exit_status);
 }
 
 void trust_record_peaks(ResultTables& r, const RunRecord& record) {
@@ -184,7 +181,7 @@ void write_runouts_text(std::ostream& o, const RunView& v) {
     o << "Zones:        " << describe_zone_set(v.zones) << "\n";
     if (v.unstable)
         o << "Unstable:     the run blew up"
-          << (v.onset_s ? " (onset at t = " + fixed(*v.onset_s, 3) + " s)" : std::string())
+          << (v.onset_s ? " (onset at t = " + fixed_text(*v.onset_s, 3) + " s)" : std::string())
           << "; peaks from " << v.peaks_source << "\n";
     if (v.runouts.empty()) {
         o << "Run-outs:     unknown without the peak table\n";
@@ -205,24 +202,24 @@ void write_runouts_text(std::ostream& o, const RunView& v) {
     }
     const AlphaBeta& ab = v.alpha_beta;
     o << "Alpha-beta:   empirical run-out of extreme, mostly dense-flow avalanches (docs/runout.md)\n";
-    o << "              split point " << fixed(ab.split_s_m, 1) << " m horizontal, from "
+    o << "              split point " << fixed_text(ab.split_s_m, 1) << " m horizontal, from "
       << v.split_source << "\n";
     if (!ab.problem.empty()) {
         o << "              " << ab.problem << "\n";
         return;
     }
-    o << "              beta point " << fixed(*ab.beta_point_s_m, 1) << " m, beta "
-      << fixed(ab.beta_deg, 2) << " deg; parabola z'' " << number_text(ab.z2_per_m, 4)
-      << " 1/m, H0 " << fixed(ab.h0_m, 1) << " m\n";
+    o << "              beta point " << fixed_text(*ab.beta_point_s_m, 1) << " m, beta "
+      << fixed_text(ab.beta_deg, 2) << " deg; parabola z'' " << number_text(ab.z2_per_m, 4)
+      << " 1/m, H0 " << fixed_text(ab.h0_m, 1) << " m\n";
     o << "              run-outs, horizontal m from the top, of the line at alpha + k SD:\n";
     o << "              set                alpha[deg]  SD[deg]        k = +1         k = 0        k = -1        k = -2\n";
     for (const AlphaBetaRunouts& s : ab.sets) {
         char row[200];
         std::snprintf(row, sizeof row, "              %-17s  %10s  %7s", s.set->name,
-                      fixed(s.alpha_deg, 2).c_str(), fixed(s.set->sd_deg, 2).c_str());
+                      fixed_text(s.alpha_deg, 2).c_str(), fixed_text(s.set->sd_deg, 2).c_str());
         o << row;
         for (const auto& runout : s.runout_s_m) {
-            std::snprintf(row, sizeof row, "  %12s", runout ? fixed(*runout, 1).c_str() : "out of profile");
+            std::snprintf(row, sizeof row, "  %12s", runout ? fixed_text(*runout, 1).c_str() : "out of profile");
             o << row;
         }
         o << "\n";

@@ -1,35 +1,17 @@
 // Checks of the files torla-profile touches, and its atomic write.
 #include "profile/file_checks.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "profile/text_escape.h"
+#include "support/files.h"
 
 namespace torla::profile {
 
-namespace {
-
-const char* kind_of(mode_t m) {
-    if (S_ISFIFO(m)) return "a FIFO";
-    if (S_ISCHR(m)) return "a character device";
-    if (S_ISBLK(m)) return "a block device";
-    if (S_ISDIR(m)) return "a directory";
-    if (S_ISSOCK(m)) return "a socket";
-    return "not a regular file";
-}
-
-std::string directory_of(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
+using support::kind_of;
 
 void require_regular_input(const NamedFile& f) {
     struct stat st {};
@@ -56,46 +38,14 @@ void require_safe_output(const std::string& out_path, const std::vector<NamedFil
 }
 
 void write_atomically(const std::string& out_path, const std::string& text) {
-    std::string tmp = directory_of(out_path) + "/.torla-profile-XXXXXX";
-    const int fd = mkstemp(tmp.data());
-    if (fd < 0)
+    support::WriteOptions o;
+    o.temp_prefix = ".torla-profile-";
+    const support::WriteOutcome w = support::write_file_atomically(out_path, text, o);
+    if (w.ok()) return;
+    if (std::strcmp(w.step, "create") == 0)
         throw WriteFailure("cannot write " + escaped(out_path) + ": cannot create a file in " +
-                           escaped(directory_of(out_path)) + ": " + std::strerror(errno));
-    auto fail = [&](const char* step) {
-        const int e = errno;
-        close(fd);
-        unlink(tmp.c_str());
-        throw WriteFailure("cannot write " + escaped(out_path) + ": " + step + ": " +
-                           std::strerror(e));
-    };
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t w = write(fd, text.data() + done, text.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) fail("write");
-        done += static_cast<std::size_t>(w);
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(fd, 0666 & ~mask) != 0) fail("chmod");
-    if (fsync(fd) != 0) fail("fsync");
-    if (close(fd) != 0) {
-        const int e = errno;
-        unlink(tmp.c_str());
-        throw WriteFailure("cannot write " + escaped(out_path) + ": close: " + std::strerror(e));
-    }
-    if (rename(tmp.c_str(), out_path.c_str()) != 0) {
-        const int e = errno;
-        unlink(tmp.c_str());
-        throw WriteFailure("cannot write " + escaped(out_path) + ": rename: " + std::strerror(e));
-    }
-    // The rename itself made durable; a directory that cannot be synced
-    // (some network file systems) leaves the file written all the same.
-    const int dir = open(directory_of(out_path).c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+                           escaped(support::folder_of(out_path)) + ": " + std::strerror(w.error));
+    throw WriteFailure("cannot write " + escaped(out_path) + ": " + w.step + ": " + std::strerror(w.error));
 }
 
 }  // namespace torla::profile

@@ -82,10 +82,4 @@ std::size_t utf8_prefix(const std::string& text, std::size_t from, std::size_t b
     return end - from;
 }
 
-std::string fmt(const char* format, double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
-}
-
 }  // namespace torla::profile

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/numbers.h"
+
 namespace torla::profile {
 
 // UTF-8 as it stands, but control characters (ESC among them), the C1
@@ -16,7 +18,7 @@ std::string escaped(const std::string& text);
 // inside a UTF-8 sequence.
 std::size_t utf8_prefix(const std::string& text, std::size_t from, std::size_t bytes);
 
-// A number as text in a printf format of one double ("%g", "%.1f").
-std::string fmt(const char* format, double v);
+// A number as text in a printf format ("%g", "%.1f").
+using support::fmt;
 
 }  // namespace torla::profile

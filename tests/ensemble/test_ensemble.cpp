@@ -162,10 +162,10 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
     // machine, rounded to what members.csv and the command files say.
     for (Sampling sm : {Sampling::kLatinHypercube, Sampling::kRandom}) {
         const auto v = sample_members(lhs_ensemble(3, 12345, sm));
-        EXPECT_EQ(format_value(v[0].numbers[0]) + " " + format_value(v[1].numbers[0]) + " " +
-                      format_value(v[2].numbers[0]) + " " + format_value(v[2].numbers[2]),
+        EXPECT_EQ(number_text(v[0].numbers[0]) + " " + number_text(v[1].numbers[0]) + " " +
+                      number_text(v[2].numbers[0]) + " " + number_text(v[2].numbers[2]),
                   sm == Sampling::kRandom ? "25.3231867 28.1926653 24.7817033 0.7" : "34.9272344 49.0149041 26.7584029 0.6");
-        for (const auto& mv : v) EXPECT_EQ(std::strtod(format_value(mv.numbers[1]).c_str(), nullptr), mv.numbers[1]);
+        for (const auto& mv : v) EXPECT_EQ(std::strtod(number_text(mv.numbers[1]).c_str(), nullptr), mv.numbers[1]);
         EXPECT_NE(sample_members(lhs_ensemble(3, 12346, sm))[0].numbers, v[0].numbers);
     }
     // Grid: every combination, the first key changing slowest.
@@ -173,7 +173,7 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
     s.vary = {{.name = "Courant_Nr", .values = {0.5, 0.9}},
               {.name = "Numerics", .word = true, .words = {"standard", "robust", "standard"}}};
     std::string got;
-    for (const auto& mv : sample_members(s)) got += format_value(mv.numbers[0]) + " " + mv.words[1] + ", ";
+    for (const auto& mv : sample_members(s)) got += number_text(mv.numbers[0]) + " " + mv.words[1] + ", ";
     EXPECT_EQ(got, "0.5 standard, 0.5 robust, 0.5 standard, 0.9 standard, 0.9 robust, 0.9 standard, ");
 }
 
