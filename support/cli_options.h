@@ -99,7 +99,7 @@ inline int parse(CLI::App& app, int argc, const char* const* argv, const std::st
     if (std::string what = leftover_text(app, sub_command, escape); !what.empty())
         return usage_error(app, tool, what);
     if (check)
-        if (std::string what = check(); !what.empty()) return usage_error(app, tool, what);
+        if (std::string what = check(); !what.empty()) return usage_error(app, tool, escape(what));
     return kGoOn;
 }
 

@@ -46,6 +46,16 @@ TEST(ToolCommandLines, HelpListsEverySubCommand) {
         {"torla-ensemble calibrate --help", 0, {"usage: torla-ensemble calibrate", "--observed OBS.toml",
                                                 "--budget N"}},
         {"torla-ensemble collect --help", 0, {"usage: torla-ensemble collect", "DIR"}},
+        {"torla-inspect --help", 0, {"usage: torla-inspect", "\n  summary ", "\n  runout ", "\n  csv ", "\n  at ",
+                                     "\n  score ", "\n  map ", "\n  netcdf "}},
+        {"torla-inspect r.res summary --help", 0, {"usage: torla-inspect RESULT summary", "--split-at S", "--json"}},
+        {"torla-inspect r.res csv --help", 0, {"usage: torla-inspect RESULT csv", "--peaks", "-o FILE"}},
+        {"torla-inspect r.res at --help", 0, {"usage: torla-inspect RESULT at", "--point E,N", "--heights LIST"}},
+        {"torla-inspect r.res map --help", 0, {"usage: torla-inspect RESULT map", "--zone-pressure P", "--crs CRS"}},
+        {"torla-inspect r.res netcdf --help", 0, {"usage: torla-inspect RESULT netcdf", "-o FILE.nc"}},
+        {"torla-inspect r.res score --help", 0, {"usage: torla-inspect RESULT score", "OBS"}},
+        {"torla-inspect r.res runout --help", 0, {"usage: torla-inspect RESULT runout", "--zones"}},
+        {"torla-inspect x/exceedance.csv map --help", 0, {"usage: torla-inspect DIR/exceedance.csv map", "--crs"}},
     });
 }
 
@@ -76,6 +86,23 @@ TEST(ToolCommandLines, MistakesNameWhatIsWrongWithTheUsageStatus) {
         {"torla-ensemble run-chunk d 0 0", 2, {"COUNT: `0' is not a whole number"}},
         {"torla-ensemble run-chunk d 0", 2, {"COUNT is required"}},
         {"torla-ensemble calibrate c.toml --observed o.toml -o x --budget x", 2, {"--budget: `x' is not a whole"}},
+        {"torla-inspect", 2, {"a result file and a sub-command are needed", "usage: torla-inspect"}},
+        {"torla-inspect r.res", 2, {"a result file and a sub-command are needed"}},
+        {"torla-inspect r.res plot", 2, {"unknown sub-command `plot'"}},
+        {"torla-inspect r.res csv --json", 2, {"unknown option `--json' of csv", "usage: torla-inspect RESULT csv"}},
+        {"torla-inspect r.res summary --split-at -1", 2, {"--split-at: `-1' is not a number of 0 or more"}},
+        {"torla-inspect r.res csv --depth-threshold nan", 2, {"--depth-threshold: `nan' is not a number of 0"}},
+        {"torla-inspect r.res csv --peaks --front", 2, {"--peaks and --front are two exports: choose one"}},
+        {"torla-inspect r.res runout --zones", 2, {"--zones needs a value"}},
+        {"torla-inspect r.res runout extra", 2, {"unexpected argument `extra' of runout"}},
+        {"torla-inspect r.res score", 2, {"OBS is required"}},
+        {"torla-inspect r.res at --s 1 --heights", 2, {"--heights needs a value"}},
+        {"torla-inspect r.res at --s 1 --s 2x", 2, {"--s: `2x' is not a number"}},
+        {"torla-inspect r.res netcdf -o", 2, {"-o needs a value"}},
+        {"torla-inspect r.res netcdf -o n.nc --zones swiss", 2, {"unknown option `--zones' of netcdf"}},
+        {"torla-inspect r.res map -o m.gpkg --crs", 2, {"--crs needs a value"}},
+        {"torla-inspect x/exceedance.csv map -o m.txt", 2, {"map needs -o FILE.gpkg or -o FILE.geojson"}},
+        {"torla-inspect x/exceedance.csv netcdf", 2, {"netcdf needs -o FILE.nc"}},
     });
 }
 
