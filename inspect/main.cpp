@@ -110,7 +110,7 @@ int parse_options(const std::string& command, int argc, char** argv, Options& o)
     const int status = torla::cli::parse(app, argc - 2, argv + 2, "torla-inspect", torla::inspect::plain_text, [&o] {
         return o.peaks && o.front ? "--peaks and --front are two exports: choose one" : "";
     }, command);
-    if (!o.out.empty()) o.out_path = o.out.c_str();
+    if (!summary && app.get_option("-o")->count() > 0) o.out_path = o.out.c_str();
     return status;
 }
 
