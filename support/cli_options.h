@@ -14,7 +14,7 @@
 
 namespace torla::cli {
 
-inline constexpr int kGoOn = -1;       // parsed: the tool goes on
+inline constexpr int kGoOn = -1;        // parsed: the tool goes on
 inline constexpr int kUsageStatus = 2;  // wrong usage
 
 // How a tool writes text from the command line into a message (its escaper).
@@ -32,10 +32,12 @@ inline void house_style(CLI::App& app) {
 // A check of an option's value: `ok' says whether the text is taken; the
 // message is "OPTION: `VALUE' " followed by `what' (for example "is not a
 // number of 0 or more").
-inline CLI::Validator value_check(std::function<bool(const std::string&)> ok, const std::string& what,
-                                  const Escape& escape) {
+inline CLI::Validator value_check(std::function<bool(const std::string&)> ok,
+                                  const std::string& what, const Escape& escape) {
     return CLI::Validator(
-        [ok, what, escape](std::string& v) { return ok(v) ? std::string() : "`" + escape(v) + "' " + what; },
+        [ok, what, escape](std::string& v) {
+            return ok(v) ? std::string() : "`" + escape(v) + "' " + what;
+        },
         "");
 }
 
@@ -57,12 +59,14 @@ inline const CLI::App& selected(const CLI::App& app) {
 
 // What the command line left over, as the tool says it: "unknown option
 // `--x' of run" or "unexpected argument `y'"; "" when nothing.
-inline std::string leftover_text(const CLI::App& app, const std::string& sub_command, const Escape& escape) {
+inline std::string leftover_text(const CLI::App& app, const std::string& sub_command,
+                                 const Escape& escape) {
     const std::vector<std::string> rest = app.remaining(true);
     if (rest.empty()) return "";
     const std::string& first = rest.front();
     const std::string of = sub_command.empty() ? "" : " of " + sub_command;
-    const bool takes_sub_command = !app.get_subcommands([](const CLI::App*) { return true; }).empty();
+    const bool takes_sub_command =
+        !app.get_subcommands([](const CLI::App*) { return true; }).empty();
     if (takes_sub_command && app.get_subcommands().empty() && first[0] != '-')
         return "unknown sub-command `" + escape(first) + "'";
     if (first.size() > 1 && first[0] == '-') return "unknown option `" + escape(first) + "'" + of;
@@ -75,8 +79,10 @@ inline int usage_error(const CLI::App& app, const std::string& tool, const std::
     const CLI::App& at = selected(app);
     CLI::Formatter usage;
     usage.label("Usage", "usage");
-    const std::string name = at.get_parent() ? at.get_parent()->get_name() + " " + at.get_name() : at.get_name();
-    std::cerr << tool << ": " << what << "\n" << usage.make_usage(&at, name) << "Run with --help for more.\n";
+    const std::string name =
+        at.get_parent() ? at.get_parent()->get_name() + " " + at.get_name() : at.get_name();
+    std::cerr << tool << ": " << what << "\n"
+              << usage.make_usage(&at, name) << "Run with --help for more.\n";
     return kUsageStatus;
 }
 
@@ -85,8 +91,9 @@ inline int usage_error(const CLI::App& app, const std::string& tool, const std::
 // mistake. `check' tells what is wrong with the options together ("" when
 // nothing); sub_command names the command in messages of unknown options
 // (the selected sub-command's name when empty and there is one).
-inline int parse(CLI::App& app, int argc, const char* const* argv, const std::string& tool, const Escape& escape,
-                 const std::function<std::string()>& check = nullptr, std::string sub_command = "") {
+inline int parse(CLI::App& app, int argc, const char* const* argv, const std::string& tool,
+                 const Escape& escape, const std::function<std::string()>& check = nullptr,
+                 std::string sub_command = "") {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
