@@ -24,12 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kDone = 0, kIncomplete = 1, kUsage = 2, kRefused = 3;
+constexpr int kDone = 0, kIncomplete = 1, kRefused = 3;
 
-struct Options {
-    std::string calib_file, observed, dir, engine = "local";
-    int budget = 0, jobs = 1;
-};
+using Options = CalibrateOptions;
 
 struct Evaluated {
     int index = 0, round = 0;
@@ -38,34 +35,6 @@ struct Evaluated {
     std::optional<double> misfit;
     std::string note;
 };
-
-bool positive_int(const char* s, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(s, &end, 10);
-    if (end == s || *end || v < 1 || v > 1000000) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-std::string parse_options(int argc, char** argv, Options& o) {
-    o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (argc < 3) return "calibrate needs an ensemble file";
-    o.calib_file = argv[2];
-    for (int i = 3; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) return "`" + a + "' is unknown or needs a value";
-        const char* v = argv[++i];
-        if (a == "--observed") o.observed = v;
-        else if (a == "-o") o.dir = v;
-        else if (a == "--engine") o.engine = v;
-        else if (a == "--budget" && positive_int(v, o.budget)) continue;
-        else if (a == "--jobs" && positive_int(v, o.jobs)) continue;
-        else return "`" + a + " " + v + "' is unknown or not a whole number of 1 or more";
-    }
-    if (o.observed.empty() || o.dir.empty()) return "calibrate needs --observed OBS.toml and -o DIR";
-    if (o.engine != "local" && o.engine != "slurm") return "--engine is local or slurm";
-    return "";
-}
 
 // Only ranges of numbers can be searched.
 std::string check_ranges(const EnsembleFile& ens) {
@@ -283,12 +252,7 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
 
 }  // namespace
 
-int calibrate_main(int argc, char** argv, const std::string& program) {
-    Options o;
-    if (std::string err = parse_options(argc, argv, o); !err.empty()) {
-        std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
-        return kUsage;
-    }
+int calibrate_main(CalibrateOptions o, const std::string& program) {
     EnsembleFile ens;
     std::string err = read_ensemble_file(o.calib_file, ens);
     if (!err.empty()) err = o.calib_file + ": " + err;

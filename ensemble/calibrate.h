@@ -45,7 +45,13 @@ std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vect
 double accepted_misfit(std::size_t n);
 
 // torla-ensemble calibrate CALIB.toml --observed OBS.toml -o DIR [--budget N]
-// [--engine local|slurm] [--jobs N]; program is this executable's path.
-int calibrate_main(int argc, char** argv, const std::string& program);
+// [--engine local|slurm] [--jobs N] (read by ensemble/options.cpp).
+struct CalibrateOptions {
+    std::string calib_file, observed, dir, engine = "local";
+    int budget = 0;  // members in all rounds; 0: the calibration file's members
+    int jobs = 1;    // members at a time (local engine)
+};
+// Returns the exit status; program is this executable's path.
+int calibrate_main(CalibrateOptions o, const std::string& program);
 
 }  // namespace torla::ensemble

@@ -198,8 +198,8 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearch) {
         {"calib.toml --observed bad-obs.toml -o x", 3, "bad-obs.toml:3: [[speed]] 1 needs `speed_m_s'"},
         {"calib.toml --observed none.toml -o x", 3, "none.toml:0: cannot open"},
         {"calib.toml -o x", 2, "calibrate needs --observed OBS.toml and -o DIR"},
-        {"calib.toml --observed obs.toml -o x --budget 0", 2, "not a whole number of 1 or more"},
-        {"calib.toml --observed obs.toml -o x --engine cloud", 2, "--engine is local or slurm"},
+        {"calib.toml --observed obs.toml -o x --budget 0", 2, "--budget: `0' is not a whole number from 1 to 1000000"},
+        {"calib.toml --observed obs.toml -o x --engine cloud", 2, "--engine: `cloud' is not local or slurm"},
     };
     for (const Case& c : cases) {
         std::string out;

@@ -465,7 +465,7 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         {"torla-ensemble", "usage:", 2},
         {"torla-ensemble run bad.toml -o e --jobs 0", "usage:", 2},
         {"torla-ensemble run bad.toml -o e --engine cloud", "usage:", 2},
-        {"torla-ensemble run bad.toml -o e --frobnicate", "unknown or incomplete option `--frobnicate'", 2},
+        {"torla-ensemble run bad.toml -o e --frobnicate", "unknown option `--frobnicate' of run", 2},
         {"torla-ensemble run bad.toml -o e", "bad.toml: line 2, column 11: `members' must be at least 1", 3},
         {"torla-ensemble run zero.toml -o e", "zero.cmd: not a valid command file: read_command_file:  FATAL ERROR:  Number_of_Points is 0", 3},
         {"torla-ensemble run none.toml -o e", "cannot read the base command file", 3},
