@@ -110,9 +110,9 @@ struct BaseFile {
 // change. Returns an empty string or what is missing.
 std::string parse_base(const std::string& text, BaseFile& base);
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v);
-// Checks a command file the way torla reads it (in a scratch folder);
-// returns an empty string or torla's message. With generator, also runs
-// generator (knotline) on the input the reader wrote, as torla would.
+// Checks a command file with torla's reader, in this process; returns an
+// empty string or the refusal ("line N: why"). With generator, also runs
+// generator (knotline), in a scratch folder, on the input torla would write.
 std::string check_command_file(const std::string& path, const std::string& generator = "");
 
 // ---- The tool's processes (process.cpp).

@@ -27,8 +27,6 @@ void read_information_file(ModelState& s, const std::string& path);
 // Applies one line of a global-parameter section (as read, line end
 // included) to the record. Never stops the run; unknown keys are reported.
 void match_parameter(RunParameters& p, const std::string& line);
-// Refuses, with status 4 and the key named, a value the model cannot use.
-void check_parameters(const RunParameters& p);
 
 // Reads the command file s.names.command_file, fills the parameters, the
 // names and the run constants, and writes the generator input file.
