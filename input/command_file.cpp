@@ -34,6 +34,9 @@ struct Line {
     std::string text;
     bool newline = false;
     int number = 0;
+    bool crlf = false;
+    mutable LineKind kind = LineKind::kOther;
+    mutable std::string key;
     std::string as_read() const { return newline ? text + "\n" : text; }
     bool starts_with(const char* prefix) const { return text.rfind(prefix, 0) == 0; }
     bool is_comment() const { return !text.empty() && text[0] == '#'; }
@@ -83,17 +86,25 @@ public:
     }
     void refuse_at_end(const std::string& message) { refuse(static_cast<int>(lines_.size()), message); }
     const std::string& name() const { return out_.name; }
+    // The lines with what the reader made of them, into the CommandFile.
+    void keep_lines() {
+        for (const Line& l : lines_)
+            out_.lines.push_back({l.text, l.crlf ? "\r\n" : l.newline ? "\n" : "", l.kind, l.key});
+    }
 
 private:
     bool finish(std::string& text, bool newline) {
-        if (newline && !text.empty() && text.back() == '\r') text.pop_back();
+        const bool crlf = newline && !text.empty() && text.back() == '\r';
+        if (crlf) text.pop_back();
         const int number = static_cast<int>(lines_.size()) + 1;
         if (text.size() > kMaxLine) {
             refuse(number, "Line " + std::to_string(number) + " of command file `" + out_.name +
                                "' is longer than " + std::to_string(kMaxLine) + " characters.");
             return false;
         }
-        lines_.push_back({text, newline, number});
+        lines_.push_back({text, newline, number, crlf, LineKind::kOther, {}});
+        Line& l = lines_.back();
+        l.kind = l.is_comment() ? LineKind::kComment : l.is_section_end() ? LineKind::kSection : LineKind::kOther;
         return true;
     }
     CommandFile& out_;
@@ -157,6 +168,23 @@ struct TableShape {
     double susp_rate;
 };
 
+// The four numbers of a coordinate row read again as doubles, quotes read
+// as blanks (the row has passed the float scan).
+std::array<double, 4> row_at_double_precision(const std::string& text) {
+    std::string row = text;
+    for (char& c : row)
+        if (c == '"') c = ' ';
+    const char* p = row.c_str();
+    char* end = nullptr;
+    std::strtol(p, &end, 10);
+    std::array<double, 4> v{};
+    for (double& x : v) {
+        p = end;
+        x = std::strtod(p, &end);
+    }
+    return v;
+}
+
 // Checks one row read; false when it refuses.
 bool check_row(Reader& src, const TableShape& t, const Line& l, int16_t index, int got, int expected,
                const float* numbers) {
@@ -186,7 +214,8 @@ bool check_row(Reader& src, const TableShape& t, const Line& l, int16_t index, i
 }
 
 // Reads the table's rows; false when it refuses.
-bool read_table(Reader& src, FloatRows& points, const TableShape& t, TableResult& res) {
+bool read_table(Reader& src, FloatRows& points, const TableShape& t, TableResult& res,
+                std::vector<std::array<double, 4>>* coordinates = nullptr) {
     const int n = points.rows;
     for (;;) {
         const Line* l = src.next();
@@ -214,6 +243,8 @@ bool read_table(Reader& src, FloatRows& points, const TableShape& t, TableResult
                     static_cast<double>(dst[kSuspensionPlace - t.first]) * t.susp_rate);
         }
         if (!check_row(src, t, *l, index, got, res.rows, numbers)) return false;
+        l->kind = t.count == kLocalNumbers ? LineKind::kLocalRow : LineKind::kCoordinateRow;
+        if (coordinates) coordinates->push_back(row_at_double_precision(l->text));
         res.last_index = index;
         ++res.rows;
     }
@@ -258,9 +289,11 @@ bool read_names(Reader& src, CommandFile& f) {
         nullptr, [](const Line& x) { return x.starts_with("Track_Name"); }, "its Track_Name line");
     if (!l) return false;
     src.print("   " + as_printed(l->as_read()));
+    l->kind = LineKind::kName;
     f.problem = name_value(*l, "Track_Name");
     if (const Line* run = src.next()) {
         src.print("   " + as_printed(run->as_read()));
+        run->kind = LineKind::kName;
         if (run->starts_with("Run_Name")) f.run = name_value(*run, "Run_Name");
     }
     return true;
@@ -287,7 +320,9 @@ const Line* read_parameters(Reader& src, CommandFile& f, const char* section, st
         while (b < p->text.size() && std::isspace(static_cast<unsigned char>(p->text[b]))) ++b;
         std::size_t e = b;
         while (e < p->text.size() && !std::isspace(static_cast<unsigned char>(p->text[e]))) ++e;
-        seen.push_back({p->text.substr(b, e - b), p->number});
+        p->kind = LineKind::kParameter;
+        p->key = p->text.substr(b, e - b);
+        seen.push_back({p->key, p->number});
     }
 }
 
@@ -313,6 +348,7 @@ int16_t read_count(Reader& src, const Line* after_globals) {
     if (l) l = src.skip_to(nullptr, [](const Line& x) { return x.starts_with("Number_of_Points"); },
                            "its Number_of_Points line");
     if (!l) return 0;
+    l->kind = LineKind::kCount;
     std::size_t b = 0;
     while (b < l->text.size() && !std::isspace(static_cast<unsigned char>(l->text[b]))) ++b;
     while (b < l->text.size() && std::isspace(static_cast<unsigned char>(l->text[b]))) ++b;
@@ -350,7 +386,7 @@ bool row_count_right(Reader& src, const TableResult& t, const char* table, int a
 bool read_tables(Reader& src, CommandFile& f) {
     FloatRows& points = f.generator.points;
     TableResult coords, locals;
-    if (!read_table(src, points, {0, kCoordinateNumbers, "coordinate table", false, 1.0}, coords) ||
+    if (!read_table(src, points, {0, kCoordinateNumbers, "coordinate table", false, 1.0}, coords, &f.coordinates) ||
         !row_count_right(src, coords, "coordinate table", points.rows))
         return false;
     if (!src.skip_to(coords.terminator, [](const Line& x) { return x.as_read() == kLocalHeader; },
@@ -397,6 +433,7 @@ CommandFile parse_command_file(const std::string& name, const std::vector<unsign
     f.sha256 = sha256_hex(bytes.data(), bytes.size());
     Reader src(f);
     if (src.split(bytes)) read_sections(src, f);
+    src.keep_lines();
     return f;
 }
 
@@ -413,6 +450,15 @@ CommandFile load_command_file(const std::string& path) {
     f.console = "   read_command_file:  FATAL ERROR:  " + as_printed(message) + " STOP!\n";
     f.refusal = CommandFileRefusal{0, message, kStatusCommandFile};
     return f;
+}
+
+std::vector<std::string> comment_block(const CommandFile& f) {
+    std::vector<std::string> block;
+    for (const CommandLine& l : f.lines) {
+        if (l.text.rfind("Track_Name", 0) == 0) break;
+        if (l.kind == LineKind::kComment) block.push_back(l.text);
+    }
+    return block;
 }
 
 std::string refusal_text(const CommandFile& f) {

@@ -6,6 +6,7 @@
 // reader to check or read a command file in their own process.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,24 @@ struct CommandFileRefusal {
     int status = kStatusCommandFile;  // torla's exit status for it
 };
 
+// What a line of a command file is, as far as the reader got.
+enum class LineKind {
+    kOther,          // not reached, or a line the reader skips
+    kComment,        // starts with '#'
+    kSection,        // starts with '|'
+    kName,           // Track_Name or the line after it
+    kParameter,      // a line of a global section; key holds its first word
+    kCount,          // Number_of_Points
+    kCoordinateRow,  // a row of the coordinate table
+    kLocalRow,       // a row of the local-parameter table
+};
+struct CommandLine {
+    std::string text;      // without its line end
+    std::string end;       // "\n", "\r\n" or "" (the last line without one)
+    LineKind kind = LineKind::kOther;
+    std::string key;       // kParameter: the key as written
+};
+
 // A command file read to its end, or as far as its first refusal.
 struct CommandFile {
     std::string name;    // the file's name as given
@@ -31,6 +50,8 @@ struct CommandFile {
     std::string problem, run;  // what follows Track_Name and Run_Name
     RunParameters par;   // the global parameters as read (run constants not yet derived)
     GeneratorInput generator;  // Elem_Size, Max_Dev and the N input points (16 floats each)
+    std::vector<std::array<double, 4>> coordinates;  // the coordinate table at double precision (m)
+    std::vector<CommandLine> lines;  // every line, classified as far as the reader got
     std::vector<std::string> parameter_reports;  // what the parameter lines reported, in order
     std::string console;  // what torla prints while it reads the file, in order, a refusal's text included
     std::optional<CommandFileRefusal> refusal;
@@ -43,6 +64,9 @@ CommandFile parse_command_file(const std::string& name, const std::vector<unsign
 // Reads the named file first (a file that is not a regular text file, or
 // cannot be read, is refused as torla refuses it).
 CommandFile load_command_file(const std::string& path);
+// The comment lines before the Track_Name line, as written: the file's
+// comment block (torla-profile's notes, the CRS).
+std::vector<std::string> comment_block(const CommandFile& f);
 // "<name>:<line>: <message>" (the line left out when it is 0), or "".
 std::string refusal_text(const CommandFile& f);
 
