@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "input/command_file.h"
 #include "model/parameters.h"
 #include "model/sha256.h"
 
@@ -100,14 +101,10 @@ std::string format_value(double v);
 
 // ---- The members' command files.
 struct BaseFile {
-    std::vector<std::string> lines;  // without line ends
-    std::string line_end = "\n";
-    int powder_end = -1;      // the line that ends the powder-snow global section
-    int local_header = -1;    // "| POWDER SNOW LOCAL PARAMETERS"
-    std::vector<int> local_rows;  // lines of the local table's rows
+    CommandFile file;  // as the reader read it
 };
-// Splits a base command file into lines and finds the places that members
-// change. Returns an empty string or what is missing.
+// Reads a base command file as torla reads it. Returns an empty string or
+// the refusal ("line N: why").
 std::string parse_base(const std::string& text, BaseFile& base);
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v);
 // Checks a command file with torla's reader, in this process; returns an

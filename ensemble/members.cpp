@@ -24,6 +24,7 @@
 #include "ensemble/ensemble.h"
 #include "ensemble/folder.h"
 #include "input/command_file.h"
+#include "input/command_writer.h"
 #include "input/input.h"
 #include "model/bytes.h"
 
@@ -32,12 +33,6 @@ namespace torla::ensemble {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string strip_end(const std::string& line) {
-    std::string t = line;
-    while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-    return t;
-}
 
 // Keys whose value reaches the grid generator: varying one gives every
 // member its own grid.
@@ -75,82 +70,30 @@ int run_program(const Folder& folder, const std::vector<std::string>& args, cons
 
 }  // namespace
 
+namespace {
+
+// What the reader refuses in a command file: the line and the message.
+std::string refusal_of(const CommandFile& f) {
+    const CommandFileRefusal& r = *f.refusal;
+    return (r.line > 0 ? "line " + std::to_string(r.line) + ": " : std::string()) + r.message;
+}
+
+}  // namespace
+
 std::string parse_base(const std::string& text, BaseFile& base) {
-    base = BaseFile{};
-    std::size_t b = 0;
-    while (b < text.size()) {
-        std::size_t e = text.find('\n', b);
-        e = e == std::string::npos ? text.size() : e + 1;
-        base.lines.push_back(text.substr(b, e - b));
-        b = e;
-    }
-    for (const auto& l : base.lines)
-        if (l.size() >= 2 && l.compare(l.size() - 2, 2, "\r\n") == 0) {
-            base.line_end = "\r\n";
-            break;
-        }
-    int powder = -1;
-    for (int i = 0; i < static_cast<int>(base.lines.size()); ++i) {
-        const std::string t = strip_end(base.lines[i]);
-        if (powder < 0 && t == "| POWDER SNOW GLOBAL PARAMETERS") {
-            powder = i;
-        } else if (powder >= 0 && base.powder_end < 0 && !t.empty() && t[0] == '|') {
-            base.powder_end = i;
-        } else if (base.powder_end >= 0 && base.local_header < 0 && t == "| POWDER SNOW LOCAL PARAMETERS") {
-            base.local_header = i;
-        } else if (base.local_header >= 0) {
-            if (!t.empty() && t[0] == '|') break;
-            if (!t.empty() && t[0] == '#') continue;
-            base.local_rows.push_back(i);
-        }
-    }
-    if (powder < 0) return "it has no line \"| POWDER SNOW GLOBAL PARAMETERS\"";
-    if (base.powder_end < 0) return "its powder-snow global parameters are not followed by a section";
-    if (base.local_header < 0) return "it has no line \"| POWDER SNOW LOCAL PARAMETERS\"";
-    return "";
+    base.file = parse_command_file("base", std::vector<unsigned char>(text.begin(), text.end()));
+    return base.file.ok() ? "" : refusal_of(base.file);
 }
 
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v) {
-    std::string out;
-    bool any_local = false;
-    for (const auto& var : ens.vary) any_local = any_local || var.local();
-    std::size_t row = 0;
-    for (int i = 0; i < static_cast<int>(base.lines.size()); ++i) {
-        if (i == base.powder_end) {
-            for (std::size_t j = 0; j < ens.vary.size(); ++j) {
-                const Variation& var = ens.vary[j];
-                if (var.local()) continue;
-                out += var.name + " " + (var.word ? v.words[j] : format_value(v.numbers[j])) + base.line_end;
-            }
-        }
-        if (any_local && row < base.local_rows.size() && base.local_rows[row] == i) {
-            ++row;
-            // The row's words without quotes; the varied columns scaled, the
-            // others as they stand.
-            std::string t = strip_end(base.lines[i]);
-            for (char& c : t)
-                if (c == '"') c = ' ';
-            std::istringstream words(t);
-            std::vector<std::string> w;
-            for (std::string x; words >> x;) w.push_back(x);
-            for (std::size_t j = 0; j < ens.vary.size(); ++j) {
-                const Variation& var = ens.vary[j];
-                // Word 0 is the row's index, word 1 place 0 of the table.
-                const std::size_t k = static_cast<std::size_t>(var.column) + 1;
-                if (!var.local() || k >= w.size()) continue;
-                w[k] = format_value(std::strtod(w[k].c_str(), nullptr) * v.numbers[j]);
-            }
-            std::string line;
-            for (std::size_t k = 0; k < w.size(); ++k) {
-                if (k) line += " ";
-                line += w[k];
-            }
-            out += line + base.line_end;
-            continue;
-        }
-        out += base.lines[i];
+    CommandDocument doc(base.file);
+    for (std::size_t j = 0; j < ens.vary.size(); ++j) {
+        const Variation& var = ens.vary[j];
+        if (!var.local()) doc.set_parameter(var.name, var.word ? v.words[j] : format_value(v.numbers[j]));
     }
-    return out;
+    for (std::size_t j = 0; j < ens.vary.size(); ++j)
+        if (ens.vary[j].local()) doc.scale_local_column(ens.vary[j].column, v.numbers[j], format_value);
+    return doc.text();
 }
 
 // The scratch folder of this process's checks: a folder of its own in the
@@ -168,12 +111,6 @@ std::string check_folder(std::string& err) {
 }
 
 namespace {
-
-// What the reader refuses in a command file: the line and the message.
-std::string refusal_of(const CommandFile& f) {
-    const CommandFileRefusal& r = *f.refusal;
-    return (r.line > 0 ? "line " + std::to_string(r.line) + ": " : std::string()) + r.message;
-}
 
 // The generator, as torla runs it, on the input the command file gives, in
 // this process's scratch folder.
@@ -330,7 +267,7 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
         return refuse(ensemble_path + ": cannot read the base command file `" + ens.base_path + "': " + err);
     BaseFile base;
     if (auto err = parse_base(base_text, base); !err.empty())
-        return refuse(ens.base_path + ": not a command file the ensemble can vary: " + err);
+        return refuse(ens.base_path + ": not a valid command file: " + err);
     const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
     const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
     if (abs_dir.size() > kMaxFolderName)

@@ -337,7 +337,9 @@ const Line* read_globals(Reader& src, CommandFile& f, std::vector<KeyLine>& seen
         l = read_parameters(src, f, "common", seen);
         if (l) l = src.skip_to(l, [](const Line& x) { return x.as_read() == kPowderHeader; }, powder_line);
     }
-    return l ? read_parameters(src, f, "powder snow", seen) : nullptr;
+    if (l) l = read_parameters(src, f, "powder snow", seen);
+    if (l) f.powder_end_line = l->number;
+    return l;
 }
 
 // The Number_of_Points line after "| COORDINATES": the count, or 0 when refused.

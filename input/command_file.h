@@ -52,6 +52,7 @@ struct CommandFile {
     GeneratorInput generator;  // Elem_Size, Max_Dev and the N input points (16 floats each)
     std::vector<std::array<double, 4>> coordinates;  // the coordinate table at double precision (m)
     std::vector<CommandLine> lines;  // every line, classified as far as the reader got
+    int powder_end_line = 0;  // 1-based number of the line that ends the powder-snow global section (0: not reached)
     std::vector<std::string> parameter_reports;  // what the parameter lines reported, in order
     std::string console;  // what torla prints while it reads the file, in order, a refusal's text included
     std::optional<CommandFileRefusal> refusal;

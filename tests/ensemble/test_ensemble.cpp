@@ -197,12 +197,20 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
               "1 0 0.72 0.88 113 0 0 0 0 0 0 0 0\r\n| END OF FILE\r\n");
     s.vary = {g};  // without local keys the rows stay as they stand
     EXPECT_NE(effective_command_file(b, s, v).find("\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n"), std::string::npos);
+    // A base is read as torla reads it; the varied keys go into the
+    // powder-snow section torla reads, not an earlier look-alike.
+    std::string twice = base;
+    twice.insert(0, "| POWDER SNOW GLOBAL PARAMETERS\r\n| x\r\n");
+    ASSERT_EQ(parse_base(twice, b), "");
+    EXPECT_NE(effective_command_file(b, s, v).find("Max_Time 2\r\n# note\r\nCourant_Nr 0.75\r\n| COORDINATES"),
+              std::string::npos);
     const std::pair<std::string, std::string> bad[] = {
-        {"Track_Name T\n| COORDINATES\n", "no line \"| POWDER SNOW GLOBAL PARAMETERS\""},
-        {"Track_Name T\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 2\n", "not followed by a section"},
-        {"Track_Name T\n| POWDER SNOW GLOBAL PARAMETERS\n| COORDINATES\n", "no line \"| POWDER SNOW LOCAL"},
+        {"Track_Name T\n| COORDINATES\n", "line 2: Command file `base' ends before the line \"| POWDER SNOW GLOBAL PARAMETERS\"."},
+        {"Track_Name T\nRun_Name R\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 2\n",
+         "line 4: Command file `base' ends inside the powder snow global parameters."},
+        {base.substr(0, base.find("| POWDER SNOW LOCAL")), "line 9: Command file `base' ends inside the coordinate table."},
     };
-    for (const auto& [text, message] : bad) EXPECT_NE(parse_base(text, b).find(message), std::string::npos) << text;
+    for (const auto& [text, message] : bad) EXPECT_NE(parse_base(text, b).find(message), std::string::npos) << parse_base(text, b);
     // Folder names: the index in at least 4 digits, as many as the last one needs.
     const std::string h = sha256_hex("x");
     EXPECT_EQ(member_folder_name(7, 200, h) + " " + member_folder_name(5, 10001, h),
