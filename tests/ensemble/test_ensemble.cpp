@@ -177,6 +177,37 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
     EXPECT_EQ(got, "0.5 standard, 0.5 robust, 0.5 standard, 0.9 standard, 0.9 robust, 0.9 standard, ");
 }
 
+TEST(EnsembleMembers, CommandFilesAreCheckedInThisProcessNamingTheLine) {
+    // The check prints nothing, leaves the working folder where it was and
+    // writes no generator input into it.
+    TempDir dir;
+    std::string zero = small_command_file(), nan_row = small_command_file();
+    zero.replace(zero.find("Number_of_Points 8"), 18, "Number_of_Points 0");
+    nan_row.replace(nan_row.find("\n3 30 985"), 9, "\n3 nan 985");
+    const struct {
+        std::string name, text, message;
+    } cases[] = {
+        {"ok.cmd", small_command_file(), ""},
+        {"zero.cmd", zero, "line 7: Number_of_Points is 0; at least one input point is needed."},
+        {"nan.cmd", nan_row, "line 11: Number 1 of row 3 of the coordinate table is not a finite number."},
+        {"long.cmd", "Track_Name " + std::string(300, 'x') + "\n", "line 1: Line 1 of command file `"},
+        {"missing.cmd", "", "Could not open command file `"},
+    };
+    const auto home = fs::current_path();
+    for (const auto& c : cases) {
+        if (c.name != "missing.cmd") write_text(dir.file(c.name), c.text);
+        testing::internal::CaptureStdout();
+        const std::string got = check_command_file(dir.file(c.name));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.name;
+        EXPECT_EQ(fs::current_path(), home) << c.name;
+        EXPECT_FALSE(fs::exists(kGridFile)) << c.name;
+        if (c.message.empty())
+            EXPECT_EQ(got, "") << c.name;
+        else
+            EXPECT_EQ(got.rfind(c.message, 0), 0u) << c.name << ": " << got;
+    }
+}
+
 TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
     const std::string base =
         "Track_Name T\r\nRun_Name R\r\n| POWDER SNOW GLOBAL PARAMETERS\r\nMax_Time 2\r\n# note\r\n"
