@@ -16,10 +16,6 @@ namespace torla {
 
 namespace {
 
-constexpr const char* kCommonHeader = "| COMMON GLOBAL PARAMETERS\n";
-constexpr const char* kPowderHeader = "| POWDER SNOW GLOBAL PARAMETERS\n";
-constexpr const char* kCoordinatesHeader = "| COORDINATES\n";
-constexpr const char* kLocalHeader = "| POWDER SNOW LOCAL PARAMETERS\n";
 constexpr int kCoordinateNumbers = 4;
 constexpr int kLocalNumbers = 12;
 constexpr int kSuspensionPlace = 10;  // place of the seventh local number, scaled by Susp_Rate
@@ -41,6 +37,7 @@ struct Line {
     bool starts_with(const char* prefix) const { return text.rfind(prefix, 0) == 0; }
     bool is_comment() const { return !text.empty() && text[0] == '#'; }
     bool is_section_end() const { return !text.empty() && text[0] == '|'; }
+    bool is_header(const char* section) const { return newline && text == section; }
 };
 
 // The file's lines in order with a cursor, and the record of the reading:
@@ -329,13 +326,13 @@ const Line* read_parameters(Reader& src, CommandFile& f, const char* section, st
 // An optional common section, then the powder-snow one; returns the line
 // that ends the latter, nullptr when refused.
 const Line* read_globals(Reader& src, CommandFile& f, std::vector<KeyLine>& seen) {
-    const char* powder_line = "the line \"| POWDER SNOW GLOBAL PARAMETERS\"";
+    const std::string powder_line = std::string("the line \"") + kPowderSection + "\"";
     const Line* l = src.skip_to(
-        nullptr, [](const Line& x) { return x.as_read() == kCommonHeader || x.as_read() == kPowderHeader; },
+        nullptr, [](const Line& x) { return x.is_header(kCommonSection) || x.is_header(kPowderSection); },
         powder_line);
-    if (l && l->as_read() == kCommonHeader) {
+    if (l && l->is_header(kCommonSection)) {
         l = read_parameters(src, f, "common", seen);
-        if (l) l = src.skip_to(l, [](const Line& x) { return x.as_read() == kPowderHeader; }, powder_line);
+        if (l) l = src.skip_to(l, [](const Line& x) { return x.is_header(kPowderSection); }, powder_line);
     }
     if (l) l = read_parameters(src, f, "powder snow", seen);
     if (l) f.powder_end_line = l->number;
@@ -345,8 +342,8 @@ const Line* read_globals(Reader& src, CommandFile& f, std::vector<KeyLine>& seen
 // The Number_of_Points line after "| COORDINATES": the count, or 0 when refused.
 int16_t read_count(Reader& src, const Line* after_globals) {
     const Line* l = src.skip_to(
-        after_globals, [](const Line& x) { return x.as_read() == kCoordinatesHeader; },
-        "the line \"| COORDINATES\"");
+        after_globals, [](const Line& x) { return x.is_header(kCoordinatesSection); },
+        std::string("the line \"") + kCoordinatesSection + "\"");
     if (l) l = src.skip_to(nullptr, [](const Line& x) { return x.starts_with("Number_of_Points"); },
                            "its Number_of_Points line");
     if (!l) return 0;
@@ -391,8 +388,8 @@ bool read_tables(Reader& src, CommandFile& f) {
     if (!read_table(src, points, {0, kCoordinateNumbers, "coordinate table", false, 1.0}, coords, &f.coordinates) ||
         !row_count_right(src, coords, "coordinate table", points.rows))
         return false;
-    if (!src.skip_to(coords.terminator, [](const Line& x) { return x.as_read() == kLocalHeader; },
-                     "the line \"| POWDER SNOW LOCAL PARAMETERS\""))
+    if (!src.skip_to(coords.terminator, [](const Line& x) { return x.is_header(kLocalSection); },
+                     std::string("the line \"") + kLocalSection + "\""))
         return false;
     const TableShape shape{kCoordinateNumbers, kLocalNumbers, "local-parameter table", true, f.par.Susp_Rate};
     if (!read_table(src, points, shape, locals) ||

@@ -18,6 +18,14 @@
 
 namespace torla {
 
+// The section lines of a command file (a header is read only when a line
+// feed ends it).
+inline constexpr const char* kCommonSection = "| COMMON GLOBAL PARAMETERS";
+inline constexpr const char* kPowderSection = "| POWDER SNOW GLOBAL PARAMETERS";
+inline constexpr const char* kCoordinatesSection = "| COORDINATES";
+inline constexpr const char* kLocalSection = "| POWDER SNOW LOCAL PARAMETERS";
+inline constexpr const char* kEndSection = "| END OF FILE";  // written after the local rows; any '|' line ends them
+
 // Why a command file cannot be used.
 struct CommandFileRefusal {
     int line = 0;         // 1-based line where it was found; the last line at the end of the file, 0 for the file as a whole

@@ -96,7 +96,7 @@ void read_log_copy(const std::string& result_path, RunContext& c, std::vector<st
     const auto cf = log.find("\nCommand file:");
     const auto start = cf == std::string::npos ? std::string::npos : log.find("\n\n\n", cf + 1);
     const auto end =
-        start == std::string::npos ? std::string::npos : log.find("\n| END OF FILE", start + 3);
+        start == std::string::npos ? std::string::npos : log.find(std::string("\n") + kEndSection, start + 3);
     if (end == std::string::npos) {
         notes.push_back(c.log_path + ": no complete copy of the command file found");
         return;

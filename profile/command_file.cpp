@@ -205,22 +205,22 @@ std::string command_file_text(const Options& o, const Profile& p) {
                                     " m snow"
                               : o.run_name);
     const double cell = o.cell_size_m.value_or(o.spacing_m);
-    doc.add(LineKind::kSection, "| POWDER SNOW GLOBAL PARAMETERS");
+    doc.add(LineKind::kSection, kPowderSection);
     doc.parameter("Grid_Method", "Polygon");
     doc.parameter("Elem_Size", fmt("%g", cell));
     doc.parameter("Max_Dev", fmt("%g", 0.3 * cell));
     doc.parameter("Max_Time", fmt("%g", o.max_time_s));
     doc.parameter("Dump_Interval", fmt("%g", o.dump_interval_s));
     doc.parameter("Numerics", o.numerics);
-    doc.add(LineKind::kSection, "| COORDINATES");
+    doc.add(LineKind::kSection, kCoordinatesSection);
     doc.add(LineKind::kCount, "Number_of_Points " + std::to_string(n));
     for (std::size_t i = 0; i < n; ++i)
         doc.add(LineKind::kCoordinateRow, std::to_string(i) + " " + fmt("%.3f", p.distance_m[i]) + " " +
                                               fmt("%.3f", p.elevation_m[i]) + " " + fmt("%.3f", p.easting[i]) +
                                               " " + fmt("%.3f", p.northing[i]));
-    doc.add(LineKind::kSection, "| POWDER SNOW LOCAL PARAMETERS");
+    doc.add(LineKind::kSection, kLocalSection);
     for (std::size_t i = 0; i < n; ++i) doc.add(LineKind::kLocalRow, local_row(o, p, i));
-    doc.add(LineKind::kSection, "| END OF FILE");
+    doc.add(LineKind::kSection, kEndSection);
     return doc.text();
 }
 
