@@ -103,9 +103,9 @@ std::string format_value(double v);
 struct BaseFile {
     CommandFile file;  // as the reader read it
 };
-// Reads a base command file as torla reads it. Returns an empty string or
-// the refusal ("line N: why").
-std::string parse_base(const std::string& text, BaseFile& base);
+// Reads a base command file as torla reads it (name used in messages).
+// Returns an empty string or the refusal ("line N: why").
+std::string parse_base(const std::string& text, BaseFile& base, const std::string& name = "base");
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v);
 // Checks a command file with torla's reader, in this process; returns an
 // empty string or the refusal ("line N: why"). With generator, also runs

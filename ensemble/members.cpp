@@ -68,10 +68,6 @@ int run_program(const Folder& folder, const std::vector<std::string>& args, cons
     return decode(rc);
 }
 
-}  // namespace
-
-namespace {
-
 // What the reader refuses in a command file: the line and the message.
 std::string refusal_of(const CommandFile& f) {
     const CommandFileRefusal& r = *f.refusal;
@@ -80,8 +76,8 @@ std::string refusal_of(const CommandFile& f) {
 
 }  // namespace
 
-std::string parse_base(const std::string& text, BaseFile& base) {
-    base.file = parse_command_file("base", std::vector<unsigned char>(text.begin(), text.end()));
+std::string parse_base(const std::string& text, BaseFile& base, const std::string& name) {
+    base.file = parse_command_file(name, std::vector<unsigned char>(text.begin(), text.end()));
     return base.file.ok() ? "" : refusal_of(base.file);
 }
 
@@ -266,7 +262,7 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
     if (auto err = read_regular_file(ens.base_path, kMaxTextInput, base_text); !err.empty())
         return refuse(ensemble_path + ": cannot read the base command file `" + ens.base_path + "': " + err);
     BaseFile base;
-    if (auto err = parse_base(base_text, base); !err.empty())
+    if (auto err = parse_base(base_text, base, ens.base_path); !err.empty())
         return refuse(ens.base_path + ": not a valid command file: " + err);
     const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
     const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
