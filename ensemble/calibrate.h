@@ -39,6 +39,26 @@ Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k)
 std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
                                                      const std::vector<double>& misfits, const Box& within);
 
+// The members whose misfit is at most `limit` (indices into points, in
+// order) and the box their parameters span; an empty box when there are
+// none.
+struct Accepted {
+    std::vector<std::size_t> members;
+    Box span;
+};
+Accepted accepted_members(const std::vector<std::vector<double>>& points, const std::vector<double>& misfits,
+                          double limit);
+
+// Where a later round spends its share of members that look for the edges
+// of the accepted region rather than the best: the span of the accepted
+// members widened on each side by a quarter of that span, and by at least
+// 5 % of the range, cut to the ranges. Empty without accepted members.
+std::optional<Box> region_box(const EnsembleFile& ens, const Accepted& accepted);
+
+// The members of round k (k >= 1) that sample the accepted region: half of
+// them, rounded down.
+int region_share(int members);
+
 // The largest misfit that still agrees with n observations within their
 // uncertainty: 1 + 2 sqrt(2 / n) (the mean of z^2 of n independent standard
 // normal deviates is 1 with standard deviation sqrt(2 / n)).
