@@ -284,13 +284,17 @@ nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<
 void add_region_part(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit, int round,
                      std::vector<Part>& parts, nlohmann::ordered_json& entry) {
     const Scored s = scored_of(all);
-    const std::optional<Box> region = region_box(ens, accepted_members(s.points, s.misfits, limit));
+    const Evaluated* best = best_of(all);
+    if (!best) return;
+    const double below = region_limit(limit, *best->misfit);
+    const std::optional<Box> region = region_box(ens, accepted_members(s.points, s.misfits, below));
     const int share = region ? region_share(parts[0].members) : 0;
     if (share == 0) return;
     parts[0].members -= share;
     parts.push_back(round_part(ens, "region", kRegionSeedOffset, round, *region, share));
     entry["members"] = parts[0].members;
-    entry["region"] = {{"members", share}, {"box", {{"min", region->min}, {"max", region->max}}}};
+    entry["region"] = {{"members", share}, {"misfit_below", below},
+                       {"box", {{"min", region->min}, {"max", region->max}}}};
 }
 
 std::string write_results(const EnsembleFile& ens, const inspect::Observations& obs, const Options& o,

@@ -55,6 +55,13 @@ Accepted accepted_members(const std::vector<std::vector<double>>& points, const 
 // 5 % of the range, cut to the ranges. Empty without accepted members.
 std::optional<Box> region_box(const EnsembleFile& ens, const Accepted& accepted);
 
+// The misfit below which members mark the region the later rounds sample:
+// the accepted limit, or, while the best member is above it or near it,
+// the best misfit plus the limit's margin over 1 (limit - 1), so that a
+// search that has not yet reached the accepted region still spreads along
+// the valley the best member lies in rather than only around it.
+double region_limit(double limit, double best);
+
 // The members of round k (k >= 1) that sample the accepted region: half of
 // them, rounded down.
 int region_share(int members);

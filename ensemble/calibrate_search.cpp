@@ -194,6 +194,8 @@ std::optional<Box> region_box(const EnsembleFile& ens, const Accepted& accepted)
 
 int region_share(int members) { return members / 2; }
 
+double region_limit(double limit, double best) { return std::max(limit, best + (limit - 1.0)); }
+
 double accepted_misfit(std::size_t n) {
     return 1.0 + 2.0 * std::sqrt(2.0 / static_cast<double>(std::max<std::size_t>(n, 1)));
 }

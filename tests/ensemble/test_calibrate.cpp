@@ -97,6 +97,43 @@ TEST(Calibration, TheSurrogateFindsTheMinimumOfAQuadratic) {
     EXPECT_FALSE(surrogate_minimum(line, along, unit));
 }
 
+// Exact quadratics in one to three parameters sampled on grids over the
+// unit box: the fit is exact, so its minimum is the quadratic's (the
+// coordinates scaled to the fitted span and back).
+TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
+    struct Case {
+        std::vector<double> centre, weight;  // misfit = 1 + sum w_i (x_i - c_i)^2 + 0.3 (x_0 - c_0)(x_last - c_last)
+        int per_axis;
+    };
+    const std::vector<Case> cases = {
+        {{0.62}, {4.0}, 9},
+        {{0.2, 0.9}, {1.0, 0.2}, 6},
+        {{0.4, 0.5, 0.45}, {1.0, 3.0, 2.0}, 5},
+        {{0.55, 0.35, 0.7}, {0.5, 0.7, 1.5}, 4},
+    };
+    for (const Case& c : cases) {
+        const std::size_t d = c.centre.size();
+        std::vector<std::vector<double>> points;
+        std::vector<double> misfits;
+        std::size_t total = 1;
+        for (std::size_t i = 0; i < d; ++i) total *= static_cast<std::size_t>(c.per_axis);
+        for (std::size_t n = 0; n < total; ++n) {
+            std::vector<double> x(d);
+            double m = 1.0;
+            for (std::size_t i = 0, rest = n; i < d; ++i, rest /= c.per_axis) {
+                x[i] = static_cast<double>(rest % c.per_axis) / (c.per_axis - 1);
+                m += c.weight[i] * (x[i] - c.centre[i]) * (x[i] - c.centre[i]);
+            }
+            if (d > 1) m += 0.3 * (x[0] - c.centre[0]) * (x[d - 1] - c.centre[d - 1]);
+            points.push_back(x);
+            misfits.push_back(m);
+        }
+        const auto m = surrogate_minimum(points, misfits, Box{std::vector<double>(d, 0.0), std::vector<double>(d, 1.0)});
+        ASSERT_TRUE(m) << d << " " << c.centre[0];
+        for (std::size_t i = 0; i < d; ++i) EXPECT_NEAR((*m)[i], c.centre[i], 1e-5) << d << " " << i;
+    }
+}
+
 // misfit = 1 + u^2 + v^2 with u = (x - 3/8) / (1/8), v = (y - 5/8) / (1/4) on
 // the grid x, y = 0, 1/8, ..., 1 (exact in binary, so that the members on
 // the limit's edge are decided exactly), both ranges [0, 1].
@@ -156,6 +193,13 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
 TEST(Calibration, HalfOfALaterRoundSamplesTheRegion) {
     const std::vector<std::pair<int, int>> cases = {{1, 0}, {2, 1}, {3, 1}, {24, 12}, {48, 24}};
     for (const auto& [members, share] : cases) EXPECT_EQ(region_share(members), share) << members;
+    // The region's misfit limit: the accepted one while the best is well
+    // below it, the best's plus the same margin once the best is near or above.
+    struct Case {
+        double limit, best, expected;
+    };
+    const std::vector<Case> limits = {{1.5, 0.4, 1.5}, {1.5, 1.0, 1.5}, {1.5, 1.2, 1.7}, {2.0, 3.0, 4.0}};
+    for (const Case& c : limits) EXPECT_DOUBLE_EQ(region_limit(c.limit, c.best), c.expected) << c.best;
 }
 
 TEST(Calibration, AcceptedMisfit) {
