@@ -297,6 +297,35 @@ void add_region_part(const EnsembleFile& ens, const std::vector<Evaluated>& all,
                        {"box", {{"min", region->min}, {"max", region->max}}}};
 }
 
+// Runs (or resumes) the rounds of the given sizes, each after the one
+// before has been scored; their members join `all`, their boxes `rounds`.
+std::string run_rounds(const EnsembleFile& ens, const std::vector<int>& sizes, const inspect::Observations& obs,
+                       const std::string& program, const Options& o, std::vector<Evaluated>& all,
+                       nlohmann::ordered_json& rounds) {
+    Box box;
+    for (const Variation& v : ens.vary) box.min.push_back(v.min), box.max.push_back(v.max);
+    std::string how = "the whole ranges";
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const int round = static_cast<int>(k);
+        if (k > 0) {
+            const std::optional<Box> next = next_box(ens, all, round, how);
+            if (!next) break;  // no member of the rounds so far could be scored
+            box = *next;
+        }
+        std::vector<Part> parts{round_part(ens, "round", 0, round, box, sizes[k])};
+        nlohmann::ordered_json entry = {{"round", k}, {"members", sizes[k]}, {"centre", how},
+                                        {"box", {{"min", box.min}, {"max", box.max}}}};
+        if (k > 0) add_region_part(ens, all, accepted_misfit(obs.count()), round, parts, entry);
+        rounds.push_back(entry);
+        for (const Part& part : parts)
+            if (std::string err = run_round_of(ens, part, round, obs, program, o, all); !err.empty()) return err;
+        if (const Evaluated* b = best_of(all))
+            std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
+                         sizes[k], format_value(*b->misfit).c_str(), b->index);
+    }
+    return "";
+}
+
 std::string write_results(const EnsembleFile& ens, const inspect::Observations& obs, const Options& o,
                           const std::vector<Evaluated>& all, const nlohmann::ordered_json& rounds) {
     Folder dir;
@@ -360,31 +389,7 @@ int calibrate_main(int argc, char** argv, const std::string& program) {
     const std::vector<int> sizes = calibration_rounds(o.budget, static_cast<int>(ens.vary.size()));
     std::vector<Evaluated> all;
     nlohmann::ordered_json rounds = nlohmann::ordered_json::array();
-    Box box;
-    for (const Variation& v : ens.vary) box.min.push_back(v.min), box.max.push_back(v.max);
-    std::string how = "the whole ranges";
-    for (std::size_t k = 0; k < sizes.size(); ++k) {
-        const int round = static_cast<int>(k);
-        std::vector<Part> parts;
-        if (k > 0) {
-            const std::optional<Box> next = next_box(ens, all, round, how);
-            if (!next) break;  // no member of the rounds so far could be scored
-            box = *next;
-        }
-        parts.push_back(round_part(ens, "round", 0, round, box, sizes[k]));
-        nlohmann::ordered_json entry = {{"round", k}, {"members", sizes[k]}, {"centre", how},
-                                        {"box", {{"min", box.min}, {"max", box.max}}}};
-        if (k > 0) add_region_part(ens, all, accepted_misfit(obs.count()), round, parts, entry);
-        rounds.push_back(entry);
-        for (const Part& part : parts) {
-            err = run_round_of(ens, part, round, obs, program, o, all);
-            if (!err.empty()) break;
-        }
-        if (!err.empty()) break;
-        if (const Evaluated* b = best_of(all))
-            std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
-                         sizes[k], format_value(*b->misfit).c_str(), b->index);
-    }
+    err = run_rounds(ens, sizes, obs, program, o, all, rounds);
     if (std::string w = write_results(ens, obs, o, all, rounds); !w.empty()) err += (err.empty() ? "" : "; ") + w;
     if (!err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(err).c_str());

@@ -5,8 +5,10 @@
 // over a box half as wide as the one before, centred on the minimum of a
 // quadratic surrogate of the misfit fitted to the best members so far
 // (minimised with NLopt's BOBYQA within the box of the same width around the
-// best member, so that the best member stays inside). Each round is prepared,
-// run and resumed exactly as `torla-ensemble run` does it.
+// best member, so that the best member stays inside); half of every later
+// round spreads over the region of the accepted members instead, so that
+// their span is the region's. Each round is prepared, run and resumed
+// exactly as `torla-ensemble run` does it.
 #pragma once
 
 #include <optional>
