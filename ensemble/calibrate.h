@@ -58,8 +58,8 @@ Accepted accepted_members(const std::vector<std::vector<double>>& points, const 
 std::optional<Box> region_box(const EnsembleFile& ens, const Accepted& accepted);
 
 // The misfit below which members mark the region the later rounds sample:
-// the accepted limit, or, while the best member is above it or near it,
-// the best misfit plus the limit's margin over 1 (limit - 1), so that a
+// the accepted limit, or, when the best misfit is above 1, the best misfit
+// plus the limit's margin over 1 (limit - 1), so that a
 // search that has not yet reached the accepted region still spreads along
 // the valley the best member lies in rather than only around it.
 double region_limit(double limit, double best);
