@@ -5,8 +5,8 @@
 // over a box half as wide as the one before, centred on the minimum of a
 // quadratic surrogate of the misfit fitted to the best members so far
 // (minimised with NLopt's BOBYQA within the box of the same width around the
-// best member, so that the best member stays inside); half of every later
-// round spreads over the region of the accepted members instead, so that
+// best member, so that the best member stays inside); a quarter of every
+// later round spreads over the region of the accepted members instead, so that
 // their span is the region's. Each round is prepared, run and resumed
 // exactly as `torla-ensemble run` does it.
 #pragma once
@@ -64,8 +64,8 @@ std::optional<Box> region_box(const EnsembleFile& ens, const Accepted& accepted)
 // the valley the best member lies in rather than only around it.
 double region_limit(double limit, double best);
 
-// The members of round k (k >= 1) that sample the accepted region: half of
-// them, rounded down.
+// The members of round k (k >= 1) that sample the accepted region: a
+// quarter of them, rounded down.
 int region_share(int members);
 
 // The largest misfit that still agrees with n observations within their

@@ -192,7 +192,7 @@ std::optional<Box> region_box(const EnsembleFile& ens, const Accepted& accepted)
     return b;
 }
 
-int region_share(int members) { return members / 2; }
+int region_share(int members) { return members / 4; }
 
 double region_limit(double limit, double best) { return std::max(limit, best + (limit - 1.0)); }
 
