@@ -102,31 +102,31 @@ std::string toml_string(const std::string& text) {
 // One ensemble of a round: its folder's name under DIR/rounds/ (round-KK
 // for the members that follow the best, region-KK for those that sample
 // the accepted region), its seed and its box.
-struct Part {
+struct Batch {
     std::string name;
     std::uint64_t seed = 0;
     Box box;
     int members = 0;
 };
 
-// Seeds of the region parts lie this far from the rounds' own.
+// Seeds of the region batches lie this far from the rounds' own.
 constexpr std::uint64_t kRegionSeedOffset = 1000;
 
-Part round_part(const EnsembleFile& ens, const char* prefix, std::uint64_t seed_offset, int round, const Box& box,
+Batch round_batch(const EnsembleFile& ens, const char* prefix, std::uint64_t seed_offset, int round, const Box& box,
                 int members) {
     char name[32];
     std::snprintf(name, sizeof name, "%s-%02d", prefix, round);
-    return Part{name, ens.seed + seed_offset + static_cast<std::uint64_t>(round), box, members};
+    return Batch{name, ens.seed + seed_offset + static_cast<std::uint64_t>(round), box, members};
 }
 
-// The ensemble file of one part: the calibration file's base, a latin
+// The ensemble file of one batch: the calibration file's base, a latin
 // hypercube of its members over its box, with its seed.
-std::string round_file_text(const EnsembleFile& ens, const Part& part, int round) {
-    const Box& box = part.box;
+std::string round_file_text(const EnsembleFile& ens, const Batch& batch, int round) {
+    const Box& box = batch.box;
     std::ostringstream t;
-    t << "# Round " << round << " (" << part.name << ") of torla-ensemble calibrate, written by it.\n";
+    t << "# Round " << round << " (" << batch.name << ") of torla-ensemble calibrate, written by it.\n";
     t << "base = " << toml_string(fs::absolute(ens.base_path).lexically_normal().string()) << "\n";
-    t << "members = " << part.members << "\nsampling = \"latin-hypercube\"\nseed = " << part.seed << "\n[vary]\n";
+    t << "members = " << batch.members << "\nsampling = \"latin-hypercube\"\nseed = " << batch.seed << "\n[vary]\n";
     for (std::size_t i = 0; i < ens.vary.size(); ++i) {
         const std::string range = "{ min = " + format_value(box.min[i]) + ", max = " + format_value(box.max[i]) + " }";
         t << ens.vary[i].name << " = " << (ens.vary[i].local() ? "{ factor = " + range + " }" : range) << "\n";
@@ -166,15 +166,15 @@ std::string run_round(const std::string& dir, const Plan& plan, const std::strin
     return wait_slurm(slurm, job);
 }
 
-// Prepares, runs (or resumes) and scores one part of a round; its members
+// Prepares, runs (or resumes) and scores one batch of a round; its members
 // join `all`.
-std::string run_round_of(const EnsembleFile& ens, const Part& part, int round, const inspect::Observations& obs,
+std::string run_round_of(const EnsembleFile& ens, const Batch& batch, int round, const inspect::Observations& obs,
                          const std::string& program, const Options& o, std::vector<Evaluated>& all) {
-    const std::string& name = part.name;
+    const std::string& name = batch.name;
     Folder top, rounds;
     std::string err = Folder::open(o.dir, false, top);
     if (err.empty()) err = top.sub("rounds", true, rounds);
-    if (err.empty()) err = rounds.write(name + ".toml", round_file_text(ens, part, round));
+    if (err.empty()) err = rounds.write(name + ".toml", round_file_text(ens, batch, round));
     if (!err.empty()) return err;
     const fs::path file = fs::path(o.dir) / "rounds" / (name + ".toml");
     const std::string dir = (fs::path(o.dir) / "rounds" / name).string();
@@ -281,18 +281,18 @@ nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<
 // accepted members so far, widened): the members that follow the best
 // crowd around it, and the span of accepted members would otherwise be the
 // best's neighbourhood rather than the region the observations allow.
-void add_region_part(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit, int round,
-                     std::vector<Part>& parts, nlohmann::ordered_json& entry) {
+void add_region_batch(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit, int round,
+                     std::vector<Batch>& batches, nlohmann::ordered_json& entry) {
     const Scored s = scored_of(all);
     const Evaluated* best = best_of(all);
     if (!best) return;
     const double below = region_limit(limit, *best->misfit);
     const std::optional<Box> region = region_box(ens, accepted_members(s.points, s.misfits, below));
-    const int share = region ? region_share(parts[0].members) : 0;
+    const int share = region ? region_share(batches[0].members) : 0;
     if (share == 0) return;
-    parts[0].members -= share;
-    parts.push_back(round_part(ens, "region", kRegionSeedOffset, round, *region, share));
-    entry["members"] = parts[0].members;
+    batches[0].members -= share;
+    batches.push_back(round_batch(ens, "region", kRegionSeedOffset, round, *region, share));
+    entry["members"] = batches[0].members;
     entry["region"] = {{"members", share}, {"misfit_below", below},
                        {"box", {{"min", region->min}, {"max", region->max}}}};
 }
@@ -312,13 +312,13 @@ std::string run_rounds(const EnsembleFile& ens, const std::vector<int>& sizes, c
             if (!next) break;  // no member of the rounds so far could be scored
             box = *next;
         }
-        std::vector<Part> parts{round_part(ens, "round", 0, round, box, sizes[k])};
+        std::vector<Batch> batches{round_batch(ens, "round", 0, round, box, sizes[k])};
         nlohmann::ordered_json entry = {{"round", k}, {"members", sizes[k]}, {"centre", how},
                                         {"box", {{"min", box.min}, {"max", box.max}}}};
-        if (k > 0) add_region_part(ens, all, accepted_misfit(obs.count()), round, parts, entry);
+        if (k > 0) add_region_batch(ens, all, accepted_misfit(obs.count()), round, batches, entry);
         rounds.push_back(entry);
-        for (const Part& part : parts)
-            if (std::string err = run_round_of(ens, part, round, obs, program, o, all); !err.empty()) return err;
+        for (const Batch& batch : batches)
+            if (std::string err = run_round_of(ens, batch, round, obs, program, o, all); !err.empty()) return err;
         if (const Evaluated* b = best_of(all))
             std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
                          sizes[k], format_value(*b->misfit).c_str(), b->index);
