@@ -37,6 +37,7 @@
 #include "flow/flow.h"
 #include "flow/lanes.h"
 #include "input/input.h"
+#include "output/output.h"
 #include "run/run.h"
 
 namespace fs = std::filesystem;
@@ -354,14 +355,15 @@ void bench_example(int reps) {
 
 int main(int argc, char** argv) {
     // --quick: fewer passes and runs; --baseline: the flow loops without
-    // AVX2 even where the processor has it; a, b or c: only that measurement.
+    // AVX2 even where the processor has it (the peaks over height too); a, b,
+    // c, d or e: only that measurement.
     bool quick = false;
     std::string only;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--quick") == 0)
             quick = true;
         else if (std::strcmp(argv[k], "--baseline") == 0)
-            torla::use_wide_lanes(false);
+            torla::use_wide_lanes(false), torla::use_height_lanes(2);
         else
             only += argv[k];
     }
