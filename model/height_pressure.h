@@ -96,6 +96,9 @@ struct HeightPeaks {
     // cell: no peak of a height below `ceiling` is below `least`.
     std::vector<double> least;    // kPa, +inf before the cell reached a height
     std::vector<double> ceiling;  // m, the lowest height not reached when last computed
+    // The run's profile, taken at the first fold (the parameters are fixed by then).
+    HeightProfile profile{};
+    bool profile_taken = false;
     long long passes = 0;         // passes folded in
     long long dumps = 0;          // dump records folded in
     double last_time = 0.0;       // s, of the latest state folded in

@@ -151,9 +151,13 @@ int widest_height_lanes() {
 }
 
 FoldWindow g_fold = nullptr;
+int g_lanes = 0;
 
-HeightProfile run_profile(const ModelState& s) {
-    return height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff);
+const HeightProfile& run_profile(ModelState& s) {
+    HeightPeaks& hp = s.heights;
+    if (!hp.profile_taken)
+        hp.profile = height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff), hp.profile_taken = true;
+    return hp.profile;
 }
 
 }  // namespace
@@ -162,12 +166,14 @@ int use_height_lanes(int lanes) {
     const int widest = widest_height_lanes();
     const int chosen = lanes <= 0 || lanes > widest ? widest : lanes >= 4 ? 4 : 2;
     g_fold = chosen == 4 ? fold_window_as<HeightQuad> : fold_window_as<HeightPair>;
-    return chosen;
+    return g_lanes = chosen;
 }
+
+int height_lanes() { return g_lanes ? g_lanes : use_height_lanes(0); }
 
 void update_height_peaks(ModelState& s, double time) {
     if (!g_fold) use_height_lanes(0);
-    const HeightProfile prof = run_profile(s);
+    const HeightProfile& prof = run_profile(s);
     const int first = std::max(s.window.first_active, 0), last = std::min<int>(s.window.last_active, s.n_cells);
     g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, time);
     ++s.heights.passes;
@@ -175,7 +181,7 @@ void update_height_peaks(ModelState& s, double time) {
 }
 
 void fold_dump_heights(ModelState& s) {
-    const HeightProfile prof = run_profile(s);
+    const HeightProfile& prof = run_profile(s);
     const PeakRows r = rows_of(s.heights);
     const std::size_t stride = static_cast<std::size_t>(s.n_cells) + 1;
     const float* rec = s.dump_record.data();
