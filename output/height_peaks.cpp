@@ -3,12 +3,14 @@
 // dump folds in the values its record holds (so the peaks are never below
 // what the dumps show), and the end of the run writes <result>.heights.
 //
-// A pass folds four cells at a time (output/height_lanes.h). A cell's
-// pressures are computed only at the heights it reaches (the heights rise,
-// so the first height above both layers ends it) and only where its bound
-// (pressure_bound) beats the peak kept there: behind the front most cells
-// cost a few comparisons. Whatever is passed over could not have raised a
-// peak, so the peaks are those of computing every height of every cell.
+// A pass folds the cells side by side (four with AVX2, else two;
+// output/height_lanes.h), the cells left at the window's end and a dump's
+// values one by one. Pressures are computed only at the heights a cell
+// reaches (the heights rise, so the first height above both layers ends it)
+// and only where its bound (pressure_bound) can beat a peak kept there:
+// behind the front most cells cost a few comparisons. Whatever is passed
+// over could not have raised a peak, so the peaks and their times are those
+// of computing every height of every cell (docs/heights.md).
 #include <algorithm>
 #include <cmath>
 #include <cstring>
