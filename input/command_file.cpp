@@ -460,6 +460,14 @@ std::vector<std::string> comment_block(const CommandFile& f) {
     return block;
 }
 
+std::string crs_wkt_of(const CommandFile& f) {
+    const std::string key = "# crs_wkt ";
+    std::string wkt;
+    for (const std::string& line : comment_block(f))
+        if (line.rfind(key, 0) == 0) wkt += line.substr(key.size());
+    return wkt;
+}
+
 std::string refusal_text(const CommandFile& f) {
     if (!f.refusal) return "";
     std::string text = f.name;

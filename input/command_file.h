@@ -76,6 +76,9 @@ CommandFile load_command_file(const std::string& path);
 // The comment lines before the Track_Name line, as written: the file's
 // comment block (torla-profile's notes, the CRS).
 std::vector<std::string> comment_block(const CommandFile& f);
+// The map's CRS as WKT: the comment block's "# crs_wkt " lines joined
+// without separator (torla-profile splits it so), or "" when there is none.
+std::string crs_wkt_of(const CommandFile& f);
 // "<name>:<line>: <message>" (the line left out when it is 0), or "".
 std::string refusal_text(const CommandFile& f);
 

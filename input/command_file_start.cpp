@@ -13,6 +13,7 @@ int16_t read_command_file(ModelState& s) {
     const CommandFile f = load_command_file(s.names.command_file);
     std::fputs(f.console.c_str(), stdout);
     s.history.command_sha256 = f.sha256;
+    s.history.crs_wkt = crs_wkt_of(f);
     if (!f.problem.empty()) s.names.problem = f.problem;
     if (!f.run.empty()) s.names.run = f.run;
     s.par = f.par;

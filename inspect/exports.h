@@ -26,7 +26,7 @@ struct RunContext {
     std::string log_path, record_path;
     std::string torla_version;              // from the log's first line
     std::string command_text;               // the command file as the log copies it
-    std::string crs_wkt;                    // joined "# crs_wkt" lines of the command file
+    std::string crs_wkt;                    // the run record's crs_wkt, else the log copy's "# crs_wkt" lines
     std::optional<double> top_elevation_m;  // m, of the first coordinate row
     bool has_record = false;
     std::vector<std::optional<double>> arrival_time_s;  // s, per cell (record)

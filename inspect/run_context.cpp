@@ -32,11 +32,7 @@ CommandFile command_file_of(const std::string& text) {
 }  // namespace
 
 std::string crs_wkt_of_command_text(const std::string& text) {
-    std::string wkt;
-    const std::string key = "# crs_wkt ";
-    for (const std::string& line : comment_block(command_file_of(text)))
-        if (line.rfind(key, 0) == 0) wkt += line.substr(key.size());
-    return wkt;
+    return crs_wkt_of(command_file_of(text));
 }
 
 std::optional<double> top_elevation_of_command_text(const std::string& text) {
@@ -124,6 +120,9 @@ RunContext read_run_context(const std::string& result_path, const ResultTables& 
     }
     c.has_record = true;
     c.numerics = record.numerics;
+    // The run's own word on its CRS; the log's copy serves runs whose
+    // record predates it.
+    if (!record.crs_wkt.empty()) c.crs_wkt = record.crs_wkt;
     if (c.torla_version.empty()) c.torla_version = record.version;
     c.stop_reason = record.stop_reason;
     c.arrival_time_s = record.arrival_time_s;

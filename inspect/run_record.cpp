@@ -114,6 +114,7 @@ void read_fields(const json& j, const ResultTables& r, RunRecord& out) {
         }
     out.numerics = text(j, "numerics");
     out.version = text(j, "version");
+    out.crs_wkt = text(j, "crs_wkt");
     if (const json* arrival = array(j, "arrival_time_s")) {
         if (arrival->size() != static_cast<std::size_t>(r.n_cells))
             throw BadField{"`arrival_time_s' has " + std::to_string(arrival->size()) +

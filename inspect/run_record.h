@@ -26,6 +26,7 @@ struct RunRecord {
     std::optional<Onset> onset;
     std::vector<std::string> warnings;
     std::string numerics, version;  // the scheme and torla's version, or empty
+    std::string crs_wkt;            // the map's CRS the run read from its command file, or empty
     // s per cell, the first time the flow was there; empty when the record
     // has none, a cell without an arrival empty.
     std::vector<std::optional<double>> arrival_time_s;

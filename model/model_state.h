@@ -254,6 +254,7 @@ struct History {
     double longest_flow_step = 0.0;          // s, longest step of a pass with flow, and when
     double longest_flow_step_time = 0.0;     // s
     std::string command_sha256;              // of the command file's bytes as read
+    std::string crs_wkt;                     // the map's CRS from the command file, or empty
     StopReason stop_reason = StopReason::kError;
     std::string message;                     // the fatal message, if any
 };

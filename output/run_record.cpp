@@ -133,6 +133,7 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
     o << "  \"command_file\": {\"path\": " << json_string(n.command_file)
       << ", \"sha256\": " << (h.command_sha256.empty() ? "null" : json_string(h.command_sha256))
       << "},\n";
+    o << "  \"crs_wkt\": " << (h.crs_wkt.empty() ? "null" : json_string(h.crs_wkt)) << ",\n";
     o << "  \"parameters_sha256\": " << json_string(sha256_hex(parameter_text(s.par))) << ",\n";
     o << "  \"result_file\": " << json_string(n.result_file) << ",\n";
     o << "  \"log_file\": " << json_string(n.log_file) << ",\n";

@@ -132,6 +132,10 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     const nlohmann::json record = nlohmann::json::parse(read_text(file("valley.res.json")));
     const auto& arrival = record.at("arrival_time_s");
     ASSERT_EQ(arrival.size(), static_cast<std::size_t>(r.n_cells));
+    // ... and the CRS the run read from its command file's crs_wkt lines.
+    const std::string wkt = inspect::crs_wkt_of_command_text(read_text(file("valley.cmd")));
+    ASSERT_FALSE(wkt.empty());
+    EXPECT_EQ(record.at("crs_wkt"), wkt);
     std::string out;
     ASSERT_EQ(inspect("valley.res map -o valley.gpkg --zones 1,3,30 --zone-pressure max", out), 0)
         << out;
@@ -301,6 +305,8 @@ TEST_F(MapExport, Refusals) {
          "the export writes stray-path.geojson beside stray.geojson, and stray-path.geojson is there "
          "without it", 1},
         {"fifo.res netcdf -o m.nc", "note: no log fifo.plg beside the result (not a regular file)", 0},
+        // Without the log, the run record's CRS places the map.
+        {"fifo.res map -o f.gpkg", "note: no log fifo.plg beside the result", 0},
         {"zero.res netcdf -o z.nc",
          "the run record zero.res.json is not a regular file; the result and its run record disagree", 1},
         {"cut.res netcdf -o c.nc", "but the result file is unfinished: the record of an earlier run", 1},
@@ -335,6 +341,9 @@ TEST_F(MapExport, Refusals) {
     // The refused outputs left the log and the run record as they were.
     EXPECT_EQ(read_text(file("valley.plg")).rfind("TORLA Version ", 0), 0u);
     EXPECT_EQ(read_text(file("valley.res.json")).rfind("{", 0), 0u);
+    Dataset placed = open_vector(file("f.gpkg"));
+    ASSERT_TRUE(placed);
+    EXPECT_STREQ(placed->GetLayerByName("cells")->GetSpatialRef()->GetAuthorityCode(nullptr), "32632");
     // --crs names the CRS the log does not have.
     EXPECT_EQ(inspect("nocrs.res map -o m.gpkg --crs EPSG:32632", out), 0) << out;
 }
