@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "inspect/run_view.h"
+#include "support/json.h"
 
 namespace torla::inspect {
 
@@ -70,7 +71,7 @@ int runout_main(int argc, char** argv) {
     }
     if (!v.record_note.empty()) std::cerr << "torla-inspect: note: " << plain_text(v.record_note) << "\n";
     if (o.json)
-        std::cout << json_text(runouts_json(v), 2) << "\n";
+        std::cout << support::json_text(runouts_json(v), 2) << "\n";
     else
         write_runouts_text(std::cout, v);
     return 0;

@@ -440,7 +440,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
                       "r['peaks_before_onset']['max_suspension_pressure']['kPa'], "
                       "r['mass_balance']['largest_unexplained_change_kg_per_m'], r['warnings'][1]] "
                       "if (r := d['run_record']) else None"),
-              "['small_step', 2, 3.75, -5, 'line\\nbreak']");
+              "['small_step', 2, 3.75, -5.0, 'line\\nbreak']");
 }
 
 TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
