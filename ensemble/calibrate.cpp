@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,12 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kDone = 0, kIncomplete = 1, kUsage = 2, kRefused = 3;
+constexpr int kDone = 0, kIncomplete = 1, kRefused = 3;
 
-struct Options {
-    std::string calib_file, observed, dir, engine = "local";
-    int budget = 0, jobs = 1;
-};
+using Options = CalibrateOptions;
 
 struct Evaluated {
     int index = 0, round = 0;
@@ -39,34 +37,6 @@ struct Evaluated {
     std::optional<double> misfit;
     std::string note;
 };
-
-bool positive_int(const char* s, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(s, &end, 10);
-    if (end == s || *end || v < 1 || v > 1000000) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-std::string parse_options(int argc, char** argv, Options& o) {
-    o.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (argc < 3) return "calibrate needs an ensemble file";
-    o.calib_file = argv[2];
-    for (int i = 3; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (i + 1 >= argc) return "`" + a + "' is unknown or needs a value";
-        const char* v = argv[++i];
-        if (a == "--observed") o.observed = v;
-        else if (a == "-o") o.dir = v;
-        else if (a == "--engine") o.engine = v;
-        else if (a == "--budget" && positive_int(v, o.budget)) continue;
-        else if (a == "--jobs" && positive_int(v, o.jobs)) continue;
-        else return "`" + a + " " + v + "' is unknown or not a whole number of 1 or more";
-    }
-    if (o.observed.empty() || o.dir.empty()) return "calibrate needs --observed OBS.toml and -o DIR";
-    if (o.engine != "local" && o.engine != "slurm") return "--engine is local or slurm";
-    return "";
-}
 
 // Only ranges of numbers can be searched.
 std::string check_ranges(const EnsembleFile& ens) {
@@ -99,13 +69,34 @@ std::string toml_string(const std::string& text) {
     return out + "\"";
 }
 
-// The ensemble file of one round: the calibration file's base, a latin hypercube of
-// `members` over the box, the calibration file's seed plus the round.
-std::string round_file_text(const EnsembleFile& ens, const Box& box, int members, int round) {
+// One ensemble of a round: its folder's name under DIR/rounds/ (round-KK
+// for the members that follow the best, region-KK for those that sample
+// the accepted region), its seed and its box.
+struct Batch {
+    std::string name;
+    std::uint64_t seed = 0;
+    Box box;
+    int members = 0;
+};
+
+// Seeds of the region batches lie this far from the rounds' own.
+constexpr std::uint64_t kRegionSeedOffset = 1000;
+
+Batch round_batch(const EnsembleFile& ens, const char* prefix, std::uint64_t seed_offset, int round, const Box& box,
+                int members) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%s-%02d", prefix, round);
+    return Batch{name, ens.seed + seed_offset + static_cast<std::uint64_t>(round), box, members};
+}
+
+// The ensemble file of one batch: the calibration file's base, a latin
+// hypercube of its members over its box, with its seed.
+std::string round_file_text(const EnsembleFile& ens, const Batch& batch, int round) {
+    const Box& box = batch.box;
     std::ostringstream t;
-    t << "# Round " << round << " of torla-ensemble calibrate, written by it.\n";
+    t << "# Round " << round << " (" << batch.name << ") of torla-ensemble calibrate, written by it.\n";
     t << "base = " << toml_string(fs::absolute(ens.base_path).lexically_normal().string()) << "\n";
-    t << "members = " << members << "\nsampling = \"latin-hypercube\"\nseed = " << ens.seed + round << "\n[vary]\n";
+    t << "members = " << batch.members << "\nsampling = \"latin-hypercube\"\nseed = " << batch.seed << "\n[vary]\n";
     for (std::size_t i = 0; i < ens.vary.size(); ++i) {
         const std::string range = "{ min = " + number_text(box.min[i]) + ", max = " + number_text(box.max[i]) + " }";
         t << ens.vary[i].name << " = " << (ens.vary[i].local() ? "{ factor = " + range + " }" : range) << "\n";
@@ -145,18 +136,17 @@ std::string run_round(const std::string& dir, const Plan& plan, const std::strin
     return wait_slurm(slurm, job);
 }
 
-// Prepares, runs (or resumes) and scores one round; its members join `all`.
-std::string run_round_of(const EnsembleFile& ens, const Box& box, int members, int round,
-                         const inspect::Observations& obs, const std::string& program, const Options& o,
-                         std::vector<Evaluated>& all) {
-    char name[32];
-    std::snprintf(name, sizeof name, "round-%02d", round);
+// Prepares, runs (or resumes) and scores one batch of a round; its members
+// join `all`.
+std::string run_round_of(const EnsembleFile& ens, const Batch& batch, int round, const inspect::Observations& obs,
+                         const std::string& program, const Options& o, std::vector<Evaluated>& all) {
+    const std::string& name = batch.name;
     Folder top, rounds;
     std::string err = Folder::open(o.dir, false, top);
     if (err.empty()) err = top.sub("rounds", true, rounds);
-    if (err.empty()) err = rounds.write(std::string(name) + ".toml", round_file_text(ens, box, members, round));
+    if (err.empty()) err = rounds.write(name + ".toml", round_file_text(ens, batch, round));
     if (!err.empty()) return err;
-    const fs::path file = fs::path(o.dir) / "rounds" / (std::string(name) + ".toml");
+    const fs::path file = fs::path(o.dir) / "rounds" / (name + ".toml");
     const std::string dir = (fs::path(o.dir) / "rounds" / name).string();
     Plan plan;
     const std::string bin_dir = fs::path(program).parent_path().string();
@@ -168,7 +158,7 @@ std::string run_round_of(const EnsembleFile& ens, const Box& box, int members, i
         Evaluated e;
         e.index = static_cast<int>(all.size());
         e.round = round;
-        e.folder = "rounds/" + std::string(name) + "/" + m.folder;
+        e.folder = "rounds/" + name + "/" + m.folder;
         e.values = m.values.numbers;
         const MemberState st = member_state(dir, m);
         if (!st.finished)
@@ -230,24 +220,80 @@ nlohmann::ordered_json parameters_json(const EnsembleFile& ens, const std::vecto
     return p;
 }
 
+// The scored members' parameters and misfits, and their indices in `all`.
+struct Scored {
+    std::vector<std::vector<double>> points;
+    std::vector<double> misfits;
+    std::vector<int> index;
+};
+
+Scored scored_of(const std::vector<Evaluated>& all) {
+    Scored s;
+    for (const Evaluated& e : all)
+        if (e.misfit) s.points.push_back(e.values), s.misfits.push_back(*e.misfit), s.index.push_back(e.index);
+    return s;
+}
+
 nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit) {
+    const Scored s = scored_of(all);
+    const Accepted acc = accepted_members(s.points, s.misfits, limit);
     nlohmann::ordered_json a;
     a["misfit_limit"] = limit;
     a["members"] = nlohmann::ordered_json::array();
-    std::vector<double> lo, hi;
-    for (const Evaluated& e : all) {
-        if (!e.misfit || *e.misfit > limit) continue;
-        a["members"].push_back(e.index);
-        if (lo.empty()) lo = hi = e.values;
-        for (std::size_t i = 0; i < e.values.size(); ++i) {
-            lo[i] = std::min(lo[i], e.values[i]);
-            hi[i] = std::max(hi[i], e.values[i]);
-        }
-    }
+    for (std::size_t k : acc.members) a["members"].push_back(s.index[k]);
     a["parameters"] = nlohmann::ordered_json::object();
-    for (std::size_t i = 0; i < lo.size(); ++i)
-        a["parameters"][column_name(ens.vary[i])] = {{"min", lo[i]}, {"max", hi[i]}};
+    for (std::size_t i = 0; i < acc.span.min.size(); ++i)
+        a["parameters"][column_name(ens.vary[i])] = {{"min", acc.span.min[i]}, {"max", acc.span.max[i]}};
     return a;
+}
+
+// A later round gives a share of its members to the accepted region (the
+// accepted members so far, widened): the members that follow the best
+// crowd around it, and the span of accepted members would otherwise be the
+// best's neighbourhood rather than the region the observations allow.
+void add_region_batch(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit, int round,
+                     std::vector<Batch>& batches, nlohmann::ordered_json& entry) {
+    const Scored s = scored_of(all);
+    const Evaluated* best = best_of(all);
+    if (!best) return;
+    const double below = region_limit(limit, *best->misfit);
+    const std::optional<Box> region = region_box(ens, accepted_members(s.points, s.misfits, below));
+    const int share = region ? region_share(batches[0].members) : 0;
+    if (share == 0) return;
+    batches[0].members -= share;
+    batches.push_back(round_batch(ens, "region", kRegionSeedOffset, round, *region, share));
+    entry["members"] = batches[0].members;
+    entry["region"] = {{"members", share}, {"misfit_below", below},
+                       {"box", {{"min", region->min}, {"max", region->max}}}};
+}
+
+// Runs (or resumes) the rounds of the given sizes, each after the one
+// before has been scored; their members join `all`, their boxes `rounds`.
+std::string run_rounds(const EnsembleFile& ens, const std::vector<int>& sizes, const inspect::Observations& obs,
+                       const std::string& program, const Options& o, std::vector<Evaluated>& all,
+                       nlohmann::ordered_json& rounds) {
+    Box box;
+    for (const Variation& v : ens.vary) box.min.push_back(v.min), box.max.push_back(v.max);
+    std::string how = "the whole ranges";
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const int round = static_cast<int>(k);
+        if (k > 0) {
+            const std::optional<Box> next = next_box(ens, all, round, how);
+            if (!next) break;  // no member of the rounds so far could be scored
+            box = *next;
+        }
+        std::vector<Batch> batches{round_batch(ens, "round", 0, round, box, sizes[k])};
+        nlohmann::ordered_json entry = {{"round", k}, {"members", sizes[k]}, {"centre", how},
+                                        {"box", {{"min", box.min}, {"max", box.max}}}};
+        if (k > 0) add_region_batch(ens, all, accepted_misfit(obs.count()), round, batches, entry);
+        rounds.push_back(entry);
+        for (const Batch& batch : batches)
+            if (std::string err = run_round_of(ens, batch, round, obs, program, o, all); !err.empty()) return err;
+        if (const Evaluated* b = best_of(all))
+            std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
+                         sizes[k], number_text(*b->misfit).c_str(), b->index);
+    }
+    return "";
 }
 
 std::string write_results(const EnsembleFile& ens, const inspect::Observations& obs, const Options& o,
@@ -284,12 +330,7 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
 
 }  // namespace
 
-int calibrate_main(int argc, char** argv, const std::string& program) {
-    Options o;
-    if (std::string err = parse_options(argc, argv, o); !err.empty()) {
-        std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
-        return kUsage;
-    }
+int calibrate_main(CalibrateOptions o, const std::string& program) {
     EnsembleFile ens;
     std::string err = read_ensemble_file(o.calib_file, ens);
     if (!err.empty()) err = o.calib_file + ": " + err;
@@ -313,23 +354,7 @@ int calibrate_main(int argc, char** argv, const std::string& program) {
     const std::vector<int> sizes = calibration_rounds(o.budget, static_cast<int>(ens.vary.size()));
     std::vector<Evaluated> all;
     nlohmann::ordered_json rounds = nlohmann::ordered_json::array();
-    Box box;
-    for (const Variation& v : ens.vary) box.min.push_back(v.min), box.max.push_back(v.max);
-    std::string how = "the whole ranges";
-    for (std::size_t k = 0; k < sizes.size(); ++k) {
-        if (k > 0) {
-            const std::optional<Box> next = next_box(ens, all, static_cast<int>(k), how);
-            if (!next) break;  // no member of the rounds so far could be scored
-            box = *next;
-        }
-        rounds.push_back({{"round", k}, {"members", sizes[k]}, {"centre", how},
-                          {"box", {{"min", box.min}, {"max", box.max}}}});
-        err = run_round_of(ens, box, sizes[k], static_cast<int>(k), obs, program, o, all);
-        if (!err.empty()) break;
-        if (const Evaluated* b = best_of(all))
-            std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
-                         sizes[k], number_text(*b->misfit).c_str(), b->index);
-    }
+    err = run_rounds(ens, sizes, obs, program, o, all, rounds);
     if (std::string w = write_results(ens, obs, o, all, rounds); !w.empty()) err += (err.empty() ? "" : "; ") + w;
     if (!err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(err).c_str());

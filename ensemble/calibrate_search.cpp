@@ -164,6 +164,38 @@ std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vect
     return best;
 }
 
+Accepted accepted_members(const std::vector<std::vector<double>>& points, const std::vector<double>& misfits,
+                          double limit) {
+    Accepted a;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        if (!(misfits[k] <= limit)) continue;
+        a.members.push_back(k);
+        if (a.span.min.empty()) a.span.min = a.span.max = points[k];
+        for (std::size_t i = 0; i < points[k].size(); ++i) {
+            a.span.min[i] = std::min(a.span.min[i], points[k][i]);
+            a.span.max[i] = std::max(a.span.max[i], points[k][i]);
+        }
+    }
+    return a;
+}
+
+std::optional<Box> region_box(const EnsembleFile& ens, const Accepted& accepted) {
+    if (accepted.members.empty()) return std::nullopt;
+    Box b;
+    for (std::size_t i = 0; i < ens.vary.size(); ++i) {
+        const double lo = ens.vary[i].min, hi = ens.vary[i].max;
+        const double span = accepted.span.max[i] - accepted.span.min[i];
+        const double margin = std::max(0.5 * span, 0.1 * (hi - lo));
+        b.min.push_back(std::max(lo, accepted.span.min[i] - margin));
+        b.max.push_back(std::min(hi, accepted.span.max[i] + margin));
+    }
+    return b;
+}
+
+int region_share(int members) { return members / 4; }
+
+double region_limit(double limit, double best) { return std::max(limit, best + (limit - 1.0)); }
+
 double accepted_misfit(std::size_t n) {
     return 1.0 + 2.0 * std::sqrt(2.0 / static_cast<double>(std::max<std::size_t>(n, 1)));
 }

@@ -16,6 +16,7 @@
 
 #include "ensemble/ensemble.h"
 #include "ensemble/folder.h"
+#include "input/command_file.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 #include "model/runout.h"
@@ -83,25 +84,11 @@ std::string result_path(const std::string& dir, const Member& m) {
     return (fs::path(dir) / m.folder / "member.res").string();
 }
 
-// Elevation of the first input point: the first row of the coordinate table.
+// Elevation of the first input point: the first row of the coordinate
+// table (0 when the file cannot be read).
 double first_elevation(const std::string& cmd_path) {
-    std::ifstream f(cmd_path);
-    std::string line;
-    bool in_table = false;
-    while (std::getline(f, line)) {
-        if (line.rfind("Number_of_Points", 0) == 0) {
-            in_table = true;
-            continue;
-        }
-        if (!in_table || line.empty() || line[0] == '#') continue;
-        for (char& c : line)
-            if (c == '"') c = ' ';
-        std::istringstream w(line);
-        double index = 0, x = 0, y = 0;
-        if (w >> index >> x >> y) return y;
-        return 0.0;
-    }
-    return 0.0;
+    const CommandFile f = load_command_file(cmd_path);
+    return f.ok() && !f.coordinates.empty() ? f.coordinates[0][1] : 0.0;
 }
 
 // "" or where a member's peaks leave the finite range of a flow.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "input/command_file.h"
 #include "model/parameters.h"
 #include "model/sha256.h"
 #include "support/numbers.h"
@@ -102,19 +103,15 @@ using support::number_text;
 
 // ---- The members' command files.
 struct BaseFile {
-    std::vector<std::string> lines;  // without line ends
-    std::string line_end = "\n";
-    int powder_end = -1;      // the line that ends the powder-snow global section
-    int local_header = -1;    // "| POWDER SNOW LOCAL PARAMETERS"
-    std::vector<int> local_rows;  // lines of the local table's rows
+    CommandFile file;  // as the reader read it
 };
-// Splits a base command file into lines and finds the places that members
-// change. Returns an empty string or what is missing.
-std::string parse_base(const std::string& text, BaseFile& base);
+// Reads a base command file as torla reads it (name used in messages).
+// Returns an empty string or the refusal ("line N: why").
+std::string parse_base(const std::string& text, BaseFile& base, const std::string& name = "base");
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v);
-// Checks a command file the way torla reads it (in a scratch folder);
-// returns an empty string or torla's message. With generator, also runs
-// generator (knotline) on the input the reader wrote, as torla would.
+// Checks a command file with torla's reader, in this process; returns an
+// empty string or the refusal ("line N: why"). With generator, also runs
+// generator (knotline), in a scratch folder, on the input torla would write.
 std::string check_command_file(const std::string& path, const std::string& generator = "");
 
 // ---- The tool's processes (process.cpp).

@@ -1,18 +1,15 @@
-// torla-ensemble: run FILE.toml -o DIR, collect DIR, status DIR (and run-chunk,
-// the work of one Slurm array task).
-#include <unistd.h>
-
+// torla-ensemble: run FILE.toml -o DIR, calibrate, collect DIR, status DIR
+// (and run-chunk, the work of one Slurm array task); options.h reads them.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "ensemble/calibrate.h"
 #include "ensemble/ensemble.h"
 #include "ensemble/folder.h"
+#include "ensemble/options.h"
 #include "ensemble/slurm.h"
 
 namespace fs = std::filesystem;
@@ -27,29 +24,10 @@ constexpr int kUsage = 2;        // wrong usage
 constexpr int kRefused = 3;      // an ensemble file, base file, member command file or output folder refused
 constexpr int kMembersFailed = 4;  // every member ran, some failed (or none gave a result): tables of the rest
 
-void usage() {
-    std::fprintf(stderr,
-                 "usage: torla-ensemble run ENSEMBLE.toml -o DIR [--engine local|slurm] [--jobs N]\n"
-                 "                      [--chunk N] [--max-parallel N] [--partition P] [--time T]\n"
-                 "                      [--account A] [--no-wait]\n"
-                 "       torla-ensemble calibrate ENSEMBLE.toml --observed OBS.toml -o DIR [--budget N]\n"
-                 "                      [--engine local|slurm] [--jobs N]\n"
-                 "       torla-ensemble collect DIR\n"
-                 "       torla-ensemble status DIR\n");
-}
-
 std::string program_path() {
     std::error_code ec;
     const fs::path p = fs::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : p.string();
-}
-
-int parse_int(const char* s, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(s, &end, 10);
-    if (end == s || *end || v < 1 || v > 1000000) return 0;
-    out = static_cast<int>(v);
-    return 1;
 }
 
 // The folder locked for this process (until it ends); "" or why not.
@@ -112,97 +90,32 @@ int do_status(const std::string& dir) {
     return done == total ? kDone : kIncomplete;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        usage();
-        return kUsage;
-    }
-    const std::string cmd = argv[1];
-    const std::string self = program_path();
-    const std::string bin_dir = fs::path(self).parent_path().string();
-    if ((cmd == "collect" || cmd == "status") && argc == 3)
-        return cmd == "collect" ? do_collect(argv[2], bin_dir, true) : do_status(argv[2]);
-    install_stop_handlers();
-    if (cmd == "calibrate") return calibrate_main(argc, argv, self);
-    if (cmd == "run-chunk" && argc == 5) {
-        Plan plan;
-        if (auto err = load_plan(argv[2], plan); !err.empty()) {
-            std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
-            return kIncomplete;
-        }
-        int first = 0, count = 0;
-        first = std::atoi(argv[3]);
-        if (!parse_int(argv[4], count) || first < 0) return kUsage;
-        std::vector<int> only;
-        for (int i = first; i < first + count && i < static_cast<int>(plan.members.size()); ++i) only.push_back(i);
-        LocalOptions opt;
-        if (const char* c = std::getenv("SLURM_CPUS_PER_TASK")) parse_int(c, opt.jobs);
-        run_local(argv[2], plan, bin_dir, opt, only);
-        die_of_stop_signal();
-        return kDone;
-    }
-    if (cmd != "run" || argc < 3) {
-        usage();
-        return kUsage;
-    }
-    std::string ensemble_path = argv[2], dir, engine = "local";
-    LocalOptions local;
-    local.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    local.progress = isatty(2);
-    SlurmOptions slurm;
-    for (int i = 3; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (a == "-o" && has_value) dir = argv[++i];
-        else if (a == "--engine" && has_value) engine = argv[++i];
-        else if (a == "--jobs" && has_value) {
-            if (!parse_int(argv[++i], local.jobs)) return usage(), kUsage;
-        } else if (a == "--chunk" && has_value) {
-            if (!parse_int(argv[++i], slurm.chunk)) return usage(), kUsage;
-        } else if (a == "--max-parallel" && has_value) {
-            if (!parse_int(argv[++i], slurm.max_parallel)) return usage(), kUsage;
-        } else if (a == "--partition" && has_value) slurm.partition = argv[++i];
-        else if (a == "--time" && has_value) slurm.time_limit = argv[++i];
-        else if (a == "--account" && has_value) slurm.account = argv[++i];
-        else if (a == "--no-wait") slurm.wait = false;
-        else {
-            std::fprintf(stderr, "torla-ensemble: unknown or incomplete option `%s'\n", a.c_str());
-            usage();
-            return kUsage;
-        }
-    }
-    if (dir.empty() || (engine != "local" && engine != "slurm")) {
-        usage();
-        return kUsage;
-    }
-    // One run at a time on a folder: the lock is held until this process ends.
-    std::error_code ec;
-    const bool existed = fs::exists(dir, ec);
-    Folder held;
-    if (auto err = lock(dir, true, held); !err.empty()) {
+// run-chunk: the members of one Slurm array task, as many at a time as the
+// task has CPUs.
+int run_chunk(const ChunkCommand& c, const std::string& bin_dir) {
+    Plan plan;
+    if (auto err = load_plan(c.dir, plan); !err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
         return kIncomplete;
     }
-    Plan plan;
-    if (auto err = prepare(ensemble_path, dir, bin_dir, plan, local.jobs); !err.empty()) {
-        die_of_stop_signal();
-        std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
-        if (!existed) {  // a refused ensemble leaves no folder behind
-            held.remove("lock");
-            fs::remove(fs::path(dir) / "members", ec);
-            fs::remove(dir, ec);
-        }
-        return plan.refused ? kRefused : kIncomplete;
+    std::vector<int> only;
+    for (int i = c.first; i < c.first + c.count && i < static_cast<int>(plan.members.size()); ++i) only.push_back(i);
+    LocalOptions opt;
+    if (const char* cpus = std::getenv("SLURM_CPUS_PER_TASK")) {
+        char* end = nullptr;
+        const long v = std::strtol(cpus, &end, 10);
+        if (end != cpus && !*end && v >= 1 && v <= 1000000) opt.jobs = static_cast<int>(v);
     }
-    if (engine == "local") {
-        run_local(dir, plan, bin_dir, local);
-        die_of_stop_signal();
-        return do_collect(dir, bin_dir, false);
-    }
+    run_local(c.dir, plan, bin_dir, opt, only);
+    die_of_stop_signal();
+    return kDone;
+}
+
+// The members on Slurm: submitted, then (unless --no-wait) waited for and collected.
+int run_on_slurm(const RunCommand& r, const Plan& plan, const std::string& self, const std::string& bin_dir) {
     std::string job;
-    if (auto err = submit_slurm(dir, plan, self, slurm, job); !err.empty()) {
+    const SlurmOptions& slurm = r.slurm;
+    if (auto err = submit_slurm(r.dir, plan, self, slurm, job); !err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
         return kIncomplete;
     }
@@ -212,5 +125,47 @@ int main(int argc, char** argv) {
     wait_slurm(slurm, job);
     if (stop_signal()) std::fprintf(stderr, "torla-ensemble: stopped; Slurm job %s stays queued\n", job.c_str());
     die_of_stop_signal();
-    return do_collect(dir, bin_dir, false);
+    return do_collect(r.dir, bin_dir, false);
+}
+
+// run: the folder locked and prepared, the members run, the tables collected.
+int run_ensemble(const RunCommand& r, const std::string& self, const std::string& bin_dir) {
+    // One run at a time on a folder: the lock is held until this process ends.
+    std::error_code ec;
+    const bool existed = fs::exists(r.dir, ec);
+    Folder held;
+    if (auto err = lock(r.dir, true, held); !err.empty()) {
+        std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
+        return kIncomplete;
+    }
+    Plan plan;
+    if (auto err = prepare(r.ensemble_path, r.dir, bin_dir, plan, r.local.jobs); !err.empty()) {
+        die_of_stop_signal();
+        std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
+        if (!existed) {  // a refused ensemble leaves no folder behind
+            held.remove("lock");
+            fs::remove(fs::path(r.dir) / "members", ec);
+            fs::remove(r.dir, ec);
+        }
+        return plan.refused ? kRefused : kIncomplete;
+    }
+    if (r.engine == "slurm") return run_on_slurm(r, plan, self, bin_dir);
+    run_local(r.dir, plan, bin_dir, r.local);
+    die_of_stop_signal();
+    return do_collect(r.dir, bin_dir, false);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    EnsembleCommand c;
+    if (const int status = parse_ensemble_options(argc, argv, c); status >= 0) return status;
+    const std::string self = program_path();
+    const std::string bin_dir = fs::path(self).parent_path().string();
+    if (c.name == "collect") return do_collect(c.dir, bin_dir, true);
+    if (c.name == "status") return do_status(c.dir);
+    install_stop_handlers();
+    if (c.name == "calibrate") return calibrate_main(c.calibrate, self);
+    if (c.name == "run-chunk") return run_chunk(c.chunk, bin_dir);
+    return run_ensemble(c.run, self, bin_dir);
 }

@@ -2,7 +2,6 @@
 // their check, their folders, the plan of an ensemble folder, and one
 // member's run.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,11 +15,14 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "ensemble/ensemble.h"
 #include "ensemble/folder.h"
+#include "input/command_file.h"
+#include "input/command_writer.h"
 #include "input/input.h"
 #include "model/bytes.h"
 #include "support/process.h"
@@ -31,12 +33,6 @@ namespace torla::ensemble {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string strip_end(const std::string& line) {
-    std::string t = line;
-    while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-    return t;
-}
 
 // Keys whose value reaches the grid generator: varying one gives every
 // member its own grid.
@@ -66,89 +62,33 @@ int run_program(const Folder& folder, const std::vector<std::string>& args, cons
     return pid < 0 ? 127 : support::exit_code(support::wait_for(pid));
 }
 
+// What the reader refuses in a command file: the line and the message.
+std::string refusal_of(const CommandFile& f) {
+    const CommandFileRefusal& r = *f.refusal;
+    return (r.line > 0 ? "line " + std::to_string(r.line) + ": " : std::string()) + r.message;
+}
+
 }  // namespace
 
-std::string parse_base(const std::string& text, BaseFile& base) {
-    base = BaseFile{};
-    std::size_t b = 0;
-    while (b < text.size()) {
-        std::size_t e = text.find('\n', b);
-        e = e == std::string::npos ? text.size() : e + 1;
-        base.lines.push_back(text.substr(b, e - b));
-        b = e;
-    }
-    for (const auto& l : base.lines)
-        if (l.size() >= 2 && l.compare(l.size() - 2, 2, "\r\n") == 0) {
-            base.line_end = "\r\n";
-            break;
-        }
-    int powder = -1;
-    for (int i = 0; i < static_cast<int>(base.lines.size()); ++i) {
-        const std::string t = strip_end(base.lines[i]);
-        if (powder < 0 && t == "| POWDER SNOW GLOBAL PARAMETERS") {
-            powder = i;
-        } else if (powder >= 0 && base.powder_end < 0 && !t.empty() && t[0] == '|') {
-            base.powder_end = i;
-        } else if (base.powder_end >= 0 && base.local_header < 0 && t == "| POWDER SNOW LOCAL PARAMETERS") {
-            base.local_header = i;
-        } else if (base.local_header >= 0) {
-            if (!t.empty() && t[0] == '|') break;
-            if (!t.empty() && t[0] == '#') continue;
-            base.local_rows.push_back(i);
-        }
-    }
-    if (powder < 0) return "it has no line \"| POWDER SNOW GLOBAL PARAMETERS\"";
-    if (base.powder_end < 0) return "its powder-snow global parameters are not followed by a section";
-    if (base.local_header < 0) return "it has no line \"| POWDER SNOW LOCAL PARAMETERS\"";
-    return "";
+std::string parse_base(const std::string& text, BaseFile& base, const std::string& name) {
+    base.file = parse_command_file(name, std::vector<unsigned char>(text.begin(), text.end()));
+    return base.file.ok() ? "" : refusal_of(base.file);
 }
 
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v) {
-    std::string out;
-    bool any_local = false;
-    for (const auto& var : ens.vary) any_local = any_local || var.local();
-    std::size_t row = 0;
-    for (int i = 0; i < static_cast<int>(base.lines.size()); ++i) {
-        if (i == base.powder_end) {
-            for (std::size_t j = 0; j < ens.vary.size(); ++j) {
-                const Variation& var = ens.vary[j];
-                if (var.local()) continue;
-                out += var.name + " " + (var.word ? v.words[j] : number_text(v.numbers[j])) + base.line_end;
-            }
-        }
-        if (any_local && row < base.local_rows.size() && base.local_rows[row] == i) {
-            ++row;
-            // The row's words without quotes; the varied columns scaled, the
-            // others as they stand.
-            std::string t = strip_end(base.lines[i]);
-            for (char& c : t)
-                if (c == '"') c = ' ';
-            std::istringstream words(t);
-            std::vector<std::string> w;
-            for (std::string x; words >> x;) w.push_back(x);
-            for (std::size_t j = 0; j < ens.vary.size(); ++j) {
-                const Variation& var = ens.vary[j];
-                // Word 0 is the row's index, word 1 place 0 of the table.
-                const std::size_t k = static_cast<std::size_t>(var.column) + 1;
-                if (!var.local() || k >= w.size()) continue;
-                w[k] = number_text(std::strtod(w[k].c_str(), nullptr) * v.numbers[j]);
-            }
-            std::string line;
-            for (std::size_t k = 0; k < w.size(); ++k) {
-                if (k) line += " ";
-                line += w[k];
-            }
-            out += line + base.line_end;
-            continue;
-        }
-        out += base.lines[i];
+    CommandDocument doc(base.file);
+    for (std::size_t j = 0; j < ens.vary.size(); ++j) {
+        const Variation& var = ens.vary[j];
+        if (!var.local()) doc.set_parameter(var.name, var.word ? v.words[j] : number_text(v.numbers[j]));
     }
-    return out;
+    for (std::size_t j = 0; j < ens.vary.size(); ++j)
+        if (ens.vary[j].local()) doc.scale_local_column(ens.vary[j].column, v.numbers[j], [](double x) { return number_text(x); });
+    return doc.text();
 }
 
 // The scratch folder of this process's checks: a folder of its own in the
-// tool's private scratch folder (the reader writes the generator input into
-// its working folder, so two processes never share one).
+// tool's private scratch folder, where the generator runs on the base's
+// generator input.
 std::string check_folder(std::string& err) {
     const std::string root = scratch_folder(err);
     if (root.empty()) return "";
@@ -162,86 +102,25 @@ std::string check_folder(std::string& err) {
 
 namespace {
 
-// torla's message in what a refused check printed: the last line that stops
-// the run.
-std::string stop_message(const std::string& text) {
-    std::istringstream lines(text);
-    std::string msg;
-    for (std::string l; std::getline(lines, l);)
-        if (l.find("STOP") != std::string::npos) msg = l;
-    std::size_t b = msg.find_first_not_of(" >");
-    msg = b == std::string::npos ? "torla refuses it" : msg.substr(b);
-    while (!msg.empty() && (msg.back() == ' ' || msg.back() == '<')) msg.pop_back();
-    return msg;
+// The generator, as torla runs it, on the input the command file gives, in
+// this process's scratch folder.
+std::string run_generator(const CommandFile& f, const std::string& generator) {
+    std::string err;
+    const std::string scratch = check_folder(err);
+    if (scratch.empty()) return err;
+    if (err = write_generator_input(scratch + "/" + kGridFile, f.generator); !err.empty())
+        return "cannot write the generator input: " + err;
+    Folder folder;
+    if (err = Folder::open(scratch, false, folder); !err.empty()) return err;
+    const int st = run_program(folder, {generator, kGridFile, kGeneratorTag}, "generator.out");
+    if (st == 0) return "";
+    std::string out;
+    folder.read("generator.out", out, 1 << 20);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    const std::size_t nl = out.rfind('\n');
+    return "the grid generator refuses it (status " + std::to_string(st) + ")" +
+           (out.empty() ? "" : ": " + out.substr(nl == std::string::npos ? 0 : nl + 1));
 }
-
-// Checks command files in this process, one after another: the reader's
-// standard output goes into a file in memory and its working folder is the
-// process's scratch folder, both made once, so that a check creates and
-// deletes no file (the generator input is rewritten in place).
-class Checker {
-public:
-    ~Checker() {
-        if (capture_ >= 0) close(capture_);
-    }
-    std::string check(const std::string& path, const std::string& generator = "") {
-        std::string err;
-        const fs::path scratch = check_folder(err);
-        if (scratch.empty()) return err;
-        std::error_code ec;
-        if (capture_ < 0) {
-            capture_ = memfd_create("torla-ensemble-check", MFD_CLOEXEC);
-            if (capture_ < 0) return std::string("cannot capture the reader's output: ") + std::strerror(errno);
-        }
-        if (ftruncate(capture_, 0) != 0) return "cannot capture the reader's output";
-        const fs::path home = fs::current_path();
-        const std::string abs = fs::absolute(path).string();
-        std::fflush(stdout);
-        const int saved = dup(1);
-        dup2(capture_, 1);
-        lseek(capture_, 0, SEEK_SET);
-        fs::current_path(scratch, ec);
-        int status = 0;
-        try {
-            ModelState s;
-            s.names.command_file = abs;
-            read_command_file(s);
-        } catch (const RunStop& stop) {
-            status = stop.status == 0 ? -1 : stop.status;
-        }
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-        fs::current_path(home, ec);
-        if (status == 0 && !generator.empty()) return run_generator(scratch.string(), generator);
-        if (status == 0) return "";
-        std::string text;
-        char buf[4096];
-        for (off_t at = 0;;) {
-            const ssize_t k = pread(capture_, buf, sizeof buf, at);
-            if (k <= 0) break;
-            text.append(buf, static_cast<std::size_t>(k));
-            at += k;
-        }
-        return stop_message(text);
-    }
-
-private:
-    // The generator on the input the reader wrote, as torla runs it.
-    static std::string run_generator(const std::string& scratch, const std::string& generator) {
-        Folder f;
-        if (auto err = Folder::open(scratch, false, f); !err.empty()) return err;
-        const int st = run_program(f, {generator, kGridFile, kGeneratorTag}, "generator.out");
-        if (st == 0) return "";
-        std::string out;
-        f.read("generator.out", out, 1 << 20);
-        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-        const std::size_t nl = out.rfind('\n');
-        return "the grid generator refuses it (status " + std::to_string(st) + ")" +
-               (out.empty() ? "" : ": " + out.substr(nl == std::string::npos ? 0 : nl + 1));
-    }
-    int capture_ = -1;
-};
 
 // One member to write: its folder, command file and information file. The
 // command file is made again where it is written, so that no more than one
@@ -261,7 +140,7 @@ struct Writing {
 // string or why the ensemble is refused. The information file comes last:
 // a folder counts as prepared only when both files are right, so a member
 // stopped between its write and its check is checked again.
-std::string write_member(Checker& checker, const Writing& w, const Pending& p) {
+std::string write_member(const Writing& w, const Pending& p) {
     const Member& m = w.plan->members[static_cast<std::size_t>(p.index)];
     const std::string name = fs::path(m.folder).filename().string();
     Folder folder;
@@ -270,7 +149,7 @@ std::string write_member(Checker& checker, const Writing& w, const Pending& p) {
         if (auto err = folder.write("member.cmd", effective_command_file(*w.base, w.plan->ensemble, m.values));
             !err.empty())
             return err;
-    if (auto err = checker.check(folder.path() + "/member.cmd"); !err.empty()) {
+    if (auto err = check_command_file(folder.path() + "/member.cmd"); !err.empty()) {
         folder.remove("member.cmd");
         unlinkat(w.members->fd(), name.c_str(), AT_REMOVEDIR);
         return "member " + std::to_string(p.index) + ": torla refuses its command file: " + err;
@@ -278,101 +157,45 @@ std::string write_member(Checker& checker, const Writing& w, const Pending& p) {
     return folder.write("member.info", w.info);
 }
 
-// Writes and checks the pending members in `jobs` processes at once, each
+// Writes and checks the pending members in `jobs` threads at once, each
 // taking every jobs-th member and stopping at its first refusal; returns the
-// refusal of the lowest member, as one process going through them in order
+// refusal of the lowest member, as one thread going through them in order
 // would.
 std::string write_members(const Writing& wr, const std::vector<Pending>& pending, int jobs) {
-    const int workers = static_cast<int>(std::min<std::size_t>(std::max(1, jobs), pending.size()));
-    if (workers <= 1) {
-        Checker checker;
-        for (const auto& p : pending) {
-            if (stop_signal()) return "interrupted";
-            if (auto err = write_member(checker, wr, p); !err.empty()) return err;
-        }
-        return "";
-    }
-    std::string scratch_err;
-    if (scratch_folder(scratch_err).empty()) return scratch_err;  // made before the workers, removed by this process
-    std::fflush(stdout);
-    std::fflush(stderr);
-    struct Worker {
-        pid_t pid = -1;
-        int fd = -1;
+    const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(std::max(1, jobs)), pending.size());
+    struct Refusal {
+        int index = -1;
+        std::string why;
     };
-    std::vector<Worker> w(static_cast<std::size_t>(workers));
-    std::string failure;
-    for (int k = 0; k < workers; ++k) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            failure = "cannot start the checks of the members' command files";
-            break;
-        }
-        const pid_t pid = support::fork_worker();
-        if (pid == 0) {
-            close(fds[0]);
-            std::string report;
+    std::vector<Refusal> first(workers);
+    auto work = [&](std::size_t k) {
+        for (std::size_t i = k; i < pending.size() && !stop_signal(); i += workers) {
             try {
-                Checker checker;
-                for (std::size_t i = static_cast<std::size_t>(k); i < pending.size() && report.empty();
-                     i += static_cast<std::size_t>(workers))
-                    if (auto err = write_member(checker, wr, pending[i]); !err.empty())
-                        report = std::to_string(pending[i].index) + "\n" + err;
+                if (auto err = write_member(wr, pending[i]); !err.empty()) first[k] = {pending[i].index, err};
             } catch (const std::exception& e) {
-                report = "-1\n" + std::string(e.what());
+                first[k] = {pending[i].index, std::string("member ") + std::to_string(pending[i].index) +
+                                                  " could not be written: " + e.what()};
             }
-            for (std::size_t done = 0; done < report.size();) {
-                const ssize_t n = write(fds[1], report.data() + done, report.size() - done);
-                if (n <= 0) break;
-                done += static_cast<std::size_t>(n);
-            }
-            _exit(0);
+            if (!first[k].why.empty()) return;
         }
-        close(fds[1]);
-        if (pid < 0) {
-            close(fds[0]);
-            failure = "cannot start the checks of the members' command files";
-            break;
-        }
-        w[static_cast<std::size_t>(k)] = {pid, fds[0]};
-    }
-    long lowest = -2;
-    for (auto& x : w) {
-        if (x.pid < 0) continue;
-        std::string report;
-        char buf[4096];
-        for (ssize_t n; (n = read(x.fd, buf, sizeof buf)) != 0;) {
-            if (n < 0 && errno == EINTR) {
-                if (stop_signal())
-                    for (auto& y : w)
-                        if (y.pid > 0) kill(y.pid, SIGKILL);
-                continue;
-            }
-            if (n < 0) break;
-            report.append(buf, static_cast<std::size_t>(n));
-        }
-        close(x.fd);
-        const int status = support::exit_code(support::wait_for(x.pid));
-        if (stop_signal()) failure = "interrupted";
-        const std::size_t nl = report.find('\n');
-        if (status != 0) {
-            if (failure.empty()) failure = "a check of the members' command files ended abnormally";
-        } else if (nl != std::string::npos) {
-            const long index = std::strtol(report.c_str(), nullptr, 10);
-            if (lowest == -2 || index < lowest) {
-                lowest = index;
-                failure = report.substr(nl + 1);
-            }
-        }
-    }
-    return stop_signal() ? "interrupted" : failure;
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t k = 1; k < workers; ++k) threads.emplace_back(work, k);
+    if (workers > 0) work(0);
+    for (auto& t : threads) t.join();
+    if (stop_signal()) return "interrupted";
+    const Refusal* lowest = nullptr;
+    for (const auto& r : first)
+        if (!r.why.empty() && (!lowest || r.index < lowest->index)) lowest = &r;
+    return lowest ? lowest->why : "";
 }
 
 }  // namespace
 
 std::string check_command_file(const std::string& path, const std::string& generator) {
-    Checker checker;
-    return checker.check(path, generator);
+    const CommandFile f = load_command_file(path);
+    if (!f.ok()) return refusal_of(f);
+    return generator.empty() ? "" : run_generator(f, generator);
 }
 
 std::string member_folder_name(int index, int count, const std::string& hash) {
@@ -394,24 +217,10 @@ std::string make_shared_grid(const Folder& top, const Plan& plan, const std::str
     fs::remove_all(fs::path(top.path()) / "grid", ec);
     Folder grid;
     if (auto err = top.sub("grid", true, grid); !err.empty()) return err;
-    const std::string cmd0 = fs::absolute(fs::path(top.path()) / plan.members[0].folder / "member.cmd").string();
-    const pid_t pid = support::fork_worker();
-    if (pid == 0) {
-        if (fchdir(grid.fd()) != 0) _exit(127);
-        const int fd = open("/dev/null", O_WRONLY);
-        dup2(fd, 1);
-        close(fd);
-        try {
-            ModelState s;
-            s.names.command_file = cmd0;
-            read_command_file(s);
-        } catch (const RunStop&) {
-            _exit(1);
-        }
-        std::fflush(stdout);
-        _exit(0);
-    }
-    if (pid < 0 || support::exit_code(support::wait_for(pid)) != 0) return "cannot write the generator input of the shared grid";
+    const CommandFile f0 = load_command_file((fs::path(top.path()) / plan.members[0].folder / "member.cmd").string());
+    if (!f0.ok()) return "cannot write the generator input of the shared grid: " + refusal_of(f0);
+    if (auto err = write_generator_input(grid.path() + "/" + kGridFile, f0.generator); !err.empty())
+        return "cannot write the generator input of the shared grid: " + err;
     std::string input, cache;
     if (auto err = grid.read(kGridFile, input); !err.empty()) return "cannot keep the generator input of the shared grid: " + err;
     if (auto err = grid.write("input.tmp", input); !err.empty()) return err;
@@ -447,8 +256,8 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
     if (auto err = read_regular_file(ens.base_path, kMaxTextInput, base_text); !err.empty())
         return refuse(ensemble_path + ": cannot read the base command file `" + ens.base_path + "': " + err);
     BaseFile base;
-    if (auto err = parse_base(base_text, base); !err.empty())
-        return refuse(ens.base_path + ": not a command file the ensemble can vary: " + err);
+    if (auto err = parse_base(base_text, base, ens.base_path); !err.empty())
+        return refuse(ens.base_path + ": not a valid command file: " + err);
     const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
     const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
     if (abs_dir.size() > kMaxFolderName)

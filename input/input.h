@@ -25,15 +25,15 @@ inline constexpr const char* kFailedSuffix = ".failed";   // log of a failed run
 void read_information_file(ModelState& s, const std::string& path);
 
 // Applies one line of a global-parameter section (as read, line end
-// included) to the record. Never stops the run; unknown keys are reported.
+// included) to the record and prints what apply_parameter reports
+// (input/command_file.h). Never stops the run.
 void match_parameter(RunParameters& p, const std::string& line);
-// Refuses, with status 4 and the key named, a value the model cannot use.
-void check_parameters(const RunParameters& p);
 
-// Reads the command file s.names.command_file, fills the parameters, the
-// names and the run constants, and writes the generator input file.
-// Returns the number of input points; any inconsistency, a table with the
-// wrong number of rows included, stops the run with status 4.
+// torla's start-up on the command file s.names.command_file: reads it with
+// load_command_file (input/command_file.h), prints what the reader
+// recorded, fills the parameters, the names and the run constants, and
+// writes the generator input file. Returns the number of input points; a
+// refusal stops the run with its status (4).
 int16_t read_command_file(ModelState& s);
 
 // Runs prefix + "knotline" with the arguments "torla_grid.tmp" "tor-la",

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "input/command_file.h"
 #include "input/input.h"
 #include "model/height_pressure.h"
 
@@ -29,10 +30,8 @@ const ParameterEntry* find_key(const std::string& key) {
     return nullptr;
 }
 
-[[noreturn]] void refuse(const std::string& what) {
-    std::printf("   read_command_file:  FATAL ERROR:  %s STOP!\n", what.c_str());
-    stop_run(kStatusCommandFile);
-}
+// Text as printf's %s prints it: up to its first NUL.
+std::string as_printed(const std::string& text) { return text.substr(0, text.find('\0')); }
 
 std::string number_text(double v) {
     char text[64];
@@ -54,35 +53,31 @@ double value_of(const RunParameters& p, const ParameterEntry& e) {
 
 }  // namespace
 
-void match_parameter(RunParameters& p, const std::string& line) {
+std::string apply_parameter(RunParameters& p, const std::string& line) {
     std::size_t pos = 0;
     const std::string key = next_word(line, pos);
     const ParameterEntry* entry = find_key(key);
     if (!entry) {
-        std::printf("   match_parameter:  Parameter %s not identified; skipping.\n", key.c_str());
-        return;
+        return "   match_parameter:  Parameter " + as_printed(key) + " not identified; skipping.\n";
     }
 
     switch (entry->kind) {
     case ParameterKind::kNotice:
-        std::printf("   match_parameter:  QRA file format revision 1.2 detected.\n");
-        return;
+        return "   match_parameter:  QRA file format revision 1.2 detected.\n";
     case ParameterKind::kIgnored:
-        return;
+        return "";
     case ParameterKind::kWord: {
         const std::string word = next_word(line, pos);
-        if (word.empty()) return;  // no second word: the method stays as it was
+        if (word.empty()) return "";  // no second word: the method stays as it was
         // A list of heights may be longer than a word.
         const std::size_t longest =
             entry->check == ParameterCheck::kHeightList ? kMaxLine : kMaxMethodLength;
         if (word.size() > longest) {
-            std::printf("   match_parameter:  WARNING:  %s `%s' is longer than %zu characters; "
-                        "ignored.\n",
-                        key.c_str(), word.c_str(), longest);
-            return;
+            return "   match_parameter:  WARNING:  " + as_printed(key) + " `" + as_printed(word) +
+                   "' is longer than " + std::to_string(longest) + " characters; ignored.\n";
         }
         p.*entry->text = word;
-        return;
+        return "";
     }
     default:
         break;
@@ -93,9 +88,8 @@ void match_parameter(RunParameters& p, const std::string& line) {
     char* end = nullptr;
     const double value = std::strtod(start, &end);
     if (end == start) {
-        std::printf("   match_parameter:  WARNING:  No number after %s; value left unchanged.\n",
-                    key.c_str());
-        return;
+        return "   match_parameter:  WARNING:  No number after " + as_printed(key) +
+               "; value left unchanged.\n";
     }
     if (entry->kind == ParameterKind::kFloat)
         p.profile.*entry->coefficient = static_cast<float>(value);
@@ -103,9 +97,15 @@ void match_parameter(RunParameters& p, const std::string& line) {
         p.*entry->number = value / p.Particle_Density;  // a mass per area; the window tests a volume
     else
         p.*entry->number = value;
+    return "";
 }
 
-void check_parameters(const RunParameters& p) {
+void match_parameter(RunParameters& p, const std::string& line) {
+    const std::string report = apply_parameter(p, line);
+    std::fputs(report.c_str(), stdout);
+}
+
+ParameterProblem parameter_problem(const RunParameters& p) {
     // Every number must be finite, and the values the flow model divides
     // by or takes roots of must be positive.
     for (const ParameterEntry& e : parameter_table()) {
@@ -113,34 +113,38 @@ void check_parameters(const RunParameters& p) {
         if (e.check == ParameterCheck::kHeightList) {
             std::vector<double> heights;
             if (const std::string err = parse_height_list(p.*e.text, heights); !err.empty())
-                refuse(std::string("Parameter ") + e.key + ": " + err + ".");
+                return {std::string("Parameter ") + e.key + ": " + err + ".", {e.key}};
             continue;
         }
         if (e.check == ParameterCheck::kOneOf) {
             if (!one_of(p.*e.text, e.words))
-                refuse(std::string("Parameter ") + e.key + " is `" + p.*e.text + "'; it must be one of: " +
-                       e.words + ".");
+                return {std::string("Parameter ") + e.key + " is `" + p.*e.text + "'; it must be one of: " +
+                            e.words + ".",
+                        {e.key}};
             continue;
         }
         const double v = value_of(p, e);
-        if (!std::isfinite(v)) refuse(std::string("Parameter ") + e.key + " is not a finite number.");
+        if (!std::isfinite(v)) return {std::string("Parameter ") + e.key + " is not a finite number.", {e.key}};
         if (e.check == ParameterCheck::kPositive && !(v > 0.0))
-            refuse(std::string("Parameter ") + e.key + " is " + number_text(v) +
-                   "; it must be positive.");
+            return {std::string("Parameter ") + e.key + " is " + number_text(v) + "; it must be positive.",
+                    {e.key}};
     }
     // The generator receives these as 32-bit floats.
     for (const ParameterEntry& e : parameter_table())
         if (!e.alias && e.check == ParameterCheck::kGeneratorFloat &&
             !std::isfinite(static_cast<float>(value_of(p, e))))
-            refuse(std::string("Parameter ") + e.key + " is " + number_text(value_of(p, e)) +
-                   "; the grid generator takes it as a 32-bit float, at most 3.4e+38.");
+            return {std::string("Parameter ") + e.key + " is " + number_text(value_of(p, e)) +
+                        "; the grid generator takes it as a 32-bit float, at most 3.4e+38.",
+                    {e.key}};
     // The top density of the suspension layer stays non-negative only when
     // the concentration profile coefficients do not add up to less than 0.
     const double sum = static_cast<double>(p.profile.Conc_Prof_Coeff_0) +
                        p.profile.Conc_Prof_Coeff_1 + p.profile.Conc_Prof_Coeff_2;
     if (sum < 0.0)
-        refuse("Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is " + number_text(sum) +
-               "; the density at the top of the suspension layer would be negative.");
+        return {"Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is " + number_text(sum) +
+                    "; the density at the top of the suspension layer would be negative.",
+                {"Conc_Prof_Coeff_0", "Conc_Prof_Coeff_1", "Conc_Prof_Coeff_2"}};
+    return {};
 }
 
 }  // namespace torla

@@ -18,6 +18,7 @@
 #include "inspect/exports.h"
 #include "model/runout.h"
 #include "inspect/inspect.h"
+#include "support/cli_options.h"
 #include "model/bytes.h"
 #include "model/height_pressure.h"
 #include "output/heights_format.h"
@@ -31,16 +32,10 @@ namespace {
 constexpr int kBadFile = 1;
 constexpr int kUsage = 2;
 
-const char* const kAtUsage =
-    "usage: torla-inspect RESULT at (--s S | --point E,N) [--heights LIST] [--json | --csv]\n"
-    "                               [-o FILE]\n"
-    "  --s S        the cell nearest S metres of horizontal distance from the top of the track\n"
-    "  --point E,N  the cell nearest the map point (easting, northing) projected onto the path\n"
-    "  --heights    heights above the base of the flow in metres, rising, comma-separated\n"
-    "               (default: those of RESULT.heights, else 2,5,10,15,20,25,30)\n";
-
+// A mistake found after the options were read (the place, the heights, the
+// output): the message and where to look, status 2.
 int at_usage(const std::string& what) {
-    std::cerr << "torla-inspect: at: " << what << "\n" << kAtUsage;
+    std::cerr << "torla-inspect: at: " << what << "\nRun with --help for more.\n";
     return kUsage;
 }
 
@@ -58,38 +53,44 @@ bool finite_number(const std::string& text, double& v) {
     return !text.empty() && end == text.c_str() + text.size() && std::isfinite(v);
 }
 
-std::string parse_at_options(int argc, char** argv, AtOptions& o) {
-    for (int a = 3; a < argc; ++a) {
-        const std::string opt = argv[a];
-        const bool valued = opt == "--s" || opt == "--point" || opt == "--heights" || opt == "-o";
-        if (valued && a + 1 >= argc) return opt + " needs a value";
-        if (opt == "--s") {
-            double v;
-            if (!finite_number(argv[++a], v)) return std::string("--s takes a number, not `") + argv[a] + "'";
-            o.s = v;
-        } else if (opt == "--point") {
-            const std::string t = argv[++a];
-            const std::size_t comma = t.find(',');
-            double e, n;
-            if (comma == std::string::npos || !finite_number(t.substr(0, comma), e) ||
-                !finite_number(t.substr(comma + 1), n))
-                return "--point takes EASTING,NORTHING, not `" + t + "'";
-            o.point = std::make_pair(e, n);
-        } else if (opt == "--heights") {
-            o.heights = argv[++a];
-        } else if (opt == "-o") {
-            o.out_path = argv[++a];
-        } else if (opt == "--json") {
-            o.json = true;
-        } else if (opt == "--csv") {
-            o.csv = true;
-        } else {
-            return "unknown option `" + opt + "'";
-        }
-    }
-    if (o.s.has_value() == o.point.has_value()) return "give one of --s and --point";
-    if (o.json && o.csv) return "--json and --csv are two forms: choose one";
-    return "";
+std::optional<std::pair<double, double>> map_point(const std::string& t) {
+    const std::size_t comma = t.find(',');
+    double e, n;
+    if (comma == std::string::npos || !finite_number(t.substr(0, comma), e) || !finite_number(t.substr(comma + 1), n))
+        return std::nullopt;
+    return std::make_pair(e, n);
+}
+
+// Returns -1 to go on, 0 after --help, 2 after wrong usage.
+int parse_at_options(int argc, char** argv, AtOptions& o) {
+    CLI::App app{"The pressure over height at one cell at every dump, and its peak over the run "
+                 "(docs/heights.md); text, --csv or --json.",
+                 "torla-inspect RESULT at"};
+    cli::house_style(app);
+    app.add_option_function<std::string>("--s", [&o](const std::string& v) {
+                                             double x = 0.0;
+                                             finite_number(v, x);
+                                             o.s = x;
+                                         },
+                                         "the cell nearest S metres of horizontal distance from the top of the track")
+        ->type_name("S")
+        ->check(cli::value_check([](const std::string& v) { double x; return finite_number(v, x); },
+                                 "is not a number", plain_text));
+    app.add_option_function<std::string>("--point", [&o](const std::string& v) { o.point = map_point(v); },
+                                         "the cell nearest the map point (easting, northing) projected onto the path")
+        ->type_name("E,N")
+        ->check(cli::value_check([](const std::string& v) { return map_point(v).has_value(); },
+                                 "is not EASTING,NORTHING", plain_text));
+    app.add_option("--heights", o.heights, "heights above the base of the flow in metres, rising, comma-separated "
+                   "(default: those of RESULT.heights, else 2,5,10,15,20,25,30)")->type_name("LIST");
+    app.add_flag("--json", o.json, "for scripts");
+    app.add_flag("--csv", o.csv, "one row per dump");
+    app.add_option("-o", o.out_path, "the file written (default: standard output)")->type_name("FILE");
+    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, [&o] {
+        if (o.s.has_value() == o.point.has_value()) return "give one of --s and --point";
+        if (o.json && o.csv) return "--json and --csv are two forms: choose one";
+        return "";
+    }, "at");
 }
 
 // Horizontal distance of every cell from cell 0, as the run-outs measure it.
@@ -322,7 +323,7 @@ std::string height_maxima(const std::string& path, const ResultTables& r, Summar
 int at_main(int argc, char** argv) {
     const std::string path = argv[1];
     AtOptions o;
-    if (std::string err = parse_at_options(argc, argv, o); !err.empty()) return at_usage(err);
+    if (const int status = parse_at_options(argc, argv, o); status >= 0) return status;
     if (!o.out_path.empty())
         if (std::string err = output_clobbers_input(o.out_path, {path, support::heights_path_of(path)}); !err.empty())
             return at_usage(err);

@@ -22,6 +22,7 @@
 
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
+#include "support/cli_options.h"
 
 namespace torla::inspect {
 
@@ -155,9 +156,6 @@ int fail(const std::string& what) {
     return kStatusBadFile;
 }
 
-const char* const kUsageMap =
-    "usage: torla-inspect DIR/exceedance.csv map -o FILE.gpkg|FILE.geojson [--crs CRS]\n"
-    "       torla-inspect DIR/exceedance.csv netcdf -o FILE.nc\n";
 
 bool ends_with(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() &&
@@ -222,7 +220,8 @@ static int exceedance_map(const ExceedanceTable& t, const std::string& crs_sourc
     run_crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     if (!crs_option.empty()) {
         if (run_crs.SetFromUserInput(crs_option.c_str()) != OGRERR_NONE) {
-            std::cerr << "torla-inspect: --crs: `" << crs_option << "' is no CRS GDAL knows\n" << kUsageMap;
+            std::cerr << "torla-inspect: --crs: `" << plain_text(crs_option)
+                      << "' is no CRS GDAL knows\nRun with --help for more.\n";
             return kStatusUsage;
         }
     } else if (!crs_wkt.empty()) {
@@ -415,29 +414,34 @@ static int exceedance_netcdf(const ExceedanceTable& t, const std::string& crs_wk
     return 0;
 }
 
+// The options of map and netcdf of a table; returns -1 to go on, 0 after
+// --help, 2 after wrong usage.
+static int parse_exceedance_options(int argc, char** argv, const std::string& command, std::string& out,
+                                    std::string& crs) {
+    const bool map = command == "map";
+    CLI::App app{map ? "The ensemble's exceedance table onto the map: a point per cell with its probabilities and "
+                       "percentiles, in the base command file's CRS (or --crs); GeoJSON in WGS84 with the path in "
+                       "FILE-path.geojson."
+                     : "The ensemble's exceedance table as NetCDF: a variable per column over the cells.",
+                 "torla-inspect DIR/exceedance.csv " + command};
+    cli::house_style(app);
+    app.add_option("-o", out, map ? "the file written: FILE.gpkg or FILE.geojson" : "the file written")
+        ->type_name(map ? "FILE" : "FILE.nc");
+    if (map)
+        app.add_option("--crs", crs, "the CRS where the base command file has none (EPSG:2056, a WKT, a PROJ string)")
+            ->type_name("CRS");
+    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, [&] {
+        const bool named = map ? ends_with(out, ".geojson") || ends_with(out, ".json") || ends_with(out, ".gpkg")
+                               : !out.empty();
+        return named ? "" : command + " needs -o FILE" + (map ? ".gpkg or -o FILE.geojson" : ".nc");
+    }, command);
+}
+
 int exceedance_main(int argc, char** argv) {
     const std::string table_path = argv[1], command = argv[2];
     std::string out, crs;
-    for (int a = 3; a < argc; ++a) {
-        const std::string opt = argv[a];
-        const bool known = opt == "-o" || (opt == "--crs" && command == "map");
-        if (!known) {
-            std::cerr << "torla-inspect: unknown option `" << opt << "' of " << command << "\n" << kUsageMap;
-            return kStatusUsage;
-        }
-        if (a + 1 >= argc) {
-            std::cerr << "torla-inspect: " << opt << " needs a value\n" << kUsageMap;
-            return kStatusUsage;
-        }
-        (opt == "-o" ? out : crs) = argv[++a];
-    }
+    if (const int status = parse_exceedance_options(argc, argv, command, out, crs); status >= 0) return status;
     const bool geojson = ends_with(out, ".geojson") || ends_with(out, ".json");
-    if (out.empty() || (command == "map" && !geojson && !ends_with(out, ".gpkg"))) {
-        std::cerr << "torla-inspect: " << command << " needs -o FILE"
-                  << (command == "map" ? ".gpkg or -o FILE.geojson" : ".nc") << "\n"
-                  << kUsageMap;
-        return kStatusUsage;
-    }
     ExceedanceTable t;
     if (auto err = read_exceedance_table(table_path, t); !err.empty()) return fail(err);
     std::vector<std::string> notes;

@@ -7,6 +7,7 @@
 // (or the output cannot be written, or would overwrite the input), 2 wrong
 // usage. The result file is read record by record: the memory needed is one
 // record and the peak table.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -21,110 +22,96 @@
 #include "inspect/inspect.h"
 #include "inspect/run_record.h"
 #include "inspect/run_view.h"
+#include "support/cli_options.h"
 
 namespace {
 
 constexpr int kStatusBadFile = 1;
 constexpr int kStatusUsage = 2;
 
-const char* const kUsage =
-    "usage: torla-inspect RESULT summary [--json] [--threshold kPa] [--depth-threshold m]\n"
-    "                                    [--zones Z] [--zone-pressure p3|p2|max] [--split-at S]\n"
-    "       torla-inspect RESULT runout [--json] [--zones Z] [--zone-pressure p3|p2|max] [--split-at S]\n"
-    "       torla-inspect RESULT csv [--peaks | --front] [--threshold kPa] [--depth-threshold m]\n"
-    "                                [--zones Z] [--zone-pressure p3|p2|max] [-o FILE]\n"
-    "       torla-inspect RESULT at (--s S | --point E,N) [--heights LIST] [--json | --csv]\n"
-    "                               [-o FILE]\n"
-    "       torla-inspect RESULT score OBS.toml [--json]\n"
-    "\n"
-    "summary  names, cells, dumps, time span, run-out, largest front speed and the\n"
-    "         largest pressures of both moving layers; --json for scripts.\n"
-    "         The flow counts as present where the suspension-layer pressure exceeds\n"
-    "         --threshold (default 0.1 kPa) or the saltation-layer depth exceeds\n"
-    "         --depth-threshold (default 0.1 m). With the run record RESULT.json\n"
-    "         beside the result: the stop reason, the onset of instability and the\n"
-    "         peaks before it, the mass balance and the warnings. Then the run-outs\n"
-    "         and the alpha-beta run-out, as `runout' gives them.\n"
-    "runout   the run-outs of both layers' pressures at the zone limits (--zones: swiss\n"
-    "         (default), austria, damage or kPa limits 1,3,30; judged on --zone-pressure),\n"
-    "         along the path, horizontally, their elevation and angle from the top, and\n"
-    "         whether the run decides them; beside them the alpha-beta run-out from the\n"
-    "         split point (--split-at, horizontal m; default the command file's, else the\n"
-    "         lower end of the release). A run that blew up is judged by the peaks its\n"
-    "         run record keeps from before the onset.\n"
-    "score    the run held against an observation file (docs/observations.md): per\n"
-    "         observation the model's value, the observed one, the difference and z,\n"
-    "         the covered stretch's lengths and skill scores, and one misfit.\n"
-    "map, netcdf  see torla-inspect RESULT map --help, netcdf --help\n"
-    "csv      the dumps in long form (time, cell, path length, elevation relative to\n"
-    "         the first cell, the twelve quantities), or with --peaks the peak table\n"
-    "         (with the map coordinates easting and northing of every cell), or with\n"
-    "         --front the front of every dump (empty where no flow) and the run-out,\n"
-    "         to standard output or to FILE (never the result file itself).\n"
-    "         Values that are not finite are written nan, inf, -inf.\n"
-    "at       the pressure over height at one cell (S m of horizontal distance from the\n"
-    "         top, or the map point E,N projected onto the path) at every dump, and its\n"
-    "         peak over the run (docs/heights.md); text, --csv or --json.\n";
+// The sub-commands, one line each in --help; each reads its own options.
+struct SubCommand {
+    const char* name;
+    const char* line;
+};
+constexpr SubCommand kSubCommands[] = {
+    {"summary", "names, cells, dumps, time span, run-out, largest front speed and pressures, the run record"},
+    {"runout", "the run-outs of both layers' pressures at the zone limits and the alpha-beta run-out"},
+    {"csv", "the dumps in long form, or the peak table (--peaks) or the front of every dump (--front)"},
+    {"at", "the pressure over height at one cell at every dump, and its peak (docs/heights.md)"},
+    {"score", "the run held against an observation file (docs/observations.md)"},
+    {"map", "the peaks, zones and run-outs onto the map (GeoPackage, GeoJSON); also of DIR/exceedance.csv"},
+    {"netcdf", "the whole run (or DIR/exceedance.csv) as NetCDF"},
+};
 
+// A mistake found after the options were read (a zone set): the message
+// and where to look, status 2.
 int usage_error(const std::string& what) {
-    std::cerr << "torla-inspect: " << torla::inspect::plain_text(what) << "\n" << kUsage;
+    std::cerr << "torla-inspect: " << torla::inspect::plain_text(what) << "\nRun with --help for more.\n";
     return kStatusUsage;
-}
-
-bool parse_threshold(const char* text, double& out) {
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0) return false;
-    out = v;
-    return true;
 }
 
 struct Options {
     bool json = false, peaks = false, front = false;
     const char* out_path = nullptr;
+    std::string out;  // what out_path points to
     torla::inspect::Thresholds th;
     std::string zones = "swiss", zone_pressure = "p3";  // the summary's run-outs
     std::optional<double> split_at_m;
 };
 
-// Reads the options of the sub-command; returns an empty string or what is
-// wrong with them.
-std::string parse_options(const std::string& command, int argc, char** argv, Options& o) {
-    for (int a = 3; a < argc; ++a) {
-        const std::string opt = argv[a];
-        const bool summary = command == "summary";
-        if (summary && opt == "--json") {
-            o.json = true;
-        } else if (opt == "--zones" || opt == "--zone-pressure" || (summary && opt == "--split-at")) {
-            if (a + 1 >= argc) return opt + " needs a value";
-            const char* value = argv[++a];
-            double split = 0.0;
-            if (opt == "--zones")
-                o.zones = value;
-            else if (opt == "--zone-pressure")
-                o.zone_pressure = value;
-            else if (parse_threshold(value, split))
-                o.split_at_m = split;
-            else
-                return opt + " takes a number of 0 or more, not `" + value + "'";
-        } else if (opt == "--threshold" || opt == "--depth-threshold") {
-            if (a + 1 >= argc) return opt + " needs a value";
-            double& target = opt == "--threshold" ? o.th.pressure_kpa : o.th.depth_m;
-            if (!parse_threshold(argv[++a], target))
-                return opt + " takes a number of 0 or more, not `" + argv[a] + "'";
-        } else if (!summary && opt == "--peaks") {
-            o.peaks = true;
-        } else if (!summary && opt == "--front") {
-            o.front = true;
-        } else if (!summary && opt == "-o") {
-            if (a + 1 >= argc) return "-o needs a file name";
-            o.out_path = argv[++a];
-        } else {
-            return "unknown option `" + opt + "' of " + command;
-        }
+// A number of 0 or more as strtod reads all of the text, or nothing.
+std::optional<double> non_negative(const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !std::isfinite(v) || v < 0.0) return std::nullopt;
+    return v;
+}
+
+void add_non_negative(CLI::App& app, const std::string& name, const std::string& type, const std::string& help,
+                      std::function<void(double)> set) {
+    app.add_option_function<std::string>(name, [set](const std::string& v) { set(*non_negative(v)); }, help)
+        ->type_name(type)
+        ->check(torla::cli::value_check([](const std::string& v) { return non_negative(v).has_value(); },
+                                        "is not a number of 0 or more", torla::inspect::plain_text));
+}
+
+// summary's and csv's options (argv[2] the sub-command); returns -1 to go
+// on, 0 after --help, 2 after wrong usage.
+int parse_options(const std::string& command, int argc, char** argv, Options& o) {
+    const bool summary = command == "summary";
+    CLI::App app{summary ? "Names, cells, dumps, time span, run-out, largest front speed and the largest pressures "
+                           "of both moving layers; with the run record RESULT.json beside the result the stop "
+                           "reason, the onset of instability and the peaks before it, the mass balance and the "
+                           "warnings; then the run-outs and the alpha-beta run-out, as `runout' gives them."
+                         : "The dumps in long form (time, cell, path length, elevation relative to the first cell, "
+                           "the twelve quantities), or the peak table with the map coordinates of every cell, or "
+                           "the front of every dump and the run-out, to standard output or to FILE (never the "
+                           "result file itself). Values that are not finite are written nan, inf, -inf.",
+                 "torla-inspect RESULT " + command};
+    torla::cli::house_style(app);
+    if (summary) app.add_flag("--json", o.json, "for scripts");
+    add_non_negative(app, "--threshold", "KPA", "the flow is present where the suspension-layer pressure exceeds "
+                     "it (default 0.1 kPa)", [&o](double x) { o.th.pressure_kpa = x; });
+    add_non_negative(app, "--depth-threshold", "M", "or where the saltation-layer depth exceeds it (default 0.1 m)",
+                     [&o](double x) { o.th.depth_m = x; });
+    app.add_option("--zones", o.zones, "swiss (default), austria, damage or rising kPa limits (1,3,30)")
+        ->type_name("Z");
+    app.add_option("--zone-pressure", o.zone_pressure, "p3 (default), p2 or max: the pressure the zones judge")
+        ->type_name("P");
+    if (summary)
+        add_non_negative(app, "--split-at", "S", "the alpha-beta split point, horizontal m from the top",
+                         [&o](double x) { o.split_at_m = x; });
+    if (!summary) {
+        app.add_flag("--peaks", o.peaks, "the peak table");
+        app.add_flag("--front", o.front, "the front of every dump and the run-out");
+        app.add_option("-o", o.out, "the file written (default: standard output)")->type_name("FILE");
     }
-    if (o.peaks && o.front) return "--peaks and --front are two exports: choose one";
-    return "";
+    const int status = torla::cli::parse(app, argc - 2, argv + 2, "torla-inspect", torla::inspect::plain_text, [&o] {
+        return o.peaks && o.front ? "--peaks and --front are two exports: choose one" : "";
+    }, command);
+    if (!summary && app.get_option("-o")->count() > 0) o.out_path = o.out.c_str();
+    return status;
 }
 
 void notes(const torla::ResultTables& r, const std::string& path) {
@@ -268,13 +255,34 @@ int summary(torla::ResultReader& reader, torla::ResultTables& r, const std::stri
 
 }  // namespace
 
+// The first two words: the input and the sub-command. Returns -1 to go on
+// (command set), 0 after --help, 2 after wrong usage.
+int parse_inspect_command(int argc, char** argv, std::string& command) {
+    CLI::App app{"Summaries and exports of a torla result file. Exit status: 0 done, 1 the result file cannot "
+                 "be read or is inconsistent (or the output cannot be written, or would overwrite the input), "
+                 "2 wrong usage.",
+                 "torla-inspect"};
+    torla::cli::house_style(app);
+    app.require_subcommand(0, 1);
+    app.footer("Each sub-command's options: torla-inspect RESULT SUB-COMMAND --help.");
+    std::string input;
+    app.add_option("RESULT", input, "the result file (map and netcdf: also an ensemble's DIR/exceedance.csv)")
+        ->type_name("FILE");
+    for (const SubCommand& c : kSubCommands) app.add_subcommand(c.name, c.line);
+    // The sub-command's own options are read by the sub-command.
+    const int status = torla::cli::parse(app, std::min(argc, 3), argv, "torla-inspect", torla::inspect::plain_text,
+                                         [&app, &input] {
+                                             return input.empty() || app.get_subcommands().empty()
+                                                        ? "a result file and a sub-command are needed"
+                                                        : "";
+                                         });
+    if (status == torla::cli::kGoOn) command = app.get_subcommands().front()->get_name();
+    return status;
+}
+
 int run(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::cout << kUsage;
-        return 0;
-    }
-    if (argc < 3) return usage_error("a result file and a sub-command are needed");
-    const std::string command = argv[2];
+    std::string command;
+    if (const int status = parse_inspect_command(argc, argv, command); status >= 0) return status;
     // An ensemble's exceedance table, told apart by its name.
     const std::string input = argv[1];
     if ((command == "map" || command == "netcdf") && input.size() > 4 &&
@@ -285,11 +293,8 @@ int run(int argc, char** argv) {
     if (command == "netcdf") return torla::inspect::netcdf_main(argc, argv);
     if (command == "runout") return torla::inspect::runout_main(argc, argv);
     if (command == "score") return torla::inspect::score_main(argc, argv);
-    if (command != "summary" && command != "csv")
-        return usage_error("unknown sub-command `" + command + "'");
     Options opt;
-    if (const std::string err = parse_options(command, argc, argv, opt); !err.empty())
-        return usage_error(err);
+    if (const int status = parse_options(command, argc, argv, opt); status >= 0) return status;
     const std::string path = argv[1];
     if (opt.out_path) {
         // Neither the result nor its log or record (companions) is written over.

@@ -21,6 +21,7 @@
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "inspect/run_view.h"
+#include "support/cli_options.h"
 #include "output/heights_format.h"
 #include "model/quantities.h"
 
@@ -40,17 +41,6 @@ const char* unzonable(double kpa) {
     return nullptr;
 }
 
-const char* const kMapUsage =
-    "usage: torla-inspect RESULT map -o FILE.gpkg|FILE.geojson [--zones "
-    "swiss|austria|damage|KPA,KPA,...]\n"
-    "                                [--zone-pressure p3|p2|max] [--crs CRS]\n"
-    "  one point per cell with its peaks, arrival time and zone class, the path as a line,\n"
-    "  and a point per run-out (both layers at the zone limits, and alpha-beta); in the run's\n"
-    "  CRS (from the command file of torla-profile in the log, or --crs); GeoJSON in WGS84\n"
-    "  with the path in FILE-path.geojson and the run-outs in FILE-runouts.geojson. Zones\n"
-    "  default to swiss, from the peak suspension-layer pressure p3 (--zone-pressure: p2, or\n"
-    "  the larger of the two).\n";
-
 struct MapOptions {
     std::string out, zones_text = "swiss", crs;
     std::string zone_pressure = "p3";  // p3, p2 or max
@@ -58,8 +48,10 @@ struct MapOptions {
     bool geojson = false;
 };
 
+// A mistake found after the options were read (the CRS): the message and
+// where to look, status 2.
 int map_usage(const std::string& what) {
-    std::cerr << "torla-inspect: " << plain_text(what) << "\n" << kMapUsage;
+    std::cerr << "torla-inspect: " << plain_text(what) << "\nRun with --help for more.\n";
     return kStatusUsage;
 }
 
@@ -80,29 +72,33 @@ std::string gdal_error(const std::string& what) {
     return what + (why.empty() ? "" : ": " + why);
 }
 
-// Returns an empty string or what is wrong with the options.
-std::string parse_map_options(int argc, char** argv, MapOptions& o) {
-    for (int a = 3; a < argc; ++a) {
-        const std::string opt = argv[a];
-        if ((opt == "-o" || opt == "--zones" || opt == "--crs" || opt == "--zone-pressure") &&
-            a + 1 >= argc)
-            return opt + " needs a value";
-        if (opt == "-o")
-            o.out = argv[++a];
-        else if (opt == "--zones")
-            o.zones_text = argv[++a];
-        else if (opt == "--crs")
-            o.crs = argv[++a];
-        else if (opt == "--zone-pressure")
-            o.zone_pressure = argv[++a];
-        else
-            return "unknown option `" + opt + "' of map";
-    }
+// What is wrong with the options together, or "".
+std::string check_map_options(MapOptions& o) {
     if (o.out.empty()) return "map needs -o FILE.gpkg or -o FILE.geojson";
     o.geojson = ends_with(o.out, ".geojson") || ends_with(o.out, ".json");
     if (!o.geojson && !ends_with(o.out, ".gpkg"))
         return "-o " + o.out + ": the name must end in .gpkg or .geojson";
     return parse_zone_set(o.zones_text, o.zone_pressure, o.zones);
+}
+
+// Returns -1 to go on, 0 after --help, 2 after wrong usage.
+int parse_map_options(int argc, char** argv, MapOptions& o) {
+    CLI::App app{"One point per cell with its peaks, arrival time and zone class, the path as a line, and a "
+                 "point per run-out (both layers at the zone limits, and alpha-beta); in the run's CRS (from the "
+                 "command file of torla-profile in the log, or --crs); GeoJSON in WGS84 with the path in "
+                 "FILE-path.geojson and the run-outs in FILE-runouts.geojson.",
+                 "torla-inspect RESULT map"};
+    cli::house_style(app);
+    app.add_option("-o", o.out, "the file written: FILE.gpkg or FILE.geojson")->type_name("FILE");
+    app.add_option("--zones", o.zones_text, "swiss (default), austria, damage or rising kPa limits (1,3,30)")
+        ->type_name("Z");
+    app.add_option("--zone-pressure", o.zone_pressure,
+                   "p3 (default, the peak suspension-layer pressure), p2 or max (the larger of the two)")
+        ->type_name("P");
+    app.add_option("--crs", o.crs, "the run's CRS where the log has none (EPSG:2056, a WKT, a PROJ string)")
+        ->type_name("CRS");
+    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, [&o] { return check_map_options(o); },
+                      "map");
 }
 
 // The map coordinates of the cells, in the CRS of the output.
@@ -365,7 +361,7 @@ std::string write_map(const ResultTables& r, const RunView& v, const RunContext&
 
 int map_main(int argc, char** argv) {
     MapOptions o;
-    if (const std::string err = parse_map_options(argc, argv, o); !err.empty()) return map_usage(err);
+    if (const int status = parse_map_options(argc, argv, o); status >= 0) return status;
     const std::string path = argv[1];
     // The cheap refusals first: the names, then the header, geometry and
     // peak table; the dump records are read one at a time.

@@ -17,13 +17,13 @@
 #include "output/heights_format.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
+#include "support/cli_options.h"
 
 namespace torla::inspect {
 
 namespace {
 
 constexpr int kStatusBadFile = 1;
-constexpr int kStatusUsage = 2;
 
 // A netCDF call failed: the message names the file and what was done.
 struct NcFailure {
@@ -138,27 +138,23 @@ void put_records(int nc, ResultReader& reader, int n, std::size_t nt, const int*
     }
 }
 
+
+// Returns -1 to go on, 0 after --help, 2 after wrong usage.
+int parse_netcdf_options(int argc, char** argv, std::string& out) {
+    CLI::App app{"The whole run as NetCDF: every dump of every quantity, the peaks, the arrival times and the "
+                 "pressure over height where the run kept it.",
+                 "torla-inspect RESULT netcdf"};
+    cli::house_style(app);
+    app.add_option("-o", out, "the file written")->type_name("FILE.nc");
+    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text,
+                      [&out] { return out.empty() ? "netcdf needs -o FILE.nc" : ""; }, "netcdf");
+}
+
 }  // namespace
 
 int netcdf_main(int argc, char** argv) {
     std::string out;
-    for (int a = 3; a < argc; ++a) {
-        const std::string opt = argv[a];
-        if (opt == "-o" && a + 1 < argc) {
-            out = argv[++a];
-        } else {
-            std::cerr << "torla-inspect: "
-                      << (opt == "-o" ? "-o needs a file name"
-                                      : "unknown option `" + plain_text(opt) + "' of netcdf")
-                      << "\nusage: torla-inspect RESULT netcdf -o FILE.nc\n";
-            return kStatusUsage;
-        }
-    }
-    if (out.empty()) {
-        std::cerr << "torla-inspect: netcdf needs -o FILE.nc\nusage: torla-inspect RESULT netcdf "
-                     "-o FILE.nc\n";
-        return kStatusUsage;
-    }
+    if (const int status = parse_netcdf_options(argc, argv, out); status >= 0) return status;
     const std::string path = argv[1];
     // The cheap refusals first; the dump records are read one at a time,
     // once for their times and fronts, once into the file.

@@ -13,23 +13,20 @@
 #include <cerrno>
 #include <cstring>
 
+#include "input/command_file.h"
 #include "inspect/exports.h"
 #include "inspect/run_record.h"
 #include "support/run_files.h"
 
 namespace torla::inspect {
 
+
 namespace {
 
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
+// The log's copy of a command file, read as torla read the file.
+CommandFile command_file_of(const std::string& text) {
+    return parse_command_file("the log's copy of the command file",
+                              std::vector<unsigned char>(text.begin(), text.end()));
 }
 
 }  // namespace
@@ -37,51 +34,24 @@ std::vector<std::string> split_lines(const std::string& text) {
 std::string crs_wkt_of_command_text(const std::string& text) {
     std::string wkt;
     const std::string key = "# crs_wkt ";
-    for (const std::string& line : split_lines(text)) {
-        if (line.rfind("Track_Name", 0) == 0) break;  // the comment block ends there
+    for (const std::string& line : comment_block(command_file_of(text)))
         if (line.rfind(key, 0) == 0) wkt += line.substr(key.size());
-    }
     return wkt;
 }
 
-namespace {
-
-// The coordinate rows after Number_of_Points: index, x (horizontal, m) and
-// z (elevation, m), quotes read as blanks, up to the first other line.
-std::vector<std::array<double, 3>> coordinate_rows(const std::string& text) {
-    std::vector<std::array<double, 3>> rows;
-    bool after_count = false;
-    for (std::string line : split_lines(text)) {
-        if (line.rfind("Number_of_Points", 0) == 0) {
-            after_count = true;
-            continue;
-        }
-        if (!after_count || line.empty() || line[0] == '#') continue;
-        for (char& c : line)
-            if (c == '"') c = ' ';
-        std::istringstream row(line);
-        double index = 0, x = 0, z = 0;
-        if (!(row >> index >> x >> z)) break;
-        rows.push_back({index, x, z});
-    }
-    return rows;
-}
-
-}  // namespace
-
 std::optional<double> top_elevation_of_command_text(const std::string& text) {
-    const auto rows = coordinate_rows(text);
-    if (rows.empty() || rows[0][0] != 0 || !std::isfinite(rows[0][2])) return std::nullopt;
-    return rows[0][2];
+    const CommandFile f = command_file_of(text);
+    if (!f.ok() || f.coordinates.empty()) return std::nullopt;
+    return f.coordinates[0][1];
 }
 
 std::vector<ProfilePoint> profile_of_command_text(const std::string& text) {
+    const CommandFile f = command_file_of(text);
     std::vector<ProfilePoint> profile;
-    for (const auto& row : coordinate_rows(text)) {
-        const ProfilePoint p{row[1], row[2]};
-        if (!std::isfinite(p.s_m) || !std::isfinite(p.z_m) ||
-            (!profile.empty() && !(p.s_m > profile.back().s_m)))
-            return {};
+    if (!f.ok()) return profile;
+    for (const auto& row : f.coordinates) {
+        const ProfilePoint p{row[0], row[1]};
+        if (!profile.empty() && !(p.s_m > profile.back().s_m)) return {};
         profile.push_back(p);
     }
     if (!profile.empty()) {
@@ -94,8 +64,7 @@ std::vector<ProfilePoint> profile_of_command_text(const std::string& text) {
 std::optional<double> split_of_command_text(const std::string& text, std::string& source) {
     const std::string key = "# split_s_horizontal_m:", source_key = "# split_source:";
     std::optional<double> split;
-    for (const std::string& line : split_lines(text)) {
-        if (line.rfind("Track_Name", 0) == 0) break;  // the comment block ends there
+    for (const std::string& line : comment_block(command_file_of(text))) {
         if (line.rfind(key, 0) == 0) {
             char* end = nullptr;
             const double v = std::strtod(line.c_str() + key.size(), &end);
@@ -127,7 +96,7 @@ void read_log_copy(const std::string& result_path, RunContext& c, std::vector<st
     const auto cf = log.find("\nCommand file:");
     const auto start = cf == std::string::npos ? std::string::npos : log.find("\n\n\n", cf + 1);
     const auto end =
-        start == std::string::npos ? std::string::npos : log.find("\n| END OF FILE", start + 3);
+        start == std::string::npos ? std::string::npos : log.find(std::string("\n") + kEndSection, start + 3);
     if (end == std::string::npos) {
         notes.push_back(c.log_path + ": no complete copy of the command file found");
         return;

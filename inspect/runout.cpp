@@ -3,9 +3,8 @@
 // alpha-beta run-out beside them (run_view.h).
 #include <iostream>
 
-#include <CLI/CLI.hpp>
-
 #include "inspect/run_view.h"
+#include "support/cli_options.h"
 #include "support/json.h"
 
 namespace torla::inspect {
@@ -29,6 +28,7 @@ int parse_runout_options(int argc, char** argv, RunoutOptions& o) {
                  "from the top of the track, and whether the run decides it) and the alpha-beta "
                  "run-out beside them.",
                  "torla-inspect RESULT runout"};
+    cli::house_style(app);
     app.add_flag("--json", o.json, "for scripts");
     app.add_option("--split-at", o.split_at_m,
                    "the alpha-beta split point, horizontal m from the top (default: the one the "
@@ -36,16 +36,7 @@ int parse_runout_options(int argc, char** argv, RunoutOptions& o) {
         ->check(CLI::NonNegativeNumber);
     app.add_option("--zones", o.zones, "swiss, austria, damage or rising kPa limits (1,3,30)");
     app.add_option("--zone-pressure", o.zone_pressure, "p3, p2 or max: the pressure the zones judge");
-    try {
-        app.parse(argc - 2, argv + 2);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        std::cerr << "torla-inspect: " << e.what() << "\n" << app.help();
-        return kStatusUsage;
-    }
-    return -1;
+    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, nullptr, "runout");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include <CLI/CLI.hpp>
+#include "support/cli_options.h"
 
 #include "support/json.h"
 
@@ -15,7 +15,6 @@ namespace torla::inspect {
 namespace {
 
 constexpr int kStatusBadFile = 1;
-constexpr int kStatusUsage = 2;
 
 using ordered_json = nlohmann::ordered_json;
 
@@ -117,17 +116,12 @@ int score_main(int argc, char** argv) {
                  "and false positive and false negative lengths and skill scores; one misfit "
                  "(docs/observations.md).",
                  "torla-inspect RESULT score"};
-    app.add_option("OBS", obs_path, "the observation file (TOML)")->required();
+    cli::house_style(app);
+    app.add_option("OBS", obs_path, "the observation file (TOML)")->required()->type_name("FILE.toml");
     app.add_flag("--json", json, "for scripts");
-    try {
-        app.parse(argc - 2, argv + 2);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        std::cerr << "torla-inspect: " << e.what() << "\n" << app.help();
-        return kStatusUsage;
-    }
+    if (const int status = cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, nullptr, "score");
+        status >= 0)
+        return status;
     Observations obs;
     if (const auto refusals = read_observations(obs_path, obs); !refusals.empty()) {
         for (const std::string& r : refusals) std::cerr << "torla-inspect: " << r << "\n";

@@ -90,8 +90,15 @@ std::string parse_height_list(const std::string& text, std::vector<double>& out)
 struct HeightPeaks {
     bool on = false;
     std::vector<double> heights;  // m
-    std::vector<double> peak;     // kPa, cell-major: [cell * heights.size() + k]
-    std::vector<double> time;     // s
+    std::vector<double> peak;     // kPa, height-major: [k * n_cells + cell]
+    std::vector<double> time;     // s, as peak
+    // What lets a pass leave a cell alone (output/height_peaks.cpp), per
+    // cell: no peak of a height below `ceiling` is below `least`.
+    std::vector<double> least;    // kPa, +inf before the cell reached a height
+    std::vector<double> ceiling;  // m, the lowest height not reached when last computed
+    // The run's profile, taken at the first fold (the parameters are fixed by then).
+    HeightProfile profile{};
+    bool profile_taken = false;
     long long passes = 0;         // passes folded in
     long long dumps = 0;          // dump records folded in
     double last_time = 0.0;       // s, of the latest state folded in

@@ -2,10 +2,20 @@
 // pressure at each height of every cell of the window into the peaks, every
 // dump folds in the values its record holds (so the peaks are never below
 // what the dumps show), and the end of the run writes <result>.heights.
+//
+// A pass folds the cells side by side (four with AVX2, else two;
+// output/height_lanes.h), the cells left at the window's end and a dump's
+// values one by one. Pressures are computed only at the heights a cell
+// reaches (the heights rise, so the first height above both layers ends it)
+// and only where its bound (pressure_bound) can beat a peak kept there:
+// behind the front most cells cost a few comparisons. Whatever is passed
+// over could not have raised a peak, so the peaks and their times are those
+// of computing every height of every cell (docs/heights.md).
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "output/height_lanes.h"
 #include "output/heights_format.h"
 #include "output/output.h"
 
@@ -13,54 +23,168 @@ namespace torla {
 
 namespace {
 
-// Folds one cell's layers at `time` into its peaks. The heights rise, so
-// the first height above both layers ends the cell.
-void fold_cell(HeightPeaks& hp, const HeightProfile& prof, int cell, const CellLayers& l,
-               double time) {
+// Where a fold writes: the peaks and times of height 0 of cell 0, the
+// distance (doubles) from one height's row to the next, the heights.
+struct PeakRows {
+    double* peak;
+    double* time;
+    std::size_t stride;
+    const double* z;  // m
+    std::size_t m;
+};
+
+PeakRows rows_of(HeightPeaks& hp) {
     const std::size_t m = hp.heights.size();
-    const double* z = hp.heights.data();
-    const double top = l.h2 > l.h3 ? l.h2 : l.h3;
-    if (!(z[0] <= top)) return;  // below the lowest height: nothing to fold
-    double* peak = hp.peak.data() + static_cast<std::size_t>(cell) * m;
-    double* when = hp.time.data() + static_cast<std::size_t>(cell) * m;
-    // Behind the front most pressures fall: the heights whose peak the
-    // cell's bound cannot beat are passed over, and a cell with none left
-    // costs no division.
+    return {hp.peak.data(), hp.time.data(), m ? hp.peak.size() / m : 0, hp.heights.data(), m};
+}
+
+// Folds one cell's layers at `time` into its peaks, height by height.
+void fold_cell(const PeakRows& r, const HeightProfile& prof, int cell, const CellLayers& l, double time) {
     const double bound = pressure_bound(prof, l.p2, l.u3, l.c3);
-    std::size_t reached = 0, open = 0;
-    for (; reached < m && z[reached] <= top; ++reached) open += bound > peak[reached];
-    if (open == 0) return;
-    const double inverse = inverse_depth(l.h3);
-    for (std::size_t k = 0; k < reached; ++k) {
-        if (bound <= peak[k]) continue;
-        const double p = pressure_at_height(prof, l, z[k], inverse);
-        const bool higher = p > peak[k];
-        peak[k] = higher ? p : peak[k];
-        when[k] = higher ? time : when[k];
+    double inverse = -1.0;  // not yet taken
+    for (std::size_t k = 0; k < r.m; ++k) {
+        const double z = r.z[k];
+        if (!(z <= l.h2 || z <= l.h3)) return;  // above both layers, as every height after it
+        double& peak = r.peak[k * r.stride + cell];
+        if (bound <= peak) continue;
+        if (inverse < 0.0) inverse = inverse_depth(l.h3);
+        const double p = pressure_at_height(prof, l, z, inverse);
+        if (p > peak) peak = p, r.time[k * r.stride + cell] = time;
     }
 }
 
-HeightProfile run_profile(const ModelState& s) {
-    return height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff);
+// The largest lane of x, NaN lanes left out (-inf if all are NaN).
+template <class V>
+[[gnu::always_inline]] inline double largest_lane(V x) {
+    double m = -INFINITY;
+    for (int k = 0; k < kLanes<V>; ++k) m = x[k] > m ? x[k] : m;
+    return m;
+}
+template <class V>
+[[gnu::always_inline]] inline bool all_lanes(LaneMask<V> c) {
+    bool all = true;
+    for (int k = 0; k < kLanes<V>; ++k) all = all && c[k] != 0;
+    return all;
+}
+
+// The same for the cells from `cell` on, side by side. Each cell keeps
+// least and ceiling (HeightPeaks): a cell whose bound (pressure_bound, here
+// from the saltation pressure times 1/1000 rather than over 1000, which the
+// bound's margin covers) does not beat `least` cannot raise a peak while it
+// reaches no height at or above `ceiling`. Only where some cell of the
+// group can are the pressures computed, at every height one of them
+// reaches, and the group's least and ceiling set anew from those heights.
+template <class V>
+[[gnu::always_inline]] inline void fold_lanes(HeightPeaks& hp, const PeakRows& r, const HeightProfile& prof,
+                                              const LaneProfile<V>& lanes, std::size_t cell, const Layers& ly,
+                                              double air, double time) {
+    const V h2 = load_lanes<V>(&ly.h2[cell]), h3 = load_lanes<V>(&ly.h3[cell]);
+    const V u2 = load_lanes<V>(&ly.u2[cell]), u3 = load_lanes<V>(&ly.u3[cell]);
+    const V c3 = load_lanes<V>(&ly.c3[cell]), bulk = air + load_lanes<V>(&ly.rho2[cell]);
+    const V ceiling = load_lanes<V>(&hp.ceiling[cell]);
+    const V low = lanes.rho_diff * c3 * prof.c_min, high = lanes.rho_diff * c3 * prof.c_max;
+    const V susp = (lanes.air_density + pick_lanes<V>(low > high, low, high)) * u3 * u3 * prof.uu_max * 0.0005;
+    const V salt = u2 * u2 * bulk * 0.001;
+    const V bound = pick_lanes<V>(salt > susp, salt, susp) * (1.0 + 1e-9);
+    if (all_lanes<V>((bound <= load_lanes<V>(&hp.least[cell])) & ~((ceiling <= h2) | (ceiling <= h3))))
+        return;
+    // The heights a cell of the group reaches (NaN depths reach none): the
+    // others are above both layers of every cell, where no pressure is.
+    const V top = pick_lanes<V>((h3 > h2) | (h2 != h2), h3, h2);
+    const double highest = largest_lane(top);
+    std::size_t reached = 0;
+    while (reached < r.m && r.z[reached] <= highest) ++reached;
+    const V zero = splat_lanes<V>(0.0);
+    const LaneLayers<V> l{h2, u2 * u2 * bulk / 1000.0, h3, u3, c3, h3 > zero};
+    const V inverse = inverse_depth_lanes(h3), when = splat_lanes<V>(time);
+    V least = splat_lanes<V>(INFINITY);
+    for (std::size_t k = 0; k < reached; ++k) {
+        double* peak_at = r.peak + k * r.stride + cell;
+        double* time_at = r.time + k * r.stride + cell;
+        const V old = load_lanes<V>(peak_at);
+        const V p = pressure_at_height_lanes(lanes, l, r.z[k], inverse);
+        const LaneMask<V> higher = p > old;
+        const V peak = pick_lanes<V>(higher, p, old);
+        store_lanes(peak_at, peak);
+        store_lanes(time_at, pick_lanes<V>(higher, when, load_lanes<V>(time_at)));
+        least = pick_lanes<V>(peak < least, peak, least);
+    }
+    store_lanes(&hp.least[cell], least);
+    store_lanes(&hp.ceiling[cell], splat_lanes<V>(reached < r.m ? r.z[reached] : INFINITY));
+}
+
+CellLayers cell_layers(const Layers& ly, int i, double air) {
+    return {ly.h2[i], saltation_pressure(ly.u2[i], air + ly.rho2[i]), ly.h3[i], ly.u3[i], ly.c3[i]};
+}
+
+// Folds the cells first ... last - 1, kLanes<V> at a time and the rest alone.
+template <class V>
+[[gnu::always_inline]] inline void fold_window(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly,
+                                               double air, int first, int last, double time) {
+    const PeakRows r = rows_of(hp);
+    const LaneProfile<V> lanes = lane_profile<V>(prof);
+    int i = first;
+    for (; i + kLanes<V> <= last; i += kLanes<V>) fold_lanes<V>(hp, r, prof, lanes, i, ly, air, time);
+    for (; i < last; ++i) fold_cell(r, prof, i, cell_layers(ly, i, air), time);
+}
+
+using FoldWindow = void (*)(HeightPeaks&, const HeightProfile&, const Layers&, double, int, int, double);
+
+template <class V>
+void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly, double air, int first,
+                    int last, double time) {
+    fold_window<V>(hp, prof, ly, air, first, last, time);
+}
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+template <>
+__attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp, const HeightProfile& prof,
+                                                                const Layers& ly, double air, int first,
+                                                                int last, double time) {
+    fold_window<HeightQuad>(hp, prof, ly, air, first, last, time);
+}
+#endif
+
+// The widest lanes the processor runs.
+int widest_height_lanes() {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+    if (__builtin_cpu_supports("avx2")) return 4;
+#endif
+    return 2;
+}
+
+FoldWindow g_fold = nullptr;
+int g_lanes = 0;
+
+const HeightProfile& run_profile(ModelState& s) {
+    HeightPeaks& hp = s.heights;
+    if (!hp.profile_taken)
+        hp.profile = height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff), hp.profile_taken = true;
+    return hp.profile;
 }
 
 }  // namespace
 
+int use_height_lanes(int lanes) {
+    const int widest = widest_height_lanes();
+    const int chosen = lanes <= 0 || lanes > widest ? widest : lanes >= 4 ? 4 : 2;
+    g_fold = chosen == 4 ? fold_window_as<HeightQuad> : fold_window_as<HeightPair>;
+    return g_lanes = chosen;
+}
+
+int height_lanes() { return g_lanes ? g_lanes : use_height_lanes(0); }
+
 void update_height_peaks(ModelState& s, double time) {
-    const HeightProfile prof = run_profile(s);
-    const Layers& ly = s.layers;
-    const double air = s.par.Air_Density;
-    for (int i = s.window.first_active; i < s.window.last_active; ++i) {
-        const CellLayers l{ly.h2[i], saltation_pressure(ly.u2[i], air + ly.rho2[i]), ly.h3[i], ly.u3[i],
-                           ly.c3[i]};
-        fold_cell(s.heights, prof, i, l, time);
-    }
+    if (!g_fold) use_height_lanes(0);
+    const HeightProfile& prof = run_profile(s);
+    const int first = std::max(s.window.first_active, 0), last = std::min<int>(s.window.last_active, s.n_cells);
+    g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, time);
     ++s.heights.passes;
     s.heights.last_time = std::max(s.heights.last_time, time);
 }
 
 void fold_dump_heights(ModelState& s) {
-    const HeightProfile prof = run_profile(s);
+    const HeightProfile& prof = run_profile(s);
+    const PeakRows r = rows_of(s.heights);
     const std::size_t stride = static_cast<std::size_t>(s.n_cells) + 1;
     const float* rec = s.dump_record.data();
     const double time = rec[0];
@@ -68,7 +192,7 @@ void fold_dump_heights(ModelState& s) {
         auto row = [&](int q) { return static_cast<double>(rec[q * stride + i + 1]); };
         const CellLayers l{row(kRowSaltDepth), row(kRowSaltPressure), row(kRowSuspDepth),
                            row(kRowSuspVelocity), row(kRowSuspConcentration)};
-        fold_cell(s.heights, prof, i, l, time);
+        fold_cell(r, prof, i, l, time);
     }
     ++s.heights.dumps;
     s.heights.last_time = std::max(s.heights.last_time, time);
@@ -84,8 +208,15 @@ std::string write_run_heights(const ModelState& s) {
     d.passes = s.heights.passes;
     d.dumps = s.heights.dumps;
     d.heights = s.heights.heights;
-    d.peak = s.heights.peak;
-    d.time = s.heights.time;
+    // The file holds the peaks cell by cell.
+    const std::size_t m = d.heights.size(), n = m ? s.heights.peak.size() / m : 0;
+    d.peak.resize(n * m);
+    d.time.resize(n * m);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < m; ++k) {
+            d.peak[i * m + k] = s.heights.peak[k * n + i];
+            d.time[i * m + k] = s.heights.time[k * n + i];
+        }
     return write_heights_file(s.names.result_file + kHeightsSuffix, d);
 }
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
-#include <sstream>
 #include <utility>
 
+#include "input/command_writer.h"
 #include "profile/profile.h"
 #include "profile/release.h"
 #include "profile/text_escape.h"
@@ -186,41 +186,42 @@ std::string local_row(const Options& o, const Profile& p, std::size_t i) {
 std::string command_file_text(const Options& o, const Profile& p) {
     const std::size_t n = p.distance_m.size();
     const ReleaseSpan span = release_span(p);
-    std::ostringstream out;
+    CommandDocument doc;
     // escaped() changes nothing in text that is escaped already; here it
     // makes sure no comment line is broken by what a file held.
-    for (const auto& l : comment_block(o, p)) out << escaped(l) << "\n";
-    out << "\n";
-    auto name_line = [](const std::string& key, const std::string& v) {
+    for (const auto& l : comment_block(o, p)) doc.add(LineKind::kComment, escaped(l));
+    doc.add(LineKind::kOther, "");
+    auto name_line = [&doc](const std::string& key, const std::string& v) {
         const std::string e = escaped(v);
-        return key + " " + e.substr(0, utf8_prefix(e, 0, 200)) + "\n";
+        doc.add(LineKind::kName, key + " " + e.substr(0, utf8_prefix(e, 0, 200)));
     };
     std::string stem = o.line_path;
     if (const auto slash = stem.find_last_of('/'); slash != std::string::npos)
         stem = stem.substr(slash + 1);
-    out << name_line("Track_Name", o.track_name.empty() ? "Path " + stem : o.track_name);
-    out << name_line("Run_Name", o.run_name.empty()
-                                     ? "Release " + fmt("%.0f", p.distance_m[span.first]) + "-" +
-                                           fmt("%.0f", p.distance_m[span.last]) + " m, " +
-                                           fmt("%g", o.snow_depth_m) + " m snow"
-                                     : o.run_name);
+    name_line("Track_Name", o.track_name.empty() ? "Path " + stem : o.track_name);
+    name_line("Run_Name", o.run_name.empty()
+                              ? "Release " + fmt("%.0f", p.distance_m[span.first]) + "-" +
+                                    fmt("%.0f", p.distance_m[span.last]) + " m, " + fmt("%g", o.snow_depth_m) +
+                                    " m snow"
+                              : o.run_name);
     const double cell = o.cell_size_m.value_or(o.spacing_m);
-    out << "| POWDER SNOW GLOBAL PARAMETERS\n";
-    out << "Grid_Method Polygon\n";
-    out << "Elem_Size " << fmt("%g", cell) << "\n";
-    out << "Max_Dev " << fmt("%g", 0.3 * cell) << "\n";
-    out << "Max_Time " << fmt("%g", o.max_time_s) << "\n";
-    out << "Dump_Interval " << fmt("%g", o.dump_interval_s) << "\n";
-    out << "Numerics " << o.numerics << "\n";
-    out << "| COORDINATES\n";
-    out << "Number_of_Points " << n << "\n";
+    doc.add(LineKind::kSection, kPowderSection);
+    doc.parameter("Grid_Method", "Polygon");
+    doc.parameter("Elem_Size", fmt("%g", cell));
+    doc.parameter("Max_Dev", fmt("%g", 0.3 * cell));
+    doc.parameter("Max_Time", fmt("%g", o.max_time_s));
+    doc.parameter("Dump_Interval", fmt("%g", o.dump_interval_s));
+    doc.parameter("Numerics", o.numerics);
+    doc.add(LineKind::kSection, kCoordinatesSection);
+    doc.add(LineKind::kCount, "Number_of_Points " + std::to_string(n));
     for (std::size_t i = 0; i < n; ++i)
-        out << i << " " << fmt("%.3f", p.distance_m[i]) << " " << fmt("%.3f", p.elevation_m[i])
-            << " " << fmt("%.3f", p.easting[i]) << " " << fmt("%.3f", p.northing[i]) << "\n";
-    out << "| POWDER SNOW LOCAL PARAMETERS\n";
-    for (std::size_t i = 0; i < n; ++i) out << local_row(o, p, i) << "\n";
-    out << "| END OF FILE\n";
-    return out.str();
+        doc.add(LineKind::kCoordinateRow, std::to_string(i) + " " + fmt("%.3f", p.distance_m[i]) + " " +
+                                              fmt("%.3f", p.elevation_m[i]) + " " + fmt("%.3f", p.easting[i]) +
+                                              " " + fmt("%.3f", p.northing[i]));
+    doc.add(LineKind::kSection, kLocalSection);
+    for (std::size_t i = 0; i < n; ++i) doc.add(LineKind::kLocalRow, local_row(o, p, i));
+    doc.add(LineKind::kSection, kEndSection);
+    return doc.text();
 }
 
 }  // namespace torla::profile

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -96,6 +97,111 @@ TEST(Calibration, TheSurrogateFindsTheMinimumOfAQuadratic) {
     EXPECT_FALSE(surrogate_minimum(line, along, unit));
 }
 
+// Exact quadratics in one to three parameters sampled on grids over the
+// unit box: the fit is exact, so its minimum is the quadratic's (the
+// coordinates scaled to the fitted span and back).
+TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
+    struct Case {
+        std::vector<double> centre, weight;  // misfit = 1 + sum w_i (x_i - c_i)^2 + 0.3 (x_0 - c_0)(x_last - c_last)
+        int per_axis;
+    };
+    const std::vector<Case> cases = {
+        {{0.62}, {4.0}, 9},
+        {{0.2, 0.9}, {1.0, 0.2}, 6},
+        {{0.4, 0.5, 0.45}, {1.0, 3.0, 2.0}, 5},
+        {{0.55, 0.35, 0.7}, {0.5, 0.7, 1.5}, 4},
+    };
+    for (const Case& c : cases) {
+        const std::size_t d = c.centre.size();
+        std::vector<std::vector<double>> points;
+        std::vector<double> misfits;
+        std::size_t total = 1;
+        for (std::size_t i = 0; i < d; ++i) total *= static_cast<std::size_t>(c.per_axis);
+        for (std::size_t n = 0; n < total; ++n) {
+            std::vector<double> x(d);
+            double m = 1.0;
+            for (std::size_t i = 0, rest = n; i < d; ++i, rest /= c.per_axis) {
+                x[i] = static_cast<double>(rest % c.per_axis) / (c.per_axis - 1);
+                m += c.weight[i] * (x[i] - c.centre[i]) * (x[i] - c.centre[i]);
+            }
+            if (d > 1) m += 0.3 * (x[0] - c.centre[0]) * (x[d - 1] - c.centre[d - 1]);
+            points.push_back(x);
+            misfits.push_back(m);
+        }
+        const auto m = surrogate_minimum(points, misfits, Box{std::vector<double>(d, 0.0), std::vector<double>(d, 1.0)});
+        ASSERT_TRUE(m) << d << " " << c.centre[0];
+        for (std::size_t i = 0; i < d; ++i) EXPECT_NEAR((*m)[i], c.centre[i], 1e-5) << d << " " << i;
+    }
+}
+
+// misfit = 1 + u^2 + v^2 with u = (x - 3/8) / (1/8), v = (y - 5/8) / (1/4) on
+// the grid x, y = 0, 1/8, ..., 1 (exact in binary, so that the members on
+// the limit's edge are decided exactly), both ranges [0, 1].
+TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
+    std::vector<std::vector<double>> points;
+    std::vector<double> misfits;
+    for (int i = 0; i <= 8; ++i)
+        for (int j = 0; j <= 8; ++j) {
+            const double x = i / 8.0, y = j / 8.0, u = (x - 0.375) / 0.125, v = (y - 0.625) / 0.25;
+            points.push_back({x, y});
+            misfits.push_back(1.0 + u * u + v * v);
+        }
+    misfits[5] = std::nan("");  // (0, 5/8): no misfit, never accepted
+    EnsembleFile ens;
+    ens.vary.resize(2);
+    ens.vary[0].max = ens.vary[1].max = 1.0;
+    struct Case {
+        double limit;
+        std::size_t count;
+        std::vector<double> min, max;                // the accepted span
+        std::vector<double> region_min, region_max;  // widened, cut to the ranges
+    };
+    const std::vector<Case> cases = {
+        {0.5, 0, {}, {}, {}, {}},
+        // only the minimum: a span of nothing, widened by 10 % of the ranges
+        {1.0, 1, {0.375, 0.625}, {0.375, 0.625}, {0.275, 0.525}, {0.475, 0.725}},
+        // u^2 + v^2 <= 1: the axes' ends on the edge included
+        {2.0, 7, {0.25, 0.375}, {0.5, 0.875}, {0.125, 0.125}, {0.625, 1.0}},
+        {3.0, 15, {0.25, 0.375}, {0.5, 0.875}, {0.125, 0.125}, {0.625, 1.0}},
+        // u^2 + v^2 <= 4: cut by the grid's top in y, by the missing misfit not at all
+        {5.0, 24, {0.125, 0.125}, {0.625, 1.0}, {0.0, 0.0}, {0.875, 1.0}},
+    };
+    for (const Case& c : cases) {
+        const Accepted a = accepted_members(points, misfits, c.limit);
+        ASSERT_EQ(a.members.size(), c.count) << c.limit;
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            const bool in = std::find(a.members.begin(), a.members.end(), k) != a.members.end();
+            EXPECT_EQ(in, misfits[k] <= c.limit) << c.limit << " " << k;
+        }
+        EXPECT_TRUE(std::is_sorted(a.members.begin(), a.members.end()));
+        const std::optional<Box> r = region_box(ens, a);
+        if (c.count == 0) {
+            EXPECT_TRUE(a.span.min.empty());
+            EXPECT_FALSE(r) << c.limit;
+            continue;
+        }
+        ASSERT_TRUE(r);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_DOUBLE_EQ(a.span.min[i], c.min[i]) << c.limit << " " << i;
+            EXPECT_DOUBLE_EQ(a.span.max[i], c.max[i]) << c.limit << " " << i;
+            EXPECT_NEAR(r->min[i], c.region_min[i], 1e-12) << c.limit << " " << i;
+            EXPECT_NEAR(r->max[i], c.region_max[i], 1e-12) << c.limit << " " << i;
+        }
+    }
+}
+
+TEST(Calibration, AQuarterOfALaterRoundSamplesTheRegion) {
+    const std::vector<std::pair<int, int>> cases = {{1, 0}, {3, 0}, {4, 1}, {7, 1}, {24, 6}, {48, 12}};
+    for (const auto& [members, share] : cases) EXPECT_EQ(region_share(members), share) << members;
+    // The region's misfit limit: the accepted one while the best is well
+    // below it, the best's plus the same margin once the best is near or above.
+    struct Case {
+        double limit, best, expected;
+    };
+    const std::vector<Case> limits = {{1.5, 0.4, 1.5}, {1.5, 1.0, 1.5}, {1.5, 1.2, 1.7}, {2.0, 3.0, 4.0}};
+    for (const Case& c : limits) EXPECT_DOUBLE_EQ(region_limit(c.limit, c.best), c.expected) << c.best;
+}
+
 TEST(Calibration, AcceptedMisfit) {
     EXPECT_NEAR(accepted_misfit(8), 2.0, 1e-12);
     EXPECT_NEAR(accepted_misfit(2), 3.0, 1e-12);
@@ -106,7 +212,7 @@ void synthetic_spec(const TempDir& dir, int budget) {
     const std::string synthetic = std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/";
     write_text(dir.file("calib.toml"), "base = \"" + synthetic + "base.cmd\"\nmembers = " + std::to_string(budget) +
                                           "\nsampling = \"latin-hypercube\"\nseed = 5\n[vary]\n"
-                                          "Alpha = { min = 0.01, max = 0.03 }\nh2 = { factor = { min = 0.5, max = 1.5 } }\n");
+                                          "Alpha = { min = 0.019, max = 0.025 }\nh2 = { factor = { min = 0.95, max = 1.25 } }\n");
     fs::copy_file(synthetic + "observations.toml", dir.file("obs.toml"));
 }
 
@@ -123,23 +229,30 @@ std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
 
 TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     TempDir dir;
-    synthetic_spec(dir, 12);
+    synthetic_spec(dir, 20);
     const std::string bin = test::bin_dir() + "/";
     const std::string command = bin + "torla-ensemble calibrate calib.toml --observed obs.toml -o c --jobs 2";
     std::string out;
     ASSERT_EQ(test::run_in(dir.path(), command, out), 0) << out;
     const auto rows = csv_rows(dir.file("c/calibration.csv"));
-    ASSERT_EQ(rows.size(), 13u);
+    ASSERT_EQ(rows.size(), 21u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"member", "Alpha", "h2[factor]", "misfit", "round", "folder", "note"}));
     const auto j = nlohmann::json::parse(read_text(dir.file("c/calibration.json")));
     const std::string best_folder = j["best"]["folder"];
-    // Every misfit is the one torla-inspect score gives the member's result.
-    for (std::size_t k = 1; k < rows.size(); k += 4) {
-        ASSERT_FALSE(rows[k][3].empty()) << k;
+    // Every misfit is the one torla-inspect score gives the member's result;
+    // a member without one ended with a status other than 0 and says so.
+    int checked = 0;
+    for (std::size_t k = 1; k < rows.size(); k += 3) {
+        if (rows[k][3].empty()) {
+            EXPECT_NE(rows[k][6].find("the run ended with status"), std::string::npos) << k;
+            continue;
+        }
+        ++checked;
         ASSERT_EQ(test::run_in(dir.path(), bin + "torla-inspect c/" + rows[k][5] + "/member.res score obs.toml --json", out), 0);
         EXPECT_NEAR(nlohmann::json::parse(out)["misfit"].get<double>(), std::stod(rows[k][3]),
                     1e-8 * std::stod(rows[k][3]));
     }
+    EXPECT_GE(checked, 4);
     // best.cmd is the best member's command file and runs to its result.
     EXPECT_EQ(read_text(dir.file("c/best.cmd")), read_text(dir.file("c/" + best_folder + "/member.cmd")));
     write_text(dir.file("best.info"), "c/best.cmd\nbest.res\n" + bin + "\n");
@@ -147,8 +260,27 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     EXPECT_EQ(read_text(dir.file("best.res")), read_text(dir.file("c/" + best_folder + "/member.res")));
     ASSERT_EQ(test::run_in(dir.path(), bin + "torla-inspect best.res score obs.toml --json", out), 0);
     EXPECT_EQ(nlohmann::json::parse(out)["misfit"].get<double>(), j["best"]["misfit"].get<double>());
-    // The accepted members span their parameters.
-    for (const auto& m : j["accepted"]["members"]) EXPECT_LE(std::stod(rows[m.get<int>() + 1][3]), j["accepted"]["misfit_limit"].get<double>());
+    // The accepted members are those of the table within the limit, and
+    // they span the parameters reported.
+    const double limit = j["accepted"]["misfit_limit"].get<double>();
+    std::vector<int> accepted;
+    std::vector<double> lo(2, 1e300), hi(2, -1e300);
+    for (std::size_t k = 1; k < rows.size(); ++k) {
+        if (rows[k][3].empty() || std::stod(rows[k][3]) > limit) continue;
+        accepted.push_back(std::stoi(rows[k][0]));
+        for (int i = 0; i < 2; ++i) lo[i] = std::min(lo[i], std::stod(rows[k][1 + i])), hi[i] = std::max(hi[i], std::stod(rows[k][1 + i]));
+    }
+    ASSERT_FALSE(accepted.empty());
+    EXPECT_EQ(j["accepted"]["members"].get<std::vector<int>>(), accepted);
+    const auto& span = j["accepted"]["parameters"];
+    EXPECT_DOUBLE_EQ(span["Alpha"]["min"].get<double>(), lo[0]);
+    EXPECT_DOUBLE_EQ(span["Alpha"]["max"].get<double>(), hi[0]);
+    EXPECT_DOUBLE_EQ(span["h2[factor]"]["min"].get<double>(), lo[1]);
+    EXPECT_DOUBLE_EQ(span["h2[factor]"]["max"].get<double>(), hi[1]);
+    // The last round gave a share of its members to the accepted region.
+    EXPECT_EQ(j["rounds"][5]["members"].get<int>(), 3);
+    EXPECT_EQ(j["rounds"][5]["region"]["members"].get<int>(), 1);
+    EXPECT_TRUE(fs::exists(dir.path() / "c" / "rounds" / "region-05"));
     // Run again: nothing is run anew, the same answer.
     struct stat before {}, after {};
     ASSERT_EQ(stat(dir.file("c/" + best_folder + "/member.res").c_str(), &before), 0);
@@ -159,11 +291,15 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
     EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
     // Interrupted within the third round and after it: its members'
-    // endings and every later round gone; run again, the same answer.
-    fs::remove_all(dir.path() / "c" / "rounds" / "round-04");
-    fs::remove_all(dir.path() / "c" / "rounds" / "round-05");
-    for (const auto& e : fs::recursive_directory_iterator(dir.path() / "c" / "rounds" / "round-03"))
-        if (e.path().filename() == "member.status") fs::remove(e.path());
+    // endings, the fourth and fifth rounds and the endings of the last
+    // round's region members gone; run again, the same answer.
+    for (const char* later : {"round-04", "round-05"})
+        fs::remove_all(dir.path() / "c" / "rounds" / later);
+    // (round 3 has two members: no share for the region)
+    EXPECT_FALSE(fs::exists(dir.path() / "c" / "rounds" / "region-03"));
+    for (const char* third : {"round-03", "region-05"})
+        for (const auto& e : fs::recursive_directory_iterator(dir.path() / "c" / "rounds" / third))
+            if (e.path().filename() == "member.status") fs::remove(e.path());
     fs::remove(dir.path() / "c" / "calibration.csv");
     ASSERT_EQ(test::run_in(dir.path(), command, out), 0) << out;
     EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
@@ -198,8 +334,8 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearch) {
         {"calib.toml --observed bad-obs.toml -o x", 3, "bad-obs.toml:3: [[speed]] 1 needs `speed_m_s'"},
         {"calib.toml --observed none.toml -o x", 3, "none.toml:0: cannot open"},
         {"calib.toml -o x", 2, "calibrate needs --observed OBS.toml and -o DIR"},
-        {"calib.toml --observed obs.toml -o x --budget 0", 2, "not a whole number of 1 or more"},
-        {"calib.toml --observed obs.toml -o x --engine cloud", 2, "--engine is local or slurm"},
+        {"calib.toml --observed obs.toml -o x --budget 0", 2, "--budget: `0' is not a whole number from 1 to 1000000"},
+        {"calib.toml --observed obs.toml -o x --engine cloud", 2, "--engine: `cloud' is not local or slurm"},
     };
     for (const Case& c : cases) {
         std::string out;

@@ -178,6 +178,37 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
     EXPECT_EQ(got, "0.5 standard, 0.5 robust, 0.5 standard, 0.9 standard, 0.9 robust, 0.9 standard, ");
 }
 
+TEST(EnsembleMembers, CommandFilesAreCheckedInThisProcessNamingTheLine) {
+    // The check prints nothing, leaves the working folder where it was and
+    // writes no generator input into it.
+    TempDir dir;
+    std::string zero = small_command_file(), nan_row = small_command_file();
+    zero.replace(zero.find("Number_of_Points 8"), 18, "Number_of_Points 0");
+    nan_row.replace(nan_row.find("\n3 30 985"), 9, "\n3 nan 985");
+    const struct {
+        std::string name, text, message;
+    } cases[] = {
+        {"ok.cmd", small_command_file(), ""},
+        {"zero.cmd", zero, "line 7: Number_of_Points is 0; at least one input point is needed."},
+        {"nan.cmd", nan_row, "line 11: Number 1 of row 3 of the coordinate table is not a finite number."},
+        {"long.cmd", "Track_Name " + std::string(300, 'x') + "\n", "line 1: Line 1 of command file `"},
+        {"missing.cmd", "", "Could not open command file `"},
+    };
+    const auto home = fs::current_path();
+    for (const auto& c : cases) {
+        if (c.name != "missing.cmd") write_text(dir.file(c.name), c.text);
+        testing::internal::CaptureStdout();
+        const std::string got = check_command_file(dir.file(c.name));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.name;
+        EXPECT_EQ(fs::current_path(), home) << c.name;
+        EXPECT_FALSE(fs::exists(kGridFile)) << c.name;
+        if (c.message.empty())
+            EXPECT_EQ(got, "") << c.name;
+        else
+            EXPECT_EQ(got.rfind(c.message, 0), 0u) << c.name << ": " << got;
+    }
+}
+
 TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
     const std::string base =
         "Track_Name T\r\nRun_Name R\r\n| POWDER SNOW GLOBAL PARAMETERS\r\nMax_Time 2\r\n# note\r\n"
@@ -198,12 +229,20 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
               "1 0 0.72 0.88 113 0 0 0 0 0 0 0 0\r\n| END OF FILE\r\n");
     s.vary = {g};  // without local keys the rows stay as they stand
     EXPECT_NE(effective_command_file(b, s, v).find("\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n"), std::string::npos);
+    // A base is read as torla reads it; the varied keys go into the
+    // powder-snow section torla reads, not an earlier look-alike.
+    std::string twice = base;
+    twice.insert(0, "| POWDER SNOW GLOBAL PARAMETERS\r\n| x\r\n");
+    ASSERT_EQ(parse_base(twice, b), "");
+    EXPECT_NE(effective_command_file(b, s, v).find("Max_Time 2\r\n# note\r\nCourant_Nr 0.75\r\n| COORDINATES"),
+              std::string::npos);
     const std::pair<std::string, std::string> bad[] = {
-        {"Track_Name T\n| COORDINATES\n", "no line \"| POWDER SNOW GLOBAL PARAMETERS\""},
-        {"Track_Name T\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 2\n", "not followed by a section"},
-        {"Track_Name T\n| POWDER SNOW GLOBAL PARAMETERS\n| COORDINATES\n", "no line \"| POWDER SNOW LOCAL"},
+        {"Track_Name T\n| COORDINATES\n", "line 2: Command file `base' ends before the line \"| POWDER SNOW GLOBAL PARAMETERS\"."},
+        {"Track_Name T\nRun_Name R\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 2\n",
+         "line 4: Command file `base' ends inside the powder snow global parameters."},
+        {base.substr(0, base.find("| POWDER SNOW LOCAL")), "line 9: Command file `base' ends inside the coordinate table."},
     };
-    for (const auto& [text, message] : bad) EXPECT_NE(parse_base(text, b).find(message), std::string::npos) << text;
+    for (const auto& [text, message] : bad) EXPECT_NE(parse_base(text, b).find(message), std::string::npos) << parse_base(text, b);
     // Folder names: the index in at least 4 digits, as many as the last one needs.
     const std::string h = sha256_hex("x");
     EXPECT_EQ(member_folder_name(7, 200, h) + " " + member_folder_name(5, 10001, h),
@@ -468,11 +507,11 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         {"torla-ensemble", "usage:", 2},
         {"torla-ensemble run bad.toml -o e --jobs 0", "usage:", 2},
         {"torla-ensemble run bad.toml -o e --engine cloud", "usage:", 2},
-        {"torla-ensemble run bad.toml -o e --frobnicate", "unknown or incomplete option `--frobnicate'", 2},
+        {"torla-ensemble run bad.toml -o e --frobnicate", "unknown option `--frobnicate' of run", 2},
         {"torla-ensemble run bad.toml -o e", "bad.toml: line 2, column 11: `members' must be at least 1", 3},
-        {"torla-ensemble run zero.toml -o e", "zero.cmd: not a valid command file: read_command_file:  FATAL ERROR:  Number_of_Points is 0", 3},
+        {"torla-ensemble run zero.toml -o e", "zero.cmd: not a valid command file: line 7: Number_of_Points is 0; at least one input point is needed.", 3},
         {"torla-ensemble run none.toml -o e", "cannot read the base command file", 3},
-        {"torla-ensemble run member.toml -o e --jobs 2", "member 0: torla refuses its command file: read_command_file:  FATAL ERROR:", 3},
+        {"torla-ensemble run member.toml -o e --jobs 2", "member 0: torla refuses its command file: line 9: Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -48.6667;", 3},
         {"torla-ensemble collect nowhere", "`nowhere' holds no ensemble", 1},
         {"torla-ensemble status nowhere", "`nowhere' holds no ensemble", 1},
         {x + "map -o x.shp", "map needs -o FILE.gpkg or -o FILE.geojson", 2, table},

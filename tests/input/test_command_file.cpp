@@ -3,8 +3,10 @@
 // the reader refuses are cases of the bad-input corpus.)
 #include <gtest/gtest.h>
 
+#include "input/command_file.h"
 #include "input/input.h"
 #include "model/bytes.h"
+#include "model/sha256.h"
 #include "test_support.h"
 
 namespace torla {
@@ -127,6 +129,135 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
     // A key far longer than any known one is reported whole.
     const std::string key(300, 'K');
     EXPECT_EQ(applied(p, key + " 1\n"), "   match_parameter:  Parameter " + key + " not identified; skipping.\n");
+}
+
+}  // namespace
+}  // namespace torla
+
+namespace torla {
+namespace {
+
+std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
+// test::command_file(3, ...) with `from` replaced by `to`.
+std::string edited(const std::string& from, const std::string& to, const std::string& globals = "Gravity 9.8\n") {
+    std::string text = test::command_file(3, globals, kLocals);
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
+    // Lines of the base: 1 Track_Name, 2 Run_Name, 3 powder header, 4 the
+    // globals, 5 "| COORDINATES", 6 Number_of_Points, 7-9 coordinates, 10
+    // local header, 11-13 local rows, 14 "| END OF FILE".
+    const std::string fatal = "   read_command_file:  FATAL ERROR:  ";
+    const struct {
+        std::string text;
+        int line;
+        std::string message, printed_end;
+    } cases[] = {
+        {"", 0, "Command file `t.cmd' ends before its Track_Name line.", ""},
+        {edited("Number_of_Points 3", "Number_of_Points 0"), 6,
+         "Number_of_Points is 0; at least one input point is needed.", ""},
+        {edited("Number_of_Points 3", "Number_of_Points x"), 6, "No number of points after Number_of_Points.", ""},
+        {edited("Run_Name Test run", std::string(256, 'r')), 2,
+         "Line 2 of command file `t.cmd' is longer than 255 characters.", ""},
+        {edited("\n1 10 ", "\n2 10 "), 8, "Line number mismatch: row 2 of the coordinate table stands where row 1 is expected.",
+         "\n>>> read_command_file:  2  1  FATAL ERROR -- Line number mismatch in grid file. STOP! <<<\n\n"},
+        {edited("\n2 20 990 0 0", "\n2 20 990"), 9, "Row 2 of the coordinate table has 2 of 4 numbers.", ""},
+        {edited("\n1 0 0.5", "\n1 0 nan"), 12, "Number 2 of row 1 of the local-parameter table is not a finite number.", ""},
+        {edited("\n2 20 990 0 0\n", "\n"), 9, "The coordinate table has 2 rows; Number_of_Points is 3.",
+         "   read_command_file:  2 instead of 3 input points. STOP!\n"},
+        {edited("| POWDER SNOW LOCAL", "| POWDER SNOW LOCALS"), 14,
+         "Command file `t.cmd' ends before the line \"| POWDER SNOW LOCAL PARAMETERS\".", ""},
+        {edited("| COORDINATES", "# COORDINATES"), 14, "Command file `t.cmd' ends before the line \"| COORDINATES\".", ""},
+        {"Track_Name T\nRun_Name R\n| POWDER SNOW GLOBAL PARAMETERS\nGravity 1\n", 4,
+         "Command file `t.cmd' ends inside the powder snow global parameters.", ""},
+        {edited("Gravity 9.8", "Gravity 0"), 4, "Parameter Gravity is 0; it must be positive.", ""},
+        // An alias names the line it stands on; a sum the last of its keys.
+        {edited("Gravity 9.8", "Max_Dev 1\nRef_Radius 1e39\nGravity 9.8"), 5,
+         "Parameter Max_Dev is 1e+39; the grid generator takes it as a 32-bit float, at most 3.4e+38.", ""},
+        {edited("Gravity 9.8", "Conc_Prof_Coeff_1 -40\nGravity 2\nConc_Prof_Coeff_2 1"), 6,
+         "Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -37.6667; the density at the top of the "
+         "suspension layer would be negative.",
+         ""},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStdout();
+        const CommandFile f = parse_command_file("t.cmd", bytes_of(c.text));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.message << ": the reader printed";
+        ASSERT_TRUE(f.refusal) << c.message;
+        EXPECT_EQ(f.refusal->line, c.line) << c.message;
+        EXPECT_EQ(f.refusal->message, c.message);
+        EXPECT_EQ(f.refusal->status, kStatusCommandFile) << c.message;
+        const std::string end = c.printed_end.empty() ? fatal + c.message + " STOP!\n" : c.printed_end;
+        ASSERT_GE(f.console.size(), end.size()) << c.message;
+        EXPECT_EQ(f.console.substr(f.console.size() - end.size()), end);
+        const std::string where = c.line ? "t.cmd:" + std::to_string(c.line) + ": " : "t.cmd: ";
+        EXPECT_EQ(refusal_text(f), where + c.message);
+    }
+}
+
+TEST(CommandFileReader, ReadsWithoutPrintingOrWritingWhatTorlaPrintsAndWrites) {
+    const std::string text = edited("Gravity 9.8\n", "Bogus 2\nSusp_Rate 2\nElem_Size 12.5\n");
+    test::TempDir dir;
+    const auto old = test::fs::current_path();
+    test::fs::current_path(dir.path());
+    testing::internal::CaptureStdout();
+    const CommandFile f = parse_command_file("run.cmd", bytes_of(text));
+    const std::string printed = testing::internal::GetCapturedStdout();
+    const bool wrote = test::fs::exists(kGridFile);
+    test::fs::current_path(old);
+    EXPECT_EQ(printed, "");
+    EXPECT_FALSE(wrote) << "the reader wrote the generator input";
+    ASSERT_TRUE(f.ok()) << refusal_text(f);
+    ModelState s;
+    GeneratorInput in;
+    EXPECT_EQ(f.console, read(text, s, in));
+    EXPECT_EQ(f.parameter_reports, std::vector<std::string>{"   match_parameter:  Parameter Bogus not identified; skipping.\n"});
+    EXPECT_EQ(f.sha256, sha256_hex(text));
+    EXPECT_EQ(f.problem, "Test track");
+    EXPECT_EQ(f.run, "Test run");
+    EXPECT_EQ(f.points(), 3);
+    EXPECT_EQ(f.generator.elem_size, in.elem_size);
+    EXPECT_EQ(f.generator.points.data, in.points.data);
+    EXPECT_EQ(refusal_text(f), "");
+}
+
+TEST(CommandFileReader, TextWithANulIsPrintedAsPrintfPrintsIt) {
+    // torla printed these with %s, which ends at a NUL: what follows it on
+    // the line is not printed, the rest of the message is.
+    using namespace std::string_literals;
+    const std::string text = edited("Track_Name Test track\n", "Track_Name A\0B\n"s, "Gra\0vity 3\nGrid_Method ab\0cd\n"s);
+    const CommandFile f = parse_command_file("t.cmd", bytes_of(text));
+    ASSERT_TRUE(f.ok()) << refusal_text(f);
+    EXPECT_EQ(f.console.find('\0'), std::string::npos);
+    EXPECT_EQ(f.console.rfind("   Track_Name A   Run_Name Test run\n"
+                              "   match_parameter:  Parameter Gra not identified; skipping.\n",
+                              0),
+              0u)
+        << f.console;
+    EXPECT_EQ(f.problem, std::string("A\0B", 3));
+}
+
+TEST(CommandFileReader, FilesThatCannotBeReadAreRefusedAsAWhole) {
+    test::TempDir dir;
+    const struct {
+        std::string path, message;
+    } cases[] = {
+        {dir.file("none.cmd"), "Could not open command file `" + dir.file("none.cmd") + "'."},
+        {dir.path().string(), "Could not open command file `" + dir.path().string() + "'."},
+        {"/dev/zero", "Command file `/dev/zero' is not a regular file."},
+    };
+    for (const auto& c : cases) {
+        const CommandFile f = load_command_file(c.path);
+        ASSERT_TRUE(f.refusal) << c.path;
+        EXPECT_EQ(f.refusal->line, 0);
+        EXPECT_EQ(f.refusal->message, c.message);
+        EXPECT_EQ(f.console, "   read_command_file:  FATAL ERROR:  " + c.message + " STOP!\n");
+        EXPECT_EQ(f.sha256, "");
+    }
 }
 
 }  // namespace

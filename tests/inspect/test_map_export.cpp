@@ -83,29 +83,45 @@ TEST(MapZones, PresetsAndThresholds) {
     EXPECT_NE(parse_zone_set("swiss", "p1", z), "");
 }
 
-TEST(MapContext, CrsAndTopElevationFromTheCommandText) {
-    const std::string text =
-        "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\nTrack_Name T\n# crs_wkt not "
-        "this\n"
-        "| COORDINATES\nNumber_of_Points 2\n# a comment row\n\"0 0 1234.5 1 2\"\n1 10 1200 1 2\n";
-    EXPECT_EQ(inspect::crs_wkt_of_command_text(text), "PROJCRS[\"a\", b]");
-    EXPECT_EQ(inspect::top_elevation_of_command_text(text), 1234.5);
-    EXPECT_EQ(inspect::top_elevation_of_command_text("Number_of_Points 1\n3 0 5 0 0\n"),
-              std::nullopt);
-    // The profile alpha-beta reads, from the top, and the split point torla-profile records.
-    const auto profile = inspect::profile_of_command_text(
-        "Number_of_Points 3\n0 100 50\n1 110 45\n2 130 44\n| LOCAL\n");
-    ASSERT_EQ(profile.size(), 3u);
-    EXPECT_EQ(profile[2].s_m, 30.0);
-    EXPECT_EQ(profile[2].z_m, 44.0);
-    EXPECT_TRUE(inspect::profile_of_command_text("Number_of_Points 2\n0 100 50\n1 90 45\n").empty());
+TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
+    // The log's copy of a command file is read as torla reads it: the
+    // comment block before Track_Name, the coordinate table at double
+    // precision (1234.56 is no 32-bit float).
+    const std::string head = "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\n"
+                             "# split_s_horizontal_m: 812.5\n# split_source: split-at\n";
+    const std::string file = test::command_file(3, "# crs_wkt not this\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    auto with_rows = [&](const std::string& rows) {
+        std::string t = head + file;
+        const std::size_t a = t.find("0 0 1000 0 0\n"), b = t.find("| POWDER SNOW LOCAL");
+        return t.replace(a, b - a, rows);
+    };
+    const struct {
+        std::string text;
+        std::optional<double> top;
+        std::vector<double> s, z;  // the profile
+    } cases[] = {
+        {with_rows("\"0 100 1234.56 1 2\"\n# a comment row\n1 110 1200 1 2\n2 130 1190 0 0\n"), 1234.56,
+         {0, 10, 30}, {1234.56, 1200, 1190}},
+        {with_rows("0 100 50 0 0\n1 90 45 0 0\n2 130 44 0 0\n"), 50.0, {}, {}},  // x falls: no profile
+        {with_rows("3 0 5 0 0\n4 10 4 0 0\n5 20 3 0 0\n"), std::nullopt, {}, {}},  // refused: rows misnumbered
+        {head + "Track_Name T\n", std::nullopt, {}, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(inspect::crs_wkt_of_command_text(c.text), "PROJCRS[\"a\", b]");
+        EXPECT_EQ(inspect::top_elevation_of_command_text(c.text), c.top) << c.text;
+        const auto profile = inspect::profile_of_command_text(c.text);
+        ASSERT_EQ(profile.size(), c.s.size()) << c.text;
+        for (std::size_t i = 0; i < profile.size(); ++i) {
+            EXPECT_EQ(profile[i].s_m, c.s[i]);
+            EXPECT_EQ(profile[i].z_m, c.z[i]);
+        }
+        std::string source;
+        EXPECT_EQ(inspect::split_of_command_text(c.text, source), 812.5);
+        EXPECT_EQ(source, "split-at");
+    }
     std::string source;
-    EXPECT_EQ(inspect::split_of_command_text(
-                  "# split_s_horizontal_m: 812.5\n# split_source: split-at\nTrack_Name T\n", source),
-              812.5);
-    EXPECT_EQ(source, "split-at");
-    EXPECT_EQ(inspect::split_of_command_text("Track_Name T\n# split_s_horizontal_m: 1\n", source),
-              std::nullopt);
+    EXPECT_EQ(inspect::split_of_command_text("Track_Name T\n# split_s_horizontal_m: 1\n", source), std::nullopt);
+    EXPECT_EQ(inspect::crs_wkt_of_command_text("Track_Name T\n# crs_wkt X\n"), "");
 }
 
 using MapExport = TerrainRun;

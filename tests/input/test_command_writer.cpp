@@ -1,0 +1,89 @@
+// The command-file writer: a file read and written back unchanged, the
+// edits the tools make, and a file made line by line that the reader takes.
+#include <gtest/gtest.h>
+
+#include "input/command_writer.h"
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+const char* kLocals = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
+
+CommandFile read_text(const std::string& text) {
+    return parse_command_file("t.cmd", std::vector<unsigned char>(text.begin(), text.end()));
+}
+
+std::string crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
+
+TEST(CommandWriter, WritesBackWhatItReadByteForByte) {
+    const std::string plain = "# note\n\n" + test::command_file(3, "Alpha 0.5\n# c\n", kLocals);
+    std::string quoted = plain;
+    quoted.replace(quoted.find("1 10 995 0 0\n"), 13, "  \"1 10 995 0 0\"  \n# row comment\n");
+    const std::string no_end = plain.substr(0, plain.size() - 1);  // the last line without its line feed
+    std::string mixed = plain;
+    mixed.replace(mixed.find("Alpha 0.5\n"), 10, "Alpha 0.5\r\n");
+    for (const std::string& text : {plain, quoted, no_end, crlf(plain), mixed}) {
+        const CommandFile f = read_text(text);
+        ASSERT_TRUE(f.ok()) << refusal_text(f);
+        EXPECT_EQ(CommandDocument(f).text(), text);
+    }
+}
+
+TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
+    const std::string text = crlf("| POWDER SNOW GLOBAL PARAMETERS\n| early\n" +
+                                  test::command_file(2, "Alpha 0.5\n", kLocals));
+    const CommandFile f = read_text(text);
+    ASSERT_TRUE(f.ok()) << refusal_text(f);
+    CommandDocument doc(f);
+    doc.set_parameter("Alpha", "0.7");
+    doc.set_parameter("Numerics", "robust");
+    doc.scale_local_column(3, 2.0, [](double v) { return std::to_string(static_cast<int>(v)); });
+    const std::string out = doc.text();
+    EXPECT_EQ(out.substr(0, out.find("| COORDINATES")),
+              crlf("| POWDER SNOW GLOBAL PARAMETERS\n| early\nTrack_Name Test track\nRun_Name Test run\n"
+                   "| POWDER SNOW GLOBAL PARAMETERS\nAlpha 0.5\nAlpha 0.7\nNumerics robust\n"));
+    EXPECT_NE(out.find(crlf("| POWDER SNOW LOCAL PARAMETERS\n0 0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n"
+                            "1 0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n| END OF FILE\n")),
+              std::string::npos)
+        << out;
+    const CommandFile back = read_text(out);
+    ASSERT_TRUE(back.ok()) << refusal_text(back);
+    EXPECT_EQ(back.par.Alpha, 0.7);
+    EXPECT_EQ(back.par.Numerics, "robust");
+    EXPECT_EQ(back.generator.points[1][7], 300.0f);
+}
+
+TEST(CommandWriter, AFileMadeLineByLineIsOneTheReaderTakes) {
+    CommandDocument doc;
+    doc.add(LineKind::kComment, "# made here");
+    doc.add(LineKind::kName, "Track_Name T");
+    doc.add(LineKind::kName, "Run_Name R");
+    doc.add(LineKind::kSection, "| POWDER SNOW GLOBAL PARAMETERS");
+    doc.parameter("Max_Time", "5");
+    doc.add(LineKind::kSection, "| COORDINATES");
+    doc.add(LineKind::kCount, "Number_of_Points 2");
+    doc.add(LineKind::kCoordinateRow, "0 0 100 0 0");
+    doc.add(LineKind::kCoordinateRow, "1 10 95 0 0");
+    doc.add(LineKind::kSection, "| POWDER SNOW LOCAL PARAMETERS");
+    doc.add(LineKind::kLocalRow, std::string("0 ") + kLocals);
+    doc.add(LineKind::kLocalRow, std::string("1 ") + kLocals);
+    const CommandFile f = read_text(doc.text());
+    ASSERT_TRUE(f.ok()) << refusal_text(f);
+    EXPECT_EQ(f.par.Max_Time, 5.0);
+    EXPECT_EQ(comment_block(f), std::vector<std::string>{"# made here"});
+    ASSERT_EQ(f.lines.size(), 12u);
+    const LineKind kinds[] = {LineKind::kComment, LineKind::kName, LineKind::kName, LineKind::kSection,
+                              LineKind::kParameter, LineKind::kSection, LineKind::kCount, LineKind::kCoordinateRow,
+                              LineKind::kCoordinateRow, LineKind::kSection, LineKind::kLocalRow, LineKind::kLocalRow};
+    for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(f.lines[i].kind, kinds[i]) << i;
+    EXPECT_EQ(f.lines[4].key, "Max_Time");
+    EXPECT_EQ(f.coordinates[1], (std::array<double, 4>{10, 95, 0, 0}));
+}
+
+}  // namespace
+}  // namespace torla

@@ -1,0 +1,168 @@
+// The tools' command lines: --help lists every sub-command (on standard
+// output, status 0), and a mistake names the option, the value or the
+// sub-command on standard error with the usage status 2.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace torla {
+namespace {
+
+using test::TempDir;
+
+struct Case {
+    std::string args;  // the program and its arguments
+    int status;
+    std::vector<std::string> said;  // each on the stream the status calls for
+};
+
+// Runs each case twice: its stream must hold every piece, the other none.
+void check(const std::vector<Case>& cases) {
+    TempDir dir;
+    for (const Case& c : cases) {
+        const std::string command = test::bin_dir() + "/" + c.args;
+        std::string out, err;
+        EXPECT_EQ(test::run_in(dir.path(), "{ " + command + " 2>/dev/null; }", out), c.status)
+            << c.args;
+        EXPECT_EQ(test::run_in(dir.path(), "{ " + command + " >/dev/null; }", err), c.status)
+            << c.args;
+        const std::string& said = c.status == 0 ? out : err;
+        for (const std::string& piece : c.said) {
+            EXPECT_NE(said.find(piece), std::string::npos) << c.args << ": " << piece << "\n"
+                                                           << said;
+            EXPECT_EQ((c.status == 0 ? err : out).find(piece), std::string::npos)
+                << c.args << ": " << piece;
+        }
+    }
+}
+
+TEST(ToolCommandLines, HelpListsEverySubCommand) {
+    check({
+        {"torla-profile --help",
+         0,
+         {"usage: torla-profile [OPTIONS] DEM PATH", "--release-polygon FILE", "--split-at S"}},
+        {"torla-profile -h", 0, {"usage: torla-profile", "Exit status: 0 written"}},
+        {"torla-ensemble --help",
+         0,
+         {"usage: torla-ensemble", "\n  run ", "\n  run-chunk ", "\n  calibrate ", "\n  collect ",
+          "\n  status "}},
+        {"torla-ensemble run --help",
+         0,
+         {"usage: torla-ensemble run [OPTIONS] ENSEMBLE", "--max-parallel N", "--no-wait"}},
+        {"torla-ensemble calibrate --help",
+         0,
+         {"usage: torla-ensemble calibrate", "--observed OBS.toml", "--budget N"}},
+        {"torla-ensemble collect --help", 0, {"usage: torla-ensemble collect", "DIR"}},
+        {"torla-inspect --help",
+         0,
+         {"usage: torla-inspect", "\n  summary ", "\n  runout ", "\n  csv ", "\n  at ",
+          "\n  score ", "\n  map ", "\n  netcdf "}},
+        {"torla-inspect r.res summary --help",
+         0,
+         {"usage: torla-inspect RESULT summary", "--split-at S", "--json"}},
+        {"torla-inspect r.res csv --help",
+         0,
+         {"usage: torla-inspect RESULT csv", "--peaks", "-o FILE"}},
+        {"torla-inspect r.res at --help",
+         0,
+         {"usage: torla-inspect RESULT at", "--point E,N", "--heights LIST"}},
+        {"torla-inspect r.res map --help",
+         0,
+         {"usage: torla-inspect RESULT map", "--zone-pressure P", "--crs CRS"}},
+        {"torla-inspect r.res netcdf --help",
+         0,
+         {"usage: torla-inspect RESULT netcdf", "-o FILE.nc"}},
+        {"torla-inspect r.res score --help", 0, {"usage: torla-inspect RESULT score", "OBS"}},
+        {"torla-inspect r.res runout --help", 0, {"usage: torla-inspect RESULT runout", "--zones"}},
+        {"torla-inspect x/exceedance.csv map --help",
+         0,
+         {"usage: torla-inspect DIR/exceedance.csv map", "--crs"}},
+    });
+}
+
+TEST(ToolCommandLines, MistakesNameWhatIsWrongWithTheUsageStatus) {
+    check({
+        {"torla-profile d.tif p.geojson -o x.cmd --colour red",
+         2,
+         {"torla-profile: unknown option `--colour'", "usage: torla-profile"}},
+        {"torla-profile d.tif p.geojson -o x.cmd --spacing", 2, {"--spacing needs a value"}},
+        {"torla-profile d.tif p.geojson -o x.cmd --smooth -1",
+         2,
+         {"--smooth: `-1' is not a value it takes"}},
+        {"torla-profile d.tif p.geojson -o x.cmd --line-index 1e9",
+         2,
+         {"--line-index: `1e9' is not a value"}},
+        {"torla-profile d.tif p.geojson -o x.cmd --snow-elevation 1e999",
+         2,
+         {"--snow-elevation: `1e999'"}},
+        {"torla-profile d.tif p.geojson q.geojson -o x.cmd",
+         2,
+         {"unexpected argument `q.geojson'"}},
+        {"torla-profile d.tif", 2, {"PATH is required"}},
+        {"torla-ensemble",
+         2,
+         {"a sub-command is needed: run, calibrate, collect or status", "usage: torla-ensemble"}},
+        {"torla-ensemble frobnicate x", 2, {"unknown sub-command `frobnicate'"}},
+        {"torla-ensemble run e.toml -o e --frobnicate",
+         2,
+         {"unknown option `--frobnicate' of run", "usage: torla-ensemble run"}},
+        {"torla-ensemble run e.toml -o e --jobs 0",
+         2,
+         {"--jobs: `0' is not a whole number from 1 to 1000000"}},
+        {"torla-ensemble run e.toml -o e --chunk 1000001",
+         2,
+         {"--chunk: `1000001' is not a whole number"}},
+        {"torla-ensemble run e.toml -o e --max-parallel 2x", 2, {"--max-parallel: `2x'"}},
+        {"torla-ensemble run e.toml -o e --engine cloud",
+         2,
+         {"--engine: `cloud' is not local or slurm"}},
+        {"torla-ensemble run e.toml", 2, {"run needs -o DIR"}},
+        {"torla-ensemble run -o e", 2, {"ENSEMBLE is required"}},
+        {"torla-ensemble run e.toml -o", 2, {"-o needs a value"}},
+        {"torla-ensemble collect", 2, {"DIR is required", "usage: torla-ensemble collect"}},
+        {"torla-ensemble status a b", 2, {"unexpected argument `b' of status"}},
+        {"torla-ensemble run-chunk d -1 2", 2, {"FIRST: `-1' is not a whole number of 0 or more"}},
+        {"torla-ensemble run-chunk d 0 0", 2, {"COUNT: `0' is not a whole number"}},
+        {"torla-ensemble run-chunk d 0", 2, {"COUNT is required"}},
+        {"torla-ensemble calibrate c.toml --observed o.toml -o x --budget x",
+         2,
+         {"--budget: `x' is not a whole"}},
+        {"torla-inspect",
+         2,
+         {"a result file and a sub-command are needed", "usage: torla-inspect"}},
+        {"torla-inspect r.res", 2, {"a result file and a sub-command are needed"}},
+        {"torla-inspect r.res plot", 2, {"unknown sub-command `plot'"}},
+        {"torla-inspect r.res csv --json",
+         2,
+         {"unknown option `--json' of csv", "usage: torla-inspect RESULT csv"}},
+        {"torla-inspect r.res summary --split-at -1",
+         2,
+         {"--split-at: `-1' is not a number of 0 or more"}},
+        {"torla-inspect r.res csv --depth-threshold nan",
+         2,
+         {"--depth-threshold: `nan' is not a number of 0"}},
+        {"torla-inspect r.res csv --peaks --front",
+         2,
+         {"--peaks and --front are two exports: choose one"}},
+        {"torla-inspect r.res runout --zones", 2, {"--zones needs a value"}},
+        {"torla-inspect r.res runout extra", 2, {"unexpected argument `extra' of runout"}},
+        {"torla-inspect r.res score", 2, {"OBS is required"}},
+        {"torla-inspect r.res at --s 1 --heights", 2, {"--heights needs a value"}},
+        {"torla-inspect r.res at --s 1 --s 2x", 2, {"--s: `2x' is not a number"}},
+        {"torla-inspect r.res netcdf -o", 2, {"-o needs a value"}},
+        {"torla-inspect r.res netcdf -o n.nc --zones swiss",
+         2,
+         {"unknown option `--zones' of netcdf"}},
+        {"torla-inspect r.res map -o m.gpkg --crs", 2, {"--crs needs a value"}},
+        {"torla-inspect x/exceedance.csv map -o m.txt",
+         2,
+         {"map needs -o FILE.gpkg or -o FILE.geojson"}},
+        {"torla-inspect x/exceedance.csv netcdf", 2, {"netcdf needs -o FILE.nc"}},
+    });
+}
+
+}  // namespace
+}  // namespace torla
