@@ -18,6 +18,7 @@
 #include "ensemble/folder.h"
 #include "ensemble/slurm.h"
 #include "inspect/score.h"
+#include "support/json.h"
 
 namespace torla::ensemble {
 
@@ -324,7 +325,7 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
         j["best"] = nullptr;
     }
     j["accepted"] = accepted_json(ens, all, accepted_misfit(obs.count()));
-    return dir.write("calibration.json", inspect::json_text(j, 2) + "\n");
+    return dir.write("calibration.json", support::json_text(j, 2) + "\n");
 }
 
 }  // namespace

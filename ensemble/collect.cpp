@@ -21,6 +21,7 @@
 #include "model/quantities.h"
 #include "model/runout.h"
 #include "output/result_format.h"
+#include "support/json.h"
 #include "support/process.h"
 
 namespace torla::ensemble {
@@ -68,15 +69,6 @@ std::vector<Runout> member_runouts(const ResultData& r, const std::vector<Runout
 constexpr int kPeakRows[4] = {kRowSuspPressure, kRowSaltPressure, kRowSuspDepth, kRowSaltDepth};
 constexpr const char* kPeakNames[4] = {"p3", "p2", "h3", "h2"};
 constexpr const char* kPeakUnits[4] = {"kPa", "kPa", "m", "m"};
-
-std::string json_list(const std::vector<int>& v) {
-    std::string s = "[";
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        if (i) s += ", ";
-        s += std::to_string(v[i]);
-    }
-    return s + "]";
-}
 
 std::string index_list(const std::vector<int>& v) {
     if (v.empty()) return "none";
@@ -173,6 +165,42 @@ std::string runout_table(const std::vector<MemberResult>& res, const std::vector
          "elevation[m],angle[deg],determined,reason\n"
       << rows;
     return o.str();
+}
+
+// A number as the double of its nine-digit text: the value ensemble.json
+// has always given.
+nlohmann::ordered_json nine_digits(double v) {
+    return std::isfinite(v) ? nlohmann::ordered_json(std::strtod(number_text(v).c_str(), nullptr))
+                            : nlohmann::ordered_json();
+}
+
+struct LeftOut {
+    const std::vector<int>&unstable, &missing, &no_runout;  // member indices
+};
+
+// ensemble.json: the ensemble, the counts, why members were left out and the
+// run-out percentiles (sorted: the used members' run-outs, ascending).
+std::string ensemble_json(const EnsembleFile& ens, bool shared_grid, const CollectFigures& fig,
+                          const std::vector<MemberResult>& res, const LeftOut& left, const std::vector<double>& sorted) {
+    using Json = nlohmann::ordered_json;
+    Json j = {{"ensemble_file", ens.text}, {"base", ens.base_path}, {"sampling", sampling_name(ens.sampling)},
+              {"seed", ens.seed}, {"shared_grid", shared_grid}};
+    j["counts"] = {{"members", fig.members}, {"used", fig.used}, {"failed", fig.failed},
+                   {"unstable", fig.unstable}, {"not_run", fig.missing}};
+    j["failed"] = Json::array();
+    for (const auto& mr : res)
+        if (mr.use == "failed" || mr.use == "mismatch") j["failed"].push_back({{"member", mr.member->index}, {"why", mr.why}});
+    j["unstable"] = left.unstable;
+    j["not_run"] = left.missing;
+    Json p3 = Json::array(), p2 = Json::array();
+    for (double t : ens.p3_thresholds) p3.push_back(nine_digits(t));
+    for (double t : ens.p2_thresholds) p2.push_back(nine_digits(t));
+    j["thresholds_kpa"] = {{"p3", p3}, {"p2", p2}};
+    Json runout = {{"members", sorted.size()}, {"no_runout", left.no_runout}};
+    for (double p : {5, 10, 25, 50, 75, 90, 95})
+        runout["p" + number_text(p)] = sorted.empty() ? Json() : nine_digits(percentile(sorted, p));
+    j["runout_m"] = runout;
+    return support::json_text(j, 2) + "\n";
 }
 
 }  // namespace
@@ -372,7 +400,6 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     std::sort(runouts.begin(), runouts.end());
     std::vector<double> sorted;
     for (const auto& [v, i] : runouts) sorted.push_back(v);
-    const double pcts[] = {5, 10, 25, 50, 75, 90, 95};
     if (auto err = out.write("runout.csv", runout_table(res, limits, ens.zones, counts + left_out)); !err.empty())
         return fig.write_failed = true, err;
 
@@ -389,36 +416,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         if (auto err = out.write("fronts.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
     }
 
-    // ensemble.json
-    {
-        std::ostringstream o;
-        o << "{\n  \"ensemble_file\": " << inspect::json_string(ens.text) << ",\n  \"base\": "
-          << inspect::json_string(ens.base_path) << ",\n  \"sampling\": \"" << sampling_name(ens.sampling)
-          << "\",\n  \"seed\": " << ens.seed << ",\n  \"shared_grid\": " << (plan.shared_grid ? "true" : "false")
-          << ",\n  \"counts\": {\"members\": " << fig.members << ", \"used\": " << fig.used
-          << ", \"failed\": " << fig.failed << ", \"unstable\": " << fig.unstable << ", \"not_run\": " << fig.missing
-          << "},\n  \"failed\": [";
-        bool firstf = true;
-        for (const auto& mr : res)
-            if (mr.use == "failed" || mr.use == "mismatch") {
-                o << (firstf ? "" : ", ") << "{\"member\": " << mr.member->index
-                  << ", \"why\": " << inspect::json_string(mr.why) << "}";
-                firstf = false;
-            }
-        o << "],\n  \"unstable\": " << json_list(unstable) << ",\n  \"not_run\": " << json_list(missing)
-          << ",\n  \"thresholds_kpa\": {\"p3\": [";
-        for (std::size_t k = 0; k < ens.p3_thresholds.size(); ++k) o << (k ? ", " : "") << number_text(ens.p3_thresholds[k]);
-        o << "], \"p2\": [";
-        for (std::size_t k = 0; k < ens.p2_thresholds.size(); ++k) o << (k ? ", " : "") << number_text(ens.p2_thresholds[k]);
-        o << "]},\n  \"runout_m\": {\"members\": " << runouts.size() << ", \"no_runout\": " << json_list(no_runout);
-        for (double p : pcts) {
-            o << ", \"p" << p << "\": ";
-            if (sorted.empty()) o << "null";
-            else o << number_text(percentile(sorted, p));
-        }
-        o << "}\n}\n";
-        if (auto err = out.write("ensemble.json", o.str()); !err.empty()) return fig.write_failed = true, err;
-    }
+    const std::string json = ensemble_json(ens, plan.shared_grid, fig, res, {unstable, missing, no_runout}, sorted);
+    if (auto err = out.write("ensemble.json", json); !err.empty()) return fig.write_failed = true, err;
     return "";
 }
 

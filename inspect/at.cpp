@@ -22,6 +22,7 @@
 #include "model/bytes.h"
 #include "model/height_pressure.h"
 #include "output/heights_format.h"
+#include "support/json.h"
 #include "support/run_files.h"
 
 namespace torla::inspect {
@@ -228,9 +229,9 @@ nlohmann::json number_or_null(double x) { return std::isfinite(x) ? nlohmann::js
 
 void write_json(std::ostream& out, const std::string& path, const ResultData& r, const AtView& v) {
     nlohmann::json j;
-    j["result"] = json_string(path).substr(1, json_string(path).size() - 2);
-    j["problem"] = json_string(r.problem_name).substr(1, json_string(r.problem_name).size() - 2);
-    j["run"] = json_string(r.run_name).substr(1, json_string(r.run_name).size() - 2);
+    j["result"] = path;
+    j["problem"] = r.problem_name;
+    j["run"] = r.run_name;
     j["cell"] = v.place.cell;
     j["path_length_m"] = r.geometry[v.place.cell].path_length;
     j["horizontal_m"] = v.place.horizontal_m;
@@ -245,7 +246,7 @@ void write_json(std::ostream& out, const std::string& path, const ResultData& r,
     nlohmann::json dumps = nlohmann::json::array();
     for (std::size_t d = 0; d < v.times.size(); ++d) dumps.push_back({{"t_s", v.times[d]}, {"p_kPa", v.p[d]}});
     j["dumps"] = dumps;
-    out << j.dump(1) << "\n";
+    out << support::json_text(j, 1) << "\n";
 }
 
 void write_csv(std::ostream& out, const std::string& path, const ResultData& r, const AtView& v) {

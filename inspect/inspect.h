@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "output/result_format.h"
 #include "support/files.h"
 #include "support/numbers.h"
@@ -93,11 +95,14 @@ Summary summarize(const ResultData& r, const Thresholds& th);
 struct RunRecord;  // run_record.h
 void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s,
                         const RunRecord* record = nullptr);
-// extra: members of a JSON object written after the summary's own (the
-// run-outs), each as "key": value.
+// The summary for scripts: one JSON object with the run record's part when
+// there is one, then the members of extra (the run-outs), then "notes"
+// naming every value that is not finite and so written as null.
+nlohmann::ordered_json summary_json(const ResultTables& r, const Summary& s, const RunRecord* record = nullptr,
+                                    const nlohmann::ordered_json& extra = nlohmann::ordered_json::object());
 void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
                         const RunRecord* record = nullptr,
-                        const std::vector<std::pair<std::string, std::string>>& extra = {});
+                        const nlohmann::ordered_json& extra = nlohmann::ordered_json::object());
 
 // The dumps in long form, one row per dump and cell, and the peak table one
 // row per cell; each led by two comment lines with the names and a header
@@ -119,9 +124,6 @@ void write_dump_rows(std::ostream& o, const ResultTables& r, const std::vector<d
 // and the time the front reaches the end of the track.
 void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s);
 
-// A name from the command file as a JSON string: UTF-8 as it stands, any
-// other bytes taken as Latin-1.
-std::string json_string(const std::string& text);
 // A name for text and CSV: UTF-8 as it stands, but control characters,
 // line separators (U+0085, U+2028, U+2029) and bytes that are not UTF-8
 // written as escapes (\n, \r, \t, \u0085, \xfc), so that a name keeps to

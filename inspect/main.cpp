@@ -245,11 +245,7 @@ int summary(torla::ResultReader& reader, torla::ResultTables& r, const std::stri
     }
     const torla::inspect::RunRecord* record = v.has_record ? &v.record : nullptr;
     if (opt.json) {
-        std::vector<std::pair<std::string, std::string>> extra;
-        const nlohmann::ordered_json runouts = torla::inspect::runouts_json(v);
-        for (auto it = runouts.begin(); it != runouts.end(); ++it)
-            extra.emplace_back(it.key(), torla::inspect::json_text(it.value()));
-        torla::inspect::write_summary_json(std::cout, r, s, record, extra);
+        torla::inspect::write_summary_json(std::cout, r, s, record, torla::inspect::runouts_json(v));
     } else {
         torla::inspect::write_summary_text(std::cout, r, s, record);
         torla::inspect::write_runouts_text(std::cout, v);

@@ -9,23 +9,32 @@
 
 #include "inspect/inspect.h"
 #include "inspect/run_record.h"
+#include "support/json.h"
 
 namespace torla::inspect {
 
 using support::exact_number_text;
 using support::fixed_text;
 using support::fmt;
+using Json = nlohmann::ordered_json;
 
 namespace {
 
 // JSON numbers: JSON has none that are not finite, so such a value is
-// written as null and named in the document's "notes".
+// written as null and named in the document's "notes". A value read from
+// the result file is a 32-bit float and is written as the shortest text of
+// that float; one worked out in double precision, or read from the run
+// record, as the double it is.
 struct JsonNumbers {
     std::vector<std::string> notes;
-    std::string operator()(double v, const std::string& where, bool exact = false) {
-        if (std::isfinite(v)) return exact ? exact_number_text(v) : number_text(v);
+    Json f32(double v, const std::string& where) {
+        return std::isfinite(v) ? support::float_value(static_cast<float>(v)) : null_for(v, where);
+    }
+    Json f64(double v, const std::string& where) { return std::isfinite(v) ? Json(v) : null_for(v, where); }
+    Json opt64(const std::optional<double>& v, const std::string& where) { return v ? f64(*v, where) : Json(); }
+    Json null_for(double v, const std::string& where) {
         notes.push_back(where + " is " + number_text(v) + ", written as null");
-        return "null";
+        return nullptr;
     }
 };
 
@@ -57,26 +66,20 @@ void text_maximum(std::ostream& o, const char* label, const char* depth, const P
     o << "\n";
 }
 
-void json_maximum(std::ostream& o, JsonNumbers& jn, const char* key,
-                  const std::optional<PeakMaximum>& m) {
-    o << "  \"" << key << "\": ";
-    if (!m || m->cell < 0) {
-        o << "null";
-        return;
-    }
-    const std::string k = key;
-    o << "{\"kPa\": " << jn(m->value, k + ".kPa") << ", \"cell\": " << m->cell
-      << ", \"path_length_m\": " << jn(m->path_length, k + ".path_length_m")
-      << ", \"h1_m\": " << jn(m->h1, k + ".h1_m") << ", \"h2_m\": " << jn(m->h2, k + ".h2_m")
-      << ", \"h3_m\": " << jn(m->h3, k + ".h3_m")
-      << ", \"non_finite_cells\": " << m->non_finite_cells << "}";
+Json json_maximum(JsonNumbers& jn, const std::string& key, const std::optional<PeakMaximum>& m) {
+    if (!m || m->cell < 0) return nullptr;
+    return {{"kPa", jn.f32(m->value, key + ".kPa")},
+            {"cell", m->cell},
+            {"path_length_m", jn.f32(m->path_length, key + ".path_length_m")},
+            {"h1_m", jn.f32(m->h1, key + ".h1_m")},
+            {"h2_m", jn.f32(m->h2, key + ".h2_m")},
+            {"h3_m", jn.f32(m->h3, key + ".h3_m")},
+            {"non_finite_cells", m->non_finite_cells}};
 }
 
-std::string json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell,
-                      const std::string& where) {
-    if (!cell) return "null";
-    return fmt("{\"cell\": %d, \"path_length_m\": ", *cell) +
-           jn(r.geometry[*cell].path_length, where + ".path_length_m") + "}";
+Json json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell, const std::string& where) {
+    if (!cell) return nullptr;
+    return {{"cell", *cell}, {"path_length_m", jn.f32(r.geometry[*cell].path_length, where + ".path_length_m")}};
 }
 
 void csv_comments(std::ostream& o, const ResultTables& r) {
@@ -160,34 +163,6 @@ std::string output_clobbers_input(const std::string& out_path,
     return "";
 }
 
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t len = utf8_length(text, i);
-        if (const std::size_t sep = separator_length(text, i)) {
-            out += fmt("\\u%04x", separator_code(text, i, sep));
-            i += sep;
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            out += fmt("\\u%04x", c);
-        } else if (len > 0) {
-            out.append(text, i, len);
-            i += len;
-            continue;
-        } else {
-            out += fmt("\\u%04x", c);  // Latin-1 byte: the code point equals the byte
-        }
-        ++i;
-    }
-    return out + "\"";
-}
-
-
 namespace {
 
 const char* const kSuspPressureLabel = "suspension-layer pressure";
@@ -241,65 +216,56 @@ void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
         o << (k ? "              " : "Warnings:     ") << plain_text(rec.warnings[k]) << "\n";
 }
 
-std::string json_opt(JsonNumbers& jn, const std::optional<double>& v, const std::string& where) {
-    return v ? jn(*v, where) : "null";
+Json text_or_null(const std::string& text) { return text.empty() ? Json() : Json(text); }
+
+Json json_peaks_before_onset(JsonNumbers& jn, const ResultTables& r, const RunRecord& rec) {
+    if (rec.peaks_before_onset.empty()) return nullptr;
+    Json peaks = Json::object();
+    for (auto [q, key] : {std::pair{kRowSaltPressure, "max_saltation_pressure"},
+                          std::pair{kRowSuspPressure, "max_suspension_pressure"}}) {
+        const auto p = largest_before_onset(rec, q);
+        peaks[key] = p ? Json{{"kPa", jn.f64(p->value, std::string("run_record.peaks_before_onset.") + key)},
+                              {"cell", p->cell},
+                              {"path_length_m", jn.f32(r.geometry[p->cell].path_length,
+                                                       "run_record.peaks_before_onset.path_length_m")}}
+                       : Json();
+    }
+    return peaks;
 }
 
-void json_record(std::ostream& o, JsonNumbers& jn, const ResultTables& r, const RunRecord& rec) {
-    o << "  \"run_record\": {\"path\": " << json_string(rec.path)
-      << ",\n    \"stop_reason\": " << (rec.stop_reason.empty() ? "null" : json_string(rec.stop_reason))
-      << ", \"exit_status\": " << (rec.exit_status ? std::to_string(*rec.exit_status) : "null")
-      << ", \"simulated_time_s\": " << json_opt(jn, rec.simulated_time_s, "run_record.simulated_time_s")
-      << ",\n    \"message\": " << (rec.message.empty() ? "null" : json_string(rec.message))
-      << ",\n    \"onset\": ";
-    if (!rec.onset)
-        o << "null";
+Json json_mass_balance(JsonNumbers& jn, const RunRecord& rec) {
+    const auto b = mass_balance(rec);
+    if (!b) return nullptr;
+    Json m = {{"start_kg_per_m", jn.f64(b->start, "mass_balance.start")},
+              {"start_time_s", jn.f64(b->t_start, "mass_balance.start_time")},
+              {"end_kg_per_m", jn.f64(b->end, "mass_balance.end")},
+              {"end_time_s", jn.f64(b->t_end, "mass_balance.end_time")},
+              {"outflow_kg_per_m", jn.f64(b->outflow_end, "mass_balance.outflow")},
+              {"largest_unexplained_change_kg_per_m",
+               jn.opt64(b->largest_unexplained, "mass_balance.largest_unexplained_change")}};
+    if (b->largest_unexplained)
+        m["between_s"] = {jn.f64(b->unexplained_t0, "mass_balance.between"),
+                          jn.f64(b->unexplained_t1, "mass_balance.between")};
+    if (b->edges_then) m["edge_cells_change_then_kg_per_m"] = jn.f64(*b->edges_then, "mass_balance.edge_cells");
+    return m;
+}
+
+Json json_record(JsonNumbers& jn, const ResultTables& r, const RunRecord& rec) {
+    Json j = {{"path", rec.path},
+              {"stop_reason", text_or_null(rec.stop_reason)},
+              {"exit_status", rec.exit_status ? Json(*rec.exit_status) : Json()},
+              {"simulated_time_s", jn.opt64(rec.simulated_time_s, "run_record.simulated_time_s")},
+              {"message", text_or_null(rec.message)}};
+    if (rec.onset)
+        j["onset"] = {{"time_s", jn.opt64(rec.onset->time_s, "run_record.onset.time_s")},
+                      {"cell", rec.onset->cell ? Json(*rec.onset->cell) : Json()},
+                      {"sign", rec.onset->sign}};
     else
-        o << "{\"time_s\": " << json_opt(jn, rec.onset->time_s, "run_record.onset.time_s")
-          << ", \"cell\": " << (rec.onset->cell ? std::to_string(*rec.onset->cell) : "null")
-          << ", \"sign\": " << json_string(rec.onset->sign) << "}";
-    o << ",\n    \"peaks_before_onset\": ";
-    if (rec.peaks_before_onset.empty()) {
-        o << "null";
-    } else {
-        o << "{";
-        bool first = true;
-        for (auto [q, key] : {std::pair{kRowSaltPressure, "max_saltation_pressure"},
-                              std::pair{kRowSuspPressure, "max_suspension_pressure"}}) {
-            const auto p = largest_before_onset(rec, q);
-            o << (first ? "" : ", ") << "\"" << key << "\": ";
-            first = false;
-            if (!p)
-                o << "null";
-            else
-                o << "{\"kPa\": " << jn(p->value, std::string("run_record.peaks_before_onset.") + key)
-                  << ", \"cell\": " << p->cell << ", \"path_length_m\": "
-                  << jn(r.geometry[p->cell].path_length, "run_record.peaks_before_onset.path_length_m")
-                  << "}";
-        }
-        o << "}";
-    }
-    o << ",\n    \"mass_balance\": ";
-    if (const auto b = mass_balance(rec)) {
-        o << "{\"start_kg_per_m\": " << jn(b->start, "mass_balance.start") << ", \"start_time_s\": "
-          << jn(b->t_start, "mass_balance.start_time") << ", \"end_kg_per_m\": "
-          << jn(b->end, "mass_balance.end") << ", \"end_time_s\": " << jn(b->t_end, "mass_balance.end_time")
-          << ", \"outflow_kg_per_m\": " << jn(b->outflow_end, "mass_balance.outflow")
-          << ",\n      \"largest_unexplained_change_kg_per_m\": "
-          << json_opt(jn, b->largest_unexplained, "mass_balance.largest_unexplained_change");
-        if (b->largest_unexplained)
-            o << ", \"between_s\": [" << jn(b->unexplained_t0, "mass_balance.between") << ", "
-              << jn(b->unexplained_t1, "mass_balance.between") << "]";
-        if (b->edges_then)
-            o << ", \"edge_cells_change_then_kg_per_m\": " << jn(*b->edges_then, "mass_balance.edge_cells");
-        o << "}";
-    } else {
-        o << "null";
-    }
-    o << ",\n    \"warnings\": [";
-    for (std::size_t k = 0; k < rec.warnings.size(); ++k)
-        o << (k ? ", " : "") << json_string(rec.warnings[k]);
-    o << "]}";
+        j["onset"] = nullptr;
+    j["peaks_before_onset"] = json_peaks_before_onset(jn, r, rec);
+    j["mass_balance"] = json_mass_balance(jn, rec);
+    j["warnings"] = rec.warnings;
+    return j;
 }
 
 }  // namespace
@@ -383,84 +349,88 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
     if (record) text_record(o, r, *record);
 }
 
-void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
-                        const RunRecord* record,
-                        const std::vector<std::pair<std::string, std::string>>& extra) {
-    JsonNumbers jn;
-    o << "{\n";
-    o << "  \"problem\": " << json_string(r.problem_name) << ",\n";
-    o << "  \"run\": " << json_string(r.run_name) << ",\n";
-    o << "  \"cells\": " << r.n_cells << ",\n";
-    o << "  \"dump_records\": " << s.front.size() << ",\n";
-    o << "  \"header_dump_count\": " << r.dump_count << ",\n";
-    o << "  \"count_unpatched\": " << (r.count_unpatched ? "true" : "false") << ",\n";
-    o << "  \"closing_record\": " << (r.closing_record ? "true" : "false") << ",\n";
-    o << "  \"cut_short\": " << (r.cut_short ? "true" : "false") << ",\n";
-    o << "  \"ignored_bytes\": " << r.cut_bytes << ",\n";
-    o << "  \"peak_table\": " << (r.has_peak_table() ? "true" : "false") << ",\n";
-    o << "  \"track_length_m\": " << jn(s.track_length, "track_length_m") << ",\n";
-    o << "  \"drop_m\": " << jn(s.drop, "drop_m", true) << ",\n";
-    o << "  \"time_first_s\": " << jn(s.t_first, "time_first_s") << ",\n";
-    o << "  \"time_last_s\": " << jn(s.t_last, "time_last_s") << ",\n";
-    o << "  \"thresholds\": {\"suspension_pressure_kPa\": " << exact_number_text(s.thresholds.pressure_kpa)
-      << ", \"saltation_depth_m\": " << exact_number_text(s.thresholds.depth_m) << "},\n";
-    o << "  \"runout\": ";
-    if (!s.runout_cell)
-        o << "null";
-    else
-        o << "{\"cell\": " << *s.runout_cell << ", \"path_length_m\": "
-          << jn(r.geometry[*s.runout_cell].path_length, "runout.path_length_m")
-          << ", \"at_track_end\": " << (s.runout_at_track_end ? "true" : "false")
-          << ",\n    \"suspension_pressure\": "
-          << json_cell(r, jn, s.runout_pressure_cell, "runout.suspension_pressure")
-          << ",\n    \"saltation_depth\": "
-          << json_cell(r, jn, s.runout_depth_cell, "runout.saltation_depth") << "}";
-    o << ",\n";
-    o << "  \"front_max_speed\": ";
-    if (!s.fastest)
-        o << "null";
-    else
-        o << "{\"m_s\": " << jn(s.fastest->speed, "front_max_speed.m_s", true)
-          << ", \"from_s\": " << jn(s.fastest->t0, "front_max_speed.from_s")
-          << ", \"to_s\": " << jn(s.fastest->t1, "front_max_speed.to_s") << "}";
-    o << ",\n";
-    o << "  \"front_reaches_track_end_s\": "
-      << (s.front_reaches_end ? jn(*s.front_reaches_end, "front_reaches_track_end_s") : "null")
-      << ",\n";
-    o << "  \"front\": [";
+namespace {
+
+Json json_runout(const ResultTables& r, const Summary& s, JsonNumbers& jn) {
+    if (!s.runout_cell) return nullptr;
+    return {{"cell", *s.runout_cell},
+            {"path_length_m", jn.f32(r.geometry[*s.runout_cell].path_length, "runout.path_length_m")},
+            {"at_track_end", s.runout_at_track_end},
+            {"suspension_pressure", json_cell(r, jn, s.runout_pressure_cell, "runout.suspension_pressure")},
+            {"saltation_depth", json_cell(r, jn, s.runout_depth_cell, "runout.saltation_depth")}};
+}
+
+Json json_front(const Summary& s, JsonNumbers& jn) {
+    Json front = Json::array();
     for (std::size_t d = 0; d < s.front.size(); ++d) {
         const FrontSample& f = s.front[d];
         const std::string where = "front[" + std::to_string(d) + "]";
-        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << jn(f.time, where + ".time_s")
-          << ", \"cell\": " << (f.present() ? std::to_string(f.cell) : "null")
-          << ", \"path_length_m\": "
-          << (f.present() ? jn(f.path_length, where + ".path_length_m") : "null") << "}";
+        front.push_back({{"time_s", jn.f32(f.time, where + ".time_s")},
+                         {"cell", f.present() ? Json(f.cell) : Json()},
+                         {"path_length_m", f.present() ? jn.f32(f.path_length, where + ".path_length_m") : Json()}});
     }
-    o << (s.front.empty() ? "],\n" : "\n  ],\n");
-    json_maximum(o, jn, "max_saltation_pressure", s.max_salt_pressure);
-    o << ",\n";
-    json_maximum(o, jn, "max_suspension_pressure", s.max_susp_pressure);
-    o << ",\n";
-    if (!s.height_maxima.empty()) {
-        o << "  \"max_pressure_over_height\": [";
-        for (std::size_t k = 0; k < s.height_maxima.size(); ++k) {
-            const Summary::HeightMaximum& m = s.height_maxima[k];
-            o << (k ? ",\n    " : "\n    ") << "{\"height_m\": " << exact_number_text(m.height_m) << ", \"kPa\": ";
-            if (m.cell < 0)
-                o << "0, \"cell\": null, \"time_s\": null}";
-            else
-                o << exact_number_text(m.kpa) << ", \"cell\": " << m.cell << ", \"time_s\": " << exact_number_text(m.time_s) << "}";
-        }
-        o << "\n  ],\n";
+    return front;
+}
+
+Json json_height_maxima(const Summary& s, JsonNumbers& jn) {
+    Json out = Json::array();
+    for (const Summary::HeightMaximum& m : s.height_maxima) {
+        const bool reached = m.cell >= 0;
+        out.push_back({{"height_m", jn.f64(m.height_m, "max_pressure_over_height.height_m")},
+                       {"kPa", reached ? jn.f64(m.kpa, "max_pressure_over_height.kPa") : Json(0)},
+                       {"cell", reached ? Json(m.cell) : Json()},
+                       {"time_s", reached ? jn.f64(m.time_s, "max_pressure_over_height.time_s") : Json()}});
     }
-    if (record) {
-        json_record(o, jn, r, *record);
-        o << ",\n";
-    }
-    for (const auto& [key, value] : extra) o << "  " << json_string(key) << ": " << value << ",\n";
-    o << "  \"notes\": [";
-    for (std::size_t k = 0; k < jn.notes.size(); ++k) o << (k ? ", " : "") << json_string(jn.notes[k]);
-    o << "]\n}\n";
+    return out;
+}
+
+// The file's own facts: names, counts and how it ends.
+Json json_file_facts(const ResultTables& r, const Summary& s) {
+    return {{"problem", r.problem_name},
+            {"run", r.run_name},
+            {"cells", r.n_cells},
+            {"dump_records", s.front.size()},
+            {"header_dump_count", r.dump_count},
+            {"count_unpatched", r.count_unpatched},
+            {"closing_record", r.closing_record},
+            {"cut_short", r.cut_short},
+            {"ignored_bytes", r.cut_bytes},
+            {"peak_table", r.has_peak_table()}};
+}
+
+}  // namespace
+
+Json summary_json(const ResultTables& r, const Summary& s, const RunRecord* record, const Json& extra) {
+    JsonNumbers jn;
+    Json j = json_file_facts(r, s);
+    j["track_length_m"] = jn.f32(s.track_length, "track_length_m");
+    j["drop_m"] = jn.f64(s.drop, "drop_m");
+    j["time_first_s"] = jn.f32(s.t_first, "time_first_s");
+    j["time_last_s"] = jn.f32(s.t_last, "time_last_s");
+    j["thresholds"] = {{"suspension_pressure_kPa", jn.f64(s.thresholds.pressure_kpa, "thresholds")},
+                       {"saltation_depth_m", jn.f64(s.thresholds.depth_m, "thresholds")}};
+    j["runout"] = json_runout(r, s, jn);
+    if (s.fastest)
+        j["front_max_speed"] = {{"m_s", jn.f64(s.fastest->speed, "front_max_speed.m_s")},
+                                {"from_s", jn.f32(s.fastest->t0, "front_max_speed.from_s")},
+                                {"to_s", jn.f32(s.fastest->t1, "front_max_speed.to_s")}};
+    else
+        j["front_max_speed"] = nullptr;
+    j["front_reaches_track_end_s"] =
+        s.front_reaches_end ? jn.f32(*s.front_reaches_end, "front_reaches_track_end_s") : Json();
+    j["front"] = json_front(s, jn);
+    j["max_saltation_pressure"] = json_maximum(jn, "max_saltation_pressure", s.max_salt_pressure);
+    j["max_suspension_pressure"] = json_maximum(jn, "max_suspension_pressure", s.max_susp_pressure);
+    if (!s.height_maxima.empty()) j["max_pressure_over_height"] = json_height_maxima(s, jn);
+    if (record) j["run_record"] = json_record(jn, r, *record);
+    for (auto it = extra.begin(); it != extra.end(); ++it) j[it.key()] = it.value();
+    j["notes"] = jn.notes;
+    return j;
+}
+
+void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s, const RunRecord* record,
+                        const Json& extra) {
+    o << support::json_text(summary_json(r, s, record, extra), 2) << "\n";
 }
 
 void write_dumps_csv_head(std::ostream& o, const ResultTables& r) {

@@ -284,8 +284,4 @@ nlohmann::ordered_json runouts_json(const RunView& v) {
     return j;
 }
 
-std::string json_text(const nlohmann::ordered_json& j, int indent) {
-    return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 }  // namespace torla::inspect

@@ -71,8 +71,6 @@ void trust_record_peaks(ResultTables& r, const RunRecord& record);
 // JSON object's members (nlohmann), shared by `runout` and `summary`.
 void write_runouts_text(std::ostream& o, const RunView& v);
 nlohmann::ordered_json runouts_json(const RunView& v);
-// JSON text of a value as the tools write it (invalid UTF-8 replaced).
-std::string json_text(const nlohmann::ordered_json& j, int indent = -1);
 
 // torla-inspect RESULT runout [--json] [--split-at S] [--zones Z] [--zone-pressure P]
 int runout_main(int argc, char** argv);

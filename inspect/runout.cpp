@@ -5,6 +5,7 @@
 
 #include "inspect/run_view.h"
 #include "support/cli_options.h"
+#include "support/json.h"
 
 namespace torla::inspect {
 
@@ -61,7 +62,7 @@ int runout_main(int argc, char** argv) {
     }
     if (!v.record_note.empty()) std::cerr << "torla-inspect: note: " << plain_text(v.record_note) << "\n";
     if (o.json)
-        std::cout << json_text(runouts_json(v), 2) << "\n";
+        std::cout << support::json_text(runouts_json(v), 2) << "\n";
     else
         write_runouts_text(std::cout, v);
     return 0;

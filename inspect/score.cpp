@@ -8,6 +8,8 @@
 
 #include "support/cli_options.h"
 
+#include "support/json.h"
+
 namespace torla::inspect {
 
 namespace {
@@ -140,7 +142,7 @@ int score_main(int argc, char** argv) {
         return kStatusBadFile;
     }
     if (json)
-        std::cout << json_text(score_json(obs, s), 2) << "\n";
+        std::cout << support::json_text(score_json(obs, s), 2) << "\n";
     else
         write_score_text(std::cout, obs, s);
     return 0;

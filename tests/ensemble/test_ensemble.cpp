@@ -17,6 +17,7 @@
 #include <thread>
 
 #include <gdal_priv.h>
+#include <nlohmann/json.hpp>
 #include <ogrsf_frmts.h>
 
 #include "ensemble/ensemble.h"
@@ -309,8 +310,10 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                          "h3_p95[m],h2_p5[m],h2_p50[m],h2_p95[m]\n0,"), std::string::npos) << table;
     EXPECT_NE(table.find("\n1,10,600001,199999,995,0.5,0,0.5,0.575,1.5,2.85,5.6,10,18.65,6,6,6,1,1,1\n"
                          "2,20,600002,199998,990,0.5,0.25,0,0.0300000004,0.850000001,3.2,0,0,0,7,7,7,1,1,1\n"), std::string::npos) << table;
-    EXPECT_NE(read_text(out + "/ensemble.json").find("\"failed\": [{\"member\": 4, \"why\": \"exit status 2\"}],\n"
-                                                     "  \"unstable\": [5],\n  \"not_run\": [6]"), std::string::npos);
+    const auto json = nlohmann::json::parse(read_text(out + "/ensemble.json"));
+    EXPECT_EQ(json["failed"], nlohmann::json::parse(R"([{"member": 4, "why": "exit status 2"}])"));
+    EXPECT_EQ(json["unstable"], nlohmann::json::array({5}));
+    EXPECT_EQ(json["not_run"], nlohmann::json::array({6}));
     const std::string members = read_text(out + "/members.csv");  // run-out at the last cell: h2 is 1 m everywhere
     for (const char* row : {",0.5,used,0,max_time,30,yes,20,0.5,,\n", ",0.9,failed,2,non_finite,,,,,,\n",
                             ",0.95,unstable,5,small_step,,,,,92.5,3\n", ",0.99,missing,,,,,,,,\n"})
@@ -773,10 +776,13 @@ TEST(EnsembleCollect, PeaksThatBlewUpAreLeftOutAsFailed) {
     CollectFigures fig;
     ASSERT_EQ(collect(dir.file("out"), fig), "");
     EXPECT_EQ(fig.used * 10 + fig.failed, 14);
-    const std::string json = read_text(dir.file("out/ensemble.json"));
-    for (int i = 1; i < 5; ++i)
-        EXPECT_NE(json.find("{\"member\": " + std::to_string(i) + ", \"why\": \"" + cases[i].why), std::string::npos)
-            << json;
+    const std::string text = read_text(dir.file("out/ensemble.json"));
+    const auto failed = nlohmann::json::parse(text)["failed"];
+    ASSERT_EQ(failed.size(), 4u) << text;
+    for (int i = 1; i < 5; ++i) {
+        EXPECT_EQ(failed[i - 1]["member"], i) << text;
+        EXPECT_EQ(failed[i - 1]["why"].get<std::string>().rfind(cases[i].why, 0), 0u) << text;
+    }
     // Only member 0 enters: cell 2 exceeds 1 kPa with probability 1, its median is 2.
     EXPECT_EQ(csv_rows(dir.file("out/exceedance.csv"))[3][5], "1");
 }

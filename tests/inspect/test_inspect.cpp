@@ -5,6 +5,8 @@
 #include <cmath>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "inspect/inspect.h"
 #include "result_bytes.h"
 
@@ -236,8 +238,6 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
     } runs[] = {
         {"run.res summary", 0, "Run-out:      40.0 m (cell 4)\n"},
         {"run.res summary --threshold 0.04", 0, "Run-out:      50.0 m (cell 5)\n"},
-        {"run.res summary --json --depth-threshold 0.35", 0, "\"saltation_depth\": {\"cell\": 2,"},
-        {"run.res summary --json", 0, "\"front_max_speed\": {\"m_s\": 15, \"from_s\": 0, \"to_s\": 2}"},
         {"run.res csv -o dumps.csv", 0, ""},
         {"run.res csv --peaks", 0, "p3_h3[m]"},
         {"killed.res summary", 0, "the count is not patched and there is no peak table"},
@@ -256,6 +256,22 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
         EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect " + run.args, out), run.status)
             << run.args;
         EXPECT_NE(out.find(run.said), std::string::npos) << run.args << "\n" << out;
+    }
+    // The JSON for scripts, read back.
+    const struct {
+        std::string options, pointer;
+        nlohmann::json value;
+    } json_runs[] = {
+        {"--depth-threshold 0.35", "/runout/saltation_depth/cell", 2},
+        {"", "/front_max_speed", {{"m_s", 15}, {"from_s", 0}, {"to_s", 2}}},
+        {"", "/front/1", {{"time_s", 2}, {"cell", 4}, {"path_length_m", 40}}},
+    };
+    for (const auto& run : json_runs) {
+        std::string out;
+        ASSERT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect run.res summary --json " + run.options,
+                               out), 0) << out;
+        EXPECT_EQ(nlohmann::json::parse(out).at(nlohmann::json::json_pointer(run.pointer)), run.value)
+            << run.options << "\n" << out;
     }
     std::ostringstream expected;
     inspect::write_dumps_csv(expected, r_);

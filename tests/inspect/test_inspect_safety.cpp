@@ -276,6 +276,33 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
         << json.str();
 }
 
+// Values from the result file are 32-bit: their shortest text, which reads
+// back as the same float; values worked out in double precision keep every
+// digit; a value that is not finite is null and named in the notes.
+TEST(InspectNumbers, SummaryJsonNumbersReadBackAsStored) {
+    TempDir dir;
+    slope(4, 2).save(dir.file("run.res"));
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
+    auto s = inspect::summarize(r, {});
+    s.track_length = 0.1f;
+    s.t_last = 1234.5677f;
+    s.drop = 1.0 / 3.0;
+    s.t_first = NAN;
+    s.fastest = inspect::FrontSpeed{0.0, INFINITY, 2.5};
+    std::ostringstream out;
+    inspect::write_summary_json(out, r, s);
+    const std::string text = out.str();
+    for (const char* part : {"\"track_length_m\": 0.1,", "\"time_last_s\": 1234.5677,",
+                             "\"drop_m\": 0.3333333333333333,", "\"time_first_s\": null,",
+                             "\"to_s\": null"})
+        EXPECT_TRUE(has(text, part)) << part << "\n" << text;
+    const auto j = nlohmann::json::parse(text);
+    EXPECT_EQ(j["track_length_m"].get<float>(), 0.1f);
+    EXPECT_EQ(j["notes"], nlohmann::json::parse(R"(["time_first_s is nan, written as null",
+                                                     "front_max_speed.to_s is inf, written as null"])"));
+}
+
 // Peaks that are not finite or beyond any avalanche are marked on the map,
 // never zoned (a NaN or 3e38 kPa is no red zone), and said on standard error.
 TEST(InspectNumbers, MapNeverZonesPeaksThatAreNoPressure) {
@@ -320,6 +347,7 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
         {"A\x85" "B", "A\\x85B", "'A\\x85B'"},  // a byte that is not UTF-8: Latin-1 in JSON
         {"A\xc3" "B\xc2\x9f", "A\\xc3B\\u009f", "'A\xc3\x83" "B\\x9f'"},  // a lead byte alone; the last C1
         {"$p_3$ 100% \\ \xc3\xbc", "$p_3$ 100% \\ \xc3\xbc", "'$p_3$ 100% \\\\ \xc3\xbc'"},
+        {"say \"hi\"", "say \"hi\"", "'say \"hi\"'"},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -339,6 +367,10 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
         EXPECT_TRUE(has(csv.str(), "# problem: " + c.plain + "\n# run: R1\n")) << csv.str();
         EXPECT_TRUE(has(front.str(), "# problem: " + c.plain + "\n")) << front.str();
         EXPECT_EQ(json_of(json.str(), "d['problem']"), c.json_repr);
+        // `at` reads back the name itself too (it once escaped it twice).
+        std::string at;
+        ASSERT_EQ(inspect(dir, "run.res at --s 0 --json 2>/dev/null", at), 0) << at;
+        EXPECT_EQ(json_of(at, "d['problem']"), c.json_repr);
     }
 }
 
@@ -440,7 +472,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
                       "r['peaks_before_onset']['max_suspension_pressure']['kPa'], "
                       "r['mass_balance']['largest_unexplained_change_kg_per_m'], r['warnings'][1]] "
                       "if (r := d['run_record']) else None"),
-              "['small_step', 2, 3.75, -5, 'line\\nbreak']");
+              "['small_step', 2, 3.75, -5.0, 'line\\nbreak']");
 }
 
 TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
