@@ -20,6 +20,7 @@
 #include <ogrsf_frmts.h>
 
 #include "ensemble/ensemble.h"
+#include "inspect/result_bytes.h"
 #include "test_support.h"
 
 namespace torla::ensemble {
@@ -236,20 +237,17 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
               "0007-" + h.substr(0, 12) + " 00005-" + h.substr(0, 12));
 }
 
-// A result file of 4 cells and one dump whose peak table holds the given
-// p3, p2, h3 and h2 maxima (rows 11, 5, 6, 2 of the quantities), laid out
-// as the format is: little-endian, as on the machines the tests run on.
+// A result file of 4 cells on the map and one dump whose peak table holds
+// the given p3, p2, h3 and h2 maxima (rows 11, 5, 6, 2 of the quantities).
 void write_result(const std::string& path, const std::vector<std::vector<float>>& peaks) {
-    const int n = 4;
-    std::vector<float> f(12, 1.0f);
-    for (int i = 0; i < n; ++i) f.insert(f.end(), {10.0f * i, 600000.0f + i, 10.0f, 30.0f, 0.0f, 200000.0f - i});
-    f.resize(f.size() + 12 * (n + 1) + 48 * n, 0.0f);
+    test::ResultBytes b(4, 1);
+    b.problem = "P", b.run = "R";
     const int rows[] = {11, 5, 6, 2};
-    for (int q = 0; q < 4; ++q)
-        for (int i = 0; i < n; ++i) f[f.size() - 48 * n + 4 * (rows[q] * n + i)] = peaks[q][i];
-    const int16_t head[] = {1, 1, 'P' | 'R' << 8, n, 1};
-    write_text(path, std::string(reinterpret_cast<const char*>(head), sizeof head) +
-                         std::string(reinterpret_cast<const char*>(f.data()), f.size() * sizeof(float)));
+    for (int i = 0; i < b.n; ++i) {
+        b.geometry[6 * i + 1] = 600000.0f + i, b.geometry[6 * i + 5] = 200000.0f - i;
+        for (int q = 0; q < 4; ++q) b.peak(rows[q], i) = peaks[q][i];
+    }
+    b.save(path);
 }
 
 TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
