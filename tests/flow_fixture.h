@@ -42,6 +42,25 @@ std::string stdout_of(F&& f) {
     return testing::internal::GetCapturedStdout();
 }
 
+// The same number bit for bit.
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Runs f once per available version of the flow loops (baseline, then AVX2
+// where the machine has it); the wide lanes are on again afterwards.
+class LaneVersions : public testing::Test {
+protected:
+    void TearDown() override { use_wide_lanes(true); }
+    template <class F>
+    void each_version(F f) {
+        for (bool wide : {false, true}) {
+            use_wide_lanes(wide);
+            if (wide && !wide_lanes()) continue;  // no AVX2 here
+            SCOPED_TRACE(wide ? "AVX2 version" : "baseline version");
+            f();
+        }
+    }
+};
+
 inline bool same_bits(const Matrix& a, const Matrix& b) {
     return a.data.size() == b.data.size() &&
            std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(double)) == 0;

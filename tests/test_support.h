@@ -53,6 +53,19 @@ inline std::string read_text(const std::string& path) {
     return ss.str();
 }
 
+// The rows of a CSV file without its comment lines, split at commas.
+inline std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(read_text(path));
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        rows.emplace_back();
+        std::istringstream l(line);
+        for (std::string x; std::getline(l, x, ',');) rows.back().push_back(x);
+    }
+    return rows;
+}
+
 inline std::string bin_dir() { return TORLA_BIN_DIR; }
 
 // Runs a command line in dir; standard output and error go to out.

@@ -14,6 +14,7 @@
 namespace torla::ensemble {
 namespace {
 
+using test::csv_rows;
 using test::read_text;
 using test::TempDir;
 using test::write_text;
@@ -214,17 +215,6 @@ void synthetic_spec(const TempDir& dir, int budget) {
                                           "\nsampling = \"latin-hypercube\"\nseed = 5\n[vary]\n"
                                           "Alpha = { min = 0.019, max = 0.025 }\nh2 = { factor = { min = 0.95, max = 1.25 } }\n");
     fs::copy_file(synthetic + "observations.toml", dir.file("obs.toml"));
-}
-
-std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(read_text(path));
-    for (std::string line; std::getline(in, line);) {
-        rows.emplace_back();
-        std::istringstream l(line);
-        for (std::string x; std::getline(l, x, ',');) rows.back().push_back(x);
-    }
-    return rows;
 }
 
 TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {

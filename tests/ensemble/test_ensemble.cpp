@@ -21,12 +21,14 @@
 #include <ogrsf_frmts.h>
 
 #include "ensemble/ensemble.h"
+#include "inspect/result_bytes.h"
 #include "test_support.h"
 
 namespace torla::ensemble {
 namespace {
 
 using namespace std::chrono_literals;
+using test::csv_rows;
 using test::TempDir;
 using test::read_text;
 using test::write_text;
@@ -40,19 +42,6 @@ std::string small_command_file(int n = 8, const std::string& globals = "Max_Time
 // Runs a program of build/ in dir.
 int run(const TempDir& dir, const std::string& args, std::string& out) {
     return test::run_in(dir.path(), test::bin_dir() + "/" + args, out);
-}
-
-// The rows of a CSV file without its comment lines, split at commas.
-std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(read_text(path));
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        rows.emplace_back();
-        std::istringstream l(line);
-        for (std::string x; std::getline(l, x, ',');) rows.back().push_back(x);
-    }
-    return rows;
 }
 
 TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
@@ -249,20 +238,17 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
               "0007-" + h.substr(0, 12) + " 00005-" + h.substr(0, 12));
 }
 
-// A result file of 4 cells and one dump whose peak table holds the given
-// p3, p2, h3 and h2 maxima (rows 11, 5, 6, 2 of the quantities), laid out
-// as the format is: little-endian, as on the machines the tests run on.
+// A result file of 4 cells on the map and one dump whose peak table holds
+// the given p3, p2, h3 and h2 maxima (rows 11, 5, 6, 2 of the quantities).
 void write_result(const std::string& path, const std::vector<std::vector<float>>& peaks) {
-    const int n = 4;
-    std::vector<float> f(12, 1.0f);
-    for (int i = 0; i < n; ++i) f.insert(f.end(), {10.0f * i, 600000.0f + i, 10.0f, 30.0f, 0.0f, 200000.0f - i});
-    f.resize(f.size() + 12 * (n + 1) + 48 * n, 0.0f);
+    test::ResultBytes b(4, 1);
+    b.problem = "P", b.run = "R";
     const int rows[] = {11, 5, 6, 2};
-    for (int q = 0; q < 4; ++q)
-        for (int i = 0; i < n; ++i) f[f.size() - 48 * n + 4 * (rows[q] * n + i)] = peaks[q][i];
-    const int16_t head[] = {1, 1, 'P' | 'R' << 8, n, 1};
-    write_text(path, std::string(reinterpret_cast<const char*>(head), sizeof head) +
-                         std::string(reinterpret_cast<const char*>(f.data()), f.size() * sizeof(float)));
+    for (int i = 0; i < b.n; ++i) {
+        b.geometry[6 * i + 1] = 600000.0f + i, b.geometry[6 * i + 5] = 200000.0f - i;
+        for (int q = 0; q < 4; ++q) b.peak(rows[q], i) = peaks[q][i];
+    }
+    b.save(path);
 }
 
 TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
@@ -504,17 +490,12 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         std::string table = "";
     };
     const Case cases[] = {
-        {"torla-ensemble", "usage:", 2},
-        {"torla-ensemble run bad.toml -o e --jobs 0", "usage:", 2},
-        {"torla-ensemble run bad.toml -o e --engine cloud", "usage:", 2},
-        {"torla-ensemble run bad.toml -o e --frobnicate", "unknown option `--frobnicate' of run", 2},
         {"torla-ensemble run bad.toml -o e", "bad.toml: line 2, column 11: `members' must be at least 1", 3},
         {"torla-ensemble run zero.toml -o e", "zero.cmd: not a valid command file: line 7: Number_of_Points is 0; at least one input point is needed.", 3},
         {"torla-ensemble run none.toml -o e", "cannot read the base command file", 3},
         {"torla-ensemble run member.toml -o e --jobs 2", "member 0: torla refuses its command file: line 9: Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -48.6667;", 3},
         {"torla-ensemble collect nowhere", "`nowhere' holds no ensemble", 1},
         {"torla-ensemble status nowhere", "`nowhere' holds no ensemble", 1},
-        {x + "map -o x.shp", "map needs -o FILE.gpkg or -o FILE.geojson", 2, table},
         {x + "netcdf -o x.nc --crs EPSG:4326", "unknown option `--crs' of netcdf", 2, table},
         {x + "map -o x.gpkg --crs nowhere", "--crs: `nowhere' is no CRS GDAL knows", 2, table},
         {x + "netcdf -o x.nc", "x/exceedance.csv: line 1: not the `# members N, used M' line", 1, "cell\n"},

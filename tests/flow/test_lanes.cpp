@@ -11,20 +11,8 @@ namespace {
 
 constexpr int kCells = 24;
 
-class Versions : public testing::Test {
-protected:
-    void TearDown() override { use_wide_lanes(true); }
-    // Runs f once per available version, baseline first.
-    template <class F>
-    void each_version(F f) {
-        for (bool wide : {false, true}) {
-            use_wide_lanes(wide);
-            if (wide && !wide_lanes()) continue;  // no AVX2 here
-            SCOPED_TRACE(wide ? "AVX2 version" : "baseline version");
-            f();
-        }
-    }
-};
+using Versions = test::LaneVersions;
+using test::same_bits;
 
 // A state whose cells hold unrelated values, including the cases the
 // formulas branch on: layers at rest, moving backwards, thinner than their
@@ -60,14 +48,12 @@ void scramble(ModelState& s, unsigned seed) {
     }
 }
 
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // The edge rows 0, first (1) and last - 1 of a work matrix are zero, the
 // rows beyond the window as they were.
 void expect_edge_rows(const Matrix& m, const Matrix& before, int last) {
     for (int i = 0; i < kCells; ++i)
         for (int j = 0; j < kNumComponents && (i <= 1 || i >= last - 1); ++j)
-            EXPECT_TRUE(same(m[i][j], i >= last ? before[i][j] : 0.0)) << "window end " << last << " row " << i;
+            EXPECT_TRUE(same_bits(m[i][j], i >= last ? before[i][j] : 0.0)) << "window end " << last << " row " << i;
 }
 
 TEST_F(Versions, SourceTermsOfEveryCellAsTheOneCellFormulas) {
@@ -91,7 +77,7 @@ TEST_F(Versions, SourceTermsOfEveryCellAsTheOneCellFormulas) {
                 for (int j = 0; j < kNumComponents; ++j) {
                     const bool relaxed = j == 0 || (j >= 3 && j <= 7);
                     const double expected = relaxed ? (1 - beta) * prev[i][j] + beta * r.value[j] : 0.0;
-                    ASSERT_TRUE(same(s.sink[i][j], expected)) << "window end " << last << " cell " << i << " j " << j;
+                    ASSERT_TRUE(same_bits(s.sink[i][j], expected)) << "window end " << last << " cell " << i << " j " << j;
                 }
             }
         }
@@ -126,14 +112,14 @@ TEST_F(Versions, FluxesOfEveryCellAsTheOneCellFormulas) {
                           std::make_tuple(0.0, 0.0, 0.0, 0.0, s.par.Air_Density));
             for (int i = 2; i < last - 1; ++i) {
                 const SuspensionGradients g = suspension_gradients(s, i), w = gradients_as_written(s, i);
-                ASSERT_TRUE(same(g.Gc, w.Gc) && same(g.Gm, w.Gm)) << "cell " << i;
+                ASSERT_TRUE(same_bits(g.Gc, w.Gc) && same_bits(g.Gm, w.Gm)) << "cell " << i;
                 const FluxRow f = flux_row(s.par, s.constants, s.ff,
                                            {l.h2[i], l.u2[i], l.rho2[i], l.h3[i], l.u3[i], l.c3[i], l.rho3[i],
                                             l.k3[i], l.eps3[i], l.g_normal[i], l.g_tangent[i]},
                                            w);
                 for (int j = 0; j < kNumComponents; ++j) {
-                    ASSERT_TRUE(same(s.flux_adv[i][j], f.adv[j])) << "cell " << i << " component " << j;
-                    ASSERT_TRUE(same(s.flux_diff[i][j], f.diff[j])) << "cell " << i << " component " << j;
+                    ASSERT_TRUE(same_bits(s.flux_adv[i][j], f.adv[j])) << "cell " << i << " component " << j;
+                    ASSERT_TRUE(same_bits(s.flux_diff[i][j], f.diff[j])) << "cell " << i << " component " << j;
                 }
             }
         }
@@ -155,7 +141,7 @@ TEST_F(Versions, RecoveryOfEveryCellAsTheOneCellFormula) {
                                       l.u3[i], l.c3[i],   l.rho3[i], l.k3[i], l.eps3[i]};
                 const double want[] = {v.h1, v.rho1, v.h2, v.u2, v.rho2, v.h3, v.u3, v.c3, v.rho3, v.k3, v.eps3};
                 for (int k = 0; k < 11; ++k)
-                    ASSERT_TRUE(same(got[k], want[k])) << "width " << width << " cell " << i << " variable " << k;
+                    ASSERT_TRUE(same_bits(got[k], want[k])) << "width " << width << " cell " << i << " variable " << k;
             }
         }
     });
@@ -184,7 +170,7 @@ TEST_F(Versions, UpdateOfEveryComponentAsTheGeneralFormula) {
                                              c, step);
                 if ((j == kSaltLoad && want < 0 && want > -0.0001) || (j == kSuspVolume && want < 0 && want > -0.00001))
                     want = 0.0;
-                ASSERT_TRUE(same(s.U[i][j], want)) << "cell " << i << " component " << j;
+                ASSERT_TRUE(same_bits(s.U[i][j], want)) << "cell " << i << " component " << j;
                 ++checked;
             }
         }

@@ -17,7 +17,7 @@
 namespace torla {
 namespace {
 
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using test::same_bits;
 
 // ---- One face, one component.
 
@@ -82,19 +82,7 @@ TEST(RobustUpdate, LossesDecayImplicitlyGainsAndOpposingSourcesAdd) {
 
 // ---- Lanes: every cell as the one-cell formula.
 
-class RobustVersions : public testing::Test {
-protected:
-    void TearDown() override { use_wide_lanes(true); }
-    template <class F>
-    void each_version(F f) {
-        for (bool wide : {false, true}) {
-            use_wide_lanes(wide);
-            if (wide && !wide_lanes()) continue;
-            SCOPED_TRACE(wide ? "AVX2 version" : "baseline version");
-            f();
-        }
-    }
-};
+using RobustVersions = test::LaneVersions;
 
 // Unrelated layer values, including layers at rest, moving backwards,
 // thinner than their minimum, with their dissipation below its floor.
@@ -148,15 +136,15 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
                         ASSERT_EQ(v, 0.0) << "edge " << i;
                     continue;
                 }
-                for (int j : kAdvected) ASSERT_TRUE(same(s.flux_adv[i][j], r.flux.adv[j])) << i << " " << j;
-                ASSERT_TRUE(same(d.salt_slowest, r.salt_slowest)) << i;
-                ASSERT_TRUE(same(d.salt_fastest, r.salt_fastest)) << i;
-                ASSERT_TRUE(same(d.susp_slowest, r.susp_slowest)) << i;
-                ASSERT_TRUE(same(d.susp_fastest, r.susp_fastest)) << i;
-                ASSERT_TRUE(same(d.momentum_diffusivity, -r.flux.diff[kSuspMomentum])) << i;
-                ASSERT_TRUE(same(d.volume_diffusivity, -r.flux.diff[kSuspVolume])) << i;
+                for (int j : kAdvected) ASSERT_TRUE(same_bits(s.flux_adv[i][j], r.flux.adv[j])) << i << " " << j;
+                ASSERT_TRUE(same_bits(d.salt_slowest, r.salt_slowest)) << i;
+                ASSERT_TRUE(same_bits(d.salt_fastest, r.salt_fastest)) << i;
+                ASSERT_TRUE(same_bits(d.susp_slowest, r.susp_slowest)) << i;
+                ASSERT_TRUE(same_bits(d.susp_fastest, r.susp_fastest)) << i;
+                ASSERT_TRUE(same_bits(d.momentum_diffusivity, -r.flux.diff[kSuspMomentum])) << i;
+                ASSERT_TRUE(same_bits(d.volume_diffusivity, -r.flux.diff[kSuspVolume])) << i;
             }
-            ASSERT_TRUE(same(robust_wave_speed(s), fastest)) << "window end " << last;
+            ASSERT_TRUE(same_bits(robust_wave_speed(s), fastest)) << "window end " << last;
         }
     });
 }
@@ -356,7 +344,7 @@ TEST(RobustStep, ACallReadsOnlyTheWorkArraysOfItsSchemeAndKind) {
         EXPECT_EQ(std::make_pair(clean.window.first_active, clean.window.last_active),
                   std::make_pair(junked.window.first_active, junked.window.last_active))
             << c.what;
-        EXPECT_TRUE(same(clean.window.outflow_rate, junked.window.outflow_rate)) << c.what;
+        EXPECT_TRUE(same_bits(clean.window.outflow_rate, junked.window.outflow_rate)) << c.what;
     }
 }
 

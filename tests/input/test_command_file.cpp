@@ -131,12 +131,6 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
     EXPECT_EQ(applied(p, key + " 1\n"), "   match_parameter:  Parameter " + key + " not identified; skipping.\n");
 }
 
-}  // namespace
-}  // namespace torla
-
-namespace torla {
-namespace {
-
 std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
 // test::command_file(3, ...) with `from` replaced by `to`.

@@ -15,7 +15,7 @@
 namespace torla {
 namespace {
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using test::same_bits;
 
 // Velocity and concentration coefficients (u0 u1 u2 c0 c1 c2).
 const float kProfiles[][6] = {
