@@ -95,7 +95,8 @@ void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_threshold
     if (robust) p.Numerics = "robust";
     if (heights) p.Height_Peaks = "on";
     if (zero_thresholds)
-        p.Min_Salt_Mass_Flux = p.Min_Salt_Mom_Flux = p.Min_Susp_Mass_Flux = p.Min_Susp_Mom_Flux = 0.0;
+        p.Min_Salt_Mass_Flux = p.Min_Salt_Mom_Flux = p.Min_Susp_Mass_Flux = p.Min_Susp_Mom_Flux =
+            0.0;
     p.Max_Time = 1e30;
     derive_run_constants(s);
     s.files.log = std::fopen("/dev/null", "w");
@@ -109,14 +110,25 @@ void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_threshold
     for (int i = 0; i < n; ++i) {
         const bool moving = flow_everywhere ? i > 0 : i >= 1 && i <= kReleaseCells;
         const float m = moving ? 1.0f : 0.0f;
-        const float row[kGridColumns] = {
-            static_cast<float>(i * kCellLength * std::cos(a)),
-            static_cast<float>(-i * kCellLength * std::sin(a)),
-            0.0f, static_cast<float>(kCellLength), static_cast<float>(a), 0.0f, 0.0f, 0.0f,
-            0.4f,       0.5f,      150.0f,   // u_threshold, h1, rho1
-            m * 1.0f,   m * 5.0f,  m * 30.0f,  // h2, u2, rho2
-            m * 8.0f,   m * 5.0f,  m * 3.0f,   // h3, u3, snow mass per volume
-            m * 2.0f,   m * 1.2f};             // k3, eps3
+        const float row[kGridColumns] = {static_cast<float>(i * kCellLength * std::cos(a)),
+                                         static_cast<float>(-i * kCellLength * std::sin(a)),
+                                         0.0f,
+                                         static_cast<float>(kCellLength),
+                                         static_cast<float>(a),
+                                         0.0f,
+                                         0.0f,
+                                         0.0f,
+                                         0.4f,
+                                         0.5f,
+                                         150.0f,  // u_threshold, h1, rho1
+                                         m * 1.0f,
+                                         m * 5.0f,
+                                         m * 30.0f,  // h2, u2, rho2
+                                         m * 8.0f,
+                                         m * 5.0f,
+                                         m * 3.0f,  // h3, u3, snow mass per volume
+                                         m * 2.0f,
+                                         m * 1.2f};  // k3, eps3
         std::copy(row, row + kGridColumns, grid.rows[i]);
     }
     s.n_cells = static_cast<int16_t>(n);
@@ -130,7 +142,8 @@ void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_threshold
 unsigned long long state_hash(const ModelState& s) {
     unsigned long long h = 1469598103934665603ULL;
     const auto* p = reinterpret_cast<const unsigned char*>(s.U.data.data());
-    for (std::size_t k = 0; k < s.U.data.size() * sizeof(double); ++k) h = (h ^ p[k]) * 1099511628211ULL;
+    for (std::size_t k = 0; k < s.U.data.size() * sizeof(double); ++k)
+        h = (h ^ p[k]) * 1099511628211ULL;
     return h;
 }
 
@@ -182,10 +195,11 @@ double bench_whole_window(int n, int warmup, int timed, int reps, bool robust) {
         close_state(s);
     }
     const double m = median(ns);
-    std::printf("(a) whole window, %s scheme, %d cells (%.0f interior), %d passes x %d runs:\n"
-                "    %.1f ns per interior cell per pass  (%.1f million cell-passes/s)\n"
-                "    runs: ",
-                robust ? "robust" : "standard", n, window, timed, reps, m, 1e3 / m);
+    std::printf(
+        "(a) whole window, %s scheme, %d cells (%.0f interior), %d passes x %d runs:\n"
+        "    %.1f ns per interior cell per pass  (%.1f million cell-passes/s)\n"
+        "    runs: ",
+        robust ? "robust" : "standard", n, window, timed, reps, m, 1e3 / m);
     for (double v : ns) std::printf("%.1f ", v);
     std::printf("ns\n    state after the passes: hash %016llx\n\n", hash);
     return m;
@@ -201,9 +215,10 @@ void bench_track_lengths(int passes_per_run, int reps) {
     };
     const Track tracks[] = {{1000, false}, {8000, false}, {32767, false}, {32767, true}};
     double base = 0;
-    std::printf("(b) the same release on tracks of different length, %d passes after the first "
-                "(median of %d runs):\n",
-                passes_per_run, reps);
+    std::printf(
+        "(b) the same release on tracks of different length, %d passes after the first "
+        "(median of %d runs):\n",
+        passes_per_run, reps);
     for (const Track& track : tracks) {
         std::vector<double> per_pass, first;
         double window = 0;
@@ -231,10 +246,11 @@ void bench_track_lengths(int passes_per_run, int reps) {
         }
         const double m = median(per_pass);
         if (base == 0) base = m;
-        std::printf("    %5d cells%s: %8.2f us per pass (mean window interior %.0f cells), "
-                    "%.2fx the 1,000-cell track; first pass %.0f us\n",
-                    track.n, track.full_copies ? ", whole copies" : "", m * 1e6, window, m / base,
-                    median(first) * 1e6);
+        std::printf(
+            "    %5d cells%s: %8.2f us per pass (mean window interior %.0f cells), "
+            "%.2fx the 1,000-cell track; first pass %.0f us\n",
+            track.n, track.full_copies ? ", whole copies" : "", m * 1e6, window, m / base,
+            median(first) * 1e6);
     }
     std::printf("\n");
 }
@@ -270,9 +286,10 @@ void bench_record(int reps) {
             close_state(s);
         }
     const double a = median(with), b = median(without);
-    std::printf("(d) the run record's bookkeeping, release on 2,000 cells, 120 s, a dump every second "
-                "(median of %d runs, processor time):\n    %.1f ms with it, %.1f ms without: %+.1f %%\n\n",
-                reps, a * 1e3, b * 1e3, 100.0 * (a - b) / b);
+    std::printf(
+        "(d) the run record's bookkeeping, release on 2,000 cells, 120 s, a dump every second "
+        "(median of %d runs, processor time):\n    %.1f ms with it, %.1f ms without: %+.1f %%\n\n",
+        reps, a * 1e3, b * 1e3, 100.0 * (a - b) / b);
 }
 
 // (e) what the peaks over height cost a pass (Height_Peaks on, the seven
@@ -296,25 +313,28 @@ void bench_heights(int timed, int reps, bool everywhere) {
             passes(on, 20, cells);
             passes(off, 20, cells);
             for (int k = 0; k < timed; k += kTurn)
-                for (ModelState* s : (k / kTurn) % 2 ? std::vector{&on, &off} : std::vector{&off, &on}) {
+                for (ModelState* s :
+                     (k / kTurn) % 2 ? std::vector{&on, &off} : std::vector{&off, &on}) {
                     const double start = cpu_seconds();
                     passes(*s, kTurn, cells);
                     (s == &on ? t_on : t_off) += cpu_seconds() - start;
                 }
         }
-        if (state_hash(on) != state_hash(off)) std::printf("   (the flow differs with the peaks over height)\n");
+        if (state_hash(on) != state_hash(off))
+            std::printf("   (the flow differs with the peaks over height)\n");
         with.push_back(t_on * 1e6 / timed);
         without.push_back(t_off * 1e6 / timed);
         close_state(on);
         close_state(off);
     }
     const double a = median(with), b = median(without);
-    std::printf("(e) peaks over height, 7 heights (%d cells side by side), %s, %d passes x %d runs:\n"
-                "    %.1f us per pass with them, %.1f us without: %+.1f %% (ratio %.3f)\n    runs with: ",
-                height_lanes(),
-                everywhere ? "whole window of 2,000 cells flowing (every peak rises)"
-                           : "a release of 25 cells on 2,000 (the window follows it)",
-                timed, reps, a, b, 100.0 * (a - b) / b, a / b);
+    std::printf(
+        "(e) peaks over height, 7 heights (%d cells side by side), %s, %d passes x %d runs:\n"
+        "    %.1f us per pass with them, %.1f us without: %+.1f %% (ratio %.3f)\n    runs with: ",
+        height_lanes(),
+        everywhere ? "whole window of 2,000 cells flowing (every peak rises)"
+                   : "a release of 25 cells on 2,000 (the window follows it)",
+        timed, reps, a, b, 100.0 * (a - b) / b, a / b);
     for (double v : with) std::printf("%.1f ", v);
     std::printf("us\n    runs without: ");
     for (double v : without) std::printf("%.1f ", v);
@@ -353,9 +373,10 @@ void bench_example(int reps) {
     std::error_code ec;
     const auto bytes = fs::file_size(dir / "avalanche.res", ec);
     fs::remove_all(dir, ec);
-    std::printf("(c) bundled example end to end (torla + knotline, %d runs, exit status %d, "
-                "result file %llu bytes):\n    %.3f s wall (median); runs: ",
-                reps, status, static_cast<unsigned long long>(bytes), median(wall));
+    std::printf(
+        "(c) bundled example end to end (torla + knotline, %d runs, exit status %d, "
+        "result file %llu bytes):\n    %.3f s wall (median); runs: ",
+        reps, status, static_cast<unsigned long long>(bytes), median(wall));
     for (double v : wall) std::printf("%.3f ", v);
     std::printf("s\n");
 }
@@ -395,6 +416,7 @@ int main(int argc, char** argv) {
     if (wanted('c')) torla::bench_example(reps);
     if (wanted('d')) torla::bench_record(reps);
     if (wanted('e'))
-        for (bool everywhere : {true, false}) torla::bench_heights(quick ? 100 : 400, reps, everywhere);
+        for (bool everywhere : {true, false})
+            torla::bench_heights(quick ? 100 : 400, reps, everywhere);
     return 0;
 }

@@ -43,8 +43,8 @@ std::string check_ranges(const EnsembleFile& ens) {
     if (ens.vary.empty()) return ens.path + ": [vary] names nothing to calibrate";
     for (const Variation& v : ens.vary)
         if (!v.range || v.word)
-            return ens.path + ":" + std::to_string(v.line) + ": calibrate searches ranges: give `" + v.name +
-                   "' as { min = ..., max = ... } (a factor range for a local column)";
+            return ens.path + ":" + std::to_string(v.line) + ": calibrate searches ranges: give `" +
+                   v.name + "' as { min = ..., max = ... } (a factor range for a local column)";
     return "";
 }
 
@@ -82,8 +82,8 @@ struct Batch {
 // Seeds of the region batches lie this far from the rounds' own.
 constexpr std::uint64_t kRegionSeedOffset = 1000;
 
-Batch round_batch(const EnsembleFile& ens, const char* prefix, std::uint64_t seed_offset, int round, const Box& box,
-                int members) {
+Batch round_batch(const EnsembleFile& ens, const char* prefix, std::uint64_t seed_offset, int round,
+                  const Box& box, int members) {
     char name[32];
     std::snprintf(name, sizeof name, "%s-%02d", prefix, round);
     return Batch{name, ens.seed + seed_offset + static_cast<std::uint64_t>(round), box, members};
@@ -94,12 +94,16 @@ Batch round_batch(const EnsembleFile& ens, const char* prefix, std::uint64_t see
 std::string round_file_text(const EnsembleFile& ens, const Batch& batch, int round) {
     const Box& box = batch.box;
     std::ostringstream t;
-    t << "# Round " << round << " (" << batch.name << ") of torla-ensemble calibrate, written by it.\n";
+    t << "# Round " << round << " (" << batch.name
+      << ") of torla-ensemble calibrate, written by it.\n";
     t << "base = " << toml_string(fs::absolute(ens.base_path).lexically_normal().string()) << "\n";
-    t << "members = " << batch.members << "\nsampling = \"latin-hypercube\"\nseed = " << batch.seed << "\n[vary]\n";
+    t << "members = " << batch.members << "\nsampling = \"latin-hypercube\"\nseed = " << batch.seed
+      << "\n[vary]\n";
     for (std::size_t i = 0; i < ens.vary.size(); ++i) {
-        const std::string range = "{ min = " + number_text(box.min[i]) + ", max = " + number_text(box.max[i]) + " }";
-        t << ens.vary[i].name << " = " << (ens.vary[i].local() ? "{ factor = " + range + " }" : range) << "\n";
+        const std::string range =
+            "{ min = " + number_text(box.min[i]) + ", max = " + number_text(box.max[i]) + " }";
+        t << ens.vary[i].name << " = "
+          << (ens.vary[i].local() ? "{ factor = " + range + " }" : range) << "\n";
     }
     return t.str();
 }
@@ -122,7 +126,8 @@ void score_member(const std::string& result, const inspect::Observations& obs, E
 }
 
 // Runs the plan of one round with the chosen engine.
-std::string run_round(const std::string& dir, const Plan& plan, const std::string& program, const Options& o) {
+std::string run_round(const std::string& dir, const Plan& plan, const std::string& program,
+                      const Options& o) {
     const std::string bin_dir = fs::path(program).parent_path().string();
     if (o.engine == "local") {
         LocalOptions local;
@@ -138,8 +143,9 @@ std::string run_round(const std::string& dir, const Plan& plan, const std::strin
 
 // Prepares, runs (or resumes) and scores one batch of a round; its members
 // join `all`.
-std::string run_round_of(const EnsembleFile& ens, const Batch& batch, int round, const inspect::Observations& obs,
-                         const std::string& program, const Options& o, std::vector<Evaluated>& all) {
+std::string run_round_of(const EnsembleFile& ens, const Batch& batch, int round,
+                         const inspect::Observations& obs, const std::string& program,
+                         const Options& o, std::vector<Evaluated>& all) {
     const std::string& name = batch.name;
     Folder top, rounds;
     std::string err = Folder::open(o.dir, false, top);
@@ -152,7 +158,8 @@ std::string run_round_of(const EnsembleFile& ens, const Batch& batch, int round,
     const std::string bin_dir = fs::path(program).parent_path().string();
     if (err = prepare(file.string(), dir, bin_dir, plan, o.jobs); !err.empty()) return err;
     err = run_round(dir, plan, program, o);
-    die_of_stop_signal();  // stopped: the members left unfinished are run when calibrate is run again
+    die_of_stop_signal();  // stopped: the members left unfinished are run when calibrate is run
+                           // again
     if (!err.empty()) return err;
     for (const Member& m : plan.members) {
         Evaluated e;
@@ -164,7 +171,8 @@ std::string run_round_of(const EnsembleFile& ens, const Batch& batch, int round,
         if (!st.finished)
             e.note = "not run";
         else if (st.exit_status != 0)
-            e.note = "the run ended with status " + std::to_string(st.exit_status) + " (" + st.stop_reason + ")";
+            e.note = "the run ended with status " + std::to_string(st.exit_status) + " (" +
+                     st.stop_reason + ")";
         else
             score_member((fs::path(dir) / m.folder / "member.res").string(), obs, e);
         all.push_back(std::move(e));
@@ -177,7 +185,8 @@ const Evaluated* best_of(const std::vector<Evaluated>& all);
 // The box of round k: around the surrogate's minimum within the box of the
 // same width around the best member, else around the best member; `how`
 // says which. Empty when no member so far has a misfit.
-std::optional<Box> next_box(const EnsembleFile& ens, const std::vector<Evaluated>& all, int k, std::string& how) {
+std::optional<Box> next_box(const EnsembleFile& ens, const std::vector<Evaluated>& all, int k,
+                            std::string& how) {
     const Evaluated* best = best_of(all);
     if (!best) return std::nullopt;
     std::vector<std::vector<double>> points;
@@ -200,7 +209,8 @@ const Evaluated* best_of(const std::vector<Evaluated>& all) {
     return best;
 }
 
-std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all, const Folder& dir) {
+std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all,
+                      const Folder& dir) {
     std::ostringstream o;
     o << "member";
     for (const Variation& v : ens.vary) o << "," << column_name(v);
@@ -208,8 +218,8 @@ std::string write_csv(const EnsembleFile& ens, const std::vector<Evaluated>& all
     for (const Evaluated& e : all) {
         o << e.index;
         for (double v : e.values) o << "," << number_text(v);
-        o << "," << (e.misfit ? number_text(*e.misfit) : "") << "," << e.round << "," << e.folder << ","
-          << inspect::csv_field(e.note) << "\n";
+        o << "," << (e.misfit ? number_text(*e.misfit) : "") << "," << e.round << "," << e.folder
+          << "," << inspect::csv_field(e.note) << "\n";
     }
     return dir.write("calibration.csv", o.str());
 }
@@ -230,11 +240,14 @@ struct Scored {
 Scored scored_of(const std::vector<Evaluated>& all) {
     Scored s;
     for (const Evaluated& e : all)
-        if (e.misfit) s.points.push_back(e.values), s.misfits.push_back(*e.misfit), s.index.push_back(e.index);
+        if (e.misfit)
+            s.points.push_back(e.values), s.misfits.push_back(*e.misfit),
+                s.index.push_back(e.index);
     return s;
 }
 
-nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit) {
+nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<Evaluated>& all,
+                                     double limit) {
     const Scored s = scored_of(all);
     const Accepted acc = accepted_members(s.points, s.misfits, limit);
     nlohmann::ordered_json a;
@@ -243,7 +256,8 @@ nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<
     for (std::size_t k : acc.members) a["members"].push_back(s.index[k]);
     a["parameters"] = nlohmann::ordered_json::object();
     for (std::size_t i = 0; i < acc.span.min.size(); ++i)
-        a["parameters"][column_name(ens.vary[i])] = {{"min", acc.span.min[i]}, {"max", acc.span.max[i]}};
+        a["parameters"][column_name(ens.vary[i])] = {{"min", acc.span.min[i]},
+                                                     {"max", acc.span.max[i]}};
     return a;
 }
 
@@ -251,8 +265,8 @@ nlohmann::ordered_json accepted_json(const EnsembleFile& ens, const std::vector<
 // accepted members so far, widened): the members that follow the best
 // crowd around it, and the span of accepted members would otherwise be the
 // best's neighbourhood rather than the region the observations allow.
-void add_region_batch(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit, int round,
-                     std::vector<Batch>& batches, nlohmann::ordered_json& entry) {
+void add_region_batch(const EnsembleFile& ens, const std::vector<Evaluated>& all, double limit,
+                      int round, std::vector<Batch>& batches, nlohmann::ordered_json& entry) {
     const Scored s = scored_of(all);
     const Evaluated* best = best_of(all);
     if (!best) return;
@@ -263,14 +277,16 @@ void add_region_batch(const EnsembleFile& ens, const std::vector<Evaluated>& all
     batches[0].members -= share;
     batches.push_back(round_batch(ens, "region", kRegionSeedOffset, round, *region, share));
     entry["members"] = batches[0].members;
-    entry["region"] = {{"members", share}, {"misfit_below", below},
+    entry["region"] = {{"members", share},
+                       {"misfit_below", below},
                        {"box", {{"min", region->min}, {"max", region->max}}}};
 }
 
 // Runs (or resumes) the rounds of the given sizes, each after the one
 // before has been scored; their members join `all`, their boxes `rounds`.
-std::string run_rounds(const EnsembleFile& ens, const std::vector<int>& sizes, const inspect::Observations& obs,
-                       const std::string& program, const Options& o, std::vector<Evaluated>& all,
+std::string run_rounds(const EnsembleFile& ens, const std::vector<int>& sizes,
+                       const inspect::Observations& obs, const std::string& program,
+                       const Options& o, std::vector<Evaluated>& all,
                        nlohmann::ordered_json& rounds) {
     Box box;
     for (const Variation& v : ens.vary) box.min.push_back(v.min), box.max.push_back(v.max);
@@ -283,21 +299,28 @@ std::string run_rounds(const EnsembleFile& ens, const std::vector<int>& sizes, c
             box = *next;
         }
         std::vector<Batch> batches{round_batch(ens, "round", 0, round, box, sizes[k])};
-        nlohmann::ordered_json entry = {{"round", k}, {"members", sizes[k]}, {"centre", how},
+        nlohmann::ordered_json entry = {{"round", k},
+                                        {"members", sizes[k]},
+                                        {"centre", how},
                                         {"box", {{"min", box.min}, {"max", box.max}}}};
         if (k > 0) add_region_batch(ens, all, accepted_misfit(obs.count()), round, batches, entry);
         rounds.push_back(entry);
         for (const Batch& batch : batches)
-            if (std::string err = run_round_of(ens, batch, round, obs, program, o, all); !err.empty()) return err;
+            if (std::string err = run_round_of(ens, batch, round, obs, program, o, all);
+                !err.empty())
+                return err;
         if (const Evaluated* b = best_of(all))
-            std::fprintf(stderr, "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
-                         sizes[k], number_text(*b->misfit).c_str(), b->index);
+            std::fprintf(
+                stderr,
+                "torla-ensemble: round %zu: %d members, best misfit so far %s (member %d)\n", k,
+                sizes[k], number_text(*b->misfit).c_str(), b->index);
     }
     return "";
 }
 
-std::string write_results(const EnsembleFile& ens, const inspect::Observations& obs, const Options& o,
-                          const std::vector<Evaluated>& all, const nlohmann::ordered_json& rounds) {
+std::string write_results(const EnsembleFile& ens, const inspect::Observations& obs,
+                          const Options& o, const std::vector<Evaluated>& all,
+                          const nlohmann::ordered_json& rounds) {
     Folder dir;
     if (std::string err = Folder::open(o.dir, false, dir); !err.empty()) return err;
     if (std::string err = write_csv(ens, all, dir); !err.empty()) return err;
@@ -307,14 +330,18 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
     j["observation_count"] = obs.count();
     j["budget"] = o.budget;
     j["members"] = all.size();
-    j["method"] = "latin-hypercube rounds over boxes halving in width, centred on the minimum of a quadratic "
-                  "surrogate of the misfit fitted to the best members (NLopt BOBYQA), sought within the box "
-                  "around the best member";
+    j["method"] =
+        "latin-hypercube rounds over boxes halving in width, centred on the minimum of a quadratic "
+        "surrogate of the misfit fitted to the best members (NLopt BOBYQA), sought within the box "
+        "around the best member";
     j["rounds"] = rounds;
     const Evaluated* best = best_of(all);
     if (best) {
-        j["best"] = {{"member", best->index}, {"round", best->round}, {"folder", best->folder},
-                     {"misfit", *best->misfit}, {"parameters", parameters_json(ens, best->values)}};
+        j["best"] = {{"member", best->index},
+                     {"round", best->round},
+                     {"folder", best->folder},
+                     {"misfit", *best->misfit},
+                     {"parameters", parameters_json(ens, best->values)}};
         Folder member;
         std::string cmd;
         std::string err = dir.sub(best->folder, false, member);
@@ -337,7 +364,8 @@ int calibrate_main(CalibrateOptions o, const std::string& program) {
     if (err.empty()) err = check_ranges(ens);
     inspect::Observations obs;
     if (err.empty())
-        for (const std::string& r : inspect::read_observations(o.observed, obs)) err += (err.empty() ? "" : "\n") + r;
+        for (const std::string& r : inspect::read_observations(o.observed, obs))
+            err += (err.empty() ? "" : "\n") + r;
     if (!err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(err).c_str());
         return kRefused;
@@ -346,7 +374,8 @@ int calibrate_main(CalibrateOptions o, const std::string& program) {
     // One calibration at a time on a folder: the lock is held until this process ends.
     Folder held;
     std::string lock_err = Folder::open(o.dir, true, held);
-    if (lock_err.empty() && lock_folder(held, lock_err) < 0 && lock_err.empty()) lock_err = "cannot lock " + o.dir;
+    if (lock_err.empty() && lock_folder(held, lock_err) < 0 && lock_err.empty())
+        lock_err = "cannot lock " + o.dir;
     if (!lock_err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(lock_err).c_str());
         return kIncomplete;
@@ -355,14 +384,16 @@ int calibrate_main(CalibrateOptions o, const std::string& program) {
     std::vector<Evaluated> all;
     nlohmann::ordered_json rounds = nlohmann::ordered_json::array();
     err = run_rounds(ens, sizes, obs, program, o, all, rounds);
-    if (std::string w = write_results(ens, obs, o, all, rounds); !w.empty()) err += (err.empty() ? "" : "; ") + w;
+    if (std::string w = write_results(ens, obs, o, all, rounds); !w.empty())
+        err += (err.empty() ? "" : "; ") + w;
     if (!err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", inspect::plain_text(err).c_str());
         return kIncomplete;
     }
     const Evaluated* best = best_of(all);
-    std::printf("%zu members in %zu rounds; best member %d, misfit %s; results in %s\n", all.size(), sizes.size(),
-                best ? best->index : -1, best ? number_text(*best->misfit).c_str() : "none", o.dir.c_str());
+    std::printf("%zu members in %zu rounds; best member %d, misfit %s; results in %s\n", all.size(),
+                sizes.size(), best ? best->index : -1,
+                best ? number_text(*best->misfit).c_str() : "none", o.dir.c_str());
     return best ? kDone : kIncomplete;
 }
 

@@ -39,7 +39,8 @@ Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k)
 // coefficients, the fit is singular, the two boxes do not meet, or NLopt
 // fails.
 std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
-                                                     const std::vector<double>& misfits, const Box& within);
+                                                     const std::vector<double>& misfits,
+                                                     const Box& within);
 
 // The members whose misfit is at most `limit` (indices into points, in
 // order) and the box their parameters span; an empty box when there are
@@ -48,8 +49,8 @@ struct Accepted {
     std::vector<std::size_t> members;
     Box span;
 };
-Accepted accepted_members(const std::vector<std::vector<double>>& points, const std::vector<double>& misfits,
-                          double limit);
+Accepted accepted_members(const std::vector<std::vector<double>>& points,
+                          const std::vector<double>& misfits, double limit);
 
 // Where a later round spends its share of members that look for the edges
 // of the accepted region rather than the best: the span of the accepted

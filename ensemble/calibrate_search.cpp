@@ -77,7 +77,8 @@ double quadratic_value(const std::vector<double>& u, std::vector<double>& /*grad
 
 // The minimum of the fitted quadratic in [lo, hi] from start u, by NLopt.
 std::optional<std::vector<double>> minimise(std::vector<double> coef, std::vector<double> u,
-                                            const std::vector<double>& lo, const std::vector<double>& hi) {
+                                            const std::vector<double>& lo,
+                                            const std::vector<double>& hi) {
     for (nlopt::algorithm a : {nlopt::LN_BOBYQA, nlopt::LN_COBYLA}) {
         try {
             nlopt::opt opt(a, static_cast<unsigned>(u.size()));
@@ -89,7 +90,8 @@ std::optional<std::vector<double>> minimise(std::vector<double> coef, std::vecto
             double value = 0.0;
             std::vector<double> x = u;
             opt.optimize(x, value);
-            if (std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); })) return x;
+            if (std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); }))
+                return x;
         } catch (const std::exception&) {
             // the other algorithm, or none
         }
@@ -105,7 +107,8 @@ std::vector<int> calibration_rounds(int budget, int d) {
     const int rest = budget - first;
     if (rest <= 0) return rounds;
     const int later = std::min(kLaterRounds, rest);
-    for (int k = 0; k < later; ++k) rounds.push_back(rest / later + (k == later - 1 ? rest % later : 0));
+    for (int k = 0; k < later; ++k)
+        rounds.push_back(rest / later + (k == later - 1 ? rest % later : 0));
     return rounds;
 }
 
@@ -122,13 +125,15 @@ Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k)
 }
 
 std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
-                                                     const std::vector<double>& misfits, const Box& within) {
+                                                     const std::vector<double>& misfits,
+                                                     const Box& within) {
     if (points.empty()) return std::nullopt;
     const std::size_t d = points[0].size();
     const std::size_t p = (d + 1) * (d + 2) / 2;
     std::vector<std::size_t> order(points.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return misfits[a] < misfits[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return misfits[a] < misfits[b]; });
     const std::size_t use = std::min(order.size(), std::max(2 * p, p + d + 2));
     if (use < p + 1) return std::nullopt;
     std::vector<double> lo(points[order[0]]), hi(points[order[0]]);
@@ -164,8 +169,8 @@ std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vect
     return best;
 }
 
-Accepted accepted_members(const std::vector<std::vector<double>>& points, const std::vector<double>& misfits,
-                          double limit) {
+Accepted accepted_members(const std::vector<std::vector<double>>& points,
+                          const std::vector<double>& misfits, double limit) {
     Accepted a;
     for (std::size_t k = 0; k < points.size(); ++k) {
         if (!(misfits[k] <= limit)) continue;

@@ -49,8 +49,9 @@ struct MemberResult {
 // and at the thresholds of the exceedance table.
 std::vector<RunoutLimit> runout_table_limits(const EnsembleFile& ens) {
     std::vector<RunoutLimit> limits;
-    for (const auto& [row, listed] : {std::pair{static_cast<int>(kRowSaltPressure), &ens.p2_thresholds},
-                                      std::pair{static_cast<int>(kRowSuspPressure), &ens.p3_thresholds}}) {
+    for (const auto& [row, listed] :
+         {std::pair{static_cast<int>(kRowSaltPressure), &ens.p2_thresholds},
+          std::pair{static_cast<int>(kRowSuspPressure), &ens.p3_thresholds}}) {
         std::vector<double> t = *listed;
         for (const ZoneClass& c : ens.zones.classes) t.push_back(c.lower_kpa);
         for (const RunoutLimit& l : runout_limits(t))
@@ -63,7 +64,8 @@ std::vector<Runout> member_runouts(const ResultData& r, const std::vector<Runout
     RunoutHistory history(limits);
     for (const std::vector<float>& record : r.dumps) history.add_dump(record.data(), r.n_cells);
     const int n = r.n_cells;
-    return compute_runouts(track_axis(r.geometry), PeakTable{r.peaks.data(), n, kPeakEntryFloats}, history);
+    return compute_runouts(track_axis(r.geometry), PeakTable{r.peaks.data(), n, kPeakEntryFloats},
+                           history);
 }
 
 constexpr int kPeakRows[4] = {kRowSuspPressure, kRowSaltPressure, kRowSuspDepth, kRowSaltDepth};
@@ -96,8 +98,9 @@ std::string blown_up(const std::vector<float> (&peaks)[4]) {
     for (int q = 0; q < 4; ++q)
         for (std::size_t c = 0; c < peaks[q].size(); ++c)
             if (!(std::fabs(peaks[q][c]) <= kLargestPeak))
-                return "peak " + std::string(kPeakNames[q]) + " " + number_text(peaks[q][c]) + " " + kPeakUnits[q] +
-                       " in cell " + std::to_string(c) + " (not finite or above " + number_text(kLargestPeak) + ")";
+                return "peak " + std::string(kPeakNames[q]) + " " + number_text(peaks[q][c]) + " " +
+                       kPeakUnits[q] + " in cell " + std::to_string(c) + " (not finite or above " +
+                       number_text(kLargestPeak) + ")";
     return "";
 }
 
@@ -117,8 +120,9 @@ namespace {
 // horizontal distance from the top, with whether the run decides it; the
 // comment lines say per limit how many members reach it, how many decide it
 // and the percentiles, and when none decides it why.
-std::string runout_table(const std::vector<MemberResult>& res, const std::vector<RunoutLimit>& limits,
-                         const ZoneSet& zones, const std::string& head) {
+std::string runout_table(const std::vector<MemberResult>& res,
+                         const std::vector<RunoutLimit>& limits, const ZoneSet& zones,
+                         const std::string& head) {
     std::ostringstream o;
     o << head << "# zones: " << describe_zone_set(zones)
       << "; limits: the zones' lower bounds and the [thresholds] of both layers\n";
@@ -138,27 +142,32 @@ std::string runout_table(const std::vector<MemberResult>& res, const std::vector
             decided += r.determined;
             if (!r.determined && why.empty()) why = r.reason;
         }
-        std::sort(reached.begin(), reached.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first || (a.first == b.first && a.second->member->index < b.second->member->index); });
+        std::sort(reached.begin(), reached.end(), [](const auto& a, const auto& b) {
+            return a.first < b.first ||
+                   (a.first == b.first && a.second->member->index < b.second->member->index);
+        });
         std::vector<double> sorted;
         for (const auto& [s, mr] : reached) sorted.push_back(s);
         const std::string name = std::string(runout_quantity_name(limits[k].quantity)) + ">" +
                                  number_text(limits[k].threshold) + "kPa";
         o << "# " << name << ": reached by " << reached.size() << ", never by " << never
           << ", determined for " << decided << "; horizontal run-out [m]";
-        for (double p : {5.0, 50.0, 95.0}) o << " p" << p << "=" << number_text(percentile(sorted, p));
+        for (double p : {5.0, 50.0, 95.0})
+            o << " p" << p << "=" << number_text(percentile(sorted, p));
         o << "\n";
         if (!reached.empty() && decided == 0)
             o << "# " << name << ": no member decides it: " << why << "\n";
         for (std::size_t i = 0; i < reached.size(); ++i) {
             const MemberResult& mr = *reached[i].second;
             const Runout& r = mr.runouts[k];
-            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," + number_text(r.limit.threshold) +
-                    "," + std::to_string(mr.member->index) + "," + std::to_string(i + 1) + "," +
-                    number_text(static_cast<double>(i + 1) / static_cast<double>(reached.size())) + "," +
-                    std::to_string(r.cell) + "," + number_text(r.path_m) + "," + number_text(r.horizontal_m) + "," +
-                    number_text(mr.top_elevation - r.drop_m) + "," + number_text(r.angle_deg) + "," +
-                    (r.determined ? "yes" : "no") + "," + inspect::csv_field(r.reason) + "\n";
+            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," +
+                    number_text(r.limit.threshold) + "," + std::to_string(mr.member->index) + "," +
+                    std::to_string(i + 1) + "," +
+                    number_text(static_cast<double>(i + 1) / static_cast<double>(reached.size())) +
+                    "," + std::to_string(r.cell) + "," + number_text(r.path_m) + "," +
+                    number_text(r.horizontal_m) + "," + number_text(mr.top_elevation - r.drop_m) +
+                    "," + number_text(r.angle_deg) + "," + (r.determined ? "yes" : "no") + "," +
+                    inspect::csv_field(r.reason) + "\n";
         }
     }
     o << "quantity,threshold[kPa],member,rank,fraction_at_or_below,cell,s_path[m],s_horizontal[m],"
@@ -181,15 +190,23 @@ struct LeftOut {
 // ensemble.json: the ensemble, the counts, why members were left out and the
 // run-out percentiles (sorted: the used members' run-outs, ascending).
 std::string ensemble_json(const EnsembleFile& ens, bool shared_grid, const CollectFigures& fig,
-                          const std::vector<MemberResult>& res, const LeftOut& left, const std::vector<double>& sorted) {
+                          const std::vector<MemberResult>& res, const LeftOut& left,
+                          const std::vector<double>& sorted) {
     using Json = nlohmann::ordered_json;
-    Json j = {{"ensemble_file", ens.text}, {"base", ens.base_path}, {"sampling", sampling_name(ens.sampling)},
-              {"seed", ens.seed}, {"shared_grid", shared_grid}};
-    j["counts"] = {{"members", fig.members}, {"used", fig.used}, {"failed", fig.failed},
-                   {"unstable", fig.unstable}, {"not_run", fig.missing}};
+    Json j = {{"ensemble_file", ens.text},
+              {"base", ens.base_path},
+              {"sampling", sampling_name(ens.sampling)},
+              {"seed", ens.seed},
+              {"shared_grid", shared_grid}};
+    j["counts"] = {{"members", fig.members},
+                   {"used", fig.used},
+                   {"failed", fig.failed},
+                   {"unstable", fig.unstable},
+                   {"not_run", fig.missing}};
     j["failed"] = Json::array();
     for (const auto& mr : res)
-        if (mr.use == "failed" || mr.use == "mismatch") j["failed"].push_back({{"member", mr.member->index}, {"why", mr.why}});
+        if (mr.use == "failed" || mr.use == "mismatch")
+            j["failed"].push_back({{"member", mr.member->index}, {"why", mr.why}});
     j["unstable"] = left.unstable;
     j["not_run"] = left.missing;
     Json p3 = Json::array(), p2 = Json::array();
@@ -255,7 +272,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         mr.max_p3 = s.max_susp_pressure ? s.max_susp_pressure->value : 0.0f;
         mr.front = s.front;
         mr.runouts = member_runouts(r, limits);
-        mr.top_elevation = first_elevation((fs::path(dir) / mr.member->folder / "member.cmd").string());
+        mr.top_elevation =
+            first_elevation((fs::path(dir) / mr.member->folder / "member.cmd").string());
         for (int q = 0; q < 4; ++q) {
             mr.peaks[q].resize(r.n_cells);
             for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
@@ -274,8 +292,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         cells[i] = r.n_cells;
     };
     {
-        const std::size_t threads =
-            std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(1, res.size()));
+        const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1,
+                                                            std::max<std::size_t>(1, res.size()));
         std::atomic<std::size_t> next{0};
         auto work = [&] {
             for (std::size_t i; (i = next++) < res.size();) read_member(i);
@@ -291,7 +309,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         MemberResult& mr = res[i];
         if (mr.use != "used") continue;
         if (!reference) {
-            if (auto err = read_result_file(result_path(dir, *mr.member), first); !err.empty()) return err;
+            if (auto err = read_result_file(result_path(dir, *mr.member), first); !err.empty())
+                return err;
             reference = &first;
         } else if (cells[i] != reference->n_cells) {
             // Nothing of its result is kept.
@@ -308,10 +327,14 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     }
     std::vector<int> failed, unstable, missing, used;
     for (const auto& mr : res) {
-        if (mr.use == "used") used.push_back(mr.member->index);
-        else if (mr.use == "unstable") unstable.push_back(mr.member->index);
-        else if (mr.use == "missing") missing.push_back(mr.member->index);
-        else failed.push_back(mr.member->index);
+        if (mr.use == "used")
+            used.push_back(mr.member->index);
+        else if (mr.use == "unstable")
+            unstable.push_back(mr.member->index);
+        else if (mr.use == "missing")
+            missing.push_back(mr.member->index);
+        else
+            failed.push_back(mr.member->index);
     }
     fig.used = static_cast<int>(used.size());
     fig.failed = static_cast<int>(failed.size());
@@ -319,7 +342,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     fig.missing = static_cast<int>(missing.size());
     const std::string left_out = "# left out: failed " + index_list(failed) + "; unstable " +
                                  index_list(unstable) + "; not run " + index_list(missing) + "\n";
-    const std::string counts = "# members " + std::to_string(fig.members) + ", used " + std::to_string(fig.used) + "\n";
+    const std::string counts =
+        "# members " + std::to_string(fig.members) + ", used " + std::to_string(fig.used) + "\n";
 
     // members.csv
     {
@@ -332,33 +356,41 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             const Member& m = *mr.member;
             o << m.index << "," << m.hash;
             for (std::size_t j = 0; j < ens.vary.size(); ++j)
-                o << "," << (ens.vary[j].word ? m.values.words[j] : number_text(m.values.numbers[j]));
+                o << ","
+                  << (ens.vary[j].word ? m.values.words[j] : number_text(m.values.numbers[j]));
             o << "," << mr.use << ",";
             if (mr.state.finished) o << mr.state.exit_status;
             o << "," << mr.state.stop_reason << ",";
             if (mr.runout) o << number_text(*mr.runout);
             o << "," << (mr.use == "used" ? (mr.runout_at_end ? "yes" : "no") : "") << ",";
-            if (mr.use == "used") o << number_text(mr.max_p2) << "," << number_text(mr.max_p3);
-            else o << ",";
+            if (mr.use == "used")
+                o << number_text(mr.max_p2) << "," << number_text(mr.max_p3);
+            else
+                o << ",";
             o << ",";
-            if (mr.state.onset) o << number_text(mr.state.onset_time) << "," << mr.state.onset_cell;
-            else o << ",";
+            if (mr.state.onset)
+                o << number_text(mr.state.onset_time) << "," << mr.state.onset_cell;
+            else
+                o << ",";
             o << "\n";
         }
-        if (auto err = out.write("members.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
+        if (auto err = out.write("members.csv", o.str()); !err.empty())
+            return fig.write_failed = true, err;
     }
 
     // exceedance.csv
     if (reference) {
         const ResultData& r = *reference;
         const std::vector<double> rel = inspect::relative_elevation(r);
-        const double top = first_elevation((fs::path(dir) / plan.members[used[0]].folder / "member.cmd").string());
+        const double top =
+            first_elevation((fs::path(dir) / plan.members[used[0]].folder / "member.cmd").string());
         std::ostringstream o;
         o << counts << left_out << "cell,path_length[m],easting[m],northing[m],elevation[m]";
         for (double t : ens.p3_thresholds) o << ",P(p3>" << number_text(t) << "kPa)";
         for (double t : ens.p2_thresholds) o << ",P(p2>" << number_text(t) << "kPa)";
         for (int q = 0; q < 4; ++q)
-            for (const char* p : {"p5", "p50", "p95"}) o << "," << kPeakNames[q] << "_" << p << "[" << kPeakUnits[q] << "]";
+            for (const char* p : {"p5", "p50", "p95"})
+                o << "," << kPeakNames[q] << "_" << p << "[" << kPeakUnits[q] << "]";
         o << "\n";
         std::vector<const MemberResult*> use;
         for (const auto& mr : res)
@@ -367,8 +399,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         std::vector<double> values(use.size());
         for (int c = 0; c < r.n_cells; ++c) {
             const GeometryRow& g = r.geometry[c];
-            o << c << "," << number_text(g.path_length) << "," << number_text(g.aux2) << "," << number_text(g.aux6) << ","
-              << number_text(top + rel[c]);
+            o << c << "," << number_text(g.path_length) << "," << number_text(g.aux2) << ","
+              << number_text(g.aux6) << "," << number_text(top + rel[c]);
             auto fraction = [&](int q, double t) {
                 const float th = static_cast<float>(t);
                 int k = 0;
@@ -384,7 +416,8 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
             }
             o << "\n";
         }
-        if (auto err = out.write("exceedance.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
+        if (auto err = out.write("exceedance.csv", o.str()); !err.empty())
+            return fig.write_failed = true, err;
     } else {
         out.remove("exceedance.csv");
     }
@@ -394,13 +427,16 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     std::vector<int> no_runout;
     for (const auto& mr : res) {
         if (mr.use != "used") continue;
-        if (mr.runout) runouts.emplace_back(*mr.runout, mr.member->index);
-        else no_runout.push_back(mr.member->index);
+        if (mr.runout)
+            runouts.emplace_back(*mr.runout, mr.member->index);
+        else
+            no_runout.push_back(mr.member->index);
     }
     std::sort(runouts.begin(), runouts.end());
     std::vector<double> sorted;
     for (const auto& [v, i] : runouts) sorted.push_back(v);
-    if (auto err = out.write("runout.csv", runout_table(res, limits, ens.zones, counts + left_out)); !err.empty())
+    if (auto err = out.write("runout.csv", runout_table(res, limits, ens.zones, counts + left_out));
+        !err.empty())
         return fig.write_failed = true, err;
 
     // fronts.csv
@@ -413,11 +449,14 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
                 if (f.present()) o << number_text(f.path_length);
                 o << "\n";
             }
-        if (auto err = out.write("fronts.csv", o.str()); !err.empty()) return fig.write_failed = true, err;
+        if (auto err = out.write("fronts.csv", o.str()); !err.empty())
+            return fig.write_failed = true, err;
     }
 
-    const std::string json = ensemble_json(ens, plan.shared_grid, fig, res, {unstable, missing, no_runout}, sorted);
-    if (auto err = out.write("ensemble.json", json); !err.empty()) return fig.write_failed = true, err;
+    const std::string json =
+        ensemble_json(ens, plan.shared_grid, fig, res, {unstable, missing, no_runout}, sorted);
+    if (auto err = out.write("ensemble.json", json); !err.empty())
+        return fig.write_failed = true, err;
     return "";
 }
 
@@ -442,11 +481,13 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
     // not made from.
     for (auto& e : exports) top.remove(e.name);
     if (top.size_of("exceedance.csv") < 0 || access(inspect.c_str(), X_OK) != 0) return notes;
-    if (!mkdtemp(fresh.data())) return {"no exceedance.gpkg or exceedance.nc: cannot create a folder in " + dir};
+    if (!mkdtemp(fresh.data()))
+        return {"no exceedance.gpkg or exceedance.nc: cannot create a folder in " + dir};
     for (auto& e : exports) e.out = fs::path(fresh) / e.name;
     // Both at once, each with its messages in a file in memory.
     for (auto& e : exports)
-        e.pid = support::spawn_into_memory({inspect, table.string(), e.command, "-o", e.out.string()}, e.capture);
+        e.pid = support::spawn_into_memory(
+            {inspect, table.string(), e.command, "-o", e.out.string()}, e.capture);
     for (auto& e : exports) {
         const int status = e.pid > 0 ? support::exit_code(support::wait_for(e.pid)) : 127;
         if (status != 0) {
@@ -455,7 +496,9 @@ std::vector<std::string> export_exceedance(const std::string& dir, const std::st
             const std::size_t nl = text.find('\n');  // the first line says why; usage follows
             notes.push_back("no " + e.out.filename().string() + ": " +
                             (e.pid <= 0 ? "cannot start " + inspect : text.substr(0, nl)));
-        } else if (auto err = top.rename(fs::path(fresh).filename().string() + "/" + e.name, e.name); !err.empty()) {
+        } else if (auto err =
+                       top.rename(fs::path(fresh).filename().string() + "/" + e.name, e.name);
+                   !err.empty()) {
             notes.push_back("no " + std::string(e.name) + ": " + err);
         }
         if (e.capture >= 0) close(e.capture);

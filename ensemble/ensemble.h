@@ -20,19 +20,20 @@ namespace torla::ensemble {
 // ---- The ensemble file's TOML (read by toml++): [sections], key = value
 // with strings, numbers, arrays and inline tables.
 inline constexpr std::size_t kMaxEnsembleFile = std::size_t{1} << 20;  // bytes
-inline constexpr int kMaxTomlDepth = 32;  // arrays and inline tables within each other, parts of a key
+inline constexpr int kMaxTomlDepth =
+    32;  // arrays and inline tables within each other, parts of a key
 struct TomlField;
 struct TomlValue {
     enum Kind { kString, kNumber, kArray, kTable } kind = kNumber;
-    std::string text;      // kString
-    double number = 0.0;   // kNumber
-    bool integer = false;  // kNumber written without fraction or exponent
-    std::vector<TomlValue> items;                            // kArray
-    std::vector<TomlField> fields;   // kTable, in the order of the file
+    std::string text;               // kString
+    double number = 0.0;            // kNumber
+    bool integer = false;           // kNumber written without fraction or exponent
+    std::vector<TomlValue> items;   // kArray
+    std::vector<TomlField> fields;  // kTable, in the order of the file
     int line = 0, column = 0;
 };
 struct TomlField {
-    std::string first;   // the key
+    std::string first;  // the key
     TomlValue second;
 };
 struct TomlEntry {
@@ -56,27 +57,27 @@ inline constexpr const char* kLocalColumns[12] = {
 struct Variation {
     std::string name;
     int line = 0, place = 0;  // line and column of its value in the ensemble file
-    int column = -1;  // local column 1 ... 11, or -1 for a global key
-    bool word = false;             // a global key whose value is a word
+    int column = -1;          // local column 1 ... 11, or -1 for a global key
+    bool word = false;        // a global key whose value is a word
     bool range = false;
-    double min = 0.0, max = 0.0;   // range
-    std::vector<double> values{};    // listed numbers (or factors)
+    double min = 0.0, max = 0.0;       // range
+    std::vector<double> values{};      // listed numbers (or factors)
     std::vector<std::string> words{};  // listed words
     bool local() const { return column >= 0; }
     std::size_t choices() const { return word ? words.size() : values.size(); }
 };
 
 struct EnsembleFile {
-    std::string path;        // the ensemble file
-    std::string text;        // its bytes
-    std::string base;        // the base command file as the ensemble file names it
-    std::string base_path;   // resolved against the ensemble file's folder
-    int members = 0;         // after expansion of a grid
+    std::string path;       // the ensemble file
+    std::string text;       // its bytes
+    std::string base;       // the base command file as the ensemble file names it
+    std::string base_path;  // resolved against the ensemble file's folder
+    int members = 0;        // after expansion of a grid
     Sampling sampling = Sampling::kLatinHypercube;
     uint64_t seed = 0;
     std::vector<Variation> vary;
     std::vector<double> p3_thresholds, p2_thresholds;  // kPa
-    ZoneSet zones = default_zone_set();  // [zones]: the run-out table's limits
+    ZoneSet zones = default_zone_set();                // [zones]: the run-out table's limits
 };
 const char* sampling_name(Sampling s);
 
@@ -85,12 +86,13 @@ const char* sampling_name(Sampling s);
 // The file must be a regular file of at most kMaxEnsembleFile bytes.
 std::string read_ensemble_file(const std::string& path, EnsembleFile& ens);
 // The same for text already read; path names it in messages.
-std::string parse_ensemble_file(const std::string& path, const std::string& text, EnsembleFile& ens);
+std::string parse_ensemble_file(const std::string& path, const std::string& text,
+                                EnsembleFile& ens);
 
 // ---- Sampling: the value of every varied key for every member.
 struct MemberValues {
-    std::vector<double> numbers;      // per variation (a factor for a local column)
-    std::vector<std::string> words;   // per variation; empty unless a word key
+    std::vector<double> numbers;     // per variation (a factor for a local column)
+    std::vector<std::string> words;  // per variation; empty unless a word key
 };
 // Same ensemble file and seed, same values, on every machine: the generator is the
 // project's own (splitmix64), drawn numbers are rounded to 9 significant
@@ -108,7 +110,8 @@ struct BaseFile {
 // Reads a base command file as torla reads it (name used in messages).
 // Returns an empty string or the refusal ("line N: why").
 std::string parse_base(const std::string& text, BaseFile& base, const std::string& name = "base");
-std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v);
+std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens,
+                                   const MemberValues& v);
 // Checks a command file with torla's reader, in this process; returns an
 // empty string or the refusal ("line N: why"). With generator, also runs
 // generator (knotline), in a scratch folder, on the input torla would write.
@@ -148,7 +151,7 @@ struct Plan {
     EnsembleFile ensemble;
     std::vector<Member> members;
     bool shared_grid = false;  // the grid file is the same for every member
-    bool refused = false;      // prepare's error is a refusal of the input (else a failure to write)
+    bool refused = false;  // prepare's error is a refusal of the input (else a failure to write)
 };
 std::string member_folder_name(int index, int count, const std::string& hash);
 
@@ -161,7 +164,7 @@ std::string load_plan(const std::string& dir, Plan& plan);
 
 // What a member's folder says about its run.
 struct MemberState {
-    bool finished = false;   // ran to an exit status with the plan's hash, its result as it was left
+    bool finished = false;  // ran to an exit status with the plan's hash, its result as it was left
     int exit_status = -1;
     std::string stop_reason;
     bool onset = false;

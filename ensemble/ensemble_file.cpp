@@ -40,14 +40,14 @@ const ParameterEntry& principal(const ParameterEntry& e) {
 // Why the parameter check refuses v for the key, or "".
 std::string refuse_value(const ParameterEntry& e, double v) {
     switch (principal(e).check) {
-        case ParameterCheck::kPositive:
-            if (!(v > 0.0)) return "must be above 0";
-            break;
-        case ParameterCheck::kGeneratorFloat:
-            if (std::fabs(v) > FLT_MAX) return "is beyond the 32-bit float range";
-            break;
-        default:
-            break;
+    case ParameterCheck::kPositive:
+        if (!(v > 0.0)) return "must be above 0";
+        break;
+    case ParameterCheck::kGeneratorFloat:
+        if (std::fabs(v) > FLT_MAX) return "is beyond the 32-bit float range";
+        break;
+    default:
+        break;
     }
     if (e.kind == ParameterKind::kFloat && std::fabs(v) > FLT_MAX)
         return "is beyond the 32-bit float range";
@@ -59,7 +59,8 @@ std::string read_numbers(const TomlValue& v, Variation& var, const std::string& 
     if (v.kind == TomlValue::kArray) {
         if (v.items.empty()) return at(v, what + " lists no values");
         for (const auto& item : v.items) {
-            if (item.kind != TomlValue::kNumber) return at(item, what + " lists a value that is not a number");
+            if (item.kind != TomlValue::kNumber)
+                return at(item, what + " lists a value that is not a number");
             var.values.push_back(item.number);
         }
         return "";
@@ -67,7 +68,8 @@ std::string read_numbers(const TomlValue& v, Variation& var, const std::string& 
     if (v.kind == TomlValue::kTable) {
         bool has_min = false, has_max = false;
         for (const auto& [k, f] : v.fields) {
-            if (k != "min" && k != "max") return at(v, what + ": unknown entry `" + k + "' (min and max are known)");
+            if (k != "min" && k != "max")
+                return at(v, what + ": unknown entry `" + k + "' (min and max are known)");
             if (f.kind != TomlValue::kNumber) return at(v, what + ": `" + k + "' is not a number");
             (k == "min" ? var.min : var.max) = f.number;
             (k == "min" ? has_min : has_max) = true;
@@ -89,8 +91,10 @@ std::string read_variation(const TomlEntry& e, Variation& var) {
     if (var.local()) {
         const TomlValue& v = e.value;
         if (v.kind != TomlValue::kTable || v.fields.size() != 1 || v.fields[0].first != "factor")
-            return at(e, "the local column `" + e.key + "' takes { factor = [...] } or { factor = { min = ..., max = ... } }");
-        if (auto err = read_numbers(v.fields[0].second, var, "the factor of `" + e.key + "'"); !err.empty())
+            return at(e, "the local column `" + e.key +
+                             "' takes { factor = [...] } or { factor = { min = ..., max = ... } }");
+        if (auto err = read_numbers(v.fields[0].second, var, "the factor of `" + e.key + "'");
+            !err.empty())
             return err;
         // Threshold velocity and cover density must stay above 0 in every
         // row; the other columns may not turn negative.
@@ -120,7 +124,9 @@ std::string read_variation(const TomlEntry& e, Variation& var) {
                 std::string w;
                 bool ok = false;
                 while (allowed >> w) ok = ok || w == item.text;
-                if (!ok) return at(item, "`" + item.text + "' is not a word `" + e.key + "' takes (" + pr.words + ")");
+                if (!ok)
+                    return at(item, "`" + item.text + "' is not a word `" + e.key + "' takes (" +
+                                        pr.words + ")");
             }
             var.words.push_back(item.text);
         }
@@ -142,8 +148,8 @@ std::string same_field(const std::vector<Variation>& earlier, const Variation& v
     for (const auto& other : earlier) {
         const ParameterEntry* q = other.local() ? nullptr : find_parameter(other.name);
         if (q && &principal(*q) == &principal(*p))
-            return "`" + var.name + "' and `" + other.name + "' (line " + std::to_string(other.line) +
-                   ") are the same parameter; vary it once";
+            return "`" + var.name + "' and `" + other.name + "' (line " +
+                   std::to_string(other.line) + ") are the same parameter; vary it once";
     }
     return "";
 }
@@ -163,13 +169,15 @@ std::string read_thresholds(const TomlEntry& e, std::vector<double>& out) {
 // pressure = "p3" | "p2" | "max", as torla-inspect's --zones and
 // --zone-pressure.
 std::string read_zones(const TomlEntry& e, ZoneSet& zones) {
-    std::string set = zones.name == "custom" ? "" : zones.name, pressure = zone_pressure_name(zones.pressure);
+    std::string set = zones.name == "custom" ? "" : zones.name,
+                pressure = zone_pressure_name(zones.pressure);
     if (e.key == "set" && e.value.kind == TomlValue::kString) {
         set = e.value.text;
     } else if (e.key == "set" && e.value.kind == TomlValue::kArray && !e.value.items.empty()) {
         set.clear();
         for (const auto& item : e.value.items) {
-            if (item.kind != TomlValue::kNumber) return at(item, "a zone limit is a pressure in kPa");
+            if (item.kind != TomlValue::kNumber)
+                return at(item, "a zone limit is a pressure in kPa");
             char text[40];
             std::snprintf(text, sizeof text, "%s%.17g", set.empty() ? "" : ",", item.number);
             set += text;
@@ -179,7 +187,8 @@ std::string read_zones(const TomlEntry& e, ZoneSet& zones) {
     } else {
         return at(e, e.key == "set" || e.key == "pressure"
                          ? "`" + e.key + "' of [zones] takes " +
-                               (e.key == "set" ? std::string("a preset name or a list of kPa") : "p3, p2 or max")
+                               (e.key == "set" ? std::string("a preset name or a list of kPa")
+                                               : "p3, p2 or max")
                          : "unknown key `" + e.key + "' of [zones] (set and pressure are known)");
     }
     ZoneSet parsed;
@@ -199,9 +208,12 @@ std::string read_zones(const TomlEntry& e, ZoneSet& zones) {
 
 const char* sampling_name(Sampling s) {
     switch (s) {
-        case Sampling::kGrid: return "grid";
-        case Sampling::kLatinHypercube: return "latin-hypercube";
-        case Sampling::kRandom: return "random";
+    case Sampling::kGrid:
+        return "grid";
+    case Sampling::kLatinHypercube:
+        return "latin-hypercube";
+    case Sampling::kRandom:
+        return "random";
     }
     return "";
 }
@@ -213,7 +225,8 @@ std::string read_ensemble_file(const std::string& path, EnsembleFile& ens) {
     return parse_ensemble_file(path, text, ens);
 }
 
-std::string parse_ensemble_file(const std::string& path, const std::string& text, EnsembleFile& ens) {
+std::string parse_ensemble_file(const std::string& path, const std::string& text,
+                                EnsembleFile& ens) {
     ens = EnsembleFile{};
     ens.path = path;
     ens.text = text;
@@ -240,13 +253,17 @@ std::string parse_ensemble_file(const std::string& path, const std::string& text
                 members_line = e.line;
                 members_column = e.column;
             } else if (e.key == "sampling") {
-                if (v.kind == TomlValue::kString && v.text == "grid") ens.sampling = Sampling::kGrid;
+                if (v.kind == TomlValue::kString && v.text == "grid")
+                    ens.sampling = Sampling::kGrid;
                 else if (v.kind == TomlValue::kString && v.text == "latin-hypercube")
                     ens.sampling = Sampling::kLatinHypercube;
-                else if (v.kind == TomlValue::kString && v.text == "random") ens.sampling = Sampling::kRandom;
-                else return at(e, "`sampling' is \"grid\", \"latin-hypercube\" or \"random\"");
+                else if (v.kind == TomlValue::kString && v.text == "random")
+                    ens.sampling = Sampling::kRandom;
+                else
+                    return at(e, "`sampling' is \"grid\", \"latin-hypercube\" or \"random\"");
             } else if (e.key == "seed") {
-                if (v.kind != TomlValue::kNumber || !v.integer || v.number < 0 || v.number > 9007199254740992.0)
+                if (v.kind != TomlValue::kNumber || !v.integer || v.number < 0 ||
+                    v.number > 9007199254740992.0)
                     return at(e, "`seed' must be a whole number from 0 to 2^53");
                 ens.seed = static_cast<uint64_t>(v.number);
             } else {
@@ -275,13 +292,16 @@ std::string parse_ensemble_file(const std::string& path, const std::string& text
     if (ens.sampling == Sampling::kGrid) {
         long long n = 1;
         for (const auto& v : ens.vary) {
-            if (v.range) return at(v.line, v.place, "`" + v.name + "' is a range; grid sampling takes listed values");
+            if (v.range)
+                return at(v.line, v.place,
+                          "`" + v.name + "' is a range; grid sampling takes listed values");
             n *= static_cast<long long>(v.choices());
             if (n > 1000000) return at(v.line, v.place, "the grid has more than 1000000 members");
         }
         if (has_members && n != ens.members)
-            return at(members_line, members_column, "`members' is " + std::to_string(ens.members) + " but the grid has " +
-                                        std::to_string(n) + " combinations");
+            return at(members_line, members_column,
+                      "`members' is " + std::to_string(ens.members) + " but the grid has " +
+                          std::to_string(n) + " combinations");
         ens.members = static_cast<int>(n);
     } else if (!has_members) {
         return "`members' is missing (latin-hypercube and random sampling draw that many)";

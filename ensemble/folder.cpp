@@ -24,14 +24,19 @@ std::string why(const std::string& what, const std::string& path) {
 std::string read_error(const support::ReadOutcome& r, const std::string& path, std::size_t limit) {
     using support::ReadFault;
     switch (r.fault) {
-    case ReadFault::kNone: return "";
-    case ReadFault::kIsLink: return "`" + path + "' is a link";
+    case ReadFault::kNone:
+        return "";
+    case ReadFault::kIsLink:
+        return "`" + path + "' is a link";
     case ReadFault::kNotRegular:
-    case ReadFault::kChanged: return "`" + path + "' is not a regular file";
-    case ReadFault::kTooLarge: return "`" + path + "' is larger than " + std::to_string(limit) + " bytes";
+    case ReadFault::kChanged:
+        return "`" + path + "' is not a regular file";
+    case ReadFault::kTooLarge:
+        return "`" + path + "' is larger than " + std::to_string(limit) + " bytes";
     case ReadFault::kCannotStat:
     case ReadFault::kCannotOpen:
-    case ReadFault::kCannotRead: break;
+    case ReadFault::kCannotRead:
+        break;
     }
     return "cannot read `" + path + "': " + std::strerror(r.error);
 }
@@ -75,12 +80,15 @@ std::string Folder::sub(const std::string& rel, bool create, Folder& out) const 
         if (e == std::string::npos) e = rel.size();
         const std::string part = rel.substr(b, e - b);
         b = e + 1;
-        if (part.empty() || part == "." || part == "..") return "`" + rel + "' is no folder name below `" + path_ + "'";
+        if (part.empty() || part == "." || part == "..")
+            return "`" + rel + "' is no folder name below `" + path_ + "'";
         done += "/" + part;
-        if (create && mkdirat(at, part.c_str(), 0755) != 0 && errno != EEXIST) return why("cannot create", done);
+        if (create && mkdirat(at, part.c_str(), 0755) != 0 && errno != EEXIST)
+            return why("cannot create", done);
         const int fd = openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
-            if (errno == ELOOP || errno == ENOTDIR) return "`" + done + "' is not a folder (a link or a file stands there)";
+            if (errno == ELOOP || errno == ENOTDIR)
+                return "`" + done + "' is not a folder (a link or a file stands there)";
             return why("cannot open the folder", done);
         }
         Folder next;
@@ -101,7 +109,8 @@ std::string Folder::write(const std::string& name, const std::string& text, mode
     const support::WriteOutcome w = support::write_file_atomically(name, text, o);
     if (w.ok()) return "";
     const std::string full = path_ + "/" + name;
-    if (std::strcmp(w.step, "create") != 0) return "cannot write `" + full + "': " + std::strerror(w.error);
+    if (std::strcmp(w.step, "create") != 0)
+        return "cannot write `" + full + "': " + std::strerror(w.error);
     if (w.error == EEXIST) return "cannot create a temporary file for `" + full + "'";
     return "cannot create `" + path_ + "/" + w.temp + "': " + std::strerror(w.error);
 }
@@ -120,14 +129,16 @@ std::string Folder::read(const std::string& name, std::string& out, std::size_t 
 
 long long Folder::size_of(const std::string& name) const {
     struct stat st;
-    if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return -1;
+    if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return -1;
     return static_cast<long long>(st.st_size);
 }
 
 bool Folder::remove(const std::string& name) const { return unlinkat(fd_, name.c_str(), 0) == 0; }
 
 std::string Folder::rename(const std::string& name, const std::string& new_name) const {
-    if (renameat(fd_, name.c_str(), fd_, new_name.c_str()) != 0) return why("cannot rename", path_ + "/" + name);
+    if (renameat(fd_, name.c_str(), fd_, new_name.c_str()) != 0)
+        return why("cannot rename", path_ + "/" + name);
     return "";
 }
 
@@ -136,14 +147,15 @@ std::string read_regular_file(const std::string& path, std::size_t limit, std::s
 }
 
 int lock_folder(const Folder& dir, std::string& err) {
-    const int fd = openat(dir.fd(), "lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd =
+        openat(dir.fd(), "lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         err = why("cannot open the lock file", dir.path() + "/lock");
         return -1;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        err = errno == EWOULDBLOCK ? "`" + dir.path() + "' is in use by another torla-ensemble (" + dir.path() +
-                                         "/lock is held); refused"
+        err = errno == EWOULDBLOCK ? "`" + dir.path() + "' is in use by another torla-ensemble (" +
+                                         dir.path() + "/lock is held); refused"
                                    : why("cannot lock", dir.path() + "/lock");
         ::close(fd);
         return -1;

@@ -37,7 +37,8 @@ public:
     // output; returns its descriptor or -1.
     int create(const std::string& name) const;
     // A regular file of at most limit bytes, not through a link; "" or why not.
-    std::string read(const std::string& name, std::string& out, std::size_t limit = kMaxFolderFile) const;
+    std::string read(const std::string& name, std::string& out,
+                     std::size_t limit = kMaxFolderFile) const;
     // Size of a regular file at name (not followed), or -1.
     long long size_of(const std::string& name) const;
     // Removes a file or link (not what it points to); false where none was there.

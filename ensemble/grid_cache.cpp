@@ -44,13 +44,15 @@ bool write_all(const char* path, const std::string& text) {
 int main(int argc, char** argv) {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string here = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string(argv[0]);
+    std::string here =
+        n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string(argv[0]);
     here = here.substr(0, here.find_last_of('/') + 1);
     std::string generator, input, made, grid;
     read_all(here + "generator", generator);
-    while (!generator.empty() && (generator.back() == '\n' || generator.back() == '\r')) generator.pop_back();
-    if (argc == 3 && read_all(argv[1], input) && read_all(here + "input.tmp", made) && input == made &&
-        read_all(here + "grid.tmp", grid))
+    while (!generator.empty() && (generator.back() == '\n' || generator.back() == '\r'))
+        generator.pop_back();
+    if (argc == 3 && read_all(argv[1], input) && read_all(here + "input.tmp", made) &&
+        input == made && read_all(here + "grid.tmp", grid))
         return write_all(argv[1], grid) ? 0 : 1;
     if (generator.empty()) {
         std::fprintf(stderr, "torla-grid-cache: no generator named in %sgenerator\n", here.c_str());

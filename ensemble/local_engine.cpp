@@ -12,14 +12,15 @@ namespace torla::ensemble {
 
 namespace {
 
-void draw_progress(int done, int failed, int unstable, int total, double elapsed, int pending_total) {
+void draw_progress(int done, int failed, int unstable, int total, double elapsed,
+                   int pending_total) {
     const int width = 30;
     const int filled = total ? done * width / total : width;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(width, '.');
     const double left = done > 0 ? elapsed / done * (pending_total - done) : 0.0;
-    std::fprintf(stderr, "\r[%s] %d/%d done, %d failed, %d unstable, %.0f s left  ", bar.c_str(), done, total,
-                 failed, unstable, left);
+    std::fprintf(stderr, "\r[%s] %d/%d done, %d failed, %d unstable, %.0f s left  ", bar.c_str(),
+                 done, total, failed, unstable, left);
     std::fflush(stderr);
 }
 
@@ -34,13 +35,15 @@ void stop_members(std::map<pid_t, const Member*>& running, int sig) {
 
 }  // namespace
 
-int run_local(const std::string& dir, const Plan& plan, const std::string& bin_dir, const LocalOptions& opt,
-              const std::vector<int>& only) {
+int run_local(const std::string& dir, const Plan& plan, const std::string& bin_dir,
+              const LocalOptions& opt, const std::vector<int>& only) {
     std::vector<const Member*> todo;
     int already = 0;
     auto consider = [&](const Member& m) {
-        if (member_state(dir, m).finished) ++already;
-        else todo.push_back(&m);
+        if (member_state(dir, m).finished)
+            ++already;
+        else
+            todo.push_back(&m);
     };
     if (only.empty()) {
         for (const auto& m : plan.members) consider(m);
@@ -83,17 +86,20 @@ int run_local(const std::string& dir, const Plan& plan, const std::string& bin_d
         // A member that ended with an onset of instability (its run record
         // says so) is unstable, any other with a status but 0 failed.
         if (finish_member(dir, *it->second, rc) != 0) {
-            if (member_state(dir, *it->second).onset) ++unstable;
-            else ++failed;
+            if (member_state(dir, *it->second).onset)
+                ++unstable;
+            else
+                ++failed;
         }
         running.erase(it);
         ++done;
         ++done_now;
         if (opt.progress)
-            draw_progress(done, failed, unstable, total,
-                          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() *
-                              (done - already) / std::max(1, done_now),
-                          pending + already);
+            draw_progress(
+                done, failed, unstable, total,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() *
+                    (done - already) / std::max(1, done_now),
+                pending + already);
     }
     if (stop_signal()) stop_members(running, stop_signal());
     if (opt.progress) std::fputc('\n', stderr);

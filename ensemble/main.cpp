@@ -18,11 +18,14 @@ using namespace torla::ensemble;
 namespace {
 
 // Exit statuses (docs/ensembles.md).
-constexpr int kDone = 0;         // every member ran and was used or became unstable; results collected
-constexpr int kIncomplete = 1;   // members not run, a file that could not be written, Slurm failed, folder in use
-constexpr int kUsage = 2;        // wrong usage
-constexpr int kRefused = 3;      // an ensemble file, base file, member command file or output folder refused
-constexpr int kMembersFailed = 4;  // every member ran, some failed (or none gave a result): tables of the rest
+constexpr int kDone = 0;  // every member ran and was used or became unstable; results collected
+constexpr int kIncomplete =
+    1;  // members not run, a file that could not be written, Slurm failed, folder in use
+constexpr int kUsage = 2;  // wrong usage
+constexpr int kRefused =
+    3;  // an ensemble file, base file, member command file or output folder refused
+constexpr int kMembersFailed =
+    4;  // every member ran, some failed (or none gave a result): tables of the rest
 
 std::string program_path() {
     std::error_code ec;
@@ -55,15 +58,19 @@ int do_collect(const std::string& dir, const std::string& bin_dir, bool take_loc
     }
     for (const auto& note : export_exceedance(dir, bin_dir))
         std::fprintf(stderr, "torla-ensemble: note: %s\n", note.c_str());
-    std::printf("%d members: %d used, %d failed, %d unstable, %d not run; results in %s\n", fig.members, fig.used,
-                fig.failed, fig.unstable, fig.missing, dir.c_str());
+    std::printf("%d members: %d used, %d failed, %d unstable, %d not run; results in %s\n",
+                fig.members, fig.used, fig.failed, fig.unstable, fig.missing, dir.c_str());
     if (fig.missing) return kIncomplete;
     if (fig.used == 0)
-        std::fprintf(stderr, "torla-ensemble: no member gave a result that can be used: no exceedance table "
-                             "(ensemble.json says why each was left out)\n");
+        std::fprintf(
+            stderr,
+            "torla-ensemble: no member gave a result that can be used: no exceedance table "
+            "(ensemble.json says why each was left out)\n");
     else if (fig.failed)
-        std::fprintf(stderr, "torla-ensemble: %d of %d members failed and are left out (ensemble.json says why)\n",
-                     fig.failed, fig.members);
+        std::fprintf(
+            stderr,
+            "torla-ensemble: %d of %d members failed and are left out (ensemble.json says why)\n",
+            fig.failed, fig.members);
     return fig.used == 0 || fig.failed ? kMembersFailed : kDone;
 }
 
@@ -80,12 +87,14 @@ int do_status(const std::string& dir) {
         failed += st.finished && st.exit_status != 0;
     }
     const int total = static_cast<int>(plan.members.size());
-    std::printf("%d members: %d finished (%d failed), %d not run\n", total, done, failed, total - done);
+    std::printf("%d members: %d finished (%d failed), %d not run\n", total, done, failed,
+                total - done);
     std::ifstream job(fs::path(dir) / "slurm" / "job");
     std::string id;
     if (job >> id) {
         SlurmOptions opt;
-        std::printf("Slurm job %s: %s\n", id.c_str(), slurm_job_active(opt, id) ? "in the queue" : "not in the queue");
+        std::printf("Slurm job %s: %s\n", id.c_str(),
+                    slurm_job_active(opt, id) ? "in the queue" : "not in the queue");
     }
     return done == total ? kDone : kIncomplete;
 }
@@ -99,7 +108,8 @@ int run_chunk(const ChunkCommand& c, const std::string& bin_dir) {
         return kIncomplete;
     }
     std::vector<int> only;
-    for (int i = c.first; i < c.first + c.count && i < static_cast<int>(plan.members.size()); ++i) only.push_back(i);
+    for (int i = c.first; i < c.first + c.count && i < static_cast<int>(plan.members.size()); ++i)
+        only.push_back(i);
     LocalOptions opt;
     if (const char* cpus = std::getenv("SLURM_CPUS_PER_TASK")) {
         char* end = nullptr;
@@ -112,7 +122,8 @@ int run_chunk(const ChunkCommand& c, const std::string& bin_dir) {
 }
 
 // The members on Slurm: submitted, then (unless --no-wait) waited for and collected.
-int run_on_slurm(const RunCommand& r, const Plan& plan, const std::string& self, const std::string& bin_dir) {
+int run_on_slurm(const RunCommand& r, const Plan& plan, const std::string& self,
+                 const std::string& bin_dir) {
     std::string job;
     const SlurmOptions& slurm = r.slurm;
     if (auto err = submit_slurm(r.dir, plan, self, slurm, job); !err.empty()) {
@@ -123,7 +134,8 @@ int run_on_slurm(const RunCommand& r, const Plan& plan, const std::string& self,
     if (!slurm.wait) return kDone;
     std::fflush(stdout);
     wait_slurm(slurm, job);
-    if (stop_signal()) std::fprintf(stderr, "torla-ensemble: stopped; Slurm job %s stays queued\n", job.c_str());
+    if (stop_signal())
+        std::fprintf(stderr, "torla-ensemble: stopped; Slurm job %s stays queued\n", job.c_str());
     die_of_stop_signal();
     return do_collect(r.dir, bin_dir, false);
 }

@@ -2,8 +2,8 @@
 // their check, their folders, the plan of an ensemble folder, and one
 // member's run.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,8 +37,8 @@ namespace {
 // Keys whose value reaches the grid generator: varying one gives every
 // member its own grid.
 bool changes_grid(const Variation& v) {
-    static const char* keys[] = {"Elem_Size", "Max_Dev", "Ref_Radius", "Grid_Method", "Spline_Type",
-                                 "Susp_Rate"};
+    static const char* keys[] = {"Elem_Size",   "Max_Dev",     "Ref_Radius",
+                                 "Grid_Method", "Spline_Type", "Susp_Rate"};
     if (v.local()) return true;
     for (const char* k : keys)
         if (v.name == k) return true;
@@ -54,7 +54,8 @@ std::string member_dir(const std::string& dir, const Member& m, Folder& out, boo
 
 // Runs a program in a folder, its output into out_name there; returns the
 // exit status, or 128 + signal.
-int run_program(const Folder& folder, const std::vector<std::string>& args, const std::string& out_name) {
+int run_program(const Folder& folder, const std::vector<std::string>& args,
+                const std::string& out_name) {
     const int out = folder.create(out_name);
     if (out < 0) return 127;
     const pid_t pid = spawn_member_process(folder.fd(), args, out);
@@ -75,14 +76,18 @@ std::string parse_base(const std::string& text, BaseFile& base, const std::strin
     return base.file.ok() ? "" : refusal_of(base.file);
 }
 
-std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens, const MemberValues& v) {
+std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens,
+                                   const MemberValues& v) {
     CommandDocument doc(base.file);
     for (std::size_t j = 0; j < ens.vary.size(); ++j) {
         const Variation& var = ens.vary[j];
-        if (!var.local()) doc.set_parameter(var.name, var.word ? v.words[j] : number_text(v.numbers[j]));
+        if (!var.local())
+            doc.set_parameter(var.name, var.word ? v.words[j] : number_text(v.numbers[j]));
     }
     for (std::size_t j = 0; j < ens.vary.size(); ++j)
-        if (ens.vary[j].local()) doc.scale_local_column(ens.vary[j].column, v.numbers[j], [](double x) { return number_text(x); });
+        if (ens.vary[j].local())
+            doc.scale_local_column(ens.vary[j].column, v.numbers[j],
+                                   [](double x) { return number_text(x); });
     return doc.text();
 }
 
@@ -146,7 +151,8 @@ std::string write_member(const Writing& w, const Pending& p) {
     Folder folder;
     if (auto err = w.members->sub(name, true, folder); !err.empty()) return err;
     if (!p.cmd_there)
-        if (auto err = folder.write("member.cmd", effective_command_file(*w.base, w.plan->ensemble, m.values));
+        if (auto err = folder.write("member.cmd",
+                                    effective_command_file(*w.base, w.plan->ensemble, m.values));
             !err.empty())
             return err;
     if (auto err = check_command_file(folder.path() + "/member.cmd"); !err.empty()) {
@@ -162,7 +168,8 @@ std::string write_member(const Writing& w, const Pending& p) {
 // refusal of the lowest member, as one thread going through them in order
 // would.
 std::string write_members(const Writing& wr, const std::vector<Pending>& pending, int jobs) {
-    const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(std::max(1, jobs)), pending.size());
+    const std::size_t workers =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(1, jobs)), pending.size());
     struct Refusal {
         int index = -1;
         std::string why;
@@ -171,9 +178,11 @@ std::string write_members(const Writing& wr, const std::vector<Pending>& pending
     auto work = [&](std::size_t k) {
         for (std::size_t i = k; i < pending.size() && !stop_signal(); i += workers) {
             try {
-                if (auto err = write_member(wr, pending[i]); !err.empty()) first[k] = {pending[i].index, err};
+                if (auto err = write_member(wr, pending[i]); !err.empty())
+                    first[k] = {pending[i].index, err};
             } catch (const std::exception& e) {
-                first[k] = {pending[i].index, std::string("member ") + std::to_string(pending[i].index) +
+                first[k] = {pending[i].index, std::string("member ") +
+                                                  std::to_string(pending[i].index) +
                                                   " could not be written: " + e.what()};
             }
             if (!first[k].why.empty()) return;
@@ -217,18 +226,23 @@ std::string make_shared_grid(const Folder& top, const Plan& plan, const std::str
     fs::remove_all(fs::path(top.path()) / "grid", ec);
     Folder grid;
     if (auto err = top.sub("grid", true, grid); !err.empty()) return err;
-    const CommandFile f0 = load_command_file((fs::path(top.path()) / plan.members[0].folder / "member.cmd").string());
+    const CommandFile f0 =
+        load_command_file((fs::path(top.path()) / plan.members[0].folder / "member.cmd").string());
     if (!f0.ok()) return "cannot write the generator input of the shared grid: " + refusal_of(f0);
     if (auto err = write_generator_input(grid.path() + "/" + kGridFile, f0.generator); !err.empty())
         return "cannot write the generator input of the shared grid: " + err;
     std::string input, cache;
-    if (auto err = grid.read(kGridFile, input); !err.empty()) return "cannot keep the generator input of the shared grid: " + err;
+    if (auto err = grid.read(kGridFile, input); !err.empty())
+        return "cannot keep the generator input of the shared grid: " + err;
     if (auto err = grid.write("input.tmp", input); !err.empty()) return err;
-    const int st = run_program(grid, {abs_bin + "/knotline", kGridFile, kGeneratorTag}, "knotline.out");
+    const int st =
+        run_program(grid, {abs_bin + "/knotline", kGridFile, kGeneratorTag}, "knotline.out");
     if (st != 0) return "knotline fails on the shared grid (status " + std::to_string(st) + ")";
-    if (auto err = grid.rename(kGridFile, "grid.tmp"); !err.empty()) return "cannot keep the shared grid: " + err;
+    if (auto err = grid.rename(kGridFile, "grid.tmp"); !err.empty())
+        return "cannot keep the shared grid: " + err;
     if (auto err = grid.write("generator", abs_bin + "/knotline\n"); !err.empty()) return err;
-    if (auto err = read_regular_file(abs_bin + "/torla-grid-cache", kMaxFolderFile, cache); !err.empty())
+    if (auto err = read_regular_file(abs_bin + "/torla-grid-cache", kMaxFolderFile, cache);
+        !err.empty())
         return "cannot place `torla-grid-cache' as the shared grid's generator: " + err;
     return grid.write("knotline", cache, 0755);
 }
@@ -239,8 +253,8 @@ bool is_hash(const std::string& h) {
 
 }  // namespace
 
-std::string prepare(const std::string& ensemble_path, const std::string& dir, const std::string& bin_dir,
-                    Plan& plan, int jobs) {
+std::string prepare(const std::string& ensemble_path, const std::string& dir,
+                    const std::string& bin_dir, Plan& plan, int jobs) {
     plan = Plan{};
     struct ScratchGuard {
         ~ScratchGuard() { remove_scratch(); }
@@ -250,29 +264,35 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
         plan.refused = true;
         return why;
     };
-    if (auto err = read_ensemble_file(ensemble_path, plan.ensemble); !err.empty()) return refuse(ensemble_path + ": " + err);
+    if (auto err = read_ensemble_file(ensemble_path, plan.ensemble); !err.empty())
+        return refuse(ensemble_path + ": " + err);
     EnsembleFile& ens = plan.ensemble;
     std::string base_text;
     if (auto err = read_regular_file(ens.base_path, kMaxTextInput, base_text); !err.empty())
-        return refuse(ensemble_path + ": cannot read the base command file `" + ens.base_path + "': " + err);
+        return refuse(ensemble_path + ": cannot read the base command file `" + ens.base_path +
+                      "': " + err);
     BaseFile base;
     if (auto err = parse_base(base_text, base, ens.base_path); !err.empty())
         return refuse(ens.base_path + ": not a valid command file: " + err);
     const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
     const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
     if (abs_dir.size() > kMaxFolderName)
-        return refuse("the output folder `" + abs_dir + "' has a name of " + std::to_string(abs_dir.size()) +
-               " characters; the members' information files hold it on a line, which allows " +
-               std::to_string(kMaxFolderName));
+        return refuse(
+            "the output folder `" + abs_dir + "' has a name of " + std::to_string(abs_dir.size()) +
+            " characters; the members' information files hold it on a line, which allows " +
+            std::to_string(kMaxFolderName));
     // What the members hold in memory while they are prepared (measured: 50
     // MB at 60000 members of one varied key, 19 MB at 20000): refused before
     // anything is written where it would not fit.
-    const double bytes = static_cast<double>(ens.members) * (800.0 + 48.0 * static_cast<double>(ens.vary.size()));
+    const double bytes =
+        static_cast<double>(ens.members) * (800.0 + 48.0 * static_cast<double>(ens.vary.size()));
     if (bytes > kMaxPlanBytes)
-        return refuse(ensemble_path + ": " + std::to_string(ens.members) + " members of " + std::to_string(ens.vary.size()) +
-               " varied keys need about " + std::to_string(static_cast<long long>(bytes / 1048576)) +
-               " MB to prepare, more than the " + std::to_string(static_cast<long long>(kMaxPlanBytes / 1048576)) +
-               " MB allowed; split the ensemble");
+        return refuse(ensemble_path + ": " + std::to_string(ens.members) + " members of " +
+                      std::to_string(ens.vary.size()) + " varied keys need about " +
+                      std::to_string(static_cast<long long>(bytes / 1048576)) +
+                      " MB to prepare, more than the " +
+                      std::to_string(static_cast<long long>(kMaxPlanBytes / 1048576)) +
+                      " MB allowed; split the ensemble");
     if (auto err = check_command_file(ens.base_path, abs_bin + "/knotline"); !err.empty())
         return refuse(ens.base_path + ": not a valid command file: " + err);
     plan.shared_grid = true;
@@ -285,8 +305,8 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
 
     const auto values = sample_members(ens);
     std::ostringstream plan_text;
-    plan_text << "torla-ensemble plan\nbase " << ens.base_path << "\nshared_grid " << plan.shared_grid
-              << "\n";
+    plan_text << "torla-ensemble plan\nbase " << ens.base_path << "\nshared_grid "
+              << plan.shared_grid << "\n";
     // The members' files: only those not already right are written, and
     // every command file written is checked the way torla reads it, in
     // several processes at once.
@@ -304,13 +324,15 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir, co
         std::string have_cmd, have_info;
         const bool there = members.sub(name, false, f).empty();
         const bool cmd_there = there && f.read("member.cmd", have_cmd).empty() && have_cmd == cmd;
-        const bool info_there = there && f.read("member.info", have_info).empty() && have_info == info;
+        const bool info_there =
+            there && f.read("member.info", have_info).empty() && have_info == info;
         if (!cmd_there || !info_there) pending.push_back({i, cmd_there});
         plan_text << "member " << i << " " << m.hash << " " << m.folder << "\n";
         plan.members.push_back(std::move(m));
     }
     if (auto err = write_members({&members, &plan, &base, info}, pending, jobs); !err.empty())
-        return err.find(": torla refuses its command file: ") != std::string::npos ? refuse(err) : err;
+        return err.find(": torla refuses its command file: ") != std::string::npos ? refuse(err)
+                                                                                   : err;
     if (plan.shared_grid)
         if (auto err = make_shared_grid(top, plan, abs_bin); !err.empty()) return err;
     if (stop_signal()) return "interrupted";
@@ -348,9 +370,10 @@ std::string load_plan(const std::string& dir, Plan& plan) {
                 m.index >= static_cast<int>(values.size()))
                 return plan_path + ": line " + std::to_string(n) + ": a member line out of order";
             // A member's folder is the one its index and hash name, inside DIR/members.
-            if (!is_hash(m.hash) || m.folder != "members/" + member_folder_name(m.index, plan.ensemble.members, m.hash))
-                return plan_path + ": line " + std::to_string(n) + ": member " + std::to_string(m.index) +
-                       " names a folder that is not its own";
+            if (!is_hash(m.hash) ||
+                m.folder != "members/" + member_folder_name(m.index, plan.ensemble.members, m.hash))
+                return plan_path + ": line " + std::to_string(n) + ": member " +
+                       std::to_string(m.index) + " names a folder that is not its own";
             m.values = values[m.index];
             plan.members.push_back(std::move(m));
         }
@@ -371,10 +394,11 @@ bool read_status(const Folder& f, const Member& m, int& status) {
     std::istringstream in(text);
     std::string key, hash;
     long long bytes = -2;
-    if (!(in >> key >> hash) || key != "hash" || hash != m.hash || !(in >> key >> status) || key != "exit_status" ||
-        status < 0 || status >= 128)
+    if (!(in >> key >> hash) || key != "hash" || hash != m.hash || !(in >> key >> status) ||
+        key != "exit_status" || status < 0 || status >= 128)
         return false;
-    if (in >> key >> bytes && key == "result_bytes" && f.size_of("member.res") != bytes) return false;
+    if (in >> key >> bytes && key == "result_bytes" && f.size_of("member.res") != bytes)
+        return false;
     // A result deleted or cut since: the member runs again.
     return status != 0 || f.size_of("member.res") >= 0;
 }
@@ -396,7 +420,8 @@ MemberState member_state(const std::string& dir, const Member& m) {
         try {
             const auto j = nlohmann::json::parse(record);
             const auto& cmd = j.at("command_file");
-            if (cmd.at("sha256").get<std::string>() != m.hash || j.value("stop_reason", "") == "interrupted" ||
+            if (cmd.at("sha256").get<std::string>() != m.hash ||
+                j.value("stop_reason", "") == "interrupted" ||
                 j.value("exit_status", -1) != status) {
                 st = MemberState{};
                 return st;
@@ -420,7 +445,8 @@ pid_t start_member(const std::string& dir, const Member& m, const std::string& b
     f.remove("member.status");
     const int out = f.create("member.out");
     if (out < 0) return -1;
-    const pid_t pid = spawn_member_process(f.fd(), {fs::absolute(bin_dir).string() + "/torla", "member.info"}, out);
+    const pid_t pid = spawn_member_process(
+        f.fd(), {fs::absolute(bin_dir).string() + "/torla", "member.info"}, out);
     close(out);
     return pid;
 }
@@ -431,8 +457,9 @@ int finish_member(const std::string& dir, const Member& m, int wait_status) {
     if (!member_dir(dir, m, f).empty()) return st;
     // Written whole under a temporary name and renamed: a status is either
     // there complete or not at all, and the member then runs again.
-    f.write("member.status", "hash " + m.hash + "\nexit_status " + std::to_string(st) + "\nresult_bytes " +
-                                 std::to_string(f.size_of("member.res")) + "\n");
+    f.write("member.status", "hash " + m.hash + "\nexit_status " + std::to_string(st) +
+                                 "\nresult_bytes " + std::to_string(f.size_of("member.res")) +
+                                 "\n");
     return st;
 }
 

@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string g_scratch;        // the scratch folder, once made
-pid_t g_scratch_owner = -1;   // the process that made it (the one to remove it)
+std::string g_scratch;       // the scratch folder, once made
+pid_t g_scratch_owner = -1;  // the process that made it (the one to remove it)
 
 // The janitor: waits until every write end of its pipe is closed (the tool
 // and its workers have ended, however), then removes the folder.

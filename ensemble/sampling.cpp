@@ -37,8 +37,10 @@ private:
 double rounded(double v) { return std::strtod(number_text(v).c_str(), nullptr); }
 
 void set_choice(const Variation& var, std::size_t k, MemberValues& mv, std::size_t slot) {
-    if (var.word) mv.words[slot] = var.words[k];
-    else mv.numbers[slot] = var.values[k];
+    if (var.word)
+        mv.words[slot] = var.words[k];
+    else
+        mv.numbers[slot] = var.values[k];
 }
 
 }  // namespace
@@ -84,13 +86,15 @@ std::vector<MemberValues> sample_members(const EnsembleFile& ens) {
             if (var.range) {
                 double v = rounded(var.min + pos * (var.max - var.min));
                 if (ens.sampling == Sampling::kLatinHypercube &&
-                    stratum_of(v, var.min, var.max, static_cast<int>(n)) != static_cast<int>(strata[i]))
+                    stratum_of(v, var.min, var.max, static_cast<int>(n)) !=
+                        static_cast<int>(strata[i]))
                     v = rounded(var.min + (static_cast<double>(strata[i]) + 0.5) /
                                               static_cast<double>(n) * (var.max - var.min));
                 out[i].numbers[j] = v;
             } else {
                 const std::size_t c = var.choices();
-                set_choice(var, std::min(c - 1, static_cast<std::size_t>(pos * static_cast<double>(c))),
+                set_choice(var,
+                           std::min(c - 1, static_cast<std::size_t>(pos * static_cast<double>(c))),
                            out[i], j);
             }
         }

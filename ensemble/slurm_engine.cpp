@@ -2,8 +2,8 @@
 // a chunk of members with `torla-ensemble run-chunk`, throttled by
 // --max-parallel; waiting polls squeue.
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,12 +32,13 @@ std::string slurm_script(const std::string& abs_dir, const std::string& program,
     std::ostringstream o;
     o << "#!/bin/sh\n"
       << "# One array task: members chunk * task ... chunk * task + chunk - 1.\n"
-      << "exec '" << program << "' run-chunk '" << abs_dir << "' $((SLURM_ARRAY_TASK_ID * " << chunk << ")) "
-      << chunk << "\n";
+      << "exec '" << program << "' run-chunk '" << abs_dir << "' $((SLURM_ARRAY_TASK_ID * " << chunk
+      << ")) " << chunk << "\n";
     return o.str();
 }
 
-std::vector<std::string> sbatch_arguments(const SlurmOptions& opt, int tasks, const std::string& abs_dir) {
+std::vector<std::string> sbatch_arguments(const SlurmOptions& opt, int tasks,
+                                          const std::string& abs_dir) {
     std::vector<std::string> a = {opt.sbatch, "--parsable", "--job-name=torla-ensemble"};
     std::string array = "--array=0-";
     array += std::to_string(tasks - 1);
@@ -62,17 +63,20 @@ std::string submit_slurm(const std::string& dir, const Plan& plan, const std::st
     // Without --chunk: as many tasks as may run at once (32 without
     // --max-parallel), each a run of consecutive members.
     const int target_tasks = opt.max_parallel > 0 ? opt.max_parallel : 32;
-    const int chunk = opt.chunk > 0 ? opt.chunk : std::max(1, (members + target_tasks - 1) / target_tasks);
+    const int chunk =
+        opt.chunk > 0 ? opt.chunk : std::max(1, (members + target_tasks - 1) / target_tasks);
     const int tasks = (members + chunk - 1) / chunk;
     Folder top, slurm;
     if (auto err = Folder::open(abs_dir, false, top); !err.empty()) return err;
     if (auto err = top.sub("slurm", true, slurm); !err.empty()) return err;
-    if (auto err = slurm.write("job.sh", slurm_script(abs_dir, program, chunk), 0744); !err.empty()) return err;
+    if (auto err = slurm.write("job.sh", slurm_script(abs_dir, program, chunk), 0744); !err.empty())
+        return err;
     support::SpawnOptions search;
     search.search_path = true;
     const support::Captured run = support::capture(sbatch_arguments(opt, tasks, abs_dir), search);
     if (!run.started) return "cannot start " + opt.sbatch + ": " + std::strerror(run.start_error);
-    if (run.status != 0) return "sbatch failed (status " + std::to_string(run.status) + "): " + trim(run.err);
+    if (run.status != 0)
+        return "sbatch failed (status " + std::to_string(run.status) + "): " + trim(run.err);
     job_id = trim(run.out);
     if (auto semi = job_id.find(';'); semi != std::string::npos) job_id = job_id.substr(0, semi);
     if (job_id.empty()) return "sbatch gave no job id";
@@ -82,7 +86,8 @@ std::string submit_slurm(const std::string& dir, const Plan& plan, const std::st
 bool slurm_job_active(const SlurmOptions& opt, const std::string& job_id) {
     support::SpawnOptions search;
     search.search_path = true;
-    const support::Captured run = support::capture({opt.squeue, "-h", "-j", job_id, "-o", "%i %T"}, search);
+    const support::Captured run =
+        support::capture({opt.squeue, "-h", "-j", job_id, "-o", "%i %T"}, search);
     return run.status == 0 && !trim(run.out).empty();
 }
 

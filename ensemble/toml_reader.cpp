@@ -74,10 +74,10 @@ bool section_name_follows(const std::string& t, std::size_t i) {
 // does not check before it relies on it; "" where it has not. Strings and
 // comments are skipped as TOML reads them.
 std::string nesting_problem(const std::string& t) {
-    std::vector<char> open;   // '[' or '{' of the enclosing values
-    bool in_key = true;       // before the '=' of a key (or in a [header])
+    std::vector<char> open;  // '[' or '{' of the enclosing values
+    bool in_key = true;      // before the '=' of a key (or in a [header])
     int dots = 0;
-    char prev = '\n';  // the last character on the line but blanks
+    char prev = '\n';   // the last character on the line but blanks
     bool bare = false;  // in a value that is not a string, array or table (a number, a word)
     Place p;
     // A byte-order mark may open the file.
@@ -90,7 +90,8 @@ std::string nesting_problem(const std::string& t) {
             return p.at(i, "a character other than ASCII outside a string or a comment");
         // TOML has no control character but tab and the line ends anywhere,
         // not even in a comment; a NUL would also end this scan's lookups.
-        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ||
+            c == 0x7F)
             return p.at(i, "a control character");
         const char before = prev;
         if (c != ' ' && c != '\t') prev = c;
@@ -108,22 +109,24 @@ std::string nesting_problem(const std::string& t) {
         } else if (c == '"' || c == '\'') {
             // A quote within a value (0'x') opens no string for toml++, which
             // then reads on through what this scan took for one.
-            if (!std::strchr("=[{,.\n", before)) return p.at(i, "a quote that does not start a string");
+            if (!std::strchr("=[{,.\n", before))
+                return p.at(i, "a quote that does not start a string");
             if (auto err = skip_string(t, i, p); !err.empty()) return err;
         } else if (c == '[' && in_key && open.empty()) {  // a [section] header: its name is a key
             if (!section_name_follows(t, i)) return p.at(i, "a section name is expected after [");
         } else if (c == '[' || c == '{') {
             open.push_back(c);
             if (static_cast<int>(open.size()) > kMaxTomlDepth)
-                return p.at(i, "arrays and inline tables nested more than " + std::to_string(kMaxTomlDepth) + " deep");
+                return p.at(i, "arrays and inline tables nested more than " +
+                                   std::to_string(kMaxTomlDepth) + " deep");
             in_key = c == '{';
             dots = 0;
         } else if (c == ']' || c == '}') {
             // A closing bracket of the other kind: toml++ 3.3 asserts (or
             // assumes) that a value inside an array does not start with }.
             if (!open.empty() && (c == ']') != (open.back() == '['))
-                return p.at(i, std::string("`") + c + "' where `" + (open.back() == '[' ? "]" : "}") +
-                                   "' or a value is expected");
+                return p.at(i, std::string("`") + c + "' where `" +
+                                   (open.back() == '[' ? "]" : "}") + "' or a value is expected");
             if (!open.empty()) open.pop_back();
             in_key = false;
         } else if (c == ',' && !open.empty() && open.back() == '{') {
@@ -172,7 +175,8 @@ std::string convert(const toml::node& n, TomlValue& v) {
     } else if (const auto* d = n.as_floating_point()) {
         v.kind = TomlValue::kNumber;
         v.number = d->get();
-        if (!std::isfinite(v.number)) return at(v.line, v.column, "the value is not a finite number");
+        if (!std::isfinite(v.number))
+            return at(v.line, v.column, "the value is not a finite number");
     } else if (const auto* a = n.as_array()) {
         v.kind = TomlValue::kArray;
         for (const auto& item : *a) {
@@ -182,7 +186,8 @@ std::string convert(const toml::node& n, TomlValue& v) {
     } else if (const auto* t = n.as_table()) {
         return convert_table(*t, v);
     } else {
-        return at(v.line, v.column, "a value an ensemble file does not take (true, false, a date or a time)");
+        return at(v.line, v.column,
+                  "a value an ensemble file does not take (true, false, a date or a time)");
     }
     return "";
 }
@@ -198,8 +203,8 @@ std::string parse_toml(const std::string& text, std::vector<TomlEntry>& out) {
     try {
         doc = toml::parse(text);
     } catch (const toml::parse_error& e) {
-        return at(static_cast<int>(e.source().begin.line), static_cast<int>(e.source().begin.column),
-                  std::string(e.description()));
+        return at(static_cast<int>(e.source().begin.line),
+                  static_cast<int>(e.source().begin.column), std::string(e.description()));
     }
     // Sections are the top level's tables written as [name] (or dotted
     // keys); nothing nests below them.
@@ -211,8 +216,9 @@ std::string parse_toml(const std::string& text, std::vector<TomlEntry>& out) {
             section = std::string(k.str());
             for (const auto& [kk, nn] : *table) {
                 if (const auto* inner = nn.as_table(); inner && !inner->is_inline())
-                    return at(line_of(nn), column_of(nn), "[" + section + "." + std::string(kk.str()) +
-                                                              "]: sections do not nest in an ensemble file");
+                    return at(line_of(nn), column_of(nn),
+                              "[" + section + "." + std::string(kk.str()) +
+                                  "]: sections do not nest in an ensemble file");
                 items.emplace_back(std::string(kk.str()), &nn);
             }
         } else {

@@ -39,8 +39,8 @@ FormFactors compute_form_factors(const ProfileCoefficients& c);
 inline constexpr std::array kAdvected = {kSaltMomentum, kSaltLoad, kSuspDepth, kSuspMomentum,
                                          kSuspVolume};
 inline constexpr std::array kDiffused = {kSuspMomentum, kSuspVolume};
-inline constexpr std::array kSourced = {kCoverDepth,  kSaltMomentum,  kSaltLoad,
-                                        kSuspDepth, kSuspMomentum, kSuspVolume};
+inline constexpr std::array kSourced = {kCoverDepth, kSaltMomentum, kSaltLoad,
+                                        kSuspDepth,  kSuspMomentum, kSuspVolume};
 
 template <std::size_t N>
 constexpr bool listed(const std::array<Component, N>& list, int j) {
@@ -73,7 +73,8 @@ template <const auto& List, class F>
 [[gnu::always_inline]] inline void for_each_component(F&& f) {
     [&]<std::size_t... K>(std::index_sequence<K...>) TORLA_INLINE_LAMBDA {
         (f(std::integral_constant<Component, List[K]>{}), ...);
-    }(std::make_index_sequence<List.size()>{});
+    }
+    (std::make_index_sequence<List.size()>{});
 }
 
 // ---- Layer variables.
@@ -173,30 +174,30 @@ using SourceInputs = SourceInputsOf<double>;
 // Source row of one cell before relaxation, with every intermediate.
 template <class T>
 struct SourceRowOf {
-    T kappa;    // -, curvature ratio, -0.9 ... 1
-    T E;        // kg/(m^2 s), impact rate
-    T D;        // kg/m^2, impact mass of one step, floored
-    T X;        // -, erosion cap
-    T Y;        // -, erosion factor of the excess speed
-    T F;        // -, erosion factor, min(Y, X)
-    T M_e;      // kg/(m^2 s), erosion rate
-    T E_out;    // kg/(m^2 s), take-off rate
-    T rho_s0;   // kg/m^3, snow mass per volume at the base of the suspension layer
-    T phi;      // -, height factor of the deposition
-    T w_s;      // m/s, settling speed normal to the track
-    T M_d;      // kg/(m^2 s), deposition rate out of suspension
-    T rho_x;    // kg/m^3, saltation load in excess of the suspension base density
-    T w_l;      // m/s, lift speed
-    T M_s;      // kg/(m^2 s), suspension rate
-    T M_n;      // kg/(m^2 s), net transfer from saltation to suspension
-    T nu_t;     // m^2/s, eddy viscosity
-    T nu;       // m^2/s, total viscosity
-    T rho_top;  // kg/m^3, bulk density at the top of the suspension layer
-    T s;        // m/s, floored saltation speed
-    T tau_b;    // kg/(m s^2), bed shear
-    T f_c;      // kg/(m s^2), collision drag
-    T H;        // m, floored suspension depth
-    T tau_3;    // kg/(m s^2), shear on the suspension layer
+    T kappa;                  // -, curvature ratio, -0.9 ... 1
+    T E;                      // kg/(m^2 s), impact rate
+    T D;                      // kg/m^2, impact mass of one step, floored
+    T X;                      // -, erosion cap
+    T Y;                      // -, erosion factor of the excess speed
+    T F;                      // -, erosion factor, min(Y, X)
+    T M_e;                    // kg/(m^2 s), erosion rate
+    T E_out;                  // kg/(m^2 s), take-off rate
+    T rho_s0;                 // kg/m^3, snow mass per volume at the base of the suspension layer
+    T phi;                    // -, height factor of the deposition
+    T w_s;                    // m/s, settling speed normal to the track
+    T M_d;                    // kg/(m^2 s), deposition rate out of suspension
+    T rho_x;                  // kg/m^3, saltation load in excess of the suspension base density
+    T w_l;                    // m/s, lift speed
+    T M_s;                    // kg/(m^2 s), suspension rate
+    T M_n;                    // kg/(m^2 s), net transfer from saltation to suspension
+    T nu_t;                   // m^2/s, eddy viscosity
+    T nu;                     // m^2/s, total viscosity
+    T rho_top;                // kg/m^3, bulk density at the top of the suspension layer
+    T s;                      // m/s, floored saltation speed
+    T tau_b;                  // kg/(m s^2), bed shear
+    T f_c;                    // kg/(m s^2), collision drag
+    T H;                      // m, floored suspension depth
+    T tau_3;                  // kg/(m s^2), shear on the suspension layer
     T value[kNumComponents];  // loss rates; only the kSourced columns are non-zero
 };
 using SourceRow = SourceRowOf<double>;
@@ -237,8 +238,7 @@ double general_update(const UpdateInputs& in, const UpwindChoice& c, double step
 // the greatest saltation density, but at least as deep as the grains jump
 // at the layer's speed.
 inline constexpr double kSaltDepthPerSpeed = 0.03;  // s, least saltation depth per unit speed
-inline double saltation_depth(double load, double u2, double max_salt_density,
-                              double cos_slope) {
+inline double saltation_depth(double load, double u2, double max_salt_density, double cos_slope) {
     const double from_load = load / max_salt_density;
     const double from_speed = kSaltDepthPerSpeed * std::fabs(u2) / cos_slope;
     return from_load > from_speed ? from_load : from_speed;

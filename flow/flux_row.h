@@ -21,8 +21,7 @@ template <class T>
 
 template <class T>
 [[gnu::always_inline]] inline FluxRowOf<T> flux_row_of(const RunParameters& par,
-                                                       const RunConstants& k,
-                                                       const FormFactors& ff,
+                                                       const RunConstants& k, const FormFactors& ff,
                                                        const FluxInputsOf<T>& in,
                                                        const SuspensionGradientsOf<T>& g) {
     FluxRowOf<T> f;

@@ -68,7 +68,8 @@ template <class T>
         });
         if constexpr (kWidth<T> == 4) store<Quad>(adv + kBlock, block.row[k]);
         for_each_component<kStill>([&](auto j) TORLA_INLINE_LAMBDA { adv[j] = 0.0; });
-        for_each_component<kDiffused>([&](auto j) TORLA_INLINE_LAMBDA { diff[j] = lane(f.diff[j], k); });
+        for_each_component<kDiffused>([&](auto j)
+                                          TORLA_INLINE_LAMBDA { diff[j] = lane(f.diff[j], k); });
         for_each_component<kUndiffused>([&](auto j) TORLA_INLINE_LAMBDA { diff[j] = 0.0; });
     }
 }
@@ -80,11 +81,13 @@ template <class Cells>
     const int end = s.window.last_active - 1;
     int i = s.window.first_active + 1;
     for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
-        write_flux_rows(s, i, flux_row_of(s.par, s.constants, s.ff, flux_inputs<Cells>(s, i),
-                                          gradients_of<Cells>(s, i)));
+        write_flux_rows(s, i,
+                        flux_row_of(s.par, s.constants, s.ff, flux_inputs<Cells>(s, i),
+                                    gradients_of<Cells>(s, i)));
     for (; i < end; ++i)
-        write_flux_rows(s, i, flux_row_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i),
-                                          gradients_of<double>(s, i)));
+        write_flux_rows(s, i,
+                        flux_row_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i),
+                                    gradients_of<double>(s, i)));
 }
 
 TORLA_WIDE void interior_fluxes_wide(ModelState& s) { interior_fluxes<Quad>(s); }

@@ -7,9 +7,9 @@ namespace torla {
 
 namespace {
 
-constexpr int kRatioIntervals = 1000;  // trapezoidal intervals of the ratio integrals
-constexpr double kRatioStep = 0.001;   // their width
-constexpr double kDivisorFloor = 0.01; // smallest denominator profile value used
+constexpr int kRatioIntervals = 1000;   // trapezoidal intervals of the ratio integrals
+constexpr double kRatioStep = 0.001;    // their width
+constexpr double kDivisorFloor = 0.01;  // smallest denominator profile value used
 
 double value_at(const Quadratic& p, double z) { return p.a0 + z * (p.a1 + z * p.a2); }
 

@@ -37,7 +37,8 @@ template <class T>
 
 // Stores the variables of cell i (and the cells after it) into the layer arrays.
 template <class T>
-[[gnu::always_inline]] inline void store_layers(ModelState& s, int i, const LayerVariablesOf<T>& v) {
+[[gnu::always_inline]] inline void store_layers(ModelState& s, int i,
+                                                const LayerVariablesOf<T>& v) {
     const auto put = [i](std::vector<double>& a, const T& x) { store<T>(&a[i], x); };
     Layers& l = s.layers;
     put(l.h1, v.h1);

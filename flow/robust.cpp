@@ -60,13 +60,13 @@ template <class T>
 // Rows i + k (lane k): flux_adv the advective fluxes, every other column
 // 0; the robust work arrays the cells' coefficients.
 template <class T>
-[[gnu::always_inline]] inline void write_robust_rows(ModelState& s, int i, const RobustCellOf<T>& r) {
+[[gnu::always_inline]] inline void write_robust_rows(ModelState& s, int i,
+                                                     const RobustCellOf<T>& r) {
     for (int k = 0; k < kWidth<T>; ++k) {
         double* adv = s.flux_adv[i + k];
         for (int j = 0; j < kNumComponents; ++j) adv[j] = 0.0;
-        for_each_component<kAdvected>([&](auto j) TORLA_INLINE_LAMBDA {
-            adv[j] = lane(r.flux.adv[j], k);
-        });
+        for_each_component<kAdvected>([&](auto j)
+                                          TORLA_INLINE_LAMBDA { adv[j] = lane(r.flux.adv[j], k); });
         RobustWork::Cell& c = s.robust.cells[i + k];
         c.salt_slowest = lane(r.salt_slowest, k);
         c.salt_fastest = lane(r.salt_fastest, k);
@@ -84,7 +84,8 @@ template <class Cells>
     for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
         write_robust_rows(s, i, robust_cell_of(s.par, s.constants, s.ff, flux_inputs<Cells>(s, i)));
     for (; i < end; ++i)
-        write_robust_rows(s, i, robust_cell_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i)));
+        write_robust_rows(s, i,
+                          robust_cell_of(s.par, s.constants, s.ff, flux_inputs<double>(s, i)));
 }
 
 TORLA_WIDE void interior_robust_rows_wide(ModelState& s) { interior_robust_rows<Quad>(s); }
@@ -161,8 +162,8 @@ double advance_explicit(ModelState& s, double step) {
         double* u = s.U[i];
         for (int j = 0; j < kNumComponents; ++j)
             u[j] = robust_update(prev[j], sink[j], dn[j], up[j], step_per_volume, step);
-        u[kSaltDepth] = saltation_depth(u[kSaltLoad], u2[i], s.par.Max_Salt_Density,
-                                        s.grid.cos_slope[i]);
+        u[kSaltDepth] =
+            saltation_depth(u[kSaltLoad], u2[i], s.par.Max_Salt_Density, s.grid.cos_slope[i]);
         // Each depth and snow content stays a weighted mean of its own and
         // its neighbours' while no signal crosses the cell within the step.
         const double bound = volume / larger(speed_dn, speed_up);
@@ -203,8 +204,7 @@ void diffuse_implicitly(ModelState& s, double step) {
         const double dn_c = w * below_c, up_c = w * above_c;
         double* u = s.U[i];
         const double pivot_m = 1.0 / (1.0 + dn_m + up_m + dn_m * super_m);
-        const double pivot_c =
-            1.0 / (depth_divisor(u[kSuspDepth]) + dn_c + up_c + dn_c * super_c);
+        const double pivot_c = 1.0 / (depth_divisor(u[kSuspDepth]) + dn_c + up_c + dn_c * super_c);
         super_m = -up_m * pivot_m;
         right_m = (u[kSuspMomentum] + dn_m * right_m) * pivot_m;
         super_c = -up_c * pivot_c;

@@ -42,8 +42,8 @@ template <class T>
     // capped so that one step of length dt takes no more than the cover holds.
     // The square of the speed over the threshold speed serves the erosion
     // factor and the bed shear alike.
-    const T speed_ratio = u2 * u2 / (par.Threshold_Factor * par.Threshold_Factor *
-                                     (in.u_threshold * in.u_threshold));
+    const T speed_ratio =
+        u2 * u2 / (par.Threshold_Factor * par.Threshold_Factor * (in.u_threshold * in.u_threshold));
     r.E = 0.25 * par.Beta_0 * in.rho2 * magnitude(u2) * root(1.0 + r.kappa);
     r.D = pick(r.E * dt > kMinImpactMass, r.E * dt, kMinImpactMass);
     r.X = in.h1 * in.rho1 / r.D;
@@ -95,10 +95,10 @@ template <class T>
 [[gnu::always_inline]] inline SourceInputsOf<T> source_inputs(const ModelState& s, int i) {
     const Layers& l = s.layers;
     const Grid& g = s.grid;
-    return {load<T>(&l.h1[i]),       load<T>(&l.rho1[i]),      load<T>(&l.h2[i]),
-            load<T>(&l.u2[i]),       load<T>(&l.rho2[i]),      load<T>(&l.h3[i]),
-            load<T>(&l.u3[i]),       load<T>(&l.c3[i]),        load<T>(&l.rho3[i]),
-            load<T>(&l.k3[i]),       load<T>(&l.eps3[i]),      load<T>(&l.g_normal[i]),
+    return {load<T>(&l.h1[i]),        load<T>(&l.rho1[i]),      load<T>(&l.h2[i]),
+            load<T>(&l.u2[i]),        load<T>(&l.rho2[i]),      load<T>(&l.h3[i]),
+            load<T>(&l.u3[i]),        load<T>(&l.c3[i]),        load<T>(&l.rho3[i]),
+            load<T>(&l.k3[i]),        load<T>(&l.eps3[i]),      load<T>(&l.g_normal[i]),
             load<T>(&l.g_tangent[i]), load<T>(&g.curvature[i]), load<T>(&g.u_threshold[i])};
 }
 
@@ -139,7 +139,8 @@ template <class Cells>
     int i = s.window.first_active + 1;
     for (; i + kWidth<Cells> <= end; i += kWidth<Cells>)
         write_relaxed(s, i, source_row_of(s.par, dt, source_inputs<Cells>(s, i)), beta);
-    for (; i < end; ++i) write_relaxed(s, i, source_row_of(s.par, dt, source_inputs<double>(s, i)), beta);
+    for (; i < end; ++i)
+        write_relaxed(s, i, source_row_of(s.par, dt, source_inputs<double>(s, i)), beta);
 }
 
 TORLA_WIDE void interior_source_terms_wide(ModelState& s, double dt, double beta) {

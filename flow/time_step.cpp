@@ -62,7 +62,8 @@ double outflow_rate(const ModelState& s) {
     const Layers& l = s.layers;
     double rate = 0.0;
     if (l.u2[i] >= 0 && l.u2[i + 1] >= 0) rate += s.flux_adv[i][kSaltLoad];
-    if (l.u3[i] >= 0 && l.u3[i + 1] >= 0) rate += s.flux_adv[i][kSuspVolume] * s.par.Particle_Density;
+    if (l.u3[i] >= 0 && l.u3[i + 1] >= 0)
+        rate += s.flux_adv[i][kSuspVolume] * s.par.Particle_Density;
     return rate;
 }
 

@@ -88,8 +88,8 @@ struct CellRows {
 };
 
 CellRows cell_rows(const ModelState& s, int i, const UpwindChoice& c) {
-    return {s.U_prev[i], s.sink[i], s.flux_adv[i], s.flux_adv[c.l], s.flux_adv[c.r],
-            s.flux_diff[i - 1], s.flux_diff[i + 1]};
+    return {s.U_prev[i],     s.sink[i],          s.flux_adv[i],     s.flux_adv[c.l],
+            s.flux_adv[c.r], s.flux_diff[i - 1], s.flux_diff[i + 1]};
 }
 
 // The general update of component j of a cell, and of the components
@@ -105,8 +105,8 @@ template <class T>
 // The general update of the four components from first on into out,
 // kWidth<V> at a time.
 template <class V>
-[[gnu::always_inline]] inline void updated_four(const CellRows& m, int first,
-                                                const UpwindChoice& c, double step, double* out) {
+[[gnu::always_inline]] inline void updated_four(const CellRows& m, int first, const UpwindChoice& c,
+                                                double step, double* out) {
     for (int k = 0; k < 4; k += kWidth<V>) store<V>(out + k, updated<V>(m, first + k, c, step));
 }
 
@@ -142,7 +142,8 @@ template <class V>
         const double momentum = general[kSaltMomentum - kCoverDensity];
         double load = general[kSaltLoad - kCoverDensity];
         if (c.diverging) {
-            const double speed = std::fabs(u2[i]) > min_salt_velo ? std::fabs(u2[i]) : min_salt_velo;
+            const double speed =
+                std::fabs(u2[i]) > min_salt_velo ? std::fabs(u2[i]) : min_salt_velo;
             const int j = kSaltLoad;
             load = diverging_update_of(m.prev[j], m.sink[j], m.adv_i[j], c, u2, speed, step);
         }
@@ -180,7 +181,8 @@ template <class V>
         double dissipation = updated<double>(m, kSuspDissipation, c, step);
         if (c.diverging) {
             // Components 7 and 8 side by side, then 9.
-            const double speed = std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
+            const double speed =
+                std::fabs(u3[i]) > min_susp_velo ? std::fabs(u3[i]) : min_susp_velo;
             const int j = kSuspVolume, d = kSuspDissipation;
             const Pair volume_energy =
                 diverging_update_of(load<Pair>(m.prev + j), load<Pair>(m.sink + j),
@@ -188,8 +190,9 @@ template <class V>
                 step * (load<Pair>(m.diff_up + j) - load<Pair>(m.diff_dn + j)) / c.dx_c;
             general[kSuspVolume - kSuspDepth] = volume_energy[0];
             general[kSuspEnergy - kSuspDepth] = volume_energy[1];
-            dissipation = diverging_update_of(m.prev[d], m.sink[d], m.adv_i[d], c, u3, speed, step) -
-                          step * (m.diff_up[d] - m.diff_dn[d]) / c.dx_c;
+            dissipation =
+                diverging_update_of(m.prev[d], m.sink[d], m.adv_i[d], c, u3, speed, step) -
+                step * (m.diff_up[d] - m.diff_dn[d]) / c.dx_c;
         }
         double* u = s.U[i];
         for (int k = 0; k < 4; k += kWidth<V>) store<V>(u + kSuspDepth + k, load<V>(general + k));

@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TORLA_FUZZ_ASSERT(n > 0);
         check_generator_input(n);
         TORLA_FUZZ_ASSERT(s.par.Gamma_1 == static_cast<double>(s.par.profile.Velo_Prof_Coeff_0));
-        TORLA_FUZZ_ASSERT(std::isfinite(s.constants.rho_diff) && std::isfinite(s.constants.min_susp_mass));
+        TORLA_FUZZ_ASSERT(std::isfinite(s.constants.rho_diff) &&
+                          std::isfinite(s.constants.min_susp_mass));
         TORLA_FUZZ_ASSERT(s.par.Gravity > 0.0 && s.par.Courant_Nr > 0.0 &&
                           s.par.Particle_Density > 0.0 && s.par.Max_Time_Step > 0.0);
     } catch (const torla::RunStop& stop) {

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     torla::ensemble::EnsembleFile ens;
     const std::string err = torla::ensemble::parse_ensemble_file("fuzz.toml", text, ens);
     if (!err.empty()) {
-        TORLA_FUZZ_ASSERT(err.rfind("line ", 0) == 0 || err.find("larger than") != std::string::npos ||
+        TORLA_FUZZ_ASSERT(err.rfind("line ", 0) == 0 ||
+                          err.find("larger than") != std::string::npos ||
                           err.find("base command file") != std::string::npos ||
                           err.find("`members' is missing") != std::string::npos);
         return 0;
@@ -25,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TORLA_FUZZ_ASSERT(!ens.base.empty());
     TORLA_FUZZ_ASSERT(ens.members >= 1 && ens.members <= 1000000);
     for (const auto& v : ens.vary) {
-        TORLA_FUZZ_ASSERT(!v.range || (std::isfinite(v.min) && std::isfinite(v.max) && v.min < v.max));
+        TORLA_FUZZ_ASSERT(!v.range ||
+                          (std::isfinite(v.min) && std::isfinite(v.max) && v.min < v.max));
         for (double x : v.values) TORLA_FUZZ_ASSERT(std::isfinite(x));
         TORLA_FUZZ_ASSERT(v.range || v.choices() > 0);
     }

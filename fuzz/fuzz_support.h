@@ -38,12 +38,12 @@ inline void write_input(const char* path, const uint8_t* data, size_t size) {
 }
 
 // A broken promise of the code under test: reported as a crash.
-#define TORLA_FUZZ_ASSERT(cond)                                                       \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
+#define TORLA_FUZZ_ASSERT(cond)                                                               \
+    do {                                                                                      \
+        if (!(cond)) {                                                                        \
             std::fprintf(stderr, "%s:%d: assertion failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                             \
-        }                                                                             \
+            std::abort();                                                                     \
+        }                                                                                     \
     } while (0)
 
 }  // namespace torla::fuzz

@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool trailing = true;
     TORLA_FUZZ_ASSERT(torla::read_grid_rows("fuzz.grid", count, back, trailing).empty());
     TORLA_FUZZ_ASSERT(!trailing);
-    TORLA_FUZZ_ASSERT(std::memcmp(back.data.data(), grid.data.data(), grid.data.size() * sizeof(float)) == 0);
+    TORLA_FUZZ_ASSERT(
+        std::memcmp(back.data.data(), grid.data.data(), grid.data.size() * sizeof(float)) == 0);
     return 0;
 }

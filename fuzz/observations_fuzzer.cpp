@@ -35,7 +35,8 @@ bool finite_sigma(double s) { return std::isfinite(s) && s > 0.0; }
 
 void check_position(const ObservedPosition& at) {
     TORLA_FUZZ_ASSERT(at.s_horizontal_m.has_value() != at.point.has_value());
-    if (at.s_horizontal_m) TORLA_FUZZ_ASSERT(std::isfinite(*at.s_horizontal_m) && *at.s_horizontal_m >= 0.0);
+    if (at.s_horizontal_m)
+        TORLA_FUZZ_ASSERT(std::isfinite(*at.s_horizontal_m) && *at.s_horizontal_m >= 0.0);
     if (at.point) TORLA_FUZZ_ASSERT(std::isfinite((*at.point)[0]) && std::isfinite((*at.point)[1]));
 }
 
@@ -43,7 +44,8 @@ void check_position(const ObservedPosition& at) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const std::size_t lines = 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    const std::size_t lines =
+        1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     torla::inspect::Observations o;
     const auto refusals = torla::inspect::parse_observations(text, "fuzz.toml", o);
     if (!refusals.empty()) {
@@ -66,8 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& p : o.pressures) {
         check_position(p.at);
         TORLA_FUZZ_ASSERT(p.p_kpa.has_value() != p.min_kpa.has_value());
-        if (p.p_kpa) TORLA_FUZZ_ASSERT(std::isfinite(*p.p_kpa) && p.sigma_kpa && finite_sigma(*p.sigma_kpa));
-        if (p.min_kpa) TORLA_FUZZ_ASSERT(p.max_kpa && *p.max_kpa > *p.min_kpa && std::isfinite(*p.max_kpa));
+        if (p.p_kpa)
+            TORLA_FUZZ_ASSERT(std::isfinite(*p.p_kpa) && p.sigma_kpa && finite_sigma(*p.sigma_kpa));
+        if (p.min_kpa)
+            TORLA_FUZZ_ASSERT(p.max_kpa && *p.max_kpa > *p.min_kpa && std::isfinite(*p.max_kpa));
     }
     if (o.covered)
         TORLA_FUZZ_ASSERT(o.covered->to_m > o.covered->from_m && finite_sigma(o.covered->sigma_m) &&

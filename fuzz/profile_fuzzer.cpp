@@ -36,7 +36,8 @@ void make_dem(const char* path) {
     std::vector<float> row(200);
     for (int r = 0; r < 600; ++r) {
         for (int c = 0; c < 200; ++c)
-            row[c] = static_cast<float>(1000.0 + 0.5 * (1200.0 - 2.0 * r) + 0.002 * (2.0 * c - 200.0) * (2.0 * c - 200.0));
+            row[c] = static_cast<float>(1000.0 + 0.5 * (1200.0 - 2.0 * r) +
+                                        0.002 * (2.0 * c - 200.0) * (2.0 * c - 200.0));
         TORLA_FUZZ_ASSERT(ds->GetRasterBand(1)->RasterIO(GF_Write, 0, r, 200, 1, row.data(), 200, 1,
                                                          GDT_Float32, 0, 0) == CE_None);
     }
@@ -54,7 +55,8 @@ bool clean_line(const std::string& l) {
     for (std::size_t i = 0; i < l.size(); ++i) {
         const auto c = static_cast<unsigned char>(l[i]);
         if (c < 0x20 || c == 0x7F) return false;
-        if (c == 0xC2 && i + 1 < l.size() && static_cast<unsigned char>(l[i + 1]) <= 0x9F) return false;
+        if (c == 0xC2 && i + 1 < l.size() && static_cast<unsigned char>(l[i + 1]) <= 0x9F)
+            return false;
         if (c == 0xE2 && l.compare(i, 3, "\xe2\x80\xa8") == 0) return false;
         if (c == 0xE2 && l.compare(i, 3, "\xe2\x80\xa9") == 0) return false;
     }
@@ -81,7 +83,8 @@ void check_command_file(const std::string& text) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     torla::fuzz::enter_scratch_directory();
     make_dem("dem.tif");
-    torla::fuzz::write_input("path.geojson", reinterpret_cast<const uint8_t*>(kPath), std::strlen(kPath));
+    torla::fuzz::write_input("path.geojson", reinterpret_cast<const uint8_t*>(kPath),
+                             std::strlen(kPath));
     CPLSetErrorHandler(CPLQuietErrorHandler);
     return 0;
 }

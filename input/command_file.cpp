@@ -74,14 +74,17 @@ public:
     void print(const std::string& text) { out_.console += text; }
     // A refusal in torla's usual form.
     void refuse(int line, const std::string& message) {
-        refuse(line, message, "   read_command_file:  FATAL ERROR:  " + as_printed(message) + " STOP!\n");
+        refuse(line, message,
+               "   read_command_file:  FATAL ERROR:  " + as_printed(message) + " STOP!\n");
     }
     // A refusal printed in a form of its own.
     void refuse(int line, const std::string& message, const std::string& printed) {
         print(printed);
         out_.refusal = CommandFileRefusal{line, message, kStatusCommandFile};
     }
-    void refuse_at_end(const std::string& message) { refuse(static_cast<int>(lines_.size()), message); }
+    void refuse_at_end(const std::string& message) {
+        refuse(static_cast<int>(lines_.size()), message);
+    }
     const std::string& name() const { return out_.name; }
     // The lines with what the reader made of them, into the CommandFile.
     void keep_lines() {
@@ -101,7 +104,9 @@ private:
         }
         lines_.push_back({text, newline, number, crlf, LineKind::kOther, {}});
         Line& l = lines_.back();
-        l.kind = l.is_comment() ? LineKind::kComment : l.is_section_end() ? LineKind::kSection : LineKind::kOther;
+        l.kind = l.is_comment()       ? LineKind::kComment
+                 : l.is_section_end() ? LineKind::kSection
+                                      : LineKind::kOther;
         return true;
     }
     CommandFile& out_;
@@ -116,8 +121,8 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 std::string trim_row(const std::string& row) {
     std::size_t b = 0, e = row.size();
     while (b < e && (is_blank(row[b]) || row[b] == '"')) ++b;
-    while (e > b && (is_blank(row[e - 1]) || row[e - 1] == '"' || row[e - 1] == '\n' ||
-                     row[e - 1] == '\r'))
+    while (e > b &&
+           (is_blank(row[e - 1]) || row[e - 1] == '"' || row[e - 1] == '\n' || row[e - 1] == '\r'))
         --e;
     return row.substr(b, e - b);
 }
@@ -183,11 +188,12 @@ std::array<double, 4> row_at_double_precision(const std::string& text) {
 }
 
 // Checks one row read; false when it refuses.
-bool check_row(Reader& src, const TableShape& t, const Line& l, int16_t index, int got, int expected,
-               const float* numbers) {
+bool check_row(Reader& src, const TableShape& t, const Line& l, int16_t index, int got,
+               int expected, const float* numbers) {
     if (index != expected) {
-        const std::string msg = "Line number mismatch: row " + std::to_string(index) + " of the " + t.name +
-                                " stands where row " + std::to_string(expected) + " is expected.";
+        const std::string msg = "Line number mismatch: row " + std::to_string(index) + " of the " +
+                                t.name + " stands where row " + std::to_string(expected) +
+                                " is expected.";
         char printed[160];
         std::snprintf(printed, sizeof printed,
                       "\n>>> read_command_file:  %d  %d  FATAL ERROR -- Line number mismatch in "
@@ -198,13 +204,15 @@ bool check_row(Reader& src, const TableShape& t, const Line& l, int16_t index, i
     }
     if (got - 1 < t.count) {
         src.refuse(l.number, "Row " + std::to_string(index) + " of the " + t.name + " has " +
-                                 std::to_string(got - 1) + " of " + std::to_string(t.count) + " numbers.");
+                                 std::to_string(got - 1) + " of " + std::to_string(t.count) +
+                                 " numbers.");
         return false;
     }
     for (int k = 0; k < t.count; ++k)
         if (!std::isfinite(numbers[k])) {
-            src.refuse(l.number, "Number " + std::to_string(k + 1) + " of row " + std::to_string(index) +
-                                     " of the " + t.name + " is not a finite number.");
+            src.refuse(l.number, "Number " + std::to_string(k + 1) + " of row " +
+                                     std::to_string(index) + " of the " + t.name +
+                                     " is not a finite number.");
             return false;
         }
     return true;
@@ -218,7 +226,8 @@ bool read_table(Reader& src, FloatRows& points, const TableShape& t, TableResult
         const Line* l = src.next();
         if (!l) {
             if (t.end_of_file_ends_table) return true;
-            src.refuse(res.last_line, "Command file `" + src.name() + "' ends inside the " + t.name + ".");
+            src.refuse(res.last_line,
+                       "Command file `" + src.name() + "' ends inside the " + t.name + ".");
             return false;
         }
         res.last_line = l->number;
@@ -273,7 +282,8 @@ int line_of(const std::vector<KeyLine>& seen, const std::vector<std::string>& ke
         const ParameterEntry* a = entry_of(it->key);
         for (const std::string& k : keys) {
             const ParameterEntry* b = entry_of(k);
-            if (a && b && a->number == b->number && a->coefficient == b->coefficient && a->text == b->text)
+            if (a && b && a->number == b->number && a->coefficient == b->coefficient &&
+                a->text == b->text)
                 return it->line;
         }
     }
@@ -298,7 +308,8 @@ bool read_names(Reader& src, CommandFile& f) {
 
 // The lines of one global section up to the line that ends it (returned),
 // applied to the parameters; nullptr when the file ends first.
-const Line* read_parameters(Reader& src, CommandFile& f, const char* section, std::vector<KeyLine>& seen) {
+const Line* read_parameters(Reader& src, CommandFile& f, const char* section,
+                            std::vector<KeyLine>& seen) {
     for (;;) {
         const Line* p = src.next();
         if (!p) {
@@ -328,11 +339,14 @@ const Line* read_parameters(Reader& src, CommandFile& f, const char* section, st
 const Line* read_globals(Reader& src, CommandFile& f, std::vector<KeyLine>& seen) {
     const std::string powder_line = std::string("the line \"") + kPowderSection + "\"";
     const Line* l = src.skip_to(
-        nullptr, [](const Line& x) { return x.is_header(kCommonSection) || x.is_header(kPowderSection); },
+        nullptr,
+        [](const Line& x) { return x.is_header(kCommonSection) || x.is_header(kPowderSection); },
         powder_line);
     if (l && l->is_header(kCommonSection)) {
         l = read_parameters(src, f, "common", seen);
-        if (l) l = src.skip_to(l, [](const Line& x) { return x.is_header(kPowderSection); }, powder_line);
+        if (l)
+            l = src.skip_to(
+                l, [](const Line& x) { return x.is_header(kPowderSection); }, powder_line);
     }
     if (l) l = read_parameters(src, f, "powder snow", seen);
     if (l) f.powder_end_line = l->number;
@@ -344,8 +358,10 @@ int16_t read_count(Reader& src, const Line* after_globals) {
     const Line* l = src.skip_to(
         after_globals, [](const Line& x) { return x.is_header(kCoordinatesSection); },
         std::string("the line \"") + kCoordinatesSection + "\"");
-    if (l) l = src.skip_to(nullptr, [](const Line& x) { return x.starts_with("Number_of_Points"); },
-                           "its Number_of_Points line");
+    if (l)
+        l = src.skip_to(
+            nullptr, [](const Line& x) { return x.starts_with("Number_of_Points"); },
+            "its Number_of_Points line");
     if (!l) return 0;
     l->kind = LineKind::kCount;
     std::size_t b = 0;
@@ -374,10 +390,10 @@ int16_t read_count(Reader& src, const Line* after_globals) {
 bool row_count_right(Reader& src, const TableResult& t, const char* table, int announced) {
     if (t.rows == announced) return true;
     src.refuse(t.last_line,
-               std::string("The ") + table + " has " + std::to_string(t.rows) + " rows; Number_of_Points is " +
-                   std::to_string(announced) + ".",
-               "   read_command_file:  " + std::to_string(t.rows) + " instead of " + std::to_string(announced) +
-                   " input points. STOP!\n");
+               std::string("The ") + table + " has " + std::to_string(t.rows) +
+                   " rows; Number_of_Points is " + std::to_string(announced) + ".",
+               "   read_command_file:  " + std::to_string(t.rows) + " instead of " +
+                   std::to_string(announced) + " input points. STOP!\n");
     return false;
 }
 
@@ -385,21 +401,25 @@ bool row_count_right(Reader& src, const TableResult& t, const char* table, int a
 bool read_tables(Reader& src, CommandFile& f) {
     FloatRows& points = f.generator.points;
     TableResult coords, locals;
-    if (!read_table(src, points, {0, kCoordinateNumbers, "coordinate table", false, 1.0}, coords, &f.coordinates) ||
+    if (!read_table(src, points, {0, kCoordinateNumbers, "coordinate table", false, 1.0}, coords,
+                    &f.coordinates) ||
         !row_count_right(src, coords, "coordinate table", points.rows))
         return false;
-    if (!src.skip_to(coords.terminator, [](const Line& x) { return x.is_header(kLocalSection); },
-                     std::string("the line \"") + kLocalSection + "\""))
+    if (!src.skip_to(
+            coords.terminator, [](const Line& x) { return x.is_header(kLocalSection); },
+            std::string("the line \"") + kLocalSection + "\""))
         return false;
-    const TableShape shape{kCoordinateNumbers, kLocalNumbers, "local-parameter table", true, f.par.Susp_Rate};
+    const TableShape shape{kCoordinateNumbers, kLocalNumbers, "local-parameter table", true,
+                           f.par.Susp_Rate};
     if (!read_table(src, points, shape, locals) ||
         !row_count_right(src, locals, "local-parameter table", points.rows))
         return false;
     if (coords.last_index != locals.last_index) {
-        src.refuse(locals.last_line, "Mismatch between geometry and initial-value data: the coordinate "
-                                     "table ends with row " + std::to_string(coords.last_index) +
-                                         ", the local-parameter table with row " +
-                                         std::to_string(locals.last_index) + ".",
+        src.refuse(locals.last_line,
+                   "Mismatch between geometry and initial-value data: the coordinate "
+                   "table ends with row " +
+                       std::to_string(coords.last_index) + ", the local-parameter table with row " +
+                       std::to_string(locals.last_index) + ".",
                    "   read_command_file:  FATAL ERROR:  Mismatch between geometry and "
                    "initial-value data. STOP!\n");
         return false;

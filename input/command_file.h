@@ -24,12 +24,14 @@ inline constexpr const char* kCommonSection = "| COMMON GLOBAL PARAMETERS";
 inline constexpr const char* kPowderSection = "| POWDER SNOW GLOBAL PARAMETERS";
 inline constexpr const char* kCoordinatesSection = "| COORDINATES";
 inline constexpr const char* kLocalSection = "| POWDER SNOW LOCAL PARAMETERS";
-inline constexpr const char* kEndSection = "| END OF FILE";  // written after the local rows; any '|' line ends them
+inline constexpr const char* kEndSection =
+    "| END OF FILE";  // written after the local rows; any '|' line ends them
 
 // Why a command file cannot be used.
 struct CommandFileRefusal {
-    int line = 0;         // 1-based line where it was found; the last line at the end of the file, 0 for the file as a whole
-    std::string message;  // one plain sentence
+    int line = 0;  // 1-based line where it was found; the last line at the end of the file, 0 for
+                   // the file as a whole
+    std::string message;              // one plain sentence
     int status = kStatusCommandFile;  // torla's exit status for it
 };
 
@@ -45,24 +47,26 @@ enum class LineKind {
     kLocalRow,       // a row of the local-parameter table
 };
 struct CommandLine {
-    std::string text;      // without its line end
-    std::string end;       // "\n", "\r\n" or "" (the last line without one)
+    std::string text;  // without its line end
+    std::string end;   // "\n", "\r\n" or "" (the last line without one)
     LineKind kind = LineKind::kOther;
-    std::string key;       // kParameter: the key as written
+    std::string key;  // kParameter: the key as written
 };
 
 // A command file read to its end, or as far as its first refusal.
 struct CommandFile {
-    std::string name;    // the file's name as given
-    std::string sha256;  // of its bytes, lower-case hex
+    std::string name;          // the file's name as given
+    std::string sha256;        // of its bytes, lower-case hex
     std::string problem, run;  // what follows Track_Name and Run_Name
-    RunParameters par;   // the global parameters as read (run constants not yet derived)
+    RunParameters par;         // the global parameters as read (run constants not yet derived)
     GeneratorInput generator;  // Elem_Size, Max_Dev and the N input points (16 floats each)
     std::vector<std::array<double, 4>> coordinates;  // the coordinate table at double precision (m)
     std::vector<CommandLine> lines;  // every line, classified as far as the reader got
-    int powder_end_line = 0;  // 1-based number of the line that ends the powder-snow global section (0: not reached)
+    int powder_end_line =
+        0;  // 1-based number of the line that ends the powder-snow global section (0: not reached)
     std::vector<std::string> parameter_reports;  // what the parameter lines reported, in order
-    std::string console;  // what torla prints while it reads the file, in order, a refusal's text included
+    std::string
+        console;  // what torla prints while it reads the file, in order, a refusal's text included
     std::optional<CommandFileRefusal> refusal;
     bool ok() const { return !refusal; }
     int points() const { return generator.points.rows; }

@@ -21,9 +21,10 @@ int16_t read_command_file(ModelState& s) {
 
     derive_run_constants(s);
     if (auto err = write_generator_input(kGridFile, f.generator); !err.empty()) {
-        std::printf("   read_command_file:  FATAL ERROR:  Could not write the generator input "
-                    "file: %s. STOP!\n",
-                    err.c_str());
+        std::printf(
+            "   read_command_file:  FATAL ERROR:  Could not write the generator input "
+            "file: %s. STOP!\n",
+            err.c_str());
         stop_run(kStatusFailure);
     }
     return static_cast<int16_t>(f.points());

@@ -12,7 +12,8 @@ CommandDocument::CommandDocument(const CommandFile& read) : lines_(read.lines) {
             line_end_ = "\r\n";
             break;
         }
-    powder_end_ = read.powder_end_line > 0 ? static_cast<std::size_t>(read.powder_end_line - 1) : lines_.size();
+    powder_end_ = read.powder_end_line > 0 ? static_cast<std::size_t>(read.powder_end_line - 1)
+                                           : lines_.size();
 }
 
 void CommandDocument::add(LineKind kind, const std::string& text, const std::string& key) {
@@ -20,7 +21,8 @@ void CommandDocument::add(LineKind kind, const std::string& text, const std::str
 }
 
 void CommandDocument::set_parameter(const std::string& key, const std::string& value) {
-    const auto at = lines_.begin() + static_cast<std::ptrdiff_t>(std::min(powder_end_, lines_.size()));
+    const auto at =
+        lines_.begin() + static_cast<std::ptrdiff_t>(std::min(powder_end_, lines_.size()));
     lines_.insert(at, {key + " " + value, line_end_, LineKind::kParameter, key});
     ++powder_end_;
 }
@@ -36,7 +38,8 @@ void CommandDocument::scale_local_column(int column, double factor, std::string 
         for (std::string w; in >> w;) words.push_back(w);
         // Word 0 is the row's index.
         const std::size_t k = static_cast<std::size_t>(column) + 1;
-        if (column >= 0 && k < words.size()) words[k] = format(std::strtod(words[k].c_str(), nullptr) * factor);
+        if (column >= 0 && k < words.size())
+            words[k] = format(std::strtod(words[k].c_str(), nullptr) * factor);
         std::string row;
         for (std::size_t i = 0; i < words.size(); ++i) row.append(i ? " " : "").append(words[i]);
         l.text = row;

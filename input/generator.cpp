@@ -42,14 +42,14 @@ void run_grid_generator(const ModelState& s) {
     int rc = posix_spawnp(&pid, program.c_str(), nullptr, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);
     if (rc != 0)
-        generator_failed("Could not start grid generator `" + program + "': " +
-                         std::strerror(rc) + ".");
+        generator_failed("Could not start grid generator `" + program + "': " + std::strerror(rc) +
+                         ".");
     int status = 0;
     bool stopped = false;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
-            generator_failed("Lost the grid generator `" + program + "': " +
-                             std::strerror(errno) + ".");
+            generator_failed("Lost the grid generator `" + program + "': " + std::strerror(errno) +
+                             ".");
         // An interrupted run takes its generator with it, so that no orphan
         // writes the temporary grid file under a later run.
         if (interrupt_signal() && !stopped) {

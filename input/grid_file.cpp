@@ -15,15 +15,46 @@ constexpr double kNoCellLengthYet = 10000.0;  // m, start of the running minimum
 
 // Grid columns.
 enum GridColumn : int {
-    kColX = 0, kColY, kColAux2, kColLength, kColSlope, kColCurvature, kColAux6, kColUnused,
-    kColThreshold, kColH1, kColRho1, kColH2, kColU2, kColRho2, kColH3, kColU3, kColSnowMass,
-    kColK3, kColEps3
+    kColX = 0,
+    kColY,
+    kColAux2,
+    kColLength,
+    kColSlope,
+    kColCurvature,
+    kColAux6,
+    kColUnused,
+    kColThreshold,
+    kColH1,
+    kColRho1,
+    kColH2,
+    kColU2,
+    kColRho2,
+    kColH3,
+    kColU3,
+    kColSnowMass,
+    kColK3,
+    kColEps3
 };
 
-const char* const kColumnNames[kGridColumns] = {
-    "x", "elevation", "carried value", "cell length", "slope angle", "curvature",
-    "carried value", "unused", "threshold velocity", "h1", "rho1", "h2", "u2", "rho2", "h3", "u3",
-    "snow mass per volume", "k3", "eps3"};
+const char* const kColumnNames[kGridColumns] = {"x",
+                                                "elevation",
+                                                "carried value",
+                                                "cell length",
+                                                "slope angle",
+                                                "curvature",
+                                                "carried value",
+                                                "unused",
+                                                "threshold velocity",
+                                                "h1",
+                                                "rho1",
+                                                "h2",
+                                                "u2",
+                                                "rho2",
+                                                "h3",
+                                                "u3",
+                                                "snow mass per volume",
+                                                "k3",
+                                                "eps3"};
 
 [[noreturn]] void bad_grid_value(int i, int col, float value, const char* reason) {
     fatal(kStatusFailure,
@@ -43,7 +74,8 @@ void check_grid_rows(const FloatRows& rows) {
         if (i > 0 && !(g[kColLength] > 0.0f))
             bad_grid_value(i, kColLength, g[kColLength], "cell lengths must be positive");
         if (!(std::cos(static_cast<double>(g[kColSlope])) > 0.0))
-            bad_grid_value(i, kColSlope, g[kColSlope], "the track must be less steep than vertical");
+            bad_grid_value(i, kColSlope, g[kColSlope],
+                           "the track must be less steep than vertical");
         if (!(g[kColThreshold] > 0.0f))
             bad_grid_value(i, kColThreshold, g[kColThreshold], "it must be positive");
         if (!(g[kColRho1] > 0.0f)) bad_grid_value(i, kColRho1, g[kColRho1], "it must be positive");

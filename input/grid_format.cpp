@@ -60,7 +60,8 @@ std::string read_grid_rows(const std::string& path, int16_t n, FloatRows& rows, 
     if (!r.i16(count)) return path + " is too short to hold its grid count";
     std::size_t need = static_cast<std::size_t>(n) * kGridColumns * sizeof(float);
     if (!r.has(need))
-        return path + " holds " + std::to_string((r.size - r.pos) / (kGridColumns * sizeof(float))) +
+        return path + " holds " +
+               std::to_string((r.size - r.pos) / (kGridColumns * sizeof(float))) +
                " complete grid rows of the " + std::to_string(n) + " its count announces";
     rows = alloc_float_rows(n, kGridColumns);
     r.raw(rows.data.data(), need);

@@ -18,7 +18,8 @@ namespace {
 // Opens (creating it) a lock file without following a symbolic link at its
 // name; -1 with errno set when it cannot, or when it is not a regular file.
 int open_lock_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd);
@@ -44,8 +45,8 @@ GridLock::GridLock() {
         const int saved = errno;
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        fatal(kStatusFailure, "   main:  FATAL ERROR:  Could not lock %s (%s). STOP!\n\n", kGridLockFile,
-              std::strerror(saved));
+        fatal(kStatusFailure, "   main:  FATAL ERROR:  Could not lock %s (%s). STOP!\n\n",
+              kGridLockFile, std::strerror(saved));
     }
 }
 
@@ -70,11 +71,11 @@ ResultLock::ResultLock(const std::string& result_file) {
     }
     if (rc != 0) {
         const bool busy = errno == EWOULDBLOCK;
-        std::printf(busy ? "   main:  FATAL ERROR:  Result file `%s' is being written by another run "
-                           "(it holds %s). STOP!\n\n"
-                         : "   main:  FATAL ERROR:  Could not lock %s for `%s'. STOP!\n\n",
-                    busy ? result_file.c_str() : path.c_str(),
-                    busy ? path.c_str() : result_file.c_str());
+        std::printf(
+            busy ? "   main:  FATAL ERROR:  Result file `%s' is being written by another run "
+                   "(it holds %s). STOP!\n\n"
+                 : "   main:  FATAL ERROR:  Could not lock %s for `%s'. STOP!\n\n",
+            busy ? result_file.c_str() : path.c_str(), busy ? path.c_str() : result_file.c_str());
         ::close(fd_);
         fd_ = -1;
         stop_run(kStatusFailure);

@@ -14,10 +14,11 @@ inline constexpr const char* kGridFile = "torla_grid.tmp";
 inline constexpr const char* kGridLockFile = "torla_grid.tmp.lock";
 inline constexpr const char* kGeneratorName = "knotline";
 inline constexpr const char* kGeneratorTag = "tor-la";
-inline constexpr const char* kLockSuffix = ".lock";       // the result file's lock: <result>.lock
-inline constexpr const char* kRecordSuffix = ".json";     // the run record: <result>.json
-inline constexpr const char* kPartSuffix = ".part";       // result and log while the run writes them
-inline constexpr const char* kFailedSuffix = ".failed";   // log of a failed run beside an earlier run's
+inline constexpr const char* kLockSuffix = ".lock";    // the result file's lock: <result>.lock
+inline constexpr const char* kRecordSuffix = ".json";  // the run record: <result>.json
+inline constexpr const char* kPartSuffix = ".part";    // result and log while the run writes them
+inline constexpr const char* kFailedSuffix =
+    ".failed";  // log of a failed run beside an earlier run's
 
 // Reads the three lines of the information file (command file, result
 // file, generator prefix) into s.names and forms the log file's name.

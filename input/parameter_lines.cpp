@@ -94,7 +94,8 @@ std::string apply_parameter(RunParameters& p, const std::string& line) {
     if (entry->kind == ParameterKind::kFloat)
         p.profile.*entry->coefficient = static_cast<float>(value);
     else if (entry->kind == ParameterKind::kMassFlux)
-        p.*entry->number = value / p.Particle_Density;  // a mass per area; the window tests a volume
+        p.*entry->number =
+            value / p.Particle_Density;  // a mass per area; the window tests a volume
     else
         p.*entry->number = value;
     return "";
@@ -118,15 +119,17 @@ ParameterProblem parameter_problem(const RunParameters& p) {
         }
         if (e.check == ParameterCheck::kOneOf) {
             if (!one_of(p.*e.text, e.words))
-                return {std::string("Parameter ") + e.key + " is `" + p.*e.text + "'; it must be one of: " +
-                            e.words + ".",
+                return {std::string("Parameter ") + e.key + " is `" + p.*e.text +
+                            "'; it must be one of: " + e.words + ".",
                         {e.key}};
             continue;
         }
         const double v = value_of(p, e);
-        if (!std::isfinite(v)) return {std::string("Parameter ") + e.key + " is not a finite number.", {e.key}};
+        if (!std::isfinite(v))
+            return {std::string("Parameter ") + e.key + " is not a finite number.", {e.key}};
         if (e.check == ParameterCheck::kPositive && !(v > 0.0))
-            return {std::string("Parameter ") + e.key + " is " + number_text(v) + "; it must be positive.",
+            return {std::string("Parameter ") + e.key + " is " + number_text(v) +
+                        "; it must be positive.",
                     {e.key}};
     }
     // The generator receives these as 32-bit floats.

@@ -64,7 +64,8 @@ void check_run_files(const ModelState& s, const std::string& information_file) {
     for (const RunFile& f : {files[2], files[3], files[4]}) {
         const FileKind kind = file_kind(f.path);
         if (kind != FileKind::kAbsent && kind != FileKind::kRegular)
-            refuse("The " + std::string(f.role) + " `" + f.path + "' exists and is not a regular file.");
+            refuse("The " + std::string(f.role) + " `" + f.path +
+                   "' exists and is not a regular file.");
     }
     for (const RunFile& f : {files[5], files[6], files[7], files[8], files[9]}) {
         const FileKind kind = file_kind(f.path, false);

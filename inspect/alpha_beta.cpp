@@ -28,7 +28,8 @@ std::optional<std::size_t> beta_point(const std::vector<ProfilePoint>& p, double
         if (p[i].s_m < split_s) continue;
         if (p.back().s_m < p[i].s_m + kBetaStretch - kEps) break;  // too little profile left
         bool stays = true;
-        for (std::size_t j = i; stays && j + 1 < p.size() && p[j + 1].s_m <= p[i].s_m + kBetaStretch + kEps; ++j)
+        for (std::size_t j = i;
+             stays && j + 1 < p.size() && p[j + 1].s_m <= p[i].s_m + kBetaStretch + kEps; ++j)
             stays = p[j].z_m - p[j + 1].z_m <= tan_limit * (p[j + 1].s_m - p[j].s_m);
         if (stays) return i;
     }

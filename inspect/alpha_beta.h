@@ -36,9 +36,9 @@ struct AlphaBetaSet {
     double sd_deg;  // degrees
     const char* source;
 };
-inline constexpr double kAlphaBetaStep = 10.0;       // m, horizontal resampling
-inline constexpr double kBetaSlopeDeg = 10.0;        // degrees
-inline constexpr double kBetaStretch = 30.0;         // m, the slope stays at most 10 degrees this far
+inline constexpr double kAlphaBetaStep = 10.0;  // m, horizontal resampling
+inline constexpr double kBetaSlopeDeg = 10.0;   // degrees
+inline constexpr double kBetaStretch = 30.0;    // m, the slope stays at most 10 degrees this far
 extern const std::array<AlphaBetaSet, 3> kAlphaBetaSets;
 // The offsets in standard deviations of the run-outs, in the order the
 // tables list them, and their names ("+1", "0", "-1", "-2").

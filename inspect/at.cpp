@@ -8,20 +8,20 @@
 // dumps alone; `peak_source' says which.
 #include <algorithm>
 #include <cmath>
-#include <iomanip>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "inspect/exports.h"
-#include "model/runout.h"
 #include "inspect/inspect.h"
-#include "support/cli_options.h"
 #include "model/bytes.h"
 #include "model/height_pressure.h"
+#include "model/runout.h"
 #include "output/heights_format.h"
+#include "support/cli_options.h"
 #include "support/json.h"
 #include "support/run_files.h"
 
@@ -56,45 +56,62 @@ bool finite_number(const std::string& text, double& v) {
 std::optional<std::pair<double, double>> map_point(const std::string& t) {
     const std::size_t comma = t.find(',');
     double e, n;
-    if (comma == std::string::npos || !finite_number(t.substr(0, comma), e) || !finite_number(t.substr(comma + 1), n))
+    if (comma == std::string::npos || !finite_number(t.substr(0, comma), e) ||
+        !finite_number(t.substr(comma + 1), n))
         return std::nullopt;
     return std::make_pair(e, n);
 }
 
 // Returns -1 to go on, 0 after --help, 2 after wrong usage.
 int parse_at_options(int argc, char** argv, AtOptions& o) {
-    CLI::App app{"The pressure over height at one cell at every dump, and its peak over the run "
-                 "(docs/heights.md); text, --csv or --json.",
-                 "torla-inspect RESULT at"};
+    CLI::App app{
+        "The pressure over height at one cell at every dump, and its peak over the run "
+        "(docs/heights.md); text, --csv or --json.",
+        "torla-inspect RESULT at"};
     cli::house_style(app);
-    app.add_option_function<std::string>("--s", [&o](const std::string& v) {
-                                             double x = 0.0;
-                                             finite_number(v, x);
-                                             o.s = x;
-                                         },
-                                         "the cell nearest S metres of horizontal distance from the top of the track")
+    app.add_option_function<std::string>(
+           "--s",
+           [&o](const std::string& v) {
+               double x = 0.0;
+               finite_number(v, x);
+               o.s = x;
+           },
+           "the cell nearest S metres of horizontal distance from the top of the track")
         ->type_name("S")
-        ->check(cli::value_check([](const std::string& v) { double x; return finite_number(v, x); },
-                                 "is not a number", plain_text));
-    app.add_option_function<std::string>("--point", [&o](const std::string& v) { o.point = map_point(v); },
-                                         "the cell nearest the map point (easting, northing) projected onto the path")
+        ->check(cli::value_check(
+            [](const std::string& v) {
+                double x;
+                return finite_number(v, x);
+            },
+            "is not a number", plain_text));
+    app.add_option_function<std::string>(
+           "--point", [&o](const std::string& v) { o.point = map_point(v); },
+           "the cell nearest the map point (easting, northing) projected onto the path")
         ->type_name("E,N")
         ->check(cli::value_check([](const std::string& v) { return map_point(v).has_value(); },
                                  "is not EASTING,NORTHING", plain_text));
-    app.add_option("--heights", o.heights, "heights above the base of the flow in metres, rising, comma-separated "
-                   "(default: those of RESULT.heights, else 2,5,10,15,20,25,30)")->type_name("LIST");
+    app.add_option("--heights", o.heights,
+                   "heights above the base of the flow in metres, rising, comma-separated "
+                   "(default: those of RESULT.heights, else 2,5,10,15,20,25,30)")
+        ->type_name("LIST");
     app.add_flag("--json", o.json, "for scripts");
     app.add_flag("--csv", o.csv, "one row per dump");
-    app.add_option("-o", o.out_path, "the file written (default: standard output)")->type_name("FILE");
-    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, [&o] {
-        if (o.s.has_value() == o.point.has_value()) return "give one of --s and --point";
-        if (o.json && o.csv) return "--json and --csv are two forms: choose one";
-        return "";
-    }, "at");
+    app.add_option("-o", o.out_path, "the file written (default: standard output)")
+        ->type_name("FILE");
+    return cli::parse(
+        app, argc - 2, argv + 2, "torla-inspect", plain_text,
+        [&o] {
+            if (o.s.has_value() == o.point.has_value()) return "give one of --s and --point";
+            if (o.json && o.csv) return "--json and --csv are two forms: choose one";
+            return "";
+        },
+        "at");
 }
 
 // Horizontal distance of every cell from cell 0, as the run-outs measure it.
-std::vector<double> horizontal_distance(const ResultTables& r) { return track_axis(r.geometry).horizontal_m; }
+std::vector<double> horizontal_distance(const ResultTables& r) {
+    return track_axis(r.geometry).horizontal_m;
+}
 
 // Where the cell was found, for the output.
 struct Place {
@@ -107,8 +124,8 @@ std::string place_at_distance(const ResultTables& r, double s, Place& p) {
     const std::vector<double> x = horizontal_distance(r);
     const double half = r.n_cells > 1 ? 0.5 * (x.back() - x[x.size() - 2]) : 0.0;
     if (s < -1e-9 || s > x.back() + half)
-        return "--s " + number_text(s) + " m lies outside the track, 0 to " + number_text(x.back()) +
-               " m of horizontal distance";
+        return "--s " + number_text(s) + " m lies outside the track, 0 to " +
+               number_text(x.back()) + " m of horizontal distance";
     int best = 0;
     for (int i = 1; i < r.n_cells; ++i)
         if (std::fabs(x[i] - s) < std::fabs(x[best] - s)) best = i;
@@ -121,14 +138,16 @@ std::string place_at_distance(const ResultTables& r, double s, Place& p) {
 std::string place_at_point(const ResultTables& r, double e, double n, Place& p) {
     bool placed = false;
     for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
-    if (!placed) return "the geometry table carries no map coordinates (easting, northing); use --s";
+    if (!placed)
+        return "the geometry table carries no map coordinates (easting, northing); use --s";
     double best = INFINITY;
     for (int i = 0; i < r.n_cells; ++i) {
         const int j = std::min(i + 1, r.n_cells - 1);
         const double ax = r.geometry[i].aux2, ay = r.geometry[i].aux6;
         const double dx = r.geometry[j].aux2 - ax, dy = r.geometry[j].aux6 - ay;
         const double len2 = dx * dx + dy * dy;
-        const double t = len2 > 0.0 ? std::clamp(((e - ax) * dx + (n - ay) * dy) / len2, 0.0, 1.0) : 0.0;
+        const double t =
+            len2 > 0.0 ? std::clamp(((e - ax) * dx + (n - ay) * dy) / len2, 0.0, 1.0) : 0.0;
         const double d = std::hypot(ax + t * dx - e, ay + t * dy - n);
         if (d < best) {
             best = d;
@@ -159,12 +178,12 @@ double command_value(const std::string& text, const std::string& key) {
 // Everything the view shows.
 struct AtView {
     Place place;
-    std::vector<double> heights;              // m
-    std::vector<double> times;                // s, of the dumps
-    std::vector<std::vector<double>> p;       // kPa, per dump and height
-    std::vector<double> peak, peak_time;      // kPa, s (NaN: never above 0)
-    std::string source;                       // passes or dumps
-    std::string densities_from;               // where Air_Density and rho_diff came from
+    std::vector<double> heights;          // m
+    std::vector<double> times;            // s, of the dumps
+    std::vector<std::vector<double>> p;   // kPa, per dump and height
+    std::vector<double> peak, peak_time;  // kPa, s (NaN: never above 0)
+    std::string source;                   // passes or dumps
+    std::string densities_from;           // where Air_Density and rho_diff came from
 };
 
 // The densities, the heights and the kept peaks: from RESULT.heights when
@@ -176,7 +195,8 @@ std::string gather(const std::string& path, const ResultData& r, const AtOptions
     if (std::string err = read_kept_heights(path, r, h, kept); !err.empty()) return err;
     const std::string list = !o.heights.empty() ? o.heights : kept ? "" : kDefaultPeakHeights;
     if (!list.empty()) {
-        if (std::string err = parse_height_list(list, v.heights); !err.empty()) return "--heights: " + err;
+        if (std::string err = parse_height_list(list, v.heights); !err.empty())
+            return "--heights: " + err;
     } else {
         v.heights = h.heights;
     }
@@ -190,16 +210,19 @@ std::string gather(const std::string& path, const ResultData& r, const AtOptions
         read_log_copy(path, ctx, notes);
         air = command_value(ctx.command_text, "Air_Density");
         rho_diff = command_value(ctx.command_text, "Particle_Density") - air;
-        v.densities_from = ctx.command_text.empty() ? "the parameter defaults (no log)" : ctx.log_path;
+        v.densities_from =
+            ctx.command_text.empty() ? "the parameter defaults (no log)" : ctx.log_path;
     }
     prof = height_profile(r.coefficients, air, rho_diff);
     v.peak.assign(v.heights.size(), 0.0);
     v.peak_time.assign(v.heights.size(), NAN);
     v.source = "dumps";
-    if (kept && std::includes(h.heights.begin(), h.heights.end(), v.heights.begin(), v.heights.end())) {
+    if (kept &&
+        std::includes(h.heights.begin(), h.heights.end(), v.heights.begin(), v.heights.end())) {
         v.source = "passes";
         for (std::size_t k = 0; k < v.heights.size(); ++k) {
-            const std::size_t j = std::find(h.heights.begin(), h.heights.end(), v.heights[k]) - h.heights.begin();
+            const std::size_t j =
+                std::find(h.heights.begin(), h.heights.end(), v.heights[k]) - h.heights.begin();
             v.peak[k] = h.peak_at(v.place.cell, j);
             v.peak_time[k] = h.time_at(v.place.cell, j);
         }
@@ -225,7 +248,9 @@ void compute(const ResultData& r, const HeightProfile& prof, AtView& v) {
     }
 }
 
-nlohmann::json number_or_null(double x) { return std::isfinite(x) ? nlohmann::json(x) : nlohmann::json(); }
+nlohmann::json number_or_null(double x) {
+    return std::isfinite(x) ? nlohmann::json(x) : nlohmann::json();
+}
 
 void write_json(std::ostream& out, const std::string& path, const ResultData& r, const AtView& v) {
     nlohmann::json j;
@@ -235,7 +260,8 @@ void write_json(std::ostream& out, const std::string& path, const ResultData& r,
     j["cell"] = v.place.cell;
     j["path_length_m"] = r.geometry[v.place.cell].path_length;
     j["horizontal_m"] = v.place.horizontal_m;
-    j["point_distance_m"] = v.place.distance_m ? nlohmann::json(*v.place.distance_m) : nlohmann::json();
+    j["point_distance_m"] =
+        v.place.distance_m ? nlohmann::json(*v.place.distance_m) : nlohmann::json();
     j["heights_m"] = v.heights;
     j["peak_kPa"] = v.peak;
     nlohmann::json times = nlohmann::json::array();
@@ -244,7 +270,8 @@ void write_json(std::ostream& out, const std::string& path, const ResultData& r,
     j["peak_source"] = v.source;
     j["densities_from"] = v.densities_from;
     nlohmann::json dumps = nlohmann::json::array();
-    for (std::size_t d = 0; d < v.times.size(); ++d) dumps.push_back({{"t_s", v.times[d]}, {"p_kPa", v.p[d]}});
+    for (std::size_t d = 0; d < v.times.size(); ++d)
+        dumps.push_back({{"t_s", v.times[d]}, {"p_kPa", v.p[d]}});
     j["dumps"] = dumps;
     out << support::json_text(j, 1) << "\n";
 }
@@ -252,7 +279,8 @@ void write_json(std::ostream& out, const std::string& path, const ResultData& r,
 void write_csv(std::ostream& out, const std::string& path, const ResultData& r, const AtView& v) {
     out << "# result: " << plain_text(path) << "\n# cell: " << v.place.cell
         << "\n# path_length[m]: " << number_text(r.geometry[v.place.cell].path_length)
-        << "\n# horizontal[m]: " << number_text(v.place.horizontal_m) << "\n# peak_source: " << v.source;
+        << "\n# horizontal[m]: " << number_text(v.place.horizontal_m)
+        << "\n# peak_source: " << v.source;
     out << "\n# peak[kPa]:";
     for (double p : v.peak) out << ' ' << number_text(p);
     out << "\n# peak_time[s]:";
@@ -269,15 +297,17 @@ void write_csv(std::ostream& out, const std::string& path, const ResultData& r, 
 
 void write_text(std::ostream& out, const std::string& path, const ResultData& r, const AtView& v) {
     out << "Pressure over height at cell " << v.place.cell << " of " << plain_text(path) << "\n"
-        << "  path length " << number_text(r.geometry[v.place.cell].path_length, 6) << " m, horizontal distance "
-        << number_text(v.place.horizontal_m, 6) << " m from the top";
-    if (v.place.distance_m) out << ", " << number_text(*v.place.distance_m, 4) << " m from the point";
+        << "  path length " << number_text(r.geometry[v.place.cell].path_length, 6)
+        << " m, horizontal distance " << number_text(v.place.horizontal_m, 6) << " m from the top";
+    if (v.place.distance_m)
+        out << ", " << number_text(*v.place.distance_m, 4) << " m from the point";
     out << "\n  densities from " << plain_text(v.densities_from) << "\n\n  height [m]  ";
     for (double h : v.heights) out << ' ' << std::setw(9) << number_text(h, 4);
     out << "\n  peak [kPa] ";
     for (double p : v.peak) out << ' ' << std::setw(9) << number_text(p, 4);
     out << "\n  at [s]     ";
-    for (double t : v.peak_time) out << ' ' << std::setw(9) << (std::isfinite(t) ? number_text(t, 5) : "-");
+    for (double t : v.peak_time)
+        out << ' ' << std::setw(9) << (std::isfinite(t) ? number_text(t, 5) : "-");
     out << "\n  (peaks over " << (v.source == "passes" ? "every pass of the run" : "the dumps only")
         << ")\n\n  t [s]       p [kPa] at each height\n";
     for (std::size_t d = 0; d < v.times.size(); ++d) {
@@ -293,10 +323,11 @@ std::string read_kept_heights(const std::string& path, const ResultTables& r, He
                               bool& found) {
     found = file_kind(support::heights_path_of(path)) != FileKind::kAbsent;
     if (!found) return "";
-    if (std::string err = read_heights_file(support::heights_path_of(path), h); !err.empty()) return err;
+    if (std::string err = read_heights_file(support::heights_path_of(path), h); !err.empty())
+        return err;
     if (h.n_cells != r.n_cells)
-        return support::heights_path_of(path) + ": " + std::to_string(h.n_cells) + " cells, the result has " +
-               std::to_string(r.n_cells);
+        return support::heights_path_of(path) + ": " + std::to_string(h.n_cells) +
+               " cells, the result has " + std::to_string(r.n_cells);
     return "";
 }
 
@@ -314,7 +345,8 @@ std::string height_maxima(const std::string& path, const ResultTables& r, Summar
         Summary::HeightMaximum m;
         m.height_m = h.heights[k];
         for (int i = 0; i < h.n_cells; ++i)
-            if (h.peak_at(i, k) > m.kpa) m.kpa = h.peak_at(i, k), m.cell = i, m.time_s = h.time_at(i, k);
+            if (h.peak_at(i, k) > m.kpa)
+                m.kpa = h.peak_at(i, k), m.cell = i, m.time_s = h.time_at(i, k);
         s.height_maxima.push_back(m);
     }
     return "";
@@ -325,7 +357,9 @@ int at_main(int argc, char** argv) {
     AtOptions o;
     if (const int status = parse_at_options(argc, argv, o); status >= 0) return status;
     if (!o.out_path.empty())
-        if (std::string err = output_clobbers_input(o.out_path, {path, support::heights_path_of(path)}); !err.empty())
+        if (std::string err =
+                output_clobbers_input(o.out_path, {path, support::heights_path_of(path)});
+            !err.empty())
             return at_usage(err);
     ResultData r;
     if (const std::string err = read_result_file(path, r); !err.empty()) {
@@ -343,9 +377,12 @@ int at_main(int argc, char** argv) {
     }
     compute(r, prof, v);
     std::ostringstream text;
-    if (o.json) write_json(text, path, r, v);
-    else if (o.csv) write_csv(text, path, r, v);
-    else write_text(text, path, r, v);
+    if (o.json)
+        write_json(text, path, r, v);
+    else if (o.csv)
+        write_csv(text, path, r, v);
+    else
+        write_text(text, path, r, v);
     if (o.out_path.empty()) {
         std::cout << text.str();
         return std::cout.flush() ? 0 : kBadFile;

@@ -21,8 +21,8 @@ std::optional<double> ratio(double num, double den) {
 
 }  // namespace
 
-CoverScore cover_score(const std::vector<double>& h, const std::vector<bool>& covered, double from_m,
-                       double to_m) {
+CoverScore cover_score(const std::vector<double>& h, const std::vector<bool>& covered,
+                       double from_m, double to_m) {
     CoverScore c;
     const std::size_t n = h.size();
     if (n == 0) return c;
@@ -45,7 +45,8 @@ CoverScore cover_score(const std::vector<double>& h, const std::vector<bool>& co
     return c;
 }
 
-std::string score_cover(const ResultTables& r, const TrackAxis& axis, const Observations& obs, Score& s) {
+std::string score_cover(const ResultTables& r, const TrackAxis& axis, const Observations& obs,
+                        Score& s) {
     const ObservedCover& o = *obs.covered;
     const double end = axis.horizontal_m.back();
     if (o.to_m > end)

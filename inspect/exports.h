@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "inspect/alpha_beta.h"
-#include "model/runout.h"
 #include "inspect/inspect.h"
+#include "model/runout.h"
 #include "output/result_format.h"
 
 namespace torla {
@@ -24,9 +24,9 @@ namespace torla::inspect {
 // plus "plg", and the run record RESULT.json. Everything is optional.
 struct RunContext {
     std::string log_path, record_path;
-    std::string torla_version;              // from the log's first line
-    std::string command_text;               // the command file as the log copies it
-    std::string crs_wkt;                    // the run record's crs_wkt, else the log copy's "# crs_wkt" lines
+    std::string torla_version;  // from the log's first line
+    std::string command_text;   // the command file as the log copies it
+    std::string crs_wkt;        // the run record's crs_wkt, else the log copy's "# crs_wkt" lines
     std::optional<double> top_elevation_m;  // m, of the first coordinate row
     bool has_record = false;
     std::vector<std::optional<double>> arrival_time_s;  // s, per cell (record)

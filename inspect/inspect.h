@@ -98,8 +98,9 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
 // The summary for scripts: one JSON object with the run record's part when
 // there is one, then the members of extra (the run-outs), then "notes"
 // naming every value that is not finite and so written as null.
-nlohmann::ordered_json summary_json(const ResultTables& r, const Summary& s, const RunRecord* record = nullptr,
-                                    const nlohmann::ordered_json& extra = nlohmann::ordered_json::object());
+nlohmann::ordered_json summary_json(
+    const ResultTables& r, const Summary& s, const RunRecord* record = nullptr,
+    const nlohmann::ordered_json& extra = nlohmann::ordered_json::object());
 void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
                         const RunRecord* record = nullptr,
                         const nlohmann::ordered_json& extra = nlohmann::ordered_json::object());

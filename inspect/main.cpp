@@ -8,6 +8,7 @@
 // usage. The result file is read record by record: the memory needed is one
 // record and the peak table.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,6 @@
 #include <new>
 #include <optional>
 #include <vector>
-#include <cerrno>
 
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
@@ -35,19 +35,25 @@ struct SubCommand {
     const char* line;
 };
 constexpr SubCommand kSubCommands[] = {
-    {"summary", "names, cells, dumps, time span, run-out, largest front speed and pressures, the run record"},
-    {"runout", "the run-outs of both layers' pressures at the zone limits and the alpha-beta run-out"},
-    {"csv", "the dumps in long form, or the peak table (--peaks) or the front of every dump (--front)"},
+    {"summary",
+     "names, cells, dumps, time span, run-out, largest front speed and pressures, the run record"},
+    {"runout",
+     "the run-outs of both layers' pressures at the zone limits and the alpha-beta run-out"},
+    {"csv",
+     "the dumps in long form, or the peak table (--peaks) or the front of every dump (--front)"},
     {"at", "the pressure over height at one cell at every dump, and its peak (docs/heights.md)"},
     {"score", "the run held against an observation file (docs/observations.md)"},
-    {"map", "the peaks, zones and run-outs onto the map (GeoPackage, GeoJSON); also of DIR/exceedance.csv"},
+    {"map",
+     "the peaks, zones and run-outs onto the map (GeoPackage, GeoJSON); also of "
+     "DIR/exceedance.csv"},
     {"netcdf", "the whole run (or DIR/exceedance.csv) as NetCDF"},
 };
 
 // A mistake found after the options were read (a zone set): the message
 // and where to look, status 2.
 int usage_error(const std::string& what) {
-    std::cerr << "torla-inspect: " << torla::inspect::plain_text(what) << "\nRun with --help for more.\n";
+    std::cerr << "torla-inspect: " << torla::inspect::plain_text(what)
+              << "\nRun with --help for more.\n";
     return kStatusUsage;
 }
 
@@ -68,55 +74,73 @@ std::optional<double> non_negative(const std::string& text) {
     return v;
 }
 
-void add_non_negative(CLI::App& app, const std::string& name, const std::string& type, const std::string& help,
-                      std::function<void(double)> set) {
-    app.add_option_function<std::string>(name, [set](const std::string& v) { set(*non_negative(v)); }, help)
+void add_non_negative(CLI::App& app, const std::string& name, const std::string& type,
+                      const std::string& help, std::function<void(double)> set) {
+    app.add_option_function<std::string>(
+           name, [set](const std::string& v) { set(*non_negative(v)); }, help)
         ->type_name(type)
-        ->check(torla::cli::value_check([](const std::string& v) { return non_negative(v).has_value(); },
-                                        "is not a number of 0 or more", torla::inspect::plain_text));
+        ->check(torla::cli::value_check(
+            [](const std::string& v) { return non_negative(v).has_value(); },
+            "is not a number of 0 or more", torla::inspect::plain_text));
 }
 
 // summary's and csv's options (argv[2] the sub-command); returns -1 to go
 // on, 0 after --help, 2 after wrong usage.
 int parse_options(const std::string& command, int argc, char** argv, Options& o) {
     const bool summary = command == "summary";
-    CLI::App app{summary ? "Names, cells, dumps, time span, run-out, largest front speed and the largest pressures "
-                           "of both moving layers; with the run record RESULT.json beside the result the stop "
-                           "reason, the onset of instability and the peaks before it, the mass balance and the "
-                           "warnings; then the run-outs and the alpha-beta run-out, as `runout' gives them."
-                         : "The dumps in long form (time, cell, path length, elevation relative to the first cell, "
-                           "the twelve quantities), or the peak table with the map coordinates of every cell, or "
-                           "the front of every dump and the run-out, to standard output or to FILE (never the "
-                           "result file itself). Values that are not finite are written nan, inf, -inf.",
-                 "torla-inspect RESULT " + command};
+    CLI::App app{
+        summary
+            ? "Names, cells, dumps, time span, run-out, largest front speed and the largest "
+              "pressures "
+              "of both moving layers; with the run record RESULT.json beside the result the stop "
+              "reason, the onset of instability and the peaks before it, the mass balance and the "
+              "warnings; then the run-outs and the alpha-beta run-out, as `runout' gives them."
+            : "The dumps in long form (time, cell, path length, elevation relative to the first "
+              "cell, "
+              "the twelve quantities), or the peak table with the map coordinates of every cell, "
+              "or "
+              "the front of every dump and the run-out, to standard output or to FILE (never the "
+              "result file itself). Values that are not finite are written nan, inf, -inf.",
+        "torla-inspect RESULT " + command};
     torla::cli::house_style(app);
     if (summary) app.add_flag("--json", o.json, "for scripts");
-    add_non_negative(app, "--threshold", "KPA", "the flow is present where the suspension-layer pressure exceeds "
-                     "it (default 0.1 kPa)", [&o](double x) { o.th.pressure_kpa = x; });
-    add_non_negative(app, "--depth-threshold", "M", "or where the saltation-layer depth exceeds it (default 0.1 m)",
+    add_non_negative(app, "--threshold", "KPA",
+                     "the flow is present where the suspension-layer pressure exceeds "
+                     "it (default 0.1 kPa)",
+                     [&o](double x) { o.th.pressure_kpa = x; });
+    add_non_negative(app, "--depth-threshold", "M",
+                     "or where the saltation-layer depth exceeds it (default 0.1 m)",
                      [&o](double x) { o.th.depth_m = x; });
-    app.add_option("--zones", o.zones, "swiss (default), austria, damage or rising kPa limits (1,3,30)")
+    app.add_option("--zones", o.zones,
+                   "swiss (default), austria, damage or rising kPa limits (1,3,30)")
         ->type_name("Z");
-    app.add_option("--zone-pressure", o.zone_pressure, "p3 (default), p2 or max: the pressure the zones judge")
+    app.add_option("--zone-pressure", o.zone_pressure,
+                   "p3 (default), p2 or max: the pressure the zones judge")
         ->type_name("P");
     if (summary)
-        add_non_negative(app, "--split-at", "S", "the alpha-beta split point, horizontal m from the top",
+        add_non_negative(app, "--split-at", "S",
+                         "the alpha-beta split point, horizontal m from the top",
                          [&o](double x) { o.split_at_m = x; });
     if (!summary) {
         app.add_flag("--peaks", o.peaks, "the peak table");
         app.add_flag("--front", o.front, "the front of every dump and the run-out");
-        app.add_option("-o", o.out, "the file written (default: standard output)")->type_name("FILE");
+        app.add_option("-o", o.out, "the file written (default: standard output)")
+            ->type_name("FILE");
     }
-    const int status = torla::cli::parse(app, argc - 2, argv + 2, "torla-inspect", torla::inspect::plain_text, [&o] {
-        return o.peaks && o.front ? "--peaks and --front are two exports: choose one" : "";
-    }, command);
+    const int status = torla::cli::parse(
+        app, argc - 2, argv + 2, "torla-inspect", torla::inspect::plain_text,
+        [&o] {
+            return o.peaks && o.front ? "--peaks and --front are two exports: choose one" : "";
+        },
+        command);
     if (!summary && app.get_option("-o")->count() > 0) o.out_path = o.out.c_str();
     return status;
 }
 
 void notes(const torla::ResultTables& r, const std::string& path) {
     if (r.cut_short)
-        std::cerr << "torla-inspect: " << torla::inspect::plain_text(path) << ": note: the file is cut short, " << r.cut_bytes
+        std::cerr << "torla-inspect: " << torla::inspect::plain_text(path)
+                  << ": note: the file is cut short, " << r.cut_bytes
                   << " bytes after the last whole record ignored\n";
     else if (r.count_unpatched)
         std::cerr << "torla-inspect: " << torla::inspect::plain_text(path)
@@ -137,13 +161,14 @@ void csv_run_notes(std::ostream& o, const torla::inspect::RunView& v) {
     o << "\n";
     if (v.unstable)
         o << "# unstable: the run blew up"
-          << (v.onset_s ? " at t = " + torla::inspect::number_text(*v.onset_s) + " s" : std::string())
+          << (v.onset_s ? " at t = " + torla::inspect::number_text(*v.onset_s) + " s"
+                        : std::string())
           << "; peaks from " << v.peaks_source << "; dumps after the onset left out\n";
 }
 
 // The dump records up to the onset of a run that blew up, row by row.
-std::string write_dump_export(std::ostream& o, const torla::ResultTables& r, const std::string& path,
-                              const torla::inspect::RunView& v) {
+std::string write_dump_export(std::ostream& o, const torla::ResultTables& r,
+                              const std::string& path, const torla::inspect::RunView& v) {
     torla::ResultReader again;
     torla::ResultTables tables;
     if (std::string err = again.open(path, tables); !err.empty()) return err;
@@ -245,7 +270,8 @@ int summary(torla::ResultReader& reader, torla::ResultTables& r, const std::stri
     }
     const torla::inspect::RunRecord* record = v.has_record ? &v.record : nullptr;
     if (opt.json) {
-        torla::inspect::write_summary_json(std::cout, r, s, record, torla::inspect::runouts_json(v));
+        torla::inspect::write_summary_json(std::cout, r, s, record,
+                                           torla::inspect::runouts_json(v));
     } else {
         torla::inspect::write_summary_text(std::cout, r, s, record);
         torla::inspect::write_runouts_text(std::cout, v);
@@ -258,24 +284,28 @@ int summary(torla::ResultReader& reader, torla::ResultTables& r, const std::stri
 // The first two words: the input and the sub-command. Returns -1 to go on
 // (command set), 0 after --help, 2 after wrong usage.
 int parse_inspect_command(int argc, char** argv, std::string& command) {
-    CLI::App app{"Summaries and exports of a torla result file. Exit status: 0 done, 1 the result file cannot "
-                 "be read or is inconsistent (or the output cannot be written, or would overwrite the input), "
-                 "2 wrong usage.",
-                 "torla-inspect"};
+    CLI::App app{
+        "Summaries and exports of a torla result file. Exit status: 0 done, 1 the result file "
+        "cannot "
+        "be read or is inconsistent (or the output cannot be written, or would overwrite the "
+        "input), "
+        "2 wrong usage.",
+        "torla-inspect"};
     torla::cli::house_style(app);
     app.require_subcommand(0, 1);
     app.footer("Each sub-command's options: torla-inspect RESULT SUB-COMMAND --help.");
     std::string input;
-    app.add_option("RESULT", input, "the result file (map and netcdf: also an ensemble's DIR/exceedance.csv)")
+    app.add_option("RESULT", input,
+                   "the result file (map and netcdf: also an ensemble's DIR/exceedance.csv)")
         ->type_name("FILE");
     for (const SubCommand& c : kSubCommands) app.add_subcommand(c.name, c.line);
     // The sub-command's own options are read by the sub-command.
-    const int status = torla::cli::parse(app, std::min(argc, 3), argv, "torla-inspect", torla::inspect::plain_text,
-                                         [&app, &input] {
-                                             return input.empty() || app.get_subcommands().empty()
-                                                        ? "a result file and a sub-command are needed"
-                                                        : "";
-                                         });
+    const int status = torla::cli::parse(
+        app, std::min(argc, 3), argv, "torla-inspect", torla::inspect::plain_text, [&app, &input] {
+            return input.empty() || app.get_subcommands().empty()
+                       ? "a result file and a sub-command are needed"
+                       : "";
+        });
     if (status == torla::cli::kGoOn) command = app.get_subcommands().front()->get_name();
     return status;
 }
@@ -321,8 +351,8 @@ int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::cerr << "torla-inspect: out of memory reading " << torla::inspect::plain_text(argc > 1 ? argv[1] : "the input")
-                  << "\n";
+        std::cerr << "torla-inspect: out of memory reading "
+                  << torla::inspect::plain_text(argc > 1 ? argv[1] : "the input") << "\n";
     } catch (const std::exception& e) {
         std::cerr << "torla-inspect: " << e.what() << "\n";
     }

@@ -21,9 +21,9 @@
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "inspect/run_view.h"
-#include "support/cli_options.h"
-#include "output/heights_format.h"
 #include "model/quantities.h"
+#include "output/heights_format.h"
+#include "support/cli_options.h"
 
 namespace torla::inspect {
 
@@ -83,22 +83,28 @@ std::string check_map_options(MapOptions& o) {
 
 // Returns -1 to go on, 0 after --help, 2 after wrong usage.
 int parse_map_options(int argc, char** argv, MapOptions& o) {
-    CLI::App app{"One point per cell with its peaks, arrival time and zone class, the path as a line, and a "
-                 "point per run-out (both layers at the zone limits, and alpha-beta); in the run's CRS (from the "
-                 "command file of torla-profile in the log, or --crs); GeoJSON in WGS84 with the path in "
-                 "FILE-path.geojson and the run-outs in FILE-runouts.geojson.",
-                 "torla-inspect RESULT map"};
+    CLI::App app{
+        "One point per cell with its peaks, arrival time and zone class, the path as a line, and a "
+        "point per run-out (both layers at the zone limits, and alpha-beta); in the run's CRS "
+        "(from the "
+        "command file of torla-profile in the log, or --crs); GeoJSON in WGS84 with the path in "
+        "FILE-path.geojson and the run-outs in FILE-runouts.geojson.",
+        "torla-inspect RESULT map"};
     cli::house_style(app);
     app.add_option("-o", o.out, "the file written: FILE.gpkg or FILE.geojson")->type_name("FILE");
-    app.add_option("--zones", o.zones_text, "swiss (default), austria, damage or rising kPa limits (1,3,30)")
+    app.add_option("--zones", o.zones_text,
+                   "swiss (default), austria, damage or rising kPa limits (1,3,30)")
         ->type_name("Z");
-    app.add_option("--zone-pressure", o.zone_pressure,
-                   "p3 (default, the peak suspension-layer pressure), p2 or max (the larger of the two)")
+    app.add_option(
+           "--zone-pressure", o.zone_pressure,
+           "p3 (default, the peak suspension-layer pressure), p2 or max (the larger of the two)")
         ->type_name("P");
-    app.add_option("--crs", o.crs, "the run's CRS where the log has none (EPSG:2056, a WKT, a PROJ string)")
+    app.add_option("--crs", o.crs,
+                   "the run's CRS where the log has none (EPSG:2056, a WKT, a PROJ string)")
         ->type_name("CRS");
-    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, [&o] { return check_map_options(o); },
-                      "map");
+    return cli::parse(
+        app, argc - 2, argv + 2, "torla-inspect", plain_text, [&o] { return check_map_options(o); },
+        "map");
 }
 
 // The map coordinates of the cells, in the CRS of the output.
@@ -172,14 +178,22 @@ void set_or_null(OGRFeature& f, const char* field, double v, bool known = true) 
 
 bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const RunContext& ctx,
                  const HeightsData& kept, const MapFrame& m, int& unzoned) {
-    bool ok = add_fields(cells, {{"cell", OFTInteger},       {"path_length_m", OFTReal},
-                                 {"s_horizontal_m", OFTReal}, {"elevation_m", OFTReal},
-                                 {"slope_deg", OFTReal},      {"p2_max_kpa", OFTReal},
-                                 {"p3_max_kpa", OFTReal},     {"h2_max_m", OFTReal},
-                                 {"h3_max_m", OFTReal},       {"u2_max_m_s", OFTReal},
-                                 {"u3_max_m_s", OFTReal},     {"arrival_time_s", OFTReal},
-                                 {"zone_pressure_kpa", OFTReal}, {"zone_index", OFTInteger},
-                                 {"zone", OFTString},         {"zone_note", OFTString},
+    bool ok = add_fields(cells, {{"cell", OFTInteger},
+                                 {"path_length_m", OFTReal},
+                                 {"s_horizontal_m", OFTReal},
+                                 {"elevation_m", OFTReal},
+                                 {"slope_deg", OFTReal},
+                                 {"p2_max_kpa", OFTReal},
+                                 {"p3_max_kpa", OFTReal},
+                                 {"h2_max_m", OFTReal},
+                                 {"h3_max_m", OFTReal},
+                                 {"u2_max_m_s", OFTReal},
+                                 {"u3_max_m_s", OFTReal},
+                                 {"arrival_time_s", OFTReal},
+                                 {"zone_pressure_kpa", OFTReal},
+                                 {"zone_index", OFTInteger},
+                                 {"zone", OFTString},
+                                 {"zone_note", OFTString},
                                  {"unstable", OFTInteger}});
     // The peaks over height of a run with Height_Peaks on, a field per height.
     for (std::size_t k = 0; k < kept.heights.size(); ++k) {
@@ -202,7 +216,8 @@ bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const
         set_or_null(f, "h3_max_m", r.peak(kRowSuspDepth, i, 0));
         set_or_null(f, "u2_max_m_s", r.peak(kRowSaltVelocity, i, 0));
         set_or_null(f, "u3_max_m_s", r.peak(kRowSuspVelocity, i, 0));
-        const bool arrived = i < static_cast<int>(ctx.arrival_time_s.size()) && ctx.arrival_time_s[i];
+        const bool arrived =
+            i < static_cast<int>(ctx.arrival_time_s.size()) && ctx.arrival_time_s[i];
         set_or_null(f, "arrival_time_s", arrived ? *ctx.arrival_time_s[i] : 0.0, arrived);
         const double zp = judged_pressure(v.zones, p2, p3);
         if (const char* why = unzonable(zp)) {
@@ -231,8 +246,12 @@ bool write_cells(OGRLayer* cells, const ResultTables& r, const RunView& v, const
 
 bool write_path(OGRLayer* line, const ResultTables& r, const RunView& v, const MapFrame& m,
                 bool geojson) {
-    if (!add_fields(line, {{"name", OFTString}, {"run", OFTString}, {"path_length_m", OFTRealList},
-                           {"zones", OFTString}, {"unstable", OFTInteger}, {"peaks_source", OFTString}}))
+    if (!add_fields(line, {{"name", OFTString},
+                           {"run", OFTString},
+                           {"path_length_m", OFTRealList},
+                           {"zones", OFTString},
+                           {"unstable", OFTInteger},
+                           {"peaks_source", OFTString}}))
         return false;
     OGRFeature f(line->GetLayerDefn());
     f.SetField("name", r.problem_name.c_str());
@@ -260,22 +279,28 @@ OGRPoint point_at(const RunView& v, const MapFrame& m, double s) {
     const std::vector<double>& h = v.axis.horizontal_m;
     std::size_t i = 1;
     while (i + 1 < h.size() && h[i] < s) ++i;
-    const double w = h[i] > h[i - 1] ? std::clamp((s - h[i - 1]) / (h[i] - h[i - 1]), 0.0, 1.0) : 0.0;
+    const double w =
+        h[i] > h[i - 1] ? std::clamp((s - h[i - 1]) / (h[i] - h[i - 1]), 0.0, 1.0) : 0.0;
     return OGRPoint(m.x[i - 1] + w * (m.x[i] - m.x[i - 1]), m.y[i - 1] + w * (m.y[i] - m.y[i - 1]));
 }
 
 bool write_runouts(OGRLayer* layer, const RunView& v, const MapFrame& m) {
-    if (!add_fields(layer, {{"kind", OFTString},        {"quantity", OFTString},
-                            {"threshold_kpa", OFTReal}, {"s_path_m", OFTReal},
-                            {"s_horizontal_m", OFTReal}, {"drop_m", OFTReal},
-                            {"angle_deg", OFTReal},     {"determined", OFTInteger},
+    if (!add_fields(layer, {{"kind", OFTString},
+                            {"quantity", OFTString},
+                            {"threshold_kpa", OFTReal},
+                            {"s_path_m", OFTReal},
+                            {"s_horizontal_m", OFTReal},
+                            {"drop_m", OFTReal},
+                            {"angle_deg", OFTReal},
+                            {"determined", OFTInteger},
                             {"reason", OFTString}}))
         return false;
     bool ok = true;
     std::vector<std::pair<const char*, Runout>> simulated;
     for (const Runout& r : v.runouts)
         if (pressure_runout(r)) simulated.emplace_back("simulated", r);
-    if (const std::optional<Runout> flow = flow_runout(v.runouts)) simulated.emplace_back("flow", *flow);
+    if (const std::optional<Runout> flow = flow_runout(v.runouts))
+        simulated.emplace_back("flow", *flow);
     for (const auto& [kind, r] : simulated) {
         if (r.cell < 0) continue;
         OGRFeature f(layer->GetLayerDefn());
@@ -297,9 +322,9 @@ bool write_runouts(OGRLayer* layer, const RunView& v, const MapFrame& m) {
             if (!s.runout_s_m[k]) continue;
             OGRFeature f(layer->GetLayerDefn());
             f.SetField("kind", "alpha_beta");
-            const std::string name = std::string(s.set->name) + " alpha" +
-                                     (kAlphaOffsets[k] > 0 ? "+" : "") +
-                                     (kAlphaOffsets[k] ? std::to_string(kAlphaOffsets[k]) + "SD" : "");
+            const std::string name =
+                std::string(s.set->name) + " alpha" + (kAlphaOffsets[k] > 0 ? "+" : "") +
+                (kAlphaOffsets[k] ? std::to_string(kAlphaOffsets[k]) + "SD" : "");
             f.SetField("quantity", name.c_str());
             f.SetField("s_horizontal_m", *s.runout_s_m[k]);
             f.SetField("angle_deg", s.angle_deg[k]);
@@ -331,18 +356,20 @@ std::string write_map(const ResultTables& r, const RunView& v, const RunContext&
         runouts_ds.reset(drv->Create(runouts_out->temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     }
     CPLPopErrorHandler();
-    if (!cells_ds || (o.geojson && (!path_ds || !runouts_ds))) return gdal_error("cannot create " + o.out);
+    if (!cells_ds || (o.geojson && (!path_ds || !runouts_ds)))
+        return gdal_error("cannot create " + o.out);
     GDALDataset* path_target = o.geojson ? path_ds.get() : cells_ds.get();
     GDALDataset* runout_target = o.geojson ? runouts_ds.get() : cells_ds.get();
     char** lco = o.geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
     auto* crs = const_cast<OGRSpatialReference*>(m.out);
     OGRLayer* cells = cells_ds->CreateLayer("cells", crs, wkbPoint, lco);
-    OGRLayer* line = path_target->CreateLayer("path", crs, o.geojson ? wkbLineString : wkbLineStringM, lco);
+    OGRLayer* line =
+        path_target->CreateLayer("path", crs, o.geojson ? wkbLineString : wkbLineStringM, lco);
     OGRLayer* runouts = runout_target->CreateLayer("runouts", crs, wkbPoint, lco);
     CSLDestroy(lco);
     if (!cells || !line || !runouts) return gdal_error("cannot create the layers in " + o.out);
-    bool ok = write_cells(cells, r, v, ctx, kept, m, unzoned) && write_path(line, r, v, m, o.geojson) &&
-              write_runouts(runouts, v, m);
+    bool ok = write_cells(cells, r, v, ctx, kept, m, unzoned) &&
+              write_path(line, r, v, m, o.geojson) && write_runouts(runouts, v, m);
     // The drivers write much of a file when it is closed: a failure there
     // (a full disk) is a failure of the export.
     CPLErrorReset();
@@ -351,7 +378,8 @@ std::string write_map(const ResultTables& r, const RunView& v, const RunContext&
     runouts_ds.reset();
     ok = ok && CPLGetLastErrorType() < CE_Failure;
     if (!ok) return gdal_error("cannot write " + o.out);
-    for (OutputFile* f : {&cells_out, path_out ? &*path_out : nullptr, runouts_out ? &*runouts_out : nullptr})
+    for (OutputFile* f :
+         {&cells_out, path_out ? &*path_out : nullptr, runouts_out ? &*runouts_out : nullptr})
         if (f)
             if (std::string err = f->commit(); !err.empty()) return err;
     return "";
@@ -386,7 +414,8 @@ int map_main(int argc, char** argv) {
     RunView v;
     RunViewOptions vo;
     vo.zones = o.zones;
-    if (const std::string err = read_run_view(reader, r, path, vo, v); !err.empty()) return refuse(err);
+    if (const std::string err = read_run_view(reader, r, path, vo, v); !err.empty())
+        return refuse(err);
     if (!r.has_peak_table()) return refuse(path + ": " + v.peaks_source);
     std::vector<std::string> notes;
     const RunContext ctx = read_run_context(path, r, v.times, notes);
@@ -403,10 +432,11 @@ int map_main(int argc, char** argv) {
     if (err.rfind("--crs", 0) == 0) return map_usage(err);
     if (!err.empty()) return refuse(err);
     if (v.unstable)
-        std::cerr << "torla-inspect: " << plain_text(path) << ": note: the run blew up; mapped with "
-                  << v.peaks_source << "\n";
+        std::cerr << "torla-inspect: " << plain_text(path)
+                  << ": note: the run blew up; mapped with " << v.peaks_source << "\n";
     int unzoned = 0;
-    if (const std::string failed = write_map(r, v, ctx, kept, o, frame, files, unzoned); !failed.empty())
+    if (const std::string failed = write_map(r, v, ctx, kept, o, frame, files, unzoned);
+        !failed.empty())
         return refuse(failed);
     if (unzoned > 0)
         std::cerr << "torla-inspect: note: " << unzoned

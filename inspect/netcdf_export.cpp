@@ -13,10 +13,10 @@
 #include <ogr_spatialref.h>
 
 #include "inspect/exports.h"
-#include "inspect/run_view.h"
-#include "output/heights_format.h"
 #include "inspect/inspect.h"
+#include "inspect/run_view.h"
 #include "model/quantities.h"
+#include "output/heights_format.h"
 #include "support/cli_options.h"
 
 namespace torla::inspect {
@@ -99,8 +99,8 @@ struct UnstableRun {
     std::string peaks_source;
 };
 
-UnstableRun judge_stability(const std::string& path, ResultTables& r, std::vector<float>& dump_times,
-                            std::vector<FrontSample>& front) {
+UnstableRun judge_stability(const std::string& path, ResultTables& r,
+                            std::vector<float>& dump_times, std::vector<FrontSample>& front) {
     RunRecord record;
     bool found = false;
     read_run_record(path, r, dump_times, record, found);
@@ -111,7 +111,8 @@ UnstableRun judge_stability(const std::string& path, ResultTables& r, std::vecto
     trust_record_peaks(r, record);
     u.peaks_source = r.has_peak_table() ? "the run record's peaks before the onset"
                                         : "none: the record keeps no peaks before an onset";
-    while (u.onset_s && !dump_times.empty() && dump_times.back() > *u.onset_s) dump_times.pop_back();
+    while (u.onset_s && !dump_times.empty() && dump_times.back() > *u.onset_s)
+        dump_times.pop_back();
     if (front.size() > dump_times.size()) front.resize(dump_times.size());
     std::cerr << "torla-inspect: " << plain_text(path) << ": note: the run blew up; exported with "
               << u.peaks_source << " and the dumps before the onset\n";
@@ -138,16 +139,18 @@ void put_records(int nc, ResultReader& reader, int n, std::size_t nt, const int*
     }
 }
 
-
 // Returns -1 to go on, 0 after --help, 2 after wrong usage.
 int parse_netcdf_options(int argc, char** argv, std::string& out) {
-    CLI::App app{"The whole run as NetCDF: every dump of every quantity, the peaks, the arrival times and the "
-                 "pressure over height where the run kept it.",
-                 "torla-inspect RESULT netcdf"};
+    CLI::App app{
+        "The whole run as NetCDF: every dump of every quantity, the peaks, the arrival times and "
+        "the "
+        "pressure over height where the run kept it.",
+        "torla-inspect RESULT netcdf"};
     cli::house_style(app);
     app.add_option("-o", out, "the file written")->type_name("FILE.nc");
-    return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text,
-                      [&out] { return out.empty() ? "netcdf needs -o FILE.nc" : ""; }, "netcdf");
+    return cli::parse(
+        app, argc - 2, argv + 2, "torla-inspect", plain_text,
+        [&out] { return out.empty() ? "netcdf needs -o FILE.nc" : ""; }, "netcdf");
 }
 
 }  // namespace
@@ -158,7 +161,8 @@ int netcdf_main(int argc, char** argv) {
     const std::string path = argv[1];
     // The cheap refusals first; the dump records are read one at a time,
     // once for their times and fronts, once into the file.
-    if (const std::string clash = outputs_clobber({out}, path); !clash.empty()) return refuse(clash);
+    if (const std::string clash = outputs_clobber({out}, path); !clash.empty())
+        return refuse(clash);
     ResultReader reader;
     ResultTables r;
     if (const std::string err = reader.open(path, r); !err.empty()) return refuse(err);
@@ -180,7 +184,8 @@ int netcdf_main(int argc, char** argv) {
     const UnstableRun unstable = judge_stability(path, r, dump_times, front);
     HeightsData kept;
     bool has_kept = false;
-    if (const std::string err = read_kept_heights(path, r, kept, has_kept); !err.empty()) return refuse(err);
+    if (const std::string err = read_kept_heights(path, r, kept, has_kept); !err.empty())
+        return refuse(err);
     const int n = r.n_cells;
     const std::size_t nt = dump_times.size();
     bool placed = false;
@@ -281,7 +286,8 @@ int netcdf_main(int argc, char** argv) {
         if (has_kept) {
             int h_dim = 0;
             check(nc_def_dim(nc, "height", kept.heights.size(), &h_dim), "dimension height");
-            v_height = define(nc, "height", NC_DOUBLE, {h_dim}, "m", "height above the base of the flow");
+            v_height =
+                define(nc, "height", NC_DOUBLE, {h_dim}, "m", "height above the base of the flow");
             text_attribute(nc, v_height, "axis", "Z");
             text_attribute(nc, v_height, "positive", "up");
             v_hmax = define(nc, "pressure_over_height_max", NC_DOUBLE, {c_dim, h_dim}, "kPa",
@@ -318,7 +324,8 @@ int netcdf_main(int argc, char** argv) {
         if (unstable.blew_up) {
             text_attribute(nc, NC_GLOBAL, "peaks_source", unstable.peaks_source);
             if (unstable.onset_s)
-                check(nc_put_att_double(nc, NC_GLOBAL, "onset_time_s", NC_DOUBLE, 1, &*unstable.onset_s),
+                check(nc_put_att_double(nc, NC_GLOBAL, "onset_time_s", NC_DOUBLE, 1,
+                                        &*unstable.onset_s),
                       "onset_time_s");
         }
         text_attribute(nc, NC_GLOBAL, "cut_short", r.cut_short ? "yes" : "no");
@@ -390,7 +397,8 @@ int netcdf_main(int argc, char** argv) {
     if (!r.has_peak_table())
         std::cerr << "torla-inspect: " << path
                   << ": note: no peak table, the _max variables are left out\n";
-    std::cerr << "torla-inspect: " << plain_text(out) << ": " << nt << " dumps of " << n << " cells\n";
+    std::cerr << "torla-inspect: " << plain_text(out) << ": " << nt << " dumps of " << n
+              << " cells\n";
     return 0;
 }
 

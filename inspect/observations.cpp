@@ -123,14 +123,15 @@ public:
                 const toml::node& e = *a->get(k);
                 ok = e.is_number();
                 xy[k] = e.is_integer() ? static_cast<double>(e.as_integer()->get())
-                                       : ok ? e.as_floating_point()->get() : 0.0;
+                        : ok           ? e.as_floating_point()->get()
+                                       : 0.0;
                 ok = ok && std::isfinite(xy[k]);
             }
             if (ok)
                 p.point = xy;
             else
-                refuse(line_of(*n), "`point' in " + where +
-                                        " must be [easting, northing], two finite numbers");
+                refuse(line_of(*n),
+                       "`point' in " + where + " must be [easting, northing], two finite numbers");
             if (p.s_horizontal_m)
                 refuse(line_of(*n), where + " gives both `s_horizontal_m' and `point': give one");
         } else if (!p.s_horizontal_m && !t.get("s_horizontal_m")) {
@@ -155,7 +156,9 @@ using R = ObservationReader;
 
 constexpr std::size_t kMaxLineBytes = 4096;
 
-bool key_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-'; }
+bool key_char(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+}
 bool word_char(char c) { return key_char(c) || c == '.' || c == '+' || c == ':'; }
 
 void skip_blanks(std::string_view l, std::size_t& i) {
@@ -217,10 +220,12 @@ std::string line_problem(std::string_view l) {
     skip_blanks(l, i);
     if (i == l.size() || l[i] == '#') return "";
     if (l[i] == '[')
-        return header(l, i) ? "" : "not a table header an observation file has ([name] or [[name]])";
+        return header(l, i) ? ""
+                            : "not a table header an observation file has ([name] or [[name]])";
     const std::size_t start = i;
     while (i < l.size() && key_char(l[i])) ++i;
-    if (i == start) return "not a line an observation file has (key = value, [table], [[table]] or # comment)";
+    if (i == start)
+        return "not a line an observation file has (key = value, [table], [[table]] or # comment)";
     skip_blanks(l, i);
     if (i >= l.size() || l[i] != '=') return "`=' expected after the key";
     skip_blanks(l, ++i);
@@ -236,7 +241,8 @@ void check_lines(R& r, const std::string& text) {
     for (int line = 1; begin <= text.size(); ++line) {
         std::size_t end = text.find('\n', begin);
         if (end == std::string::npos) end = text.size();
-        if (const std::string p = line_problem(std::string_view(text).substr(begin, end - begin)); !p.empty())
+        if (const std::string p = line_problem(std::string_view(text).substr(begin, end - begin));
+            !p.empty())
             r.refuse(line, p);
         begin = end + 1;
     }
@@ -273,8 +279,9 @@ void read_speed(R& r, const toml::table& t, const std::string& where, Observatio
 }
 
 void read_pressure(R& r, const toml::table& t, const std::string& where, Observations& o) {
-    r.only_keys(t, {"s_horizontal_m", "point", "p_kPa", "sigma_kPa", "p_min_kPa", "p_max_kPa",
-                    "damage", "height_m", "quantity"},
+    r.only_keys(t,
+                {"s_horizontal_m", "point", "p_kPa", "sigma_kPa", "p_min_kPa", "p_max_kPa",
+                 "damage", "height_m", "quantity"},
                 where);
     ObservedPressure p;
     p.at = r.position(t, where);
@@ -284,8 +291,9 @@ void read_pressure(R& r, const toml::table& t, const std::string& where, Observa
     const bool value = t.get("p_kPa") || t.get("sigma_kPa");
     const bool range = t.get("p_min_kPa") || t.get("p_max_kPa");
     if (value && range) {
-        r.refuse(R::line_of(t), where + " gives both a pressure (p_kPa, sigma_kPa) and a range "
-                                        "(p_min_kPa, p_max_kPa): give one");
+        r.refuse(R::line_of(t), where +
+                                    " gives both a pressure (p_kPa, sigma_kPa) and a range "
+                                    "(p_min_kPa, p_max_kPa): give one");
     } else if (range) {
         p.min_kpa = r.number(t, "p_min_kPa", where, Range::kNonNegative, true);
         p.max_kpa = r.number(t, "p_max_kPa", where, Range::kPositive, true);
@@ -301,16 +309,18 @@ void read_pressure(R& r, const toml::table& t, const std::string& where, Observa
 
 void read_covered(R& r, const toml::table& t, Observations& o) {
     const std::string where = "[covered]";
-    r.only_keys(t, {"from_s_horizontal_m", "to_s_horizontal_m", "sigma_m", "quantity", "threshold_kPa"},
-                where);
+    r.only_keys(
+        t, {"from_s_horizontal_m", "to_s_horizontal_m", "sigma_m", "quantity", "threshold_kPa"},
+        where);
     ObservedCover c;
     c.line = R::line_of(t);
     c.from_m = r.number(t, "from_s_horizontal_m", where, Range::kNonNegative, true).value_or(0.0);
     const auto to = r.number(t, "to_s_horizontal_m", where, Range::kNonNegative, true);
     c.to_m = to.value_or(0.0);
     if (to && !(c.to_m > c.from_m))
-        r.refuse(R::line_of(*t.get("to_s_horizontal_m")),
-                 "`to_s_horizontal_m' in " + where + " must lie below (beyond) `from_s_horizontal_m'");
+        r.refuse(
+            R::line_of(*t.get("to_s_horizontal_m")),
+            "`to_s_horizontal_m' in " + where + " must lie below (beyond) `from_s_horizontal_m'");
     c.sigma_m = r.number(t, "sigma_m", where, Range::kPositive, true).value_or(0.0);
     c.quantity = r.quantity(t, where);
     c.threshold_kpa = r.number(t, "threshold_kPa", where, Range::kPositive, true).value_or(0.0);
@@ -320,15 +330,16 @@ void read_covered(R& r, const toml::table& t, Observations& o) {
 using EntryReader = void (*)(R&, const toml::table&, const std::string&, Observations&);
 
 // A list of tables ([[arrival]] ...), each entry read by `read`.
-void read_list(R& r, const toml::node& n, const std::string& key, EntryReader read, Observations& o) {
+void read_list(R& r, const toml::node& n, const std::string& key, EntryReader read,
+               Observations& o) {
     const auto* a = n.as_array();
     if (!a || !a->is_array_of_tables()) {
         r.refuse(R::line_of(n), "`" + key + "' is a list of tables: write each as [[" + key + "]]");
         return;
     }
     if (a->size() > kMaxObservationsPerKind) {
-        r.refuse(R::line_of(n), "more than " + std::to_string(kMaxObservationsPerKind) + " [[" + key +
-                                    "]] entries");
+        r.refuse(R::line_of(n), "more than " + std::to_string(kMaxObservationsPerKind) + " [[" +
+                                    key + "]] entries");
         return;
     }
     for (std::size_t k = 0; k < a->size(); ++k)
@@ -343,9 +354,10 @@ const toml::table* single_table(R& r, const toml::node& n, const std::string& ke
 }
 
 void read_document(R& r, const toml::table& doc, Observations& o) {
-    r.only_keys(doc, {"name", "source", "date", "comment", "runout", "arrival", "speed", "pressure",
-                      "covered"},
-                "the file");
+    r.only_keys(
+        doc,
+        {"name", "source", "date", "comment", "runout", "arrival", "speed", "pressure", "covered"},
+        "the file");
     o.name = r.text(doc, "name", "the file", true).value_or("");
     o.source = r.text(doc, "source", "the file", true).value_or("");
     o.date = r.text(doc, "date", "the file", false).value_or("");
@@ -358,14 +370,16 @@ void read_document(R& r, const toml::table& doc, Observations& o) {
     if (const toml::node* n = doc.get("speed")) read_list(r, *n, "speed", read_speed, o);
     if (const toml::node* n = doc.get("pressure")) read_list(r, *n, "pressure", read_pressure, o);
     if (r.refusals.empty() && o.count() == 0)
-        r.refuse(0, "no observation: give at least one of [runout], [covered], [[arrival]], "
-                    "[[speed]], [[pressure]]");
+        r.refuse(0,
+                 "no observation: give at least one of [runout], [covered], [[arrival]], "
+                 "[[speed]], [[pressure]]");
 }
 
 }  // namespace
 
 std::size_t Observations::count() const {
-    return (runout ? 1 : 0) + (covered ? 1 : 0) + arrivals.size() + speeds.size() + pressures.size();
+    return (runout ? 1 : 0) + (covered ? 1 : 0) + arrivals.size() + speeds.size() +
+           pressures.size();
 }
 
 std::vector<std::string> parse_observations(const std::string& text, const std::string& path,
@@ -391,19 +405,24 @@ std::vector<std::string> read_observations(const std::string& path, Observations
     const std::string name = plain_text(path);
     // Looked at before it is opened: opening a FIFO would wait for a writer.
     std::string text;
-    const support::ReadOutcome read = support::read_whole_file(path, kMaxObservationFileBytes, text);
+    const support::ReadOutcome read =
+        support::read_whole_file(path, kMaxObservationFileBytes, text);
     using support::ReadFault;
     switch (read.fault) {
-    case ReadFault::kNone: break;
+    case ReadFault::kNone:
+        break;
     case ReadFault::kIsLink:
     case ReadFault::kNotRegular:
-    case ReadFault::kChanged: return {name + ":0: not a regular file"};
+    case ReadFault::kChanged:
+        return {name + ":0: not a regular file"};
     case ReadFault::kTooLarge:
         return {name + ":0: larger than " + std::to_string(kMaxObservationFileBytes) +
                 " bytes, too large for an observation file"};
-    case ReadFault::kCannotRead: return {name + ":0: cannot read: " + std::strerror(read.error)};
+    case ReadFault::kCannotRead:
+        return {name + ":0: cannot read: " + std::strerror(read.error)};
     case ReadFault::kCannotStat:
-    case ReadFault::kCannotOpen: return {name + ":0: cannot open: " + std::strerror(read.error)};
+    case ReadFault::kCannotOpen:
+        return {name + ":0: cannot open: " + std::strerror(read.error)};
     }
     return parse_observations(text, path, out);
 }

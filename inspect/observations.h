@@ -17,16 +17,16 @@ namespace torla::inspect {
 // A position on the path: a horizontal distance from the top of the track,
 // or a map point in the run's CRS that is projected onto the path.
 struct ObservedPosition {
-    std::optional<double> s_horizontal_m;         // m from the top of the track
+    std::optional<double> s_horizontal_m;        // m from the top of the track
     std::optional<std::array<double, 2>> point;  // easting, northing (m, the run's CRS)
-    int line = 0;                                 // of the table that gives it
+    int line = 0;                                // of the table that gives it
 };
 
 struct ObservedRunout {
     ObservedPosition at;
-    double sigma_m = 0.0;       // m, horizontally
-    int quantity = 0;           // kRowSuspPressure (p3) or kRowSaltPressure (p2)
-    double threshold_kpa = 0.0; // kPa, the pressure the run-out is the limit of
+    double sigma_m = 0.0;        // m, horizontally
+    int quantity = 0;            // kRowSuspPressure (p3) or kRowSaltPressure (p2)
+    double threshold_kpa = 0.0;  // kPa, the pressure the run-out is the limit of
 };
 
 struct ObservedArrival {
@@ -44,10 +44,10 @@ struct ObservedSpeed {
 struct ObservedPressure {
     ObservedPosition at;
     int quantity = 0;
-    std::optional<double> p_kpa, sigma_kpa;        // kPa
-    std::optional<double> min_kpa, max_kpa;        // kPa, a damage class's range
-    std::string damage;                            // what was seen, or empty
-    std::optional<double> height_m;                // m above ground, as observed
+    std::optional<double> p_kpa, sigma_kpa;  // kPa
+    std::optional<double> min_kpa, max_kpa;  // kPa, a damage class's range
+    std::string damage;                      // what was seen, or empty
+    std::optional<double> height_m;          // m above ground, as observed
 };
 
 // The stretch of path the flow covered, from its upper to its lower end

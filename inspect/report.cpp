@@ -30,8 +30,12 @@ struct JsonNumbers {
     Json f32(double v, const std::string& where) {
         return std::isfinite(v) ? support::float_value(static_cast<float>(v)) : null_for(v, where);
     }
-    Json f64(double v, const std::string& where) { return std::isfinite(v) ? Json(v) : null_for(v, where); }
-    Json opt64(const std::optional<double>& v, const std::string& where) { return v ? f64(*v, where) : Json(); }
+    Json f64(double v, const std::string& where) {
+        return std::isfinite(v) ? Json(v) : null_for(v, where);
+    }
+    Json opt64(const std::optional<double>& v, const std::string& where) {
+        return v ? f64(*v, where) : Json();
+    }
     Json null_for(double v, const std::string& where) {
         notes.push_back(where + " is " + number_text(v) + ", written as null");
         return nullptr;
@@ -41,7 +45,11 @@ struct JsonNumbers {
 // The length of a valid UTF-8 sequence starting at s[i], or 0.
 std::size_t utf8_length(const std::string& s, std::size_t i) {
     const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    std::size_t len = c < 0x80           ? 1
+                      : (c >> 5) == 0x6  ? 2
+                      : (c >> 4) == 0xE  ? 3
+                      : (c >> 3) == 0x1E ? 4
+                                         : 0;
     if (len == 0 || i + len > s.size()) return 0;
     for (std::size_t k = 1; k < len; ++k)
         if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return 0;
@@ -59,8 +67,9 @@ void text_maximum(std::ostream& o, const char* label, const char* depth, const P
     else
         o << fmt("%-27s largest ", label) << fixed_text(m.value, 3) << " kPa at "
           << fixed_text(m.path_length, 1) << fmt(" m (cell %d), %s ", m.cell, depth)
-          << (std::isfinite(depth_value) ? "= " + fixed_text(depth_value, 2) + " m then"
-                                         : std::string("then not known"));  // a run that blew up keeps no depths
+          << (std::isfinite(depth_value)
+                  ? "= " + fixed_text(depth_value, 2) + " m then"
+                  : std::string("then not known"));  // a run that blew up keeps no depths
     if (m.non_finite_cells > 0)
         o << fmt("; %d cell(s) whose value is not finite left out", m.non_finite_cells);
     o << "\n";
@@ -77,9 +86,11 @@ Json json_maximum(JsonNumbers& jn, const std::string& key, const std::optional<P
             {"non_finite_cells", m->non_finite_cells}};
 }
 
-Json json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell, const std::string& where) {
+Json json_cell(const ResultTables& r, JsonNumbers& jn, const std::optional<int>& cell,
+               const std::string& where) {
     if (!cell) return nullptr;
-    return {{"cell", *cell}, {"path_length_m", jn.f32(r.geometry[*cell].path_length, where + ".path_length_m")}};
+    return {{"cell", *cell},
+            {"path_length_m", jn.f32(r.geometry[*cell].path_length, where + ".path_length_m")}};
 }
 
 void csv_comments(std::ostream& o, const ResultTables& r) {
@@ -92,13 +103,15 @@ void csv_comments(std::ostream& o, const ResultTables& r) {
 std::size_t separator_length(const std::string& s, std::size_t i) {
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
     if (i + 1 < s.size() && b(0) == 0xC2 && b(1) >= 0x80 && b(1) <= 0x9F) return 2;
-    if (i + 2 < s.size() && b(0) == 0xE2 && b(1) == 0x80 && (b(2) == 0xA8 || b(2) == 0xA9)) return 3;
+    if (i + 2 < s.size() && b(0) == 0xE2 && b(1) == 0x80 && (b(2) == 0xA8 || b(2) == 0xA9))
+        return 3;
     return 0;
 }
 
 // The code point of the line or paragraph separator of sep bytes at i.
 unsigned separator_code(const std::string& s, std::size_t i, std::size_t sep) {
-    return sep == 2 ? static_cast<unsigned char>(s[i + 1]) : 0x2000u + static_cast<unsigned char>(s[i + 2]) - 0x80u;
+    return sep == 2 ? static_cast<unsigned char>(s[i + 1])
+                    : 0x2000u + static_cast<unsigned char>(s[i + 2]) - 0x80u;
 }
 
 }  // namespace
@@ -189,23 +202,25 @@ void text_record(std::ostream& o, const ResultTables& r, const RunRecord& rec) {
             const auto p = largest_before_onset(rec, q);
             o << "              trustworthy " << label << " (before the onset): ";
             if (p)
-                o << "largest " << fixed_text(p->value, 3) << " kPa at " << cell_at(r, p->cell) << "\n";
+                o << "largest " << fixed_text(p->value, 3) << " kPa at " << cell_at(r, p->cell)
+                  << "\n";
             else
                 o << "not in the record\n";
         }
     }
     if (const auto b = mass_balance(rec)) {
-        o << "Mass balance: " << fixed_text(b->start, 1) << " kg/m on the track at t = "
-          << fixed_text(b->t_start, 3) << " s, " << fixed_text(b->end, 1) << " kg/m at t = "
-          << fixed_text(b->t_end, 3) << " s and " << fixed_text(b->outflow_end, 1)
-          << " kg/m left through the end\n";
+        o << "Mass balance: " << fixed_text(b->start, 1)
+          << " kg/m on the track at t = " << fixed_text(b->t_start, 3) << " s, "
+          << fixed_text(b->end, 1) << " kg/m at t = " << fixed_text(b->t_end, 3) << " s and "
+          << fixed_text(b->outflow_end, 1) << " kg/m left through the end\n";
         if (b->largest_unexplained)
             o << "              largest change not explained by the outflow "
               << fixed_text(*b->largest_unexplained, 3) << " kg/m ("
-              << fixed_text(100.0 * *b->largest_unexplained / b->start, 3) << " % of the start), between t = "
-              << fixed_text(b->unexplained_t0, 3) << " s and " << fixed_text(b->unexplained_t1, 3) << " s"
-              << (b->edges_then ? "; the window's edge cells changed " + fixed_text(*b->edges_then, 3) +
-                                      " kg/m then"
+              << fixed_text(100.0 * *b->largest_unexplained / b->start, 3)
+              << " % of the start), between t = " << fixed_text(b->unexplained_t0, 3) << " s and "
+              << fixed_text(b->unexplained_t1, 3) << " s"
+              << (b->edges_then ? "; the window's edge cells changed " +
+                                      fixed_text(*b->edges_then, 3) + " kg/m then"
                                 : std::string())
               << "\n";
     } else {
@@ -224,11 +239,12 @@ Json json_peaks_before_onset(JsonNumbers& jn, const ResultTables& r, const RunRe
     for (auto [q, key] : {std::pair{kRowSaltPressure, "max_saltation_pressure"},
                           std::pair{kRowSuspPressure, "max_suspension_pressure"}}) {
         const auto p = largest_before_onset(rec, q);
-        peaks[key] = p ? Json{{"kPa", jn.f64(p->value, std::string("run_record.peaks_before_onset.") + key)},
-                              {"cell", p->cell},
-                              {"path_length_m", jn.f32(r.geometry[p->cell].path_length,
-                                                       "run_record.peaks_before_onset.path_length_m")}}
-                       : Json();
+        peaks[key] =
+            p ? Json{{"kPa", jn.f64(p->value, std::string("run_record.peaks_before_onset.") + key)},
+                     {"cell", p->cell},
+                     {"path_length_m", jn.f32(r.geometry[p->cell].path_length,
+                                              "run_record.peaks_before_onset.path_length_m")}}
+              : Json();
     }
     return peaks;
 }
@@ -246,7 +262,8 @@ Json json_mass_balance(JsonNumbers& jn, const RunRecord& rec) {
     if (b->largest_unexplained)
         m["between_s"] = {jn.f64(b->unexplained_t0, "mass_balance.between"),
                           jn.f64(b->unexplained_t1, "mass_balance.between")};
-    if (b->edges_then) m["edge_cells_change_then_kg_per_m"] = jn.f64(*b->edges_then, "mass_balance.edge_cells");
+    if (b->edges_then)
+        m["edge_cells_change_then_kg_per_m"] = jn.f64(*b->edges_then, "mass_balance.edge_cells");
     return m;
 }
 
@@ -288,8 +305,7 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
              "full disk or a kill)\n";
     if (r.count_unpatched)
         o << "              the count is not patched and "
-          << (r.has_peak_table() ? "" : "there is no peak table: ")
-          << "the run did not finish\n";
+          << (r.has_peak_table() ? "" : "there is no peak table: ") << "the run did not finish\n";
     if (r.closing_record)
         o << "              the last record is the closing one of a run stopped on the "
              "small-step limit\n";
@@ -321,15 +337,18 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
     if (!first)
         o << "Front:        no dump shows any flow above the thresholds\n";
     else {
-        o << "Front:        " << fixed_text(first->path_length, 1) << " m at t = " << fixed_text(first->time, 3)
-          << " s, " << fixed_text(last->path_length, 1) << " m at t = " << fixed_text(last->time, 3) << " s";
+        o << "Front:        " << fixed_text(first->path_length, 1)
+          << " m at t = " << fixed_text(first->time, 3) << " s, "
+          << fixed_text(last->path_length, 1) << " m at t = " << fixed_text(last->time, 3) << " s";
         if (s.front_reaches_end)
-            o << "; at the end of the track from t = " << fixed_text(*s.front_reaches_end, 3) << " s";
+            o << "; at the end of the track from t = " << fixed_text(*s.front_reaches_end, 3)
+              << " s";
         o << "\n";
     }
     if (s.fastest)
-        o << "Front speed:  largest " << fixed_text(s.fastest->speed, 1) << " m/s, between t = "
-          << fixed_text(s.fastest->t0, 3) << " s and " << fixed_text(s.fastest->t1, 3) << " s\n";
+        o << "Front speed:  largest " << fixed_text(s.fastest->speed, 1)
+          << " m/s, between t = " << fixed_text(s.fastest->t0, 3) << " s and "
+          << fixed_text(s.fastest->t1, 3) << " s\n";
     else
         o << "Front speed:  unknown, fewer than two dumps show a front\n";
     if (s.max_salt_pressure)
@@ -344,7 +363,8 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
             o << "none, the flow never reached it\n";
         else
             o << fixed_text(m.kpa, 3) << " kPa at cell " << m.cell << " (path length "
-              << fixed_text(r.geometry[m.cell].path_length, 1) << " m), t = " << fixed_text(m.time_s, 3) << " s\n";
+              << fixed_text(r.geometry[m.cell].path_length, 1)
+              << " m), t = " << fixed_text(m.time_s, 3) << " s\n";
     }
     if (record) text_record(o, r, *record);
 }
@@ -353,11 +373,13 @@ namespace {
 
 Json json_runout(const ResultTables& r, const Summary& s, JsonNumbers& jn) {
     if (!s.runout_cell) return nullptr;
-    return {{"cell", *s.runout_cell},
-            {"path_length_m", jn.f32(r.geometry[*s.runout_cell].path_length, "runout.path_length_m")},
-            {"at_track_end", s.runout_at_track_end},
-            {"suspension_pressure", json_cell(r, jn, s.runout_pressure_cell, "runout.suspension_pressure")},
-            {"saltation_depth", json_cell(r, jn, s.runout_depth_cell, "runout.saltation_depth")}};
+    return {
+        {"cell", *s.runout_cell},
+        {"path_length_m", jn.f32(r.geometry[*s.runout_cell].path_length, "runout.path_length_m")},
+        {"at_track_end", s.runout_at_track_end},
+        {"suspension_pressure",
+         json_cell(r, jn, s.runout_pressure_cell, "runout.suspension_pressure")},
+        {"saltation_depth", json_cell(r, jn, s.runout_depth_cell, "runout.saltation_depth")}};
 }
 
 Json json_front(const Summary& s, JsonNumbers& jn) {
@@ -367,7 +389,8 @@ Json json_front(const Summary& s, JsonNumbers& jn) {
         const std::string where = "front[" + std::to_string(d) + "]";
         front.push_back({{"time_s", jn.f32(f.time, where + ".time_s")},
                          {"cell", f.present() ? Json(f.cell) : Json()},
-                         {"path_length_m", f.present() ? jn.f32(f.path_length, where + ".path_length_m") : Json()}});
+                         {"path_length_m",
+                          f.present() ? jn.f32(f.path_length, where + ".path_length_m") : Json()}});
     }
     return front;
 }
@@ -376,10 +399,11 @@ Json json_height_maxima(const Summary& s, JsonNumbers& jn) {
     Json out = Json::array();
     for (const Summary::HeightMaximum& m : s.height_maxima) {
         const bool reached = m.cell >= 0;
-        out.push_back({{"height_m", jn.f64(m.height_m, "max_pressure_over_height.height_m")},
-                       {"kPa", reached ? jn.f64(m.kpa, "max_pressure_over_height.kPa") : Json(0)},
-                       {"cell", reached ? Json(m.cell) : Json()},
-                       {"time_s", reached ? jn.f64(m.time_s, "max_pressure_over_height.time_s") : Json()}});
+        out.push_back(
+            {{"height_m", jn.f64(m.height_m, "max_pressure_over_height.height_m")},
+             {"kPa", reached ? jn.f64(m.kpa, "max_pressure_over_height.kPa") : Json(0)},
+             {"cell", reached ? Json(m.cell) : Json()},
+             {"time_s", reached ? jn.f64(m.time_s, "max_pressure_over_height.time_s") : Json()}});
     }
     return out;
 }
@@ -400,7 +424,8 @@ Json json_file_facts(const ResultTables& r, const Summary& s) {
 
 }  // namespace
 
-Json summary_json(const ResultTables& r, const Summary& s, const RunRecord* record, const Json& extra) {
+Json summary_json(const ResultTables& r, const Summary& s, const RunRecord* record,
+                  const Json& extra) {
     JsonNumbers jn;
     Json j = json_file_facts(r, s);
     j["track_length_m"] = jn.f32(s.track_length, "track_length_m");
@@ -428,8 +453,8 @@ Json summary_json(const ResultTables& r, const Summary& s, const RunRecord* reco
     return j;
 }
 
-void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s, const RunRecord* record,
-                        const Json& extra) {
+void write_summary_json(std::ostream& o, const ResultTables& r, const Summary& s,
+                        const RunRecord* record, const Json& extra) {
     o << support::json_text(summary_json(r, s, record, extra), 2) << "\n";
 }
 
@@ -445,8 +470,10 @@ void write_dump_rows(std::ostream& o, const ResultTables& r, const std::vector<d
     const std::size_t stride = static_cast<std::size_t>(r.n_cells) + 1;
     const std::string time = number_text(record[0]);
     for (int i = 0; i < r.n_cells; ++i) {
-        o << time << ',' << i << ',' << number_text(r.geometry[i].path_length) << ',' << number_text(z[i], 10);
-        for (int q = 0; q < kResultQuantities; ++q) o << ',' << number_text(record[q * stride + i + 1]);
+        o << time << ',' << i << ',' << number_text(r.geometry[i].path_length) << ','
+          << number_text(z[i], 10);
+        for (int q = 0; q < kResultQuantities; ++q)
+            o << ',' << number_text(record[q * stride + i + 1]);
         o << '\n';
     }
 }
@@ -466,18 +493,20 @@ void write_peaks_csv(std::ostream& o, const ResultTables& r) {
     o << ",easting[m],northing[m]\n";
     const std::vector<double> z = relative_elevation(r);
     for (int i = 0; i < r.n_cells; ++i) {
-        o << i << ',' << number_text(r.geometry[i].path_length) << ',' << number_text(z[i], 10) << ','
-          << number_text(r.geometry[i].slope_deg);
+        o << i << ',' << number_text(r.geometry[i].path_length) << ',' << number_text(z[i], 10)
+          << ',' << number_text(r.geometry[i].slope_deg);
         for (int q = 0; q < kResultQuantities; ++q)
             for (int slot = 0; slot < 4; ++slot) o << ',' << number_text(r.peak(q, i, slot));
-        o << ',' << number_text(r.geometry[i].aux2) << ',' << number_text(r.geometry[i].aux6) << '\n';
+        o << ',' << number_text(r.geometry[i].aux2) << ',' << number_text(r.geometry[i].aux6)
+          << '\n';
     }
 }
 
 void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s) {
     csv_comments(o, r);
-    o << "# thresholds: suspension-layer pressure > " << exact_number_text(s.thresholds.pressure_kpa)
-      << " kPa or saltation-layer depth > " << exact_number_text(s.thresholds.depth_m) << " m\n";
+    o << "# thresholds: suspension-layer pressure > "
+      << exact_number_text(s.thresholds.pressure_kpa) << " kPa or saltation-layer depth > "
+      << exact_number_text(s.thresholds.depth_m) << " m\n";
     o << "# threshold_p3[kPa]: " << exact_number_text(s.thresholds.pressure_kpa) << "\n";
     o << "# threshold_h2[m]: " << exact_number_text(s.thresholds.depth_m) << "\n";
     if (!r.has_peak_table())
@@ -485,16 +514,19 @@ void write_front_csv(std::ostream& o, const ResultTables& r, const Summary& s) {
     else if (!s.runout_cell)
         o << "# runout: none\n";
     else
-        o << "# runout_cell: " << *s.runout_cell << "\n# runout_path_length[m]: "
-          << number_text(r.geometry[*s.runout_cell].path_length) << "\n";
+        o << "# runout_cell: " << *s.runout_cell
+          << "\n# runout_path_length[m]: " << number_text(r.geometry[*s.runout_cell].path_length)
+          << "\n";
     if (s.front_reaches_end)
         o << "# front_reaches_track_end[s]: " << number_text(*s.front_reaches_end) << "\n";
     o << "time[s],cell,path_length[m],speed[m/s]\n";
     for (std::size_t d = 0; d < s.front.size(); ++d) {
         const FrontSample& f = s.front[d];
         o << number_text(f.time) << ',';
-        if (f.present()) o << f.cell << ',' << number_text(f.path_length);
-        else o << ',';
+        if (f.present())
+            o << f.cell << ',' << number_text(f.path_length);
+        else
+            o << ',';
         o << ',';
         // The mean speed since the dump before, where front_speeds has one.
         if (d > 0)

@@ -20,7 +20,6 @@
 
 namespace torla::inspect {
 
-
 namespace {
 
 // The log's copy of a command file, read as torla read the file.
@@ -91,8 +90,9 @@ void read_log_copy(const std::string& result_path, RunContext& c, std::vector<st
         c.torla_version = first.substr(vkey.size(), first.find(' ', vkey.size()) - vkey.size());
     const auto cf = log.find("\nCommand file:");
     const auto start = cf == std::string::npos ? std::string::npos : log.find("\n\n\n", cf + 1);
-    const auto end =
-        start == std::string::npos ? std::string::npos : log.find(std::string("\n") + kEndSection, start + 3);
+    const auto end = start == std::string::npos
+                         ? std::string::npos
+                         : log.find(std::string("\n") + kEndSection, start + 3);
     if (end == std::string::npos) {
         notes.push_back(c.log_path + ": no complete copy of the command file found");
         return;
@@ -133,7 +133,8 @@ RunContext read_run_context(const std::string& result_path, const ResultTables& 
 
 std::vector<std::string> companion_paths(const std::string& result_path) {
     std::vector<std::string> paths;
-    if (const std::string log = support::log_path_of(result_path); !log.empty()) paths.push_back(log);
+    if (const std::string log = support::log_path_of(result_path); !log.empty())
+        paths.push_back(log);
     paths.push_back(support::record_path_of(result_path));
     return paths;
 }
@@ -145,9 +146,10 @@ std::string outputs_clobber(const std::vector<std::string>& outputs, const std::
     for (const std::string& out : outputs)
         if (std::string clash = output_clobbers_input(out, inputs); !clash.empty()) return clash;
     struct stat st {};
-    if (!derived.empty() && ::lstat(derived.c_str(), &st) == 0 && ::lstat(outputs[0].c_str(), &st) != 0)
-        return "the export writes " + derived + " beside " + outputs[0] +
-               ", and " + derived + " is there without it: not an earlier export's; remove it or choose another name";
+    if (!derived.empty() && ::lstat(derived.c_str(), &st) == 0 &&
+        ::lstat(outputs[0].c_str(), &st) != 0)
+        return "the export writes " + derived + " beside " + outputs[0] + ", and " + derived +
+               " is there without it: not an earlier export's; remove it or choose another name";
     return "";
 }
 
@@ -164,17 +166,23 @@ std::string scan_records(ResultReader& reader, const ResultTables& r, std::vecto
 }
 
 std::string read_regular_file(const std::string& path, std::string& out) {
-    const support::ReadOutcome r = support::read_whole_file(path, std::size_t{64} * 1024 * 1024, out);
+    const support::ReadOutcome r =
+        support::read_whole_file(path, std::size_t{64} * 1024 * 1024, out);
     using support::ReadFault;
     switch (r.fault) {
-    case ReadFault::kNone: return "";
+    case ReadFault::kNone:
+        return "";
     case ReadFault::kIsLink:
-    case ReadFault::kNotRegular: return "not a regular file";
-    case ReadFault::kTooLarge: return "larger than 64 MB";
-    case ReadFault::kChanged: return "not a regular file of at most 64 MB";
+    case ReadFault::kNotRegular:
+        return "not a regular file";
+    case ReadFault::kTooLarge:
+        return "larger than 64 MB";
+    case ReadFault::kChanged:
+        return "not a regular file of at most 64 MB";
     case ReadFault::kCannotStat:
     case ReadFault::kCannotOpen:
-    case ReadFault::kCannotRead: break;
+    case ReadFault::kCannotRead:
+        break;
     }
     return std::strerror(r.error);
 }

@@ -23,15 +23,22 @@ constexpr std::size_t kMostRecordBytes = std::size_t{64} * 1024 * 1024;
 std::string record_read_error(const support::ReadOutcome& r, const std::string& path) {
     using support::ReadFault;
     switch (r.fault) {
-    case ReadFault::kNone: return "";
+    case ReadFault::kNone:
+        return "";
     case ReadFault::kCannotStat:
-        return r.error == ENOENT ? "" : "cannot read the run record " + path + ": " + std::strerror(r.error);
+        return r.error == ENOENT
+                   ? ""
+                   : "cannot read the run record " + path + ": " + std::strerror(r.error);
     case ReadFault::kIsLink:
     case ReadFault::kNotRegular:
-    case ReadFault::kChanged: return "the run record " + path + " is not a regular file";
-    case ReadFault::kTooLarge: return "the run record " + path + " is larger than 64 MB";
-    case ReadFault::kCannotOpen: return "cannot open the run record " + path + ": " + std::strerror(r.error);
-    case ReadFault::kCannotRead: break;
+    case ReadFault::kChanged:
+        return "the run record " + path + " is not a regular file";
+    case ReadFault::kTooLarge:
+        return "the run record " + path + " is larger than 64 MB";
+    case ReadFault::kCannotOpen:
+        return "cannot open the run record " + path + ": " + std::strerror(r.error);
+    case ReadFault::kCannotRead:
+        break;
     }
     return "cannot read the run record " + path + ": " + std::strerror(r.error);
 }
@@ -49,9 +56,11 @@ std::optional<double> number(const json& j, const char* key) {
 
 std::optional<int> integer(const json& j, const char* key) {
     if (!j.contains(key) || j.at(key).is_null()) return std::nullopt;
-    if (!j.at(key).is_number_integer()) throw BadField{std::string("`") + key + "' is not an integer"};
+    if (!j.at(key).is_number_integer())
+        throw BadField{std::string("`") + key + "' is not an integer"};
     const auto v = j.at(key).get<long long>();
-    if (v < -2147483647LL || v > 2147483647LL) throw BadField{std::string("`") + key + "' is out of range"};
+    if (v < -2147483647LL || v > 2147483647LL)
+        throw BadField{std::string("`") + key + "' is out of range"};
     return static_cast<int>(v);
 }
 
@@ -75,7 +84,8 @@ const json* array(const json& j, const char* key) {
 
 // A record that does not belong to the result file beside it: a run that
 // was killed left its result and an earlier run's record.
-void check_belongs(const ResultTables& r, const std::vector<float>& dump_times, const RunRecord& out) {
+void check_belongs(const ResultTables& r, const std::vector<float>& dump_times,
+                   const RunRecord& out) {
     const std::string& reason = out.stop_reason;
     const bool says_complete = reason == "max_time" || reason == "small_step" ||
                                reason == "non_finite" || reason == "dump_limit";
@@ -86,8 +96,9 @@ void check_belongs(const ResultTables& r, const std::vector<float>& dump_times, 
     // The closing record of a small-step stop may be missing from the list.
     const std::size_t needed = dump_times.size() - (r.closing_record ? 1 : 0);
     if (out.dumps.size() < needed)
-        throw BadField{"it knows " + std::to_string(out.dumps.size()) + " dumps, the result file holds " +
-                       std::to_string(dump_times.size()) + ": the record of another run"};
+        throw BadField{"it knows " + std::to_string(out.dumps.size()) +
+                       " dumps, the result file holds " + std::to_string(dump_times.size()) +
+                       ": the record of another run"};
     for (std::size_t d = 0; d < std::min(out.dumps.size(), dump_times.size()); ++d)
         if (out.dumps[d].time_s && static_cast<float>(*out.dumps[d].time_s) != dump_times[d])
             throw BadField{"its dump " + std::to_string(d) + " is at t = " +
@@ -120,8 +131,10 @@ void read_fields(const json& j, const ResultTables& r, RunRecord& out) {
             throw BadField{"`arrival_time_s' has " + std::to_string(arrival->size()) +
                            " cells, the result file " + std::to_string(r.n_cells)};
         for (const json& v : *arrival) {
-            if (!v.is_null() && !v.is_number()) throw BadField{"`arrival_time_s' holds something other than numbers"};
-            out.arrival_time_s.push_back(v.is_null() ? std::nullopt : std::optional<double>(v.get<double>()));
+            if (!v.is_null() && !v.is_number())
+                throw BadField{"`arrival_time_s' holds something other than numbers"};
+            out.arrival_time_s.push_back(v.is_null() ? std::nullopt
+                                                     : std::optional<double>(v.get<double>()));
         }
     }
     if (const json* dumps = array(j, "dumps"))
@@ -144,15 +157,15 @@ void read_fields(const json& j, const ResultTables& r, RunRecord& out) {
             const json* cells = array(*peaks, kQuantities[q].name);
             if (!cells) continue;
             if (cells->size() != static_cast<std::size_t>(r.n_cells))
-                throw BadField{std::string("`peaks_before_onset.") + kQuantities[q].name + "' has " +
-                               std::to_string(cells->size()) + " cells, the result file " +
-                               std::to_string(r.n_cells)};
+                throw BadField{std::string("`peaks_before_onset.") + kQuantities[q].name +
+                               "' has " + std::to_string(cells->size()) +
+                               " cells, the result file " + std::to_string(r.n_cells)};
             for (const json& v : *cells) {
                 if (!v.is_null() && !v.is_number())
                     throw BadField{std::string("`peaks_before_onset.") + kQuantities[q].name +
                                    "' holds something other than numbers"};
-                out.peaks_before_onset[q].push_back(v.is_null() ? std::nullopt
-                                                                : std::optional<double>(v.get<double>()));
+                out.peaks_before_onset[q].push_back(
+                    v.is_null() ? std::nullopt : std::optional<double>(v.get<double>()));
             }
         }
     }
@@ -173,7 +186,8 @@ std::string read_run_record(const std::string& result_path, const ResultTables& 
     out.path = path;
     std::string bytes;
     const support::ReadOutcome read = support::read_whole_file(path, kMostRecordBytes, bytes);
-    if (const std::string err = record_read_error(read, path); !err.empty() || !read.ok()) return err;
+    if (const std::string err = record_read_error(read, path); !err.empty() || !read.ok())
+        return err;
     const json j = json::parse(bytes, nullptr, false);
     if (j.is_discarded()) return "the run record " + path + " is not JSON";
     try {

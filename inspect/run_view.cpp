@@ -95,7 +95,8 @@ void work_out_alpha_beta(const RunViewOptions& o, RunView& v) {
                          ")";
     } else if (v.release_end_cell >= 0) {
         split = v.axis.horizontal_m[v.release_end_cell];
-        v.split_source = "the lower end of the release (cell " + std::to_string(v.release_end_cell) + ")";
+        v.split_source =
+            "the lower end of the release (cell " + std::to_string(v.release_end_cell) + ")";
     } else {
         v.split_source = "the top of the track (no release in the first dump)";
     }
@@ -112,7 +113,8 @@ void text_runout_row(std::ostream& o, const RunView& v, const std::string& layer
     } else {
         const double z = v.top_elevation_m ? *v.top_elevation_m - r.drop_m : -r.drop_m;
         std::snprintf(row, sizeof row, "  %8s  %13s  %12s  %10s", fixed_text(r.path_m, 1).c_str(),
-                      fixed_text(r.horizontal_m, 1).c_str(), fixed_text(z, 1).c_str(), fixed_text(r.angle_deg, 2).c_str());
+                      fixed_text(r.horizontal_m, 1).c_str(), fixed_text(z, 1).c_str(),
+                      fixed_text(r.angle_deg, 2).c_str());
         o << row;
     }
     o << "  " << (r.determined ? "yes" : "no: " + r.reason) << "\n";
@@ -148,8 +150,7 @@ void trust_record_peaks(ResultTables& r, const RunRecord& record) {
     for (int q = 0; q < kResultQuantities; ++q) {
         const auto& cells = record.peaks_before_onset[q];
         for (std::size_t i = 0; i < n && i < cells.size(); ++i)
-            if (cells[i])
-                r.peaks[kPeakEntryFloats * (q * n + i)] = static_cast<float>(*cells[i]);
+            if (cells[i]) r.peaks[kPeakEntryFloats * (q * n + i)] = static_cast<float>(*cells[i]);
     }
 }
 
@@ -165,7 +166,8 @@ std::string read_run_view(ResultReader& reader, ResultTables& r, const std::stri
         const auto n = r.n_cells;
         RunoutContext context;
         if (v.unstable) context.unstable_from_s = v.onset_s ? *v.onset_s : v.times.back();
-        v.runouts = compute_runouts(v.axis, PeakTable{r.peaks.data(), n, kPeakEntryFloats}, v.history, context);
+        v.runouts = compute_runouts(v.axis, PeakTable{r.peaks.data(), n, kPeakEntryFloats},
+                                    v.history, context);
     }
     RunContext c;
     std::vector<std::string> ignored;  // what is missing shows as absent fields
@@ -186,22 +188,28 @@ void write_runouts_text(std::ostream& o, const RunView& v) {
     if (v.runouts.empty()) {
         o << "Run-outs:     unknown without the peak table\n";
     } else {
-        o << "Run-outs:     furthest cell whose peak pressure exceeds the limit; horizontal distance,\n"
+        o << "Run-outs:     furthest cell whose peak pressure exceeds the limit; horizontal "
+             "distance,\n"
              "              elevation and angle seen from the top of the track\n";
-        o << "              layer  limit[kPa]   path[m]  horizontal[m]  elevation[m]  angle[deg]  determined\n";
+        o << "              layer  limit[kPa]   path[m]  horizontal[m]  elevation[m]  angle[deg]  "
+             "determined\n";
         for (const Runout& r : v.runouts)
             if (pressure_runout(r))
-                text_runout_row(o, v, runout_quantity_name(r.limit.quantity), number_text(r.limit.threshold, 6), r);
+                text_runout_row(o, v, runout_quantity_name(r.limit.quantity),
+                                number_text(r.limit.threshold, 6), r);
         if (const std::optional<Runout> flow = flow_runout(v.runouts)) {
             text_runout_row(o, v, "flow", number_text(kFlowPressure) + "*", *flow);
-            o << "              * flow: where it counts as present, p3 above " << number_text(kFlowPressure)
-              << " kPa or h2 above " << number_text(kFlowDepth) << " m\n";
+            o << "              * flow: where it counts as present, p3 above "
+              << number_text(kFlowPressure) << " kPa or h2 above " << number_text(kFlowDepth)
+              << " m\n";
         }
         if (!v.top_elevation_m)
-            o << "              (elevations relative to the top: the log gives no elevation of it)\n";
+            o << "              (elevations relative to the top: the log gives no elevation of "
+                 "it)\n";
     }
     const AlphaBeta& ab = v.alpha_beta;
-    o << "Alpha-beta:   empirical run-out of extreme, mostly dense-flow avalanches (docs/runout.md)\n";
+    o << "Alpha-beta:   empirical run-out of extreme, mostly dense-flow avalanches "
+         "(docs/runout.md)\n";
     o << "              split point " << fixed_text(ab.split_s_m, 1) << " m horizontal, from "
       << v.split_source << "\n";
     if (!ab.problem.empty()) {
@@ -212,14 +220,16 @@ void write_runouts_text(std::ostream& o, const RunView& v) {
       << fixed_text(ab.beta_deg, 2) << " deg; parabola z'' " << number_text(ab.z2_per_m, 4)
       << " 1/m, H0 " << fixed_text(ab.h0_m, 1) << " m\n";
     o << "              run-outs, horizontal m from the top, of the line at alpha + k SD:\n";
-    o << "              set                alpha[deg]  SD[deg]        k = +1         k = 0        k = -1        k = -2\n";
+    o << "              set                alpha[deg]  SD[deg]        k = +1         k = 0        "
+         "k = -1        k = -2\n";
     for (const AlphaBetaRunouts& s : ab.sets) {
         char row[200];
         std::snprintf(row, sizeof row, "              %-17s  %10s  %7s", s.set->name,
                       fixed_text(s.alpha_deg, 2).c_str(), fixed_text(s.set->sd_deg, 2).c_str());
         o << row;
         for (const auto& runout : s.runout_s_m) {
-            std::snprintf(row, sizeof row, "  %12s", runout ? fixed_text(*runout, 1).c_str() : "out of profile");
+            std::snprintf(row, sizeof row, "  %12s",
+                          runout ? fixed_text(*runout, 1).c_str() : "out of profile");
             o << row;
         }
         o << "\n";

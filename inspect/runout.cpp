@@ -23,11 +23,12 @@ struct RunoutOptions {
 // Reads the options after the sub-command; returns -1 to go on, else the
 // status to end with (help printed, or wrong usage).
 int parse_runout_options(int argc, char** argv, RunoutOptions& o) {
-    CLI::App app{"The run-outs of both moving layers' pressures at the zone limits (furthest "
-                 "cell above each limit, along the path, horizontally, its elevation and angle "
-                 "from the top of the track, and whether the run decides it) and the alpha-beta "
-                 "run-out beside them.",
-                 "torla-inspect RESULT runout"};
+    CLI::App app{
+        "The run-outs of both moving layers' pressures at the zone limits (furthest "
+        "cell above each limit, along the path, horizontally, its elevation and angle "
+        "from the top of the track, and whether the run decides it) and the alpha-beta "
+        "run-out beside them.",
+        "torla-inspect RESULT runout"};
     cli::house_style(app);
     app.add_flag("--json", o.json, "for scripts");
     app.add_option("--split-at", o.split_at_m,
@@ -35,7 +36,8 @@ int parse_runout_options(int argc, char** argv, RunoutOptions& o) {
                    "command file records, else the lower end of the release)")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--zones", o.zones, "swiss, austria, damage or rising kPa limits (1,3,30)");
-    app.add_option("--zone-pressure", o.zone_pressure, "p3, p2 or max: the pressure the zones judge");
+    app.add_option("--zone-pressure", o.zone_pressure,
+                   "p3, p2 or max: the pressure the zones judge");
     return cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, nullptr, "runout");
 }
 
@@ -60,7 +62,8 @@ int runout_main(int argc, char** argv) {
         std::cerr << "torla-inspect: " << plain_text(err) << "\n";
         return kStatusBadFile;
     }
-    if (!v.record_note.empty()) std::cerr << "torla-inspect: note: " << plain_text(v.record_note) << "\n";
+    if (!v.record_note.empty())
+        std::cerr << "torla-inspect: note: " << plain_text(v.record_note) << "\n";
     if (o.json)
         std::cout << support::json_text(runouts_json(v), 2) << "\n";
     else

@@ -31,8 +31,8 @@ void write_cover_text(std::ostream& o, const CoverScore& c) {
       << number_text(c.fp_m, 6) << " m, false negative " << number_text(c.fn_m, 6)
       << " m, true negative " << number_text(c.tn_m, 6) << " m (horizontal)\n";
     o << "              critical success index " << cell(c.csi, 4) << ", hit rate "
-      << cell(c.hit_rate, 4) << ", false alarm ratio " << cell(c.false_alarm_ratio, 4)
-      << ", bias " << cell(c.bias, 4) << "\n";
+      << cell(c.hit_rate, 4) << ", false alarm ratio " << cell(c.false_alarm_ratio, 4) << ", bias "
+      << cell(c.bias, 4) << "\n";
 }
 
 }  // namespace
@@ -42,8 +42,8 @@ void write_score_text(std::ostream& o, const Observations& obs, const Score& s) 
     o << "Source:       " << plain_text(obs.source) << "\n";
     o << "Observations: " << s.items.size() << " scored; z = (model - observed) / sigma\n";
     char row[256];
-    std::snprintf(row, sizeof row, "  %-8s  %-3s  %5s  %12s  %12s  %12s  %12s  %10s  %8s\n", "kind", "q",
-                  "line", "position[m]", "model", "observed", "difference", "sigma", "z");
+    std::snprintf(row, sizeof row, "  %-8s  %-3s  %5s  %12s  %12s  %12s  %12s  %10s  %8s\n", "kind",
+                  "q", "line", "position[m]", "model", "observed", "difference", "sigma", "z");
     o << row;
     for (const ScoreItem& i : s.items) {
         std::snprintf(row, sizeof row, "  %-8s  %-3s  %5d  %12s  %12s  %12s  %12s  %10s  %8s  %s\n",
@@ -74,18 +74,15 @@ nlohmann::ordered_json score_json(const Observations& obs, const Score& s) {
     j["misfit_z_cap"] = kMisfitZCap;
     j["items"] = ordered_json::array();
     for (const ScoreItem& i : s.items) {
-        ordered_json item = {{"kind", i.kind},
-                             {"model", opt_json(i.model)},
-                             {"observed", i.observed},
-                             {"difference", opt_json(i.difference)},
-                             {"z", opt_json(i.z)},
-                             {"sigma", i.sigma},
-                             {"unit", i.unit},
-                             {"line", i.line}};
+        ordered_json item = {{"kind", i.kind},         {"model", opt_json(i.model)},
+                             {"observed", i.observed}, {"difference", opt_json(i.difference)},
+                             {"z", opt_json(i.z)},     {"sigma", i.sigma},
+                             {"unit", i.unit},         {"line", i.line}};
         if (!i.quantity.empty()) item["quantity"] = i.quantity;
         item["s_horizontal_m"] = opt_json(i.s_horizontal_m);
         if (i.offset_m) item["point_offset_m"] = *i.offset_m;
-        if (i.observed_min) item["observed_min"] = *i.observed_min, item["observed_max"] = *i.observed_max;
+        if (i.observed_min)
+            item["observed_min"] = *i.observed_min, item["observed_max"] = *i.observed_max;
         if (i.determined) item["determined"] = *i.determined;
         if (i.angle_model_deg && i.angle_observed_deg) {
             item["angle_model_deg"] = *i.angle_model_deg;
@@ -98,10 +95,14 @@ nlohmann::ordered_json score_json(const Observations& obs, const Score& s) {
     }
     if (s.cover) {
         const CoverScore& c = *s.cover;
-        j["covered"] = {{"true_positive_m", c.tp_m},         {"false_positive_m", c.fp_m},
-                        {"false_negative_m", c.fn_m},        {"true_negative_m", c.tn_m},
-                        {"critical_success_index", opt_json(c.csi)}, {"hit_rate", opt_json(c.hit_rate)},
-                        {"false_alarm_ratio", opt_json(c.false_alarm_ratio)}, {"bias", opt_json(c.bias)}};
+        j["covered"] = {{"true_positive_m", c.tp_m},
+                        {"false_positive_m", c.fp_m},
+                        {"false_negative_m", c.fn_m},
+                        {"true_negative_m", c.tn_m},
+                        {"critical_success_index", opt_json(c.csi)},
+                        {"hit_rate", opt_json(c.hit_rate)},
+                        {"false_alarm_ratio", opt_json(c.false_alarm_ratio)},
+                        {"bias", opt_json(c.bias)}};
     } else {
         j["covered"] = nullptr;
     }
@@ -111,15 +112,19 @@ nlohmann::ordered_json score_json(const Observations& obs, const Score& s) {
 int score_main(int argc, char** argv) {
     std::string obs_path;
     bool json = false;
-    CLI::App app{"The run held against observations: per observation the model's value, the observed "
-                 "one, their difference and z = difference / sigma; for the covered stretch the true "
-                 "and false positive and false negative lengths and skill scores; one misfit "
-                 "(docs/observations.md).",
-                 "torla-inspect RESULT score"};
+    CLI::App app{
+        "The run held against observations: per observation the model's value, the observed "
+        "one, their difference and z = difference / sigma; for the covered stretch the true "
+        "and false positive and false negative lengths and skill scores; one misfit "
+        "(docs/observations.md).",
+        "torla-inspect RESULT score"};
     cli::house_style(app);
-    app.add_option("OBS", obs_path, "the observation file (TOML)")->required()->type_name("FILE.toml");
+    app.add_option("OBS", obs_path, "the observation file (TOML)")
+        ->required()
+        ->type_name("FILE.toml");
     app.add_flag("--json", json, "for scripts");
-    if (const int status = cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, nullptr, "score");
+    if (const int status =
+            cli::parse(app, argc - 2, argv + 2, "torla-inspect", plain_text, nullptr, "score");
         status >= 0)
         return status;
     Observations obs;

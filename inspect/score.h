@@ -31,19 +31,19 @@ struct ScoreItem {
     ScoreItem() = default;
     ScoreItem(std::string k, std::string q, std::string u)
         : kind(std::move(k)), quantity(std::move(q)), unit(std::move(u)) {}
-    std::string kind;      // runout, arrival, speed, pressure, covered
-    std::string quantity;  // p2 or p3 where the kind has one
-    std::string unit;      // of model, observed, difference and sigma
-    int line = 0;          // of the observation in its file
+    std::string kind;                      // runout, arrival, speed, pressure, covered
+    std::string quantity;                  // p2 or p3 where the kind has one
+    std::string unit;                      // of model, observed, difference and sigma
+    int line = 0;                          // of the observation in its file
     std::optional<double> s_horizontal_m;  // m from the top, where observed (none: covered)
     std::optional<double> offset_m;        // m, a map point's distance from the path
     std::optional<double> model;           // none: the run gives no value (note says why)
     double observed = 0.0, sigma = 0.0;
-    std::optional<double> difference, z;   // model - observed, and over sigma
-    double misfit_term = 0.0;              // min(z, cap)^2, cap^2 without a model value
+    std::optional<double> difference, z;               // model - observed, and over sigma
+    double misfit_term = 0.0;                          // min(z, cap)^2, cap^2 without a model value
     std::optional<double> observed_min, observed_max;  // a pressure range
     std::optional<double> angle_model_deg, angle_observed_deg;  // a run-out's, from the top
-    std::optional<bool> determined;        // a run-out: does the run decide it
+    std::optional<bool> determined;                             // a run-out: does the run decide it
     std::string note;
 };
 
@@ -60,8 +60,8 @@ struct CoverScore {
 // of the horizontal axis h; each cell stands for the stretch between the
 // midpoints to its neighbours, clipped to the track) against the observed
 // stretch [from_m, to_m].
-CoverScore cover_score(const std::vector<double>& h, const std::vector<bool>& covered, double from_m,
-                       double to_m);
+CoverScore cover_score(const std::vector<double>& h, const std::vector<bool>& covered,
+                       double from_m, double to_m);
 
 struct Score {
     std::vector<ScoreItem> items;
@@ -79,7 +79,8 @@ ZoneSet score_zones(const Observations& obs);
 std::string score_run(const ResultTables& r, const RunView& v, const Observations& obs, Score& out);
 
 // The covered stretch's item and lengths (cover_score.cpp).
-std::string score_cover(const ResultTables& r, const TrackAxis& axis, const Observations& obs, Score& s);
+std::string score_cover(const ResultTables& r, const TrackAxis& axis, const Observations& obs,
+                        Score& s);
 
 void write_score_text(std::ostream& o, const Observations& obs, const Score& s);
 nlohmann::ordered_json score_json(const Observations& obs, const Score& s);

@@ -28,15 +28,16 @@ double at_position(const std::vector<double>& h, const std::vector<double>& valu
 // A map point projected onto the polyline of the cells' map coordinates
 // (easting aux2, northing aux6): the horizontal distance of its foot and
 // its distance from the path.
-std::string project_point(const ResultTables& r, const TrackAxis& axis, const std::array<double, 2>& p,
-                          double& s, double& offset) {
+std::string project_point(const ResultTables& r, const TrackAxis& axis,
+                          const std::array<double, 2>& p, double& s, double& offset) {
     double best = std::numeric_limits<double>::infinity(), longest = 0.0;
     for (int i = 0; i + 1 < r.n_cells; ++i) {
         const double ax = r.geometry[i].aux2, ay = r.geometry[i].aux6;
         const double dx = r.geometry[i + 1].aux2 - ax, dy = r.geometry[i + 1].aux6 - ay;
         const double len2 = dx * dx + dy * dy;
         longest = std::max(longest, std::sqrt(len2));
-        const double t = len2 > 0.0 ? std::clamp(((p[0] - ax) * dx + (p[1] - ay) * dy) / len2, 0.0, 1.0) : 0.0;
+        const double t =
+            len2 > 0.0 ? std::clamp(((p[0] - ax) * dx + (p[1] - ay) * dy) / len2, 0.0, 1.0) : 0.0;
         const double d = std::hypot(p[0] - ax - t * dx, p[1] - ay - t * dy);
         if (d < best) {
             best = d;
@@ -128,7 +129,8 @@ std::vector<double> peak_values(const ResultTables& r, int q) {
     return p;
 }
 
-std::string score_runout(const ResultTables& r, const RunView& v, const Observations& obs, Score& s) {
+std::string score_runout(const ResultTables& r, const RunView& v, const Observations& obs,
+                         Score& s) {
     const ObservedRunout& o = *obs.runout;
     ScoreItem item("runout", quantity_name(o.quantity), "m");
     if (std::string err = locate(r, v.axis, obs, o.at, "[runout]", item); !err.empty()) return err;
@@ -162,7 +164,8 @@ std::string score_front(const ResultTables& r, const RunView& v, const Observati
     for (std::size_t k = 0; k < list.size(); ++k) {
         ScoreItem item(kind, "", unit);
         const std::string what = "[[" + std::string(kind) + "]] " + std::to_string(k + 1);
-        if (std::string err = locate(r, v.axis, obs, list[k].at, what, item); !err.empty()) return err;
+        if (std::string err = locate(r, v.axis, obs, list[k].at, what, item); !err.empty())
+            return err;
         item.observed = list[k].*value;
         item.sigma = list[k].*sigma;
         item.model = model(v, *item.s_horizontal_m);
@@ -188,13 +191,15 @@ void range_difference(ScoreItem& item, double lo, double hi) {
     item.misfit_term = z * z;
 }
 
-std::string score_pressures(const ResultTables& r, const RunView& v, const Observations& obs, Score& s) {
+std::string score_pressures(const ResultTables& r, const RunView& v, const Observations& obs,
+                            Score& s) {
     for (std::size_t k = 0; k < obs.pressures.size(); ++k) {
         const ObservedPressure& o = obs.pressures[k];
         ScoreItem item("pressure", quantity_name(o.quantity), "kPa");
         const std::string what = "[[pressure]] " + std::to_string(k + 1);
         if (std::string err = locate(r, v.axis, obs, o.at, what, item); !err.empty()) return err;
-        const double p = at_position(v.axis.horizontal_m, peak_values(r, o.quantity), *item.s_horizontal_m);
+        const double p =
+            at_position(v.axis.horizontal_m, peak_values(r, o.quantity), *item.s_horizontal_m);
         if (std::isfinite(p))
             item.model = p;
         else
@@ -226,11 +231,13 @@ ZoneSet score_zones(const Observations& obs) {
     return z;
 }
 
-std::string score_run(const ResultTables& r, const RunView& v, const Observations& obs, Score& out) {
+std::string score_run(const ResultTables& r, const RunView& v, const Observations& obs,
+                      Score& out) {
     out = Score{};
     if (!r.has_peak_table() && (obs.runout || obs.covered || !obs.pressures.empty()))
-        return plain_text(obs.path) + ": run-outs, pressures and the covered stretch need the result's "
-                                      "peak table, and this result has none";
+        return plain_text(obs.path) +
+               ": run-outs, pressures and the covered stretch need the result's "
+               "peak table, and this result has none";
     std::string err;
     if (obs.runout) err = score_runout(r, v, obs, out);
     if (err.empty())

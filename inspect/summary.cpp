@@ -27,7 +27,8 @@ std::vector<double> relative_elevation(const ResultTables& r) {
     return z;
 }
 
-FrontSample front_at(const ResultTables& r, const std::vector<float>& record, const Thresholds& th) {
+FrontSample front_at(const ResultTables& r, const std::vector<float>& record,
+                     const Thresholds& th) {
     const std::size_t stride = static_cast<std::size_t>(r.n_cells) + 1;
     const float* p3 = record.data() + kRowSuspPressure * stride + 1;
     const float* h2 = record.data() + kRowSaltDepth * stride + 1;

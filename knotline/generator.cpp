@@ -28,9 +28,11 @@ constexpr int kColumn[kCarried] = {2, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17
 }  // namespace
 
 std::string check_input(const GeneratorInput& in) {
-    if (!std::isfinite(in.elem_size)) return "Elem_Size is not a finite number (" + num(in.elem_size) + ")";
+    if (!std::isfinite(in.elem_size))
+        return "Elem_Size is not a finite number (" + num(in.elem_size) + ")";
     if (in.elem_size <= 0.0f) return "Elem_Size must be positive, is " + num(in.elem_size);
-    if (!std::isfinite(in.max_dev)) return "Max_Dev is not a finite number (" + num(in.max_dev) + ")";
+    if (!std::isfinite(in.max_dev))
+        return "Max_Dev is not a finite number (" + num(in.max_dev) + ")";
     if (in.max_dev <= 0.0f) return "Max_Dev must be positive, is " + num(in.max_dev);
     const FloatRows& p = in.points;
     if (p.rows < 2)
@@ -40,7 +42,8 @@ std::string check_input(const GeneratorInput& in) {
                std::to_string(kInputPointFloats);
     for (int i = 0; i < p.rows; ++i)
         for (int q = 0; q < kInputPointFloats; ++q)
-            if (!std::isfinite(p[i][q])) return at(i, q) + "not a finite number (" + num(p[i][q]) + ")";
+            if (!std::isfinite(p[i][q]))
+                return at(i, q) + "not a finite number (" + num(p[i][q]) + ")";
     for (int i = 1; i < p.rows; ++i)
         if (!(p[i][0] > p[i - 1][0]))
             return at(i, 0) + "horizontal coordinate " + num(p[i][0]) + " does not exceed " +

@@ -40,31 +40,31 @@ inline constexpr int kMaxGridPoints = 32767;
 // One piece of the rounded track: a straight line or a circular arc.
 struct Piece {
     bool arc = false;
-    double s0 = 0.0;        // station (arc length from the top) where it starts
-    double length = 0.0;    // arc length of the piece
+    double s0 = 0.0;            // station (arc length from the top) where it starts
+    double length = 0.0;        // arc length of the piece
     double x0 = 0.0, y0 = 0.0;  // start point
-    double phi0 = 0.0;      // direction angle of the tangent at the start
-                            // (from the +x axis, counter-clockwise)
+    double phi0 = 0.0;          // direction angle of the tangent at the start
+                                // (from the +x axis, counter-clockwise)
     // Line: unit direction. Arc: centre, radius and turning sense
     // (+1 counter-clockwise, i.e. concave; -1 clockwise, convex).
     double ux = 0.0, uy = 0.0;
     double cx = 0.0, cy = 0.0, radius = 0.0, turn = 0.0;
-    double alpha0 = 0.0;    // arc: angle of the start point as seen from the centre
+    double alpha0 = 0.0;  // arc: angle of the start point as seen from the centre
 };
 
 // The corner rounding of one inner input point.
 struct Corner {
-    double angle = 0.0;       // turn of the direction at the corner (radians,
-                              // counter-clockwise positive)
-    double radius = 0.0;      // 0 where the two segments are in line
-    double tangent = 0.0;     // distance from the corner to either tangent point
-    double deviation = 0.0;   // distance from the corner to the arc
+    double angle = 0.0;      // turn of the direction at the corner (radians,
+                             // counter-clockwise positive)
+    double radius = 0.0;     // 0 where the two segments are in line
+    double tangent = 0.0;    // distance from the corner to either tangent point
+    double deviation = 0.0;  // distance from the corner to the arc
 };
 
 struct Track {
     std::vector<Piece> pieces;
-    std::vector<Corner> corners;    // one per input point; end points hold zeros
-    std::vector<double> stations;   // station of every input point on the track
+    std::vector<Corner> corners;   // one per input point; end points hold zeros
+    std::vector<double> stations;  // station of every input point on the track
     double length = 0.0;
 
     // Position and direction angle of the tangent (counter-clockwise from

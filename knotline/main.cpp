@@ -36,7 +36,8 @@ int fail(const std::string& what) {
 std::string replace_with_grid(const std::string& path, const torla::FloatRows& grid) {
     std::string tmp = path + ".knotline-XXXXXX";
     const int fd = mkstemp(tmp.data());
-    if (fd < 0) return "cannot create a temporary file next to " + path + ": " + std::strerror(errno);
+    if (fd < 0)
+        return "cannot create a temporary file next to " + path + ": " + std::strerror(errno);
     // The grid file takes over the permission bits of the file it replaces.
     struct stat st;
     if (stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
     torla::GeneratorInput in;
     if (auto err = torla::read_generator_input(path, in); !err.empty()) return fail(err);
     torla::FloatRows grid;
-    if (auto err = torla::knotline::make_grid(in, grid); !err.empty()) return fail(path + ": " + err);
+    if (auto err = torla::knotline::make_grid(in, grid); !err.empty())
+        return fail(path + ": " + err);
     if (auto err = replace_with_grid(path, grid); !err.empty()) return fail(err);
     return 0;
 }

@@ -33,7 +33,8 @@ std::string text_input_problem(const std::string& path) {
 std::string write_file_no_follow(const std::string& path, const std::vector<unsigned char>& bytes) {
     // Not blocking on a FIFO planted at the name: opening one without a
     // reader fails at once, and the check below refuses it anyway.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return "cannot create " + path + ": " + std::strerror(errno);
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -46,8 +47,10 @@ std::string write_file_no_follow(const std::string& path, const std::vector<unsi
     while (err.empty() && done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) err = "cannot write " + path + ": " + std::strerror(errno);
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            err = "cannot write " + path + ": " + std::strerror(errno);
+        else
+            done += static_cast<std::size_t>(n);
     }
     if (::close(fd) != 0 && err.empty()) err = "cannot write " + path + ": " + std::strerror(errno);
     return err;

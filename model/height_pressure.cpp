@@ -18,7 +18,8 @@ void extremes(double a, double b, double c, double& lo, double& hi) {
     hi = std::max(f(0.0), f(1.0));
     if (c != 0.0) {
         const double vertex = -b / (2 * c);
-        if (vertex > 0.0 && vertex < 1.0) lo = std::min(lo, f(vertex)), hi = std::max(hi, f(vertex));
+        if (vertex > 0.0 && vertex < 1.0)
+            lo = std::min(lo, f(vertex)), hi = std::max(hi, f(vertex));
     }
 }
 
@@ -55,16 +56,18 @@ std::string parse_height_list(const std::string& text, std::vector<double>& out)
     std::size_t pos = 0;
     for (int item = 1;; ++item) {
         const std::size_t comma = text.find(',', pos);
-        const std::string part = text.substr(pos, comma == std::string::npos ? std::string::npos
-                                                                              : comma - pos);
+        const std::string part =
+            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         const std::string where = "height " + std::to_string(item) + " (`" + part + "')";
         char* end = nullptr;
         errno = 0;
         const double v = std::strtod(part.c_str(), &end);
-        if (part.empty() || end != part.c_str() + part.size() || errno == ERANGE || !std::isfinite(v))
+        if (part.empty() || end != part.c_str() + part.size() || errno == ERANGE ||
+            !std::isfinite(v))
             return where + " is not a number";
         if (v < 0.0) return where + " is below 0 m";
-        if (!heights.empty() && v <= heights.back()) return where + " does not rise above the one before";
+        if (!heights.empty() && v <= heights.back())
+            return where + " does not rise above the one before";
         if (static_cast<int>(heights.size()) == kMaxPeakHeights)
             return "more than " + std::to_string(kMaxPeakHeights) + " heights";
         heights.push_back(v);

@@ -15,13 +15,13 @@ namespace torla {
 // What the formula takes from the run: the profile coefficients (as the
 // result file's header stores them) and the two densities.
 struct HeightProfile {
-    double u0, u1, u2;      // -, U(zeta) = u0 + u1 zeta + u2 zeta^2
-    double c0, c1, c2;      // -, C(zeta) = c0 + c1 zeta + c2 zeta^2
-    double air_density;     // kg/m^3, Air_Density
-    double rho_diff;        // kg/m^3, Particle_Density - Air_Density
+    double u0, u1, u2;   // -, U(zeta) = u0 + u1 zeta + u2 zeta^2
+    double c0, c1, c2;   // -, C(zeta) = c0 + c1 zeta + c2 zeta^2
+    double air_density;  // kg/m^3, Air_Density
+    double rho_diff;     // kg/m^3, Particle_Density - Air_Density
     // Extremes over 0 <= zeta <= 1, for a bound of a cell's pressures.
-    double c_min, c_max;    // -, of C
-    double uu_max;          // -, of U^2
+    double c_min, c_max;  // -, of C
+    double uu_max;        // -, of U^2
 };
 HeightProfile height_profile(const ProfileCoefficients& c, double air_density, double rho_diff);
 // The same from the twelve coefficients in the result file's order.
@@ -99,9 +99,9 @@ struct HeightPeaks {
     // The run's profile, taken at the first fold (the parameters are fixed by then).
     HeightProfile profile{};
     bool profile_taken = false;
-    long long passes = 0;         // passes folded in
-    long long dumps = 0;          // dump records folded in
-    double last_time = 0.0;       // s, of the latest state folded in
+    long long passes = 0;    // passes folded in
+    long long dumps = 0;     // dump records folded in
+    double last_time = 0.0;  // s, of the latest state folded in
 };
 
 }  // namespace torla

@@ -3,8 +3,8 @@
 #include "model/model_state.h"
 
 #include <array>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <new>
 
@@ -66,9 +66,10 @@ void allocate_height_peaks(ModelState& s, std::size_t n) {
 std::array<std::vector<double>*, 22> per_cell_arrays(ModelState& s) {
     Grid& g = s.grid;
     Layers& l = s.layers;
-    return {&g.x,  &g.y,    &g.aux2, &g.cell_length, &g.cos_slope, &g.sin_slope, &g.curvature,
-            &g.aux6, &g.u_threshold, &l.h1, &l.rho1, &l.h2, &l.rho2, &l.u2, &l.h3, &l.c3,
-            &l.rho3, &l.u3, &l.k3, &l.eps3, &l.g_normal, &l.g_tangent};
+    return {&g.x,         &g.y,    &g.aux2,        &g.cell_length, &g.cos_slope, &g.sin_slope,
+            &g.curvature, &g.aux6, &g.u_threshold, &l.h1,          &l.rho1,      &l.h2,
+            &l.rho2,      &l.u2,   &l.h3,          &l.c3,          &l.rho3,      &l.u3,
+            &l.k3,        &l.eps3, &l.g_normal,    &l.g_tangent};
 }
 
 }  // namespace
@@ -94,7 +95,8 @@ void allocate_model_state(ModelState& s) {
         allocate_height_peaks(s, n);
     } catch (const std::bad_alloc&) {
         fatal(kStatusFailure,
-              "   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n", n);
+              "   allocate_model_state:  FATAL ERROR:  Not enough memory for %zu cells. STOP!\n\n",
+              n);
     }
 }
 

@@ -62,12 +62,16 @@ enum Component : int {
 };
 
 // Names of the components for messages, by enum.
-inline constexpr const char* kComponentNames[kNumComponents] = {
-    "snow-cover depth",         "snow-cover density",
-    "saltation-layer depth",    "saltation-layer momentum",
-    "saltation-layer particle load", "suspension-layer depth",
-    "suspension-layer momentum",     "suspension-layer snow volume",
-    "suspension-layer turbulent energy", "suspension-layer dissipation"};
+inline constexpr const char* kComponentNames[kNumComponents] = {"snow-cover depth",
+                                                                "snow-cover density",
+                                                                "saltation-layer depth",
+                                                                "saltation-layer momentum",
+                                                                "saltation-layer particle load",
+                                                                "suspension-layer depth",
+                                                                "suspension-layer momentum",
+                                                                "suspension-layer snow volume",
+                                                                "suspension-layer turbulent energy",
+                                                                "suspension-layer dissipation"};
 
 // A matrix of rows x 10 doubles in one contiguous block, indexed m[i][j].
 struct Matrix {
@@ -85,7 +89,9 @@ struct FloatRows {
     int rows = 0;
     int cols = 0;
     float* operator[](int i) { return data.data() + static_cast<std::size_t>(i) * cols; }
-    const float* operator[](int i) const { return data.data() + static_cast<std::size_t>(i) * cols; }
+    const float* operator[](int i) const {
+        return data.data() + static_cast<std::size_t>(i) * cols;
+    }
 };
 
 Matrix alloc_matrix(int rows);
@@ -115,8 +121,8 @@ struct FormFactors {
 
 // Values fixed once from the parameters when the command file has been read.
 struct RunConstants {
-    double rho_diff = 0.0;       // kg/m^3, Particle_Density - Air_Density
-    double min_susp_mass = 0.0;  // kg/m^2, lower bound of rho3 h3 as a divisor
+    double rho_diff = 0.0;              // kg/m^3, Particle_Density - Air_Density
+    double min_susp_mass = 0.0;         // kg/m^2, lower bound of rho3 h3 as a divisor
     Scheme scheme = Scheme::kStandard;  // the scheme of the update, read from Numerics
 };
 
@@ -132,18 +138,18 @@ struct Names {
 
 // Geometry of the grid, filled once by the grid reader (n_cells entries each).
 struct Grid {
-    std::vector<double> x;                // m, coordinate along the plane of the path
-    std::vector<double> y;                // m, elevation in that plane
-    std::vector<double> aux2;             // carried to the geometry table
-    std::vector<double> cell_length;      // m
-    std::vector<double> cos_slope;        // -
-    std::vector<double> sin_slope;        // -
-    std::vector<double> curvature;        // 1/m
-    std::vector<double> aux6;             // carried to the geometry table
-    std::vector<double> u_threshold;      // m/s, threshold velocity of the snow cover
-    std::vector<float> path_length;       // m, as the result file's geometry table holds it
-    std::vector<GeometryRow> rows;        // the result file's geometry table, row per cell
-    double min_cell_length = 1.0;         // m, smallest cell length of cells 1 ... n-1
+    std::vector<double> x;            // m, coordinate along the plane of the path
+    std::vector<double> y;            // m, elevation in that plane
+    std::vector<double> aux2;         // carried to the geometry table
+    std::vector<double> cell_length;  // m
+    std::vector<double> cos_slope;    // -
+    std::vector<double> sin_slope;    // -
+    std::vector<double> curvature;    // 1/m
+    std::vector<double> aux6;         // carried to the geometry table
+    std::vector<double> u_threshold;  // m/s, threshold velocity of the snow cover
+    std::vector<float> path_length;   // m, as the result file's geometry table holds it
+    std::vector<GeometryRow> rows;    // the result file's geometry table, row per cell
+    double min_cell_length = 1.0;     // m, smallest cell length of cells 1 ... n-1
 };
 
 // The layer variables of the current state (n_cells entries each),
@@ -219,44 +225,44 @@ struct Clock {
 
 // One dump as the run record describes it.
 struct DumpSummary {
-    double time = 0.0;                 // s
-    int32_t first = 0, last = 0;       // the window then
+    double time = 0.0;                                      // s
+    int32_t first = 0, last = 0;                            // the window then
     double cover = 0.0, saltation = 0.0, suspension = 0.0;  // kg/m, snow mass per metre of width
-    double outflow = 0.0;              // kg/m, through the end of the track so far
-    double edges = 0.0;                // kg/m, changed by the window's edge cells so far
-    int front = -1;                    // cell of the front, -1: no front
-    double front_path_length = 0.0;    // m, of that cell
+    double outflow = 0.0;            // kg/m, through the end of the track so far
+    double edges = 0.0;              // kg/m, changed by the window's edge cells so far
+    int front = -1;                  // cell of the front, -1: no front
+    double front_path_length = 0.0;  // m, of that cell
 };
 
 // What the run record reports of a run, gathered as it goes.
 struct History {
-    bool keep = true;             // gathered at all (the benchmark measures its cost)
-    double started = 0.0;         // s since the epoch, wall clock
-    int32_t rescaled_passes = 0;  // passes whose step the Courant rule redid
-    int32_t negativity_redos = 0; // passes whose full step a negative mass shortened
+    bool keep = true;              // gathered at all (the benchmark measures its cost)
+    double started = 0.0;          // s since the epoch, wall clock
+    int32_t rescaled_passes = 0;   // passes whose step the Courant rule redid
+    int32_t negativity_redos = 0;  // passes whose full step a negative mass shortened
     double smallest_step = 0.0, largest_step = 0.0;  // s
-    double wave_speed = 0.0;       // m/s, largest of the last pass
+    double wave_speed = 0.0;                         // m/s, largest of the last pass
     double max_wave_speed = -1.0;  // m/s, largest of the run, with its time (s) and cell
     double max_wave_time = 0.0;
     int max_wave_cell = -1;
-    bool onset = false;            // a first sign of instability was seen
-    double onset_time = 0.0;       // s
+    bool onset = false;       // a first sign of instability was seen
+    double onset_time = 0.0;  // s
     int onset_cell = -1;
     std::string onset_sign;
     std::vector<std::string> warnings;
     std::vector<DumpSummary> dumps;
-    std::vector<double> arrival_time;        // s per cell; NaN until the flow arrives
-    std::vector<float> peaks_before_onset;   // the 12 maxima per cell just before the onset
+    std::vector<double> arrival_time;       // s per cell; NaN until the flow arrives
+    std::vector<float> peaks_before_onset;  // the 12 maxima per cell just before the onset
     RunoutHistory runout_dumps{record_runout_limits()};  // the run-outs' view of every dump
-    double outflow = 0.0, edges = 0.0;       // kg/m, so far
-    double last_flow_time = 0.0;             // s, last state with a cell carrying flow
+    double outflow = 0.0, edges = 0.0;                   // kg/m, so far
+    double last_flow_time = 0.0;                         // s, last state with a cell carrying flow
     bool warned_no_flow = false;
-    double longest_flow_step = 0.0;          // s, longest step of a pass with flow, and when
-    double longest_flow_step_time = 0.0;     // s
-    std::string command_sha256;              // of the command file's bytes as read
-    std::string crs_wkt;                     // the map's CRS from the command file, or empty
+    double longest_flow_step = 0.0;       // s, longest step of a pass with flow, and when
+    double longest_flow_step_time = 0.0;  // s
+    std::string command_sha256;           // of the command file's bytes as read
+    std::string crs_wkt;                  // the map's CRS from the command file, or empty
     StopReason stop_reason = StopReason::kError;
-    std::string message;                     // the fatal message, if any
+    std::string message;  // the fatal message, if any
 };
 
 // The open files of a run.
@@ -267,7 +273,7 @@ struct Files {
     // Where the result and the log are written until the run ends with its
     // files (run/driver.cpp moves them to their names); empty: at their names.
     std::string result_path, log_path;
-    bool result_started = false;      // the result file's header is written
+    bool result_started = false;  // the result file's header is written
 };
 
 struct ModelState {
@@ -279,12 +285,12 @@ struct ModelState {
     Layers layers;
 
     // Matrices, n_cells rows x 10 components.
-    Matrix U;          // conserved state of the current time level
-    Matrix U_prev;     // copy of U taken at the start of every pass
-    Matrix flux_adv;   // advective flux of every component
-    Matrix flux_diff;  // diffusive flux of every component
-    Matrix sink;       // relaxed source terms as loss rates
-    Matrix sink_prev;  // sink of the previous time_step call
+    Matrix U;           // conserved state of the current time level
+    Matrix U_prev;      // copy of U taken at the start of every pass
+    Matrix flux_adv;    // advective flux of every component
+    Matrix flux_diff;   // diffusive flux of every component
+    Matrix sink;        // relaxed source terms as loss rates
+    Matrix sink_prev;   // sink of the previous time_step call
     RobustWork robust;  // the robust scheme's own (Numerics robust)
 
     Window window;

@@ -27,26 +27,26 @@ inline constexpr std::size_t kMaxMethodLength = 31;
 struct RunParameters {
     RunParameters();
 
-    double Elem_Size;           // m, element size handed to the grid generator
-    double Dump_Interval;       // s, simulated time between two dumps
-    double Max_Time;            // s, simulated time at which the run ends
-    double Plot_Interval;       // stored only
-    double Air_Density;         // kg/m^3
-    double Particle_Density;    // kg/m^3
-    double Courant_Nr;          // -, Courant number of the step limit
-    double Settling_Velo;       // m/s
-    double Relaxation_Factor;   // -, weight of the new source terms
-    std::string Grid_Method;    // also key Spline_Type; first letter p, c or b
-    double Max_Dev;             // m, also key Ref_Radius
-    double Gravity;             // m/s^2
-    double Fluid_Viscosity;     // m^2/s
-    double C_mu;                // -, constant of the eddy viscosity
-    double C1_eps;              // stored only
-    double C2_eps;              // stored only
-    double C3_eps;              // stored only
-    double Sigma_c;             // -, turbulent Schmidt number of c3
-    double Sigma_k;             // stored only
-    double Sigma_eps;           // stored only
+    double Elem_Size;          // m, element size handed to the grid generator
+    double Dump_Interval;      // s, simulated time between two dumps
+    double Max_Time;           // s, simulated time at which the run ends
+    double Plot_Interval;      // stored only
+    double Air_Density;        // kg/m^3
+    double Particle_Density;   // kg/m^3
+    double Courant_Nr;         // -, Courant number of the step limit
+    double Settling_Velo;      // m/s
+    double Relaxation_Factor;  // -, weight of the new source terms
+    std::string Grid_Method;   // also key Spline_Type; first letter p, c or b
+    double Max_Dev;            // m, also key Ref_Radius
+    double Gravity;            // m/s^2
+    double Fluid_Viscosity;    // m^2/s
+    double C_mu;               // -, constant of the eddy viscosity
+    double C1_eps;             // stored only
+    double C2_eps;             // stored only
+    double C3_eps;             // stored only
+    double Sigma_c;            // -, turbulent Schmidt number of c3
+    double Sigma_k;            // stored only
+    double Sigma_eps;          // stored only
     ProfileCoefficients profile;
     double Threshold_Factor;    // -, factor on the threshold velocity
     double Alpha;               // -, erosion coefficient
@@ -69,7 +69,8 @@ struct RunParameters {
     double Min_Susp_Dissip;     // m^2/s^3
     double Min_Salt_Mass_Flux;  // kg/m^2, window threshold on |rho2 h2|
     double Min_Salt_Mom_Flux;   // kg/(m s), window threshold on the saltation momentum
-    double Min_Susp_Mass_Flux;  // m, window threshold on |c3 h3| (a mass per area divided by Particle_Density)
+    double Min_Susp_Mass_Flux;  // m, window threshold on |c3 h3| (a mass per area divided by
+                                // Particle_Density)
     double Min_Susp_Mom_Flux;   // kg/(m s), window threshold on the suspension momentum
     double Susp_Rate;           // -, factor on the seventh local value of every input point
     std::string Numerics;       // the scheme of the update as read (model/scheme.h)
@@ -100,8 +101,8 @@ enum class ParameterCheck {
 struct ParameterEntry {
     const char* key;
     ParameterKind kind;
-    double RunParameters::*number = nullptr;             // kDouble, kMassFlux
-    float ProfileCoefficients::*coefficient = nullptr;   // kFloat
+    double RunParameters::*number = nullptr;            // kDouble, kMassFlux
+    float ProfileCoefficients::*coefficient = nullptr;  // kFloat
     double default_value = 0.0;
     ParameterCheck check = ParameterCheck::kNone;
     bool alias = false;  // second key of a field: default and check stand with the first

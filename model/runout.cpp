@@ -57,9 +57,10 @@ std::string custom_classes(const std::string& text, std::vector<ZoneClass>& clas
     }
     if (bounds.empty()) return "--zones needs a preset or thresholds";
     for (std::size_t i = 0; i < bounds.size(); ++i)
-        classes.push_back({bounds[i], i + 1 < bounds.size() ? short_number(bounds[i]) + "-" +
-                                                                  short_number(bounds[i + 1]) + " kPa"
-                                                            : ">=" + short_number(bounds[i]) + " kPa"});
+        classes.push_back(
+            {bounds[i], i + 1 < bounds.size()
+                            ? short_number(bounds[i]) + "-" + short_number(bounds[i + 1]) + " kPa"
+                            : ">=" + short_number(bounds[i]) + " kPa"});
     return "";
 }
 
@@ -82,9 +83,9 @@ std::string advance_reason(const TrackAxis& axis, const RunoutHistory& h, std::s
     const int after = h.reach_until(k, t_end);
     if (after <= before) return "";
     const std::string from = before < 0 ? "nowhere" : fixed1(axis.path_m[before]) + " m";
-    return "still advancing at the end of the run (from " + from + " at t = " +
-           fixed1(t_end - window) + " s to " + fixed1(axis.path_m[after]) + " m at t = " +
-           fixed1(t_end) + " s): raise Max_Time and run again";
+    return "still advancing at the end of the run (from " + from +
+           " at t = " + fixed1(t_end - window) + " s to " + fixed1(axis.path_m[after]) +
+           " m at t = " + fixed1(t_end) + " s): raise Max_Time and run again";
 }
 
 }  // namespace
@@ -141,9 +142,12 @@ int zone_of(const ZoneSet& zones, double pressure_kpa) {
 
 double judged_pressure(const ZoneSet& zones, double p2_kpa, double p3_kpa) {
     switch (zones.pressure) {
-    case ZonePressure::kSaltation: return p2_kpa;
-    case ZonePressure::kLarger: return std::max(p2_kpa, p3_kpa);
-    case ZonePressure::kSuspension: break;
+    case ZonePressure::kSaltation:
+        return p2_kpa;
+    case ZonePressure::kLarger:
+        return std::max(p2_kpa, p3_kpa);
+    case ZonePressure::kSuspension:
+        break;
     }
     return p3_kpa;
 }
@@ -156,7 +160,8 @@ std::string describe_zone_set(const ZoneSet& zones) {
     std::string text = zones.name + " on " + zone_pressure_name(zones.pressure);
     text += zones.pressure == ZonePressure::kSaltation ? " (saltation layer, rho u^2)"
             : zones.pressure == ZonePressure::kLarger
-                ? " (the larger of the saltation layer's rho u^2 and the suspension layer's 1/2 rho u^2)"
+                ? " (the larger of the saltation layer's rho u^2 and the suspension layer's 1/2 "
+                  "rho u^2)"
                 : " (suspension layer, 1/2 rho u^2)";
     for (std::size_t i = 0; i < zones.classes.size(); ++i)
         text += (i ? ", " : ": ") + zones.classes[i].name + " from " +
@@ -223,7 +228,8 @@ std::vector<Runout> compute_runouts(const TrackAxis& axis, const PeakTable& peak
     for (std::size_t k = 0; k < history.limits().size(); ++k) {
         Runout r;
         r.limit = history.limits()[k];
-        r.cell = furthest_above(peaks.column(r.limit.quantity), static_cast<float>(r.limit.threshold));
+        r.cell =
+            furthest_above(peaks.column(r.limit.quantity), static_cast<float>(r.limit.threshold));
         std::vector<std::string> reasons;
         if (context.unstable_from_s)
             reasons.push_back("the run blew up at t = " + fixed1(*context.unstable_from_s) +
@@ -251,7 +257,8 @@ std::optional<Runout> flow_runout(const std::vector<Runout>& runouts) {
     const Runout* pressure = nullptr;
     const Runout* depth = nullptr;
     for (const Runout& r : runouts) {
-        if (r.limit.quantity == kRowSuspPressure && r.limit.threshold == kFlowPressure) pressure = &r;
+        if (r.limit.quantity == kRowSuspPressure && r.limit.threshold == kFlowPressure)
+            pressure = &r;
         if (r.limit.quantity == kRowSaltDepth && r.limit.threshold == kFlowDepth) depth = &r;
     }
     if (!pressure || !depth) return std::nullopt;

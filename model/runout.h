@@ -114,7 +114,7 @@ public:
 
 private:
     std::vector<RunoutLimit> limits_;
-    std::vector<double> times_;                // s
+    std::vector<double> times_;               // s
     std::vector<std::vector<int>> furthest_;  // [dump][limit]
 };
 
@@ -158,7 +158,8 @@ struct RunoutContext {
 // the last part of the run (raise Max_Time), or the run blew up (its peaks
 // end at the onset), or fewer than two dumps.
 std::vector<Runout> compute_runouts(const TrackAxis& axis, const PeakTable& peaks,
-                                    const RunoutHistory& history, const RunoutContext& context = {});
+                                    const RunoutHistory& history,
+                                    const RunoutContext& context = {});
 
 // The run-out of the flow, where it counts as present (suspension-layer
 // pressure above kFlowPressure or saltation-layer depth above kFlowDepth):

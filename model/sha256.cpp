@@ -32,9 +32,10 @@ void compress(uint32_t h[8], const unsigned char* block) {
     }
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
     for (int i = 0; i < 64; ++i) {
-        const uint32_t t1 = k + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                            kRound[i] + w[i];
-        const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        const uint32_t t1 =
+            k + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+        const uint32_t t2 =
+            (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         k = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
     }
     h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += k;
@@ -55,7 +56,8 @@ std::string sha256_hex(const void* data, std::size_t size) {
     tail[rest] = 0x80;
     const std::size_t blocks = rest + 9 > 64 ? 2 : 1;
     const uint64_t bits = static_cast<uint64_t>(size) * 8;
-    for (int k = 0; k < 8; ++k) tail[blocks * 64 - 1 - k] = static_cast<unsigned char>(bits >> (8 * k));
+    for (int k = 0; k < 8; ++k)
+        tail[blocks * 64 - 1 - k] = static_cast<unsigned char>(bits >> (8 * k));
     for (std::size_t b = 0; b < blocks; ++b) compress(h, tail + 64 * b);
     std::string hex;
     char two[3];

@@ -59,16 +59,17 @@ struct LaneProfile {
 };
 template <class V>
 [[gnu::always_inline]] inline LaneProfile<V> lane_profile(const HeightProfile& p) {
-    return {splat_lanes<V>(p.u0), splat_lanes<V>(p.u1),          splat_lanes<V>(p.u2),
-            splat_lanes<V>(p.c0), splat_lanes<V>(p.c1),          splat_lanes<V>(p.c2),
+    return {splat_lanes<V>(p.u0),          splat_lanes<V>(p.u1),      splat_lanes<V>(p.u2),
+            splat_lanes<V>(p.c0),          splat_lanes<V>(p.c1),      splat_lanes<V>(p.c2),
             splat_lanes<V>(p.air_density), splat_lanes<V>(p.rho_diff)};
 }
 
 // pressure_at_height, lane by lane, at a height z of 0 or more;
 // inverse_h3 as inverse_depth gives it.
 template <class V>
-[[gnu::always_inline]] inline V pressure_at_height_lanes(const LaneProfile<V>& p, const LaneLayers<V>& l,
-                                                        double z, V inverse_h3) {
+[[gnu::always_inline]] inline V pressure_at_height_lanes(const LaneProfile<V>& p,
+                                                         const LaneLayers<V>& l, double z,
+                                                         V inverse_h3) {
     const V zero = splat_lanes<V>(0.0), height = splat_lanes<V>(z);
     const V salt = pick_lanes<V>(height <= l.h2, l.p2, zero);
     const V zeta = height * inverse_h3;

@@ -39,7 +39,8 @@ PeakRows rows_of(HeightPeaks& hp) {
 }
 
 // Folds one cell's layers at `time` into its peaks, height by height.
-void fold_cell(const PeakRows& r, const HeightProfile& prof, int cell, const CellLayers& l, double time) {
+void fold_cell(const PeakRows& r, const HeightProfile& prof, int cell, const CellLayers& l,
+               double time) {
     const double bound = pressure_bound(prof, l.p2, l.u3, l.c3);
     double inverse = -1.0;  // not yet taken
     for (std::size_t k = 0; k < r.m; ++k) {
@@ -75,18 +76,21 @@ template <class V>
 // group can are the pressures computed, at every height one of them
 // reaches, and the group's least and ceiling set anew from those heights.
 template <class V>
-[[gnu::always_inline]] inline void fold_lanes(HeightPeaks& hp, const PeakRows& r, const HeightProfile& prof,
-                                              const LaneProfile<V>& lanes, std::size_t cell, const Layers& ly,
-                                              double air, double time) {
+[[gnu::always_inline]] inline void fold_lanes(HeightPeaks& hp, const PeakRows& r,
+                                              const HeightProfile& prof,
+                                              const LaneProfile<V>& lanes, std::size_t cell,
+                                              const Layers& ly, double air, double time) {
     const V h2 = load_lanes<V>(&ly.h2[cell]), h3 = load_lanes<V>(&ly.h3[cell]);
     const V u2 = load_lanes<V>(&ly.u2[cell]), u3 = load_lanes<V>(&ly.u3[cell]);
     const V c3 = load_lanes<V>(&ly.c3[cell]), bulk = air + load_lanes<V>(&ly.rho2[cell]);
     const V ceiling = load_lanes<V>(&hp.ceiling[cell]);
     const V low = lanes.rho_diff * c3 * prof.c_min, high = lanes.rho_diff * c3 * prof.c_max;
-    const V susp = (lanes.air_density + pick_lanes<V>(low > high, low, high)) * u3 * u3 * prof.uu_max * 0.0005;
+    const V susp =
+        (lanes.air_density + pick_lanes<V>(low > high, low, high)) * u3 * u3 * prof.uu_max * 0.0005;
     const V salt = u2 * u2 * bulk * 0.001;
     const V bound = pick_lanes<V>(salt > susp, salt, susp) * (1.0 + 1e-9);
-    if (all_lanes<V>((bound <= load_lanes<V>(&hp.least[cell])) & ~((ceiling <= h2) | (ceiling <= h3))))
+    if (all_lanes<V>((bound <= load_lanes<V>(&hp.least[cell])) &
+                     ~((ceiling <= h2) | (ceiling <= h3))))
         return;
     // The heights a cell of the group reaches (NaN depths reach none): the
     // others are above both layers of every cell, where no pressure is.
@@ -119,27 +123,31 @@ CellLayers cell_layers(const Layers& ly, int i, double air) {
 
 // Folds the cells first ... last - 1, kLanes<V> at a time and the rest alone.
 template <class V>
-[[gnu::always_inline]] inline void fold_window(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly,
-                                               double air, int first, int last, double time) {
+[[gnu::always_inline]] inline void fold_window(HeightPeaks& hp, const HeightProfile& prof,
+                                               const Layers& ly, double air, int first, int last,
+                                               double time) {
     const PeakRows r = rows_of(hp);
     const LaneProfile<V> lanes = lane_profile<V>(prof);
     int i = first;
-    for (; i + kLanes<V> <= last; i += kLanes<V>) fold_lanes<V>(hp, r, prof, lanes, i, ly, air, time);
+    for (; i + kLanes<V> <= last; i += kLanes<V>)
+        fold_lanes<V>(hp, r, prof, lanes, i, ly, air, time);
     for (; i < last; ++i) fold_cell(r, prof, i, cell_layers(ly, i, air), time);
 }
 
-using FoldWindow = void (*)(HeightPeaks&, const HeightProfile&, const Layers&, double, int, int, double);
+using FoldWindow = void (*)(HeightPeaks&, const HeightProfile&, const Layers&, double, int, int,
+                            double);
 
 template <class V>
-void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly, double air, int first,
-                    int last, double time) {
+void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly, double air,
+                    int first, int last, double time) {
     fold_window<V>(hp, prof, ly, air, first, last, time);
 }
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 template <>
-__attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp, const HeightProfile& prof,
-                                                                const Layers& ly, double air, int first,
-                                                                int last, double time) {
+__attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp,
+                                                                const HeightProfile& prof,
+                                                                const Layers& ly, double air,
+                                                                int first, int last, double time) {
     fold_window<HeightQuad>(hp, prof, ly, air, first, last, time);
 }
 #endif
@@ -158,7 +166,8 @@ int g_lanes = 0;
 const HeightProfile& run_profile(ModelState& s) {
     HeightPeaks& hp = s.heights;
     if (!hp.profile_taken)
-        hp.profile = height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff), hp.profile_taken = true;
+        hp.profile = height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff),
+        hp.profile_taken = true;
     return hp.profile;
 }
 
@@ -176,7 +185,8 @@ int height_lanes() { return g_lanes ? g_lanes : use_height_lanes(0); }
 void update_height_peaks(ModelState& s, double time) {
     if (!g_fold) use_height_lanes(0);
     const HeightProfile& prof = run_profile(s);
-    const int first = std::max(s.window.first_active, 0), last = std::min<int>(s.window.last_active, s.n_cells);
+    const int first = std::max(s.window.first_active, 0),
+              last = std::min<int>(s.window.last_active, s.n_cells);
     g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, time);
     ++s.heights.passes;
     s.heights.last_time = std::max(s.heights.last_time, time);

@@ -65,7 +65,8 @@ std::string write_heights_file(const std::string& path, const HeightsData& d) {
     const std::string temporary = path + ".tmp";
     if (std::string err = write_file_no_follow(temporary, w.bytes); !err.empty()) return err;
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string err = std::string("cannot rename ") + temporary + ": " + std::strerror(errno);
+        const std::string err =
+            std::string("cannot rename ") + temporary + ": " + std::strerror(errno);
         std::remove(temporary.c_str());
         return err;
     }
@@ -81,16 +82,17 @@ std::string read_heights_file(const std::string& path, HeightsData& d) {
     const std::size_t entries = static_cast<std::size_t>(d.n_cells) * n_heights;
     const std::size_t rest = (n_heights + 2 * entries) * sizeof(double);
     if (r.size - r.pos != rest)
-        return path + ": " + at(r, std::to_string(r.size - r.pos) + " bytes follow the header where " +
-                                       std::to_string(d.n_cells) + " cells and " +
-                                       std::to_string(n_heights) + " heights take " +
-                                       std::to_string(rest));
+        return path + ": " +
+               at(r, std::to_string(r.size - r.pos) + " bytes follow the header where " +
+                         std::to_string(d.n_cells) + " cells and " + std::to_string(n_heights) +
+                         " heights take " + std::to_string(rest));
     d.heights.resize(n_heights);
     d.peak.resize(entries);
     d.time.resize(entries);
     r.raw(d.heights.data(), n_heights * sizeof(double));
     for (std::size_t k = 0; k < d.heights.size(); ++k)
-        if (!std::isfinite(d.heights[k]) || d.heights[k] < 0.0 || (k && d.heights[k] <= d.heights[k - 1]))
+        if (!std::isfinite(d.heights[k]) || d.heights[k] < 0.0 ||
+            (k && d.heights[k] <= d.heights[k - 1]))
             return path + ": height " + std::to_string(k + 1) + " is not a rising finite height";
     r.raw(d.peak.data(), entries * sizeof(double));
     r.raw(d.time.data(), entries * sizeof(double));

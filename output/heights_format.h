@@ -26,7 +26,7 @@ struct HeightsData {
     double air_density = 0.0;  // kg/m^3
     double rho_diff = 0.0;     // kg/m^3, Particle_Density - Air_Density
     float coefficients[12] = {};
-    double end_time = 0.0;     // s, simulated time of the last state folded in
+    double end_time = 0.0;  // s, simulated time of the last state folded in
     int64_t passes = 0, dumps = 0;
     std::vector<double> heights;  // m, rising
     std::vector<double> peak;     // kPa, [cell * heights.size() + k]

@@ -28,7 +28,8 @@ void open_log(ModelState& s) {
                            kVersion) >= 0;
     ok = ok && std::fprintf(f, "Problem name:               %s\n", s.names.problem.c_str()) >= 0;
     ok = ok && std::fprintf(f, "Run name:                   %s\n", s.names.run.c_str()) >= 0;
-    ok = ok && std::fprintf(f, "Command file:               %s\n\n\n", s.names.command_file.c_str()) >= 0;
+    ok = ok &&
+         std::fprintf(f, "Command file:               %s\n\n\n", s.names.command_file.c_str()) >= 0;
     ok = (std::fclose(f) == 0) && ok;
     if (!ok) log_failure(s, "write");
 
@@ -36,10 +37,12 @@ void open_log(ModelState& s) {
     std::vector<unsigned char> text;
     if (auto err = read_file_bytes(s.names.command_file, text); !err.empty()) {
         fatal(kStatusFailure,
-              "   open_log:  FATAL ERROR:  Could not copy the command file into the log: %s. STOP!\n\n",
+              "   open_log:  FATAL ERROR:  Could not copy the command file into the log: %s. "
+              "STOP!\n\n",
               err.c_str());
     }
-    if (auto err = write_file_bytes(log_target(s), text, true); !err.empty()) log_failure(s, "append to");
+    if (auto err = write_file_bytes(log_target(s), text, true); !err.empty())
+        log_failure(s, "append to");
 
     s.files.log = std::fopen(log_target(s).c_str(), "a");
     if (!s.files.log) log_failure(s, "reopen");
@@ -56,7 +59,8 @@ void log_printf(ModelState& s, const char* fmt, ...) {
         int saved = errno;
         std::fclose(s.files.log);
         s.files.log = nullptr;
-        fatal(kStatusFailure, "   main:  FATAL ERROR:  Could not write to log file `%s' (%s). STOP!\n\n",
+        fatal(kStatusFailure,
+              "   main:  FATAL ERROR:  Could not write to log file `%s' (%s). STOP!\n\n",
               s.names.log_file.c_str(), std::strerror(saved));
     }
 }
@@ -66,7 +70,8 @@ void close_log(ModelState& s) {
     int rc = std::fclose(s.files.log);
     s.files.log = nullptr;
     if (rc != 0) {
-        fatal(kStatusFailure, "   main:  FATAL ERROR:  Could not close log file `%s' (%s). STOP!\n\n",
+        fatal(kStatusFailure,
+              "   main:  FATAL ERROR:  Could not close log file `%s' (%s). STOP!\n\n",
               s.names.log_file.c_str(), std::strerror(errno));
     }
 }
@@ -101,11 +106,10 @@ void report_form_factors(ModelState& s) {
                "                      T_EE_K = %6.3f       S_CEE_K = %6.3f\n"
                "\n"
                "\n",
-               f.S_CZ, f.S_U, f.S_CU, f.T_UU, f.S_CUU, f.T_UK, f.S_CUK, f.T_UE, f.S_CUE,
-               f.T_KKK_E, f.S_CKKK_E, f.T_KK, f.S_CKK, f.T_UKK_E, f.S_CUKK_E, f.T_UUKK_E,
-               f.S_CUUKK_E, f.T_dUdUKK_E, f.S_CdUdUKK_E, f.S_dCdUUKK_E, f.S_CKK_E, f.S_dCKK_E,
-               f.T_UUK, f.S_CUUK, f.T_dUdUK, f.S_CdUdUK, f.S_dCdUUK, f.S_CK, f.S_dCK, f.T_EE_K,
-               f.S_CEE_K);
+               f.S_CZ, f.S_U, f.S_CU, f.T_UU, f.S_CUU, f.T_UK, f.S_CUK, f.T_UE, f.S_CUE, f.T_KKK_E,
+               f.S_CKKK_E, f.T_KK, f.S_CKK, f.T_UKK_E, f.S_CUKK_E, f.T_UUKK_E, f.S_CUUKK_E,
+               f.T_dUdUKK_E, f.S_CdUdUKK_E, f.S_dCdUUKK_E, f.S_CKK_E, f.S_dCKK_E, f.T_UUK, f.S_CUUK,
+               f.T_dUdUK, f.S_CdUdUK, f.S_dCdUUK, f.S_CK, f.S_dCK, f.T_EE_K, f.S_CEE_K);
 }
 
 }  // namespace torla

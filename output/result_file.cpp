@@ -40,10 +40,10 @@ constexpr int kCoefficients = 12;
 }
 
 void put_coefficients(ByteWriter& w, const ProfileCoefficients& c) {
-    for (float v : {c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2,
-                    c.Conc_Prof_Coeff_0, c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2,
-                    c.Turb_Prof_Coeff_0, c.Turb_Prof_Coeff_1, c.Turb_Prof_Coeff_2,
-                    c.Diss_Prof_Coeff_0, c.Diss_Prof_Coeff_1, c.Diss_Prof_Coeff_2})
+    for (float v :
+         {c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2, c.Conc_Prof_Coeff_0,
+          c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2, c.Turb_Prof_Coeff_0, c.Turb_Prof_Coeff_1,
+          c.Turb_Prof_Coeff_2, c.Diss_Prof_Coeff_0, c.Diss_Prof_Coeff_1, c.Diss_Prof_Coeff_2})
         w.f32(v);
 }
 
@@ -74,8 +74,10 @@ void write_dump(ModelState& s, double t, const Matrix& m) {
     float* rec = s.dump_record.data();
     for (int i = 0; i < n; ++i) {
         const double* u = m[i];
-        const double h2c = u[kSaltDepth] > par.Min_Salt_Height ? u[kSaltDepth] : par.Min_Salt_Height;
-        const double h3c = u[kSuspDepth] > par.Min_Susp_Height ? u[kSuspDepth] : par.Min_Susp_Height;
+        const double h2c =
+            u[kSaltDepth] > par.Min_Salt_Height ? u[kSaltDepth] : par.Min_Salt_Height;
+        const double h3c =
+            u[kSuspDepth] > par.Min_Susp_Height ? u[kSuspDepth] : par.Min_Susp_Height;
         const float r2 = static_cast<float>(par.Air_Density + u[kSaltLoad] / h2c);
         const float v2 = static_cast<float>(u[kSaltMomentum] / r2 / h2c);
         const double c3 = u[kSuspVolume] / h3c;
@@ -99,7 +101,8 @@ void write_dump(ModelState& s, double t, const Matrix& m) {
     }
     for (int r = 0; r < kResultQuantities; ++r) rec[r * stride] = static_cast<float>(t);
 
-    if (auto err = write_file_bytes(result_target(s), rec, s.dump_record.size() * sizeof(float), true);
+    if (auto err =
+            write_file_bytes(result_target(s), rec, s.dump_record.size() * sizeof(float), true);
         !err.empty())
         result_failure(s, "write_dump", err);
 }
@@ -128,14 +131,16 @@ void append_peak_table(const ModelState& s) {
 
 void patch_dump_count(const ModelState& s) {
     std::FILE* f = std::fopen(result_target(s).c_str(), "r+b");
-    if (!f) result_failure(s, "main", std::string("cannot open for update: ") + std::strerror(errno));
+    if (!f)
+        result_failure(s, "main", std::string("cannot open for update: ") + std::strerror(errno));
     bool ok = std::fseek(f, s.files.dump_count_position, SEEK_SET) == 0 &&
               std::fwrite(&s.clock.dump_count, sizeof s.clock.dump_count, 1, f) == 1;
     int saved = errno;
     ok = (std::fclose(f) == 0) && ok;
     if (!ok)
-        result_failure(s, "main", std::string("cannot patch the dump count: ") +
-                                      std::strerror(saved ? saved : errno));
+        result_failure(
+            s, "main",
+            std::string("cannot patch the dump count: ") + std::strerror(saved ? saved : errno));
 }
 
 namespace {
@@ -191,8 +196,7 @@ std::string ResultReader::open(const std::string& path, ResultTables& out) {
     if (fd_ < 0) return "cannot open " + path + ": " + std::strerror(errno);
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return "cannot read " + path + ": " + std::strerror(errno);
-    if (!S_ISREG(st.st_mode))
-        return path + ": " + file_kind(st.st_mode) + ", not a result file";
+    if (!S_ISREG(st.st_mode)) return path + ": " + file_kind(st.st_mode) + ", not a result file";
     const uint64_t size = static_cast<uint64_t>(st.st_size);
 
     FileFields r{fd_};
@@ -264,9 +268,9 @@ std::string ResultReader::check_times(const ResultTables& out, uint64_t records,
         // where nothing moved) would otherwise pass for records at t = 0.
         const bool may_repeat = !cut || (count != n && good == count);
         if (good > 0 && (slot[0] < previous || (slot[0] == previous && !may_repeat)))
-            return path_ + ": dump record " + std::to_string(good) + " at t = " +
-                   std::to_string(slot[0]) + " s comes after one at t = " +
-                   std::to_string(previous) + " s";
+            return path_ + ": dump record " + std::to_string(good) +
+                   " at t = " + std::to_string(slot[0]) +
+                   " s comes after one at t = " + std::to_string(previous) + " s";
         previous = slot[0];
     }
     return "";

@@ -72,7 +72,8 @@ struct ResultTables {
     }
     // Floats of one dump record: 12 rows of the time, then the cells.
     std::size_t record_floats() const {
-        return static_cast<std::size_t>(kResultQuantities) * (static_cast<std::size_t>(n_cells) + 1);
+        return static_cast<std::size_t>(kResultQuantities) *
+               (static_cast<std::size_t>(n_cells) + 1);
     }
 };
 

@@ -21,12 +21,18 @@ namespace {
 
 const char* reason_word(StopReason r) {
     switch (r) {
-    case StopReason::kMaxTime: return "max_time";
-    case StopReason::kSmallStep: return "small_step";
-    case StopReason::kNonFinite: return "non_finite";
-    case StopReason::kDumpLimit: return "dump_limit";
-    case StopReason::kInterrupted: return "interrupted";
-    case StopReason::kError: break;
+    case StopReason::kMaxTime:
+        return "max_time";
+    case StopReason::kSmallStep:
+        return "small_step";
+    case StopReason::kNonFinite:
+        return "non_finite";
+    case StopReason::kDumpLimit:
+        return "dump_limit";
+    case StopReason::kInterrupted:
+        return "interrupted";
+    case StopReason::kError:
+        break;
     }
     return "error";
 }
@@ -50,7 +56,8 @@ std::string parameter_text(const RunParameters& p) {
         if (e.number) {
             std::snprintf(number, sizeof number, "%.17g", p.*e.number);
         } else if (e.coefficient) {
-            std::snprintf(number, sizeof number, "%.9g", static_cast<double>(p.profile.*e.coefficient));
+            std::snprintf(number, sizeof number, "%.9g",
+                          static_cast<double>(p.profile.*e.coefficient));
         } else if (e.text) {
             text += std::string(e.key) + " " + p.*e.text + "\n";
             continue;
@@ -78,11 +85,13 @@ bool blew_up(const History& h, int status) {
 void write_runout_fields(std::ostream& o, const Runout& r) {
     o << "\"cell\": ";
     if (r.cell < 0)
-        o << "null, \"s_path_m\": null, \"s_horizontal_m\": null, \"drop_m\": null, \"angle_deg\": null";
+        o << "null, \"s_path_m\": null, \"s_horizontal_m\": null, \"drop_m\": null, \"angle_deg\": "
+             "null";
     else
         o << r.cell << ", \"s_path_m\": " << json_number(r.path_m)
           << ", \"s_horizontal_m\": " << json_number(r.horizontal_m)
-          << ", \"drop_m\": " << json_number(r.drop_m) << ", \"angle_deg\": " << json_number(r.angle_deg);
+          << ", \"drop_m\": " << json_number(r.drop_m)
+          << ", \"angle_deg\": " << json_number(r.angle_deg);
     o << ", \"determined\": " << (r.determined ? "true" : "false")
       << ", \"reason\": " << (r.reason.empty() ? "null" : json_string(r.reason)) << "}";
 }
@@ -110,7 +119,8 @@ void write_runouts(std::ostream& o, const ModelState& s, int status) {
     bool first = true;
     for (const Runout& r : runouts) {
         if (!pressure_runout(r)) continue;
-        o << (first ? "\n    " : ",\n    ") << "{\"quantity\": \"" << runout_quantity_name(r.limit.quantity)
+        o << (first ? "\n    " : ",\n    ") << "{\"quantity\": \""
+          << runout_quantity_name(r.limit.quantity)
           << "\", \"threshold_kPa\": " << json_number(r.limit.threshold) << ", ";
         write_runout_fields(o, r);
         first = false;
@@ -155,8 +165,9 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
     if (h.max_wave_cell < 0)
         o << "null";
     else
-        o << "{\"m_s\": " << json_number(h.max_wave_speed) << ", \"time_s\": "
-          << json_number(h.max_wave_time) << ", \"cell\": " << h.max_wave_cell << "}";
+        o << "{\"m_s\": " << json_number(h.max_wave_speed)
+          << ", \"time_s\": " << json_number(h.max_wave_time) << ", \"cell\": " << h.max_wave_cell
+          << "}";
     o << ",\n  \"onset\": ";
     if (!h.onset)
         o << "null";
@@ -164,12 +175,14 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
         o << "{\"time_s\": " << json_number(h.onset_time) << ", \"cell\": " << h.onset_cell
           << ", \"sign\": " << json_string(h.onset_sign) << "}";
     o << ",\n  \"warnings\": [";
-    for (std::size_t k = 0; k < h.warnings.size(); ++k) o << (k ? ", " : "") << json_string(h.warnings[k]);
+    for (std::size_t k = 0; k < h.warnings.size(); ++k)
+        o << (k ? ", " : "") << json_string(h.warnings[k]);
     o << "],\n  \"dumps\": [";
     for (std::size_t d = 0; d < h.dumps.size(); ++d) {
         const DumpSummary& u = h.dumps[d];
-        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << json_float(static_cast<float>(u.time)) << ", \"window\": ["
-          << u.first << ", " << u.last << "], \"mass_kg_per_m\": {\"cover\": " << json_number(u.cover)
+        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << json_float(static_cast<float>(u.time))
+          << ", \"window\": [" << u.first << ", " << u.last
+          << "], \"mass_kg_per_m\": {\"cover\": " << json_number(u.cover)
           << ", \"saltation\": " << json_number(u.saltation)
           << ", \"suspension\": " << json_number(u.suspension)
           << ", \"outflow\": " << json_number(u.outflow) << ", \"edges\": " << json_number(u.edges)
@@ -177,8 +190,8 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
         if (u.front < 0)
             o << "null";
         else
-            o << "{\"cell\": " << u.front << ", \"path_length_m\": " << json_number(u.front_path_length)
-              << "}";
+            o << "{\"cell\": " << u.front
+              << ", \"path_length_m\": " << json_number(u.front_path_length) << "}";
         o << "}";
     }
     o << (h.dumps.empty() ? "],\n" : "\n  ],\n");
@@ -201,8 +214,8 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
     write_runouts(o, s, status);
     if (s.heights.on) {
         o << ",\n  \"height_peaks\": {\"file\": " << json_string(n.result_file + kHeightsSuffix)
-          << ", \"heights_m\": " << json_cells(s.heights.heights) << ", \"passes\": " << s.heights.passes
-          << ", \"dumps\": " << s.heights.dumps << "}";
+          << ", \"heights_m\": " << json_cells(s.heights.heights)
+          << ", \"passes\": " << s.heights.passes << ", \"dumps\": " << s.heights.dumps << "}";
     }
     o << "\n}\n";
 }

@@ -66,10 +66,10 @@ void describe_profile(const Options& o, const Profile& p, std::vector<std::strin
     c.push_back("#   steepest slope " + fmt("%.1f", steepest * 180.0 / M_PI) + " degrees between " +
                 fmt("%.0f", p.distance_m[at]) + " and " + fmt("%.0f", p.distance_m[at + 1]) +
                 " m; elevations sampled bilinearly from the DEM" +
-                (o.smooth_m > 0 ? ", then averaged over " + fmt("%g", o.smooth_m) +
-                                      " m (--smooth; at most " + fmt("%.2f", p.smooth_change_m) +
-                                      " m changed)."
-                                : "."));
+                (o.smooth_m > 0
+                     ? ", then averaged over " + fmt("%g", o.smooth_m) + " m (--smooth; at most " +
+                           fmt("%.2f", p.smooth_change_m) + " m changed)."
+                     : "."));
     c.push_back("# Coordinate rows: index, horizontal distance from the top (m), elevation (m),");
     c.push_back(
         "#   easting and northing in the CRS above (m; the result file keeps them as 32-bit "
@@ -88,7 +88,8 @@ void describe_release(const Options& o, const Profile& p, std::vector<std::strin
     const std::string where =
         !o.release_polygon.empty()
             ? "where the path lies in the polygons of " +
-                  escaped(o.release_polygon).substr(0, utf8_prefix(escaped(o.release_polygon), 0, 120))
+                  escaped(o.release_polygon)
+                      .substr(0, utf8_prefix(escaped(o.release_polygon), 0, 120))
         : o.release_m ? "over " + fmt("%g", o.release_m->first) + " to " +
                             fmt("%g", o.release_m->second) + " m along the path (--release)"
                       : "over the upper tenth of the path (0 to " +
@@ -107,9 +108,10 @@ void describe_release(const Options& o, const Profile& p, std::vector<std::strin
     c.push_back("#   a fracture depth (" + p.release_depth_source + ") times the cover density " +
                 fmt("%g", o.snow_density_kg_m3) + " kg/m3 released per m2 of slope, " +
                 fmt("%.4f", kSaltationMassShare) + " of it");
-    c.push_back("#   saltating at rho2 " + fmt("%g", rel.rho2_kg_m3) + " kg/m3, the rest suspended at " +
-                fmt("%g", rel.snow_kg_m3) + " kg/m3 (the bundled release's shares), u2 = u3 " +
-                fmt("%g", rel.u2_m_s) + " m/s; the cover there less the depth.");
+    c.push_back("#   saltating at rho2 " + fmt("%g", rel.rho2_kg_m3) +
+                " kg/m3, the rest suspended at " + fmt("%g", rel.snow_kg_m3) +
+                " kg/m3 (the bundled release's shares), u2 = u3 " + fmt("%g", rel.u2_m_s) +
+                " m/s; the cover there less the depth.");
 }
 
 // The machine-readable facts, one `# key: value' line each.
@@ -126,8 +128,10 @@ void facts(const Options& o, const Profile& p, std::vector<std::string>& c) {
     if (!p.release_depth_source.empty()) {
         double lo = INFINITY, hi = -INFINITY;
         for (std::size_t i = 0; i < p.released.size(); ++i)
-            if (p.released[i]) lo = std::min(lo, p.release_depth_m[i]), hi = std::max(hi, p.release_depth_m[i]);
-        c.push_back("# release_depth_m: " + fmt("%g", lo) + (hi > lo ? " to " + fmt("%g", hi) : ""));
+            if (p.released[i])
+                lo = std::min(lo, p.release_depth_m[i]), hi = std::max(hi, p.release_depth_m[i]);
+        c.push_back("# release_depth_m: " + fmt("%g", lo) +
+                    (hi > lo ? " to " + fmt("%g", hi) : ""));
         add(c, "release_depth_source:", p.release_depth_source);
         c.push_back("# release_mass_kg_m2: " + fmt("%.6g", o.snow_density_kg_m3 * lo) +
                     (hi > lo ? " to " + fmt("%.6g", o.snow_density_kg_m3 * hi) : ""));
@@ -174,9 +178,15 @@ std::string local_row(const Options& o, const Profile& p, std::size_t i) {
     const ReleaseValues r = release_at(o, p, i);
     // Depths from a fracture depth to 12 digits: the released mass is kept.
     const char* depth = p.release_depth_source.empty() ? "%g" : "%.12g";
-    for (const auto& [f, v] : std::initializer_list<std::pair<const char*, double>>{
-             {depth, r.h2_m}, {"%g", r.u2_m_s}, {"%g", r.rho2_kg_m3}, {depth, r.h3_m},
-             {"%g", r.u3_m_s}, {"%g", r.snow_kg_m3}, {"%g", r.k3_m2_s2}, {"%g", r.eps3_m2_s3}})
+    for (const auto& [f, v] :
+         std::initializer_list<std::pair<const char*, double>>{{depth, r.h2_m},
+                                                               {"%g", r.u2_m_s},
+                                                               {"%g", r.rho2_kg_m3},
+                                                               {depth, r.h3_m},
+                                                               {"%g", r.u3_m_s},
+                                                               {"%g", r.snow_kg_m3},
+                                                               {"%g", r.k3_m2_s2},
+                                                               {"%g", r.eps3_m2_s3}})
         row.append(" ").append(fmt(f, v));
     return row;
 }
@@ -199,11 +209,10 @@ std::string command_file_text(const Options& o, const Profile& p) {
     if (const auto slash = stem.find_last_of('/'); slash != std::string::npos)
         stem = stem.substr(slash + 1);
     name_line("Track_Name", o.track_name.empty() ? "Path " + stem : o.track_name);
-    name_line("Run_Name", o.run_name.empty()
-                              ? "Release " + fmt("%.0f", p.distance_m[span.first]) + "-" +
-                                    fmt("%.0f", p.distance_m[span.last]) + " m, " + fmt("%g", o.snow_depth_m) +
-                                    " m snow"
-                              : o.run_name);
+    name_line("Run_Name", o.run_name.empty() ? "Release " + fmt("%.0f", p.distance_m[span.first]) +
+                                                   "-" + fmt("%.0f", p.distance_m[span.last]) +
+                                                   " m, " + fmt("%g", o.snow_depth_m) + " m snow"
+                                             : o.run_name);
     const double cell = o.cell_size_m.value_or(o.spacing_m);
     doc.add(LineKind::kSection, kPowderSection);
     doc.parameter("Grid_Method", "Polygon");
@@ -215,9 +224,10 @@ std::string command_file_text(const Options& o, const Profile& p) {
     doc.add(LineKind::kSection, kCoordinatesSection);
     doc.add(LineKind::kCount, "Number_of_Points " + std::to_string(n));
     for (std::size_t i = 0; i < n; ++i)
-        doc.add(LineKind::kCoordinateRow, std::to_string(i) + " " + fmt("%.3f", p.distance_m[i]) + " " +
-                                              fmt("%.3f", p.elevation_m[i]) + " " + fmt("%.3f", p.easting[i]) +
-                                              " " + fmt("%.3f", p.northing[i]));
+        doc.add(LineKind::kCoordinateRow, std::to_string(i) + " " + fmt("%.3f", p.distance_m[i]) +
+                                              " " + fmt("%.3f", p.elevation_m[i]) + " " +
+                                              fmt("%.3f", p.easting[i]) + " " +
+                                              fmt("%.3f", p.northing[i]));
     doc.add(LineKind::kSection, kLocalSection);
     for (std::size_t i = 0; i < n; ++i) doc.add(LineKind::kLocalRow, local_row(o, p, i));
     doc.add(LineKind::kSection, kEndSection);

@@ -16,8 +16,8 @@ using support::kind_of;
 void require_regular_input(const NamedFile& f) {
     struct stat st {};
     if (stat(f.path.c_str(), &st) != 0)
-        throw Refusal(escaped(f.path) + ": the " + f.role + " cannot be read: " +
-                      std::strerror(errno));
+        throw Refusal(escaped(f.path) + ": the " + f.role +
+                      " cannot be read: " + std::strerror(errno));
     if (!S_ISREG(st.st_mode))
         throw Refusal(escaped(f.path) + ": the " + f.role + " is " + kind_of(st.st_mode) +
                       "; only a regular file is read");
@@ -45,7 +45,8 @@ void write_atomically(const std::string& out_path, const std::string& text) {
     if (std::strcmp(w.step, "create") == 0)
         throw WriteFailure("cannot write " + escaped(out_path) + ": cannot create a file in " +
                            escaped(support::folder_of(out_path)) + ": " + std::strerror(w.error));
-    throw WriteFailure("cannot write " + escaped(out_path) + ": " + w.step + ": " + std::strerror(w.error));
+    throw WriteFailure("cannot write " + escaped(out_path) + ": " + w.step + ": " +
+                       std::strerror(w.error));
 }
 
 }  // namespace torla::profile

@@ -16,7 +16,7 @@ namespace torla::profile {
 // looks like one of its formats, others parse XML dialects nobody draws
 // avalanche paths in. A file in another format is refused as unreadable.
 static const char* const kVectorDrivers[] = {
-    "GeoJSON", "GeoJSONSeq", "ESRI Shapefile", "GPKG", "FlatGeobuf", "KML", "LIBKML",
+    "GeoJSON", "GeoJSONSeq", "ESRI Shapefile", "GPKG",        "FlatGeobuf",   "KML",  "LIBKML",
     "GPX",     "GML",        "SQLite",         "OpenFileGDB", "MapInfo File", nullptr};
 
 Dataset open_dataset(const std::string& path, unsigned flags, const std::string& role) {
@@ -30,8 +30,8 @@ Dataset open_dataset(const std::string& path, unsigned flags, const std::string&
     if (!d) {
         const std::string why = CPLGetLastErrorMsg();
         throw Refusal(escaped(path) + ": cannot be opened as " +
-                      ((flags & GDAL_OF_RASTER) ? "a raster" : "a vector file") + " (the " +
-                      role + ")" + (why.empty() ? "" : ": " + escaped(why)));
+                      ((flags & GDAL_OF_RASTER) ? "a raster" : "a vector file") + " (the " + role +
+                      ")" + (why.empty() ? "" : ": " + escaped(why)));
     }
     if ((flags & GDAL_OF_VECTOR) && d->GetDriver() &&
         std::string(d->GetDriver()->GetDescription()) == "GeoJSON" && d->GetLayerCount() > 0)

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include <nlohmann/json.hpp>
 #include <ogr_spatialref.h>
+#include <nlohmann/json.hpp>
 
 #include "profile/profile.h"
 #include "profile/text_escape.h"
@@ -33,9 +33,8 @@ std::string named_crs(const nlohmann::json& crs) {
 
 void check_geojson_crs(const std::string& path, const OGRSpatialReference* layer_crs) {
     std::ifstream in(path, std::ios::binary);
-    const nlohmann::json doc = nlohmann::json::parse(std::istreambuf_iterator<char>(in),
-                                                     std::istreambuf_iterator<char>(), nullptr,
-                                                     false);
+    const nlohmann::json doc = nlohmann::json::parse(
+        std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), nullptr, false);
     // What GDAL read and nlohmann-json does not (a text sequence, comments)
     // carries no crs member this check could see.
     if (doc.is_discarded() || !doc.is_object() || !doc.contains("crs") || doc["crs"].is_null())

@@ -86,9 +86,10 @@ std::size_t chosen(const Options& o, const std::vector<LineCandidate>& lines) {
         for (std::size_t i = 0; i < lines.size(); ++i)
             if (lines[i].name == *o.line_name) hits.push_back(i);
         if (hits.size() != 1)
-            throw Refusal(file + ": --line \"" + escaped(*o.line_name) + "\": " +
-                          (hits.empty() ? "no line has this name" : "several lines have this name") +
-                          "; the lines are:" + describe(lines));
+            throw Refusal(
+                file + ": --line \"" + escaped(*o.line_name) +
+                "\": " + (hits.empty() ? "no line has this name" : "several lines have this name") +
+                "; the lines are:" + describe(lines));
         return hits[0];
     }
     if (lines.size() > 1)

@@ -32,16 +32,17 @@ torla::profile::Profile compute(const torla::profile::Options& o) {
 void write(const torla::profile::Options& o, const torla::profile::Profile& p) {
     for (const auto& note : p.notes) std::cerr << "torla-profile: note: " << note << "\n";
     torla::profile::write_atomically(o.out_path, torla::profile::command_file_text(o, p));
-    std::cerr << "torla-profile: " << torla::profile::escaped(o.out_path) << ": " << p.distance_m.size()
-              << " points, " << p.distance_m.back() << " m, drop " << p.elevation_m.front() - p.elevation_m.back()
-              << " m\n";
+    std::cerr << "torla-profile: " << torla::profile::escaped(o.out_path) << ": "
+              << p.distance_m.size() << " points, " << p.distance_m.back() << " m, drop "
+              << p.elevation_m.front() - p.elevation_m.back() << " m\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     torla::profile::Options o;
-    if (const int status = torla::profile::parse_profile_options(argc, argv, o); status >= 0) return status;
+    if (const int status = torla::profile::parse_profile_options(argc, argv, o); status >= 0)
+        return status;
     int status = 0;
     try {
         write(o, compute(o));

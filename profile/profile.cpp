@@ -95,7 +95,8 @@ Raster open_raster(GDALDataset& dem, const std::string& path) {
 std::unique_ptr<OGRSpatialReference> user_crs(const std::string& text) {
     auto s = std::make_unique<OGRSpatialReference>();
     if (s->SetFromUserInput(text.c_str()) != OGRERR_NONE)
-        throw Refusal("--assume-crs: `" + escaped(text) + "' is no coordinate reference system GDAL knows");
+        throw Refusal("--assume-crs: `" + escaped(text) +
+                      "' is no coordinate reference system GDAL knows");
     s->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     return s;
 }
@@ -109,7 +110,7 @@ std::unique_ptr<OGRSpatialReference> copy_of(const OGRSpatialReference& s) {
 // The DEM's CRS, and the line's when it has none; a note for each CRS
 // borrowed or assumed. Refuses a DEM CRS that is not projected in metres.
 std::unique_ptr<OGRSpatialReference> resolve_crs(const Options& o, GDALDataset& dem,
-                                                  LineCandidate& line, Profile& p) {
+                                                 LineCandidate& line, Profile& p) {
     std::unique_ptr<OGRSpatialReference> dem_crs;
     if (const OGRSpatialReference* s = dem.GetSpatialRef()) dem_crs = copy_of(*s);
     const std::string dem_file = escaped(o.dem_path), line_file = escaped(o.line_path);
@@ -154,10 +155,11 @@ void reproject(const OGRSpatialReference& dem_crs, LineCandidate& line, Profile&
         auto& [x, y] = line.points[i];
         const double x0 = x, y0 = y;
         if (!ct->Transform(1, &x, &y) || !std::isfinite(x) || !std::isfinite(y))
-            throw Refusal(line.where + ", vertex " + std::to_string(i) + ": (" + fmt("%.8g", x0) +
-                          ", " + fmt("%.8g", y0) + ") in " + crs_label(*line.crs) +
-                          " has no place in the DEM's " + crs_label(dem_crs) +
-                          " (is the line's CRS right? --assume-crs names it for a file without one)");
+            throw Refusal(
+                line.where + ", vertex " + std::to_string(i) + ": (" + fmt("%.8g", x0) + ", " +
+                fmt("%.8g", y0) + ") in " + crs_label(*line.crs) + " has no place in the DEM's " +
+                crs_label(dem_crs) +
+                " (is the line's CRS right? --assume-crs names it for a file without one)");
     }
     p.notes.push_back("the line reprojected from " + crs_label(*line.crs) + " to the DEM's " +
                       crs_label(dem_crs));
@@ -237,8 +239,8 @@ void sample_all(const Raster& r, Profile& q) {
 
 // The sampled profile, taken downhill, smoothed when asked, descending
 // somewhere, and no longer than knotline's grid holds in cells of the size.
-void sample_profile(const Options& o, const Raster& r,
-                    std::vector<std::pair<double, double>>& v, Profile& p) {
+void sample_profile(const Options& o, const Raster& r, std::vector<std::pair<double, double>>& v,
+                    Profile& p) {
     resample(v, o.spacing_m, p.distance_m, p.easting, p.northing);
     sample_all(r, p);
     if (p.elevation_m.back() > p.elevation_m.front()) {

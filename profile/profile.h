@@ -44,8 +44,8 @@ struct Options {
     std::string split_point_path;
 
     // Run control written into the global section.
-    double max_time_s = 100.0;     // s
-    double dump_interval_s = 2.0;  // s
+    double max_time_s = 100.0;        // s
+    double dump_interval_s = 2.0;     // s
     std::string numerics = "robust";  // "standard" or "robust"
     std::string track_name, run_name;
 };
@@ -73,13 +73,13 @@ struct Profile {
     std::string split_source;             // release, split-at or split-point FILE
     double smooth_change_m = 0.0;         // m, the largest change the smoothing made
     double slope_length_m = 0.0;          // m, along the sampled surface
-    std::string crs_wkt;              // WKT2 of the DEM's CRS as used
-    std::string crs_name;             // e.g. "WGS 84 / UTM zone 32N"
-    std::string crs_epsg;             // e.g. "EPSG:32632", or empty
-    std::string dem_text, line_text;  // what was read, for the comment block
-    double line_length_m = 0.0;       // m, horizontal length of the whole line
-    bool flipped = false;             // the line was drawn uphill
-    std::vector<std::string> notes;   // what the tool chose; also on standard error
+    std::string crs_wkt;                  // WKT2 of the DEM's CRS as used
+    std::string crs_name;                 // e.g. "WGS 84 / UTM zone 32N"
+    std::string crs_epsg;                 // e.g. "EPSG:32632", or empty
+    std::string dem_text, line_text;      // what was read, for the comment block
+    double line_length_m = 0.0;           // m, horizontal length of the whole line
+    bool flipped = false;                 // the line was drawn uphill
+    std::vector<std::string> notes;       // what the tool chose; also on standard error
 };
 
 // Reads the DEM and the line and makes the profile; throws Refusal.

@@ -89,7 +89,8 @@ void require_depths_all_or_none(const std::vector<ReleasePolygon>& polys) {
     if (with == 0 || with == static_cast<long>(polys.size())) return;
     for (const auto& r : polys)
         if (!r.depth_m)
-            throw Refusal(r.where + ": no fracture depth attribute, while other release polygons "
+            throw Refusal(r.where +
+                          ": no fracture depth attribute, while other release polygons "
                           "have one; give every polygon a depth, or --release-depth for all");
 }
 
@@ -104,9 +105,8 @@ ReleaseValues release_for_mass(double mass_kg_m2) {
 
 void release_in_polygons(const Options& o, const OGRSpatialReference& dem_crs, Profile& p) {
     const std::vector<ReleasePolygon> polys = read_polygons(o.release_polygon, dem_crs, p.notes);
-    const bool attributed = std::any_of(polys.begin(), polys.end(), [](const ReleasePolygon& r) {
-        return r.depth_m.has_value();
-    });
+    const bool attributed = std::any_of(
+        polys.begin(), polys.end(), [](const ReleasePolygon& r) { return r.depth_m.has_value(); });
     if (!o.release_depth_m) require_depths_all_or_none(polys);
     const std::size_t n = p.distance_m.size();
     p.released.assign(n, false);
@@ -119,14 +119,16 @@ void release_in_polygons(const Options& o, const OGRSpatialReference& dem_crs, P
             if (first && !o.release_depth_m && first->depth_m != r.depth_m)
                 throw Refusal(first->where + " and " + r.where +
                               ": overlapping release polygons with different fracture depths "
-                              "at " + fmt("%.1f", p.distance_m[i]) + " m along the path");
+                              "at " +
+                              fmt("%.1f", p.distance_m[i]) + " m along the path");
             if (!first) first = &r;
         }
         p.released[i] = first != nullptr;
         if (first && first->depth_m && !o.release_depth_m) p.release_depth_m[i] = *first->depth_m;
     }
     if (std::find(p.released.begin(), p.released.end(), true) == p.released.end())
-        throw Refusal(escaped(o.release_polygon) + ": the path does not cross the release polygons");
+        throw Refusal(escaped(o.release_polygon) +
+                      ": the path does not cross the release polygons");
     if (o.release_depth_m && attributed)
         p.notes.push_back("--release-depth " + fmt("%g", *o.release_depth_m) +
                           " m overrides the fracture depths of " + escaped(o.release_polygon));

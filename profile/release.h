@@ -24,8 +24,8 @@ ReleaseValues release_for_mass(double mass_kg_m2);
 
 // The attribute names (any case) read as a release polygon's fracture depth
 // in metres, in the order they are looked for.
-inline constexpr const char* kThicknessFields[] = {"release_depth", "release_thickness",
-                                                   "fracture_depth", "thickness", "depth", "d0"};
+inline constexpr const char* kThicknessFields[] = {
+    "release_depth", "release_thickness", "fracture_depth", "thickness", "depth", "d0"};
 
 // Marks the points of p inside the polygons of o.release_polygon and sets
 // p.release_depth_m from their thickness attribute (or --release-depth);

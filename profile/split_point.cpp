@@ -68,8 +68,10 @@ void locate_split(const Options& o, const OGRSpatialReference& dem_crs, Profile&
     const std::size_t n = p.distance_m.size();
     if (o.split_at_m) {
         if (*o.split_at_m > p.distance_m.back())
-            throw Refusal("--split-at " + fmt("%g", *o.split_at_m) + ": beyond the end of the "
-                          "profile (" + fmt("%.1f", p.distance_m.back()) + " m)");
+            throw Refusal("--split-at " + fmt("%g", *o.split_at_m) +
+                          ": beyond the end of the "
+                          "profile (" +
+                          fmt("%.1f", p.distance_m.back()) + " m)");
         p.split_s_m = *o.split_at_m;
         p.split_source = "split-at";
         return;
@@ -99,8 +101,8 @@ void locate_split(const Options& o, const OGRSpatialReference& dem_crs, Profile&
                       " m is snapped onto it");
     p.split_s_m = at;
     p.split_source = "split-point " + escaped(o.split_point_path);
-    p.notes.push_back(sp.where + ": the split point snapped onto the path at " +
-                      fmt("%.1f", at) + " m, " + fmt("%.1f", best) + " m from it");
+    p.notes.push_back(sp.where + ": the split point snapped onto the path at " + fmt("%.1f", at) +
+                      " m, " + fmt("%.1f", best) + " m from it");
 }
 
 }  // namespace torla::profile

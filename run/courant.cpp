@@ -15,7 +15,8 @@ double courant_value(const ModelState& s, double u_wave) {
 }  // namespace
 
 double initial_time_step(const ModelState& s, double u_wave) {
-    const double courant = courant_value(s, u_wave < kMinStartWaveSpeed ? kMinStartWaveSpeed : u_wave);
+    const double courant =
+        courant_value(s, u_wave < kMinStartWaveSpeed ? kMinStartWaveSpeed : u_wave);
     return courant <= s.par.Max_Time_Step ? courant : s.par.Max_Time_Step;
 }
 

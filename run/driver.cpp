@@ -30,10 +30,11 @@ constexpr int16_t kMaxDumps = 32767;
 // The first sign of instability in a cell: a layer depth below this (m)
 // (the wave speed's sign: run/history.cpp).
 constexpr double kOnsetDepth = -0.001;
-constexpr int kUnsimulatedCells = 4;    // cells 0 to 3: the window never reaches them
+constexpr int kUnsimulatedCells = 4;  // cells 0 to 3: the window never reaches them
 
 double wall_clock() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 [[noreturn]] void main_fatal(const std::string& what, int status) {
@@ -72,9 +73,10 @@ void make_grid(ModelState& s, GridLock& grid_lock) {
               s.par.Grid_Method.c_str());
     }
     if (method != 'p')
-        std::printf("   main:  B- and C-spline grid generators no longer available.\n"
-                    "          Calling polygon-based grid generator instead. Reference radius will\n"
-                    "          be interpreted as maximum allowed deviation from input points.\n");
+        std::printf(
+            "   main:  B- and C-spline grid generators no longer available.\n"
+            "          Calling polygon-based grid generator instead. Reference radius will\n"
+            "          be interpreted as maximum allowed deviation from input points.\n");
     run_grid_generator(s);
 
     int16_t n = 0;
@@ -102,8 +104,9 @@ void check_release(ModelState& s) {
     for (int i = 0; i < s.n_cells; ++i)
         (i < kUnsimulatedCells ? near_top : below) |= carries_flow(s.par, s.U[i]);
     if (near_top && !below)
-        warn(s, "the release lies only in cells 0 to 3, which the flow model never simulates; "
-                "start it at cell 4 or further down the track (the run goes on)");
+        warn(s,
+             "the release lies only in cells 0 to 3, which the flow model never simulates; "
+             "start it at cell 4 or further down the track (the run goes on)");
     else if (near_top)  // the record alone: the console of such runs is fixed
         s.history.warnings.push_back(
             "the release reaches into cells 0 to 3, which the flow model never simulates: only "
@@ -121,8 +124,9 @@ void start_up(ModelState& s) {
     prepare_time_loop(s);
     report_form_factors(s);
     if (s.constants.scheme == Scheme::kRobust) {
-        const char* line = "   main:  Numerics robust: HLL fluxes, sign-keeping sources, "
-                           "implicit eddy diffusion.\n";
+        const char* line =
+            "   main:  Numerics robust: HLL fluxes, sign-keeping sources, "
+            "implicit eddy diffusion.\n";
         log_printf(s, "%s", line);
         std::printf("%s", line);
     }
@@ -133,7 +137,8 @@ void start_up(ModelState& s) {
 // completed with the records so far, the peak table and the patched count,
 // the message is kept in the log, and the run stops with its own status.
 [[noreturn]] void end_run_early(ModelState& s, const std::string& message, int status) {
-    s.history.stop_reason = status == kStatusDumpLimit ? StopReason::kDumpLimit : StopReason::kNonFinite;
+    s.history.stop_reason =
+        status == kStatusDumpLimit ? StopReason::kDumpLimit : StopReason::kNonFinite;
     s.history.message = message.substr(0, message.find_last_not_of('\n') + 1);
     std::printf("%s", message.c_str());
     log_printf(s, "%s", message.c_str());
@@ -141,7 +146,8 @@ void start_up(ModelState& s) {
     patch_dump_count(s);
     if (s.heights.on)
         if (const std::string err = write_run_heights(s); !err.empty())
-            std::fprintf(stderr, "torla: the peaks over height were not written: %s\n", err.c_str());
+            std::fprintf(stderr, "torla: the peaks over height were not written: %s\n",
+                         err.c_str());
     close_log(s);
     stop_run(status);
 }
@@ -200,7 +206,8 @@ struct Progress {
         const double now = wall_clock();
         if (now - started < 2.0 || now - shown < 0.25) return;
         const double rate = shown > 0.0 ? (s.clock.step_count - passes_then) / (now - shown) : 0.0;
-        std::fprintf(stderr, "\r  t = %.1f of %.0f s, %.0f passes/s, cells %d--%d, u_wave %.1f m/s\033[K",
+        std::fprintf(stderr,
+                     "\r  t = %.1f of %.0f s, %.0f passes/s, cells %d--%d, u_wave %.1f m/s\033[K",
                      s.clock.t, s.par.Max_Time, rate, s.window.first_active, s.window.last_active,
                      s.history.wave_speed);
         std::fflush(stderr);
@@ -247,8 +254,8 @@ void dump(ModelState& s) {
         end_run_early(s, message, kStatusDumpLimit);
     }
     const Window& w = s.window;
-    log_printf(s, "Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", c.t, c.dt,
-               w.first_active, w.last_active);
+    log_printf(s, "Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", c.t, c.dt, w.first_active,
+               w.last_active);
     std::printf("   Dump at t = %7.3f s,  dt = %6.4f s,  cells %d--%d.\n", c.t, c.dt,
                 w.first_active, w.last_active);
     write_dump(s, c.t, s.U_prev);
@@ -371,27 +378,29 @@ void check_frozen_cells(ModelState& s) {
     const float* rec = s.dump_record.data();
     int first = -1, count = 0;
     for (int i = s.window.last_active; i < s.n_cells; ++i)
-        if (flow_present(rec[kRowSuspPressure * stride + i + 1], rec[kRowSaltDepth * stride + i + 1])) {
+        if (flow_present(rec[kRowSuspPressure * stride + i + 1],
+                         rec[kRowSaltDepth * stride + i + 1])) {
             if (first < 0) first = i;
             ++count;
         }
     if (first < 0 || s.clock.dump_count == 0) return;
     char text[400];
-    std::snprintf(text, sizeof text,
-                  "%d cell(s) from cell %d, below the active window (cells %d--%d) at the end, show "
-                  "flow in the last dump (h2 %g m, p2 %g kPa at cell %d): values the window left "
-                  "there, which the flow model no longer changes; the dumps there show them, not "
-                  "flow",
-                  count, first, s.window.first_active, s.window.last_active,
-                  static_cast<double>(rec[kRowSaltDepth * stride + first + 1]),
-                  static_cast<double>(rec[kRowSaltPressure * stride + first + 1]), first);
+    std::snprintf(
+        text, sizeof text,
+        "%d cell(s) from cell %d, below the active window (cells %d--%d) at the end, show "
+        "flow in the last dump (h2 %g m, p2 %g kPa at cell %d): values the window left "
+        "there, which the flow model no longer changes; the dumps there show them, not "
+        "flow",
+        count, first, s.window.first_active, s.window.last_active,
+        static_cast<double>(rec[kRowSaltDepth * stride + first + 1]),
+        static_cast<double>(rec[kRowSaltPressure * stride + first + 1]), first);
     warn_in_record(s, text);
 }
 
-// What makes a run that reached its end doubtful, in the record's warnings; the status stays what it always was. Frozen cells
-// below the window; steps too long for the sources while the flow moved; an
-// onset of instability that the run reached Max_Time with (status 0): its
-// peaks after the onset are not to be trusted.
+// What makes a run that reached its end doubtful, in the record's warnings; the status stays what
+// it always was. Frozen cells below the window; steps too long for the sources while the flow
+// moved; an onset of instability that the run reached Max_Time with (status 0): its peaks after the
+// onset are not to be trusted.
 void warn_doubtful_ending(ModelState& s) {
     const History& h = s.history;
     check_frozen_cells(s);
@@ -406,11 +415,12 @@ void warn_doubtful_ending(ModelState& s) {
     }
     if (!h.onset || h.stop_reason != StopReason::kMaxTime) return;
     char text[384];
-    std::snprintf(text, sizeof text,
-                  "the run reached Max_Time over an onset of instability (t = %.3f s, cell %d, %s); "
-                  "peak values set after it are not to be trusted; the record's "
-                  "peaks_before_onset keeps those before it",
-                  h.onset_time, h.onset_cell, h.onset_sign.c_str());
+    std::snprintf(
+        text, sizeof text,
+        "the run reached Max_Time over an onset of instability (t = %.3f s, cell %d, %s); "
+        "peak values set after it are not to be trusted; the record's "
+        "peaks_before_onset keeps those before it",
+        h.onset_time, h.onset_cell, h.onset_sign.c_str());
     warn_in_record(s, text);
 }
 
@@ -459,14 +469,16 @@ void explain_ending(const ModelState& s, int status) {
                          "torla: the first sign of instability: t = %.3f s, cell %d, %s. Peak "
                          "values set after it are not to be trusted; %s keeps those before it.\n",
                          h.onset_time, h.onset_cell, h.onset_sign.c_str(), record.c_str());
-        std::fprintf(stderr, s.constants.scheme == Scheme::kRobust
-                                 ? "torla: the numbers blew up under `Numerics robust' too. Try a "
-                                   "smaller Courant_Nr or Elem_Size, or a Max_Time before the "
-                                   "instability.\n"
-                                 : "torla: the numbers blew up. Try `Numerics robust' in the command "
-                                   "file, or a Max_Time before the instability.\n");
+        std::fprintf(stderr,
+                     s.constants.scheme == Scheme::kRobust
+                         ? "torla: the numbers blew up under `Numerics robust' too. Try a "
+                           "smaller Courant_Nr or Elem_Size, or a Max_Time before the "
+                           "instability.\n"
+                         : "torla: the numbers blew up. Try `Numerics robust' in the command "
+                           "file, or a Max_Time before the instability.\n");
     } else if (status >= kStatusSignal && s.peak_table.empty()) {
-        std::fprintf(stderr, "torla: interrupted by signal %d before the result file was written.\n",
+        std::fprintf(stderr,
+                     "torla: interrupted by signal %d before the result file was written.\n",
                      status - kStatusSignal);
     } else if (status >= kStatusSignal) {
         std::fprintf(stderr,
@@ -548,7 +560,8 @@ int run_torla(int argc, char** argv) {
         status = stop.status;
         if (s.history.message.empty())
             s.history.message = stop.message.substr(0, stop.message.find_last_not_of('\n') + 1);
-        if (status >= kStatusSignal) s.history.stop_reason = StopReason::kInterrupted;
+        if (status >= kStatusSignal)
+            s.history.stop_reason = StopReason::kInterrupted;
         else if (status != kStatusNonFinite && status != kStatusDumpLimit)
             s.history.stop_reason = StopReason::kError;
         if (s.files.log) std::fclose(s.files.log);

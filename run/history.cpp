@@ -25,7 +25,8 @@ double edge_change(const ModelState& s) {
     const int first = s.window.updated_first, last = s.window.updated_last - 1;
     for (int i : {first, last}) {
         if (i < 0 || i >= s.n_cells || (i == last && last == first)) continue;
-        const SnowMass now = cell_snow_mass(s, s.U[i], i), before = cell_snow_mass(s, s.U_prev[i], i);
+        const SnowMass now = cell_snow_mass(s, s.U[i], i),
+                       before = cell_snow_mass(s, s.U_prev[i], i);
         change += (now.cover - before.cover) + (now.saltation - before.saltation) +
                   (now.suspension - before.suspension);
     }
@@ -81,7 +82,8 @@ void note_dump(ModelState& s) {
     d.outflow = s.history.outflow;
     d.edges = s.history.edges;
     for (int i = n - 1; i >= 0 && d.front < 0; --i)
-        if (flow_present(record[kRowSuspPressure * stride + i + 1], record[kRowSaltDepth * stride + i + 1])) {
+        if (flow_present(record[kRowSuspPressure * stride + i + 1],
+                         record[kRowSaltDepth * stride + i + 1])) {
             d.front = i;
             d.front_path_length = s.grid.path_length[i];
         }
@@ -123,9 +125,10 @@ void note_pass(ModelState& s, double taken, const WaveSpeed& wave, bool rescaled
                s.par.Max_Time - time > kQuietWarning) {
         h.warned_no_flow = true;
         char text[256];
-        std::snprintf(text, sizeof text,
-                      "no cell has carried flow since t = %.1f s; the run goes on to Max_Time = %g s",
-                      h.last_flow_time, s.par.Max_Time);
+        std::snprintf(
+            text, sizeof text,
+            "no cell has carried flow since t = %.1f s; the run goes on to Max_Time = %g s",
+            h.last_flow_time, s.par.Max_Time);
         warn(s, text);
     }
 }

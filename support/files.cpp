@@ -14,12 +14,15 @@ namespace torla::support {
 
 namespace {
 
-ReadOutcome fault(ReadFault f, int error = 0, mode_t mode = 0) { return ReadOutcome{f, error, mode}; }
+ReadOutcome fault(ReadFault f, int error = 0, mode_t mode = 0) {
+    return ReadOutcome{f, error, mode};
+}
 
 // Reads an open regular file to its end, at most limit bytes.
 ReadOutcome read_open_file(int fd, std::size_t limit, std::string& out) {
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > limit)
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<unsigned long long>(st.st_size) > limit)
         return fault(ReadFault::kChanged, 0, st.st_mode);
     out.clear();
     char buf[65536];
@@ -58,8 +61,8 @@ int create_temp(const std::string& name, const WriteOptions& opt, WriteOutcome& 
     const std::string prefix = opt.temp_prefix.empty() ? "." + base + ".part-" : opt.temp_prefix;
     for (int attempt = 0; attempt < 100; ++attempt) {
         w.temp = folder + prefix + std::to_string(getpid()) + "-" + std::to_string(temp_counter++);
-        const int fd = openat(opt.folder_fd, w.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              opt.mode);
+        const int fd = openat(opt.folder_fd, w.temp.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, opt.mode);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;
     }
@@ -83,7 +86,9 @@ void sync_folder(const std::string& name, int folder_fd) {
         fsync(folder_fd);
         return;
     }
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : name.substr(0, slash);
     const int fd = openat(folder_fd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     fsync(fd);
@@ -92,18 +97,21 @@ void sync_folder(const std::string& name, int folder_fd) {
 
 }  // namespace
 
-ReadOutcome read_whole_file(const std::string& name, std::size_t limit, std::string& out, const ReadOptions& opt) {
+ReadOutcome read_whole_file(const std::string& name, std::size_t limit, std::string& out,
+                            const ReadOptions& opt) {
     struct stat st {};
     if (fstatat(opt.folder_fd, name.c_str(), &st, opt.follow_links ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
         return fault(ReadFault::kCannotStat, errno);
     if (S_ISLNK(st.st_mode)) return fault(ReadFault::kIsLink, 0, st.st_mode);
     if (!S_ISREG(st.st_mode)) return fault(ReadFault::kNotRegular, 0, st.st_mode);
-    if (static_cast<unsigned long long>(st.st_size) > limit) return fault(ReadFault::kTooLarge, 0, st.st_mode);
+    if (static_cast<unsigned long long>(st.st_size) > limit)
+        return fault(ReadFault::kTooLarge, 0, st.st_mode);
     const int fd = openat(opt.folder_fd, name.c_str(),
                           O_RDONLY | O_NONBLOCK | O_CLOEXEC | (opt.follow_links ? 0 : O_NOFOLLOW));
     if (fd < 0)
-        return fault(errno == ELOOP && !opt.follow_links ? ReadFault::kIsLink : ReadFault::kCannotOpen, errno,
-                     st.st_mode);
+        return fault(
+            errno == ELOOP && !opt.follow_links ? ReadFault::kIsLink : ReadFault::kCannotOpen,
+            errno, st.st_mode);
     const ReadOutcome r = read_open_file(fd, limit, out);
     ::close(fd);
     return r;
@@ -119,7 +127,8 @@ const char* kind_of(mode_t m) {
     return "not a regular file";
 }
 
-WriteOutcome write_file_atomically(const std::string& name, const std::string& text, const WriteOptions& opt) {
+WriteOutcome write_file_atomically(const std::string& name, const std::string& text,
+                                   const WriteOptions& opt) {
     WriteOutcome w;
     const int fd = create_temp(name, opt, w);
     if (fd < 0) return w;
@@ -149,7 +158,8 @@ std::string folder_of(const std::string& path) {
 OutputFile::OutputFile(std::string final_path) : final_(std::move(final_path)) {
     const std::filesystem::path p(final_);
     const std::string stem = p.stem().string(), ext = p.extension().string();
-    temp_ = (p.parent_path() / ("." + stem + "." + std::to_string(::getpid()) + ".tmp" + ext)).string();
+    temp_ =
+        (p.parent_path() / ("." + stem + "." + std::to_string(::getpid()) + ".tmp" + ext)).string();
 }
 
 OutputFile::~OutputFile() {

@@ -15,13 +15,13 @@ namespace torla::support {
 // ---- Reading.
 enum class ReadFault {
     kNone,
-    kCannotStat,   // the name cannot be looked at (errno; ENOENT: not there)
-    kIsLink,       // a symbolic link, where links are not followed
-    kNotRegular,   // a folder, FIFO, device or socket (mode says which)
-    kTooLarge,     // more than the limit (before or while it was read)
-    kCannotOpen,   // errno
-    kChanged,      // not a regular file of at most the limit once opened
-    kCannotRead,   // errno
+    kCannotStat,  // the name cannot be looked at (errno; ENOENT: not there)
+    kIsLink,      // a symbolic link, where links are not followed
+    kNotRegular,  // a folder, FIFO, device or socket (mode says which)
+    kTooLarge,    // more than the limit (before or while it was read)
+    kCannotOpen,  // errno
+    kChanged,     // not a regular file of at most the limit once opened
+    kCannotRead,  // errno
 };
 struct ReadOutcome {
     ReadFault fault = ReadFault::kNone;
@@ -46,18 +46,21 @@ struct WriteOptions {
     int folder_fd = AT_FDCWD;  // name relative to this folder (no link followed at the temporary)
     mode_t mode = 0666;        // of the new file, before the umask
     bool durable = true;       // fsync of the file before the rename, of its folder after
-    std::string temp_prefix;   // the temporary's name begins so; "" for "." + the file's name + ".part-"
+    std::string
+        temp_prefix;  // the temporary's name begins so; "" for "." + the file's name + ".part-"
 };
 struct WriteOutcome {
-    const char* step = nullptr;  // "create", "write", "fsync", "close" or "rename"; null when written
-    int error = 0;               // errno of that step (EEXIST at "create": no free temporary name)
-    std::string temp;            // the temporary's path (removed again on a failure)
+    const char* step =
+        nullptr;       // "create", "write", "fsync", "close" or "rename"; null when written
+    int error = 0;     // errno of that step (EEXIST at "create": no free temporary name)
+    std::string temp;  // the temporary's path (removed again on a failure)
     bool ok() const { return step == nullptr; }
 };
 // Writes text to a new file beside name (created exclusively, never through
 // a link), then renames it over name; on a failure the temporary file is
 // removed and name is left as it was.
-WriteOutcome write_file_atomically(const std::string& name, const std::string& text, const WriteOptions& opt = {});
+WriteOutcome write_file_atomically(const std::string& name, const std::string& text,
+                                   const WriteOptions& opt = {});
 
 // The folder part of a path ("." where it has none).
 std::string folder_of(const std::string& path);

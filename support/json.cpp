@@ -17,9 +17,12 @@ std::size_t utf8_length(const std::string& s, std::size_t i) {
     std::size_t len = 0;
     unsigned lo = 0x80, hi = 0xBF;  // the range of the second byte
     if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
     if (len == 0 || i + len > s.size() || b(1) < lo || b(1) > hi) return 0;
     for (std::size_t k = 2; k < len; ++k)
         if ((b(k) & 0xC0) != 0x80) return 0;
@@ -59,13 +62,15 @@ Json repaired(const Json& j) {
     }
     if (!j.is_object()) return j;
     Json out = Json::object();
-    for (auto it = j.begin(); it != j.end(); ++it) out[utf8_or_latin1(it.key())] = repaired(it.value());
+    for (auto it = j.begin(); it != j.end(); ++it)
+        out[utf8_or_latin1(it.key())] = repaired(it.value());
     return out;
 }
 
 template <class Json>
 std::string text_of(const Json& j, int indent) {
-    constexpr auto kReplace = nlohmann::json::error_handler_t::replace;  // never needed after the repair
+    constexpr auto kReplace =
+        nlohmann::json::error_handler_t::replace;  // never needed after the repair
     if (needs_repair(j)) return repaired(j).dump(indent, ' ', false, kReplace);
     return j.dump(indent, ' ', false, kReplace);
 }

@@ -38,8 +38,10 @@ namespace {
     if (o.folder_fd >= 0 && fchdir(o.folder_fd) != 0) fail_start(report);
     if (o.stdout_fd >= 0 && dup2(o.stdout_fd, 1) < 0) fail_start(report);
     if (o.stderr_fd >= 0 && dup2(o.stderr_fd, 2) < 0) fail_start(report);
-    if (o.search_path) execvp(argv[0], argv);
-    else execv(argv[0], argv);
+    if (o.search_path)
+        execvp(argv[0], argv);
+    else
+        execv(argv[0], argv);
     fail_start(report);
 }
 
@@ -92,7 +94,8 @@ pid_t spawn(const std::vector<std::string>& args, const SpawnOptions& opt) {
     close(report[1]);
     int child_errno = 0;
     ssize_t n = 0;
-    while (pid > 0 && (n = read(report[0], &child_errno, sizeof child_errno)) < 0 && errno == EINTR) {
+    while (pid > 0 && (n = read(report[0], &child_errno, sizeof child_errno)) < 0 &&
+           errno == EINTR) {
     }
     close(report[0]);
     if (pid < 0) {

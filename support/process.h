@@ -12,12 +12,12 @@ namespace torla::support {
 // How a child is started. Every descriptor the tools open is close-on-exec,
 // so the child holds only 0, 1 and 2.
 struct SpawnOptions {
-    int folder_fd = -1;           // working folder (fchdir) where >= 0
-    int stdout_fd = -1;           // standard output onto this descriptor where >= 0
-    int stderr_fd = -1;           // standard error onto this descriptor where >= 0
-    bool search_path = false;     // args[0] looked up on PATH when it holds no '/'
-    bool own_group = false;       // a process group of its own (stopped as one)
-    bool dies_with_parent = false;  // SIGKILL when the tool ends, however
+    int folder_fd = -1;              // working folder (fchdir) where >= 0
+    int stdout_fd = -1;              // standard output onto this descriptor where >= 0
+    int stderr_fd = -1;              // standard error onto this descriptor where >= 0
+    bool search_path = false;        // args[0] looked up on PATH when it holds no '/'
+    bool own_group = false;          // a process group of its own (stopped as one)
+    bool dies_with_parent = false;   // SIGKILL when the tool ends, however
     bool clear_signal_mask = false;  // the child starts with no signal blocked
 };
 
@@ -62,7 +62,8 @@ Captured capture(const std::vector<std::string>& args, SpawnOptions opt = {});
 // Starts args with its standard output and error both into a new file in
 // memory (memory_fd, close-on-exec, for the caller to close), for children
 // that run side by side; -1 when it cannot start (memory_fd then -1).
-pid_t spawn_into_memory(const std::vector<std::string>& args, int& memory_fd, SpawnOptions opt = {});
+pid_t spawn_into_memory(const std::vector<std::string>& args, int& memory_fd,
+                        SpawnOptions opt = {});
 // Everything written into such a file, from its start.
 std::string memory_text(int memory_fd);
 

@@ -17,11 +17,16 @@ std::string heights_path_of(const std::string& result_path) { return result_path
 
 const char* stop_reason_of_status(int exit_status) {
     switch (exit_status) {
-    case kStatusComplete: return "max_time";
-    case kStatusNonFinite: return "non_finite";
-    case kStatusDumpLimit: return "dump_limit";
-    case kStatusSmallStep: return "small_step";
-    default: break;
+    case kStatusComplete:
+        return "max_time";
+    case kStatusNonFinite:
+        return "non_finite";
+    case kStatusDumpLimit:
+        return "dump_limit";
+    case kStatusSmallStep:
+        return "small_step";
+    default:
+        break;
     }
     const bool signal = exit_status > kStatusSignal && exit_status <= kStatusSignal + 64;
     return signal ? "interrupted" : "error";

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "flow/flow.h"
-#include "run/run.h"
 #include "flow/lanes.h"
+#include "run/run.h"
 #include "test_support.h"
 
 namespace torla::test {
@@ -83,9 +83,18 @@ inline void release_on_incline(ModelState& s, int n, const std::string& result_f
         s.grid.sin_slope[i] = std::sin(a);
         s.grid.u_threshold[i] = 0.4;
         const double r = i >= 5 && i <= 15 ? 1.0 : 0.0;  // 1 in the release
-        const double c3 = r * 3.0 / p.Particle_Density, rho3 = p.Air_Density + s.constants.rho_diff * c3;
-        const double u[kNumComponents] = {0.5, 150.0, r, (p.Air_Density + 30 * r) * 5 * r, 30 * r, 8 * r,
-                                          40 * r * rho3, 8 * r * c3, 16 * r * rho3, 9.6 * r * rho3};
+        const double c3 = r * 3.0 / p.Particle_Density,
+                     rho3 = p.Air_Density + s.constants.rho_diff * c3;
+        const double u[kNumComponents] = {0.5,
+                                          150.0,
+                                          r,
+                                          (p.Air_Density + 30 * r) * 5 * r,
+                                          30 * r,
+                                          8 * r,
+                                          40 * r * rho3,
+                                          8 * r * c3,
+                                          16 * r * rho3,
+                                          9.6 * r * rho3};
         std::copy(u, u + kNumComponents, s.U[i]);
     }
     recover_layer_variables(s);
@@ -132,7 +141,9 @@ int compare_passes(int passes, PassMode mode_a, PassMode mode_b, Prepare prepare
                           a.peak_table == b.peak_table && a.clock.dt == b.clock.dt &&
                           a.window.first_active == b.window.first_active &&
                           a.window.last_active == b.window.last_active;
-        if (!same) { ADD_FAILURE() << "the states differ after pass " << k; }
+        if (!same) {
+            ADD_FAILURE() << "the states differ after pass " << k;
+        }
         if (!same || go_a != go_b) break;
     }
     use_wide_lanes(true);

@@ -107,8 +107,8 @@ inline std::string command_file(int n, const std::string& globals, const std::st
                                 double dx = 10.0, double drop = 5.0,
                                 std::string (*local)(int) = nullptr) {
     std::ostringstream o;
-    o << "Track_Name Test track\nRun_Name Test run\n| POWDER SNOW GLOBAL PARAMETERS\n" << globals
-      << "| COORDINATES\nNumber_of_Points " << n << "\n";
+    o << "Track_Name Test track\nRun_Name Test run\n| POWDER SNOW GLOBAL PARAMETERS\n"
+      << globals << "| COORDINATES\nNumber_of_Points " << n << "\n";
     for (int i = 0; i < n; ++i) o << i << " " << i * dx << " " << 1000.0 - i * drop << " 0 0\n";
     o << "| POWDER SNOW LOCAL PARAMETERS\n";
     for (int i = 0; i < n; ++i) o << i << " " << (local ? local(i) : locals) << "\n";
@@ -128,11 +128,13 @@ inline std::vector<float> grid_row(float x, float y, float length, float slope, 
 // measured against max(|a|, |b|, 1e-3 * the largest magnitude of either).
 inline double max_relative(const float* a, const float* b, std::size_t n) {
     double scale = 1e-30, worst = 0.0;
-    for (std::size_t k = 0; k < n; ++k) scale = std::max({scale, 1e-3 * std::fabs(a[k]), 1e-3 * std::fabs(b[k])});
+    for (std::size_t k = 0; k < n; ++k)
+        scale = std::max({scale, 1e-3 * std::fabs(a[k]), 1e-3 * std::fabs(b[k])});
     for (std::size_t k = 0; k < n; ++k) {
         if (std::isnan(a[k]) && std::isnan(b[k])) continue;
         const double d = std::fabs(static_cast<double>(a[k]) - b[k]);
-        const double m = std::max({static_cast<double>(std::fabs(a[k])), static_cast<double>(std::fabs(b[k])), scale});
+        const double m = std::max(
+            {static_cast<double>(std::fabs(a[k])), static_cast<double>(std::fabs(b[k])), scale});
         worst = std::max(worst, std::isnan(d) ? INFINITY : d / m);
     }
     return worst;
@@ -141,25 +143,31 @@ inline double max_relative(const float* a, const float* b, std::size_t n) {
 // Two result files agree: names, counts and coefficients exactly, the
 // geometry to 1e-6, each row of each dump record and each quantity of the
 // peak table (its maxima; with depths, the depths too) to the tolerance.
-inline void expect_same_result(const ResultData& mine, const ResultData& theirs, double tolerance, bool depths) {
+inline void expect_same_result(const ResultData& mine, const ResultData& theirs, double tolerance,
+                               bool depths) {
     EXPECT_EQ(mine.problem_name + "|" + mine.run_name, theirs.problem_name + "|" + theirs.run_name);
     ASSERT_EQ(mine.n_cells, theirs.n_cells);
     EXPECT_EQ(mine.dump_count, theirs.dump_count);
     EXPECT_EQ(std::vector<float>(mine.coefficients, mine.coefficients + 12),
               std::vector<float>(theirs.coefficients, theirs.coefficients + 12));
     const std::size_t n = mine.n_cells;
-    EXPECT_LT(max_relative(&mine.geometry[0].path_length, &theirs.geometry[0].path_length, n * 6), 1e-6);
+    EXPECT_LT(max_relative(&mine.geometry[0].path_length, &theirs.geometry[0].path_length, n * 6),
+              1e-6);
     ASSERT_EQ(mine.dumps.size(), theirs.dumps.size());
     for (std::size_t d = 0; d < mine.dumps.size(); ++d)
         for (std::size_t row = 0; row < 12; ++row)
-            EXPECT_LE(max_relative(&mine.dumps[d][row * (n + 1)], &theirs.dumps[d][row * (n + 1)], n + 1), tolerance)
+            EXPECT_LE(
+                max_relative(&mine.dumps[d][row * (n + 1)], &theirs.dumps[d][row * (n + 1)], n + 1),
+                tolerance)
                 << "dump " << d << " row " << row;
     ASSERT_EQ(mine.peaks.size(), theirs.peaks.size());
     for (int q = 0; q < 12; ++q)
         for (int slot = 0; slot < (depths ? 4 : 1); ++slot) {
             std::vector<float> a(n), b(n);
-            for (std::size_t i = 0; i < n; ++i) a[i] = mine.peak(q, i, slot), b[i] = theirs.peak(q, i, slot);
-            EXPECT_LE(max_relative(a.data(), b.data(), n), tolerance) << "peak quantity " << q << " slot " << slot;
+            for (std::size_t i = 0; i < n; ++i)
+                a[i] = mine.peak(q, i, slot), b[i] = theirs.peak(q, i, slot);
+            EXPECT_LE(max_relative(a.data(), b.data(), n), tolerance)
+                << "peak quantity " << q << " slot " << slot;
         }
 }
 

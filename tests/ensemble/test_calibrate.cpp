@@ -29,8 +29,8 @@ TEST(Calibration, RoundsSpendTheBudget) {
         {200, 2, {80, 24, 24, 24, 24, 24}},
         {400, 4, {160, 48, 48, 48, 48, 48}},
         {12, 2, {5, 1, 1, 1, 1, 3}},
-        {5, 4, {5}},        // the first round takes at least d + 2 ...
-        {7, 4, {6, 1}},     // ... and the rest what is left
+        {5, 4, {5}},     // the first round takes at least d + 2 ...
+        {7, 4, {6, 1}},  // ... and the rest what is left
         {101, 3, {41, 12, 12, 12, 12, 12}},
     };
     for (const Case& c : cases) {
@@ -55,7 +55,7 @@ TEST(Calibration, BoxesHalveAndStayInsideTheRanges) {
     const std::vector<Case> cases = {
         {{5.0, 1.5}, 1, {2.5, 1.25}, {7.5, 1.75}},
         {{5.0, 1.5}, 2, {3.75, 1.375}, {6.25, 1.625}},
-        {{0.5, 1.99}, 1, {0.0, 1.5}, {5.0, 2.0}},   // shifted inside at both ends
+        {{0.5, 1.99}, 1, {0.0, 1.5}, {5.0, 2.0}},  // shifted inside at both ends
         {{9.9, 1.0}, 3, {8.75, 1.0}, {10.0, 1.125}},
     };
     for (const Case& c : cases) {
@@ -75,7 +75,8 @@ TEST(Calibration, TheSurrogateFindsTheMinimumOfAQuadratic) {
         for (int j = 0; j < 5; ++j) {
             const double x = 0.25 * i, y = 0.25 * j;
             points.push_back({x, y});
-            misfits.push_back(1 + (x - 0.3) * (x - 0.3) + 2 * (y - 0.6) * (y - 0.6) + 0.5 * (x - 0.3) * (y - 0.6));
+            misfits.push_back(1 + (x - 0.3) * (x - 0.3) + 2 * (y - 0.6) * (y - 0.6) +
+                              0.5 * (x - 0.3) * (y - 0.6));
         }
     const Box unit{{0.0, 0.0}, {1.0, 1.0}};
     const auto m = surrogate_minimum(points, misfits, unit);
@@ -91,7 +92,8 @@ TEST(Calibration, TheSurrogateFindsTheMinimumOfAQuadratic) {
     // A box away from the fitted points, too few points for the six
     // coefficients, and points on a line.
     EXPECT_FALSE(surrogate_minimum(points, misfits, Box{{2.0, 2.0}, {3.0, 3.0}}));
-    EXPECT_FALSE(surrogate_minimum({{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0.5, 0.5}}, {1, 2, 3, 4, 5}, unit));
+    EXPECT_FALSE(
+        surrogate_minimum({{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0.5, 0.5}}, {1, 2, 3, 4, 5}, unit));
     std::vector<std::vector<double>> line;
     std::vector<double> along;
     for (int i = 0; i < 12; ++i) line.push_back({0.1 * i, 0.1 * i}), along.push_back(i);
@@ -103,7 +105,8 @@ TEST(Calibration, TheSurrogateFindsTheMinimumOfAQuadratic) {
 // coordinates scaled to the fitted span and back).
 TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
     struct Case {
-        std::vector<double> centre, weight;  // misfit = 1 + sum w_i (x_i - c_i)^2 + 0.3 (x_0 - c_0)(x_last - c_last)
+        std::vector<double> centre,
+            weight;  // misfit = 1 + sum w_i (x_i - c_i)^2 + 0.3 (x_0 - c_0)(x_last - c_last)
         int per_axis;
     };
     const std::vector<Case> cases = {
@@ -129,9 +132,11 @@ TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
             points.push_back(x);
             misfits.push_back(m);
         }
-        const auto m = surrogate_minimum(points, misfits, Box{std::vector<double>(d, 0.0), std::vector<double>(d, 1.0)});
+        const auto m = surrogate_minimum(
+            points, misfits, Box{std::vector<double>(d, 0.0), std::vector<double>(d, 1.0)});
         ASSERT_TRUE(m) << d << " " << c.centre[0];
-        for (std::size_t i = 0; i < d; ++i) EXPECT_NEAR((*m)[i], c.centre[i], 1e-5) << d << " " << i;
+        for (std::size_t i = 0; i < d; ++i)
+            EXPECT_NEAR((*m)[i], c.centre[i], 1e-5) << d << " " << i;
     }
 }
 
@@ -192,15 +197,18 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
 }
 
 TEST(Calibration, AQuarterOfALaterRoundSamplesTheRegion) {
-    const std::vector<std::pair<int, int>> cases = {{1, 0}, {3, 0}, {4, 1}, {7, 1}, {24, 6}, {48, 12}};
+    const std::vector<std::pair<int, int>> cases = {{1, 0}, {3, 0},  {4, 1},
+                                                    {7, 1}, {24, 6}, {48, 12}};
     for (const auto& [members, share] : cases) EXPECT_EQ(region_share(members), share) << members;
     // The region's misfit limit: the accepted one while the best is well
     // below it, the best's plus the same margin once the best is near or above.
     struct Case {
         double limit, best, expected;
     };
-    const std::vector<Case> limits = {{1.5, 0.4, 1.5}, {1.5, 1.0, 1.5}, {1.5, 1.2, 1.7}, {2.0, 3.0, 4.0}};
-    for (const Case& c : limits) EXPECT_DOUBLE_EQ(region_limit(c.limit, c.best), c.expected) << c.best;
+    const std::vector<Case> limits = {
+        {1.5, 0.4, 1.5}, {1.5, 1.0, 1.5}, {1.5, 1.2, 1.7}, {2.0, 3.0, 4.0}};
+    for (const Case& c : limits)
+        EXPECT_DOUBLE_EQ(region_limit(c.limit, c.best), c.expected) << c.best;
 }
 
 TEST(Calibration, AcceptedMisfit) {
@@ -211,9 +219,11 @@ TEST(Calibration, AcceptedMisfit) {
 // The synthetic case's files with the base named by its full path.
 void synthetic_spec(const TempDir& dir, int budget) {
     const std::string synthetic = std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/";
-    write_text(dir.file("calib.toml"), "base = \"" + synthetic + "base.cmd\"\nmembers = " + std::to_string(budget) +
-                                          "\nsampling = \"latin-hypercube\"\nseed = 5\n[vary]\n"
-                                          "Alpha = { min = 0.019, max = 0.025 }\nh2 = { factor = { min = 0.95, max = 1.25 } }\n");
+    write_text(
+        dir.file("calib.toml"),
+        "base = \"" + synthetic + "base.cmd\"\nmembers = " + std::to_string(budget) +
+            "\nsampling = \"latin-hypercube\"\nseed = 5\n[vary]\n"
+            "Alpha = { min = 0.019, max = 0.025 }\nh2 = { factor = { min = 0.95, max = 1.25 } }\n");
     fs::copy_file(synthetic + "observations.toml", dir.file("obs.toml"));
 }
 
@@ -221,12 +231,14 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     TempDir dir;
     synthetic_spec(dir, 20);
     const std::string bin = test::bin_dir() + "/";
-    const std::string command = bin + "torla-ensemble calibrate calib.toml --observed obs.toml -o c --jobs 2";
+    const std::string command =
+        bin + "torla-ensemble calibrate calib.toml --observed obs.toml -o c --jobs 2";
     std::string out;
     ASSERT_EQ(test::run_in(dir.path(), command, out), 0) << out;
     const auto rows = csv_rows(dir.file("c/calibration.csv"));
     ASSERT_EQ(rows.size(), 21u);
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"member", "Alpha", "h2[factor]", "misfit", "round", "folder", "note"}));
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"member", "Alpha", "h2[factor]", "misfit", "round",
+                                                 "folder", "note"}));
     const auto j = nlohmann::json::parse(read_text(dir.file("c/calibration.json")));
     const std::string best_folder = j["best"]["folder"];
     // Every misfit is the one torla-inspect score gives the member's result;
@@ -238,18 +250,26 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
             continue;
         }
         ++checked;
-        ASSERT_EQ(test::run_in(dir.path(), bin + "torla-inspect c/" + rows[k][5] + "/member.res score obs.toml --json", out), 0);
+        ASSERT_EQ(
+            test::run_in(
+                dir.path(),
+                bin + "torla-inspect c/" + rows[k][5] + "/member.res score obs.toml --json", out),
+            0);
         EXPECT_NEAR(nlohmann::json::parse(out)["misfit"].get<double>(), std::stod(rows[k][3]),
                     1e-8 * std::stod(rows[k][3]));
     }
     EXPECT_GE(checked, 4);
     // best.cmd is the best member's command file and runs to its result.
-    EXPECT_EQ(read_text(dir.file("c/best.cmd")), read_text(dir.file("c/" + best_folder + "/member.cmd")));
+    EXPECT_EQ(read_text(dir.file("c/best.cmd")),
+              read_text(dir.file("c/" + best_folder + "/member.cmd")));
     write_text(dir.file("best.info"), "c/best.cmd\nbest.res\n" + bin + "\n");
     ASSERT_EQ(test::run_in(dir.path(), bin + "torla best.info", out), 0) << out;
-    EXPECT_EQ(read_text(dir.file("best.res")), read_text(dir.file("c/" + best_folder + "/member.res")));
-    ASSERT_EQ(test::run_in(dir.path(), bin + "torla-inspect best.res score obs.toml --json", out), 0);
-    EXPECT_EQ(nlohmann::json::parse(out)["misfit"].get<double>(), j["best"]["misfit"].get<double>());
+    EXPECT_EQ(read_text(dir.file("best.res")),
+              read_text(dir.file("c/" + best_folder + "/member.res")));
+    ASSERT_EQ(test::run_in(dir.path(), bin + "torla-inspect best.res score obs.toml --json", out),
+              0);
+    EXPECT_EQ(nlohmann::json::parse(out)["misfit"].get<double>(),
+              j["best"]["misfit"].get<double>());
     // The accepted members are those of the table within the limit, and
     // they span the parameters reported.
     const double limit = j["accepted"]["misfit_limit"].get<double>();
@@ -258,7 +278,9 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     for (std::size_t k = 1; k < rows.size(); ++k) {
         if (rows[k][3].empty() || std::stod(rows[k][3]) > limit) continue;
         accepted.push_back(std::stoi(rows[k][0]));
-        for (int i = 0; i < 2; ++i) lo[i] = std::min(lo[i], std::stod(rows[k][1 + i])), hi[i] = std::max(hi[i], std::stod(rows[k][1 + i]));
+        for (int i = 0; i < 2; ++i)
+            lo[i] = std::min(lo[i], std::stod(rows[k][1 + i])),
+            hi[i] = std::max(hi[i], std::stod(rows[k][1 + i]));
     }
     ASSERT_FALSE(accepted.empty());
     EXPECT_EQ(j["accepted"]["members"].get<std::vector<int>>(), accepted);
@@ -272,7 +294,8 @@ TEST(CalibrationProgram, KeepsEveryMemberReproducesTheBestAndResumes) {
     EXPECT_EQ(j["rounds"][5]["region"]["members"].get<int>(), 1);
     EXPECT_TRUE(fs::exists(dir.path() / "c" / "rounds" / "region-05"));
     // Run again: nothing is run anew, the same answer.
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(stat(dir.file("c/" + best_folder + "/member.res").c_str(), &before), 0);
     const std::string csv = read_text(dir.file("c/calibration.csv"));
     ASSERT_EQ(test::run_in(dir.path(), command, out), 0) << out;
@@ -299,38 +322,54 @@ TEST(CalibrationProgram, ABaseNamedWithQuotesAndBackslashes) {
     TempDir dir;
     synthetic_spec(dir, 6);
     fs::create_directory(dir.path() / "q\"x\\y");
-    fs::copy_file(std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/base.cmd", dir.path() / "q\"x\\y" / "base.cmd");
-    write_text(dir.file("q.toml"), "base = \"q\\\"x\\\\y/base.cmd\"\nmembers = 6\nseed = 3\n[vary]\n"
-                                   "Alpha = { min = 0.015, max = 0.025 }\n");
+    fs::copy_file(std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/base.cmd",
+                  dir.path() / "q\"x\\y" / "base.cmd");
+    write_text(dir.file("q.toml"),
+               "base = \"q\\\"x\\\\y/base.cmd\"\nmembers = 6\nseed = 3\n[vary]\n"
+               "Alpha = { min = 0.015, max = 0.025 }\n");
     std::string out;
-    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-ensemble calibrate q.toml --observed obs.toml -o c", out), 0)
+    ASSERT_EQ(
+        test::run_in(dir.path(),
+                     test::bin_dir() + "/torla-ensemble calibrate q.toml --observed obs.toml -o c",
+                     out),
+        0)
         << out;
-    EXPECT_NE(read_text(dir.file("c/rounds/round-01.toml")).find("q\\\"x\\\\y/base.cmd\""), std::string::npos);
+    EXPECT_NE(read_text(dir.file("c/rounds/round-01.toml")).find("q\\\"x\\\\y/base.cmd\""),
+              std::string::npos);
     EXPECT_EQ(csv_rows(dir.file("c/calibration.csv")).size(), 7u);
 }
 
 TEST(CalibrationProgram, RefusesWhatItCannotSearch) {
     TempDir dir;
     synthetic_spec(dir, 12);
-    write_text(dir.file("listed.toml"), read_text(dir.file("calib.toml")) + "Courant_Nr = [0.6, 0.8]\n");
-    write_text(dir.file("bad-obs.toml"), "name = \"n\"\nsource = \"s\"\n[[speed]]\ns_horizontal_m = 3\n");
+    write_text(dir.file("listed.toml"),
+               read_text(dir.file("calib.toml")) + "Courant_Nr = [0.6, 0.8]\n");
+    write_text(dir.file("bad-obs.toml"),
+               "name = \"n\"\nsource = \"s\"\n[[speed]]\ns_horizontal_m = 3\n");
     struct Case {
         std::string args;
         int status;
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"listed.toml --observed obs.toml -o x", 3, "listed.toml:8: calibrate searches ranges: give `Courant_Nr'"},
-        {"calib.toml --observed bad-obs.toml -o x", 3, "bad-obs.toml:3: [[speed]] 1 needs `speed_m_s'"},
+        {"listed.toml --observed obs.toml -o x", 3,
+         "listed.toml:8: calibrate searches ranges: give `Courant_Nr'"},
+        {"calib.toml --observed bad-obs.toml -o x", 3,
+         "bad-obs.toml:3: [[speed]] 1 needs `speed_m_s'"},
         {"calib.toml --observed none.toml -o x", 3, "none.toml:0: cannot open"},
         {"calib.toml -o x", 2, "calibrate needs --observed OBS.toml and -o DIR"},
-        {"calib.toml --observed obs.toml -o x --budget 0", 2, "--budget: `0' is not a whole number from 1 to 1000000"},
-        {"calib.toml --observed obs.toml -o x --engine cloud", 2, "--engine: `cloud' is not local or slurm"},
+        {"calib.toml --observed obs.toml -o x --budget 0", 2,
+         "--budget: `0' is not a whole number from 1 to 1000000"},
+        {"calib.toml --observed obs.toml -o x --engine cloud", 2,
+         "--engine: `cloud' is not local or slurm"},
     };
     for (const Case& c : cases) {
         std::string out;
-        EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-ensemble calibrate " + c.args, out), c.status)
-            << c.args << "\n" << out;
+        EXPECT_EQ(
+            test::run_in(dir.path(), test::bin_dir() + "/torla-ensemble calibrate " + c.args, out),
+            c.status)
+            << c.args << "\n"
+            << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
     }
     EXPECT_FALSE(fs::exists(dir.path() / "x" / "calibration.csv"));

@@ -1,9 +1,9 @@
 // torla-ensemble: ensemble files read and refused, the sampling, the members' command files,
 // exact probabilities over hand-made results, runs end to end (members are solo runs, the
 // exceedance table on the map and in NetCDF, resume, usage and refusals).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netcdf.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -17,8 +17,8 @@
 #include <thread>
 
 #include <gdal_priv.h>
-#include <nlohmann/json.hpp>
 #include <ogrsf_frmts.h>
+#include <nlohmann/json.hpp>
 
 #include "ensemble/ensemble.h"
 #include "inspect/result_bytes.h"
@@ -29,13 +29,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::csv_rows;
-using test::TempDir;
 using test::read_text;
+using test::TempDir;
 using test::write_text;
 namespace fs = std::filesystem;
 
 // A short run on a plane: 8 points, 2 s, a dump every second.
-std::string small_command_file(int n = 8, const std::string& globals = "Max_Time 2\nDump_Interval 1\n") {
+std::string small_command_file(int n = 8,
+                               const std::string& globals = "Max_Time 2\nDump_Interval 1\n") {
     return test::command_file(n, globals, "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
 }
 
@@ -47,70 +48,107 @@ int run(const TempDir& dir, const std::string& args, std::string& out) {
 TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     TempDir dir;
     write_text(dir.file("e.toml"),
-               "\xEF\xBB\xBF# an ensemble, K\xC3\xB6nig\nbase = \"sub/b.cmd\"   # the base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
-               "[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85]  # two lines\n"
+               "\xEF\xBB\xBF# an ensemble, K\xC3\xB6nig\nbase = \"sub/b.cmd\"   # the "
+               "base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
+               "[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85] "
+               " # two lines\n"
                "h2 = { factor = [0, 1.2] }\nh3 = { factor = { min = 0.7, max = 1.3 } }\n"
-               "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = [1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]\n"
-               "[thresholds]\np3 = [1.0, 3.0, 10.0]\np2 = [10, 30.0]\n[zones]\nset = \"austria\"\npressure = \"max\"\n");
+               "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = "
+               "[1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]\n"
+               "[thresholds]\np3 = [1.0, 3.0, 10.0]\np2 = [10, 30.0]\n[zones]\nset = "
+               "\"austria\"\npressure = \"max\"\n");
     EnsembleFile s;
     ASSERT_EQ(read_ensemble_file(dir.file("e.toml"), s), "");
-    EXPECT_EQ(describe_zone_set(s.zones).rfind("austria on max", 0), 0u) << describe_zone_set(s.zones);
+    EXPECT_EQ(describe_zone_set(s.zones).rfind("austria on max", 0), 0u)
+        << describe_zone_set(s.zones);
     std::ostringstream o;
     o << s.members << " " << sampling_name(s.sampling) << " " << s.seed << " "
       << fs::path(s.base_path).lexically_relative(dir.path()).string();
     for (const auto& v : s.vary) {
-        o << " | " << v.name << " " << v.column << (v.word ? " word" : "") << (v.range ? " range" : "");
+        o << " | " << v.name << " " << v.column << (v.word ? " word" : "")
+          << (v.range ? " range" : "");
         if (v.range) o << " " << v.min << " " << v.max;
         for (double x : v.values) o << " " << x;
         for (const auto& w : v.words) o << " " << w;
     }
     for (double t : s.p3_thresholds) o << " | p3 " << t;
     for (double t : s.p2_thresholds) o << " | p2 " << t;
-    EXPECT_EQ(o.str(), "1000 random 7 sub/b.cmd | Max_Salt_Density -1 range 20 60 | Courant_Nr -1 0.6 0.85 | h2 4 0 1.2"
-                       " | h3 7 range 0.7 1.3 | Numerics -1 word standard robust | snow_mass 9 1 | Max_Dev -1 1 3.40282e+38 | Velo_Prof_Coeff_1 -1 -3.40282e+38 | p3 1 | p3 3 | p3 10"
-                       " | p2 10 | p2 30");
-    const std::string head = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n", grid = "base = \"b.cmd\"\nsampling = \"grid\"\n";
+    EXPECT_EQ(o.str(),
+              "1000 random 7 sub/b.cmd | Max_Salt_Density -1 range 20 60 | Courant_Nr -1 0.6 0.85 "
+              "| h2 4 0 1.2"
+              " | h3 7 range 0.7 1.3 | Numerics -1 word standard robust | snow_mass 9 1 | Max_Dev "
+              "-1 1 3.40282e+38 | Velo_Prof_Coeff_1 -1 -3.40282e+38 | p3 1 | p3 3 | p3 10"
+              " | p2 10 | p2 30");
+    const std::string head = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n",
+                      grid = "base = \"b.cmd\"\nsampling = \"grid\"\n";
     const std::pair<std::string, std::string> cases[] = {
         {"base = \"b.cmd\"\nmembers = 0\n", "line 2, column 11: `members' must be at least 1"},
-        {"base = \"b.cmd\"\nmembers = 2.5\n", "line 2, column 11: `members' must be a whole number"},
+        {"base = \"b.cmd\"\nmembers = 2.5\n",
+         "line 2, column 11: `members' must be a whole number"},
         {"base = \"b.cmd\"\nsampling = \"latin-hypercube\"\n", "`members' is missing"},
         {"members = 3\n", "names no base command file"},
         {head + "colour = \"red\"\n", "line 4, column 10: unknown key `colour'"},
         {head + "sampling = \"sobol\"\n", "line 4, column 12: `sampling' is \"grid\""},
-        {"base = \"b.cmd\"\nmembers = 4\nseed = -3\n", "line 3, column 8: `seed' must be a whole number"},
-        {head + "[vary]\nFoo_Bar = [1.0, 2.0]\n", "line 5, column 11: unknown key or column `Foo_Bar' in [vary]"},
-        {head + "[vary]\nCourant_Nr = { min = -1.0, max = 0.5 }\n", "line 5, column 14: `Courant_Nr' -1 must be above 0"},
-        {head + "[vary]\nGravity = [9.81, 0.0]\n", "line 5, column 11: `Gravity' 0 must be above 0"},
-        {head + "[vary]\nElem_Size = [10, 1e39]\n", "line 5, column 13: `Elem_Size' 1e+39 is beyond the 32-bit float range"},
-        {head + "[vary]\nCourant_Nr = { min = 0.9, max = 0.5 }\n", "line 5, column 14: `Courant_Nr': min must be below max"},
+        {"base = \"b.cmd\"\nmembers = 4\nseed = -3\n",
+         "line 3, column 8: `seed' must be a whole number"},
+        {head + "[vary]\nFoo_Bar = [1.0, 2.0]\n",
+         "line 5, column 11: unknown key or column `Foo_Bar' in [vary]"},
+        {head + "[vary]\nCourant_Nr = { min = -1.0, max = 0.5 }\n",
+         "line 5, column 14: `Courant_Nr' -1 must be above 0"},
+        {head + "[vary]\nGravity = [9.81, 0.0]\n",
+         "line 5, column 11: `Gravity' 0 must be above 0"},
+        {head + "[vary]\nElem_Size = [10, 1e39]\n",
+         "line 5, column 13: `Elem_Size' 1e+39 is beyond the 32-bit float range"},
+        {head + "[vary]\nCourant_Nr = { min = 0.9, max = 0.5 }\n",
+         "line 5, column 14: `Courant_Nr': min must be below max"},
         {head + "[vary]\nCourant_Nr = { min = 0.5 }\n", "a range needs both min and max"},
         {head + "[vary]\nCourant_Nr = []\n", "line 5, column 14: `Courant_Nr' lists no values"},
-        {head + "[vary]\nCourant_Nr = [0.5, \"x\"]\n", "line 5, column 20: `Courant_Nr' lists a value that is not a number"},
+        {head + "[vary]\nCourant_Nr = [0.5, \"x\"]\n",
+         "line 5, column 20: `Courant_Nr' lists a value that is not a number"},
         {head + "[vary]\nRegion = [1, 2]\n", "line 5, column 10: `Region' has no value to vary"},
-        {head + "[vary]\nNumerics = [\"standard\", \"fast\"]\n", "line 5, column 25: `fast' is not a word `Numerics' takes"},
-        {head + "[vary]\nh2 = [0.8, 1.2]\n", "line 5, column 6: the local column `h2' takes { factor = [...] }"},
-        {head + "[vary]\nh2 = { factor = [-0.5, 1.2] }\n", "line 5, column 6: a factor of `h2' must not be negative"},
-        {head + "[vary]\nrho1 = { factor = { min = 0.0, max = 1.2 } }\n", "line 5, column 8: a factor of `rho1' must be above 0"},
-        {head + "[vary]\nh3 = { factor = [1], scale = 2 }\n", "line 5, column 6: the local column `h3' takes"},
-        {head + "[vary]\nh3 = { factor [1] }\n", "line 5, column 15: Error while parsing key-value pair: expected '='"},
-        {head + "[thresholds]\np3 = [1.0, 0.0]\n", "line 5, column 12: a threshold of `p3' must be a pressure above 0"},
+        {head + "[vary]\nNumerics = [\"standard\", \"fast\"]\n",
+         "line 5, column 25: `fast' is not a word `Numerics' takes"},
+        {head + "[vary]\nh2 = [0.8, 1.2]\n",
+         "line 5, column 6: the local column `h2' takes { factor = [...] }"},
+        {head + "[vary]\nh2 = { factor = [-0.5, 1.2] }\n",
+         "line 5, column 6: a factor of `h2' must not be negative"},
+        {head + "[vary]\nrho1 = { factor = { min = 0.0, max = 1.2 } }\n",
+         "line 5, column 8: a factor of `rho1' must be above 0"},
+        {head + "[vary]\nh3 = { factor = [1], scale = 2 }\n",
+         "line 5, column 6: the local column `h3' takes"},
+        {head + "[vary]\nh3 = { factor [1] }\n",
+         "line 5, column 15: Error while parsing key-value pair: expected '='"},
+        {head + "[thresholds]\np3 = [1.0, 0.0]\n",
+         "line 5, column 12: a threshold of `p3' must be a pressure above 0"},
         {head + "[thresholds]\np4 = [1.0]\n", "line 5, column 6: unknown threshold `p4'"},
         {head + "[colours]\nred = 1\n", "line 5, column 7: unknown section [colours]"},
-        {head + "[zones]\nset = \"swis\"\n", "line 5, column 7: --zones takes swiss, austria, damage"},
+        {head + "[zones]\nset = \"swis\"\n",
+         "line 5, column 7: --zones takes swiss, austria, damage"},
         {head + "[zones]\nset = [3.0, 1.0]\n", "line 5, column 7: --zones takes swiss"},
-        {head + "[zones]\npressure = \"p4\"\n", "line 5, column 12: --zone-pressure takes p3, p2 or max"},
+        {head + "[zones]\npressure = \"p4\"\n",
+         "line 5, column 12: --zone-pressure takes p3, p2 or max"},
         {head + "[zones]\ncolour = \"red\"\n", "unknown key `colour' of [zones]"},
-        {grid + "[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n", "line 4, column 14: `Courant_Nr' is a range; grid sampling takes listed values"},
-        {grid + "members = 3\n[vary]\nCourant_Nr = [0.5, 0.9]\n", "line 3, column 11: `members' is 3 but the grid has 2 combinations"},
+        {grid + "[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n",
+         "line 4, column 14: `Courant_Nr' is a range; grid sampling takes listed values"},
+        {grid + "members = 3\n[vary]\nCourant_Nr = [0.5, 0.9]\n",
+         "line 3, column 11: `members' is 3 but the grid has 2 combinations"},
         // The TOML itself.
         {"base = \"b.cmd\nmembers = 2\n", "line 1, column 14: Error while parsing string"},
-        {"base = \"b.cmd\"\nmembers =\n", "line 2, column 10: Error while parsing key-value pair: expected value"},
-        {"base = \"b.cmd\"\nmembers = 2 3\n", "line 2, column 13: Error while parsing key-value pair: expected a comment or whitespace"},
-        {"base = \"b.cmd\"\nmembers = 2\nmembers = 3\n", "line 3, column 11: Error while parsing key-value pair: cannot redefine existing integer 'members'"},
-        {"base = \"b.cmd\"\nmembers = 1e400\n", "line 2, column 16: Error while parsing floating-point: '1e400'"},
-        {"base = \"b.cmd\"\nmembers = nan\n", "line 2, column 11: the value is not a finite number"},
-        {"base = \"b.cmd\"\n[vary\n", "line 2, column 6: Error while parsing table header: expected ']'"},
-        {"base = \"b.cmd\"\nmembers = 2\n[vary]\nCourant_Nr = [0.5,\n 0.6\n", "line 5, column 6: Error while parsing array"},
+        {"base = \"b.cmd\"\nmembers =\n",
+         "line 2, column 10: Error while parsing key-value pair: expected value"},
+        {"base = \"b.cmd\"\nmembers = 2 3\n",
+         "line 2, column 13: Error while parsing key-value pair: expected a comment or whitespace"},
+        {"base = \"b.cmd\"\nmembers = 2\nmembers = 3\n",
+         "line 3, column 11: Error while parsing key-value pair: cannot redefine existing integer "
+         "'members'"},
+        {"base = \"b.cmd\"\nmembers = 1e400\n",
+         "line 2, column 16: Error while parsing floating-point: '1e400'"},
+        {"base = \"b.cmd\"\nmembers = nan\n",
+         "line 2, column 11: the value is not a finite number"},
+        {"base = \"b.cmd\"\n[vary\n",
+         "line 2, column 6: Error while parsing table header: expected ']'"},
+        {"base = \"b.cmd\"\nmembers = 2\n[vary]\nCourant_Nr = [0.5,\n 0.6\n",
+         "line 5, column 6: Error while parsing array"},
     };
     for (const auto& [text, message] : cases) {
         write_text(dir.file("e.toml"), text);
@@ -119,7 +157,8 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     }
 }
 
-EnsembleFile lhs_ensemble(int members, uint64_t seed, Sampling sampling = Sampling::kLatinHypercube) {
+EnsembleFile lhs_ensemble(int members, uint64_t seed,
+                          Sampling sampling = Sampling::kLatinHypercube) {
     EnsembleFile s;
     s.members = members;
     s.seed = seed;
@@ -138,7 +177,8 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
         for (int j = 0; j < 2; ++j) {  // every stratum of a range once
             std::set<int> strata;
             for (const auto& mv : v) {
-                EXPECT_TRUE(mv.numbers[j] >= s.vary[j].min && mv.numbers[j] <= s.vary[j].max) << mv.numbers[j];
+                EXPECT_TRUE(mv.numbers[j] >= s.vary[j].min && mv.numbers[j] <= s.vary[j].max)
+                    << mv.numbers[j];
                 strata.insert(stratum_of(mv.numbers[j], s.vary[j].min, s.vary[j].max, n));
             }
             EXPECT_EQ(strata.size(), static_cast<std::size_t>(n)) << "n " << n << " key " << j;
@@ -146,7 +186,8 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
         // Listed values: each as often as the strata allow (n/3 rounded).
         std::map<double, int> listed;
         for (const auto& mv : v) ++listed[mv.numbers[2]];
-        for (const auto& [value, count] : listed) EXPECT_TRUE(count == n / 3 || count == n / 3 + 1) << value;
+        for (const auto& [value, count] : listed)
+            EXPECT_TRUE(count == n / 3 || count == n / 3 + 1) << value;
     }
     // The generator is the project's own: the same draws for a seed on every
     // machine, rounded to what members.csv and the command files say.
@@ -154,8 +195,10 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
         const auto v = sample_members(lhs_ensemble(3, 12345, sm));
         EXPECT_EQ(number_text(v[0].numbers[0]) + " " + number_text(v[1].numbers[0]) + " " +
                       number_text(v[2].numbers[0]) + " " + number_text(v[2].numbers[2]),
-                  sm == Sampling::kRandom ? "25.3231867 28.1926653 24.7817033 0.7" : "34.9272344 49.0149041 26.7584029 0.6");
-        for (const auto& mv : v) EXPECT_EQ(std::strtod(number_text(mv.numbers[1]).c_str(), nullptr), mv.numbers[1]);
+                  sm == Sampling::kRandom ? "25.3231867 28.1926653 24.7817033 0.7"
+                                          : "34.9272344 49.0149041 26.7584029 0.6");
+        for (const auto& mv : v)
+            EXPECT_EQ(std::strtod(number_text(mv.numbers[1]).c_str(), nullptr), mv.numbers[1]);
         EXPECT_NE(sample_members(lhs_ensemble(3, 12346, sm))[0].numbers, v[0].numbers);
     }
     // Grid: every combination, the first key changing slowest.
@@ -163,8 +206,10 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
     s.vary = {{.name = "Courant_Nr", .values = {0.5, 0.9}},
               {.name = "Numerics", .word = true, .words = {"standard", "robust", "standard"}}};
     std::string got;
-    for (const auto& mv : sample_members(s)) got += number_text(mv.numbers[0]) + " " + mv.words[1] + ", ";
-    EXPECT_EQ(got, "0.5 standard, 0.5 robust, 0.5 standard, 0.9 standard, 0.9 robust, 0.9 standard, ");
+    for (const auto& mv : sample_members(s))
+        got += number_text(mv.numbers[0]) + " " + mv.words[1] + ", ";
+    EXPECT_EQ(got,
+              "0.5 standard, 0.5 robust, 0.5 standard, 0.9 standard, 0.9 robust, 0.9 standard, ");
 }
 
 TEST(EnsembleMembers, CommandFilesAreCheckedInThisProcessNamingTheLine) {
@@ -179,8 +224,10 @@ TEST(EnsembleMembers, CommandFilesAreCheckedInThisProcessNamingTheLine) {
     } cases[] = {
         {"ok.cmd", small_command_file(), ""},
         {"zero.cmd", zero, "line 7: Number_of_Points is 0; at least one input point is needed."},
-        {"nan.cmd", nan_row, "line 11: Number 1 of row 3 of the coordinate table is not a finite number."},
-        {"long.cmd", "Track_Name " + std::string(300, 'x') + "\n", "line 1: Line 1 of command file `"},
+        {"nan.cmd", nan_row,
+         "line 11: Number 1 of row 3 of the coordinate table is not a finite number."},
+        {"long.cmd", "Track_Name " + std::string(300, 'x') + "\n",
+         "line 1: Line 1 of command file `"},
         {"missing.cmd", "", "Could not open command file `"},
     };
     const auto home = fs::current_path();
@@ -202,36 +249,47 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
     const std::string base =
         "Track_Name T\r\nRun_Name R\r\n| POWDER SNOW GLOBAL PARAMETERS\r\nMax_Time 2\r\n# note\r\n"
         "| COORDINATES\r\nNumber_of_Points 2\r\n0 0 100 1 2\r\n1 10 95 3 4\r\n"
-        "| POWDER SNOW LOCAL PARAMETERS\r\n# a comment row stays\r\n\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n"
+        "| POWDER SNOW LOCAL PARAMETERS\r\n# a comment row stays\r\n\"0 0 0.35 0.9 110 1.5 5 30 8 "
+        "5 3 2 1.2\"\r\n"
         " 1  0  0.36  0.88  113  0  0  0  0  0  0  0  0\r\n| END OF FILE\r\n";
     BaseFile b;
     ASSERT_EQ(parse_base(base, b), "");
     EnsembleFile s;
     const Variation g{.name = "Courant_Nr"};
-    s.vary = {g, {.name = "h2", .column = 4}, {.name = "Numerics", .word = true}, {.name = "u_threshold", .column = 1}};
+    s.vary = {g,
+              {.name = "h2", .column = 4},
+              {.name = "Numerics", .word = true},
+              {.name = "u_threshold", .column = 1}};
     MemberValues v{{0.75, 0.5, 0.0, 2.0}, {"", "", "robust", ""}};
-    EXPECT_EQ(effective_command_file(b, s, v),
-              "Track_Name T\r\nRun_Name R\r\n| POWDER SNOW GLOBAL PARAMETERS\r\nMax_Time 2\r\n# note\r\n"
-              "Courant_Nr 0.75\r\nNumerics robust\r\n"
-              "| COORDINATES\r\nNumber_of_Points 2\r\n0 0 100 1 2\r\n1 10 95 3 4\r\n"
-              "| POWDER SNOW LOCAL PARAMETERS\r\n# a comment row stays\r\n0 0 0.7 0.9 110 0.75 5 30 8 5 3 2 1.2\r\n"
-              "1 0 0.72 0.88 113 0 0 0 0 0 0 0 0\r\n| END OF FILE\r\n");
+    EXPECT_EQ(
+        effective_command_file(b, s, v),
+        "Track_Name T\r\nRun_Name R\r\n| POWDER SNOW GLOBAL PARAMETERS\r\nMax_Time 2\r\n# note\r\n"
+        "Courant_Nr 0.75\r\nNumerics robust\r\n"
+        "| COORDINATES\r\nNumber_of_Points 2\r\n0 0 100 1 2\r\n1 10 95 3 4\r\n"
+        "| POWDER SNOW LOCAL PARAMETERS\r\n# a comment row stays\r\n0 0 0.7 0.9 110 0.75 5 30 8 5 "
+        "3 2 1.2\r\n"
+        "1 0 0.72 0.88 113 0 0 0 0 0 0 0 0\r\n| END OF FILE\r\n");
     s.vary = {g};  // without local keys the rows stay as they stand
-    EXPECT_NE(effective_command_file(b, s, v).find("\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n"), std::string::npos);
+    EXPECT_NE(effective_command_file(b, s, v).find("\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n"),
+              std::string::npos);
     // A base is read as torla reads it; the varied keys go into the
     // powder-snow section torla reads, not an earlier look-alike.
     std::string twice = base;
     twice.insert(0, "| POWDER SNOW GLOBAL PARAMETERS\r\n| x\r\n");
     ASSERT_EQ(parse_base(twice, b), "");
-    EXPECT_NE(effective_command_file(b, s, v).find("Max_Time 2\r\n# note\r\nCourant_Nr 0.75\r\n| COORDINATES"),
+    EXPECT_NE(effective_command_file(b, s, v).find(
+                  "Max_Time 2\r\n# note\r\nCourant_Nr 0.75\r\n| COORDINATES"),
               std::string::npos);
     const std::pair<std::string, std::string> bad[] = {
-        {"Track_Name T\n| COORDINATES\n", "line 2: Command file `base' ends before the line \"| POWDER SNOW GLOBAL PARAMETERS\"."},
+        {"Track_Name T\n| COORDINATES\n",
+         "line 2: Command file `base' ends before the line \"| POWDER SNOW GLOBAL PARAMETERS\"."},
         {"Track_Name T\nRun_Name R\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 2\n",
          "line 4: Command file `base' ends inside the powder snow global parameters."},
-        {base.substr(0, base.find("| POWDER SNOW LOCAL")), "line 9: Command file `base' ends inside the coordinate table."},
+        {base.substr(0, base.find("| POWDER SNOW LOCAL")),
+         "line 9: Command file `base' ends inside the coordinate table."},
     };
-    for (const auto& [text, message] : bad) EXPECT_NE(parse_base(text, b).find(message), std::string::npos) << parse_base(text, b);
+    for (const auto& [text, message] : bad)
+        EXPECT_NE(parse_base(text, b).find(message), std::string::npos) << parse_base(text, b);
     // Folder names: the index in at least 4 digits, as many as the last one needs.
     const std::string h = sha256_hex("x");
     EXPECT_EQ(member_folder_name(7, 200, h) + " " + member_folder_name(5, 10001, h),
@@ -255,22 +313,28 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
     write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9, 0.95, 0.99]\n"
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, "
+               "0.9, 0.95, 0.99]\n"
                "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\n");
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
     // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12.
     // A peak exceeds a threshold strictly: 1 is not above 1, 3 not above 3.
-    const std::vector<float> p3[7] = {{0, 0.5f, 0, 0}, {0, 1, 0.2f, 0}, {0, 2, 1.5f, 0}, {0, 3, 3.5f, 0.1f},
-                                      {0, 12, 12, 12}, {9, 9, 9, 9}, {9, 9, 9, 9}};
-    const std::vector<float> p2[7] = {{0, 20, 0, 0}, {0, 5, 0, 0}, {0, 11, 0, 0}, {0, 9, 0, 0},
-                                      {0, 99, 99, 99}, {99, 99, 99, 99}, {99, 99, 99, 99}};
+    const std::vector<float> p3[7] = {{0, 0.5f, 0, 0},    {0, 1, 0.2f, 0}, {0, 2, 1.5f, 0},
+                                      {0, 3, 3.5f, 0.1f}, {0, 12, 12, 12}, {9, 9, 9, 9},
+                                      {9, 9, 9, 9}};
+    const std::vector<float> p2[7] = {{0, 20, 0, 0},   {0, 5, 0, 0},    {0, 11, 0, 0},
+                                      {0, 9, 0, 0},    {0, 99, 99, 99}, {99, 99, 99, 99},
+                                      {99, 99, 99, 99}};
     const std::string out = dir.file("out");
     for (int i = 0; i < 7; ++i) {
         const std::string f = out + "/" + plan.members[i].folder;
         write_result(f + "/member.res", {p3[i], p2[i], {5, 6, 7, 8}, {1, 1, 1, 1}});
         write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status " +
-                                             std::string(i == 4 ? "2" : i == 5 ? "5" : "0") + "\n");
+                                             std::string(i == 4   ? "2"
+                                                         : i == 5 ? "5"
+                                                                  : "0") +
+                                             "\n");
     }
     // Member 5 ran to a small-step stop after an onset of instability: left
     // out as unstable. Member 6's run record names another command file: not
@@ -278,12 +342,15 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     for (int i = 5; i < 7; ++i)
         write_text(out + "/" + plan.members[i].folder + "/member.res.json",
                    "{\"command_file\": {\"path\": \"member.cmd\", \"sha256\": \"" +
-                       (i == 5 ? plan.members[i].hash : sha256_hex("other")) + "\"}, \"exit_status\": " +
-                       (i == 5 ? "5" : "0") + ", \"stop_reason\": \"" + (i == 5 ? "small_step" : "max_time") +
-                       "\", \"onset\": " + (i == 5 ? "{\"time_s\": 92.5, \"cell\": 3, \"sign\": \"x\"}" : "null") + "}\n");
+                       (i == 5 ? plan.members[i].hash : sha256_hex("other")) +
+                       "\"}, \"exit_status\": " + (i == 5 ? "5" : "0") + ", \"stop_reason\": \"" +
+                       (i == 5 ? "small_step" : "max_time") + "\", \"onset\": " +
+                       (i == 5 ? "{\"time_s\": 92.5, \"cell\": 3, \"sign\": \"x\"}" : "null") +
+                       "}\n");
     CollectFigures fig;
     ASSERT_EQ(collect(out, fig), "");
-    EXPECT_EQ(std::vector<int>({fig.members, fig.used, fig.failed, fig.unstable, fig.missing}), std::vector<int>({7, 4, 1, 1, 1}));
+    EXPECT_EQ(std::vector<int>({fig.members, fig.used, fig.failed, fig.unstable, fig.missing}),
+              std::vector<int>({7, 4, 1, 1, 1}));
     // Per cell: position (the top at 1000 m, 30 degrees down: 10 sin 30 per
     // cell), P(p3>1) P(p3>3) P(p2>10), then the 5th, 50th and 95th
     // percentile of p3, p2, h3, h2, linear between order statistics: at
@@ -291,33 +358,50 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     // 5, 9, 11, 20 gives 5 + 0.15 * 4, 10, 11 + 0.85 * 9; h3 is the cell's 5 + c.
     const std::string table = read_text(out + "/exceedance.csv");
     EXPECT_NE(table.find("# members 7, used 4\n# left out: failed 4; unstable 5; not run 6\n"
-                         "cell,path_length[m],easting[m],northing[m],elevation[m],P(p3>1kPa),P(p3>3kPa),P(p2>10kPa),"
-                         "p3_p5[kPa],p3_p50[kPa],p3_p95[kPa],p2_p5[kPa],p2_p50[kPa],p2_p95[kPa],h3_p5[m],h3_p50[m],"
-                         "h3_p95[m],h2_p5[m],h2_p50[m],h2_p95[m]\n0,"), std::string::npos) << table;
-    EXPECT_NE(table.find("\n1,10,600001,199999,995,0.5,0,0.5,0.575,1.5,2.85,5.6,10,18.65,6,6,6,1,1,1\n"
-                         "2,20,600002,199998,990,0.5,0.25,0,0.0300000004,0.850000001,3.2,0,0,0,7,7,7,1,1,1\n"), std::string::npos) << table;
+                         "cell,path_length[m],easting[m],northing[m],elevation[m],P(p3>1kPa),P(p3>"
+                         "3kPa),P(p2>10kPa),"
+                         "p3_p5[kPa],p3_p50[kPa],p3_p95[kPa],p2_p5[kPa],p2_p50[kPa],p2_p95[kPa],h3_"
+                         "p5[m],h3_p50[m],"
+                         "h3_p95[m],h2_p5[m],h2_p50[m],h2_p95[m]\n0,"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(
+        table.find(
+            "\n1,10,600001,199999,995,0.5,0,0.5,0.575,1.5,2.85,5.6,10,18.65,6,6,6,1,1,1\n"
+            "2,20,600002,199998,990,0.5,0.25,0,0.0300000004,0.850000001,3.2,0,0,0,7,7,7,1,1,1\n"),
+        std::string::npos)
+        << table;
     const auto json = nlohmann::json::parse(read_text(out + "/ensemble.json"));
     EXPECT_EQ(json["failed"], nlohmann::json::parse(R"([{"member": 4, "why": "exit status 2"}])"));
     EXPECT_EQ(json["unstable"], nlohmann::json::array({5}));
     EXPECT_EQ(json["not_run"], nlohmann::json::array({6}));
-    const std::string members = read_text(out + "/members.csv");  // run-out at the last cell: h2 is 1 m everywhere
-    for (const char* row : {",0.5,used,0,max_time,30,yes,20,0.5,,\n", ",0.9,failed,2,non_finite,,,,,,\n",
-                            ",0.95,unstable,5,small_step,,,,,92.5,3\n", ",0.99,missing,,,,,,,,\n"})
+    const std::string members =
+        read_text(out + "/members.csv");  // run-out at the last cell: h2 is 1 m everywhere
+    for (const char* row :
+         {",0.5,used,0,max_time,30,yes,20,0.5,,\n", ",0.9,failed,2,non_finite,,,,,,\n",
+          ",0.95,unstable,5,small_step,,,,,92.5,3\n", ",0.99,missing,,,,,,,,\n"})
         EXPECT_NE(members.find(row), std::string::npos) << row << "\n" << members;
     EXPECT_TRUE(std::isnan(percentile({}, 50)));
-    EXPECT_EQ(percentile({4.0}, 95) + percentile({1, 2, 3, 4, 5}, 0) + percentile({1, 2, 3, 4, 5}, 100), 10.0);
+    EXPECT_EQ(
+        percentile({4.0}, 95) + percentile({1, 2, 3, 4, 5}, 0) + percentile({1, 2, 3, 4, 5}, 100),
+        10.0);
 }
 
 // The CRS of the runs on the map: UTM zone 32N, in two comment lines.
 const char* const kCrsLines =
-    "# crs_wkt PROJCS[\"WGS 84 / UTM zone 32N\",GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,"
-    "298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]],\n# crs_wkt PROJECTION[\"Transverse_"
-    "Mercator\"],PARAMETER[\"latitude_of_origin\",0],PARAMETER[\"central_meridian\",9],PARAMETER[\"scale_factor\","
-    "0.9996],PARAMETER[\"false_easting\",500000],PARAMETER[\"false_northing\",0],UNIT[\"metre\",1]]\n";
+    "# crs_wkt PROJCS[\"WGS 84 / UTM zone 32N\",GEOGCS[\"WGS "
+    "84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,"
+    "298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]],\n# crs_wkt "
+    "PROJECTION[\"Transverse_"
+    "Mercator\"],PARAMETER[\"latitude_of_origin\",0],PARAMETER[\"central_meridian\",9],PARAMETER["
+    "\"scale_factor\","
+    "0.9996],PARAMETER[\"false_easting\",500000],PARAMETER[\"false_northing\",0],UNIT[\"metre\",1]]"
+    "\n";
 
 class EnsembleProgram : public testing::Test {
 protected:
-    // The small run with its points on the map (easting, northing) and the CRS in its comment block.
+    // The small run with its points on the map (easting, northing) and the CRS in its comment
+    // block.
     void SetUp() override {
         std::istringstream in(small_command_file());
         std::ostringstream o;
@@ -335,7 +419,8 @@ protected:
 
 std::string nc_text(int nc, int var, const char* name) {
     std::size_t len = 0;
-    std::string s = nc_inq_attlen(nc, var, name, &len) == NC_NOERR ? std::string(len, '\0') : "(none)";
+    std::string s =
+        nc_inq_attlen(nc, var, name, &len) == NC_NOERR ? std::string(len, '\0') : "(none)";
     nc_get_att_text(nc, var, name, s.data());
     return s;
 }
@@ -343,7 +428,8 @@ std::string nc_text(int nc, int var, const char* name) {
 TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf) {
     // Global keys only: one grid made for all; a local column: a grid each.
     std::string out;
-    for (const std::string vary : {"Courant_Nr = [0.5, 0.9]\nh2 = { factor = [0.5, 1.5] }\n", "Courant_Nr = [0.5, 0.9]\n"}) {
+    for (const std::string vary :
+         {"Courant_Nr = [0.5, 0.9]\nh2 = { factor = [0.5, 1.5] }\n", "Courant_Nr = [0.5, 0.9]\n"}) {
         fs::remove_all(dir.path() / "e");
         write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\n" + vary +
                                            "[thresholds]\np3 = [0.05, 0.5]\np2 = [1.0]\n");
@@ -366,7 +452,8 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf
     const std::size_t n = t.size() - 1;
     ASSERT_EQ(t[0].size(), 5u + 3u + 12u);
     GDALAllRegister();
-    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(dir.file("e/exceedance.gpkg").c_str(), GDAL_OF_VECTOR));
+    std::unique_ptr<GDALDataset> ds(
+        GDALDataset::Open(dir.file("e/exceedance.gpkg").c_str(), GDAL_OF_VECTOR));
     ASSERT_TRUE(ds) << out;
     OGRLayer* cells = ds->GetLayerByName("cells");
     OGRSpatialReference utm;
@@ -377,7 +464,8 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf
     for (auto& f : *cells) {
         const auto& row = t[f->GetFieldAsInteger("cell") + 1];
         for (std::size_t k = 0; k < row.size(); ++k)
-            EXPECT_EQ(f->GetFieldAsDouble(static_cast<int>(k)), std::stod(row[k])) << t[0][k] << " cell " << row[0];
+            EXPECT_EQ(f->GetFieldAsDouble(static_cast<int>(k)), std::stod(row[k]))
+                << t[0][k] << " cell " << row[0];
         const OGRPoint* p = f->GetGeometryRef()->toPoint();
         EXPECT_EQ(p->getX() + 1e6 * p->getY(), std::stod(row[2]) + 1e6 * std::stod(row[3]));
     }
@@ -386,7 +474,8 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf
     ASSERT_EQ(ls->getNumPoints(), static_cast<int>(n));
     for (std::size_t i = 0; i < n; ++i)
         EXPECT_EQ(std::vector<double>({ls->getX(i), ls->getY(i), ls->getM(i)}),
-                  std::vector<double>({std::stod(t[i + 1][2]), std::stod(t[i + 1][3]), std::stod(t[i + 1][1])}));
+                  std::vector<double>(
+                      {std::stod(t[i + 1][2]), std::stod(t[i + 1][3]), std::stod(t[i + 1][1])}));
     // ... and into NetCDF: a variable per column (its header in `column'),
     // thresholds and members as attributes.
     int nc = -1, nvars = 0, matched = 0, members = 0, used = 0;
@@ -399,7 +488,8 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf
         ++matched;
         std::vector<double> got(n);
         ASSERT_EQ(nc_get_var_double(nc, v, got.data()), NC_NOERR) << column;
-        for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(got[i], std::stod(t[i + 1][k])) << column << " cell " << i;
+        for (std::size_t i = 0; i < n; ++i)
+            EXPECT_EQ(got[i], std::stod(t[i + 1][k])) << column << " cell " << i;
         double threshold = -1;  // kPa, of a probability
         nc_get_att_double(nc, v, "threshold", &threshold);
         EXPECT_EQ(threshold, column[0] == 'P' ? std::stod(column.substr(5)) : -1) << column;
@@ -407,7 +497,9 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf
     EXPECT_EQ(matched, static_cast<int>(t[0].size()));
     nc_get_att_int(nc, NC_GLOBAL, "members", &members);
     nc_get_att_int(nc, NC_GLOBAL, "members_used", &used);
-    EXPECT_EQ(std::to_string(members) + " " + std::to_string(used) + " " + nc_text(nc, NC_GLOBAL, "members_not_run"), "2 2 none");
+    EXPECT_EQ(std::to_string(members) + " " + std::to_string(used) + " " +
+                  nc_text(nc, NC_GLOBAL, "members_not_run"),
+              "2 2 none");
     nc_close(nc);
     // The shared grid's stand-in hands an input other than the prepared one to knotline.
     write_text(dir.file("x.cmd"), small_command_file(9, "Max_Time 1\n"));
@@ -422,13 +514,14 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
     // 30 members of 40 s each take a few seconds one at a time.
     write_text(dir.file("b.cmd"), small_command_file(40, "Max_Time 40\nDump_Interval 1\n"));
     write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nmembers = 30\nseed = 5\n[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\n");
+               "base = \"b.cmd\"\nmembers = 30\nseed = 5\n[vary]\nMax_Salt_Density = { min = 20.0, "
+               "max = 60.0 }\n");
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);  // a process group of its own, as a shell gives a command
         if (chdir(dir.path().c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(127);
-        execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml", "-o", "e", "--jobs", "1",
-              nullptr);
+        execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml",
+              "-o", "e", "--jobs", "1", nullptr);
         _exit(127);
     }
     std::map<std::string, fs::file_time_type> stamps;  // of the finished members' results
@@ -436,13 +529,15 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
         stamps.clear();
         std::error_code ec;
         for (const auto& f : fs::directory_iterator(dir.path() / "e/members", ec))
-            if (fs::exists(f.path() / "member.status")) stamps[f.path()] = fs::last_write_time(f.path() / "member.res");
+            if (fs::exists(f.path() / "member.status"))
+                stamps[f.path()] = fs::last_write_time(f.path() / "member.res");
         return static_cast<int>(stamps.size());
     };
     // Killed once a few members have finished: the whole group, the member
     // being run included (what an interrupt from the terminal reaches),
     // which is left without its status.
-    for (auto t = std::chrono::steady_clock::now(); finished() < 3 && std::chrono::steady_clock::now() - t < 60s;)
+    for (auto t = std::chrono::steady_clock::now();
+         finished() < 3 && std::chrono::steady_clock::now() - t < 60s;)
         std::this_thread::sleep_for(5ms);
     kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -451,10 +546,12 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
     const auto kept = stamps;
     std::string out;
     EXPECT_EQ(run(dir, "torla-ensemble status e", out), 1);
-    EXPECT_NE(out.find("30 members: " + std::to_string(before) + " finished"), std::string::npos) << out;
+    EXPECT_NE(out.find("30 members: " + std::to_string(before) + " finished"), std::string::npos)
+        << out;
     ASSERT_EQ(run(dir, "torla-ensemble run s.toml -o e --jobs 2", out), 0) << out;
     EXPECT_EQ(finished(), 30);
-    for (const auto& [folder, stamp] : kept) EXPECT_EQ(stamps[folder], stamp) << folder << " ran again";
+    for (const auto& [folder, stamp] : kept)
+        EXPECT_EQ(stamps[folder], stamp) << folder << " ran again";
     // The members are those of an uninterrupted ensemble.
     ASSERT_EQ(run(dir, "torla-ensemble run s.toml -o whole --jobs 2", out), 0) << out;
     for (const std::string f : {"/exceedance.csv", "/members.csv"})
@@ -467,22 +564,27 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
     // case's x/exceedance.csv beside a plan naming b.cmd; y/'s names a base
     // without a CRS).
     std::string zero = small_command_file();
-    write_text(dir.file("zero.cmd"), zero.replace(zero.find("Number_of_Points 8"), 18, "Number_of_Points 0"));
+    write_text(dir.file("zero.cmd"),
+               zero.replace(zero.find("Number_of_Points 8"), 18, "Number_of_Points 0"));
     const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5]\n";
     write_text(dir.file("bad.toml"), "base = \"b.cmd\"\nmembers = 0\n");
     write_text(dir.file("zero.toml"), "base = \"zero.cmd\"\n" + grid);
     write_text(dir.file("none.toml"), "base = \"none.cmd\"\n" + grid);
-    write_text(dir.file("member.toml"), "base = \"b.cmd\"\n" + grid + "Conc_Prof_Coeff_1 = [-50.0]\n");
+    write_text(dir.file("member.toml"),
+               "base = \"b.cmd\"\n" + grid + "Conc_Prof_Coeff_1 = [-50.0]\n");
     for (const std::string d : {"x", "y"}) {
         fs::create_directories(dir.path() / d);
-        write_text(dir.file(d + "/plan.txt"), "torla-ensemble plan\nbase " + dir.file(d + ".cmd") + "\n");
+        write_text(dir.file(d + "/plan.txt"),
+                   "torla-ensemble plan\nbase " + dir.file(d + ".cmd") + "\n");
     }
     fs::copy_file(dir.file("b.cmd"), dir.file("x.cmd"));
     fs::copy_file(dir.file("zero.cmd"), dir.file("y.cmd"));
     const std::string inputs = read_text(dir.file("x.cmd")) + read_text(dir.file("x/plan.txt"));
-    const std::string head = "# members 3, used 2\n# left out: failed 1; unstable none; not run none\n"
-                             "cell,path_length[m],easting[m],northing[m],elevation[m],P(p3>1kPa),p3_p50[kPa]\n";
-    const std::string table = head + "0,0,600000,200000,1000,0.5,0.75\n", fixed = head.substr(0, head.find("P(p3"));
+    const std::string head =
+        "# members 3, used 2\n# left out: failed 1; unstable none; not run none\n"
+        "cell,path_length[m],easting[m],northing[m],elevation[m],P(p3>1kPa),p3_p50[kPa]\n";
+    const std::string table = head + "0,0,600000,200000,1000,0.5,0.75\n",
+                      fixed = head.substr(0, head.find("P(p3"));
     const std::string x = "torla-inspect x/exceedance.csv ";
     struct Case {
         std::string args, message;
@@ -490,36 +592,56 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         std::string table = "";
     };
     const Case cases[] = {
-        {"torla-ensemble run bad.toml -o e", "bad.toml: line 2, column 11: `members' must be at least 1", 3},
-        {"torla-ensemble run zero.toml -o e", "zero.cmd: not a valid command file: line 7: Number_of_Points is 0; at least one input point is needed.", 3},
+        {"torla-ensemble run bad.toml -o e",
+         "bad.toml: line 2, column 11: `members' must be at least 1", 3},
+        {"torla-ensemble run zero.toml -o e",
+         "zero.cmd: not a valid command file: line 7: Number_of_Points is 0; at least one input "
+         "point is needed.",
+         3},
         {"torla-ensemble run none.toml -o e", "cannot read the base command file", 3},
-        {"torla-ensemble run member.toml -o e --jobs 2", "member 0: torla refuses its command file: line 9: Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -48.6667;", 3},
+        {"torla-ensemble run member.toml -o e --jobs 2",
+         "member 0: torla refuses its command file: line 9: Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 "
+         "+ Conc_Prof_Coeff_2 is -48.6667;",
+         3},
         {"torla-ensemble collect nowhere", "`nowhere' holds no ensemble", 1},
         {"torla-ensemble status nowhere", "`nowhere' holds no ensemble", 1},
         {x + "netcdf -o x.nc --crs EPSG:4326", "unknown option `--crs' of netcdf", 2, table},
         {x + "map -o x.gpkg --crs nowhere", "--crs: `nowhere' is no CRS GDAL knows", 2, table},
-        {x + "netcdf -o x.nc", "x/exceedance.csv: line 1: not the `# members N, used M' line", 1, "cell\n"},
-        {x + "netcdf -o x.nc", "x/exceedance.csv: line 2: not the `# left out: failed", 1, "# members 3, used 2\n#\ncell\n"},
-        {x + "netcdf -o x.nc", "line 3, column 3 must be `easting[m]', not `x[m]'", 1, fixed.substr(0, fixed.find("east")) + "x[m]\n"},
-        {x + "netcdf -o x.nc", "line 3, column 6 `P(p3>-1kPa)': `-1' is no threshold in kPa", 1, fixed + "P(p3>-1kPa)\n"},
-        {x + "netcdf -o x.nc", "line 3, column 6: unknown column `p4_p50[kPa]'", 1, fixed + "p4_p50[kPa]\n"},
+        {x + "netcdf -o x.nc", "x/exceedance.csv: line 1: not the `# members N, used M' line", 1,
+         "cell\n"},
+        {x + "netcdf -o x.nc", "x/exceedance.csv: line 2: not the `# left out: failed", 1,
+         "# members 3, used 2\n#\ncell\n"},
+        {x + "netcdf -o x.nc", "line 3, column 3 must be `easting[m]', not `x[m]'", 1,
+         fixed.substr(0, fixed.find("east")) + "x[m]\n"},
+        {x + "netcdf -o x.nc", "line 3, column 6 `P(p3>-1kPa)': `-1' is no threshold in kPa", 1,
+         fixed + "P(p3>-1kPa)\n"},
+        {x + "netcdf -o x.nc", "line 3, column 6: unknown column `p4_p50[kPa]'", 1,
+         fixed + "p4_p50[kPa]\n"},
         {x + "netcdf -o x.nc", "x/exceedance.csv: no cells after the header (line 3)", 1, head},
-        {x + "netcdf -o x.nc", "x/exceedance.csv: line 5: 6 values where the header has 7 columns", 1, table + "1,10,6,1,9,0\n"},
-        {x + "map -o x.gpkg", "x/exceedance.csv: line 5, column 6 (P(p3>1kPa)): `half' is not a number", 1, table + "1,10,6,1,9,half,1\n"},
-        {x + "map -o x.gpkg", "line 5, column 1 (cell): cell `2' where cell 1 comes next", 1, table + "2,10,6,1,9,0.5,1\n"},
-        {"torla-inspect y/exceedance.csv map -o x.gpkg", "y/exceedance.csv: no CRS: the ensemble's base command file has no crs_wkt", 1, table},
+        {x + "netcdf -o x.nc", "x/exceedance.csv: line 5: 6 values where the header has 7 columns",
+         1, table + "1,10,6,1,9,0\n"},
+        {x + "map -o x.gpkg",
+         "x/exceedance.csv: line 5, column 6 (P(p3>1kPa)): `half' is not a number", 1,
+         table + "1,10,6,1,9,half,1\n"},
+        {x + "map -o x.gpkg", "line 5, column 1 (cell): cell `2' where cell 1 comes next", 1,
+         table + "2,10,6,1,9,0.5,1\n"},
+        {"torla-inspect y/exceedance.csv map -o x.gpkg",
+         "y/exceedance.csv: no CRS: the ensemble's base command file has no crs_wkt", 1, table},
         {x + "netcdf -o x/plan.txt", "x/plan.txt", 1, table},
         {x + "netcdf -o x.cmd", "x.cmd", 1, table},
         {x + "netcdf -o x/ensemble.toml", "x/ensemble.toml", 1, table},
     };
     for (const auto& c : cases) {
-        for (const char* d : {"x", "y"}) write_text(dir.file(d + std::string("/exceedance.csv")), c.table);
+        for (const char* d : {"x", "y"})
+            write_text(dir.file(d + std::string("/exceedance.csv")), c.table);
         std::string out;
         EXPECT_EQ(run(dir, c.args, out), c.status) << c.args << "\n" << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
-        EXPECT_FALSE(fs::exists(dir.path() / "e/plan.txt")) << c.args << ": a refused ensemble runs nothing";
+        EXPECT_FALSE(fs::exists(dir.path() / "e/plan.txt"))
+            << c.args << ": a refused ensemble runs nothing";
     }
-    EXPECT_EQ(read_text(dir.file("x.cmd")) + read_text(dir.file("x/plan.txt")), inputs) << "an input was overwritten";
+    EXPECT_EQ(read_text(dir.file("x.cmd")) + read_text(dir.file("x/plan.txt")), inputs)
+        << "an input was overwritten";
 }
 
 // ---- Hostile inputs and folders.
@@ -528,30 +650,56 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
     TempDir dir;
     const std::string head = "base = \"b.cmd\"\nmembers = 4\n";
     const std::pair<std::string, std::string> cases[] = {
-        {"x = " + std::string(30000, '['), "line 1, column 37: arrays and inline tables nested more than 32 deep"},
+        {"x = " + std::string(30000, '['),
+         "line 1, column 37: arrays and inline tables nested more than 32 deep"},
         // A NUL before a quote: toml++ 3.3 read on into what the scan took for a string.
-        {std::string("base =-ttttt\0\0\"'''\xEF\xBB\xBE# A\n", 24), "line 1, column 13: a control character"},
+        {std::string("base =-ttttt\0\0\"'''\xEF\xBB\xBE# A\n", 24),
+         "line 1, column 13: a control character"},
         {"base = \"a\x01b\"\n", "line 1, column 10: a control character"},
-        {"x = " + std::string(30000, '{'), "line 1, column 37: arrays and inline tables nested more than 32 deep"},
-        {"x = " + [] { std::string t; for (int i = 0; i < 3000; ++i) t += "{a="; return t; }(), "nested more than 32 deep"},
-        {head + "[vary]\n" + [] { std::string t = "a"; for (int i = 0; i < 40; ++i) t += ".a"; return t; }() + " = 1\n",
+        {"x = " + std::string(30000, '{'),
+         "line 1, column 37: arrays and inline tables nested more than 32 deep"},
+        {"x = " +
+             [] {
+                 std::string t;
+                 for (int i = 0; i < 3000; ++i) t += "{a=";
+                 return t;
+             }(),
+         "nested more than 32 deep"},
+        {head + "[vary]\n" +
+             [] {
+                 std::string t = "a";
+                 for (int i = 0; i < 40; ++i) t += ".a";
+                 return t;
+             }() +
+             " = 1\n",
          "line 4, column 64: a key of more than 32 dotted parts"},
-        {head + "s = \"" + std::string(100, '[') + "\"\nx = [[1]]\n", "line 3, column 5: unknown key `s'"},
+        {head + "s = \"" + std::string(100, '[') + "\"\nx = [[1]]\n",
+         "line 3, column 5: unknown key `s'"},
         {head + std::string(kMaxEnsembleFile, '#'), "is larger than 1048576 bytes"},
         {head + "[vary]\nMax_Dev = [1.0]\nRef_Radius = [2.0]\n",
-         "line 5, column 14: `Ref_Radius' and `Max_Dev' (line 4) are the same parameter; vary it once"},
-        {head + "[vary]\nCourant_Nr = [true]\n", "line 4, column 15: a value an ensemble file does not take"},
+         "line 5, column 14: `Ref_Radius' and `Max_Dev' (line 4) are the same parameter; vary it "
+         "once"},
+        {head + "[vary]\nCourant_Nr = [true]\n",
+         "line 4, column 15: a value an ensemble file does not take"},
         {head + "[vary.deeper]\nx = 1\n", "[vary.deeper]: sections do not nest"},
         {head + "seed = inf\n", "line 3, column 8: the value is not a finite number"},
-        {head + "[ = 1]\n", "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
+        {head + "[ = 1]\n",
+         "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
         {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
-        {head + "[vary]\nNumerics = [\n  } ]\n", "line 5, column 3: `}' where `]' or a value is expected"},
-        {head + "seed = 0'''\xC6\xBC'''\n", "line 3, column 12: a character other than ASCII outside a string"},
+        {head + "[vary]\nNumerics = [\n  } ]\n",
+         "line 5, column 3: `}' where `]' or a value is expected"},
+        {head + "seed = 0'''\xC6\xBC'''\n",
+         "line 3, column 12: a character other than ASCII outside a string"},
         {head + "seed = 1 '\xC6\xBC'\n", "line 3, column 10: a quote that does not start a string"},
-        {head + "seed = 0x-[\"\xC6\xBC\"]\n", "line 3, column 13: a character other than ASCII outside a string"},
-        {head + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n", "line 4, column 1: a character other than ASCII in a multi-line string"},
-        {head + "[vary]\nh2 = { factor = [1] ]\n", "line 4, column 21: `]' where `}' or a value is expected"},
-        {head + "seed =\xEF\xBA\xBF" "1\n", "line 3, column 7: a character other than ASCII outside a string or a comment"},
+        {head + "seed = 0x-[\"\xC6\xBC\"]\n",
+         "line 3, column 13: a character other than ASCII outside a string"},
+        {head + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n",
+         "line 4, column 1: a character other than ASCII in a multi-line string"},
+        {head + "[vary]\nh2 = { factor = [1] ]\n",
+         "line 4, column 21: `]' where `}' or a value is expected"},
+        {head + "seed =\xEF\xBA\xBF"
+                "1\n",
+         "line 3, column 7: a character other than ASCII outside a string or a comment"},
     };
     EnsembleFile s;
     for (const auto& [text, message] : cases) {
@@ -562,14 +710,18 @@ TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
     // Devices and FIFOs are refused before they are opened: nothing to read
     // forever.
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    for (const std::string& path : {std::string("/dev/zero"), dir.file("fifo"), dir.path().string()})
-        EXPECT_NE(read_ensemble_file(path, s).find("is not a regular file"), std::string::npos) << path;
+    for (const std::string& path :
+         {std::string("/dev/zero"), dir.file("fifo"), dir.path().string()})
+        EXPECT_NE(read_ensemble_file(path, s).find("is not a regular file"), std::string::npos)
+            << path;
 }
 
 // Runs torla-ensemble in dir with its scratch folder under dir/tmp.
 int ensemble(const TempDir& dir, const std::string& args, std::string& out) {
     fs::create_directories(dir.path() / "tmp");
-    return test::run_in(dir.path(), "TMPDIR='" + dir.file("tmp") + "' " + test::bin_dir() + "/torla-ensemble " + args, out);
+    return test::run_in(
+        dir.path(),
+        "TMPDIR='" + dir.file("tmp") + "' " + test::bin_dir() + "/torla-ensemble " + args, out);
 }
 
 // Lines of a file that name no member folder or scratch left behind.
@@ -582,11 +734,14 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
     write_text(dir.file("ok.toml"), "base = \"b.cmd\"\n" + grid);
     write_text(dir.file("elem.toml"), "base = \"zero-elem.cmd\"\n" + grid);
     write_text(dir.file("zero.toml"), "base = \"/dev/zero\"\n" + grid);
-    write_text(dir.file("fail.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nElem_Size = [0]\n");
-    write_text(dir.file("huge.toml"), "base = \"b.cmd\"\nmembers = 1000000\n[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n"
-                                      "Max_Salt_Density = { min = 20, max = 60 }\nh1 = { factor = { min = 1, max = 2 } }\n"
-                                      "h2 = { factor = { min = 1, max = 2 } }\nh3 = { factor = { min = 1, max = 2 } }\n"
-                                      "Gravity = { min = 9.7, max = 9.9 }\n");
+    write_text(dir.file("fail.toml"),
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nElem_Size = [0]\n");
+    write_text(
+        dir.file("huge.toml"),
+        "base = \"b.cmd\"\nmembers = 1000000\n[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n"
+        "Max_Salt_Density = { min = 20, max = 60 }\nh1 = { factor = { min = 1, max = 2 } }\n"
+        "h2 = { factor = { min = 1, max = 2 } }\nh3 = { factor = { min = 1, max = 2 } }\n"
+        "Gravity = { min = 9.7, max = 9.9 }\n");
     write_text(dir.file("file"), "");
     mkfifo(dir.file("fifo.toml").c_str(), 0644);
     const std::string long_dir = std::string(250 - dir.path().string().size(), 'd');
@@ -598,13 +753,19 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
         std::string args, message;
         int status;
     } cases[] = {
-        {"run elem.toml -o e", "zero-elem.cmd: not a valid command file: the grid generator refuses it", 3},
-        {"run zero.toml -o e", "cannot read the base command file `/dev/zero': `/dev/zero' is not a regular file", 3},
+        {"run elem.toml -o e",
+         "zero-elem.cmd: not a valid command file: the grid generator refuses it", 3},
+        {"run zero.toml -o e",
+         "cannot read the base command file `/dev/zero': `/dev/zero' is not a regular file", 3},
         {"run fifo.toml -o e", "fifo.toml' is not a regular file", 3},
-        {"run ok.toml -o " + long_dir, "has a name of 251 characters; the members' information files hold it on a line", 3},
-        {"run huge.toml -o e", "1000000 members of 6 varied keys need about 1037 MB to prepare, more than the 1024 MB", 3},
+        {"run ok.toml -o " + long_dir,
+         "has a name of 251 characters; the members' information files hold it on a line", 3},
+        {"run huge.toml -o e",
+         "1000000 members of 6 varied keys need about 1037 MB to prepare, more than the 1024 MB",
+         3},
         {"run ok.toml -o file/e", "cannot create `file/e'", 1},
-        {"run ok.toml -o held", "`held' is in use by another torla-ensemble (held/lock is held); refused", 1},
+        {"run ok.toml -o held",
+         "`held' is in use by another torla-ensemble (held/lock is held); refused", 1},
         {"collect held", "`held' is in use by another torla-ensemble", 1},
         {"run fail.toml -o e", "no member gave a result that can be used: no exceedance table", 4},
     };
@@ -612,7 +773,8 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
         std::string out;
         EXPECT_EQ(ensemble(dir, c.args, out), c.status) << c.args << "\n" << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
-        EXPECT_TRUE(empty_folder(dir.path() / "tmp")) << c.args << ": its scratch folder is left behind";
+        EXPECT_TRUE(empty_folder(dir.path() / "tmp"))
+            << c.args << ": its scratch folder is left behind";
     }
     close(held);
     EXPECT_FALSE(fs::exists(dir.path() / "e/exceedance.csv"));
@@ -620,8 +782,9 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
 }
 
 TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
-    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n"
-                                   "[thresholds]\np3 = [0.05]\n");
+    write_text(dir.file("s.toml"),
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n"
+               "[thresholds]\np3 = [0.05]\n");
     std::string out;
     ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
     Plan plan;
@@ -631,10 +794,11 @@ TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
     // the members made to run again; the grid folder a link to a folder
     // outside.
     fs::create_directories(dir.path() / "outside/grid");
-    std::vector<std::string> planted = {"members.csv", "exceedance.csv", "runout.csv", "fronts.csv", "ensemble.json",
-                                        "plan.txt", "ensemble.toml", "exceedance.nc", m0 + "/member.cmd",
-                                        m0 + "/member.info", m0 + "/member.status", m1 + "/member.out",
-                                        m1 + "/member.status"};
+    std::vector<std::string> planted = {
+        "members.csv",        "exceedance.csv",    "runout.csv",          "fronts.csv",
+        "ensemble.json",      "plan.txt",          "ensemble.toml",       "exceedance.nc",
+        m0 + "/member.cmd",   m0 + "/member.info", m0 + "/member.status", m1 + "/member.out",
+        m1 + "/member.status"};
     fs::remove(dir.path() / "e" / m0 / "member.cmd");  // the member is written and run again
     for (std::size_t i = 0; i < planted.size(); ++i) {
         const fs::path target = dir.path() / "outside" / std::to_string(i);
@@ -646,7 +810,8 @@ TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
     fs::create_directory_symlink(dir.path() / "outside/grid", dir.path() / "e/grid");
     ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
     for (std::size_t i = 0; i < planted.size(); ++i) {
-        EXPECT_EQ(read_text(dir.file("outside/" + std::to_string(i))), "outside\n") << planted[i] << " written through";
+        EXPECT_EQ(read_text(dir.file("outside/" + std::to_string(i))), "outside\n")
+            << planted[i] << " written through";
         EXPECT_FALSE(fs::is_symlink(dir.path() / "e" / planted[i])) << planted[i];
     }
     EXPECT_TRUE(fs::is_empty(dir.path() / "outside/grid"));
@@ -660,22 +825,28 @@ TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
         write_text(dir.file("e/plan.txt"), bad);
         for (const std::string cmd : {"run-chunk e 0 2", "collect e", "status e"}) {
             EXPECT_EQ(ensemble(dir, cmd, out), 1) << cmd;
-            EXPECT_NE(out.find("plan.txt: line 4: member 0 names a folder that is not its own"), std::string::npos)
-                << cmd << "\n" << out;
+            EXPECT_NE(out.find("plan.txt: line 4: member 0 names a folder that is not its own"),
+                      std::string::npos)
+                << cmd << "\n"
+                << out;
         }
     }
 }
 
 TEST_F(EnsembleProgram, AResultDeletedOrCutRunsAgain) {
-    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n");
+    write_text(dir.file("s.toml"),
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n");
     std::string out;
     ASSERT_EQ(ensemble(dir, "run s.toml -o e", out), 0) << out;
     Plan plan;
     ASSERT_EQ(load_plan(dir.file("e"), plan), "");
-    const std::string res = dir.file("e/" + plan.members[1].folder + "/member.res"), whole = read_text(res);
+    const std::string res = dir.file("e/" + plan.members[1].folder + "/member.res"),
+                      whole = read_text(res);
     for (const std::string damage : {"delete", "cut", "grow"}) {
-        if (damage == "delete") fs::remove(res);
-        else fs::resize_file(res, damage == "cut" ? whole.size() / 2 : whole.size() + 4);
+        if (damage == "delete")
+            fs::remove(res);
+        else
+            fs::resize_file(res, damage == "cut" ? whole.size() / 2 : whole.size() + 4);
         EXPECT_FALSE(member_state(dir.file("e"), plan.members[1]).finished) << damage;
         EXPECT_EQ(ensemble(dir, "status e", out), 1) << damage;
         EXPECT_EQ(ensemble(dir, "run s.toml -o e", out), 0) << damage << "\n" << out;
@@ -684,8 +855,10 @@ TEST_F(EnsembleProgram, AResultDeletedOrCutRunsAgain) {
 }
 
 TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt) {
-    write_text(dir.file("b.cmd"), small_command_file(1000, "Max_Time 1500\nDump_Interval 500\nNumerics robust\n"));
-    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6]\n");
+    write_text(dir.file("b.cmd"),
+               small_command_file(1000, "Max_Time 1500\nDump_Interval 500\nNumerics robust\n"));
+    write_text(dir.file("s.toml"),
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6]\n");
     fs::create_directories(dir.path() / "tmp");
     for (int sig : {SIGTERM, SIGINT, SIGKILL}) {
         fs::remove_all(dir.path() / "e");
@@ -693,18 +866,20 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
         if (pid == 0) {
             setenv("TMPDIR", dir.file("tmp").c_str(), 1);
             if (chdir(dir.path().c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(127);
-            execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml", "-o", "e", "--jobs",
-                  "2", nullptr);
+            execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml",
+                  "-o", "e", "--jobs", "2", nullptr);
             _exit(127);
         }
         // Stopped once both members run (each has its output file).
         auto running = [&] {
             std::error_code ec;
             int n = 0;
-            for (const auto& f : fs::directory_iterator(dir.path() / "e/members", ec)) n += fs::exists(f.path() / "member.out");
+            for (const auto& f : fs::directory_iterator(dir.path() / "e/members", ec))
+                n += fs::exists(f.path() / "member.out");
             return n;
         };
-        for (auto t = std::chrono::steady_clock::now(); running() < 2 && std::chrono::steady_clock::now() - t < 30s;)
+        for (auto t = std::chrono::steady_clock::now();
+             running() < 2 && std::chrono::steady_clock::now() - t < 30s;)
             std::this_thread::sleep_for(5ms);
         ASSERT_EQ(running(), 2);
         std::this_thread::sleep_for(100ms);
@@ -722,31 +897,38 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
             }
             return n;
         };
-        for (auto t = std::chrono::steady_clock::now(); (left() || !empty_folder(dir.path() / "tmp")) &&
-                                                        std::chrono::steady_clock::now() - t < 10s;)
+        for (auto t = std::chrono::steady_clock::now();
+             (left() || !empty_folder(dir.path() / "tmp")) &&
+             std::chrono::steady_clock::now() - t < 10s;)
             std::this_thread::sleep_for(10ms);
         EXPECT_EQ(left(), 0) << "members outlive signal " << sig;
         EXPECT_TRUE(empty_folder(dir.path() / "tmp")) << "scratch left after signal " << sig;
         Plan plan;
         ASSERT_EQ(load_plan(dir.file("e"), plan), "");
-        for (const auto& m : plan.members) EXPECT_FALSE(member_state(dir.file("e"), m).finished) << sig;
+        for (const auto& m : plan.members)
+            EXPECT_FALSE(member_state(dir.file("e"), m).finished) << sig;
     }
 }
 
 TEST(EnsembleCollect, PeaksThatBlewUpAreLeftOutAsFailed) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
-    write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9]\n"
-                                   "[thresholds]\np3 = [1.0]\n");
+    write_text(
+        dir.file("s.toml"),
+        "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9]\n"
+        "[thresholds]\np3 = [1.0]\n");
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
     const float nan = std::nanf(""), inf = HUGE_VALF;
     const struct Case {
-        float peak;   // of p3 in cell 2 (member 0: 2 kPa, the only one used)
-        int quantity; // 0 p3, 1 p2, 2 h3, 3 h2
+        float peak;    // of p3 in cell 2 (member 0: 2 kPa, the only one used)
+        int quantity;  // 0 p3, 1 p2, 2 h3, 3 h2
         std::string why;
-    } cases[] = {{2.0f, 0, ""}, {nan, 0, "peak p3 nan kPa in cell 2"}, {inf, 1, "peak p2 inf kPa in cell 2"},
-                 {3e38f, 2, "peak h3 3.00000001e+38 m in cell 2"}, {-inf, 3, "peak h2 -inf m in cell 2"}};
+    } cases[] = {{2.0f, 0, ""},
+                 {nan, 0, "peak p3 nan kPa in cell 2"},
+                 {inf, 1, "peak p2 inf kPa in cell 2"},
+                 {3e38f, 2, "peak h3 3.00000001e+38 m in cell 2"},
+                 {-inf, 3, "peak h2 -inf m in cell 2"}};
     for (int i = 0; i < 5; ++i) {
         std::vector<std::vector<float>> peaks(4, std::vector<float>{0, 1, 2, 0});
         peaks[cases[i].quantity][2] = cases[i].peak;

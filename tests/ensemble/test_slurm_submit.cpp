@@ -43,11 +43,13 @@ TEST(SlurmSubmit, SbatchOutputOnEitherStreamIsReadWhole) {
     } cases[] = {
         {"a job id after much on standard error", kNoise + "echo '4242;cluster'\n", "", "4242", ""},
         {"a job id, then much on standard error", "echo 77\n" + kNoise, "", "77", ""},
-        {"a refusal after much on standard error", kNoise + "echo 'sbatch: error: no partition' >&2; exit 1\n",
-         "sbatch failed (status 1): x", "", "xsbatch: error: no partition"},
+        {"a refusal after much on standard error",
+         kNoise + "echo 'sbatch: error: no partition' >&2; exit 1\n", "sbatch failed (status 1): x",
+         "", "xsbatch: error: no partition"},
         {"killed", "kill -KILL $$\n", "sbatch failed (status 137)", "", ""},
         {"no job id", "echo\n", "sbatch gave no job id", "", ""},
-        {"not there", "", "cannot start " + dir.file("missing") + ": No such file or directory", "", ""},
+        {"not there", "", "cannot start " + dir.file("missing") + ": No such file or directory", "",
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -18,7 +18,8 @@ TEST(FormFactors, ExactAndTrapezoidalIntegrals) {
     EXPECT_DOUBLE_EQ(profile_integral(Quadratic{2, -1, 3}, one, one, one), 2 - 0.5 + 1);
     // Trapezoidal rule of z^2 over 1000 intervals: 1/3 + h^2/6.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, z2, one), 1.0 / 3 + 1e-6 / 6, 1e-14);
-    // Every factor of the numerator counts: (1 + z)^4 (1 + z), its rule's error h^2 / 12 (5 * 16 - 5).
+    // Every factor of the numerator counts: (1 + z)^4 (1 + z), its rule's error h^2 / 12 (5 * 16 -
+    // 5).
     EXPECT_NEAR(profile_ratio_integral(lin, lin, lin, lin, lin, one), 63.0 / 6 + 75e-6 / 12, 1e-12);
     // A vanishing or negative denominator is replaced by 0.01 at every node.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, one, Quadratic{-1, 0, 0}), 100.0, 1e-10);
@@ -39,22 +40,25 @@ TEST(WaveSpeed, LargestOfBothLayersOverTheWindow) {
     s.window.first_active = 1;
     s.window.last_active = 3;
     Layers& l = s.layers;
-    l.u3[1] = -2, l.h3[1] = 4, l.g_normal[1] = -9;                  // suspension: 2 + sqrt(36)
+    l.u3[1] = -2, l.h3[1] = 4, l.g_normal[1] = -9;  // suspension: 2 + sqrt(36)
     l.u2[2] = -10, l.h2[2] = 1, l.u3[2] = 1, l.h3[2] = 1, l.g_normal[2] = 9;  // 10 + 3 and 1 + 3
-    l.u2[3] = 50, l.h2[3] = 50;                                       // outside the window
+    l.u2[3] = 50, l.h2[3] = 50;                                               // outside the window
     EXPECT_DOUBLE_EQ(max_wave_speed(s), 13.0);
     s.window.last_active = 2;
     EXPECT_DOUBLE_EQ(max_wave_speed(s), 8.0);
     s.window.last_active = 1;
     EXPECT_EQ(max_wave_speed(s), 0.0);
     EXPECT_EQ(largest_gravity_wave_speed(s).cell, -1);  // an empty window names no cell
-    const SnowMass none = snow_mass(s, s.U);  // no cover, no flow
+    const SnowMass none = snow_mass(s, s.U);            // no cover, no flow
     EXPECT_EQ(none.cover + none.saltation + none.suspension, 0.0);
     // The onset's physical speed: a layer lifting off (g_normal h < 0) has no gravity waves.
-    EXPECT_EQ(gravity_wave_speed(-2, 9, 4) + gravity_wave_speed(-2, -9, 4) + gravity_wave_speed(3, 9, -1), 8.0 + 2 + 3);
+    EXPECT_EQ(
+        gravity_wave_speed(-2, 9, 4) + gravity_wave_speed(-2, -9, 4) + gravity_wave_speed(3, 9, -1),
+        8.0 + 2 + 3);
     s.window.last_active = 3;
     l.g_normal[2] = -9;  // both cells lift off: the flow's own speed
-    EXPECT_EQ(std::make_pair(largest_gravity_wave_speed(s).m_s, largest_gravity_wave_speed(s).cell), std::make_pair(10.0, 2));
+    EXPECT_EQ(std::make_pair(largest_gravity_wave_speed(s).m_s, largest_gravity_wave_speed(s).cell),
+              std::make_pair(10.0, 2));
 }
 
 // The scheme is read from its word once, with the other derived values:
@@ -87,8 +91,9 @@ TEST(Gravity, ALayerLiftingOffFliesFreeUnderTheRobustScheme) {
         derive_run_constants(s);
         s.grid.curvature[1] = -0.1, s.grid.curvature[2] = 0.1, s.layers.u2[1] = s.layers.u2[2] = 20;
         update_gravity(s);  // 9.81 -/+ 40
-        EXPECT_EQ(std::make_pair(s.layers.g_normal[1], s.layers.g_normal[2]),
-                  std::make_pair(numerics == "robust" ? 0.0 : s.par.Gravity - 40, s.par.Gravity + 40));
+        EXPECT_EQ(
+            std::make_pair(s.layers.g_normal[1], s.layers.g_normal[2]),
+            std::make_pair(numerics == "robust" ? 0.0 : s.par.Gravity - 40, s.par.Gravity + 40));
     }
 }
 
@@ -146,7 +151,8 @@ TEST(UpwindChoice, FourCasesWithZeroCountingAsForward) {
                   std::make_tuple(c.l, c.r, c.dx_up, 5.0, c.diverging))
             << c.wm << " " << c.w << " " << c.wp;
     }
-    EXPECT_DOUBLE_EQ(general_update({10, 1, 4, 6, 0.5, 1.5}, upwind_choice(len, len, 2), 0.1), 10 - 0.1 - 0.1 - 0.02);
+    EXPECT_DOUBLE_EQ(general_update({10, 1, 4, 6, 0.5, 1.5}, upwind_choice(len, len, 2), 0.1),
+                     10 - 0.1 - 0.1 - 0.02);
 }
 
 // Cell 3 is the only interior cell of the window 2 ... 4.
@@ -208,7 +214,9 @@ TEST_F(LayerPass, SmallNegativeMassesAreZeroedStrictlyAboveTheirLimits) {
     s.sink[3][kSaltMomentum] = 0;
     EXPECT_EQ(advance(1.0), 0.0);  // an empty cell crossing zero allows no step
     EXPECT_EQ(s.U[3][kSaltLoad], -0.0001);
-    EXPECT_EQ(out, "   time_step:  neg. rho2 at i=3, r=3, l=2\n   time_step:  neg. c3 at i=3, r=3, l=2\n");
+    EXPECT_EQ(
+        out,
+        "   time_step:  neg. rho2 at i=3, r=3, l=2\n   time_step:  neg. c3 at i=3, r=3, l=2\n");
 }
 
 // ---- The active window that follows the flow, and the cells outside it.
@@ -262,7 +270,8 @@ TEST_F(Window, ScansBetweenCell4AndCellNMinus3) {
     for (int i = 0; i <= 3; ++i) s.U[i][kSaltLoad] = 50.0;  // never inspected
     EXPECT_EQ(from(0, 100), std::make_pair(96, 99));
     s.U[50][kSaltLoad] = 50.0;
-    s.U[97][kSaltLoad] = 50.0;  // cell n - 3: seen from an end at it or beyond, not from one before it
+    s.U[97][kSaltLoad] =
+        50.0;  // cell n - 3: seen from an end at it or beyond, not from one before it
     EXPECT_EQ(from(0, 96), std::make_pair(47, 54));
     EXPECT_EQ(from(0, 97), std::make_pair(47, 99));
     s.U[4][kSaltLoad] = 50.0;

@@ -53,7 +53,8 @@ void scramble(ModelState& s, unsigned seed) {
 void expect_edge_rows(const Matrix& m, const Matrix& before, int last) {
     for (int i = 0; i < kCells; ++i)
         for (int j = 0; j < kNumComponents && (i <= 1 || i >= last - 1); ++j)
-            EXPECT_TRUE(same_bits(m[i][j], i >= last ? before[i][j] : 0.0)) << "window end " << last << " row " << i;
+            EXPECT_TRUE(same_bits(m[i][j], i >= last ? before[i][j] : 0.0))
+                << "window end " << last << " row " << i;
 }
 
 TEST_F(Versions, SourceTermsOfEveryCellAsTheOneCellFormulas) {
@@ -69,15 +70,18 @@ TEST_F(Versions, SourceTermsOfEveryCellAsTheOneCellFormulas) {
             expect_edge_rows(s.sink, before, last);
             const Layers& l = s.layers;
             for (int i = 2; i < last - 1; ++i) {
-                const SourceRow r = source_row(
-                    s.par, s.clock.dt,
-                    {l.h1[i], l.rho1[i], l.h2[i], l.u2[i], l.rho2[i], l.h3[i], l.u3[i], l.c3[i], l.rho3[i], l.k3[i],
-                     l.eps3[i], l.g_normal[i], l.g_tangent[i], s.grid.curvature[i], s.grid.u_threshold[i]});
+                const SourceRow r =
+                    source_row(s.par, s.clock.dt,
+                               {l.h1[i], l.rho1[i], l.h2[i], l.u2[i], l.rho2[i], l.h3[i], l.u3[i],
+                                l.c3[i], l.rho3[i], l.k3[i], l.eps3[i], l.g_normal[i],
+                                l.g_tangent[i], s.grid.curvature[i], s.grid.u_threshold[i]});
                 const double beta = s.par.Relaxation_Factor;
                 for (int j = 0; j < kNumComponents; ++j) {
                     const bool relaxed = j == 0 || (j >= 3 && j <= 7);
-                    const double expected = relaxed ? (1 - beta) * prev[i][j] + beta * r.value[j] : 0.0;
-                    ASSERT_TRUE(same_bits(s.sink[i][j], expected)) << "window end " << last << " cell " << i << " j " << j;
+                    const double expected =
+                        relaxed ? (1 - beta) * prev[i][j] + beta * r.value[j] : 0.0;
+                    ASSERT_TRUE(same_bits(s.sink[i][j], expected))
+                        << "window end " << last << " cell " << i << " j " << j;
                 }
             }
         }
@@ -91,7 +95,8 @@ SuspensionGradients gradients_as_written(const ModelState& s, int i) {
     const bool behind = l.u3[i] > 0;
     const int a = behind ? i - 1 : i, b = behind ? i : i + 1;
     const double L = s.grid.cell_length[b];
-    return {(l.c3[b] - l.c3[a]) / L, (l.rho3[b] * l.u3[b] * l.h3[b] - l.rho3[a] * l.u3[a] * l.h3[a]) / L};
+    return {(l.c3[b] - l.c3[a]) / L,
+            (l.rho3[b] * l.u3[b] * l.h3[b] - l.rho3[a] * l.u3[a] * l.h3[a]) / L};
 }
 
 TEST_F(Versions, FluxesOfEveryCellAsTheOneCellFormulas) {
@@ -111,15 +116,19 @@ TEST_F(Versions, FluxesOfEveryCellAsTheOneCellFormulas) {
                 EXPECT_EQ(std::make_tuple(l.c3[i], l.u3[i], l.k3[i], l.eps3[i], l.rho3[i]),
                           std::make_tuple(0.0, 0.0, 0.0, 0.0, s.par.Air_Density));
             for (int i = 2; i < last - 1; ++i) {
-                const SuspensionGradients g = suspension_gradients(s, i), w = gradients_as_written(s, i);
+                const SuspensionGradients g = suspension_gradients(s, i),
+                                          w = gradients_as_written(s, i);
                 ASSERT_TRUE(same_bits(g.Gc, w.Gc) && same_bits(g.Gm, w.Gm)) << "cell " << i;
-                const FluxRow f = flux_row(s.par, s.constants, s.ff,
-                                           {l.h2[i], l.u2[i], l.rho2[i], l.h3[i], l.u3[i], l.c3[i], l.rho3[i],
-                                            l.k3[i], l.eps3[i], l.g_normal[i], l.g_tangent[i]},
-                                           w);
+                const FluxRow f =
+                    flux_row(s.par, s.constants, s.ff,
+                             {l.h2[i], l.u2[i], l.rho2[i], l.h3[i], l.u3[i], l.c3[i], l.rho3[i],
+                              l.k3[i], l.eps3[i], l.g_normal[i], l.g_tangent[i]},
+                             w);
                 for (int j = 0; j < kNumComponents; ++j) {
-                    ASSERT_TRUE(same_bits(s.flux_adv[i][j], f.adv[j])) << "cell " << i << " component " << j;
-                    ASSERT_TRUE(same_bits(s.flux_diff[i][j], f.diff[j])) << "cell " << i << " component " << j;
+                    ASSERT_TRUE(same_bits(s.flux_adv[i][j], f.adv[j]))
+                        << "cell " << i << " component " << j;
+                    ASSERT_TRUE(same_bits(s.flux_diff[i][j], f.diff[j]))
+                        << "cell " << i << " component " << j;
                 }
             }
         }
@@ -137,11 +146,13 @@ TEST_F(Versions, RecoveryOfEveryCellAsTheOneCellFormula) {
             const Layers& l = s.layers;
             for (int i = 3; i < 3 + width; ++i) {
                 const LayerVariables v = recover_cell(s.par, s.constants, s.U[i]);
-                const double got[] = {l.h1[i], l.rho1[i], l.h2[i], l.u2[i], l.rho2[i], l.h3[i],
+                const double got[] = {l.h1[i], l.rho1[i], l.h2[i],   l.u2[i], l.rho2[i], l.h3[i],
                                       l.u3[i], l.c3[i],   l.rho3[i], l.k3[i], l.eps3[i]};
-                const double want[] = {v.h1, v.rho1, v.h2, v.u2, v.rho2, v.h3, v.u3, v.c3, v.rho3, v.k3, v.eps3};
+                const double want[] = {v.h1, v.rho1, v.h2,   v.u2, v.rho2, v.h3,
+                                       v.u3, v.c3,   v.rho3, v.k3, v.eps3};
                 for (int k = 0; k < 11; ++k)
-                    ASSERT_TRUE(same_bits(got[k], want[k])) << "width " << width << " cell " << i << " variable " << k;
+                    ASSERT_TRUE(same_bits(got[k], want[k]))
+                        << "width " << width << " cell " << i << " variable " << k;
             }
         }
     });
@@ -160,15 +171,19 @@ TEST_F(Versions, UpdateOfEveryComponentAsTheGeneralFormula) {
         test::stdout_of([&] { advance_interior(s, step); });
         int checked = 0;
         for (int i = 2; i < kCells - 2; ++i) {
-            const UpwindChoice salt = upwind_choice(s.layers.u2.data(), s.grid.cell_length.data(), i);
-            const UpwindChoice susp = upwind_choice(s.layers.u3.data(), s.grid.cell_length.data(), i);
+            const UpwindChoice salt =
+                upwind_choice(s.layers.u2.data(), s.grid.cell_length.data(), i);
+            const UpwindChoice susp =
+                upwind_choice(s.layers.u3.data(), s.grid.cell_length.data(), i);
             for (int j : {0, 1, 3, 4, 5, 6, 7, 8, 9}) {
                 const UpwindChoice& c = j < kSuspDepth ? salt : susp;
                 if (c.diverging && (j == kSaltLoad || j >= kSuspVolume)) continue;
-                double want = general_update({s.U_prev[i][j], s.sink[i][j], s.flux_adv[c.l][j], s.flux_adv[c.r][j],
-                                              s.flux_diff[i - 1][j], s.flux_diff[i + 1][j]},
-                                             c, step);
-                if ((j == kSaltLoad && want < 0 && want > -0.0001) || (j == kSuspVolume && want < 0 && want > -0.00001))
+                double want = general_update(
+                    {s.U_prev[i][j], s.sink[i][j], s.flux_adv[c.l][j], s.flux_adv[c.r][j],
+                     s.flux_diff[i - 1][j], s.flux_diff[i + 1][j]},
+                    c, step);
+                if ((j == kSaltLoad && want < 0 && want > -0.0001) ||
+                    (j == kSuspVolume && want < 0 && want > -0.00001))
                     want = 0.0;
                 ASSERT_TRUE(same_bits(s.U[i][j], want)) << "cell " << i << " component " << j;
                 ++checked;
@@ -181,7 +196,8 @@ TEST_F(Versions, UpdateOfEveryComponentAsTheGeneralFormula) {
 // Whole passes with the baseline and the AVX2 versions agree bit for bit.
 TEST_F(Versions, PassesAgreeBetweenTheVersions) {
     if (!wide_lanes()) GTEST_SKIP() << "the processor has no AVX2";
-    EXPECT_GT(test::compare_passes(150, {false, false}, {false, true}, [](ModelState&, int) {}), 100);
+    EXPECT_GT(test::compare_passes(150, {false, false}, {false, true}, [](ModelState&, int) {}),
+              100);
 }
 
 }  // namespace

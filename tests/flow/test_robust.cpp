@@ -37,7 +37,8 @@ TEST(RobustFaceFlux, HllTakesTheUpwindFluxOrTheMeanStateBetweenTheWavesAndKeepsD
     for (const Case& c : cases) {
         const HllWeights w = hll_weights(c.slowest, c.fastest);
         EXPECT_DOUBLE_EQ(hll_flux(w, 6.0, 2.0, 3.0, 1.0), c.want) << c.what;
-        EXPECT_DOUBLE_EQ(hll_flux(w, 5.0, 5.0, 2.0, 2.0), 5.0) << c.what << ": equal states keep their flux";
+        EXPECT_DOUBLE_EQ(hll_flux(w, 5.0, 5.0, 2.0, 2.0), 5.0)
+            << c.what << ": equal states keep their flux";
     }
     // For a depth h moving at u, with speeds that bracket both cells' u, the
     // face flux never falls as the left depth grows and never rises as the
@@ -45,7 +46,9 @@ TEST(RobustFaceFlux, HllTakesTheUpwindFluxOrTheMeanStateBetweenTheWavesAndKeepsD
     const double velocities[][2] = {{3.0, 5.0}, {-2.0, 4.0}, {-6.0, -1.0}, {0.0, 0.0}, {8.0, -8.0}};
     for (const auto& v : velocities) {
         const HllWeights w = hll_weights(std::min(v[0], v[1]) - 2.0, std::max(v[0], v[1]) + 2.0);
-        const auto face = [&](double hl, double hr) { return hll_flux(w, hl * v[0], hr * v[1], hl, hr); };
+        const auto face = [&](double hl, double hr) {
+            return hll_flux(w, hl * v[0], hr * v[1], hl, hr);
+        };
         EXPECT_GE(face(2.0, 1.0), face(1.0, 1.0)) << v[0] << " " << v[1];
         EXPECT_LE(face(1.0, 2.0), face(1.0, 1.0)) << v[0] << " " << v[1];
     }
@@ -110,7 +113,7 @@ void scramble(ModelState& s, int n, unsigned seed) {
 
 FluxInputs inputs_of(const ModelState& s, int i) {
     const Layers& l = s.layers;
-    return {l.h2[i],  l.u2[i],   l.rho2[i], l.h3[i],       l.u3[i],        l.c3[i],
+    return {l.h2[i],   l.u2[i], l.rho2[i], l.h3[i],       l.u3[i],       l.c3[i],
             l.rho3[i], l.k3[i], l.eps3[i], l.g_normal[i], l.g_tangent[i]};
 }
 
@@ -121,7 +124,8 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
             scramble(s, 24, 500 + last);
             s.window.first_active = 1;
             s.window.last_active = last;
-            std::fill(s.robust.cells.begin(), s.robust.cells.end(), RobustWork::Cell{9, 9, 9, 9, 9, 9});
+            std::fill(s.robust.cells.begin(), s.robust.cells.end(),
+                      RobustWork::Cell{9, 9, 9, 9, 9, 9});
             compute_robust_fluxes(s);
             double fastest = 0.0;
             for (int i = 1; i < last; ++i) {
@@ -129,14 +133,16 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
                 for (double v : {r.salt_slowest, r.salt_fastest, r.susp_slowest, r.susp_fastest})
                     fastest = std::max(fastest, std::fabs(v));
                 const RobustWork::Cell& d = s.robust.cells[i];
-                if (i == 1 || i == last - 1) {  // edge rows: fluxes left as they were, no coefficients
+                if (i == 1 ||
+                    i == last - 1) {  // edge rows: fluxes left as they were, no coefficients
                     for (int j = 0; j < kNumComponents; ++j) ASSERT_EQ(s.flux_adv[i][j], 0.0);
                     for (double v : {d.salt_slowest, d.salt_fastest, d.susp_slowest, d.susp_fastest,
                                      d.momentum_diffusivity, d.volume_diffusivity})
                         ASSERT_EQ(v, 0.0) << "edge " << i;
                     continue;
                 }
-                for (int j : kAdvected) ASSERT_TRUE(same_bits(s.flux_adv[i][j], r.flux.adv[j])) << i << " " << j;
+                for (int j : kAdvected)
+                    ASSERT_TRUE(same_bits(s.flux_adv[i][j], r.flux.adv[j])) << i << " " << j;
                 ASSERT_TRUE(same_bits(d.salt_slowest, r.salt_slowest)) << i;
                 ASSERT_TRUE(same_bits(d.salt_fastest, r.salt_fastest)) << i;
                 ASSERT_TRUE(same_bits(d.susp_slowest, r.susp_slowest)) << i;
@@ -163,7 +169,8 @@ TEST_F(RobustVersions, SignalSpeedsBracketEveryComponentsAdvection) {
         // The diffusivities of the momentum and of the snow content.
         const double nu_t = s.par.C_mu * in.k3 * in.k3 / std::max(in.eps3, s.par.Min_Susp_Dissip);
         const double nu = s.par.Fluid_Viscosity + nu_t;
-        EXPECT_NEAR(-r.flux.diff[kSuspMomentum], 2 * nu * ((1 - lambda) * s.ff.S_CUKK_E + lambda * s.ff.T_UKK_E), 1e-12 * nu);
+        EXPECT_NEAR(-r.flux.diff[kSuspMomentum],
+                    2 * nu * ((1 - lambda) * s.ff.S_CUKK_E + lambda * s.ff.T_UKK_E), 1e-12 * nu);
         EXPECT_NEAR(-r.flux.diff[kSuspVolume], nu_t / s.par.Sigma_c * lambda, 1e-12 * nu);
         const double momentum_speed = in.u3 * ((1 - lambda) * s.ff.S_CUU + lambda * s.ff.T_UU);
         // The snow volume moves at its flux over c3 times the floored depth.
@@ -228,11 +235,13 @@ TEST(RobustStep, ClosedWindowConservesTheMovedQuantities) {
         cloud(s, 40, 15, 24, u);
         const double step = courant_time_step(s, robust_wave_speed(s));
         ASSERT_GT(step, 0.0);
-        EXPECT_LT(advance_interior_robust(s, 100.0), 1.0) << "a step beyond the Courant rule is cut";
+        EXPECT_LT(advance_interior_robust(s, 100.0), 1.0)
+            << "a step beyond the Courant rule is cut";
         ASSERT_EQ(advance_interior_robust(s, step), step) << "the Courant step is allowed";
         for (int j : {kSaltMomentum, kSaltLoad, kSuspDepth, kSuspMomentum, kSuspVolume}) {
             const double before = interior_total(s, s.U_prev, j), after = interior_total(s, s.U, j);
-            EXPECT_NEAR(after, before, 1e-12 * std::fabs(before) + 1e-9) << "u " << u << " component " << j;
+            EXPECT_NEAR(after, before, 1e-12 * std::fabs(before) + 1e-9)
+                << "u " << u << " component " << j;
         }
         bool moved = false;
         for (int i = 0; i < 40; ++i) moved |= s.U[i][kSuspDepth] != s.U_prev[i][kSuspDepth];
@@ -270,7 +279,8 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
         advance_interior_robust(s, step);
         for (int j : {kSuspMomentum, kSuspVolume}) {
             const double before = interior_total(s, s.U_prev, j);
-            EXPECT_NEAR(interior_total(s, s.U, j), before, 1e-12 * 1e4) << "step " << step << " component " << j;
+            EXPECT_NEAR(interior_total(s, s.U, j), before, 1e-12 * 1e4)
+                << "step " << step << " component " << j;
         }
         const auto D = [&](int i, double RobustWork::Cell::*of) {
             return std::min(s.robust.cells[i].*of, s.robust.cells[i + 1].*of);
@@ -280,7 +290,9 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
                 const double c = s.U[i][kSuspVolume] / 4.0;
                 EXPECT_GE(c, 0.001 - 1e-15) << i;
                 EXPECT_LE(c, 0.003 + 1e-15) << i;
-                EXPECT_LT(std::fabs(s.U[i][kSuspMomentum] - s.U[i + 1][kSuspMomentum]), 0.5 * 10 * 12 * 12) << i;
+                EXPECT_LT(std::fabs(s.U[i][kSuspMomentum] - s.U[i + 1][kSuspMomentum]),
+                          0.5 * 10 * 12 * 12)
+                    << i;
                 continue;
             }
             if (i < 3 || i > 9) continue;  // away from the closed edges
@@ -291,8 +303,10 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
                 const double scale = j == kSuspMomentum ? 1.0 : 1.0 / 4.0;  // of rho3 u3 h3, of c3
                 const auto g = [&](int a) { return s.U_prev[a][j] * scale; };
                 const double rate = (D(i, col) * (g(i + 1) - g(i)) / s.grid.cell_length[i + 1] -
-                                     D(i - 1, col) * (g(i) - g(i - 1)) / s.grid.cell_length[i]) / V;
-                EXPECT_NEAR(s.U[i][j], s.U_prev[i][j] + step * rate, 1e-4 * std::fabs(step * rate) + 1e-13)
+                                     D(i - 1, col) * (g(i) - g(i - 1)) / s.grid.cell_length[i]) /
+                                    V;
+                EXPECT_NEAR(s.U[i][j], s.U_prev[i][j] + step * rate,
+                            1e-4 * std::fabs(step * rate) + 1e-13)
                     << i << " " << j;
             }
         }
@@ -309,8 +323,10 @@ TEST(RobustStep, ACallReadsOnlyTheWorkArraysOfItsSchemeAndKind) {
     const auto junk_fluxes = [&](ModelState& s) {
         std::fill(s.flux_adv.data.begin(), s.flux_adv.data.end(), nan);
         std::fill(s.flux_diff.data.begin(), s.flux_diff.data.end(), nan);
-        std::fill(s.robust.cells.begin(), s.robust.cells.end(), RobustWork::Cell{nan, nan, nan, nan, nan, nan});
-        std::fill(s.robust.eliminated.begin(), s.robust.eliminated.end(), RobustWork::Eliminated{nan, nan, nan, nan});
+        std::fill(s.robust.cells.begin(), s.robust.cells.end(),
+                  RobustWork::Cell{nan, nan, nan, nan, nan, nan});
+        std::fill(s.robust.eliminated.begin(), s.robust.eliminated.end(),
+                  RobustWork::Eliminated{nan, nan, nan, nan});
     };
     const auto junk_standard = [&](ModelState& s) {
         std::fill(s.flux_diff.data.begin(), s.flux_diff.data.end(), nan);
@@ -335,8 +351,10 @@ TEST(RobustStep, ACallReadsOnlyTheWorkArraysOfItsSchemeAndKind) {
         }
         c.junk(junked);
         for (ModelState* s : {&clean, &junked})
-            test::stdout_of([&] { time_step(*s, c.kind, c.kind == StepKind::kFull ? 0.05 : 0.02, 0.05); });
-        EXPECT_EQ(0, std::memcmp(clean.U.data.data(), junked.U.data.data(), clean.U.data.size() * sizeof(double)))
+            test::stdout_of(
+                [&] { time_step(*s, c.kind, c.kind == StepKind::kFull ? 0.05 : 0.02, 0.05); });
+        EXPECT_EQ(0, std::memcmp(clean.U.data.data(), junked.U.data.data(),
+                                 clean.U.data.size() * sizeof(double)))
             << c.what;
         EXPECT_EQ(0, std::memcmp(clean.sink_prev.data.data(), junked.sink_prev.data.data(),
                                  clean.sink_prev.data.size() * sizeof(double)))
@@ -358,7 +376,8 @@ TEST(RobustStep, EachSchemeTakesItsOwnCourantWaveSpeed) {
     const WaveSpeed largest = largest_wave_speed(s);
     const double signal = robust_wave_speed(s);
     ASSERT_GT(signal, largest.m_s);
-    for (const auto& [scheme, want] : {std::pair{Scheme::kStandard, largest.m_s}, std::pair{Scheme::kRobust, signal}}) {
+    for (const auto& [scheme, want] :
+         {std::pair{Scheme::kStandard, largest.m_s}, std::pair{Scheme::kRobust, signal}}) {
         s.constants.scheme = scheme;
         EXPECT_EQ(courant_wave_speed(s, largest), want) << scheme_name(scheme);
     }

@@ -31,13 +31,15 @@ std::string read(const std::string& text, ModelState& s, GeneratorInput& in) {
 }
 
 TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
-    std::string text = "# leading comment\nTrack_Name   Steep gully \nRun_Name R1\n"
-                       "| COMMON GLOBAL PARAMETERS\nGravity 9.8\nBogus 1\n|\n"
-                       "junk between sections\n| POWDER SNOW GLOBAL PARAMETERS\n"
-                       "# comment\nAlpha 0.5\nGamma_1 7\nSusp_Rate 2\nElem_Size 12.5\nMax_Dev 0.1\n"
-                       "| COORDINATES\nignored line\nNumber_of_Points 7\n";
+    std::string text =
+        "# leading comment\nTrack_Name   Steep gully \nRun_Name R1\n"
+        "| COMMON GLOBAL PARAMETERS\nGravity 9.8\nBogus 1\n|\n"
+        "junk between sections\n| POWDER SNOW GLOBAL PARAMETERS\n"
+        "# comment\nAlpha 0.5\nGamma_1 7\nSusp_Rate 2\nElem_Size 12.5\nMax_Dev 0.1\n"
+        "| COORDINATES\nignored line\nNumber_of_Points 7\n";
     for (int i = 0; i < 7; ++i)
-        text += std::to_string(i) + " " + std::to_string(10 * i) + " " + std::to_string(900 - i) + " 1 2\n";
+        text += std::to_string(i) + " " + std::to_string(10 * i) + " " + std::to_string(900 - i) +
+                " 1 2\n";
     text += "| POWDER SNOW LOCAL PARAMETERS\n";
     for (int i = 0; i < 7; ++i) text += std::to_string(i) + " " + kLocals + "\n";
     ModelState s;
@@ -62,7 +64,8 @@ TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
     const float local[12] = {0, 0.5f, 0.5f, 150, 1, 5, 40, 5, 5, 2, 1, 0.5f};
     for (int p = 0; p < 7; ++p) {
         const float head[4] = {10.0f * p, 900.0f - p, 1, 2};
-        for (int k = 0; k < 16; ++k) EXPECT_EQ(in.points[p][k], k < 4 ? head[k] : local[k - 4]) << p << " " << k;
+        for (int k = 0; k < 16; ++k)
+            EXPECT_EQ(in.points[p][k], k < 4 ? head[k] : local[k - 4]) << p << " " << k;
     }
 }
 
@@ -99,16 +102,18 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
         {"Gravity 9.5 m/s2\n", ""},  // text after the number is ignored
         {"Max_Time\t30\n", ""},
         {"Velo_Prof_Coeff_0 0.1\n", ""},
-        {"Ref_Radius 7\n", ""},  // an alias of Max_Dev
-        {"Spline_Type Bspline\n", ""},  // an alias of Grid_Method
+        {"Ref_Radius 7\n", ""},                                 // an alias of Max_Dev
+        {"Spline_Type Bspline\n", ""},                          // an alias of Grid_Method
         {"Grid_Method abcdefghijklmnopqrstuvwxyz01234\n", ""},  // 31 characters, the most it holds
-        {"Grid_Method\n", ""},         // no second word: unchanged
+        {"Grid_Method\n", ""},                                  // no second word: unchanged
         {"Min_Susp_Mass_Flux 9.17\n", ""},  // divided by the particle density in force
-        {"grid_method x\n", "   match_parameter:  Parameter grid_method not identified; skipping.\n"},
+        {"grid_method x\n",
+         "   match_parameter:  Parameter grid_method not identified; skipping.\n"},
         {"    \n", "   match_parameter:  Parameter  not identified; skipping.\n"},
         {"Region Alps 12\n", "   match_parameter:  QRA file format revision 1.2 detected.\n"},
         {"Return_Period 300\n", ""},
-        {"Alpha fast\n", "   match_parameter:  WARNING:  No number after Alpha; value left unchanged.\n"},
+        {"Alpha fast\n",
+         "   match_parameter:  WARNING:  No number after Alpha; value left unchanged.\n"},
         {"Grid_Method abcdefghijklmnopqrstuvwxyz0123456789\n",
          "   match_parameter:  WARNING:  Grid_Method `abcdefghijklmnopqrstuvwxyz0123456789' is "
          "longer than 31 characters; ignored.\n"},
@@ -128,13 +133,15 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
     EXPECT_EQ(p.Max_Dev, 3.0);
     // A key far longer than any known one is reported whole.
     const std::string key(300, 'K');
-    EXPECT_EQ(applied(p, key + " 1\n"), "   match_parameter:  Parameter " + key + " not identified; skipping.\n");
+    EXPECT_EQ(applied(p, key + " 1\n"),
+              "   match_parameter:  Parameter " + key + " not identified; skipping.\n");
 }
 
 std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
 // test::command_file(3, ...) with `from` replaced by `to`.
-std::string edited(const std::string& from, const std::string& to, const std::string& globals = "Gravity 9.8\n") {
+std::string edited(const std::string& from, const std::string& to,
+                   const std::string& globals = "Gravity 9.8\n") {
     std::string text = test::command_file(3, globals, kLocals);
     const std::size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
@@ -154,38 +161,50 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
         {"", 0, "Command file `t.cmd' ends before its Track_Name line.", ""},
         {edited("Number_of_Points 3", "Number_of_Points 0"), 6,
          "Number_of_Points is 0; at least one input point is needed.", ""},
-        {edited("Number_of_Points 3", "Number_of_Points x"), 6, "No number of points after Number_of_Points.", ""},
+        {edited("Number_of_Points 3", "Number_of_Points x"), 6,
+         "No number of points after Number_of_Points.", ""},
         {edited("Run_Name Test run", std::string(256, 'r')), 2,
          "Line 2 of command file `t.cmd' is longer than 255 characters.", ""},
-        {edited("\n1 10 ", "\n2 10 "), 8, "Line number mismatch: row 2 of the coordinate table stands where row 1 is expected.",
-         "\n>>> read_command_file:  2  1  FATAL ERROR -- Line number mismatch in grid file. STOP! <<<\n\n"},
-        {edited("\n2 20 990 0 0", "\n2 20 990"), 9, "Row 2 of the coordinate table has 2 of 4 numbers.", ""},
-        {edited("\n1 0 0.5", "\n1 0 nan"), 12, "Number 2 of row 1 of the local-parameter table is not a finite number.", ""},
-        {edited("\n2 20 990 0 0\n", "\n"), 9, "The coordinate table has 2 rows; Number_of_Points is 3.",
+        {edited("\n1 10 ", "\n2 10 "), 8,
+         "Line number mismatch: row 2 of the coordinate table stands where row 1 is expected.",
+         "\n>>> read_command_file:  2  1  FATAL ERROR -- Line number mismatch in grid file. STOP! "
+         "<<<\n\n"},
+        {edited("\n2 20 990 0 0", "\n2 20 990"), 9,
+         "Row 2 of the coordinate table has 2 of 4 numbers.", ""},
+        {edited("\n1 0 0.5", "\n1 0 nan"), 12,
+         "Number 2 of row 1 of the local-parameter table is not a finite number.", ""},
+        {edited("\n2 20 990 0 0\n", "\n"), 9,
+         "The coordinate table has 2 rows; Number_of_Points is 3.",
          "   read_command_file:  2 instead of 3 input points. STOP!\n"},
         {edited("| POWDER SNOW LOCAL", "| POWDER SNOW LOCALS"), 14,
          "Command file `t.cmd' ends before the line \"| POWDER SNOW LOCAL PARAMETERS\".", ""},
-        {edited("| COORDINATES", "# COORDINATES"), 14, "Command file `t.cmd' ends before the line \"| COORDINATES\".", ""},
+        {edited("| COORDINATES", "# COORDINATES"), 14,
+         "Command file `t.cmd' ends before the line \"| COORDINATES\".", ""},
         {"Track_Name T\nRun_Name R\n| POWDER SNOW GLOBAL PARAMETERS\nGravity 1\n", 4,
          "Command file `t.cmd' ends inside the powder snow global parameters.", ""},
         {edited("Gravity 9.8", "Gravity 0"), 4, "Parameter Gravity is 0; it must be positive.", ""},
         // An alias names the line it stands on; a sum the last of its keys.
         {edited("Gravity 9.8", "Max_Dev 1\nRef_Radius 1e39\nGravity 9.8"), 5,
-         "Parameter Max_Dev is 1e+39; the grid generator takes it as a 32-bit float, at most 3.4e+38.", ""},
+         "Parameter Max_Dev is 1e+39; the grid generator takes it as a 32-bit float, at most "
+         "3.4e+38.",
+         ""},
         {edited("Gravity 9.8", "Conc_Prof_Coeff_1 -40\nGravity 2\nConc_Prof_Coeff_2 1"), 6,
-         "Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -37.6667; the density at the top of the "
+         "Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -37.6667; the density at "
+         "the top of the "
          "suspension layer would be negative.",
          ""},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStdout();
         const CommandFile f = parse_command_file("t.cmd", bytes_of(c.text));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.message << ": the reader printed";
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "")
+            << c.message << ": the reader printed";
         ASSERT_TRUE(f.refusal) << c.message;
         EXPECT_EQ(f.refusal->line, c.line) << c.message;
         EXPECT_EQ(f.refusal->message, c.message);
         EXPECT_EQ(f.refusal->status, kStatusCommandFile) << c.message;
-        const std::string end = c.printed_end.empty() ? fatal + c.message + " STOP!\n" : c.printed_end;
+        const std::string end =
+            c.printed_end.empty() ? fatal + c.message + " STOP!\n" : c.printed_end;
         ASSERT_GE(f.console.size(), end.size()) << c.message;
         EXPECT_EQ(f.console.substr(f.console.size() - end.size()), end);
         const std::string where = c.line ? "t.cmd:" + std::to_string(c.line) + ": " : "t.cmd: ";
@@ -209,7 +228,9 @@ TEST(CommandFileReader, ReadsWithoutPrintingOrWritingWhatTorlaPrintsAndWrites) {
     ModelState s;
     GeneratorInput in;
     EXPECT_EQ(f.console, read(text, s, in));
-    EXPECT_EQ(f.parameter_reports, std::vector<std::string>{"   match_parameter:  Parameter Bogus not identified; skipping.\n"});
+    EXPECT_EQ(f.parameter_reports,
+              std::vector<std::string>{
+                  "   match_parameter:  Parameter Bogus not identified; skipping.\n"});
     EXPECT_EQ(f.sha256, sha256_hex(text));
     EXPECT_EQ(f.problem, "Test track");
     EXPECT_EQ(f.run, "Test run");
@@ -223,7 +244,8 @@ TEST(CommandFileReader, TextWithANulIsPrintedAsPrintfPrintsIt) {
     // torla printed these with %s, which ends at a NUL: what follows it on
     // the line is not printed, the rest of the message is.
     using namespace std::string_literals;
-    const std::string text = edited("Track_Name Test track\n", "Track_Name A\0B\n"s, "Gra\0vity 3\nGrid_Method ab\0cd\n"s);
+    const std::string text = edited("Track_Name Test track\n", "Track_Name A\0B\n"s,
+                                    "Gra\0vity 3\nGrid_Method ab\0cd\n"s);
     const CommandFile f = parse_command_file("t.cmd", bytes_of(text));
     ASSERT_TRUE(f.ok()) << refusal_text(f);
     EXPECT_EQ(f.console.find('\0'), std::string::npos);

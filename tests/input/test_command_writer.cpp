@@ -24,7 +24,8 @@ TEST(CommandWriter, WritesBackWhatItReadByteForByte) {
     const std::string plain = "# note\n\n" + test::command_file(3, "Alpha 0.5\n# c\n", kLocals);
     std::string quoted = plain;
     quoted.replace(quoted.find("1 10 995 0 0\n"), 13, "  \"1 10 995 0 0\"  \n# row comment\n");
-    const std::string no_end = plain.substr(0, plain.size() - 1);  // the last line without its line feed
+    const std::string no_end =
+        plain.substr(0, plain.size() - 1);  // the last line without its line feed
     std::string mixed = plain;
     mixed.replace(mixed.find("Alpha 0.5\n"), 10, "Alpha 0.5\r\n");
     for (const std::string& text : {plain, quoted, no_end, crlf(plain), mixed}) {
@@ -44,9 +45,10 @@ TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
     doc.set_parameter("Numerics", "robust");
     doc.scale_local_column(3, 2.0, [](double v) { return std::to_string(static_cast<int>(v)); });
     const std::string out = doc.text();
-    EXPECT_EQ(out.substr(0, out.find("| COORDINATES")),
-              crlf("| POWDER SNOW GLOBAL PARAMETERS\n| early\nTrack_Name Test track\nRun_Name Test run\n"
-                   "| POWDER SNOW GLOBAL PARAMETERS\nAlpha 0.5\nAlpha 0.7\nNumerics robust\n"));
+    EXPECT_EQ(
+        out.substr(0, out.find("| COORDINATES")),
+        crlf("| POWDER SNOW GLOBAL PARAMETERS\n| early\nTrack_Name Test track\nRun_Name Test run\n"
+             "| POWDER SNOW GLOBAL PARAMETERS\nAlpha 0.5\nAlpha 0.7\nNumerics robust\n"));
     EXPECT_NE(out.find(crlf("| POWDER SNOW LOCAL PARAMETERS\n0 0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n"
                             "1 0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n| END OF FILE\n")),
               std::string::npos)
@@ -77,9 +79,10 @@ TEST(CommandWriter, AFileMadeLineByLineIsOneTheReaderTakes) {
     EXPECT_EQ(f.par.Max_Time, 5.0);
     EXPECT_EQ(comment_block(f), std::vector<std::string>{"# made here"});
     ASSERT_EQ(f.lines.size(), 12u);
-    const LineKind kinds[] = {LineKind::kComment, LineKind::kName, LineKind::kName, LineKind::kSection,
-                              LineKind::kParameter, LineKind::kSection, LineKind::kCount, LineKind::kCoordinateRow,
-                              LineKind::kCoordinateRow, LineKind::kSection, LineKind::kLocalRow, LineKind::kLocalRow};
+    const LineKind kinds[] = {
+        LineKind::kComment,       LineKind::kName,    LineKind::kName,     LineKind::kSection,
+        LineKind::kParameter,     LineKind::kSection, LineKind::kCount,    LineKind::kCoordinateRow,
+        LineKind::kCoordinateRow, LineKind::kSection, LineKind::kLocalRow, LineKind::kLocalRow};
     for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(f.lines[i].kind, kinds[i]) << i;
     EXPECT_EQ(f.lines[4].key, "Max_Time");
     EXPECT_EQ(f.coordinates[1], (std::array<double, 4>{10, 95, 0, 0}));

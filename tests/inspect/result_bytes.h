@@ -36,7 +36,9 @@ struct ResultBytes {
 
     std::string bytes() const {
         std::string b;
-        const auto i16 = [&](int v) { b += static_cast<char>(v & 0xFF), b += static_cast<char>((v >> 8) & 0xFF); };
+        const auto i16 = [&](int v) {
+            b += static_cast<char>(v & 0xFF), b += static_cast<char>((v >> 8) & 0xFF);
+        };
         const auto f32 = [&](const std::vector<float>& values) {
             for (float v : values) {
                 uint32_t u;

@@ -25,7 +25,8 @@ std::string placed_run(const std::string& globals) {
     std::ostringstream o;
     o << "Track_Name At track\nRun_Name At run\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 8\n"
       << globals << "| COORDINATES\nNumber_of_Points 30\n";
-    for (int i = 0; i < 30; ++i) o << i << " " << i * 10 << " " << 1000 - 6 * i << " " << 1000 + 10 * i << " 2000\n";
+    for (int i = 0; i < 30; ++i)
+        o << i << " " << i * 10 << " " << 1000 - 6 * i << " " << 1000 + 10 * i << " 2000\n";
     o << "| POWDER SNOW LOCAL PARAMETERS\n";
     for (int i = 0; i < 30; ++i) o << i << " " << (i >= 2 && i <= 6 ? kRelease : kQuiet) << "\n";
     o << "| END OF FILE\n";
@@ -34,7 +35,11 @@ std::string placed_run(const std::string& globals) {
 
 nlohmann::json at_json(const test::TempDir& dir, const std::string& args) {
     std::string out;
-    EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-inspect run.res at " + args + " --json 2>/dev/null", out), 0)
+    EXPECT_EQ(
+        test::run_in(dir.path(),
+                     test::bin_dir() + "/torla-inspect run.res at " + args + " --json 2>/dev/null",
+                     out),
+        0)
         << out;
     return nlohmann::json::parse(out);
 }
@@ -45,7 +50,10 @@ protected:
         kept_ = new test::TempDir;
         plain_ = new test::TempDir;
         std::string out;
-        ASSERT_EQ(test::run_torla(*kept_, placed_run("Height_Peaks on\nPeak_Heights 0.5,1,2,4\n"), out), 0) << out;
+        ASSERT_EQ(
+            test::run_torla(*kept_, placed_run("Height_Peaks on\nPeak_Heights 0.5,1,2,4\n"), out),
+            0)
+            << out;
         ASSERT_EQ(test::run_torla(*plain_, placed_run(""), out), 0) << out;
     }
     static void TearDownTestSuite() {
@@ -79,8 +87,9 @@ TEST_F(At, KeptPeaksAndDumps) {
     for (std::size_t k = 0; k < h.heights.size(); ++k) {
         EXPECT_EQ(j["peak_kPa"][k].get<double>(), h.peak_at(cell, k));
         for (std::size_t d = 0; d < r.dumps.size(); ++d) {
-            const CellLayers l{r.dump_value(d, 2, cell), r.dump_value(d, 5, cell), r.dump_value(d, 6, cell),
-                               r.dump_value(d, 7, cell), r.dump_value(d, 8, cell)};
+            const CellLayers l{r.dump_value(d, 2, cell), r.dump_value(d, 5, cell),
+                               r.dump_value(d, 6, cell), r.dump_value(d, 7, cell),
+                               r.dump_value(d, 8, cell)};
             const double dumped = j["dumps"][d]["p_kPa"][k];
             EXPECT_EQ(dumped, pressure_at_height(p, l, h.heights[k]));
             EXPECT_LE(dumped, j["peak_kPa"][k].get<double>());
@@ -96,9 +105,11 @@ TEST_F(At, KeptPeaksAndDumps) {
 // Without the kept peaks: the default heights, the peaks over the dumps, the
 // densities from the log's command file.
 TEST_F(At, PeaksOverTheDumpsWithoutTheFile) {
-    const nlohmann::json a = at_json(*plain_, "--s 100"), b = at_json(*kept_, "--s 100 --heights 0.5,1,2,4");
+    const nlohmann::json a = at_json(*plain_, "--s 100"),
+                         b = at_json(*kept_, "--s 100 --heights 0.5,1,2,4");
     EXPECT_EQ(a["peak_source"], "dumps");
-    EXPECT_EQ(a["heights_m"].get<std::vector<double>>(), (std::vector<double>{2, 5, 10, 15, 20, 25, 30}));
+    EXPECT_EQ(a["heights_m"].get<std::vector<double>>(),
+              (std::vector<double>{2, 5, 10, 15, 20, 25, 30}));
     EXPECT_EQ(a["densities_from"], "run.plg");
     const nlohmann::json c = at_json(*plain_, "--s 100 --heights 0.5,1,2,4");
     EXPECT_EQ(c["dumps"], b["dumps"]) << "the log's densities are the run's";
@@ -119,7 +130,9 @@ TEST_F(At, MapPointProjectedOntoThePath) {
         const int cell = j["cell"];
         // The cell's map point is the nearest of all to the foot (e, 2000).
         for (int i = 0; i < r.n_cells; ++i)
-            EXPECT_LE(std::fabs(r.geometry[cell].aux2 - e), std::fabs(r.geometry[i].aux2 - e) + 1e-3) << e;
+            EXPECT_LE(std::fabs(r.geometry[cell].aux2 - e),
+                      std::fabs(r.geometry[i].aux2 - e) + 1e-3)
+                << e;
         EXPECT_NEAR(j["point_distance_m"].get<double>(), 10.0, 1e-3);
     }
     EXPECT_EQ(at_json(*kept_, "--point 0,2000")["cell"], 0);
@@ -128,18 +141,27 @@ TEST_F(At, MapPointProjectedOntoThePath) {
 
 TEST_F(At, TextAndCsv) {
     std::string out;
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res at --s 50 --csv", out), 0);
+    ASSERT_EQ(test::run_in(kept_->path(),
+                           test::bin_dir() + "/torla-inspect run.res at --s 50 --csv", out),
+              0);
     EXPECT_NE(out.find("# peak_source: passes\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"), std::string::npos) << out;
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res at --s 50 -o at.txt", out), 0);
-    EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"), std::string::npos);
+    EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(test::run_in(kept_->path(),
+                           test::bin_dir() + "/torla-inspect run.res at --s 50 -o at.txt", out),
+              0);
+    EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"),
+              std::string::npos);
 }
 
 // The summary names the largest pressure at each kept height, where and
 // when; without RESULT.heights it says nothing of heights.
 TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
     std::string out;
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out), 0);
+    ASSERT_EQ(
+        test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out),
+        0);
     const nlohmann::json j = nlohmann::json::parse(out);
     HeightsData h;
     ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
@@ -152,9 +174,12 @@ TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
         EXPECT_NEAR(m["kPa"].get<double>(), h.peak_at(cell, k), 1e-9 * h.peak_at(cell, k));
         EXPECT_NEAR(m["time_s"].get<double>(), h.time_at(cell, k), 1e-6);
     }
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary", out), 0);
+    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary", out),
+              0);
     EXPECT_NE(out.find("\nPressure at 0.5 m:  "), std::string::npos) << out;
-    ASSERT_EQ(test::run_in(plain_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out), 0);
+    ASSERT_EQ(test::run_in(plain_->path(),
+                           test::bin_dir() + "/torla-inspect run.res summary --json", out),
+              0);
     EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
 }
 
@@ -162,12 +187,21 @@ TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
 // NetCDF export a height dimension, read back with the netCDF library.
 TEST_F(At, ExportsCarryThePeaksOverHeight) {
     std::string out;
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out), 0) << out;
+    ASSERT_EQ(
+        test::run_in(kept_->path(),
+                     test::bin_dir() + "/torla-inspect run.res map -o cells.gpkg --crs EPSG:32632",
+                     out),
+        0)
+        << out;
+    ASSERT_EQ(test::run_in(kept_->path(),
+                           test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out),
+              0)
+        << out;
     HeightsData h;
     ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     GDALAllRegister();
-    GDALDataset* ds = static_cast<GDALDataset*>(GDALOpenEx(kept_->file("cells.gpkg").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
+    GDALDataset* ds = static_cast<GDALDataset*>(
+        GDALOpenEx(kept_->file("cells.gpkg").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
     ASSERT_NE(ds, nullptr);
     OGRLayer* cells = ds->GetLayerByName("cells");
     ASSERT_NE(cells, nullptr);
@@ -197,7 +231,10 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
         EXPECT_EQ(times[e], std::isfinite(h.time[e]) ? h.time[e] : -1.0) << e;
     nc_close(nc);
     // Without RESULT.heights: no height dimension.
-    ASSERT_EQ(test::run_in(plain_->path(), test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out), 0) << out;
+    ASSERT_EQ(test::run_in(plain_->path(),
+                           test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out),
+              0)
+        << out;
     ASSERT_EQ(nc_open(plain_->file("run.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
     EXPECT_NE(nc_inq_dimid(nc, "height", &dim), NC_NOERR);
     nc_close(nc);
@@ -216,7 +253,8 @@ TEST_F(At, Refusals) {
         {"k", "--s -5", 2, "--s -5 m lies outside the track, 0 to "},
         {"k", "--s 100000", 2, "lies outside the track"},
         {"k", "--point 1000", 2, "--point: `1000' is not EASTING,NORTHING"},
-        {"k", "--s 1 --heights 5,2", 2, "--heights: height 2 (`2') does not rise above the one before"},
+        {"k", "--s 1 --heights 5,2", 2,
+         "--heights: height 2 (`2') does not rise above the one before"},
         {"k", "--s 1 --json --csv", 2, "--json and --csv are two forms: choose one"},
         {"k", "--s 1 -o run.res", 2, "run.res"},
         {"k", "--s 1 -o run.res.heights", 2, "run.res.heights"},
@@ -224,7 +262,9 @@ TEST_F(At, Refusals) {
     for (const auto& c : cases) {
         std::string out;
         const test::TempDir& d = *c.dir == 'k' ? *kept_ : *plain_;
-        EXPECT_EQ(test::run_in(d.path(), test::bin_dir() + "/torla-inspect run.res at " + c.args, out), c.status)
+        EXPECT_EQ(
+            test::run_in(d.path(), test::bin_dir() + "/torla-inspect run.res at " + c.args, out),
+            c.status)
             << c.args;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
     }
@@ -233,7 +273,8 @@ TEST_F(At, Refusals) {
     test::fs::copy_file(kept_->file("run.res"), bad.file("run.res"));
     test::write_text(bad.file("run.res.heights"), "TORLAHGT");
     std::string out;
-    EXPECT_EQ(test::run_in(bad.path(), test::bin_dir() + "/torla-inspect run.res at --s 1", out), 1);
+    EXPECT_EQ(test::run_in(bad.path(), test::bin_dir() + "/torla-inspect run.res at --s 1", out),
+              1);
     EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
 }
 

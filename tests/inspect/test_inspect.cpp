@@ -35,7 +35,8 @@ TEST(ResultReader, ReadsEveryFieldFromItsPlace) {
               std::make_tuple(int16_t{4}, int16_t{2}, false, false));
     EXPECT_EQ(std::vector<float>(r.coefficients, r.coefficients + 12), f.coefficients);
     ASSERT_EQ(r.geometry.size(), 4u);
-    EXPECT_EQ(std::vector<float>(&r.geometry[0].path_length, &r.geometry[0].path_length + 24), f.geometry);
+    EXPECT_EQ(std::vector<float>(&r.geometry[0].path_length, &r.geometry[0].path_length + 24),
+              f.geometry);
     EXPECT_EQ(r.dumps, f.records);
     EXPECT_EQ(r.dump_time(1), 1.125f);
     EXPECT_EQ(r.dump_value(1, 7, 2), 1072.5f);
@@ -49,8 +50,12 @@ TEST(ResultReader, UnfinishedRunsAndInconsistentFiles) {
     ResultData r;
     const std::string whole = HandMade(4, 2).bytes();
     for (std::size_t size : {std::size_t{0}, std::size_t{19}, std::size_t{56 + 16 + 24 * 4 - 1}}) {
-        test::write_text(dir.file("cut.res"), whole.substr(0, size));  // cut in the header or geometry
-        EXPECT_NE(read_result_file(dir.file("cut.res"), r).find(size == 19 ? "names" : size ? "geometry" : "short"),
+        test::write_text(dir.file("cut.res"),
+                         whole.substr(0, size));  // cut in the header or geometry
+        EXPECT_NE(read_result_file(dir.file("cut.res"), r)
+                      .find(size == 19 ? "names"
+                            : size     ? "geometry"
+                                       : "short"),
                   std::string::npos);
     }
     HandMade f(4, 2);
@@ -105,14 +110,15 @@ HandMade summary_file() {
     f.count = 5;
     for (float t : {0.0f, 2.0f, 4.0f, 6.0f, 7.0f, 7.0f}) f.add_record(t);
     using namespace inspect;
-    const float p3[][8] = {{0.5f, 0.2f, 0.05f}, {0.3f, 0.3f, 0.3f, 0.1f}, {}, {0, 0, 0, 0, 0, 0, 0.2f},
-                           {0, 0, 0, 0, 0, 0.2f}, {0, 0, 0, 0, 0, 0.2f}};
+    const float p3[][8] = {
+        {0.5f, 0.2f, 0.05f},      {0.3f, 0.3f, 0.3f, 0.1f}, {},
+        {0, 0, 0, 0, 0, 0, 0.2f}, {0, 0, 0, 0, 0, 0.2f},    {0, 0, 0, 0, 0, 0.2f}};
     for (int d = 0; d < 6; ++d)
         for (int i = 0; i < 8; ++i) f.value(d, kRowSuspPressure, i) = p3[d][i];
     f.value(1, kRowSaltDepth, 4) = 0.15f;
     for (int i = 0; i < 8; ++i) f.value(2, kRowSaltDepth, i) = 0.1f;
-    const float peaks[3][8] = {{2.0f, 1.0f, 3.0f, 0.5f, 0.1f, 0.05f}, {0.5f, 0.5f, 0.4f, 0.3f, 0.3f, 0.1f},
-                               {9, 4, 2, 1}};
+    const float peaks[3][8] = {
+        {2.0f, 1.0f, 3.0f, 0.5f, 0.1f, 0.05f}, {0.5f, 0.5f, 0.4f, 0.3f, 0.3f, 0.1f}, {9, 4, 2, 1}};
     for (int i = 0; i < 8; ++i) {
         f.peak(kRowSuspPressure, i) = peaks[0][i];
         f.peak(kRowSaltDepth, i) = peaks[1][i];
@@ -143,19 +149,22 @@ TEST_F(InspectSummary, FrontRunOutAndMaxima) {
     EXPECT_EQ(s.front[3].path_length, 60.0);
     EXPECT_EQ(s.front[2].time, 4.0);
     ASSERT_EQ(s.speeds.size(), 2u);
-    EXPECT_EQ(std::make_tuple(s.speeds[0].t0, s.speeds[0].t1, s.speeds[0].speed), std::make_tuple(0.0, 2.0, 15.0));
+    EXPECT_EQ(std::make_tuple(s.speeds[0].t0, s.speeds[0].t1, s.speeds[0].speed),
+              std::make_tuple(0.0, 2.0, 15.0));
     EXPECT_EQ(s.speeds[1].speed, -10.0);
     EXPECT_EQ(s.fastest->speed, 15.0);
     EXPECT_EQ(s.front_reaches_end, 6.0);
     EXPECT_EQ(std::make_pair(s.t_first, s.t_last), std::make_pair(0.0, 7.0));
     EXPECT_NEAR(s.track_length, 70.0, 1e-6);
     EXPECT_NEAR(s.drop, 35.0, 1e-5);
-    EXPECT_EQ(std::make_tuple(s.runout_cell, s.runout_pressure_cell, s.runout_depth_cell, s.runout_at_track_end),
+    EXPECT_EQ(std::make_tuple(s.runout_cell, s.runout_pressure_cell, s.runout_depth_cell,
+                              s.runout_at_track_end),
               std::make_tuple(std::optional(4), std::optional(3), std::optional(4), false));
     const inspect::PeakMaximum& p3 = *s.max_susp_pressure;
     EXPECT_EQ(std::make_tuple(p3.value, p3.cell, p3.path_length, p3.h1, p3.h2, p3.h3),
               std::make_tuple(3.0f, 2, 20.0, 0.7f, 0.2f, 12.0f));
-    EXPECT_EQ(std::make_pair(s.max_salt_pressure->cell, s.max_salt_pressure->h2), std::make_pair(0, 0.45f));
+    EXPECT_EQ(std::make_pair(s.max_salt_pressure->cell, s.max_salt_pressure->h2),
+              std::make_pair(0, 0.45f));
 
     // Above 0.3 kPa only the saltation layer at t = 2 s and 0.5 kPa at t = 0 remain.
     EXPECT_EQ(front_cells({0.4, 0.1}), (std::vector<int>{0, 4, -1, -1, -1, -1}));
@@ -187,7 +196,8 @@ TEST(InspectGeometry, ElevationAndASteadyFront) {
     inspect::write_dumps_csv(csv, r);
     EXPECT_NE(csv.str().find("\n0,2,20,-13.66025404,0,"), std::string::npos) << csv.str();
     const inspect::Summary s = inspect::summarize(r, {});
-    EXPECT_EQ(std::make_tuple(s.fastest->t0, s.fastest->speed, s.t_last), std::make_tuple(0.0, 10.0, 2.0));
+    EXPECT_EQ(std::make_tuple(s.fastest->t0, s.fastest->speed, s.t_last),
+              std::make_tuple(0.0, 10.0, 2.0));
 }
 
 std::vector<std::string> split(const std::string& text, char at) {
@@ -219,9 +229,11 @@ TEST_F(InspectSummary, ExportsHaveHeadersAndOneRowPerDumpAndCell) {
     EXPECT_EQ(split(test::read_text(fixtures + "small-peaks.csv"), '\n').at(2), lines[2]);
     const auto header = split(lines[2], ','), row = split(lines[3 + 2], ',');
     ASSERT_EQ(header.size(), 4u + 48 + 2);  // and easting, northing
-    EXPECT_EQ(header[3] + " " + header[4 + 4 * 11] + " " + header[4 + 4 * 11 + 3], "slope[deg] p3[kPa] p3_h3[m]");
+    EXPECT_EQ(header[3] + " " + header[4 + 4 * 11] + " " + header[4 + 4 * 11 + 3],
+              "slope[deg] p3[kPa] p3_h3[m]");
     ASSERT_EQ(row.size(), header.size());
-    EXPECT_EQ(row[0] + " " + row[3] + " " + row[4 + 4 * 11] + " " + row[4 + 4 * 11 + 1] + " " + row[4 + 4 * 11 + 3],
+    EXPECT_EQ(row[0] + " " + row[3] + " " + row[4 + 4 * 11] + " " + row[4 + 4 * 11 + 1] + " " +
+                  row[4 + 4 * 11 + 3],
               "2 30 3 0.699999988 12");
 }
 
@@ -242,7 +254,8 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
         {"run.res csv --peaks", 0, "p3_h3[m]"},
         {"killed.res summary", 0, "the count is not patched and there is no peak table"},
         {"killed.res summary", 0, "Run-out:      unknown"},
-        {"killed.res summary", 0, "Front speed:  largest 15.0 m/s, between t = 0.000 s and 2.000 s\n"},
+        {"killed.res summary", 0,
+         "Front speed:  largest 15.0 m/s, between t = 0.000 s and 2.000 s\n"},
         {"killed.res csv --peaks", 1, "no peak table"},
         {"cut.res summary", 0, "cut short"},
         {"missing.res summary", 1, "missing.res"},
@@ -252,7 +265,8 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
     };
     for (const auto& run : runs) {
         std::string out;
-        EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect " + run.args, out), run.status)
+        EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect " + run.args, out),
+                  run.status)
             << run.args;
         EXPECT_NE(out.find(run.said), std::string::npos) << run.args << "\n" << out;
     }
@@ -267,10 +281,16 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
     };
     for (const auto& run : json_runs) {
         std::string out;
-        ASSERT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect run.res summary --json " + run.options,
-                               out), 0) << out;
-        EXPECT_EQ(nlohmann::json::parse(out).at(nlohmann::json::json_pointer(run.pointer)), run.value)
-            << run.options << "\n" << out;
+        ASSERT_EQ(
+            test::run_in(dir_.path(),
+                         test::bin_dir() + "/torla-inspect run.res summary --json " + run.options,
+                         out),
+            0)
+            << out;
+        EXPECT_EQ(nlohmann::json::parse(out).at(nlohmann::json::json_pointer(run.pointer)),
+                  run.value)
+            << run.options << "\n"
+            << out;
     }
     std::ostringstream expected;
     inspect::write_dumps_csv(expected, r_);

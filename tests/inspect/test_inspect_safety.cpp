@@ -33,7 +33,8 @@ ResultBytes slope(int cells, int dumps, bool with_peaks = true) {
     ResultBytes b(cells, dumps);
     b.problem = "Slope";
     b.run = "R1";
-    for (int i = 0; i < cells; ++i) b.geometry[6 * i + 1] = 1000.0f + i, b.geometry[6 * i + 5] = 2000.0f - i;
+    for (int i = 0; i < cells; ++i)
+        b.geometry[6 * i + 1] = 1000.0f + i, b.geometry[6 * i + 5] = 2000.0f - i;
     for (std::size_t k = 0; k < b.peaks.size(); ++k) b.peaks[k] = 0.37f + 0.01f * k;
     if (!with_peaks) b.peaks.clear(), b.count = cells;
     return b;
@@ -64,7 +65,12 @@ TEST(ResultCut, KeepsTheWholeRecordsBeforeTheCut) {
     const Case cases[] = {
         {"killed inside the fourth record", slope(4, 4, false), record - 100, 3, 100, true, false},
         {"killed inside the first record", slope(4, 1, false), 1, 0, record - 1, true, false},
-        {"disk full inside the peak table", [] { ResultBytes b = slope(4, 2); b.count = 4; return b; }(),
+        {"disk full inside the peak table",
+         [] {
+             ResultBytes b = slope(4, 2);
+             b.count = 4;
+             return b;
+         }(),
          300, 2, peaks - 300, true, false},
         {"patched count, peak table cut", slope(4, 2), 1, 2, peaks - 1, false, false},
         {"closing record, peak table cut", closing, peaks - 8, 3, 8, false, true},
@@ -80,7 +86,8 @@ TEST(ResultCut, KeepsTheWholeRecordsBeforeTheCut) {
         EXPECT_EQ(r.count_unpatched, c.unpatched) << c.what;
         EXPECT_EQ(r.closing_record, c.closing) << c.what;
         EXPECT_FALSE(r.has_peak_table()) << c.what;
-        for (std::size_t d = 0; d < r.dumps.size(); ++d) EXPECT_EQ(r.dump_time(d), c.file.records[d][0]);
+        for (std::size_t d = 0; d < r.dumps.size(); ++d)
+            EXPECT_EQ(r.dump_time(d), c.file.records[d][0]);
     }
     // A whole file is no cut.
     ResultBytes whole = slope(4, 2);
@@ -118,7 +125,8 @@ TEST(ResultCut, InspectSummarisesAndExportsWhatIsThere) {
     EXPECT_TRUE(has(out, "\"ignored_bytes\": 233")) << out;
     ASSERT_EQ(inspect(dir, "cut.res csv --front -o front.csv", out), 0) << out;
     EXPECT_TRUE(has(out, "233 bytes")) << out;  // the note on standard error
-    EXPECT_TRUE(has(test::read_text(dir.file("front.csv")), "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n1,2,20,10\n"));
+    EXPECT_TRUE(has(test::read_text(dir.file("front.csv")),
+                    "time[s],cell,path_length[m],speed[m/s]\n0,1,10,\n1,2,20,10\n"));
     ASSERT_EQ(inspect(dir, "cut.res csv -o dumps.csv", out), 0) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
     const std::string dumps = test::read_text(dir.file("dumps.csv"));
@@ -148,7 +156,8 @@ TEST(ResultInputs, RefusesWhatIsNoRegularFileOrTooLarge) {
         EXPECT_TRUE(has(read_result_file(c.input, r), c.message)) << c.input;
         for (const char* command : {"summary", "csv", "csv --front"}) {
             std::string out;
-            EXPECT_EQ(inspect(dir, "'" + c.input + "' " + command, out), 1) << c.input << " " << out;
+            EXPECT_EQ(inspect(dir, "'" + c.input + "' " + command, out), 1)
+                << c.input << " " << out;
             EXPECT_TRUE(has(out, c.input) && has(out, c.message)) << out;
         }
     }
@@ -159,9 +168,10 @@ TEST(ResultInputs, RefusesWhatIsNoRegularFileOrTooLarge) {
 // one's size as its own high-water mark), or -1.
 long peak_memory_kb(const TempDir& dir, const std::string& args) {
     std::string out;
-    const int status = test::run_in(dir.path(), "/usr/bin/time -f 'peak %M' -o peak.txt " +
-                                                    test::bin_dir() + "/torla-inspect " + args +
-                                                    " > /dev/null", out);
+    const int status = test::run_in(dir.path(),
+                                    "/usr/bin/time -f 'peak %M' -o peak.txt " + test::bin_dir() +
+                                        "/torla-inspect " + args + " > /dev/null",
+                                    out);
     const std::string peak = test::read_text(dir.file("peak.txt"));
     if (status != 0 || peak.rfind("peak ", 0) != 0) return -1;
     return std::stol(peak.substr(5));
@@ -180,14 +190,16 @@ TEST(ResultInputs, InspectReadsRecordByRecord) {
     // (its libraries, GDAL's among them, and the sanitizers' shadow memory).
     ResultBytes g = slope(2000, 0, false);
     g.save(dir.file("small.res"));
-    ASSERT_EQ(truncate(dir.file("small.res").c_str(), static_cast<long long>(g.header_bytes() + 10 * g.record_bytes())), 0);
+    ASSERT_EQ(truncate(dir.file("small.res").c_str(),
+                       static_cast<long long>(g.header_bytes() + 10 * g.record_bytes())),
+              0);
     for (const char* command : {"summary", "csv --front"}) {
         const long kb = peak_memory_kb(dir, std::string("big.res ") + command);
         const long base = peak_memory_kb(dir, std::string("small.res ") + command);
         ASSERT_GT(kb, 0) << command;
         ASSERT_GT(base, 0) << command;
-        EXPECT_LT((kb - base) * 1024, size / 20) << command << ": " << kb << " kB for a file of " << size
-                                                 << ", " << base << " kB for 10 records";
+        EXPECT_LT((kb - base) * 1024, size / 20) << command << ": " << kb << " kB for a file of "
+                                                 << size << ", " << base << " kB for 10 records";
     }
 }
 
@@ -228,8 +240,10 @@ std::string json_of(const std::string& json, const std::string& expression) {
     test::write_text(dir.file("doc.json"), json);
     test::write_text(dir.file("show.py"),
                      "import json, sys\nd = json.load(open('doc.json', encoding='utf-8'))\n"
-                     "sys.stdout.buffer.write(repr(" + expression + ").encode())\n");
-    const std::string python = test::fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+                     "sys.stdout.buffer.write(repr(" +
+                         expression + ").encode())\n");
+    const std::string python =
+        test::fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
     std::string out;
     test::run_in(dir.path(), python + " show.py", out);
     return out;
@@ -257,12 +271,12 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
     struct Case {
         std::string text, part;
     } cases[] = {
-        {peaks.str(), "\n1,10,"},                 // row of cell 1 ...
-        {peaks.str(), ",nan,"},                   // ... p3 NaN
-        {peaks.str(), ",inf,"},                   // p3 in cell 2
-        {peaks.str(), ",-inf,"},                  // p2 in cell 0
-        {peaks.str(), ",inf,1997\n"},             // easting of cell 3
-        {dumps.str(), ",nan,"},                   // u3 of dump 1 in cell 2
+        {peaks.str(), "\n1,10,"},      // row of cell 1 ...
+        {peaks.str(), ",nan,"},        // ... p3 NaN
+        {peaks.str(), ",inf,"},        // p3 in cell 2
+        {peaks.str(), ",-inf,"},       // p2 in cell 0
+        {peaks.str(), ",inf,1997\n"},  // easting of cell 3
+        {dumps.str(), ",nan,"},        // u3 of dump 1 in cell 2
         // The largest finite value, and how many cells were left out.
         {text.str(), "Suspension-layer pressure:  largest 2.250 kPa"},
         {text.str(), "; 2 cell(s) whose value is not finite left out\n"},
@@ -270,8 +284,9 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
     for (const Case& c : cases) EXPECT_TRUE(has(c.text, c.part)) << c.part << "\n" << c.text;
     EXPECT_FALSE(has(peaks.str(), "null"));
     // JSON: null with a note saying what it stands for; the document parses.
-    EXPECT_EQ(json_of(json.str(), "[d['max_suspension_pressure']['kPa'], "
-                                  "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
+    EXPECT_EQ(json_of(json.str(),
+                      "[d['max_suspension_pressure']['kPa'], "
+                      "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
               "[2.25, 2, []]")
         << json.str();
 }
@@ -293,9 +308,9 @@ TEST(InspectNumbers, SummaryJsonNumbersReadBackAsStored) {
     std::ostringstream out;
     inspect::write_summary_json(out, r, s);
     const std::string text = out.str();
-    for (const char* part : {"\"track_length_m\": 0.1,", "\"time_last_s\": 1234.5677,",
-                             "\"drop_m\": 0.3333333333333333,", "\"time_first_s\": null,",
-                             "\"to_s\": null"})
+    for (const char* part :
+         {"\"track_length_m\": 0.1,", "\"time_last_s\": 1234.5677,",
+          "\"drop_m\": 0.3333333333333333,", "\"time_first_s\": null,", "\"to_s\": null"})
         EXPECT_TRUE(has(text, part)) << part << "\n" << text;
     const auto j = nlohmann::json::parse(text);
     EXPECT_EQ(j["track_length_m"].get<float>(), 0.1f);
@@ -314,7 +329,8 @@ TEST(InspectNumbers, MapNeverZonesPeaksThatAreNoPressure) {
     f.save(dir.file("run.res"));
     std::string out;
     ASSERT_EQ(inspect(dir, "run.res map -o m.geojson --crs EPSG:32632", out), 0) << out;
-    EXPECT_TRUE(has(out, "note: 2 cell(s) with a peak pressure that is not finite or above")) << out;
+    EXPECT_TRUE(has(out, "note: 2 cell(s) with a peak pressure that is not finite or above"))
+        << out;
     const auto doc = nlohmann::json::parse(test::read_text(dir.file("m.geojson")));
     const auto& cells = doc["features"];
     ASSERT_EQ(cells.size(), 4u);
@@ -328,10 +344,12 @@ TEST(InspectNumbers, MapNeverZonesPeaksThatAreNoPressure) {
     for (const Row& r : rows) {
         const auto& p = cells[r.cell]["properties"];
         EXPECT_EQ(p["zone"], r.zone) << r.cell;
-        EXPECT_EQ(p["zone_note"].is_null() ? "" : p["zone_note"].get<std::string>(), r.note ? r.note : "");
+        EXPECT_EQ(p["zone_note"].is_null() ? "" : p["zone_note"].get<std::string>(),
+                  r.note ? r.note : "");
     }
     // Nothing but the result and the three files is left: the temporary names are gone.
-    EXPECT_EQ(std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator()), 4);
+    EXPECT_EQ(
+        std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator()), 4);
 }
 
 TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
@@ -341,11 +359,26 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
         {"A\nB", "A\\nB", "'A\\nB'"},
         {"A\rB\tC", "A\\rB\\tC", "'A\\rB\\tC'"},
         {"A\x1b[31mB", "A\\u001b[31mB", "'A\\x1b[31mB'"},
-        {"A\xc2\x85" "B", "A\\u0085B", "'A\\x85B'"},
-        {"A\xf0\x9f\x98\x80" "B", "A\xf0\x9f\x98\x80" "B", "'A\xf0\x9f\x98\x80" "B'"},  // four bytes, kept
-        {"A\xe2\x80\xa8" "B\xe2\x80\xa9", "A\\u2028B\\u2029", "'A\\u2028B\\u2029'"},
-        {"A\x85" "B", "A\\x85B", "'A\\x85B'"},  // a byte that is not UTF-8: Latin-1 in JSON
-        {"A\xc3" "B\xc2\x9f", "A\\xc3B\\u009f", "'A\xc3\x83" "B\\x9f'"},  // a lead byte alone; the last C1
+        {"A\xc2\x85"
+         "B",
+         "A\\u0085B", "'A\\x85B'"},
+        {"A\xf0\x9f\x98\x80"
+         "B",
+         "A\xf0\x9f\x98\x80"
+         "B",
+         "'A\xf0\x9f\x98\x80"
+         "B'"},  // four bytes, kept
+        {"A\xe2\x80\xa8"
+         "B\xe2\x80\xa9",
+         "A\\u2028B\\u2029", "'A\\u2028B\\u2029'"},
+        {"A\x85"
+         "B",
+         "A\\x85B", "'A\\x85B'"},  // a byte that is not UTF-8: Latin-1 in JSON
+        {"A\xc3"
+         "B\xc2\x9f",
+         "A\\xc3B\\u009f",
+         "'A\xc3\x83"
+         "B\\x9f'"},  // a lead byte alone; the last C1
         {"$p_3$ 100% \\ \xc3\xbc", "$p_3$ 100% \\ \xc3\xbc", "'$p_3$ 100% \\\\ \xc3\xbc'"},
         {"say \"hi\"", "say \"hi\"", "'say \"hi\"'"},
     };
@@ -408,8 +441,10 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
     std::string out;
     EXPECT_EQ(inspect(dir, "run.res csv --front --peaks", out), 2);
     // The plot tool's fixture keeps these columns.
-    EXPECT_TRUE(has(test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/plot/small-front.csv"),
-                    "\n# runout_path_length[m]: 60\n# front_reaches_track_end[s]: 4\ntime[s],cell,path_length[m],speed[m/s]\n"));
+    EXPECT_TRUE(
+        has(test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/plot/small-front.csv"),
+            "\n# runout_path_length[m]: 60\n# front_reaches_track_end[s]: "
+            "4\ntime[s],cell,path_length[m],speed[m/s]\n"));
 }
 
 // ------------------------------------------------------- run record --
@@ -447,14 +482,19 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
              "Run record:   run.res.json\n",
              "Stop reason:  small_step at t = 114.700 s, exit status 5\n",
              "Onset:        wave speed 240 m/s at t = 80.500 s, 20.0 m (cell 2)\n",
-             "trustworthy saltation-layer pressure (before the onset): largest 2.750 kPa at 0.0 m (cell 0)\n",
-             "trustworthy suspension-layer pressure (before the onset): largest 3.750 kPa at 10.0 m (cell 1)\n",
+             "trustworthy saltation-layer pressure (before the onset): largest 2.750 kPa at 0.0 m "
+             "(cell 0)\n",
+             "trustworthy suspension-layer pressure (before the onset): largest 3.750 kPa at 10.0 "
+             "m (cell 1)\n",
              // 1015 + 0, 1013 + 2 (-0), 950 + 60 (-5), the last dump unknown.
-             "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s and "
+             "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s "
+             "and "
              "60.0 kg/m left through the end\n",
-             "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), between t = 10.000 s and 20.000 s; "
+             "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), "
+             "between t = 10.000 s and 20.000 s; "
              "the window's edge cells changed -5.000 kg/m then\n",
-             "Warnings:     flow at the start lies only in cells 0 to 3\n              line\\nbreak\n",
+             "Warnings:     flow at the start lies only in cells 0 to 3\n              "
+             "line\\nbreak\n",
          })
         EXPECT_TRUE(has(out, line)) << line << "\n" << out;
 
@@ -502,9 +542,11 @@ TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
         {"run.res", R"({"warnings": "one"})", "`warnings' is not an array"},
         {"run.res", "", "is not JSON"},
         // An earlier run's record beside a later result of the same name.
-        {"later.res", kRecord, "its dump 3 is at t = 30.000000 s, the result file's at 31.000000 s"},
+        {"later.res", kRecord,
+         "its dump 3 is at t = 30.000000 s, the result file's at 31.000000 s"},
         {"longer.res", kRecord, "it knows 4 dumps, the result file holds 5"},
-        {"killed.res", kRecord, "it says the run ended (small_step) but the result file is unfinished"},
+        {"killed.res", kRecord,
+         "it says the run ended (small_step) but the result file is unfinished"},
     };
     for (const Case& c : cases) {
         test::write_text(dir.file(c.result + ".json"), c.content);

@@ -87,9 +87,11 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
     // The log's copy of a command file is read as torla reads it: the
     // comment block before Track_Name, the coordinate table at double
     // precision (1234.56 is no 32-bit float).
-    const std::string head = "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\n"
-                             "# split_s_horizontal_m: 812.5\n# split_source: split-at\n";
-    const std::string file = test::command_file(3, "# crs_wkt not this\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    const std::string head =
+        "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\n"
+        "# split_s_horizontal_m: 812.5\n# split_source: split-at\n";
+    const std::string file =
+        test::command_file(3, "# crs_wkt not this\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
     auto with_rows = [&](const std::string& rows) {
         std::string t = head + file;
         const std::size_t a = t.find("0 0 1000 0 0\n"), b = t.find("| POWDER SNOW LOCAL");
@@ -100,10 +102,18 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
         std::optional<double> top;
         std::vector<double> s, z;  // the profile
     } cases[] = {
-        {with_rows("\"0 100 1234.56 1 2\"\n# a comment row\n1 110 1200 1 2\n2 130 1190 0 0\n"), 1234.56,
-         {0, 10, 30}, {1234.56, 1200, 1190}},
-        {with_rows("0 100 50 0 0\n1 90 45 0 0\n2 130 44 0 0\n"), 50.0, {}, {}},  // x falls: no profile
-        {with_rows("3 0 5 0 0\n4 10 4 0 0\n5 20 3 0 0\n"), std::nullopt, {}, {}},  // refused: rows misnumbered
+        {with_rows("\"0 100 1234.56 1 2\"\n# a comment row\n1 110 1200 1 2\n2 130 1190 0 0\n"),
+         1234.56,
+         {0, 10, 30},
+         {1234.56, 1200, 1190}},
+        {with_rows("0 100 50 0 0\n1 90 45 0 0\n2 130 44 0 0\n"),
+         50.0,
+         {},
+         {}},  // x falls: no profile
+        {with_rows("3 0 5 0 0\n4 10 4 0 0\n5 20 3 0 0\n"),
+         std::nullopt,
+         {},
+         {}},  // refused: rows misnumbered
         {head + "Track_Name T\n", std::nullopt, {}, {}},
     };
     for (const auto& c : cases) {
@@ -120,7 +130,8 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
         EXPECT_EQ(source, "split-at");
     }
     std::string source;
-    EXPECT_EQ(inspect::split_of_command_text("Track_Name T\n# split_s_horizontal_m: 1\n", source), std::nullopt);
+    EXPECT_EQ(inspect::split_of_command_text("Track_Name T\n# split_s_horizontal_m: 1\n", source),
+              std::nullopt);
     EXPECT_EQ(inspect::crs_wkt_of_command_text("Track_Name T\n# crs_wkt X\n"), "");
 }
 
@@ -140,7 +151,6 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     ASSERT_EQ(inspect("valley.res map -o valley.gpkg --zones 1,3,30 --zone-pressure max", out), 0)
         << out;
     EXPECT_EQ(out.find("note:"), std::string::npos) << out;
-
 
     Dataset ds = open_vector(file("valley.gpkg"));
     ASSERT_TRUE(ds);
@@ -206,7 +216,7 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
         if (std::string(f->GetFieldAsString("kind")) != "simulated") continue;
         ++simulated;
         const int row = std::string(f->GetFieldAsString("quantity")) == "p2" ? kRowSaltPressure
-                                                                           : kRowSuspPressure;
+                                                                             : kRowSuspPressure;
         const float limit = static_cast<float>(f->GetFieldAsDouble("threshold_kpa"));
         int furthest = -1;
         for (int i = 0; i < r.n_cells; ++i)
@@ -215,9 +225,9 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
         const OGRPoint* pt = f->GetGeometryRef()->toPoint();
         EXPECT_EQ(pt->getX(), r.geometry[furthest].aux2);
         EXPECT_NEAR(f->GetFieldAsDouble("s_horizontal_m"), axis.horizontal_m[furthest], 1e-6);
-        EXPECT_NEAR(std::tan(f->GetFieldAsDouble("angle_deg") * M_PI / 180.0) *
-                        axis.horizontal_m[furthest],
-                    -axis.elevation_m[furthest], 1e-6);
+        EXPECT_NEAR(
+            std::tan(f->GetFieldAsDouble("angle_deg") * M_PI / 180.0) * axis.horizontal_m[furthest],
+            -axis.elevation_m[furthest], 1e-6);
         EXPECT_EQ(f->GetFieldAsInteger("determined") == 1,
                   std::string(f->GetFieldAsString("reason")).empty());
     }
@@ -263,7 +273,8 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
         // By default the zone is that of the suspension-layer pressure.
         const ZoneSet swiss = default_zone_set();
         const int z = zone_of(swiss, r.peak(kRowSuspPressure, i, 0));
-        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? swiss.classes[z - 1].name.c_str() : "none") << i;
+        EXPECT_STREQ(f->GetFieldAsString("zone"), z ? swiss.classes[z - 1].name.c_str() : "none")
+            << i;
     }
 }
 
@@ -284,7 +295,8 @@ TEST_F(MapExport, Refusals) {
     // Beside copies of the run: a FIFO for a log and /dev/zero for a record
     // (neither may block nor be read whole), the record of the whole run
     // beside a result cut short, a path file of no earlier export.
-    const std::string whole = read_text(file("valley.res")), record = read_text(file("valley.res.json"));
+    const std::string whole = read_text(file("valley.res")),
+                      record = read_text(file("valley.res.json"));
     for (const char* copy : {"fifo.res", "zero.res"}) write_text(file(copy), whole);
     write_text(file("cut.res"), whole.substr(0, whole.size() - 7));
     ASSERT_EQ(mkfifo(file("fifo.plg").c_str(), 0600), 0);
@@ -302,14 +314,20 @@ TEST_F(MapExport, Refusals) {
         {"valley.res csv --peaks -o valley.res.json",
          "the output file valley.res.json is the input valley.res.json", 1},
         {"valley.res map -o stray.geojson",
-         "the export writes stray-path.geojson beside stray.geojson, and stray-path.geojson is there "
-         "without it", 1},
-        {"fifo.res netcdf -o m.nc", "note: no log fifo.plg beside the result (not a regular file)", 0},
+         "the export writes stray-path.geojson beside stray.geojson, and stray-path.geojson is "
+         "there "
+         "without it",
+         1},
+        {"fifo.res netcdf -o m.nc", "note: no log fifo.plg beside the result (not a regular file)",
+         0},
         // Without the log, the run record's CRS places the map.
         {"fifo.res map -o f.gpkg", "note: no log fifo.plg beside the result", 0},
         {"zero.res netcdf -o z.nc",
-         "the run record zero.res.json is not a regular file; the result and its run record disagree", 1},
-        {"cut.res netcdf -o c.nc", "but the result file is unfinished: the record of an earlier run", 1},
+         "the run record zero.res.json is not a regular file; the result and its run record "
+         "disagree",
+         1},
+        {"cut.res netcdf -o c.nc",
+         "but the result file is unfinished: the record of an earlier run", 1},
         {"cut.res map -o m.gpkg", "cut.res: no peak table, the run did not finish", 1},
         {"valley.res netcdf '--\x1b[2J'", "unknown option `--\\u001b[2J' of netcdf", 2},
         {"plain.res map -o m.gpkg", "plain.res: the geometry table carries no map coordinates", 1},
@@ -343,7 +361,8 @@ TEST_F(MapExport, Refusals) {
     EXPECT_EQ(read_text(file("valley.res.json")).rfind("{", 0), 0u);
     Dataset placed = open_vector(file("f.gpkg"));
     ASSERT_TRUE(placed);
-    EXPECT_STREQ(placed->GetLayerByName("cells")->GetSpatialRef()->GetAuthorityCode(nullptr), "32632");
+    EXPECT_STREQ(placed->GetLayerByName("cells")->GetSpatialRef()->GetAuthorityCode(nullptr),
+                 "32632");
     // --crs names the CRS the log does not have.
     EXPECT_EQ(inspect("nocrs.res map -o m.gpkg --crs EPSG:32632", out), 0) << out;
 }

@@ -60,13 +60,39 @@ TEST(Runouts, DeterminedOnlyWhenInsideThePathAndNoLongerAdvancing) {
     };
     const std::vector<Case> cases = {
         {"stops inside the path", {2, 6, 9, 9, 9, 9, 9, 9, 9, 9, 9}, 10, 3.0f, {}, 10, true, ""},
-        {"leaves through the end", {2, 8, 18, 18, 18, 18, 18, 18, 18, 18, 18}, 18, 3.0f, {}, 18, false,
+        {"leaves through the end",
+         {2, 8, 18, 18, 18, 18, 18, 18, 18, 18, 18},
+         18,
+         3.0f,
+         {},
+         18,
+         false,
          "leaves the mapped path at its end (190.0 m): extend the path"},
-        {"still moving at the end", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 11, 3.0f, {}, 11, false,
-         "still advancing at the end of the run (from 100.0 m at t = 90.0 s to 110.0 m at t = 100.0 s)"
+        {"still moving at the end",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+         11,
+         3.0f,
+         {},
+         11,
+         false,
+         "still advancing at the end of the run (from 100.0 m at t = 90.0 s to 110.0 m at t = "
+         "100.0 s)"
          ": raise Max_Time"},
-        {"a stored 1 kPa is not above 1 kPa", {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2}, 7, 1.0f, {}, -1, true, ""},
-        {"blew up", {2, 6, 9, 9, 9, 9, 9, 9, 9, 9, 9}, 10, 3.0f, 55.0, 10, false,
+        {"a stored 1 kPa is not above 1 kPa",
+         {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
+         7,
+         1.0f,
+         {},
+         -1,
+         true,
+         ""},
+        {"blew up",
+         {2, 6, 9, 9, 9, 9, 9, 9, 9, 9, 9},
+         10,
+         3.0f,
+         55.0,
+         10,
+         false,
          "the run blew up at t = 55.0 s"},
         {"one dump only", {4}, 4, 3.0f, {}, 4, false, "fewer than two dumps"},
     };
@@ -145,7 +171,8 @@ TEST(RunRecordTimes, ReadBackAsTheResultFilesFloats) {
         const double mid = 0.5 * (static_cast<double>(f) + std::nextafter(f, 1e30f));
         const double t = mid + mid * 1e-14;
         const float stored = static_cast<float>(t);
-        EXPECT_EQ(static_cast<float>(std::strtod(json_float(stored).c_str(), nullptr)), stored) << t;
+        EXPECT_EQ(static_cast<float>(std::strtod(json_float(stored).c_str(), nullptr)), stored)
+            << t;
         char twelve[40];
         std::snprintf(twelve, sizeof twelve, "%.12g", t);
         twelve_digits_wrong += static_cast<float>(std::strtod(twelve, nullptr)) != stored;
@@ -157,15 +184,18 @@ TEST(RunRecordTimes, ReadBackAsTheResultFilesFloats) {
 
 // ---- Alpha-beta.
 
-std::vector<inspect::ProfilePoint> two_slopes(double top_deg, double break_s, double low_deg, double end_s) {
+std::vector<inspect::ProfilePoint> two_slopes(double top_deg, double break_s, double low_deg,
+                                              double end_s) {
     const double drop = break_s * std::tan(top_deg * kDeg);
-    return {{0.0, 1000.0}, {break_s, 1000.0 - drop},
+    return {{0.0, 1000.0},
+            {break_s, 1000.0 - drop},
             {end_s, 1000.0 - drop - (end_s - break_s) * std::tan(low_deg * kDeg)}};
 }
 
 TEST(AlphaBeta, ParabolaOfAParabolicProfile) {
     std::vector<inspect::ProfilePoint> p;
-    for (int k = 0; k <= 300; ++k) p.push_back({5.0 * k, 2000.0 - 0.9 * 5.0 * k + 2.5e-4 * 25.0 * k * k});
+    for (int k = 0; k <= 300; ++k)
+        p.push_back({5.0 * k, 2000.0 - 0.9 * 5.0 * k + 2.5e-4 * 25.0 * k * k});
     const inspect::AlphaBeta ab = inspect::alpha_beta(p, 0.0);
     EXPECT_NEAR(ab.z2_per_m, 5e-4, 1e-12);
     EXPECT_NEAR(ab.h0_m, 0.9 * 1500.0 - 2.5e-4 * 1500.0 * 1500.0, 1e-6);
@@ -176,27 +206,34 @@ TEST(AlphaBeta, BetaPointAnglesAndRunoutsOnTwoSlopes) {
         double split_s, end_s;
         double beta_point_s;  // expected
     };
-    const Case cases[] = {{0.0, 2500.0, 1000.0}, {1000.0, 2500.0, 1000.0}, {1234.0, 2500.0, 1240.0},
+    const Case cases[] = {{0.0, 2500.0, 1000.0},
+                          {1000.0, 2500.0, 1000.0},
+                          {1234.0, 2500.0, 1240.0},
                           {0.0, 1300.0, 1000.0}};
     int out_of_profile = 0;
     for (const Case c : cases) {
-        const inspect::AlphaBeta ab = inspect::alpha_beta(two_slopes(35.0, 1000.0, 8.0, c.end_s), c.split_s);
+        const inspect::AlphaBeta ab =
+            inspect::alpha_beta(two_slopes(35.0, 1000.0, 8.0, c.end_s), c.split_s);
         ASSERT_EQ(ab.problem, "");
         ASSERT_TRUE(ab.beta_point_s_m);
         EXPECT_EQ(*ab.beta_point_s_m, c.beta_point_s);
-        const double drop_beta = 1000.0 * std::tan(35.0 * kDeg) + (c.beta_point_s - 1000.0) * std::tan(8.0 * kDeg);
+        const double drop_beta =
+            1000.0 * std::tan(35.0 * kDeg) + (c.beta_point_s - 1000.0) * std::tan(8.0 * kDeg);
         EXPECT_NEAR(ab.beta_deg, std::atan(drop_beta / c.beta_point_s) / kDeg, 1e-9);
         ASSERT_EQ(ab.sets.size(), 3u);
         for (const inspect::AlphaBetaRunouts& s : ab.sets) {
-            EXPECT_NEAR(s.alpha_deg, s.set->k1 * ab.beta_deg + s.set->k2 * ab.z2_per_m +
-                                         s.set->k3 * ab.h0_m + s.set->k4_deg, 1e-12);
+            EXPECT_NEAR(s.alpha_deg,
+                        s.set->k1 * ab.beta_deg + s.set->k2 * ab.z2_per_m + s.set->k3 * ab.h0_m +
+                            s.set->k4_deg,
+                        1e-12);
             for (std::size_t k = 0; k < inspect::kAlphaOffsets.size(); ++k) {
                 const double a = s.alpha_deg + inspect::kAlphaOffsets[k] * s.set->sd_deg;
                 EXPECT_EQ(s.angle_deg[k], a);
                 // Where the line from the top at angle a meets the lower slope;
                 // steeper than the upper slope it is under the ground at once.
                 const double t = std::tan(a * kDeg), t8 = std::tan(8.0 * kDeg);
-                const double meet = a >= 35.0 ? 0.0 : (1000.0 * std::tan(35.0 * kDeg) - 1000.0 * t8) / (t - t8);
+                const double meet =
+                    a >= 35.0 ? 0.0 : (1000.0 * std::tan(35.0 * kDeg) - 1000.0 * t8) / (t - t8);
                 const bool meets = t > t8 && meet <= c.end_s;
                 out_of_profile += !meets;
                 ASSERT_EQ(s.runout_s_m[k].has_value(), meets) << s.set->name << " " << a;
@@ -214,7 +251,8 @@ TEST(AlphaBeta, BetaPointAnglesAndRunoutsOnTwoSlopes) {
 }
 
 TEST(AlphaBeta, NoBetaPointOnAPathThatStaysSteep) {
-    const inspect::AlphaBeta steep = inspect::alpha_beta(two_slopes(35.0, 1000.0, 12.0, 1500.0), 0.0);
+    const inspect::AlphaBeta steep =
+        inspect::alpha_beta(two_slopes(35.0, 1000.0, 12.0, 1500.0), 0.0);
     EXPECT_NE(steep.problem.find("no beta point"), std::string::npos) << steep.problem;
     // 10 degrees for 20 m only, then steep again: not a beta point either.
     std::vector<inspect::ProfilePoint> p = two_slopes(35.0, 1000.0, 10.0, 1020.0);
@@ -242,7 +280,10 @@ TEST(BlownUpRun, ExportsUseThePeaksBeforeTheOnsetAndSaySo) {
         EXPECT_NE(r.at("reason").get<std::string>().find("blew up"), std::string::npos);
     }
 
-    ASSERT_EQ(run_in(dir.path(), "(" + bin_dir() + "/torla-inspect run.res summary --json > s.json)", out), 0) << out;
+    ASSERT_EQ(run_in(dir.path(),
+                     "(" + bin_dir() + "/torla-inspect run.res summary --json > s.json)", out),
+              0)
+        << out;
     const auto s = nlohmann::json::parse(read_text(dir.file("s.json")));
     EXPECT_TRUE(s.at("unstable").get<bool>());
     const auto& before = record.at("peaks_before_onset").at("p3");
@@ -251,7 +292,8 @@ TEST(BlownUpRun, ExportsUseThePeaksBeforeTheOnsetAndSaySo) {
     EXPECT_NEAR(s.at("max_suspension_pressure").at("kPa").get<double>(), largest, 1e-6 * largest);
     for (const auto& f : s.at("front")) EXPECT_LE(f.at("time_s").get<double>(), onset);
 
-    ASSERT_EQ(run_in(dir.path(), bin_dir() + "/torla-inspect run.res csv --peaks -o p.csv", out), 0) << out;
+    ASSERT_EQ(run_in(dir.path(), bin_dir() + "/torla-inspect run.res csv --peaks -o p.csv", out), 0)
+        << out;
     const std::string peaks = read_text(dir.file("p.csv"));
     EXPECT_NE(peaks.find("# unstable: the run blew up at t = "), std::string::npos);
     ASSERT_EQ(run_in(dir.path(), bin_dir() + "/torla-inspect run.res csv -o d.csv", out), 0) << out;

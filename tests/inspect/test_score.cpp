@@ -27,8 +27,10 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     Observations o;
     const std::string text =
         "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\r\n"
-        "comment = 'Lawine \xc3\xbc" "ber dem Weg'  # \xc3\xbc\n"
-        "[runout]\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = \"p3\"\nthreshold_kPa = 3.0\n"
+        "comment = 'Lawine \xc3\xbc"
+        "ber dem Weg'  # \xc3\xbc\n"
+        "[runout]\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = \"p3\"\nthreshold_kPa = "
+        "3.0\n"
         "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
         "[[speed]]\ns_horizontal_m = 900.0\nspeed_m_s = 45.0\nsigma_m_s = 5.0\n"
         "[[pressure]]\ns_horizontal_m = 1700.0\np_kPa = 4.0\nsigma_kPa = 1.0\nquantity = \"p2\"\n"
@@ -39,7 +41,9 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     ASSERT_EQ(parse(text, o), std::vector<std::string>{});
     EXPECT_EQ(o.name, "Example");
     EXPECT_EQ(o.source, "Someone (2020), p. 3");
-    EXPECT_EQ(o.comment, "Lawine \xc3\xbc" "ber dem Weg");
+    EXPECT_EQ(o.comment,
+              "Lawine \xc3\xbc"
+              "ber dem Weg");
     ASSERT_TRUE(o.runout);
     EXPECT_EQ(*o.runout->at.s_horizontal_m, 1850.0);
     EXPECT_EQ(o.runout->sigma_m, 30.0);
@@ -77,7 +81,8 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         {"t = 1.2.3\n", "obs.toml:1: not TOML"},
         {"source = \"s\"\n" + arrival, "obs.toml:1: the file needs `name'"},
         {head + "colour = 3\n" + arrival, "obs.toml:3: unknown key `colour' in the file"},
-        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\nsigma = 2\n",
+        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = "
+                "1\nsigma = 2\n",
          "obs.toml:8: unknown key `sigma' in [runout]"},
         {head + "[runout]\ns_horizontal_m = 5\nquantity = \"p3\"\nthreshold_kPa = 1\n",
          "obs.toml:3: [runout] needs `sigma_m'"},
@@ -87,7 +92,8 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
          "obs.toml:6: `quantity' in [runout] is p3 or p2, not `p4'"},
         {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nthreshold_kPa = 1\n",
          "obs.toml:3: [runout] needs `quantity'"},
-        {head + "[runout]\ns_horizontal_m = 5\npoint = [1, 2]\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+        {head + "[runout]\ns_horizontal_m = 5\npoint = [1, 2]\nsigma_m = 1\nquantity = "
+                "\"p3\"\nthreshold_kPa = 1\n",
          "obs.toml:5: [runout] gives both `s_horizontal_m' and `point': give one"},
         {head + "[[speed]]\nspeed_m_s = 4\nsigma_m_s = 1\n",
          "obs.toml:3: [[speed]] 1 needs a position: `s_horizontal_m' or `point'"},
@@ -100,28 +106,38 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         {head + "[[arrival]]\ns_horizontal_m = 10\nt_s = nan\nsigma_s = 1\n",
          "obs.toml:5: `t_s' in [[arrival]] 1 must be a finite number of 0 or more, not nan"},
         {head + "[[arrival]]\ns_horizontal_m = -1\nt_s = 3\nsigma_s = 1\n",
-         "obs.toml:4: `s_horizontal_m' in [[arrival]] 1 must be a finite number of 0 or more, not -1"},
+         "obs.toml:4: `s_horizontal_m' in [[arrival]] 1 must be a finite number of 0 or more, not "
+         "-1"},
         {head + "[[arrival]]\ns_horizontal_m = \"10\"\nt_s = 3\nsigma_s = 1\n",
          "obs.toml:4: `s_horizontal_m' in [[arrival]] 1 must be a number"},
         {head + "[arrival]\ns_horizontal_m = 10\nt_s = 3\nsigma_s = 1\n",
          "obs.toml:3: `arrival' is a list of tables: write each as [[arrival]]"},
-        {head + "[[runout]]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+        {head +
+             "[[runout]]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\n",
          "obs.toml:3: `runout' is one table: write it as [runout]"},
-        {head + "[[pressure]]\ns_horizontal_m = 5\np_kPa = 3\nsigma_kPa = 1\np_max_kPa = 4\nquantity = \"p3\"\n",
+        {head + "[[pressure]]\ns_horizontal_m = 5\np_kPa = 3\nsigma_kPa = 1\np_max_kPa = "
+                "4\nquantity = \"p3\"\n",
          "obs.toml:3: [[pressure]] 1 gives both a pressure (p_kPa, sigma_kPa) and a range"},
         {head + "[[pressure]]\ns_horizontal_m = 5\np_kPa = 3\nquantity = \"p3\"\n",
          "obs.toml:3: [[pressure]] 1 needs `sigma_kPa'"},
-        {head + "[[pressure]]\ns_horizontal_m = 5\np_min_kPa = 3\np_max_kPa = 3\nquantity = \"p3\"\n",
+        {head +
+             "[[pressure]]\ns_horizontal_m = 5\np_min_kPa = 3\np_max_kPa = 3\nquantity = \"p3\"\n",
          "obs.toml:6: `p_max_kPa' in [[pressure]] 1 must lie above `p_min_kPa'"},
-        {head + "[covered]\nfrom_s_horizontal_m = 50\nto_s_horizontal_m = 20\nsigma_m = 5\nquantity = \"p3\"\n"
+        {head + "[covered]\nfrom_s_horizontal_m = 50\nto_s_horizontal_m = 20\nsigma_m = "
+                "5\nquantity = \"p3\"\n"
                 "threshold_kPa = 1\n",
-         "obs.toml:5: `to_s_horizontal_m' in [covered] must lie below (beyond) `from_s_horizontal_m'"},
+         "obs.toml:5: `to_s_horizontal_m' in [covered] must lie below (beyond) "
+         "`from_s_horizontal_m'"},
         {head, "obs.toml:0: no observation"},
-        {"name = \"\"\nsource = \"s\"\n" + arrival, "obs.toml:1: `name' in the file must be a non-empty string"},
+        {"name = \"\"\nsource = \"s\"\n" + arrival,
+         "obs.toml:1: `name' in the file must be a non-empty string"},
         // Lines held to what an observation file needs before toml++ reads them.
-        {head + "[[arrival]]\npoint = [[1, 2]]\n", "obs.toml:4: not a value an observation file has"},
-        {head + "[[arrival]]\npoint = [1,\n 2]\n", "obs.toml:4: not a value an observation file has"},
-        {head + "[runout]\nsigma_m = { x = 1 }\n", "obs.toml:4: not a value an observation file has"},
+        {head + "[[arrival]]\npoint = [[1, 2]]\n",
+         "obs.toml:4: not a value an observation file has"},
+        {head + "[[arrival]]\npoint = [1,\n 2]\n",
+         "obs.toml:4: not a value an observation file has"},
+        {head + "[runout]\nsigma_m = { x = 1 }\n",
+         "obs.toml:4: not a value an observation file has"},
         {head + "comment = \"\"\"a\nb\"\"\"\n", "obs.toml:3: not a value an observation file has"},
         {head + "comment = \"open\n", "obs.toml:3: not a value an observation file has"},
         {head + "[ runout\n", "obs.toml:3: not a table header an observation file has"},
@@ -129,7 +145,8 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         {head + "runout.sigma_m = 3\n", "obs.toml:3: `=' expected after the key"},
         {head + "\xc3\xbc = 1\n", "obs.toml:3: not a line an observation file has"},
         {head + "t = 0'x'\n", "obs.toml:3: not a value an observation file has"},
-        {head + "comment = \"" + std::string(5000, 'x') + "\"\n", "obs.toml:3: longer than 4096 bytes"},
+        {head + "comment = \"" + std::string(5000, 'x') + "\"\n",
+         "obs.toml:3: longer than 4096 bytes"},
     };
     for (const Case& c : cases) {
         Observations o;
@@ -157,7 +174,8 @@ TEST(ObservationFile, TheTomlThatTrippedTheTomlReaderIsRefusedCleanly) {
 
 TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
     Observations o;
-    const auto refusals = parse("name = 3\n[[speed]]\ns_horizontal_m = 1\nspeed_m_s = -2\nsigma_m_s = 0\n", o);
+    const auto refusals =
+        parse("name = 3\n[[speed]]\ns_horizontal_m = 1\nspeed_m_s = -2\nsigma_m_s = 0\n", o);
     EXPECT_EQ(refusals.size(), 4u);  // name, source, speed, sigma
     TempDir dir;
     struct FileCase {
@@ -186,7 +204,7 @@ ResultBytes hand_laid() {
     ResultBytes b(12, 6);
     for (int i = 0; i < b.n; ++i) {
         b.geometry[6 * i + 1] = static_cast<float>(5000.0 + kStep * i);  // easting
-        b.geometry[6 * i + 5] = 7000.0f;                                // northing
+        b.geometry[6 * i + 5] = 7000.0f;                                 // northing
         b.peak(kRowSuspPressure, i) = i <= 9 ? 10.0f - i : 0.0f;
     }
     const int front[] = {1, 3, 6, 8, 9, 9};
@@ -225,17 +243,32 @@ TEST(Score, EveryKindWorkedOutByHand) {
         "name = \"n\"\nsource = \"s\"\n"
         "[runout]\ns_horizontal_m = 60\nsigma_m = 10\nquantity = \"p3\"\nthreshold_kPa = 3\n"
         // between the fronts of t = 1 s (cell 3) and 2 s (cell 6): halfway in time
-        "[[arrival]]\ns_horizontal_m = " + at(4.5) + "\nt_s = 2\nsigma_s = 0.5\n"
+        "[[arrival]]\ns_horizontal_m = " +
+        at(4.5) +
+        "\nt_s = 2\nsigma_s = 0.5\n"
         // the same position as a map point 20 m off the path
-        "[[arrival]]\npoint = [" + std::to_string(5000 + 4.5 * kStep) + ", 7020]\nt_s = 1.5\nsigma_s = 1\n"
-        "[[arrival]]\ns_horizontal_m = " + at(10.5) + "\nt_s = 9\nsigma_s = 1\n"  // never reached
+        "[[arrival]]\npoint = [" +
+        std::to_string(5000 + 4.5 * kStep) +
+        ", 7020]\nt_s = 1.5\nsigma_s = 1\n"
+        "[[arrival]]\ns_horizontal_m = " +
+        at(10.5) +
+        "\nt_s = 9\nsigma_s = 1\n"                                 // never reached
         "[[arrival]]\ns_horizontal_m = 0\nt_s = 1\nsigma_s = 1\n"  // reached at the first dump
         // (60 - 30 m along the path) / 1 s
-        "[[speed]]\ns_horizontal_m = " + at(4.5) + "\nspeed_m_s = 27\nsigma_m_s = 2\n"
-        "[[pressure]]\ns_horizontal_m = " + at(2.5) + "\np_kPa = 7\nsigma_kPa = 1\nquantity = \"p3\"\n"
-        "[[pressure]]\ns_horizontal_m = " + at(8.25) + "\np_min_kPa = 1\np_max_kPa = 3\nquantity = \"p3\"\n"
-        "[[pressure]]\ns_horizontal_m = " + at(8.25) + "\np_min_kPa = 4\np_max_kPa = 6\nquantity = \"p3\"\n"
-        "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = 60\nsigma_m = 5\nquantity = \"p3\"\n"
+        "[[speed]]\ns_horizontal_m = " +
+        at(4.5) +
+        "\nspeed_m_s = 27\nsigma_m_s = 2\n"
+        "[[pressure]]\ns_horizontal_m = " +
+        at(2.5) +
+        "\np_kPa = 7\nsigma_kPa = 1\nquantity = \"p3\"\n"
+        "[[pressure]]\ns_horizontal_m = " +
+        at(8.25) +
+        "\np_min_kPa = 1\np_max_kPa = 3\nquantity = \"p3\"\n"
+        "[[pressure]]\ns_horizontal_m = " +
+        at(8.25) +
+        "\np_min_kPa = 4\np_max_kPa = 6\nquantity = \"p3\"\n"
+        "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = 60\nsigma_m = 5\nquantity = "
+        "\"p3\"\n"
         "threshold_kPa = 0.1\n";
     const Scored s = score_of(hand_laid(), obs, dir);
     ASSERT_EQ(s.err, "");
@@ -247,14 +280,11 @@ TEST(Score, EveryKindWorkedOutByHand) {
     };
     const std::vector<Expect> expected = {
         {"runout", 6 * kStep, 60, 10},  // furthest cell above 3 kPa: 10 - 6 = 4
-        {"arrival", 1.5, 2.0, 0.5},
-        {"arrival", 1.5, 1.5, 1.0},
-        {"arrival", std::nullopt, 9, 1},
-        {"arrival", 0.0, 1, 1},
-        {"speed", 30.0, 27, 2},
-        {"pressure", 7.5, 7, 1},
-        {"pressure", 1.75, 2, 1},   // inside [1, 3]: difference 0
-        {"pressure", 1.75, 5, 1},   // below [4, 6] by 2.25
+        {"arrival", 1.5, 2.0, 0.5},      {"arrival", 1.5, 1.5, 1.0},
+        {"arrival", std::nullopt, 9, 1}, {"arrival", 0.0, 1, 1},
+        {"speed", 30.0, 27, 2},          {"pressure", 7.5, 7, 1},
+        {"pressure", 1.75, 2, 1},  // inside [1, 3]: difference 0
+        {"pressure", 1.75, 5, 1},  // below [4, 6] by 2.25
         {"covered", covered_end, 50, 5},
     };
     ASSERT_EQ(s.score.items.size(), expected.size());
@@ -321,9 +351,10 @@ TEST(Score, ArrivalAndSpeedFollowTheFrontDumpByDump) {
         ResultBytes b(12, static_cast<int>(c.front.size()));
         for (std::size_t d = 0; d < c.front.size(); ++d)
             for (int i = 0; i <= c.front[d]; ++i) b.value(d, kRowSuspPressure, i) = 1.0f;
-        const std::string obs = "name = \"n\"\nsource = \"s\"\n[[arrival]]\ns_horizontal_m = " + at(c.cells) +
-                                "\nt_s = 1\nsigma_s = 1\n[[speed]]\ns_horizontal_m = " + at(c.cells) +
-                                "\nspeed_m_s = 1\nsigma_m_s = 1\n";
+        const std::string obs =
+            "name = \"n\"\nsource = \"s\"\n[[arrival]]\ns_horizontal_m = " + at(c.cells) +
+            "\nt_s = 1\nsigma_s = 1\n[[speed]]\ns_horizontal_m = " + at(c.cells) +
+            "\nspeed_m_s = 1\nsigma_m_s = 1\n";
         const Scored s = score_of(b, obs, dir);
         ASSERT_EQ(s.err, "") << c.what;
         ASSERT_EQ(s.score.items.size(), 2u);
@@ -348,7 +379,7 @@ TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
     };
     const std::vector<Case> cases = {
         {{true, true, true, false, false}, 0, 25, 25, 0, 0, 15, true},
-        {{false, false, false, true, true}, 0, 20, 0, 15, 20, 5, true},   // apart: csi 0
+        {{false, false, false, true, true}, 0, 20, 0, 15, 20, 5, true},    // apart: csi 0
         {{false, false, false, false, false}, 5, 15, 0, 0, 10, 30, true},  // no flow
         {{true, true, true, true, true}, 0, 40, 40, 0, 0, 0, true},
     };
@@ -360,7 +391,8 @@ TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
         EXPECT_NEAR(s.tn_m, c.tn, 1e-12);
         EXPECT_EQ(s.csi.has_value(), c.has_csi);
     }
-    const inspect::CoverScore none = inspect::cover_score(h, {false, false, false, false, false}, 5, 15);
+    const inspect::CoverScore none =
+        inspect::cover_score(h, {false, false, false, false, false}, 5, 15);
     EXPECT_FALSE(none.false_alarm_ratio);  // nothing flagged: no ratio of false alarms
     EXPECT_EQ(*none.csi, 0.0);
 }
@@ -373,11 +405,13 @@ TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
     };
     const std::vector<Case> cases = {
         {head + "[[arrival]]\npoint = [5040, 7500]\nt_s = 3\nsigma_s = 1\n",
-         "obs.toml:3: [[arrival]] 1: the point (5040, 7500) lies 500 m from the path, more than the 100 m "
+         "obs.toml:3: [[arrival]] 1: the point (5040, 7500) lies 500 m from the path, more than "
+         "the 100 m "
          "allowed: is it on this path?"},
         {head + "[[speed]]\ns_horizontal_m = 96\nspeed_m_s = 3\nsigma_m_s = 1\n",
          "obs.toml:3: [[speed]] 1 at 96 m lies beyond the end of the track (95.2627"},
-        {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = 5\nquantity = \"p3\"\n"
+        {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = "
+                "5\nquantity = \"p3\"\n"
                 "threshold_kPa = 1\n",
          "obs.toml:3: [covered] ends at 100 m, beyond the end of the track"},
     };
@@ -397,8 +431,9 @@ TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
 TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
     TempDir dir;
     hand_laid().save(dir.file("run.res"));
-    write_text(dir.file("good.toml"), "name = \"n\"\nsource = \"s\"\n[[pressure]]\ns_horizontal_m = " +
-                                          at(2.5) + "\np_kPa = 7\nsigma_kPa = 0.25\nquantity = \"p3\"\n");
+    write_text(dir.file("good.toml"),
+               "name = \"n\"\nsource = \"s\"\n[[pressure]]\ns_horizontal_m = " + at(2.5) +
+                   "\np_kPa = 7\nsigma_kPa = 0.25\nquantity = \"p3\"\n");
     write_text(dir.file("bad.toml"), "name = \"n\"\nsource = \"s\"\n[[pressure]]\nwhere = 3\n");
     const std::string inspect = bin_dir() + "/torla-inspect run.res score ";
     struct Case {

@@ -19,8 +19,9 @@ struct Xy {
 };
 
 // A generator input with the given points; place q (2..15) of point i is local(i, q).
-GeneratorInput input_of(const std::vector<Xy>& pts, float elem, float max_dev,
-                        const std::function<float(int, int)>& local = [](int, int) { return 0.0f; }) {
+GeneratorInput input_of(
+    const std::vector<Xy>& pts, float elem, float max_dev,
+    const std::function<float(int, int)>& local = [](int, int) { return 0.0f; }) {
     GeneratorInput in;
     in.elem_size = elem;
     in.max_dev = max_dev;
@@ -44,7 +45,8 @@ double distance_to_polyline(const std::vector<Xy>& pts, double x, double y) {
     double best = std::numeric_limits<double>::infinity();
     for (std::size_t i = 0; i + 1 < pts.size(); ++i) {
         const double dx = pts[i + 1].x - pts[i].x, dy = pts[i + 1].y - pts[i].y;
-        const double t = std::clamp(((x - pts[i].x) * dx + (y - pts[i].y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+        const double t =
+            std::clamp(((x - pts[i].x) * dx + (y - pts[i].y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
         best = std::min(best, std::hypot(x - pts[i].x - t * dx, y - pts[i].y - t * dy));
     }
     return best;
@@ -57,7 +59,9 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
         double tangent;  // distance from the corner to the arc's ends, 0: set by Max_Dev
     } cases[] = {
         {{{0, 500}, {300, 300}, {600, 250}}, 2.0f, 0.0},  // a corner of 24 degrees, long segments
-        {{{0, 500}, {20, 480}, {600, 250}}, 5.0f, 0.5 * std::hypot(20.0, 20.0)},  // half a short segment
+        {{{0, 500}, {20, 480}, {600, 250}},
+         5.0f,
+         0.5 * std::hypot(20.0, 20.0)},                   // half a short segment
         {{{0, 500}, {300, 300}, {600, 450}}, 2.0f, 0.0},  // turning the other way
     };
     for (const Case& c : cases) {
@@ -76,13 +80,15 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
         double mx, my;
         t.point_at(t.stations[1], mx, my);
         EXPECT_NEAR(std::hypot(mx - c.pts[1].x, my - c.pts[1].y), corner.deviation, 1e-6);
-        const auto arc = std::find_if(t.pieces.begin(), t.pieces.end(), [](const auto& p) { return p.arc; });
+        const auto arc =
+            std::find_if(t.pieces.begin(), t.pieces.end(), [](const auto& p) { return p.arc; });
         ASSERT_NE(arc, t.pieces.end());
         EXPECT_NEAR(arc->radius, corner.radius, 1e-9);
         for (double f : {0.0, 0.3, 1.0}) {
             double x, y;
             t.point_at(arc->s0 + f * arc->length, x, y);
-            EXPECT_NEAR(std::hypot(x - arc->cx, y - arc->cy), corner.radius, 1e-6 * corner.radius) << f;
+            EXPECT_NEAR(std::hypot(x - arc->cx, y - arc->cy), corner.radius, 1e-6 * corner.radius)
+                << f;
         }
         EXPECT_NEAR(arc->cx + corner.radius * std::cos(arc->alpha0), arc->x0, 1e-6 * corner.radius);
         EXPECT_NEAR(arc->cy + corner.radius * std::sin(arc->alpha0), arc->y0, 1e-6 * corner.radius);
@@ -95,8 +101,10 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
             if (k > 0) max_turn = std::max(max_turn, std::fabs(double(g[k][4]) - g[k - 1][4]));
             // Within the arc and along the lines, the chord between the two
             // neighbours of a grid point is parallel to the track at the point.
-            if (k == 0 || k + 1 == g.rows || g[k - 1][5] != g[k][5] || g[k + 1][5] != g[k][5]) continue;
-            const double dx = double(g[k + 1][0]) - g[k - 1][0], dy = double(g[k + 1][1]) - g[k - 1][1];
+            if (k == 0 || k + 1 == g.rows || g[k - 1][5] != g[k][5] || g[k + 1][5] != g[k][5])
+                continue;
+            const double dx = double(g[k + 1][0]) - g[k - 1][0],
+                         dy = double(g[k + 1][1]) - g[k - 1][1];
             EXPECT_NEAR(g[k][4], -std::atan2(dy, dx), 3e-4) << k;
             ++chords;
         }
@@ -114,18 +122,25 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
 TEST(KnotlineGeometry, EqualCellsNoneLongerThanElemSizeFromEndToEnd) {
     std::vector<Xy> wavy;
     for (int i = 0; i < 25; ++i)
-        wavy.push_back({i * 37.3 + 9.0 * std::sin(i * 1.7), 1500.0 - i * 30.0 + 25.0 * std::sin(i * 0.9)});
+        wavy.push_back(
+            {i * 37.3 + 9.0 * std::sin(i * 1.7), 1500.0 - i * 30.0 + 25.0 * std::sin(i * 0.9)});
     const struct {
         std::vector<Xy> pts;
         float elem;
         double spread;  // largest relative difference of two cells
     } cases[] = {
-        {{{0, 1000}, {100, 950}, {200, 900}, {300, 850}}, 7.0f, 1e-5},  // collinear points bend nothing
+        {{{0, 1000}, {100, 950}, {200, 900}, {300, 850}},
+         7.0f,
+         1e-5},  // collinear points bend nothing
         {{{0, 1000}, {300, 850}}, 7.0f, 1e-5},
-        {wavy, 0.7f, 2e-3}, {wavy, 3.0f, 2e-3}, {wavy, 10.0f, 2e-3}, {wavy, 25.0f, 1.0}, {wavy, 400.0f, 1.0},
+        {wavy, 0.7f, 2e-3},
+        {wavy, 3.0f, 2e-3},
+        {wavy, 10.0f, 2e-3},
+        {wavy, 25.0f, 1.0},
+        {wavy, 400.0f, 1.0},
         // Nearly straight corners: arcs of radii up to 1e12 times their
         // segments must place their points to the segments' precision.
-        {{{0, 0}, {100000, 0}, {200000, -1.5e-7}}, 10.0f, 1e-4},  // turn 1.5e-12 rad
+        {{{0, 0}, {100000, 0}, {200000, -1.5e-7}}, 10.0f, 1e-4},        // turn 1.5e-12 rad
         {{{0, 0}, {186940, 0}, {186970, -4.524736e-11}}, 11.0f, 1e-4},  // a short second segment
         {{{0, 0}, {1000, 0}, {2000, -1.5e-9}}, 1.0f, 1e-4},
         {{{0, 0}, {5000, 0}, {6000, 3e-9}}, 5.0f, 1e-4},  // bending upward
@@ -134,17 +149,22 @@ TEST(KnotlineGeometry, EqualCellsNoneLongerThanElemSizeFromEndToEnd) {
         const GeneratorInput in = input_of(c.pts, c.elem, 4.0f);
         const FloatRows g = grid_of(in);
         const int m = g.rows - 1;
-        EXPECT_EQ(m, static_cast<int>(std::ceil(knotline::build_track(in.points, in.max_dev).length / c.elem)));
+        EXPECT_EQ(m, static_cast<int>(
+                         std::ceil(knotline::build_track(in.points, in.max_dev).length / c.elem)));
         float shortest = g[0][3], longest = g[0][3];
         for (int k = 0; k < g.rows; ++k) {
             shortest = std::min(shortest, g[k][3]);
             longest = std::max(longest, g[k][3]);
-            if (k > 0) { EXPECT_GT(g[k][0], g[k - 1][0]) << c.elem << " " << k; }
+            if (k > 0) {
+                EXPECT_GT(g[k][0], g[k - 1][0]) << c.elem << " " << k;
+            }
         }
         EXPECT_LE(longest, c.elem * (1.0 + 1e-6)) << c.pts.size() << " " << c.elem;
         EXPECT_LE(longest / shortest - 1.0, c.spread) << c.pts.size() << " " << c.elem;
-        EXPECT_EQ(std::make_pair(g[0][0], g[0][1]), std::make_pair(float(c.pts[0].x), float(c.pts[0].y)));
-        EXPECT_EQ(std::make_pair(g[m][0], g[m][1]), std::make_pair(float(c.pts.back().x), float(c.pts.back().y)));
+        EXPECT_EQ(std::make_pair(g[0][0], g[0][1]),
+                  std::make_pair(float(c.pts[0].x), float(c.pts[0].y)));
+        EXPECT_EQ(std::make_pair(g[m][0], g[m][1]),
+                  std::make_pair(float(c.pts.back().x), float(c.pts.back().y)));
     }
 }
 
@@ -157,7 +177,7 @@ TEST(KnotlineGeometry, SlopeAndCurvatureFollowTheProfile) {
         {{{0, 1000}, {200, 990}, {400, 950}, {600, 830}}, -1},  // convex
         {{{0, 1000}, {300, 800}, {500, 790}, {700, 810}}, +1},  // counter-slope
         {{{0, 1000}, {200, 900}, {400, 800}, {600, 700}}, 0},   // straight
-        {{{0, 1000}, {1, 999}, {200, 900}, {400, 880}}, +1},   // a bend within the first cell
+        {{{0, 1000}, {1, 999}, {200, 900}, {400, 880}}, +1},    // a bend within the first cell
     };
     for (const auto& c : cases) {
         const FloatRows g = grid_of(input_of(c.pts, 5.0f, 3.0f));
@@ -167,8 +187,11 @@ TEST(KnotlineGeometry, SlopeAndCurvatureFollowTheProfile) {
         for (int k = 0; k < g.rows; ++k) {
             EXPECT_GE(c.curvature_sign * g[k][5], 0.0f) << k;
             bent = bent || g[k][5] != 0.0f;
-            if (k > 0) { EXPECT_GE(c.curvature_sign * (g[k - 1][4] - g[k][4]), -1e-6) << k; }
-            turned += g[k][5] * ((k == 0 || k == m) ? 0.5 : 1.0) * g[m][3];  // the last cell is straight
+            if (k > 0) {
+                EXPECT_GE(c.curvature_sign * (g[k - 1][4] - g[k][4]), -1e-6) << k;
+            }
+            turned +=
+                g[k][5] * ((k == 0 || k == m) ? 0.5 : 1.0) * g[m][3];  // the last cell is straight
         }
         EXPECT_EQ(bent, c.curvature_sign != 0);
         // The curvatures add up to the whole change of slope, from that of
@@ -190,7 +213,9 @@ TEST(KnotlineColumns, CarriedPlacesInterpolateLinearlyAlongTheTrack) {
         for (int k = 0; k < g.rows; ++k) {
             const int i = k <= 10 ? 0 : 1;
             const double w = (k - 10.0 * i) / 10.0;
-            EXPECT_NEAR(g[k][column_of_place[q]], (1.0 - w) * value(i, q) + w * value(i + 1, q), 1e-4) << q << " " << k;
+            EXPECT_NEAR(g[k][column_of_place[q]], (1.0 - w) * value(i, q) + w * value(i + 1, q),
+                        1e-4)
+                << q << " " << k;
         }
 }
 
@@ -200,14 +225,18 @@ TEST(KnotlineProgram, ReplacesTheInputWithTheGrid) {
                                        [](int i, int q) { return static_cast<float>(i + q); });
     ASSERT_EQ(write_generator_input(dir.file(kGridFile), in), "");
     std::string out;
-    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/knotline torla_grid.tmp tor-la", out), 0) << out;
+    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/knotline torla_grid.tmp tor-la", out), 0)
+        << out;
     EXPECT_EQ(out, "");
     FloatRows rows;
     bool trailing = true;
-    ASSERT_EQ(read_grid_rows(dir.file(kGridFile), static_cast<int16_t>(grid_of(in).rows), rows, trailing), "");
+    ASSERT_EQ(
+        read_grid_rows(dir.file(kGridFile), static_cast<int16_t>(grid_of(in).rows), rows, trailing),
+        "");
     EXPECT_FALSE(trailing);
     EXPECT_EQ(rows.data, grid_of(in).data);
-    EXPECT_EQ(std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator()), 1);
+    EXPECT_EQ(
+        std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator()), 1);
     EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/knotline --help", out), 0);
     EXPECT_NE(out.find("usage: knotline FILE [tag]"), std::string::npos);
     EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/knotline", out), 1);

@@ -58,9 +58,9 @@ TEST_F(GridAndResult, SmallestCellLengthAndTheDissipationFloor) {
     FloatRows rows = straight(7, 8.0f);
     rows[0][3] = 1.0f;  // cell 0 does not count for the smallest cell
     rows[4][3] = rows[5][3] = 6.5f;
-    rows[2][14] = 2.0f;   // h3
-    rows[2][16] = 917.0f; // snow mass per volume: c3 = 1
-    rows[2][18] = 0.0f;   // eps3, floored at Min_Susp_Dissip in U only
+    rows[2][14] = 2.0f;    // h3
+    rows[2][16] = 917.0f;  // snow mass per volume: c3 = 1
+    rows[2][18] = 0.0f;    // eps3, floored at Min_Susp_Dissip in U only
     EXPECT_EQ(read_grid(rows), "");
     EXPECT_FALSE(test::fs::exists(kGridFile));
     EXPECT_EQ(s_.grid.min_cell_length, 6.5);
@@ -72,7 +72,8 @@ TEST_F(GridAndResult, SmallestCellLengthAndTheDissipationFloor) {
 }
 
 TEST_F(GridAndResult, TrailingBytesWarnOnceOnLogAndConsole) {
-    const std::string warning = "   read_grid_file:  WARNING:  Data lines beyond number of grid points ignored!\n";
+    const std::string warning =
+        "   read_grid_file:  WARNING:  Data lines beyond number of grid points ignored!\n";
     EXPECT_EQ(read_grid(straight(6, 5.0f), true), warning);
     std::fflush(s_.files.log);
     EXPECT_EQ(test::read_text("run.plg"), warning);
@@ -84,7 +85,8 @@ TEST_F(GridAndResult, PeakTableBeyondTheFloatRangeIsFound) {
     EXPECT_FALSE(first_unfit_peak(s_).found());
     s_.peak_table[4 * (7 * 6 + 2) + 3] = -INFINITY;  // a depth slot counts as much as the maximum
     const UnfitValue peak = first_unfit_peak(s_);
-    EXPECT_EQ(std::make_tuple(peak.quantity, peak.cell, peak.value), std::make_tuple(7, 2, -INFINITY));
+    EXPECT_EQ(std::make_tuple(peak.quantity, peak.cell, peak.value),
+              std::make_tuple(7, 2, -INFINITY));
 }
 
 // A peak entry holds the largest value as a float, with the depths of the
@@ -107,7 +109,8 @@ TEST(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
     l.h2[1] = 1.5, l.h3[1] = 4.0;  // the same h1 as stored: depths kept
     update_peaks(s);
     EXPECT_EQ(entry(0, 1), (std::vector<float>{0.4f, 0.4f, 2, 7}));
-    l.h1[1] = static_cast<double>(0.4f) + 1e-12;  // larger than the stored float, yet rounding to it
+    l.h1[1] =
+        static_cast<double>(0.4f) + 1e-12;  // larger than the stored float, yet rounding to it
     update_peaks(s);
     EXPECT_EQ(entry(0, 1), (std::vector<float>{0.4f, 0.4f, 1.5f, 4}));
     EXPECT_EQ(entry(0, 0)[0] + entry(0, 3)[0], 0.0f);

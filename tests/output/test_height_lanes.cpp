@@ -28,10 +28,10 @@ const float kProfiles[][6] = {
 
 // States of a cell (h2, p2, h3, u3, c3), at and around the heights below.
 const CellLayers kStates[] = {
-    {1.0, 3.0, 8.0, 20.0, 0.003},    {0.0, 0.0, 0.0, 0.0, 0.0},      {2.0, 9.0, 2.0, 30.0, 0.01},
-    {5.0, 40.0, 0.5, 10.0, 0.002},   {0.0, 0.0, 30.0, -25.0, 0.004}, {0.5, 1.0, 1e-300, 50.0, 0.01},
-    {NAN, 2.0, 8.0, 20.0, 0.003},    {1.0, 2.0, NAN, 20.0, 0.003},   {1.0, 2.0, 8.0, NAN, 0.003},
-    {1.0, 2.0, -3.0, 20.0, 0.003},   {1.0, 2.0, 8.0, 20.0, -0.5},    {1e-9, 1e9, 60.0, 1e3, 0.3},
+    {1.0, 3.0, 8.0, 20.0, 0.003},  {0.0, 0.0, 0.0, 0.0, 0.0},      {2.0, 9.0, 2.0, 30.0, 0.01},
+    {5.0, 40.0, 0.5, 10.0, 0.002}, {0.0, 0.0, 30.0, -25.0, 0.004}, {0.5, 1.0, 1e-300, 50.0, 0.01},
+    {NAN, 2.0, 8.0, 20.0, 0.003},  {1.0, 2.0, NAN, 20.0, 0.003},   {1.0, 2.0, 8.0, NAN, 0.003},
+    {1.0, 2.0, -3.0, 20.0, 0.003}, {1.0, 2.0, 8.0, 20.0, -0.5},    {1e-9, 1e9, 60.0, 1e3, 0.3},
 };
 const double kHeights[] = {0.0, 0.5, 1.0, 2.0, 5.0, 8.0, 30.0};
 
@@ -51,7 +51,8 @@ void check_lanes() {
                 const CellLayers& c = kStates[(first + j) % states];
                 h2[j] = c.h2, p2[j] = c.p2, h3[j] = c.h3, u3[j] = c.u3, c3[j] = c.c3;
             }
-            const LaneLayers<V> l{load_lanes<V>(h2), load_lanes<V>(p2), load_lanes<V>(h3), load_lanes<V>(u3),
+            const LaneLayers<V> l{load_lanes<V>(h2), load_lanes<V>(p2),
+                                  load_lanes<V>(h3), load_lanes<V>(u3),
                                   load_lanes<V>(c3), load_lanes<V>(h3) > splat_lanes<V>(0.0)};
             const V inverse = inverse_depth_lanes(l.h3);
             for (double z : kHeights) {
@@ -78,21 +79,24 @@ struct PlainPeaks {
     std::vector<double> peak, time;
 };
 void fold_plain(const ModelState& s, PlainPeaks& p, double time) {
-    const HeightProfile prof = height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff);
+    const HeightProfile prof =
+        height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff);
     const std::size_t n = s.n_cells;
     const Layers& ly = s.layers;
     for (int i = s.window.first_active; i < s.window.last_active; ++i) {
-        const CellLayers l{ly.h2[i], saltation_pressure(ly.u2[i], s.par.Air_Density + ly.rho2[i]), ly.h3[i],
-                           ly.u3[i], ly.c3[i]};
+        const CellLayers l{ly.h2[i], saltation_pressure(ly.u2[i], s.par.Air_Density + ly.rho2[i]),
+                           ly.h3[i], ly.u3[i], ly.c3[i]};
         for (std::size_t k = 0; k < s.heights.heights.size(); ++k) {
             const double pressure = pressure_at_height(prof, l, s.heights.heights[k]);
-            if (pressure > p.peak[k * n + i]) p.peak[k * n + i] = pressure, p.time[k * n + i] = time;
+            if (pressure > p.peak[k * n + i])
+                p.peak[k * n + i] = pressure, p.time[k * n + i] = time;
         }
     }
 }
 bool same_peaks(const ModelState& s, const PlainPeaks& p) {
     const std::size_t bytes = p.peak.size() * sizeof(double);
-    return s.heights.peak.size() == p.peak.size() && std::memcmp(s.heights.peak.data(), p.peak.data(), bytes) == 0 &&
+    return s.heights.peak.size() == p.peak.size() &&
+           std::memcmp(s.heights.peak.data(), p.peak.data(), bytes) == 0 &&
            std::memcmp(s.heights.time.data(), p.time.data(), bytes) == 0;
 }
 
@@ -140,20 +144,21 @@ TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
         double h2, u2, h3, u3, c3;
     };
     const Step steps[] = {
-        {0.0, 0.0, 10.0, 30.0, 0.004},     // the layer's top at a height
-        {0.0, 0.0, 10.0, 30.0, 0.004},     // the same again: nothing rises
-        {0.0, 0.0, 10.0, 30.015, 0.004},   // a little faster: every pressure a little higher
-        {0.5, 5.0, 3.0, 10.0, 0.002},      // shallower and weaker
-        {0.5, 5.0, 15.5, 10.0, 0.002},     // weaker, but reaching one height more
-        {0.5, 5.0, 40.0, 10.0, 0.002},     // weaker, reaching every height
-        {2.0, 20.0, 12.0, 40.0, 0.01},     // stronger
-        {5.5, 40.0, 1.0, 10.0, 0.002},     // a saltation layer above the suspension layer
-        {0.0, 0.0, 0.0, 0.0, 0.0},         // nothing
-        {NAN, 5.0, 25.0, 60.0, 0.03},      // NaN saltation depth
-        {3.0, 60.0, NAN, 10.0, 0.002},     // NaN suspension depth
-        {3.0, 70.0, 40.0, 80.0, 0.04},     // the strongest
+        {0.0, 0.0, 10.0, 30.0, 0.004},    // the layer's top at a height
+        {0.0, 0.0, 10.0, 30.0, 0.004},    // the same again: nothing rises
+        {0.0, 0.0, 10.0, 30.015, 0.004},  // a little faster: every pressure a little higher
+        {0.5, 5.0, 3.0, 10.0, 0.002},     // shallower and weaker
+        {0.5, 5.0, 15.5, 10.0, 0.002},    // weaker, but reaching one height more
+        {0.5, 5.0, 40.0, 10.0, 0.002},    // weaker, reaching every height
+        {2.0, 20.0, 12.0, 40.0, 0.01},    // stronger
+        {5.5, 40.0, 1.0, 10.0, 0.002},    // a saltation layer above the suspension layer
+        {0.0, 0.0, 0.0, 0.0, 0.0},        // nothing
+        {NAN, 5.0, 25.0, 60.0, 0.03},     // NaN saltation depth
+        {3.0, 60.0, NAN, 10.0, 0.002},    // NaN suspension depth
+        {3.0, 70.0, 40.0, 80.0, 0.04},    // the strongest
     };
-    const float profiles[][6] = {{1.4f, 0.0f, -1.4f, 1.3333f, -0.6667f, 0.0f}, {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}};
+    const float profiles[][6] = {{1.4f, 0.0f, -1.4f, 1.3333f, -0.6667f, 0.0f},
+                                 {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}};
     for (const auto& profile : profiles)
         for (int lanes : {2, 4}) {
             if (use_height_lanes(lanes) != lanes) continue;
@@ -161,8 +166,10 @@ TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
             s.par.Height_Peaks = "on";
             s.par.Peak_Heights = "0,1,2,5,10,15,20,30";
             ProfileCoefficients& c = s.par.profile;
-            c.Velo_Prof_Coeff_0 = profile[0], c.Velo_Prof_Coeff_1 = profile[1], c.Velo_Prof_Coeff_2 = profile[2];
-            c.Conc_Prof_Coeff_0 = profile[3], c.Conc_Prof_Coeff_1 = profile[4], c.Conc_Prof_Coeff_2 = profile[5];
+            c.Velo_Prof_Coeff_0 = profile[0], c.Velo_Prof_Coeff_1 = profile[1],
+            c.Velo_Prof_Coeff_2 = profile[2];
+            c.Conc_Prof_Coeff_0 = profile[3], c.Conc_Prof_Coeff_1 = profile[4],
+            c.Conc_Prof_Coeff_2 = profile[5];
             s.n_cells = 11;
             allocate_model_state(s);
             derive_run_constants(s);
@@ -173,13 +180,14 @@ TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
                 for (int i = 0; i < 11; ++i) {
                     const double f = 1.0 + 0.05 * i;
                     s.layers.h2[i] = step.h2, s.layers.u2[i] = step.u2 * f, s.layers.rho2[i] = 30.0;
-                    s.layers.h3[i] = step.h3, s.layers.u3[i] = step.u3 * f, s.layers.c3[i] = step.c3;
+                    s.layers.h3[i] = step.h3, s.layers.u3[i] = step.u3 * f,
+                    s.layers.c3[i] = step.c3;
                 }
                 const double t = 0.1 * ++pass;
                 update_height_peaks(s, t);
                 fold_plain(s, plain, t);
-                ASSERT_TRUE(same_peaks(s, plain)) << lanes << " lanes, profile " << profile[0]
-                                                  << ", pass " << pass;
+                ASSERT_TRUE(same_peaks(s, plain))
+                    << lanes << " lanes, profile " << profile[0] << ", pass " << pass;
             }
         }
     use_height_lanes(0);

@@ -19,8 +19,7 @@ double gauss_integral(F f, double h3) {
     static const double x[3] = {0.2386191860831969, 0.6612093864662645, 0.9324695142031521};
     static const double w[3] = {0.4679139345726910, 0.3607615730481386, 0.1713244923791704};
     double sum = 0.0;
-    for (int k = 0; k < 3; ++k)
-        sum += w[k] * (f(0.5 * h3 * (1 - x[k])) + f(0.5 * h3 * (1 + x[k])));
+    for (int k = 0; k < 3; ++k) sum += w[k] * (f(0.5 * h3 * (1 - x[k])) + f(0.5 * h3 * (1 + x[k])));
     return 0.5 * h3 * sum;
 }
 
@@ -50,7 +49,9 @@ TEST(PressureOverHeight, DepthAverageIsTheFormFactorMomentumFlux) {
             const double air = 1.2, rho_diff = 915.8, h3 = 23.5, u3 = 31.0;
             const HeightProfile p = height_profile(c, air, rho_diff);
             const double mean =
-                gauss_integral([&](double z) { return suspension_pressure_at(p, h3, u3, c3, z); }, h3) / h3;
+                gauss_integral([&](double z) { return suspension_pressure_at(p, h3, u3, c3, z); },
+                               h3) /
+                h3;
             const double flux = 0.5 * u3 * u3 * (air * ff.T_UU + rho_diff * c3 * ff.S_CUU) / 1000;
             EXPECT_NEAR(mean / flux, 1.0, 1e-12) << sh.name << ", c3 " << c3;
         }
@@ -66,7 +67,8 @@ TEST(PressureOverHeight, BoundHoldsOverTheLayer) {
             for (const double p2 : {0.0, 3.0}) {
                 const CellLayers l{1.0, p2, 10.0, 25.0, c3};
                 double largest = 0.0;
-                for (int j = 0; j <= 1000; ++j) largest = std::max(largest, pressure_at_height(p, l, j * 0.01));
+                for (int j = 0; j <= 1000; ++j)
+                    largest = std::max(largest, pressure_at_height(p, l, j * 0.01));
                 const double bound = pressure_bound(p, p2, 25.0, c3);
                 EXPECT_LE(largest, bound) << sh.name;
             }
@@ -89,19 +91,19 @@ TEST(PressureOverHeight, LayersCombineByTheLarger) {
     const float k[12] = {1.4f, 0, -1.4f, 1, 0, 0, 1, 0, 0, 1, 0, 0};
     const HeightProfile p = height_profile(k, 1.0, 916.0);
     const double s5 = suspension_pressure_at(p, 10.0, 20.0, 0.01, 5.0);  // 1/2 10.16 (20 1.05)^2
-    EXPECT_NEAR(s5, 0.5 * 10.16 * 21.0 * 21.0 / 1000, 1e-6);  // 1.4f is not 1.4
+    EXPECT_NEAR(s5, 0.5 * 10.16 * 21.0 * 21.0 / 1000, 1e-6);             // 1.4f is not 1.4
     struct Case {
         CellLayers l;
         double z, kpa;
     } const cases[] = {
-        {{2.0, 50.0, 10.0, 20.0, 0.01}, 1.0, 50.0},      // saltation above the suspension there
+        {{2.0, 50.0, 10.0, 20.0, 0.01}, 1.0, 50.0},  // saltation above the suspension there
         {{2.0, 0.01, 10.0, 20.0, 0.01}, 2.0, suspension_pressure_at(p, 10.0, 20.0, 0.01, 2.0)},
-        {{2.0, 50.0, 10.0, 20.0, 0.01}, 5.0, s5},        // above the saltation layer
-        {{2.0, 50.0, 10.0, 20.0, 0.01}, 10.0, 0.0},      // the top: U(1) = 0
-        {{2.0, 50.0, 10.0, 20.0, 0.01}, 10.001, 0.0},    // above both
-        {{12.0, 50.0, 10.0, 20.0, 0.01}, 11.0, 50.0},    // a saltation layer deeper than the cloud
-        {{0.0, 0.0, 0.0, 20.0, 0.01}, 0.0, 0.0},         // no layers
-        {{1.0, 3.0, 10.0, 20.0, 0.01}, -1.0, 3.0},       // below the base: the saltation layer
+        {{2.0, 50.0, 10.0, 20.0, 0.01}, 5.0, s5},      // above the saltation layer
+        {{2.0, 50.0, 10.0, 20.0, 0.01}, 10.0, 0.0},    // the top: U(1) = 0
+        {{2.0, 50.0, 10.0, 20.0, 0.01}, 10.001, 0.0},  // above both
+        {{12.0, 50.0, 10.0, 20.0, 0.01}, 11.0, 50.0},  // a saltation layer deeper than the cloud
+        {{0.0, 0.0, 0.0, 20.0, 0.01}, 0.0, 0.0},       // no layers
+        {{1.0, 3.0, 10.0, 20.0, 0.01}, -1.0, 3.0},     // below the base: the saltation layer
     };
     for (const Case& c : cases) EXPECT_DOUBLE_EQ(pressure_at_height(p, c.l, c.z), c.kpa) << c.z;
 }
@@ -193,10 +195,13 @@ TEST(HeightsFile, DamagedFilesAreRefused) {
         {16, i32(257), "at byte 20: the height count is missing or outside 1 to 256"},
         {20, f64(NAN), "at byte 36: the densities are missing or not finite"},
         {40, "", "at byte 36: the header is cut short"},
-        {good.size() - 1, "", "at byte 108: 111 bytes follow the header where 3 cells and 2 heights take 112"},
+        {good.size() - 1, "",
+         "at byte 108: 111 bytes follow the header where 3 cells and 2 heights take 112"},
         {heights_at, f64(6.0), "height 2 is not a rising finite height"},
-        {heights_at + 16 + 8, f64(-1.0), "the peak of cell 0, height 2 is not a finite pressure of 0 or more"},
-        {heights_at + 16 + 16, f64(NAN), "the peak of cell 1, height 1 is not a finite pressure of 0 or more"},
+        {heights_at + 16 + 8, f64(-1.0),
+         "the peak of cell 0, height 2 is not a finite pressure of 0 or more"},
+        {heights_at + 16 + 16, f64(NAN),
+         "the peak of cell 1, height 1 is not a finite pressure of 0 or more"},
     };
     for (const auto& c : cases) {
         std::string bad = c.bytes.empty() ? good.substr(0, c.at) : good;
@@ -225,9 +230,10 @@ TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
     test::TempDir on, off;
     std::string out_on, out_off;
     const std::string globals = "Max_Time 8\nDump_Interval 1\n";
-    ASSERT_EQ(test::run_torla(on, release_run(globals + "Height_Peaks on\nPeak_Heights 0,0.5,1,2,4,8,30\n"),
-                              out_on),
-              0)
+    ASSERT_EQ(
+        test::run_torla(
+            on, release_run(globals + "Height_Peaks on\nPeak_Heights 0,0.5,1,2,4,8,30\n"), out_on),
+        0)
         << out_on;
     ASSERT_EQ(test::run_torla(off, release_run(globals), out_off), 0) << out_off;
     EXPECT_EQ(out_on, out_off);
@@ -241,17 +247,26 @@ TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
     EXPECT_EQ(h.dumps, static_cast<int64_t>(r.dumps.size()));
     EXPECT_GT(h.passes, h.dumps);
     const std::string record = test::read_text(on.file("run.res.json"));
-    EXPECT_NE(record.find("\"height_peaks\": {\"file\": \"run.res.heights\", \"heights_m\": [0, 0.5, 1, 2, 4, 8, 30], "
-                          "\"passes\": " + std::to_string(h.passes) + ", \"dumps\": " + std::to_string(h.dumps) + "}"),
-              std::string::npos) << record;
+    EXPECT_NE(
+        record.find("\"height_peaks\": {\"file\": \"run.res.heights\", \"heights_m\": [0, 0.5, 1, "
+                    "2, 4, 8, 30], "
+                    "\"passes\": " +
+                    std::to_string(h.passes) + ", \"dumps\": " + std::to_string(h.dumps) + "}"),
+        std::string::npos)
+        << record;
     EXPECT_EQ(test::read_text(off.file("run.res.json")).find("height_peaks"), std::string::npos);
     // The parameters' digest: the keys at their defaults leave it as it was.
     test::TempDir explicit_off;
-    ASSERT_EQ(test::run_torla(explicit_off, release_run(globals + "Height_Peaks off\nPeak_Heights 2,5,10,15,20,25,30\n"),
-                              out_off),
-              0);
-    auto digest = [](const std::string& rec) { return rec.substr(rec.find("\"parameters_sha256\""), 90); };
-    EXPECT_EQ(digest(test::read_text(explicit_off.file("run.res.json"))), digest(test::read_text(off.file("run.res.json"))));
+    ASSERT_EQ(
+        test::run_torla(
+            explicit_off,
+            release_run(globals + "Height_Peaks off\nPeak_Heights 2,5,10,15,20,25,30\n"), out_off),
+        0);
+    auto digest = [](const std::string& rec) {
+        return rec.substr(rec.find("\"parameters_sha256\""), 90);
+    };
+    EXPECT_EQ(digest(test::read_text(explicit_off.file("run.res.json"))),
+              digest(test::read_text(off.file("run.res.json"))));
     EXPECT_NE(digest(record), digest(test::read_text(off.file("run.res.json"))));
     const HeightProfile p = height_profile(r.coefficients, h.air_density, h.rho_diff);
     int positive = 0, above_dumps = 0;
@@ -259,8 +274,9 @@ TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
         for (std::size_t k = 0; k < h.heights.size(); ++k) {
             double best = 0.0;
             for (std::size_t d = 0; d < r.dumps.size(); ++d) {
-                const CellLayers l{r.dump_value(d, 2, i), r.dump_value(d, 5, i), r.dump_value(d, 6, i),
-                                   r.dump_value(d, 7, i), r.dump_value(d, 8, i)};
+                const CellLayers l{r.dump_value(d, 2, i), r.dump_value(d, 5, i),
+                                   r.dump_value(d, 6, i), r.dump_value(d, 7, i),
+                                   r.dump_value(d, 8, i)};
                 best = std::max(best, pressure_at_height(p, l, h.heights[k]));
             }
             EXPECT_GE(h.peak_at(i, k), best) << "cell " << i << ", height " << h.heights[k];
@@ -280,7 +296,8 @@ TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
     // saltation layer's peak.
     const double base = 1.4 * 1.4 * 1.3333;
     for (int i = 0; i < r.n_cells; ++i)
-        EXPECT_LE(h.peak_at(i, 0), std::max<double>(r.peak(5, i, 0), base * r.peak(11, i, 0)) * 1.0001 + 1e-9)
+        EXPECT_LE(h.peak_at(i, 0),
+                  std::max<double>(r.peak(5, i, 0), base * r.peak(11, i, 0)) * 1.0001 + 1e-9)
             << i;
 }
 

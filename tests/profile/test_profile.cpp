@@ -126,7 +126,8 @@ TEST(Profile, LinesPickedByNameOrIndexAndMissingCrsTakenFromTheOther) {
     const profile::Profile a = profile_of(dir.file("bare.tif"), dir.file("valley.geojson"));
     const profile::Profile b = profile_of(dir.file("dem.tif"), dir.file("bare.shp"));
     const std::string taken = "has no CRS: taken as EPSG:32632 (WGS 84 / UTM zone 32N), the ";
-    ASSERT_EQ(std::make_pair(a.notes.size(), b.notes.size()), std::make_pair(std::size_t{1}, std::size_t{1}));
+    ASSERT_EQ(std::make_pair(a.notes.size(), b.notes.size()),
+              std::make_pair(std::size_t{1}, std::size_t{1}));
     EXPECT_NE(a.notes[0].find(taken + "line's"), std::string::npos) << a.notes[0];
     EXPECT_NE(b.notes[0].find(taken + "DEM's"), std::string::npos) << b.notes[0];
     EXPECT_EQ(a.elevation_m, b.elevation_m);

@@ -18,7 +18,8 @@ namespace {
 
 using test::TempDir;
 
-const std::string kUtm = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
+const std::string kUtm =
+    "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
 
 // Runs torla-profile in dir with the valley and its path; the command file's text.
 std::string made(const TempDir& dir, const std::string& options, int expect = 0,
@@ -61,10 +62,12 @@ std::string fact(const std::string& cmd, const std::string& key) {
 
 TEST(ProfileOptions, NumericsRobustUnlessStandardAndTorlaRunsTheFile) {
     TempDir dir;
-    for (const auto& [options, numerics] :
-         {std::pair{"", "robust"}, {"--numerics standard", "standard"}, {"--numerics robust", "robust"}}) {
+    for (const auto& [options, numerics] : {std::pair{"", "robust"},
+                                            {"--numerics standard", "standard"},
+                                            {"--numerics robust", "robust"}}) {
         const std::string cmd = made(dir, std::string("--max-time 4 ") + options);
-        EXPECT_NE(cmd.find(std::string("\nNumerics ") + numerics + "\n"), std::string::npos) << options;
+        EXPECT_NE(cmd.find(std::string("\nNumerics ") + numerics + "\n"), std::string::npos)
+            << options;
         EXPECT_EQ(fact(cmd, "numerics"), numerics);
         std::string out;
         EXPECT_EQ(test::run_torla(dir, cmd, out), 0) << options << "\n" << out;
@@ -112,7 +115,8 @@ TEST(ProfileOptions, CommentBlockSaysWhatWasChosen) {
     for (const Case& c : cases) {
         const std::string cmd = made(dir, c.options);
         for (const auto& text : c.present)
-            EXPECT_NE(cmd.find(text), std::string::npos) << c.options << ": " << text << "\n" << cmd.substr(0, 4000);
+            EXPECT_NE(cmd.find(text), std::string::npos) << c.options << ": " << text << "\n"
+                                                         << cmd.substr(0, 4000);
         for (const auto& text : c.absent)
             EXPECT_EQ(cmd.find(text), std::string::npos) << c.options << ": " << text;
     }
@@ -131,14 +135,18 @@ TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
         {{60, 50, 40, 33, 20, 10, 0}, 20, {60, 50, 41, 31, 21, 10, 0}},  // a bump over 3 points
         {{60, 50, 40, 33, 20, 10, 0}, 0, {60, 50, 40, 33, 20, 10, 0}},   // off
         {{60, 50, 40, 33, 20, 10, 0}, 19, {60, 50, 40, 33, 20, 10, 0}},  // narrower than 2 steps
-        {{60, 54, 40, 30, 20, 10, 0}, 60, {60, 154.0 / 3, 40.8, 214.0 / 7, 20, 10, 0}},  // narrowed at the ends
+        {{60, 54, 40, 30, 20, 10, 0},
+         60,
+         {60, 154.0 / 3, 40.8, 214.0 / 7, 20, 10, 0}},  // narrowed at the ends
     };
     for (const Case& c : cases) {
         std::vector<double> z = c.z;
         double largest = 0.0;
-        for (std::size_t i = 0; i < z.size(); ++i) largest = std::max(largest, std::fabs(c.expected[i] - c.z[i]));
+        for (std::size_t i = 0; i < z.size(); ++i)
+            largest = std::max(largest, std::fabs(c.expected[i] - c.z[i]));
         EXPECT_NEAR(profile::smooth_elevations(s, z, c.window), largest, 1e-12) << c.window;
-        for (std::size_t i = 0; i < z.size(); ++i) EXPECT_NEAR(z[i], c.expected[i], 1e-12) << c.window << " " << i;
+        for (std::size_t i = 0; i < z.size(); ++i)
+            EXPECT_NEAR(z[i], c.expected[i], 1e-12) << c.window << " " << i;
     }
 }
 
@@ -147,10 +155,13 @@ TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
 // the cover; 0.575 m of 120 kg/m3 is the bundled release exactly.
 TEST(ProfileOptions, ReleaseDepthKeepsTheReleasedMass) {
     TempDir dir;
-    const std::vector<double> cover = rows_after(made(dir, "--release 0:100"), "| POWDER SNOW LOCAL PARAMETERS")[0];
-    for (const auto& [depth, density] : {std::pair{0.575, 120.0}, {1.3, 250.0}, {0.07, 95.5}, {2.0, 300.0}}) {
+    const std::vector<double> cover =
+        rows_after(made(dir, "--release 0:100"), "| POWDER SNOW LOCAL PARAMETERS")[0];
+    for (const auto& [depth, density] :
+         {std::pair{0.575, 120.0}, {1.3, 250.0}, {0.07, 95.5}, {2.0, 300.0}}) {
         char options[128];
-        std::snprintf(options, sizeof options, "--release 0:100 --release-depth %g --snow-density %g", depth, density);
+        std::snprintf(options, sizeof options,
+                      "--release 0:100 --release-depth %g --snow-density %g", depth, density);
         const std::string cmd = made(dir, options);
         const auto rows = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
         int released = 0;
@@ -181,7 +192,8 @@ TEST(ProfileOptions, PolygonThicknessAttributeGivesTheDepth) {
     auto polygon = [&](const std::string& properties) {
         test::write_text(dir.file("poly.geojson"),
                          "{\"type\": \"FeatureCollection\", " + kUtm +
-                             "\"features\": [{\"type\": \"Feature\", \"properties\": {" + properties +
+                             "\"features\": [{\"type\": \"Feature\", \"properties\": {" +
+                             properties +
                              "}, \"geometry\": {\"type\": \"Polygon\", \"coordinates\": [[[400100, "
                              "5101000], [400300, 5101000], [400300, 5101200], [400100, 5101200], "
                              "[400100, 5101000]]]}}]}\n");
@@ -199,19 +211,22 @@ TEST(ProfileOptions, PolygonThicknessAttributeGivesTheDepth) {
         {"\"thickness\": 0.8", "--release-depth 0.5", "0.5",
          "note: --release-depth 0.5 m overrides the fracture depths of poly.geojson", 0},
         {"\"thickness\": -1", "", "",
-         "poly.geojson: layer \"poly\", feature 0: attribute thickness = `-1' is no fracture depth", 1},
+         "poly.geojson: layer \"poly\", feature 0: attribute thickness = `-1' is no fracture depth",
+         1},
         {"\"d0\": \"deep\"", "", "", "attribute d0 = `deep' is no fracture depth", 1},
     };
     for (const Case& c : cases) {
         polygon(c.properties);
         std::string out;
-        const std::string cmd = made(dir, "--release-polygon poly.geojson " + c.options, c.status, &out);
+        const std::string cmd =
+            made(dir, "--release-polygon poly.geojson " + c.options, c.status, &out);
         EXPECT_NE(out.find(c.message), std::string::npos) << c.properties << "\n" << out;
         if (c.status != 0) continue;
         EXPECT_EQ(fact(cmd, "release_depth_m"), c.depth_fact) << c.properties;
         const auto rows = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
         const double d = c.depth_fact == "(missing)" ? 0.575 : std::stod(c.depth_fact);
-        EXPECT_NEAR(rows[0][5] * rows[0][7] + rows[0][8] * rows[0][10], 120.0 * d, 1e-9) << c.properties;
+        EXPECT_NEAR(rows[0][5] * rows[0][7] + rows[0][8] * rows[0][10], 120.0 * d, 1e-9)
+            << c.properties;
     }
 }
 
@@ -254,9 +269,11 @@ TEST(ProfileOptions, SplitPointFromTheReleaseAnOptionOrAPointFile) {
         const std::string cmd = made(dir, c.options, c.status, &out);
         EXPECT_NE(out.find(c.message), std::string::npos) << c.options << "\n" << out;
         if (c.status != 0) continue;
-        EXPECT_NE(cmd.find("\n# split_s_horizontal_m: " + c.s + "\n# split_source: " + c.source + "\n"),
-                  std::string::npos)
-            << c.options << "\n" << cmd.substr(0, 3000);
+        EXPECT_NE(
+            cmd.find("\n# split_s_horizontal_m: " + c.s + "\n# split_source: " + c.source + "\n"),
+            std::string::npos)
+            << c.options << "\n"
+            << cmd.substr(0, 3000);
     }
 }
 
@@ -276,11 +293,14 @@ TEST(ProfileOptions, SplitPointSnapsOntoTheNearestPlaceOfTheProfile) {
     utm.importFromEPSG(32632);
     utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     struct Case {
-        double along, off;  // m along the profile's direction, m to its left
+        double along, off;   // m along the profile's direction, m to its left
         double s, distance;  // expected
     };
-    const Case cases[] = {{35.0, 0.0, 35.0, 0.0},   {50.0, 10.0, 50.0, 10.0}, {72.5, -30.0, 72.5, 30.0},
-                          {-4.0, 3.0, 0.0, 5.0},    {103.0, 4.0, 100.0, 5.0}};
+    const Case cases[] = {{35.0, 0.0, 35.0, 0.0},
+                          {50.0, 10.0, 50.0, 10.0},
+                          {72.5, -30.0, 72.5, 30.0},
+                          {-4.0, 3.0, 0.0, 5.0},
+                          {103.0, 4.0, 100.0, 5.0}};
     for (const Case& c : cases) {
         char text[512];
         std::snprintf(text, sizeof text,

@@ -27,8 +27,10 @@ std::string geojson_line(const std::string& name, const std::string& coordinates
            "]}}]}\n";
 }
 
-const std::string kUtm = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
-const std::string kValley = "[400200, 5101100], [400230, 5100700], [400190, 5100300], [400200, 5100100]";
+const std::string kUtm =
+    "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
+const std::string kValley =
+    "[400200, 5101100], [400230, 5100700], [400190, 5100300], [400200, 5100100]";
 
 // The valley DEM and path, a release polygon and a split point.
 void make_inputs(const TempDir& dir) {
@@ -67,7 +69,8 @@ void run_cases(const TempDir& dir, const std::vector<Case>& cases) {
         EXPECT_EQ(status, c.status) << c.args << "\n" << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
         for (int k = 0; k < 4; ++k)
-            EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k]) << c.args << ": " << inputs[k];
+            EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k])
+                << c.args << ": " << inputs[k];
         for (const auto& e : fs::directory_iterator(dir.path()))
             EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos)
                 << c.args << ": temporary file left: " << e.path();
@@ -112,14 +115,14 @@ TEST(ProfileSafety, BadVerticesCountsAndCrsAreRefusedWithTheirPlace) {
         {"inf.geojson", geojson_line("\"inf\"", "[400200, 5101100], [1e999, 5100700]", kUtm)},
         {"nan.geojson", geojson_line("\"nan\"", "[400200, 5101100], [NaN, 5100700]", kUtm)},
         {"far.geojson", geojson_line("\"far\"", "[400200, 5101100], [400200, 1e12]", kUtm)},
-        {"badcrs.geojson",
-         geojson_line("\"x\"", kValley,
-                      "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": "
-                      "\"urn:ogc:def:crs:EPSG::999999\"}}, ")},
+        {"badcrs.geojson", geojson_line("\"x\"", kValley,
+                                        "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": "
+                                        "\"urn:ogc:def:crs:EPSG::999999\"}}, ")},
         {"oddcrs.geojson", geojson_line("\"x\"", kValley, "\"crs\": \"EPSG:32632\", ")},
         {"wrongcrs.geojson",  // projected numbers in a file that says WGS84
-         geojson_line("\"x\"", kValley,
-                      "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:4326\"}}, ")},
+         geojson_line(
+             "\"x\"", kValley,
+             "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:4326\"}}, ")},
     };
     for (const auto& [name, text] : lines) test::write_text(dir.file(name), text);
     const std::vector<Case> cases = {
@@ -127,7 +130,8 @@ TEST(ProfileSafety, BadVerticesCountsAndCrsAreRefusedWithTheirPlace) {
          "inf.geojson: layer \"inf\", feature 0, vertex 1: coordinate (inf, 5.1007e+06) is not a "
          "finite number",
          1},
-        {"", "dem.tif nan.geojson -o made.cmd", "nan.geojson: layer \"nan\", feature 0, vertex 1", 1},
+        {"", "dem.tif nan.geojson -o made.cmd", "nan.geojson: layer \"nan\", feature 0, vertex 1",
+         1},
         {"", "dem.tif far.geojson -o made.cmd",
          "far.geojson: layer \"far\", feature 0: a vertex (400200.00, 1000000000000.00) lies "
          "outside the DEM dem.tif",
@@ -160,8 +164,9 @@ TEST(ProfileSafety, OnlyPathFormatsAreTriedAndNoProgramIsStarted) {
     test::write_text(dir.file("gpsbabel"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n");
     fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
     const std::pair<const char*, std::string> files[] = {
-        {"track.geojson", "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
-                          "</TrainingCenterDatabase>\n"},
+        {"track.geojson",
+         "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
+         "</TrainingCenterDatabase>\n"},
         {"jump.geojson", "<JCSDataFile><FeatureCollection></FeatureCollection></JCSDataFile>\n"},
     };
     for (const auto& [name, text] : files) {
@@ -170,11 +175,11 @@ TEST(ProfileSafety, OnlyPathFormatsAreTriedAndNoProgramIsStarted) {
             std::string out;
             const std::string line = std::string(role).empty() ? name : "path.geojson";
             const std::string extra = std::string(role).empty() ? "" : role + std::string(name);
-            const int status = test::run_in(
-                dir.path(),
-                "PATH=\"" + dir.path().string() + ":$PATH\" " + test::bin_dir() +
-                    "/torla-profile dem.tif " + line + " " + extra + " -o made.cmd",
-                out);
+            const int status =
+                test::run_in(dir.path(),
+                             "PATH=\"" + dir.path().string() + ":$PATH\" " + test::bin_dir() +
+                                 "/torla-profile dem.tif " + line + " " + extra + " -o made.cmd",
+                             out);
             EXPECT_EQ(status, 1) << name << " " << role << out;
             EXPECT_NE(out.find(std::string(name) + ": cannot be opened as a vector file"),
                       std::string::npos)
@@ -196,8 +201,8 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
         {"\xc2\x85|\xc2\x9b|\xe2\x80\xa8|\xe2\x80\xa9", "\\u0085|\\u009b|\\u2028|\\u2029"},
         {"caf\xc3\xa9 \xe0\xa4\x80 \xe2\x80\xa7 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf",
          "caf\xc3\xa9 \xe0\xa4\x80 \xe2\x80\xa7 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf"},
-        {"\xe0\x80\x80", "\\xe0\\x80\\x80"},          // overlong
-        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},          // a surrogate
+        {"\xe0\x80\x80", "\\xe0\\x80\\x80"},           // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},           // a surrogate
         {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // beyond U+10FFFF
         {"\xf0\x8f\xbf\xbf", "\\xf0\\x8f\\xbf\\xbf"},  // overlong
         {"\xff\xc1\x81", "\\xff\\xc1\\x81"},
@@ -209,9 +214,18 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
         EXPECT_EQ(profile::escaped(out), out) << "escaping twice changes " << out;
     }
     // A comment line is cut only between characters.
-    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9" "b", 0, 2), 1u);
-    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9" "b", 0, 3), 3u);
-    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9" "b", 1, 3), 3u);
+    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9"
+                                   "b",
+                                   0, 2),
+              1u);
+    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9"
+                                   "b",
+                                   0, 3),
+              3u);
+    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9"
+                                   "b",
+                                   1, 3),
+              3u);
 }
 
 // A name crafted to end its comment line and write a command file of its
@@ -259,12 +273,13 @@ TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
     test::write_text(dir.file("two.geojson"),
                      "{\"type\": \"FeatureCollection\", " + kUtm + "\"features\": [" +
                          "{\"type\": \"Feature\", \"properties\": {\"name\": " + evil +
-                         "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [" + kValley +
+                         "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [" +
+                         kValley +
                          "]}}, {\"type\": \"Feature\", \"properties\": {\"name\": \"b\"}, "
-                         "\"geometry\": {\"type\": \"LineString\", \"coordinates\": [" + kValley +
-                         "]}}]}\n");
-    EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla-profile dem.tif two.geojson -o m.cmd",
-                           out),
+                         "\"geometry\": {\"type\": \"LineString\", \"coordinates\": [" +
+                         kValley + "]}}]}\n");
+    EXPECT_EQ(test::run_in(dir.path(),
+                           test::bin_dir() + "/torla-profile dem.tif two.geojson -o m.cmd", out),
               1);
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
     EXPECT_NE(out.find("name \"x\\n| POWDER"), std::string::npos) << out;
@@ -277,11 +292,10 @@ TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     make_inputs(dir);
     test::write_text(dir.file("made.cmd"), "old\n");
     std::string out;
-    const int status = test::run_in(
-        dir.path(),
-        "sh -c \"trap '' XFSZ; ulimit -f 1; " + test::bin_dir() +
-            "/torla-profile dem.tif path.geojson -o made.cmd\"",
-        out);
+    const int status = test::run_in(dir.path(),
+                                    "sh -c \"trap '' XFSZ; ulimit -f 1; " + test::bin_dir() +
+                                        "/torla-profile dem.tif path.geojson -o made.cmd\"",
+                                    out);
     EXPECT_EQ(status, 1) << out;
     EXPECT_NE(out.find("cannot write made.cmd: write: File too large"), std::string::npos) << out;
     EXPECT_EQ(test::read_text(dir.file("made.cmd")), "old\n");
@@ -291,8 +305,9 @@ TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     // Without the limit the file is replaced whole, with the permissions
     // the umask gives a new file (not the temporary file's 0600).
     for (const auto& [mask, mode] : {std::pair{"022", 0644u}, {"027", 0640u}}) {
-        ASSERT_EQ(test::run_in(dir.path(), std::string("umask ") + mask + "; " + test::bin_dir() +
-                                               "/torla-profile dem.tif path.geojson -o made.cmd",
+        ASSERT_EQ(test::run_in(dir.path(),
+                               std::string("umask ") + mask + "; " + test::bin_dir() +
+                                   "/torla-profile dem.tif path.geojson -o made.cmd",
                                out),
                   0)
             << out;

@@ -26,10 +26,13 @@ std::string same_both_ways(const std::string& command_text, ResultData& data) {
         test::TempDir dir;
         status[full] = test::run_torla(dir, command_text, said[full], test::bin_dir() + "/",
                                        full ? "TORLA_FULL_COPIES=1 " : "TORLA_FULL_COPIES=0 ");
-        EXPECT_TRUE(status[full] == kStatusComplete || status[full] == kStatusSmallStep) << said[full];
+        EXPECT_TRUE(status[full] == kStatusComplete || status[full] == kStatusSmallStep)
+            << said[full];
         result[full] = test::read_text(dir.file("run.res"));
         log[full] = test::read_text(dir.file("run.plg"));
-        if (!full) { EXPECT_EQ(read_result_file(dir.file("run.res"), data), ""); }
+        if (!full) {
+            EXPECT_EQ(read_result_file(dir.file("run.res"), data), "");
+        }
     }
     EXPECT_EQ(status[0], status[1]);
     EXPECT_FALSE(result[0].empty());
@@ -41,7 +44,8 @@ std::string same_both_ways(const std::string& command_text, ResultData& data) {
 
 TEST(CopiesOfChangedRows, BundledExampleIsIdenticalToWholeCopies) {
     ResultData data;
-    const std::string said = same_both_ways(test::read_text(source("examples/avalanche.cmd")), data);
+    const std::string said =
+        same_both_ways(test::read_text(source("examples/avalanche.cmd")), data);
     // The avalanche runs down the whole path: many dumps, a moving window.
     EXPECT_EQ(count(said, "   Dump at t ="), 51u);
     EXPECT_EQ(count(said, "cells 0--204."), 1u);
@@ -51,7 +55,8 @@ TEST(CopiesOfChangedRows, BundledExampleIsIdenticalToWholeCopies) {
 // fixture).
 TEST(CopiesOfChangedRows, CounterSlopeRunIsIdenticalToWholeCopies) {
     ResultData data;
-    const std::string said = same_both_ways(test::read_text(source("tests/fixtures/counter-slope.cmd")), data);
+    const std::string said =
+        same_both_ways(test::read_text(source("tests/fixtures/counter-slope.cmd")), data);
     // The run must take the paths where rows leave the window in a redo:
     // a step limited by a negative snow volume, Courant redos, snow turned
     // back by the counter-slope, and the window's upper end moving down.
@@ -93,7 +98,9 @@ TEST(CopiesOfChangedRows, WindowThatLosesTheFlowMatchesWholeCopies) {
             EXPECT_LT(s.window.first_active, 20);
             set_thresholds(s, 1e30);
         }
-        if (k == 31) { EXPECT_EQ(s.window.first_active, s.n_cells - 4); }
+        if (k == 31) {
+            EXPECT_EQ(s.window.first_active, s.n_cells - 4);
+        }
     });
 }
 
@@ -106,9 +113,13 @@ TEST(CopiesOfChangedRows, RedoAfterTheWindowShrankMatchesWholeCopies) {
     test::compare_passes(80, kFull, kPartial, [](ModelState& s, int k) {
         if (k % 10 == 0 && k > 0) s.clock.dt = 1.0;
         if (k == 40) set_thresholds(s, 1e30);
-        if (k == 41) { EXPECT_EQ(s.window.first_active, s.n_cells - 4); }
+        if (k == 41) {
+            EXPECT_EQ(s.window.first_active, s.n_cells - 4);
+        }
         if (k == 45) set_thresholds(s, 0.0);
-        if (k == 79) { EXPECT_LT(s.window.first_active, 20); }  // grown back over the avalanche
+        if (k == 79) {
+            EXPECT_LT(s.window.first_active, 20);
+        }  // grown back over the avalanche
     });
 }
 

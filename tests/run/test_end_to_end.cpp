@@ -33,15 +33,17 @@ TEST(EndToEnd, FullDiskIsFoundAtTheWriteThatFails) {
     EXPECT_EQ(test::run_torla(dir, release_file(8, "Max_Time 1\n"), out, test::bin_dir() + "/",
                               "trap '' XFSZ; ulimit -f 2; "),
               1);
-    EXPECT_NE(out.find("   main:  FATAL ERROR:  Could not write to log file `run.plg' (File too large). STOP!"),
+    EXPECT_NE(out.find("   main:  FATAL ERROR:  Could not write to log file `run.plg' (File too "
+                       "large). STOP!"),
               std::string::npos)
         << out;
     // A result file that cannot be created.
     test::write_text(dir.file("run.info"), "run.cmd\nnowhere/run.res\n" + test::bin_dir() + "/\n");
     EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla run.info", out), 1);
-    EXPECT_NE(out.find("   open_log:  FATAL ERROR:  Could not create log file `nowhere/run.plg' (No "
-                       "such file or directory). STOP!"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("   open_log:  FATAL ERROR:  Could not create log file `nowhere/run.plg' (No "
+                 "such file or directory). STOP!"),
+        std::string::npos)
         << out;
 }
 
@@ -51,15 +53,19 @@ TEST(EndToEnd, RunsStartedTogetherInOneDirectoryGetTheirOwnGrids) {
     const std::string t = test::bin_dir() + "/torla", prefix = test::bin_dir() + "/";
     for (const char* name : {"a", "b"}) {
         const std::string n = name;
-        test::write_text(dir.file(n + ".cmd"), release_file(n == "a" ? 30 : 45, "Max_Time 3\n", n == "a" ? 6.0 : 3.0));
+        test::write_text(dir.file(n + ".cmd"),
+                         release_file(n == "a" ? 30 : 45, "Max_Time 3\n", n == "a" ? 6.0 : 3.0));
         test::write_text(dir.file(n + ".info"), n + ".cmd\n" + n + ".res\n" + prefix + "\n");
     }
     std::string out;
     ASSERT_EQ(test::run_in(dir.path(), "(" + t + " a.info && " + t + " b.info)", out), 0) << out;
-    const std::string a = test::read_text(dir.file("a.res")), b = test::read_text(dir.file("b.res"));
+    const std::string a = test::read_text(dir.file("a.res")),
+                      b = test::read_text(dir.file("b.res"));
     ASSERT_NE(a, b);
     for (int round = 0; round < 5; ++round) {
-        ASSERT_EQ(test::run_in(dir.path(), "(" + t + " a.info > a.out & " + t + " b.info > b.out & wait)", out), 0);
+        ASSERT_EQ(test::run_in(dir.path(),
+                               "(" + t + " a.info > a.out & " + t + " b.info > b.out & wait)", out),
+                  0);
         EXPECT_EQ(test::read_text(dir.file("a.res")), a) << "round " << round;
         EXPECT_EQ(test::read_text(dir.file("b.res")), b) << "round " << round;
     }

@@ -1,12 +1,12 @@
 // How runs end and what they leave: the small-step stop with status 5 over
 // complete files, the run record, the warnings, the refusals of files a run
 // must not touch, a second run on the same result, and interruptions.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <csignal>
@@ -55,7 +55,8 @@ protected:
             const std::string& prefix = test::bin_dir() + "/") {
         test::write_text(dir_.file("run.cmd"), cmd_text);
         test::write_text(dir_.file("run.info"), "run.cmd\n" + result + "\n" + prefix + "\n");
-        return test::run_in(dir_.path(), "{ " + test::bin_dir() + "/torla run.info 2> err.txt; }", out_);
+        return test::run_in(dir_.path(), "{ " + test::bin_dir() + "/torla run.info 2> err.txt; }",
+                            out_);
     }
     std::string err() { return test::read_text(dir_.file("err.txt")); }
     json record(const std::string& result = "run.res") {
@@ -68,7 +69,8 @@ protected:
 // A counter-slope that the standard scheme cannot take: the run stops on
 // the small-step limit after completing its files.
 TEST_F(Endings, SmallStepStopCompletesTheFilesThenSaysWhatHappenedWithStatus5) {
-    std::string counter = test::command_file(30, "Max_Time 200\nDump_Interval 2\n", kQuiet, 40.0, 20.0);
+    std::string counter =
+        test::command_file(30, "Max_Time 200\nDump_Interval 2\n", kQuiet, 40.0, 20.0);
     {
         std::ostringstream coords;
         double y = 1000.0;
@@ -120,7 +122,8 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
         EXPECT_FLOAT_EQ(dj["time_s"].get<double>(), r.dump_time(d));
         int front = -1;
         for (int i = r.n_cells - 1; i >= 0 && front < 0; --i)
-            if (flow_present(r.dump_value(d, kRowSuspPressure, i), r.dump_value(d, kRowSaltDepth, i)))
+            if (flow_present(r.dump_value(d, kRowSuspPressure, i),
+                             r.dump_value(d, kRowSaltDepth, i)))
                 front = i;
         EXPECT_EQ(dj["front"].is_null() ? -1 : dj["front"]["cell"].get<int>(), front) << d;
     }
@@ -128,8 +131,9 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
     // through its end, less what the window's edges changed.
     const auto total = [](const json& d) {
         const json& m = d["mass_kg_per_m"];
-        return m["cover"].get<double>() + m["saltation"].get<double>() + m["suspension"].get<double>() +
-               m["outflow"].get<double>() - m["edges"].get<double>();
+        return m["cover"].get<double>() + m["saltation"].get<double>() +
+               m["suspension"].get<double>() + m["outflow"].get<double>() -
+               m["edges"].get<double>();
     };
     const double start = total(rec["dumps"].front());
     // Nothing leaves through the end of the track before the window reaches it.
@@ -141,7 +145,8 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
     // density times cell length.
     double cover = 0.0;
     for (int i = 0; i < r.n_cells; ++i)
-        cover += static_cast<double>(r.dump_value(0, 0, i)) * r.dump_value(0, 1, i) * r.geometry[i].cell_length;
+        cover += static_cast<double>(r.dump_value(0, 0, i)) * r.dump_value(0, 1, i) *
+                 r.geometry[i].cell_length;
     EXPECT_NEAR(rec["dumps"][0]["mass_kg_per_m"]["cover"].get<double>(), cover, 1e-5 * cover);
     for (const json& d : rec["dumps"]) EXPECT_NEAR(total(d), start, 2e-5 * start);
     // The flow arrives where its peaks show it, and first in the release.
@@ -149,7 +154,8 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
     ASSERT_EQ(arrival.size(), static_cast<std::size_t>(r.n_cells));
     int arrived = 0;
     for (int i = 0; i < r.n_cells; ++i) {
-        const bool present = flow_present(r.peak(kRowSuspPressure, i, 0), r.peak(kRowSaltDepth, i, 0));
+        const bool present =
+            flow_present(r.peak(kRowSuspPressure, i, 0), r.peak(kRowSaltDepth, i, 0));
         EXPECT_EQ(!arrival[i].is_null(), present) << "cell " << i;
         arrived += present;
     }
@@ -162,21 +168,29 @@ TEST_F(Endings, WarningsGoToStandardErrorAndTheRecord) {
         std::string text, warning;
         bool console;  // also on standard error; a doubtful ending is in the record only
     } cases[] = {
-        {track(20, "Max_Time 5\nElem_Size 40\n", 0, 0), "the release lies only in cells 0 to 3", true},
-        {track(10, "Max_Time 200\nDump_Interval 50\n", 9, 8), "no cell has carried flow since t = 0.0 s", true},
+        {track(20, "Max_Time 5\nElem_Size 40\n", 0, 0), "the release lies only in cells 0 to 3",
+         true},
+        {track(10, "Max_Time 200\nDump_Interval 50\n", 9, 8),
+         "no cell has carried flow since t = 0.0 s", true},
         // A fall of 87.7 degrees: unstable at 9 s, yet it reaches Max_Time with status 0.
-        {track(20, "Max_Time 10\n", 4, 6, 1000.0), "the run reached Max_Time over an onset of instability", false},
+        {track(20, "Max_Time 10\n", 4, 6, 1000.0),
+         "the run reached Max_Time over an onset of instability", false},
         {test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/bad_inputs/run-long-steps.cmd"),
-         "steps up to 0.660 s (at t = 0.660 s) were taken while the flow moved, longer than 0.1 s", false},
+         "steps up to 0.660 s (at t = 0.660 s) were taken while the flow moved, longer than 0.1 s",
+         false},
         {test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/bad_inputs/run-frozen-cells.cmd"),
-         "55 cell(s) from cell 1547, below the active window (cells 760--1547) at the end, show flow", false},
+         "55 cell(s) from cell 1547, below the active window (cells 760--1547) at the end, show "
+         "flow",
+         false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(run(c.text), kStatusComplete) << out_;
-        EXPECT_EQ(err().find("torla: warning: " + c.warning) != std::string::npos, c.console) << err();
+        EXPECT_EQ(err().find("torla: warning: " + c.warning) != std::string::npos, c.console)
+            << err();
         const json rec = record();
         int found = 0;
-        for (const auto& w : rec["warnings"]) found += w.get<std::string>().find(c.warning) != std::string::npos;
+        for (const auto& w : rec["warnings"])
+            found += w.get<std::string>().find(c.warning) != std::string::npos;
         EXPECT_EQ(found, 1) << rec["warnings"];
         // Standard output stays as it was: no warning there.
         EXPECT_EQ(out_.find("warning"), std::string::npos);
@@ -191,16 +205,24 @@ TEST_F(Endings, FilesThatAreNotTheRunsOwnAreRefused) {
     } cases[] = {
         {"ln -s target torla_grid.tmp", "run.res",
          "The temporary grid file `torla_grid.tmp' is a symbolic link"},
-        {"ln -s nowhere torla_grid.tmp.lock", "run.res", "The grid lock `torla_grid.tmp.lock' is a symbolic link"},
-        {"ln -s nowhere run.res.lock", "run.res", "The result lock `run.res.lock' is a symbolic link"},
-        {"", "run.cmd", "The command file `run.cmd' and the result file `run.cmd' are the same file"},
-        {"", "./run.cmd", "The command file `run.cmd' and the result file `./run.cmd' are the same file"},
-        {"ln run.cmd hard.res", "hard.res", "The command file `run.cmd' and the result file `hard.res' are the same file"},
+        {"ln -s nowhere torla_grid.tmp.lock", "run.res",
+         "The grid lock `torla_grid.tmp.lock' is a symbolic link"},
+        {"ln -s nowhere run.res.lock", "run.res",
+         "The result lock `run.res.lock' is a symbolic link"},
+        {"", "run.cmd",
+         "The command file `run.cmd' and the result file `run.cmd' are the same file"},
+        {"", "./run.cmd",
+         "The command file `run.cmd' and the result file `./run.cmd' are the same file"},
+        {"ln run.cmd hard.res", "hard.res",
+         "The command file `run.cmd' and the result file `hard.res' are the same file"},
         {"", "torla_grid.tmp",
-         "The result file `torla_grid.tmp' and the temporary grid file `torla_grid.tmp' are the same file"},
-        {"", "run.info", "The information file `run.info' and the result file `run.info' are the same file"},
+         "The result file `torla_grid.tmp' and the temporary grid file `torla_grid.tmp' are the "
+         "same file"},
+        {"", "run.info",
+         "The information file `run.info' and the result file `run.info' are the same file"},
         {"mkdir out.res", "out.res", "The result file `out.res' exists and is not a regular file."},
-        {"ln -s /dev/zero out.res", "out.res", "The result file `out.res' exists and is not a regular file."},
+        {"ln -s /dev/zero out.res", "out.res",
+         "The result file `out.res' exists and is not a regular file."},
     };
     for (const Case& c : cases) {
         test::write_text(dir_.file("run.cmd"), good);
@@ -213,7 +235,8 @@ TEST_F(Endings, FilesThatAreNotTheRunsOwnAreRefused) {
         EXPECT_FALSE(test::fs::exists(dir_.file("target")));
         EXPECT_FALSE(test::fs::exists(dir_.file("nowhere")));
         EXPECT_FALSE(test::fs::exists(dir_.file("run.plg")));
-        for (const char* f : {"torla_grid.tmp", "torla_grid.tmp.lock", "run.res.lock", "hard.res", "out.res"})
+        for (const char* f :
+             {"torla_grid.tmp", "torla_grid.tmp.lock", "run.res.lock", "hard.res", "out.res"})
             std::system(("rm -rf '" + dir_.file(f) + "'").c_str());
     }
     // A command file a log would overwrite. (Inputs that are no files are corpus cases.)
@@ -242,19 +265,23 @@ TEST_F(Endings, AFailedRerunLeavesTheEarlierRunsFilesAsTheyWere) {
     for (const char* f : kept) earlier[f] = test::read_text(dir_.file(f));
     for (const Case& c : cases) {
         test::write_text(dir_.file("run.cmd"), track(20, c.globals, 4, 6));
-        EXPECT_EQ(test::run_in(dir_.path(), "{ " + c.wrapper + test::bin_dir() + "/torla run.info 2> err.txt; }", out_),
+        EXPECT_EQ(test::run_in(dir_.path(),
+                               "{ " + c.wrapper + test::bin_dir() + "/torla run.info 2> err.txt; }",
+                               out_),
                   kStatusFailure);
         EXPECT_NE(out_.find(c.message), std::string::npos) << out_;
         for (const char* f : kept) EXPECT_EQ(test::read_text(dir_.file(f)), earlier[f]) << f;
         EXPECT_NE(err().find("this run's log is `run.plg.failed'"), std::string::npos) << err();
-        EXPECT_NE(record("run.res.failed")["message"].get<std::string>().find(c.message), std::string::npos);
+        EXPECT_NE(record("run.res.failed")["message"].get<std::string>().find(c.message),
+                  std::string::npos);
         EXPECT_TRUE(test::fs::exists(dir_.file("run.plg.failed")));
         EXPECT_FALSE(test::fs::exists(dir_.file("run.res.part")));
     }
     // Killed outright in its time loop: the earlier files stand, the run's
     // own so far are the .part files, which read back as unfinished.
     test::write_text(dir_.file("run.cmd"), track(20, "Max_Time 1e9\nDump_Interval 1e6\n", 9, 8));
-    EXPECT_EQ(test::run_in(dir_.path(), "timeout -s KILL 0.5 " + test::bin_dir() + "/torla run.info", out_),
+    EXPECT_EQ(test::run_in(dir_.path(),
+                           "timeout -s KILL 0.5 " + test::bin_dir() + "/torla run.info", out_),
               128 + SIGKILL);
     for (const char* f : kept) EXPECT_EQ(test::read_text(dir_.file(f)), earlier[f]) << f;
     ResultData part;
@@ -272,8 +299,9 @@ TEST_F(Endings, ASecondRunOnTheSameResultRefusesAtOnce) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // as a running torla holds it
     EXPECT_EQ(run(track(20, "Max_Time 2\n", 4, 6)), kStatusFailure);
-    EXPECT_NE(out_.find("Result file `run.res' is being written by another run (it holds run.res.lock)"),
-              std::string::npos)
+    EXPECT_NE(
+        out_.find("Result file `run.res' is being written by another run (it holds run.res.lock)"),
+        std::string::npos)
         << out_;
     EXPECT_EQ(test::read_text(dir_.file("run.res")), "earlier result");
     ::close(fd);

@@ -14,7 +14,8 @@ namespace {
 
 using test::TempDir;
 
-const std::string kExample = test::read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
+const std::string kExample =
+    test::read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
 
 // The example with the given lines before its coordinate table (a later key
 // overrides an earlier one).
@@ -29,13 +30,17 @@ std::string example_with(const std::string& lines) {
 std::string wall_track(const std::string& lines) {
     std::string cmd = kExample.substr(0, kExample.find("| COORDINATES")) + lines;
     cmd += "| COORDINATES\nNumber_of_Points 45\n0 0 2400 0 0\n";
-    const struct { int points; double dx, dz; } segments[] = {
+    const struct {
+        int points;
+        double dx, dz;
+    } segments[] = {
         {6, 40, -31.25}, {15, 40, -23.1}, {10, 40, -5.6}, {8, 37.5, 21.65}, {5, 40, 28}};
     double x = 0, z = 2400;
     int i = 0;
     for (const auto& s : segments)
         for (int k = 0; k < s.points; ++k)
-            cmd += std::to_string(++i) + " " + std::to_string(x += s.dx) + " " + std::to_string(z += s.dz) + " 0 0\n";
+            cmd += std::to_string(++i) + " " + std::to_string(x += s.dx) + " " +
+                   std::to_string(z += s.dz) + " 0 0\n";
     const auto local = kExample.find("| POWDER SNOW LOCAL PARAMETERS");
     cmd += kExample.substr(local, kExample.find("| END OF FILE") - local);
     for (i = 39; i < 45; ++i) cmd += std::to_string(i) + " 0 0.5 0.45 170 0 0 0 0 0 0 0 0\n";
@@ -73,7 +78,8 @@ TEST(RobustRuns, RobustRunsReachTheirEndSoundlyAndOnlyTheyNameTheirScheme) {
             continue;
         }
         // Named once: after the grid is read, and in the log after the form factors.
-        EXPECT_NE(out.find("   main:  read_grid_file finished.\n\n" + kSchemeLine), std::string::npos);
+        EXPECT_NE(out.find("   main:  read_grid_file finished.\n\n" + kSchemeLine),
+                  std::string::npos);
         EXPECT_EQ(out.find(kSchemeLine), out.rfind(kSchemeLine));
         EXPECT_EQ(out.find("dtn ="), std::string::npos) << "no Courant redo was needed";
         const auto scheme = log.find(kSchemeLine);
@@ -87,8 +93,9 @@ TEST(RobustRuns, RobustRunsReachTheirEndSoundlyAndOnlyTheyNameTheirScheme) {
         EXPECT_EQ(record["negativity_redos"], 0);
         // cover + saltation + suspension + outflow - edges keeps its start value.
         const auto total = [](const nlohmann::json& m) {
-            return m["cover"].get<double>() + m["saltation"].get<double>() + m["suspension"].get<double>() +
-                   m["outflow"].get<double>() - m["edges"].get<double>();
+            return m["cover"].get<double>() + m["saltation"].get<double>() +
+                   m["suspension"].get<double>() + m["outflow"].get<double>() -
+                   m["edges"].get<double>();
         };
         const double start = total(record["dumps"].front()["mass_kg_per_m"]);
         EXPECT_NEAR(total(record["dumps"].back()["mass_kg_per_m"]), start, 0.005 * start);
@@ -102,7 +109,8 @@ TEST(RobustRuns, RobustRunsReachTheirEndSoundlyAndOnlyTheyNameTheirScheme) {
         bool finite = true;
         for (std::size_t d = 0; d < r.dumps.size(); ++d)
             for (int i = 0; i < r.n_cells; ++i) {
-                for (int q = 0; q < kResultQuantities; ++q) finite &= std::isfinite(r.dump_value(d, q, i));
+                for (int q = 0; q < kResultQuantities; ++q)
+                    finite &= std::isfinite(r.dump_value(d, q, i));
                 for (int q : {0 /* h1 */, 2 /* h2 */, 6 /* h3 */, 8 /* c3 */})
                     least = std::min(least, r.dump_value(d, q, i));
                 for (int q : {3 /* u2 */, 7 /* u3 */})
@@ -115,8 +123,9 @@ TEST(RobustRuns, RobustRunsReachTheirEndSoundlyAndOnlyTheyNameTheirScheme) {
         ASSERT_TRUE(r.has_peak_table());
         float peak = 0.0f;
         for (int i = 0; i < r.n_cells; ++i)
-            peak = std::max(peak, r.peaks[(static_cast<std::size_t>(kRowSuspPressure) * r.n_cells + i) *
-                                          kPeakEntryFloats]);
+            peak = std::max(peak,
+                            r.peaks[(static_cast<std::size_t>(kRowSuspPressure) * r.n_cells + i) *
+                                    kPeakEntryFloats]);
         EXPECT_GT(peak, 1.0f);
         EXPECT_LT(peak, 30.0f);
     }

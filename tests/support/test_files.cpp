@@ -33,7 +33,8 @@ TEST(SupportFiles, ReadsOnlyRegularFilesOfBoundedSize) {
     torla::test::write_text(dir.file("empty"), "");
     fs::create_symlink(dir.file("ten"), dir.file("link"));
     fs::create_symlink(dir.file("nowhere"), dir.file("dangling"));
-    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);  // opening it plainly would wait for a writer
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600),
+              0);  // opening it plainly would wait for a writer
     struct Case {
         std::string name;
         std::size_t limit;
@@ -156,7 +157,8 @@ TEST(SupportFiles, AnOutputFileAppearsOnlyWhenCommitted) {
     EXPECT_EQ(out.commit(), "");
     EXPECT_EQ(torla::test::read_text(final_path), "whole");
     torla::support::OutputFile never_written(dir.file("other.nc"));
-    EXPECT_NE(never_written.commit().find("cannot write " + dir.file("other.nc")), std::string::npos);
+    EXPECT_NE(never_written.commit().find("cannot write " + dir.file("other.nc")),
+              std::string::npos);
 }
 
 TEST(SupportFiles, FolderOfAPath) {

@@ -48,13 +48,20 @@ TEST(SupportJson, TextThatIsNotUtf8BecomesLatin1) {
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"Gr\xc3\xbcnalp \xf0\x9f\x98\x80", "Gr\xc3\xbcnalp \xf0\x9f\x98\x80"},  // two and four bytes
-        {"A\x85" "B", "A\xc2\x85" "B"},                                         // a stray continuation
-        {"A\xc3" "B", "A\xc3\x83" "B"},                                         // a lead byte alone
-        {"\xc0\x80", "\xc3\x80\xc2\x80"},                                       // overlong NUL
-        {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},                           // a surrogate
-        {"\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},               // above U+10FFFF
-        {"\xe2\x82", "\xc3\xa2\xc2\x82"},                                       // cut short at the end
+        {"Gr\xc3\xbcnalp \xf0\x9f\x98\x80",
+         "Gr\xc3\xbcnalp \xf0\x9f\x98\x80"},  // two and four bytes
+        {"A\x85"
+         "B",
+         "A\xc2\x85"
+         "B"},  // a stray continuation
+        {"A\xc3"
+         "B",
+         "A\xc3\x83"
+         "B"},                                                     // a lead byte alone
+        {"\xc0\x80", "\xc3\x80\xc2\x80"},                          // overlong NUL
+        {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},              // a surrogate
+        {"\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},  // above U+10FFFF
+        {"\xe2\x82", "\xc3\xa2\xc2\x82"},                          // cut short at the end
         {"\xff", "\xc3\xbf"},
     };
     for (const Case& c : cases) EXPECT_EQ(utf8_or_latin1(c.in), c.out) << c.in;
@@ -67,8 +74,10 @@ TEST(SupportJson, DocumentsReadBackAsBuilt) {
     j["z"] = "q\"b\\s\n\x1b";
     j["a"] = {{"name", "bad \xfc"}, {"list", {1, "x\xe9"}}};
     j["k\xfc"] = nullptr;
-    EXPECT_EQ(json_text(j), "{\"z\":\"q\\\"b\\\\s\\n\\u001b\",\"a\":{\"name\":\"bad \xc3\xbc\",\"list\":[1,\"x\xc3\xa9\"]},"
-                            "\"k\xc3\xbc\":null}");
+    EXPECT_EQ(json_text(j),
+              "{\"z\":\"q\\\"b\\\\s\\n\\u001b\",\"a\":{\"name\":\"bad "
+              "\xc3\xbc\",\"list\":[1,\"x\xc3\xa9\"]},"
+              "\"k\xc3\xbc\":null}");
     EXPECT_EQ(json_text(j, 2).substr(0, 12), "{\n  \"z\": \"q\\");
     const Json back = Json::parse(json_text(j, 2));
     EXPECT_EQ(back["z"], "q\"b\\s\n\x1b");

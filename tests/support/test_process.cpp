@@ -45,14 +45,18 @@ TEST(SupportProcess, CapturesBothStreamsWithTheirStatus) {
         {"status 255", "exit 255", 255, 0, 0, "", ""},
         // The pipe of standard error fills long before standard output is
         // written: read one stream to its end first and both wait forever.
-        {"1 MB on standard error before standard output", "head -c " + mb + " /dev/zero >&2; printf end", 0, 3,
-         1048576, "end", std::string(3, '\0')},
-        {"1 MB on standard output before standard error", "head -c " + mb + " /dev/zero; printf end >&2", 0,
-         1048576, 3, std::string(3, '\0'), "end"},
+        {"1 MB on standard error before standard output",
+         "head -c " + mb + " /dev/zero >&2; printf end", 0, 3, 1048576, "end",
+         std::string(3, '\0')},
+        {"1 MB on standard output before standard error",
+         "head -c " + mb + " /dev/zero; printf end >&2", 0, 1048576, 3, std::string(3, '\0'),
+         "end"},
         {"both large, interleaved",
-         "for i in 1 2 3 4; do head -c 300000 /dev/zero; head -c 300000 /dev/zero >&2; done; printf o; printf e >&2",
+         "for i in 1 2 3 4; do head -c 300000 /dev/zero; head -c 300000 /dev/zero >&2; done; "
+         "printf o; printf e >&2",
          0, 1200001, 1200001, "o", "e"},
-        {"killed by a signal after writing", "printf x; kill -TERM $$", 128 + SIGTERM, 1, 0, "x", ""},
+        {"killed by a signal after writing", "printf x; kill -TERM $$", 128 + SIGTERM, 1, 0, "x",
+         ""},
         {"killed by SIGKILL", "kill -KILL $$", 128 + SIGKILL, 0, 0, "", ""},
     };
     for (const Case& c : cases) {
@@ -105,9 +109,14 @@ TEST(SupportProcess, AProgramThatCannotStartIsAFailedStart) {
 TEST(SupportProcess, WaitStatusesAsOneNumber) {
     struct Case {
         int wait_status, code;
-    } cases[] = {{0, 0}, {3 << 8, 3}, {255 << 8, 255}, {SIGKILL, 128 + SIGKILL}, {SIGTERM | 0x80, 128 + SIGTERM},
+    } cases[] = {{0, 0},
+                 {3 << 8, 3},
+                 {255 << 8, 255},
+                 {SIGKILL, 128 + SIGKILL},
+                 {SIGTERM | 0x80, 128 + SIGTERM},
                  {-1, 127}};
-    for (const Case& c : cases) EXPECT_EQ(torla::support::exit_code(c.wait_status), c.code) << c.wait_status;
+    for (const Case& c : cases)
+        EXPECT_EQ(torla::support::exit_code(c.wait_status), c.code) << c.wait_status;
 }
 
 TEST(SupportProcess, StartsInTheFolderGivenWithOutputIntoOneFile) {
@@ -117,8 +126,8 @@ TEST(SupportProcess, StartsInTheFolderGivenWithOutputIntoOneFile) {
     SpawnOptions o;
     o.folder_fd = folder;
     int memory = -1;
-    const pid_t pid = torla::support::spawn_into_memory({"/bin/sh", "-c", "pwd; printf err >&2; printf x > here"},
-                                                        memory, o);
+    const pid_t pid = torla::support::spawn_into_memory(
+        {"/bin/sh", "-c", "pwd; printf err >&2; printf x > here"}, memory, o);
     close(folder);
     ASSERT_GT(pid, 0);
     EXPECT_EQ(torla::support::exit_code(torla::support::wait_for(pid)), 0);
@@ -141,7 +150,9 @@ TEST(SupportProcess, AGroupOfItsOwnIsStoppedAsOne) {
     // The child starts a grandchild and reports its process group; the
     // grandchild would outlive the child unless the group is signalled.
     const pid_t pid = torla::support::spawn(
-        {"/bin/sh", "-c", "sleep 30 & read -r _ _ _ _ pg _ < /proc/$$/stat; echo $pg; echo $!; wait"}, o);
+        {"/bin/sh", "-c",
+         "sleep 30 & read -r _ _ _ _ pg _ < /proc/$$/stat; echo $pg; echo $!; wait"},
+        o);
     close(fds[1]);
     ASSERT_GT(pid, 0);
     std::string text;

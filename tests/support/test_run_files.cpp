@@ -13,7 +13,8 @@ TEST(SupportRunFiles, NamesBesideAResult) {
         std::string result, log, record, heights;
     } cases[] = {
         {"run.res", "run.plg", "run.res.json", "run.res.heights"},
-        {"dir/a.b/member.res", "dir/a.b/member.plg", "dir/a.b/member.res.json", "dir/a.b/member.res.heights"},
+        {"dir/a.b/member.res", "dir/a.b/member.plg", "dir/a.b/member.res.json",
+         "dir/a.b/member.res.heights"},
         {"abc", "plg", "abc.json", "abc.heights"},
         {"ab", "", "ab.json", "ab.heights"},  // too short for a log name
     };
@@ -31,10 +32,19 @@ TEST(SupportRunFiles, StopReasonAndBlowUpOfAnExitStatus) {
         std::string reason;
         bool unstable;
     } cases[] = {
-        {0, "max_time", false},   {1, "error", false},        {2, "non_finite", true},
-        {3, "dump_limit", false}, {4, "error", false},        {5, "small_step", true},
-        {6, "error", false},      {127, "error", false},      {128, "error", false},      {128 + 2, "interrupted", false},
-        {128 + 15, "interrupted", false}, {255, "error", false}, {-1, "error", false},
+        {0, "max_time", false},
+        {1, "error", false},
+        {2, "non_finite", true},
+        {3, "dump_limit", false},
+        {4, "error", false},
+        {5, "small_step", true},
+        {6, "error", false},
+        {127, "error", false},
+        {128, "error", false},
+        {128 + 2, "interrupted", false},
+        {128 + 15, "interrupted", false},
+        {255, "error", false},
+        {-1, "error", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(torla::support::stop_reason_of_status(c.status), c.reason) << c.status;

@@ -64,8 +64,9 @@ int run_case(const Case& c, const test::TempDir& dir, std::string& out) {
         prefix = test::stub_generator(dir, "cp grid.bin \"$1\"");
     }
     if (has(c.name, ".sh")) prefix = test::stub_generator(dir, corpus_text(c.name, ".sh"));
-    test::write_text(dir.file("run.info"),
-                     has(c.name, ".info") ? corpus_text(c.name, ".info") : "run.cmd\nrun.res\n" + prefix + "\n");
+    test::write_text(dir.file("run.info"), has(c.name, ".info")
+                                               ? corpus_text(c.name, ".info")
+                                               : "run.cmd\nrun.res\n" + prefix + "\n");
     test::write_text(dir.file("run.res"), kEarlierResult);
     const std::string args = has(c.name, ".args") ? corpus_text(c.name, ".args") : "run.info";
     return test::run_in(dir.path(), bin + "/torla " + args, out);
@@ -78,7 +79,8 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_TRUE(listed.insert(c.name).second) << "listed twice";
-        EXPECT_TRUE(has(c.name, ".kin") || has(c.name, ".cmd") || has(c.name, ".info") || has(c.name, ".args"))
+        EXPECT_TRUE(has(c.name, ".kin") || has(c.name, ".cmd") || has(c.name, ".info") ||
+                    has(c.name, ".args"))
             << "no input file";
         test::TempDir dir;
         std::string out;
@@ -92,8 +94,10 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
             // knotline reports on standard error only and keeps its input.
             EXPECT_EQ(out.rfind("   knotline:  ", 0), 0u) << out;
             EXPECT_EQ(test::read_text(dir.file(kGridFile)), corpus_text(c.name, ".kin"));
-            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-        } else if (c.status == 0 || c.status == 2 || c.status == 3 || c.status == kStatusSmallStep) {
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+                      1);
+        } else if (c.status == 0 || c.status == 2 || c.status == 3 ||
+                   c.status == kStatusSmallStep) {
             // A run that got into its time loop leaves a complete result file
             // (the records so far, the peak table, the patched count), no
             // grid file, and a log that ends as the console does.
@@ -102,7 +106,8 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
             EXPECT_FALSE(r.count_unpatched);
             EXPECT_TRUE(r.has_peak_table());
             EXPECT_FALSE(fs::exists(dir.file(kGridFile)));
-            const std::string log = test::read_text(dir.file("run.plg")), last = c.texts.back() + "\n\n";
+            const std::string log = test::read_text(dir.file("run.plg")),
+                              last = c.texts.back() + "\n\n";
             EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last);
         } else {
             // A run that could never work leaves the earlier result alone,
@@ -115,13 +120,17 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
                 const std::string record = test::read_text(dir.file("run.res.failed.json"));
                 EXPECT_NE(record.find("\"message\": \"   "), std::string::npos) << record;
             }
-            if (c.status == kStatusCommandFile) { EXPECT_FALSE(fs::exists(dir.file(kGridFile))); }
+            if (c.status == kStatusCommandFile) {
+                EXPECT_FALSE(fs::exists(dir.file(kGridFile)));
+            }
         }
     }
     // Every input file belongs to a listed case.
     for (const auto& e : fs::directory_iterator(kCorpus))
         for (const char* ext : kExtensions)
-            if (e.path().extension() == ext) { EXPECT_TRUE(listed.count(e.path().stem())) << e.path(); }
+            if (e.path().extension() == ext) {
+                EXPECT_TRUE(listed.count(e.path().stem())) << e.path();
+            }
 }
 
 }  // namespace

@@ -12,12 +12,14 @@ namespace {
 class Golden : public testing::TestWithParam<const char*> {};
 
 TEST_P(Golden, RunAgreesWithTheIndependentImplementation) {
-    const std::string golden = std::string(TORLA_SOURCE_DIR) + "/../shared/golden", g = golden + "/" + GetParam();
+    const std::string golden = std::string(TORLA_SOURCE_DIR) + "/../shared/golden",
+                      g = golden + "/" + GetParam();
     if (!test::fs::exists(g + "/scenario.cmd")) GTEST_SKIP() << "no golden runs beside the project";
     test::TempDir dir;
     std::string out;
     test::fs::copy_file(g + "/scenario.cmd", dir.file("scenario.cmd"));
-    test::write_text(dir.file("info.txt"), "scenario.cmd\nrun.res\n" + test::fs::canonical(golden).string() + "/\n");
+    test::write_text(dir.file("info.txt"),
+                     "scenario.cmd\nrun.res\n" + test::fs::canonical(golden).string() + "/\n");
     const int status = test::run_in(dir.path(), test::bin_dir() + "/torla info.txt", out);
     EXPECT_EQ(std::to_string(status) + "\n", test::read_text(g + "/status"));
     EXPECT_EQ(out, test::read_text(g + "/stdout.txt"));

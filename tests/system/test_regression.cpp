@@ -11,7 +11,9 @@
 namespace torla {
 namespace {
 
-std::string fixture(const std::string& name) { return std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/" + name; }
+std::string fixture(const std::string& name) {
+    return std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/" + name;
+}
 
 // The grid: 60 cells of 5 m whose slope flattens linearly from 35 to 5
 // degrees, so the profile is concave everywhere (positive curvature). A
@@ -27,8 +29,9 @@ FloatRows regression_grid() {
         const bool release = i >= 3 && i <= 10;
         std::vector<float> local = {0, 0.5f, 0.3f, 150, 0, 0, 0, 0, 0, 0, 0, 0};
         if (release) local = {0, 0.5f, 0.3f, 150, 1.0f, 5.0f, 20.0f, 5.0f, 5.0f, 2.0f, 1.0f, 0.5f};
-        const auto r = test::grid_row(static_cast<float>(x), static_cast<float>(y), 5.0f, static_cast<float>(a),
-                                      static_cast<float>(dslope / 5.0), local);
+        const auto r =
+            test::grid_row(static_cast<float>(x), static_cast<float>(y), 5.0f,
+                           static_cast<float>(a), static_cast<float>(dslope / 5.0), local);
         std::copy(r.begin(), r.end(), rows[i]);
     }
     return rows;
@@ -43,8 +46,10 @@ TEST(Regression, SmallReleaseOnAFlatteningTrackReproducesTheStoredResult) {
               0)
         << out;
     if (std::getenv("TORLA_RENEW_FIXTURE")) {
-        test::fs::copy_file(dir.file("run.res"), fixture("regression.res"), test::fs::copy_options::overwrite_existing);
-        test::fs::copy_file(dir.file("run.plg"), fixture("regression.plg"), test::fs::copy_options::overwrite_existing);
+        test::fs::copy_file(dir.file("run.res"), fixture("regression.res"),
+                            test::fs::copy_options::overwrite_existing);
+        test::fs::copy_file(dir.file("run.plg"), fixture("regression.plg"),
+                            test::fs::copy_options::overwrite_existing);
         test::write_text(fixture("regression.out"), out);
         GTEST_SKIP() << "fixture renewed";
     }
