@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "ensemble/ensemble.h"
 #include "ensemble/folder.h"
@@ -43,6 +45,7 @@ struct MemberResult {
     std::vector<float> peaks[4];  // per cell: p3, p2, h3, h2
     std::vector<Runout> runouts;  // at every limit of the run-out table
     double top_elevation = 0.0;   // m, of the first coordinate row
+    int cells = 0;                // of its grid, when used
 };
 
 // The run-outs of both layers' pressures at the lower bounds of the zones
@@ -116,64 +119,260 @@ double percentile(const std::vector<double>& sorted, double p) {
 
 namespace {
 
-// runout.csv: per limit, every used member's run-out, ranked by its
-// horizontal distance from the top, with whether the run decides it; the
-// comment lines say per limit how many members reach it, how many decide it
-// and the percentiles, and when none decides it why.
-std::string runout_table(const std::vector<MemberResult>& res,
-                         const std::vector<RunoutLimit>& limits, const ZoneSet& zones,
-                         const std::string& head) {
-    std::ostringstream o;
-    o << head << "# zones: " << describe_zone_set(zones)
-      << "; limits: the zones' lower bounds and the [thresholds] of both layers\n";
-    std::string rows;
-    for (std::size_t k = 0; k < limits.size(); ++k) {
-        std::vector<std::pair<double, const MemberResult*>> reached;
-        int decided = 0, never = 0;
-        std::string why;
-        for (const auto& mr : res) {
-            if (mr.use != "used") continue;
-            const Runout& r = mr.runouts[k];
-            if (r.cell < 0) {
-                ++never;
-                continue;
-            }
-            reached.emplace_back(r.horizontal_m, &mr);
-            decided += r.determined;
-            if (!r.determined && why.empty()) why = r.reason;
-        }
-        std::sort(reached.begin(), reached.end(), [](const auto& a, const auto& b) {
-            return a.first < b.first ||
-                   (a.first == b.first && a.second->member->index < b.second->member->index);
-        });
-        std::vector<double> sorted;
-        for (const auto& [s, mr] : reached) sorted.push_back(s);
-        const std::string name = std::string(runout_quantity_name(limits[k].quantity)) + ">" +
-                                 number_text(limits[k].threshold) + "kPa";
-        o << "# " << name << ": reached by " << reached.size() << ", never by " << never
-          << ", determined for " << decided << "; horizontal run-out [m]";
-        for (double p : {5.0, 50.0, 95.0})
-            o << " p" << p << "=" << number_text(percentile(sorted, p));
-        o << "\n";
-        if (!reached.empty() && decided == 0)
-            o << "# " << name << ": no member decides it: " << why << "\n";
-        for (std::size_t i = 0; i < reached.size(); ++i) {
-            const MemberResult& mr = *reached[i].second;
-            const Runout& r = mr.runouts[k];
-            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," +
-                    number_text(r.limit.threshold) + "," + std::to_string(mr.member->index) + "," +
-                    std::to_string(i + 1) + "," +
-                    number_text(static_cast<double>(i + 1) / static_cast<double>(reached.size())) +
-                    "," + std::to_string(r.cell) + "," + number_text(r.path_m) + "," +
-                    number_text(r.horizontal_m) + "," + number_text(mr.top_elevation - r.drop_m) +
-                    "," + number_text(r.angle_deg) + "," + (r.determined ? "yes" : "no") + "," +
-                    inspect::csv_field(r.reason) + "\n";
+// ---- Reading the members' results.
+
+// One member's folder: its state, and when it ran to the end its result.
+MemberResult read_member(const std::string& dir, const Member& member,
+                         const std::vector<RunoutLimit>& limits) {
+    MemberResult mr;
+    mr.member = &member;
+    mr.state = member_state(dir, member);
+    if (!mr.state.finished) {
+        mr.why = "not run";
+        return mr;
+    }
+    // An onset of instability makes a member unstable whatever its end
+    // (a small-step stop, status 5, follows one); any other status but
+    // 0 makes it failed.
+    if (mr.state.onset) {
+        mr.use = "unstable";
+        mr.why = "onset of instability at " + number_text(mr.state.onset_time) + " s";
+        return mr;
+    }
+    if (mr.state.exit_status != 0) {
+        mr.use = "failed";
+        mr.why = "exit status " + std::to_string(mr.state.exit_status);
+        return mr;
+    }
+    ResultData r;
+    if (auto err = read_result_file(result_path(dir, member), r);
+        !err.empty() || !r.has_peak_table() || r.count_unpatched) {
+        mr.use = "failed";
+        mr.why = err.empty() ? "the result is incomplete" : err;
+        return mr;
+    }
+    const inspect::Summary s = inspect::summarize(r, inspect::Thresholds{});
+    if (s.runout_cell) mr.runout = r.geometry[*s.runout_cell].path_length;
+    mr.runout_at_end = s.runout_at_track_end;
+    mr.max_p2 = s.max_salt_pressure ? s.max_salt_pressure->value : 0.0f;
+    mr.max_p3 = s.max_susp_pressure ? s.max_susp_pressure->value : 0.0f;
+    mr.front = s.front;
+    mr.runouts = member_runouts(r, limits);
+    mr.top_elevation = first_elevation((fs::path(dir) / member.folder / "member.cmd").string());
+    for (int q = 0; q < 4; ++q) {
+        mr.peaks[q].resize(r.n_cells);
+        for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
+    }
+    // A peak that is not finite or beyond any flow: the run blew up and
+    // its numbers are not averaged in.
+    if (auto where = blown_up(mr.peaks); !where.empty()) {
+        mr.use = "failed";
+        mr.why = where;
+        for (auto& p : mr.peaks) p.clear();
+        mr.front.clear();
+        mr.runout.reset();
+        return mr;
+    }
+    mr.use = "used";
+    mr.cells = r.n_cells;
+    return mr;
+}
+
+// Every member's folder, each read on its own, in as many threads as there
+// are cores.
+std::vector<MemberResult> read_members(const std::string& dir, const Plan& plan,
+                                       const std::vector<RunoutLimit>& limits) {
+    std::vector<MemberResult> res(plan.members.size());
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1,
+                                                        std::max<std::size_t>(1, res.size()));
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < res.size();)
+            res[i] = read_member(dir, plan.members[i], limits);
+    };
+    std::vector<std::thread> pool;
+    for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (auto& t : pool) t.join();
+    return res;
+}
+
+// The first member used sets the grid the others must have: a used member
+// on another grid becomes a mismatch and nothing of its result is kept.
+// `reference` is left empty when no member is used.
+std::string match_grids(const std::string& dir, std::vector<MemberResult>& res,
+                        std::optional<ResultData>& reference) {
+    for (MemberResult& mr : res) {
+        if (mr.use != "used") continue;
+        if (!reference) {
+            ResultData first;
+            if (auto err = read_result_file(result_path(dir, *mr.member), first); !err.empty())
+                return err;
+            reference = std::move(first);
+        } else if (mr.cells != reference->n_cells) {
+            mr.runout.reset();
+            mr.runout_at_end = false;
+            mr.max_p2 = mr.max_p3 = 0.0f;
+            mr.front.clear();
+            for (auto& column : mr.peaks) column.clear();
+            mr.runouts.clear();
+            mr.use = "mismatch";
+            mr.why = "its grid has " + std::to_string(mr.cells) + " cells, not " +
+                     std::to_string(reference->n_cells);
         }
     }
-    o << "quantity,threshold[kPa],member,rank,fraction_at_or_below,cell,s_path[m],s_horizontal[m],"
-         "elevation[m],angle[deg],determined,reason\n"
-      << rows;
-    return o.str();
+    return "";
+}
+
+// The members' indices by their use.
+struct Tally {
+    std::vector<int> used, failed, unstable, missing;
+};
+
+Tally tally(const std::vector<MemberResult>& res) {
+    Tally t;
+    for (const auto& mr : res) {
+        if (mr.use == "used")
+            t.used.push_back(mr.member->index);
+        else if (mr.use == "unstable")
+            t.unstable.push_back(mr.member->index);
+        else if (mr.use == "missing")
+            t.missing.push_back(mr.member->index);
+        else
+            t.failed.push_back(mr.member->index);
+    }
+    return t;
+}
+
+// The comment lines heading exceedance.csv, runout.csv and fronts.csv.
+std::string table_head(const CollectFigures& fig, const Tally& t) {
+    return "# members " + std::to_string(fig.members) + ", used " + std::to_string(fig.used) +
+           "\n# left out: failed " + index_list(t.failed) + "; unstable " + index_list(t.unstable) +
+           "; not run " + index_list(t.missing) + "\n";
+}
+
+// ---- The tables.
+
+// Per cell of the reference grid: where it lies, the fraction of the used
+// members above each threshold (p3's, then p2's) and the 5th, 50th and 95th
+// percentiles of each peak (p3, p2, h3, h2).
+struct ExceedanceRow {
+    int cell = 0;
+    double path_length = 0.0, easting = 0.0, northing = 0.0, elevation = 0.0;  // m
+    std::vector<double> fractions;                                             // 0..1
+    std::vector<double> percentiles;  // kPa or m, by peak then percentile
+};
+
+std::vector<ExceedanceRow> exceedance_table(const EnsembleFile& ens, const ResultData& r,
+                                            double top, const std::vector<MemberResult>& res) {
+    const std::vector<double> rel = inspect::relative_elevation(r);
+    std::vector<const MemberResult*> use;
+    for (const auto& mr : res)
+        if (mr.use == "used") use.push_back(&mr);
+    const double n = static_cast<double>(use.size());
+    std::vector<double> values(use.size());
+    std::vector<ExceedanceRow> rows;
+    for (int c = 0; c < r.n_cells; ++c) {
+        const GeometryRow& g = r.geometry[c];
+        ExceedanceRow row{c, g.path_length, g.aux2, g.aux6, top + rel[c], {}, {}};
+        auto fraction = [&](int q, double t) {
+            const float th = static_cast<float>(t);
+            int k = 0;
+            for (const auto* mr : use) k += mr->peaks[q][c] > th;
+            return k / n;
+        };
+        for (double t : ens.p3_thresholds) row.fractions.push_back(fraction(0, t));
+        for (double t : ens.p2_thresholds) row.fractions.push_back(fraction(1, t));
+        for (int q = 0; q < 4; ++q) {
+            for (std::size_t k = 0; k < use.size(); ++k) values[k] = use[k]->peaks[q][c];
+            std::sort(values.begin(), values.end());
+            for (double p : {5.0, 50.0, 95.0}) row.percentiles.push_back(percentile(values, p));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// One used member's run-out at one limit, with its rank among those that
+// reach the limit.
+struct RunoutRow {
+    const MemberResult* member = nullptr;
+    const Runout* runout = nullptr;
+    std::size_t rank = 0;   // 1 for the shortest
+    double fraction = 0.0;  // of those reaching the limit, at or below it
+};
+
+// Per limit of the run-out table, what the used members say of it.
+struct RunoutSummary {
+    std::string name;  // e.g. "p3>1kPa"
+    std::size_t reached = 0;
+    int never = 0, decided = 0;
+    std::string why;                        // why the first undecided one is not decided
+    double p5 = 0.0, p50 = 0.0, p95 = 0.0;  // m, horizontal
+    std::vector<RunoutRow> rows;            // ranked by horizontal distance from the top
+};
+
+RunoutSummary runout_summary(const std::vector<MemberResult>& res, std::size_t k,
+                             const RunoutLimit& limit) {
+    RunoutSummary s;
+    std::vector<std::pair<double, const MemberResult*>> reached;
+    for (const auto& mr : res) {
+        if (mr.use != "used") continue;
+        const Runout& r = mr.runouts[k];
+        if (r.cell < 0) {
+            ++s.never;
+            continue;
+        }
+        reached.emplace_back(r.horizontal_m, &mr);
+        s.decided += r.determined;
+        if (!r.determined && s.why.empty()) s.why = r.reason;
+    }
+    std::sort(reached.begin(), reached.end(), [](const auto& a, const auto& b) {
+        return a.first < b.first ||
+               (a.first == b.first && a.second->member->index < b.second->member->index);
+    });
+    std::vector<double> sorted;
+    for (const auto& [d, mr] : reached) sorted.push_back(d);
+    s.name = std::string(runout_quantity_name(limit.quantity)) + ">" +
+             number_text(limit.threshold) + "kPa";
+    s.reached = reached.size();
+    s.p5 = percentile(sorted, 5.0);
+    s.p50 = percentile(sorted, 50.0);
+    s.p95 = percentile(sorted, 95.0);
+    for (std::size_t i = 0; i < reached.size(); ++i)
+        s.rows.push_back({reached[i].second, &reached[i].second->runouts[k], i + 1,
+                          static_cast<double>(i + 1) / static_cast<double>(reached.size())});
+    return s;
+}
+
+std::vector<RunoutSummary> runout_tables(const std::vector<MemberResult>& res,
+                                         const std::vector<RunoutLimit>& limits) {
+    std::vector<RunoutSummary> table;
+    for (std::size_t k = 0; k < limits.size(); ++k)
+        table.push_back(runout_summary(res, k, limits[k]));
+    return table;
+}
+
+// The used members' run-outs (torla-inspect's), ascending, and the used
+// members without one.
+struct RunoutSpread {
+    std::vector<double> sorted;  // m
+    std::vector<int> no_runout;  // member indices
+};
+
+RunoutSpread runout_spread(const std::vector<MemberResult>& res) {
+    std::vector<std::pair<double, int>> runouts;
+    RunoutSpread s;
+    for (const auto& mr : res) {
+        if (mr.use != "used") continue;
+        if (mr.runout)
+            runouts.emplace_back(*mr.runout, mr.member->index);
+        else
+            s.no_runout.push_back(mr.member->index);
+    }
+    std::sort(runouts.begin(), runouts.end());
+    for (const auto& [v, i] : runouts) s.sorted.push_back(v);
+    return s;
 }
 
 // A number as the double of its nine-digit text: the value ensemble.json
@@ -183,15 +382,12 @@ nlohmann::ordered_json nine_digits(double v) {
                             : nlohmann::ordered_json();
 }
 
-struct LeftOut {
-    const std::vector<int>&unstable, &missing, &no_runout;  // member indices
-};
-
 // ensemble.json: the ensemble, the counts, why members were left out and the
-// run-out percentiles (sorted: the used members' run-outs, ascending).
-std::string ensemble_json(const EnsembleFile& ens, bool shared_grid, const CollectFigures& fig,
-                          const std::vector<MemberResult>& res, const LeftOut& left,
-                          const std::vector<double>& sorted) {
+// run-out percentiles.
+nlohmann::ordered_json ensemble_json(const EnsembleFile& ens, bool shared_grid,
+                                     const CollectFigures& fig,
+                                     const std::vector<MemberResult>& res, const Tally& t,
+                                     const RunoutSpread& spread) {
     using Json = nlohmann::ordered_json;
     Json j = {{"ensemble_file", ens.text},
               {"base", ens.base_path},
@@ -207,17 +403,129 @@ std::string ensemble_json(const EnsembleFile& ens, bool shared_grid, const Colle
     for (const auto& mr : res)
         if (mr.use == "failed" || mr.use == "mismatch")
             j["failed"].push_back({{"member", mr.member->index}, {"why", mr.why}});
-    j["unstable"] = left.unstable;
-    j["not_run"] = left.missing;
+    j["unstable"] = t.unstable;
+    j["not_run"] = t.missing;
     Json p3 = Json::array(), p2 = Json::array();
-    for (double t : ens.p3_thresholds) p3.push_back(nine_digits(t));
-    for (double t : ens.p2_thresholds) p2.push_back(nine_digits(t));
+    for (double v : ens.p3_thresholds) p3.push_back(nine_digits(v));
+    for (double v : ens.p2_thresholds) p2.push_back(nine_digits(v));
     j["thresholds_kpa"] = {{"p3", p3}, {"p2", p2}};
-    Json runout = {{"members", sorted.size()}, {"no_runout", left.no_runout}};
+    const std::vector<double>& sorted = spread.sorted;
+    Json runout = {{"members", sorted.size()}, {"no_runout", spread.no_runout}};
     for (double p : {5, 10, 25, 50, 75, 90, 95})
         runout["p" + number_text(p)] = sorted.empty() ? Json() : nine_digits(percentile(sorted, p));
     j["runout_m"] = runout;
-    return support::json_text(j, 2) + "\n";
+    return j;
+}
+
+// ---- The files.
+
+// members.csv: every member, its varied values, its use and its figures.
+std::string members_csv(const EnsembleFile& ens, const std::vector<MemberResult>& res) {
+    std::ostringstream o;
+    o << "member,hash";
+    for (const auto& v : ens.vary) o << "," << v.name << (v.local() ? "[factor]" : "");
+    o << ",use,exit_status,stop_reason,runout[m],runout_at_track_end,max_p2[kPa],max_p3[kPa],"
+         "onset_time[s],onset_cell\n";
+    for (const auto& mr : res) {
+        const Member& m = *mr.member;
+        o << m.index << "," << m.hash;
+        for (std::size_t j = 0; j < ens.vary.size(); ++j)
+            o << "," << (ens.vary[j].word ? m.values.words[j] : number_text(m.values.numbers[j]));
+        o << "," << mr.use << ",";
+        if (mr.state.finished) o << mr.state.exit_status;
+        o << "," << mr.state.stop_reason << ",";
+        if (mr.runout) o << number_text(*mr.runout);
+        o << "," << (mr.use == "used" ? (mr.runout_at_end ? "yes" : "no") : "") << ",";
+        if (mr.use == "used")
+            o << number_text(mr.max_p2) << "," << number_text(mr.max_p3);
+        else
+            o << ",";
+        o << ",";
+        if (mr.state.onset)
+            o << number_text(mr.state.onset_time) << "," << mr.state.onset_cell;
+        else
+            o << ",";
+        o << "\n";
+    }
+    return o.str();
+}
+
+// exceedance.csv
+std::string exceedance_csv(const EnsembleFile& ens, const std::string& head,
+                           const std::vector<ExceedanceRow>& rows) {
+    std::ostringstream o;
+    o << head << "cell,path_length[m],easting[m],northing[m],elevation[m]";
+    for (double t : ens.p3_thresholds) o << ",P(p3>" << number_text(t) << "kPa)";
+    for (double t : ens.p2_thresholds) o << ",P(p2>" << number_text(t) << "kPa)";
+    for (int q = 0; q < 4; ++q)
+        for (const char* p : {"p5", "p50", "p95"})
+            o << "," << kPeakNames[q] << "_" << p << "[" << kPeakUnits[q] << "]";
+    o << "\n";
+    for (const ExceedanceRow& row : rows) {
+        o << row.cell << "," << number_text(row.path_length) << "," << number_text(row.easting)
+          << "," << number_text(row.northing) << "," << number_text(row.elevation);
+        for (double f : row.fractions) o << "," << number_text(f);
+        for (double v : row.percentiles) o << "," << number_text(v);
+        o << "\n";
+    }
+    return o.str();
+}
+
+// runout.csv: per limit, every used member's run-out, ranked by its
+// horizontal distance from the top, with whether the run decides it; the
+// comment lines say per limit how many members reach it, how many decide it
+// and the percentiles, and when none decides it why.
+std::string runout_csv(const std::vector<RunoutSummary>& table, const ZoneSet& zones,
+                       const std::string& head) {
+    std::ostringstream o;
+    o << head << "# zones: " << describe_zone_set(zones)
+      << "; limits: the zones' lower bounds and the [thresholds] of both layers\n";
+    std::string rows;
+    for (const RunoutSummary& s : table) {
+        o << "# " << s.name << ": reached by " << s.reached << ", never by " << s.never
+          << ", determined for " << s.decided << "; horizontal run-out [m]";
+        for (auto [p, v] : {std::pair{5.0, s.p5}, {50.0, s.p50}, {95.0, s.p95}})
+            o << " p" << p << "=" << number_text(v);
+        o << "\n";
+        if (s.reached > 0 && s.decided == 0)
+            o << "# " << s.name << ": no member decides it: " << s.why << "\n";
+        for (const RunoutRow& row : s.rows) {
+            const Runout& r = *row.runout;
+            const MemberResult& mr = *row.member;
+            rows += std::string(runout_quantity_name(r.limit.quantity)) + "," +
+                    number_text(r.limit.threshold) + "," + std::to_string(mr.member->index) + "," +
+                    std::to_string(row.rank) + "," + number_text(row.fraction) + "," +
+                    std::to_string(r.cell) + "," + number_text(r.path_m) + "," +
+                    number_text(r.horizontal_m) + "," + number_text(mr.top_elevation - r.drop_m) +
+                    "," + number_text(r.angle_deg) + "," + (r.determined ? "yes" : "no") + "," +
+                    inspect::csv_field(r.reason) + "\n";
+        }
+    }
+    o << "quantity,threshold[kPa],member,rank,fraction_at_or_below,cell,s_path[m],s_horizontal[m],"
+         "elevation[m],angle[deg],determined,reason\n"
+      << rows;
+    return o.str();
+}
+
+// fronts.csv: every used member's front at every dump.
+std::string fronts_csv(const std::vector<MemberResult>& res, const std::string& head) {
+    std::ostringstream o;
+    o << head << "member,time[s],front[m]\n";
+    for (const auto& mr : res)
+        for (const auto& f : mr.front) {
+            o << mr.member->index << "," << number_text(f.time) << ",";
+            if (f.present()) o << number_text(f.path_length);
+            o << "\n";
+        }
+    return o.str();
+}
+
+// Writes `text` as `name` in `out`; a refusal marks the figures.
+std::string write_file(Folder& out, const char* name, const std::string& text,
+                       CollectFigures& fig) {
+    auto err = out.write(name, text);
+    if (!err.empty()) fig.write_failed = true;
+    return err;
 }
 
 }  // namespace
@@ -231,233 +539,38 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
     if (auto err = Folder::open(dir, false, out); !err.empty()) return err;
     fig.members = static_cast<int>(plan.members.size());
 
-    // Every member's folder is read on its own, in as many threads as there
-    // are cores; then the first member used sets the grid the others must
-    // have.
-    std::vector<MemberResult> res(plan.members.size());
-    std::vector<int> cells(plan.members.size(), 0);
     const std::vector<RunoutLimit> limits = runout_table_limits(ens);
-    auto read_member = [&](std::size_t i) {
-        MemberResult& mr = res[i];
-        mr.member = &plan.members[i];
-        mr.state = member_state(dir, *mr.member);
-        if (!mr.state.finished) {
-            mr.why = "not run";
-            return;
-        }
-        // An onset of instability makes a member unstable whatever its end
-        // (a small-step stop, status 5, follows one); any other status but
-        // 0 makes it failed.
-        if (mr.state.onset) {
-            mr.use = "unstable";
-            mr.why = "onset of instability at " + number_text(mr.state.onset_time) + " s";
-            return;
-        }
-        if (mr.state.exit_status != 0) {
-            mr.use = "failed";
-            mr.why = "exit status " + std::to_string(mr.state.exit_status);
-            return;
-        }
-        ResultData r;
-        if (auto err = read_result_file(result_path(dir, *mr.member), r);
-            !err.empty() || !r.has_peak_table() || r.count_unpatched) {
-            mr.use = "failed";
-            mr.why = err.empty() ? "the result is incomplete" : err;
-            return;
-        }
-        const inspect::Summary s = inspect::summarize(r, inspect::Thresholds{});
-        if (s.runout_cell) mr.runout = r.geometry[*s.runout_cell].path_length;
-        mr.runout_at_end = s.runout_at_track_end;
-        mr.max_p2 = s.max_salt_pressure ? s.max_salt_pressure->value : 0.0f;
-        mr.max_p3 = s.max_susp_pressure ? s.max_susp_pressure->value : 0.0f;
-        mr.front = s.front;
-        mr.runouts = member_runouts(r, limits);
-        mr.top_elevation =
-            first_elevation((fs::path(dir) / mr.member->folder / "member.cmd").string());
-        for (int q = 0; q < 4; ++q) {
-            mr.peaks[q].resize(r.n_cells);
-            for (int c = 0; c < r.n_cells; ++c) mr.peaks[q][c] = r.peak(kPeakRows[q], c, 0);
-        }
-        // A peak that is not finite or beyond any flow: the run blew up and
-        // its numbers are not averaged in.
-        if (auto where = blown_up(mr.peaks); !where.empty()) {
-            mr.use = "failed";
-            mr.why = where;
-            for (auto& p : mr.peaks) p.clear();
-            mr.front.clear();
-            mr.runout.reset();
-            return;
-        }
-        mr.use = "used";
-        cells[i] = r.n_cells;
-    };
-    {
-        const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1,
-                                                            std::max<std::size_t>(1, res.size()));
-        std::atomic<std::size_t> next{0};
-        auto work = [&] {
-            for (std::size_t i; (i = next++) < res.size();) read_member(i);
-        };
-        std::vector<std::thread> pool;
-        for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
-        work();
-        for (auto& t : pool) t.join();
-    }
-    const ResultData* reference = nullptr;
-    ResultData first;
-    for (std::size_t i = 0; i < res.size(); ++i) {
-        MemberResult& mr = res[i];
-        if (mr.use != "used") continue;
-        if (!reference) {
-            if (auto err = read_result_file(result_path(dir, *mr.member), first); !err.empty())
-                return err;
-            reference = &first;
-        } else if (cells[i] != reference->n_cells) {
-            // Nothing of its result is kept.
-            mr.runout.reset();
-            mr.runout_at_end = false;
-            mr.max_p2 = mr.max_p3 = 0.0f;
-            mr.front.clear();
-            for (auto& column : mr.peaks) column.clear();
-            mr.runouts.clear();
-            mr.use = "mismatch";
-            mr.why = "its grid has " + std::to_string(cells[i]) + " cells, not " +
-                     std::to_string(reference->n_cells);
-        }
-    }
-    std::vector<int> failed, unstable, missing, used;
-    for (const auto& mr : res) {
-        if (mr.use == "used")
-            used.push_back(mr.member->index);
-        else if (mr.use == "unstable")
-            unstable.push_back(mr.member->index);
-        else if (mr.use == "missing")
-            missing.push_back(mr.member->index);
-        else
-            failed.push_back(mr.member->index);
-    }
-    fig.used = static_cast<int>(used.size());
-    fig.failed = static_cast<int>(failed.size());
-    fig.unstable = static_cast<int>(unstable.size());
-    fig.missing = static_cast<int>(missing.size());
-    const std::string left_out = "# left out: failed " + index_list(failed) + "; unstable " +
-                                 index_list(unstable) + "; not run " + index_list(missing) + "\n";
-    const std::string counts =
-        "# members " + std::to_string(fig.members) + ", used " + std::to_string(fig.used) + "\n";
+    std::vector<MemberResult> res = read_members(dir, plan, limits);
+    std::optional<ResultData> reference;
+    if (auto err = match_grids(dir, res, reference); !err.empty()) return err;
+    const Tally t = tally(res);
+    fig.used = static_cast<int>(t.used.size());
+    fig.failed = static_cast<int>(t.failed.size());
+    fig.unstable = static_cast<int>(t.unstable.size());
+    fig.missing = static_cast<int>(t.missing.size());
+    const std::string head = table_head(fig, t);
 
-    // members.csv
-    {
-        std::ostringstream o;
-        o << "member,hash";
-        for (const auto& v : ens.vary) o << "," << v.name << (v.local() ? "[factor]" : "");
-        o << ",use,exit_status,stop_reason,runout[m],runout_at_track_end,max_p2[kPa],max_p3[kPa],"
-             "onset_time[s],onset_cell\n";
-        for (const auto& mr : res) {
-            const Member& m = *mr.member;
-            o << m.index << "," << m.hash;
-            for (std::size_t j = 0; j < ens.vary.size(); ++j)
-                o << ","
-                  << (ens.vary[j].word ? m.values.words[j] : number_text(m.values.numbers[j]));
-            o << "," << mr.use << ",";
-            if (mr.state.finished) o << mr.state.exit_status;
-            o << "," << mr.state.stop_reason << ",";
-            if (mr.runout) o << number_text(*mr.runout);
-            o << "," << (mr.use == "used" ? (mr.runout_at_end ? "yes" : "no") : "") << ",";
-            if (mr.use == "used")
-                o << number_text(mr.max_p2) << "," << number_text(mr.max_p3);
-            else
-                o << ",";
-            o << ",";
-            if (mr.state.onset)
-                o << number_text(mr.state.onset_time) << "," << mr.state.onset_cell;
-            else
-                o << ",";
-            o << "\n";
-        }
-        if (auto err = out.write("members.csv", o.str()); !err.empty())
-            return fig.write_failed = true, err;
-    }
-
-    // exceedance.csv
+    if (auto err = write_file(out, "members.csv", members_csv(ens, res), fig); !err.empty())
+        return err;
     if (reference) {
-        const ResultData& r = *reference;
-        const std::vector<double> rel = inspect::relative_elevation(r);
-        const double top =
-            first_elevation((fs::path(dir) / plan.members[used[0]].folder / "member.cmd").string());
-        std::ostringstream o;
-        o << counts << left_out << "cell,path_length[m],easting[m],northing[m],elevation[m]";
-        for (double t : ens.p3_thresholds) o << ",P(p3>" << number_text(t) << "kPa)";
-        for (double t : ens.p2_thresholds) o << ",P(p2>" << number_text(t) << "kPa)";
-        for (int q = 0; q < 4; ++q)
-            for (const char* p : {"p5", "p50", "p95"})
-                o << "," << kPeakNames[q] << "_" << p << "[" << kPeakUnits[q] << "]";
-        o << "\n";
-        std::vector<const MemberResult*> use;
-        for (const auto& mr : res)
-            if (mr.use == "used") use.push_back(&mr);
-        const double n = static_cast<double>(use.size());
-        std::vector<double> values(use.size());
-        for (int c = 0; c < r.n_cells; ++c) {
-            const GeometryRow& g = r.geometry[c];
-            o << c << "," << number_text(g.path_length) << "," << number_text(g.aux2) << ","
-              << number_text(g.aux6) << "," << number_text(top + rel[c]);
-            auto fraction = [&](int q, double t) {
-                const float th = static_cast<float>(t);
-                int k = 0;
-                for (const auto* mr : use) k += mr->peaks[q][c] > th;
-                return k / n;
-            };
-            for (double t : ens.p3_thresholds) o << "," << number_text(fraction(0, t));
-            for (double t : ens.p2_thresholds) o << "," << number_text(fraction(1, t));
-            for (int q = 0; q < 4; ++q) {
-                for (std::size_t k = 0; k < use.size(); ++k) values[k] = use[k]->peaks[q][c];
-                std::sort(values.begin(), values.end());
-                for (double p : {5.0, 50.0, 95.0}) o << "," << number_text(percentile(values, p));
-            }
-            o << "\n";
-        }
-        if (auto err = out.write("exceedance.csv", o.str()); !err.empty())
-            return fig.write_failed = true, err;
+        const double top = first_elevation(
+            (fs::path(dir) / plan.members[t.used[0]].folder / "member.cmd").string());
+        const std::vector<ExceedanceRow> rows = exceedance_table(ens, *reference, top, res);
+        if (auto err = write_file(out, "exceedance.csv", exceedance_csv(ens, head, rows), fig);
+            !err.empty())
+            return err;
     } else {
         out.remove("exceedance.csv");
     }
-
-    // runout.csv
-    std::vector<std::pair<double, int>> runouts;
-    std::vector<int> no_runout;
-    for (const auto& mr : res) {
-        if (mr.use != "used") continue;
-        if (mr.runout)
-            runouts.emplace_back(*mr.runout, mr.member->index);
-        else
-            no_runout.push_back(mr.member->index);
-    }
-    std::sort(runouts.begin(), runouts.end());
-    std::vector<double> sorted;
-    for (const auto& [v, i] : runouts) sorted.push_back(v);
-    if (auto err = out.write("runout.csv", runout_table(res, limits, ens.zones, counts + left_out));
+    const std::vector<RunoutSummary> runouts = runout_tables(res, limits);
+    if (auto err = write_file(out, "runout.csv", runout_csv(runouts, ens.zones, head), fig);
         !err.empty())
-        return fig.write_failed = true, err;
-
-    // fronts.csv
-    {
-        std::ostringstream o;
-        o << counts << left_out << "member,time[s],front[m]\n";
-        for (const auto& mr : res)
-            for (const auto& f : mr.front) {
-                o << mr.member->index << "," << number_text(f.time) << ",";
-                if (f.present()) o << number_text(f.path_length);
-                o << "\n";
-            }
-        if (auto err = out.write("fronts.csv", o.str()); !err.empty())
-            return fig.write_failed = true, err;
-    }
-
-    const std::string json =
-        ensemble_json(ens, plan.shared_grid, fig, res, {unstable, missing, no_runout}, sorted);
-    if (auto err = out.write("ensemble.json", json); !err.empty())
-        return fig.write_failed = true, err;
-    return "";
+        return err;
+    if (auto err = write_file(out, "fronts.csv", fronts_csv(res, head), fig); !err.empty())
+        return err;
+    const nlohmann::ordered_json json =
+        ensemble_json(ens, plan.shared_grid, fig, res, t, runout_spread(res));
+    return write_file(out, "ensemble.json", support::json_text(json, 2) + "\n", fig);
 }
 
 std::vector<std::string> export_exceedance(const std::string& dir, const std::string& bin_dir) {
