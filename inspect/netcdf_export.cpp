@@ -153,252 +153,348 @@ int parse_netcdf_options(int argc, char** argv, std::string& out) {
         [&out] { return out.empty() ? "netcdf needs -o FILE.nc" : ""; }, "netcdf");
 }
 
-}  // namespace
-
-int netcdf_main(int argc, char** argv) {
-    std::string out;
-    if (const int status = parse_netcdf_options(argc, argv, out); status >= 0) return status;
-    const std::string path = argv[1];
-    // The cheap refusals first; the dump records are read one at a time,
-    // once for their times and fronts, once into the file.
-    if (const std::string clash = outputs_clobber({out}, path); !clash.empty())
-        return refuse(clash);
+// What the export writes: the result file, its companions and what is
+// derived from them. The reader stays open: the dump records are put one at
+// a time.
+struct NetcdfContent {
+    std::string path;  // the result file
+    std::string out;   // the file written
     ResultReader reader;
     ResultTables r;
-    if (const std::string err = reader.open(path, r); !err.empty()) return refuse(err);
-    if (r.cut_short)
-        std::cerr << "torla-inspect: " << plain_text(path) << ": note: the file is cut short, "
-                  << r.cut_bytes << " bytes after the last whole record left out\n";
-    else if (r.count_unpatched)
-        std::cerr << "torla-inspect: " << plain_text(path)
-                  << ": note: the dump count is not patched, the run did not finish\n";
-    std::vector<float> dump_times;
+    std::vector<float> dump_times;  // s
     std::vector<FrontSample> front;
-    if (const std::string err = scan_records(reader, r, dump_times, &front); !err.empty())
-        return refuse(err);
-    std::vector<std::string> notes;
-    const RunContext ctx = read_run_context(path, r, dump_times, notes);
-    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
-    if (!ctx.record_refusal.empty())
-        return refuse(ctx.record_refusal + "; the result and its run record disagree");
-    const UnstableRun unstable = judge_stability(path, r, dump_times, front);
-    HeightsData kept;
+    RunContext ctx;
+    UnstableRun unstable;
+    HeightsData kept;  // the peaks over height (RESULT.heights)
     bool has_kept = false;
-    if (const std::string err = read_kept_heights(path, r, kept, has_kept); !err.empty())
-        return refuse(err);
-    const int n = r.n_cells;
-    const std::size_t nt = dump_times.size();
-    bool placed = false;
-    for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
+    bool placed = false;  // the geometry has eastings and northings
+};
 
-    OutputFile out_file(out);  // written beside, moved into place when whole
+// The notes on a result file that is cut short or whose run did not finish.
+void note_unfinished(const NetcdfContent& c) {
+    if (c.r.cut_short)
+        std::cerr << "torla-inspect: " << plain_text(c.path) << ": note: the file is cut short, "
+                  << c.r.cut_bytes << " bytes after the last whole record left out\n";
+    else if (c.r.count_unpatched)
+        std::cerr << "torla-inspect: " << plain_text(c.path)
+                  << ": note: the dump count is not patched, the run did not finish\n";
+}
+
+// Reads the result file and its companions into c; returns the refusal, or
+// "" to go on. The cheap refusals first; the dump records are read one at a
+// time, once here for their times and fronts, once later into the file.
+std::string read_netcdf_content(NetcdfContent& c) {
+    if (const std::string clash = outputs_clobber({c.out}, c.path); !clash.empty()) return clash;
+    if (const std::string err = c.reader.open(c.path, c.r); !err.empty()) return err;
+    note_unfinished(c);
+    if (const std::string err = scan_records(c.reader, c.r, c.dump_times, &c.front); !err.empty())
+        return err;
+    std::vector<std::string> notes;
+    c.ctx = read_run_context(c.path, c.r, c.dump_times, notes);
+    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
+    if (!c.ctx.record_refusal.empty())
+        return c.ctx.record_refusal + "; the result and its run record disagree";
+    c.unstable = judge_stability(c.path, c.r, c.dump_times, c.front);
+    if (const std::string err = read_kept_heights(c.path, c.r, c.kept, c.has_kept); !err.empty())
+        return err;
+    for (const GeometryRow& g : c.r.geometry) c.placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
+    return "";
+}
+
+struct NetcdfDimensions {
+    int time = 0, cell = 0, layer = 0;
+};
+
+// The ids of the variables defined; -1 where the run has no such variable.
+struct NetcdfVariables {
+    int time = -1, cell = -1, path_length = -1, elevation = -1, slope = -1, curvature = -1;
+    int easting = -1, northing = -1, crs = -1;
+    int q[kResultQuantities], max[kResultQuantities], max_depths[kResultQuantities];
+    int front_cell = -1, front_path_length = -1, arrival = -1;
+    int height = -1, height_max = -1, height_time = -1;
+};
+
+NetcdfDimensions define_dimensions(int nc, const NetcdfContent& c) {
+    NetcdfDimensions d;
+    check(nc_def_dim(nc, "time", c.dump_times.size(), &d.time), "dimension time");
+    check(nc_def_dim(nc, "cell", static_cast<std::size_t>(c.r.n_cells), &d.cell), "dimension cell");
+    check(nc_def_dim(nc, "layer", 3, &d.layer), "dimension layer");
+    return d;
+}
+
+// The eastings, northings and CRS of a placed track.
+void define_placement(int nc, const NetcdfContent& c, const NetcdfDimensions& d,
+                      NetcdfVariables& v) {
+    v.easting = define(nc, "easting", NC_DOUBLE, {d.cell}, "m", "easting of the cell");
+    v.northing = define(nc, "northing", NC_DOUBLE, {d.cell}, "m", "northing of the cell");
+    text_attribute(nc, v.easting, "standard_name", "projection_x_coordinate");
+    text_attribute(nc, v.northing, "standard_name", "projection_y_coordinate");
+    if (c.ctx.crs_wkt.empty()) return;
+    check(nc_def_var(nc, "crs", NC_INT, 0, nullptr, &v.crs), "variable crs");
+    text_attribute(nc, v.crs, "crs_wkt", c.ctx.crs_wkt);
+    text_attribute(nc, v.crs, "spatial_ref", c.ctx.crs_wkt);
+    transverse_mercator_attributes(nc, v.crs, c.ctx.crs_wkt);
+}
+
+// The time and the geometry as coordinates; returns the coordinates
+// attribute of the quantities.
+std::string define_coordinates(int nc, const NetcdfContent& c, const NetcdfDimensions& d,
+                               NetcdfVariables& v) {
+    v.time = define(nc, "time", NC_DOUBLE, {d.time}, "s", "time since the start of the run");
+    text_attribute(nc, v.time, "axis", "T");
+    v.cell = define(nc, "cell", NC_INT, {d.cell}, "", "cell index along the path, from the top");
+    v.path_length =
+        define(nc, "path_length", NC_FLOAT, {d.cell}, "m", "path length along the track");
+    const bool absolute = c.ctx.top_elevation_m.has_value();
+    v.elevation = define(
+        nc, "elevation", NC_DOUBLE, {d.cell}, "m",
+        absolute ? "elevation of the track" : "elevation of the track relative to the first cell");
+    if (absolute) text_attribute(nc, v.elevation, "standard_name", "surface_altitude");
+    text_attribute(nc, v.elevation, "comment",
+                   "rebuilt from the cell lengths and slopes of the result file" +
+                       std::string(absolute ? ", from the first coordinate row's elevation" : ""));
+    v.slope = define(nc, "slope", NC_FLOAT, {d.cell}, "degree",
+                     "slope angle of the track, positive downhill");
+    v.curvature = define(nc, "curvature", NC_FLOAT, {d.cell}, "m-1",
+                         "curvature of the track, positive where concave");
+    std::string coordinates = "path_length elevation slope";
+    if (c.placed) {
+        define_placement(nc, c, d, v);
+        coordinates += " easting northing";
+    }
+    return coordinates;
+}
+
+// Every quantity over time and cell and, where the run has a peak table,
+// its largest value and the depths then.
+void define_quantities(int nc, const NetcdfContent& c, const NetcdfDimensions& d,
+                       const std::string& coordinates, NetcdfVariables& v) {
+    for (int q = 0; q < kResultQuantities; ++q) {
+        const ResultQuantity& rq = kQuantities[q];
+        v.q[q] = define(nc, rq.name, NC_FLOAT, {d.time, d.cell}, udunits(rq.unit), rq.label);
+        if (const char* sn = standard_name(rq.name))
+            text_attribute(nc, v.q[q], "standard_name", sn);
+        text_attribute(nc, v.q[q], "coordinates", coordinates);
+        if (v.crs >= 0) text_attribute(nc, v.q[q], "grid_mapping", "crs");
+        v.max[q] = v.max_depths[q] = -1;
+        if (!c.r.has_peak_table()) continue;
+        v.max[q] = define(nc, std::string(rq.name) + "_max", NC_FLOAT, {d.cell}, udunits(rq.unit),
+                          std::string("largest ") + rq.label + " over the run");
+        text_attribute(nc, v.max[q], "cell_methods", "time: maximum");
+        text_attribute(nc, v.max[q], "comment",
+                       "from the peak table: over every time step, not only the dumps");
+        if (const char* sn = standard_name(rq.name))
+            text_attribute(nc, v.max[q], "standard_name", sn);
+        text_attribute(nc, v.max[q], "coordinates", coordinates);
+        v.max_depths[q] =
+            define(nc, std::string(rq.name) + "_max_depths", NC_FLOAT, {d.cell, d.layer}, "m",
+                   std::string("depths h1, h2, h3 when ") + rq.name + " reached its maximum");
+    }
+}
+
+// The front per dump and, where the run kept them, the arrival times.
+void define_front_and_arrival(int nc, const NetcdfContent& c, const NetcdfDimensions& d,
+                              NetcdfVariables& v) {
+    v.front_cell = define(nc, "front_cell", NC_INT, {d.time}, "", "cell of the front");
+    const int fill_int = -1;
+    check(nc_put_att_int(nc, v.front_cell, "_FillValue", NC_INT, 1, &fill_int),
+          "front_cell _FillValue");
+    v.front_path_length =
+        define(nc, "front_path_length", NC_FLOAT, {d.time}, "m", "path length of the front");
+    const float fill_float = -1.0f;
+    check(nc_put_att_float(nc, v.front_path_length, "_FillValue", NC_FLOAT, 1, &fill_float),
+          "front_path_length _FillValue");
+    const std::string front_comment =
+        "the furthest cell where p3 > 0.1 kPa or h2 > 0.1 m (torla-inspect summary's front); "
+        "fill where there is none";
+    text_attribute(nc, v.front_cell, "comment", front_comment);
+    text_attribute(nc, v.front_path_length, "comment", front_comment);
+    if (c.ctx.arrival_time_s.empty()) return;
+    v.arrival = define(nc, "arrival_time", NC_DOUBLE, {d.cell}, "s",
+                       "first time the flow was present in the cell");
+    const double fill = -1.0;
+    check(nc_put_att_double(nc, v.arrival, "_FillValue", NC_DOUBLE, 1, &fill),
+          "arrival_time _FillValue");
+}
+
+// The peaks over height of a run with Height_Peaks on (RESULT.heights).
+void define_heights(int nc, const NetcdfContent& c, const NetcdfDimensions& d,
+                    const std::string& coordinates, NetcdfVariables& v) {
+    if (!c.has_kept) return;
+    int h_dim = 0;
+    check(nc_def_dim(nc, "height", c.kept.heights.size(), &h_dim), "dimension height");
+    v.height = define(nc, "height", NC_DOUBLE, {h_dim}, "m", "height above the base of the flow");
+    text_attribute(nc, v.height, "axis", "Z");
+    text_attribute(nc, v.height, "positive", "up");
+    v.height_max = define(nc, "pressure_over_height_max", NC_DOUBLE, {d.cell, h_dim}, "kPa",
+                          "largest pressure at each height over the run");
+    text_attribute(nc, v.height_max, "cell_methods", "time: maximum");
+    text_attribute(nc, v.height_max, "comment",
+                   "from RESULT.heights: over every time step; the suspension layer's "
+                   "velocity and concentration profiles, the larger of the two layers "
+                   "where both reach (docs/heights.md)");
+    text_attribute(nc, v.height_max, "coordinates", coordinates);
+    v.height_time = define(nc, "pressure_over_height_max_time", NC_DOUBLE, {d.cell, h_dim}, "s",
+                           "time of the largest pressure at each height");
+    const double fill = -1.0;
+    check(nc_put_att_double(nc, v.height_time, "_FillValue", NC_DOUBLE, 1, &fill),
+          "pressure_over_height_max_time _FillValue");
+}
+
+// The names, version, command file, scheme and stop reason of the run.
+void define_global_attributes(int nc, const NetcdfContent& c) {
+    const ResultTables& r = c.r;
+    const RunContext& ctx = c.ctx;
+    text_attribute(nc, NC_GLOBAL, "Conventions", "CF-1.8");
+    text_attribute(nc, NC_GLOBAL, "title", "TORLA run " + r.run_name + " of " + r.problem_name);
+    text_attribute(nc, NC_GLOBAL, "problem_name", r.problem_name);
+    text_attribute(nc, NC_GLOBAL, "run_name", r.run_name);
+    text_attribute(
+        nc, NC_GLOBAL, "source",
+        "torla " + (ctx.torla_version.empty() ? "(version unknown)" : ctx.torla_version));
+    text_attribute(nc, NC_GLOBAL, "program_version",
+                   ctx.torla_version.empty() ? "unknown" : ctx.torla_version);
+    text_attribute(nc, NC_GLOBAL, "history", "torla-inspect " + c.path + " netcdf -o " + c.out);
+    text_attribute(nc, NC_GLOBAL, "result_file", c.path);
+    if (!ctx.command_text.empty()) text_attribute(nc, NC_GLOBAL, "command_file", ctx.command_text);
+    if (!ctx.numerics.empty()) text_attribute(nc, NC_GLOBAL, "scheme", ctx.numerics);
+    if (!ctx.stop_reason.empty()) text_attribute(nc, NC_GLOBAL, "stop_reason", ctx.stop_reason);
+    text_attribute(nc, NC_GLOBAL, "dump_count_patched", r.count_unpatched ? "no" : "yes");
+    text_attribute(nc, NC_GLOBAL, "unstable", c.unstable.blew_up ? "yes" : "no");
+    if (c.unstable.blew_up) {
+        text_attribute(nc, NC_GLOBAL, "peaks_source", c.unstable.peaks_source);
+        if (c.unstable.onset_s)
+            check(nc_put_att_double(nc, NC_GLOBAL, "onset_time_s", NC_DOUBLE, 1,
+                                    &*c.unstable.onset_s),
+                  "onset_time_s");
+    }
+    text_attribute(nc, NC_GLOBAL, "cut_short", r.cut_short ? "yes" : "no");
+}
+
+// Defines every dimension, variable and attribute; returns the variables.
+NetcdfVariables define_file(int nc, const NetcdfContent& c) {
+    const NetcdfDimensions d = define_dimensions(nc, c);
+    NetcdfVariables v;
+    const std::string coordinates = define_coordinates(nc, c, d, v);
+    define_quantities(nc, c, d, coordinates, v);
+    define_front_and_arrival(nc, c, d, v);
+    define_heights(nc, c, d, coordinates, v);
+    define_global_attributes(nc, c);
+    return v;
+}
+
+void put_coordinates(int nc, const NetcdfContent& c, const NetcdfVariables& v) {
+    const std::size_t nt = c.dump_times.size();
+    const int n = c.r.n_cells;
+    std::vector<double> times(nt);
+    for (std::size_t d = 0; d < nt; ++d) times[d] = c.dump_times[d];
+    check(nc_put_var_double(nc, v.time, times.data()), "time");
+    std::vector<int> cells(n);
+    std::vector<float> len(n), slope(n), curv(n);
+    std::vector<double> elev = relative_elevation(c.r), e(n), nn(n);
+    for (int i = 0; i < n; ++i) {
+        const GeometryRow& g = c.r.geometry[i];
+        cells[i] = i;
+        len[i] = g.path_length;
+        slope[i] = g.slope_deg;
+        curv[i] = g.curvature;
+        if (c.ctx.top_elevation_m) elev[i] += *c.ctx.top_elevation_m;
+        e[i] = g.aux2;
+        nn[i] = g.aux6;
+    }
+    check(nc_put_var_int(nc, v.cell, cells.data()), "cell");
+    check(nc_put_var_float(nc, v.path_length, len.data()), "path_length");
+    check(nc_put_var_double(nc, v.elevation, elev.data()), "elevation");
+    check(nc_put_var_float(nc, v.slope, slope.data()), "slope");
+    check(nc_put_var_float(nc, v.curvature, curv.data()), "curvature");
+    if (c.placed) {
+        check(nc_put_var_double(nc, v.easting, e.data()), "easting");
+        check(nc_put_var_double(nc, v.northing, nn.data()), "northing");
+    }
+}
+
+// The peak table: the largest value of every quantity and the depths then.
+void put_peaks(int nc, const NetcdfContent& c, const NetcdfVariables& v) {
+    if (!c.r.has_peak_table()) return;
+    const int n = c.r.n_cells;
+    for (int q = 0; q < kResultQuantities; ++q) {
+        std::vector<float> mx(n), depths(3 * static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            mx[i] = c.r.peak(q, i, 0);
+            for (int k = 0; k < 3; ++k) depths[3 * i + k] = c.r.peak(q, i, k + 1);
+        }
+        check(nc_put_var_float(nc, v.max[q], mx.data()), std::string(kQuantities[q].name) + "_max");
+        check(nc_put_var_float(nc, v.max_depths[q], depths.data()),
+              std::string(kQuantities[q].name) + "_max_depths");
+    }
+}
+
+void put_front_and_arrival(int nc, const NetcdfContent& c, const NetcdfVariables& v) {
+    const std::size_t nt = c.dump_times.size();
+    std::vector<int> fc(nt, -1);
+    std::vector<float> fs(nt, -1.0f);
+    for (std::size_t d = 0; d < nt && d < c.front.size(); ++d)
+        if (c.front[d].present())
+            fc[d] = c.front[d].cell, fs[d] = static_cast<float>(c.front[d].path_length);
+    check(nc_put_var_int(nc, v.front_cell, fc.data()), "front_cell");
+    check(nc_put_var_float(nc, v.front_path_length, fs.data()), "front_path_length");
+    if (v.arrival < 0) return;
+    std::vector<double> at(c.r.n_cells);
+    for (int i = 0; i < c.r.n_cells; ++i) at[i] = c.ctx.arrival_time_s[i].value_or(-1.0);
+    check(nc_put_var_double(nc, v.arrival, at.data()), "arrival_time");
+}
+
+void put_heights(int nc, const NetcdfContent& c, const NetcdfVariables& v) {
+    if (!c.has_kept) return;
+    std::vector<double> when(c.kept.time);
+    for (double& w : when) w = std::isfinite(w) ? w : -1.0;
+    check(nc_put_var_double(nc, v.height, c.kept.heights.data()), "height");
+    check(nc_put_var_double(nc, v.height_max, c.kept.peak.data()), "pressure_over_height_max");
+    check(nc_put_var_double(nc, v.height_time, when.data()), "pressure_over_height_max_time");
+}
+
+// Writes the file beside its place and moves it there when whole; returns
+// the refusal, or "" when written.
+std::string write_netcdf_file(NetcdfContent& c) {
+    OutputFile out_file(c.out);
     int nc = -1;
     try {
         check(nc_create(out_file.temp().c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "cannot create");
-        int t_dim = 0, c_dim = 0, l_dim = 0;
-        check(nc_def_dim(nc, "time", nt, &t_dim), "dimension time");
-        check(nc_def_dim(nc, "cell", static_cast<std::size_t>(n), &c_dim), "dimension cell");
-        check(nc_def_dim(nc, "layer", 3, &l_dim), "dimension layer");
-
-        const int v_time =
-            define(nc, "time", NC_DOUBLE, {t_dim}, "s", "time since the start of the run");
-        text_attribute(nc, v_time, "axis", "T");
-        const int v_cell =
-            define(nc, "cell", NC_INT, {c_dim}, "", "cell index along the path, from the top");
-        const int v_len =
-            define(nc, "path_length", NC_FLOAT, {c_dim}, "m", "path length along the track");
-        const bool absolute = ctx.top_elevation_m.has_value();
-        const int v_elev = define(nc, "elevation", NC_DOUBLE, {c_dim}, "m",
-                                  absolute ? "elevation of the track"
-                                           : "elevation of the track relative to the first cell");
-        if (absolute) text_attribute(nc, v_elev, "standard_name", "surface_altitude");
-        text_attribute(
-            nc, v_elev, "comment",
-            "rebuilt from the cell lengths and slopes of the result file" +
-                std::string(absolute ? ", from the first coordinate row's elevation" : ""));
-        const int v_slope = define(nc, "slope", NC_FLOAT, {c_dim}, "degree",
-                                   "slope angle of the track, positive downhill");
-        const int v_curv = define(nc, "curvature", NC_FLOAT, {c_dim}, "m-1",
-                                  "curvature of the track, positive where concave");
-        int v_e = -1, v_n = -1, v_crs = -1;
-        std::string coordinates = "path_length elevation slope";
-        if (placed) {
-            v_e = define(nc, "easting", NC_DOUBLE, {c_dim}, "m", "easting of the cell");
-            v_n = define(nc, "northing", NC_DOUBLE, {c_dim}, "m", "northing of the cell");
-            text_attribute(nc, v_e, "standard_name", "projection_x_coordinate");
-            text_attribute(nc, v_n, "standard_name", "projection_y_coordinate");
-            coordinates += " easting northing";
-            if (!ctx.crs_wkt.empty()) {
-                check(nc_def_var(nc, "crs", NC_INT, 0, nullptr, &v_crs), "variable crs");
-                text_attribute(nc, v_crs, "crs_wkt", ctx.crs_wkt);
-                text_attribute(nc, v_crs, "spatial_ref", ctx.crs_wkt);
-                transverse_mercator_attributes(nc, v_crs, ctx.crs_wkt);
-            }
-        }
-
-        int v_q[kResultQuantities], v_max[kResultQuantities], v_depths[kResultQuantities];
-        for (int q = 0; q < kResultQuantities; ++q) {
-            const ResultQuantity& rq = kQuantities[q];
-            v_q[q] = define(nc, rq.name, NC_FLOAT, {t_dim, c_dim}, udunits(rq.unit), rq.label);
-            if (const char* sn = standard_name(rq.name))
-                text_attribute(nc, v_q[q], "standard_name", sn);
-            text_attribute(nc, v_q[q], "coordinates", coordinates);
-            if (v_crs >= 0) text_attribute(nc, v_q[q], "grid_mapping", "crs");
-            if (!r.has_peak_table()) continue;
-            v_max[q] =
-                define(nc, std::string(rq.name) + "_max", NC_FLOAT, {c_dim}, udunits(rq.unit),
-                       std::string("largest ") + rq.label + " over the run");
-            text_attribute(nc, v_max[q], "cell_methods", "time: maximum");
-            text_attribute(nc, v_max[q], "comment",
-                           "from the peak table: over every time step, not only the dumps");
-            if (const char* sn = standard_name(rq.name))
-                text_attribute(nc, v_max[q], "standard_name", sn);
-            text_attribute(nc, v_max[q], "coordinates", coordinates);
-            v_depths[q] =
-                define(nc, std::string(rq.name) + "_max_depths", NC_FLOAT, {c_dim, l_dim}, "m",
-                       std::string("depths h1, h2, h3 when ") + rq.name + " reached its maximum");
-        }
-        const int v_front = define(nc, "front_cell", NC_INT, {t_dim}, "", "cell of the front");
-        const int fill_int = -1;
-        check(nc_put_att_int(nc, v_front, "_FillValue", NC_INT, 1, &fill_int),
-              "front_cell _FillValue");
-        const int v_front_s =
-            define(nc, "front_path_length", NC_FLOAT, {t_dim}, "m", "path length of the front");
-        const float fill_float = -1.0f;
-        check(nc_put_att_float(nc, v_front_s, "_FillValue", NC_FLOAT, 1, &fill_float),
-              "front_path_length _FillValue");
-        const std::string front_comment =
-            "the furthest cell where p3 > 0.1 kPa or h2 > 0.1 m (torla-inspect summary's front); "
-            "fill where there is none";
-        text_attribute(nc, v_front, "comment", front_comment);
-        text_attribute(nc, v_front_s, "comment", front_comment);
-        int v_arrival = -1;
-        if (!ctx.arrival_time_s.empty()) {
-            v_arrival = define(nc, "arrival_time", NC_DOUBLE, {c_dim}, "s",
-                               "first time the flow was present in the cell");
-            const double fill = -1.0;
-            check(nc_put_att_double(nc, v_arrival, "_FillValue", NC_DOUBLE, 1, &fill),
-                  "arrival_time _FillValue");
-        }
-
-        // The peaks over height of a run with Height_Peaks on (RESULT.heights).
-        int v_height = -1, v_hmax = -1, v_htime = -1;
-        if (has_kept) {
-            int h_dim = 0;
-            check(nc_def_dim(nc, "height", kept.heights.size(), &h_dim), "dimension height");
-            v_height =
-                define(nc, "height", NC_DOUBLE, {h_dim}, "m", "height above the base of the flow");
-            text_attribute(nc, v_height, "axis", "Z");
-            text_attribute(nc, v_height, "positive", "up");
-            v_hmax = define(nc, "pressure_over_height_max", NC_DOUBLE, {c_dim, h_dim}, "kPa",
-                            "largest pressure at each height over the run");
-            text_attribute(nc, v_hmax, "cell_methods", "time: maximum");
-            text_attribute(nc, v_hmax, "comment",
-                           "from RESULT.heights: over every time step; the suspension layer's "
-                           "velocity and concentration profiles, the larger of the two layers "
-                           "where both reach (docs/heights.md)");
-            text_attribute(nc, v_hmax, "coordinates", coordinates);
-            v_htime = define(nc, "pressure_over_height_max_time", NC_DOUBLE, {c_dim, h_dim}, "s",
-                             "time of the largest pressure at each height");
-            const double fill = -1.0;
-            check(nc_put_att_double(nc, v_htime, "_FillValue", NC_DOUBLE, 1, &fill),
-                  "pressure_over_height_max_time _FillValue");
-        }
-        text_attribute(nc, NC_GLOBAL, "Conventions", "CF-1.8");
-        text_attribute(nc, NC_GLOBAL, "title", "TORLA run " + r.run_name + " of " + r.problem_name);
-        text_attribute(nc, NC_GLOBAL, "problem_name", r.problem_name);
-        text_attribute(nc, NC_GLOBAL, "run_name", r.run_name);
-        text_attribute(
-            nc, NC_GLOBAL, "source",
-            "torla " + (ctx.torla_version.empty() ? "(version unknown)" : ctx.torla_version));
-        text_attribute(nc, NC_GLOBAL, "program_version",
-                       ctx.torla_version.empty() ? "unknown" : ctx.torla_version);
-        text_attribute(nc, NC_GLOBAL, "history", "torla-inspect " + path + " netcdf -o " + out);
-        text_attribute(nc, NC_GLOBAL, "result_file", path);
-        if (!ctx.command_text.empty())
-            text_attribute(nc, NC_GLOBAL, "command_file", ctx.command_text);
-        if (!ctx.numerics.empty()) text_attribute(nc, NC_GLOBAL, "scheme", ctx.numerics);
-        if (!ctx.stop_reason.empty()) text_attribute(nc, NC_GLOBAL, "stop_reason", ctx.stop_reason);
-        text_attribute(nc, NC_GLOBAL, "dump_count_patched", r.count_unpatched ? "no" : "yes");
-        text_attribute(nc, NC_GLOBAL, "unstable", unstable.blew_up ? "yes" : "no");
-        if (unstable.blew_up) {
-            text_attribute(nc, NC_GLOBAL, "peaks_source", unstable.peaks_source);
-            if (unstable.onset_s)
-                check(nc_put_att_double(nc, NC_GLOBAL, "onset_time_s", NC_DOUBLE, 1,
-                                        &*unstable.onset_s),
-                      "onset_time_s");
-        }
-        text_attribute(nc, NC_GLOBAL, "cut_short", r.cut_short ? "yes" : "no");
+        const NetcdfVariables v = define_file(nc, c);
         check(nc_enddef(nc), "end of definitions");
-
-        std::vector<double> times(nt);
-        for (std::size_t d = 0; d < nt; ++d) times[d] = dump_times[d];
-        check(nc_put_var_double(nc, v_time, times.data()), "time");
-        std::vector<int> cells(n);
-        std::vector<float> len(n), slope(n), curv(n);
-        std::vector<double> elev = relative_elevation(r), e(n), nn(n);
-        for (int i = 0; i < n; ++i) {
-            cells[i] = i;
-            len[i] = r.geometry[i].path_length;
-            slope[i] = r.geometry[i].slope_deg;
-            curv[i] = r.geometry[i].curvature;
-            if (absolute) elev[i] += *ctx.top_elevation_m;
-            e[i] = r.geometry[i].aux2;
-            nn[i] = r.geometry[i].aux6;
-        }
-        check(nc_put_var_int(nc, v_cell, cells.data()), "cell");
-        check(nc_put_var_float(nc, v_len, len.data()), "path_length");
-        check(nc_put_var_double(nc, v_elev, elev.data()), "elevation");
-        check(nc_put_var_float(nc, v_slope, slope.data()), "slope");
-        check(nc_put_var_float(nc, v_curv, curv.data()), "curvature");
-        if (placed) {
-            check(nc_put_var_double(nc, v_e, e.data()), "easting");
-            check(nc_put_var_double(nc, v_n, nn.data()), "northing");
-        }
-        put_records(nc, reader, n, nt, v_q);
-        for (int q = 0; q < kResultQuantities; ++q) {
-            if (!r.has_peak_table()) continue;
-            std::vector<float> mx(n), depths(3 * static_cast<std::size_t>(n));
-            for (int i = 0; i < n; ++i) {
-                mx[i] = r.peak(q, i, 0);
-                for (int k = 0; k < 3; ++k) depths[3 * i + k] = r.peak(q, i, k + 1);
-            }
-            check(nc_put_var_float(nc, v_max[q], mx.data()),
-                  std::string(kQuantities[q].name) + "_max");
-            check(nc_put_var_float(nc, v_depths[q], depths.data()),
-                  std::string(kQuantities[q].name) + "_max_depths");
-        }
-        std::vector<int> fc(nt, -1);
-        std::vector<float> fs(nt, -1.0f);
-        for (std::size_t d = 0; d < nt && d < front.size(); ++d)
-            if (front[d].present())
-                fc[d] = front[d].cell, fs[d] = static_cast<float>(front[d].path_length);
-        check(nc_put_var_int(nc, v_front, fc.data()), "front_cell");
-        check(nc_put_var_float(nc, v_front_s, fs.data()), "front_path_length");
-        if (v_arrival >= 0) {
-            std::vector<double> at(n);
-            for (int i = 0; i < n; ++i) at[i] = ctx.arrival_time_s[i].value_or(-1.0);
-            check(nc_put_var_double(nc, v_arrival, at.data()), "arrival_time");
-        }
-        if (has_kept) {
-            std::vector<double> when(kept.time);
-            for (double& w : when) w = std::isfinite(w) ? w : -1.0;
-            check(nc_put_var_double(nc, v_height, kept.heights.data()), "height");
-            check(nc_put_var_double(nc, v_hmax, kept.peak.data()), "pressure_over_height_max");
-            check(nc_put_var_double(nc, v_htime, when.data()), "pressure_over_height_max_time");
-        }
+        put_coordinates(nc, c, v);
+        put_records(nc, c.reader, c.r.n_cells, c.dump_times.size(), v.q);
+        put_peaks(nc, c, v);
+        put_front_and_arrival(nc, c, v);
+        put_heights(nc, c, v);
         check(nc_close(nc), "close");
         nc = -1;
     } catch (const NcFailure& f) {
         if (nc >= 0) nc_close(nc);
-        return refuse(out + ": " + f.what);
+        return c.out + ": " + f.what;
     }
-    if (std::string err = out_file.commit(); !err.empty()) return refuse(err);
-    if (!r.has_peak_table())
-        std::cerr << "torla-inspect: " << path
+    return out_file.commit();
+}
+
+// What was written, to standard error.
+void report_written(const NetcdfContent& c) {
+    if (!c.r.has_peak_table())
+        std::cerr << "torla-inspect: " << c.path
                   << ": note: no peak table, the _max variables are left out\n";
-    std::cerr << "torla-inspect: " << plain_text(out) << ": " << nt << " dumps of " << n
-              << " cells\n";
+    std::cerr << "torla-inspect: " << plain_text(c.out) << ": " << c.dump_times.size()
+              << " dumps of " << c.r.n_cells << " cells\n";
+}
+
+}  // namespace
+
+int netcdf_main(int argc, char** argv) {
+    NetcdfContent content;
+    if (const int status = parse_netcdf_options(argc, argv, content.out); status >= 0)
+        return status;
+    content.path = argv[1];
+    if (const std::string err = read_netcdf_content(content); !err.empty()) return refuse(err);
+    if (const std::string err = write_netcdf_file(content); !err.empty()) return refuse(err);
+    report_written(content);
     return 0;
 }
 
