@@ -479,7 +479,7 @@ std::string write_netcdf_file(NetcdfContent& c) {
 // What was written, to standard error.
 void report_written(const NetcdfContent& c) {
     if (!c.r.has_peak_table())
-        std::cerr << "torla-inspect: " << c.path
+        std::cerr << "torla-inspect: " << plain_text(c.path)
                   << ": note: no peak table, the _max variables are left out\n";
     std::cerr << "torla-inspect: " << plain_text(c.out) << ": " << c.dump_times.size()
               << " dumps of " << c.r.n_cells << " cells\n";

@@ -299,6 +299,7 @@ TEST_F(MapExport, Refusals) {
                       record = read_text(file("valley.res.json"));
     for (const char* copy : {"fifo.res", "zero.res"}) write_text(file(copy), whole);
     write_text(file("cut.res"), whole.substr(0, whole.size() - 7));
+    write_text(file("cut\x1b[2J.res"), whole.substr(0, whole.size() - 7));
     ASSERT_EQ(mkfifo(file("fifo.plg").c_str(), 0600), 0);
     write_text(file("fifo.res.json"), record);
     std::filesystem::create_symlink("/dev/zero", file("zero.res.json"));
@@ -329,6 +330,8 @@ TEST_F(MapExport, Refusals) {
         {"cut.res netcdf -o c.nc",
          "but the result file is unfinished: the record of an earlier run", 1},
         {"cut.res map -o m.gpkg", "cut.res: no peak table, the run did not finish", 1},
+        {"'cut\x1b[2J.res' netcdf -o e.nc", "cut\\u001b[2J.res: note: no peak table", 0},
+        {"'cut\x1b[2J.res' netcdf -o e.nc", "cut\\u001b[2J.res: note: the file is cut short", 0},
         {"valley.res netcdf '--\x1b[2J'", "unknown option `--\\u001b[2J' of netcdf", 2},
         {"plain.res map -o m.gpkg", "plain.res: the geometry table carries no map coordinates", 1},
         {"nocrs.res map -o m.gpkg",
