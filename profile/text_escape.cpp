@@ -4,7 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/utf8.h"
+
 namespace torla::profile {
+
+using support::utf8_length;
 
 namespace {
 
@@ -15,29 +19,6 @@ std::string hex(const char* f, unsigned v) {
 }
 
 unsigned byte(const std::string& s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
-
-// The length of a well-formed UTF-8 sequence at s[i] (shortest form, no
-// surrogates), or 0.
-std::size_t utf8_length(const std::string& s, std::size_t i) {
-    const unsigned c = byte(s, i);
-    if (c < 0x80) return 1;
-    std::size_t len = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF)
-        len = 2;
-    else if (c >= 0xE0 && c <= 0xEF)
-        len = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
-    else if (c >= 0xF0 && c <= 0xF4)
-        len = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
-    else
-        return 0;
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        const unsigned b = byte(s, i + k);
-        if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return 0;
-    }
-    return len;
-}
 
 // The code point of a C1 control (U+0080..U+009F, U+0085 among them) or of
 // U+2028/U+2029 at s[i] of `len` bytes, or 0 for any other character.
