@@ -11,16 +11,20 @@
 //  (d) the cost of the run record's bookkeeping, the same run with and
 //      without it;
 //  (e) the cost of the peaks over height (Height_Peaks on, 7 heights) per
-//      pass, the same passes with and without them.
+//      pass, the same passes with and without them;
+//  (f) the same cost over a whole real run: the bundled example (and the
+//      example on cells of 2.5 m) run by torla with and without them.
 // (a) is measured for both schemes of the update (Numerics standard and
 // robust) and prints the ratio of their costs per interior cell.
 // The model state is built in-process the way the grid reader builds it,
 // and every pass is the driver's own run_pass.
 //
-// Usage: torla_bench [--quick] [--baseline] [a] [b] [c] [d] [e]
+// Usage: torla_bench [--quick] [--baseline] [a] [b] [c] [d] [e] [f]
 // The example is taken from the source tree this program was built from;
 // torla and knotline from the directory of this program.
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -31,6 +35,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -345,7 +351,7 @@ fs::path self_dir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
 // (c) wall time of the bundled example, end to end.
 void bench_example(int reps) {
-    const fs::path src = fs::path(__FILE__).parent_path().parent_path() / "examples";
+    const fs::path src = fs::path(TORLA_SOURCE_DIR) / "examples";
     const fs::path bin = self_dir();
     if (!fs::exists(src / "avalanche.cmd") || !fs::exists(bin / "torla") ||
         !fs::exists(bin / "knotline")) {
@@ -379,6 +385,79 @@ void bench_example(int reps) {
         reps, status, static_cast<unsigned long long>(bytes), median(wall));
     for (double v : wall) std::printf("%.3f ", v);
     std::printf("s\n");
+}
+
+// Processor time (user and system) of one run of `argv` in `dir`, its
+// output thrown away; negative when it did not end with status 0.
+double child_seconds(const fs::path& dir, const std::vector<std::string>& argv) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage use{};
+    if (pid < 0 || wait4(pid, &status, 0, &use) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        return -1.0;
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec * 1e-6; };
+    return seconds(use.ru_utime) + seconds(use.ru_stime);
+}
+
+// (f) the peaks over height over a whole run: the bundled example as it is
+// and on cells of 2.5 m (robust scheme), each run by torla (its grid from knotline) with
+// Height_Peaks on and off in turns, so that both meet the same load of the
+// machine; each figure is the median of the runs' processor time.
+void bench_example_heights(int reps) {
+    const fs::path src = fs::path(TORLA_SOURCE_DIR) / "examples";
+    const fs::path bin = self_dir();
+    std::ifstream in(src / "avalanche.cmd");
+    if (!in || !fs::exists(bin / "torla")) {
+        std::printf("(f) example: not found\n");
+        return;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string tmpl = (fs::temp_directory_path() / "torla-bench-XXXXXX").string();
+    const fs::path dir = mkdtemp(tmpl.data());
+    // On cells of 2.5 m the example needs the robust scheme.
+    for (const char* cells : {"10.0", "2.5"}) {
+        std::string base = text.str();
+        base.replace(base.find("Elem_Size 10.0"), 14,
+                     std::string("Elem_Size ") + cells +
+                         (std::strcmp(cells, "2.5") == 0 ? "\nNumerics robust" : ""));
+        std::string on = base;
+        on.replace(on.find("Dump_Interval"), 0, "Height_Peaks on\n");
+        std::vector<double> times[2];
+        for (int k = 0; k < 2; ++k) {
+            const std::string name = k ? "on" : "off";
+            std::ofstream(dir / (name + ".cmd")) << (k ? on : base);
+            std::ofstream(dir / (name + ".info")) << name << ".cmd\n"
+                                                  << name << ".res\n"
+                                                  << bin.string() << "/\n";
+        }
+        for (int r = 0; r < reps; ++r)
+            for (int k : r % 2 ? std::vector{1, 0} : std::vector{0, 1})
+                times[k].push_back(
+                    child_seconds(dir, {(bin / "torla").string(), k ? "on.info" : "off.info"}));
+        const double a = median(times[1]), b = median(times[0]);
+        std::printf(
+            "(f) the bundled example, cells of %s m%s, whole run with and without the peaks over "
+            "height (7 heights; %d runs each, processor time):\n    %.3f s with them, %.3f s "
+            "without: %+.1f %% (ratio %.3f)\n",
+            cells, std::strcmp(cells, "2.5") == 0 ? " (robust)" : "", reps, a, b,
+            100.0 * (a - b) / b, a / b);
+    }
+    std::printf("\n");
+    std::error_code ec;
+    fs::remove_all(dir, ec);
 }
 
 }  // namespace
@@ -418,5 +497,6 @@ int main(int argc, char** argv) {
     if (wanted('e'))
         for (bool everywhere : {true, false})
             torla::bench_heights(quick ? 100 : 400, reps, everywhere);
+    if (wanted('f')) torla::bench_example_heights(quick ? 5 : 15);
     return 0;
 }
