@@ -9,6 +9,7 @@
 
 #include "inspect/inspect.h"
 #include "inspect/run_record.h"
+#include "model/utf8.h"
 #include "support/json.h"
 
 namespace torla::inspect {
@@ -41,20 +42,6 @@ struct JsonNumbers {
         return nullptr;
     }
 };
-
-// The length of a valid UTF-8 sequence starting at s[i], or 0.
-std::size_t utf8_length(const std::string& s, std::size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80           ? 1
-                      : (c >> 5) == 0x6  ? 2
-                      : (c >> 4) == 0xE  ? 3
-                      : (c >> 3) == 0x1E ? 4
-                                         : 0;
-    if (len == 0 || i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return 0;
-    return len;
-}
 
 std::string cell_at(const ResultTables& r, int cell) {
     return fixed_text(r.geometry[cell].path_length, 1) + fmt(" m (cell %d)", cell);

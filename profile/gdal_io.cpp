@@ -48,6 +48,19 @@ std::unique_ptr<OGRSpatialReference> crs_of(const OGRGeometry* g, OGRLayer* laye
     return out;
 }
 
+ToDem to_dem_crs(const OGRGeometry* g, OGRLayer* layer, const OGRSpatialReference& dem_crs,
+                 const std::string& path, std::vector<std::string>& notes) {
+    ToDem t;
+    t.crs = crs_of(g, layer);
+    if (!t.crs) {
+        notes.push_back(escaped(path) + " has no CRS: taken as the DEM's");
+    } else if (!t.crs->IsSame(&dem_crs)) {
+        t.needed = true;
+        t.ct.reset(OGRCreateCoordinateTransformation(t.crs.get(), &dem_crs));
+    }
+    return t;
+}
+
 std::string crs_label(const OGRSpatialReference& s) {
     const char* name = s.GetName();
     const char* auth = s.GetAuthorityName(nullptr);

@@ -62,16 +62,10 @@ std::vector<ReleasePolygon> read_polygons(const std::string& path,
             r.where = feature_text(path, layer, f->GetFID());
             r.depth_m = thickness_of(*f, field, r.where, field_name);
             r.shape.reset(g->clone());
-            auto crs = crs_of(g, layer);
-            if (!crs) {
-                notes.push_back(escaped(path) + " has no CRS: taken as the DEM's");
-            } else if (!crs->IsSame(&dem_crs)) {
-                std::unique_ptr<OGRCoordinateTransformation> ct(
-                    OGRCreateCoordinateTransformation(crs.get(), &dem_crs));
-                if (!ct || r.shape->transform(ct.get()) != OGRERR_NONE)
-                    throw Refusal(r.where + ": cannot be transformed from " + crs_label(*crs) +
-                                  " to " + crs_label(dem_crs));
-            }
+            const ToDem t = to_dem_crs(g, layer, dem_crs, path, notes);
+            if (t.needed && (!t.ct || r.shape->transform(t.ct.get()) != OGRERR_NONE))
+                throw Refusal(r.where + ": cannot be transformed from " + crs_label(*t.crs) +
+                              " to " + crs_label(dem_crs));
             out.push_back(std::move(r));
         }
     }

@@ -40,19 +40,13 @@ SplitPoint read_split_point(const std::string& path, const OGRSpatialReference& 
             SplitPoint s{pt->getX(), pt->getY(), feature_text(path, layer, f->GetFID())};
             if (!std::isfinite(s.x) || !std::isfinite(s.y))
                 throw Refusal(s.where + ": the point has a coordinate that is not a finite number");
-            auto crs = crs_of(g, layer);
-            if (!crs) {
-                notes.push_back(escaped(path) + " has no CRS: taken as the DEM's");
-            } else if (!crs->IsSame(&dem_crs)) {
-                std::unique_ptr<OGRCoordinateTransformation> ct(
-                    OGRCreateCoordinateTransformation(crs.get(), &dem_crs));
-                const double x0 = s.x, y0 = s.y;
-                if (!ct || !ct->Transform(1, &s.x, &s.y) || !std::isfinite(s.x) ||
-                    !std::isfinite(s.y))
-                    throw Refusal(s.where + ": the point (" + fmt("%.8g", x0) + ", " +
-                                  fmt("%.8g", y0) + ") in " + crs_label(*crs) +
-                                  " has no place in the DEM's " + crs_label(dem_crs));
-            }
+            const ToDem t = to_dem_crs(g, layer, dem_crs, path, notes);
+            const double x0 = s.x, y0 = s.y;
+            if (t.needed && (!t.ct || !t.ct->Transform(1, &s.x, &s.y) || !std::isfinite(s.x) ||
+                             !std::isfinite(s.y)))
+                throw Refusal(s.where + ": the point (" + fmt("%.8g", x0) + ", " + fmt("%.8g", y0) +
+                              ") in " + crs_label(*t.crs) + " has no place in the DEM's " +
+                              crs_label(dem_crs));
             found.push_back(std::move(s));
         }
     }

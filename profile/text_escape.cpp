@@ -4,11 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "support/utf8.h"
+#include "model/utf8.h"
 
 namespace torla::profile {
-
-using support::utf8_length;
 
 namespace {
 

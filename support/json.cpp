@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "support/utf8.h"
+#include "model/utf8.h"
 
 namespace torla::support {
 

@@ -22,10 +22,7 @@ std::unique_ptr<ResultData> TerrainRun::result_;
 
 namespace {
 
-struct DatasetCloser {
-    void operator()(GDALDataset* d) const { GDALClose(d); }
-};
-using Dataset = std::unique_ptr<GDALDataset, DatasetCloser>;
+using Dataset = GDALDatasetUniquePtr;
 
 Dataset open_vector(const std::string& path) {
     GDALAllRegister();

@@ -1,7 +1,7 @@
 // Well-formed UTF-8 (see utf8.h).
-#include "support/utf8.h"
+#include "model/utf8.h"
 
-namespace torla::support {
+namespace torla {
 
 std::size_t utf8_length(const std::string& s, std::size_t i) {
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
@@ -21,4 +21,4 @@ std::size_t utf8_length(const std::string& s, std::size_t i) {
     return len;
 }
 
-}  // namespace torla::support
+}  // namespace torla
