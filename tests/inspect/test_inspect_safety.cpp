@@ -379,6 +379,9 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
          "A\\xc3B\\u009f",
          "'A\xc3\x83"
          "B\\x9f'"},  // a lead byte alone; the last C1
+        {"A\xc0\x80"
+         "B",
+         "A\\xc0\\x80B", "'A\xc3\x80\\x80B'"},  // an overlong NUL is no UTF-8
         {"$p_3$ 100% \\ \xc3\xbc", "$p_3$ 100% \\ \xc3\xbc", "'$p_3$ 100% \\\\ \xc3\xbc'"},
         {"say \"hi\"", "say \"hi\"", "'say \"hi\"'"},
     };
