@@ -135,10 +135,9 @@ std::string run_round(const std::string& dir, const Plan& plan, const std::strin
         run_local(dir, plan, bin_dir, local);
         return "";
     }
-    SlurmOptions slurm;
     std::string job;
-    if (std::string err = submit_slurm(dir, plan, program, slurm, job); !err.empty()) return err;
-    return wait_slurm(slurm, job);
+    if (std::string err = submit_slurm(dir, plan, program, o.slurm, job); !err.empty()) return err;
+    return wait_slurm(o.slurm, job);
 }
 
 // Prepares, runs (or resumes) and scores one batch of a round; its members

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ensemble/ensemble.h"
+#include "ensemble/slurm.h"
 
 namespace torla::ensemble {
 
@@ -78,8 +79,9 @@ double accepted_misfit(std::size_t n);
 // [--engine local|slurm] [--jobs N] (read by ensemble/options.cpp).
 struct CalibrateOptions {
     std::string calib_file, observed, dir, engine = "local";
-    int budget = 0;  // members in all rounds; 0: the calibration file's members
-    int jobs = 1;    // members at a time (local engine)
+    int budget = 0;      // members in all rounds; 0: the calibration file's members
+    int jobs = 1;        // members at a time (local engine)
+    SlurmOptions slurm;  // partition, account, time limit, chunks (Slurm engine)
 };
 // Returns the exit status; program is this executable's path.
 int calibrate_main(CalibrateOptions o, const std::string& program);

@@ -47,6 +47,16 @@ void add_engine(CLI::App& app, std::string& engine) {
 
 int all_cores() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
+// The options of the Slurm engine, the same for run and calibrate.
+void add_slurm(CLI::App& app, SlurmOptions& s) {
+    add_count(app, "--chunk", s.chunk, "Slurm: members per array task");
+    add_count(app, "--max-parallel", s.max_parallel, "Slurm: array tasks at a time");
+    app.add_option("--partition", s.partition, "Slurm: the partition")->type_name("P");
+    app.add_option("--time", s.time_limit, "Slurm: the time limit of an array task")
+        ->type_name("T");
+    app.add_option("--account", s.account, "Slurm: the account")->type_name("A");
+}
+
 void add_run(CLI::App& app, RunCommand& r) {
     CLI::App* run =
         app.add_subcommand("run", "run the members of ENSEMBLE.toml into DIR and collect them");
@@ -59,12 +69,7 @@ void add_run(CLI::App& app, RunCommand& r) {
     add_engine(*run, r.engine);
     add_count(*run, "--jobs", r.local.jobs,
               "members at a time on this machine (default: its cores)");
-    add_count(*run, "--chunk", r.slurm.chunk, "Slurm: members per array task");
-    add_count(*run, "--max-parallel", r.slurm.max_parallel, "Slurm: array tasks at a time");
-    run->add_option("--partition", r.slurm.partition, "Slurm: the partition")->type_name("P");
-    run->add_option("--time", r.slurm.time_limit, "Slurm: the time limit of an array task")
-        ->type_name("T");
-    run->add_option("--account", r.slurm.account, "Slurm: the account")->type_name("A");
+    add_slurm(*run, r.slurm);
     run->add_flag_callback(
         "--no-wait", [&r] { r.slurm.wait = false; }, "Slurm: return once the job is queued");
 }
@@ -99,6 +104,7 @@ void add_calibrate(CLI::App& app, CalibrateOptions& o) {
     add_count(*cal, "--budget", o.budget, "members in all rounds (default: the file's members)");
     add_engine(*cal, o.engine);
     add_count(*cal, "--jobs", o.jobs, "members at a time on this machine (default: its cores)");
+    add_slurm(*cal, o.slurm);
 }
 
 // What is wrong with the options together, or "".

@@ -139,8 +139,27 @@ job=$(cat later/slurm/job)
 while squeue -h -j "$job" 2>/dev/null | grep -q .; do sleep 0.2; done
 "$bin/torla-ensemble" collect later
 cmp -s local-run/exceedance.csv later/exceedance.csv || { echo "exceedance.csv after --no-wait differs"; fail=1; }
+# A calibration through Slurm (its rounds as array jobs) keeps the same
+# members, misfits and best member as on this machine.
+cat > "$work/observed.toml" <<TOML
+name = "Slurm round trip"
+source = "made up for this test"
+[[pressure]]
+s_horizontal_m = 40.0
+p_kPa = 3.5
+sigma_kPa = 0.5
+quantity = "p2"
+TOML
+"$bin/torla-ensemble" calibrate ensemble.toml --observed observed.toml -o cal-slurm --budget 12 \
+  --engine slurm --chunk 2 --partition ensemble --time 10 2>/dev/null
+"$bin/torla-ensemble" calibrate ensemble.toml --observed observed.toml -o cal-local --budget 12 \
+  --jobs "$cpus" 2>/dev/null
+for f in calibration.csv calibration.json best.cmd; do
+  cmp -s "cal-local/$f" "cal-slurm/$f" || { echo "calibration: $f differs"; fail=1; }
+done
+[ -s cal-slurm/rounds/round-00/slurm/job ] || { echo "calibration: round 0 was no Slurm job"; fail=1; }
 if [ -n "$timing" ]; then
   awk -v a="$t0" -v b="$t1" -v c="$t2" -v n="$members" 'BEGIN { printf "slurm engine: %.2f s; local engine: %.2f s; %d members\n", b - a, c - b, n }'
 fi
-[ "$fail" = 0 ] && echo "Slurm round trip: $members members identical to the local engine"
+[ "$fail" = 0 ] && echo "Slurm round trip: $members members and a calibration identical to the local engine"
 exit $fail
