@@ -19,12 +19,20 @@ static const char* const kVectorDrivers[] = {
     "GeoJSON", "GeoJSONSeq", "ESRI Shapefile", "GPKG",        "FlatGeobuf",   "KML",  "LIBKML",
     "GPX",     "GML",        "SQLite",         "OpenFileGDB", "MapInfo File", nullptr};
 
+// The raster formats DEMs come in. Left out: VRT and the other formats
+// that name further files or services (a VRT's sources are opened with every
+// driver and may be any file of the machine or a web service), and the
+// image formats no elevation model comes in.
+static const char* const kRasterDrivers[] = {
+    "GTiff", "AAIGrid", "XYZ",  "EHdr", "ENVI", "HFA",  "SAGA",        "GSAG",   "GSBG",
+    "GS7BG", "USGSDEM", "SRTMHGT", "DTED", "BT",   "GPKG", "JP2OpenJPEG", "netCDF", nullptr};
+
 Dataset open_dataset(const std::string& path, unsigned flags, const std::string& role) {
     require_regular_input({role, path});
     GDALAllRegister();
     CPLPushErrorHandler(CPLQuietErrorHandler);
     CPLErrorReset();
-    const char* const* allowed = (flags & GDAL_OF_VECTOR) ? kVectorDrivers : nullptr;
+    const char* const* allowed = (flags & GDAL_OF_VECTOR) ? kVectorDrivers : kRasterDrivers;
     Dataset d(GDALDataset::Open(path.c_str(), flags | GDAL_OF_VERBOSE_ERROR, allowed));
     CPLPopErrorHandler();
     if (!d) {
