@@ -62,6 +62,12 @@ template <class V>
     return m;
 }
 template <class V>
+[[gnu::always_inline]] inline bool any_lanes(LaneMask<V> c) {
+    bool any = false;
+    for (int k = 0; k < kLanes<V>; ++k) any = any || c[k] != 0;
+    return any;
+}
+template <class V>
 [[gnu::always_inline]] inline bool all_lanes(LaneMask<V> c) {
     bool all = true;
     for (int k = 0; k < kLanes<V>; ++k) all = all && c[k] != 0;
@@ -99,7 +105,10 @@ template <class V>
     std::size_t reached = 0;
     while (reached < r.m && r.z[reached] <= highest) ++reached;
     const V zero = splat_lanes<V>(0.0);
-    const LaneLayers<V> l{h2, u2 * u2 * bulk / 1000.0, h3, u3, c3, h3 > zero};
+    // The saltation pressure only where a height lies in the saltation layer
+    // (rarely: it is mostly below the lowest height); it costs a division.
+    const V p2 = any_lanes<V>(splat_lanes<V>(r.z[0]) <= h2) ? u2 * u2 * bulk / 1000.0 : zero;
+    const LaneLayers<V> l{h2, p2, h3, u3, c3, h3 > zero};
     const V inverse = inverse_depth_lanes(h3), when = splat_lanes<V>(time);
     V least = splat_lanes<V>(INFINITY);
     for (std::size_t k = 0; k < reached; ++k) {

@@ -24,7 +24,7 @@ static const char* const kVectorDrivers[] = {
 // driver and may be any file of the machine or a web service), and the
 // image formats no elevation model comes in.
 static const char* const kRasterDrivers[] = {
-    "GTiff", "AAIGrid", "XYZ",  "EHdr", "ENVI", "HFA",  "SAGA",        "GSAG",   "GSBG",
+    "GTiff", "AAIGrid", "XYZ",     "EHdr", "ENVI", "HFA",  "SAGA",        "GSAG",   "GSBG",
     "GS7BG", "USGSDEM", "SRTMHGT", "DTED", "BT",   "GPKG", "JP2OpenJPEG", "netCDF", nullptr};
 
 Dataset open_dataset(const std::string& path, unsigned flags, const std::string& role) {
