@@ -350,13 +350,25 @@ void write_result(const std::string& path, const std::vector<std::vector<float>>
     b.save(path);
 }
 
+// A grid ensemble of b.cmd over the values of Courant_Nr given, then extra.
+std::string grid_ensemble(const std::string& values, const std::string& extra = "") {
+    return "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [" + values + "]\n" + extra;
+}
+
+// A member written by hand into the ensemble folder out: its result with
+// the given peaks and its status file with the exit status.
+void write_member(const std::string& out, const Member& m,
+                  const std::vector<std::vector<float>>& peaks, const std::string& status = "0") {
+    write_result(out + "/" + m.folder + "/member.res", peaks);
+    write_text(out + "/" + m.folder + "/member.status",
+               "hash " + m.hash + "\nexit_status " + status + "\n");
+}
+
 TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, "
-               "0.9, 0.95, 0.99]\n"
-               "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\n");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.6, 0.7, 0.8, 0.9, 0.95, 0.99",
+                                                 "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\n"));
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
     // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12.
@@ -368,15 +380,9 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                                       {0, 9, 0, 0},    {0, 99, 99, 99}, {99, 99, 99, 99},
                                       {99, 99, 99, 99}};
     const std::string out = dir.file("out");
-    for (int i = 0; i < 7; ++i) {
-        const std::string f = out + "/" + plan.members[i].folder;
-        write_result(f + "/member.res", {p3[i], p2[i], {5, 6, 7, 8}, {1, 1, 1, 1}});
-        write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status " +
-                                             std::string(i == 4   ? "2"
-                                                         : i == 5 ? "5"
-                                                                  : "0") +
-                                             "\n");
-    }
+    const char* const status[7] = {"0", "0", "0", "0", "2", "5", "0"};
+    for (int i = 0; i < 7; ++i)
+        write_member(out, plan.members[i], {p3[i], p2[i], {5, 6, 7, 8}, {1, 1, 1, 1}}, status[i]);
     // Member 5 ran to a small-step stop after an onset of instability: left
     // out as unstable. Member 6's run record names another command file: not
     // run (for this plan).
@@ -713,7 +719,7 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
     std::string cmd = small_command_file();
     write_text(dir.file("zero-elem.cmd"), cmd.replace(cmd.find("Max_Time"), 0, "Elem_Size 0\n"));
     const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n";
-    write_text(dir.file("ok.toml"), "base = \"b.cmd\"\n" + grid);
+    write_text(dir.file("ok.toml"), grid_ensemble("0.5, 0.9"));
     write_text(dir.file("elem.toml"), "base = \"zero-elem.cmd\"\n" + grid);
     write_text(dir.file("zero.toml"), "base = \"/dev/zero\"\n" + grid);
     write_text(dir.file("fail.toml"),
@@ -764,9 +770,7 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
 }
 
 TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n"
-               "[thresholds]\np3 = [0.05]\n");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.9", "[thresholds]\np3 = [0.05]\n"));
     std::string out;
     ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
     Plan plan;
@@ -816,8 +820,7 @@ TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
 }
 
 TEST_F(EnsembleProgram, AResultDeletedOrCutRunsAgain) {
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.9"));
     std::string out;
     ASSERT_EQ(ensemble(dir, "run s.toml -o e", out), 0) << out;
     Plan plan;
@@ -839,8 +842,7 @@ TEST_F(EnsembleProgram, AResultDeletedOrCutRunsAgain) {
 TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt) {
     write_text(dir.file("b.cmd"),
                small_command_file(1000, "Max_Time 1500\nDump_Interval 500\nNumerics robust\n"));
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6]\n");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.6"));
     for (int sig : {SIGTERM, SIGINT, SIGKILL}) {
         fs::remove_all(dir.path() / "e");
         const pid_t pid = start_run(dir, "2", false);
@@ -882,10 +884,8 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
 TEST(EnsembleCollect, PeaksThatBlewUpAreLeftOutAsFailed) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
-    write_text(
-        dir.file("s.toml"),
-        "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9]\n"
-        "[thresholds]\np3 = [1.0]\n");
+    write_text(dir.file("s.toml"),
+               grid_ensemble("0.5, 0.6, 0.7, 0.8, 0.9", "[thresholds]\np3 = [1.0]\n"));
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
     const float nan = std::nanf(""), inf = HUGE_VALF;
@@ -901,9 +901,7 @@ TEST(EnsembleCollect, PeaksThatBlewUpAreLeftOutAsFailed) {
     for (int i = 0; i < 5; ++i) {
         std::vector<std::vector<float>> peaks(4, std::vector<float>{0, 1, 2, 0});
         peaks[cases[i].quantity][2] = cases[i].peak;
-        const std::string f = dir.file("out/" + plan.members[i].folder);
-        write_result(f + "/member.res", peaks);
-        write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status 0\n");
+        write_member(dir.file("out"), plan.members[i], peaks);
     }
     CollectFigures fig;
     ASSERT_EQ(collect(dir.file("out"), fig), "");

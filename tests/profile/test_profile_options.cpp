@@ -10,6 +10,7 @@
 #include "profile/profile.h"
 #include "profile/release.h"
 #include "profile/steps.h"
+#include "profile/text_escape.h"
 #include "terrain_fixture.h"
 #include "test_support.h"
 
@@ -116,9 +117,8 @@ TEST(ProfileOptions, ReleaseDepthKeepsTheReleasedMass) {
         rows_after(made(dir, "--release 0:100"), "| POWDER SNOW LOCAL PARAMETERS")[0];
     for (const auto& [depth, density] :
          {std::pair{0.575, 120.0}, {1.3, 250.0}, {0.07, 95.5}, {2.0, 300.0}}) {
-        char options[128];
-        std::snprintf(options, sizeof options,
-                      "--release 0:100 --release-depth %g --snow-density %g", depth, density);
+        const std::string options =
+            profile::fmt("--release 0:100 --release-depth %g --snow-density %g", depth, density);
         const std::string cmd = made(dir, options);
         const auto rows = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
         int released = 0;
@@ -253,9 +253,8 @@ TEST(ProfileOptions, SplitPointSnapsOntoTheNearestPlaceOfTheProfile) {
         profile::locate_split(o, utm, p);
         EXPECT_NEAR(p.split_s_m, c.s, 1e-6) << c.along << " " << c.off;
         ASSERT_EQ(p.notes.size(), 1u);
-        char from[64];
-        std::snprintf(from, sizeof from, ", %.1f m from it", c.distance);
-        EXPECT_NE(p.notes[0].find(from), std::string::npos) << p.notes[0];
+        EXPECT_NE(p.notes[0].find(profile::fmt(", %.1f m from it", c.distance)), std::string::npos)
+            << p.notes[0];
     }
 }
 
