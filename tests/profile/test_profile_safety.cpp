@@ -48,6 +48,7 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     test::write_lines(dir.file("two.geojson"), "GeoJSON",
                       {{"valley", test::valley_path()}, {"west", west}});
     test::write_text(dir.file("notes.txt"), "not a vector file\n");
+    test::write_text(dir.file("away.geojson"), test::geojson_polygon("", 5099000.0, 5099100.0));
     test::write_text(dir.file("gpsbabel"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n");
     fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
     test::write_text(dir.file("track.geojson"),
@@ -112,6 +113,8 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
          "jump.geojson: cannot be opened as a vector file", 1},
         {"", base + "--split-point jump.geojson -o made.cmd",
          "jump.geojson: cannot be opened as a vector file", 1},
+        {"", base + "--release-polygon away.geojson -o made.cmd",
+         "away.geojson: the path does not cross the release polygons", 1},
         {"", base + "--release 2000:2100 -o made.cmd",
          "--release 2000:2100: no point of the profile lies there", 1},
         {"", base + "--spacing 0 -o made.cmd", "--spacing: `0' is not a value it takes", 2},
