@@ -1,6 +1,7 @@
 // Small terrain made in the test with GDAL: an analytic valley as a raster
-// and path lines in the formats an engineer draws them in. No data set is
-// shipped.
+// and path lines in the formats an engineer draws them in, GeoJSON written
+// as text; torla-profile run on them and its command file read back. No
+// data set is shipped.
 #pragma once
 
 #include <cmath>

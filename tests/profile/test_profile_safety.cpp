@@ -1,5 +1,6 @@
-// torla-profile as safe as the simulator: outputs that are inputs, FIFOs and
-// devices, non-finite and far vertices, too many points, names that would
+// torla-profile's refusals, and torla-profile as safe as the simulator:
+// outputs that are inputs, FIFOs and devices, non-finite and far vertices,
+// too many points, formats that would start a program, names that would
 // break out of their comment line, CRS faults, and a write that fails.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,12 +16,11 @@
 namespace torla {
 namespace {
 
-using test::TempDir;
 namespace fs = std::filesystem;
-
 using test::geojson_line;
 using test::kUtm;
 using test::kValley;
+using test::TempDir;
 
 // Every refusal of torla-profile: the shell commands run first, the
 // arguments, a piece of the message, the status. Each names the file, the
