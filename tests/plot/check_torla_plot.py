@@ -20,25 +20,13 @@ import subprocess
 import sys
 import types
 
-SKIP = 77
+from plot_checks import check, failures, need_matplotlib, status
 
-try:
-    import matplotlib  # noqa: F401
-    import numpy as np
-except ImportError as e:
-    print(f"SKIP: torla-plot needs numpy and matplotlib ({e})")
-    sys.exit(SKIP)
-
+need_matplotlib("torla-plot")
 import matplotlib.image  # noqa: E402
+import numpy as np  # noqa: E402
 
 FIGURES = ("profile", "spacetime", "front")
-failures = []
-
-
-def check(ok, what):
-    print(("ok    " if ok else "FAIL  ") + what)
-    if not ok:
-        failures.append(what)
 
 
 def run(tool, args):
@@ -221,7 +209,7 @@ def main(tool, fixtures, work):
 
     print(f"torla-plot: {len(failures)} checks failed" if failures else
           "torla-plot: every check passed")
-    return 1 if failures else 0
+    return status()
 
 
 if __name__ == "__main__":
