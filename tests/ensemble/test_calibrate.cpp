@@ -2,7 +2,6 @@
 // minimum, and a calibration of the synthetic case end to end (the best
 // member reproduced from best.cmd, every misfit recomputed, resume, refusals).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,6 @@
 #include <ogr_spatialref.h>
 
 #include <cmath>
-#include <sstream>
 
 #include "profile/profile.h"
 #include "profile/release.h"

@@ -4,7 +4,6 @@
 // break out of their comment line, CRS faults, and a write that fails.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
