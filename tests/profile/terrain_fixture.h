@@ -157,6 +157,11 @@ inline std::string geojson_polygon(const std::string& properties, double y0, dou
     return geojson_feature(properties, g);
 }
 
+// The features of two collections in one, in the first one's CRS.
+inline std::string geojson_both(const std::string& a, const std::string& b) {
+    return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
+}
+
 inline std::string geojson_point(double x, double y) {
     char g[128];
     std::snprintf(g, sizeof g, "{\"type\": \"Point\", \"coordinates\": [%.6f, %.6f]}", x, y);

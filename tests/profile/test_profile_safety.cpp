@@ -48,6 +48,12 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
                       {{"valley", test::valley_path()}, {"west", west}});
     test::write_text(dir.file("notes.txt"), "not a vector file\n");
     test::write_text(dir.file("away.geojson"), test::geojson_polygon("", 5099000.0, 5099100.0));
+    const std::string deep = test::geojson_polygon("\"thickness\": 0.8", 5100900, 5101200);
+    test::write_text(dir.file("mixed.geojson"),
+                     test::geojson_both(deep, test::geojson_polygon("", 5100500, 5100600)));
+    test::write_text(
+        dir.file("overlap.geojson"),
+        test::geojson_both(deep, test::geojson_polygon("\"thickness\": 0.5", 5101000, 5101100)));
     test::write_text(dir.file("gpsbabel"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n");
     fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
     test::write_text(dir.file("track.geojson"),
@@ -114,6 +120,16 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
          "jump.geojson: cannot be opened as a vector file", 1},
         {"", base + "--release-polygon away.geojson -o made.cmd",
          "away.geojson: the path does not cross the release polygons", 1},
+        {"", base + "--release-polygon path.geojson -o made.cmd",
+         "path.geojson: no polygon in any layer", 1},
+        {"", base + "--release-polygon mixed.geojson -o made.cmd",
+         "mixed.geojson: layer \"mixed\", feature 1: no fracture depth attribute, while other "
+         "release polygons have one",
+         1},
+        {"", base + "--release-polygon overlap.geojson -o made.cmd",
+         "overlap.geojson: layer \"overlap\", feature 0 and overlap.geojson: layer \"overlap\", "
+         "feature 1: overlapping release polygons with different fracture depths at ",
+         1},
         {"", base + "--release 2000:2100 -o made.cmd",
          "--release 2000:2100: no point of the profile lies there", 1},
         {"", base + "--spacing 0 -o made.cmd", "--spacing: `0' is not a value it takes", 2},
@@ -259,10 +275,7 @@ TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
 
     // A refusal that lists the lines escapes their names too.
     const std::string one = geojson_line(evil, kValley, kUtm);
-    const auto at = one.find("{\"type\": \"Feature\"");
-    const std::string feature = one.substr(at, one.size() - 3 - at);
-    test::write_text(dir.file("two.geojson"),
-                     one.substr(0, at) + feature + ", " + feature + "]}\n");
+    test::write_text(dir.file("two.geojson"), test::geojson_both(one, one));
     EXPECT_EQ(test::run_profile(dir, "dem.tif two.geojson -o m.cmd", out), 1);
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
     EXPECT_NE(out.find("name \"x\\n| POWDER"), std::string::npos) << out;
