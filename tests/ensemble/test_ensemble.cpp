@@ -45,6 +45,12 @@ int run(const TempDir& dir, const std::string& args, std::string& out) {
     return test::run_in(dir.path(), test::bin_dir() + "/" + args, out);
 }
 
+std::string repeat(const std::string& text, int times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
+
 TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     TempDir dir;
     write_text(dir.file("e.toml"),
@@ -80,7 +86,8 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
               "-1 1 3.40282e+38 | Velo_Prof_Coeff_1 -1 -3.40282e+38 | p3 1 | p3 3 | p3 10"
               " | p2 10 | p2 30");
     const std::string head = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n",
-                      grid = "base = \"b.cmd\"\nsampling = \"grid\"\n";
+                      grid = "base = \"b.cmd\"\nsampling = \"grid\"\n",
+                      head2 = "base = \"b.cmd\"\nmembers = 4\n";
     const std::pair<std::string, std::string> cases[] = {
         {"base = \"b.cmd\"\nmembers = 0\n", "line 2, column 11: `members' must be at least 1"},
         {"base = \"b.cmd\"\nmembers = 2.5\n",
@@ -134,27 +141,61 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
          "line 3, column 11: `members' is 3 but the grid has 2 combinations"},
         // The TOML itself.
         {"base = \"b.cmd\nmembers = 2\n", "line 1, column 14: Error while parsing string"},
-        {"base = \"b.cmd\"\nmembers =\n",
-         "line 2, column 10: Error while parsing key-value pair: expected value"},
-        {"base = \"b.cmd\"\nmembers = 2 3\n",
-         "line 2, column 13: Error while parsing key-value pair: expected a comment or whitespace"},
-        {"base = \"b.cmd\"\nmembers = 2\nmembers = 3\n",
-         "line 3, column 11: Error while parsing key-value pair: cannot redefine existing integer "
-         "'members'"},
-        {"base = \"b.cmd\"\nmembers = 1e400\n",
-         "line 2, column 16: Error while parsing floating-point: '1e400'"},
         {"base = \"b.cmd\"\nmembers = nan\n",
          "line 2, column 11: the value is not a finite number"},
-        {"base = \"b.cmd\"\n[vary\n",
-         "line 2, column 6: Error while parsing table header: expected ']'"},
         {"base = \"b.cmd\"\nmembers = 2\n[vary]\nCourant_Nr = [0.5,\n 0.6\n",
          "line 5, column 6: Error while parsing array"},
+        // Hostile TOML, refused before the parser sees it.
+        {"x = " + std::string(30000, '['),
+         "line 1, column 37: arrays and inline tables nested more than 32 deep"},
+        // A NUL before a quote: toml++ 3.3 read on into what the scan took for a string.
+        {std::string("base =-ttttt\0\0\"'''\xEF\xBB\xBE# A\n", 24),
+         "line 1, column 13: a control character"},
+        {"base = \"a\x01b\"\n", "line 1, column 10: a control character"},
+        {"x = " + repeat("{a=", 3000), "nested more than 32 deep"},
+        {head2 + "[vary]\na" + repeat(".a", 40) + " = 1\n",
+         "line 4, column 64: a key of more than 32 dotted parts"},
+        {head2 + "s = \"" + std::string(100, '[') + "\"\nx = [[1]]\n",
+         "line 3, column 5: unknown key `s'"},
+        {head2 + std::string(kMaxEnsembleFile, '#'), "is larger than 1048576 bytes"},
+        {head2 + "[vary]\nMax_Dev = [1.0]\nRef_Radius = [2.0]\n",
+         "line 5, column 14: `Ref_Radius' and `Max_Dev' (line 4) are the same parameter; vary it "
+         "once"},
+        {head2 + "[vary]\nCourant_Nr = [true]\n",
+         "line 4, column 15: a value an ensemble file does not take"},
+        {head2 + "[vary.deeper]\nx = 1\n", "[vary.deeper]: sections do not nest"},
+        {head2 + "seed = inf\n", "line 3, column 8: the value is not a finite number"},
+        {head2 + "[ = 1]\n",
+         "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
+        {head2 + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
+        {head2 + "[vary]\nNumerics = [\n  } ]\n",
+         "line 5, column 3: `}' where `]' or a value is expected"},
+        {head2 + "seed = 0'''\xC6\xBC'''\n",
+         "line 3, column 12: a character other than ASCII outside a string"},
+        {head2 + "seed = 1 '\xC6\xBC'\n",
+         "line 3, column 10: a quote that does not start a string"},
+        {head2 + "seed = 0x-[\"\xC6\xBC\"]\n",
+         "line 3, column 13: a character other than ASCII outside a string"},
+        {head2 + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n",
+         "line 4, column 1: a character other than ASCII in a multi-line string"},
+        {head2 + "[vary]\nh2 = { factor = [1] ]\n",
+         "line 4, column 21: `]' where `}' or a value is expected"},
+        {head2 + "seed =\xEF\xBA\xBF"
+                 "1\n",
+         "line 3, column 7: a character other than ASCII outside a string or a comment"},
     };
     for (const auto& [text, message] : cases) {
         write_text(dir.file("e.toml"), text);
         const std::string err = read_ensemble_file(dir.file("e.toml"), s);
-        EXPECT_NE(err.find(message), std::string::npos) << text << "\n gave: " << err;
+        EXPECT_NE(err.find(message), std::string::npos) << text.substr(0, 80) << "\n gave: " << err;
     }
+    // Devices and FIFOs are refused before they are opened: nothing to read
+    // forever.
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    for (const std::string& path :
+         {std::string("/dev/zero"), dir.file("fifo"), dir.path().string()})
+        EXPECT_NE(read_ensemble_file(path, s).find("is not a regular file"), std::string::npos)
+            << path;
 }
 
 EnsembleFile lhs_ensemble(int members, uint64_t seed,
@@ -309,13 +350,25 @@ void write_result(const std::string& path, const std::vector<std::vector<float>>
     b.save(path);
 }
 
+// A grid ensemble of b.cmd over the values of Courant_Nr given, then extra.
+std::string grid_ensemble(const std::string& values, const std::string& extra = "") {
+    return "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [" + values + "]\n" + extra;
+}
+
+// A member written by hand into the ensemble folder out: its result with
+// the given peaks and its status file with the exit status.
+void write_member(const std::string& out, const Member& m,
+                  const std::vector<std::vector<float>>& peaks, const std::string& status = "0") {
+    write_result(out + "/" + m.folder + "/member.res", peaks);
+    write_text(out + "/" + m.folder + "/member.status",
+               "hash " + m.hash + "\nexit_status " + status + "\n");
+}
+
 TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, "
-               "0.9, 0.95, 0.99]\n"
-               "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\n");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.6, 0.7, 0.8, 0.9, 0.95, 0.99",
+                                                 "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\n"));
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
     // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12.
@@ -327,15 +380,9 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                                       {0, 9, 0, 0},    {0, 99, 99, 99}, {99, 99, 99, 99},
                                       {99, 99, 99, 99}};
     const std::string out = dir.file("out");
-    for (int i = 0; i < 7; ++i) {
-        const std::string f = out + "/" + plan.members[i].folder;
-        write_result(f + "/member.res", {p3[i], p2[i], {5, 6, 7, 8}, {1, 1, 1, 1}});
-        write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status " +
-                                             std::string(i == 4   ? "2"
-                                                         : i == 5 ? "5"
-                                                                  : "0") +
-                                             "\n");
-    }
+    const char* const status[7] = {"0", "0", "0", "0", "2", "5", "0"};
+    for (int i = 0; i < 7; ++i)
+        write_member(out, plan.members[i], {p3[i], p2[i], {5, 6, 7, 8}, {1, 1, 1, 1}}, status[i]);
     // Member 5 ran to a small-step stop after an onset of instability: left
     // out as unstable. Member 6's run record names another command file: not
     // run (for this plan).
@@ -397,6 +444,28 @@ const char* const kCrsLines =
     "\"scale_factor\","
     "0.9996],PARAMETER[\"false_easting\",500000],PARAMETER[\"false_northing\",0],UNIT[\"metre\",1]]"
     "\n";
+
+// Starts torla-ensemble run s.toml -o e in dir with its scratch folder
+// under dir/tmp; own_group: in a process group of its own, as a shell
+// starts a command.
+pid_t start_run(const TempDir& dir, const char* jobs, bool own_group) {
+    fs::create_directories(dir.path() / "tmp");
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (own_group) setpgid(0, 0);
+    setenv("TMPDIR", dir.file("tmp").c_str(), 1);
+    if (chdir(dir.path().c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(127);
+    execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml", "-o",
+          "e", "--jobs", jobs, nullptr);
+    _exit(127);
+}
+
+template <class Done>
+void wait_until(Done done, std::chrono::milliseconds limit) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!done() && std::chrono::steady_clock::now() - start < limit)
+        std::this_thread::sleep_for(5ms);
+}
 
 class EnsembleProgram : public testing::Test {
 protected:
@@ -516,14 +585,7 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
     write_text(dir.file("s.toml"),
                "base = \"b.cmd\"\nmembers = 30\nseed = 5\n[vary]\nMax_Salt_Density = { min = 20.0, "
                "max = 60.0 }\n");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);  // a process group of its own, as a shell gives a command
-        if (chdir(dir.path().c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(127);
-        execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml",
-              "-o", "e", "--jobs", "1", nullptr);
-        _exit(127);
-    }
+    const pid_t pid = start_run(dir, "1", true);
     std::map<std::string, fs::file_time_type> stamps;  // of the finished members' results
     auto finished = [&] {
         stamps.clear();
@@ -536,9 +598,7 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
     // Killed once a few members have finished: the whole group, the member
     // being run included (what an interrupt from the terminal reaches),
     // which is left without its status.
-    for (auto t = std::chrono::steady_clock::now();
-         finished() < 3 && std::chrono::steady_clock::now() - t < 60s;)
-        std::this_thread::sleep_for(5ms);
+    wait_until([&] { return finished() >= 3; }, 60s);
     kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     const int before = finished();
@@ -644,78 +704,6 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
         << "an input was overwritten";
 }
 
-// ---- Hostile inputs and folders.
-
-TEST(EnsembleFile, HostileTomlIsRefusedBeforeTheParserSeesIt) {
-    TempDir dir;
-    const std::string head = "base = \"b.cmd\"\nmembers = 4\n";
-    const std::pair<std::string, std::string> cases[] = {
-        {"x = " + std::string(30000, '['),
-         "line 1, column 37: arrays and inline tables nested more than 32 deep"},
-        // A NUL before a quote: toml++ 3.3 read on into what the scan took for a string.
-        {std::string("base =-ttttt\0\0\"'''\xEF\xBB\xBE# A\n", 24),
-         "line 1, column 13: a control character"},
-        {"base = \"a\x01b\"\n", "line 1, column 10: a control character"},
-        {"x = " + std::string(30000, '{'),
-         "line 1, column 37: arrays and inline tables nested more than 32 deep"},
-        {"x = " +
-             [] {
-                 std::string t;
-                 for (int i = 0; i < 3000; ++i) t += "{a=";
-                 return t;
-             }(),
-         "nested more than 32 deep"},
-        {head + "[vary]\n" +
-             [] {
-                 std::string t = "a";
-                 for (int i = 0; i < 40; ++i) t += ".a";
-                 return t;
-             }() +
-             " = 1\n",
-         "line 4, column 64: a key of more than 32 dotted parts"},
-        {head + "s = \"" + std::string(100, '[') + "\"\nx = [[1]]\n",
-         "line 3, column 5: unknown key `s'"},
-        {head + std::string(kMaxEnsembleFile, '#'), "is larger than 1048576 bytes"},
-        {head + "[vary]\nMax_Dev = [1.0]\nRef_Radius = [2.0]\n",
-         "line 5, column 14: `Ref_Radius' and `Max_Dev' (line 4) are the same parameter; vary it "
-         "once"},
-        {head + "[vary]\nCourant_Nr = [true]\n",
-         "line 4, column 15: a value an ensemble file does not take"},
-        {head + "[vary.deeper]\nx = 1\n", "[vary.deeper]: sections do not nest"},
-        {head + "seed = inf\n", "line 3, column 8: the value is not a finite number"},
-        {head + "[ = 1]\n",
-         "line 3, column 1: a section name is expected after ["},  // an assumption inside toml++
-        {head + "[[\t.x]]\n", "line 3, column 1: a section name is expected after ["},
-        {head + "[vary]\nNumerics = [\n  } ]\n",
-         "line 5, column 3: `}' where `]' or a value is expected"},
-        {head + "seed = 0'''\xC6\xBC'''\n",
-         "line 3, column 12: a character other than ASCII outside a string"},
-        {head + "seed = 1 '\xC6\xBC'\n", "line 3, column 10: a quote that does not start a string"},
-        {head + "seed = 0x-[\"\xC6\xBC\"]\n",
-         "line 3, column 13: a character other than ASCII outside a string"},
-        {head + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n",
-         "line 4, column 1: a character other than ASCII in a multi-line string"},
-        {head + "[vary]\nh2 = { factor = [1] ]\n",
-         "line 4, column 21: `]' where `}' or a value is expected"},
-        {head + "seed =\xEF\xBA\xBF"
-                "1\n",
-         "line 3, column 7: a character other than ASCII outside a string or a comment"},
-    };
-    EnsembleFile s;
-    for (const auto& [text, message] : cases) {
-        write_text(dir.file("e.toml"), text);
-        const std::string err = read_ensemble_file(dir.file("e.toml"), s);
-        EXPECT_NE(err.find(message), std::string::npos) << text.substr(0, 80) << "\n gave: " << err;
-    }
-    // Devices and FIFOs are refused before they are opened: nothing to read
-    // forever.
-    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    for (const std::string& path :
-         {std::string("/dev/zero"), dir.file("fifo"), dir.path().string()})
-        EXPECT_NE(read_ensemble_file(path, s).find("is not a regular file"), std::string::npos)
-            << path;
-}
-
 // Runs torla-ensemble in dir with its scratch folder under dir/tmp.
 int ensemble(const TempDir& dir, const std::string& args, std::string& out) {
     fs::create_directories(dir.path() / "tmp");
@@ -731,7 +719,7 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
     std::string cmd = small_command_file();
     write_text(dir.file("zero-elem.cmd"), cmd.replace(cmd.find("Max_Time"), 0, "Elem_Size 0\n"));
     const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n";
-    write_text(dir.file("ok.toml"), "base = \"b.cmd\"\n" + grid);
+    write_text(dir.file("ok.toml"), grid_ensemble("0.5, 0.9"));
     write_text(dir.file("elem.toml"), "base = \"zero-elem.cmd\"\n" + grid);
     write_text(dir.file("zero.toml"), "base = \"/dev/zero\"\n" + grid);
     write_text(dir.file("fail.toml"),
@@ -782,9 +770,7 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
 }
 
 TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n"
-               "[thresholds]\np3 = [0.05]\n");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.9", "[thresholds]\np3 = [0.05]\n"));
     std::string out;
     ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
     Plan plan;
@@ -834,8 +820,7 @@ TEST_F(EnsembleProgram, WritesNothingThroughLinksPlantedInItsFolder) {
 }
 
 TEST_F(EnsembleProgram, AResultDeletedOrCutRunsAgain) {
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.9]\n");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.9"));
     std::string out;
     ASSERT_EQ(ensemble(dir, "run s.toml -o e", out), 0) << out;
     Plan plan;
@@ -857,19 +842,10 @@ TEST_F(EnsembleProgram, AResultDeletedOrCutRunsAgain) {
 TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt) {
     write_text(dir.file("b.cmd"),
                small_command_file(1000, "Max_Time 1500\nDump_Interval 500\nNumerics robust\n"));
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6]\n");
-    fs::create_directories(dir.path() / "tmp");
+    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.6"));
     for (int sig : {SIGTERM, SIGINT, SIGKILL}) {
         fs::remove_all(dir.path() / "e");
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setenv("TMPDIR", dir.file("tmp").c_str(), 1);
-            if (chdir(dir.path().c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(127);
-            execl((test::bin_dir() + "/torla-ensemble").c_str(), "torla-ensemble", "run", "s.toml",
-                  "-o", "e", "--jobs", "2", nullptr);
-            _exit(127);
-        }
+        const pid_t pid = start_run(dir, "2", false);
         // Stopped once both members run (each has its output file).
         auto running = [&] {
             std::error_code ec;
@@ -878,9 +854,7 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
                 n += fs::exists(f.path() / "member.out");
             return n;
         };
-        for (auto t = std::chrono::steady_clock::now();
-             running() < 2 && std::chrono::steady_clock::now() - t < 30s;)
-            std::this_thread::sleep_for(5ms);
+        wait_until([&] { return running() >= 2; }, 30s);
         ASSERT_EQ(running(), 2);
         std::this_thread::sleep_for(100ms);
         kill(pid, sig);  // the tool alone, not its process group
@@ -897,10 +871,7 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
             }
             return n;
         };
-        for (auto t = std::chrono::steady_clock::now();
-             (left() || !empty_folder(dir.path() / "tmp")) &&
-             std::chrono::steady_clock::now() - t < 10s;)
-            std::this_thread::sleep_for(10ms);
+        wait_until([&] { return !left() && empty_folder(dir.path() / "tmp"); }, 10s);
         EXPECT_EQ(left(), 0) << "members outlive signal " << sig;
         EXPECT_TRUE(empty_folder(dir.path() / "tmp")) << "scratch left after signal " << sig;
         Plan plan;
@@ -913,10 +884,8 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
 TEST(EnsembleCollect, PeaksThatBlewUpAreLeftOutAsFailed) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
-    write_text(
-        dir.file("s.toml"),
-        "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.6, 0.7, 0.8, 0.9]\n"
-        "[thresholds]\np3 = [1.0]\n");
+    write_text(dir.file("s.toml"),
+               grid_ensemble("0.5, 0.6, 0.7, 0.8, 0.9", "[thresholds]\np3 = [1.0]\n"));
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
     const float nan = std::nanf(""), inf = HUGE_VALF;
@@ -932,9 +901,7 @@ TEST(EnsembleCollect, PeaksThatBlewUpAreLeftOutAsFailed) {
     for (int i = 0; i < 5; ++i) {
         std::vector<std::vector<float>> peaks(4, std::vector<float>{0, 1, 2, 0});
         peaks[cases[i].quantity][2] = cases[i].peak;
-        const std::string f = dir.file("out/" + plan.members[i].folder);
-        write_result(f + "/member.res", peaks);
-        write_text(f + "/member.status", "hash " + plan.members[i].hash + "\nexit_status 0\n");
+        write_member(dir.file("out"), plan.members[i], peaks);
     }
     CollectFigures fig;
     ASSERT_EQ(collect(dir.file("out"), fig), "");

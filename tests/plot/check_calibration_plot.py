@@ -13,22 +13,12 @@ import shutil
 import subprocess
 import sys
 
-try:
-    import matplotlib.image
-except ImportError as e:
-    print(f"SKIP: torla-calibration-plot needs matplotlib ({e})")
-    sys.exit(77)
+from plot_checks import check, need_matplotlib, status
+
+need_matplotlib("torla-calibration-plot")
+import matplotlib.image  # noqa: E402
 
 tool, build, source, work = (os.path.abspath(a) for a in sys.argv[1:5])
-failures = []
-
-
-def check(ok, what):
-    print(("ok    " if ok else "FAIL  ") + what)
-    if not ok:
-        failures.append(what)
-
-
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 synthetic = os.path.join(source, "examples", "synthetic")
@@ -55,4 +45,4 @@ check(best is not None and 0.015 <= best["parameters"]["Alpha"] <= 0.025, "the b
 # A folder without a calibration is refused with a message, not a trace.
 r = subprocess.run([sys.executable, tool, "nothing", "--observed", obs], cwd=work, capture_output=True, text=True)
 check(r.returncode != 0 and "Traceback" not in r.stderr, f"refuses a folder without a calibration ({r.stderr.strip()[-200:]})")
-sys.exit(1 if failures else 0)
+sys.exit(status())

@@ -13,23 +13,12 @@ import shutil
 import subprocess
 import sys
 
-try:
-    import matplotlib  # noqa: F401
-    import matplotlib.image
-except ImportError as e:
-    print(f"SKIP: torla-ensemble-plot needs numpy and matplotlib ({e})")
-    sys.exit(77)
+from plot_checks import check, need_matplotlib, status
+
+need_matplotlib("torla-ensemble-plot")
+import matplotlib.image  # noqa: E402
 
 tool, fixtures, work = sys.argv[1:4]
-failures = []
-
-
-def check(ok, what):
-    print(("ok    " if ok else "FAIL  ") + what)
-    if not ok:
-        failures.append(what)
-
-
 shutil.rmtree(work, ignore_errors=True)
 os.makedirs(work)
 for name in ("exceedance.csv", "runout.csv", "fronts.csv"):
@@ -54,4 +43,4 @@ check(r.returncode == 1 and "row 6 has 2 of 12 fields" in r.stderr, f"refuses a 
 os.remove(os.path.join(work, "exceedance.csv"))
 r = subprocess.run([sys.executable, tool, work], capture_output=True, text=True)
 check(r.returncode == 1 and "exceedance.csv" in r.stderr, f"names a missing table ({r.stderr.strip()})")
-sys.exit(1 if failures else 0)
+sys.exit(status())

@@ -16,38 +16,17 @@ CTest as skipped) when numpy or matplotlib is missing.
 import importlib.machinery
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import types
 
-SKIP = 77
+from plot_checks import check, failures, need_matplotlib, status
 
-try:
-    import matplotlib  # noqa: F401
-    import numpy as np
-except ImportError as e:
-    print(f"SKIP: torla-plot needs numpy and matplotlib ({e})")
-    sys.exit(SKIP)
-
+need_matplotlib("torla-plot")
 import matplotlib.image  # noqa: E402
+import numpy as np  # noqa: E402
 
 FIGURES = ("profile", "spacetime", "front")
-failures = []
-
-
-def check(ok, what):
-    print(("ok    " if ok else "FAIL  ") + what)
-    if not ok:
-        failures.append(what)
-
-
-def png_size(path):
-    with open(path, "rb") as f:
-        head = f.read(24)
-    if len(head) < 24 or head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
-        return None
-    return struct.unpack(">II", head[16:24])
 
 
 def run(tool, args):
@@ -60,9 +39,8 @@ def check_figures(outdir, name, size, kinds=FIGURES):
         if not os.path.isfile(path):
             check(False, f"{kind}: {path} written")
             continue
-        check(png_size(path) == size, f"{kind}: PNG of {size[0]} x {size[1]} pixels, "
-              f"got {png_size(path)}")
         img = matplotlib.image.imread(path)[:, :, :3]
+        check(img.shape[1::-1] == size, f"{kind}: PNG of {size[0]} x {size[1]} pixels, got {img.shape}")
         # Curves and the colour mesh are drawn in colour; axes, text and the
         # background are grey.
         chroma = img.max(axis=2) - img.min(axis=2)
@@ -231,7 +209,7 @@ def main(tool, fixtures, work):
 
     print(f"torla-plot: {len(failures)} checks failed" if failures else
           "torla-plot: every check passed")
-    return 1 if failures else 0
+    return status()
 
 
 if __name__ == "__main__":

@@ -12,12 +12,10 @@ import shutil
 import subprocess
 import sys
 
-try:
-    import matplotlib.image
-    import numpy  # noqa: F401
-except ImportError as e:
-    print(f"SKIP: torla-plot needs numpy and matplotlib ({e})")
-    sys.exit(77)
+from plot_checks import check, need_matplotlib, status
+
+need_matplotlib("torla-plot")
+import matplotlib.image  # noqa: E402
 
 tool, work = sys.argv[1], sys.argv[2]
 shutil.rmtree(work, ignore_errors=True)
@@ -27,17 +25,10 @@ at = {"problem": "P $x$", "run": "R", "cell": 3, "horizontal_m": 30.0, "heights_
       "dumps": [{"t_s": t, "p_kPa": [t, t / 2, 0.0]} for t in (0.0, 1.0, 2.0, 3.0)]}
 with open(os.path.join(work, "at.json"), "w") as f:
     json.dump(at, f)
-failures = []
 
 
 def run(*args):
     return subprocess.run([sys.executable, tool, "at", *args], capture_output=True, text=True)
-
-
-def check(ok, what):
-    print(("ok    " if ok else "FAIL  ") + what)
-    if not ok:
-        failures.append(what)
 
 
 r = run(os.path.join(work, "at.json"), "-o", work, "--size", "600x400")
@@ -69,4 +60,4 @@ for args, change, text in cases:
           f"refuses {args} {list(change)}: {r.stderr.strip()}")
 r = run(os.path.join(work, "missing.json"))
 check(r.returncode == 1 and "missing.json" in r.stderr, "names a missing file")
-sys.exit(1 if failures else 0)
+sys.exit(status())

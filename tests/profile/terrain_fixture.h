@@ -1,9 +1,13 @@
 // Small terrain made in the test with GDAL: an analytic valley as a raster
-// and path lines in the formats an engineer draws them in. No data set is
-// shipped.
+// and path lines in the formats an engineer draws them in, GeoJSON written
+// as text; torla-profile run on them and its command file read back. No
+// data set is shipped.
 #pragma once
 
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -12,6 +16,8 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
+
+#include "test_support.h"
 
 namespace torla::test {
 
@@ -118,6 +124,87 @@ inline void write_lines(
     }
     OGRCoordinateTransformation::DestroyCT(ct);
     GDALClose(ds);
+}
+
+// GeoJSON written as text, so that it can hold what OGR would not write:
+// the crs member naming UTM 32N, the valley path's vertices, a line, a
+// polygon between two northings and a point.
+inline const std::string kUtm =
+    "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
+inline const std::string kValley =
+    "[400200, 5101100], [400230, 5100700], [400190, 5100300], [400200, 5100100]";
+
+inline std::string geojson_feature(const std::string& properties, const std::string& geometry,
+                                   const std::string& crs_member = kUtm) {
+    return "{\"type\": \"FeatureCollection\", " + crs_member +
+           "\"features\": [{\"type\": \"Feature\", \"properties\": {" + properties +
+           "}, \"geometry\": " + geometry + "}]}\n";
+}
+
+inline std::string geojson_line(const std::string& name, const std::string& coordinates,
+                                const std::string& crs_member = "") {
+    return geojson_feature("\"name\": " + name,
+                           "{\"type\": \"LineString\", \"coordinates\": [" + coordinates + "]}",
+                           crs_member);
+}
+
+inline std::string geojson_polygon(const std::string& properties, double y0, double y1) {
+    char g[256];
+    std::snprintf(g, sizeof g,
+                  "{\"type\": \"Polygon\", \"coordinates\": [[[400100, %.0f], [400300, %.0f], "
+                  "[400300, %.0f], [400100, %.0f], [400100, %.0f]]]}",
+                  y0, y0, y1, y1, y0);
+    return geojson_feature(properties, g);
+}
+
+// The features of two collections in one, in the first one's CRS.
+inline std::string geojson_both(const std::string& a, const std::string& b) {
+    return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
+}
+
+inline std::string geojson_point(double x, double y) {
+    char g[128];
+    std::snprintf(g, sizeof g, "{\"type\": \"Point\", \"coordinates\": [%.6f, %.6f]}", x, y);
+    return geojson_feature("", g);
+}
+
+// The valley DEM and path, a release polygon and a split point.
+inline void make_inputs(const TempDir& dir) {
+    make_valley_dem(dir.file("dem.tif"));
+    write_text(dir.file("path.geojson"), geojson_line("\"valley\"", kValley, kUtm));
+    write_text(dir.file("poly.geojson"), geojson_polygon("", 5100900, 5101200));
+    write_text(dir.file("split.geojson"), geojson_point(400215, 5100500));
+}
+
+// Runs torla-profile in dir; before goes in front of the program (a
+// timeout, an environment).
+inline int run_profile(const TempDir& dir, const std::string& args, std::string& out,
+                       const std::string& before = "") {
+    return run_in(dir.path(), before + bin_dir() + "/torla-profile " + args, out);
+}
+
+// The numbers of the rows after a header line of a command file (the local
+// rows, the coordinate rows), up to the next section.
+inline std::vector<std::vector<double>> rows_after(const std::string& cmd,
+                                                   const std::string& header) {
+    std::istringstream in(cmd.substr(cmd.find(header + "\n") + header.size() + 1));
+    std::vector<std::vector<double>> rows;
+    std::string line;
+    while (std::getline(in, line) && line[0] != '|') {
+        if (line.rfind("Number_of_Points", 0) == 0) continue;
+        std::istringstream row(line);
+        rows.emplace_back();
+        for (double x; row >> x;) rows.back().push_back(x);
+    }
+    return rows;
+}
+
+// The value of a `# key: value' line of the comment block.
+inline std::string fact(const std::string& cmd, const std::string& key) {
+    const auto at = cmd.find("\n# " + key + ": ");
+    if (at == std::string::npos) return "(missing)";
+    const auto from = at + key.size() + 5;
+    return cmd.substr(from, cmd.find('\n', from) - from);
 }
 
 }  // namespace torla::test

@@ -5,11 +5,11 @@
 #include <ogr_spatialref.h>
 
 #include <cmath>
-#include <sstream>
 
 #include "profile/profile.h"
 #include "profile/release.h"
 #include "profile/steps.h"
+#include "profile/text_escape.h"
 #include "terrain_fixture.h"
 #include "test_support.h"
 
@@ -18,94 +18,45 @@ namespace {
 
 using test::TempDir;
 
-const std::string kUtm =
-    "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
+using test::fact;
+using test::rows_after;
 
 // Runs torla-profile in dir with the valley and its path; the command file's text.
 std::string made(const TempDir& dir, const std::string& options, int expect = 0,
                  std::string* console = nullptr) {
-    if (!std::filesystem::exists(dir.file("dem.tif"))) {
-        test::make_valley_dem(dir.file("dem.tif"));
-        test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
-    }
+    if (!std::filesystem::exists(dir.file("dem.tif"))) test::make_inputs(dir);
     std::filesystem::remove(dir.file("made.cmd"));
     std::string out;
-    const int status = test::run_in(
-        dir.path(), test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd " + options,
-        out);
+    const int status = test::run_profile(dir, "dem.tif path.geojson -o made.cmd " + options, out);
     EXPECT_EQ(status, expect) << options << "\n" << out;
     if (console) *console = out;
     return status == 0 ? test::read_text(dir.file("made.cmd")) : "";
 }
 
-// The numbers of the local rows, and of the coordinate rows.
-std::vector<std::vector<double>> rows_after(const std::string& cmd, const std::string& header) {
-    std::istringstream in(cmd.substr(cmd.find(header + "\n") + header.size() + 1));
-    std::vector<std::vector<double>> rows;
-    std::string line;
-    while (std::getline(in, line) && line[0] != '|') {
-        if (line.rfind("Number_of_Points", 0) == 0) continue;
-        std::istringstream row(line);
-        std::vector<double> v;
-        for (double x; row >> x;) v.push_back(x);
-        rows.push_back(v);
-    }
-    return rows;
-}
-
-std::string fact(const std::string& cmd, const std::string& key) {
-    const auto at = cmd.find("\n# " + key + ": ");
-    if (at == std::string::npos) return "(missing)";
-    const auto from = at + key.size() + 5;
-    return cmd.substr(from, cmd.find('\n', from) - from);
-}
-
-TEST(ProfileOptions, NumericsRobustUnlessStandardAndTorlaRunsTheFile) {
-    TempDir dir;
-    for (const auto& [options, numerics] : {std::pair{"", "robust"},
-                                            {"--numerics standard", "standard"},
-                                            {"--numerics robust", "robust"}}) {
-        const std::string cmd = made(dir, std::string("--max-time 4 ") + options);
-        EXPECT_NE(cmd.find(std::string("\nNumerics ") + numerics + "\n"), std::string::npos)
-            << options;
-        EXPECT_EQ(fact(cmd, "numerics"), numerics);
-        std::string out;
-        EXPECT_EQ(test::run_torla(dir, cmd, out), 0) << options << "\n" << out;
-    }
-}
-
-// Cells apart from the sampling: the coordinate rows stay, Elem_Size and
-// Max_Dev follow the cells; torla runs the finer grid.
-TEST(ProfileOptions, CellSizeSetsTheGridNotTheProfile) {
-    TempDir dir;
-    const std::string plain = made(dir, "--max-time 2");
-    const std::string fine = made(dir, "--max-time 2 --cell-size 2.5");
-    EXPECT_EQ(rows_after(plain, "| COORDINATES"), rows_after(fine, "| COORDINATES"));
-    EXPECT_NE(fine.find("\nElem_Size 2.5\nMax_Dev 0.75\n"), std::string::npos);
-    EXPECT_EQ(fact(fine, "cell_size_m"), "2.5");
-    EXPECT_EQ(fact(fine, "spacing_m"), "10");
-    std::string out;
-    EXPECT_EQ(test::run_torla(dir, fine, out), 0) << out;
-    EXPECT_NE(out.find("cells"), std::string::npos) << out;
-}
-
-// The prose of the comment block and the default names: what the options
-// change is said there, and only then.
-TEST(ProfileOptions, CommentBlockSaysWhatWasChosen) {
+// What the options change is said in the comment block, the global section
+// and the default names, and only then; torla runs the files with either
+// numerics and cells apart from the sampling.
+TEST(ProfileOptions, TheFileSaysWhatWasChosen) {
     TempDir dir;
     struct Case {
         std::string options;
         std::vector<std::string> present, absent;
     };
     const std::vector<Case> cases = {
-        {"",
-         {"drop 498.3 m (1550.0 to 1051.7 m),", "over the upper tenth of the path (0 to 100.0 m)",
+        {"--max-time 2",
+         {"\nNumerics robust\n", "# numerics: robust\n", "\nElem_Size 10\nMax_Dev 3\n",
+          "drop 498.3 m (1550.0 to 1051.7 m),", "over the upper tenth of the path (0 to 100.0 m)",
           "elevations sampled bilinearly from the DEM.\n", "\nTrack_Name Path path.geojson\n",
-          "\nRun_Name Release 0-100 m, 1 m snow\n", "# release_depth_source: bundled release\n"},
+          "\nRun_Name Release 0-100 m, 1 m snow\n", "# release_depth_source: bundled release\n",
+          "# cell_size_m: 10\n"},
          {"averaged over", "fracture depth"}},
-        {"--smooth 30 --name T --run-name R",
-         {"then averaged over 30 m (--smooth; at most ", "\nTrack_Name T\nRun_Name R\n",
-          "# smooth_m: 30\n"},
+        {"--max-time 2 --numerics standard --cell-size 2.5",
+         {"\nNumerics standard\n", "# numerics: standard\n", "\nElem_Size 2.5\nMax_Dev 0.75\n",
+          "# cell_size_m: 2.5\n", "# spacing_m: 10\n"},
+         {"Numerics robust"}},
+        {"--numerics robust --smooth 30 --name T --run-name R",
+         {"\nNumerics robust\n", "then averaged over 30 m (--smooth; at most ",
+          "\nTrack_Name T\nRun_Name R\n", "# smooth_m: 30\n"},
          {}},
         {"--release-depth 0.5",
          {"a fracture depth (--release-depth) times the cover density 120 kg/m3",
@@ -113,13 +64,19 @@ TEST(ProfileOptions, CommentBlockSaysWhatWasChosen) {
          {"saltation h2 1.5 m"}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
         const std::string cmd = made(dir, c.options);
         for (const auto& text : c.present)
-            EXPECT_NE(cmd.find(text), std::string::npos) << c.options << ": " << text << "\n"
-                                                         << cmd.substr(0, 4000);
-        for (const auto& text : c.absent)
-            EXPECT_EQ(cmd.find(text), std::string::npos) << c.options << ": " << text;
+            EXPECT_NE(cmd.find(text), std::string::npos) << text << "\n" << cmd.substr(0, 4000);
+        for (const auto& text : c.absent) EXPECT_EQ(cmd.find(text), std::string::npos) << text;
+        std::string out;
+        if (c.options.find("--max-time") != std::string::npos) {
+            EXPECT_EQ(test::run_torla(dir, cmd, out), 0) << out;
+        }
     }
+    // The cells do not change the profile's sampling.
+    EXPECT_EQ(rows_after(made(dir, ""), "| COORDINATES"),
+              rows_after(made(dir, "--cell-size 2.5"), "| COORDINATES"));
 }
 
 // The moving average on profiles whose answer is known.
@@ -159,9 +116,8 @@ TEST(ProfileOptions, ReleaseDepthKeepsTheReleasedMass) {
         rows_after(made(dir, "--release 0:100"), "| POWDER SNOW LOCAL PARAMETERS")[0];
     for (const auto& [depth, density] :
          {std::pair{0.575, 120.0}, {1.3, 250.0}, {0.07, 95.5}, {2.0, 300.0}}) {
-        char options[128];
-        std::snprintf(options, sizeof options,
-                      "--release 0:100 --release-depth %g --snow-density %g", depth, density);
+        const std::string options =
+            profile::fmt("--release 0:100 --release-depth %g --snow-density %g", depth, density);
         const std::string cmd = made(dir, options);
         const auto rows = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
         int released = 0;
@@ -189,15 +145,6 @@ TEST(ProfileOptions, ReleaseDepthKeepsTheReleasedMass) {
 TEST(ProfileOptions, PolygonThicknessAttributeGivesTheDepth) {
     TempDir dir;
     made(dir, "");
-    auto polygon = [&](const std::string& properties) {
-        test::write_text(dir.file("poly.geojson"),
-                         "{\"type\": \"FeatureCollection\", " + kUtm +
-                             "\"features\": [{\"type\": \"Feature\", \"properties\": {" +
-                             properties +
-                             "}, \"geometry\": {\"type\": \"Polygon\", \"coordinates\": [[[400100, "
-                             "5101000], [400300, 5101000], [400300, 5101200], [400100, 5101200], "
-                             "[400100, 5101000]]]}}]}\n");
-    };
     struct Case {
         std::string properties, options, depth_fact, message;
         int status;
@@ -216,7 +163,8 @@ TEST(ProfileOptions, PolygonThicknessAttributeGivesTheDepth) {
         {"\"d0\": \"deep\"", "", "", "attribute d0 = `deep' is no fracture depth", 1},
     };
     for (const Case& c : cases) {
-        polygon(c.properties);
+        test::write_text(dir.file("poly.geojson"),
+                         test::geojson_polygon(c.properties, 5101000, 5101200));
         std::string out;
         const std::string cmd =
             made(dir, "--release-polygon poly.geojson " + c.options, c.status, &out);
@@ -235,20 +183,13 @@ TEST(ProfileOptions, PolygonThicknessAttributeGivesTheDepth) {
 TEST(ProfileOptions, SplitPointFromTheReleaseAnOptionOrAPointFile) {
     TempDir dir;
     made(dir, "");
-    auto point = [&](const char* name, double x, double y) {
-        char text[512];
-        std::snprintf(text, sizeof text,
-                      "{\"type\": \"FeatureCollection\", %s\"features\": [{\"type\": \"Feature\", "
-                      "\"properties\": {}, \"geometry\": {\"type\": \"Point\", \"coordinates\": "
-                      "[%.3f, %.3f]}}]}\n",
-                      kUtm.c_str(), x, y);
-        test::write_text(dir.file(name), text);
-    };
     // On the first leg (400200, 5101100) to (400230, 5100700): 200 m down it,
     // 20 m off to the east.
     const double leg = std::hypot(30.0, 400.0), ux = 30.0 / leg, uy = -400.0 / leg;
-    point("near.geojson", 400200 + 200 * ux + 20 * -uy, 5101100 + 200 * uy + 20 * ux);
-    point("far.geojson", 400200 + 200 * ux + 80 * -uy, 5101100 + 200 * uy + 80 * ux);
+    test::write_text(dir.file("near.geojson"), test::geojson_point(400200 + 200 * ux + 20 * -uy,
+                                                                   5101100 + 200 * uy + 20 * ux));
+    test::write_text(dir.file("far.geojson"), test::geojson_point(400200 + 200 * ux + 80 * -uy,
+                                                                  5101100 + 200 * uy + 80 * ux));
     struct Case {
         std::string options, s, source, message;
         int status;
@@ -302,23 +243,17 @@ TEST(ProfileOptions, SplitPointSnapsOntoTheNearestPlaceOfTheProfile) {
                           {-4.0, 3.0, 0.0, 5.0},
                           {103.0, 4.0, 100.0, 5.0}};
     for (const Case& c : cases) {
-        char text[512];
-        std::snprintf(text, sizeof text,
-                      "{\"type\": \"FeatureCollection\", %s\"features\": [{\"type\": \"Feature\", "
-                      "\"properties\": {}, \"geometry\": {\"type\": \"Point\", \"coordinates\": "
-                      "[%.6f, %.6f]}}]}\n",
-                      kUtm.c_str(), 400000.0 + c.along * r + c.off * r,
-                      5100000.0 - c.along * r + c.off * r);
-        test::write_text(dir.file("point.geojson"), text);
+        test::write_text(dir.file("point.geojson"),
+                         test::geojson_point(400000.0 + c.along * r + c.off * r,
+                                             5100000.0 - c.along * r + c.off * r));
         profile::Options o;
         o.split_point_path = dir.file("point.geojson");
         p.notes.clear();
         profile::locate_split(o, utm, p);
         EXPECT_NEAR(p.split_s_m, c.s, 1e-6) << c.along << " " << c.off;
         ASSERT_EQ(p.notes.size(), 1u);
-        char from[64];
-        std::snprintf(from, sizeof from, ", %.1f m from it", c.distance);
-        EXPECT_NE(p.notes[0].find(from), std::string::npos) << p.notes[0];
+        EXPECT_NE(p.notes[0].find(profile::fmt(", %.1f m from it", c.distance)), std::string::npos)
+            << p.notes[0];
     }
 }
 

@@ -1,9 +1,9 @@
-// torla-profile as safe as the simulator: outputs that are inputs, FIFOs and
-// devices, non-finite and far vertices, too many points, names that would
+// torla-profile's refusals, and torla-profile as safe as the simulator:
+// outputs that are inputs, FIFOs and devices, non-finite and far vertices,
+// too many points, formats that would start a program, names that would
 // break out of their comment line, CRS faults, and a write that fails.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -15,74 +15,127 @@
 namespace torla {
 namespace {
 
-using test::TempDir;
 namespace fs = std::filesystem;
+using test::geojson_line;
+using test::kUtm;
+using test::kValley;
+using test::TempDir;
 
-// A GeoJSON line written as text, so that it can hold what OGR would not write.
-std::string geojson_line(const std::string& name, const std::string& coordinates,
-                         const std::string& crs_member = "") {
-    return "{\"type\": \"FeatureCollection\", " + crs_member +
-           "\"features\": [{\"type\": \"Feature\", \"properties\": {\"name\": " + name +
-           "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [" + coordinates +
-           "]}}]}\n";
-}
-
-const std::string kUtm =
-    "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
-const std::string kValley =
-    "[400200, 5101100], [400230, 5100700], [400190, 5100300], [400200, 5100100]";
-
-// The valley DEM and path, a release polygon and a split point.
-void make_inputs(const TempDir& dir) {
-    test::make_valley_dem(dir.file("dem.tif"));
-    test::write_text(dir.file("path.geojson"), geojson_line("\"valley\"", kValley, kUtm));
-    test::write_text(dir.file("poly.geojson"),
-                     "{\"type\": \"FeatureCollection\", " + kUtm +
-                         "\"features\": [{\"type\": \"Feature\", \"properties\": {}, "
-                         "\"geometry\": {\"type\": \"Polygon\", \"coordinates\": [[[400100, "
-                         "5100900], [400300, 5100900], [400300, 5101200], [400100, 5101200], "
-                         "[400100, 5100900]]]}}]}\n");
-    test::write_text(dir.file("split.geojson"),
-                     "{\"type\": \"FeatureCollection\", " + kUtm +
-                         "\"features\": [{\"type\": \"Feature\", \"properties\": {}, "
-                         "\"geometry\": {\"type\": \"Point\", \"coordinates\": [400215, "
-                         "5100500]}}]}\n");
-}
-
-struct Case {
-    std::string setup;  // shell commands run in the directory first
-    std::string args;   // after torla-profile
-    std::string message;
-    int status;
-};
-
-void run_cases(const TempDir& dir, const std::vector<Case>& cases) {
-    const std::string inputs[] = {"dem.tif", "path.geojson", "poly.geojson", "split.geojson"};
-    std::string before[4];
-    for (int k = 0; k < 4; ++k) before[k] = test::read_text(dir.file(inputs[k]));
-    for (const Case& c : cases) {
-        std::string out;
-        if (!c.setup.empty()) test::run_in(dir.path(), c.setup, out);
-        // A FIFO opened for reading would block: the timeout ends such a hang.
-        const int status = test::run_in(
-            dir.path(), "timeout 30 " + test::bin_dir() + "/torla-profile " + c.args, out);
-        EXPECT_EQ(status, c.status) << c.args << "\n" << out;
-        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
-        for (int k = 0; k < 4; ++k)
-            EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k])
-                << c.args << ": " << inputs[k];
-        for (const auto& e : fs::directory_iterator(dir.path()))
-            EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos)
-                << c.args << ": temporary file left: " << e.path();
-        test::run_in(dir.path(), "rm -f made.cmd link.geojson hard.geojson fifo", out);
-    }
-}
-
-TEST(ProfileSafety, OutputsThatAreInputsAndFilesThatAreNotRegularAreRefused) {
+// Every refusal of torla-profile: the shell commands run first, the
+// arguments, a piece of the message, the status. Each names the file, the
+// layer and the position; none changes an input, leaves a temporary file
+// or a command file behind, hangs on a FIFO (the timeout ends a hang) or
+// starts a program: only the vector formats paths come in are tried, so a
+// file that looks like a GPS logger's (GDAL's GPSBabel driver would start
+// `gpsbabel' on it) or an OpenJUMP file is unreadable, and a `gpsbabel'
+// first on the PATH leaves a mark if anything runs it.
+TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
-    make_inputs(dir);
+    test::make_inputs(dir);
+    test::make_valley_dem(dir.file("bare.tif"), {.crs = false});
+    test::make_valley_dem(dir.file("hole.tif"), {.nodata_y = 5100501.0});
+    test::make_valley_dem(dir.file("flat.tif"), {.flat = true});
+    test::make_valley_dem(dir.file("geographic.tif"), {.geographic = true});
+    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}},
+                      false);
+    test::write_lines(dir.file("out.geojson"), "GeoJSON",
+                      {{"out", {{400200, 5101100}, {400200, 5099900}}}});
+    test::write_lines(dir.file("short.geojson"), "GeoJSON",
+                      {{"short", {{400200, 5101100}, {400200, 5101045}}}});
+    auto west = test::valley_path();
+    for (auto& v : west) v.first -= 60.0;
+    test::write_lines(dir.file("two.geojson"), "GeoJSON",
+                      {{"valley", test::valley_path()}, {"west", west}});
+    test::write_text(dir.file("notes.txt"), "not a vector file\n");
+    test::write_text(dir.file("away.geojson"), test::geojson_polygon("", 5099000.0, 5099100.0));
+    const std::string deep = test::geojson_polygon("\"thickness\": 0.8", 5100900, 5101200);
+    test::write_text(dir.file("mixed.geojson"),
+                     test::geojson_both(deep, test::geojson_polygon("", 5100500, 5100600)));
+    test::write_text(
+        dir.file("overlap.geojson"),
+        test::geojson_both(deep, test::geojson_polygon("\"thickness\": 0.5", 5101000, 5101100)));
+    test::write_text(dir.file("gpsbabel"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n");
+    fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
+    test::write_text(dir.file("track.geojson"),
+                     "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
+                     "</TrainingCenterDatabase>\n");
+    test::write_text(dir.file("jump.geojson"),
+                     "<JCSDataFile><FeatureCollection></FeatureCollection></JCSDataFile>\n");
+    const std::string crs_named = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": ";
+    const std::pair<const char*, std::string> lines[] = {
+        {"inf.geojson", geojson_line("\"inf\"", "[400200, 5101100], [1e999, 5100700]", kUtm)},
+        {"nan.geojson", geojson_line("\"nan\"", "[400200, 5101100], [NaN, 5100700]", kUtm)},
+        {"far.geojson", geojson_line("\"far\"", "[400200, 5101100], [400200, 1e12]", kUtm)},
+        {"one.geojson", geojson_line("\"one\"", "[400200, 5101100]", kUtm)},
+        {"badcrs.geojson",
+         geojson_line("\"x\"", kValley, crs_named + "\"urn:ogc:def:crs:EPSG::999999\"}}, ")},
+        {"oddcrs.geojson", geojson_line("\"x\"", kValley, "\"crs\": \"EPSG:32632\", ")},
+        // projected numbers in a file that says WGS84
+        {"wrongcrs.geojson", geojson_line("\"x\"", kValley, crs_named + "\"EPSG:4326\"}}, ")},
+    };
+    for (const auto& [name, text] : lines) test::write_text(dir.file(name), text);
     const std::string base = "dem.tif path.geojson ";
+    struct Case {
+        std::string setup, args, message;
+        int status;
+    };
     const std::vector<Case> cases = {
+        {"", "dem.tif out.geojson -o made.cmd",
+         "out.geojson: layer \"path\", feature 0: a vertex (400200.00, 5099900.00) lies outside "
+         "the DEM dem.tif",
+         1},
+        {"", "hole.tif path.geojson -o made.cmd",
+         "hole.tif: band 1: no-data pixel (column 104, row 349) under the path at 600.0 m along "
+         "the path",
+         1},
+        {"", "dem.tif short.geojson -o made.cmd",
+         "short.geojson: layer \"path\", feature 0: the path is 55.0 m long, shorter than six "
+         "cells of 10 m",
+         1},
+        {"", "flat.tif path.geojson -o made.cmd",
+         "flat.tif: band 1: the profile under path.geojson never descends (1500.00 m all along)",
+         1},
+        {"", "dem.tif two.geojson -o made.cmd",
+         "two.geojson: 2 lines; pick one with --line NAME or --line-index K:\n"
+         "  0: layer \"path\", feature 0, name \"valley\", 4 vertices\n"
+         "  1: layer \"path\", feature 1, name \"west\", 4 vertices",
+         1},
+        {"", "dem.tif two.geojson --line east -o made.cmd",
+         "--line \"east\": no line has this name; the lines are:", 1},
+        {"", "dem.tif two.geojson --line-index 2 -o made.cmd",
+         "--line-index 2: there are 2 lines:", 1},
+        {"", "bare.tif bare.shp -o made.cmd",
+         "neither has a coordinate reference system; name it with --assume-crs", 1},
+        {"", "geographic.tif bare.shp -o made.cmd",
+         "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected", 1},
+        {"", "dem.tif notes.txt -o made.cmd", "notes.txt: cannot be opened as a vector file", 1},
+        {"", "dem.tif track.geojson -o made.cmd", "track.geojson: cannot be opened as a vector", 1},
+        {"", base + "--release-polygon jump.geojson -o made.cmd",
+         "jump.geojson: cannot be opened as a vector file", 1},
+        {"", base + "--split-point track.geojson -o made.cmd",
+         "track.geojson: cannot be opened as a vector file", 1},
+        {"", base + "--release-polygon away.geojson -o made.cmd",
+         "away.geojson: the path does not cross the release polygons", 1},
+        {"", base + "--release-polygon path.geojson -o made.cmd",
+         "path.geojson: no polygon in any layer", 1},
+        {"", base + "--release-polygon mixed.geojson -o made.cmd",
+         "mixed.geojson: layer \"mixed\", feature 1: no fracture depth attribute, while other "
+         "release polygons have one",
+         1},
+        {"", base + "--release-polygon overlap.geojson -o made.cmd",
+         "overlap.geojson: layer \"overlap\", feature 0 and overlap.geojson: layer \"overlap\", "
+         "feature 1: overlapping release polygons with different fracture depths at ",
+         1},
+        {"", base + "--release 2000:2100 -o made.cmd",
+         "--release 2000:2100: no point of the profile lies there", 1},
+        {"", base + "--spacing 0 -o made.cmd", "--spacing: `0' is not a value it takes", 2},
+        {"", base + "--release 5:1 -o made.cmd", "--release: `5:1' is not a value it takes", 2},
+        {"", base + "--release 0:5 --release-polygon poly.geojson -o made.cmd",
+         "--release and --release-polygon exclude each other", 2},
+        {"", base + "--split-at 5 --split-point split.geojson -o made.cmd",
+         "--split-at and --split-point exclude each other", 2},
+        {"", base, "-o FILE.cmd is needed", 2},
+        // Outputs that are inputs, and files that are not regular.
         {"", base + "-o dem.tif", "dem.tif: -o is the same file as the DEM", 1},
         {"", base + "-o ./path.geojson", "-o is the same file as the path line", 1},
         {"ln -s path.geojson link.geojson", base + "-o link.geojson",
@@ -102,30 +155,7 @@ TEST(ProfileSafety, OutputsThatAreInputsAndFilesThatAreNotRegularAreRefused) {
         {"", "/dev/zero path.geojson -o made.cmd", "/dev/zero: the DEM is a character device", 1},
         {"", base + "-o /dev/null", "/dev/null: -o names a character device", 1},
         {"", "missing.tif path.geojson -o made.cmd", "missing.tif: the DEM cannot be read", 1},
-        {"", base + "--split-at 5 --split-point split.geojson -o made.cmd",
-         "--split-at and --split-point exclude each other", 2},
-    };
-    run_cases(dir, cases);
-}
-
-TEST(ProfileSafety, BadVerticesCountsAndCrsAreRefusedWithTheirPlace) {
-    TempDir dir;
-    make_inputs(dir);
-    const std::pair<const char*, std::string> lines[] = {
-        {"inf.geojson", geojson_line("\"inf\"", "[400200, 5101100], [1e999, 5100700]", kUtm)},
-        {"nan.geojson", geojson_line("\"nan\"", "[400200, 5101100], [NaN, 5100700]", kUtm)},
-        {"far.geojson", geojson_line("\"far\"", "[400200, 5101100], [400200, 1e12]", kUtm)},
-        {"badcrs.geojson", geojson_line("\"x\"", kValley,
-                                        "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": "
-                                        "\"urn:ogc:def:crs:EPSG::999999\"}}, ")},
-        {"oddcrs.geojson", geojson_line("\"x\"", kValley, "\"crs\": \"EPSG:32632\", ")},
-        {"wrongcrs.geojson",  // projected numbers in a file that says WGS84
-         geojson_line(
-             "\"x\"", kValley,
-             "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:4326\"}}, ")},
-    };
-    for (const auto& [name, text] : lines) test::write_text(dir.file(name), text);
-    const std::vector<Case> cases = {
+        // Vertices, counts and CRS.
         {"", "dem.tif inf.geojson -o made.cmd",
          "inf.geojson: layer \"inf\", feature 0, vertex 1: coordinate (inf, 5.1007e+06) is not a "
          "finite number",
@@ -136,10 +166,14 @@ TEST(ProfileSafety, BadVerticesCountsAndCrsAreRefusedWithTheirPlace) {
          "far.geojson: layer \"far\", feature 0: a vertex (400200.00, 1000000000000.00) lies "
          "outside the DEM dem.tif",
          1},
-        {"", "dem.tif path.geojson --spacing 0.03 -o made.cmd",
+        {"", "dem.tif poly.geojson -o made.cmd", "poly.geojson: no line in any layer", 1},
+        {"", "dem.tif one.geojson -o made.cmd",
+         "one.geojson: layer \"one\", feature 0: a line needs at least two vertices", 1},
+        {"", "bare.tif bare.shp --assume-crs EPSG:999999 -o made.cmd",
+         "--assume-crs: `EPSG:999999' is no coordinate reference system GDAL knows", 1},
+        {"", base + "--spacing 0.03 -o made.cmd",
          "needs 33447 points; torla reads at most 32767 (Number_of_Points)", 1},
-        {"", "dem.tif path.geojson --cell-size 0.01 -o made.cmd",
-         "grid points; knotline makes at most 32767", 1},
+        {"", base + "--cell-size 0.01 -o made.cmd", "grid points; knotline makes at most 32767", 1},
         {"", "dem.tif badcrs.geojson -o made.cmd",
          "badcrs.geojson: the GeoJSON crs member names `urn:ogc:def:crs:EPSG::999999', which is "
          "no coordinate reference system PROJ knows",
@@ -151,42 +185,24 @@ TEST(ProfileSafety, BadVerticesCountsAndCrsAreRefusedWithTheirPlace) {
          "EPSG:4326 (WGS 84) has no place in the DEM's EPSG:32632",
          1},
     };
-    run_cases(dir, cases);
-}
-
-// Only the vector formats paths come in are tried: a file that looks like a
-// GPS logger's (GDAL's GPSBabel driver would start `gpsbabel' on it) or an
-// OpenJUMP file is refused as unreadable and starts nothing. A `gpsbabel'
-// placed first on the PATH leaves a mark if anything runs it.
-TEST(ProfileSafety, OnlyPathFormatsAreTriedAndNoProgramIsStarted) {
-    TempDir dir;
-    make_inputs(dir);
-    test::write_text(dir.file("gpsbabel"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n");
-    fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
-    const std::pair<const char*, std::string> files[] = {
-        {"track.geojson",
-         "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
-         "</TrainingCenterDatabase>\n"},
-        {"jump.geojson", "<JCSDataFile><FeatureCollection></FeatureCollection></JCSDataFile>\n"},
-    };
-    for (const auto& [name, text] : files) {
-        test::write_text(dir.file(name), text);
-        for (const char* role : {"", "--release-polygon ", "--split-point "}) {
-            std::string out;
-            const std::string line = std::string(role).empty() ? name : "path.geojson";
-            const std::string extra = std::string(role).empty() ? "" : role + std::string(name);
-            const int status =
-                test::run_in(dir.path(),
-                             "PATH=\"" + dir.path().string() + ":$PATH\" " + test::bin_dir() +
-                                 "/torla-profile dem.tif " + line + " " + extra + " -o made.cmd",
-                             out);
-            EXPECT_EQ(status, 1) << name << " " << role << out;
-            EXPECT_NE(out.find(std::string(name) + ": cannot be opened as a vector file"),
-                      std::string::npos)
-                << out;
-            EXPECT_FALSE(fs::exists(dir.file("started"))) << name << " " << role;
-            EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
-        }
+    const std::string inputs[] = {"dem.tif", "path.geojson", "poly.geojson", "split.geojson"};
+    std::string before[4];
+    for (int k = 0; k < 4; ++k) before[k] = test::read_text(dir.file(inputs[k]));
+    const std::string path = "PATH=\"" + dir.path().string() + ":$PATH\" ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::string out;
+        if (!c.setup.empty()) test::run_in(dir.path(), c.setup, out);
+        EXPECT_EQ(test::run_profile(dir, c.args, out, path + "timeout 30 "), c.status) << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k]) << inputs[k];
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos)
+                << "temporary file left: " << e.path();
+        EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
+        EXPECT_FALSE(fs::exists(dir.file("started"))) << "a program was started";
+        test::run_in(dir.path(), "rm -f made.cmd link.geojson hard.geojson fifo", out);
     }
 }
 
@@ -214,18 +230,13 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
         EXPECT_EQ(profile::escaped(out), out) << "escaping twice changes " << out;
     }
     // A comment line is cut only between characters.
-    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9"
-                                   "b",
-                                   0, 2),
-              1u);
-    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9"
-                                   "b",
-                                   0, 3),
-              3u);
-    EXPECT_EQ(profile::utf8_prefix("a\xc3\xa9"
-                                   "b",
-                                   1, 3),
-              3u);
+    const std::string ae =
+        "a\xc3\xa9"
+        "b";
+    EXPECT_EQ(
+        std::vector<std::size_t>({profile::utf8_prefix(ae, 0, 2), profile::utf8_prefix(ae, 0, 3),
+                                  profile::utf8_prefix(ae, 1, 3)}),
+        std::vector<std::size_t>({1, 3, 3}));
 }
 
 // A name crafted to end its comment line and write a command file of its
@@ -233,15 +244,13 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
 // kept, escaped, in the line it belongs to; the terminal gets no raw ESC.
 TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
     TempDir dir;
-    make_inputs(dir);
+    test::make_inputs(dir);
     const std::string evil =
         "\"x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size 100\\r\\u2028\\u0085\\u001b[31m\"";
     test::write_text(dir.file("evil.geojson"), geojson_line(evil, kValley, kUtm));
     std::string out;
-    ASSERT_EQ(test::run_in(dir.path(),
-                           test::bin_dir() + "/torla-profile dem.tif evil.geojson -o made.cmd "
-                                             "--name \"a$(printf '\\nb')\"",
-                           out),
+    ASSERT_EQ(test::run_profile(
+                  dir, "dem.tif evil.geojson -o made.cmd --name \"a$(printf '\\nb')\"", out),
               0)
         << out;
     const std::string cmd = test::read_text(dir.file("made.cmd"));
@@ -251,13 +260,9 @@ TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
     bool in_comments = true;
     while (std::getline(in, line)) {
         if (line.empty()) in_comments = false;
-        if (in_comments) {
-            EXPECT_EQ(line.rfind("#", 0), 0u) << line;
-        }
-        for (const char bad : {'\r', '\x1b', '\x0b', '\x0c'})
+        EXPECT_TRUE(!in_comments || line.rfind("#", 0) == 0) << line;
+        for (const char* bad : {"\r", "\x1b", "\x0b", "\x0c", "\xe2\x80\xa8", "\xc2\x85"})
             EXPECT_EQ(line.find(bad), std::string::npos) << line;
-        EXPECT_EQ(line.find("\xe2\x80\xa8"), std::string::npos) << line;
-        EXPECT_EQ(line.find("\xc2\x85"), std::string::npos) << line;
         elem_size_lines += line.rfind("Elem_Size", 0) == 0;
     }
     EXPECT_EQ(elem_size_lines, 1);
@@ -270,17 +275,9 @@ TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
     EXPECT_NE(cmd.find("\nElem_Size 10\n"), std::string::npos);
 
     // A refusal that lists the lines escapes their names too.
-    test::write_text(dir.file("two.geojson"),
-                     "{\"type\": \"FeatureCollection\", " + kUtm + "\"features\": [" +
-                         "{\"type\": \"Feature\", \"properties\": {\"name\": " + evil +
-                         "}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": [" +
-                         kValley +
-                         "]}}, {\"type\": \"Feature\", \"properties\": {\"name\": \"b\"}, "
-                         "\"geometry\": {\"type\": \"LineString\", \"coordinates\": [" +
-                         kValley + "]}}]}\n");
-    EXPECT_EQ(test::run_in(dir.path(),
-                           test::bin_dir() + "/torla-profile dem.tif two.geojson -o m.cmd", out),
-              1);
+    const std::string one = geojson_line(evil, kValley, kUtm);
+    test::write_text(dir.file("two.geojson"), test::geojson_both(one, one));
+    EXPECT_EQ(test::run_profile(dir, "dem.tif two.geojson -o m.cmd", out), 1);
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
     EXPECT_NE(out.find("name \"x\\n| POWDER"), std::string::npos) << out;
 }
@@ -289,7 +286,7 @@ TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
 // previous output as it was and no temporary file; the status is 1.
 TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     TempDir dir;
-    make_inputs(dir);
+    test::make_inputs(dir);
     test::write_text(dir.file("made.cmd"), "old\n");
     std::string out;
     const int status = test::run_in(dir.path(),
@@ -305,10 +302,8 @@ TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     // Without the limit the file is replaced whole, with the permissions
     // the umask gives a new file (not the temporary file's 0600).
     for (const auto& [mask, mode] : {std::pair{"022", 0644u}, {"027", 0640u}}) {
-        ASSERT_EQ(test::run_in(dir.path(),
-                               std::string("umask ") + mask + "; " + test::bin_dir() +
-                                   "/torla-profile dem.tif path.geojson -o made.cmd",
-                               out),
+        ASSERT_EQ(test::run_profile(dir, "dem.tif path.geojson -o made.cmd", out,
+                                    std::string("umask ") + mask + "; "),
                   0)
             << out;
         const std::string text = test::read_text(dir.file("made.cmd"));

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -155,17 +156,10 @@ TEST(SupportProcess, AGroupOfItsOwnIsStoppedAsOne) {
         o);
     close(fds[1]);
     ASSERT_GT(pid, 0);
-    std::string text;
-    char buf[256];
-    while (text.find('\n', text.find('\n') + 1) == std::string::npos) {
-        const ssize_t k = read(fds[0], buf, sizeof buf);
-        if (k <= 0) break;
-        text.append(buf, static_cast<std::size_t>(k));
-    }
-    close(fds[0]);
+    FILE* from_child = fdopen(fds[0], "r");
     long group = 0, grandchild = 0;
-    std::istringstream in(text);
-    in >> group >> grandchild;
+    ASSERT_EQ(std::fscanf(from_child, "%ld %ld", &group, &grandchild), 2);
+    std::fclose(from_child);
     EXPECT_EQ(group, pid);
     torla::support::signal_group(pid, SIGTERM);
     EXPECT_EQ(torla::support::exit_code(torla::support::wait_for(pid)), 128 + SIGTERM);
@@ -177,11 +171,8 @@ TEST(SupportProcess, AGroupOfItsOwnIsStoppedAsOne) {
         return stat.empty() || (paren != std::string::npos && stat.compare(paren, 3, ") Z") == 0);
     };
     ASSERT_GT(grandchild, 0);
-    bool gone = false;
-    for (int i = 0; i < 300 && !gone; ++i) {
-        gone = ended();
-        if (!gone) usleep(10000);
-    }
+    bool gone = ended();
+    for (int i = 0; i < 300 && !gone; ++i) usleep(10000), gone = ended();
     EXPECT_TRUE(gone);
 }
 
