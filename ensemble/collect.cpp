@@ -45,11 +45,11 @@ struct MemberResult {
     bool runout_at_end = false;
     float max_p2 = 0.0f, max_p3 = 0.0f;
     std::vector<inspect::FrontSample> front;
-    std::vector<float> peaks[4];  // per cell: p3, p2, h3, h2
+    std::vector<float> peaks[4];                 // per cell: p3, p2, h3, h2
     std::vector<std::vector<double>> at_height;  // kPa, per at_height entry: per cell
-    std::vector<Runout> runouts;  // at every limit of the run-out table
-    double top_elevation = 0.0;   // m, of the first coordinate row
-    int cells = 0;                // of its grid, when used
+    std::vector<Runout> runouts;                 // at every limit of the run-out table
+    double top_elevation = 0.0;                  // m, of the first coordinate row
+    int cells = 0;                               // of its grid, when used
 };
 
 // The run-outs of both layers' pressures at the lower bounds of the zones
@@ -127,8 +127,8 @@ namespace {
 
 // The member's peaks over height at every height of at_height, through
 // torla-inspect's reader of RESULT.heights; "" or why they cannot be had.
-std::string read_height_peaks(const std::string& path, const ResultData& r,
-                              const EnsembleFile& ens, MemberResult& mr) {
+std::string read_height_peaks(const std::string& path, const ResultData& r, const EnsembleFile& ens,
+                              MemberResult& mr) {
     HeightsData h;
     bool found = false;
     if (auto err = inspect::read_kept_heights(path, r, h, found); !err.empty()) return err;

@@ -74,9 +74,9 @@ struct Variation {
 // The pressure at a height above the snow cover and its thresholds, from
 // [thresholds] at_height = [ { z_m = 5.0, p_kPa = [1.0, 3.0] }, ... ].
 struct HeightThresholds {
-    double z_m = 0.0;                 // m, as the members' Peak_Heights write it (9 digits)
-    std::vector<double> p_kpa;        // kPa
-    int line = 0, column = 0;         // of the entry in the ensemble file
+    double z_m = 0.0;           // m, as the members' Peak_Heights write it (9 digits)
+    std::vector<double> p_kpa;  // kPa
+    int line = 0, column = 0;   // of the entry in the ensemble file
 };
 
 struct EnsembleFile {

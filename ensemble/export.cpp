@@ -33,11 +33,10 @@ std::vector<std::string> export_exceedance(const std::string& dir,
     std::vector<std::string> notes;
     for (const char* name : names) {
         const std::string out = (fs::path(fresh) / name).string();
-        const std::string err =
-            name == names[0]
-                ? inspect::write_exceedance_map(*table, crs, {out})
-                : inspect::write_exceedance_netcdf(*table, crs.wkt, out,
-                                                   "torla-ensemble collect " + dir);
+        const std::string err = name == names[0]
+                                    ? inspect::write_exceedance_map(*table, crs, {out})
+                                    : inspect::write_exceedance_netcdf(
+                                          *table, crs.wkt, out, "torla-ensemble collect " + dir);
         if (!err.empty())
             notes.push_back("no " + std::string(name) + ": " + inspect::plain_text(err));
         else if (auto moved = top.rename(fs::path(fresh).filename().string() + "/" + name, name);

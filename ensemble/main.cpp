@@ -57,8 +57,7 @@ int do_collect(const std::string& dir, bool take_lock) {
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
         return kIncomplete;
     }
-    for (const auto& note : notes)
-        std::fprintf(stderr, "torla-ensemble: note: %s\n", note.c_str());
+    for (const auto& note : notes) std::fprintf(stderr, "torla-ensemble: note: %s\n", note.c_str());
     std::printf("%d members: %d used, %d failed, %d unstable, %d not run; results in %s\n",
                 fig.members, fig.used, fig.failed, fig.unstable, fig.missing, dir.c_str());
     if (fig.missing) return kIncomplete;

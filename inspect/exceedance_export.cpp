@@ -83,16 +83,15 @@ std::string classify(const std::string& name, int index, ExceedanceColumn& c) {
     const std::string where = "column " + std::to_string(index + 1);
     if (index < kFixedCount) {
         c = fixed_column(index);
-        return name == c.header ? ""
-                                : where + " must be `" + c.header + "', not `" + name + "'";
+        return name == c.header ? "" : where + " must be `" + c.header + "', not `" + name + "'";
     }
     std::string quantity, z, t;
     if (probability_parts(name, quantity, z, t)) {
         double threshold = 0.0, height = 0.0;
         if (!parse_number(t, threshold) || !std::isfinite(threshold) || threshold <= 0.0)
             return where + " `" + name + "': `" + t + "' is no threshold in kPa";
-        if (quantity == "p" && (!parse_number(z, height) || !(height >= 0.0) ||
-                                !std::isfinite(height)))
+        if (quantity == "p" &&
+            (!parse_number(z, height) || !(height >= 0.0) || !std::isfinite(height)))
             return where + " `" + name + "': `" + z + "' is no height in m";
         c = quantity == "p" ? height_probability_column(height, threshold)
                             : probability_column(quantity, threshold);
@@ -194,8 +193,8 @@ ExceedanceColumn height_probability_column(double height_m, double threshold_kpa
     ExceedanceColumn c = probability_column("p", threshold_kpa);
     c.height_m = height_m;
     c.header = "P(p@" + number_text(height_m) + "m>" + number_text(threshold_kpa) + "kPa)";
-    c.field = "prob_p_at_" + name_text(height_m, '_') + "m_gt_" + name_text(threshold_kpa, 'p') +
-              "kpa";
+    c.field =
+        "prob_p_at_" + name_text(height_m, '_') + "m_gt_" + name_text(threshold_kpa, 'p') + "kpa";
     return c;
 }
 
@@ -282,7 +281,6 @@ static bool crs_option_wkt(const std::string& option, ExceedanceCrs& crs) {
     CPLFree(wkt);
     return true;
 }
-
 
 // The options of map and netcdf of a table; returns -1 to go on, 0 after
 // --help, 2 after wrong usage.

@@ -135,10 +135,9 @@ std::string write_exceedance_map(const ExceedanceTable& t, const ExceedanceCrs& 
         target = path_ds.get();
         ok = target != nullptr;
     }
-    ok = ok &&
-         write_path(target->CreateLayer("path", &out_crs, geojson ? wkbLineString : wkbLineStringM,
-                                        lco),
-                    t, x, y, m, geojson);
+    ok = ok && write_path(target->CreateLayer("path", &out_crs,
+                                              geojson ? wkbLineString : wkbLineStringM, lco),
+                          t, x, y, m, geojson);
     CSLDestroy(lco);
     CPLErrorReset();
     ds.reset();

@@ -32,12 +32,12 @@ const std::string kHead = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n[thresholds]
 
 TEST(HeightExceedance, AtHeightIsReadInFileOrderWithItsHeightsAsTheMembersWriteThem) {
     EnsembleFile s;
-    ASSERT_EQ(parse_ensemble_file("e.toml",
-                                  kHead +
-                                      "p3 = [1.0]\nat_height = [ { z_m = 10.0, p_kPa = [1.0] },\n"
-                                      "  { p_kPa = [3, 0.5], z_m = 0.1234567891234 } ]\n",
-                                  s),
-              "");
+    ASSERT_EQ(
+        parse_ensemble_file("e.toml",
+                            kHead + "p3 = [1.0]\nat_height = [ { z_m = 10.0, p_kPa = [1.0] },\n"
+                                    "  { p_kPa = [3, 0.5], z_m = 0.1234567891234 } ]\n",
+                            s),
+        "");
     ASSERT_EQ(s.at_height.size(), 2u);
     EXPECT_EQ(s.at_height[0].z_m, 10.0);
     EXPECT_EQ(s.at_height[0].p_kpa, std::vector<double>({1.0}));
@@ -98,7 +98,8 @@ std::string last_line_of(const std::string& text, const std::string& key) {
 TEST(HeightExceedance, MembersKeepTheBaseHeightsAndTheAskedOnesRisingOnce) {
     const std::string asked =
         kHead + "at_height = [{ z_m = 10.0, p_kPa = [1.0] }, { z_m = 2.5, p_kPa = [1.0] }]\n";
-    const std::string cmd = test::command_file(4, "Max_Time 2\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    const std::string cmd =
+        test::command_file(4, "Max_Time 2\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
     auto with = [&](const std::string& globals) {
         std::string text = cmd;
         return text.replace(text.find("Max_Time"), 0, globals);
@@ -110,7 +111,7 @@ TEST(HeightExceedance, MembersKeepTheBaseHeightsAndTheAskedOnesRisingOnce) {
         {"", "on", "2.5,10"},
         {"Height_Peaks off\nPeak_Heights 1,2\n", "on", "2.5,10"},  // not kept by the base
         {"Height_Peaks on\nPeak_Heights 1,10,20\n", "on", "1,2.5,10,20"},
-        {"Height_Peaks on\n", "on", "2,2.5,5,10,15,20,25,30"},  // the default heights
+        {"Height_Peaks on\n", "on", "2,2.5,5,10,15,20,25,30"},        // the default heights
         {"Height_Peaks on\nPeak_Heights 1,2\n", "on", "1,2", false},  // left as it is
     };
     for (const auto& c : cases) {
@@ -188,8 +189,8 @@ const char* const kCrsLines =
 // A short run on a plane with its points on the map and the CRS in its
 // comment block: 8 points, 2 s, a dump every second.
 std::string mapped_command_file() {
-    std::istringstream in(test::command_file(8, "Max_Time 2\nDump_Interval 1\n",
-                                             "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    std::istringstream in(
+        test::command_file(8, "Max_Time 2\nDump_Interval 1\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
     std::ostringstream o;
     o << kCrsLines;
     int i = 0;
@@ -209,22 +210,21 @@ int ensemble(const TempDir& dir, const std::string& args, std::string& out) {
 }
 
 // The heights asked and their thresholds: kPa around the members' pressures.
-const std::vector<std::pair<double, std::vector<double>>> kAsked = {
-    {0.5, {0.001, 0.02, 0.05}}, {2.0, {0.001, 0.02}}};
+const std::vector<std::pair<double, std::vector<double>>> kAsked = {{0.5, {0.001, 0.02, 0.05}},
+                                                                    {2.0, {0.001, 0.02}}};
 
 // Per column header P(p@Zm>TkPa), per cell, the fraction of the used
 // members whose RESULT.heights peak at Z exceeds T.
 std::map<std::string, std::vector<double>> recomputed(const std::string& dir, const Plan& plan) {
     std::vector<HeightsData> kept(plan.members.size());
     for (std::size_t m = 0; m < kept.size(); ++m)
-        EXPECT_EQ(read_heights_file(dir + "/" + plan.members[m].folder + "/member.res.heights",
-                                    kept[m]),
-                  "");
+        EXPECT_EQ(
+            read_heights_file(dir + "/" + plan.members[m].folder + "/member.res.heights", kept[m]),
+            "");
     std::map<std::string, std::vector<double>> p;
     for (const auto& [z, thresholds] : kAsked)
         for (double t : thresholds) {
-            std::vector<double>& column =
-                p[inspect::height_probability_column(z, t).header];
+            std::vector<double>& column = p[inspect::height_probability_column(z, t).header];
             for (int c = 0; c < kept[0].n_cells; ++c) {
                 int above = 0;
                 for (const HeightsData& h : kept) {
@@ -287,9 +287,10 @@ void expect_map_columns(const std::string& path, const std::vector<std::vector<s
     OGRLayer* cells = ds->GetLayerByName("cells");
     ASSERT_EQ(cells->GetFeatureCount(), static_cast<GIntBig>(t.size() - 1));
     ASSERT_EQ(cells->GetLayerDefn()->GetFieldCount(), static_cast<int>(t[0].size()));
-    EXPECT_EQ(std::string(cells->GetLayerDefn()->GetFieldDefn(static_cast<int>(t[0].size()) - 1)
-                              ->GetNameRef()),
-              "prob_p_at_2m_gt_0p02kpa");
+    EXPECT_EQ(
+        std::string(
+            cells->GetLayerDefn()->GetFieldDefn(static_cast<int>(t[0].size()) - 1)->GetNameRef()),
+        "prob_p_at_2m_gt_0p02kpa");
     for (auto& f : *cells) {
         const auto& row = t[f->GetFieldAsInteger("cell") + 1];
         for (std::size_t k = 0; k < row.size(); ++k) {
@@ -306,20 +307,23 @@ TEST(HeightExceedanceProgram, ProbabilitiesAtHeightsAreTheMembersPeaksOnTheMapAn
     std::string at_height = "at_height = [";
     for (const auto& [z, thresholds] : kAsked) {
         at_height += "{ z_m = " + number_text(z) + ", p_kPa = [";
-        for (double t : thresholds) at_height += number_text(t) + (t != thresholds.back() ? "," : "");
+        for (double t : thresholds)
+            at_height += number_text(t) + (t != thresholds.back() ? "," : "");
         at_height += "] }" + std::string(z != kAsked.back().first ? ", " : "]\n");
     }
     write_text(dir.file("s.toml"),
                "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nh3 = { factor = [0.3, 1, 3] }\n"
-               "[thresholds]\np3 = [0.05]\n" + at_height);
+               "[thresholds]\np3 = [0.05]\n" +
+                   at_height);
     std::string out;
     ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
     EXPECT_EQ(out.find("note:"), std::string::npos) << out;
     Plan plan;
     ASSERT_EQ(load_plan(dir.file("e"), plan), "");
     for (const auto& m : plan.members)
-        EXPECT_EQ(last_line_of(read_text(dir.file("e/" + m.folder + "/member.cmd")), "Peak_Heights"),
-                  "Peak_Heights 0.5,2");
+        EXPECT_EQ(
+            last_line_of(read_text(dir.file("e/" + m.folder + "/member.cmd")), "Peak_Heights"),
+            "Peak_Heights 0.5,2");
     const auto t = csv_rows(dir.file("e/exceedance.csv"));
     ASSERT_EQ(t[0].size(), 5u + 1u + 12u + 5u);
     const std::map<std::string, std::vector<double>> expected = recomputed(dir.file("e"), plan);
