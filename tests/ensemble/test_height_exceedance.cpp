@@ -16,6 +16,7 @@
 
 #include "ensemble/ensemble.h"
 #include "inspect/exports.h"
+#include "inspect/result_bytes.h"
 #include "output/heights_format.h"
 #include "test_support.h"
 
@@ -175,6 +176,86 @@ TEST(HeightExceedance, TheTableReaderKnowsColumnsAtHeightsAndRefusesBadOnes) {
         const std::string err = inspect::read_exceedance_table(dir.file("t.csv"), t);
         EXPECT_NE(err.find(message), std::string::npos) << column << "\n gave: " << err;
     }
+}
+
+// A result of 4 cells with nothing in its peak table, and beside it a
+// RESULT.heights of `cells' cells at `heights' whose peaks are 0 but in
+// cell 1: rising by height from `cell1' (kPa).
+void write_member(const std::string& folder, const std::string& hash,
+                  const std::vector<double>& heights, const std::vector<double>& cell1,
+                  int cells = 4) {
+    test::ResultBytes b(4, 1);
+    b.save(folder + "/member.res");
+    write_text(folder + "/member.status", "hash " + hash + "\nexit_status 0\n");
+    if (heights.empty()) return;
+    HeightsData h;
+    h.n_cells = cells;
+    h.air_density = 1.2, h.rho_diff = 198.8;
+    h.heights = heights;
+    h.peak.assign(cells * heights.size(), 0.0);
+    h.time.assign(cells * heights.size(), std::nan(""));
+    for (std::size_t k = 0; k < heights.size(); ++k) h.peak[heights.size() + k] = cell1[k];
+    ASSERT_EQ(write_heights_file(folder + "/member.res.heights", h), "");
+}
+
+TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem) {
+    TempDir dir;
+    write_text(dir.file("b.cmd"),
+               test::command_file(8, "Max_Time 2\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    write_text(dir.file("s.toml"),
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.55, 0.6, "
+               "0.65, 0.7, 0.75, 0.8, 0.85, 0.9]\n[thresholds]\np3 = [1.0]\n"
+               "at_height = [{ z_m = 2.0, p_kPa = [1.0, 3.0] }, { z_m = 0.5, p_kPa = [2.5] }]\n");
+    Plan plan;
+    ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
+    // Members 0-3 are used: at 2 m cell 1 has 0.5, 1, 2, 3 kPa (a peak
+    // exceeds strictly: 1 is not above 1, 3 not above 3), at 0.5 m 2.5, 2.5,
+    // 2.6, 9. The others are left out, each for its own reason.
+    const std::vector<double> both = {0.5, 2.0};
+    const struct Case {
+        std::vector<double> heights, cell1;
+        int cells;
+        std::string why;
+    } cases[] = {
+        {{0.5, 1.0, 2.0}, {2.5, 2.5, 0.5}, 4, ""},
+        {both, {2.5, 1.0}, 4, ""},
+        {both, {2.6, 2.0}, 4, ""},
+        {{0.5, 2.0, 5.0}, {9.0, 3.0, 9.0}, 4, ""},
+        {{}, {}, 4, "member.res.heights: the run kept no peaks over height, which [thresholds]"},
+        {{0.5}, {1.0}, 4, "member.res.heights has no peaks at 2 m"},
+        {both, {1.0, 2e12}, 4, "peak pressure at 2 m 2e+12 kPa in cell 1 (not finite or above"},
+        {both, {1.0, 1.0}, 3, "member.res.heights: 3 cells, the result has 4"},
+        {{2.0, 1.0}, {1.0, 1.0}, 4, "heights"},  // not rising: the reader refuses it
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        write_member(dir.file("out/" + plan.members[i].folder), plan.members[i].hash,
+                     cases[i].heights, cases[i].cell1, cases[i].cells);
+    CollectFigures fig;
+    std::vector<std::string> notes;
+    ASSERT_EQ(collect(dir.file("out"), fig, &notes), "");
+    EXPECT_EQ(fig.used * 10 + fig.failed, 45);
+    const auto failed = nlohmann::json::parse(read_text(dir.file("out/ensemble.json")))["failed"];
+    ASSERT_EQ(failed.size(), 5u) << failed.dump();
+    for (std::size_t i = 4; i < std::size(cases); ++i) {
+        const std::string why = failed[i - 4]["why"];
+        EXPECT_NE(why.find(cases[i].why), std::string::npos) << i << ": " << why;
+    }
+    const auto t = csv_rows(dir.file("out/exceedance.csv"));
+    ASSERT_EQ(t[0].size(), 21u);
+    EXPECT_EQ(t[0][18] + " " + t[0][19] + " " + t[0][20],
+              "P(p@2m>1kPa) P(p@2m>3kPa) P(p@0.5m>2.5kPa)");
+    for (int c = 0; c < 4; ++c)
+        EXPECT_EQ(t[c + 1][18] + " " + t[c + 1][19] + " " + t[c + 1][20],
+                  c == 1 ? "0.5 0 0.5" : "0 0 0")
+            << "cell " << c;
+    // The map needs a CRS, which this base has not: a note says so; the
+    // NetCDF is written.
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "no exceedance.gpkg: " + dir.file("out/exceedance.csv") +
+                            ": no CRS: the ensemble's base command file has no crs_wkt lines "
+                            "(torla-profile writes them); name it with --crs");
+    EXPECT_FALSE(fs::exists(dir.file("out/exceedance.gpkg")));
+    EXPECT_TRUE(fs::exists(dir.file("out/exceedance.nc")));
 }
 
 // The CRS of the runs on the map: UTM zone 32N, in two comment lines.
