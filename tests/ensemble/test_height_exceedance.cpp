@@ -46,6 +46,19 @@ TEST(HeightExceedance, AtHeightIsReadInFileOrderWithItsHeightsAsTheMembersWriteT
     EXPECT_EQ(s.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
     EXPECT_EQ(s.at_height[1].line, 7);
     EXPECT_EQ(s.p3_thresholds, std::vector<double>({1.0}));
+    // The same as an array of tables.
+    EnsembleFile a;
+    ASSERT_EQ(parse_ensemble_file("e.toml",
+                                  kHead + "p3 = [1.0]\n[[thresholds.at_height]]\nz_m = 10.0\n"
+                                          "p_kPa = [1.0]\n[[thresholds.at_height]]\n"
+                                          "p_kPa = [3, 0.5]\nz_m = 0.1234567891234\n",
+                                  a),
+              "");
+    ASSERT_EQ(a.at_height.size(), 2u);
+    EXPECT_EQ(a.at_height[1].z_m, 0.123456789);
+    EXPECT_EQ(a.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
+    EXPECT_EQ(parse_ensemble_file("e.toml", kHead + "[[thresholds.at_height]]\nz_m = 1\n", a),
+              "line 5, column 1: an entry of `at_height' needs both z_m and p_kPa");
 }
 
 TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
