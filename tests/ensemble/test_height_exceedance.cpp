@@ -395,6 +395,35 @@ void expect_map_columns(const std::string& path, const std::vector<std::vector<s
     }
 }
 
+TEST(HeightExceedanceProgram, RefusalsNameTheEnsembleFileAndRunNothing) {
+    TempDir dir;
+    const std::string cmd = mapped_command_file();
+    std::string many = "Height_Peaks on\nPeak_Heights 100";
+    for (int k = 101; k < 160; ++k) many += "," + std::to_string(k);
+    write_text(dir.file("b.cmd"), cmd);
+    write_text(dir.file("many.cmd"),
+               std::string(cmd).replace(cmd.find("Max_Time"), 0, many + "\n"));
+    const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5]\n[thresholds]\n";
+    const struct Case {
+        std::string toml, message;
+    } cases[] = {
+        {"base = \"b.cmd\"\n" + grid + "at_height = [{ z_m = -5.0, p_kPa = [1.0] }]\n",
+         "e.toml: line 6, column 22: `z_m' of `at_height' must be a height of 0 m or more"},
+        // Its 60 heights fill 252 characters of the base's line; with 12.5 m
+        // the members' would hold 257.
+        {"base = \"many.cmd\"\n" + grid + "at_height = [{ z_m = 12.5, p_kPa = [1.0] }]\n",
+         "e.toml: line 6, column 14: at_height: the members' Peak_Heights `12.5,100,101,"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir.path() / "e");
+        write_text(dir.file("e.toml"), c.toml);
+        std::string out;
+        EXPECT_EQ(ensemble(dir, "run e.toml -o e", out), 3) << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_FALSE(fs::exists(dir.path() / "e")) << "a refused ensemble leaves no folder";
+    }
+}
+
 TEST(HeightExceedanceProgram, ProbabilitiesAtHeightsAreTheMembersPeaksOnTheMapAndInNetcdf) {
     TempDir dir;
     write_text(dir.file("b.cmd"), mapped_command_file());
