@@ -19,12 +19,15 @@
 #include "ensemble/ensemble.h"
 #include "ensemble/folder.h"
 #include "input/command_file.h"
+#include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
 #include "model/runout.h"
+#include "output/heights_format.h"
 #include "output/result_format.h"
 #include "support/json.h"
 #include "support/process.h"
+#include "support/run_files.h"
 
 namespace torla::ensemble {
 
@@ -42,10 +45,11 @@ struct MemberResult {
     bool runout_at_end = false;
     float max_p2 = 0.0f, max_p3 = 0.0f;
     std::vector<inspect::FrontSample> front;
-    std::vector<float> peaks[4];  // per cell: p3, p2, h3, h2
-    std::vector<Runout> runouts;  // at every limit of the run-out table
-    double top_elevation = 0.0;   // m, of the first coordinate row
-    int cells = 0;                // of its grid, when used
+    std::vector<float> peaks[4];                 // per cell: p3, p2, h3, h2
+    std::vector<std::vector<double>> at_height;  // kPa, per at_height entry: per cell
+    std::vector<Runout> runouts;                 // at every limit of the run-out table
+    double top_elevation = 0.0;                  // m, of the first coordinate row
+    int cells = 0;                               // of its grid, when used
 };
 
 // The run-outs of both layers' pressures at the lower bounds of the zones
@@ -121,8 +125,36 @@ namespace {
 
 // ---- Reading the members' results.
 
+// The member's peaks over height at every height of at_height, through
+// torla-inspect's reader of RESULT.heights; "" or why they cannot be had.
+std::string read_height_peaks(const std::string& path, const ResultData& r, const EnsembleFile& ens,
+                              MemberResult& mr) {
+    HeightsData h;
+    bool found = false;
+    if (auto err = inspect::read_kept_heights(path, r, h, found); !err.empty()) return err;
+    if (!found)
+        return "no " + support::heights_path_of(path) +
+               ": the run kept no peaks over height, which [thresholds] at_height needs";
+    for (const HeightThresholds& asked : ens.at_height) {
+        const auto k = std::find(h.heights.begin(), h.heights.end(), asked.z_m) - h.heights.begin();
+        if (k == static_cast<std::ptrdiff_t>(h.heights.size()))
+            return support::heights_path_of(path) + " has no peaks at " + number_text(asked.z_m) +
+                   " m";
+        std::vector<double> column(r.n_cells);
+        for (int c = 0; c < r.n_cells; ++c) {
+            column[c] = h.peak_at(c, static_cast<std::size_t>(k));
+            if (!(std::fabs(column[c]) <= kLargestPeak))
+                return "peak pressure at " + number_text(asked.z_m) + " m " +
+                       number_text(column[c]) + " kPa in cell " + std::to_string(c) +
+                       " (not finite or above " + number_text(kLargestPeak) + ")";
+        }
+        mr.at_height.push_back(std::move(column));
+    }
+    return "";
+}
+
 // One member's folder: its state, and when it ran to the end its result.
-MemberResult read_member(const std::string& dir, const Member& member,
+MemberResult read_member(const std::string& dir, const Member& member, const EnsembleFile& ens,
                          const std::vector<RunoutLimit>& limits) {
     MemberResult mr;
     mr.member = &member;
@@ -165,9 +197,13 @@ MemberResult read_member(const std::string& dir, const Member& member,
     }
     // A peak that is not finite or beyond any flow: the run blew up and
     // its numbers are not averaged in.
-    if (auto where = blown_up(mr.peaks); !where.empty()) {
+    std::string where = blown_up(mr.peaks);
+    if (where.empty() && !ens.at_height.empty())
+        where = read_height_peaks(result_path(dir, member), r, ens, mr);
+    if (!where.empty()) {
         mr.use = "failed";
         mr.why = where;
+        mr.at_height.clear();
         for (auto& p : mr.peaks) p.clear();
         mr.front.clear();
         mr.runout.reset();
@@ -188,7 +224,7 @@ std::vector<MemberResult> read_members(const std::string& dir, const Plan& plan,
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i; (i = next++) < res.size();)
-            res[i] = read_member(dir, plan.members[i], limits);
+            res[i] = read_member(dir, plan.members[i], plan.ensemble, limits);
     };
     std::vector<std::thread> pool;
     for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
@@ -215,6 +251,7 @@ std::string match_grids(const std::string& dir, std::vector<MemberResult>& res,
             mr.max_p2 = mr.max_p3 = 0.0f;
             mr.front.clear();
             for (auto& column : mr.peaks) column.clear();
+            mr.at_height.clear();
             mr.runouts.clear();
             mr.use = "mismatch";
             mr.why = "its grid has " + std::to_string(mr.cells) + " cells, not " +
@@ -253,44 +290,75 @@ std::string table_head(const CollectFigures& fig, const Tally& t) {
 
 // ---- The tables.
 
-// Per cell of the reference grid: where it lies, the fraction of the used
-// members above each threshold (p3's, then p2's) and the 5th, 50th and 95th
-// percentiles of each peak (p3, p2, h3, h2).
-struct ExceedanceRow {
-    int cell = 0;
-    double path_length = 0.0, easting = 0.0, northing = 0.0, elevation = 0.0;  // m
-    std::vector<double> fractions;                                             // 0..1
-    std::vector<double> percentiles;  // kPa or m, by peak then percentile
-};
+// The exceedance table's columns: where the cell lies, the probabilities
+// of p3's thresholds, then p2's, the 5th, 50th and 95th percentiles of each
+// peak (p3, p2, h3, h2), then the probabilities at heights (at_height).
+std::vector<inspect::ExceedanceColumn> exceedance_columns(const EnsembleFile& ens) {
+    std::vector<inspect::ExceedanceColumn> columns;
+    for (int k = 0; k < inspect::kExceedanceFixedColumns; ++k)
+        columns.push_back(inspect::fixed_column(k));
+    for (double t : ens.p3_thresholds) columns.push_back(inspect::probability_column("p3", t));
+    for (double t : ens.p2_thresholds) columns.push_back(inspect::probability_column("p2", t));
+    for (int q = 0; q < 4; ++q)
+        for (int p : {5, 50, 95}) columns.push_back(inspect::percentile_column(kPeakNames[q], p));
+    for (const HeightThresholds& h : ens.at_height)
+        for (double t : h.p_kpa) columns.push_back(inspect::height_probability_column(h.z_m, t));
+    return columns;
+}
 
-std::vector<ExceedanceRow> exceedance_table(const EnsembleFile& ens, const ResultData& r,
-                                            double top, const std::vector<MemberResult>& res) {
+// One cell's row: the values of exceedance_columns over the used members.
+std::vector<double> exceedance_row(const EnsembleFile& ens, const ResultData& r, int c,
+                                   double elevation, const std::vector<const MemberResult*>& use) {
+    const GeometryRow& g = r.geometry[c];
+    std::vector<double> row = {static_cast<double>(c), g.path_length, g.aux2, g.aux6, elevation};
+    const double n = static_cast<double>(use.size());
+    auto fraction = [&](int q, double t) {
+        const float th = static_cast<float>(t);
+        int k = 0;
+        for (const auto* mr : use) k += mr->peaks[q][c] > th;
+        return k / n;
+    };
+    for (double t : ens.p3_thresholds) row.push_back(fraction(0, t));
+    for (double t : ens.p2_thresholds) row.push_back(fraction(1, t));
+    std::vector<double> values(use.size());
+    for (int q = 0; q < 4; ++q) {
+        for (std::size_t k = 0; k < use.size(); ++k) values[k] = use[k]->peaks[q][c];
+        std::sort(values.begin(), values.end());
+        for (double p : {5.0, 50.0, 95.0}) row.push_back(percentile(values, p));
+    }
+    for (std::size_t h = 0; h < ens.at_height.size(); ++h)
+        for (double t : ens.at_height[h].p_kpa) {
+            int k = 0;
+            for (const auto* mr : use) k += mr->at_height[h][c] > t;
+            row.push_back(k / n);
+        }
+    // Each value as the CSV gives it back, so that the table, the map and
+    // the NetCDF agree to the last digit.
+    for (std::size_t k = 1; k < row.size(); ++k)
+        row[k] = std::strtod(number_text(row[k]).c_str(), nullptr);
+    return row;
+}
+
+// The table per cell of the reference grid, as the exports take it.
+inspect::ExceedanceTable exceedance_table(const std::string& dir, const EnsembleFile& ens,
+                                          const ResultData& r, double top,
+                                          const std::vector<MemberResult>& res,
+                                          const CollectFigures& fig, const Tally& t) {
+    inspect::ExceedanceTable table;
+    table.path = (fs::path(dir) / "exceedance.csv").string();
+    table.members = fig.members;
+    table.used = fig.used;
+    table.failed = index_list(t.failed);
+    table.unstable = index_list(t.unstable);
+    table.not_run = index_list(t.missing);
+    table.columns = exceedance_columns(ens);
     const std::vector<double> rel = inspect::relative_elevation(r);
     std::vector<const MemberResult*> use;
     for (const auto& mr : res)
         if (mr.use == "used") use.push_back(&mr);
-    const double n = static_cast<double>(use.size());
-    std::vector<double> values(use.size());
-    std::vector<ExceedanceRow> rows;
-    for (int c = 0; c < r.n_cells; ++c) {
-        const GeometryRow& g = r.geometry[c];
-        ExceedanceRow row{c, g.path_length, g.aux2, g.aux6, top + rel[c], {}, {}};
-        auto fraction = [&](int q, double t) {
-            const float th = static_cast<float>(t);
-            int k = 0;
-            for (const auto* mr : use) k += mr->peaks[q][c] > th;
-            return k / n;
-        };
-        for (double t : ens.p3_thresholds) row.fractions.push_back(fraction(0, t));
-        for (double t : ens.p2_thresholds) row.fractions.push_back(fraction(1, t));
-        for (int q = 0; q < 4; ++q) {
-            for (std::size_t k = 0; k < use.size(); ++k) values[k] = use[k]->peaks[q][c];
-            std::sort(values.begin(), values.end());
-            for (double p : {5.0, 50.0, 95.0}) row.percentiles.push_back(percentile(values, p));
-        }
-        rows.push_back(std::move(row));
-    }
-    return rows;
+    for (int c = 0; c < r.n_cells; ++c)
+        table.rows.push_back(exceedance_row(ens, r, c, top + rel[c], use));
+    return table;
 }
 
 // One used member's run-out at one limit, with its rank among those that
@@ -409,6 +477,11 @@ nlohmann::ordered_json ensemble_json(const EnsembleFile& ens, bool shared_grid,
     for (double v : ens.p3_thresholds) p3.push_back(nine_digits(v));
     for (double v : ens.p2_thresholds) p2.push_back(nine_digits(v));
     j["thresholds_kpa"] = {{"p3", p3}, {"p2", p2}};
+    for (const HeightThresholds& h : ens.at_height) {
+        Json p = Json::array();
+        for (double v : h.p_kpa) p.push_back(nine_digits(v));
+        j["thresholds_kpa"]["at_height"].push_back({{"z_m", nine_digits(h.z_m)}, {"p", p}});
+    }
     const std::vector<double>& sorted = spread.sorted;
     Json runout = {{"members", sorted.size()}, {"no_runout", spread.no_runout}};
     for (double p : {5, 10, 25, 50, 75, 90, 95})
@@ -450,22 +523,17 @@ std::string members_csv(const EnsembleFile& ens, const std::vector<MemberResult>
     return o.str();
 }
 
-// exceedance.csv
-std::string exceedance_csv(const EnsembleFile& ens, const std::string& head,
-                           const std::vector<ExceedanceRow>& rows) {
+// exceedance.csv: the table under the comment lines, the cell index as a
+// whole number and every other value in nine digits.
+std::string exceedance_csv(const inspect::ExceedanceTable& table, const std::string& head) {
     std::ostringstream o;
-    o << head << "cell,path_length[m],easting[m],northing[m],elevation[m]";
-    for (double t : ens.p3_thresholds) o << ",P(p3>" << number_text(t) << "kPa)";
-    for (double t : ens.p2_thresholds) o << ",P(p2>" << number_text(t) << "kPa)";
-    for (int q = 0; q < 4; ++q)
-        for (const char* p : {"p5", "p50", "p95"})
-            o << "," << kPeakNames[q] << "_" << p << "[" << kPeakUnits[q] << "]";
+    o << head;
+    for (std::size_t k = 0; k < table.columns.size(); ++k)
+        o << (k ? "," : "") << table.columns[k].header;
     o << "\n";
-    for (const ExceedanceRow& row : rows) {
-        o << row.cell << "," << number_text(row.path_length) << "," << number_text(row.easting)
-          << "," << number_text(row.northing) << "," << number_text(row.elevation);
-        for (double f : row.fractions) o << "," << number_text(f);
-        for (double v : row.percentiles) o << "," << number_text(v);
+    for (const std::vector<double>& row : table.rows) {
+        o << static_cast<int>(row[0]);
+        for (std::size_t k = 1; k < row.size(); ++k) o << "," << number_text(row[k]);
         o << "\n";
     }
     return o.str();
@@ -530,7 +598,8 @@ std::string write_file(Folder& out, const char* name, const std::string& text,
 
 }  // namespace
 
-std::string collect(const std::string& dir, CollectFigures& fig) {
+std::string collect(const std::string& dir, CollectFigures& fig,
+                    std::vector<std::string>* export_notes) {
     Plan plan;
     if (auto err = load_plan(dir, plan); !err.empty()) return err;
     const EnsembleFile& ens = plan.ensemble;
@@ -552,11 +621,12 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
 
     if (auto err = write_file(out, "members.csv", members_csv(ens, res), fig); !err.empty())
         return err;
+    std::optional<inspect::ExceedanceTable> table;
     if (reference) {
         const double top = first_elevation(
             (fs::path(dir) / plan.members[t.used[0]].folder / "member.cmd").string());
-        const std::vector<ExceedanceRow> rows = exceedance_table(ens, *reference, top, res);
-        if (auto err = write_file(out, "exceedance.csv", exceedance_csv(ens, head, rows), fig);
+        table = exceedance_table(dir, ens, *reference, top, res, fig, t);
+        if (auto err = write_file(out, "exceedance.csv", exceedance_csv(*table, head), fig);
             !err.empty())
             return err;
     } else {
@@ -570,54 +640,11 @@ std::string collect(const std::string& dir, CollectFigures& fig) {
         return err;
     const nlohmann::ordered_json json =
         ensemble_json(ens, plan.shared_grid, fig, res, t, runout_spread(res));
-    return write_file(out, "ensemble.json", support::json_text(json, 2) + "\n", fig);
-}
-
-std::vector<std::string> export_exceedance(const std::string& dir, const std::string& bin_dir) {
-    const fs::path table = fs::path(dir) / "exceedance.csv";
-    const std::string inspect = (fs::path(bin_dir) / "torla-inspect").string();
-    std::vector<std::string> notes;
-    std::error_code ec;
-    Folder top;
-    if (auto err = Folder::open(dir, false, top); !err.empty()) return {err};
-    // Written into a new private folder of DIR and moved beside the table:
-    // nothing planted in DIR is written through.
-    std::string fresh = dir + "/.export-XXXXXX";
-    struct Export {
-        const char* command;
-        const char* name;
-        fs::path out;
-        pid_t pid = -1;
-        int capture = -1;
-    } exports[] = {{"map", "exceedance.gpkg", {}}, {"netcdf", "exceedance.nc", {}}};
-    // Outputs of an earlier collect never stand beside a table they were
-    // not made from.
-    for (auto& e : exports) top.remove(e.name);
-    if (top.size_of("exceedance.csv") < 0 || access(inspect.c_str(), X_OK) != 0) return notes;
-    if (!mkdtemp(fresh.data()))
-        return {"no exceedance.gpkg or exceedance.nc: cannot create a folder in " + dir};
-    for (auto& e : exports) e.out = fs::path(fresh) / e.name;
-    // Both at once, each with its messages in a file in memory.
-    for (auto& e : exports)
-        e.pid = support::spawn_into_memory(
-            {inspect, table.string(), e.command, "-o", e.out.string()}, e.capture);
-    for (auto& e : exports) {
-        const int status = e.pid > 0 ? support::exit_code(support::wait_for(e.pid)) : 127;
-        if (status != 0) {
-            std::string text = e.pid > 0 ? support::memory_text(e.capture) : "";
-            while (!text.empty() && text.back() == '\n') text.pop_back();
-            const std::size_t nl = text.find('\n');  // the first line says why; usage follows
-            notes.push_back("no " + e.out.filename().string() + ": " +
-                            (e.pid <= 0 ? "cannot start " + inspect : text.substr(0, nl)));
-        } else if (auto err =
-                       top.rename(fs::path(fresh).filename().string() + "/" + e.name, e.name);
-                   !err.empty()) {
-            notes.push_back("no " + std::string(e.name) + ": " + err);
-        }
-        if (e.capture >= 0) close(e.capture);
-    }
-    fs::remove_all(fresh, ec);
-    return notes;
+    if (auto err = write_file(out, "ensemble.json", support::json_text(json, 2) + "\n", fig);
+        !err.empty())
+        return err;
+    if (export_notes) *export_notes = export_exceedance(dir, table ? &*table : nullptr);
+    return "";
 }
 
 }  // namespace torla::ensemble

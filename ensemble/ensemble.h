@@ -15,6 +15,10 @@
 #include "support/numbers.h"
 #include "support/stop_signals.h"
 
+namespace torla::inspect {
+struct ExceedanceTable;
+}
+
 namespace torla::ensemble {
 
 // ---- The ensemble file's TOML (read by toml++): [sections], key = value
@@ -67,6 +71,14 @@ struct Variation {
     std::size_t choices() const { return word ? words.size() : values.size(); }
 };
 
+// The pressure at a height above the snow cover and its thresholds, from
+// [thresholds] at_height = [ { z_m = 5.0, p_kPa = [1.0, 3.0] }, ... ].
+struct HeightThresholds {
+    double z_m = 0.0;           // m, as the members' Peak_Heights write it (9 digits)
+    std::vector<double> p_kpa;  // kPa
+    int line = 0, column = 0;   // of the entry in the ensemble file
+};
+
 struct EnsembleFile {
     std::string path;       // the ensemble file
     std::string text;       // its bytes
@@ -77,6 +89,7 @@ struct EnsembleFile {
     uint64_t seed = 0;
     std::vector<Variation> vary;
     std::vector<double> p3_thresholds, p2_thresholds;  // kPa
+    std::vector<HeightThresholds> at_height;           // [thresholds] at_height, in file order
     ZoneSet zones = default_zone_set();                // [zones]: the run-out table's limits
 };
 const char* sampling_name(Sampling s);
@@ -112,6 +125,11 @@ struct BaseFile {
 std::string parse_base(const std::string& text, BaseFile& base, const std::string& name = "base");
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens,
                                    const MemberValues& v);
+// The Peak_Heights of the members when the ensemble asks for pressures at
+// heights: the asked heights, and the base's own where it keeps peaks over
+// height, rising and each once; "" when none are asked. Returns "" or the
+// refusal (the ensemble file's line and key).
+std::string member_peak_heights(const BaseFile& base, const EnsembleFile& ens, std::string& list);
 // Checks a command file with torla's reader, in this process; returns an
 // empty string or the refusal ("line N: why"). With generator, also runs
 // generator (knotline), in a scratch folder, on the input torla would write.
@@ -198,11 +216,18 @@ struct CollectFigures {
 // Largest peak a used member may have (kPa or m): beyond it, or not finite,
 // the member blew up and is left out as failed.
 inline constexpr double kLargestPeak = 1e12;
-std::string collect(const std::string& dir, CollectFigures& figures);
-// exceedance.gpkg and exceedance.nc beside DIR/exceedance.csv, written by
-// bin_dir/torla-inspect (map and netcdf of the table) where it is there;
-// returns what could not be written and why, for standard error.
-std::vector<std::string> export_exceedance(const std::string& dir, const std::string& bin_dir);
+// Writes members.csv, exceedance.csv, runout.csv, fronts.csv and
+// ensemble.json into dir; with export_notes, also exceedance.gpkg and
+// exceedance.nc (export_exceedance), what could not be written of them
+// into export_notes. Returns "" or why collect failed.
+std::string collect(const std::string& dir, CollectFigures& figures,
+                    std::vector<std::string>* export_notes = nullptr);
+// exceedance.gpkg and exceedance.nc of the table (none: only the earlier
+// ones removed) written by torla-inspect's writers, in this process, into a
+// new private folder of dir and moved beside DIR/exceedance.csv; returns
+// what could not be written and why, for standard error.
+std::vector<std::string> export_exceedance(const std::string& dir,
+                                           const inspect::ExceedanceTable* table);
 // Percentile p (0 ... 100) of sorted values, linear between order statistics.
 double percentile(const std::vector<double>& sorted, double p);
 

@@ -165,6 +165,63 @@ std::string read_thresholds(const TomlEntry& e, std::vector<double>& out) {
     return "";
 }
 
+// One entry of at_height: { z_m = 5.0, p_kPa = [1.0, 3.0] }.
+std::string read_height_entry(const TomlValue& v, HeightThresholds& h) {
+    if (v.kind != TomlValue::kTable)
+        return at(v, "an entry of `at_height' is { z_m = ..., p_kPa = [...] }");
+    h.line = v.line;
+    h.column = v.column;
+    bool has_z = false, has_p = false;
+    for (const auto& [k, f] : v.fields) {
+        if (k == "z_m") {
+            if (f.kind != TomlValue::kNumber || !(f.number >= 0.0))
+                return at(f, "`z_m' of `at_height' must be a height of 0 m or more");
+            // As the members' Peak_Heights give it back.
+            h.z_m = std::strtod(number_text(f.number).c_str(), nullptr);
+            has_z = true;
+        } else if (k == "p_kPa") {
+            if (f.kind != TomlValue::kArray || f.items.empty())
+                return at(f, "`p_kPa' of `at_height' takes a list of pressures in kPa");
+            for (const auto& item : f.items) {
+                if (item.kind != TomlValue::kNumber || !(item.number > 0.0))
+                    return at(item, "a threshold of `at_height' must be a pressure above 0");
+                h.p_kpa.push_back(item.number);
+            }
+            has_p = true;
+        } else {
+            return at(v, "unknown entry `" + k + "' of `at_height' (z_m and p_kPa are known)");
+        }
+    }
+    if (!has_z || !has_p) return at(v, "an entry of `at_height' needs both z_m and p_kPa");
+    return "";
+}
+
+// at_height = [ { z_m = ..., p_kPa = [...] }, ... ]: each height once.
+std::string read_at_height(const TomlEntry& e, std::vector<HeightThresholds>& out) {
+    if (e.value.kind != TomlValue::kArray || e.value.items.empty())
+        return at(e, "`at_height' takes a list of { z_m = ..., p_kPa = [...] }");
+    for (const auto& item : e.value.items) {
+        HeightThresholds h;
+        if (auto err = read_height_entry(item, h); !err.empty()) return err;
+        for (const auto& other : out)
+            if (other.z_m == h.z_m)
+                return at(item, "the height " + number_text(h.z_m) + " m is listed twice (line " +
+                                    std::to_string(other.line) + ")");
+        out.push_back(std::move(h));
+    }
+    return "";
+}
+
+// The members' peaks over height follow at_height: they are not varied.
+std::string varies_height_peaks(const EnsembleFile& ens) {
+    if (ens.at_height.empty()) return "";
+    for (const auto& v : ens.vary)
+        if (v.name == "Height_Peaks" || v.name == "Peak_Heights")
+            return at(v.line, v.place,
+                      "`" + v.name + "' is set by [thresholds] at_height and cannot be varied");
+    return "";
+}
+
 // [zones]: set = "swiss" | "austria" | "damage" | [kPa, ...] (rising), and
 // pressure = "p3" | "p2" | "max", as torla-inspect's --zones and
 // --zone-pressure.
@@ -279,8 +336,10 @@ std::string parse_ensemble_file(const std::string& path, const std::string& text
                 if (auto err = read_thresholds(e, ens.p3_thresholds); !err.empty()) return err;
             } else if (e.key == "p2") {
                 if (auto err = read_thresholds(e, ens.p2_thresholds); !err.empty()) return err;
+            } else if (e.key == "at_height") {
+                if (auto err = read_at_height(e, ens.at_height); !err.empty()) return err;
             } else {
-                return at(e, "unknown threshold `" + e.key + "' (p2 and p3 are known)");
+                return at(e, "unknown threshold `" + e.key + "' (p2, p3 and at_height are known)");
             }
         } else if (e.section == "zones") {
             if (auto err = read_zones(e, ens.zones); !err.empty()) return err;
@@ -288,6 +347,7 @@ std::string parse_ensemble_file(const std::string& path, const std::string& text
             return at(e, "unknown section [" + e.section + "]");
         }
     }
+    if (auto err = varies_height_peaks(ens); !err.empty()) return err;
     if (!has_base) return "the ensemble file names no base command file (base = \"...\")";
     if (ens.sampling == Sampling::kGrid) {
         long long n = 1;

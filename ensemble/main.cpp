@@ -40,7 +40,7 @@ std::string lock(const std::string& dir, bool create, Folder& folder) {
     return lock_folder(folder, err) < 0 ? err : "";
 }
 
-int do_collect(const std::string& dir, const std::string& bin_dir, bool take_lock) {
+int do_collect(const std::string& dir, bool take_lock) {
     Folder held;
     if (take_lock && !Folder::open(dir, false, held).empty()) {
         std::fprintf(stderr, "torla-ensemble: `%s' holds no ensemble (no plan.txt)\n", dir.c_str());
@@ -52,12 +52,12 @@ int do_collect(const std::string& dir, const std::string& bin_dir, bool take_loc
             return kIncomplete;
         }
     CollectFigures fig;
-    if (auto err = collect(dir, fig); !err.empty()) {
+    std::vector<std::string> notes;
+    if (auto err = collect(dir, fig, &notes); !err.empty()) {
         std::fprintf(stderr, "torla-ensemble: %s\n", err.c_str());
         return kIncomplete;
     }
-    for (const auto& note : export_exceedance(dir, bin_dir))
-        std::fprintf(stderr, "torla-ensemble: note: %s\n", note.c_str());
+    for (const auto& note : notes) std::fprintf(stderr, "torla-ensemble: note: %s\n", note.c_str());
     std::printf("%d members: %d used, %d failed, %d unstable, %d not run; results in %s\n",
                 fig.members, fig.used, fig.failed, fig.unstable, fig.missing, dir.c_str());
     if (fig.missing) return kIncomplete;
@@ -122,8 +122,7 @@ int run_chunk(const ChunkCommand& c, const std::string& bin_dir) {
 }
 
 // The members on Slurm: submitted, then (unless --no-wait) waited for and collected.
-int run_on_slurm(const RunCommand& r, const Plan& plan, const std::string& self,
-                 const std::string& bin_dir) {
+int run_on_slurm(const RunCommand& r, const Plan& plan, const std::string& self) {
     std::string job;
     const SlurmOptions& slurm = r.slurm;
     if (auto err = submit_slurm(r.dir, plan, self, slurm, job); !err.empty()) {
@@ -137,7 +136,7 @@ int run_on_slurm(const RunCommand& r, const Plan& plan, const std::string& self,
     if (stop_signal())
         std::fprintf(stderr, "torla-ensemble: stopped; Slurm job %s stays queued\n", job.c_str());
     die_of_stop_signal();
-    return do_collect(r.dir, bin_dir, false);
+    return do_collect(r.dir, false);
 }
 
 // run: the folder locked and prepared, the members run, the tables collected.
@@ -161,10 +160,10 @@ int run_ensemble(const RunCommand& r, const std::string& self, const std::string
         }
         return plan.refused ? kRefused : kIncomplete;
     }
-    if (r.engine == "slurm") return run_on_slurm(r, plan, self, bin_dir);
+    if (r.engine == "slurm") return run_on_slurm(r, plan, self);
     run_local(r.dir, plan, bin_dir, r.local);
     die_of_stop_signal();
-    return do_collect(r.dir, bin_dir, false);
+    return do_collect(r.dir, false);
 }
 
 }  // namespace
@@ -174,7 +173,7 @@ int main(int argc, char** argv) {
     if (const int status = parse_ensemble_options(argc, argv, c); status >= 0) return status;
     const std::string self = program_path();
     const std::string bin_dir = fs::path(self).parent_path().string();
-    if (c.name == "collect") return do_collect(c.dir, bin_dir, true);
+    if (c.name == "collect") return do_collect(c.dir, true);
     if (c.name == "status") return do_status(c.dir);
     install_stop_handlers();
     if (c.name == "calibrate") return calibrate_main(c.calibrate, self);

@@ -25,6 +25,7 @@
 #include "input/command_writer.h"
 #include "input/input.h"
 #include "model/bytes.h"
+#include "model/height_pressure.h"
 #include "support/process.h"
 #include "support/run_files.h"
 
@@ -76,9 +77,47 @@ std::string parse_base(const std::string& text, BaseFile& base, const std::strin
     return base.file.ok() ? "" : refusal_of(base.file);
 }
 
+std::string member_peak_heights(const BaseFile& base, const EnsembleFile& ens, std::string& list) {
+    list.clear();
+    if (ens.at_height.empty()) return "";
+    // Merged with the base's own peaks over height, so that its product
+    // keeps every height it had.
+    std::vector<double> heights;
+    const RunParameters& par = base.file.par;
+    if (par.Height_Peaks == "on" &&
+        !parse_height_list(par.Peak_Heights.empty() ? kDefaultPeakHeights : par.Peak_Heights,
+                           heights)
+             .empty())
+        heights.clear();
+    for (const HeightThresholds& h : ens.at_height) heights.push_back(h.z_m);
+    std::sort(heights.begin(), heights.end());
+    heights.erase(std::unique(heights.begin(), heights.end()), heights.end());
+    for (double z : heights) {
+        if (!list.empty()) list += ',';
+        list += number_text(z);
+    }
+    std::vector<double> checked;
+    std::string err = parse_height_list(list, checked);
+    const std::string line = "Peak_Heights " + list;
+    if (err.empty() && line.size() > kMaxLine)
+        err = "its line has " + std::to_string(line.size()) + " characters, more than the " +
+              std::to_string(kMaxLine) + " of a command file's line";
+    if (err.empty()) return "";
+    const HeightThresholds& first = ens.at_height.front();
+    return "line " + std::to_string(first.line) + ", column " + std::to_string(first.column) +
+           ": at_height: the members' Peak_Heights `" + list + "' (with the base's) are " +
+           "refused as torla refuses them: " + err;
+}
+
 std::string effective_command_file(const BaseFile& base, const EnsembleFile& ens,
                                    const MemberValues& v) {
     CommandDocument doc(base.file);
+    // The peaks over height the exceedance at heights needs, after the
+    // base's own lines of the keys so that they win (prepare checked them).
+    if (std::string list; member_peak_heights(base, ens, list).empty() && !list.empty()) {
+        doc.set_parameter("Height_Peaks", "on");
+        doc.set_parameter("Peak_Heights", list);
+    }
     for (std::size_t j = 0; j < ens.vary.size(); ++j) {
         const Variation& var = ens.vary[j];
         if (!var.local())
@@ -274,6 +313,9 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir,
     BaseFile base;
     if (auto err = parse_base(base_text, base, ens.base_path); !err.empty())
         return refuse(ens.base_path + ": not a valid command file: " + err);
+    std::string heights;
+    if (auto err = member_peak_heights(base, ens, heights); !err.empty())
+        return refuse(ensemble_path + ": " + err);
     const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
     const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
     if (abs_dir.size() > kMaxFolderName)

@@ -6,7 +6,8 @@
 // the path as a line measured by path length, in the CRS of the ensemble's
 // base command file; or a CF file with a cell dimension and every
 // probability and percentile as a variable. The table is read as collect
-// writes it and refused, file, line and column named, where it is not.
+// writes it and refused, file, line and column named, where it is not;
+// collect hands its table to the same writers in memory.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -15,10 +16,8 @@
 #include <memory>
 #include <sstream>
 
-#include <gdal_priv.h>
-#include <netcdf.h>
+#include <cpl_conv.h>
 #include <ogr_spatialref.h>
-#include <ogrsf_frmts.h>
 
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
@@ -33,7 +32,7 @@ constexpr int kStatusUsage = 2;
 
 const char* const kFixed[] = {"cell", "path_length[m]", "easting[m]", "northing[m]",
                               "elevation[m]"};
-constexpr int kFixedCount = 5;
+constexpr int kFixedCount = kExceedanceFixedColumns;
 
 bool parse_number(const std::string& text, double& v) {
     if (text.empty()) return false;
@@ -51,68 +50,61 @@ std::vector<std::string> split(const std::string& line, char sep) {
     return out;
 }
 
-// Reads one column's header: fixed, P(Q>TkPa) or Q_pNN[unit].
-std::string classify(const std::string& name, int index, ExceedanceColumn& c) {
-    c = ExceedanceColumn{};
-    c.header = name;
-    if (index < kFixedCount) {
-        if (name != kFixed[index])
-            return std::string("column ") + std::to_string(index + 1) + " must be `" +
-                   kFixed[index] + "', not `" + name + "'";
-        static const char* fields[] = {"cell", "path_length_m", "easting_m", "northing_m",
-                                       "elevation_m"};
-        c.field = fields[index];
-        c.units = index == 0 ? "" : "m";
-        return "";
-    }
-    const bool p3 = name.rfind("P(p3>", 0) == 0, p2 = name.rfind("P(p2>", 0) == 0;
+// A threshold's or a height's text in a field name: 0.5 as 0p5 (or 0_5).
+std::string name_text(double v, char point) {
+    std::string t = number_text(v);
+    std::replace(t.begin(), t.end(), '.', point);
+    return t;
+}
+
+// "P(p3>" T "kPa)" and "P(p@" Z "m>" T "kPa)": the threshold's and height's text.
+bool probability_parts(const std::string& name, std::string& quantity, std::string& z,
+                       std::string& t) {
     const std::string tail = "kPa)";
-    if ((p3 || p2) && name.size() > 5 + tail.size() &&
-        name.compare(name.size() - tail.size(), tail.size(), tail) == 0) {
-        const std::string t = name.substr(5, name.size() - 5 - tail.size());
-        if (!parse_number(t, c.threshold_kpa) || !std::isfinite(c.threshold_kpa) ||
-            c.threshold_kpa <= 0.0)
-            return "column " + std::to_string(index + 1) + " `" + name + "': `" + t +
-                   "' is no threshold in kPa";
-        c.kind = ExceedanceColumn::kProbability;
-        c.quantity = p3 ? "p3" : "p2";
-        std::string tt = t;
-        std::replace(tt.begin(), tt.end(), '.', 'p');
-        c.field = "prob_" + c.quantity + "_gt_" + tt + "kpa";
-        c.units = "1";
+    if (name.size() <= 5 + tail.size() || name.rfind("P(p", 0) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    const std::string body = name.substr(3, name.size() - 3 - tail.size());  // 3>1, @5m>1
+    if (body.rfind("3>", 0) == 0 || body.rfind("2>", 0) == 0) {
+        quantity = std::string("p") + body[0];
+        t = body.substr(2);
+        return true;
+    }
+    const std::size_t gt = body.find("m>");
+    if (body[0] != '@' || gt == std::string::npos) return false;
+    quantity = "p";
+    z = body.substr(1, gt - 1);
+    t = body.substr(gt + 2);
+    return true;
+}
+
+// Reads one column's header: fixed, P(Q>TkPa), P(p@Zm>TkPa) or Q_pNN[unit].
+std::string classify(const std::string& name, int index, ExceedanceColumn& c) {
+    const std::string where = "column " + std::to_string(index + 1);
+    if (index < kFixedCount) {
+        c = fixed_column(index);
+        return name == c.header ? "" : where + " must be `" + c.header + "', not `" + name + "'";
+    }
+    std::string quantity, z, t;
+    if (probability_parts(name, quantity, z, t)) {
+        double threshold = 0.0, height = 0.0;
+        if (!parse_number(t, threshold) || !std::isfinite(threshold) || threshold <= 0.0)
+            return where + " `" + name + "': `" + t + "' is no threshold in kPa";
+        if (quantity == "p" &&
+            (!parse_number(z, height) || !(height >= 0.0) || !std::isfinite(height)))
+            return where + " `" + name + "': `" + z + "' is no height in m";
+        c = quantity == "p" ? height_probability_column(height, threshold)
+                            : probability_column(quantity, threshold);
+        c.header = name;
         return "";
     }
-    for (const char* q : {"p3", "p2", "h3", "h2"}) {
-        for (int p : {5, 50, 95}) {
-            const std::string unit = q[0] == 'p' ? "kPa" : "m";
-            if (name == std::string(q) + "_p" + std::to_string(p) + "[" + unit + "]") {
-                c.kind = ExceedanceColumn::kPercentile;
-                c.quantity = q;
-                c.percentile = p;
-                c.field = std::string(q) + "_p" + std::to_string(p) + (q[0] == 'p' ? "_kpa" : "_m");
-                c.units = unit;
+    for (const char* q : {"p3", "p2", "h3", "h2"})
+        for (int p : {5, 50, 95})
+            if (name == percentile_column(q, p).header) {
+                c = percentile_column(q, p);
                 return "";
             }
-        }
-    }
-    return "column " + std::to_string(index + 1) + ": unknown column `" + name + "'";
-}
-
-struct DatasetCloser {
-    void operator()(GDALDataset* d) const { GDALClose(d); }
-};
-
-struct NcFailure {
-    std::string what;
-};
-
-void nc_check(int status, const std::string& what) {
-    if (status != NC_NOERR) throw NcFailure{what + ": " + nc_strerror(status)};
-}
-
-void nc_text(int nc, int var, const std::string& name, const std::string& value) {
-    nc_check(nc_put_att_text(nc, var, name.c_str(), value.size(), value.c_str()),
-             "attribute " + name);
+    return where + ": unknown column `" + name + "'";
 }
 
 // What the exports need besides the table: the ensemble folder's base
@@ -176,6 +168,48 @@ bool ends_with(const std::string& s, const std::string& tail) {
 
 }  // namespace
 
+ExceedanceColumn fixed_column(int index) {
+    static const char* fields[] = {"cell", "path_length_m", "easting_m", "northing_m",
+                                   "elevation_m"};
+    ExceedanceColumn c;
+    c.header = kFixed[index];
+    c.field = fields[index];
+    c.units = index == 0 ? "" : "m";
+    return c;
+}
+
+ExceedanceColumn probability_column(const std::string& quantity, double threshold_kpa) {
+    ExceedanceColumn c;
+    c.kind = ExceedanceColumn::kProbability;
+    c.quantity = quantity;
+    c.threshold_kpa = threshold_kpa;
+    c.header = "P(" + quantity + ">" + number_text(threshold_kpa) + "kPa)";
+    c.field = "prob_" + quantity + "_gt_" + name_text(threshold_kpa, 'p') + "kpa";
+    c.units = "1";
+    return c;
+}
+
+ExceedanceColumn height_probability_column(double height_m, double threshold_kpa) {
+    ExceedanceColumn c = probability_column("p", threshold_kpa);
+    c.height_m = height_m;
+    c.header = "P(p@" + number_text(height_m) + "m>" + number_text(threshold_kpa) + "kPa)";
+    c.field =
+        "prob_p_at_" + name_text(height_m, '_') + "m_gt_" + name_text(threshold_kpa, 'p') + "kpa";
+    return c;
+}
+
+ExceedanceColumn percentile_column(const std::string& quantity, int percentile) {
+    ExceedanceColumn c;
+    const bool pressure = quantity[0] == 'p';
+    c.kind = ExceedanceColumn::kPercentile;
+    c.quantity = quantity;
+    c.percentile = percentile;
+    c.units = pressure ? "kPa" : "m";
+    c.header = quantity + "_p" + std::to_string(percentile) + "[" + c.units + "]";
+    c.field = quantity + "_p" + std::to_string(percentile) + (pressure ? "_kpa" : "_m");
+    return c;
+}
+
 std::string read_exceedance_table(const std::string& path, ExceedanceTable& t) {
     t = ExceedanceTable{};
     t.path = path;
@@ -229,232 +263,23 @@ std::string read_exceedance_table(const std::string& path, ExceedanceTable& t) {
     return "";
 }
 
-static int exceedance_map(const ExceedanceTable& t, const std::string& crs_source,
-                          const std::string& crs_wkt, const std::string& crs_option,
-                          const std::vector<std::string>& outputs,
-                          const std::vector<std::string>& notes) {
-    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
-    GDALAllRegister();
-    OGRSpatialReference run_crs;
-    run_crs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    if (!crs_option.empty()) {
-        if (run_crs.SetFromUserInput(crs_option.c_str()) != OGRERR_NONE) {
-            std::cerr << "torla-inspect: --crs: `" << plain_text(crs_option)
-                      << "' is no CRS GDAL knows\nRun with --help for more.\n";
-            return kStatusUsage;
-        }
-    } else if (!crs_wkt.empty()) {
-        if (run_crs.importFromWkt(crs_wkt.c_str()) != OGRERR_NONE)
-            return fail(crs_source +
-                        ": the crs_wkt lines of the command file are no CRS GDAL reads");
-    } else {
-        return fail(
-            t.path +
-            ": no CRS: the ensemble's base command file has no crs_wkt lines (torla-profile "
-            "writes them); name it with --crs");
-    }
-    const std::size_t n = t.rows.size();
-    std::vector<double> x(n), y(n), m(n);
-    for (std::size_t i = 0; i < n; ++i)
-        m[i] = t.rows[i][1], x[i] = t.rows[i][2], y[i] = t.rows[i][3];
-    const bool geojson = outputs.size() == 2;
-    OGRSpatialReference wgs84;
-    wgs84.importFromEPSG(4326);
-    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    if (geojson && !run_crs.IsSame(&wgs84)) {
-        std::unique_ptr<OGRCoordinateTransformation> ct(
-            OGRCreateCoordinateTransformation(&run_crs, &wgs84));
-        if (!ct || !ct->Transform(static_cast<int>(n), x.data(), y.data()))
-            return fail(std::string("cannot transform the cells to WGS84 for GeoJSON: ") +
-                        CPLGetLastErrorMsg());
-    }
-    OGRSpatialReference& out_crs = geojson ? wgs84 : run_crs;
-    GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(geojson ? "GeoJSON" : "GPKG");
-    const std::string& out = outputs[0];
-    // Written beside under temporary names, moved into place when whole.
-    OutputFile cells_file(out), path_out(outputs.back());
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    std::unique_ptr<GDALDataset, DatasetCloser> ds(
-        drv->Create(cells_file.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-    CPLPopErrorHandler();
-    if (!ds) return fail("cannot create " + out + ": " + CPLGetLastErrorMsg());
-    char** lco = geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
-    OGRLayer* cells = ds->CreateLayer("cells", &out_crs, wkbPoint, lco);
-    bool ok = cells != nullptr;
-    for (std::size_t k = 0; ok && k < t.columns.size(); ++k) {
-        OGRFieldDefn d(t.columns[k].field.c_str(), k == 0 ? OFTInteger : OFTReal);
-        d.SetAlternativeName(t.columns[k].header.c_str());
-        ok = cells->CreateField(&d) == OGRERR_NONE;
-    }
-    ok = ok && cells->StartTransaction() == OGRERR_NONE;
-    for (std::size_t i = 0; ok && i < n; ++i) {
-        OGRFeature f(cells->GetLayerDefn());
-        f.SetField(0, static_cast<int>(i));
-        for (std::size_t k = 1; k < t.columns.size(); ++k) {
-            if (std::isnan(t.rows[i][k]))
-                f.SetFieldNull(static_cast<int>(k));
-            else
-                f.SetField(static_cast<int>(k), t.rows[i][k]);
-        }
-        OGRPoint pt(x[i], y[i]);
-        f.SetGeometry(&pt);
-        ok = cells->CreateFeature(&f) == OGRERR_NONE;
-    }
-    ok = ok && cells->CommitTransaction() == OGRERR_NONE;
-    std::unique_ptr<GDALDataset, DatasetCloser> path_ds;
-    GDALDataset* target = ds.get();
-    if (ok && geojson) {
-        path_ds.reset(drv->Create(path_out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-        target = path_ds.get();
-        ok = target != nullptr;
-    }
-    OGRLayer* line =
-        ok ? target->CreateLayer("path", &out_crs, geojson ? wkbLineString : wkbLineStringM, lco)
-           : nullptr;
-    CSLDestroy(lco);
-    ok = ok && line;
-    if (ok) {
-        OGRFieldDefn members("members", OFTInteger), used("members_used", OFTInteger),
-            measures("path_length_m", OFTRealList);
-        ok = line->CreateField(&members) == OGRERR_NONE &&
-             line->CreateField(&used) == OGRERR_NONE && line->CreateField(&measures) == OGRERR_NONE;
-    }
-    if (ok) {
-        OGRFeature f(line->GetLayerDefn());
-        f.SetField("members", t.members);
-        f.SetField("members_used", t.used);
-        f.SetField(f.GetFieldIndex("path_length_m"), static_cast<int>(n), m.data());
-        OGRLineString ls;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (geojson)
-                ls.addPoint(x[i], y[i]);
-            else
-                ls.addPointM(x[i], y[i], m[i]);
-        }
-        f.SetGeometry(&ls);
-        ok = line->CreateFeature(&f) == OGRERR_NONE;
-    }
-    CPLErrorReset();
-    ds.reset();
-    path_ds.reset();
-    ok = ok && CPLGetLastErrorType() < CE_Failure;
-    if (!ok) return fail("cannot write " + out + ": " + CPLGetLastErrorMsg());
-    if (std::string err = cells_file.commit(); !err.empty()) return fail(err);
-    if (geojson)
-        if (std::string err = path_out.commit(); !err.empty()) return fail(err);
-    std::cerr << "torla-inspect: " << out << ": " << n << " cells"
-              << (geojson ? ", the path in " + outputs[1] : "") << "\n";
-    return 0;
+ExceedanceCrs ensemble_crs(const std::string& table_path, std::vector<std::string>& inputs,
+                           std::vector<std::string>& notes) {
+    const EnsembleContext ctx = read_ensemble_context(table_path, notes);
+    inputs = ctx.inputs;
+    return {ctx.crs_wkt, ctx.crs_wkt.empty() ? "" : ctx.command_path};
 }
 
-static int exceedance_netcdf(const ExceedanceTable& t, const std::string& crs_wkt,
-                             const std::string& out, const std::vector<std::string>& notes) {
-    OutputFile out_file(out);  // written beside, moved into place when whole
-    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
-    const std::size_t n = t.rows.size();
-    int nc = -1;
-    try {
-        nc_check(nc_create(out_file.temp().c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), "cannot create");
-        int dim = 0;
-        nc_check(nc_def_dim(nc, "cell", n, &dim), "dimension cell");
-        int v_crs = -1;
-        if (!crs_wkt.empty()) {
-            nc_check(nc_def_var(nc, "crs", NC_INT, 0, nullptr, &v_crs), "variable crs");
-            nc_text(nc, v_crs, "crs_wkt", crs_wkt);
-            nc_text(nc, v_crs, "spatial_ref", crs_wkt);
-        }
-        std::vector<int> vars;
-        std::vector<double> p3_thresholds, p2_thresholds;
-        for (std::size_t k = 0; k < t.columns.size(); ++k) {
-            const ExceedanceColumn& c = t.columns[k];
-            static const char* fixed_names[] = {"cell", "path_length", "easting", "northing",
-                                                "elevation"};
-            static const char* fixed_long[] = {"cell index along the path, from the top",
-                                               "path length along the track", "easting of the cell",
-                                               "northing of the cell", "elevation of the track"};
-            const std::string name = k < kFixedCount ? fixed_names[k] : c.field;
-            int id = 0;
-            nc_check(nc_def_var(nc, name.c_str(), k == 0 ? NC_INT : NC_DOUBLE, 1, &dim, &id),
-                     "variable " + name);
-            vars.push_back(id);
-            if (!c.units.empty()) nc_text(nc, id, "units", c.units);
-            nc_text(nc, id, "column", c.header);
-            const std::string what = c.quantity == "p3"   ? "suspension-layer pressure"
-                                     : c.quantity == "p2" ? "saltation-layer pressure"
-                                     : c.quantity == "h3" ? "suspension-layer depth"
-                                                          : "saltation-layer depth";
-            if (k < kFixedCount) {
-                nc_text(nc, id, "long_name", fixed_long[k]);
-                if (k == 2) nc_text(nc, id, "standard_name", "projection_x_coordinate");
-                if (k == 3) nc_text(nc, id, "standard_name", "projection_y_coordinate");
-                if (k == 4) nc_text(nc, id, "standard_name", "surface_altitude");
-                continue;
-            }
-            nc_text(nc, id, "coordinates", "path_length easting northing elevation");
-            if (v_crs >= 0) nc_text(nc, id, "grid_mapping", "crs");
-            nc_text(nc, id, "quantity", c.quantity);
-            if (c.kind == ExceedanceColumn::kProbability) {
-                std::ostringstream th;
-                th << c.threshold_kpa;
-                nc_text(nc, id, "long_name",
-                        "fraction of the used members whose peak " + what + " exceeds " + th.str() +
-                            " kPa");
-                nc_check(nc_put_att_double(nc, id, "threshold", NC_DOUBLE, 1, &c.threshold_kpa),
-                         "threshold");
-                nc_text(nc, id, "threshold_units", "kPa");
-                (c.quantity == "p3" ? p3_thresholds : p2_thresholds).push_back(c.threshold_kpa);
-            } else {
-                nc_text(nc, id, "long_name",
-                        std::to_string(c.percentile) +
-                            "th percentile over the used members of "
-                            "the peak " +
-                            what);
-                nc_check(nc_put_att_int(nc, id, "percentile", NC_INT, 1, &c.percentile),
-                         "percentile");
-                const double fill = NC_FILL_DOUBLE;
-                nc_check(nc_put_att_double(nc, id, "_FillValue", NC_DOUBLE, 1, &fill),
-                         "_FillValue");
-            }
-        }
-        nc_text(nc, NC_GLOBAL, "Conventions", "CF-1.8");
-        nc_text(nc, NC_GLOBAL, "title",
-                "TORLA ensemble: exceedance probabilities and percentiles along the path");
-        nc_text(nc, NC_GLOBAL, "source", "torla-ensemble collect, " + t.path);
-        nc_text(nc, NC_GLOBAL, "history", "torla-inspect " + t.path + " netcdf -o " + out);
-        nc_check(nc_put_att_int(nc, NC_GLOBAL, "members", NC_INT, 1, &t.members), "members");
-        nc_check(nc_put_att_int(nc, NC_GLOBAL, "members_used", NC_INT, 1, &t.used), "members_used");
-        nc_text(nc, NC_GLOBAL, "members_failed", t.failed);
-        nc_text(nc, NC_GLOBAL, "members_unstable", t.unstable);
-        nc_text(nc, NC_GLOBAL, "members_not_run", t.not_run);
-        if (!p3_thresholds.empty())
-            nc_check(nc_put_att_double(nc, NC_GLOBAL, "p3_thresholds_kpa", NC_DOUBLE,
-                                       p3_thresholds.size(), p3_thresholds.data()),
-                     "p3_thresholds_kpa");
-        if (!p2_thresholds.empty())
-            nc_check(nc_put_att_double(nc, NC_GLOBAL, "p2_thresholds_kpa", NC_DOUBLE,
-                                       p2_thresholds.size(), p2_thresholds.data()),
-                     "p2_thresholds_kpa");
-        nc_check(nc_enddef(nc), "end of definitions");
-        std::vector<double> column(n);
-        std::vector<int> index(n);
-        for (std::size_t k = 0; k < t.columns.size(); ++k) {
-            for (std::size_t i = 0; i < n; ++i) {
-                column[i] = std::isnan(t.rows[i][k]) ? NC_FILL_DOUBLE : t.rows[i][k];
-                index[i] = static_cast<int>(i);
-            }
-            nc_check(k == 0 ? nc_put_var_int(nc, vars[k], index.data())
-                            : nc_put_var_double(nc, vars[k], column.data()),
-                     t.columns[k].header);
-        }
-        nc_check(nc_close(nc), "close");
-        nc = -1;
-    } catch (const NcFailure& f) {
-        if (nc >= 0) nc_close(nc);
-        return fail(out + ": " + f.what);
-    }
-    if (std::string err = out_file.commit(); !err.empty()) return fail(err);
-    std::cerr << "torla-inspect: " << out << ": " << n << " cells\n";
-    return 0;
+// --crs as WKT in crs; false where GDAL knows no such CRS.
+static bool crs_option_wkt(const std::string& option, ExceedanceCrs& crs) {
+    OGRSpatialReference given;
+    char* wkt = nullptr;
+    if (given.SetFromUserInput(option.c_str()) != OGRERR_NONE ||
+        given.exportToWkt(&wkt) != OGRERR_NONE)
+        return false;
+    crs = {wkt, "--crs"};
+    CPLFree(wkt);
+    return true;
 }
 
 // The options of map and netcdf of a table; returns -1 to go on, 0 after
@@ -493,22 +318,35 @@ static int parse_exceedance_options(int argc, char** argv, const std::string& co
 
 int exceedance_main(int argc, char** argv) {
     const std::string table_path = argv[1], command = argv[2];
-    std::string out, crs;
-    if (const int status = parse_exceedance_options(argc, argv, command, out, crs); status >= 0)
+    std::string out, crs_option;
+    if (const int status = parse_exceedance_options(argc, argv, command, out, crs_option);
+        status >= 0)
         return status;
     const bool geojson = ends_with(out, ".geojson") || ends_with(out, ".json");
     ExceedanceTable t;
     if (auto err = read_exceedance_table(table_path, t); !err.empty()) return fail(err);
-    std::vector<std::string> notes;
-    const EnsembleContext ctx = read_ensemble_context(table_path, notes);
+    std::vector<std::string> notes, inputs;
+    ExceedanceCrs crs = ensemble_crs(table_path, inputs, notes);
     std::vector<std::string> outputs = {out};
     if (command == "map" && geojson)
         outputs.push_back(out.substr(0, out.rfind('.')) + "-path.geojson");
     for (const std::string& o : outputs)
-        if (auto clash = output_clobbers_input(o, ctx.inputs); !clash.empty()) return fail(clash);
-    return command == "map" ? exceedance_map(t, ctx.crs_wkt.empty() ? "" : ctx.command_path,
-                                             ctx.crs_wkt, crs, outputs, notes)
-                            : exceedance_netcdf(t, ctx.crs_wkt, out, notes);
+        if (auto clash = output_clobbers_input(o, inputs); !clash.empty()) return fail(clash);
+    for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
+    if (command == "map" && !crs_option.empty() && !crs_option_wkt(crs_option, crs)) {
+        std::cerr << "torla-inspect: --crs: `" << plain_text(crs_option)
+                  << "' is no CRS GDAL knows\nRun with --help for more.\n";
+        return kStatusUsage;
+    }
+    const std::string err =
+        command == "map"
+            ? write_exceedance_map(t, crs, outputs)
+            : write_exceedance_netcdf(t, crs.wkt, out,
+                                      "torla-inspect " + table_path + " netcdf -o " + out);
+    if (!err.empty()) return fail(err);
+    std::cerr << "torla-inspect: " << out << ": " << t.rows.size() << " cells"
+              << (outputs.size() == 2 ? ", the path in " + outputs[1] : "") << "\n";
+    return 0;
 }
 
 }  // namespace torla::inspect

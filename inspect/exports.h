@@ -79,18 +79,29 @@ std::optional<double> split_of_command_text(const std::string& text, std::string
 
 // An ensemble's exceedance table, DIR/exceedance.csv of torla-ensemble
 // collect: two comment lines (the members and those left out), the header,
-// one row per cell.
+// one row per cell. collect builds it in memory and hands it to the
+// writers below; torla-inspect reads it back from the CSV.
 struct ExceedanceColumn {
     enum Kind { kFixed, kProbability, kPercentile } kind = kFixed;
-    std::string header;          // as the table names it: P(p3>1kPa), p3_p5[kPa]
+    std::string header;          // as the table names it: P(p3>1kPa), P(p@5m>3kPa), p3_p5[kPa]
     std::string field;           // its name in the exports: prob_p3_gt_1kpa, p3_p5_kpa
     std::string units;           // UDUNITS; "" for the cell index
-    std::string quantity;        // p3, p2, h3 or h2 (probabilities and percentiles)
+    std::string quantity;        // p3, p2, h3 or h2; p: the pressure at a height
     double threshold_kpa = 0.0;  // kPa, of a probability
+    double height_m = -1.0;      // m above the snow cover, of quantity p; -1 otherwise
     int percentile = 0;          // 5, 50 or 95
 };
+// The columns, each as collect writes its header and the exports name it:
+// the fixed ones (0 cell ... 4 elevation), P(p3>TkPa) and P(p2>TkPa),
+// P(p@Zm>TkPa) and Q_pNN[unit].
+ExceedanceColumn fixed_column(int index);
+ExceedanceColumn probability_column(const std::string& quantity, double threshold_kpa);
+ExceedanceColumn height_probability_column(double height_m, double threshold_kpa);
+ExceedanceColumn percentile_column(const std::string& quantity, int percentile);
+inline constexpr int kExceedanceFixedColumns = 5;
+
 struct ExceedanceTable {
-    std::string path;
+    std::string path;  // the CSV, named in messages and the NetCDF's source
     int members = 0, used = 0;
     std::string failed, unstable, not_run;  // member indices as listed, or "none"
     std::vector<ExceedanceColumn> columns;
@@ -98,6 +109,26 @@ struct ExceedanceTable {
 };
 // Returns an empty string or why the table is refused (file, line, column).
 std::string read_exceedance_table(const std::string& path, ExceedanceTable& t);
+
+// The map's CRS: WKT, and the file it came from (named when GDAL cannot read
+// it); an empty wkt refuses the map, naming the table.
+struct ExceedanceCrs {
+    std::string wkt, source;
+};
+// The table onto the map: outputs[0] a GeoPackage (layers cells and path),
+// or a GeoJSON of the cells in WGS84 with outputs[1] the path. The table as
+// NetCDF. Each output is written beside under a temporary name and renamed
+// when whole; returns "" or why it could not be written.
+std::string write_exceedance_map(const ExceedanceTable& t, const ExceedanceCrs& crs,
+                                 const std::vector<std::string>& outputs);
+// history: the NetCDF's history attribute (the command that wrote it).
+std::string write_exceedance_netcdf(const ExceedanceTable& t, const std::string& crs_wkt,
+                                    const std::string& out, const std::string& history);
+// The CRS an ensemble's table is shown in: the base command file that
+// DIR/plan.txt names (or the first member's copy of it) beside the table at
+// table_path; what is missing goes into notes. inputs: every file read.
+ExceedanceCrs ensemble_crs(const std::string& table_path, std::vector<std::string>& inputs,
+                           std::vector<std::string>& notes);
 
 // The sub-commands `map` and `netcdf`: argv as torla-inspect got it
 // (argv[1] the result file, argv[2] the sub-command). Returns the exit status.

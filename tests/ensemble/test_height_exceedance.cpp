@@ -1,0 +1,488 @@
+// The ensemble's exceedance probabilities at heights above the snow cover
+// ([thresholds] at_height): the ensemble file's entries read and refused,
+// the members' peaks over height merged with the base's, and an ensemble
+// run end to end whose new columns are recomputed from the members'
+// RESULT.heights and found again in exceedance.gpkg and exceedance.nc,
+// which collect writes in its own process.
+#include <gtest/gtest.h>
+#include <netcdf.h>
+
+#include <map>
+#include <memory>
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+#include <nlohmann/json.hpp>
+
+#include "ensemble/ensemble.h"
+#include "inspect/exports.h"
+#include "inspect/result_bytes.h"
+#include "output/heights_format.h"
+#include "test_support.h"
+
+namespace torla::ensemble {
+namespace {
+
+using test::csv_rows;
+using test::read_text;
+using test::TempDir;
+using test::write_text;
+namespace fs = std::filesystem;
+
+const std::string kHead = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n[thresholds]\n";
+
+TEST(HeightExceedance, AtHeightIsReadInFileOrderWithItsHeightsAsTheMembersWriteThem) {
+    EnsembleFile s;
+    ASSERT_EQ(
+        parse_ensemble_file("e.toml",
+                            kHead + "p3 = [1.0]\nat_height = [ { z_m = 10.0, p_kPa = [1.0] },\n"
+                                    "  { p_kPa = [3, 0.5], z_m = 0.1234567891234 } ]\n",
+                            s),
+        "");
+    ASSERT_EQ(s.at_height.size(), 2u);
+    EXPECT_EQ(s.at_height[0].z_m, 10.0);
+    EXPECT_EQ(s.at_height[0].p_kpa, std::vector<double>({1.0}));
+    EXPECT_EQ(s.at_height[1].z_m, 0.123456789);  // nine digits, as Peak_Heights gets it
+    EXPECT_EQ(s.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
+    EXPECT_EQ(s.at_height[1].line, 7);
+    EXPECT_EQ(s.p3_thresholds, std::vector<double>({1.0}));
+    // The same as an array of tables.
+    EnsembleFile a;
+    ASSERT_EQ(parse_ensemble_file("e.toml",
+                                  kHead + "p3 = [1.0]\n[[thresholds.at_height]]\nz_m = 10.0\n"
+                                          "p_kPa = [1.0]\n[[thresholds.at_height]]\n"
+                                          "p_kPa = [3, 0.5]\nz_m = 0.1234567891234\n",
+                                  a),
+              "");
+    ASSERT_EQ(a.at_height.size(), 2u);
+    EXPECT_EQ(a.at_height[1].z_m, 0.123456789);
+    EXPECT_EQ(a.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
+    EXPECT_EQ(parse_ensemble_file("e.toml", kHead + "[[thresholds.at_height]]\nz_m = 1\n", a),
+              "line 5, column 1: an entry of `at_height' needs both z_m and p_kPa");
+}
+
+TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
+    const struct Case {
+        std::string text, message;
+    } cases[] = {
+        {"at_height = []\n", "line 5, column 13: `at_height' takes a list of { z_m = ..."},
+        {"at_height = 5.0\n", "line 5, column 13: `at_height' takes a list"},
+        {"at_height = [5.0]\n", "line 5, column 14: an entry of `at_height' is { z_m"},
+        {"at_height = [{ z_m = 5.0 }]\n",
+         "line 5, column 14: an entry of `at_height' needs both z_m and p_kPa"},
+        {"at_height = [{ p_kPa = [1.0] }]\n", "needs both z_m and p_kPa"},
+        {"at_height = [{ z_m = -1.0, p_kPa = [1.0] }]\n",
+         "line 5, column 22: `z_m' of `at_height' must be a height of 0 m or more"},
+        {"at_height = [{ z_m = \"5\", p_kPa = [1.0] }]\n",
+         "`z_m' of `at_height' must be a height of 0 m or more"},
+        {"at_height = [{ z_m = 5.0, p_kPa = [] }]\n",
+         "line 5, column 35: `p_kPa' of `at_height' takes a list of pressures in kPa"},
+        {"at_height = [{ z_m = 5.0, p_kPa = 1.0 }]\n", "`p_kPa' of `at_height' takes a list"},
+        {"at_height = [{ z_m = 5.0, p_kPa = [1.0, 0.0] }]\n",
+         "line 5, column 41: a threshold of `at_height' must be a pressure above 0"},
+        {"at_height = [{ z_m = 5.0, p_kPa = [-2] }]\n",
+         "a threshold of `at_height' must be a pressure above 0"},
+        {"at_height = [{ z_m = 5.0, p_kPa = [1.0], p_kpa = [2.0] }]\n",
+         "line 5, column 14: unknown entry `p_kpa' of `at_height' (z_m and p_kPa are known)"},
+        {"at_height = [{ z_m = 5.0, p_kPa = [1.0] }, { z_m = 5.0, p_kPa = [2.0] }]\n",
+         "line 5, column 44: the height 5 m is listed twice (line 5)"},
+        {"at_height = [{ z_m = 5.0, p_kPa = [1.0] }]\n[vary]\nPeak_Heights = [\"2,5\"]\n",
+         "line 7, column 16: `Peak_Heights' is set by [thresholds] at_height and cannot be varied"},
+        {"at_height = [{ z_m = 5.0, p_kPa = [1.0] }]\n[vary]\nHeight_Peaks = [\"off\"]\n",
+         "line 7, column 16: `Height_Peaks' is set by [thresholds] at_height"},
+        {"at_heights = [{ z_m = 5.0, p_kPa = [1.0] }]\n",
+         "line 5, column 14: unknown threshold `at_heights' (p2, p3 and at_height are known)"},
+    };
+    for (const auto& c : cases) {
+        EnsembleFile s;
+        const std::string err = parse_ensemble_file("e.toml", kHead + c.text, s);
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.text << "\n gave: " << err;
+    }
+}
+
+// The last line of `key' in a command file's text, or "".
+std::string last_line_of(const std::string& text, const std::string& key) {
+    std::string line, found;
+    std::istringstream in(text);
+    while (std::getline(in, line))
+        if (line.rfind(key + " ", 0) == 0) found = line;
+    return found;
+}
+
+TEST(HeightExceedance, MembersKeepTheBaseHeightsAndTheAskedOnesRisingOnce) {
+    const std::string asked =
+        kHead + "at_height = [{ z_m = 10.0, p_kPa = [1.0] }, { z_m = 2.5, p_kPa = [1.0] }]\n";
+    const std::string cmd =
+        test::command_file(4, "Max_Time 2\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    auto with = [&](const std::string& globals) {
+        std::string text = cmd;
+        return text.replace(text.find("Max_Time"), 0, globals);
+    };
+    const struct Case {
+        std::string base_globals, peaks, heights;  // "" heights: not asked
+        bool ask = true;
+    } cases[] = {
+        {"", "on", "2.5,10"},
+        {"Height_Peaks off\nPeak_Heights 1,2\n", "on", "2.5,10"},  // not kept by the base
+        {"Height_Peaks on\nPeak_Heights 1,10,20\n", "on", "1,2.5,10,20"},
+        {"Height_Peaks on\n", "on", "2,2.5,5,10,15,20,25,30"},        // the default heights
+        {"Height_Peaks on\nPeak_Heights 1,2\n", "on", "1,2", false},  // left as it is
+    };
+    for (const auto& c : cases) {
+        BaseFile b;
+        ASSERT_EQ(parse_base(with(c.base_globals), b), "") << c.base_globals;
+        EnsembleFile s;
+        ASSERT_EQ(parse_ensemble_file("e.toml", c.ask ? asked : kHead + "p3 = [1.0]\n", s), "");
+        const std::string member = effective_command_file(b, s, MemberValues{});
+        if (!c.ask) {
+            EXPECT_EQ(member, with(c.base_globals));
+            continue;
+        }
+        EXPECT_EQ(last_line_of(member, "Height_Peaks"), "Height_Peaks " + c.peaks);
+        EXPECT_EQ(last_line_of(member, "Peak_Heights"), "Peak_Heights " + c.heights);
+        BaseFile read;
+        ASSERT_EQ(parse_base(member, read), "") << member;
+        EXPECT_EQ(read.file.par.Peak_Heights, c.heights);
+    }
+    // More heights than a command file's line holds (the run's limit of
+    // 256 heights lies beyond it), with the base's: refused as torla would
+    // refuse the members, naming the ensemble file's entry.
+    std::string many;
+    for (int k = 100; k < 160; ++k) many += (k > 100 ? "," : "") + std::to_string(k);
+    BaseFile b;
+    ASSERT_EQ(parse_base(with("Height_Peaks on\nPeak_Heights " + many + "\n"), b), "");
+    EnsembleFile s;
+    ASSERT_EQ(parse_ensemble_file("e.toml", asked, s), "");
+    std::string list;
+    EXPECT_EQ(member_peak_heights(b, s, list),
+              "line 5, column 14: at_height: the members' Peak_Heights `2.5,10," + many +
+                  "' (with the base's) are refused as torla refuses them: its line has 259 "
+                  "characters, more than the 255 of a command file's line");
+}
+
+TEST(HeightExceedance, TheTableReaderKnowsColumnsAtHeightsAndRefusesBadOnes) {
+    TempDir dir;
+    const std::string head =
+        "# members 2, used 2\n# left out: failed none; unstable none; not run none\n"
+        "cell,path_length[m],easting[m],northing[m],elevation[m],";
+    write_text(dir.file("t.csv"), head + "P(p@0.5m>3kPa),P(p3>1kPa)\n0,0,1,2,3,0.5,1\n");
+    inspect::ExceedanceTable t;
+    ASSERT_EQ(inspect::read_exceedance_table(dir.file("t.csv"), t), "");
+    ASSERT_EQ(t.columns.size(), 7u);
+    const inspect::ExceedanceColumn& c = t.columns[5];
+    EXPECT_EQ(c.kind, inspect::ExceedanceColumn::kProbability);
+    EXPECT_EQ(c.quantity + " " + c.field + " " + c.units, "p prob_p_at_0_5m_gt_3kpa 1");
+    EXPECT_EQ(c.height_m, 0.5);
+    EXPECT_EQ(c.threshold_kpa, 3.0);
+    EXPECT_EQ(t.columns[6].height_m, -1.0);
+    EXPECT_EQ(inspect::height_probability_column(0.5, 3.0).header, "P(p@0.5m>3kPa)");
+    const std::pair<std::string, std::string> cases[] = {
+        {"P(p@xm>3kPa)", "line 3, column 6 `P(p@xm>3kPa)': `x' is no height in m"},
+        {"P(p@-1m>3kPa)", "line 3, column 6 `P(p@-1m>3kPa)': `-1' is no height in m"},
+        {"P(p@m>3kPa)", "`' is no height in m"},
+        {"P(p@5m>0kPa)", "line 3, column 6 `P(p@5m>0kPa)': `0' is no threshold in kPa"},
+        {"P(p@5>3kPa)", "line 3, column 6: unknown column `P(p@5>3kPa)'"},
+        {"P(p1>3kPa)", "line 3, column 6: unknown column `P(p1>3kPa)'"},
+    };
+    for (const auto& [column, message] : cases) {
+        write_text(dir.file("t.csv"), head + column + "\n0,0,1,2,3,0.5\n");
+        const std::string err = inspect::read_exceedance_table(dir.file("t.csv"), t);
+        EXPECT_NE(err.find(message), std::string::npos) << column << "\n gave: " << err;
+    }
+}
+
+// A result of 4 cells with nothing in its peak table, and beside it a
+// RESULT.heights of `cells' cells at `heights' whose peaks are 0 but in
+// cell 1: rising by height from `cell1' (kPa).
+void write_member(const std::string& folder, const std::string& hash,
+                  const std::vector<double>& heights, const std::vector<double>& cell1,
+                  int cells = 4) {
+    test::ResultBytes b(4, 1);
+    b.save(folder + "/member.res");
+    write_text(folder + "/member.status", "hash " + hash + "\nexit_status 0\n");
+    if (heights.empty()) return;
+    HeightsData h;
+    h.n_cells = cells;
+    h.air_density = 1.2, h.rho_diff = 198.8;
+    h.heights = heights;
+    h.peak.assign(cells * heights.size(), 0.0);
+    h.time.assign(cells * heights.size(), std::nan(""));
+    for (std::size_t k = 0; k < heights.size(); ++k) h.peak[heights.size() + k] = cell1[k];
+    ASSERT_EQ(write_heights_file(folder + "/member.res.heights", h), "");
+}
+
+TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem) {
+    TempDir dir;
+    write_text(dir.file("b.cmd"),
+               test::command_file(8, "Max_Time 2\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    write_text(dir.file("s.toml"),
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.55, 0.6, "
+               "0.65, 0.7, 0.75, 0.8, 0.85, 0.9]\n[thresholds]\np3 = [1.0]\n"
+               "at_height = [{ z_m = 2.0, p_kPa = [1.0, 3.0] }, { z_m = 0.5, p_kPa = [2.5] }]\n");
+    Plan plan;
+    ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
+    // Members 0-3 are used: at 2 m cell 1 has 0.5, 1, 2, 3 kPa (a peak
+    // exceeds strictly: 1 is not above 1, 3 not above 3), at 0.5 m 2.5, 2.5,
+    // 2.6, 9. The others are left out, each for its own reason.
+    const std::vector<double> both = {0.5, 2.0};
+    const struct Case {
+        std::vector<double> heights, cell1;
+        int cells;
+        std::string why;
+    } cases[] = {
+        {{0.5, 1.0, 2.0}, {2.5, 2.5, 0.5}, 4, ""},
+        {both, {2.5, 1.0}, 4, ""},
+        {both, {2.6, 2.0}, 4, ""},
+        {{0.5, 2.0, 5.0}, {9.0, 3.0, 9.0}, 4, ""},
+        {{}, {}, 4, "member.res.heights: the run kept no peaks over height, which [thresholds]"},
+        {{0.5}, {1.0}, 4, "member.res.heights has no peaks at 2 m"},
+        {both, {1.0, 2e12}, 4, "peak pressure at 2 m 2e+12 kPa in cell 1 (not finite or above"},
+        {both, {1.0, 1.0}, 3, "member.res.heights: 3 cells, the result has 4"},
+        {{2.0, 1.0}, {1.0, 1.0}, 4, "heights"},  // not rising: the reader refuses it
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        write_member(dir.file("out/" + plan.members[i].folder), plan.members[i].hash,
+                     cases[i].heights, cases[i].cell1, cases[i].cells);
+    CollectFigures fig;
+    std::vector<std::string> notes;
+    ASSERT_EQ(collect(dir.file("out"), fig, &notes), "");
+    EXPECT_EQ(fig.used * 10 + fig.failed, 45);
+    const auto failed = nlohmann::json::parse(read_text(dir.file("out/ensemble.json")))["failed"];
+    ASSERT_EQ(failed.size(), 5u) << failed.dump();
+    for (std::size_t i = 4; i < std::size(cases); ++i) {
+        const std::string why = failed[i - 4]["why"];
+        EXPECT_NE(why.find(cases[i].why), std::string::npos) << i << ": " << why;
+    }
+    const auto t = csv_rows(dir.file("out/exceedance.csv"));
+    ASSERT_EQ(t[0].size(), 21u);
+    EXPECT_EQ(t[0][18] + " " + t[0][19] + " " + t[0][20],
+              "P(p@2m>1kPa) P(p@2m>3kPa) P(p@0.5m>2.5kPa)");
+    for (int c = 0; c < 4; ++c)
+        EXPECT_EQ(t[c + 1][18] + " " + t[c + 1][19] + " " + t[c + 1][20],
+                  c == 1 ? "0.5 0 0.5" : "0 0 0")
+            << "cell " << c;
+    // The map needs a CRS, which this base has not: a note says so; the
+    // NetCDF is written.
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "no exceedance.gpkg: " + dir.file("out/exceedance.csv") +
+                            ": no CRS: the ensemble's base command file has no crs_wkt lines "
+                            "(torla-profile writes them); name it with --crs");
+    EXPECT_FALSE(fs::exists(dir.file("out/exceedance.gpkg")));
+    EXPECT_TRUE(fs::exists(dir.file("out/exceedance.nc")));
+}
+
+// The CRS of the runs on the map: UTM zone 32N, in two comment lines.
+const char* const kCrsLines =
+    "# crs_wkt PROJCS[\"WGS 84 / UTM zone 32N\",GEOGCS[\"WGS "
+    "84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,"
+    "298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]],\n# crs_wkt "
+    "PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"latitude_of_origin\",0],PARAMETER[\"central_"
+    "meridian\",9],PARAMETER[\"scale_factor\",0.9996],PARAMETER[\"false_easting\",500000],"
+    "PARAMETER[\"false_northing\",0],UNIT[\"metre\",1]]\n";
+
+// A short run on a plane with its points on the map and the CRS in its
+// comment block: 8 points, 2 s, a dump every second.
+std::string mapped_command_file() {
+    std::istringstream in(
+        test::command_file(8, "Max_Time 2\nDump_Interval 1\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    std::ostringstream o;
+    o << kCrsLines;
+    int i = 0;
+    for (std::string line; std::getline(in, line); o << "\n") {
+        const bool coords = line.size() > 4 && line.compare(line.size() - 4, 4, " 0 0") == 0;
+        o << (coords ? line.substr(0, line.size() - 4) : line);
+        if (coords) o << " " << 600000 + 7 * i << " " << 200000 - 5 * i, ++i;
+    }
+    return o.str();
+}
+
+int ensemble(const TempDir& dir, const std::string& args, std::string& out) {
+    fs::create_directories(dir.path() / "tmp");
+    return test::run_in(
+        dir.path(),
+        "TMPDIR='" + dir.file("tmp") + "' " + test::bin_dir() + "/torla-ensemble " + args, out);
+}
+
+// The heights asked and their thresholds: kPa around the members' pressures.
+const std::vector<std::pair<double, std::vector<double>>> kAsked = {{0.5, {0.001, 0.02, 0.05}},
+                                                                    {2.0, {0.001, 0.02}}};
+
+// Per column header P(p@Zm>TkPa), per cell, the fraction of the used
+// members whose RESULT.heights peak at Z exceeds T.
+std::map<std::string, std::vector<double>> recomputed(const std::string& dir, const Plan& plan) {
+    std::vector<HeightsData> kept(plan.members.size());
+    for (std::size_t m = 0; m < kept.size(); ++m)
+        EXPECT_EQ(
+            read_heights_file(dir + "/" + plan.members[m].folder + "/member.res.heights", kept[m]),
+            "");
+    std::map<std::string, std::vector<double>> p;
+    for (const auto& [z, thresholds] : kAsked)
+        for (double t : thresholds) {
+            std::vector<double>& column = p[inspect::height_probability_column(z, t).header];
+            for (int c = 0; c < kept[0].n_cells; ++c) {
+                int above = 0;
+                for (const HeightsData& h : kept) {
+                    const std::size_t k =
+                        std::find(h.heights.begin(), h.heights.end(), z) - h.heights.begin();
+                    EXPECT_LT(k, h.heights.size()) << z;
+                    above += h.peak_at(c, k) > t;
+                }
+                column.push_back(static_cast<double>(above) / static_cast<double>(kept.size()));
+            }
+        }
+    return p;
+}
+
+std::string nc_att_text(int nc, int var, const char* name) {
+    std::size_t len = 0;
+    if (nc_inq_attlen(nc, var, name, &len) != NC_NOERR) return "(none)";
+    std::string s(len, '\0');
+    nc_get_att_text(nc, var, name, s.data());
+    return s;
+}
+
+// Every P(p@...) column of the CSV against exceedance.nc: the variable
+// whose `column' names it, its values, height and threshold.
+void expect_netcdf_columns(const std::string& path,
+                           const std::vector<std::vector<std::string>>& t) {
+    int nc = -1, nvars = 0, matched = 0;
+    ASSERT_EQ(nc_open(path.c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    nc_inq_nvars(nc, &nvars);
+    for (int v = 0; v < nvars; ++v) {
+        const std::string column = nc_att_text(nc, v, "column");
+        const std::size_t k = std::find(t[0].begin(), t[0].end(), column) - t[0].begin();
+        if (column.rfind("P(p@", 0) != 0 || k == t[0].size()) continue;
+        ++matched;
+        std::vector<double> got(t.size() - 1);
+        ASSERT_EQ(nc_get_var_double(nc, v, got.data()), NC_NOERR);
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(got[i], std::stod(t[i + 1][k])) << column << " cell " << i;
+        double height = -1, threshold = -1;
+        nc_get_att_double(nc, v, "height", &height);
+        nc_get_att_double(nc, v, "threshold", &threshold);
+        const inspect::ExceedanceColumn c = inspect::height_probability_column(height, threshold);
+        EXPECT_EQ(c.header, column);
+        EXPECT_EQ(nc_att_text(nc, v, "units") + " " + nc_att_text(nc, v, "grid_mapping") + " " +
+                      nc_att_text(nc, v, "height_units"),
+                  "1 crs m");
+    }
+    EXPECT_EQ(matched, 5);
+    std::vector<double> heights(2);
+    EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "pressure_heights_m", heights.data()), NC_NOERR);
+    EXPECT_EQ(heights, std::vector<double>({0.5, 2.0}));
+    nc_close(nc);
+}
+
+// Every P(p@...) column of the CSV against the cells of exceedance.gpkg.
+void expect_map_columns(const std::string& path, const std::vector<std::vector<std::string>>& t) {
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR));
+    ASSERT_TRUE(ds) << path;
+    OGRLayer* cells = ds->GetLayerByName("cells");
+    ASSERT_EQ(cells->GetFeatureCount(), static_cast<GIntBig>(t.size() - 1));
+    ASSERT_EQ(cells->GetLayerDefn()->GetFieldCount(), static_cast<int>(t[0].size()));
+    EXPECT_EQ(
+        std::string(
+            cells->GetLayerDefn()->GetFieldDefn(static_cast<int>(t[0].size()) - 1)->GetNameRef()),
+        "prob_p_at_2m_gt_0p02kpa");
+    for (auto& f : *cells) {
+        const auto& row = t[f->GetFieldAsInteger("cell") + 1];
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            if (t[0][k].rfind("P(p@", 0) != 0) continue;
+            EXPECT_EQ(f->GetFieldAsDouble(static_cast<int>(k)), std::stod(row[k]))
+                << t[0][k] << " cell " << row[0];
+        }
+    }
+}
+
+TEST(HeightExceedanceProgram, RefusalsNameTheEnsembleFileAndRunNothing) {
+    TempDir dir;
+    const std::string cmd = mapped_command_file();
+    std::string many = "Height_Peaks on\nPeak_Heights 100";
+    for (int k = 101; k < 160; ++k) many += "," + std::to_string(k);
+    write_text(dir.file("b.cmd"), cmd);
+    write_text(dir.file("many.cmd"),
+               std::string(cmd).replace(cmd.find("Max_Time"), 0, many + "\n"));
+    const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5]\n[thresholds]\n";
+    const struct Case {
+        std::string toml, message;
+    } cases[] = {
+        {"base = \"b.cmd\"\n" + grid + "at_height = [{ z_m = -5.0, p_kPa = [1.0] }]\n",
+         "e.toml: line 6, column 22: `z_m' of `at_height' must be a height of 0 m or more"},
+        // Its 60 heights fill 252 characters of the base's line; with 12.5 m
+        // the members' would hold 257.
+        {"base = \"many.cmd\"\n" + grid + "at_height = [{ z_m = 12.5, p_kPa = [1.0] }]\n",
+         "e.toml: line 6, column 14: at_height: the members' Peak_Heights `12.5,100,101,"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir.path() / "e");
+        write_text(dir.file("e.toml"), c.toml);
+        std::string out;
+        EXPECT_EQ(ensemble(dir, "run e.toml -o e", out), 3) << out;
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_FALSE(fs::exists(dir.path() / "e")) << "a refused ensemble leaves no folder";
+    }
+}
+
+TEST(HeightExceedanceProgram, ProbabilitiesAtHeightsAreTheMembersPeaksOnTheMapAndInNetcdf) {
+    TempDir dir;
+    write_text(dir.file("b.cmd"), mapped_command_file());
+    std::string at_height = "at_height = [";
+    for (const auto& [z, thresholds] : kAsked) {
+        at_height += "{ z_m = " + number_text(z) + ", p_kPa = [";
+        for (double t : thresholds)
+            at_height += number_text(t) + (t != thresholds.back() ? "," : "");
+        at_height += "] }" + std::string(z != kAsked.back().first ? ", " : "]\n");
+    }
+    write_text(dir.file("s.toml"),
+               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nh3 = { factor = [0.3, 1, 3] }\n"
+               "[thresholds]\np3 = [0.05]\n" +
+                   at_height);
+    std::string out;
+    ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
+    EXPECT_EQ(out.find("note:"), std::string::npos) << out;
+    Plan plan;
+    ASSERT_EQ(load_plan(dir.file("e"), plan), "");
+    for (const auto& m : plan.members)
+        EXPECT_EQ(
+            last_line_of(read_text(dir.file("e/" + m.folder + "/member.cmd")), "Peak_Heights"),
+            "Peak_Heights 0.5,2");
+    const auto t = csv_rows(dir.file("e/exceedance.csv"));
+    ASSERT_EQ(t[0].size(), 5u + 1u + 12u + 5u);
+    const std::map<std::string, std::vector<double>> expected = recomputed(dir.file("e"), plan);
+    int between = 0;  // cells where the members disagree
+    for (std::size_t k = 18; k < t[0].size(); ++k) {
+        ASSERT_EQ(expected.count(t[0][k]), 1u) << t[0][k];
+        const std::vector<double>& p = expected.at(t[0][k]);
+        ASSERT_EQ(p.size(), t.size() - 1);
+        for (std::size_t c = 0; c < p.size(); ++c) {
+            EXPECT_EQ(t[c + 1][k], number_text(p[c])) << t[0][k] << " cell " << c;
+            between += p[c] > 0.0 && p[c] < 1.0;
+        }
+    }
+    EXPECT_GT(between, 0) << "the thresholds do not part the members anywhere";
+    EXPECT_EQ(t[0][18] + " " + t[0][20] + " " + t[0][22],
+              "P(p@0.5m>0.001kPa) P(p@0.5m>0.05kPa) P(p@2m>0.02kPa)");
+    const auto json = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
+    EXPECT_EQ(json["thresholds_kpa"]["at_height"],
+              nlohmann::json::parse(R"([{"z_m": 0.5, "p": [0.001, 0.02, 0.05]},
+                                        {"z_m": 2, "p": [0.001, 0.02]}])"));
+    expect_map_columns(dir.file("e/exceedance.gpkg"), t);
+    expect_netcdf_columns(dir.file("e/exceedance.nc"), t);
+
+    // A member whose RESULT.heights has gone is left out as failed, saying why.
+    fs::remove(dir.file("e/" + plan.members[1].folder + "/member.res.heights"));
+    EXPECT_EQ(ensemble(dir, "collect e", out), 4) << out;
+    const auto again = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
+    ASSERT_EQ(again["failed"].size(), 1u) << again.dump();
+    EXPECT_EQ(again["failed"][0]["member"], plan.members[1].index);
+    EXPECT_NE(again["failed"][0]["why"].get<std::string>().find(
+                  "member.res.heights: the run kept no peaks over height, which [thresholds] "
+                  "at_height needs"),
+              std::string::npos)
+        << again.dump();
+    EXPECT_EQ(csv_rows(dir.file("e/exceedance.csv"))[0], t[0]);
+}
+
+}  // namespace
+}  // namespace torla::ensemble
