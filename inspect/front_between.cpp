@@ -28,8 +28,8 @@ std::optional<double> front_between_cells(const ResultTables& r, const std::vect
     if (front_cell + 1 >= r.n_cells) return static_cast<double>(front_cell);
     const std::size_t stride = static_cast<std::size_t>(r.n_cells) + 1;
     const auto at = [&](int row, int cell) { return record[row * stride + cell + 1]; };
-    const std::optional<double> p3 = crossing(at(kRowSuspPressure, front_cell),
-                                              at(kRowSuspPressure, front_cell + 1), th.pressure_kpa);
+    const std::optional<double> p3 = crossing(
+        at(kRowSuspPressure, front_cell), at(kRowSuspPressure, front_cell + 1), th.pressure_kpa);
     const std::optional<double> h2 =
         crossing(at(kRowSaltDepth, front_cell), at(kRowSaltDepth, front_cell + 1), th.depth_m);
     return front_cell + std::max(p3.value_or(0.0), h2.value_or(0.0));

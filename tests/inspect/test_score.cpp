@@ -445,6 +445,7 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
         std::vector<int> front;  // furthest cell with p3 at 1 kPa at t = 0, 1, ... s (-1: none)
         double cells;            // the observed position, in cells from the top
         std::optional<double> arrival, speed;  // s, m/s along the path
+        bool closing = false;                  // the last record at the time of the one before
     };
     // The front lies 0.9 cells beyond the furthest cell (p3 from 1 to 0 kPa);
     // with fewer dumps than the window the speed is over the whole track.
@@ -458,10 +459,17 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
         {"reached at the last dump only, from none", {-1, -1, 7}, 6.0, 2.0, std::nullopt},
         {"the window shifted to the start", {0, 2, 4, 6, 8, 9, 9, 9}, 3.0, 1.05, 20.0},
         {"the window shifted to the end", {1, 2, 3, 4, 5, 7, 9, 11}, 10.0, 6.05, 17.5},
+        // a closing record, at the time of the record before, is passed over
+        {"a closing record's front", {1, 5, 8, 9}, 9.5, std::nullopt, std::nullopt, true},
+        {"beside a closing record", {1, 5, 8, 9}, 4.0, 2.1 / 4.0, 35.0, true},
     };
     for (const Case& c : cases) {
         TempDir dir;
         ResultBytes b(14, static_cast<int>(c.front.size()));
+        if (c.closing) {
+            const float before = b.records[b.records.size() - 2][0];
+            for (int r = 0; r < 12; ++r) b.records.back()[r * (b.n + 1)] = before;
+        }
         for (std::size_t d = 0; d < c.front.size(); ++d)
             for (int i = 0; i <= c.front[d]; ++i) b.value(d, kRowSuspPressure, i) = 1.0f;
         const std::string obs =
