@@ -46,6 +46,16 @@ struct FrontSample {
 FrontSample front_at(const ResultTables& r, const std::vector<float>& record, const Thresholds& th);
 std::vector<FrontSample> front_positions(const ResultData& r, const Thresholds& th);
 
+// The front between cells, as the score reads it: from the summary's front
+// cell i (the last cell where the flow is present), the position where the
+// presence quantity falls to its threshold, interpolated linearly between
+// cell i and cell i + 1, as i + w with w in [0, 1]. Where both quantities
+// are above at i, the further crossing. Cell i itself (w = 0) where it is
+// the last cell or cell i + 1 holds no finite value; none without a front.
+// The summary's front stays the cell.
+std::optional<double> front_between_cells(const ResultTables& r, const std::vector<float>& record,
+                                          const Thresholds& th, int front_cell);
+
 // Mean front speed between two dumps that both have a front and lie apart
 // in time: difference of path length over difference of time.
 struct FrontSpeed {

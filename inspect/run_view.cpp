@@ -44,6 +44,8 @@ std::string read_records(ResultReader& reader, const ResultTables& r, const RunV
         if (std::string err = reader.read_record(record); !err.empty()) return err;
         v.times.push_back(record[0]);
         v.front.push_back(front_at(r, record, o.thresholds));
+        v.front_between.push_back(
+            front_between_cells(r, record, o.thresholds, v.front.back().cell));
         v.history.add_dump(record.data(), r.n_cells);
         if (d == 0) v.release_end_cell = furthest_layer(r, record);
     }
@@ -64,7 +66,10 @@ void read_record_beside(ResultTables& r, const std::string& path, RunView& v) {
                          : "none: the run blew up and its record keeps no peaks before an onset";
     if (v.onset_s) {
         v.history.cut_after(*v.onset_s);
-        while (!v.front.empty() && v.front.back().time > *v.onset_s) v.front.pop_back();
+        while (!v.front.empty() && v.front.back().time > *v.onset_s) {
+            v.front.pop_back();
+            v.front_between.pop_back();
+        }
     }
 }
 

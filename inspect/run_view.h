@@ -24,6 +24,9 @@ struct RunView {
     std::vector<float> times;        // s, of every dump record of the file
     RunoutHistory history;           // the run-out limits' view of the dumps
     int release_end_cell = -1;       // furthest cell with a layer in the first record
+    // Per entry of front, the front between cells (front_between_cells):
+    // cell + fraction, none without a front.
+    std::vector<std::optional<double>> front_between;
     RunRecord record;
     bool has_record = false;
     std::string record_note;  // why the record was left out, or empty

@@ -63,6 +63,32 @@ struct CoverScore {
 CoverScore cover_score(const std::vector<double>& h, const std::vector<bool>& covered,
                        double from_m, double to_m);
 
+// The front as the score follows it: per dump record with a front (times
+// strictly increasing; a closing record at the time of the one before is
+// left out), its time and its position between cells (front_between_cells)
+// as horizontal distance from the top and as path length.
+struct FrontTrack {
+    std::vector<double> time_s;
+    std::vector<double> horizontal_m, path_m;  // m
+};
+FrontTrack front_track(const RunView& v);
+
+// The dumps a front speed is taken over: a window of this many dump
+// intervals (the median interval of the track) centred on the arrival.
+inline constexpr double kSpeedWindowDumps = 4.0;
+
+// When the front reaches s (horizontal m): at the first dump whose front
+// lies at or beyond s, interpolated linearly in position from the dump
+// before; the first dump's time when its front is already there. None when
+// no dump's front reaches s (front_timing.cpp).
+std::optional<double> front_arrival_s(const FrontTrack& f, double s);
+// The front speed along the path at s (m/s): the path the front covers over
+// kSpeedWindowDumps dump intervals centred on its arrival at s, over that
+// time, the front's position linear in time between dumps. The window is
+// shifted to lie within the track's dumps, and is the whole track when that
+// is shorter. None without an arrival or with fewer than two dumps.
+std::optional<double> front_speed_m_s(const FrontTrack& f, double s);
+
 struct Score {
     std::vector<ScoreItem> items;
     std::optional<CoverScore> cover;

@@ -86,43 +86,6 @@ void set_difference(ScoreItem& item) {
     item.misfit_term = z * z;
 }
 
-// The front's horizontal position at dump d, or none.
-std::optional<double> front_at_dump(const RunView& v, std::size_t d) {
-    if (!v.front[d].present()) return std::nullopt;
-    return v.axis.horizontal_m[v.front[d].cell];
-}
-
-// The first dump whose front reaches s (its horizontal position at or past s).
-std::optional<std::size_t> first_reaching(const RunView& v, double s) {
-    for (std::size_t d = 0; d < v.front.size(); ++d)
-        if (const auto x = front_at_dump(v, d); x && *x >= s) return d;
-    return std::nullopt;
-}
-
-// When the front reaches s: the first dump that shows it there, interpolated
-// linearly in position from the dump before (when that one has a front).
-std::optional<double> arrival_time(const RunView& v, double s) {
-    const auto d = first_reaching(v, s);
-    if (!d) return std::nullopt;
-    const double x1 = *front_at_dump(v, *d), t1 = v.front[*d].time;
-    if (*d == 0 || !front_at_dump(v, *d - 1)) return t1;
-    const double x0 = *front_at_dump(v, *d - 1), t0 = v.front[*d - 1].time;
-    return x1 > x0 ? t0 + (s - x0) / (x1 - x0) * (t1 - t0) : t1;
-}
-
-// The front speed (along the path, as the summary gives it) over the dump
-// interval in which the front reaches s, else over the interval after.
-std::optional<double> speed_at(const RunView& v, double s) {
-    const auto d = first_reaching(v, s);
-    if (!d) return std::nullopt;
-    for (std::size_t end : {*d, *d + 1}) {
-        if (end == 0 || end >= v.front.size()) continue;
-        const std::vector<FrontSpeed> sp = front_speeds({v.front[end - 1], v.front[end]});
-        if (!sp.empty()) return sp.front().speed;
-    }
-    return std::nullopt;
-}
-
 std::vector<double> peak_values(const ResultTables& r, int q) {
     std::vector<double> p(static_cast<std::size_t>(r.n_cells));
     for (int i = 0; i < r.n_cells; ++i) p[i] = r.peak(q, i, 0);
@@ -157,10 +120,12 @@ std::string score_runout(const ResultTables& r, const RunView& v, const Observat
     return "";
 }
 
-template <typename Observed, typename Model>
+template <typename Observed>
 std::string score_front(const ResultTables& r, const RunView& v, const Observations& obs,
                         const std::vector<Observed>& list, const char* kind, const char* unit,
-                        double Observed::*value, double Observed::*sigma, Model model, Score& s) {
+                        double Observed::*value, double Observed::*sigma,
+                        std::optional<double> (*model)(const FrontTrack&, double), Score& s) {
+    const FrontTrack track = front_track(v);
     for (std::size_t k = 0; k < list.size(); ++k) {
         ScoreItem item(kind, "", unit);
         const std::string what = "[[" + std::string(kind) + "]] " + std::to_string(k + 1);
@@ -168,7 +133,7 @@ std::string score_front(const ResultTables& r, const RunView& v, const Observati
             return err;
         item.observed = list[k].*value;
         item.sigma = list[k].*sigma;
-        item.model = model(v, *item.s_horizontal_m);
+        item.model = model(track, *item.s_horizontal_m);
         if (!item.model) item.note = "the front of the run does not reach this position";
         set_difference(item);
         s.items.push_back(item);
@@ -242,10 +207,10 @@ std::string score_run(const ResultTables& r, const RunView& v, const Observation
     if (obs.runout) err = score_runout(r, v, obs, out);
     if (err.empty())
         err = score_front(r, v, obs, obs.arrivals, "arrival", "s", &ObservedArrival::t_s,
-                          &ObservedArrival::sigma_s, arrival_time, out);
+                          &ObservedArrival::sigma_s, front_arrival_s, out);
     if (err.empty())
         err = score_front(r, v, obs, obs.speeds, "speed", "m/s", &ObservedSpeed::speed_m_s,
-                          &ObservedSpeed::sigma_m_s, speed_at, out);
+                          &ObservedSpeed::sigma_m_s, front_speed_m_s, out);
     if (err.empty()) err = score_pressures(r, v, obs, out);
     if (err.empty() && obs.covered) err = score_cover(r, v.axis, obs, out);
     if (!err.empty()) return err;
