@@ -27,7 +27,6 @@ namespace torla::inspect {
 
 namespace {
 
-constexpr int kStatusBadFile = 1;
 constexpr int kStatusUsage = 2;
 
 const char* const kFixed[] = {"cell", "path_length[m]", "easting[m]", "northing[m]",
@@ -153,17 +152,6 @@ EnsembleContext read_ensemble_context(const std::string& table_path,
     notes.push_back("neither the base command file `" + base +
                     "' nor a member's copy can be read: no CRS from it");
     return c;
-}
-
-int fail(const std::string& what) {
-    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
-    return kStatusBadFile;
-}
-
-bool ends_with(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() &&
-           std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
-                      [](char a, char b) { return std::tolower(a) == b; });
 }
 
 }  // namespace
@@ -307,8 +295,8 @@ static int parse_exceedance_options(int argc, char** argv, const std::string& co
     return cli::parse(
         app, argc - 2, argv + 2, "torla-inspect", plain_text,
         [&] {
-            const bool named = map ? ends_with(out, ".geojson") || ends_with(out, ".json") ||
-                                         ends_with(out, ".gpkg")
+            const bool named = map ? has_extension(out, ".geojson") ||
+                                         has_extension(out, ".json") || has_extension(out, ".gpkg")
                                    : !out.empty();
             return named ? ""
                          : command + " needs -o FILE" + (map ? ".gpkg or -o FILE.geojson" : ".nc");
@@ -322,16 +310,17 @@ int exceedance_main(int argc, char** argv) {
     if (const int status = parse_exceedance_options(argc, argv, command, out, crs_option);
         status >= 0)
         return status;
-    const bool geojson = ends_with(out, ".geojson") || ends_with(out, ".json");
+    const bool geojson = has_extension(out, ".geojson") || has_extension(out, ".json");
     ExceedanceTable t;
-    if (auto err = read_exceedance_table(table_path, t); !err.empty()) return fail(err);
+    if (auto err = read_exceedance_table(table_path, t); !err.empty()) return refuse_export(err);
     std::vector<std::string> notes, inputs;
     ExceedanceCrs crs = ensemble_crs(table_path, inputs, notes);
     std::vector<std::string> outputs = {out};
     if (command == "map" && geojson)
         outputs.push_back(out.substr(0, out.rfind('.')) + "-path.geojson");
     for (const std::string& o : outputs)
-        if (auto clash = output_clobbers_input(o, inputs); !clash.empty()) return fail(clash);
+        if (auto clash = output_clobbers_input(o, inputs); !clash.empty())
+            return refuse_export(clash);
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << note << "\n";
     if (command == "map" && !crs_option.empty() && !crs_option_wkt(crs_option, crs)) {
         std::cerr << "torla-inspect: --crs: `" << plain_text(crs_option)
@@ -343,7 +332,7 @@ int exceedance_main(int argc, char** argv) {
             ? write_exceedance_map(t, crs, outputs)
             : write_exceedance_netcdf(t, crs.wkt, out,
                                       "torla-inspect " + table_path + " netcdf -o " + out);
-    if (!err.empty()) return fail(err);
+    if (!err.empty()) return refuse_export(err);
     std::cerr << "torla-inspect: " << out << ": " << t.rows.size() << " cells"
               << (outputs.size() == 2 ? ", the path in " + outputs[1] : "") << "\n";
     return 0;

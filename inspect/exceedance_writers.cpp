@@ -21,10 +21,6 @@ namespace torla::inspect {
 
 namespace {
 
-struct DatasetCloser {
-    void operator()(GDALDataset* d) const { GDALClose(d); }
-};
-
 // The run's CRS from crs: "" or why it cannot be had.
 std::string map_crs(const ExceedanceTable& t, const ExceedanceCrs& crs, OGRSpatialReference& out) {
     out.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
@@ -122,13 +118,12 @@ std::string write_exceedance_map(const ExceedanceTable& t, const ExceedanceCrs& 
     const std::string& out = outputs[0];
     OutputFile cells_file(out), path_out(outputs.back());
     CPLPushErrorHandler(CPLQuietErrorHandler);
-    std::unique_ptr<GDALDataset, DatasetCloser> ds(
-        drv->Create(cells_file.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    GDALDatasetUniquePtr ds(drv->Create(cells_file.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     CPLPopErrorHandler();
     if (!ds) return "cannot create " + out + ": " + CPLGetLastErrorMsg();
     char** lco = geojson ? CSLSetNameValue(nullptr, "RFC7946", "YES") : nullptr;
     bool ok = write_cells(ds->CreateLayer("cells", &out_crs, wkbPoint, lco), t, x, y);
-    std::unique_ptr<GDALDataset, DatasetCloser> path_ds;
+    GDALDatasetUniquePtr path_ds;
     GDALDataset* target = ds.get();
     if (ok && geojson) {
         path_ds.reset(drv->Create(path_out.temp().c_str(), 0, 0, 0, GDT_Unknown, nullptr));

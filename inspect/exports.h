@@ -67,6 +67,12 @@ std::string read_regular_file(const std::string& path, std::string& out);
 // The same, as a yes or no.
 bool read_whole_file(const std::string& path, std::string& out);
 
+// A refusal or failure of an export: "torla-inspect: " and the message
+// (names escaped) on standard error; returns status 1.
+int refuse_export(const std::string& what);
+// Whether path ends with ext (written in lower case), in any case.
+bool has_extension(const std::string& path, const std::string& ext);
+
 // The pieces of a command file's text the exports use.
 std::string crs_wkt_of_command_text(const std::string& text);
 std::optional<double> top_elevation_of_command_text(const std::string& text);

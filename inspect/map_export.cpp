@@ -29,7 +29,6 @@ namespace torla::inspect {
 
 namespace {
 
-constexpr int kStatusBadFile = 1;
 constexpr int kStatusUsage = 2;
 
 // A peak pressure no zone is drawn from: not finite, or beyond anything an
@@ -55,18 +54,6 @@ int map_usage(const std::string& what) {
     return kStatusUsage;
 }
 
-// A refusal or failure: the message (names escaped), status 1.
-int refuse(const std::string& what) {
-    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
-    return kStatusBadFile;
-}
-
-bool ends_with(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() &&
-           std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
-                      [](char a, char b) { return std::tolower(a) == b; });
-}
-
 std::string gdal_error(const std::string& what) {
     const std::string why = CPLGetLastErrorMsg();
     return what + (why.empty() ? "" : ": " + why);
@@ -75,8 +62,8 @@ std::string gdal_error(const std::string& what) {
 // What is wrong with the options together, or "".
 std::string check_map_options(MapOptions& o) {
     if (o.out.empty()) return "map needs -o FILE.gpkg or -o FILE.geojson";
-    o.geojson = ends_with(o.out, ".geojson") || ends_with(o.out, ".json");
-    if (!o.geojson && !ends_with(o.out, ".gpkg"))
+    o.geojson = has_extension(o.out, ".geojson") || has_extension(o.out, ".json");
+    if (!o.geojson && !has_extension(o.out, ".gpkg"))
         return "-o " + o.out + ": the name must end in .gpkg or .geojson";
     return parse_zone_set(o.zones_text, o.zone_pressure, o.zones);
 }
@@ -399,45 +386,46 @@ int map_main(int argc, char** argv) {
                   : std::vector<std::string>{files.cells};
     if (const std::string clash = outputs_clobber(outputs, path, o.geojson ? files.path : "");
         !clash.empty())
-        return refuse(clash);
+        return refuse_export(clash);
     ResultReader reader;
     ResultTables r;
-    if (const std::string err = reader.open(path, r); !err.empty()) return refuse(err);
-    if (!r.has_peak_table()) return refuse(path + ": no peak table, the run did not finish");
+    if (const std::string err = reader.open(path, r); !err.empty()) return refuse_export(err);
+    if (!r.has_peak_table()) return refuse_export(path + ": no peak table, the run did not finish");
     bool placed = false;
     for (const GeometryRow& g : r.geometry) placed |= g.aux2 != 0.0f || g.aux6 != 0.0f;
     if (!placed)
-        return refuse(path +
-                      ": the geometry table carries no map coordinates (places 2 and 3 of the "
-                      "coordinate rows are 0 in every cell); make the command file with "
-                      "torla-profile, or put easting and northing there");
+        return refuse_export(
+            path +
+            ": the geometry table carries no map coordinates (places 2 and 3 of the "
+            "coordinate rows are 0 in every cell); make the command file with "
+            "torla-profile, or put easting and northing there");
     RunView v;
     RunViewOptions vo;
     vo.zones = o.zones;
     if (const std::string err = read_run_view(reader, r, path, vo, v); !err.empty())
-        return refuse(err);
-    if (!r.has_peak_table()) return refuse(path + ": " + v.peaks_source);
+        return refuse_export(err);
+    if (!r.has_peak_table()) return refuse_export(path + ": " + v.peaks_source);
     std::vector<std::string> notes;
     const RunContext ctx = read_run_context(path, r, v.times, notes);
     if (!ctx.record_refusal.empty())
-        return refuse(ctx.record_refusal + "; the result and its run record disagree");
+        return refuse_export(ctx.record_refusal + "; the result and its run record disagree");
     HeightsData kept;
     bool has_kept = false;
     if (const std::string failed = read_kept_heights(path, r, kept, has_kept); !failed.empty())
-        return refuse(failed);
+        return refuse_export(failed);
     GDALAllRegister();
     MapFrame frame;
     const std::string err = place_cells(path, r, ctx, o, frame);
     for (const auto& note : notes) std::cerr << "torla-inspect: note: " << plain_text(note) << "\n";
     if (err.rfind("--crs", 0) == 0) return map_usage(err);
-    if (!err.empty()) return refuse(err);
+    if (!err.empty()) return refuse_export(err);
     if (v.unstable)
         std::cerr << "torla-inspect: " << plain_text(path)
                   << ": note: the run blew up; mapped with " << v.peaks_source << "\n";
     int unzoned = 0;
     if (const std::string failed = write_map(r, v, ctx, kept, o, frame, files, unzoned);
         !failed.empty())
-        return refuse(failed);
+        return refuse_export(failed);
     if (unzoned > 0)
         std::cerr << "torla-inspect: note: " << unzoned
                   << " cell(s) with a peak pressure that is not finite or above " << kImplausibleKpa

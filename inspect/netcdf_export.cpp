@@ -23,8 +23,6 @@ namespace torla::inspect {
 
 namespace {
 
-constexpr int kStatusBadFile = 1;
-
 // A netCDF call failed: the message names the file and what was done.
 struct NcFailure {
     std::string what;
@@ -117,12 +115,6 @@ UnstableRun judge_stability(const std::string& path, ResultTables& r,
     std::cerr << "torla-inspect: " << plain_text(path) << ": note: the run blew up; exported with "
               << u.peaks_source << " and the dumps before the onset\n";
     return u;
-}
-
-// A refusal or failure: the message (names escaped), status 1.
-int refuse(const std::string& what) {
-    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
-    return kStatusBadFile;
 }
 
 // The first nt dump records into the quantities' variables, one record at a time.
@@ -492,8 +484,9 @@ int netcdf_main(int argc, char** argv) {
     if (const int status = parse_netcdf_options(argc, argv, content.out); status >= 0)
         return status;
     content.path = argv[1];
-    if (const std::string err = read_netcdf_content(content); !err.empty()) return refuse(err);
-    if (const std::string err = write_netcdf_file(content); !err.empty()) return refuse(err);
+    if (const std::string err = read_netcdf_content(content); !err.empty())
+        return refuse_export(err);
+    if (const std::string err = write_netcdf_file(content); !err.empty()) return refuse_export(err);
     report_written(content);
     return 0;
 }

@@ -1,9 +1,12 @@
 // What the exports find beside a result file: the log's copy of the command
 // file and the run record; and the hazard-zone classes.
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include <fcntl.h>
@@ -189,6 +192,18 @@ std::string read_regular_file(const std::string& path, std::string& out) {
 
 bool read_whole_file(const std::string& path, std::string& out) {
     return read_regular_file(path, out).empty();
+}
+
+int refuse_export(const std::string& what) {
+    std::cerr << "torla-inspect: " << plain_text(what) << "\n";
+    return 1;
+}
+
+bool has_extension(const std::string& path, const std::string& ext) {
+    return path.size() >= ext.size() &&
+           std::equal(ext.rbegin(), ext.rend(), path.rbegin(), [](char e, char p) {
+               return std::tolower(static_cast<unsigned char>(p)) == e;
+           });
 }
 
 }  // namespace torla::inspect
