@@ -470,39 +470,92 @@ protected:
     TempDir dir;
 };
 
+// The columns at heights of the h3 ensemble above: the thresholds part its
+// members somewhere (the probabilities themselves are those of the
+// hand-made peaks' test), in order, in ensemble.json and on the map by
+// name; a member whose RESULT.heights has gone is left out as failed.
+void expect_columns_at_heights(const TempDir& dir, const Plan& plan,
+                               const std::vector<std::vector<std::string>>& t,
+                               const std::vector<double>& heights) {
+    EXPECT_EQ(heights, std::vector<double>({0.5, 2.0}));
+    int between = 0;
+    for (std::size_t k = 20; k < t[0].size(); ++k)
+        for (std::size_t c = 1; c < t.size(); ++c)
+            between += std::stod(t[c][k]) > 0.0 && std::stod(t[c][k]) < 1.0;
+    EXPECT_GT(between, 0) << "the thresholds do not part the members anywhere";
+    EXPECT_EQ(t[0][20] + " " + t[0][22] + " " + t[0][24],
+              "P(p@0.5m>0.001kPa) P(p@0.5m>0.05kPa) P(p@2m>0.02kPa)");
+    const auto json = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
+    EXPECT_EQ(json["thresholds_kpa"]["at_height"],
+              nlohmann::json::parse(R"([{"z_m": 0.5, "p": [0.001, 0.02, 0.05]},
+                                        {"z_m": 2, "p": [0.001, 0.02]}])"));
+    std::unique_ptr<GDALDataset> ds(
+        GDALDataset::Open(dir.file("e/exceedance.gpkg").c_str(), GDAL_OF_VECTOR));
+    EXPECT_EQ(
+        std::string(ds->GetLayerByName("cells")->GetLayerDefn()->GetFieldDefn(24)->GetNameRef()),
+        "prob_p_at_2m_gt_0p02kpa");
+    fs::remove(dir.file("e/" + plan.members[1].folder + "/member.res.heights"));
+    std::string out;
+    EXPECT_EQ(ensemble(dir, "collect e", out), 4) << out;
+    const auto again = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
+    ASSERT_EQ(again["failed"].size(), 1u) << again.dump();
+    EXPECT_EQ(again["failed"][0]["member"], plan.members[1].index);
+    EXPECT_NE(again["failed"][0]["why"].get<std::string>().find(
+                  "member.res.heights: the run kept no peaks over height, which [thresholds] "
+                  "at_height needs"),
+              std::string::npos)
+        << again.dump();
+    EXPECT_EQ(csv_rows(dir.file("e/exceedance.csv"))[0], t[0]);
+}
+
 TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf) {
-    // Global keys only: one grid made for all; a local column: a grid each.
+    // A local column: a grid each (and probabilities at heights above the
+    // snow cover); global keys only: one grid made for all.
     std::string out;
     for (const std::string vary :
-         {"Courant_Nr = [0.5, 0.9]\nh2 = { factor = [0.5, 1.5] }\n", "Courant_Nr = [0.5, 0.9]\n"}) {
+         {"h3 = { factor = [0.3, 1, 3] }\n", "Courant_Nr = [0.5, 0.9]\n"}) {
+        const bool local = vary[0] == 'h';
         fs::remove_all(dir.path() / "e");
-        write_text(dir.file("s.toml"), "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\n" + vary +
-                                           "[thresholds]\np3 = [0.05, 0.5]\np2 = [1.0]\n");
-        ASSERT_EQ(run(dir, "torla-ensemble run s.toml -o e --jobs 2", out), 0) << out;
+        write_text(dir.file("s.toml"),
+                   "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\n" + vary +
+                       "[thresholds]\np3 = [0.05, 0.5]\np2 = [1.0]\n" +
+                       (local ? "at_height = [{ z_m = 0.5, p_kPa = [0.001, 0.02, 0.05] }, "
+                                "{ z_m = 2, p_kPa = [0.001, 0.02] }]\n"
+                              : ""));
+        ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
+        EXPECT_EQ(out.find("note:"), std::string::npos) << out;
         Plan plan;
         ASSERT_EQ(load_plan(dir.file("e"), plan), "");
-        EXPECT_EQ(plan.shared_grid, vary.find("h2") == std::string::npos);
+        EXPECT_EQ(plan.shared_grid, !local);
         for (const auto& m : plan.members) {
             const std::string f = dir.file("e/" + m.folder + "/");
             EXPECT_EQ(sha256_hex(read_text(f + "member.cmd")), m.hash);
+            EXPECT_EQ(
+                read_text(f + "member.cmd").find("\nPeak_Heights 0.5,2\n") != std::string::npos,
+                local);
             write_text(dir.file("run.cmd"), read_text(f + "member.cmd"));
             write_text(dir.file("solo.info"), "run.cmd\nrun.res\n" + test::bin_dir() + "/\n");
             ASSERT_EQ(run(dir, "torla solo.info", out), 0);
             EXPECT_EQ(read_text(dir.file("run.res")), read_text(f + "member.res")) << m.folder;
         }
+        // collect put the table on the map and into NetCDF.
+        const auto t = csv_rows(dir.file("e/exceedance.csv"));
+        ASSERT_EQ(t[0].size(), 5u + 3u + 12u + (local ? 5u : 0u));
+        expect_map_and_netcdf(dir.file("e"), t);
+        int nc = -1, members = 0, used = 0;
+        ASSERT_EQ(nc_open(dir.file("e/exceedance.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+        nc_get_att_int(nc, NC_GLOBAL, "members", &members);
+        nc_get_att_int(nc, NC_GLOBAL, "members_used", &used);
+        EXPECT_EQ(std::to_string(members) + " " + std::to_string(used) + " " +
+                      nc_text(nc, NC_GLOBAL, "members_not_run"),
+                  local ? "3 3 none" : "2 2 none");
+        std::vector<double> heights(2);
+        EXPECT_EQ(
+            nc_get_att_double(nc, NC_GLOBAL, "pressure_heights_m", heights.data()) == NC_NOERR,
+            local);
+        nc_close(nc);
+        if (local) expect_columns_at_heights(dir, plan, t, heights);
     }
-    // collect put the table on the map and into NetCDF.
-    const auto t = csv_rows(dir.file("e/exceedance.csv"));
-    ASSERT_EQ(t[0].size(), 5u + 3u + 12u);
-    expect_map_and_netcdf(dir.file("e"), t);
-    int nc = -1, members = 0, used = 0;
-    ASSERT_EQ(nc_open(dir.file("e/exceedance.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
-    nc_get_att_int(nc, NC_GLOBAL, "members", &members);
-    nc_get_att_int(nc, NC_GLOBAL, "members_used", &used);
-    EXPECT_EQ(std::to_string(members) + " " + std::to_string(used) + " " +
-                  nc_text(nc, NC_GLOBAL, "members_not_run"),
-              "2 2 none");
-    nc_close(nc);
     // The shared grid's stand-in hands an input other than the prepared one to knotline.
     write_text(dir.file("x.cmd"), small_command_file(9, "Max_Time 1\n"));
     write_text(dir.file("x.info"), "x.cmd\nx.res\n" + dir.file("e/grid/") + "\n");

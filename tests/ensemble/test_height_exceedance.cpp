@@ -1,8 +1,8 @@
 // The ensemble's exceedance probabilities at heights above the snow cover
 // ([thresholds] at_height): the ensemble file's entries read and refused,
 // the members' peaks over height merged with the base's, exact
-// probabilities over hand-made peaks, and an ensemble run end to end whose
-// new columns are found again in exceedance.gpkg and exceedance.nc.
+// probabilities over hand-made peaks (an ensemble run end to end is
+// test_ensemble.cpp's, whose members keep peaks over height).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -253,65 +253,6 @@ TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem)
                             "(torla-profile writes them); name it with --crs");
     EXPECT_FALSE(fs::exists(dir.file("out/exceedance.gpkg")));
     EXPECT_TRUE(fs::exists(dir.file("out/exceedance.nc")));
-}
-
-TEST(HeightExceedanceProgram, ProbabilitiesAtHeightsAreTheMembersPeaksOnTheMapAndInNetcdf) {
-    TempDir dir;
-    write_text(dir.file("b.cmd"), mapped_command_file());
-    write_text(
-        dir.file("s.toml"),
-        "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nh3 = { factor = [0.3, 1, 3] }\n"
-        "[thresholds]\np3 = [0.05]\nat_height = [{ z_m = 0.5, p_kPa = [0.001, 0.02, 0.05] }, "
-        "{ z_m = 2, p_kPa = [0.001, 0.02] }]\n");
-    std::string out;
-    ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
-    EXPECT_EQ(out.find("note:"), std::string::npos) << out;
-    Plan plan;
-    ASSERT_EQ(load_plan(dir.file("e"), plan), "");
-    for (const auto& m : plan.members)
-        EXPECT_EQ(
-            last_line_of(read_text(dir.file("e/" + m.folder + "/member.cmd")), "Peak_Heights"),
-            "Peak_Heights 0.5,2");
-    const auto t = csv_rows(dir.file("e/exceedance.csv"));
-    ASSERT_EQ(t[0].size(), 5u + 1u + 12u + 5u);
-    // The thresholds part the members somewhere (the probabilities themselves
-    // are those of the hand-made peaks above).
-    int between = 0;
-    for (std::size_t k = 18; k < t[0].size(); ++k)
-        for (std::size_t c = 1; c < t.size(); ++c)
-            between += std::stod(t[c][k]) > 0.0 && std::stod(t[c][k]) < 1.0;
-    EXPECT_GT(between, 0) << "the thresholds do not part the members anywhere";
-    EXPECT_EQ(t[0][18] + " " + t[0][20] + " " + t[0][22],
-              "P(p@0.5m>0.001kPa) P(p@0.5m>0.05kPa) P(p@2m>0.02kPa)");
-    const auto json = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
-    EXPECT_EQ(json["thresholds_kpa"]["at_height"],
-              nlohmann::json::parse(R"([{"z_m": 0.5, "p": [0.001, 0.02, 0.05]},
-                                        {"z_m": 2, "p": [0.001, 0.02]}])"));
-    expect_map_and_netcdf(dir.file("e"), t);
-    int nc = -1;
-    std::vector<double> heights(2);
-    ASSERT_EQ(nc_open(dir.file("e/exceedance.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
-    EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "pressure_heights_m", heights.data()), NC_NOERR);
-    EXPECT_EQ(heights, std::vector<double>({0.5, 2.0}));
-    nc_close(nc);
-    std::unique_ptr<GDALDataset> ds(
-        GDALDataset::Open(dir.file("e/exceedance.gpkg").c_str(), GDAL_OF_VECTOR));
-    EXPECT_EQ(
-        std::string(ds->GetLayerByName("cells")->GetLayerDefn()->GetFieldDefn(22)->GetNameRef()),
-        "prob_p_at_2m_gt_0p02kpa");
-
-    // A member whose RESULT.heights has gone is left out as failed, saying why.
-    fs::remove(dir.file("e/" + plan.members[1].folder + "/member.res.heights"));
-    EXPECT_EQ(ensemble(dir, "collect e", out), 4) << out;
-    const auto again = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
-    ASSERT_EQ(again["failed"].size(), 1u) << again.dump();
-    EXPECT_EQ(again["failed"][0]["member"], plan.members[1].index);
-    EXPECT_NE(again["failed"][0]["why"].get<std::string>().find(
-                  "member.res.heights: the run kept no peaks over height, which [thresholds] "
-                  "at_height needs"),
-              std::string::npos)
-        << again.dump();
-    EXPECT_EQ(csv_rows(dir.file("e/exceedance.csv"))[0], t[0]);
 }
 
 }  // namespace
