@@ -124,12 +124,10 @@ TEST(Profile, SamePathInOtherFormsGivesTheSameProfile) {
             EXPECT_NE(p.notes[0].find(c.note), std::string::npos) << p.notes[0];
         }
         ASSERT_EQ(p.distance_m.size(), ref.distance_m.size());
-        for (std::size_t i = 0; i < p.distance_m.size(); ++i) {
-            EXPECT_NEAR(p.distance_m[i], ref.distance_m[i], 1e-3) << "point " << i;
-            EXPECT_NEAR(p.elevation_m[i], ref.elevation_m[i], 1e-3) << "point " << i;
-            EXPECT_NEAR(p.easting[i], ref.easting[i], 1e-3) << "point " << i;
-            EXPECT_NEAR(p.northing[i], ref.northing[i], 1e-3) << "point " << i;
-        }
+        for (auto v : {&profile::Profile::distance_m, &profile::Profile::elevation_m,
+                       &profile::Profile::easting, &profile::Profile::northing})
+            for (std::size_t i = 0; i < p.distance_m.size(); ++i)
+                EXPECT_NEAR((p.*v)[i], (ref.*v)[i], 1e-3) << "point " << i;
     }
     profile::Options o;
     o.dem_path = dir.file("dem.tif");
