@@ -615,7 +615,6 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
     const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5]\n";
     write_text(dir.file("bad.toml"), "base = \"b.cmd\"\nmembers = 0\n");
     write_text(dir.file("zero.toml"), "base = \"zero.cmd\"\n" + grid);
-    write_text(dir.file("none.toml"), "base = \"none.cmd\"\n" + grid);
     write_text(dir.file("member.toml"),
                "base = \"b.cmd\"\n" + grid + "Conc_Prof_Coeff_1 = [-50.0]\n");
     for (const std::string d : {"x", "y"}) {
@@ -644,7 +643,6 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
          "zero.cmd: not a valid command file: line 7: Number_of_Points is 0; at least one input "
          "point is needed.",
          3},
-        {"torla-ensemble run none.toml -o e", "cannot read the base command file", 3},
         {"torla-ensemble run member.toml -o e --jobs 2",
          "member 0: torla refuses its command file: line 9: Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 "
          "+ Conc_Prof_Coeff_2 is -48.6667;",
