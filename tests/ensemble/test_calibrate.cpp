@@ -32,13 +32,8 @@ TEST(Calibration, RoundsSpendTheBudget) {
         {7, 4, {6, 1}},  // ... and the rest what is left
         {101, 3, {41, 12, 12, 12, 12, 12}},
     };
-    for (const Case& c : cases) {
-        const std::vector<int> r = calibration_rounds(c.budget, c.d);
-        EXPECT_EQ(r, c.rounds) << c.budget << " " << c.d;
-        int sum = 0;
-        for (int n : r) sum += n;
-        EXPECT_EQ(sum, c.budget);
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(calibration_rounds(c.budget, c.d), c.rounds) << c.budget << " " << c.d;
 }
 
 TEST(Calibration, BoxesHalveAndStayInsideTheRanges) {

@@ -1,20 +1,16 @@
 // The ensemble's exceedance probabilities at heights above the snow cover
 // ([thresholds] at_height): the ensemble file's entries read and refused,
-// the members' peaks over height merged with the base's, and an ensemble
-// run end to end whose new columns are recomputed from the members'
-// RESULT.heights and found again in exceedance.gpkg and exceedance.nc,
-// which collect writes in its own process.
+// the members' peaks over height merged with the base's, exact
+// probabilities over hand-made peaks (an ensemble run end to end is
+// test_ensemble.cpp's, whose members keep peaks over height).
 #include <gtest/gtest.h>
-#include <netcdf.h>
 
 #include <map>
-#include <memory>
 
-#include <gdal_priv.h>
-#include <ogrsf_frmts.h>
 #include <nlohmann/json.hpp>
 
 #include "ensemble/ensemble.h"
+#include "ensemble_fixture.h"
 #include "inspect/exports.h"
 #include "inspect/result_bytes.h"
 #include "output/heights_format.h"
@@ -32,33 +28,21 @@ namespace fs = std::filesystem;
 const std::string kHead = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n[thresholds]\n";
 
 TEST(HeightExceedance, AtHeightIsReadInFileOrderWithItsHeightsAsTheMembersWriteThem) {
-    EnsembleFile s;
-    ASSERT_EQ(
-        parse_ensemble_file("e.toml",
-                            kHead + "p3 = [1.0]\nat_height = [ { z_m = 10.0, p_kPa = [1.0] },\n"
-                                    "  { p_kPa = [3, 0.5], z_m = 0.1234567891234 } ]\n",
-                            s),
-        "");
-    ASSERT_EQ(s.at_height.size(), 2u);
-    EXPECT_EQ(s.at_height[0].z_m, 10.0);
-    EXPECT_EQ(s.at_height[0].p_kpa, std::vector<double>({1.0}));
-    EXPECT_EQ(s.at_height[1].z_m, 0.123456789);  // nine digits, as Peak_Heights gets it
-    EXPECT_EQ(s.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
-    EXPECT_EQ(s.at_height[1].line, 7);
-    EXPECT_EQ(s.p3_thresholds, std::vector<double>({1.0}));
-    // The same as an array of tables.
-    EnsembleFile a;
-    ASSERT_EQ(parse_ensemble_file("e.toml",
-                                  kHead + "p3 = [1.0]\n[[thresholds.at_height]]\nz_m = 10.0\n"
-                                          "p_kPa = [1.0]\n[[thresholds.at_height]]\n"
-                                          "p_kPa = [3, 0.5]\nz_m = 0.1234567891234\n",
-                                  a),
-              "");
-    ASSERT_EQ(a.at_height.size(), 2u);
-    EXPECT_EQ(a.at_height[1].z_m, 0.123456789);
-    EXPECT_EQ(a.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
-    EXPECT_EQ(parse_ensemble_file("e.toml", kHead + "[[thresholds.at_height]]\nz_m = 1\n", a),
-              "line 5, column 1: an entry of `at_height' needs both z_m and p_kPa");
+    // Inline, and as an array of tables.
+    for (const char* entries :
+         {"at_height = [ { z_m = 10.0, p_kPa = [1.0] },\n  { p_kPa = [3, 0.5], z_m = "
+          "0.1234567891234 } ]\n",
+          "[[thresholds.at_height]]\nz_m = 10.0\np_kPa = [1.0]\n[[thresholds.at_height]]\n"
+          "p_kPa = [3, 0.5]\nz_m = 0.1234567891234\n"}) {
+        EnsembleFile s;
+        ASSERT_EQ(parse_ensemble_file("e.toml", kHead + "p3 = [1.0]\n" + entries, s), "");
+        ASSERT_EQ(s.at_height.size(), 2u);
+        EXPECT_EQ(s.at_height[0].z_m, 10.0);
+        EXPECT_EQ(s.at_height[0].p_kpa, std::vector<double>({1.0}));
+        EXPECT_EQ(s.at_height[1].z_m, 0.123456789);  // nine digits, as Peak_Heights gets it
+        EXPECT_EQ(s.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
+        EXPECT_EQ(s.p3_thresholds, std::vector<double>({1.0}));
+    }
 }
 
 TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
@@ -68,6 +52,8 @@ TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
         {"at_height = []\n", "line 5, column 13: `at_height' takes a list of { z_m = ..."},
         {"at_height = 5.0\n", "line 5, column 13: `at_height' takes a list"},
         {"at_height = [5.0]\n", "line 5, column 14: an entry of `at_height' is { z_m"},
+        {"[[thresholds.at_height]]\nz_m = 1\n",
+         "line 5, column 1: an entry of `at_height' needs both z_m and p_kPa"},
         {"at_height = [{ z_m = 5.0 }]\n",
          "line 5, column 14: an entry of `at_height' needs both z_m and p_kPa"},
         {"at_height = [{ p_kPa = [1.0] }]\n", "needs both z_m and p_kPa"},
@@ -112,8 +98,7 @@ std::string last_line_of(const std::string& text, const std::string& key) {
 TEST(HeightExceedance, MembersKeepTheBaseHeightsAndTheAskedOnesRisingOnce) {
     const std::string asked =
         kHead + "at_height = [{ z_m = 10.0, p_kPa = [1.0] }, { z_m = 2.5, p_kPa = [1.0] }]\n";
-    const std::string cmd =
-        test::command_file(4, "Max_Time 2\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    const std::string cmd = small_command_file(4, "Max_Time 2\n");
     auto with = [&](const std::string& globals) {
         std::string text = cmd;
         return text.replace(text.find("Max_Time"), 0, globals);
@@ -213,8 +198,7 @@ void write_member(const std::string& folder, const std::string& hash,
 
 TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem) {
     TempDir dir;
-    write_text(dir.file("b.cmd"),
-               test::command_file(8, "Max_Time 2\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    write_text(dir.file("b.cmd"), small_command_file(8, "Max_Time 2\n"));
     write_text(dir.file("s.toml"),
                "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.55, 0.6, "
                "0.65, 0.7, 0.75, 0.8, 0.85, 0.9]\n[thresholds]\np3 = [1.0]\n"
@@ -269,219 +253,6 @@ TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem)
                             "(torla-profile writes them); name it with --crs");
     EXPECT_FALSE(fs::exists(dir.file("out/exceedance.gpkg")));
     EXPECT_TRUE(fs::exists(dir.file("out/exceedance.nc")));
-}
-
-// The CRS of the runs on the map: UTM zone 32N, in two comment lines.
-const char* const kCrsLines =
-    "# crs_wkt PROJCS[\"WGS 84 / UTM zone 32N\",GEOGCS[\"WGS "
-    "84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,"
-    "298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]],\n# crs_wkt "
-    "PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"latitude_of_origin\",0],PARAMETER[\"central_"
-    "meridian\",9],PARAMETER[\"scale_factor\",0.9996],PARAMETER[\"false_easting\",500000],"
-    "PARAMETER[\"false_northing\",0],UNIT[\"metre\",1]]\n";
-
-// A short run on a plane with its points on the map and the CRS in its
-// comment block: 8 points, 2 s, a dump every second.
-std::string mapped_command_file() {
-    std::istringstream in(
-        test::command_file(8, "Max_Time 2\nDump_Interval 1\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
-    std::ostringstream o;
-    o << kCrsLines;
-    int i = 0;
-    for (std::string line; std::getline(in, line); o << "\n") {
-        const bool coords = line.size() > 4 && line.compare(line.size() - 4, 4, " 0 0") == 0;
-        o << (coords ? line.substr(0, line.size() - 4) : line);
-        if (coords) o << " " << 600000 + 7 * i << " " << 200000 - 5 * i, ++i;
-    }
-    return o.str();
-}
-
-int ensemble(const TempDir& dir, const std::string& args, std::string& out) {
-    fs::create_directories(dir.path() / "tmp");
-    return test::run_in(
-        dir.path(),
-        "TMPDIR='" + dir.file("tmp") + "' " + test::bin_dir() + "/torla-ensemble " + args, out);
-}
-
-// The heights asked and their thresholds: kPa around the members' pressures.
-const std::vector<std::pair<double, std::vector<double>>> kAsked = {{0.5, {0.001, 0.02, 0.05}},
-                                                                    {2.0, {0.001, 0.02}}};
-
-// Per column header P(p@Zm>TkPa), per cell, the fraction of the used
-// members whose RESULT.heights peak at Z exceeds T.
-std::map<std::string, std::vector<double>> recomputed(const std::string& dir, const Plan& plan) {
-    std::vector<HeightsData> kept(plan.members.size());
-    for (std::size_t m = 0; m < kept.size(); ++m)
-        EXPECT_EQ(
-            read_heights_file(dir + "/" + plan.members[m].folder + "/member.res.heights", kept[m]),
-            "");
-    std::map<std::string, std::vector<double>> p;
-    for (const auto& [z, thresholds] : kAsked)
-        for (double t : thresholds) {
-            std::vector<double>& column = p[inspect::height_probability_column(z, t).header];
-            for (int c = 0; c < kept[0].n_cells; ++c) {
-                int above = 0;
-                for (const HeightsData& h : kept) {
-                    const std::size_t k =
-                        std::find(h.heights.begin(), h.heights.end(), z) - h.heights.begin();
-                    EXPECT_LT(k, h.heights.size()) << z;
-                    above += h.peak_at(c, k) > t;
-                }
-                column.push_back(static_cast<double>(above) / static_cast<double>(kept.size()));
-            }
-        }
-    return p;
-}
-
-std::string nc_att_text(int nc, int var, const char* name) {
-    std::size_t len = 0;
-    if (nc_inq_attlen(nc, var, name, &len) != NC_NOERR) return "(none)";
-    std::string s(len, '\0');
-    nc_get_att_text(nc, var, name, s.data());
-    return s;
-}
-
-// Every P(p@...) column of the CSV against exceedance.nc: the variable
-// whose `column' names it, its values, height and threshold.
-void expect_netcdf_columns(const std::string& path,
-                           const std::vector<std::vector<std::string>>& t) {
-    int nc = -1, nvars = 0, matched = 0;
-    ASSERT_EQ(nc_open(path.c_str(), NC_NOWRITE, &nc), NC_NOERR);
-    nc_inq_nvars(nc, &nvars);
-    for (int v = 0; v < nvars; ++v) {
-        const std::string column = nc_att_text(nc, v, "column");
-        const std::size_t k = std::find(t[0].begin(), t[0].end(), column) - t[0].begin();
-        if (column.rfind("P(p@", 0) != 0 || k == t[0].size()) continue;
-        ++matched;
-        std::vector<double> got(t.size() - 1);
-        ASSERT_EQ(nc_get_var_double(nc, v, got.data()), NC_NOERR);
-        for (std::size_t i = 0; i < got.size(); ++i)
-            EXPECT_EQ(got[i], std::stod(t[i + 1][k])) << column << " cell " << i;
-        double height = -1, threshold = -1;
-        nc_get_att_double(nc, v, "height", &height);
-        nc_get_att_double(nc, v, "threshold", &threshold);
-        const inspect::ExceedanceColumn c = inspect::height_probability_column(height, threshold);
-        EXPECT_EQ(c.header, column);
-        EXPECT_EQ(nc_att_text(nc, v, "units") + " " + nc_att_text(nc, v, "grid_mapping") + " " +
-                      nc_att_text(nc, v, "height_units"),
-                  "1 crs m");
-    }
-    EXPECT_EQ(matched, 5);
-    std::vector<double> heights(2);
-    EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "pressure_heights_m", heights.data()), NC_NOERR);
-    EXPECT_EQ(heights, std::vector<double>({0.5, 2.0}));
-    nc_close(nc);
-}
-
-// Every P(p@...) column of the CSV against the cells of exceedance.gpkg.
-void expect_map_columns(const std::string& path, const std::vector<std::vector<std::string>>& t) {
-    GDALAllRegister();
-    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR));
-    ASSERT_TRUE(ds) << path;
-    OGRLayer* cells = ds->GetLayerByName("cells");
-    ASSERT_EQ(cells->GetFeatureCount(), static_cast<GIntBig>(t.size() - 1));
-    ASSERT_EQ(cells->GetLayerDefn()->GetFieldCount(), static_cast<int>(t[0].size()));
-    EXPECT_EQ(
-        std::string(
-            cells->GetLayerDefn()->GetFieldDefn(static_cast<int>(t[0].size()) - 1)->GetNameRef()),
-        "prob_p_at_2m_gt_0p02kpa");
-    for (auto& f : *cells) {
-        const auto& row = t[f->GetFieldAsInteger("cell") + 1];
-        for (std::size_t k = 0; k < row.size(); ++k) {
-            if (t[0][k].rfind("P(p@", 0) != 0) continue;
-            EXPECT_EQ(f->GetFieldAsDouble(static_cast<int>(k)), std::stod(row[k]))
-                << t[0][k] << " cell " << row[0];
-        }
-    }
-}
-
-TEST(HeightExceedanceProgram, RefusalsNameTheEnsembleFileAndRunNothing) {
-    TempDir dir;
-    const std::string cmd = mapped_command_file();
-    std::string many = "Height_Peaks on\nPeak_Heights 100";
-    for (int k = 101; k < 160; ++k) many += "," + std::to_string(k);
-    write_text(dir.file("b.cmd"), cmd);
-    write_text(dir.file("many.cmd"),
-               std::string(cmd).replace(cmd.find("Max_Time"), 0, many + "\n"));
-    const std::string grid = "sampling = \"grid\"\n[vary]\nCourant_Nr = [0.5]\n[thresholds]\n";
-    const struct Case {
-        std::string toml, message;
-    } cases[] = {
-        {"base = \"b.cmd\"\n" + grid + "at_height = [{ z_m = -5.0, p_kPa = [1.0] }]\n",
-         "e.toml: line 6, column 22: `z_m' of `at_height' must be a height of 0 m or more"},
-        // Its 60 heights fill 252 characters of the base's line; with 12.5 m
-        // the members' would hold 257.
-        {"base = \"many.cmd\"\n" + grid + "at_height = [{ z_m = 12.5, p_kPa = [1.0] }]\n",
-         "e.toml: line 6, column 14: at_height: the members' Peak_Heights `12.5,100,101,"},
-    };
-    for (const auto& c : cases) {
-        fs::remove_all(dir.path() / "e");
-        write_text(dir.file("e.toml"), c.toml);
-        std::string out;
-        EXPECT_EQ(ensemble(dir, "run e.toml -o e", out), 3) << out;
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_FALSE(fs::exists(dir.path() / "e")) << "a refused ensemble leaves no folder";
-    }
-}
-
-TEST(HeightExceedanceProgram, ProbabilitiesAtHeightsAreTheMembersPeaksOnTheMapAndInNetcdf) {
-    TempDir dir;
-    write_text(dir.file("b.cmd"), mapped_command_file());
-    std::string at_height = "at_height = [";
-    for (const auto& [z, thresholds] : kAsked) {
-        at_height += "{ z_m = " + number_text(z) + ", p_kPa = [";
-        for (double t : thresholds)
-            at_height += number_text(t) + (t != thresholds.back() ? "," : "");
-        at_height += "] }" + std::string(z != kAsked.back().first ? ", " : "]\n");
-    }
-    write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nh3 = { factor = [0.3, 1, 3] }\n"
-               "[thresholds]\np3 = [0.05]\n" +
-                   at_height);
-    std::string out;
-    ASSERT_EQ(ensemble(dir, "run s.toml -o e --jobs 2", out), 0) << out;
-    EXPECT_EQ(out.find("note:"), std::string::npos) << out;
-    Plan plan;
-    ASSERT_EQ(load_plan(dir.file("e"), plan), "");
-    for (const auto& m : plan.members)
-        EXPECT_EQ(
-            last_line_of(read_text(dir.file("e/" + m.folder + "/member.cmd")), "Peak_Heights"),
-            "Peak_Heights 0.5,2");
-    const auto t = csv_rows(dir.file("e/exceedance.csv"));
-    ASSERT_EQ(t[0].size(), 5u + 1u + 12u + 5u);
-    const std::map<std::string, std::vector<double>> expected = recomputed(dir.file("e"), plan);
-    int between = 0;  // cells where the members disagree
-    for (std::size_t k = 18; k < t[0].size(); ++k) {
-        ASSERT_EQ(expected.count(t[0][k]), 1u) << t[0][k];
-        const std::vector<double>& p = expected.at(t[0][k]);
-        ASSERT_EQ(p.size(), t.size() - 1);
-        for (std::size_t c = 0; c < p.size(); ++c) {
-            EXPECT_EQ(t[c + 1][k], number_text(p[c])) << t[0][k] << " cell " << c;
-            between += p[c] > 0.0 && p[c] < 1.0;
-        }
-    }
-    EXPECT_GT(between, 0) << "the thresholds do not part the members anywhere";
-    EXPECT_EQ(t[0][18] + " " + t[0][20] + " " + t[0][22],
-              "P(p@0.5m>0.001kPa) P(p@0.5m>0.05kPa) P(p@2m>0.02kPa)");
-    const auto json = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
-    EXPECT_EQ(json["thresholds_kpa"]["at_height"],
-              nlohmann::json::parse(R"([{"z_m": 0.5, "p": [0.001, 0.02, 0.05]},
-                                        {"z_m": 2, "p": [0.001, 0.02]}])"));
-    expect_map_columns(dir.file("e/exceedance.gpkg"), t);
-    expect_netcdf_columns(dir.file("e/exceedance.nc"), t);
-
-    // A member whose RESULT.heights has gone is left out as failed, saying why.
-    fs::remove(dir.file("e/" + plan.members[1].folder + "/member.res.heights"));
-    EXPECT_EQ(ensemble(dir, "collect e", out), 4) << out;
-    const auto again = nlohmann::json::parse(read_text(dir.file("e/ensemble.json")));
-    ASSERT_EQ(again["failed"].size(), 1u) << again.dump();
-    EXPECT_EQ(again["failed"][0]["member"], plan.members[1].index);
-    EXPECT_NE(again["failed"][0]["why"].get<std::string>().find(
-                  "member.res.heights: the run kept no peaks over height, which [thresholds] "
-                  "at_height needs"),
-              std::string::npos)
-        << again.dump();
-    EXPECT_EQ(csv_rows(dir.file("e/exceedance.csv"))[0], t[0]);
 }
 
 }  // namespace

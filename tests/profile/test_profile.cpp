@@ -1,14 +1,13 @@
 // torla-profile on an analytic valley made here with GDAL: the profile on
 // the surface, the spacing, the same path in three formats, the downhill
-// orientation, the CRS taken from either side, the release from a polygon
-// and the command file.
+// orientation, the CRS taken from either side and the release from a
+// polygon (the command file is test_profile_options.cpp's).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
-#include <sstream>
 
 #include "profile/profile.h"
 #include "profile/text_escape.h"
@@ -124,12 +123,10 @@ TEST(Profile, SamePathInOtherFormsGivesTheSameProfile) {
             EXPECT_NE(p.notes[0].find(c.note), std::string::npos) << p.notes[0];
         }
         ASSERT_EQ(p.distance_m.size(), ref.distance_m.size());
-        for (std::size_t i = 0; i < p.distance_m.size(); ++i) {
-            EXPECT_NEAR(p.distance_m[i], ref.distance_m[i], 1e-3) << "point " << i;
-            EXPECT_NEAR(p.elevation_m[i], ref.elevation_m[i], 1e-3) << "point " << i;
-            EXPECT_NEAR(p.easting[i], ref.easting[i], 1e-3) << "point " << i;
-            EXPECT_NEAR(p.northing[i], ref.northing[i], 1e-3) << "point " << i;
-        }
+        for (auto v : {&profile::Profile::distance_m, &profile::Profile::elevation_m,
+                       &profile::Profile::easting, &profile::Profile::northing})
+            for (std::size_t i = 0; i < p.distance_m.size(); ++i)
+                EXPECT_NEAR((p.*v)[i], (ref.*v)[i], 1e-3) << "point " << i;
     }
     profile::Options o;
     o.dem_path = dir.file("dem.tif");
@@ -188,56 +185,6 @@ TEST(Profile, ReleaseWhereThePathCrossesAPolygon) {
     const profile::Profile top = profile::make_profile(o);
     for (std::size_t i = 0; i < top.released.size(); ++i)
         EXPECT_EQ(top.released[i], i <= 5) << i;  // 50 m along: 5101050.1
-}
-
-// The command file: its rows are those of the profile, the snow cover
-// follows the elevation, the comment block names the CRS and the steepest
-// slope. (That torla runs such a file, with the map coordinates and the CRS
-// carried through to the exports, is the export tests' run.)
-TEST(Profile, CommandFileFollowsTheProfile) {
-    TempDir dir;
-    test::make_valley_dem(dir.file("dem.tif"));
-    test::write_lines(dir.file("path.gpx"), "GPX", {{"valley", test::valley_path()}});
-    std::string out;
-    ASSERT_EQ(test::run_profile(dir,
-                                "dem.tif path.gpx -o valley.cmd --max-time 6 --release 0:100 "
-                                "--snow-depth 0.8",
-                                out),
-              0)
-        << out;
-    EXPECT_NE(
-        out.find("note: the line reprojected from EPSG:4326 (WGS 84) to the DEM's EPSG:32632"),
-        std::string::npos)
-        << out;
-    const std::string cmd = test::read_text(dir.file("valley.cmd"));
-    std::istringstream lines(cmd);
-    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 255u) << line;
-    EXPECT_NE(cmd.find("\n0 0 0.4 0.800 120 1.5 5 30 8 5 3 2 1.2\n"), std::string::npos) << cmd;
-    EXPECT_NE(cmd.find("\n# crs: EPSG:32632 (WGS 84 / UTM zone 32N)\n"), std::string::npos) << cmd;
-    const auto coords = test::rows_after(cmd, "| COORDINATES");
-    const auto locals = test::rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
-    ASSERT_EQ(locals.size(), coords.size());
-    for (std::size_t i = 0; i < locals.size(); ++i) {
-        const auto& v = locals[i];
-        ASSERT_EQ(v.size(), 13u) << i;
-        EXPECT_EQ(v[0], static_cast<double>(i));
-        EXPECT_EQ(v[5] > 0, i <= 10) << i;  // released from 0 to 100 m
-        // 0.8 m at the top, 5 cm less per 100 m down.
-        EXPECT_NEAR(v[3], 0.8 + 0.05 * (coords[i][2] - coords[0][2]) / 100.0, 5e-4) << i;
-        EXPECT_EQ(v[2], 0.4);
-        EXPECT_EQ(v[4], 120.0);
-    }
-    // The steepest step of the coordinate rows, as the comment block states it.
-    double steepest = 0.0;
-    std::size_t at = 0;
-    for (std::size_t i = 1; i < coords.size(); ++i) {
-        const double a = std::atan((coords[i - 1][2] - coords[i][2]) / 10.0) * 180.0 / M_PI;
-        if (a > steepest) steepest = a, at = i - 1;
-    }
-    EXPECT_GT(steepest, 20.0);
-    const std::string expected = profile::fmt(
-        "#   steepest slope %.1f degrees between %zu and %zu m;", steepest, at * 10, at * 10 + 10);
-    EXPECT_NE(cmd.find(expected), std::string::npos) << expected << "\n" << cmd;
 }
 
 }  // namespace

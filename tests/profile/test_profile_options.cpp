@@ -1,6 +1,7 @@
 // torla-profile's choices: the numerics it writes, cells apart from the
 // sampling, the smoothing, the release from a fracture depth (the mass kept)
-// or a polygon's thickness attribute, and the alpha-beta split point.
+// or a polygon's thickness attribute, the alpha-beta split point, and the
+// command file following the profile.
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
@@ -255,6 +256,44 @@ TEST(ProfileOptions, SplitPointSnapsOntoTheNearestPlaceOfTheProfile) {
         EXPECT_NE(p.notes[0].find(profile::fmt(", %.1f m from it", c.distance)), std::string::npos)
             << p.notes[0];
     }
+}
+
+// The command file: its rows are those of the profile, the snow cover
+// follows the elevation, the comment block names the CRS and the steepest
+// slope. (That torla runs such a file, with the map coordinates and the CRS
+// carried through to the exports, is the export tests' run.)
+TEST(Profile, CommandFileFollowsTheProfile) {
+    TempDir dir;
+    const std::string cmd = made(dir, "--max-time 6 --release 0:100 --snow-depth 0.8");
+    ASSERT_FALSE(cmd.empty());
+    std::istringstream lines(cmd);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 255u) << line;
+    EXPECT_NE(cmd.find("\n0 0 0.4 0.800 120 1.5 5 30 8 5 3 2 1.2\n"), std::string::npos) << cmd;
+    EXPECT_NE(cmd.find("\n# crs: EPSG:32632 (WGS 84 / UTM zone 32N)\n"), std::string::npos) << cmd;
+    const auto coords = rows_after(cmd, "| COORDINATES");
+    const auto locals = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
+    ASSERT_EQ(locals.size(), coords.size());
+    for (std::size_t i = 0; i < locals.size(); ++i) {
+        const auto& v = locals[i];
+        ASSERT_EQ(v.size(), 13u) << i;
+        EXPECT_EQ(v[0], static_cast<double>(i));
+        EXPECT_EQ(v[5] > 0, i <= 10) << i;  // released from 0 to 100 m
+        // 0.8 m at the top, 5 cm less per 100 m down.
+        EXPECT_NEAR(v[3], 0.8 + 0.05 * (coords[i][2] - coords[0][2]) / 100.0, 5e-4) << i;
+        EXPECT_EQ(v[2], 0.4);
+        EXPECT_EQ(v[4], 120.0);
+    }
+    // The steepest step of the coordinate rows, as the comment block states it.
+    double steepest = 0.0;
+    std::size_t at = 0;
+    for (std::size_t i = 1; i < coords.size(); ++i) {
+        const double a = std::atan((coords[i - 1][2] - coords[i][2]) / 10.0) * 180.0 / M_PI;
+        if (a > steepest) steepest = a, at = i - 1;
+    }
+    EXPECT_GT(steepest, 20.0);
+    const std::string expected = profile::fmt(
+        "#   steepest slope %.1f degrees between %zu and %zu m;", steepest, at * 10, at * 10 + 10);
+    EXPECT_NE(cmd.find(expected), std::string::npos) << expected << "\n" << cmd;
 }
 
 }  // namespace
