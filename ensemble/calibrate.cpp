@@ -118,7 +118,7 @@ void score_member(const std::string& result, const inspect::Observations& obs, E
     inspect::Score s;
     std::string err = reader.open(result, r);
     if (err.empty()) err = inspect::read_run_view(reader, r, result, vo, v);
-    if (err.empty()) err = inspect::score_run(r, v, obs, s);
+    if (err.empty()) err = inspect::score_run(r, v, obs, s, result);
     if (err.empty())
         e.misfit = s.misfit;
     else

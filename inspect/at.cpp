@@ -352,6 +352,20 @@ std::string height_maxima(const std::string& path, const ResultTables& r, Summar
     return "";
 }
 
+std::string peak_pressure_at_height(const std::string& path, const ResultData& r, int cell,
+                                    double height_m, double& peak_kpa, std::string& source) {
+    AtOptions o;
+    o.heights = support::exact_number_text(height_m);
+    AtView v;
+    v.place.cell = cell;
+    HeightProfile prof{};
+    if (std::string err = gather(path, r, o, v, prof); !err.empty()) return err;
+    compute(r, prof, v);
+    peak_kpa = v.peak[0];
+    source = v.source;
+    return "";
+}
+
 int at_main(int argc, char** argv) {
     const std::string path = argv[1];
     AtOptions o;

@@ -152,6 +152,11 @@ std::string read_kept_heights(const std::string& result_path, const ResultTables
 std::string height_field_name(double h);
 // `at`: the pressure over height at one cell (inspect/at.cpp).
 int at_main(int argc, char** argv);
+// The peak pressure (kPa) at height_m above the ground at one cell of the
+// result at path, as `at` gives it: over every pass where the run kept the
+// peaks at that height (source "passes"), else over the dumps ("dumps").
+std::string peak_pressure_at_height(const std::string& path, const ResultData& r, int cell,
+                                    double height_m, double& peak_kpa, std::string& source);
 // `map` and `netcdf` of an exceedance table (argv[1] the table).
 int exceedance_main(int argc, char** argv);
 // torla-inspect RESULT score OBS.toml [--json] (score.cpp).

@@ -141,7 +141,7 @@ int score_main(int argc, char** argv) {
     Score s;
     std::string err = reader.open(path, r);
     if (err.empty()) err = read_run_view(reader, r, path, vo, v);
-    if (err.empty()) err = score_run(r, v, obs, s);
+    if (err.empty()) err = score_run(r, v, obs, s, path);
     if (!err.empty()) {
         std::cerr << "torla-inspect: " << plain_text(err) << "\n";
         return kStatusBadFile;

@@ -102,7 +102,11 @@ ZoneSet score_zones(const Observations& obs);
 // Scores the run (tables r as read, view v read with score_zones(obs)).
 // Returns an empty string or why the observations do not fit this run (a
 // map point off the path, a position beyond its end, no peak table).
-std::string score_run(const ResultTables& r, const RunView& v, const Observations& obs, Score& out);
+// result_path: the result r was read from, for the pressures at observed
+// heights (read from it again, with RESULT.heights where the run kept
+// them); without it those are compared with the layer's peak pressure.
+std::string score_run(const ResultTables& r, const RunView& v, const Observations& obs, Score& out,
+                      const std::string& result_path = "");
 
 // The covered stretch's item and lengths (cover_score.cpp).
 std::string score_cover(const ResultTables& r, const TrackAxis& axis, const Observations& obs,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "inspect/exports.h"
 #include "inspect/score.h"
 #include "model/quantities.h"
 
@@ -156,22 +157,62 @@ void range_difference(ScoreItem& item, double lo, double hi) {
     item.misfit_term = z * z;
 }
 
+// The cell nearest horizontal distance s (the first of two as near), as
+// `torla-inspect RESULT at --s` takes it.
+int nearest_cell(const std::vector<double>& h, double s) {
+    int best = 0;
+    for (int i = 1; i < static_cast<int>(h.size()); ++i)
+        if (std::fabs(h[i] - s) < std::fabs(h[best] - s)) best = i;
+    return best;
+}
+
+// The model's pressure at an observed height: the peak pressure over height
+// at the nearest cell, as `at` gives it (both layers; over every pass where
+// the run kept that height, else over the dumps). The whole result is read
+// once, for the first such observation.
+std::string pressure_at_observed_height(const std::string& path, const RunView& v, double z,
+                                        std::optional<ResultData>& data, ScoreItem& item) {
+    if (!data) {
+        data.emplace();
+        if (std::string err = read_result_file(path, *data); !err.empty()) return err;
+    }
+    double p = 0.0;
+    std::string source;
+    const int cell = nearest_cell(v.axis.horizontal_m, *item.s_horizontal_m);
+    if (std::string err = peak_pressure_at_height(path, *data, cell, z, p, source); !err.empty())
+        return err;
+    item.model = p;
+    item.note = "the pressure at " + number_text(z) + " m in cell " + std::to_string(cell) +
+                ", its peak over " + (source == "passes" ? "every pass" : "the dumps");
+    return "";
+}
+
 std::string score_pressures(const ResultTables& r, const RunView& v, const Observations& obs,
-                            Score& s) {
+                            const std::string& result_path, Score& s) {
+    std::optional<ResultData> data;
     for (std::size_t k = 0; k < obs.pressures.size(); ++k) {
         const ObservedPressure& o = obs.pressures[k];
-        ScoreItem item("pressure", quantity_name(o.quantity), "kPa");
+        // At an observed height the pressure of both layers ("p", as `at`).
+        const bool at_height = o.height_m && !result_path.empty();
+        ScoreItem item("pressure", at_height ? "p" : quantity_name(o.quantity), "kPa");
         const std::string what = "[[pressure]] " + std::to_string(k + 1);
         if (std::string err = locate(r, v.axis, obs, o.at, what, item); !err.empty()) return err;
         const double p =
             at_position(v.axis.horizontal_m, peak_values(r, o.quantity), *item.s_horizontal_m);
-        if (std::isfinite(p))
+        if (at_height) {
+            if (std::string err =
+                    pressure_at_observed_height(result_path, v, *o.height_m, data, item);
+                !err.empty())
+                return err;
+        } else if (std::isfinite(p)) {
             item.model = p;
-        else
+        } else {
             item.note = "the peak table holds no value here";
-        if (o.height_m)
-            item.note += std::string(item.note.empty() ? "" : "; ") +
-                         "compared with the layer's peak pressure, not the pressure at that height";
+        }
+        if (o.height_m && result_path.empty()) {
+            if (!item.note.empty()) item.note += "; ";
+            item.note += "compared with the layer's peak pressure, not the pressure at that height";
+        }
         if (o.min_kpa) {
             range_difference(item, *o.min_kpa, *o.max_kpa);
         } else {
@@ -196,8 +237,8 @@ ZoneSet score_zones(const Observations& obs) {
     return z;
 }
 
-std::string score_run(const ResultTables& r, const RunView& v, const Observations& obs,
-                      Score& out) {
+std::string score_run(const ResultTables& r, const RunView& v, const Observations& obs, Score& out,
+                      const std::string& result_path) {
     out = Score{};
     if (!r.has_peak_table() && (obs.runout || obs.covered || !obs.pressures.empty()))
         return plain_text(obs.path) +
@@ -211,7 +252,7 @@ std::string score_run(const ResultTables& r, const RunView& v, const Observation
     if (err.empty())
         err = score_front(r, v, obs, obs.speeds, "speed", "m/s", &ObservedSpeed::speed_m_s,
                           &ObservedSpeed::sigma_m_s, front_speed_m_s, out);
-    if (err.empty()) err = score_pressures(r, v, obs, out);
+    if (err.empty()) err = score_pressures(r, v, obs, result_path, out);
     if (err.empty() && obs.covered) err = score_cover(r, v.axis, obs, out);
     if (!err.empty()) return err;
     double sum = 0.0;
