@@ -47,6 +47,12 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     test::write_lines(dir.file("two.geojson"), "GeoJSON",
                       {{"valley", test::valley_path()}, {"west", west}});
     test::write_text(dir.file("notes.txt"), "not a vector file\n");
+    // A VRT's sources would be opened with every driver GDAL has.
+    test::write_text(dir.file("mosaic.vrt"),
+                     "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><VRTRasterBand "
+                     "dataType=\"Float32\" band=\"1\"><SimpleSource><SourceFilename "
+                     "relativeToVRT=\"1\">dem.tif</SourceFilename></SimpleSource>"
+                     "</VRTRasterBand></VRTDataset>\n");
     test::write_text(dir.file("away.geojson"), test::geojson_polygon("", 5099000.0, 5099100.0));
     const std::string deep = test::geojson_polygon("\"thickness\": 0.8", 5100900, 5101200);
     test::write_text(dir.file("mixed.geojson"),
@@ -109,6 +115,8 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         {"", "geographic.tif bare.shp -o made.cmd",
          "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected", 1},
         {"", "dem.tif notes.txt -o made.cmd", "notes.txt: cannot be opened as a vector file", 1},
+        {"", "mosaic.vrt path.geojson -o made.cmd",
+         "mosaic.vrt: cannot be opened as a raster (the DEM)", 1},
         {"", "dem.tif track.geojson -o made.cmd", "track.geojson: cannot be opened as a vector", 1},
         {"", base + "--release-polygon jump.geojson -o made.cmd",
          "jump.geojson: cannot be opened as a vector file", 1},
