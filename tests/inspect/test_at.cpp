@@ -33,14 +33,14 @@ std::string placed_run(const std::string& globals) {
     return o.str();
 }
 
+// torla-inspect on the run.res in dir; standard output and error in out.
+int inspect(const test::TempDir& dir, const std::string& args, std::string& out) {
+    return test::run_in(dir.path(), test::bin_dir() + "/torla-inspect run.res " + args, out);
+}
+
 nlohmann::json at_json(const test::TempDir& dir, const std::string& args) {
     std::string out;
-    EXPECT_EQ(
-        test::run_in(dir.path(),
-                     test::bin_dir() + "/torla-inspect run.res at " + args + " --json 2>/dev/null",
-                     out),
-        0)
-        << out;
+    EXPECT_EQ(inspect(dir, "at " + args + " --json 2>/dev/null", out), 0) << out;
     return nlohmann::json::parse(out);
 }
 
@@ -139,29 +139,20 @@ TEST_F(At, MapPointProjectedOntoThePath) {
     EXPECT_EQ(at_json(*kept_, "--point 9000,2000")["cell"], r.n_cells - 1);
 }
 
-TEST_F(At, TextAndCsv) {
+// The text and CSV forms of `at'; the summary names the largest pressure at
+// each kept height, where and when; without RESULT.heights it says nothing
+// of heights.
+TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     std::string out;
-    ASSERT_EQ(test::run_in(kept_->path(),
-                           test::bin_dir() + "/torla-inspect run.res at --s 50 --csv", out),
-              0);
+    ASSERT_EQ(inspect(*kept_, "at --s 50 --csv", out), 0);
     EXPECT_NE(out.find("# peak_source: passes\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"),
               std::string::npos)
         << out;
-    ASSERT_EQ(test::run_in(kept_->path(),
-                           test::bin_dir() + "/torla-inspect run.res at --s 50 -o at.txt", out),
-              0);
+    ASSERT_EQ(inspect(*kept_, "at --s 50 -o at.txt", out), 0);
     EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"),
               std::string::npos);
-}
-
-// The summary names the largest pressure at each kept height, where and
-// when; without RESULT.heights it says nothing of heights.
-TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
-    std::string out;
-    ASSERT_EQ(
-        test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out),
-        0);
+    ASSERT_EQ(inspect(*kept_, "summary --json", out), 0);
     const nlohmann::json j = nlohmann::json::parse(out);
     HeightsData h;
     ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
@@ -174,12 +165,9 @@ TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
         EXPECT_NEAR(m["kPa"].get<double>(), h.peak_at(cell, k), 1e-9 * h.peak_at(cell, k));
         EXPECT_NEAR(m["time_s"].get<double>(), h.time_at(cell, k), 1e-6);
     }
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary", out),
-              0);
+    ASSERT_EQ(inspect(*kept_, "summary", out), 0);
     EXPECT_NE(out.find("\nPressure at 0.5 m:  "), std::string::npos) << out;
-    ASSERT_EQ(test::run_in(plain_->path(),
-                           test::bin_dir() + "/torla-inspect run.res summary --json", out),
-              0);
+    ASSERT_EQ(inspect(*plain_, "summary --json", out), 0);
     EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
 }
 
@@ -187,16 +175,8 @@ TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
 // NetCDF export a height dimension, read back with the netCDF library.
 TEST_F(At, ExportsCarryThePeaksOverHeight) {
     std::string out;
-    ASSERT_EQ(
-        test::run_in(kept_->path(),
-                     test::bin_dir() + "/torla-inspect run.res map -o cells.gpkg --crs EPSG:32632",
-                     out),
-        0)
-        << out;
-    ASSERT_EQ(test::run_in(kept_->path(),
-                           test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out),
-              0)
-        << out;
+    ASSERT_EQ(inspect(*kept_, "map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
+    ASSERT_EQ(inspect(*kept_, "netcdf -o run.nc", out), 0) << out;
     HeightsData h;
     ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     GDALAllRegister();
@@ -231,10 +211,7 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
         EXPECT_EQ(times[e], std::isfinite(h.time[e]) ? h.time[e] : -1.0) << e;
     nc_close(nc);
     // Without RESULT.heights: no height dimension.
-    ASSERT_EQ(test::run_in(plain_->path(),
-                           test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out),
-              0)
-        << out;
+    ASSERT_EQ(inspect(*plain_, "netcdf -o run.nc", out), 0) << out;
     ASSERT_EQ(nc_open(plain_->file("run.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
     EXPECT_NE(nc_inq_dimid(nc, "height", &dim), NC_NOERR);
     nc_close(nc);
@@ -243,29 +220,23 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
 // Refusals: arguments, status, what standard error says.
 TEST_F(At, Refusals) {
     const struct {
-        const char* dir;  // k: kept, p: plain
         std::string args;
         int status;
         const char* message;
     } cases[] = {
-        {"k", "", 2, "give one of --s and --point"},
-        {"k", "--s 1 --point 1,2", 2, "give one of --s and --point"},
-        {"k", "--s -5", 2, "--s -5 m lies outside the track, 0 to "},
-        {"k", "--s 100000", 2, "lies outside the track"},
-        {"k", "--point 1000", 2, "--point: `1000' is not EASTING,NORTHING"},
-        {"k", "--s 1 --heights 5,2", 2,
-         "--heights: height 2 (`2') does not rise above the one before"},
-        {"k", "--s 1 --json --csv", 2, "--json and --csv are two forms: choose one"},
-        {"k", "--s 1 -o run.res", 2, "run.res"},
-        {"k", "--s 1 -o run.res.heights", 2, "run.res.heights"},
+        {"", 2, "give one of --s and --point"},
+        {"--s 1 --point 1,2", 2, "give one of --s and --point"},
+        {"--s -5", 2, "--s -5 m lies outside the track, 0 to "},
+        {"--s 100000", 2, "lies outside the track"},
+        {"--point 1000", 2, "--point: `1000' is not EASTING,NORTHING"},
+        {"--s 1 --heights 5,2", 2, "--heights: height 2 (`2') does not rise above the one before"},
+        {"--s 1 --json --csv", 2, "--json and --csv are two forms: choose one"},
+        {"--s 1 -o run.res", 2, "run.res"},
+        {"--s 1 -o run.res.heights", 2, "run.res.heights"},
     };
     for (const auto& c : cases) {
         std::string out;
-        const test::TempDir& d = *c.dir == 'k' ? *kept_ : *plain_;
-        EXPECT_EQ(
-            test::run_in(d.path(), test::bin_dir() + "/torla-inspect run.res at " + c.args, out),
-            c.status)
-            << c.args;
+        EXPECT_EQ(inspect(*kept_, "at " + c.args, out), c.status) << c.args;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
     }
     // A damaged peaks file is named, not passed over.
@@ -273,8 +244,7 @@ TEST_F(At, Refusals) {
     test::fs::copy_file(kept_->file("run.res"), bad.file("run.res"));
     test::write_text(bad.file("run.res.heights"), "TORLAHGT");
     std::string out;
-    EXPECT_EQ(test::run_in(bad.path(), test::bin_dir() + "/torla-inspect run.res at --s 1", out),
-              1);
+    EXPECT_EQ(inspect(bad, "at --s 1", out), 1);
     EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
 }
 
