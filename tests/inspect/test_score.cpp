@@ -28,8 +28,7 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     Observations o;
     const std::string text =
         "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\r\n"
-        "comment = 'Lawine \xc3\xbc"
-        "ber dem Weg'  # \xc3\xbc\n"
+        "comment = 'Lawine \303\274ber dem Weg'  # \303\274\n"
         "[runout]\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = \"p3\"\nthreshold_kPa = "
         "3.0\n"
         "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
@@ -42,9 +41,7 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     ASSERT_EQ(parse(text, o), std::vector<std::string>{});
     EXPECT_EQ(o.name, "Example");
     EXPECT_EQ(o.source, "Someone (2020), p. 3");
-    EXPECT_EQ(o.comment,
-              "Lawine \xc3\xbc"
-              "ber dem Weg");
+    EXPECT_EQ(o.comment, "Lawine \303\274ber dem Weg");
     ASSERT_TRUE(o.runout);
     EXPECT_EQ(*o.runout->at.s_horizontal_m, 1850.0);
     EXPECT_EQ(o.runout->sigma_m, 30.0);
