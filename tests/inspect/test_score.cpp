@@ -484,23 +484,36 @@ TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
         std::vector<bool> covered;
         double from, to;
         double tp, fp, fn, tn;
-        bool has_csi;
+        double csi, hit_rate, bias;
+        std::optional<double> false_alarm_ratio;  // none where nothing is flagged
     };
     const std::vector<Case> cases = {
-        {{true, true, true, false, false}, 0, 25, 25, 0, 0, 15, true},
-        {{false, false, false, true, true}, 0, 20, 0, 15, 20, 5, true},    // apart: csi 0
-        {{false, false, false, false, false}, 5, 15, 0, 0, 10, 30, true},  // no flow
-        {{true, true, true, true, true}, 0, 40, 40, 0, 0, 0, true},
+        {{true, true, true, false, false}, 0, 25, 25, 0, 0, 15, 1, 1, 1, 0},
+        {{false, false, false, true, true}, 0, 20, 0, 15, 20, 5, 0, 0, 0.75, 1},  // apart
+        {{false, false, false, false, false}, 5, 15, 0, 0, 10, 30, 0, 0, 0, {}},  // no flow
+        {{true, true, true, true, true}, 0, 40, 40, 0, 0, 0, 1, 1, 1, 0},
+        {{true, true, false, false, false},
+         5,
+         35,
+         10,
+         5,
+         20,
+         5,
+         10.0 / 35,
+         10.0 / 30,
+         0.5,
+         5.0 / 15},
     };
     for (const Case& c : cases) {
         const inspect::CoverScore s = inspect::cover_score(h, c.covered, c.from, c.to);
-        EXPECT_EQ(std::make_tuple(s.tp_m, s.fp_m, s.fn_m, s.tn_m, s.csi.has_value()),
-                  std::make_tuple(c.tp, c.fp, c.fn, c.tn, c.has_csi));
+        EXPECT_EQ(std::make_tuple(s.tp_m, s.fp_m, s.fn_m, s.tn_m, s.false_alarm_ratio.has_value()),
+                  std::make_tuple(c.tp, c.fp, c.fn, c.tn, c.false_alarm_ratio.has_value()));
+        ASSERT_TRUE(s.csi && s.hit_rate && s.bias);
+        EXPECT_NEAR(*s.csi, c.csi, 1e-12);
+        EXPECT_NEAR(*s.hit_rate, c.hit_rate, 1e-12);
+        EXPECT_NEAR(*s.bias, c.bias, 1e-12);
+        EXPECT_NEAR(s.false_alarm_ratio.value_or(-1), c.false_alarm_ratio.value_or(-1), 1e-12);
     }
-    const inspect::CoverScore none =
-        inspect::cover_score(h, {false, false, false, false, false}, 5, 15);
-    EXPECT_FALSE(none.false_alarm_ratio);  // nothing flagged: no ratio of false alarms
-    EXPECT_EQ(*none.csi, 0.0);
 }
 
 TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
