@@ -202,17 +202,17 @@ TEST(ResultInputs, InspectReadsRecordByRecord) {
     // 2400 records of 2000 cells, 230 MB that take no disk (a sparse file of
     // zeros: a run killed before its peak table, all at t = 0).
     TempDir dir;
-    ResultBytes f = slope(2000, 0, false);
-    f.save(dir.file("big.res"));
-    const long long size = static_cast<long long>(f.header_bytes() + 2400 * f.record_bytes());
-    ASSERT_EQ(truncate(dir.file("big.res").c_str(), size), 0);
+    const ResultBytes f = slope(2000, 0, false);
+    const auto sparse = [&](const char* name, int records) {
+        f.save(dir.file(name));
+        const auto size = static_cast<long long>(f.header_bytes() + records * f.record_bytes());
+        EXPECT_EQ(truncate(dir.file(name).c_str(), size), 0);
+        return size;
+    };
+    const long long size = sparse("big.res", 2400);
     // The same run with 10 records: what the program takes whatever the file
     // (its libraries, GDAL's among them, and the sanitizers' shadow memory).
-    ResultBytes g = slope(2000, 0, false);
-    g.save(dir.file("small.res"));
-    ASSERT_EQ(truncate(dir.file("small.res").c_str(),
-                       static_cast<long long>(g.header_bytes() + 10 * g.record_bytes())),
-              0);
+    sparse("small.res", 10);
     for (const char* command : {"summary", "csv --front"}) {
         const long kb = peak_memory_kb(dir, std::string("big.res ") + command);
         const long base = peak_memory_kb(dir, std::string("small.res ") + command);
@@ -526,16 +526,15 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
 TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
     TempDir dir;
     recorded_result().save(dir.file("run.res"));
-    ResultBytes later = recorded_result();
-    for (int row = 0; row < 12; ++row) later.records[3][row * 5] = 31.0f;
-    later.save(dir.file("later.res"));
-    ResultBytes longer = recorded_result();
-    longer.add_record(40.0f);
-    longer.count = 5;
-    longer.save(dir.file("longer.res"));
-    ResultBytes killed = recorded_result();
-    killed.peaks.clear();
-    killed.save(dir.file("killed.res"));
+    changed(recorded_result(), [](ResultBytes& b) {
+        for (int row = 0; row < 12; ++row) b.records[3][row * 5] = 31.0f;
+    }).save(dir.file("later.res"));
+    changed(recorded_result(), [](ResultBytes& b) {
+        b.add_record(40.0f), b.count = 5;
+    }).save(dir.file("longer.res"));
+    changed(recorded_result(), [](ResultBytes& b) {
+        b.peaks.clear();
+    }).save(dir.file("killed.res"));
     std::string plain;
     ASSERT_EQ(inspect(dir, "run.res summary", plain), 0);
     EXPECT_FALSE(has(plain, "Run record"));  // without a record: as before
