@@ -33,14 +33,14 @@ std::string placed_run(const std::string& globals) {
     return o.str();
 }
 
+// torla-inspect on the run.res in dir; standard output and error in out.
+int inspect(const test::TempDir& dir, const std::string& args, std::string& out) {
+    return test::run_in(dir.path(), test::bin_dir() + "/torla-inspect run.res " + args, out);
+}
+
 nlohmann::json at_json(const test::TempDir& dir, const std::string& args) {
     std::string out;
-    EXPECT_EQ(
-        test::run_in(dir.path(),
-                     test::bin_dir() + "/torla-inspect run.res at " + args + " --json 2>/dev/null",
-                     out),
-        0)
-        << out;
+    EXPECT_EQ(inspect(dir, "at " + args + " --json 2>/dev/null", out), 0) << out;
     return nlohmann::json::parse(out);
 }
 
@@ -66,8 +66,9 @@ test::TempDir* At::kept_ = nullptr;
 test::TempDir* At::plain_ = nullptr;
 
 // With the kept peaks: the run's heights, its peaks at the cell, never below
-// any dump's pressure, and the dumps' pressures as the formula gives them.
-TEST_F(At, KeptPeaksAndDumps) {
+// any dump's pressure, and the dumps' pressures as the formula gives them;
+// without them the peaks over the dumps.
+TEST_F(At, PeaksKeptOrOverTheDumps) {
     const nlohmann::json j = at_json(*kept_, "--s 100");
     HeightsData h;
     ResultData r;
@@ -98,26 +99,21 @@ TEST_F(At, KeptPeaksAndDumps) {
     }
     EXPECT_GT(largest, 0.0);
     // Heights the run did not keep: the peaks come from the dumps.
-    const nlohmann::json other = at_json(*kept_, "--s 100 --heights 3");
-    EXPECT_EQ(other["peak_source"], "dumps");
-}
-
-// Without the kept peaks: the default heights, the peaks over the dumps, the
-// densities from the log's command file.
-TEST_F(At, PeaksOverTheDumpsWithoutTheFile) {
-    const nlohmann::json a = at_json(*plain_, "--s 100"),
-                         b = at_json(*kept_, "--s 100 --heights 0.5,1,2,4");
+    EXPECT_EQ(at_json(*kept_, "--s 100 --heights 3")["peak_source"], "dumps");
+    // Without the kept peaks: the default heights, the peaks over the dumps,
+    // the densities from the log's command file.
+    const nlohmann::json a = at_json(*plain_, "--s 100");
     EXPECT_EQ(a["peak_source"], "dumps");
     EXPECT_EQ(a["heights_m"].get<std::vector<double>>(),
               (std::vector<double>{2, 5, 10, 15, 20, 25, 30}));
     EXPECT_EQ(a["densities_from"], "run.plg");
     const nlohmann::json c = at_json(*plain_, "--s 100 --heights 0.5,1,2,4");
-    EXPECT_EQ(c["dumps"], b["dumps"]) << "the log's densities are the run's";
+    EXPECT_EQ(c["dumps"], j["dumps"]) << "the log's densities are the run's";
     for (std::size_t k = 0; k < 4; ++k) {
         double best = 0.0;
         for (const auto& d : c["dumps"]) best = std::max(best, d["p_kPa"][k].get<double>());
         EXPECT_EQ(c["peak_kPa"][k].get<double>(), best);
-        EXPECT_LE(best, b["peak_kPa"][k].get<double>());
+        EXPECT_LE(best, j["peak_kPa"][k].get<double>());
     }
 }
 
@@ -139,29 +135,20 @@ TEST_F(At, MapPointProjectedOntoThePath) {
     EXPECT_EQ(at_json(*kept_, "--point 9000,2000")["cell"], r.n_cells - 1);
 }
 
-TEST_F(At, TextAndCsv) {
+// The text and CSV forms of `at'; the summary names the largest pressure at
+// each kept height, where and when; without RESULT.heights it says nothing
+// of heights.
+TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     std::string out;
-    ASSERT_EQ(test::run_in(kept_->path(),
-                           test::bin_dir() + "/torla-inspect run.res at --s 50 --csv", out),
-              0);
+    ASSERT_EQ(inspect(*kept_, "at --s 50 --csv", out), 0);
     EXPECT_NE(out.find("# peak_source: passes\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"),
               std::string::npos)
         << out;
-    ASSERT_EQ(test::run_in(kept_->path(),
-                           test::bin_dir() + "/torla-inspect run.res at --s 50 -o at.txt", out),
-              0);
+    ASSERT_EQ(inspect(*kept_, "at --s 50 -o at.txt", out), 0);
     EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"),
               std::string::npos);
-}
-
-// The summary names the largest pressure at each kept height, where and
-// when; without RESULT.heights it says nothing of heights.
-TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
-    std::string out;
-    ASSERT_EQ(
-        test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary --json", out),
-        0);
+    ASSERT_EQ(inspect(*kept_, "summary --json", out), 0);
     const nlohmann::json j = nlohmann::json::parse(out);
     HeightsData h;
     ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
@@ -174,12 +161,9 @@ TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
         EXPECT_NEAR(m["kPa"].get<double>(), h.peak_at(cell, k), 1e-9 * h.peak_at(cell, k));
         EXPECT_NEAR(m["time_s"].get<double>(), h.time_at(cell, k), 1e-6);
     }
-    ASSERT_EQ(test::run_in(kept_->path(), test::bin_dir() + "/torla-inspect run.res summary", out),
-              0);
+    ASSERT_EQ(inspect(*kept_, "summary", out), 0);
     EXPECT_NE(out.find("\nPressure at 0.5 m:  "), std::string::npos) << out;
-    ASSERT_EQ(test::run_in(plain_->path(),
-                           test::bin_dir() + "/torla-inspect run.res summary --json", out),
-              0);
+    ASSERT_EQ(inspect(*plain_, "summary --json", out), 0);
     EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
 }
 
@@ -187,16 +171,8 @@ TEST_F(At, SummaryNamesTheLargestPressureAtEachHeight) {
 // NetCDF export a height dimension, read back with the netCDF library.
 TEST_F(At, ExportsCarryThePeaksOverHeight) {
     std::string out;
-    ASSERT_EQ(
-        test::run_in(kept_->path(),
-                     test::bin_dir() + "/torla-inspect run.res map -o cells.gpkg --crs EPSG:32632",
-                     out),
-        0)
-        << out;
-    ASSERT_EQ(test::run_in(kept_->path(),
-                           test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out),
-              0)
-        << out;
+    ASSERT_EQ(inspect(*kept_, "map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
+    ASSERT_EQ(inspect(*kept_, "netcdf -o run.nc", out), 0) << out;
     HeightsData h;
     ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     GDALAllRegister();
@@ -231,10 +207,7 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
         EXPECT_EQ(times[e], std::isfinite(h.time[e]) ? h.time[e] : -1.0) << e;
     nc_close(nc);
     // Without RESULT.heights: no height dimension.
-    ASSERT_EQ(test::run_in(plain_->path(),
-                           test::bin_dir() + "/torla-inspect run.res netcdf -o run.nc", out),
-              0)
-        << out;
+    ASSERT_EQ(inspect(*plain_, "netcdf -o run.nc", out), 0) << out;
     ASSERT_EQ(nc_open(plain_->file("run.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
     EXPECT_NE(nc_inq_dimid(nc, "height", &dim), NC_NOERR);
     nc_close(nc);
@@ -243,29 +216,23 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
 // Refusals: arguments, status, what standard error says.
 TEST_F(At, Refusals) {
     const struct {
-        const char* dir;  // k: kept, p: plain
         std::string args;
         int status;
         const char* message;
     } cases[] = {
-        {"k", "", 2, "give one of --s and --point"},
-        {"k", "--s 1 --point 1,2", 2, "give one of --s and --point"},
-        {"k", "--s -5", 2, "--s -5 m lies outside the track, 0 to "},
-        {"k", "--s 100000", 2, "lies outside the track"},
-        {"k", "--point 1000", 2, "--point: `1000' is not EASTING,NORTHING"},
-        {"k", "--s 1 --heights 5,2", 2,
-         "--heights: height 2 (`2') does not rise above the one before"},
-        {"k", "--s 1 --json --csv", 2, "--json and --csv are two forms: choose one"},
-        {"k", "--s 1 -o run.res", 2, "run.res"},
-        {"k", "--s 1 -o run.res.heights", 2, "run.res.heights"},
+        {"", 2, "give one of --s and --point"},
+        {"--s 1 --point 1,2", 2, "give one of --s and --point"},
+        {"--s -5", 2, "--s -5 m lies outside the track, 0 to "},
+        {"--s 100000", 2, "lies outside the track"},
+        {"--point 1000", 2, "--point: `1000' is not EASTING,NORTHING"},
+        {"--s 1 --heights 5,2", 2, "--heights: height 2 (`2') does not rise above the one before"},
+        {"--s 1 --json --csv", 2, "--json and --csv are two forms: choose one"},
+        {"--s 1 -o run.res", 2, "run.res"},
+        {"--s 1 -o run.res.heights", 2, "run.res.heights"},
     };
     for (const auto& c : cases) {
         std::string out;
-        const test::TempDir& d = *c.dir == 'k' ? *kept_ : *plain_;
-        EXPECT_EQ(
-            test::run_in(d.path(), test::bin_dir() + "/torla-inspect run.res at " + c.args, out),
-            c.status)
-            << c.args;
+        EXPECT_EQ(inspect(*kept_, "at " + c.args, out), c.status) << c.args;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
     }
     // A damaged peaks file is named, not passed over.
@@ -273,8 +240,7 @@ TEST_F(At, Refusals) {
     test::fs::copy_file(kept_->file("run.res"), bad.file("run.res"));
     test::write_text(bad.file("run.res.heights"), "TORLAHGT");
     std::string out;
-    EXPECT_EQ(test::run_in(bad.path(), test::bin_dir() + "/torla-inspect run.res at --s 1", out),
-              1);
+    EXPECT_EQ(inspect(bad, "at --s 1", out), 1);
     EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
 }
 

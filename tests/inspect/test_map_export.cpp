@@ -343,8 +343,6 @@ TEST_F(MapExport, Refusals) {
         {"valley.res map -o m.gpkg --zone-pressure p1",
          "--zone-pressure takes p3, p2 or max, not `p1'", 2},
         {"valley.res netcdf", "netcdf needs -o FILE.nc", 2},
-        {"valley.res netcdf -o valley.plg", "the output file valley.plg is the input valley.plg",
-         1},
         {"valley.res netcdf -o valley.res.json",
          "the output file valley.res.json is the input valley.res.json", 1},
     };

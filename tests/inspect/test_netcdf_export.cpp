@@ -91,20 +91,23 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
         nc_inq_varid(nc, (name + "_max").c_str(), &id);
         EXPECT_EQ(text_attribute(nc, id, "cell_methods"), "time: maximum");
     }
+    const struct {
+        const char *var, *attribute, *value;
+    } attributes[] = {
+        {"p3", "units", "kPa"},
+        {"p3", "coordinates", "path_length elevation slope easting northing"},
+        {"p3", "grid_mapping", "crs"},
+        {"rho1", "units", "kg m-3"},
+        {"rho1", "standard_name", "snow_density"},
+        {"easting", "standard_name", "projection_x_coordinate"},
+        {"crs", "grid_mapping_name", "transverse_mercator"},
+    };
     int id = -1;
-    nc_inq_varid(nc, "p3", &id);
-    EXPECT_EQ(text_attribute(nc, id, "units"), "kPa");
-    EXPECT_EQ(text_attribute(nc, id, "coordinates"),
-              "path_length elevation slope easting northing");
-    EXPECT_EQ(text_attribute(nc, id, "grid_mapping"), "crs");
-    nc_inq_varid(nc, "rho1", &id);
-    EXPECT_EQ(text_attribute(nc, id, "units"), "kg m-3");
-    EXPECT_EQ(text_attribute(nc, id, "standard_name"), "snow_density");
-    nc_inq_varid(nc, "easting", &id);
-    EXPECT_EQ(text_attribute(nc, id, "standard_name"), "projection_x_coordinate");
-    nc_inq_varid(nc, "crs", &id);
+    for (const auto& a : attributes) {
+        ASSERT_EQ(nc_inq_varid(nc, a.var, &id), NC_NOERR) << a.var;
+        EXPECT_EQ(text_attribute(nc, id, a.attribute), a.value) << a.var << " " << a.attribute;
+    }
     EXPECT_NE(text_attribute(nc, id, "crs_wkt").find("ID[\"EPSG\",32632]"), std::string::npos);
-    EXPECT_EQ(text_attribute(nc, id, "grid_mapping_name"), "transverse_mercator");
     double central = 0.0, scale = 0.0;
     nc_get_att_double(nc, id, "longitude_of_central_meridian", &central);
     nc_get_att_double(nc, id, "scale_factor_at_central_meridian", &scale);
@@ -126,13 +129,14 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     EXPECT_GT(front.back(), front.front());
     EXPECT_GT(seen, front.back());  // the window reached beyond the front
 
-    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "Conventions"), "CF-1.8");
-    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "problem_name"), r.problem_name);
-    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "run_name"), r.run_name);
-    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "command_file"), read_text(file("valley.cmd")));
-    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "scheme"), "standard");
-    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "stop_reason"), "max_time");
-    EXPECT_EQ(text_attribute(nc, NC_GLOBAL, "program_version"), std::string(kVersion));
+    const std::pair<const char*, std::string> globals[] = {
+        {"Conventions", "CF-1.8"},     {"problem_name", r.problem_name},
+        {"run_name", r.run_name},      {"command_file", read_text(file("valley.cmd"))},
+        {"scheme", "standard"},        {"stop_reason", "max_time"},
+        {"program_version", kVersion},
+    };
+    for (const auto& [name, value] : globals)
+        EXPECT_EQ(text_attribute(nc, NC_GLOBAL, name), value) << name;
     std::vector<double> arrival(n);
     nc_inq_varid(nc, "arrival_time", &id);
     ASSERT_EQ(nc_get_var_double(nc, id, arrival.data()), NC_NOERR);
