@@ -244,5 +244,36 @@ TEST_F(At, Refusals) {
     EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
 }
 
+// score holds a pressure observed at a height against what `at` gives at the
+// same place and height: over every pass where the run kept that height,
+// else over the dumps.
+TEST_F(At, ScoreTakesAnObservedHeightAsAtDoes) {
+    const struct {
+        test::TempDir* dir;
+        const char *height, *source, *over;
+    } rows[] = {{kept_, "2", "passes", "every pass"},
+                {kept_, "3", "dumps", "the dumps"},
+                {plain_, "1", "dumps", "the dumps"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.height);
+        test::write_text(row.dir->file("mast.toml"),
+                         std::string("name = \"mast\"\nsource = \"test\"\n[[pressure]]\n"
+                                     "s_horizontal_m = 100.0\np_kPa = 1.0\nsigma_kPa = 0.5\n"
+                                     "quantity = \"p3\"\nheight_m = ") +
+                             row.height + "\n");
+        const nlohmann::json at = at_json(*row.dir, std::string("--s 100 --heights ") + row.height);
+        std::string out;
+        ASSERT_EQ(inspect(*row.dir, "score mast.toml --json 2>/dev/null", out), 0) << out;
+        const nlohmann::json item = nlohmann::json::parse(out)["items"][0];
+        EXPECT_EQ(at["peak_source"], row.source);
+        EXPECT_GT(at["peak_kPa"][0].get<double>(), 0.0);
+        EXPECT_EQ(item["model"].get<double>(), at["peak_kPa"][0].get<double>());
+        EXPECT_EQ(item["quantity"], "p");
+        EXPECT_EQ(item["note"], "the pressure at " + std::string(row.height) + " m in cell " +
+                                    std::to_string(at["cell"].get<int>()) + ", its peak over " +
+                                    row.over);
+    }
+}
+
 }  // namespace
 }  // namespace torla
