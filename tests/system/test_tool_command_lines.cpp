@@ -104,6 +104,7 @@ TEST(ToolCommandLines, MistakesNameWhatIsWrongWithTheUsageStatus) {
         {"torla-inspect",
          2,
          {"a result file and a sub-command are needed", "usage: torla-inspect"}},
+        {"torla-inspect r.res", 2, {"a result file and a sub-command are needed"}},
         {"torla-inspect r.res plot", 2, {"unknown sub-command `plot'"}},
         {"torla-inspect r.res csv --json",
          2,
