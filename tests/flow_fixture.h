@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "flow/flow.h"
@@ -66,6 +67,40 @@ inline bool same_bits(const Matrix& a, const Matrix& b) {
            std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(double)) == 0;
 }
 
+// A state of n cells holding unrelated values, including the cases the
+// formulas branch on: layers at rest, moving backwards, thinner than their
+// minimum, dissipation below its floor, and (lift_off) negative normal gravity.
+inline void scramble(ModelState& s, int n, unsigned seed, bool lift_off = true) {
+    init_flow_state(s, n);
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto any = [&](double lo, double hi) { return lo + (hi - lo) * unit(rng); };
+    Layers& l = s.layers;
+    for (int i = 0; i < n; ++i) {
+        const int kind = static_cast<int>(rng() % 5);
+        l.h1[i] = any(0, 1), l.rho1[i] = any(100, 200);
+        l.h2[i] = kind == 0 ? 0.05 : any(0, 2);
+        l.u2[i] = kind == 1 ? 0.0 : any(-15, 30);
+        l.rho2[i] = any(0, 40);
+        l.h3[i] = kind == 2 ? 0.01 : any(0, 20);
+        l.u3[i] = kind == 3 ? 0.0 : any(-10, 30);
+        l.c3[i] = any(0, 0.01);
+        l.rho3[i] = s.par.Air_Density + s.constants.rho_diff * l.c3[i];
+        l.k3[i] = any(0, 80);
+        l.eps3[i] = kind == 4 ? 0.5 : any(0, 5);
+        l.g_normal[i] = kind == 4 && lift_off ? -2.0 : any(5, 10);
+        l.g_tangent[i] = any(-5, 5);
+        s.grid.curvature[i] = any(-0.05, 0.05);
+        s.grid.u_threshold[i] = any(0.3, 0.6);
+        s.grid.cell_length[i] = any(5, 12);
+        for (int j = 0; j < kNumComponents; ++j) {
+            s.U[i][j] = any(-1, 30), s.U_prev[i][j] = any(0, 30);
+            s.sink_prev[i][j] = any(-5, 5), s.sink[i][j] = any(-5, 5);
+            s.flux_adv[i][j] = any(-50, 50), s.flux_diff[i][j] = any(-5, 5);
+        }
+    }
+}
+
 // A 30-degree incline of n 10 m cells turning into a 25-degree
 // counter-slope at cell 40, under a 0.5 m cover, with saltating and
 // suspended snow released over cells 5 ... 15 at 5 m/s; prepared as the
@@ -101,6 +136,15 @@ inline void release_on_incline(ModelState& s, int n, const std::string& result_f
     prepare_time_loop(s);
 }
 
+// Runs one pass; false where the run ends, also by its own checks (RunStop).
+inline bool pass_goes_on(ModelState& s) {
+    try {
+        return run_pass(s);
+    } catch (const RunStop&) {
+        return false;
+    }
+}
+
 // The way a state runs its passes: whole-matrix copies or copies of the
 // changed rows, the baseline or the AVX2 versions of the flow loops.
 struct PassMode {
@@ -121,13 +165,7 @@ int compare_passes(int passes, PassMode mode_a, PassMode mode_b, Prepare prepare
     release_on_incline(b, 120, dir.file("b.res"));
     const auto pass = [](ModelState& s, PassMode mode, bool& go) {
         use_wide_lanes(mode.wide);
-        return stdout_of([&] {
-            try {
-                go = run_pass(s);
-            } catch (const RunStop&) {  // a run stopped by its own checks counts as ended
-                go = false;
-            }
-        });
+        return stdout_of([&] { go = pass_goes_on(s); });
     };
     int k = 0;
     for (bool go_a = true, go_b = true; k < passes && go_a; ++k) {

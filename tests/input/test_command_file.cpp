@@ -14,12 +14,21 @@ namespace {
 
 const char* kLocals = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
 
+std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
 // Runs read_command_file on the given text inside a temporary directory;
-// returns what it printed, s takes the state.
-std::string read(const std::string& text, ModelState& s, GeneratorInput& in) {
+// returns what it printed, s takes the state. The reader alone on the same
+// bytes prints and writes nothing, yet keeps that text, the names and the
+// generator input; parsed (if given) takes what it read.
+std::string read(const std::string& text, ModelState& s, GeneratorInput& in,
+                 CommandFile* parsed = nullptr) {
     test::TempDir dir;
     const auto old = test::fs::current_path();
     test::fs::current_path(dir.path());
+    testing::internal::CaptureStdout();
+    const CommandFile f = parse_command_file("run.cmd", bytes_of(text));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the reader printed";
+    EXPECT_FALSE(test::fs::exists(kGridFile)) << "the reader wrote the generator input";
     test::write_text("run.cmd", text);
     s.names.command_file = "run.cmd";
     testing::internal::CaptureStdout();
@@ -27,6 +36,11 @@ std::string read(const std::string& text, ModelState& s, GeneratorInput& in) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(read_generator_input(kGridFile, in), "");
     test::fs::current_path(old);
+    EXPECT_EQ(std::tie(f.console, f.problem, f.run, f.sha256),
+              std::make_tuple(out, s.names.problem, s.names.run, sha256_hex(text)));
+    EXPECT_EQ(f.generator.points.data, in.points.data);
+    EXPECT_EQ(f.generator.elem_size, in.elem_size);
+    if (parsed) *parsed = f;
     return out;
 }
 
@@ -44,10 +58,15 @@ TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
     for (int i = 0; i < 7; ++i) text += std::to_string(i) + " " + kLocals + "\n";
     ModelState s;
     GeneratorInput in;
-    EXPECT_EQ(read(text, s, in),
+    CommandFile f;
+    EXPECT_EQ(read(text, s, in, &f),
               "   Track_Name   Steep gully \n   Run_Name R1\n"
               "   match_parameter:  Parameter Bogus not identified; skipping.\n"
               "   read_command_file:  7 input points.\n");
+    EXPECT_EQ(f.parameter_reports,
+              std::vector<std::string>{
+                  "   match_parameter:  Parameter Bogus not identified; skipping.\n"});
+    EXPECT_EQ(f.points(), 7);
     EXPECT_EQ(s.names.problem, "Steep gully ");
     EXPECT_EQ(s.names.run, "R1");
     EXPECT_EQ(s.par.Gravity, 9.8);
@@ -137,8 +156,6 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
               "   match_parameter:  Parameter " + key + " not identified; skipping.\n");
 }
 
-std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
-
 // test::command_file(3, ...) with `from` replaced by `to`.
 std::string edited(const std::string& from, const std::string& to,
                    const std::string& globals = "Gravity 9.8\n") {
@@ -210,34 +227,6 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
         const std::string where = c.line ? "t.cmd:" + std::to_string(c.line) + ": " : "t.cmd: ";
         EXPECT_EQ(refusal_text(f), where + c.message);
     }
-}
-
-TEST(CommandFileReader, ReadsWithoutPrintingOrWritingWhatTorlaPrintsAndWrites) {
-    const std::string text = edited("Gravity 9.8\n", "Bogus 2\nSusp_Rate 2\nElem_Size 12.5\n");
-    test::TempDir dir;
-    const auto old = test::fs::current_path();
-    test::fs::current_path(dir.path());
-    testing::internal::CaptureStdout();
-    const CommandFile f = parse_command_file("run.cmd", bytes_of(text));
-    const std::string printed = testing::internal::GetCapturedStdout();
-    const bool wrote = test::fs::exists(kGridFile);
-    test::fs::current_path(old);
-    EXPECT_EQ(printed, "");
-    EXPECT_FALSE(wrote) << "the reader wrote the generator input";
-    ASSERT_TRUE(f.ok()) << refusal_text(f);
-    ModelState s;
-    GeneratorInput in;
-    EXPECT_EQ(f.console, read(text, s, in));
-    EXPECT_EQ(f.parameter_reports,
-              std::vector<std::string>{
-                  "   match_parameter:  Parameter Bogus not identified; skipping.\n"});
-    EXPECT_EQ(f.sha256, sha256_hex(text));
-    EXPECT_EQ(f.problem, "Test track");
-    EXPECT_EQ(f.run, "Test run");
-    EXPECT_EQ(f.points(), 3);
-    EXPECT_EQ(f.generator.elem_size, in.elem_size);
-    EXPECT_EQ(f.generator.points.data, in.points.data);
-    EXPECT_EQ(refusal_text(f), "");
 }
 
 TEST(CommandFileReader, TextWithANulIsPrintedAsPrintfPrintsIt) {

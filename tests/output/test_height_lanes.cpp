@@ -116,13 +116,7 @@ TEST(HeightLanes, RunGivesThePeaksOfThePlainFold) {
         // 250 passes of the run, which ends later with a dump (whose values
         // HeightsRun.PeaksAreNeverBelowTheDumps follows).
         for (bool go = true; passes < 250; ++passes) {
-            test::stdout_of([&] {
-                try {
-                    go = run_pass(s);
-                } catch (const RunStop&) {
-                    go = false;
-                }
-            });
+            test::stdout_of([&] { go = test::pass_goes_on(s); });
             ASSERT_TRUE(go) << "the run ended at pass " << passes;
             const std::vector<double> before = plain.peak;
             fold_plain(s, plain, s.heights.last_time);

@@ -90,20 +90,6 @@ TEST(CopiesOfChangedRows, PassesDownTheTrackOntoTheCounterSlopeMatchWholeCopies)
     EXPECT_GT(redos, 2);
 }
 
-TEST(CopiesOfChangedRows, WindowThatLosesTheFlowMatchesWholeCopies) {
-    // From pass 30 on no cell counts as carrying flow: the window leaves
-    // the avalanche at once, whose rows keep what the last step gave them.
-    test::compare_passes(60, kFull, kPartial, [](ModelState& s, int k) {
-        if (k == 30) {
-            EXPECT_LT(s.window.first_active, 20);
-            set_thresholds(s, 1e30);
-        }
-        if (k == 31) {
-            EXPECT_EQ(s.window.first_active, s.n_cells - 4);
-        }
-    });
-}
-
 TEST(CopiesOfChangedRows, RedoAfterTheWindowShrankMatchesWholeCopies) {
     // Every tenth pass takes a step ten times the cap, so the Courant check
     // redoes it; in pass 40 the flow also vanishes from the window search,

@@ -58,7 +58,6 @@ TEST(RobustRuns, RobustRunsReachTheirEndSoundlyAndOnlyTheyNameTheirScheme) {
     const Case cases[] = {
         {example_with("Max_Time 300\nNumerics robust\n"), 300.0},
         {example_with("Elem_Size 5\nNumerics robust\n"), 100.0},
-        {example_with("Elem_Size 2.5\nNumerics robust\n"), 100.0},
         {wall_track("Numerics robust\n"), 100.0},
         {example_with("Max_Time 4\n"), 0.0},
         {example_with("Max_Time 4\nNumerics standard\n"), 0.0},
