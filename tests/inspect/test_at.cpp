@@ -146,8 +146,16 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
               std::string::npos)
         << out;
     ASSERT_EQ(inspect(*kept_, "at --s 50 -o at.txt", out), 0);
-    EXPECT_NE(test::read_text(kept_->file("at.txt")).find("(peaks over every pass of the run)"),
-              std::string::npos);
+    // The text: columns of ten, every dump a row of them after its time.
+    const std::string text = test::read_text(kept_->file("at.txt"));
+    EXPECT_NE(text.find("(peaks over every pass of the run)"), std::string::npos);
+    EXPECT_NE(text.find("\n  height [m]         0.5         1         2         4\n"),
+              std::string::npos)
+        << text;
+    const std::size_t rows = text.find("at each height\n") + 15;
+    ASSERT_NE(rows, std::string::npos + 15);
+    EXPECT_EQ(text.substr(rows, 13), "          0  ") << text;
+    EXPECT_EQ(text.find('\n', rows) - rows, 13u + 4 * 10) << text;
     ASSERT_EQ(inspect(*kept_, "summary --json", out), 0);
     const nlohmann::json j = nlohmann::json::parse(out);
     HeightsData h;
