@@ -680,6 +680,20 @@ TEST_F(EnsembleProgram, UsageAndRefusalStatuses) {
     }
     EXPECT_EQ(read_text(dir.file("x.cmd")) + read_text(dir.file("x/plan.txt")), inputs)
         << "an input was overwritten";
+    // A table read from its text: the members it leaves out go into the
+    // NetCDF as its second line lists them.
+    write_text(dir.file("x/exceedance.csv"),
+               "# members 6, used 2\n# left out: failed 1 4; unstable 2; not run 3 5\n" +
+                   table.substr(table.find("cell,")));
+    std::string out;
+    ASSERT_EQ(run(dir, x + "netcdf -o x/read.nc", out), 0) << out;
+    int nc = -1;
+    ASSERT_EQ(nc_open(dir.file("x/read.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    EXPECT_EQ(std::vector<std::string>({nc_text(nc, NC_GLOBAL, "members_failed"),
+                                        nc_text(nc, NC_GLOBAL, "members_unstable"),
+                                        nc_text(nc, NC_GLOBAL, "members_not_run")}),
+              std::vector<std::string>({"1 4", "2", "3 5"}));
+    nc_close(nc);
 }
 
 // Lines of a file that name no member folder or scratch left behind.
