@@ -344,6 +344,7 @@ TEST(FrontBetweenCells, WhereThePresenceQuantityFallsToItsThreshold) {
         {"both above: the crossing of p3 is further", 1, 1.0f, 0.0f, 0.2f, 0.0f, 1.9},
         {"the next cell exactly at the threshold", 1, 0.3f, 0.1f, 0, 0, 2.0},
         {"the next cell not finite: the front cell itself", 1, 1.0f, nan, 0, 0, 1.0},
+        {"the last but one cell: towards the last", 2, 1.0f, 0.0f, 0, 0, 2.9},
         {"the last cell: itself", 3, 1.0f, 0.0f, 0, 0, 3.0},
         {"no front", -1, 0, 0, 0, 0, std::nullopt},
     };
