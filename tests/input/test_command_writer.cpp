@@ -44,6 +44,8 @@ TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
     doc.set_parameter("Alpha", "0.7");
     doc.set_parameter("Numerics", "robust");
     doc.scale_local_column(3, 2.0, [](double v) { return std::to_string(static_cast<int>(v)); });
+    // A column beyond the row's twelve numbers scales nothing.
+    doc.scale_local_column(12, 2.0, [](double) { return std::string("x"); });
     const std::string out = doc.text();
     EXPECT_EQ(
         out.substr(0, out.find("| COORDINATES")),
