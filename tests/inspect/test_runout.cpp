@@ -1,6 +1,7 @@
 // Run-outs at the zone limits (model/runout), the alpha-beta run-out
 // (inspect/alpha_beta) and a run that blew up as the exports show it.
 #include <gtest/gtest.h>
+#include <netcdf.h>
 
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -272,6 +273,21 @@ TEST(BlownUpRun, ExportsUseThePeaksBeforeTheOnsetAndSaySo) {
     const std::string dumps = read_text(dir.file("d.csv"));
     const std::size_t last = dumps.rfind('\n', dumps.size() - 2);
     EXPECT_LE(std::strtod(dumps.c_str() + last + 1, nullptr), onset);
+    // The NetCDF says so too, with the onset.
+    ASSERT_EQ(run_in(dir.path(), bin_dir() + "/torla-inspect run.res netcdf -o r.nc", out), 0)
+        << out;
+    int nc = -1;
+    ASSERT_EQ(nc_open(dir.file("r.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    char unstable[4] = {};
+    std::size_t len = 0;
+    ASSERT_EQ(nc_inq_attlen(nc, NC_GLOBAL, "unstable", &len), NC_NOERR);
+    ASSERT_EQ(len, 3u);
+    nc_get_att_text(nc, NC_GLOBAL, "unstable", unstable);
+    EXPECT_STREQ(unstable, "yes");
+    double onset_nc = 0.0;
+    EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "onset_time_s", &onset_nc), NC_NOERR);
+    EXPECT_EQ(onset_nc, onset);
+    nc_close(nc);
 }
 
 }  // namespace
