@@ -197,7 +197,11 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
         int status;
         std::vector<std::string> said;  // pieces of standard output and error
     } runs[] = {
-        {"run.res summary", 0, {"Run-out:      40.0 m (cell 4)\n"}},
+        {"run.res summary",
+         0,
+         {"Run-out:      40.0 m (cell 4)\n",
+          "Front:        10.0 m at t = 0.000 s, 50.0 m at t = 7.000 s; at the end of the track "
+          "from t = 6.000 s\n"}},
         {"run.res summary --threshold 0.04", 0, {"Run-out:      50.0 m (cell 5)\n"}},
         {"run.res csv -o dumps.csv", 0, {}},
         {"run.res csv --peaks", 0, {"p3_h3[m]"}},
