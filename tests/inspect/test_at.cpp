@@ -6,10 +6,12 @@
 #include <netcdf.h>
 #include <ogrsf_frmts.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "model/height_pressure.h"
+#include "model/runout.h"
 #include "output/heights_format.h"
 #include "test_support.h"
 
@@ -281,6 +283,28 @@ TEST_F(At, ScoreTakesAnObservedHeightAsAtDoes) {
                                     std::to_string(at["cell"].get<int>()) + ", its peak over " +
                                     row.over);
     }
+}
+
+// runout: with no split point recorded, the release's lower end in the first
+// dump is the split point, in the JSON and the text alike.
+TEST_F(At, RunoutSplitsWhereTheReleaseEndsInTheFirstDump) {
+    ResultData r;
+    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+    int end = -1;
+    for (int i = 0; i < r.n_cells; ++i)
+        if (r.dump_value(0, kRowSaltDepth, i) > 0.0f || r.dump_value(0, kRowSuspDepth, i) > 0.0f)
+            end = i;
+    ASSERT_GT(end, 0);
+    const double s = track_axis(r.geometry).horizontal_m[end];
+    std::string out;
+    ASSERT_EQ(inspect(*kept_, "runout --json", out), 0) << out;
+    EXPECT_EQ(nlohmann::json::parse(out)["alpha_beta"]["split_s_horizontal_m"].get<double>(), s);
+    ASSERT_EQ(inspect(*kept_, "runout", out), 0) << out;
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "split point %.1f m horizontal, from the lower end of the release (cell %d)\n", s,
+                  end);
+    EXPECT_NE(out.find(line), std::string::npos) << out;
 }
 
 }  // namespace
