@@ -555,6 +555,9 @@ TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
                "name = \"n\"\nsource = \"s\"\n[[pressure]]\ns_horizontal_m = " + at(2.5) +
                    "\np_kPa = 7\nsigma_kPa = 0.25\nquantity = \"p3\"\n");
     write_text(dir.file("bad.toml"), "name = \"n\"\nsource = \"s\"\n[[pressure]]\nwhere = 3\n");
+    write_text(dir.file("runout.toml"),
+               "name = \"n\"\nsource = \"s\"\n[runout]\ns_horizontal_m = " + at(2.5) +
+                   "\nsigma_m = 10\nquantity = \"p3\"\nthreshold_kPa = 1.0\n");
     const std::string inspect = bin_dir() + "/torla-inspect run.res score ";
     struct Case {
         std::string args;
@@ -564,6 +567,9 @@ TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
     const std::vector<Case> cases = {
         {"good.toml --json", 0, "\"misfit\": 4.0"},
         {"good.toml", 0, "Misfit:       4 (mean of min(|z|, 10)^2 over 1 observations)"},
+        {"runout.toml", 0,
+         "  m\nRun-out:      difference 47.6314 m; angle from the top 30 deg (model), 30 deg "
+         "(observed)"},
         {"bad.toml", 1, "bad.toml:4: unknown key `where' in [[pressure]] 1"},
         {"none.toml", 1, "none.toml:0: cannot open"},
         {"", 2, "OBS is required"},
