@@ -4,8 +4,9 @@
 // what the dumps show), and the end of the run writes <result>.heights.
 //
 // A pass folds the cells side by side (four with AVX2, else two;
-// output/height_lanes.h), the cells left at the window's end and a dump's
-// values one by one. Pressures are computed only at the heights a cell
+// output/height_lanes.h; each group lies in one block of the peaks' layout,
+// peak_slot), the cells before the window's first group and after its last
+// and a dump's values one by one. Pressures are computed only at the heights a cell
 // reaches (the heights rise, so the first height above both layers ends it)
 // and only where its bound (pressure_bound) can beat a peak kept there:
 // behind the front most cells cost a few comparisons. Whatever is passed
@@ -23,19 +24,16 @@ namespace torla {
 
 namespace {
 
-// Where a fold writes: the peaks and times of height 0 of cell 0, the
-// distance (doubles) from one height's row to the next, the heights.
+// Where a fold writes: the peaks and times (at peak_slot), the heights.
 struct PeakRows {
     double* peak;
     double* time;
-    std::size_t stride;
     const double* z;  // m
     std::size_t m;
 };
 
 PeakRows rows_of(HeightPeaks& hp) {
-    const std::size_t m = hp.heights.size();
-    return {hp.peak.data(), hp.time.data(), m ? hp.peak.size() / m : 0, hp.heights.data(), m};
+    return {hp.peak.data(), hp.time.data(), hp.heights.data(), hp.heights.size()};
 }
 
 // Folds one cell's layers at `time` into its peaks, height by height.
@@ -46,11 +44,12 @@ void fold_cell(const PeakRows& r, const HeightProfile& prof, int cell, const Cel
     for (std::size_t k = 0; k < r.m; ++k) {
         const double z = r.z[k];
         if (!(z <= l.h2 || z <= l.h3)) return;  // above both layers, as every height after it
-        double& peak = r.peak[k * r.stride + cell];
+        const std::size_t slot = peak_slot(cell, k, r.m);
+        double& peak = r.peak[slot];
         if (bound <= peak) continue;
         if (inverse < 0.0) inverse = inverse_depth(l.h3);
         const double p = pressure_at_height(prof, l, z, inverse);
-        if (p > peak) peak = p, r.time[k * r.stride + cell] = time;
+        if (p > peak) peak = p, r.time[slot] = time;
     }
 }
 
@@ -111,9 +110,10 @@ template <class V>
     const LaneLayers<V> l{h2, p2, h3, u3, c3, h3 > zero};
     const V inverse = inverse_depth_lanes(h3), when = splat_lanes<V>(time);
     V least = splat_lanes<V>(INFINITY);
+    const std::size_t block = peak_slot(cell, 0, r.m);  // the group's lanes, height 0
     for (std::size_t k = 0; k < reached; ++k) {
-        double* peak_at = r.peak + k * r.stride + cell;
-        double* time_at = r.time + k * r.stride + cell;
+        double* peak_at = r.peak + block + k * kPeakBlock;
+        double* time_at = r.time + block + k * kPeakBlock;
         const V old = load_lanes<V>(peak_at);
         const V p = pressure_at_height_lanes(lanes, l, r.z[k], inverse);
         const LaneMask<V> higher = p > old;
@@ -130,7 +130,9 @@ CellLayers cell_layers(const Layers& ly, int i, double air) {
     return {ly.h2[i], saltation_pressure(ly.u2[i], air + ly.rho2[i]), ly.h3[i], ly.u3[i], ly.c3[i]};
 }
 
-// Folds the cells first ... last - 1, kLanes<V> at a time and the rest alone.
+// Folds the cells first ... last - 1: kLanes<V> at a time from the first
+// cell of a group (a multiple of kLanes<V>, which divides kPeakBlock), the
+// others alone.
 template <class V>
 [[gnu::always_inline]] inline void fold_window(HeightPeaks& hp, const HeightProfile& prof,
                                                const Layers& ly, double air, int first, int last,
@@ -138,6 +140,8 @@ template <class V>
     const PeakRows r = rows_of(hp);
     const LaneProfile<V> lanes = lane_profile<V>(prof);
     int i = first;
+    for (; i < last && i % kLanes<V> != 0; ++i)
+        fold_cell(r, prof, i, cell_layers(ly, i, air), time);
     for (; i + kLanes<V> <= last; i += kLanes<V>)
         fold_lanes<V>(hp, r, prof, lanes, i, ly, air, time);
     for (; i < last; ++i) fold_cell(r, prof, i, cell_layers(ly, i, air), time);
@@ -228,13 +232,13 @@ std::string write_run_heights(const ModelState& s) {
     d.dumps = s.heights.dumps;
     d.heights = s.heights.heights;
     // The file holds the peaks cell by cell.
-    const std::size_t m = d.heights.size(), n = m ? s.heights.peak.size() / m : 0;
+    const std::size_t m = d.heights.size(), n = static_cast<std::size_t>(s.n_cells);
     d.peak.resize(n * m);
     d.time.resize(n * m);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t k = 0; k < m; ++k) {
-            d.peak[i * m + k] = s.heights.peak[k * n + i];
-            d.time[i * m + k] = s.heights.time[k * n + i];
+            d.peak[i * m + k] = s.heights.peak[peak_slot(i, k, m)];
+            d.time[i * m + k] = s.heights.time[peak_slot(i, k, m)];
         }
     return write_heights_file(s.names.result_file + kHeightsSuffix, d);
 }
