@@ -147,16 +147,24 @@ TEST(HeightExceedance, TheTableReaderRefusesBadTablesNamingLineAndColumn) {
          "t.csv: line 5, column 6 (P(p3>1kPa)): `half' is not a number"},
         {table + "2,10,6,1,9,0.5,1\n", "line 5, column 1 (cell): cell `2' where cell 1 comes next"},
     };
-    // A good one's left-out members as its second line lists them.
+    // A good one: its left-out members as its second line lists them, a
+    // column at a height with its threshold, field and units.
     inspect::ExceedanceTable t;
     write_text(dir.file("t.csv"),
                "# members 6, used 2\n# left out: failed 1 4; unstable 2; not "
                "run 3 5\n" +
-                   table.substr(table.find("cell,")));
+                   fixed.substr(fixed.find("cell,")) +
+                   "P(p@0.5m>3kPa),P(p3>1kPa)\n0,0,1,2,3,0.5,1\n");
     ASSERT_EQ(inspect::read_exceedance_table(dir.file("t.csv"), t), "");
     EXPECT_EQ(t.failed + "|" + t.unstable + "|" + t.not_run + "|" + std::to_string(t.members) +
                   " " + std::to_string(t.used) + " " + std::to_string(t.rows.size()),
               "1 4|2|3 5|6 2 1");
+    ASSERT_EQ(t.columns.size(), 7u);
+    const inspect::ExceedanceColumn& c = t.columns[5];
+    EXPECT_EQ(c.kind, inspect::ExceedanceColumn::kProbability);
+    EXPECT_EQ(c.quantity + " " + c.field + " " + c.units + " " + number_text(c.height_m) + " " +
+                  number_text(c.threshold_kpa) + " " + number_text(t.columns[6].height_m),
+              "p prob_p_at_0_5m_gt_3kpa 1 0.5 3 -1");
     for (const auto& [text, message] : cases) {
         write_text(dir.file("t.csv"), text);
         const std::string err = inspect::read_exceedance_table(dir.file("t.csv"), t);
