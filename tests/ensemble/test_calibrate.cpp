@@ -26,7 +26,6 @@ TEST(Calibration, RoundsSpendTheBudget) {
     };
     const std::vector<Case> cases = {
         {200, 2, {80, 24, 24, 24, 24, 24}},
-        {400, 4, {160, 48, 48, 48, 48, 48}},
         {12, 2, {5, 1, 1, 1, 1, 3}},
         {5, 4, {5}},     // the first round takes at least d + 2 ...
         {7, 4, {6, 1}},  // ... and the rest what is left
@@ -52,12 +51,10 @@ TEST(Calibration, BoxesHalveAndStayInsideTheRanges) {
         {{0.5, 1.99}, 1, {0.0, 1.5}, {5.0, 2.0}},  // shifted inside at both ends
         {{9.9, 1.0}, 3, {8.75, 1.0}, {10.0, 1.125}},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases) {  // all exact in binary
         const Box b = round_box(ens, c.centre, c.k);
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_NEAR(b.min[i], c.min[i], 1e-12) << c.k << " " << i;
-            EXPECT_NEAR(b.max[i], c.max[i], 1e-12) << c.k << " " << i;
-        }
+        EXPECT_EQ(b.min, c.min) << c.k;
+        EXPECT_EQ(b.max, c.max) << c.k;
     }
 }
 
