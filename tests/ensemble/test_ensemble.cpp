@@ -765,8 +765,7 @@ TEST_F(EnsembleProgram, WritesNothingThroughLinksAndRunsWhatIsNotFinishedAgain) 
             EXPECT_EQ(ensemble(dir, cmd, out), 1) << cmd;
             EXPECT_NE(out.find("plan.txt: line 4: member 0 names a folder that is not its own"),
                       std::string::npos)
-                << cmd << "\n"
-                << out;
+                << cmd << ": " << out;
         }
     }
 }
