@@ -1,15 +1,12 @@
-// Shared pieces of the ensemble tests: a short mapped run as the base, a
-// run of torla-ensemble with its scratch folder in the test's folder, and
-// the exceedance table compared with exceedance.gpkg and exceedance.nc.
+// Shared pieces of the ensemble tests: a short run as the base (on the map
+// or not), runs of the programs with their scratch folder in the test's
+// folder, and members written by hand into an ensemble folder.
 #pragma once
 
 #include <netcdf.h>
 
-#include <memory>
-
-#include <gdal_priv.h>
-#include <ogrsf_frmts.h>
-
+#include "ensemble/ensemble.h"
+#include "inspect/result_bytes.h"
 #include "test_support.h"
 
 namespace torla::ensemble {
@@ -40,12 +37,21 @@ inline std::string mapped_command_file() {
     return o.str();
 }
 
-// Runs torla-ensemble in dir with its scratch folder under dir/tmp.
-inline int ensemble(const test::TempDir& dir, const std::string& args, std::string& out) {
+// A grid ensemble of b.cmd over the values of Courant_Nr given, then extra.
+inline std::string grid_ensemble(const std::string& values, const std::string& extra = "") {
+    return "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [" + values + "]\n" + extra;
+}
+
+// Runs a program of build/ (args begins with its name) in dir with its
+// scratch folder under dir/tmp.
+inline int run(const test::TempDir& dir, const std::string& args, std::string& out) {
     std::filesystem::create_directories(dir.path() / "tmp");
-    return test::run_in(
-        dir.path(),
-        "TMPDIR='" + dir.file("tmp") + "' " + test::bin_dir() + "/torla-ensemble " + args, out);
+    return test::run_in(dir.path(),
+                        "TMPDIR='" + dir.file("tmp") + "' " + test::bin_dir() + "/" + args, out);
+}
+
+inline int ensemble(const test::TempDir& dir, const std::string& args, std::string& out) {
+    return run(dir, "torla-ensemble " + args, out);
 }
 
 // A text attribute of a NetCDF variable, or "(none)".
@@ -57,70 +63,23 @@ inline std::string nc_text(int nc, int var, const char* name) {
     return s;
 }
 
-// The number in a column header after `mark' up to the unit ("P(p3>1kPa)"
-// after '>' is 1; after '@' none: -1).
-inline double header_number(const std::string& column, char mark) {
-    const std::size_t at = column[0] == 'P' ? column.find(mark) : std::string::npos;
-    return at == std::string::npos ? -1.0 : std::stod(column.substr(at + 1));
-}
-
-// The exceedance table t (csv_rows of exceedance.csv) on the map: a point
-// per cell in UTM 32N with every column, the path measured by path length;
-// and in NetCDF: a variable per column (its header in `column') with its
-// threshold and height as attributes.
-inline void expect_map_and_netcdf(const std::string& folder,
-                                  const std::vector<std::vector<std::string>>& t) {
-    const std::size_t n = t.size() - 1;
-    GDALAllRegister();
-    std::unique_ptr<GDALDataset> ds(
-        GDALDataset::Open((folder + "/exceedance.gpkg").c_str(), GDAL_OF_VECTOR));
-    ASSERT_TRUE(ds);
-    OGRLayer* cells = ds->GetLayerByName("cells");
-    OGRSpatialReference utm;
-    utm.importFromEPSG(32632);
-    EXPECT_TRUE(cells->GetSpatialRef()->IsSame(&utm));
-    ASSERT_EQ(cells->GetFeatureCount(), static_cast<GIntBig>(n));
-    ASSERT_EQ(cells->GetLayerDefn()->GetFieldCount(), static_cast<int>(t[0].size()));
-    for (auto& f : *cells) {
-        const auto& row = t[f->GetFieldAsInteger("cell") + 1];
-        for (std::size_t k = 0; k < row.size(); ++k)
-            EXPECT_EQ(f->GetFieldAsDouble(static_cast<int>(k)), std::stod(row[k]))
-                << t[0][k] << " cell " << row[0];
-        const OGRPoint* p = f->GetGeometryRef()->toPoint();
-        EXPECT_EQ(p->getX() + 1e6 * p->getY(), std::stod(row[2]) + 1e6 * std::stod(row[3]));
+// A member written by hand into the ensemble folder out: a result of 4
+// cells on the map whose one dump's peak table holds the given p3, p2, h3
+// and h2 maxima (rows 11, 5, 6, 2 of the quantities; zeros where none are
+// given), and its status file with the exit status.
+inline void write_member(const std::string& out, const Member& m,
+                         const std::vector<std::vector<float>>& peaks,
+                         const std::string& status = "0") {
+    test::ResultBytes b(4, 1);
+    b.problem = "P", b.run = "R";
+    const int rows[] = {11, 5, 6, 2};
+    for (int i = 0; i < b.n; ++i) {
+        b.geometry[6 * i + 1] = 600000.0f + i, b.geometry[6 * i + 5] = 200000.0f - i;
+        for (std::size_t q = 0; q < peaks.size(); ++q) b.peak(rows[q], i) = peaks[q][i];
     }
-    std::unique_ptr<OGRFeature> line(ds->GetLayerByName("path")->GetNextFeature());
-    const OGRLineString* ls = line->GetGeometryRef()->toLineString();
-    ASSERT_EQ(ls->getNumPoints(), static_cast<int>(n));
-    for (std::size_t i = 0; i < n; ++i)
-        EXPECT_EQ(std::vector<double>({ls->getX(i), ls->getY(i), ls->getM(i)}),
-                  std::vector<double>(
-                      {std::stod(t[i + 1][2]), std::stod(t[i + 1][3]), std::stod(t[i + 1][1])}));
-    int nc = -1, nvars = 0, matched = 0;
-    ASSERT_EQ(nc_open((folder + "/exceedance.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
-    nc_inq_nvars(nc, &nvars);
-    for (int v = 0; v < nvars; ++v) {
-        const std::string column = nc_text(nc, v, "column");
-        const std::size_t k = std::find(t[0].begin(), t[0].end(), column) - t[0].begin();
-        if (k == t[0].size()) continue;
-        ++matched;
-        std::vector<double> got(n);
-        ASSERT_EQ(nc_get_var_double(nc, v, got.data()), NC_NOERR) << column;
-        for (std::size_t i = 0; i < n; ++i)
-            EXPECT_EQ(got[i], std::stod(t[i + 1][k])) << column << " cell " << i;
-        double threshold = -1, height = -1;  // kPa and m, of a probability
-        nc_get_att_double(nc, v, "threshold", &threshold);
-        nc_get_att_double(nc, v, "height", &height);
-        EXPECT_EQ(threshold, header_number(column, '>')) << column;
-        EXPECT_EQ(height, header_number(column, '@')) << column;
-        if (height >= 0) {
-            EXPECT_EQ(nc_text(nc, v, "units") + " " + nc_text(nc, v, "grid_mapping") + " " +
-                          nc_text(nc, v, "height_units"),
-                      "1 crs m");
-        }
-    }
-    EXPECT_EQ(matched, static_cast<int>(t[0].size()));
-    nc_close(nc);
+    b.save(out + "/" + m.folder + "/member.res");
+    test::write_text(out + "/" + m.folder + "/member.status",
+                     "hash " + m.hash + "\nexit_status " + status + "\n");
 }
 
 }  // namespace torla::ensemble

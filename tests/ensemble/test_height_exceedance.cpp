@@ -1,18 +1,14 @@
 // The ensemble's exceedance probabilities at heights above the snow cover
 // ([thresholds] at_height): the ensemble file's entries read and refused,
-// the members' peaks over height merged with the base's, exact
-// probabilities over hand-made peaks (an ensemble run end to end is
-// test_ensemble.cpp's, whose members keep peaks over height).
+// the members' peaks over height merged with the base's, the exceedance
+// table's reader, exact probabilities over hand-made peaks (an ensemble run
+// end to end is test_ensemble.cpp's, whose members keep peaks over height).
 #include <gtest/gtest.h>
-
-#include <map>
 
 #include <nlohmann/json.hpp>
 
-#include "ensemble/ensemble.h"
 #include "ensemble_fixture.h"
 #include "inspect/exports.h"
-#include "inspect/result_bytes.h"
 #include "output/heights_format.h"
 #include "test_support.h"
 
@@ -23,7 +19,6 @@ using test::csv_rows;
 using test::read_text;
 using test::TempDir;
 using test::write_text;
-namespace fs = std::filesystem;
 
 const std::string kHead = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n[thresholds]\n";
 
@@ -37,37 +32,31 @@ TEST(HeightExceedance, AtHeightIsReadInFileOrderWithItsHeightsAsTheMembersWriteT
         EnsembleFile s;
         ASSERT_EQ(parse_ensemble_file("e.toml", kHead + "p3 = [1.0]\n" + entries, s), "");
         ASSERT_EQ(s.at_height.size(), 2u);
-        EXPECT_EQ(s.at_height[0].z_m, 10.0);
+        // z_m to nine digits, as Peak_Heights gets it.
+        EXPECT_EQ(std::vector<double>({s.at_height[0].z_m, s.at_height[1].z_m, s.p3_thresholds[0]}),
+                  std::vector<double>({10.0, 0.123456789, 1.0}));
         EXPECT_EQ(s.at_height[0].p_kpa, std::vector<double>({1.0}));
-        EXPECT_EQ(s.at_height[1].z_m, 0.123456789);  // nine digits, as Peak_Heights gets it
         EXPECT_EQ(s.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
-        EXPECT_EQ(s.p3_thresholds, std::vector<double>({1.0}));
     }
 }
 
 TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
-    const struct Case {
-        std::string text, message;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"at_height = []\n", "line 5, column 13: `at_height' takes a list of { z_m = ..."},
         {"at_height = 5.0\n", "line 5, column 13: `at_height' takes a list"},
         {"at_height = [5.0]\n", "line 5, column 14: an entry of `at_height' is { z_m"},
         {"[[thresholds.at_height]]\nz_m = 1\n",
          "line 5, column 1: an entry of `at_height' needs both z_m and p_kPa"},
-        {"at_height = [{ z_m = 5.0 }]\n",
-         "line 5, column 14: an entry of `at_height' needs both z_m and p_kPa"},
+        {"at_height = [{ z_m = 5.0 }]\n", "line 5, column 14: an entry of `at_height' needs both"},
         {"at_height = [{ p_kPa = [1.0] }]\n", "needs both z_m and p_kPa"},
         {"at_height = [{ z_m = -1.0, p_kPa = [1.0] }]\n",
          "line 5, column 22: `z_m' of `at_height' must be a height of 0 m or more"},
-        {"at_height = [{ z_m = \"5\", p_kPa = [1.0] }]\n",
-         "`z_m' of `at_height' must be a height of 0 m or more"},
+        {"at_height = [{ z_m = \"5\", p_kPa = [1.0] }]\n", "`z_m' of `at_height' must be a height"},
         {"at_height = [{ z_m = 5.0, p_kPa = [] }]\n",
          "line 5, column 35: `p_kPa' of `at_height' takes a list of pressures in kPa"},
         {"at_height = [{ z_m = 5.0, p_kPa = 1.0 }]\n", "`p_kPa' of `at_height' takes a list"},
         {"at_height = [{ z_m = 5.0, p_kPa = [1.0, 0.0] }]\n",
          "line 5, column 41: a threshold of `at_height' must be a pressure above 0"},
-        {"at_height = [{ z_m = 5.0, p_kPa = [-2] }]\n",
-         "a threshold of `at_height' must be a pressure above 0"},
         {"at_height = [{ z_m = 5.0, p_kPa = [1.0], p_kpa = [2.0] }]\n",
          "line 5, column 14: unknown entry `p_kpa' of `at_height' (z_m and p_kPa are known)"},
         {"at_height = [{ z_m = 5.0, p_kPa = [1.0] }, { z_m = 5.0, p_kPa = [2.0] }]\n",
@@ -79,10 +68,10 @@ TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
         {"at_heights = [{ z_m = 5.0, p_kPa = [1.0] }]\n",
          "line 5, column 14: unknown threshold `at_heights' (p2, p3 and at_height are known)"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [text, message] : cases) {
         EnsembleFile s;
-        const std::string err = parse_ensemble_file("e.toml", kHead + c.text, s);
-        EXPECT_NE(err.find(c.message), std::string::npos) << c.text << "\n gave: " << err;
+        const std::string err = parse_ensemble_file("e.toml", kHead + text, s);
+        EXPECT_NE(err.find(message), std::string::npos) << text << "\n gave: " << err;
     }
 }
 
@@ -96,11 +85,11 @@ std::string last_line_of(const std::string& text, const std::string& key) {
 }
 
 TEST(HeightExceedance, MembersKeepTheBaseHeightsAndTheAskedOnesRisingOnce) {
+    // (Too many heights for a command file's line: test_ensemble.cpp's refusals.)
     const std::string asked =
         kHead + "at_height = [{ z_m = 10.0, p_kPa = [1.0] }, { z_m = 2.5, p_kPa = [1.0] }]\n";
-    const std::string cmd = small_command_file(4, "Max_Time 2\n");
-    auto with = [&](const std::string& globals) {
-        std::string text = cmd;
+    auto with = [](const std::string& globals) {
+        std::string text = small_command_file(4, "Max_Time 2\n");
         return text.replace(text.find("Max_Time"), 0, globals);
     };
     const struct Case {
@@ -129,62 +118,66 @@ TEST(HeightExceedance, MembersKeepTheBaseHeightsAndTheAskedOnesRisingOnce) {
         ASSERT_EQ(parse_base(member, read), "") << member;
         EXPECT_EQ(read.file.par.Peak_Heights, c.heights);
     }
-    // More heights than a command file's line holds (the run's limit of
-    // 256 heights lies beyond it), with the base's: refused as torla would
-    // refuse the members, naming the ensemble file's entry.
-    std::string many;
-    for (int k = 100; k < 160; ++k) many += (k > 100 ? "," : "") + std::to_string(k);
-    BaseFile b;
-    ASSERT_EQ(parse_base(with("Height_Peaks on\nPeak_Heights " + many + "\n"), b), "");
-    EnsembleFile s;
-    ASSERT_EQ(parse_ensemble_file("e.toml", asked, s), "");
-    std::string list;
-    EXPECT_EQ(member_peak_heights(b, s, list),
-              "line 5, column 14: at_height: the members' Peak_Heights `2.5,10," + many +
-                  "' (with the base's) are refused as torla refuses them: its line has 259 "
-                  "characters, more than the 255 of a command file's line");
 }
 
-TEST(HeightExceedance, TheTableReaderKnowsColumnsAtHeightsAndRefusesBadOnes) {
+// Bad exceedance tables (a valid one's columns and values, their NetCDF
+// and map, are test_ensemble.cpp's end to end).
+TEST(HeightExceedance, TheTableReaderRefusesBadTablesNamingLineAndColumn) {
     TempDir dir;
-    const std::string head =
-        "# members 2, used 2\n# left out: failed none; unstable none; not run none\n"
-        "cell,path_length[m],easting[m],northing[m],elevation[m],";
-    write_text(dir.file("t.csv"), head + "P(p@0.5m>3kPa),P(p3>1kPa)\n0,0,1,2,3,0.5,1\n");
+    const std::string lines =
+                          "# members 3, used 2\n# left out: failed 1; unstable none; not run "
+                          "none\n",
+                      fixed = lines + "cell,path_length[m],easting[m],northing[m],elevation[m],",
+                      table = fixed + "P(p3>1kPa),p3_p50[kPa]\n0,0,600000,200000,1000,0.5,0.75\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"cell\n", "t.csv: line 1: not the `# members N, used M' line"},
+        {"# members 3, used 2\n#\ncell\n", "t.csv: line 2: not the `# left out: failed"},
+        {lines + "cell,path_length[m],x[m]\n", "line 3, column 3 must be `easting[m]', not `x[m]'"},
+        {fixed + "P(p3>-1kPa)\n", "line 3, column 6 `P(p3>-1kPa)': `-1' is no threshold in kPa"},
+        {fixed + "p4_p50[kPa]\n", "line 3, column 6: unknown column `p4_p50[kPa]'"},
+        {fixed + "P(p@xm>3kPa)\n", "line 3, column 6 `P(p@xm>3kPa)': `x' is no height in m"},
+        {fixed + "P(p@-1m>3kPa)\n", "line 3, column 6 `P(p@-1m>3kPa)': `-1' is no height in m"},
+        {fixed + "P(p@m>3kPa)\n", "`' is no height in m"},
+        {fixed + "P(p@5m>0kPa)\n", "line 3, column 6 `P(p@5m>0kPa)': `0' is no threshold in kPa"},
+        {fixed + "P(p@5>3kPa)\n", "line 3, column 6: unknown column `P(p@5>3kPa)'"},
+        {fixed + "P(p1>3kPa)\n", "line 3, column 6: unknown column `P(p1>3kPa)'"},
+        {table.substr(0, table.find("\n0,") + 1), "t.csv: no cells after the header (line 3)"},
+        {table + "1,10,6,1,9,0\n", "t.csv: line 5: 6 values where the header has 7 columns"},
+        {table + "1,10,6,1,9,half,1\n",
+         "t.csv: line 5, column 6 (P(p3>1kPa)): `half' is not a number"},
+        {table + "2,10,6,1,9,0.5,1\n", "line 5, column 1 (cell): cell `2' where cell 1 comes next"},
+    };
+    // A good one: its left-out members as its second line lists them, a
+    // column at a height with its threshold, field and units.
     inspect::ExceedanceTable t;
+    write_text(dir.file("t.csv"),
+               "# members 6, used 2\n# left out: failed 1 4; unstable 2; not "
+               "run 3 5\n" +
+                   fixed.substr(fixed.find("cell,")) +
+                   "P(p@0.5m>3kPa),P(p3>1kPa)\n0,0,1,2,3,0.5,1\n");
     ASSERT_EQ(inspect::read_exceedance_table(dir.file("t.csv"), t), "");
+    EXPECT_EQ(t.failed + "|" + t.unstable + "|" + t.not_run + "|" + std::to_string(t.members) +
+                  " " + std::to_string(t.used) + " " + std::to_string(t.rows.size()),
+              "1 4|2|3 5|6 2 1");
     ASSERT_EQ(t.columns.size(), 7u);
     const inspect::ExceedanceColumn& c = t.columns[5];
     EXPECT_EQ(c.kind, inspect::ExceedanceColumn::kProbability);
-    EXPECT_EQ(c.quantity + " " + c.field + " " + c.units, "p prob_p_at_0_5m_gt_3kpa 1");
-    EXPECT_EQ(c.height_m, 0.5);
-    EXPECT_EQ(c.threshold_kpa, 3.0);
-    EXPECT_EQ(t.columns[6].height_m, -1.0);
-    EXPECT_EQ(inspect::height_probability_column(0.5, 3.0).header, "P(p@0.5m>3kPa)");
-    const std::pair<std::string, std::string> cases[] = {
-        {"P(p@xm>3kPa)", "line 3, column 6 `P(p@xm>3kPa)': `x' is no height in m"},
-        {"P(p@-1m>3kPa)", "line 3, column 6 `P(p@-1m>3kPa)': `-1' is no height in m"},
-        {"P(p@m>3kPa)", "`' is no height in m"},
-        {"P(p@5m>0kPa)", "line 3, column 6 `P(p@5m>0kPa)': `0' is no threshold in kPa"},
-        {"P(p@5>3kPa)", "line 3, column 6: unknown column `P(p@5>3kPa)'"},
-        {"P(p1>3kPa)", "line 3, column 6: unknown column `P(p1>3kPa)'"},
-    };
-    for (const auto& [column, message] : cases) {
-        write_text(dir.file("t.csv"), head + column + "\n0,0,1,2,3,0.5\n");
+    EXPECT_EQ(c.quantity + " " + c.field + " " + c.units + " " + number_text(c.height_m) + " " +
+                  number_text(c.threshold_kpa) + " " + number_text(t.columns[6].height_m),
+              "p prob_p_at_0_5m_gt_3kpa 1 0.5 3 -1");
+    for (const auto& [text, message] : cases) {
+        write_text(dir.file("t.csv"), text);
         const std::string err = inspect::read_exceedance_table(dir.file("t.csv"), t);
-        EXPECT_NE(err.find(message), std::string::npos) << column << "\n gave: " << err;
+        EXPECT_NE(err.find(message), std::string::npos) << text << "\n gave: " << err;
     }
 }
 
-// A result of 4 cells with nothing in its peak table, and beside it a
+// A member of 4 cells with nothing in its peak table, and beside it a
 // RESULT.heights of `cells' cells at `heights' whose peaks are 0 but in
 // cell 1: rising by height from `cell1' (kPa).
-void write_member(const std::string& folder, const std::string& hash,
-                  const std::vector<double>& heights, const std::vector<double>& cell1,
-                  int cells = 4) {
-    test::ResultBytes b(4, 1);
-    b.save(folder + "/member.res");
-    write_text(folder + "/member.status", "hash " + hash + "\nexit_status 0\n");
+void write_heights(const std::string& out, const Member& m, const std::vector<double>& heights,
+                   const std::vector<double>& cell1, int cells) {
+    write_member(out, m, {});
     if (heights.empty()) return;
     HeightsData h;
     h.n_cells = cells;
@@ -193,16 +186,16 @@ void write_member(const std::string& folder, const std::string& hash,
     h.peak.assign(cells * heights.size(), 0.0);
     h.time.assign(cells * heights.size(), std::nan(""));
     for (std::size_t k = 0; k < heights.size(); ++k) h.peak[heights.size() + k] = cell1[k];
-    ASSERT_EQ(write_heights_file(folder + "/member.res.heights", h), "");
+    ASSERT_EQ(write_heights_file(out + "/" + m.folder + "/member.res.heights", h), "");
 }
 
 TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file(8, "Max_Time 2\n"));
     write_text(dir.file("s.toml"),
-               "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [0.5, 0.55, 0.6, "
-               "0.65, 0.7, 0.75, 0.8, 0.85, 0.9]\n[thresholds]\np3 = [1.0]\n"
-               "at_height = [{ z_m = 2.0, p_kPa = [1.0, 3.0] }, { z_m = 0.5, p_kPa = [2.5] }]\n");
+               grid_ensemble("0.5, 0.55, 0.6, 0.65, 0.7, 0.75, 0.8, 0.85, 0.9",
+                             "[thresholds]\np3 = [1.0]\nat_height = [{ z_m = 2.0, p_kPa = [1.0, "
+                             "3.0] }, { z_m = 0.5, p_kPa = [2.5] }]\n"));
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
     // Members 0-3 are used: at 2 m cell 1 has 0.5, 1, 2, 3 kPa (a peak
@@ -225,8 +218,8 @@ TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem)
         {{2.0, 1.0}, {1.0, 1.0}, 4, "heights"},  // not rising: the reader refuses it
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
-        write_member(dir.file("out/" + plan.members[i].folder), plan.members[i].hash,
-                     cases[i].heights, cases[i].cell1, cases[i].cells);
+        write_heights(dir.file("out"), plan.members[i], cases[i].heights, cases[i].cell1,
+                      cases[i].cells);
     CollectFigures fig;
     std::vector<std::string> notes;
     ASSERT_EQ(collect(dir.file("out"), fig, &notes), "");
@@ -247,12 +240,12 @@ TEST(HeightExceedance, ExactProbabilitiesOverHandMadePeaksAndMembersWithoutThem)
             << "cell " << c;
     // The map needs a CRS, which this base has not: a note says so; the
     // NetCDF is written.
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0], "no exceedance.gpkg: " + dir.file("out/exceedance.csv") +
-                            ": no CRS: the ensemble's base command file has no crs_wkt lines "
-                            "(torla-profile writes them); name it with --crs");
-    EXPECT_FALSE(fs::exists(dir.file("out/exceedance.gpkg")));
-    EXPECT_TRUE(fs::exists(dir.file("out/exceedance.nc")));
+    EXPECT_EQ(notes, std::vector<std::string>(
+                         {"no exceedance.gpkg: " + dir.file("out/exceedance.csv") +
+                          ": no CRS: the ensemble's base command file has no crs_wkt lines "
+                          "(torla-profile writes them); name it with --crs"}));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/exceedance.gpkg")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("out/exceedance.nc")));
 }
 
 }  // namespace
