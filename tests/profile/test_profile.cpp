@@ -30,8 +30,7 @@ profile::Profile profile_of(const std::string& dem, const std::string& line,
 
 TEST(Profile, ElevationsOnTheSurfaceAtExactSpacing) {
     TempDir dir;
-    test::make_valley_dem(dir.file("dem.tif"));
-    test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    test::make_inputs(dir);
     for (const double spacing : {10.0, 7.5}) {
         const profile::Profile p =
             profile_of(dir.file("dem.tif"), dir.file("path.geojson"), spacing);
@@ -149,8 +148,7 @@ std::string wgs84_polygon(double y0, double y1) {
 // another.
 TEST(Profile, ReleaseWhereThePathCrossesAPolygon) {
     TempDir dir;
-    test::make_valley_dem(dir.file("dem.tif"));
-    test::write_lines(dir.file("path.geojson"), "GeoJSON", {{"valley", test::valley_path()}});
+    test::make_inputs(dir);
     test::write_text(dir.file("utm.geojson"), test::geojson_polygon("", 5100905.0, 5101005.0));
     test::write_text(dir.file("wgs.geojson"), wgs84_polygon(5100905.0, 5101005.0));
     test::write_text(dir.file("top.geojson"), test::geojson_polygon("", 5101050.0, 5101200.0));
