@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "profile/text_escape.h"
 #include "terrain_fixture.h"
@@ -199,14 +200,11 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
         EXPECT_EQ(profile::escaped(in), out) << in;
         EXPECT_EQ(profile::escaped(out), out) << "escaping twice changes " << out;
     }
-    // A comment line is cut only between characters.
-    const std::string ae =
-        "a\xc3\xa9"
-        "b";
-    EXPECT_EQ(
-        std::vector<std::size_t>({profile::utf8_prefix(ae, 0, 2), profile::utf8_prefix(ae, 0, 3),
-                                  profile::utf8_prefix(ae, 1, 3)}),
-        std::vector<std::size_t>({1, 3, 3}));
+    // A comment line is cut only between characters (a, the two bytes of an
+    // e acute, b).
+    using Cut = std::tuple<std::size_t, std::size_t, std::size_t>;  // from, at most, cut
+    for (const auto& [from, most, cut] : {Cut{0, 2, 1}, Cut{0, 3, 3}, Cut{1, 3, 3}})
+        EXPECT_EQ(profile::utf8_prefix("a\u00e9b", from, most), cut) << from << " " << most;
 }
 
 // A name crafted to end its comment line and write a command file of its
