@@ -9,18 +9,14 @@ matplotlib is missing.
 
 import json
 import os
-import shutil
 import subprocess
 import sys
 
-from plot_checks import check, need_matplotlib, status
+from plot_checks import check, check_png, fresh, need_matplotlib, run, status
 
 need_matplotlib("torla-calibration-plot")
-import matplotlib.image  # noqa: E402
-
 tool, build, source, work = (os.path.abspath(a) for a in sys.argv[1:5])
-shutil.rmtree(work, ignore_errors=True)
-os.makedirs(work)
+fresh(work)
 synthetic = os.path.join(source, "examples", "synthetic")
 with open(os.path.join(work, "calib.toml"), "w") as f:
     f.write('base = "%s"\nmembers = 8\nseed = 4\n[vary]\nAlpha = { min = 0.015, max = 0.025 }\n'
@@ -29,20 +25,14 @@ obs = os.path.join(synthetic, "observations.toml")
 r = subprocess.run([os.path.join(build, "torla-ensemble"), "calibrate", "calib.toml", "--observed", obs, "-o", "c",
                     "--jobs", "2"], cwd=work, capture_output=True, text=True)
 check(r.returncode == 0, f"calibrates (status {r.returncode}, {r.stderr.strip()[-300:]})")
-r = subprocess.run([sys.executable, tool, "c", "--observed", obs, "--inspect", os.path.join(build, "torla-inspect")],
-                   cwd=work, capture_output=True, text=True)
+r = run(tool, "c", "--observed", obs, "--inspect", os.path.join(build, "torla-inspect"), cwd=work)
 check(r.returncode == 0, f"draws the figures (status {r.returncode}, {r.stderr.strip()[-300:]})")
 for name in ("misfit.png", "best.png"):
-    path = os.path.join(work, "c", "figures", name)
-    ok = os.path.exists(path)
-    check(ok, f"{name} written")
-    if ok:
-        image = matplotlib.image.imread(path)
-        check(image.shape[0] > 100 and image.shape[1] > 100 and image.std() > 0.01, f"{name} holds a figure")
+    check_png(os.path.join(work, "c", "figures", name))
 with open(os.path.join(work, "c", "calibration.json")) as f:
     best = json.load(f)["best"]
 check(best is not None and 0.015 <= best["parameters"]["Alpha"] <= 0.025, "the best member lies in the range")
 # A folder without a calibration is refused with a message, not a trace.
-r = subprocess.run([sys.executable, tool, "nothing", "--observed", obs], cwd=work, capture_output=True, text=True)
+r = run(tool, "nothing", "--observed", obs, cwd=work)
 check(r.returncode != 0 and "Traceback" not in r.stderr, f"refuses a folder without a calibration ({r.stderr.strip()[-200:]})")
 sys.exit(status())

@@ -15,12 +15,10 @@ CTest as skipped) when numpy or matplotlib is missing.
 
 import importlib.machinery
 import os
-import shutil
-import subprocess
 import sys
 import types
 
-from plot_checks import check, failures, need_matplotlib, status
+from plot_checks import check, fresh, need_matplotlib, run, status
 
 need_matplotlib("torla-plot")
 import matplotlib.image  # noqa: E402
@@ -29,13 +27,9 @@ import numpy as np  # noqa: E402
 FIGURES = ("profile", "spacetime", "front")
 
 
-def run(tool, args):
-    return subprocess.run([sys.executable, tool] + args, capture_output=True, text=True)
-
-
-def check_figures(outdir, name, size, kinds=FIGURES):
+def check_figures(outdir, size, kinds=FIGURES):
     for kind in kinds:
-        path = os.path.join(outdir, f"{name}-{kind}.png")
+        path = os.path.join(outdir, f"small-{kind}.png")
         if not os.path.isfile(path):
             check(False, f"{kind}: {path} written")
             continue
@@ -55,61 +49,60 @@ def tool_module(tool):
     return plot
 
 
-def with_problem(src, dst, name):
-    """A copy of an export whose problem name is `name'."""
-    with open(src, "rb") as f:
-        lines = f.read().split(b"\n")
-    lines[0] = b"# problem: " + name.encode("utf-8")
-    with open(dst, "wb") as f:
-        f.write(b"\n".join(lines))
+def edited(src, dst, edit):
+    """A copy of a text file with edit applied to its text."""
+    with open(src, encoding="utf-8") as f, open(dst, "w", encoding="utf-8", newline="\n") as g:
+        g.write(edit(f.read()))
+    return dst
 
 
 def without_module(work, module):
     """An environment in which importing `module' fails."""
-    fake = os.path.join(work, f"no-{module}")
-    os.makedirs(os.path.join(fake, module), exist_ok=True)
-    with open(os.path.join(fake, module, "__init__.py"), "w") as f:
+    fake = os.path.join(work, f"no-{module}", module)
+    os.makedirs(fake, exist_ok=True)
+    with open(os.path.join(fake, "__init__.py"), "w") as f:
         f.write(f"raise ImportError(\"No module named '{module}'\")\n")
-    return dict(os.environ, PYTHONPATH=fake)
+    return dict(os.environ, PYTHONPATH=os.path.dirname(fake))
 
 
-def make_dem(path, left, top, cells, step):
-    """A GeoTIFF of an inclined valley, north up; False without GDAL."""
+def make_dem(path, left, top, cells):
+    """A GeoTIFF of an inclined valley of 1 m pixels, north up; False without GDAL."""
     try:
         from osgeo import gdal
     except ImportError:
         return False
     gdal.UseExceptions()
-    x = left + (np.arange(cells) + 0.5) * step
-    y = top - (np.arange(cells) + 0.5) * step
-    X, Y = np.meshgrid(x, y)
-    z = 1000.0 + 0.6 * (Y - top) - 0.5 * (X - left) + 0.02 * ((X - left) - (top - Y)) ** 2
+    X, Y = np.meshgrid(np.arange(cells) + 0.5, -np.arange(cells) - 0.5)
+    z = 1000.0 + 0.6 * Y - 0.5 * X + 0.02 * (X + Y) ** 2
     ds = gdal.GetDriverByName("GTiff").Create(path, cells, cells, 1, gdal.GDT_Float32)
-    ds.SetGeoTransform((left, step, 0.0, top, 0.0, -step))
+    ds.SetGeoTransform((left, 1.0, 0.0, top, 0.0, -1.0))
     ds.GetRasterBand(1).WriteArray(z.astype(np.float32))
     ds = None
     return True
 
 
 def main(tool, fixtures, work):
-    dumps = os.path.join(fixtures, "small.csv")
-    peaks = os.path.join(fixtures, "small-peaks.csv")
-    front = os.path.join(fixtures, "small-front.csv")
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
+    dumps, peaks, front = (os.path.join(fixtures, f"small{s}.csv") for s in ("", "-peaks", "-front"))
+    fresh(work)
+    bad = os.path.join(work, "bad")
+
+    def refused(args, message, env=None):
+        r = run(tool, *args, "-o", bad, env=env)
+        check(r.returncode == 1 and message in r.stderr and "Traceback" not in r.stderr,
+              f"{message}: refused (status {r.returncode}) {r.stderr}")
 
     out = os.path.join(work, "sized")
-    r = run(tool, [dumps, peaks, front, "-o", out, "--size", "640x480", "--name", "small"])
+    r = run(tool, dumps, peaks, front, "-o", out, "--size", "640x480", "--name", "small")
     check(r.returncode == 0, f"runs on the small export (status {r.returncode}) {r.stderr}")
-    check_figures(out, "small", (640, 480), FIGURES + ("plan",))
+    check_figures(out, (640, 480), FIGURES + ("plan",))
 
     # Without the front export: no front figure, and a note saying so; the
-    # default size.
+    # default size; any quantity of the header for --field.
     out = os.path.join(work, "no-front")
-    r = run(tool, [dumps, peaks, "-o", out, "--field", "h3"])
+    r = run(tool, dumps, peaks, "-o", out, "--field", "u3")
     check(r.returncode == 0 and "no front export" in r.stderr,
           f"runs without the front export, with a note (status {r.returncode}) {r.stderr}")
-    check_figures(out, "small", (1200, 800), ("profile", "spacetime"))
+    check_figures(out, (1200, 800), ("profile", "spacetime"))
     check(not os.path.exists(os.path.join(out, "small-front.png")), "no front figure without it")
 
     # The front, its speed and the run-out are those of the export, not
@@ -121,24 +114,16 @@ def main(tool, fixtures, work):
     check((f.runout, f.runout_cell, f.reaches_end, f.threshold_p3) == (60.0, 6, 4.0, 0.1),
           f"run-out 60 m in cell 6, end reached at 4 s, threshold 0.1 kPa, got "
           f"{f.runout, f.runout_cell, f.reaches_end, f.threshold_p3}")
-    moved = os.path.join(work, "moved-front.csv")
-    with open(front) as src, open(moved, "w") as dst:
-        dst.write(src.read().replace("\n2,4,40,10\n", "\n2,1,10,-20\n"))
+    moved = edited(front, os.path.join(work, "moved-front.csv"),
+                   lambda t: t.replace("\n2,4,40,10\n", "\n2,1,10,-20\n"))
     f = plot.Front(plot.read_export(moved))
     check(f.path[2] == 10 and f.speed[2] == -20, "a front export that says otherwise is drawn as it says")
 
     # Names and units come from the header rows.
-    relabelled = os.path.join(work, "relabelled.csv")
-    with open(dumps) as src, open(relabelled, "w") as dst:
-        dst.write(src.read().replace("p3[kPa]", "p3[Pa]", 1))
-    e = plot.read_export(relabelled)
+    e = plot.read_export(edited(dumps, os.path.join(work, "relabelled.csv"),
+                                lambda t: t.replace("p3[kPa]", "p3[Pa]", 1)))
     check(e.label("p3") == "p3 (Pa)" and e.label("u3") == "u3 (m/s)",
           f"labels from the header, got {e.label('p3')}, {e.label('u3')}")
-    r = run(tool, [dumps, peaks, front, "-o", os.path.join(work, "u3"), "--field", "u3"])
-    check(r.returncode == 0, f"any quantity of the header for --field (status {r.returncode}) {r.stderr}")
-    r = run(tool, [dumps, peaks, front, "-o", os.path.join(work, "bad"), "--field", "p4"])
-    check(r.returncode == 1 and "eps3" in r.stderr and "Traceback" not in r.stderr,
-          f"an unknown --field is refused with the names there are (status {r.returncode}) {r.stderr}")
 
     # Names drawn literally, every line separator part of the name.
     names = [
@@ -147,35 +132,33 @@ def main(tool, fixtures, work):
         "line\u2028separator \u2029 paragraph",
         "next\x85line \x0b tab \x0c feed \x1c\x1d\x1e\rreturn",
     ]
+
+    def named(name, k):
+        return edited(dumps, os.path.join(work, f"name{k}.csv"),
+                      lambda t: "# problem: " + name + t[t.index("\n"):])
+
     for k, name in enumerate(names):
-        d = os.path.join(work, f"name{k}.csv")
-        with_problem(dumps, d, name)
-        check(plot.read_export(d).name("problem") == name, f"name {k} read back whole")
+        check(plot.read_export(named(name, k)).name("problem") == name, f"name {k} read back whole")
         shown = plot.literal(name)
         check(not any(c in shown for c in "\n\r\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029"),
               f"name {k} shown without line breaks: {shown!r}")
     # Drawn whole: math text and every separator in one name (a run takes
     # seconds, so one run for all).
-    d = os.path.join(work, "names.csv")
-    with_problem(dumps, d, "".join(names))
-    r = run(tool, [d, peaks, front, "-o", os.path.join(work, "names"), "--name", "n"])
+    r = run(tool, named("".join(names), "s"), peaks, front, "-o", os.path.join(work, "names"), "--name", "n")
     check(r.returncode == 0 and "Traceback" not in r.stderr,
           f"the names drawn (status {r.returncode}) {r.stderr[-300:]}")
 
     # --help needs no matplotlib; without it a message names the package.
     env = without_module(work, "matplotlib")
-    r = subprocess.run([sys.executable, tool, "--help"], capture_output=True, text=True, env=env)
+    r = run(tool, "--help", env=env)
     check(r.returncode == 0 and "usage: torla-plot" in r.stdout, f"--help without matplotlib {r.stderr}")
-    r = subprocess.run([sys.executable, tool, dumps, peaks, front, "-o", os.path.join(work, "bad")],
-                       capture_output=True, text=True, env=env)
-    check(r.returncode == 1 and "python3-matplotlib" in r.stderr and "Traceback" not in r.stderr,
-          f"a missing matplotlib is named (status {r.returncode}) {r.stderr}")
+    refused([dumps, peaks, front], "python3-matplotlib", env)
 
     # The plan view on a DEM: the path at 600000 + 0.8 x, 5200000 - 0.6 x.
     dem = os.path.join(work, "valley.tif")
-    if make_dem(dem, 599900.0, 5200100.0, 200, 1.0):
+    if make_dem(dem, 599900.0, 5200100.0, 200):
         out = os.path.join(work, "plan")
-        r = run(tool, [dumps, peaks, front, "-o", out, "--dem", dem, "--zones", "0.1,0.2,1"])
+        r = run(tool, dumps, peaks, front, "-o", out, "--dem", dem, "--zones", "0.1,0.2,1")
         check(r.returncode == 0, f"plan view on the DEM (status {r.returncode}) {r.stderr}")
         img = matplotlib.image.imread(os.path.join(out, "small-plan.png"))[:, :, :3]
         grey = img[(img.max(axis=2) - img.min(axis=2)) < 0.02].mean(axis=1)
@@ -183,32 +166,22 @@ def main(tool, fixtures, work):
         check(np.array_equal(plot.zone_classes([0.05, 0.1, 0.15, 0.25, 2.0], [0.1, 0.2, 1.0]),
                              [0, 1, 1, 2, 3]), "zone classes from the thresholds up")
         far = os.path.join(work, "far.tif")
-        make_dem(far, 0.0, 1000.0, 50, 1.0)
-        r = run(tool, [dumps, peaks, front, "-o", os.path.join(work, "bad"), "--dem", far])
-        check(r.returncode == 1 and "outside the DEM" in r.stderr, f"a DEM beside the path {r.stderr}")
+        make_dem(far, 0.0, 1000.0, 50)
+        refused([dumps, peaks, front, "--dem", far], "outside the DEM")
     else:
         print("skip  plan view on a DEM: no GDAL (python3-gdal)")
 
     # Broken input: a message and status 1, no traceback and no figures.
-    bad = os.path.join(work, "bad.csv")
-    with open(dumps) as f:
-        lines = f.read().splitlines()
-    with open(bad, "w") as f:
-        f.write("\n".join(lines[:-1]) + "\n")  # the last dump misses a cell
-    r = run(tool, [bad, peaks, front, "-o", os.path.join(work, "bad")])
-    check(r.returncode == 1 and "Traceback" not in r.stderr and "whole dumps" in r.stderr,
-          f"an incomplete dump is refused with a message (status {r.returncode}) {r.stderr}")
-    check(not os.path.exists(os.path.join(work, "bad")), "no figures from broken input")
-    for args, message in (([dumps, dumps, front], "not the peak table"),
+    short = edited(dumps, os.path.join(work, "short.csv"),
+                   lambda t: "\n".join(t.splitlines()[:-1]) + "\n")  # the last dump misses a cell
+    for args, message in (([short, peaks, front], "whole dumps"),
+                          ([dumps, peaks, front, "--field", "p4"], "eps3"),
+                          ([dumps, dumps, front], "not the peak table"),
                           ([dumps, peaks, peaks], "no column time"),
                           ([dumps, peaks, "/dev/null"], "not a regular file"),
                           ([dumps, peaks, os.path.join(work, "missing.csv")], "no such file")):
-        r = run(tool, args + ["-o", os.path.join(work, "bad")])
-        check(r.returncode == 1 and message in r.stderr and "Traceback" not in r.stderr,
-              f"{message}: refused (status {r.returncode}) {r.stderr}")
-
-    print(f"torla-plot: {len(failures)} checks failed" if failures else
-          "torla-plot: every check passed")
+        refused(args, message)
+    check(not os.path.exists(bad), "no figures from broken input")
     return status()
 
 

@@ -1,6 +1,10 @@
 """What the figure checks share: a skip (77, as CTest is told) without numpy
-and matplotlib, each check printed, and the status of those that failed."""
+and matplotlib, each check printed, the status of those that failed, a
+fresh work folder, a run of a tool and a look at a figure it wrote."""
 
+import os
+import shutil
+import subprocess
 import sys
 
 failures = []
@@ -23,3 +27,24 @@ def check(ok, what):
 
 def status():
     return 1 if failures else 0
+
+
+def fresh(work):
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+
+
+def run(*args, **kwargs):
+    """A Python tool (args[0]) run with this interpreter; its output captured."""
+    return subprocess.run([sys.executable, *args], capture_output=True, text=True, **kwargs)
+
+
+def check_png(path, size=None):
+    """path written and not blank, of size (width, height) pixels if given."""
+    import matplotlib.image
+    if not os.path.exists(path):
+        return check(False, f"{path} written")
+    img = matplotlib.image.imread(path)
+    if size:
+        check(img.shape[:2] == (size[1], size[0]), f"{path}: {size} pixels, got {img.shape[1::-1]}")
+    check(img.shape[0] > 100 and img.shape[1] > 100 and img[..., :3].std() > 0.01, f"{path} holds a figure")

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -149,12 +148,10 @@ inline std::string geojson_line(const std::string& name, const std::string& coor
 }
 
 inline std::string geojson_polygon(const std::string& properties, double y0, double y1) {
-    char g[256];
-    std::snprintf(g, sizeof g,
-                  "{\"type\": \"Polygon\", \"coordinates\": [[[400100, %.0f], [400300, %.0f], "
-                  "[400300, %.0f], [400100, %.0f], [400100, %.0f]]]}",
-                  y0, y0, y1, y1, y0);
-    return geojson_feature(properties, g);
+    const std::string a = std::to_string(y0), b = std::to_string(y1);
+    return geojson_feature(properties, "{\"type\": \"Polygon\", \"coordinates\": [[[400100, " + a +
+                                           "], [400300, " + a + "], [400300, " + b +
+                                           "], [400100, " + b + "], [400100, " + a + "]]]}");
 }
 
 // The features of two collections in one, in the first one's CRS.
@@ -163,9 +160,8 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
 }
 
 inline std::string geojson_point(double x, double y) {
-    char g[128];
-    std::snprintf(g, sizeof g, "{\"type\": \"Point\", \"coordinates\": [%.6f, %.6f]}", x, y);
-    return geojson_feature("", g);
+    return geojson_feature("", "{\"type\": \"Point\", \"coordinates\": [" + std::to_string(x) +
+                                   ", " + std::to_string(y) + "]}");
 }
 
 // The valley DEM and path, a release polygon and a split point.

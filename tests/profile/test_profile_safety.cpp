@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "profile/text_escape.h"
 #include "terrain_fixture.h"
@@ -21,14 +22,15 @@ using test::kUtm;
 using test::kValley;
 using test::TempDir;
 
-// Every refusal of torla-profile: the shell commands run first, the
-// arguments, a piece of the message, the status. Each names the file, the
-// layer and the position; none changes an input, leaves a temporary file
-// or a command file behind, hangs on a FIFO (the timeout ends a hang) or
-// starts a program: only the vector formats paths come in are tried, so a
-// file that looks like a GPS logger's (GDAL's GPSBabel driver would start
-// `gpsbabel' on it) or an OpenJUMP file is unreadable, and a `gpsbabel'
-// first on the PATH leaves a mark if anything runs it.
+// Every refusal of torla-profile: the arguments (` -o made.cmd' added
+// where they name no -o), a piece of the message, the status, and shell
+// commands run first. Each names the file, the layer and the position; none
+// changes an input, leaves a command file behind, hangs on a FIFO (the
+// timeout ends a hang) or starts a program: only the vector formats paths
+// come in are tried, so a file that looks like a GPS logger's (GDAL's
+// GPSBabel driver would start `gpsbabel' on it) or an OpenJUMP file is
+// unreadable, and a `gpsbabel' first on the PATH leaves a mark if anything
+// runs it.
 TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
     test::make_inputs(dir);
@@ -38,15 +40,10 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     test::make_valley_dem(dir.file("geographic.tif"), {.geographic = true});
     test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}},
                       false);
-    test::write_lines(dir.file("out.geojson"), "GeoJSON",
-                      {{"out", {{400200, 5101100}, {400200, 5099900}}}});
-    test::write_lines(dir.file("short.geojson"), "GeoJSON",
-                      {{"short", {{400200, 5101100}, {400200, 5101045}}}});
     auto west = test::valley_path();
     for (auto& v : west) v.first -= 60.0;
     test::write_lines(dir.file("two.geojson"), "GeoJSON",
                       {{"valley", test::valley_path()}, {"west", west}});
-    test::write_text(dir.file("notes.txt"), "not a vector file\n");
     // A VRT's sources would be opened with every driver GDAL has.
     test::write_text(dir.file("mosaic.vrt"),
                      "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><VRTRasterBand "
@@ -69,6 +66,7 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
                      "<JCSDataFile><FeatureCollection></FeatureCollection></JCSDataFile>\n");
     const std::string crs_named = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": ";
     const std::pair<const char*, std::string> lines[] = {
+        {"short.geojson", geojson_line("\"s\"", "[400200, 5101100], [400200, 5101045]", kUtm)},
         {"inf.geojson", geojson_line("\"inf\"", "[400200, 5101100], [1e999, 5100700]", kUtm)},
         {"nan.geojson", geojson_line("\"nan\"", "[400200, 5101100], [NaN, 5100700]", kUtm)},
         {"far.geojson", geojson_line("\"far\"", "[400200, 5101100], [400200, 1e12]", kUtm)},
@@ -82,135 +80,100 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     for (const auto& [name, text] : lines) test::write_text(dir.file(name), text);
     const std::string base = "dem.tif path.geojson ";
     struct Case {
-        std::string setup, args, message;
-        int status;
+        std::string args, message;
+        int status = 1;
+        std::string setup = "";
     };
     const std::vector<Case> cases = {
-        {"", "dem.tif out.geojson -o made.cmd",
-         "out.geojson: layer \"path\", feature 0: a vertex (400200.00, 5099900.00) lies outside "
-         "the DEM dem.tif",
-         1},
-        {"", "hole.tif path.geojson -o made.cmd",
-         "hole.tif: band 1: no-data pixel (column 104, row 349) under the path at 600.0 m along "
-         "the path",
-         1},
-        {"", "dem.tif short.geojson -o made.cmd",
-         "short.geojson: layer \"path\", feature 0: the path is 55.0 m long, shorter than six "
-         "cells of 10 m",
-         1},
-        {"", "flat.tif path.geojson -o made.cmd",
-         "flat.tif: band 1: the profile under path.geojson never descends (1500.00 m all along)",
-         1},
-        {"", "dem.tif two.geojson -o made.cmd",
+        {"hole.tif path.geojson",
+         "hole.tif: band 1: no-data pixel (column 104, row 349) under the path at 600.0 m along"},
+        {"dem.tif short.geojson",
+         "short.geojson: layer \"short\", feature 0: the path is 55.0 m long, shorter than six "
+         "cells of 10 m"},
+        {"flat.tif path.geojson",
+         "flat.tif: band 1: the profile under path.geojson never descends (1500.00 m all along)"},
+        {"dem.tif two.geojson",
          "two.geojson: 2 lines; pick one with --line NAME or --line-index K:\n"
          "  0: layer \"path\", feature 0, name \"valley\", 4 vertices\n"
-         "  1: layer \"path\", feature 1, name \"west\", 4 vertices",
-         1},
-        {"", "dem.tif two.geojson --line east -o made.cmd",
-         "--line \"east\": no line has this name; the lines are:", 1},
-        {"", "dem.tif two.geojson --line-index 2 -o made.cmd",
-         "--line-index 2: there are 2 lines:", 1},
-        {"", "bare.tif bare.shp -o made.cmd",
-         "neither has a coordinate reference system; name it with --assume-crs", 1},
-        {"", "geographic.tif bare.shp -o made.cmd",
-         "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected", 1},
-        {"", "dem.tif notes.txt -o made.cmd", "notes.txt: cannot be opened as a vector file", 1},
-        {"", "mosaic.vrt path.geojson -o made.cmd",
-         "mosaic.vrt: cannot be opened as a raster (the DEM)", 1},
-        {"", "dem.tif track.geojson -o made.cmd", "track.geojson: cannot be opened as a vector", 1},
-        {"", base + "--release-polygon jump.geojson -o made.cmd",
-         "jump.geojson: cannot be opened as a vector file", 1},
-        {"", base + "--split-point track.geojson -o made.cmd",
-         "track.geojson: cannot be opened as a vector file", 1},
-        {"", base + "--release-polygon away.geojson -o made.cmd",
-         "away.geojson: the path does not cross the release polygons", 1},
-        {"", base + "--release-polygon path.geojson -o made.cmd",
-         "path.geojson: no polygon in any layer", 1},
-        {"", base + "--release-polygon mixed.geojson -o made.cmd",
+         "  1: layer \"path\", feature 1, name \"west\", 4 vertices"},
+        {"dem.tif two.geojson --line east", "--line \"east\": no line has this name; the lines"},
+        {"dem.tif two.geojson --line-index 2", "--line-index 2: there are 2 lines:"},
+        {"bare.tif bare.shp", "neither has a coordinate reference system; name it with --assume"},
+        {"geographic.tif bare.shp", "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected"},
+        {"mosaic.vrt path.geojson", "mosaic.vrt: cannot be opened as a raster (the DEM)"},
+        {"dem.tif track.geojson", "track.geojson: cannot be opened as a vector"},
+        {base + "--release-polygon jump.geojson", "jump.geojson: cannot be opened as a vector"},
+        {base + "--release-polygon away.geojson", "away.geojson: the path does not cross the"},
+        {base + "--release-polygon path.geojson", "path.geojson: no polygon in any layer"},
+        {base + "--release-polygon mixed.geojson",
          "mixed.geojson: layer \"mixed\", feature 1: no fracture depth attribute, while other "
-         "release polygons have one",
-         1},
-        {"", base + "--release-polygon overlap.geojson -o made.cmd",
+         "release polygons have one"},
+        {base + "--release-polygon overlap.geojson",
          "overlap.geojson: layer \"overlap\", feature 0 and overlap.geojson: layer \"overlap\", "
-         "feature 1: overlapping release polygons with different fracture depths at ",
-         1},
-        {"", base + "--release 2000:2100 -o made.cmd",
-         "--release 2000:2100: no point of the profile lies there", 1},
-        {"", base + "--spacing 0 -o made.cmd", "--spacing: `0' is not a value it takes", 2},
-        {"", base + "--release 5:1 -o made.cmd", "--release: `5:1' is not a value it takes", 2},
-        {"", base + "--release 0:5 --release-polygon poly.geojson -o made.cmd",
+         "feature 1: overlapping release polygons with different fracture depths at "},
+        {base + "--release 2000:2100", "--release 2000:2100: no point of the profile lies there"},
+        {base + "--spacing 0", "--spacing: `0' is not a value it takes", 2},
+        {base + "--release 5:1", "--release: `5:1' is not a value it takes", 2},
+        {base + "--release 0:5 --release-polygon poly.geojson",
          "--release and --release-polygon exclude each other", 2},
-        {"", base + "--split-at 5 --split-point split.geojson -o made.cmd",
+        {base + "--split-at 5 --split-point split.geojson",
          "--split-at and --split-point exclude each other", 2},
-        {"", base, "-o FILE.cmd is needed", 2},
-        // Outputs that are inputs, and files that are not regular.
-        {"", base + "-o dem.tif", "dem.tif: -o is the same file as the DEM", 1},
-        {"", base + "-o ./path.geojson", "-o is the same file as the path line", 1},
-        {"ln -s path.geojson link.geojson", base + "-o link.geojson",
-         "link.geojson: -o is the same file as the path line", 1},
-        {"ln poly.geojson hard.geojson", base + "--release-polygon poly.geojson -o hard.geojson",
-         "hard.geojson: -o is the same file as the release polygon file poly.geojson", 1},
-        {"", base + "--split-point split.geojson -o split.geojson",
+        // Outputs that are inputs (by a link or another name too), and
+        // files that are not regular.
+        {base + "-o link.geojson", "link.geojson: -o is the same file as the path line", 1,
+         "ln -s path.geojson link.geojson"},
+        {base + "--release-polygon poly.geojson -o hard.geojson",
+         "hard.geojson: -o is the same file as the release polygon file poly.geojson", 1,
+         "ln poly.geojson hard.geojson"},
+        {base + "--split-point split.geojson -o split.geojson",
          "-o is the same file as the split-point file", 1},
-        {"mkfifo fifo", "fifo path.geojson -o made.cmd",
-         "fifo: the DEM is a FIFO; only a regular file is read", 1},
-        {"mkfifo fifo", "dem.tif fifo -o made.cmd", "fifo: the path line is a FIFO", 1},
-        {"mkfifo fifo", base + "--release-polygon fifo -o made.cmd",
-         "fifo: the release polygon file is a FIFO", 1},
-        {"mkfifo fifo", base + "--split-point fifo -o made.cmd",
-         "fifo: the split-point file is a FIFO", 1},
-        {"mkfifo fifo", base + "-o fifo", "fifo: -o names a FIFO", 1},
-        {"", "/dev/zero path.geojson -o made.cmd", "/dev/zero: the DEM is a character device", 1},
-        {"", base + "-o /dev/null", "/dev/null: -o names a character device", 1},
-        {"", "missing.tif path.geojson -o made.cmd", "missing.tif: the DEM cannot be read", 1},
+        {"fifo path.geojson", "fifo: the DEM is a FIFO; only a regular file is read", 1,
+         "mkfifo fifo"},
+        {base + "-o fifo", "fifo: -o names a FIFO", 1, "mkfifo fifo"},
+        {"/dev/zero path.geojson", "/dev/zero: the DEM is a character device"},
+        {"missing.tif path.geojson", "missing.tif: the DEM cannot be read"},
         // Vertices, counts and CRS.
-        {"", "dem.tif inf.geojson -o made.cmd",
+        {"dem.tif inf.geojson",
          "inf.geojson: layer \"inf\", feature 0, vertex 1: coordinate (inf, 5.1007e+06) is not a "
-         "finite number",
-         1},
-        {"", "dem.tif nan.geojson -o made.cmd", "nan.geojson: layer \"nan\", feature 0, vertex 1",
-         1},
-        {"", "dem.tif far.geojson -o made.cmd",
+         "finite number"},
+        {"dem.tif nan.geojson", "nan.geojson: layer \"nan\", feature 0, vertex 1"},
+        {"dem.tif far.geojson",
          "far.geojson: layer \"far\", feature 0: a vertex (400200.00, 1000000000000.00) lies "
-         "outside the DEM dem.tif",
-         1},
-        {"", "dem.tif poly.geojson -o made.cmd", "poly.geojson: no line in any layer", 1},
-        {"", "dem.tif one.geojson -o made.cmd",
-         "one.geojson: layer \"one\", feature 0: a line needs at least two vertices", 1},
-        {"", "bare.tif bare.shp --assume-crs EPSG:999999 -o made.cmd",
-         "--assume-crs: `EPSG:999999' is no coordinate reference system GDAL knows", 1},
-        {"", base + "--spacing 0.03 -o made.cmd",
-         "needs 33447 points; torla reads at most 32767 (Number_of_Points)", 1},
-        {"", base + "--cell-size 0.01 -o made.cmd", "grid points; knotline makes at most 32767", 1},
-        {"", "dem.tif badcrs.geojson -o made.cmd",
+         "outside the DEM dem.tif"},
+        {"dem.tif poly.geojson", "poly.geojson: no line in any layer"},
+        {"dem.tif one.geojson",
+         "one.geojson: layer \"one\", feature 0: a line needs at least two vertices"},
+        {"bare.tif bare.shp --assume-crs EPSG:999999",
+         "--assume-crs: `EPSG:999999' is no coordinate reference system GDAL knows"},
+        {base + "--spacing 0.03",
+         "needs 33447 points; torla reads at most 32767 (Number_of_Points)"},
+        {base + "--cell-size 0.01", "grid points; knotline makes at most 32767"},
+        {"dem.tif badcrs.geojson",
          "badcrs.geojson: the GeoJSON crs member names `urn:ogc:def:crs:EPSG::999999', which is "
-         "no coordinate reference system PROJ knows",
-         1},
-        {"", "dem.tif oddcrs.geojson -o made.cmd",
-         "oddcrs.geojson: the GeoJSON crs member \"EPSG:32632\" is neither", 1},
-        {"", "dem.tif wrongcrs.geojson -o made.cmd",
+         "no coordinate reference system PROJ knows"},
+        {"dem.tif oddcrs.geojson", "oddcrs.geojson: the GeoJSON crs member \"EPSG:32632\" is "},
+        {"dem.tif wrongcrs.geojson",
          "wrongcrs.geojson: layer \"wrongcrs\", feature 0, vertex 0: (400200, 5101100) in "
-         "EPSG:4326 (WGS 84) has no place in the DEM's EPSG:32632",
-         1},
+         "EPSG:4326 (WGS 84) has no place in the DEM's EPSG:32632"},
     };
     const std::string inputs[] = {"dem.tif", "path.geojson", "poly.geojson", "split.geojson"};
     std::string before[4];
     for (int k = 0; k < 4; ++k) before[k] = test::read_text(dir.file(inputs[k]));
-    const std::string path = "PATH=\"" + dir.path().string() + ":$PATH\" ";
+    const std::string path = "PATH=\"" + dir.path().string() + ":$PATH\" timeout 30 ";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
         std::string out;
         if (!c.setup.empty()) test::run_in(dir.path(), c.setup, out);
-        EXPECT_EQ(test::run_profile(dir, c.args, out, path + "timeout 30 "), c.status) << out;
+        const bool named = c.args.find(" -o ") != std::string::npos;
+        EXPECT_EQ(test::run_profile(dir, c.args + (named ? "" : " -o made.cmd"), out, path),
+                  c.status)
+            << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
         for (int k = 0; k < 4; ++k)
             EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k]) << inputs[k];
-        for (const auto& e : fs::directory_iterator(dir.path()))
-            EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos)
-                << "temporary file left: " << e.path();
         EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
         EXPECT_FALSE(fs::exists(dir.file("started"))) << "a program was started";
-        test::run_in(dir.path(), "rm -f made.cmd link.geojson hard.geojson fifo", out);
+        test::run_in(dir.path(), "rm -f link.geojson hard.geojson fifo", out);
     }
 }
 
@@ -237,14 +200,11 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
         EXPECT_EQ(profile::escaped(in), out) << in;
         EXPECT_EQ(profile::escaped(out), out) << "escaping twice changes " << out;
     }
-    // A comment line is cut only between characters.
-    const std::string ae =
-        "a\xc3\xa9"
-        "b";
-    EXPECT_EQ(
-        std::vector<std::size_t>({profile::utf8_prefix(ae, 0, 2), profile::utf8_prefix(ae, 0, 3),
-                                  profile::utf8_prefix(ae, 1, 3)}),
-        std::vector<std::size_t>({1, 3, 3}));
+    // A comment line is cut only between characters (a, the two bytes of an
+    // e acute, b).
+    using Cut = std::tuple<std::size_t, std::size_t, std::size_t>;  // from, at most, cut
+    for (const auto& [from, most, cut] : {Cut{0, 2, 1}, Cut{0, 3, 3}, Cut{1, 3, 3}})
+        EXPECT_EQ(profile::utf8_prefix("a\u00e9b", from, most), cut) << from << " " << most;
 }
 
 // A name crafted to end its comment line and write a command file of its
@@ -309,17 +269,13 @@ TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
             << e.path();
     // Without the limit the file is replaced whole, with the permissions
     // the umask gives a new file (not the temporary file's 0600).
-    for (const auto& [mask, mode] : {std::pair{"022", 0644u}, {"027", 0640u}}) {
-        ASSERT_EQ(test::run_profile(dir, "dem.tif path.geojson -o made.cmd", out,
-                                    std::string("umask ") + mask + "; "),
-                  0)
-            << out;
-        const std::string text = test::read_text(dir.file("made.cmd"));
-        EXPECT_EQ(text.substr(text.size() - 14), "| END OF FILE\n");
-        struct stat st {};
-        ASSERT_EQ(stat(dir.file("made.cmd").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777u, mode) << mask;
-    }
+    ASSERT_EQ(test::run_profile(dir, "dem.tif path.geojson -o made.cmd", out, "umask 027; "), 0)
+        << out;
+    const std::string text = test::read_text(dir.file("made.cmd"));
+    EXPECT_EQ(text.substr(text.size() - 14), "| END OF FILE\n");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("made.cmd").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777u, 0640u);
 }
 
 }  // namespace

@@ -41,9 +41,7 @@ TEST(SupportProcess, CapturesBothStreamsWithTheirStatus) {
         std::size_t out_size, err_size;
         std::string out_tail, err_tail;  // the last bytes of each stream
     } cases[] = {
-        {"plain output", "printf hello", 0, 5, 0, "hello", ""},
         {"an exit status", "printf why >&2; exit 3", 3, 0, 3, "", "why"},
-        {"status 255", "exit 255", 255, 0, 0, "", ""},
         // The pipe of standard error fills long before standard output is
         // written: read one stream to its end first and both wait forever.
         {"1 MB on standard error before standard output",
@@ -52,13 +50,8 @@ TEST(SupportProcess, CapturesBothStreamsWithTheirStatus) {
         {"1 MB on standard output before standard error",
          "head -c " + mb + " /dev/zero; printf end >&2", 0, 1048576, 3, std::string(3, '\0'),
          "end"},
-        {"both large, interleaved",
-         "for i in 1 2 3 4; do head -c 300000 /dev/zero; head -c 300000 /dev/zero >&2; done; "
-         "printf o; printf e >&2",
-         0, 1200001, 1200001, "o", "e"},
         {"killed by a signal after writing", "printf x; kill -TERM $$", 128 + SIGTERM, 1, 0, "x",
          ""},
-        {"killed by SIGKILL", "kill -KILL $$", 128 + SIGKILL, 0, 0, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -82,11 +75,9 @@ TEST(SupportProcess, AProgramThatCannotStartIsAFailedStart) {
         bool search_path;
         int error;
     } cases[] = {
-        {"no such file", dir.file("missing"), false, ENOENT},
         {"not on PATH", "torla-no-such-program", true, ENOENT},
         {"a name without a slash is not looked up unless asked", "sh", false, ENOENT},
         {"not executable", dir.file("not-executable"), false, EACCES},
-        {"a folder", dir.path().string(), false, EACCES},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -107,15 +98,12 @@ TEST(SupportProcess, AProgramThatCannotStartIsAFailedStart) {
     EXPECT_EQ(torla::support::spawn({}, o), -1);
 }
 
+// 0 and 3 are the capture cases' (through exit_code too).
 TEST(SupportProcess, WaitStatusesAsOneNumber) {
     struct Case {
         int wait_status, code;
-    } cases[] = {{0, 0},
-                 {3 << 8, 3},
-                 {255 << 8, 255},
-                 {SIGKILL, 128 + SIGKILL},
-                 {SIGTERM | 0x80, 128 + SIGTERM},
-                 {-1, 127}};
+    } cases[] = {
+        {255 << 8, 255}, {SIGKILL, 128 + SIGKILL}, {SIGTERM | 0x80, 128 + SIGTERM}, {-1, 127}};
     for (const Case& c : cases)
         EXPECT_EQ(torla::support::exit_code(c.wait_status), c.code) << c.wait_status;
 }
