@@ -4,8 +4,9 @@ bench/calibrate-information (which weighs the observations by it).
 
 Run-out, arrival times and speeds take the sigma template.toml states for
 them. A pressure's sigma depends on its value, which the template cannot
-know: a fraction of the true peak, with a floor for the small peaks high on
-a mast (a load cell's offset and the spread of the cloud's gusts).
+know: 5 % of the true peak (a load cell's calibration), at least 0.1 kPa (its
+offset, which counts for the small peaks high on a mast). docs/calibration.md
+says why these and what they allow.
 """
 PRESSURE_RELATIVE = 0.05   # of the true peak
 PRESSURE_FLOOR_KPA = 0.1   # kPa
