@@ -53,6 +53,8 @@ Elem_Size 10.0
 Max_Dev 3.0
 Max_Time 100.0
 Dump_Interval 2.0
+Height_Peaks on
+Peak_Heights 1,2,5,10,20
 Max_Salt_Density 40
 | COORDINATES
 Number_of_Points 39
