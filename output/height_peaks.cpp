@@ -80,11 +80,15 @@ template <class V>
 // reaches no height at or above `ceiling`. Only where some cell of the
 // group can are the pressures computed, at every height one of them
 // reaches, and the group's least and ceiling set anew from those heights.
-template <class V>
+// A group at an end of the window (kEdge) changes only its lanes `inside`
+// the window; its other lanes are read (they are cells of the track) but
+// neither fold nor decide anything.
+template <class V, bool kEdge>
 [[gnu::always_inline]] inline void fold_lanes(HeightPeaks& hp, const PeakRows& r,
                                               const HeightProfile& prof,
                                               const LaneProfile<V>& lanes, std::size_t cell,
-                                              const Layers& ly, double air, double time) {
+                                              const Layers& ly, double air, double time,
+                                              LaneMask<V> inside) {
     const V h2 = load_lanes<V>(&ly.h2[cell]), h3 = load_lanes<V>(&ly.h3[cell]);
     const V u2 = load_lanes<V>(&ly.u2[cell]), u3 = load_lanes<V>(&ly.u3[cell]);
     const V c3 = load_lanes<V>(&ly.c3[cell]), bulk = air + load_lanes<V>(&ly.rho2[cell]);
@@ -94,12 +98,14 @@ template <class V>
         (lanes.air_density + pick_lanes<V>(low > high, low, high)) * u3 * u3 * prof.uu_max * 0.0005;
     const V salt = u2 * u2 * bulk * 0.001;
     const V bound = pick_lanes<V>(salt > susp, salt, susp) * (1.0 + 1e-9);
-    if (all_lanes<V>((bound <= load_lanes<V>(&hp.least[cell])) &
-                     ~((ceiling <= h2) | (ceiling <= h3))))
-        return;
+    const V old_least = load_lanes<V>(&hp.least[cell]);
+    LaneMask<V> idle = (bound <= old_least) & ~((ceiling <= h2) | (ceiling <= h3));
+    if constexpr (kEdge) idle = idle | ~inside;
+    if (all_lanes<V>(idle)) return;
     // The heights a cell of the group reaches (NaN depths reach none): the
     // others are above both layers of every cell, where no pressure is.
-    const V top = pick_lanes<V>((h3 > h2) | (h2 != h2), h3, h2);
+    V top = pick_lanes<V>((h3 > h2) | (h2 != h2), h3, h2);
+    if constexpr (kEdge) top = pick_lanes<V>(inside, top, splat_lanes<V>(-INFINITY));
     const double highest = largest_lane(top);
     std::size_t reached = 0;
     while (reached < r.m && r.z[reached] <= highest) ++reached;
@@ -116,52 +122,68 @@ template <class V>
         double* time_at = r.time + block + k * kPeakBlock;
         const V old = load_lanes<V>(peak_at);
         const V p = pressure_at_height_lanes(lanes, l, r.z[k], inverse);
-        const LaneMask<V> higher = p > old;
+        LaneMask<V> higher = p > old;
+        if constexpr (kEdge) higher = higher & inside;
         const V peak = pick_lanes<V>(higher, p, old);
         store_lanes(peak_at, peak);
         store_lanes(time_at, pick_lanes<V>(higher, when, load_lanes<V>(time_at)));
         least = pick_lanes<V>(peak < least, peak, least);
     }
+    V roof = splat_lanes<V>(reached < r.m ? r.z[reached] : INFINITY);
+    if constexpr (kEdge)
+        least = pick_lanes<V>(inside, least, old_least),
+        roof = pick_lanes<V>(inside, roof, ceiling);
     store_lanes(&hp.least[cell], least);
-    store_lanes(&hp.ceiling[cell], splat_lanes<V>(reached < r.m ? r.z[reached] : INFINITY));
+    store_lanes(&hp.ceiling[cell], roof);
 }
 
 CellLayers cell_layers(const Layers& ly, int i, double air) {
     return {ly.h2[i], saltation_pressure(ly.u2[i], air + ly.rho2[i]), ly.h3[i], ly.u3[i], ly.c3[i]};
 }
 
-// Folds the cells first ... last - 1: kLanes<V> at a time from the first
-// cell of a group (a multiple of kLanes<V>, which divides kPeakBlock), the
-// others alone.
+// Folds the cells first ... last - 1 of a track of n cells, kLanes<V> at a
+// time in groups that start at a multiple of kLanes<V> (which divides
+// kPeakBlock); a group reaching past the track's end is folded cell by cell.
 template <class V>
 [[gnu::always_inline]] inline void fold_window(HeightPeaks& hp, const HeightProfile& prof,
                                                const Layers& ly, double air, int first, int last,
-                                               double time) {
+                                               int n, double time) {
     const PeakRows r = rows_of(hp);
     const LaneProfile<V> lanes = lane_profile<V>(prof);
-    int i = first;
-    for (; i < last && i % kLanes<V> != 0; ++i)
-        fold_cell(r, prof, i, cell_layers(ly, i, air), time);
-    for (; i + kLanes<V> <= last; i += kLanes<V>)
-        fold_lanes<V>(hp, r, prof, lanes, i, ly, air, time);
-    for (; i < last; ++i) fold_cell(r, prof, i, cell_layers(ly, i, air), time);
+    const auto inside = [&](int i) {
+        V lane = {};
+        for (int k = 0; k < kLanes<V>; ++k) lane[k] = i + k;
+        return (lane >= first) & (lane < last);
+    };
+    for (int i = first - first % kLanes<V>; i < last; i += kLanes<V>) {
+        if (i + kLanes < V >> n) {
+            for (int c = std::max(i, first); c < last; ++c)
+                fold_cell(r, prof, c, cell_layers(ly, c, air), time);
+            break;
+        }
+        if (i < first || i + kLanes < V >> last)
+            fold_lanes<V, true>(hp, r, prof, lanes, i, ly, air, time, inside(i));
+        else
+            fold_lanes<V, false>(hp, r, prof, lanes, i, ly, air, time, LaneMask<V>{});
+    }
 }
 
 using FoldWindow = void (*)(HeightPeaks&, const HeightProfile&, const Layers&, double, int, int,
-                            double);
+                            int, double);
 
 template <class V>
 void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly, double air,
-                    int first, int last, double time) {
-    fold_window<V>(hp, prof, ly, air, first, last, time);
+                    int first, int last, int n, double time) {
+    fold_window<V>(hp, prof, ly, air, first, last, n, time);
 }
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 template <>
 __attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp,
                                                                 const HeightProfile& prof,
                                                                 const Layers& ly, double air,
-                                                                int first, int last, double time) {
-    fold_window<HeightQuad>(hp, prof, ly, air, first, last, time);
+                                                                int first, int last, int n,
+                                                                double time) {
+    fold_window<HeightQuad>(hp, prof, ly, air, first, last, n, time);
 }
 #endif
 
@@ -200,7 +222,7 @@ void update_height_peaks(ModelState& s, double time) {
     const HeightProfile& prof = run_profile(s);
     const int first = std::max(s.window.first_active, 0),
               last = std::min<int>(s.window.last_active, s.n_cells);
-    g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, time);
+    g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, s.n_cells, time);
     ++s.heights.passes;
     s.heights.last_time = std::max(s.heights.last_time, time);
 }

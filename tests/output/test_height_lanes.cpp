@@ -128,10 +128,11 @@ TEST(HeightLanes, RunGivesThePeaksOfThePlainFold) {
     use_height_lanes(0);
 }
 
-// Passes over a hand-made group of cells (two groups of four and three
-// alone), with the default and the uniform profile (whose pressures reach
-// the bound), whose layers change the way that tests the cells left
-// alone; each cell a little faster than the one before.
+// Passes over a hand-made track of 11 cells, with the default and the
+// uniform profile (whose pressures reach the bound), whose layers change the
+// way that tests the cells left alone; each cell a little faster than the
+// one before. The window changes from pass to pass, so that groups of cells
+// reach over its ends, where cells with flow lie outside it.
 TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
     struct Step {
         double h2, u2, h3, u3, c3;
@@ -167,9 +168,11 @@ TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
             allocate_model_state(s);
             derive_run_constants(s);
             PlainPeaks plain{s.heights.peak, s.heights.time};
-            s.window.first_active = 0, s.window.last_active = 11;
+            const int windows[][2] = {{0, 11}, {1, 10}, {3, 7}, {2, 11}};
             int pass = 0;
             for (const Step& step : steps) {
+                s.window.first_active = windows[pass % 4][0];
+                s.window.last_active = windows[pass % 4][1];
                 for (int i = 0; i < 11; ++i) {
                     const double f = 1.0 + 0.05 * i;
                     s.layers.h2[i] = step.h2, s.layers.u2[i] = step.u2 * f, s.layers.rho2[i] = 30.0;
