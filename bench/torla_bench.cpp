@@ -305,7 +305,7 @@ void bench_record(int reps) {
 // flow. The same state runs with and without them side by side, in turns
 // of ten passes each, so that both meet the same load of the machine
 // (which is shared); each figure is the median over the runs of the
-// processor time per pass.
+// processor time per pass, and the median of the runs' own ratios.
 void bench_heights(int timed, int reps, bool everywhere) {
     constexpr int kTurn = 10;
     std::vector<double> with, without;
@@ -334,13 +334,21 @@ void bench_heights(int timed, int reps, bool everywhere) {
         close_state(off);
     }
     const double a = median(with), b = median(without);
+    // Each run's own ratio (both states met the same load): their median and
+    // the middle half of them.
+    std::vector<double> ratio;
+    for (std::size_t k = 0; k < with.size(); ++k) ratio.push_back(with[k] / without[k]);
+    std::sort(ratio.begin(), ratio.end());
+    const std::size_t n = ratio.size();
     std::printf(
         "(e) peaks over height, 7 heights (%d cells side by side), %s, %d passes x %d runs:\n"
-        "    %.1f us per pass with them, %.1f us without: %+.1f %% (ratio %.3f)\n    runs with: ",
+        "    %.1f us per pass with them, %.1f us without: %+.1f %% (ratio %.3f)\n"
+        "    each run's ratio: median %.3f, middle half %.3f to %.3f\n    runs with: ",
         height_lanes(),
         everywhere ? "whole window of 2,000 cells flowing (every peak rises)"
                    : "a release of 25 cells on 2,000 (the window follows it)",
-        timed, reps, a, b, 100.0 * (a - b) / b, a / b);
+        timed, reps, a, b, 100.0 * (a - b) / b, a / b, median(ratio), ratio[n / 4],
+        ratio[(3 * n) / 4 < n ? (3 * n) / 4 : n - 1]);
     for (double v : with) std::printf("%.1f ", v);
     std::printf("us\n    runs without: ");
     for (double v : without) std::printf("%.1f ", v);
@@ -496,7 +504,7 @@ int main(int argc, char** argv) {
     if (wanted('d')) torla::bench_record(reps);
     if (wanted('e'))
         for (bool everywhere : {true, false})
-            torla::bench_heights(quick ? 100 : 400, reps, everywhere);
+            torla::bench_heights(quick ? 100 : 400, 3 * reps, everywhere);
     if (wanted('f')) torla::bench_example_heights(quick ? 5 : 15);
     return 0;
 }

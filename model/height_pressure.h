@@ -5,7 +5,6 @@
 // integrate. The one statement of this formula for the run and the tools.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -86,25 +85,12 @@ inline constexpr int kMaxPeakHeights = 256;
 // position (1-based item) of the fault.
 std::string parse_height_list(const std::string& text, std::vector<double>& out);
 
-// Where the peak of cell `cell` at height k (of m heights) is kept: cells
-// in blocks of kPeakBlock, a block holding its cells side by side for height
-// 0, then for height 1, and so on. A pass folds the cells of a block
-// together, and one block's peaks lie in one stretch of memory.
-inline constexpr std::size_t kPeakBlock = 4;
-inline std::size_t peak_slot(std::size_t cell, std::size_t k, std::size_t m) {
-    return (cell / kPeakBlock * m + k) * kPeakBlock + cell % kPeakBlock;
-}
-// Entries for n cells and m heights (whole blocks).
-inline std::size_t peak_slots(std::size_t n, std::size_t m) {
-    return (n + kPeakBlock - 1) / kPeakBlock * kPeakBlock * m;
-}
-
 // Peaks over height of a run, kept on every pass: per cell and height the
 // largest pressure (kPa) and the time (s) it was reached (NaN: never above 0).
 struct HeightPeaks {
     bool on = false;
     std::vector<double> heights;  // m
-    std::vector<double> peak;     // kPa, at peak_slot(cell, k, heights.size())
+    std::vector<double> peak;     // kPa, height-major: [k * n_cells + cell]
     std::vector<double> time;     // s, as peak
     // What lets a pass leave a cell alone (output/height_peaks.cpp), per
     // cell: no peak of a height below `ceiling` is below `least`.

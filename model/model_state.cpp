@@ -56,8 +56,8 @@ void allocate_height_peaks(ModelState& s, std::size_t n) {
     if (!hp.on) return;
     // The list was checked with the other parameters.
     parse_height_list(s.par.Peak_Heights, hp.heights);
-    hp.peak.assign(peak_slots(n, hp.heights.size()), 0.0);
-    hp.time.assign(peak_slots(n, hp.heights.size()), std::nan(""));
+    hp.peak.assign(n * hp.heights.size(), 0.0);
+    hp.time.assign(n * hp.heights.size(), std::nan(""));
     hp.least.assign(n, INFINITY);
     hp.ceiling.assign(n, hp.heights.front());
 }

@@ -4,9 +4,8 @@
 // what the dumps show), and the end of the run writes <result>.heights.
 //
 // A pass folds the cells side by side (four with AVX2, else two;
-// output/height_lanes.h; each group lies in one block of the peaks' layout,
-// peak_slot), the cells before the window's first group and after its last
-// and a dump's values one by one. Pressures are computed only at the heights a cell
+// output/height_lanes.h), the cells left at the window's end and a dump's
+// values one by one. Pressures are computed only at the heights a cell
 // reaches (the heights rise, so the first height above both layers ends it)
 // and only where its bound (pressure_bound) can beat a peak kept there:
 // behind the front most cells cost a few comparisons. Whatever is passed
@@ -24,16 +23,19 @@ namespace torla {
 
 namespace {
 
-// Where a fold writes: the peaks and times (at peak_slot), the heights.
+// Where a fold writes: the peaks and times of height 0 of cell 0, the
+// distance (doubles) from one height's row to the next, the heights.
 struct PeakRows {
     double* peak;
     double* time;
+    std::size_t stride;
     const double* z;  // m
     std::size_t m;
 };
 
 PeakRows rows_of(HeightPeaks& hp) {
-    return {hp.peak.data(), hp.time.data(), hp.heights.data(), hp.heights.size()};
+    const std::size_t m = hp.heights.size();
+    return {hp.peak.data(), hp.time.data(), m ? hp.peak.size() / m : 0, hp.heights.data(), m};
 }
 
 // Folds one cell's layers at `time` into its peaks, height by height.
@@ -44,12 +46,11 @@ void fold_cell(const PeakRows& r, const HeightProfile& prof, int cell, const Cel
     for (std::size_t k = 0; k < r.m; ++k) {
         const double z = r.z[k];
         if (!(z <= l.h2 || z <= l.h3)) return;  // above both layers, as every height after it
-        const std::size_t slot = peak_slot(cell, k, r.m);
-        double& peak = r.peak[slot];
+        double& peak = r.peak[k * r.stride + cell];
         if (bound <= peak) continue;
         if (inverse < 0.0) inverse = inverse_depth(l.h3);
         const double p = pressure_at_height(prof, l, z, inverse);
-        if (p > peak) peak = p, r.time[slot] = time;
+        if (p > peak) peak = p, r.time[k * r.stride + cell] = time;
     }
 }
 
@@ -80,15 +81,11 @@ template <class V>
 // reaches no height at or above `ceiling`. Only where some cell of the
 // group can are the pressures computed, at every height one of them
 // reaches, and the group's least and ceiling set anew from those heights.
-// A group at an end of the window (kEdge) changes only its lanes `inside`
-// the window; its other lanes are read (they are cells of the track) but
-// neither fold nor decide anything.
-template <class V, bool kEdge>
+template <class V>
 [[gnu::always_inline]] inline void fold_lanes(HeightPeaks& hp, const PeakRows& r,
                                               const HeightProfile& prof,
                                               const LaneProfile<V>& lanes, std::size_t cell,
-                                              const Layers& ly, double air, double time,
-                                              LaneMask<V> inside) {
+                                              const Layers& ly, double air, double time) {
     const V h2 = load_lanes<V>(&ly.h2[cell]), h3 = load_lanes<V>(&ly.h3[cell]);
     const V u2 = load_lanes<V>(&ly.u2[cell]), u3 = load_lanes<V>(&ly.u3[cell]);
     const V c3 = load_lanes<V>(&ly.c3[cell]), bulk = air + load_lanes<V>(&ly.rho2[cell]);
@@ -98,14 +95,12 @@ template <class V, bool kEdge>
         (lanes.air_density + pick_lanes<V>(low > high, low, high)) * u3 * u3 * prof.uu_max * 0.0005;
     const V salt = u2 * u2 * bulk * 0.001;
     const V bound = pick_lanes<V>(salt > susp, salt, susp) * (1.0 + 1e-9);
-    const V old_least = load_lanes<V>(&hp.least[cell]);
-    LaneMask<V> idle = (bound <= old_least) & ~((ceiling <= h2) | (ceiling <= h3));
-    if constexpr (kEdge) idle = idle | ~inside;
-    if (all_lanes<V>(idle)) return;
+    if (all_lanes<V>((bound <= load_lanes<V>(&hp.least[cell])) &
+                     ~((ceiling <= h2) | (ceiling <= h3))))
+        return;
     // The heights a cell of the group reaches (NaN depths reach none): the
     // others are above both layers of every cell, where no pressure is.
-    V top = pick_lanes<V>((h3 > h2) | (h2 != h2), h3, h2);
-    if constexpr (kEdge) top = pick_lanes<V>(inside, top, splat_lanes<V>(-INFINITY));
+    const V top = pick_lanes<V>((h3 > h2) | (h2 != h2), h3, h2);
     const double highest = largest_lane(top);
     std::size_t reached = 0;
     while (reached < r.m && r.z[reached] <= highest) ++reached;
@@ -116,74 +111,53 @@ template <class V, bool kEdge>
     const LaneLayers<V> l{h2, p2, h3, u3, c3, h3 > zero};
     const V inverse = inverse_depth_lanes(h3), when = splat_lanes<V>(time);
     V least = splat_lanes<V>(INFINITY);
-    const std::size_t block = peak_slot(cell, 0, r.m);  // the group's lanes, height 0
     for (std::size_t k = 0; k < reached; ++k) {
-        double* peak_at = r.peak + block + k * kPeakBlock;
-        double* time_at = r.time + block + k * kPeakBlock;
+        double* peak_at = r.peak + k * r.stride + cell;
+        double* time_at = r.time + k * r.stride + cell;
         const V old = load_lanes<V>(peak_at);
         const V p = pressure_at_height_lanes(lanes, l, r.z[k], inverse);
-        LaneMask<V> higher = p > old;
-        if constexpr (kEdge) higher = higher & inside;
+        const LaneMask<V> higher = p > old;
         const V peak = pick_lanes<V>(higher, p, old);
         store_lanes(peak_at, peak);
         store_lanes(time_at, pick_lanes<V>(higher, when, load_lanes<V>(time_at)));
         least = pick_lanes<V>(peak < least, peak, least);
     }
-    V roof = splat_lanes<V>(reached < r.m ? r.z[reached] : INFINITY);
-    if constexpr (kEdge)
-        least = pick_lanes<V>(inside, least, old_least),
-        roof = pick_lanes<V>(inside, roof, ceiling);
     store_lanes(&hp.least[cell], least);
-    store_lanes(&hp.ceiling[cell], roof);
+    store_lanes(&hp.ceiling[cell], splat_lanes<V>(reached < r.m ? r.z[reached] : INFINITY));
 }
 
 CellLayers cell_layers(const Layers& ly, int i, double air) {
     return {ly.h2[i], saltation_pressure(ly.u2[i], air + ly.rho2[i]), ly.h3[i], ly.u3[i], ly.c3[i]};
 }
 
-// Folds the cells first ... last - 1 of a track of n cells, kLanes<V> at a
-// time in groups that start at a multiple of kLanes<V> (which divides
-// kPeakBlock); a group reaching past the track's end is folded cell by cell.
+// Folds the cells first ... last - 1, kLanes<V> at a time and the rest alone.
 template <class V>
 [[gnu::always_inline]] inline void fold_window(HeightPeaks& hp, const HeightProfile& prof,
                                                const Layers& ly, double air, int first, int last,
-                                               int n, double time) {
+                                               double time) {
     const PeakRows r = rows_of(hp);
     const LaneProfile<V> lanes = lane_profile<V>(prof);
-    const auto inside = [&](int i) {
-        V lane = {};
-        for (int k = 0; k < kLanes<V>; ++k) lane[k] = i + k;
-        return (lane >= first) & (lane < last);
-    };
-    for (int i = first - first % kLanes<V>; i < last; i += kLanes<V>) {
-        if (i + kLanes < V >> n) {
-            for (int c = std::max(i, first); c < last; ++c)
-                fold_cell(r, prof, c, cell_layers(ly, c, air), time);
-            break;
-        }
-        if (i < first || i + kLanes < V >> last)
-            fold_lanes<V, true>(hp, r, prof, lanes, i, ly, air, time, inside(i));
-        else
-            fold_lanes<V, false>(hp, r, prof, lanes, i, ly, air, time, LaneMask<V>{});
-    }
+    int i = first;
+    for (; i + kLanes<V> <= last; i += kLanes<V>)
+        fold_lanes<V>(hp, r, prof, lanes, i, ly, air, time);
+    for (; i < last; ++i) fold_cell(r, prof, i, cell_layers(ly, i, air), time);
 }
 
 using FoldWindow = void (*)(HeightPeaks&, const HeightProfile&, const Layers&, double, int, int,
-                            int, double);
+                            double);
 
 template <class V>
 void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly, double air,
-                    int first, int last, int n, double time) {
-    fold_window<V>(hp, prof, ly, air, first, last, n, time);
+                    int first, int last, double time) {
+    fold_window<V>(hp, prof, ly, air, first, last, time);
 }
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 template <>
 __attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp,
                                                                 const HeightProfile& prof,
                                                                 const Layers& ly, double air,
-                                                                int first, int last, int n,
-                                                                double time) {
-    fold_window<HeightQuad>(hp, prof, ly, air, first, last, n, time);
+                                                                int first, int last, double time) {
+    fold_window<HeightQuad>(hp, prof, ly, air, first, last, time);
 }
 #endif
 
@@ -222,7 +196,7 @@ void update_height_peaks(ModelState& s, double time) {
     const HeightProfile& prof = run_profile(s);
     const int first = std::max(s.window.first_active, 0),
               last = std::min<int>(s.window.last_active, s.n_cells);
-    g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, s.n_cells, time);
+    g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, time);
     ++s.heights.passes;
     s.heights.last_time = std::max(s.heights.last_time, time);
 }
@@ -254,13 +228,13 @@ std::string write_run_heights(const ModelState& s) {
     d.dumps = s.heights.dumps;
     d.heights = s.heights.heights;
     // The file holds the peaks cell by cell.
-    const std::size_t m = d.heights.size(), n = static_cast<std::size_t>(s.n_cells);
+    const std::size_t m = d.heights.size(), n = m ? s.heights.peak.size() / m : 0;
     d.peak.resize(n * m);
     d.time.resize(n * m);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t k = 0; k < m; ++k) {
-            d.peak[i * m + k] = s.heights.peak[peak_slot(i, k, m)];
-            d.time[i * m + k] = s.heights.time[peak_slot(i, k, m)];
+            d.peak[i * m + k] = s.heights.peak[k * n + i];
+            d.time[i * m + k] = s.heights.time[k * n + i];
         }
     return write_heights_file(s.names.result_file + kHeightsSuffix, d);
 }

@@ -81,14 +81,15 @@ struct PlainPeaks {
 void fold_plain(const ModelState& s, PlainPeaks& p, double time) {
     const HeightProfile prof =
         height_profile(s.par.profile, s.par.Air_Density, s.constants.rho_diff);
+    const std::size_t n = s.n_cells;
     const Layers& ly = s.layers;
     for (int i = s.window.first_active; i < s.window.last_active; ++i) {
         const CellLayers l{ly.h2[i], saltation_pressure(ly.u2[i], s.par.Air_Density + ly.rho2[i]),
                            ly.h3[i], ly.u3[i], ly.c3[i]};
         for (std::size_t k = 0; k < s.heights.heights.size(); ++k) {
             const double pressure = pressure_at_height(prof, l, s.heights.heights[k]);
-            const std::size_t slot = peak_slot(i, k, s.heights.heights.size());
-            if (pressure > p.peak[slot]) p.peak[slot] = pressure, p.time[slot] = time;
+            if (pressure > p.peak[k * n + i])
+                p.peak[k * n + i] = pressure, p.time[k * n + i] = time;
         }
     }
 }
