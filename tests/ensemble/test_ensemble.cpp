@@ -524,10 +524,15 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf
         expect_map_and_netcdf(dir.file("e"), t);
         int nc = -1;
         ASSERT_EQ(nc_open(dir.file("e/exceedance.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
-        std::vector<double> heights(2);
+        std::vector<double> heights(2), p3(2), p2(1);
         EXPECT_EQ(
             nc_get_att_double(nc, NC_GLOBAL, "pressure_heights_m", heights.data()) == NC_NOERR,
             local);
+        // Each layer's thresholds under its own name.
+        EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p3_thresholds_kpa", p3.data()), NC_NOERR);
+        EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p2_thresholds_kpa", p2.data()), NC_NOERR);
+        EXPECT_EQ(p3, std::vector<double>({0.05, 0.5}));
+        EXPECT_EQ(p2, std::vector<double>({1.0}));
         nc_close(nc);
         if (!local) continue;
         // The columns at heights: the thresholds part the members somewhere

@@ -141,6 +141,7 @@ TEST(HeightExceedance, TheTableReaderRefusesBadTablesNamingLineAndColumn) {
         {fixed + "P(p@5m>0kPa)\n", "line 3, column 6 `P(p@5m>0kPa)': `0' is no threshold in kPa"},
         {fixed + "P(p@5>3kPa)\n", "line 3, column 6: unknown column `P(p@5>3kPa)'"},
         {fixed + "P(p1>3kPa)\n", "line 3, column 6: unknown column `P(p1>3kPa)'"},
+        {fixed + "P(p3>kPa)\n", "line 3, column 6: unknown column `P(p3>kPa)'"},
         {table.substr(0, table.find("\n0,") + 1), "t.csv: no cells after the header (line 3)"},
         {table + "1,10,6,1,9,0\n", "t.csv: line 5: 6 values where the header has 7 columns"},
         {table + "1,10,6,1,9,half,1\n",
