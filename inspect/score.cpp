@@ -81,6 +81,7 @@ nlohmann::ordered_json score_json(const Observations& obs, const Score& s) {
         if (!i.quantity.empty()) item["quantity"] = i.quantity;
         item["s_horizontal_m"] = opt_json(i.s_horizontal_m);
         if (i.offset_m) item["point_offset_m"] = *i.offset_m;
+        if (i.height_m) item["height_m"] = *i.height_m;
         if (i.observed_min)
             item["observed_min"] = *i.observed_min, item["observed_max"] = *i.observed_max;
         if (i.determined) item["determined"] = *i.determined;

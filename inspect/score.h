@@ -37,6 +37,7 @@ struct ScoreItem {
     int line = 0;                          // of the observation in its file
     std::optional<double> s_horizontal_m;  // m from the top, where observed (none: covered)
     std::optional<double> offset_m;        // m, a map point's distance from the path
+    std::optional<double> height_m;        // m above the ground, a pressure observed there
     std::optional<double> model;           // none: the run gives no value (note says why)
     double observed = 0.0, sigma = 0.0;
     std::optional<double> difference, z;               // model - observed, and over sigma

@@ -197,6 +197,7 @@ std::string score_pressures(const ResultTables& r, const RunView& v, const Obser
         ScoreItem item("pressure", at_height ? "p" : quantity_name(o.quantity), "kPa");
         const std::string what = "[[pressure]] " + std::to_string(k + 1);
         if (std::string err = locate(r, v.axis, obs, o.at, what, item); !err.empty()) return err;
+        item.height_m = o.height_m;
         const double p =
             at_position(v.axis.horizontal_m, peak_values(r, o.quantity), *item.s_horizontal_m);
         if (at_height) {

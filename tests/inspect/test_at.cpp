@@ -279,6 +279,7 @@ TEST_F(At, ScoreTakesAnObservedHeightAsAtDoes) {
         EXPECT_GT(at["peak_kPa"][0].get<double>(), 0.0);
         EXPECT_EQ(item["model"].get<double>(), at["peak_kPa"][0].get<double>());
         EXPECT_EQ(item["quantity"], "p");
+        EXPECT_EQ(item["height_m"].get<double>(), std::stod(row.height));
         EXPECT_EQ(item["note"], "the pressure at " + std::string(row.height) + " m in cell " +
                                     std::to_string(at["cell"].get<int>()) + ", its peak over " +
                                     row.over);
