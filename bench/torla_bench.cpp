@@ -456,12 +456,17 @@ void bench_example_heights(int reps) {
                 times[k].push_back(
                     child_seconds(dir, {(bin / "torla").string(), k ? "on.info" : "off.info"}));
         const double a = median(times[1]), b = median(times[0]);
+        // Each pair's own ratio (the two runs of a turn met the same load).
+        std::vector<double> ratio;
+        for (int r = 0; r < reps; ++r) ratio.push_back(times[1][r] / times[0][r]);
+        std::sort(ratio.begin(), ratio.end());
         std::printf(
             "(f) the bundled example, cells of %s m%s, whole run with and without the peaks over "
             "height (7 heights; %d runs each, processor time):\n    %.3f s with them, %.3f s "
-            "without: %+.1f %% (ratio %.3f)\n",
+            "without: %+.1f %% (ratio %.3f); each pair's ratio: median %.3f, middle half %.3f "
+            "to %.3f\n",
             cells, std::strcmp(cells, "2.5") == 0 ? " (robust)" : "", reps, a, b,
-            100.0 * (a - b) / b, a / b);
+            100.0 * (a - b) / b, a / b, median(ratio), ratio[reps / 4], ratio[(3 * reps) / 4]);
     }
     std::printf("\n");
     std::error_code ec;
@@ -505,6 +510,6 @@ int main(int argc, char** argv) {
     if (wanted('e'))
         for (bool everywhere : {true, false})
             torla::bench_heights(quick ? 100 : 400, 3 * reps, everywhere);
-    if (wanted('f')) torla::bench_example_heights(quick ? 5 : 15);
+    if (wanted('f')) torla::bench_example_heights(quick ? 5 : 31);
     return 0;
 }
