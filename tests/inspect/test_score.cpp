@@ -34,7 +34,7 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
         "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
         "[[speed]]\ns_horizontal_m = 900.0\nspeed_m_s = 45.0\nsigma_m_s = 5.0\n"
         "[[pressure]]\ns_horizontal_m = 1700.0\np_kPa = 4.0\nsigma_kPa = 1.0\nquantity = \"p2\"\n"
-        "[[pressure]]\npoint = [100, 200.5]\np_min_kPa = 1\np_max_kPa = 3\ndamage = \"windows\"\n"
+        "[[pressure]]\npoint = [100, 200.5, ]\np_min_kPa = 1\np_max_kPa = 3\ndamage = \"windows\"\n"
         "quantity = \"p3\"\n"
         "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = 1800\nsigma_m = 20\n"
         "quantity = \"p3\"\nthreshold_kPa = 1\n";
