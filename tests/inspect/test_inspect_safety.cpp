@@ -384,8 +384,8 @@ TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
         {"A\360\237\230\200B", "A\360\237\230\200B", "'A\360\237\230\200B'"},  // four bytes, kept
         {"A\342\200\250B\342\200\251", "A\\u2028B\\u2029", "'A\\u2028B\\u2029'"},
         {"A\205B", "A\\x85B", "'A\\x85B'"},  // a byte that is not UTF-8: Latin-1 in JSON
-        {"A\303B\302\237", "A\\xc3B\\u009f",
-         "'A\303\203B\\x9f'"},                                // a lead byte alone; the last C1
+        {"A\303B\302\237\302\200", "A\\xc3B\\u009f\\u0080",
+         "'A\303\203B\\x9f\\x80'"},  // a lead byte alone; the last C1 and the first
         {"A\300\200B", "A\\xc0\\x80B", "'A\303\200\\x80B'"},  // an overlong NUL is no UTF-8
         {"$p_3$ 100% \\ \xc3\xbc", "$p_3$ 100% \\ \xc3\xbc", "'$p_3$ 100% \\\\ \xc3\xbc'"},
         {"say \"hi\"", "say \"hi\"", "'say \"hi\"'"},
@@ -469,7 +469,7 @@ const char* const kRecord = R"({
     {"time_s": 20, "mass_kg_per_m": {"cover": 900, "saltation": 20, "suspension": 30, "outflow": 60, "edges": -4.5}},
     {"time_s": 30, "mass_kg_per_m": {"cover": null, "saltation": 20, "suspension": 30, "outflow": 60}}
   ],
-  "peaks_before_onset": {"p2": [2.75, 2.5, null, 0.5], "p3": [0.25, 3.75, 1.0, 0.0]}
+  "peaks_before_onset": {"p2": [2.75, 2.5, null, 2.75], "p3": [0.25, 3.75, 1.0, 0.0]}
 })";
 
 // The result file of kRecord: dumps at t = 0, 10, 20, 30 s.
@@ -490,6 +490,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
              "Run record:   run.res.json\n",
              "Stop reason:  small_step at t = 114.700 s, exit status 5\n",
              "Onset:        wave speed 240 m/s at t = 80.500 s, 20.0 m (cell 2)\n",
+             // The first of two cells as high.
              "trustworthy saltation-layer pressure (before the onset): largest 2.750 kPa at 0.0 m "
              "(cell 0)\n",
              "trustworthy suspension-layer pressure (before the onset): largest 3.750 kPa at 10.0 "

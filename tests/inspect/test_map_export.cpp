@@ -129,9 +129,12 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
     std::string source;
     EXPECT_EQ(inspect::split_of_command_text("Track_Name T\n# split_s_horizontal_m: 1\n", source),
               std::nullopt);
-    // At the top of the track it is a split point; above it none.
-    EXPECT_EQ(inspect::split_of_command_text("# split_s_horizontal_m: 0\nTrack_Name T\n", source),
+    // At the top of the track it is a split point; above it none. A source
+    // line with nothing after its key says nothing.
+    EXPECT_EQ(inspect::split_of_command_text(
+                  "# split_s_horizontal_m: 0\n# split_source:\nTrack_Name T\n", source),
               0.0);
+    EXPECT_EQ(source, "");
     EXPECT_EQ(inspect::split_of_command_text("# split_s_horizontal_m: -1\nTrack_Name T\n", source),
               std::nullopt);
     EXPECT_EQ(inspect::crs_wkt_of_command_text("Track_Name T\n# crs_wkt X\n"), "");
