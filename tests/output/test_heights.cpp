@@ -139,7 +139,7 @@ HeightsData sample_heights() {
     d.end_time = 12.5;
     d.passes = 301;
     d.dumps = 13;
-    d.heights = {2, 5};
+    d.heights = {0.5, 5};  // m; heights below 1 m too
     d.peak = {0, 0, 1.5, 0.25, 3, 2};
     d.time = {NAN, NAN, 4.0, 4.5, 7.25, 8};
     return d;
