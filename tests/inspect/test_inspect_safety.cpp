@@ -95,6 +95,8 @@ TEST(ResultReader, UnfinishedCutAndInconsistentFiles) {
          true, false, false},
         {"killed inside the first record", slope(4, 1, false), 1, "", 0, true, record - 1, true,
          false, false},
+        {"killed in a peak table of zeros: no records at t = 0 made of it",
+         changed(ResultBytes(4, 1), count(4)), 1, "", 1, true, peaks - 1, true, false, false},
         {"disk full inside the peak table", changed(slope(4, 2), count(4)), 300, "", 2, true,
          peaks - 300, true, false, false},
         {"patched count, peak table cut", slope(4, 2), 1, "", 2, true, peaks - 1, false, false,
