@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "inspect/observations.h"
 #include "inspect/score.h"
@@ -477,6 +478,22 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
             EXPECT_NEAR(*s.score.items[1].model, *c.speed, 1e-4) << c.what;
         }
     }
+}
+
+// The run-out's line gives its angles to five significant digits and their
+// difference to four.
+TEST(Score, TheRunoutLineGivesItsAnglesToFiveDigits) {
+    inspect::Score s;
+    inspect::ScoreItem item("runout", "p3", "m");
+    item.s_horizontal_m = item.observed = 1000.0, item.model = 1020.25, item.difference = 20.25;
+    item.angle_model_deg = 26.56505118, item.angle_observed_deg = 27.12345678;
+    s.items = {item};
+    std::ostringstream o;
+    inspect::write_score_text(o, Observations{}, s);
+    EXPECT_NE(o.str().find("Run-out:      difference 20.25 m; angle from the top 26.565 deg "
+                           "(model), 27.123 deg (observed), difference -0.5584 deg\n"),
+              std::string::npos)
+        << o.str();
 }
 
 TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
