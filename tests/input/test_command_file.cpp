@@ -178,7 +178,7 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
         {"", 0, "Command file `t.cmd' ends before its Track_Name line.", ""},
         {edited("Number_of_Points 3", "Number_of_Points 0"), 6,
          "Number_of_Points is 0; at least one input point is needed.", ""},
-        {edited("Number_of_Points 3", "Number_of_Points x"), 6,
+        {edited("Number_of_Points 3", "Number_of_Points"), 6,
          "No number of points after Number_of_Points.", ""},
         {edited("Run_Name Test run", std::string(256, 'r')), 2,
          "Line 2 of command file `t.cmd' is longer than 255 characters.", ""},
