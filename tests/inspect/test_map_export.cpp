@@ -221,8 +221,8 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     for (auto& f : *runouts) {
         const OGRPoint* at = f->GetGeometryRef()->toPoint();
         if (std::string(f->GetFieldAsString("kind")) != "simulated") {
-            // An alpha-beta run-out lies on the path between the two cells
-            // around its horizontal distance, as far along as that distance.
+            // The flow's run-out (this path has no beta point) lies on the
+            // path between the two cells around its horizontal distance.
             const double s = f->GetFieldAsDouble("s_horizontal_m");
             std::size_t i = 1;
             while (i + 1 < axis.horizontal_m.size() && axis.horizontal_m[i] < s) ++i;
@@ -298,6 +298,57 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
         EXPECT_STREQ(f->GetFieldAsString("zone"), z ? swiss.classes[z - 1].name.c_str() : "none")
             << i;
     }
+}
+
+// The alpha-beta run-outs of the example path (a beta point, three sets of
+// four angles) as points on the path, as far along as their horizontal
+// distance, between the cells around it: the path bends, so both map axes
+// are interpolated.
+TEST(MapExportAlphaBeta, RunoutsBetweenTheCellsAroundTheirDistance) {
+    TempDir dir;
+    std::string text = read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
+    const std::string key = "Max_Time 100.0";
+    ASSERT_NE(text.find(key), std::string::npos);
+    text.replace(text.find(key), key.size(), "Max_Time 4.0");
+    std::string out;
+    ASSERT_EQ(run_torla(dir, text, out), 0) << out;
+    ASSERT_EQ(
+        run_in(dir.path(),
+               "(" + bin_dir() + "/torla-inspect run.res map -o run.gpkg --crs EPSG:21781 && " +
+                   bin_dir() + "/torla-inspect run.res summary --json > s.json)",
+               out),
+        0)
+        << out;
+    std::vector<double> expected;
+    const auto summary = nlohmann::json::parse(read_text(dir.file("s.json")));
+    for (const auto& set : summary.at("alpha_beta").at("sets"))
+        for (const auto& s : set.at("runout_s_horizontal_m"))
+            if (!s.is_null()) expected.push_back(s.get<double>());
+    ASSERT_GE(expected.size(), 6u);
+
+    ResultData r;
+    ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
+    const TrackAxis axis = track_axis(r.geometry);
+    Dataset ds = open_vector(dir.file("run.gpkg"));
+    ASSERT_TRUE(ds);
+    std::vector<double> seen;
+    for (auto& f : *ds->GetLayerByName("runouts")) {
+        if (std::string(f->GetFieldAsString("kind")) != "alpha_beta") continue;
+        const double s = f->GetFieldAsDouble("s_horizontal_m");
+        seen.push_back(s);
+        std::size_t i = 1;
+        while (i + 1 < axis.horizontal_m.size() && axis.horizontal_m[i] < s) ++i;
+        const double w =
+            (s - axis.horizontal_m[i - 1]) / (axis.horizontal_m[i] - axis.horizontal_m[i - 1]);
+        ASSERT_GT(w, 0.0) << s;
+        const GeometryRow &a = r.geometry[i - 1], &b = r.geometry[i];
+        const OGRPoint* at = f->GetGeometryRef()->toPoint();
+        EXPECT_NEAR(at->getX(), a.aux2 + w * (b.aux2 - a.aux2), 1e-6) << s;
+        EXPECT_NEAR(at->getY(), a.aux6 + w * (b.aux6 - a.aux6), 1e-6) << s;
+    }
+    std::sort(expected.begin(), expected.end());
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, expected);
 }
 
 // Refusals: the arguments, a piece of the message, the status.
