@@ -184,6 +184,7 @@ TEST(HeightsFile, DamagedFilesAreRefused) {
         {40, "", "at byte 36: the header is cut short"},
         {good.size() - 1, "",
          "at byte 108: 111 bytes follow the header where 3 cells and 2 heights take 112"},
+        {heights_at, f64(-0.5), "height 1 is not a rising finite height"},
         {heights_at, f64(6.0), "height 2 is not a rising finite height"},
         {heights_at + 16 + 8, f64(-1.0),
          "the peak of cell 0, height 2 is not a finite pressure of 0 or more"},
