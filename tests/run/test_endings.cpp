@@ -155,10 +155,11 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
     EXPECT_LT(arrival[20].get<double>(), arrival[36].get<double>());
 }
 
-// A release from the top cell: the window's upstream edge empties it, and the
-// record counts what that took (about 0.6 % of the mass here). The balance
-// closes to 1e-3, not to the 2e-5 above: with snow in the top two cells the
-// scheme itself loses about 6e-4 of the mass over this run.
+// A release in the top cells, which the flow model never simulates (the run
+// warns): the window's upstream edge empties them, and the record counts what
+// that took (about 0.6 % of the mass here). The balance closes to 1e-3, not to
+// the 2e-5 above: with snow in the top two cells the scheme itself loses about
+// 6e-4 of the mass over this run.
 TEST_F(Endings, TheBalanceCountsTheTopCellEmptiedByTheWindowEdge) {
     ASSERT_EQ(run(track(40, "Max_Time 30\nDump_Interval 3\n", 0, 3)), kStatusComplete) << out_;
     const json rec = record();
