@@ -95,8 +95,9 @@ private:
 // track, otherwise only over the release cells at its top. The state is
 // completed as the driver's start-up completes it: window over all cells,
 // cleared sink_prev, form factors, gravity and the first Courant step.
-void build_state(ModelState& s, int n, bool flow_everywhere, bool zero_thresholds,
+void build_state(ModelState& s, int n, bool baseline, bool flow_everywhere, bool zero_thresholds,
                  bool robust = false, bool heights = false) {
+    if (baseline) use_wide_lanes(s.window, false), use_height_lanes(s.heights, 2);
     RunParameters& p = s.par;
     if (robust) p.Numerics = "robust";
     if (heights) p.Height_Peaks = "on";
@@ -176,13 +177,13 @@ bool passes(ModelState& s, int count, double& cells) {
 
 // (a) ns per interior cell per pass with the window over the whole track;
 // returns the median.
-double bench_whole_window(int n, int warmup, int timed, int reps, bool robust) {
+double bench_whole_window(int n, int warmup, int timed, int reps, bool robust, bool baseline) {
     std::vector<double> ns;
     double window = 0;
     unsigned long long hash = 0;
     for (int r = 0; r < reps; ++r) {
         ModelState s;
-        build_state(s, n, true, true, robust);
+        build_state(s, n, baseline, true, true, robust);
         double cells = 0;
         bool ok;
         double elapsed;
@@ -214,7 +215,7 @@ double bench_whole_window(int n, int warmup, int timed, int reps, bool robust) {
 // (b) time per pass for one short avalanche on tracks of different length;
 // last the longest track once more with the whole-matrix copies, for
 // comparison.
-void bench_track_lengths(int passes_per_run, int reps) {
+void bench_track_lengths(int passes_per_run, int reps, bool baseline) {
     struct Track {
         int n;
         bool full_copies;
@@ -230,7 +231,7 @@ void bench_track_lengths(int passes_per_run, int reps) {
         double window = 0;
         for (int r = 0; r < reps; ++r) {
             ModelState s;
-            build_state(s, track.n, false, false);
+            build_state(s, track.n, baseline, false, false);
             s.window.full_copies = track.full_copies;
             double cells = 0;
             double t_first, t_rest;
@@ -272,12 +273,12 @@ double cpu_seconds() {
 // (d) what the run record's bookkeeping costs: the same run, a release on
 // a 2,000-cell track with a dump every second for 120 s, with and without
 // it, in processor time.
-void bench_record(int reps) {
+void bench_record(int reps, bool baseline) {
     std::vector<double> with, without;
     for (int r = 0; r < reps; ++r)
         for (bool keep : {true, false}) {
             ModelState s;
-            build_state(s, 2000, false, false);
+            build_state(s, 2000, baseline, false, false);
             s.par.Max_Time = 120.0;
             s.clock.next_dump_time = 0.0;
             s.history.keep = keep;
@@ -306,13 +307,15 @@ void bench_record(int reps) {
 // of ten passes each, so that both meet the same load of the machine
 // (which is shared); each figure is the median over the runs of the
 // processor time per pass, and the median of the runs' own ratios.
-void bench_heights(int timed, int reps, bool everywhere) {
+void bench_heights(int timed, int reps, bool everywhere, bool baseline) {
     constexpr int kTurn = 10;
     std::vector<double> with, without;
+    int lanes = 0;
     for (int r = 0; r < reps; ++r) {
         ModelState on, off;
-        build_state(on, 2000, everywhere, everywhere, false, true);
-        build_state(off, 2000, everywhere, everywhere, false, false);
+        build_state(on, 2000, baseline, everywhere, everywhere, false, true);
+        build_state(off, 2000, baseline, everywhere, everywhere, false, false);
+        lanes = on.heights.lanes;
         double cells = 0, t_on = 0, t_off = 0;
         {
             QuietStdout quiet;
@@ -344,7 +347,7 @@ void bench_heights(int timed, int reps, bool everywhere) {
         "(e) peaks over height, 7 heights (%d cells side by side), %s, %d passes x %d runs:\n"
         "    %.1f us per pass with them, %.1f us without: %+.1f %% (ratio %.3f)\n"
         "    each run's ratio: median %.3f, middle half %.3f to %.3f\n    runs with: ",
-        height_lanes(),
+        lanes,
         everywhere ? "whole window of 2,000 cells flowing (every peak rises)"
                    : "a release of 25 cells on 2,000 (the window follows it)",
         timed, reps, a, b, 100.0 * (a - b) / b, a / b, median(ratio), ratio[n / 4],
@@ -480,36 +483,36 @@ int main(int argc, char** argv) {
     // --quick: fewer passes and runs; --baseline: the flow loops without
     // AVX2 even where the processor has it (the peaks over height too); a, b,
     // c, d or e: only that measurement.
-    bool quick = false;
+    bool quick = false, baseline = false;
     std::string only;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--quick") == 0)
             quick = true;
         else if (std::strcmp(argv[k], "--baseline") == 0)
-            torla::use_wide_lanes(false), torla::use_height_lanes(2);
+            baseline = true;
         else
             only += argv[k];
     }
     const auto wanted = [&](char c) { return only.empty() || only.find(c) != std::string::npos; };
     const int reps = quick ? 3 : 7;
     std::printf("TORLA benchmark (one core; medians of %d runs; flow loops %s)\n\n", reps,
-                torla::wide_lanes() ? "with AVX2" : "baseline x86-64");
+                !baseline && torla::processor_runs_wide_lanes() ? "with AVX2" : "baseline x86-64");
     // A long path of 2,000 cells (5 km at 2.5 m), and 20,000 cells, whose
     // state no longer fits the processor's second-level cache.
     if (wanted('a'))
         for (int n : {2000, 20000}) {
             const int timed = quick ? 50 : 200;
-            const double standard = torla::bench_whole_window(n, 20, timed, reps, false);
-            const double robust = torla::bench_whole_window(n, 20, timed, reps, true);
+            const double standard = torla::bench_whole_window(n, 20, timed, reps, false, baseline);
+            const double robust = torla::bench_whole_window(n, 20, timed, reps, true, baseline);
             std::printf("    robust / standard, %d cells: %.2f per interior cell per pass\n\n", n,
                         robust / standard);
         }
-    if (wanted('b')) torla::bench_track_lengths(quick ? 200 : 1000, reps);
+    if (wanted('b')) torla::bench_track_lengths(quick ? 200 : 1000, reps, baseline);
     if (wanted('c')) torla::bench_example(reps);
-    if (wanted('d')) torla::bench_record(reps);
+    if (wanted('d')) torla::bench_record(reps, baseline);
     if (wanted('e'))
         for (bool everywhere : {true, false})
-            torla::bench_heights(quick ? 100 : 400, 3 * reps, everywhere);
+            torla::bench_heights(quick ? 100 : 400, 3 * reps, everywhere, baseline);
     if (wanted('f')) torla::bench_example_heights(quick ? 5 : 31);
     return 0;
 }

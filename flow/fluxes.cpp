@@ -104,7 +104,7 @@ FluxRow flux_row(const RunParameters& par, const RunConstants& k, const FormFact
 }
 
 void compute_fluxes(ModelState& s) {
-    if (wide_lanes())
+    if (s.window.wide_lanes)
         interior_fluxes_wide(s);
     else
         interior_fluxes<Pair>(s);

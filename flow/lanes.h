@@ -11,12 +11,14 @@
 #include <cstring>
 #include <type_traits>
 
+#include "model/processor.h"
+
 namespace torla {
 
 // Pairs fill the registers of the baseline x86-64 instruction set (SSE2);
 // Quads those of AVX2. The loops that gain from Quads are built twice, for
 // the baseline with Pairs and, marked TORLA_WIDE, for AVX2 with Quads, and
-// wide_lanes() says which to run. Both give the same numbers: the same
+// the state's window.wide_lanes says which to run. Both give the same numbers: the same
 // IEEE operations on every lane (no fused multiply-add: AVX2 alone does
 // not enable it, and -ffp-contract=off rules it out anyway). Quads never
 // cross a translation unit, so the ABI warning about passing them between
@@ -27,17 +29,14 @@ using Quad = double __attribute__((vector_size(4 * sizeof(double))));
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define TORLA_WIDE __attribute__((target("avx2")))
-inline constexpr bool kWideBuilt = true;
 #else
 #define TORLA_WIDE
-inline constexpr bool kWideBuilt = false;
 #endif
 
-// True when the AVX2 versions run: by default when they were built and the
-// processor has AVX2.
-bool wide_lanes();
-// Chooses the versions: wide only where possible (for comparing the two).
-void use_wide_lanes(bool wide);
+struct Window;
+// Chooses the versions a state's passes run: wide only where the processor
+// runs them (for comparing the two); returns the choice taken.
+bool use_wide_lanes(Window& w, bool wide);
 
 // Number of lanes of T (1 for double).
 template <class T>

@@ -82,7 +82,7 @@ LayerVariables recover_cell(const RunParameters& par, const RunConstants& k, con
 }
 
 void recover_layer_variables(ModelState& s) {
-    if (wide_lanes())
+    if (s.window.wide_lanes)
         recover_window_wide(s);
     else
         recover_window<Pair>(s);

@@ -234,14 +234,14 @@ RobustCell robust_cell(const RunParameters& par, const RunConstants& k, const Fo
 void compute_robust_fluxes(ModelState& s) {
     // The window's edge cells have no signal speed and no diffusivity.
     for (int i : {s.window.first_active, 0, s.window.last_active - 1}) s.robust.cells[i] = {};
-    if (wide_lanes())
+    if (s.window.wide_lanes)
         interior_robust_rows_wide(s);
     else
         interior_robust_rows<Pair>(s);
 }
 
 double robust_wave_speed(const ModelState& s) {
-    return wide_lanes() ? window_wave_speed_wide(s) : window_wave_speed<Pair>(s);
+    return s.window.wide_lanes ? window_wave_speed_wide(s) : window_wave_speed<Pair>(s);
 }
 
 HllWeights hll_weights(double slowest, double fastest) {

@@ -148,7 +148,7 @@ TORLA_WIDE void interior_source_terms_wide(ModelState& s, double dt, double beta
 }
 
 void source_terms_weighted(ModelState& s, double dt, double beta) {
-    if (wide_lanes())
+    if (s.window.wide_lanes)
         interior_source_terms_wide(s, dt, beta);
     else
         interior_source_terms<Pair>(s, dt, beta);

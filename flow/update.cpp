@@ -240,7 +240,7 @@ double general_update(const UpdateInputs& in, const UpwindChoice& c, double step
 }
 
 double advance_interior(ModelState& s, double step) {
-    return wide_lanes() ? advance_interior_wide(s, step) : advance_with<Pair>(s, step);
+    return s.window.wide_lanes ? advance_interior_wide(s, step) : advance_with<Pair>(s, step);
 }
 
 void rescale_interior(ModelState& s, double taken, double step) {

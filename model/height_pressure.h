@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/parameters.h"
+#include "model/processor.h"
 
 namespace torla {
 
@@ -99,6 +100,9 @@ struct HeightPeaks {
     // The run's profile, taken at the first fold (the parameters are fixed by then).
     HeightProfile profile{};
     bool profile_taken = false;
+    // Cells a pass folds side by side (output/height_lanes.h): 4 where the
+    // processor has AVX2, else 2; the peaks are the same either way.
+    int lanes = processor_runs_wide_lanes() ? 4 : 2;
     long long passes = 0;    // passes folded in
     long long dumps = 0;     // dump records folded in
     double last_time = 0.0;  // s, of the latest state folded in

@@ -21,6 +21,7 @@
 
 #include "model/height_pressure.h"
 #include "model/parameters.h"
+#include "model/processor.h"
 #include "model/quantities.h"
 #include "model/runout.h"
 #include "model/scheme.h"
@@ -211,6 +212,9 @@ struct Window {
     // When true, the copies of a pass cover whole matrices (the reference
     // behaviour) instead of the changed rows.
     bool full_copies = false;
+    // When true, the flow loops run their AVX2 versions (flow/lanes.h): by
+    // default where the processor has them; both give the same numbers.
+    bool wide_lanes = processor_runs_wide_lanes();
 };
 
 // Simulated time and the dump schedule.

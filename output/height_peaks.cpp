@@ -143,9 +143,6 @@ template <class V>
     for (; i < last; ++i) fold_cell(r, prof, i, cell_layers(ly, i, air), time);
 }
 
-using FoldWindow = void (*)(HeightPeaks&, const HeightProfile&, const Layers&, double, int, int,
-                            double);
-
 template <class V>
 void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly, double air,
                     int first, int last, double time) {
@@ -161,17 +158,6 @@ __attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp,
 }
 #endif
 
-// The widest lanes the processor runs.
-int widest_height_lanes() {
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-    if (__builtin_cpu_supports("avx2")) return 4;
-#endif
-    return 2;
-}
-
-FoldWindow g_fold = nullptr;
-int g_lanes = 0;
-
 const HeightProfile& run_profile(ModelState& s) {
     HeightPeaks& hp = s.heights;
     if (!hp.profile_taken)
@@ -182,21 +168,18 @@ const HeightProfile& run_profile(ModelState& s) {
 
 }  // namespace
 
-int use_height_lanes(int lanes) {
-    const int widest = widest_height_lanes();
-    const int chosen = lanes <= 0 || lanes > widest ? widest : lanes >= 4 ? 4 : 2;
-    g_fold = chosen == 4 ? fold_window_as<HeightQuad> : fold_window_as<HeightPair>;
-    return g_lanes = chosen;
+int use_height_lanes(HeightPeaks& hp, int lanes) {
+    const int widest = kWideBuilt && processor_runs_wide_lanes() ? 4 : 2;
+    return hp.lanes = lanes <= 0 || lanes > widest ? widest : lanes >= 4 ? 4 : 2;
 }
 
-int height_lanes() { return g_lanes ? g_lanes : use_height_lanes(0); }
-
 void update_height_peaks(ModelState& s, double time) {
-    if (!g_fold) use_height_lanes(0);
     const HeightProfile& prof = run_profile(s);
     const int first = std::max(s.window.first_active, 0),
               last = std::min<int>(s.window.last_active, s.n_cells);
-    g_fold(s.heights, prof, s.layers, s.par.Air_Density, first, last, time);
+    (s.heights.lanes == 4 ? fold_window_as<HeightQuad>
+                          : fold_window_as<HeightPair>)(s.heights, prof, s.layers,
+                                                        s.par.Air_Density, first, last, time);
     ++s.heights.passes;
     s.heights.last_time = std::max(s.heights.last_time, time);
 }

@@ -28,12 +28,10 @@ void update_peaks(ModelState& s);
 void update_height_peaks(ModelState& s, double time);
 void fold_dump_heights(ModelState& s);
 std::string write_run_heights(const ModelState& s);
-// How many cells a pass folds side by side: 2 (baseline x86-64) or 4
-// (AVX2), at most what the processor runs; 0 (the default) the most it
-// runs. Both give the same peaks. Returns the number chosen; the other
-// the number in use.
-int use_height_lanes(int lanes);
-int height_lanes();
+// How many cells a pass folds side by side (hp.lanes): 2 (baseline x86-64)
+// or 4 (AVX2), at most what the processor runs; 0 the most it runs (the
+// default). Both give the same peaks. Returns the number chosen.
+int use_height_lanes(HeightPeaks& hp, int lanes);
 
 // Writes the run record (at path, or <result>.json) for a run that ended
 // with status at the wall-clock time ended (s since the epoch). Returns ""

@@ -46,18 +46,17 @@ std::string stdout_of(F&& f) {
 // The same number bit for bit.
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Runs f once per available version of the flow loops (baseline, then AVX2
-// where the machine has it); the wide lanes are on again afterwards.
+// Runs f(wide) once per available version of the flow loops (baseline, then
+// AVX2 where the machine has it); f runs its states' passes with
+// use_wide_lanes(s.window, wide).
 class LaneVersions : public testing::Test {
 protected:
-    void TearDown() override { use_wide_lanes(true); }
     template <class F>
     void each_version(F f) {
         for (bool wide : {false, true}) {
-            use_wide_lanes(wide);
-            if (wide && !wide_lanes()) continue;  // no AVX2 here
+            if (wide && !processor_runs_wide_lanes()) continue;  // no AVX2 here
             SCOPED_TRACE(wide ? "AVX2 version" : "baseline version");
-            f();
+            f(wide);
         }
     }
 };
@@ -163,15 +162,16 @@ int compare_passes(int passes, PassMode mode_a, PassMode mode_b, Prepare prepare
     b.window.full_copies = mode_b.full_copies;
     release_on_incline(a, 120, dir.file("a.res"));
     release_on_incline(b, 120, dir.file("b.res"));
-    const auto pass = [](ModelState& s, PassMode mode, bool& go) {
-        use_wide_lanes(mode.wide);
+    use_wide_lanes(a.window, mode_a.wide);
+    use_wide_lanes(b.window, mode_b.wide);
+    const auto pass = [](ModelState& s, bool& go) {
         return stdout_of([&] { go = pass_goes_on(s); });
     };
     int k = 0;
     for (bool go_a = true, go_b = true; k < passes && go_a; ++k) {
         prepare(a, k);
         prepare(b, k);
-        const std::string said_a = pass(a, mode_a, go_a), said_b = pass(b, mode_b, go_b);
+        const std::string said_a = pass(a, go_a), said_b = pass(b, go_b);
         EXPECT_EQ(go_a, go_b) << "pass " << k;
         EXPECT_EQ(said_a, said_b) << "pass " << k;
         const bool same = same_bits(a.U, b.U) && same_bits(a.U_prev, b.U_prev) &&
@@ -184,7 +184,6 @@ int compare_passes(int passes, PassMode mode_a, PassMode mode_b, Prepare prepare
         }
         if (!same || go_a != go_b) break;
     }
-    use_wide_lanes(true);
     EXPECT_EQ(read_text(dir.file("a.res")), read_text(dir.file("b.res")));
     std::fclose(a.files.log);
     std::fclose(b.files.log);

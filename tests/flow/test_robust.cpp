@@ -95,10 +95,11 @@ FluxInputs inputs_of(const ModelState& s, int i) {
 }
 
 TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
-    each_version([&] {
+    each_version([&](bool wide) {
         for (int last = 5; last <= 24; ++last) {  // interiors of 2 to 21 cells
             ModelState s;
             scramble(s, 24, 500 + last);
+            use_wide_lanes(s.window, wide);
             s.window.first_active = 1;
             s.window.last_active = last;
             std::fill(s.robust.cells.begin(), s.robust.cells.end(),

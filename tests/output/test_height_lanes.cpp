@@ -105,9 +105,9 @@ bool same_peaks(const ModelState& s, const PlainPeaks& p) {
 // four cells side by side.
 TEST(HeightLanes, RunGivesThePeaksOfThePlainFold) {
     for (int lanes : {2, 4}) {
-        if (use_height_lanes(lanes) != lanes) continue;  // a processor without AVX2
         test::TempDir dir;
         ModelState s;
+        if (use_height_lanes(s.heights, lanes) != lanes) continue;  // a processor without AVX2
         s.par.Height_Peaks = "on";
         s.par.Peak_Heights = "0,0.5,1,2,4,8,12,16";
         test::release_on_incline(s, 121, dir.file("r.res"));
@@ -126,7 +126,6 @@ TEST(HeightLanes, RunGivesThePeaksOfThePlainFold) {
         EXPECT_GT(rises, 100) << lanes << " lanes";
         std::fclose(s.files.log);
     }
-    use_height_lanes(0);
 }
 
 // Passes over a hand-made track of 11 cells, with the default and the
@@ -156,8 +155,8 @@ TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
                                  {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}};
     for (const auto& profile : profiles)
         for (int lanes : {2, 4}) {
-            if (use_height_lanes(lanes) != lanes) continue;
             ModelState s;
+            if (use_height_lanes(s.heights, lanes) != lanes) continue;
             s.par.Height_Peaks = "on";
             s.par.Peak_Heights = "0,1,2,5,10,15,20,30";
             ProfileCoefficients& c = s.par.profile;
@@ -187,7 +186,6 @@ TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
                     << lanes << " lanes, profile " << profile[0] << ", pass " << pass;
             }
         }
-    use_height_lanes(0);
 }
 
 }  // namespace
