@@ -26,6 +26,14 @@ std::string cell(const std::optional<double>& v, int digits = 6) {
     return v ? number_text(*v, digits) : std::string("-");
 }
 
+// The difference of two run-out angles as the text gives it: to 1e-4 deg,
+// finer than the angles' five digits, so that two angles of the same place
+// worked out along different lines read as 0 rather than as round-off.
+double angle_difference_text(double model_deg, double observed_deg) {
+    const double d = std::round((model_deg - observed_deg) * 1e4) / 1e4;
+    return d == 0.0 ? 0.0 : d;
+}
+
 void write_cover_text(std::ostream& o, const CoverScore& c) {
     o << "Covered:      true positive " << number_text(c.tp_m, 6) << " m, false positive "
       << number_text(c.fp_m, 6) << " m, false negative " << number_text(c.fn_m, 6)
@@ -59,7 +67,8 @@ void write_score_text(std::ostream& o, const Observations& obs, const Score& s) 
             o << "Run-out:      difference " << cell(i.difference) << " m; angle from the top "
               << number_text(*i.angle_model_deg, 5) << " deg (model), "
               << number_text(*i.angle_observed_deg, 5) << " deg (observed), difference "
-              << number_text(*i.angle_model_deg - *i.angle_observed_deg, 4) << " deg\n";
+              << number_text(angle_difference_text(*i.angle_model_deg, *i.angle_observed_deg), 4)
+              << " deg\n";
     if (s.cover) write_cover_text(o, *s.cover);
     o << "Misfit:       " << number_text(s.misfit, 6) << " (mean of min(|z|, "
       << number_text(kMisfitZCap) << ")^2 over " << s.items.size() << " observations)\n";

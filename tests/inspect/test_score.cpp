@@ -481,19 +481,30 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
 }
 
 // The run-out's line gives its angles to five significant digits and their
-// difference to four.
+// difference to four, no finer than 1e-4 deg: the same place reached along
+// two lines of arithmetic differs by 0, not by round-off.
 TEST(Score, TheRunoutLineGivesItsAnglesToFiveDigits) {
-    inspect::Score s;
-    inspect::ScoreItem item("runout", "p3", "m");
-    item.s_horizontal_m = item.observed = 1000.0, item.model = 1020.25, item.difference = 20.25;
-    item.angle_model_deg = 26.56505118, item.angle_observed_deg = 27.12345678;
-    s.items = {item};
-    std::ostringstream o;
-    inspect::write_score_text(o, Observations{}, s);
-    EXPECT_NE(o.str().find("Run-out:      difference 20.25 m; angle from the top 26.565 deg "
-                           "(model), 27.123 deg (observed), difference -0.5584 deg\n"),
-              std::string::npos)
-        << o.str();
+    const struct {
+        double model_deg, observed_deg;
+        const char* line;
+    } cases[] = {
+        {26.56505118, 27.12345678,
+         "angle from the top 26.565 deg (model), 27.123 deg (observed), difference -0.5584 deg\n"},
+        {26.56505118, 26.56505118 + 7.1e-15,
+         "angle from the top 26.565 deg (model), 26.565 deg (observed), difference 0 deg\n"},
+    };
+    for (const auto& c : cases) {
+        inspect::Score s;
+        inspect::ScoreItem item("runout", "p3", "m");
+        item.s_horizontal_m = item.observed = 1000.0, item.model = 1020.25, item.difference = 20.25;
+        item.angle_model_deg = c.model_deg, item.angle_observed_deg = c.observed_deg;
+        s.items = {item};
+        std::ostringstream o;
+        inspect::write_score_text(o, Observations{}, s);
+        EXPECT_NE(o.str().find(std::string("Run-out:      difference 20.25 m; ") + c.line),
+                  std::string::npos)
+            << o.str();
+    }
 }
 
 TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
