@@ -198,14 +198,14 @@ std::string score_pressures(const ResultTables& r, const RunView& v, const Obser
         const std::string what = "[[pressure]] " + std::to_string(k + 1);
         if (std::string err = locate(r, v.axis, obs, o.at, what, item); !err.empty()) return err;
         item.height_m = o.height_m;
-        const double p =
-            at_position(v.axis.horizontal_m, peak_values(r, o.quantity), *item.s_horizontal_m);
         if (at_height) {
             if (std::string err =
                     pressure_at_observed_height(result_path, v, *o.height_m, data, item);
                 !err.empty())
                 return err;
-        } else if (std::isfinite(p)) {
+        } else if (const double p = at_position(v.axis.horizontal_m, peak_values(r, o.quantity),
+                                                *item.s_horizontal_m);
+                   std::isfinite(p)) {
             item.model = p;
         } else {
             item.note = "the peak table holds no value here";
