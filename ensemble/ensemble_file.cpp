@@ -282,6 +282,93 @@ std::string read_ensemble_file(const std::string& path, EnsembleFile& ens) {
     return parse_ensemble_file(path, text, ens);
 }
 
+namespace {
+
+// Where the file says `members' (line and column; 0 when it does not).
+struct MembersAt {
+    int line = 0, column = 0;
+};
+
+// One key outside any section: base, members, sampling or seed.
+std::string read_top_key(const TomlEntry& e, EnsembleFile& ens, MembersAt& members_at) {
+    const TomlValue& v = e.value;
+    if (e.key == "base") {
+        if (v.kind != TomlValue::kString || v.text.empty())
+            return at(e, "`base' names the command file as a string");
+        ens.base = v.text;
+    } else if (e.key == "members") {
+        if (v.kind != TomlValue::kNumber || !v.integer)
+            return at(e, "`members' must be a whole number");
+        if (v.number < 1) return at(e, "`members' must be at least 1");
+        if (v.number > 1e6) return at(e, "`members' must be at most 1000000");
+        ens.members = static_cast<int>(v.number);
+        members_at = {e.line, e.column};
+    } else if (e.key == "sampling") {
+        if (v.kind == TomlValue::kString && v.text == "grid")
+            ens.sampling = Sampling::kGrid;
+        else if (v.kind == TomlValue::kString && v.text == "latin-hypercube")
+            ens.sampling = Sampling::kLatinHypercube;
+        else if (v.kind == TomlValue::kString && v.text == "random")
+            ens.sampling = Sampling::kRandom;
+        else
+            return at(e, "`sampling' is \"grid\", \"latin-hypercube\" or \"random\"");
+    } else if (e.key == "seed") {
+        if (v.kind != TomlValue::kNumber || !v.integer || v.number < 0 ||
+            v.number > 9007199254740992.0)
+            return at(e, "`seed' must be a whole number from 0 to 2^53");
+        ens.seed = static_cast<uint64_t>(v.number);
+    } else {
+        return at(e, "unknown key `" + e.key + "'");
+    }
+    return "";
+}
+
+// One entry of a section: [vary], [thresholds] or [zones].
+std::string read_section_entry(const TomlEntry& e, EnsembleFile& ens) {
+    if (e.section == "vary") {
+        Variation var;
+        if (auto err = read_variation(e, var); !err.empty()) return err;
+        if (auto err = same_field(ens.vary, var); !err.empty()) return at(e, err);
+        ens.vary.push_back(std::move(var));
+    } else if (e.section == "thresholds") {
+        if (e.key == "p3") return read_thresholds(e, ens.p3_thresholds);
+        if (e.key == "p2") return read_thresholds(e, ens.p2_thresholds);
+        if (e.key == "at_height") return read_at_height(e, ens.at_height);
+        return at(e, "unknown threshold `" + e.key + "' (p2, p3 and at_height are known)");
+    } else if (e.section == "zones") {
+        return read_zones(e, ens.zones);
+    } else {
+        return at(e, "unknown section [" + e.section + "]");
+    }
+    return "";
+}
+
+// The member count: a grid's is its number of combinations (a `members'
+// given must agree); the other samplings need it given.
+std::string settle_members(EnsembleFile& ens, const MembersAt& members_at) {
+    const bool has_members = members_at.line != 0;
+    if (ens.sampling != Sampling::kGrid)
+        return has_members
+                   ? ""
+                   : "`members' is missing (latin-hypercube and random sampling draw that many)";
+    long long n = 1;
+    for (const auto& v : ens.vary) {
+        if (v.range)
+            return at(v.line, v.place,
+                      "`" + v.name + "' is a range; grid sampling takes listed values");
+        n *= static_cast<long long>(v.choices());
+        if (n > 1000000) return at(v.line, v.place, "the grid has more than 1000000 members");
+    }
+    if (has_members && n != ens.members)
+        return at(members_at.line, members_at.column,
+                  "`members' is " + std::to_string(ens.members) + " but the grid has " +
+                      std::to_string(n) + " combinations");
+    ens.members = static_cast<int>(n);
+    return "";
+}
+
+}  // namespace
+
 std::string parse_ensemble_file(const std::string& path, const std::string& text,
                                 EnsembleFile& ens) {
     ens = EnsembleFile{};
@@ -289,83 +376,15 @@ std::string parse_ensemble_file(const std::string& path, const std::string& text
     ens.text = text;
     std::vector<TomlEntry> entries;
     if (auto err = parse_toml(ens.text, entries); !err.empty()) return err;
-
-    int members_line = 0, members_column = 0;
-    bool has_base = false, has_members = false;
-    for (const auto& e : entries) {
-        const TomlValue& v = e.value;
-        if (e.section.empty()) {
-            if (e.key == "base") {
-                if (v.kind != TomlValue::kString || v.text.empty())
-                    return at(e, "`base' names the command file as a string");
-                ens.base = v.text;
-                has_base = true;
-            } else if (e.key == "members") {
-                if (v.kind != TomlValue::kNumber || !v.integer)
-                    return at(e, "`members' must be a whole number");
-                if (v.number < 1) return at(e, "`members' must be at least 1");
-                if (v.number > 1e6) return at(e, "`members' must be at most 1000000");
-                ens.members = static_cast<int>(v.number);
-                has_members = true;
-                members_line = e.line;
-                members_column = e.column;
-            } else if (e.key == "sampling") {
-                if (v.kind == TomlValue::kString && v.text == "grid")
-                    ens.sampling = Sampling::kGrid;
-                else if (v.kind == TomlValue::kString && v.text == "latin-hypercube")
-                    ens.sampling = Sampling::kLatinHypercube;
-                else if (v.kind == TomlValue::kString && v.text == "random")
-                    ens.sampling = Sampling::kRandom;
-                else
-                    return at(e, "`sampling' is \"grid\", \"latin-hypercube\" or \"random\"");
-            } else if (e.key == "seed") {
-                if (v.kind != TomlValue::kNumber || !v.integer || v.number < 0 ||
-                    v.number > 9007199254740992.0)
-                    return at(e, "`seed' must be a whole number from 0 to 2^53");
-                ens.seed = static_cast<uint64_t>(v.number);
-            } else {
-                return at(e, "unknown key `" + e.key + "'");
-            }
-        } else if (e.section == "vary") {
-            Variation var;
-            if (auto err = read_variation(e, var); !err.empty()) return err;
-            if (auto err = same_field(ens.vary, var); !err.empty()) return at(e, err);
-            ens.vary.push_back(std::move(var));
-        } else if (e.section == "thresholds") {
-            if (e.key == "p3") {
-                if (auto err = read_thresholds(e, ens.p3_thresholds); !err.empty()) return err;
-            } else if (e.key == "p2") {
-                if (auto err = read_thresholds(e, ens.p2_thresholds); !err.empty()) return err;
-            } else if (e.key == "at_height") {
-                if (auto err = read_at_height(e, ens.at_height); !err.empty()) return err;
-            } else {
-                return at(e, "unknown threshold `" + e.key + "' (p2, p3 and at_height are known)");
-            }
-        } else if (e.section == "zones") {
-            if (auto err = read_zones(e, ens.zones); !err.empty()) return err;
-        } else {
-            return at(e, "unknown section [" + e.section + "]");
-        }
-    }
+    MembersAt members_at;
+    for (const auto& e : entries)
+        if (auto err =
+                e.section.empty() ? read_top_key(e, ens, members_at) : read_section_entry(e, ens);
+            !err.empty())
+            return err;
     if (auto err = varies_height_peaks(ens); !err.empty()) return err;
-    if (!has_base) return "the ensemble file names no base command file (base = \"...\")";
-    if (ens.sampling == Sampling::kGrid) {
-        long long n = 1;
-        for (const auto& v : ens.vary) {
-            if (v.range)
-                return at(v.line, v.place,
-                          "`" + v.name + "' is a range; grid sampling takes listed values");
-            n *= static_cast<long long>(v.choices());
-            if (n > 1000000) return at(v.line, v.place, "the grid has more than 1000000 members");
-        }
-        if (has_members && n != ens.members)
-            return at(members_line, members_column,
-                      "`members' is " + std::to_string(ens.members) + " but the grid has " +
-                          std::to_string(n) + " combinations");
-        ens.members = static_cast<int>(n);
-    } else if (!has_members) {
-        return "`members' is missing (latin-hypercube and random sampling draw that many)";
-    }
+    if (ens.base.empty()) return "the ensemble file names no base command file (base = \"...\")";
+    if (auto err = settle_members(ens, members_at); !err.empty()) return err;
     namespace fs = std::filesystem;
     fs::path base = ens.base;
     if (base.is_relative()) base = fs::path(path).parent_path() / base;
