@@ -290,69 +290,52 @@ bool is_hash(const std::string& h) {
     return h.size() == 64 && h.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-}  // namespace
-
-std::string prepare(const std::string& ensemble_path, const std::string& dir,
-                    const std::string& bin_dir, Plan& plan, int jobs) {
-    plan = Plan{};
-    struct ScratchGuard {
-        ~ScratchGuard() { remove_scratch(); }
-    } guard;
-    // Refusals of the input (status 3), as opposed to files that cannot be written.
-    auto refuse = [&plan](std::string why) {
-        plan.refused = true;
-        return why;
-    };
-    if (auto err = read_ensemble_file(ensemble_path, plan.ensemble); !err.empty())
-        return refuse(ensemble_path + ": " + err);
-    EnsembleFile& ens = plan.ensemble;
+// The ensemble file and its base command file, read and checked before
+// anything is written, with what the output folder's name and the members'
+// number allow; "" or why the input is refused.
+std::string read_inputs(const std::string& ensemble_path, const std::string& abs_dir,
+                        const std::string& abs_bin, EnsembleFile& ens, BaseFile& base) {
+    if (auto err = read_ensemble_file(ensemble_path, ens); !err.empty())
+        return ensemble_path + ": " + err;
     std::string base_text;
     if (auto err = read_regular_file(ens.base_path, kMaxTextInput, base_text); !err.empty())
-        return refuse(ensemble_path + ": cannot read the base command file `" + ens.base_path +
-                      "': " + err);
-    BaseFile base;
+        return ensemble_path + ": cannot read the base command file `" + ens.base_path +
+               "': " + err;
     if (auto err = parse_base(base_text, base, ens.base_path); !err.empty())
-        return refuse(ens.base_path + ": not a valid command file: " + err);
+        return ens.base_path + ": not a valid command file: " + err;
     std::string heights;
     if (auto err = member_peak_heights(base, ens, heights); !err.empty())
-        return refuse(ensemble_path + ": " + err);
-    const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
-    const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
+        return ensemble_path + ": " + err;
     if (abs_dir.size() > kMaxFolderName)
-        return refuse(
-            "the output folder `" + abs_dir + "' has a name of " + std::to_string(abs_dir.size()) +
-            " characters; the members' information files hold it on a line, which allows " +
-            std::to_string(kMaxFolderName));
+        return "the output folder `" + abs_dir + "' has a name of " +
+               std::to_string(abs_dir.size()) +
+               " characters; the members' information files hold it on a line, which allows " +
+               std::to_string(kMaxFolderName);
     // What the members hold in memory while they are prepared (measured: 50
     // MB at 60000 members of one varied key, 19 MB at 20000): refused before
     // anything is written where it would not fit.
     const double bytes =
         static_cast<double>(ens.members) * (800.0 + 48.0 * static_cast<double>(ens.vary.size()));
     if (bytes > kMaxPlanBytes)
-        return refuse(ensemble_path + ": " + std::to_string(ens.members) + " members of " +
-                      std::to_string(ens.vary.size()) + " varied keys need about " +
-                      std::to_string(static_cast<long long>(bytes / 1048576)) +
-                      " MB to prepare, more than the " +
-                      std::to_string(static_cast<long long>(kMaxPlanBytes / 1048576)) +
-                      " MB allowed; split the ensemble");
+        return ensemble_path + ": " + std::to_string(ens.members) + " members of " +
+               std::to_string(ens.vary.size()) + " varied keys need about " +
+               std::to_string(static_cast<long long>(bytes / 1048576)) +
+               " MB to prepare, more than the " +
+               std::to_string(static_cast<long long>(kMaxPlanBytes / 1048576)) +
+               " MB allowed; split the ensemble";
     if (auto err = check_command_file(ens.base_path, abs_bin + "/knotline"); !err.empty())
-        return refuse(ens.base_path + ": not a valid command file: " + err);
-    plan.shared_grid = true;
-    for (const auto& v : ens.vary) plan.shared_grid = plan.shared_grid && !changes_grid(v);
+        return ens.base_path + ": not a valid command file: " + err;
+    return "";
+}
 
-    Folder top, members;
-    if (auto err = Folder::open(dir, true, top); !err.empty()) return err;
-    if (auto err = top.sub("members", true, members); !err.empty()) return err;
-    const std::string prefix = (plan.shared_grid ? abs_dir + "/grid" : abs_bin) + "/";
-
+// Every member of the plan, its command file's hash and its folder, with
+// a line of plan_text each; those whose folder does not already hold its
+// files as they should be are pending.
+std::vector<Pending> list_members(const BaseFile& base, const Folder& members,
+                                  const std::string& info, Plan& plan,
+                                  std::ostringstream& plan_text) {
+    const EnsembleFile& ens = plan.ensemble;
     const auto values = sample_members(ens);
-    std::ostringstream plan_text;
-    plan_text << "torla-ensemble plan\nbase " << ens.base_path << "\nshared_grid "
-              << plan.shared_grid << "\n";
-    // The members' files: only those not already right are written, and
-    // every command file written is checked the way torla reads it, in
-    // several processes at once.
-    const std::string info = "member.cmd\nmember.res\n" + prefix + "\n";
     std::vector<Pending> pending;
     for (int i = 0; i < ens.members; ++i) {
         Member m;
@@ -372,9 +355,45 @@ std::string prepare(const std::string& ensemble_path, const std::string& dir,
         plan_text << "member " << i << " " << m.hash << " " << m.folder << "\n";
         plan.members.push_back(std::move(m));
     }
-    if (auto err = write_members({&members, &plan, &base, info}, pending, jobs); !err.empty())
-        return err.find(": torla refuses its command file: ") != std::string::npos ? refuse(err)
-                                                                                   : err;
+    return pending;
+}
+
+}  // namespace
+
+std::string prepare(const std::string& ensemble_path, const std::string& dir,
+                    const std::string& bin_dir, Plan& plan, int jobs) {
+    plan = Plan{};
+    struct ScratchGuard {
+        ~ScratchGuard() { remove_scratch(); }
+    } guard;
+    const std::string abs_dir = fs::absolute(dir).lexically_normal().string();
+    const std::string abs_bin = fs::absolute(bin_dir).lexically_normal().string();
+    BaseFile base;
+    if (auto err = read_inputs(ensemble_path, abs_dir, abs_bin, plan.ensemble, base);
+        !err.empty()) {
+        plan.refused = true;  // a refusal of the input (status 3), not a file left unwritten
+        return err;
+    }
+    const EnsembleFile& ens = plan.ensemble;
+    plan.shared_grid = true;
+    for (const auto& v : ens.vary) plan.shared_grid = plan.shared_grid && !changes_grid(v);
+
+    Folder top, members;
+    if (auto err = Folder::open(dir, true, top); !err.empty()) return err;
+    if (auto err = top.sub("members", true, members); !err.empty()) return err;
+    const std::string prefix = (plan.shared_grid ? abs_dir + "/grid" : abs_bin) + "/";
+    std::ostringstream plan_text;
+    plan_text << "torla-ensemble plan\nbase " << ens.base_path << "\nshared_grid "
+              << plan.shared_grid << "\n";
+    // The members' files: only those not already right are written, and
+    // every command file written is checked the way torla reads it, in
+    // several processes at once.
+    const std::string info = "member.cmd\nmember.res\n" + prefix + "\n";
+    const std::vector<Pending> pending = list_members(base, members, info, plan, plan_text);
+    if (auto err = write_members({&members, &plan, &base, info}, pending, jobs); !err.empty()) {
+        plan.refused = err.find(": torla refuses its command file: ") != std::string::npos;
+        return err;
+    }
     if (plan.shared_grid)
         if (auto err = make_shared_grid(top, plan, abs_bin); !err.empty()) return err;
     if (stop_signal()) return "interrupted";
