@@ -272,10 +272,8 @@ Json json_record(JsonNumbers& jn, const ResultTables& r, const RunRecord& rec) {
     return j;
 }
 
-}  // namespace
-
-void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s,
-                        const RunRecord* record) {
+// The run, the track, the dumps the file holds and the flow's thresholds.
+void text_file(std::ostream& o, const ResultTables& r, const Summary& s) {
     const std::size_t records = s.front.size();
     o << "Problem:      " << plain_text(r.problem_name) << "\n";
     o << "Run:          " << plain_text(r.run_name) << "\n";
@@ -298,7 +296,10 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
              "small-step limit\n";
     o << "Thresholds:   suspension-layer pressure > " << number_text(s.thresholds.pressure_kpa, 6)
       << " kPa or saltation-layer depth > " << number_text(s.thresholds.depth_m, 6) << " m\n";
+}
 
+// How far the peaks reach.
+void text_runout(std::ostream& o, const ResultTables& r, const Summary& s) {
     if (!r.has_peak_table())
         o << "Run-out:      unknown without the peak table\n";
     else if (!s.runout_cell)
@@ -313,7 +314,10 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
           << ", saltation-layer depth to "
           << (s.runout_depth_cell ? cell_at(r, *s.runout_depth_cell) : "nowhere") << "\n";
     }
+}
 
+// Where the dumps show the front, and its largest speed between two of them.
+void text_front(std::ostream& o, const Summary& s) {
     const FrontSample* first = nullptr;
     const FrontSample* last = nullptr;
     for (const FrontSample& f : s.front)
@@ -338,6 +342,10 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
           << fixed_text(s.fastest->t1, 3) << " s\n";
     else
         o << "Front speed:  unknown, fewer than two dumps show a front\n";
+}
+
+// The largest pressures of each layer and at each height.
+void text_maxima(std::ostream& o, const ResultTables& r, const Summary& s) {
     if (s.max_salt_pressure)
         text_maximum(o, "Saltation-layer pressure:", "h2", *s.max_salt_pressure,
                      s.max_salt_pressure->h2);
@@ -353,6 +361,16 @@ void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s
               << fixed_text(r.geometry[m.cell].path_length, 1)
               << " m), t = " << fixed_text(m.time_s, 3) << " s\n";
     }
+}
+
+}  // namespace
+
+void write_summary_text(std::ostream& o, const ResultTables& r, const Summary& s,
+                        const RunRecord* record) {
+    text_file(o, r, s);
+    text_runout(o, r, s);
+    text_front(o, s);
+    text_maxima(o, r, s);
     if (record) text_record(o, r, *record);
 }
 
