@@ -135,6 +135,47 @@ void write_runouts(std::ostream& o, const ModelState& s, int status) {
     }
 }
 
+// One object per dump: its time, the window, the masses and the front.
+void write_dumps(std::ostream& o, const History& h) {
+    o << "[";
+    for (std::size_t d = 0; d < h.dumps.size(); ++d) {
+        const DumpSummary& u = h.dumps[d];
+        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << json_float(static_cast<float>(u.time))
+          << ", \"window\": [" << u.first << ", " << u.last
+          << "], \"mass_kg_per_m\": {\"cover\": " << json_number(u.cover)
+          << ", \"saltation\": " << json_number(u.saltation)
+          << ", \"suspension\": " << json_number(u.suspension)
+          << ", \"outflow\": " << json_number(u.outflow) << ", \"edges\": " << json_number(u.edges)
+          << "}, \"front\": ";
+        if (u.front < 0)
+            o << "null";
+        else
+            o << "{\"cell\": " << u.front
+              << ", \"path_length_m\": " << json_number(u.front_path_length) << "}";
+        o << "}";
+    }
+    o << (h.dumps.empty() ? "]" : "\n  ]");
+}
+
+// The peak table as it stood at the onset of instability, per quantity
+// (null without an onset).
+void write_peaks_before_onset(std::ostream& o, const ModelState& s) {
+    const History& h = s.history;
+    if (!h.onset || h.peaks_before_onset.empty()) {
+        o << "null";
+    } else {
+        o << "{";
+        const std::size_t cells = static_cast<std::size_t>(s.n_cells);
+        for (int q = 0; q < kResultQuantities; ++q) {
+            std::vector<double> column(cells);
+            for (std::size_t i = 0; i < cells; ++i) column[i] = h.peaks_before_onset[q * cells + i];
+            o << (q ? ",\n    " : "\n    ") << json_string(kQuantities[q].name) << ": "
+              << json_cells(column);
+        }
+        o << "\n  }";
+    }
+}
+
 void write_record(std::ostream& o, const ModelState& s, int status, double ended) {
     const History& h = s.history;
     const Names& n = s.names;
@@ -177,39 +218,12 @@ void write_record(std::ostream& o, const ModelState& s, int status, double ended
     o << ",\n  \"warnings\": [";
     for (std::size_t k = 0; k < h.warnings.size(); ++k)
         o << (k ? ", " : "") << json_string(h.warnings[k]);
-    o << "],\n  \"dumps\": [";
-    for (std::size_t d = 0; d < h.dumps.size(); ++d) {
-        const DumpSummary& u = h.dumps[d];
-        o << (d ? ",\n    " : "\n    ") << "{\"time_s\": " << json_float(static_cast<float>(u.time))
-          << ", \"window\": [" << u.first << ", " << u.last
-          << "], \"mass_kg_per_m\": {\"cover\": " << json_number(u.cover)
-          << ", \"saltation\": " << json_number(u.saltation)
-          << ", \"suspension\": " << json_number(u.suspension)
-          << ", \"outflow\": " << json_number(u.outflow) << ", \"edges\": " << json_number(u.edges)
-          << "}, \"front\": ";
-        if (u.front < 0)
-            o << "null";
-        else
-            o << "{\"cell\": " << u.front
-              << ", \"path_length_m\": " << json_number(u.front_path_length) << "}";
-        o << "}";
-    }
-    o << (h.dumps.empty() ? "],\n" : "\n  ],\n");
+    o << "],\n  \"dumps\": ";
+    write_dumps(o, h);
+    o << ",\n";
     o << "  \"arrival_time_s\": " << json_cells(h.arrival_time) << ",\n";
     o << "  \"peaks_before_onset\": ";
-    if (!h.onset || h.peaks_before_onset.empty()) {
-        o << "null";
-    } else {
-        o << "{";
-        const std::size_t cells = static_cast<std::size_t>(s.n_cells);
-        for (int q = 0; q < kResultQuantities; ++q) {
-            std::vector<double> column(cells);
-            for (std::size_t i = 0; i < cells; ++i) column[i] = h.peaks_before_onset[q * cells + i];
-            o << (q ? ",\n    " : "\n    ") << json_string(kQuantities[q].name) << ": "
-              << json_cells(column);
-        }
-        o << "\n  }";
-    }
+    write_peaks_before_onset(o, s);
     o << ",\n  \"runouts\": ";
     write_runouts(o, s, status);
     if (s.heights.on) {
