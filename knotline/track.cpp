@@ -50,36 +50,42 @@ double Track::direction_at(double s) const {
     return p.arc ? p.phi0 + p.turn * t / p.radius : p.phi0;
 }
 
-Track build_track(const FloatRows& points, double max_dev) {
+namespace {
+
+// The map points and the segments between them: segment i runs from point
+// i to point i + 1, len[i] long in the direction (ux[i], uy[i]).
+struct Segments {
+    std::vector<double> px, py, len, ux, uy;
+};
+
+Segments segments_of(const FloatRows& points) {
     const int n = points.rows;
-    Track track;
-    track.corners.assign(n, Corner{});
-    track.stations.assign(n, 0.0);
-
-    std::vector<double> px(n), py(n);
+    Segments g{std::vector<double>(n), std::vector<double>(n), std::vector<double>(n - 1),
+               std::vector<double>(n - 1), std::vector<double>(n - 1)};
     for (int i = 0; i < n; ++i) {
-        px[i] = points[i][0];
-        py[i] = points[i][1];
+        g.px[i] = points[i][0];
+        g.py[i] = points[i][1];
     }
-    // Segment i runs from point i to point i + 1.
-    std::vector<double> len(n - 1), ux(n - 1), uy(n - 1);
     for (int i = 0; i + 1 < n; ++i) {
-        const double dx = px[i + 1] - px[i], dy = py[i + 1] - py[i];
-        len[i] = std::hypot(dx, dy);
-        ux[i] = dx / len[i];
-        uy[i] = dy / len[i];
+        const double dx = g.px[i + 1] - g.px[i], dy = g.py[i + 1] - g.py[i];
+        g.len[i] = std::hypot(dx, dy);
+        g.ux[i] = dx / g.len[i];
+        g.uy[i] = dy / g.len[i];
     }
+    return g;
+}
 
-    // Radius of each corner arc. An arc of radius R tangent to two segments
-    // that turn by theta lies R (sec(theta/2) - 1) from the corner and
-    // touches each segment R tan(theta/2) from it. The largest radius that
-    // keeps the first within max_dev and the second within half of the
-    // shorter segment is taken (half, so that the arcs of neighbouring
-    // corners never overlap).
+// Radius of each corner arc. An arc of radius R tangent to two segments
+// that turn by theta lies R (sec(theta/2) - 1) from the corner and touches
+// each segment R tan(theta/2) from it. The largest radius that keeps the
+// first within max_dev and the second within half of the shorter segment is
+// taken (half, so that the arcs of neighbouring corners never overlap).
+void round_corners(const Segments& g, double max_dev, std::vector<Corner>& corners) {
+    const int n = static_cast<int>(corners.size());
     for (int i = 1; i + 1 < n; ++i) {
-        Corner& c = track.corners[i];
-        const double cross = ux[i - 1] * uy[i] - uy[i - 1] * ux[i];
-        const double dot = ux[i - 1] * ux[i] + uy[i - 1] * uy[i];
+        Corner& c = corners[i];
+        const double cross = g.ux[i - 1] * g.uy[i] - g.uy[i - 1] * g.ux[i];
+        const double dot = g.ux[i - 1] * g.ux[i] + g.uy[i - 1] * g.uy[i];
         c.angle = std::atan2(cross, dot);
         if (std::fabs(c.angle) < kInLine) continue;
         const double half = 0.5 * std::fabs(c.angle);
@@ -87,28 +93,50 @@ Track build_track(const FloatRows& points, double max_dev) {
         const double q = std::sin(0.5 * half);
         const double sec_minus_1 = 2.0 * q * q / std::cos(half);
         const double r_dev = max_dev / sec_minus_1;
-        const double r_seg = 0.5 * std::min(len[i - 1], len[i]) / std::tan(half);
+        const double r_seg = 0.5 * std::min(g.len[i - 1], g.len[i]) / std::tan(half);
         c.radius = std::min(r_dev, r_seg);
         c.tangent = c.radius * std::tan(half);
         c.deviation = c.radius * sec_minus_1;
     }
+}
 
-    // Chain the pieces: along segment i a line from the end of the arc of
-    // corner i to the start of the arc of corner i + 1, then that arc.
+// The arc of corner i + 1, which segment i leads into, starting at distance s.
+Piece corner_arc(const Segments& g, const Corner& c, int i, double s) {
+    Piece p;
+    p.arc = true;
+    p.s0 = s;
+    p.length = c.radius * std::fabs(c.angle);
+    p.x0 = g.px[i + 1] - c.tangent * g.ux[i];
+    p.y0 = g.py[i + 1] - c.tangent * g.uy[i];
+    p.phi0 = std::atan2(g.uy[i], g.ux[i]);
+    p.radius = c.radius;
+    p.turn = c.angle > 0.0 ? 1.0 : -1.0;
+    // The centre lies on the inner side: left of the direction for a
+    // counter-clockwise turn, right of it for a clockwise one.
+    p.cx = p.x0 - p.turn * c.radius * g.uy[i];
+    p.cy = p.y0 + p.turn * c.radius * g.ux[i];
+    p.alpha0 = std::atan2(p.y0 - p.cy, p.x0 - p.cx);
+    return p;
+}
+
+// Chains the pieces: along segment i a line from the end of the arc of
+// corner i to the start of the arc of corner i + 1, then that arc.
+void chain_pieces(const Segments& g, Track& track) {
+    const int n = static_cast<int>(track.corners.size());
     double s = 0.0;
     for (int i = 0; i + 1 < n; ++i) {
         const double cut_start = track.corners[i].tangent;
         const double cut_end = track.corners[i + 1].tangent;
-        const double line = std::max(0.0, len[i] - cut_start - cut_end);
+        const double line = std::max(0.0, g.len[i] - cut_start - cut_end);
         if (line > 0.0) {
             Piece p;
             p.s0 = s;
             p.length = line;
-            p.x0 = px[i] + cut_start * ux[i];
-            p.y0 = py[i] + cut_start * uy[i];
-            p.phi0 = std::atan2(uy[i], ux[i]);
-            p.ux = ux[i];
-            p.uy = uy[i];
+            p.x0 = g.px[i] + cut_start * g.ux[i];
+            p.y0 = g.py[i] + cut_start * g.uy[i];
+            p.phi0 = std::atan2(g.uy[i], g.ux[i]);
+            p.ux = g.ux[i];
+            p.uy = g.uy[i];
             track.pieces.push_back(p);
             s += line;
         }
@@ -118,26 +146,24 @@ Track build_track(const FloatRows& points, double max_dev) {
             track.stations[i + 1] = s;
             continue;
         }
-        Piece p;
-        p.arc = true;
-        p.s0 = s;
-        p.length = c.radius * std::fabs(c.angle);
-        p.x0 = px[i + 1] - c.tangent * ux[i];
-        p.y0 = py[i + 1] - c.tangent * uy[i];
-        p.phi0 = std::atan2(uy[i], ux[i]);
-        p.radius = c.radius;
-        p.turn = c.angle > 0.0 ? 1.0 : -1.0;
-        // The centre lies on the inner side: left of the direction for a
-        // counter-clockwise turn, right of it for a clockwise one.
-        p.cx = p.x0 - p.turn * c.radius * uy[i];
-        p.cy = p.y0 + p.turn * c.radius * ux[i];
-        p.alpha0 = std::atan2(p.y0 - p.cy, p.x0 - p.cx);
+        const Piece p = corner_arc(g, c, i, s);
         track.pieces.push_back(p);
         track.stations[i + 1] = s + 0.5 * p.length;
         s += p.length;
     }
     track.stations[n - 1] = s;
     track.length = s;
+}
+
+}  // namespace
+
+Track build_track(const FloatRows& points, double max_dev) {
+    Track track;
+    track.corners.assign(points.rows, Corner{});
+    track.stations.assign(points.rows, 0.0);
+    const Segments g = segments_of(points);
+    round_corners(g, max_dev, track.corners);
+    chain_pieces(g, track);
     return track;
 }
 
