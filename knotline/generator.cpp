@@ -52,18 +52,13 @@ std::string check_input(const GeneratorInput& in) {
     return "";
 }
 
-std::string make_grid(const GeneratorInput& in, FloatRows& grid) {
-    grid = FloatRows{};
-    if (auto err = check_input(in); !err.empty()) return err;
-    const FloatRows& pts = in.points;
-    const double elem = in.elem_size;
-    const Track track = build_track(pts, in.max_dev);
-    const double total = track.length;
+namespace {
 
-    // Equal arc-length cells: the fewest that are no longer than elem. The
-    // tolerance keeps a track that is an exact multiple of elem, give or take
-    // rounding, from gaining a spare cell; the cells it allows are longer
-    // than elem by far less than the rounding of elem to a 32-bit float.
+// Equal arc-length cells: the fewest that are no longer than elem. The
+// tolerance keeps a track that is an exact multiple of elem, give or take
+// rounding, from gaining a spare cell; the cells it allows are longer than
+// elem by far less than the rounding of elem to a 32-bit float.
+std::string cell_count(double total, double elem, int& m) {
     const double cells = std::ceil(total / elem * (1.0 - 1e-9));
     if (!std::isfinite(total) || !std::isfinite(cells))
         return "the track length cannot be computed (" + num(total) + " m)";
@@ -71,22 +66,24 @@ std::string make_grid(const GeneratorInput& in, FloatRows& grid) {
         return "a track of " + num(total) + " m in cells of at most " + num(elem) + " m needs " +
                num(cells + 1.0) + " grid points, more than the " + std::to_string(kMaxGridPoints) +
                " a grid file can hold";
-    const int m = std::max(1, static_cast<int>(cells));
-    const int n = m + 1;
-    const double h = total / m;
+    m = std::max(1, static_cast<int>(cells));
+    return "";
+}
 
-    std::vector<double> gx(n), gy(n), gs(n);
-    for (int k = 0; k < n; ++k) {
-        gs[k] = (k == m) ? total : total * k / m;
-        track.point_at(gs[k], gx[k], gy[k]);
-    }
+// The grid points at the distances gs along the track (the first and the
+// last at the input's end points) and every column of their rows.
+void fill_rows(const Track& track, const FloatRows& pts, const std::vector<double>& gs,
+               FloatRows& grid) {
+    const int n = static_cast<int>(gs.size()), m = n - 1;
+    const double total = track.length, h = total / m;
+    std::vector<double> gx(n), gy(n);
+    for (int k = 0; k < n; ++k) track.point_at(gs[k], gx[k], gy[k]);
     // The end points are the input end points themselves.
     gx[0] = pts[0][0];
     gy[0] = pts[0][1];
     gx[m] = pts[pts.rows - 1][0];
     gy[m] = pts[pts.rows - 1][1];
 
-    grid = alloc_float_rows(n, kGridColumns);
     int j = 0;  // input segment (by station) that holds the current grid point
     for (int k = 0; k < n; ++k) {
         float* row = grid[k];
@@ -113,15 +110,35 @@ std::string make_grid(const GeneratorInput& in, FloatRows& grid) {
             row[kColumn[c]] = static_cast<float>((1.0 - w) * v0 + w * v1);
         }
     }
+}
 
-    for (int k = 0; k < n; ++k)
+// The first number of the grid that is not a finite 32-bit float, or "".
+std::string first_non_finite(const FloatRows& grid) {
+    for (int k = 0; k < grid.rows; ++k)
         for (int c = 0; c < kGridColumns; ++c)
-            if (!std::isfinite(grid[k][c])) {
-                const std::string err = "grid point " + std::to_string(k) + ", column " +
-                                        std::to_string(c) + " is not a finite 32-bit number";
-                grid = FloatRows{};
-                return err;
-            }
+            if (!std::isfinite(grid[k][c]))
+                return "grid point " + std::to_string(k) + ", column " + std::to_string(c) +
+                       " is not a finite 32-bit number";
+    return "";
+}
+
+}  // namespace
+
+std::string make_grid(const GeneratorInput& in, FloatRows& grid) {
+    grid = FloatRows{};
+    if (auto err = check_input(in); !err.empty()) return err;
+    const Track track = build_track(in.points, in.max_dev);
+    const double total = track.length;
+    int m = 0;
+    if (auto err = cell_count(total, in.elem_size, m); !err.empty()) return err;
+    std::vector<double> gs(m + 1);
+    for (int k = 0; k <= m; ++k) gs[k] = (k == m) ? total : total * k / m;
+    grid = alloc_float_rows(m + 1, kGridColumns);
+    fill_rows(track, in.points, gs, grid);
+    if (auto err = first_non_finite(grid); !err.empty()) {
+        grid = FloatRows{};
+        return err;
+    }
     return "";
 }
 
