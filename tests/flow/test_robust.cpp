@@ -343,6 +343,24 @@ TEST(RobustStep, ACallReadsOnlyTheWorkArraysOfItsSchemeAndKind) {
     }
 }
 
+// What leaves through the end of the track: the flux through the face after
+// the last interior cell, once the window reaches the end. A window of its
+// two edge cells alone (nothing between them moves) sends nothing, nor does
+// one that stops short of the end.
+TEST(RobustStep, OutflowOnlyFromAnInteriorCellAtTheTracksEnd) {
+    const struct {
+        int first, last;
+        bool flows;
+    } cases[] = {{20, 23, true}, {21, 23, false}, {18, 22, false}};
+    for (const auto& c : cases) {
+        ModelState s;
+        scramble(s, 24, 7);
+        s.window.first_active = c.first;
+        s.window.last_active = c.last;
+        EXPECT_EQ(robust_outflow_rate(s) != 0.0, c.flows) << c.first << " to " << c.last;
+    }
+}
+
 // The wave speed of the Courant rule is the scheme's own: the largest wave
 // speed under the standard scheme, the largest signal speed (which also
 // counts the pressure of the saltation load, so it is faster) under the
