@@ -473,6 +473,9 @@ void expect_map_and_netcdf(const std::string& folder,
         const std::size_t k = std::find(t[0].begin(), t[0].end(), column) - t[0].begin();
         if (k == t[0].size()) continue;
         ++matched;
+        nc_type type = NC_NAT;
+        nc_inq_vartype(nc, v, &type);
+        EXPECT_EQ(type, k == 0 ? NC_INT : NC_DOUBLE) << column;  // the cell index a whole number
         std::vector<double> got(n), want(n);
         ASSERT_EQ(nc_get_var_double(nc, v, got.data()), NC_NOERR) << column;
         for (std::size_t i = 0; i < n; ++i) want[i] = num(i + 1, k);

@@ -440,6 +440,7 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
         double cells;            // the observed position, in cells from the top
         std::optional<double> arrival, speed;  // s, m/s along the path
         bool closing = false;                  // the last record at the time of the one before
+        double dt = 1.0;                       // s between dumps
     };
     // The front lies 0.9 cells beyond the furthest cell (p3 from 1 to 0 kPa);
     // with fewer dumps than the window the speed is over the whole track.
@@ -456,10 +457,20 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
         // a closing record, at the time of the record before, is passed over
         {"a closing record's front", {1, 5, 8, 9}, 9.5, std::nullopt, std::nullopt, true},
         {"beside a closing record", {1, 5, 8, 9}, 4.0, 2.1 / 4.0, 35.0, true},
+        // the window is four dumps long, here 8 s: from 6 s to the end
+        {"the window shifted to the end, 2 s dumps",
+         {1, 2, 3, 4, 5, 7, 9, 11},
+         10.0,
+         12.1,
+         8.75,
+         false,
+         2.0},
     };
     for (const Case& c : cases) {
         TempDir dir;
         ResultBytes b(14, static_cast<int>(c.front.size()));
+        for (std::size_t d = 0; d < b.records.size(); ++d)
+            for (int r = 0; r < 12; ++r) b.records[d][r * (b.n + 1)] = static_cast<float>(c.dt * d);
         if (c.closing) {
             const float before = b.records[b.records.size() - 2][0];
             for (int r = 0; r < 12; ++r) b.records.back()[r * (b.n + 1)] = before;
