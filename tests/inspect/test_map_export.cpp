@@ -304,14 +304,19 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
 // four angles) as points on the path, as far along as their horizontal
 // distance, between the cells around it: the path bends, so both map axes
 // are interpolated.
-TEST(MapExportAlphaBeta, RunoutsBetweenTheCellsAroundTheirDistance) {
-    TempDir dir;
+void run_example_briefly(const TempDir& dir) {
     std::string text = read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
     const std::string key = "Max_Time 100.0";
     ASSERT_NE(text.find(key), std::string::npos);
     text.replace(text.find(key), key.size(), "Max_Time 4.0");
     std::string out;
     ASSERT_EQ(run_torla(dir, text, out), 0) << out;
+}
+
+TEST(MapExportAlphaBeta, RunoutsBetweenTheCellsAroundTheirDistance) {
+    TempDir dir;
+    run_example_briefly(dir);
+    std::string out;
     ASSERT_EQ(
         run_in(dir.path(),
                "(" + bin_dir() + "/torla-inspect run.res map -o run.gpkg --crs EPSG:21781 && " +
@@ -349,6 +354,41 @@ TEST(MapExportAlphaBeta, RunoutsBetweenTheCellsAroundTheirDistance) {
     std::sort(expected.begin(), expected.end());
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(seen, expected);
+}
+
+// The summary's text gives each set's row as its JSON does: alpha and SD to
+// two decimals, the run-outs to a tenth of a metre or "out of profile".
+TEST(MapExportAlphaBeta, TheSummaryTextAgreesWithItsJson) {
+    TempDir dir;
+    run_example_briefly(dir);
+    std::string out;
+    ASSERT_EQ(run_in(dir.path(),
+                     "(" + bin_dir() + "/torla-inspect run.res summary > s.txt && " + bin_dir() +
+                         "/torla-inspect run.res summary --json > s.json)",
+                     out),
+              0)
+        << out;
+    const std::string text = read_text(dir.file("s.txt"));
+    const auto summary = nlohmann::json::parse(read_text(dir.file("s.json")));
+    int rows = 0;
+    for (const auto& set : summary.at("alpha_beta").at("sets")) {
+        char row[200];
+        std::snprintf(row, sizeof row, "              %-17s  %10.2f  %7.2f",
+                      set.at("name").get<std::string>().c_str(), set.at("alpha_deg").get<double>(),
+                      set.at("sd_deg").get<double>());
+        std::string want = row;
+        for (const char* k : {"+1", "0", "-1", "-2"}) {
+            const auto& s = set.at("runout_s_horizontal_m").at(k);
+            if (s.is_null())
+                std::snprintf(row, sizeof row, "  %12s", "out of profile");
+            else
+                std::snprintf(row, sizeof row, "  %12.1f", s.get<double>());
+            want += row;
+        }
+        EXPECT_NE(text.find(want + "\n"), std::string::npos) << want << "\n" << text;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 3);
 }
 
 // Refusals: the arguments, a piece of the message, the status.

@@ -509,11 +509,14 @@ TEST(Score, TheRunoutLineGivesItsAnglesToFiveDigits) {
         inspect::ScoreItem item("runout", "p3", "m");
         item.s_horizontal_m = item.observed = 1000.0, item.model = 1020.25, item.difference = 20.25;
         item.angle_model_deg = c.model_deg, item.angle_observed_deg = c.observed_deg;
+        item.sigma = 16.4, item.z = 20.25 / 16.4;
         s.items = {item};
         std::ostringstream o;
         inspect::write_score_text(o, Observations{}, s);
         EXPECT_NE(o.str().find(std::string("Run-out:      difference 20.25 m; ") + c.line),
                   std::string::npos)
+            << o.str();
+        EXPECT_NE(o.str().find("      16.4     1.235  m\n"), std::string::npos)  // z to 4 digits
             << o.str();
     }
 }
@@ -567,8 +570,9 @@ TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
          "obs.toml:3: [[arrival]] 1: the point (5040, 7500) lies 500 m from the path, more than "
          "the 100 m "
          "allowed: is it on this path?"},
-        {head + "[[speed]]\ns_horizontal_m = 96\nspeed_m_s = 3\nsigma_m_s = 1\n",
-         "obs.toml:3: [[speed]] 1 at 96 m lies beyond the end of the track (95.2627"},
+        {head + "[[speed]]\ns_horizontal_m = 96.123456789\nspeed_m_s = 3\nsigma_m_s = 1\n",
+         "obs.toml:3: [[speed]] 1 at 96.1234568 m lies beyond the end of the track (95.2627944 m "
+         "horizontally): extend the path"},
         {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = "
                 "5\nquantity = \"p3\"\n"
                 "threshold_kPa = 1\n",
