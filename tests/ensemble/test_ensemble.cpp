@@ -525,18 +525,23 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsAndTheTableGoesOntoTheMapAndIntoNetcdf
         const auto t = csv_rows(dir.file("e/exceedance.csv"));
         ASSERT_EQ(t[0].size(), 5u + 3u + 12u + (local ? 5u : 0u));
         expect_map_and_netcdf(dir.file("e"), t);
-        int nc = -1;
-        ASSERT_EQ(nc_open(dir.file("e/exceedance.nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
-        std::vector<double> heights(2), p3(2), p2(1);
-        EXPECT_EQ(
-            nc_get_att_double(nc, NC_GLOBAL, "pressure_heights_m", heights.data()) == NC_NOERR,
-            local);
-        // Each layer's thresholds under its own name.
-        EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p3_thresholds_kpa", p3.data()), NC_NOERR);
-        EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p2_thresholds_kpa", p2.data()), NC_NOERR);
-        EXPECT_EQ(p3, std::vector<double>({0.05, 0.5}));
-        EXPECT_EQ(p2, std::vector<double>({1.0}));
-        nc_close(nc);
+        // Each layer's thresholds under its own name, from collect and from
+        // the table read back by torla-inspect alike.
+        ASSERT_EQ(run(dir, "torla-inspect e/exceedance.csv netcdf -o back.nc", out), 0) << out;
+        std::vector<double> heights(2);
+        for (const char* file : {"e/exceedance.nc", "back.nc"}) {
+            int nc = -1;
+            ASSERT_EQ(nc_open(dir.file(file).c_str(), NC_NOWRITE, &nc), NC_NOERR);
+            std::vector<double> p3(2), p2(1);
+            EXPECT_EQ(
+                nc_get_att_double(nc, NC_GLOBAL, "pressure_heights_m", heights.data()) == NC_NOERR,
+                local);
+            EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p3_thresholds_kpa", p3.data()), NC_NOERR);
+            EXPECT_EQ(nc_get_att_double(nc, NC_GLOBAL, "p2_thresholds_kpa", p2.data()), NC_NOERR);
+            EXPECT_EQ(p3, std::vector<double>({0.05, 0.5})) << file;
+            EXPECT_EQ(p2, std::vector<double>({1.0})) << file;
+            nc_close(nc);
+        }
         if (!local) continue;
         // The columns at heights: the thresholds part the members somewhere
         // (the probabilities themselves are the hand-made peaks' test's), in
