@@ -86,6 +86,8 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
          "obs.toml:5: [runout] gives both `s_horizontal_m' and `point': give one"},
         {head + "[[speed]]\nspeed_m_s = 4\nsigma_m_s = 1\n",
          "obs.toml:3: [[speed]] 1 needs a position: `s_horizontal_m' or `point'"},
+        {head + "[[speed]]  # radar\nspeed_m_s = 4\nsigma_m_s = 1\n",
+         "obs.toml:3: [[speed]] 1 needs a position: `s_horizontal_m' or `point'"},
         {head + "[[speed]]\npoint = [1, 2, 3]\nspeed_m_s = 4\nsigma_m_s = 1\n",
          "obs.toml:4: `point' in [[speed]] 1 must be [easting, northing], two finite numbers"},
         {head + "[[speed]]\npoint = [1, \"2\"]\nspeed_m_s = 4\nsigma_m_s = 1\n",
