@@ -7,7 +7,7 @@
 namespace torla {
 
 bool use_wide_lanes(Window& w, bool wide) {
-    return w.wide_lanes = wide && kWideBuilt && processor_runs_wide_lanes();
+    return w.wide_lanes = wide && processor_runs_wide_lanes();
 }
 
 }  // namespace torla

@@ -5,12 +5,6 @@
 
 namespace torla {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-inline constexpr bool kWideBuilt = true;
-#else
-inline constexpr bool kWideBuilt = false;
-#endif
-
 // True when the AVX2 versions were built and this processor runs them.
 inline bool processor_runs_wide_lanes() {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)

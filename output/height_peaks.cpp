@@ -169,7 +169,7 @@ const HeightProfile& run_profile(ModelState& s) {
 }  // namespace
 
 int use_height_lanes(HeightPeaks& hp, int lanes) {
-    const int widest = kWideBuilt && processor_runs_wide_lanes() ? 4 : 2;
+    const int widest = processor_runs_wide_lanes() ? 4 : 2;
     return hp.lanes = lanes <= 0 || lanes > widest ? widest : lanes >= 4 ? 4 : 2;
 }
 

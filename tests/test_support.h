@@ -100,6 +100,16 @@ inline int run_torla(const TempDir& dir, const std::string& command_text, std::s
     return run_in(dir.path(), env + bin_dir() + "/torla run.info", out);
 }
 
+// The bundled example's command file with its Max_Time replaced by max_time
+// (the text as it stands, e.g. "4.0").
+inline std::string example_until(const std::string& max_time) {
+    std::string text = read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
+    const std::string key = "Max_Time 100.0";
+    const std::size_t at = text.find(key);
+    if (at != std::string::npos) text.replace(at, key.size(), "Max_Time " + max_time);
+    return text;
+}
+
 // A command file with the given global parameter lines and a track of n
 // points spaced dx apart on a plane of the given drop per point; every
 // point has the same twelve local numbers, except those local(i) gives.

@@ -305,10 +305,8 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
 // distance, between the cells around it: the path bends, so both map axes
 // are interpolated.
 void run_example_briefly(const TempDir& dir) {
-    std::string text = read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
-    const std::string key = "Max_Time 100.0";
-    ASSERT_NE(text.find(key), std::string::npos);
-    text.replace(text.find(key), key.size(), "Max_Time 4.0");
+    const std::string text = example_until("4.0");
+    ASSERT_NE(text.find("Max_Time 4.0\n"), std::string::npos);
     std::string out;
     ASSERT_EQ(run_torla(dir, text, out), 0) << out;
 }

@@ -239,10 +239,8 @@ TEST(AlphaBeta, NoBetaPointOnAPathThatStaysSteep) {
 // scheme stops on the small-step limit after an onset of instability.
 TEST(BlownUpRun, ExportsUseThePeaksBeforeTheOnsetAndSaySo) {
     TempDir dir;
-    std::string text = read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
-    const std::string key = "Max_Time 100.0";
-    ASSERT_NE(text.find(key), std::string::npos);
-    text.replace(text.find(key), key.size(), "Max_Time 150.0");
+    const std::string text = example_until("150.0");
+    ASSERT_NE(text.find("Max_Time 150.0\n"), std::string::npos);
     std::string out;
     ASSERT_EQ(run_torla(dir, text, out), 5) << out;
     const auto record = nlohmann::json::parse(read_text(dir.file("run.res.json")));

@@ -52,6 +52,14 @@ std::string track(int n, const std::string& globals, int first, int last, double
     return text;
 }
 
+// What a dump of the record holds in all: on the track, plus what left
+// through its end, less what the window's edges changed (kg per metre).
+double total(const json& d) {
+    const json& m = d["mass_kg_per_m"];
+    return m["cover"].get<double>() + m["saltation"].get<double>() + m["suspension"].get<double>() +
+           m["outflow"].get<double>() - m["edges"].get<double>();
+}
+
 class Endings : public testing::Test {
 protected:
     int run(const std::string& cmd_text, const std::string& result = "run.res",
@@ -121,12 +129,6 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
     }
     // The mass balance closes: what is on the track, plus what left
     // through its end, less what the window's edges changed.
-    const auto total = [](const json& d) {
-        const json& m = d["mass_kg_per_m"];
-        return m["cover"].get<double>() + m["saltation"].get<double>() +
-               m["suspension"].get<double>() + m["outflow"].get<double>() -
-               m["edges"].get<double>();
-    };
     const double start = total(rec["dumps"].front());
     // Nothing leaves through the end of the track before the window reaches it.
     for (const json& d : rec["dumps"]) {
@@ -163,12 +165,6 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
 TEST_F(Endings, TheBalanceCountsTheTopCellEmptiedByTheWindowEdge) {
     ASSERT_EQ(run(track(40, "Max_Time 30\nDump_Interval 3\n", 0, 3)), kStatusComplete) << out_;
     const json rec = record();
-    const auto total = [](const json& d) {
-        const json& m = d["mass_kg_per_m"];
-        return m["cover"].get<double>() + m["saltation"].get<double>() +
-               m["suspension"].get<double>() + m["outflow"].get<double>() -
-               m["edges"].get<double>();
-    };
     const double start = total(rec["dumps"].front());
     for (const json& d : rec["dumps"]) EXPECT_NEAR(total(d), start, 1e-3 * start) << d["time_s"];
 }
