@@ -83,6 +83,8 @@ TEST(ResultReader, UnfinishedCutAndInconsistentFiles) {
     const Case cases[] = {
         {"whole", slope(4, 2), 0, "", 2, false, 0, false, false, true},
         {"never dumped", slope(4, 0), 0, "", 0, false, 0, false, false, true},
+        {"a track of one cell", slope(1, 2), 0, "", 2, false, 0, false, false, true},
+        {"a track of no cells", slope(0, 1), 0, "cell count 0"},
         {"count unpatched, peak table written", changed(slope(4, 2), count(4)), 0, "", 2, false, 0,
          true, false, true},
         {"killed: count n, no peak table", slope(4, 3, false), 0, "", 3, false, 0, true, false,

@@ -170,6 +170,10 @@ TEST_F(Endings, TheBalanceCountsTheTopCellEmptiedByTheWindowEdge) {
 }
 
 TEST_F(Endings, WarningsGoToStandardErrorAndTheRecord) {
+    const std::string long_steps =
+        test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/bad_inputs/run-long-steps.cmd");
+    std::string capped = long_steps;
+    capped.replace(capped.find("Max_Time_Step 10"), 16, "Max_Time_Step 0.2");
     struct Case {
         std::string text, warning;
         bool console;  // also on standard error; a doubtful ending is in the record only
@@ -181,9 +185,11 @@ TEST_F(Endings, WarningsGoToStandardErrorAndTheRecord) {
         // A fall of 87.7 degrees: unstable at 9 s, yet it reaches Max_Time with status 0.
         {track(20, "Max_Time 10\n", 4, 6, 1000.0),
          "the run reached Max_Time over an onset of instability", false},
-        {test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/bad_inputs/run-long-steps.cmd"),
+        {long_steps,
          "steps up to 0.660 s (at t = 0.660 s) were taken while the flow moved, longer than 0.1 s",
          false},
+        // Every step at the cap: the warning names the first of the longest.
+        {capped, "steps up to 0.200 s (at t = 0.200 s) were taken", false},
         {test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/bad_inputs/run-frozen-cells.cmd"),
          "55 cell(s) from cell 1547, below the active window (cells 760--1547) at the end, show "
          "flow in the last dump (h2 2.14124 m, p2 0.000756961 kPa at cell 1547)",
