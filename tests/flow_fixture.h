@@ -162,8 +162,9 @@ int compare_passes(int passes, PassMode mode_a, PassMode mode_b, Prepare prepare
     b.window.full_copies = mode_b.full_copies;
     release_on_incline(a, 120, dir.file("a.res"));
     release_on_incline(b, 120, dir.file("b.res"));
-    use_wide_lanes(a.window, mode_a.wide);
-    use_wide_lanes(b.window, mode_b.wide);
+    // Each state runs the version asked for, or the comparison says nothing.
+    EXPECT_EQ(use_wide_lanes(a.window, mode_a.wide), mode_a.wide && processor_runs_wide_lanes());
+    EXPECT_EQ(use_wide_lanes(b.window, mode_b.wide), mode_b.wide && processor_runs_wide_lanes());
     const auto pass = [](ModelState& s, bool& go) {
         return stdout_of([&] { go = pass_goes_on(s); });
     };
