@@ -4,17 +4,17 @@
 # libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
 #   fuzz/build.sh            every target
 #   fuzz/build.sh TARGET...  the named ones (command_file, grid_file, knotline, profile, ensemble_file,
-#                            observations)
+#                            observations, result_files)
 # The profile target also compiles profile/ against Debian's GDAL (not
-# instrumented itself) and links it; the observations target links the
-# observation file's reader and the few inspect/ sources it needs.
+# instrumented itself) and links it; the observations and result_files
+# targets link the few inspect/ sources they need.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${TORLA_FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${CXX_FUZZ:-clang++}"
 jobs="${TORLA_FUZZ_JOBS:-2}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline profile ensemble_file observations)
+[ ${#targets[@]} -gt 0 ] || targets=(command_file grid_file knotline profile ensemble_file observations result_files)
 
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root" -isystem /usr/include/gdal -include "$root/fuzz/gcc_builtins.h"
        -Wall -Wextra -Werror -ffp-contract=off
@@ -57,7 +57,7 @@ for t in "${targets[@]}"; do
     linked=()
     for o in "${objects[@]}"; do
         case "$o" in */profile_*) [ "$t" = profile ] || continue ;; esac
-        case "$o" in */inspect_*) [ "$t" = observations ] || continue ;; esac
+        case "$o" in */inspect_*) [ "$t" = observations ] || [ "$t" = result_files ] || continue ;; esac
         linked+=("$o")
     done
     libs=()

@@ -32,4 +32,27 @@ for cmd in "$root"/examples/*.cmd "$root"/tests/fixtures/*.cmd "$root"/tests/bad
     [ ! -f "$work/grid.bin" ] || cp "$work/grid.bin" "$seeds/grid_file/$name.grid"
     rm -f "$work"/run.* "$work/input.kin" "$work/grid.bin"
 done
+# result_files: a short run with its peaks over height; each file behind
+# the byte that chooses its reader (0 result, 1 heights, 2 run record). The
+# record is made over to the 4 cells and 3 dumps of the result file the
+# target lays out itself.
+mkdir -p "$seeds/result_files"
+sed 's/^Max_Time 20$/Max_Time 6\nHeight_Peaks on\nDump_Interval 2/' \
+    "$root/tests/bad_inputs/run-long-steps.cmd" > "$work/run.cmd"
+printf 'run.cmd\nrun.res\n%s/\n' "$bin" > "$work/run.info"
+(cd "$work" && "$bin/torla" run.info > /dev/null)
+{ printf '\000'; cat "$work/run.res"; } > "$seeds/result_files/run.res"
+{ printf '\001'; cat "$work/run.res.heights"; } > "$seeds/result_files/run.heights"
+python3 - "$work/run.res.json" > "$seeds/result_files/record.json" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))
+r["cells"] = 4
+r["dumps"] = r["dumps"][:3]
+for t, d in enumerate(r["dumps"]):
+    d["time_s"] = t
+r["arrival_time_s"] = [None, 0.5, 1.0, None]
+r["onset"] = {"time_s": 1.5, "cell": 2, "sign": "wave speed 90.0 m/s"}
+r["peaks_before_onset"] = {"p2": [0, 1.5, 2.5, None], "p3": [None, 0.5, 0.25, 0]}
+sys.stdout.write("\x02" + json.dumps(r, indent=1))
+PY
 ls -l "$seeds"/*/

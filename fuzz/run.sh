@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target: fuzz/run.sh TARGET SECONDS
-#   TARGET   command_file, grid_file, knotline, profile, ensemble_file or observations
+#   TARGET   command_file, grid_file, knotline, profile, ensemble_file, observations or result_files
 #   SECONDS  how long libFuzzer explores (0: only the regression inputs)
 # Builds the target (fuzz/build.sh), replays every input kept under
 # fuzz/regressions/TARGET/ (each must pass), then fuzzes from the working
@@ -22,7 +22,8 @@ case "$target" in
     profile) ext=geojson; max_len=8192 ;;
     ensemble_file) ext=toml; max_len=16384 ;;
     observations) ext=obs.toml; max_len=16384 ;;
-    *) echo "fuzz/run.sh: no target $target (command_file, grid_file, knotline, profile, ensemble_file, observations)" >&2; exit 2 ;;
+    result_files) ext=nothing; max_len=32768 ;;
+    *) echo "fuzz/run.sh: no target $target (command_file, grid_file, knotline, profile, ensemble_file, observations, result_files)" >&2; exit 2 ;;
 esac
 
 bash "$root/fuzz/build.sh" "$target"
