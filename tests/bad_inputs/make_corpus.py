@@ -118,6 +118,9 @@ def main():
     for name, body in [("did-nothing", "exit 0"), ("wrote-text", "echo 'grid ready' > \"$1\""),
                        ("exit-3", "exit 3"), ("killed", "kill -9 $$"), ("removed-grid", "rm \"$1\"")]:
         stand_in("grid-generator-" + name, body, ".sh")
+    # A sound grid handed over through a symbolic link in the grid file's place.
+    stand_in("grid-generator-left-a-link", grid(grid_rows()))
+    write("grid-generator-left-a-link.sh", 'rm -f "$1" && cp grid.bin real.grid && ln -s real.grid "$1"\n')
 
     # ---- Generator inputs handed to knotline directly.
     good = generator_input(GOOD_POINTS)

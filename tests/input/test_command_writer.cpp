@@ -44,6 +44,8 @@ TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
     doc.set_parameter("Alpha", "0.7");
     doc.set_parameter("Numerics", "robust");
     doc.scale_local_column(3, 2.0, [](double v) { return std::to_string(static_cast<int>(v)); });
+    // The first column (word 1 of a row, after the index) scales as well.
+    doc.scale_local_column(0, 2.0, [](double v) { return std::to_string(v).substr(0, 3); });
     // A column beyond the row's twelve numbers scales nothing.
     doc.scale_local_column(12, 2.0, [](double) { return std::string("x"); });
     const std::string out = doc.text();
@@ -51,8 +53,8 @@ TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
         out.substr(0, out.find("| COORDINATES")),
         crlf("| POWDER SNOW GLOBAL PARAMETERS\n| early\nTrack_Name Test track\nRun_Name Test run\n"
              "| POWDER SNOW GLOBAL PARAMETERS\nAlpha 0.5\nAlpha 0.7\nNumerics robust\n"));
-    EXPECT_NE(out.find(crlf("| POWDER SNOW LOCAL PARAMETERS\n0 0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n"
-                            "1 0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n| END OF FILE\n")),
+    EXPECT_NE(out.find(crlf("| POWDER SNOW LOCAL PARAMETERS\n0 0.0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n"
+                            "1 0.0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n| END OF FILE\n")),
               std::string::npos)
         << out;
     const CommandFile back = read_text(out);

@@ -147,6 +147,7 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"),
               std::string::npos)
         << out;
+    const std::string csv_text = out;
     ASSERT_EQ(inspect(*kept_, "at --s 50 -o at.txt", out), 0);
     // The text: columns of ten, every dump a row of them after its time.
     const std::string text = test::read_text(kept_->file("at.txt"));
@@ -158,6 +159,25 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     ASSERT_NE(rows, std::string::npos + 15);
     EXPECT_EQ(text.substr(rows, 13), "          0  ") << text;
     EXPECT_EQ(text.find('\n', rows) - rows, 13u + 4 * 10) << text;
+    // Every dump's row: its time to six digits, its pressures to four, as
+    // the CSV gives them in full.
+    std::istringstream csv(csv_text), table(text.substr(rows));
+    std::string line;
+    while (std::getline(csv, line) && line.rfind("time[s]", 0) != 0) continue;
+    int dumps = 0;
+    for (std::string row; std::getline(csv, line) && std::getline(table, row); ++dumps) {
+        std::vector<std::string> full, shown;
+        std::istringstream cells(line), words(row);
+        for (std::string c; std::getline(cells, c, ',');) full.push_back(c);
+        for (std::string w; words >> w;) shown.push_back(w);
+        ASSERT_EQ(shown.size(), full.size()) << row;
+        for (std::size_t k = 0; k < full.size(); ++k) {
+            char want[32];
+            std::snprintf(want, sizeof want, "%.*g", k ? 4 : 6, std::stod(full[k]));
+            EXPECT_EQ(shown[k], want) << row;
+        }
+    }
+    EXPECT_GT(dumps, 3);
     ASSERT_EQ(inspect(*kept_, "summary --json", out), 0);
     const nlohmann::json j = nlohmann::json::parse(out);
     HeightsData h;
