@@ -374,6 +374,21 @@ TEST(InspectNumbers, MapNeverZonesPeaksThatAreNoPressure) {
     // Nothing but the result and the three files is left: the temporary names are gone.
     EXPECT_EQ(
         std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator()), 4);
+    // One such cell is said as well; none, not at all.
+    for (const auto& [implausible, note] :
+         {std::pair<int, const char*>{1, "note: 1 cell(s)"}, {0, nullptr}}) {
+        f.peak(kRowSuspPressure, 1) = 0.5f;
+        f.peak(kRowSuspPressure, 2) = implausible ? 3e38f : 0.5f;
+        f.save(dir.file("run.res"));
+        ASSERT_EQ(
+            inspect(dir,
+                    "run.res map -o m" + std::to_string(implausible) + ".geojson --crs EPSG:32632",
+                    out),
+            0)
+            << out;
+        EXPECT_EQ(has(out, "with a peak pressure that is not finite"), note != nullptr) << out;
+        EXPECT_TRUE(!note || has(out, note)) << out;
+    }
 }
 
 TEST(InspectNames, ControlCharactersAreEscapedEverywhere) {
