@@ -313,6 +313,14 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
                       "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
               "[2.25, 2, []]")
         << json.str();
+    // The largest value in the first cell is found like any other.
+    f.peak(kRowSuspPressure, 0) = 9.5f;
+    f.save(dir.file("run.res"));
+    ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
+    std::ostringstream first;
+    inspect::write_summary_text(first, r, inspect::summarize(r, {}));
+    EXPECT_TRUE(has(first.str(), "Suspension-layer pressure:  largest 9.500 kPa at 0.0 m (cell 0)"))
+        << first.str();
 }
 
 // Values from the result file are 32-bit: their shortest text, which reads

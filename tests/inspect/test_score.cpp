@@ -30,7 +30,8 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     const std::string text =
         "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\r\n"
         "comment = 'Lawine \303\274ber dem Weg'  # \303\274\n"
-        "[runout]\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = \"p3\"\nthreshold_kPa = "
+        "[runout]  # the mapped limit\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = "
+        "\"p3\"\nthreshold_kPa = "
         "3.0\n"
         "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
         "[[speed]]\ns_horizontal_m = 900.0\nspeed_m_s = 45.0\nsigma_m_s = 5.0\n"
@@ -132,6 +133,8 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         {head + "comment = \"\"\"a\nb\"\"\"\n", "obs.toml:3: not a value an observation file has"},
         {head + "comment = \"open\n", "obs.toml:3: not a value an observation file has"},
         {head + "[ runout\n", "obs.toml:3: not a table header an observation file has"},
+        {head + "[runout]x\n", "obs.toml:3: not a table header an observation file has"},
+        {head + "[[arrival]]\npoint = [\n", "obs.toml:4: not a value an observation file has"},
         {head + "[[ }\n", "obs.toml:3: not a table header an observation file has"},
         {head + "runout.sigma_m = 3\n", "obs.toml:3: `=' expected after the key"},
         {head + "\xc3\xbc = 1\n", "obs.toml:3: not a line an observation file has"},
