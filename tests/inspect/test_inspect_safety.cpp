@@ -14,8 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "inspect/run_record.h"
+#include "output/heights_format.h"
 #include "output/result_format.h"
 #include "result_bytes.h"
 
@@ -321,6 +323,21 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
     inspect::write_summary_text(first, r, inspect::summarize(r, {}));
     EXPECT_TRUE(has(first.str(), "Suspension-layer pressure:  largest 9.500 kPa at 0.0 m (cell 0)"))
         << first.str();
+    // So is a pressure over height's, and a height no flow reached is said.
+    HeightsData h;
+    h.n_cells = 4;
+    h.heights = {2.0, 30.0};
+    h.peak = {4.0, 0.0, 1.0, 0.0, 1.0, 0.0, 1.0, 0.0};  // [cell * 2 + height]
+    h.time = {3.0, NAN, 2.0, NAN, 1.0, NAN, 1.0, NAN};
+    ASSERT_EQ(write_heights_file(dir.file("run.res.heights"), h), "");
+    inspect::Summary with_heights = inspect::summarize(r, {});
+    ASSERT_EQ(inspect::height_maxima(dir.file("run.res"), r, with_heights), "");
+    std::ostringstream heights;
+    inspect::write_summary_text(heights, r, with_heights);
+    EXPECT_TRUE(has(heights.str(), "Pressure at 2 m:  4.000 kPa at cell 0 (path length 0.0 m"))
+        << heights.str();
+    EXPECT_TRUE(has(heights.str(), "Pressure at 30 m:  none, the flow never reached it"))
+        << heights.str();
 }
 
 // Values from the result file are 32-bit: their shortest text, which reads
