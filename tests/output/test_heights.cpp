@@ -159,6 +159,16 @@ TEST(HeightsFile, RoundTrip) {
     EXPECT_EQ(0, std::memcmp(e.coefficients, d.coefficients, sizeof d.coefficients));
     EXPECT_TRUE(std::isnan(e.time_at(0, 1)));
     EXPECT_EQ(e.time_at(2, 1), 8.0);
+    // One cell and one height are a file like any other.
+    HeightsData one = d;
+    one.n_cells = 1;
+    one.heights = {2.0};
+    one.peak = {1.5};
+    one.time = {4.0};
+    ASSERT_EQ(write_heights_file(dir.file("one.heights"), one), "");
+    ASSERT_EQ(read_heights_file(dir.file("one.heights"), e), "");
+    EXPECT_EQ(std::tie(e.n_cells, e.heights, e.peak, e.time),
+              std::tie(one.n_cells, one.heights, one.peak, one.time));
 }
 
 // Damaged files: a table of what is changed (byte offset, new bytes or a
@@ -257,17 +267,25 @@ TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
               digest(test::read_text(off.file("run.res.json"))));
     EXPECT_NE(digest(record), digest(test::read_text(off.file("run.res.json"))));
     const HeightProfile p = height_profile(r.coefficients, h.air_density, h.rho_diff);
-    int positive = 0, above_dumps = 0;
+    int positive = 0, above_dumps = 0, set_by_dumps = 0;
     for (int i = 0; i < r.n_cells; ++i)
         for (std::size_t k = 0; k < h.heights.size(); ++k) {
-            double best = 0.0;
+            double best = 0.0, best_time = 0.0;
             for (std::size_t d = 0; d < r.dumps.size(); ++d) {
                 const CellLayers l{r.dump_value(d, 2, i), r.dump_value(d, 5, i),
                                    r.dump_value(d, 6, i), r.dump_value(d, 7, i),
                                    r.dump_value(d, 8, i)};
-                best = std::max(best, pressure_at_height(p, l, h.heights[k]));
+                const double at_dump = pressure_at_height(p, l, h.heights[k]);
+                if (at_dump > best) best = at_dump, best_time = r.dump_time(d);
             }
             EXPECT_GE(h.peak_at(i, k), best) << "cell " << i << ", height " << h.heights[k];
+            // A peak a dump set (its 32-bit values a little above the pass's)
+            // has that dump's time.
+            if (best > 0.0 && h.peak_at(i, k) == best) {
+                EXPECT_EQ(h.time_at(i, k), best_time)
+                    << "cell " << i << ", height " << h.heights[k];
+                ++set_by_dumps;
+            }
             positive += h.peak_at(i, k) > 0.0;
             above_dumps += h.peak_at(i, k) > best * 1.01;
             if (h.peak_at(i, k) > 0.0) {
@@ -277,6 +295,7 @@ TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
         }
     EXPECT_GT(positive, 20);
     EXPECT_GT(above_dumps, 0) << "the passes between the dumps add nothing";
+    EXPECT_GT(set_by_dumps, 0) << "no dump set a peak";
     EXPECT_EQ(h.peak_at(0, 6), 0.0) << "nothing reaches 30 m";
 }
 
