@@ -379,10 +379,11 @@ TEST(FrontBetweenCells, WhereThePresenceQuantityFallsToItsThreshold) {
 // cells: either p3 falling linearly through 0.1 kPa at x (0.05 kPa per
 // cell), or the saltation layer's edge, 1 m deep up to the last cell before
 // x and 0 beyond, which moves cell by cell as the model's does.
-ResultBytes moving_front(double x0, double v, double a, bool step, double dt, int dumps) {
+ResultBytes moving_front(double x0, double v, double a, bool step, double dt, int dumps,
+                         double jitter) {
     ResultBytes b(40, 0);
     for (int d = 0; d < dumps; ++d) {
-        const double t = d * dt, x = x0 + v * t + 0.5 * a * t * t;
+        const double t = d * dt + (d % 2) * jitter, x = x0 + v * t + 0.5 * a * t * t;
         b.add_record(static_cast<float>(t));
         for (int i = 0; i < b.n; ++i) {
             if (step)
@@ -401,16 +402,19 @@ TEST(Score, AFrontMovingBetweenDumpsIsFollowedBetweenCells) {
         const char* what;
         double x0, v, a;  // cells, cells/s, cells/s^2
         bool step;
-        double dt;  // s between dumps
+        double dt;  // s between dumps, every odd dump `jitter' s later
         int dumps;
         double cells;           // the observed position, cells from the top
         double arrival, speed;  // the front's own: s, and m/s along the path
         double arrival_tol, speed_tol;
+        double jitter = 0.0;
     };
     const double t3 = (-4.0 + std::sqrt(16.0 + 4.0 * 56.0)) / 2.0;  // 1 + t + t^2/4 = 15
     const std::vector<Case> cases = {
         {"steady, 1 s dumps", 1.3, 2.35, 0, false, 1.0, 12, 12.0, 10.7 / 2.35, 23.5, 1e-3, 1e-3},
         {"steady, 2 s dumps", 0.5, 2.3, 0, false, 2.0, 8, 10.0, 9.5 / 2.3, 23.0, 1e-3, 1e-3},
+        {"steady, dumps 1.3 and 0.7 s apart", 1.3, 2.35, 0, false, 1.0, 12, 12.0, 10.7 / 2.35, 23.5,
+         1e-3, 1e-3, 0.3},
         // x linear between dumps: off by at most a dt^2 / 8 cells at either end of the window
         {"accelerating", 1.0, 1.0, 0.5, false, 1.0, 10, 15.0, t3, 10.0 * (1.0 + 0.5 * t3), 0.02,
          0.2},
@@ -420,7 +424,7 @@ TEST(Score, AFrontMovingBetweenDumpsIsFollowedBetweenCells) {
     };
     for (const Case& c : cases) {
         TempDir dir;
-        const ResultBytes b = moving_front(c.x0, c.v, c.a, c.step, c.dt, c.dumps);
+        const ResultBytes b = moving_front(c.x0, c.v, c.a, c.step, c.dt, c.dumps, c.jitter);
         const Scored s = score_of(b, arrival_and_speed(c.cells), dir);
         ASSERT_EQ(s.err, "") << c.what;
         ASSERT_TRUE(s.score.items[0].model && s.score.items[1].model) << c.what;
