@@ -41,9 +41,9 @@ sed 's/^Max_Time 20$/Max_Time 6\nHeight_Peaks on\nDump_Interval 2/' \
     "$root/tests/bad_inputs/run-long-steps.cmd" > "$work/run.cmd"
 printf 'run.cmd\nrun.res\n%s/\n' "$bin" > "$work/run.info"
 (cd "$work" && "$bin/torla" run.info > /dev/null)
-{ printf '\000'; cat "$work/run.res"; } > "$seeds/result_files/run.res"
-{ printf '\001'; cat "$work/run.res.heights"; } > "$seeds/result_files/run.heights"
-python3 - "$work/run.res.json" > "$seeds/result_files/record.json" <<'PY'
+{ printf '\000'; cat "$work/run.res"; } > "$seeds/result_files/result"
+{ printf '\001'; cat "$work/run.res.heights"; } > "$seeds/result_files/heights"
+python3 - "$work/run.res.json" > "$seeds/result_files/record" <<'PY'
 import json, sys
 r = json.load(open(sys.argv[1]))
 r["cells"] = 4
