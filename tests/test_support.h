@@ -53,10 +53,10 @@ inline std::string read_text(const std::string& path) {
     return ss.str();
 }
 
-// The rows of a CSV file without its comment lines, split at commas.
-inline std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
+// The rows of CSV text without its comment lines, split at commas.
+inline std::vector<std::vector<std::string>> csv_text_rows(const std::string& text) {
     std::vector<std::vector<std::string>> rows;
-    std::istringstream in(read_text(path));
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#') continue;
         rows.emplace_back();
@@ -64,6 +64,10 @@ inline std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
         for (std::string x; std::getline(l, x, ',');) rows.back().push_back(x);
     }
     return rows;
+}
+// The same of a CSV file.
+inline std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
+    return csv_text_rows(read_text(path));
 }
 
 inline std::string bin_dir() { return TORLA_BIN_DIR; }

@@ -161,19 +161,19 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     EXPECT_EQ(text.find('\n', rows) - rows, 13u + 4 * 10) << text;
     // Every dump's row: its time to six digits, its pressures to four, as
     // the CSV gives them in full.
-    std::istringstream csv(csv_text), table(text.substr(rows));
-    std::string line;
-    while (std::getline(csv, line) && line.rfind("time[s]", 0) != 0) continue;
+    const auto full = test::csv_text_rows(csv_text);  // the header, then a row per dump
+    std::istringstream table(text.substr(rows));
     int dumps = 0;
-    for (std::string row; std::getline(csv, line) && std::getline(table, row); ++dumps) {
-        std::vector<std::string> full, shown;
-        std::istringstream cells(line), words(row);
-        for (std::string c; std::getline(cells, c, ',');) full.push_back(c);
+    for (std::string row; dumps + 1 < static_cast<int>(full.size()) && std::getline(table, row);
+         ++dumps) {
+        const std::vector<std::string>& values = full[dumps + 1];
+        std::vector<std::string> shown;
+        std::istringstream words(row);
         for (std::string w; words >> w;) shown.push_back(w);
-        ASSERT_EQ(shown.size(), full.size()) << row;
-        for (std::size_t k = 0; k < full.size(); ++k) {
+        ASSERT_EQ(shown.size(), values.size()) << row;
+        for (std::size_t k = 0; k < values.size(); ++k) {
             char want[32];
-            std::snprintf(want, sizeof want, "%.*g", k ? 4 : 6, std::stod(full[k]));
+            std::snprintf(want, sizeof want, "%.*g", k ? 4 : 6, std::stod(values[k]));
             EXPECT_EQ(shown[k], want) << row;
         }
     }
