@@ -39,8 +39,8 @@ bool names(const std::string& refusal, const std::string& path) {
 
 void check_record(const std::vector<float>& rec, std::size_t cells) {
     TORLA_FUZZ_ASSERT(rec.size() == 12 * (cells + 1));
-    for (int row = 1; row < 12; ++row)
-        TORLA_FUZZ_ASSERT(std::memcmp(&rec[row * (cells + 1)], &rec[0], sizeof(float)) == 0);
+    // The same time, as numbers: a slot of -0 beside one of +0 is t = 0.
+    for (int row = 1; row < 12; ++row) TORLA_FUZZ_ASSERT(rec[row * (cells + 1)] == rec[0]);
 }
 
 void read_result(const uint8_t* data, size_t size) {
