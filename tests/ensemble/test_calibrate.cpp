@@ -176,24 +176,6 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
     }
 }
 
-// A quarter of a later round samples the region; the accepted misfit.
-TEST(Calibration, RegionShareAndLimits) {
-    const std::vector<std::pair<int, int>> cases = {{1, 0}, {3, 0},  {4, 1},
-                                                    {7, 1}, {24, 6}, {48, 12}};
-    for (const auto& [members, share] : cases) EXPECT_EQ(region_share(members), share) << members;
-    // The region's misfit limit: the accepted one while the best is well
-    // below it, the best's plus the same margin once the best is near or above.
-    struct Case {
-        double limit, best, expected;
-    };
-    const std::vector<Case> limits = {
-        {1.5, 0.4, 1.5}, {1.5, 1.0, 1.5}, {1.5, 1.2, 1.7}, {2.0, 3.0, 4.0}};
-    for (const Case& c : limits)
-        EXPECT_DOUBLE_EQ(region_limit(c.limit, c.best), c.expected) << c.best;
-    EXPECT_NEAR(accepted_misfit(8), 2.0, 1e-12);
-    EXPECT_NEAR(accepted_misfit(2), 3.0, 1e-12);
-}
-
 // The synthetic case's files, the base in a folder whose name has a quote
 // and a backslash (the rounds' ensemble files must escape it).
 void synthetic_spec(const TempDir& dir, int budget) {

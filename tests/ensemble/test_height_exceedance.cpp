@@ -22,24 +22,6 @@ using test::write_text;
 
 const std::string kHead = "base = \"b.cmd\"\nmembers = 4\nseed = 1\n[thresholds]\n";
 
-TEST(HeightExceedance, AtHeightIsReadInFileOrderWithItsHeightsAsTheMembersWriteThem) {
-    // Inline, and as an array of tables.
-    for (const char* entries :
-         {"at_height = [ { z_m = 10.0, p_kPa = [1.0] },\n  { p_kPa = [3, 0.5], z_m = "
-          "0.1234567891234 } ]\n",
-          "[[thresholds.at_height]]\nz_m = 10.0\np_kPa = [1.0]\n[[thresholds.at_height]]\n"
-          "p_kPa = [3, 0.5]\nz_m = 0.1234567891234\n"}) {
-        EnsembleFile s;
-        ASSERT_EQ(parse_ensemble_file("e.toml", kHead + "p3 = [1.0]\n" + entries, s), "");
-        ASSERT_EQ(s.at_height.size(), 2u);
-        // z_m to nine digits, as Peak_Heights gets it.
-        EXPECT_EQ(std::vector<double>({s.at_height[0].z_m, s.at_height[1].z_m, s.p3_thresholds[0]}),
-                  std::vector<double>({10.0, 0.123456789, 1.0}));
-        EXPECT_EQ(s.at_height[0].p_kpa, std::vector<double>({1.0}));
-        EXPECT_EQ(s.at_height[1].p_kpa, std::vector<double>({3.0, 0.5}));
-    }
-}
-
 TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
     const std::pair<std::string, std::string> cases[] = {
         {"at_height = []\n", "line 5, column 13: `at_height' takes a list of { z_m = ..."},
@@ -72,51 +54,6 @@ TEST(HeightExceedance, BadAtHeightEntriesAreRefusedNamingTheLineAndKey) {
         EnsembleFile s;
         const std::string err = parse_ensemble_file("e.toml", kHead + text, s);
         EXPECT_NE(err.find(message), std::string::npos) << text << "\n gave: " << err;
-    }
-}
-
-// The last line of `key' in a command file's text, or "".
-std::string last_line_of(const std::string& text, const std::string& key) {
-    std::string line, found;
-    std::istringstream in(text);
-    while (std::getline(in, line))
-        if (line.rfind(key + " ", 0) == 0) found = line;
-    return found;
-}
-
-TEST(HeightExceedance, MembersKeepTheBaseHeightsAndTheAskedOnesRisingOnce) {
-    // (Too many heights for a command file's line: test_ensemble.cpp's refusals.)
-    const std::string asked =
-        kHead + "at_height = [{ z_m = 10.0, p_kPa = [1.0] }, { z_m = 2.5, p_kPa = [1.0] }]\n";
-    auto with = [](const std::string& globals) {
-        std::string text = small_command_file(4, "Max_Time 2\n");
-        return text.replace(text.find("Max_Time"), 0, globals);
-    };
-    const struct Case {
-        std::string base_globals, peaks, heights;  // "" heights: not asked
-        bool ask = true;
-    } cases[] = {
-        {"", "on", "2.5,10"},
-        {"Height_Peaks off\nPeak_Heights 1,2\n", "on", "2.5,10"},  // not kept by the base
-        {"Height_Peaks on\nPeak_Heights 1,10,20\n", "on", "1,2.5,10,20"},
-        {"Height_Peaks on\n", "on", "2,2.5,5,10,15,20,25,30"},        // the default heights
-        {"Height_Peaks on\nPeak_Heights 1,2\n", "on", "1,2", false},  // left as it is
-    };
-    for (const auto& c : cases) {
-        BaseFile b;
-        ASSERT_EQ(parse_base(with(c.base_globals), b), "") << c.base_globals;
-        EnsembleFile s;
-        ASSERT_EQ(parse_ensemble_file("e.toml", c.ask ? asked : kHead + "p3 = [1.0]\n", s), "");
-        const std::string member = effective_command_file(b, s, MemberValues{});
-        if (!c.ask) {
-            EXPECT_EQ(member, with(c.base_globals));
-            continue;
-        }
-        EXPECT_EQ(last_line_of(member, "Height_Peaks"), "Height_Peaks " + c.peaks);
-        EXPECT_EQ(last_line_of(member, "Peak_Heights"), "Peak_Heights " + c.heights);
-        BaseFile read;
-        ASSERT_EQ(parse_base(member, read), "") << member;
-        EXPECT_EQ(read.file.par.Peak_Heights, c.heights);
     }
 }
 

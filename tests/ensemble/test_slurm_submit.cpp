@@ -70,26 +70,4 @@ TEST(SlurmSubmit, SbatchOutputOnEitherStreamIsReadWhole) {
     }
 }
 
-TEST(SlurmSubmit, SqueueSaysWhetherTheJobIsQueued) {
-    torla::test::TempDir dir;
-    struct Case {
-        const char* what;
-        std::string squeue;
-        bool active;
-    } cases[] = {
-        {"listed after much on standard error", kNoise + "echo '42 RUNNING'\n", true},
-        {"not listed", kNoise, false},
-        {"listed but failing", "echo '42 RUNNING'; exit 1\n", false},
-        {"not there", "", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SlurmOptions opt;
-        opt.squeue = dir.file(c.squeue.empty() ? "missing" : "squeue");
-        if (!c.squeue.empty()) stand_in(opt.squeue, c.squeue);
-        Deadline d;
-        EXPECT_EQ(slurm_job_active(opt, "42"), c.active);
-    }
-}
-
 }  // namespace

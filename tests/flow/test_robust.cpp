@@ -52,35 +52,6 @@ TEST(RobustFaceFlux, HllTakesTheUpwindFluxOrTheMeanStateBetweenTheWavesAndKeepsD
     }
 }
 
-TEST(RobustUpdate, LossesDecayImplicitlyGainsAndOpposingSourcesAdd) {
-    struct Case {
-        const char* what;
-        double prev, sink, face_dn, face_up;
-        double want;  // step 0.1, step per volume 0.01 s/m
-    };
-    const Case cases[] = {
-        {"no source: the flux difference", 4.0, 0.0, 10.0, 30.0, 4.0 - 0.01 * 20.0},
-        {"a gain (negative loss rate) adds", 4.0, -5.0, 0.0, 0.0, 4.5},
-        {"a loss decays the value at sink / value", 4.0, 20.0, 0.0, 0.0, 4.0 / (1.0 + 2.0 / 4.0)},
-        {"a stiff loss leaves a small value of the same sign", 4.0, 1e6, 0.0, 0.0,
-         4.0 / (1.0 + 1e5 / 4.0)},
-        {"a stiff loss on a negative momentum", -4.0, -1e6, 0.0, 0.0, -4.0 / (1.0 + 1e5 / 4.0)},
-        {"a source against the value's sign adds (it may reverse it)", 1.0, -30.0, 0.0, 0.0, 4.0},
-        {"the loss decays what the faces left, at the start value's rate", 4.0, 20.0, 10.0, 30.0,
-         3.8 / (1.0 + 2.0 / 4.0)},
-        {"faces that reverse the value: the drag of the start value shrinks it", 1.0, 1e4, 0.0,
-         300.0, -2.0 / (1.0 + 1e3)},
-        {"inflow larger than the start value decays at the inflow's rate", 0.5, 20.0, 300.0, 0.0,
-         3.5 / (1.0 + 2.0 / 3.5)},
-        {"inflow into an empty cell", 0.0, 20.0, 300.0, 0.0, 3.0 / (1.0 + 2.0 / 3.0)},
-        {"an empty cell takes its gain", 0.0, -2.0, 0.0, 0.0, 0.2},
-    };
-    for (const Case& c : cases)
-        EXPECT_NEAR(robust_update(c.prev, c.sink, c.face_dn, c.face_up, 0.01, 0.1), c.want,
-                    1e-12 * std::fabs(c.want) + 1e-15)
-            << c.what;
-}
-
 // ---- Lanes: every cell as the one-cell formula.
 
 using RobustVersions = test::LaneVersions;
@@ -134,34 +105,6 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
             ASSERT_TRUE(same_bits(robust_wave_speed(s), fastest)) << "window end " << last;
         }
     });
-}
-
-// The signal speeds bracket the advection speeds of every moved component
-// and widen them by a gravity wave.
-TEST_F(RobustVersions, SignalSpeedsBracketEveryComponentsAdvection) {
-    ModelState s;
-    scramble(s, 24, 77);
-    for (int i = 0; i < 24; ++i) {
-        const FluxInputs in = inputs_of(s, i);
-        const RobustCell r = robust_cell(s.par, s.constants, s.ff, in);
-        EXPECT_LE(r.salt_slowest, in.u2 - std::sqrt(0.5 * in.g_normal)) << i;
-        EXPECT_GE(r.salt_fastest, in.u2 + std::sqrt(0.5 * in.g_normal)) << i;
-        const double lambda = r.flux.lambda;
-        // The diffusivities of the momentum and of the snow content.
-        const double nu_t = s.par.C_mu * in.k3 * in.k3 / std::max(in.eps3, s.par.Min_Susp_Dissip);
-        const double nu = s.par.Fluid_Viscosity + nu_t;
-        EXPECT_NEAR(-r.flux.diff[kSuspMomentum],
-                    2 * nu * ((1 - lambda) * s.ff.S_CUKK_E + lambda * s.ff.T_UKK_E), 1e-12 * nu);
-        EXPECT_NEAR(-r.flux.diff[kSuspVolume], nu_t / s.par.Sigma_c * lambda, 1e-12 * nu);
-        const double momentum_speed = in.u3 * ((1 - lambda) * s.ff.S_CUU + lambda * s.ff.T_UU);
-        // The snow volume moves at its flux over c3 times the floored depth.
-        const double volume = in.c3 * std::max(in.h3, s.par.Min_Susp_Height);
-        const double volume_speed = r.flux.adv[kSuspVolume] / volume;
-        for (double v : {in.u3, momentum_speed, volume_speed}) {
-            EXPECT_LE(r.susp_slowest, v - std::sqrt(in.g_normal * in.h3) + 1e-12) << i;
-            EXPECT_GE(r.susp_fastest, v + std::sqrt(in.g_normal * in.h3) - 1e-12) << i;
-        }
-    }
 }
 
 // ---- Whole steps.
@@ -291,55 +234,6 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
                     << i << " " << j;
             }
         }
-    }
-}
-
-// What a time_step call reads: a rescale differences no fluxes, and the
-// robust scheme keeps its coefficients in arrays of its own, not in the
-// standard scheme's flux_diff. NaN in the arrays a call does not read
-// leaves every bit of its result (U, the kept source terms, the window,
-// the outflow) as it was.
-TEST(RobustStep, ACallReadsOnlyTheWorkArraysOfItsSchemeAndKind) {
-    const auto nan = std::nan("");
-    const auto junk_fluxes = [&](ModelState& s) {
-        std::fill(s.flux_adv.data.begin(), s.flux_adv.data.end(), nan);
-        std::fill(s.flux_diff.data.begin(), s.flux_diff.data.end(), nan);
-        std::fill(s.robust.cells.begin(), s.robust.cells.end(),
-                  RobustWork::Cell{nan, nan, nan, nan, nan, nan});
-        std::fill(s.robust.eliminated.begin(), s.robust.eliminated.end(),
-                  RobustWork::Eliminated{nan, nan, nan, nan});
-    };
-    const auto junk_standard = [&](ModelState& s) {
-        std::fill(s.flux_diff.data.begin(), s.flux_diff.data.end(), nan);
-    };
-    struct Case {
-        Scheme scheme;
-        StepKind kind;
-        std::function<void(ModelState&)> junk;
-        const char* what;
-    };
-    const Case cases[] = {
-        {Scheme::kStandard, StepKind::kRescale, junk_fluxes, "standard rescale, every work array"},
-        {Scheme::kRobust, StepKind::kRescale, junk_fluxes, "robust rescale, every work array"},
-        {Scheme::kRobust, StepKind::kFull, junk_standard, "robust full step, flux_diff"},
-    };
-    for (const Case& c : cases) {
-        ModelState clean, junked;
-        for (ModelState* s : {&clean, &junked}) {
-            cloud(*s, 40, 15, 24, 6.0);
-            s->constants.scheme = c.scheme;
-            if (c.kind == StepKind::kRescale) time_step(*s, StepKind::kFull, 0.05, 0.05);
-        }
-        c.junk(junked);
-        for (ModelState* s : {&clean, &junked})
-            test::stdout_of(
-                [&] { time_step(*s, c.kind, c.kind == StepKind::kFull ? 0.05 : 0.02, 0.05); });
-        EXPECT_TRUE(same_bits(clean.U, junked.U) && same_bits(clean.sink_prev, junked.sink_prev))
-            << c.what;
-        EXPECT_EQ(std::make_pair(clean.window.first_active, clean.window.last_active),
-                  std::make_pair(junked.window.first_active, junked.window.last_active))
-            << c.what;
-        EXPECT_TRUE(same_bits(clean.window.outflow_rate, junked.window.outflow_rate)) << c.what;
     }
 }
 

@@ -246,24 +246,5 @@ TEST(CommandFileReader, TextWithANulIsPrintedAsPrintfPrintsIt) {
     EXPECT_EQ(f.problem, std::string("A\0B", 3));
 }
 
-TEST(CommandFileReader, FilesThatCannotBeReadAreRefusedAsAWhole) {
-    test::TempDir dir;
-    const struct {
-        std::string path, message;
-    } cases[] = {
-        {dir.file("none.cmd"), "Could not open command file `" + dir.file("none.cmd") + "'."},
-        {dir.path().string(), "Could not open command file `" + dir.path().string() + "'."},
-        {"/dev/zero", "Command file `/dev/zero' is not a regular file."},
-    };
-    for (const auto& c : cases) {
-        const CommandFile f = load_command_file(c.path);
-        ASSERT_TRUE(f.refusal) << c.path;
-        EXPECT_EQ(f.refusal->line, 0);
-        EXPECT_EQ(f.refusal->message, c.message);
-        EXPECT_EQ(f.console, "   read_command_file:  FATAL ERROR:  " + c.message + " STOP!\n");
-        EXPECT_EQ(f.sha256, "");
-    }
-}
-
 }  // namespace
 }  // namespace torla

@@ -64,33 +64,5 @@ TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
     EXPECT_EQ(back.generator.points[1][7], 300.0f);
 }
 
-TEST(CommandWriter, AFileMadeLineByLineIsOneTheReaderTakes) {
-    CommandDocument doc;
-    doc.add(LineKind::kComment, "# made here");
-    doc.add(LineKind::kName, "Track_Name T");
-    doc.add(LineKind::kName, "Run_Name R");
-    doc.add(LineKind::kSection, "| POWDER SNOW GLOBAL PARAMETERS");
-    doc.parameter("Max_Time", "5");
-    doc.add(LineKind::kSection, "| COORDINATES");
-    doc.add(LineKind::kCount, "Number_of_Points 2");
-    doc.add(LineKind::kCoordinateRow, "0 0 100 0 0");
-    doc.add(LineKind::kCoordinateRow, "1 10 95 0 0");
-    doc.add(LineKind::kSection, "| POWDER SNOW LOCAL PARAMETERS");
-    doc.add(LineKind::kLocalRow, std::string("0 ") + kLocals);
-    doc.add(LineKind::kLocalRow, std::string("1 ") + kLocals);
-    const CommandFile f = read_text(doc.text());
-    ASSERT_TRUE(f.ok()) << refusal_text(f);
-    EXPECT_EQ(f.par.Max_Time, 5.0);
-    EXPECT_EQ(comment_block(f), std::vector<std::string>{"# made here"});
-    ASSERT_EQ(f.lines.size(), 12u);
-    const LineKind kinds[] = {
-        LineKind::kComment,       LineKind::kName,    LineKind::kName,     LineKind::kSection,
-        LineKind::kParameter,     LineKind::kSection, LineKind::kCount,    LineKind::kCoordinateRow,
-        LineKind::kCoordinateRow, LineKind::kSection, LineKind::kLocalRow, LineKind::kLocalRow};
-    for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(f.lines[i].kind, kinds[i]) << i;
-    EXPECT_EQ(f.lines[4].key, "Max_Time");
-    EXPECT_EQ(f.coordinates[1], (std::array<double, 4>{10, 95, 0, 0}));
-}
-
 }  // namespace
 }  // namespace torla

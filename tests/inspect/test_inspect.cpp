@@ -17,33 +17,6 @@ using test::TempDir;
 
 using HandMade = test::ResultBytes;
 
-TEST(ResultReader, ReadsEveryFieldFromItsPlace) {
-    TempDir dir;
-    HandMade f(4, 2);
-    for (std::size_t k = 0; k < 12; ++k) f.coefficients[k] = 0.5f + k;
-    for (std::size_t k = 0; k < f.geometry.size(); ++k) f.geometry[k] = 0.25f + k;
-    for (int d = 0; d < 2; ++d)
-        for (int row = 0; row < 12; ++row) {
-            f.records[d][row * 5] = d + 0.125f;
-            for (int i = 0; i < 4; ++i) f.value(d, row, i) = 1000.0f * d + 10.0f * row + i + 0.5f;
-        }
-    for (std::size_t k = 0; k < f.peaks.size(); ++k) f.peaks[k] = 0.5f * k;
-    ResultData r;
-    ASSERT_EQ(f.read_back(r, dir), "");
-    EXPECT_EQ(r.problem_name + "|" + r.run_name, "Avalanche path|R7");
-    EXPECT_EQ(std::make_tuple(r.n_cells, r.dump_count, r.count_unpatched, r.closing_record),
-              std::make_tuple(int16_t{4}, int16_t{2}, false, false));
-    EXPECT_EQ(std::vector<float>(r.coefficients, r.coefficients + 12), f.coefficients);
-    ASSERT_EQ(r.geometry.size(), 4u);
-    EXPECT_EQ(std::vector<float>(&r.geometry[0].path_length, &r.geometry[0].path_length + 24),
-              f.geometry);
-    EXPECT_EQ(r.dumps, f.records);
-    EXPECT_EQ(r.dump_time(1), 1.125f);
-    EXPECT_EQ(r.dump_value(1, 7, 2), 1072.5f);
-    EXPECT_EQ(r.peaks, f.peaks);
-    EXPECT_EQ(r.peak(5, 3, 2), 0.5f * (4 * (5 * 4 + 3) + 2));
-}
-
 // Eight cells 10 m apart on a 30 degree slope, dumps at t = 0, 2, 4, 6, 7 s
 // and a closing record at 7 s again (count 5, six records):
 //   t = 0: p3 0.5, 0.2, 0.05 in cells 0-2          front cell 1, 10 m
@@ -127,63 +100,6 @@ TEST_F(InspectSummary, FrontRunOutAndMaxima) {
     ASSERT_EQ(f.read_back(r_, dir_), "");
     EXPECT_EQ(inspect::summarize(r_, {}).runout_cell, 6);
     EXPECT_TRUE(inspect::summarize(r_, {}).runout_at_track_end);
-}
-
-// Three cells, the front one cell further at each of three dumps: two
-// equal speeds (the earlier one counts as the fastest).
-TEST(InspectGeometry, ElevationAndASteadyFront) {
-    TempDir dir;
-    HandMade f(3, 3);
-    f.geometry[3] = 0.0f;  // slope of cell 0
-    f.geometry[9] = f.geometry[15] = 60.0f;
-    for (int d = 0; d < 3; ++d) f.value(d, kRowSuspPressure, d) = 1.0f;
-    ResultData r;
-    ASSERT_EQ(f.read_back(r, dir), "");
-    // Cell 2 lies 10 m sin 30 deg + 10 m sin 60 deg below cell 0 (each step
-    // at the mean slope of its two cells), exported with 10 significant digits.
-    std::ostringstream csv;
-    inspect::write_dumps_csv(csv, r);
-    EXPECT_NE(csv.str().find("\n0,2,20,-13.66025404,0,"), std::string::npos) << csv.str();
-    const inspect::Summary s = inspect::summarize(r, {});
-    EXPECT_EQ(std::make_tuple(s.fastest->t0, s.fastest->speed, s.t_last),
-              std::make_tuple(0.0, 10.0, 2.0));
-}
-
-std::vector<std::string> split(const std::string& text, char at) {
-    std::vector<std::string> parts;
-    std::istringstream in(text);
-    for (std::string part; std::getline(in, part, at);) parts.push_back(part);
-    return parts;
-}
-
-TEST_F(InspectSummary, ExportsHaveHeadersAndOneRowPerDumpAndCell) {
-    std::ostringstream dumps, peaks;
-    inspect::write_dumps_csv(dumps, r_);
-    inspect::write_peaks_csv(peaks, r_);
-    auto lines = split(dumps.str(), '\n');
-    ASSERT_EQ(lines.size(), 3u + 6 * 8);
-    EXPECT_EQ(lines[0] + "|" + lines[1], "# problem: Avalanche path|# run: R7");
-    EXPECT_EQ(lines[2],
-              "time[s],cell,path_length[m],elevation[m],h1[m],rho1[kg/m3],h2[m],u2[m/s],"
-              "rho2_bulk[kg/m3],p2[kPa],h3[m],u3[m/s],c3[-],k3[m2/s2],eps3[m2/s3],p3[kPa]");
-    // Dump 1 (t = 2 s), cell 4: 40 m along, 20 m down, h2 = 0.15 m.
-    EXPECT_EQ(lines[3 + 8 * 1 + 4], "2,4,40,-20,0,0,0.150000006,0,0,0,0,0,0,0,0,0");
-    EXPECT_EQ(lines[3 + 8 * 5 + 7], "7,7,70,-35,0,0,0,0,0,0,0,0,0,0,0,0");
-    // The plotting tool's test export keeps the columns the exporter writes.
-    const std::string fixtures = std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/plot/";
-    EXPECT_EQ(split(test::read_text(fixtures + "small.csv"), '\n').at(2), lines[2]);
-
-    lines = split(peaks.str(), '\n');
-    ASSERT_EQ(lines.size(), 3u + 8);
-    EXPECT_EQ(split(test::read_text(fixtures + "small-peaks.csv"), '\n').at(2), lines[2]);
-    const auto header = split(lines[2], ','), row = split(lines[3 + 2], ',');
-    ASSERT_EQ(header.size(), 4u + 48 + 2);  // and easting, northing
-    EXPECT_EQ(header[3] + " " + header[4 + 4 * 11] + " " + header[4 + 4 * 11 + 3],
-              "slope[deg] p3[kPa] p3_h3[m]");
-    ASSERT_EQ(row.size(), header.size());
-    EXPECT_EQ(row[0] + " " + row[3] + " " + row[4 + 4 * 11] + " " + row[4 + 4 * 11 + 1] + " " +
-                  row[4 + 4 * 11 + 3],
-              "2 30 3 0.699999988 12");
 }
 
 TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {

@@ -161,34 +161,6 @@ TEST(ResultCut, InspectSummarisesAndExportsWhatIsThere) {
 
 // ------------------------------------------------ inputs that are no file --
 
-TEST(ResultInputs, RefusesWhatIsNoRegularFileOrTooLarge) {
-    TempDir dir;
-    ASSERT_EQ(mkfifo(dir.file("fifo.res").c_str(), 0600), 0);
-    test::fs::create_directory(dir.file("dir.res"));
-    // A sparse file larger than any result file of 4 cells: its header says 4 cells.
-    slope(4, 1, false).save(dir.file("huge.res"));
-    ASSERT_EQ(truncate(dir.file("huge.res").c_str(), 1LL << 33), 0);
-    struct Case {
-        std::string input, message;
-    } cases[] = {
-        {"/dev/zero", "a character device"},
-        {dir.file("fifo.res"), "a pipe"},
-        {dir.file("dir.res"), "a directory"},
-        {dir.file("huge.res"), "more than a result file of 4 cells can hold"},
-        {dir.file("missing.res"), "No such file"},
-    };
-    for (const Case& c : cases) {
-        ResultData r;
-        EXPECT_TRUE(has(read_result_file(c.input, r), c.message)) << c.input;
-        for (const char* command : {"summary", "csv", "csv --front"}) {
-            std::string out;
-            EXPECT_EQ(inspect(dir, "'" + c.input + "' " + command, out), 1)
-                << c.input << " " << out;
-            EXPECT_TRUE(has(out, c.input) && has(out, c.message)) << out;
-        }
-    }
-}
-
 // The largest resident size of a run of torla-inspect, in kilobytes, as
 // GNU time measures it (a process started from this one would count this
 // one's size as its own high-water mark), or -1.
@@ -338,33 +310,6 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
         << heights.str();
     EXPECT_TRUE(has(heights.str(), "Pressure at 30 m:  none, the flow never reached it"))
         << heights.str();
-}
-
-// Values from the result file are 32-bit: their shortest text, which reads
-// back as the same float; values worked out in double precision keep every
-// digit; a value that is not finite is null and named in the notes.
-TEST(InspectNumbers, SummaryJsonNumbersReadBackAsStored) {
-    TempDir dir;
-    slope(4, 2).save(dir.file("run.res"));
-    ResultData r;
-    ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
-    auto s = inspect::summarize(r, {});
-    s.track_length = 0.1f;
-    s.t_last = 1234.5677f;
-    s.drop = 1.0 / 3.0;
-    s.t_first = NAN;
-    s.fastest = inspect::FrontSpeed{0.0, INFINITY, 2.5};
-    std::ostringstream out;
-    inspect::write_summary_json(out, r, s);
-    const std::string text = out.str();
-    for (const char* part :
-         {"\"track_length_m\": 0.1,", "\"time_last_s\": 1234.5677,",
-          "\"drop_m\": 0.3333333333333333,", "\"time_first_s\": null,", "\"to_s\": null"})
-        EXPECT_TRUE(has(text, part)) << part << "\n" << text;
-    const auto j = nlohmann::json::parse(text);
-    EXPECT_EQ(j["track_length_m"].get<float>(), 0.1f);
-    EXPECT_EQ(j["notes"], nlohmann::json::parse(R"(["time_first_s is nan, written as null",
-                                                     "front_max_speed.to_s is inf, written as null"])"));
 }
 
 // Peaks that are not finite or beyond any avalanche are marked on the map,
@@ -566,52 +511,6 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
                       "r['mass_balance']['largest_unexplained_change_kg_per_m'], r['warnings'][1]] "
                       "if (r := d['run_record']) else None"),
               "['small_step', 2, 3.75, -5.0, 'line\\nbreak']");
-}
-
-TEST(InspectRecord, ARecordThatCannotBeUsedIsLeftOutWithANote) {
-    TempDir dir;
-    recorded_result().save(dir.file("run.res"));
-    changed(recorded_result(), [](ResultBytes& b) {
-        for (int row = 0; row < 12; ++row) b.records[3][row * 5] = 31.0f;
-    }).save(dir.file("later.res"));
-    changed(recorded_result(), [](ResultBytes& b) {
-        b.add_record(40.0f), b.count = 5;
-    }).save(dir.file("longer.res"));
-    changed(recorded_result(), [](ResultBytes& b) {
-        b.peaks.clear();
-    }).save(dir.file("killed.res"));
-    std::string plain;
-    ASSERT_EQ(inspect(dir, "run.res summary", plain), 0);
-    EXPECT_FALSE(has(plain, "Run record"));  // without a record: as before
-    std::string other = kRecord;
-    other.replace(other.find("\"cells\": 4"), 10, "\"cells\": 7");
-    struct Case {
-        std::string result, content, note;
-    } cases[] = {
-        {"run.res", "{not json", "is not JSON"},
-        {"run.res", other, "a run of 7 cells, the result file has 4"},
-        {"run.res", R"({"stop_reason": 5})", "`stop_reason' is not a string"},
-        {"run.res", R"({"warnings": "one"})", "`warnings' is not an array"},
-        {"run.res", "", "is not JSON"},
-        // An earlier run's record beside a later result of the same name.
-        {"later.res", kRecord,
-         "its dump 3 is at t = 30.000000 s, the result file's at 31.000000 s"},
-        {"longer.res", kRecord, "it knows 4 dumps, the result file holds 5"},
-        {"killed.res", kRecord,
-         "it says the run ended (small_step) but the result file is unfinished"},
-    };
-    for (const Case& c : cases) {
-        test::write_text(dir.file(c.result + ".json"), c.content);
-        std::string out;
-        ASSERT_EQ(inspect(dir, c.result + " summary", out), 0) << c.note;
-        EXPECT_TRUE(has(out, c.note)) << out;
-        EXPECT_FALSE(has(out, "Run record:")) << out;
-    }
-    test::fs::remove(dir.file("run.res.json"));
-    ASSERT_EQ(mkfifo(dir.file("run.res.json").c_str(), 0600), 0);
-    std::string out;
-    ASSERT_EQ(inspect(dir, "run.res summary", out), 0);
-    EXPECT_TRUE(has(out, "not a regular file")) << out;
 }
 
 }  // namespace

@@ -219,29 +219,5 @@ TEST(KnotlineColumns, CarriedPlacesInterpolateLinearlyAlongTheTrack) {
         }
 }
 
-TEST(KnotlineProgram, ReplacesTheInputWithTheGrid) {
-    test::TempDir dir;
-    const GeneratorInput in = input_of({{0, 900}, {120, 830}, {260, 790}, {400, 785}}, 8.0f, 2.5f,
-                                       [](int i, int q) { return static_cast<float>(i + q); });
-    ASSERT_EQ(write_generator_input(dir.file(kGridFile), in), "");
-    std::string out;
-    ASSERT_EQ(test::run_in(dir.path(), test::bin_dir() + "/knotline torla_grid.tmp tor-la", out), 0)
-        << out;
-    EXPECT_EQ(out, "");
-    FloatRows rows;
-    bool trailing = true;
-    ASSERT_EQ(
-        read_grid_rows(dir.file(kGridFile), static_cast<int16_t>(grid_of(in).rows), rows, trailing),
-        "");
-    EXPECT_FALSE(trailing);
-    EXPECT_EQ(rows.data, grid_of(in).data);
-    EXPECT_EQ(
-        std::distance(test::fs::directory_iterator(dir.path()), test::fs::directory_iterator()), 1);
-    EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/knotline --help", out), 0);
-    EXPECT_NE(out.find("usage: knotline FILE [tag]"), std::string::npos);
-    EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/knotline", out), 1);
-    EXPECT_NE(out.find("usage:"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace torla

@@ -323,27 +323,6 @@ TEST_F(Endings, ASecondRunOnTheSameResultRefusesAtOnce) {
     EXPECT_EQ(run(track(20, "Max_Time 2\n", 4, 6)), kStatusComplete);
 }
 
-// The grid lock is the folder's while it is held: another holder (another
-// run's open of the lock file) cannot have it until it is released.
-TEST(GridLock, IsHeldUntilReleased) {
-    TempDir dir;
-    const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    const auto can_lock = [] {
-        const int fd = ::open(kGridLockFile, O_RDWR | O_CLOEXEC);
-        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (fd >= 0) ::close(fd);
-        return free;
-    };
-    {
-        GridLock lock;
-        EXPECT_FALSE(can_lock());
-        lock.release();
-        EXPECT_TRUE(can_lock());
-    }
-    std::filesystem::current_path(before);
-}
-
 // Interrupted while the generator runs, and in the time loop.
 TEST_F(Endings, AnInterruptedRunStopsItsGeneratorAndLeavesAnUnfinishedResult) {
     test::write_text(dir_.file("slow-knotline"), "#!/bin/sh\nsleep 1\ntouch late\n");

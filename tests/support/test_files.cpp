@@ -110,30 +110,6 @@ TEST(SupportFiles, WritesWholeFilesOrNothing) {
               (std::vector<std::string>{"a-folder", "elsewhere", "old", "planted"}));
 }
 
-TEST(SupportFiles, WritesRelativeToAFolderWithTheModeAndPrefixAsked) {
-    torla::test::TempDir dir;
-    const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(folder, 0);
-    const mode_t mask = umask(022);
-    torla::support::WriteOptions o;
-    o.folder_fd = folder;
-    o.mode = 0744;
-    o.durable = false;
-    EXPECT_TRUE(torla::support::write_file_atomically("script", "#!/bin/sh\n", o).ok());
-    o.mode = 0666;
-    o.temp_prefix = ".mine-";
-    const auto failed = torla::support::write_file_atomically("missing/file", "x", o);
-    umask(mask);
-    close(folder);
-    struct stat st {};
-    ASSERT_EQ(stat(dir.file("script").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0744u);
-    EXPECT_EQ(torla::test::read_text(dir.file("script")), "#!/bin/sh\n");
-    ASSERT_FALSE(failed.ok());
-    EXPECT_EQ(failed.temp.rfind("missing/.mine-", 0), 0u) << failed.temp;
-    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"script"});
-}
-
 TEST(SupportFiles, AnOutputFileAppearsOnlyWhenCommitted) {
     torla::test::TempDir dir;
     const std::string final_path = dir.file("map.gpkg");
@@ -153,13 +129,6 @@ TEST(SupportFiles, AnOutputFileAppearsOnlyWhenCommitted) {
     torla::support::OutputFile never_written(dir.file("other.nc"));
     EXPECT_NE(never_written.commit().find("cannot write " + dir.file("other.nc")),
               std::string::npos);
-}
-
-TEST(SupportFiles, FolderOfAPath) {
-    struct Case {
-        const char *path, *folder;
-    } cases[] = {{"file", "."}, {"/file", "/"}, {"a/b/file", "a/b"}, {"/a/file", "/a"}};
-    for (const Case& c : cases) EXPECT_EQ(torla::support::folder_of(c.path), c.folder) << c.path;
 }
 
 }  // namespace
