@@ -1,8 +1,8 @@
 // The ensemble's exceedance probabilities at heights above the snow cover
 // ([thresholds] at_height): the ensemble file's entries read and refused,
-// the members' peaks over height merged with the base's, the exceedance
-// table's reader, exact probabilities over hand-made peaks (an ensemble run
-// end to end is test_ensemble.cpp's, whose members keep peaks over height).
+// the exceedance table's reader, exact probabilities over hand-made peaks
+// (an ensemble run end to end is test_ensemble.cpp's, whose members keep
+// peaks over height).
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

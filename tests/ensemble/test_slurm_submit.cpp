@@ -1,4 +1,4 @@
-// The Slurm engine's talk with sbatch and squeue, through stand-ins: what
+// The Slurm engine's talk with sbatch, through a stand-in: what
 // they print on either stream, however much, is read whole and never hangs
 // the tool; a failure names sbatch's status and words.
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
-// The robust scheme (Numerics robust): its face fluxes, its update of one
-// component, its per-cell rows, and whole steps: the moved quantities
+// The robust scheme (Numerics robust): its face fluxes, its per-cell rows,
+// and whole steps: the moved quantities
 // conserved where nothing crosses the window's edges, the implicit diffusion
 // bounded and consistent. Whole runs: tests/run/test_robust_runs.cpp.
 #include <gtest/gtest.h>

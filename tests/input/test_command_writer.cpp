@@ -1,5 +1,5 @@
-// The command-file writer: a file read and written back unchanged, the
-// edits the tools make, and a file made line by line that the reader takes.
+// The command-file writer: a file read and written back unchanged, and the
+// edits the tools make.
 #include <gtest/gtest.h>
 
 #include "input/command_writer.h"

@@ -1,5 +1,5 @@
 // The grid generator: geometry of the rounded and resampled track, the grid
-// columns, and the program on its file. (Bad generator inputs are cases of
+// columns. (Bad generator inputs are cases of
 // the bad-input corpus.)
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// JSON text in the tools: floats that read back, text that is not UTF-8.
+// JSON text in the tools: text that is not UTF-8.
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -10,10 +10,7 @@
 
 namespace {
 
-using torla::support::float_value;
-using torla::support::json_text;
 using torla::support::utf8_or_latin1;
-using Json = nlohmann::ordered_json;
 
 // Valid UTF-8 stays; every other byte becomes the Latin-1 character of its
 // number, so the text is always valid JSON and nothing is lost.

@@ -1,6 +1,6 @@
 // The tools' child processes: what a child prints reaches the tool whole
-// whatever order and size it comes in, statuses and signals come back as
-// one number, a program that is not there is a failed start.
+// whatever order and size it comes in, with its status; a program that is
+// not there is a failed start.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>

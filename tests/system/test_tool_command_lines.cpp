@@ -1,7 +1,7 @@
 // The tools' command lines: --help lists every sub-command (on standard
 // output, status 0; a sub-command's help once per tool, as the shared
-// parser gives them all), and a mistake names the option, the value or the
-// sub-command on standard error with the usage status 2.
+// parser gives them all). A mistake's message and usage status are cases of
+// each tool's refusal table.
 #include <gtest/gtest.h>
 
 #include <string>
