@@ -35,6 +35,9 @@ struct Evaluated {
     std::string folder;  // relative to DIR
     std::vector<double> values;
     std::optional<double> misfit;
+    // Each observation's term of the misfit as a signed residual (its z,
+    // capped as the misfit caps it), in the score's order.
+    std::vector<double> residuals;
     std::string note;
 };
 
@@ -119,9 +122,11 @@ void score_member(const std::string& result, const inspect::Observations& obs, E
     std::string err = reader.open(result, r);
     if (err.empty()) err = inspect::read_run_view(reader, r, result, vo, v);
     if (err.empty()) err = inspect::score_run(r, v, obs, s, result);
-    if (err.empty())
+    if (err.empty()) {
         e.misfit = s.misfit;
-    else
+        for (const inspect::ScoreItem& item : s.items)
+            e.residuals.push_back(std::copysign(std::sqrt(item.misfit_term), item.z.value_or(1.0)));
+    } else
         e.note = err;
 }
 
@@ -190,10 +195,13 @@ std::optional<Box> next_box(const EnsembleFile& ens, const std::vector<Evaluated
     if (!best) return std::nullopt;
     std::vector<std::vector<double>> points;
     std::vector<double> misfits;
+    std::vector<std::vector<double>> residuals;
     for (const Evaluated& e : all)
-        if (e.misfit) points.push_back(e.values), misfits.push_back(*e.misfit);
+        if (e.misfit)
+            points.push_back(e.values), misfits.push_back(*e.misfit),
+                residuals.push_back(e.residuals);
     const Box around_best = round_box(ens, best->values, k);
-    if (auto m = surrogate_minimum(points, misfits, around_best)) {
+    if (auto m = surrogate_minimum(points, misfits, around_best, residuals)) {
         how = "surrogate minimum near the best member";
         return round_box(ens, *m, k);
     }
@@ -331,8 +339,9 @@ std::string write_results(const EnsembleFile& ens, const inspect::Observations& 
     j["members"] = all.size();
     j["method"] =
         "latin-hypercube rounds over boxes halving in width, centred on the minimum of a quadratic "
-        "surrogate of the misfit fitted to the best members (NLopt BOBYQA), sought within the box "
-        "around the best member";
+        "surrogate of the misfit (Gauss-Newton: the mean square of each observation's residual "
+        "fitted linearly to the best members; NLopt BOBYQA), sought within the box around the "
+        "best member";
     j["rounds"] = rounds;
     const Evaluated* best = best_of(all);
     if (best) {

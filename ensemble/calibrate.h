@@ -39,9 +39,15 @@ Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k)
 // Empty when there are too few points for the (d + 1)(d + 2) / 2
 // coefficients, the fit is singular, the two boxes do not meet, or NLopt
 // fails.
-std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
-                                                     const std::vector<double>& misfits,
-                                                     const Box& within);
+//
+// With `residuals` (per point each observation's signed term of the misfit,
+// the misfit being their mean square) the quadratic is instead the
+// Gauss-Newton one: the mean square of the residuals, each fitted linearly
+// to the same points (the quadratic fitted to the misfits where that fit
+// is singular or the residuals are not one list per point).
+std::optional<std::vector<double>> surrogate_minimum(
+    const std::vector<std::vector<double>>& points, const std::vector<double>& misfits,
+    const Box& within, const std::vector<std::vector<double>>& residuals = {});
 
 // The members whose misfit is at most `limit` (indices into points, in
 // order) and the box their parameters span; an empty box when there are

@@ -69,6 +69,45 @@ bool fit_quadratic(const std::vector<std::vector<double>>& u, const std::vector<
     return solve(ata, aty, coef);
 }
 
+// The quadratic (in quadratic_terms' order) that is the mean of the squares
+// of residuals each fitted linearly in u by least squares: r[k] holds the
+// residuals of point u[k], the same observations in the same order at every
+// point. The Gauss-Newton model of a misfit that is a mean of squares: it
+// takes its curvature from how each observation moves (d + 1 coefficients
+// a line, fitted to all the points), and the roughness of single
+// observations averages out over many.
+bool linearised_quadratic(const std::vector<std::vector<double>>& u,
+                          const std::vector<std::vector<double>>& r, std::vector<double>& coef) {
+    const std::size_t d = u[0].size(), n = r[0].size();
+    if (n == 0) return false;
+    for (const auto& row : r)
+        if (row.size() != n) return false;
+    std::vector<std::vector<double>> ata(d + 1, std::vector<double>(d + 1, 0.0));
+    for (const auto& point : u) {
+        std::vector<double> t{1.0};
+        t.insert(t.end(), point.begin(), point.end());
+        for (std::size_t i = 0; i <= d; ++i)
+            for (std::size_t j = 0; j <= d; ++j) ata[i][j] += t[i] * t[j];
+    }
+    coef.assign(quadratic_terms(u[0]).size(), 0.0);
+    for (std::size_t o = 0; o < n; ++o) {
+        std::vector<double> aty(d + 1, 0.0), line;  // residual o = line . (1, u)
+        for (std::size_t k = 0; k < u.size(); ++k) {
+            aty[0] += r[k][o];
+            for (std::size_t i = 0; i < d; ++i) aty[i + 1] += u[k][i] * r[k][o];
+        }
+        if (!solve(ata, aty, line)) return false;
+        std::size_t at = 0;
+        coef[at++] += line[0] * line[0];
+        for (std::size_t i = 0; i < d; ++i) coef[at++] += 2.0 * line[0] * line[i + 1];
+        for (std::size_t i = 0; i < d; ++i)
+            for (std::size_t j = i; j < d; ++j)
+                coef[at++] += (i == j ? 1.0 : 2.0) * line[i + 1] * line[j + 1];
+    }
+    for (double& c : coef) c /= static_cast<double>(n);
+    return true;
+}
+
 double quadratic_value(const std::vector<double>& u, std::vector<double>& /*grad*/, void* data) {
     const auto& coef = *static_cast<const std::vector<double>*>(data);
     const std::vector<double> t = quadratic_terms(u);
@@ -126,7 +165,8 @@ Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k)
 
 std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
                                                      const std::vector<double>& misfits,
-                                                     const Box& within) {
+                                                     const Box& within,
+                                                     const std::vector<std::vector<double>>& residuals) {
     if (points.empty()) return std::nullopt;
     const std::size_t d = points[0].size();
     const std::size_t p = (d + 1) * (d + 2) / 2;
@@ -142,7 +182,7 @@ std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vect
             lo[i] = std::min(lo[i], points[order[k]][i]);
             hi[i] = std::max(hi[i], points[order[k]][i]);
         }
-    std::vector<std::vector<double>> u;
+    std::vector<std::vector<double>> u, r;
     std::vector<double> y;
     for (std::size_t k = 0; k < use; ++k) {
         std::vector<double> row(d);
@@ -152,9 +192,11 @@ std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vect
         }
         u.push_back(row);
         y.push_back(misfits[order[k]]);
+        if (residuals.size() == points.size()) r.push_back(residuals[order[k]]);
     }
     std::vector<double> coef;
-    if (!fit_quadratic(u, y, coef)) return std::nullopt;
+    if (!(r.size() == u.size() && linearised_quadratic(u, r, coef)) && !fit_quadratic(u, y, coef))
+        return std::nullopt;
     // The search box in the fit's coordinates: `within`, cut to the span.
     std::vector<double> ulo(d), uhi(d), start = u[0];
     for (std::size_t i = 0; i < d; ++i) {

@@ -120,6 +120,53 @@ TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
     EXPECT_FALSE(surrogate_minimum(line, along, unit));
 }
 
+// With the observations' residuals, the surrogate is the mean square of
+// each residual fitted linearly: residuals linear in the parameters give the
+// least-squares minimum exactly, whatever roughness the misfits carry (here
+// a ripple that moves the quadratic fitted to them). Residuals that are
+// not one list per point fall back to the misfits' own quadratic.
+TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
+    // residual o = a_o + b_o x + c_o y; their least squares lie at (0.35, 0.6).
+    const double b[] = {1.0, 0.0, 2.0, -1.0}, c[] = {0.0, 1.0, 1.0, 3.0};
+    const double x0 = 0.35, y0 = 0.6, offset[] = {0.2, -0.1, 0.0, 0.1};
+    std::vector<std::vector<double>> points, residuals;
+    std::vector<double> misfits, rough;
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j) {
+            const double x = 0.1 + 0.125 * i, y = 0.2 + 0.15 * j;
+            std::vector<double> r;
+            double sum = 0.0;
+            for (int o = 0; o < 4; ++o) {
+                const double v = offset[o] + b[o] * (x - x0) + c[o] * (y - y0);
+                r.push_back(v), sum += v * v;
+            }
+            points.push_back({x, y}), residuals.push_back(r);
+            misfits.push_back(sum / 4.0);
+            rough.push_back(sum / 4.0 + 0.05 * std::sin(40.0 * x) * std::cos(40.0 * y));
+        }
+    // The least-squares point of the offsets: solve B^T B d = -B^T offset.
+    double bb = 0, bc = 0, cc = 0, bo = 0, co = 0;
+    for (int o = 0; o < 4; ++o)
+        bb += b[o] * b[o], bc += b[o] * c[o], cc += c[o] * c[o], bo += b[o] * offset[o],
+            co += c[o] * offset[o];
+    const double det = bb * cc - bc * bc;
+    const double want_x = x0 + (-bo * cc + co * bc) / det, want_y = y0 + (-co * bb + bo * bc) / det;
+    const Box unit{{0.0, 0.0}, {1.0, 1.0}};
+    const auto m = surrogate_minimum(points, rough, unit, residuals);
+    ASSERT_TRUE(m);
+    EXPECT_NEAR((*m)[0], want_x, 1e-6);
+    EXPECT_NEAR((*m)[1], want_y, 1e-6);
+    const auto from_rough = surrogate_minimum(points, rough, unit);
+    ASSERT_TRUE(from_rough);
+    EXPECT_GT(std::hypot((*from_rough)[0] - want_x, (*from_rough)[1] - want_y), 1e-3);
+    // Uneven lists: the misfits' quadratic, here exact.
+    residuals[3].pop_back();
+    const auto fallback = surrogate_minimum(points, misfits, unit, residuals);
+    ASSERT_TRUE(fallback);
+    EXPECT_NEAR((*fallback)[0], want_x, 1e-6);
+    EXPECT_NEAR((*fallback)[1], want_y, 1e-6);
+}
+
 // misfit = 1 + u^2 + v^2 with u = (x - 3/8) / (1/8), v = (y - 5/8) / (1/4) on
 // the grid x, y = 0, 1/8, ..., 1 (exact in binary, so that the members on
 // the limit's edge are decided exactly), both ranges [0, 1].
