@@ -163,10 +163,9 @@ Box round_box(const EnsembleFile& ens, const std::vector<double>& centre, int k)
     return b;
 }
 
-std::optional<std::vector<double>> surrogate_minimum(const std::vector<std::vector<double>>& points,
-                                                     const std::vector<double>& misfits,
-                                                     const Box& within,
-                                                     const std::vector<std::vector<double>>& residuals) {
+std::optional<std::vector<double>> surrogate_minimum(
+    const std::vector<std::vector<double>>& points, const std::vector<double>& misfits,
+    const Box& within, const std::vector<std::vector<double>>& residuals) {
     if (points.empty()) return std::nullopt;
     const std::size_t d = points[0].size();
     const std::size_t p = (d + 1) * (d + 2) / 2;
