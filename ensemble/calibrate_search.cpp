@@ -80,8 +80,11 @@ bool linearised_quadratic(const std::vector<std::vector<double>>& u,
                           const std::vector<std::vector<double>>& r, std::vector<double>& coef) {
     const std::size_t d = u[0].size(), n = r[0].size();
     if (n == 0) return false;
-    for (const auto& row : r)
+    for (const auto& row : r) {
         if (row.size() != n) return false;
+        for (double v : row)
+            if (!std::isfinite(v)) return false;
+    }
     std::vector<std::vector<double>> ata(d + 1, std::vector<double>(d + 1, 0.0));
     for (const auto& point : u) {
         std::vector<double> t{1.0};

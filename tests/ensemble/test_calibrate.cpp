@@ -124,7 +124,7 @@ TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
 // each residual fitted linearly: residuals linear in the parameters give the
 // least-squares minimum exactly, whatever roughness the misfits carry (here
 // a ripple that moves the quadratic fitted to them). Residuals that are
-// not one list per point fall back to the misfits' own quadratic.
+// not one list of numbers per point fall back to the misfits' own quadratic.
 TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
     // residual o = a_o + b_o x + c_o y; their least squares lie at (0.35, 0.6).
     const double b[] = {1.0, 0.0, 2.0, -1.0}, c[] = {0.0, 1.0, 1.0, 3.0};
@@ -159,12 +159,17 @@ TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
     const auto from_rough = surrogate_minimum(points, rough, unit);
     ASSERT_TRUE(from_rough);
     EXPECT_GT(std::hypot((*from_rough)[0] - want_x, (*from_rough)[1] - want_y), 1e-3);
-    // Uneven lists: the misfits' quadratic, here exact.
-    residuals[3].pop_back();
-    const auto fallback = surrogate_minimum(points, misfits, unit, residuals);
-    ASSERT_TRUE(fallback);
-    EXPECT_NEAR((*fallback)[0], want_x, 1e-6);
-    EXPECT_NEAR((*fallback)[1], want_y, 1e-6);
+    // Uneven lists, and a residual that is no number: the misfits' quadratic,
+    // here exact.
+    auto uneven = residuals, nan = residuals;
+    uneven[3].pop_back();
+    nan[5][2] = NAN;
+    for (const auto& r : {uneven, nan}) {
+        const auto fallback = surrogate_minimum(points, misfits, unit, r);
+        ASSERT_TRUE(fallback);
+        EXPECT_NEAR((*fallback)[0], want_x, 1e-6);
+        EXPECT_NEAR((*fallback)[1], want_y, 1e-6);
+    }
 }
 
 // misfit = 1 + u^2 + v^2 with u = (x - 3/8) / (1/8), v = (y - 5/8) / (1/4) on
