@@ -1,6 +1,7 @@
 // Copies of the changed rows only and whole-matrix copies give the same run
-// to the last bit: whole runs byte for byte, and passes driven in-process
-// matrix by matrix where rows leave the window.
+// to the last bit: the bundled example byte for byte, and passes driven
+// in-process matrix by matrix where rows leave the window (the counter-slope
+// with its Courant redos, a redo after the window shrank).
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"
@@ -18,23 +19,18 @@ std::size_t count(const std::string& text, const std::string& what) {
 }
 
 // Runs the command file with both kinds of copies, expects identical bytes
-// everywhere and returns the console output and the result file.
-std::string same_both_ways(const std::string& command_text, ResultData& data) {
+// everywhere and returns the console output.
+std::string same_both_ways(const std::string& command_text) {
     std::string said[2], result[2], log[2];
     int status[2];
     for (int full = 0; full < 2; ++full) {
         test::TempDir dir;
         status[full] = test::run_torla(dir, command_text, said[full], test::bin_dir() + "/",
                                        full ? "TORLA_FULL_COPIES=1 " : "TORLA_FULL_COPIES=0 ");
-        EXPECT_TRUE(status[full] == kStatusComplete || status[full] == kStatusSmallStep)
-            << said[full];
+        EXPECT_EQ(status[full], kStatusComplete) << said[full];
         result[full] = test::read_text(dir.file("run.res"));
         log[full] = test::read_text(dir.file("run.plg"));
-        if (!full) {
-            EXPECT_EQ(read_result_file(dir.file("run.res"), data), "");
-        }
     }
-    EXPECT_EQ(status[0], status[1]);
     EXPECT_FALSE(result[0].empty());
     EXPECT_TRUE(result[0] == result[1]) << "result files differ";
     EXPECT_TRUE(log[0] == log[1]) << "log files differ";
@@ -43,30 +39,10 @@ std::string same_both_ways(const std::string& command_text, ResultData& data) {
 }
 
 TEST(CopiesOfChangedRows, BundledExampleIsIdenticalToWholeCopies) {
-    ResultData data;
-    const std::string said =
-        same_both_ways(test::read_text(source("examples/avalanche.cmd")), data);
+    const std::string said = same_both_ways(test::read_text(source("examples/avalanche.cmd")));
     // The avalanche runs down the whole path: many dumps, a moving window.
     EXPECT_EQ(count(said, "   Dump at t ="), 51u);
     EXPECT_EQ(count(said, "cells 0--204."), 1u);
-}
-
-// Snow released against a counter-slope (the scenario is described in the
-// fixture).
-TEST(CopiesOfChangedRows, CounterSlopeRunIsIdenticalToWholeCopies) {
-    ResultData data;
-    const std::string said =
-        same_both_ways(test::read_text(source("tests/fixtures/counter-slope.cmd")), data);
-    // The run must take the paths where rows leave the window in a redo:
-    // a step limited by a negative snow volume, Courant redos, snow turned
-    // back by the counter-slope, and the window's upper end moving down.
-    EXPECT_GE(count(said, "neg. c3"), 1u);
-    EXPECT_GE(count(said, "main:  dtn ="), 5u);
-    EXPECT_GE(count(said, "time_step:  U_2["), 1u);
-    bool backward = false;
-    for (std::size_t d = 0; d < data.dumps.size(); ++d)
-        for (int i = 0; i < data.n_cells; ++i) backward = backward || data.dump_value(d, 3, i) < 0;
-    EXPECT_TRUE(backward) << "no saltation moving back up the track";
 }
 
 // ---- passes driven in-process, compared after every pass ----
