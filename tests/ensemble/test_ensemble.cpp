@@ -1,6 +1,7 @@
 // torla-ensemble: ensemble files read and refused, the sampling, the members' command files,
-// exact probabilities over hand-made results, runs end to end (members are solo runs, the
-// exceedance table on the map and in NetCDF, resume, usage and refusals).
+// exact probabilities over hand-made results (at heights above the snow cover too), the
+// exceedance table read back, runs end to end (members are solo runs, the table on the map
+// and in NetCDF, resume, refusals, links, signals).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netcdf.h>
@@ -22,6 +23,8 @@
 #include <ogrsf_frmts.h>
 
 #include "ensemble_fixture.h"
+#include "inspect/exports.h"
+#include "output/heights_format.h"
 #include "test_support.h"
 
 namespace torla::ensemble {
@@ -76,7 +79,9 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
               " | p2 10 | p2 30");
     const std::string base = "base = \"b.cmd\"\n", head2 = base + "members = 4\n",
                       head = head2 + "seed = 1\n", v = head + "[vary]\n", v2 = head2 + "[vary]\n",
-                      grid = base + "sampling = \"grid\"\n";
+                      grid = base + "sampling = \"grid\"\n", th = head + "[thresholds]\n",
+                      z = th + "at_height = [{ z_m = ", a = z + "5.0, p_kPa = ",
+                      one = a + "[1.0] }]\n[vary]\n";
     // A row for each check, with the start of what it prints.
     const std::pair<std::string, std::string> cases[] = {
         {base + "members = 0\n", "line 2, column 11: `members' must be at least 1"},
@@ -100,7 +105,23 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         {v + "rho1 = { factor = { min = 0.0, max = 1.2 } }\n", "column 8: a factor of `rho1' must"},
         {v + "h3 = { factor = [1], scale = 2 }\n", "line 5, column 6: the local column `h3' takes"},
         {v + "h3 = { factor [1] }\n", "line 5, column 15: Error while parsing key-value pair"},
-        {head + "[thresholds]\np3 = [1.0, 0.0]\n", "line 5, column 12: a threshold of `p3' must"},
+        {th + "p3 = [1.0, 0.0]\n", "line 5, column 12: a threshold of `p3' must"},
+        {th + "at_height = []\n", "line 5, column 13: `at_height' takes a list of { z_m = ..."},
+        {th + "at_height = [5.0]\n", "line 5, column 14: an entry of `at_height' is { z_m"},
+        {th + "[[thresholds.at_height]]\nz_m = 1\n",
+         "line 5, column 1: an entry of `at_height' needs both z_m and p_kPa"},
+        {th + "at_height = [{ p_kPa = [1.0] }]\n",
+         "line 5, column 14: an entry of `at_height' needs both"},
+        {z + "-1.0, p_kPa = [1.0] }]\n", "line 5, column 22: `z_m' of `at_height' must be a"},
+        {z + "\"5\", p_kPa = [1.0] }]\n", "`z_m' of `at_height' must be a height"},
+        {a + "[] }]\n", "line 5, column 35: `p_kPa' of `at_height' takes a list of pressures"},
+        {a + "[1.0, 0.0] }]\n", "line 5, column 41: a threshold of `at_height' must be a"},
+        {a + "[1.0], p_kpa = [2.0] }]\n", "line 5, column 14: unknown entry `p_kpa' of"},
+        {a + "[1.0] }, {z_m = 5, p_kPa = [2]}]\n", "line 5, column 44: the height 5 m is listed"},
+        {one + "Peak_Heights = [\"2,5\"]\n", "line 7, column 16: `Peak_Heights' is set by"},
+        {one + "Height_Peaks = [\"off\"]\n", "line 7, column 16: `Height_Peaks' is set by"},
+        {th + "at_heights = [{ z_m = 5.0, p_kPa = [1.0] }]\n",
+         "line 5, column 14: unknown threshold `at_heights' (p2, p3 and at_height are known)"},
         {head + "[colours]\nred = 1\n", "line 5, column 7: unknown section [colours]"},
         {head + "[zones]\nset = \"swis\"\n", "line 5, column 7: --zones takes swiss, austria"},
         {head + "[zones]\nset = [3.0, 1.0]\n", "line 5, column 7: --zones takes swiss"},
@@ -262,26 +283,50 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
               "0007-" + h.substr(0, 12) + " 00005-" + h.substr(0, 12));
 }
 
+// A RESULT.heights beside member m's result: `cells' cells at `heights'
+// whose peaks are 0 but in cell 1: rising by height from `cell1' (kPa).
+void write_heights(const std::string& out, const Member& m, const std::vector<double>& heights,
+                   const std::vector<double>& cell1, int cells = 4) {
+    if (heights.empty()) return;
+    HeightsData h;
+    h.n_cells = cells;
+    h.air_density = 1.2, h.rho_diff = 198.8;
+    h.heights = heights;
+    h.peak.assign(cells * heights.size(), 0.0);
+    h.time.assign(cells * heights.size(), std::nan(""));
+    for (std::size_t k = 0; k < heights.size(); ++k) h.peak[heights.size() + k] = cell1[k];
+    ASSERT_EQ(write_heights_file(out + "/" + m.folder + "/member.res.heights", h), "");
+}
+
 TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     TempDir dir;
     write_text(dir.file("b.cmd"), small_command_file());
-    write_text(dir.file("s.toml"), grid_ensemble("0.5, 0.6, 0.7, 0.8, 0.9, 0.95, 0.99, 0.996, "
-                                                 "0.997, 0.998, 0.999",
-                                                 "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\n"));
+    write_text(
+        dir.file("s.toml"),
+        grid_ensemble("0.5, 0.6, 0.7, 0.8, 0.9, 0.95, 0.99, 0.996, 0.997, 0.998, 0.999, "
+                      "0.51, 0.52, 0.53, 0.54, 0.55",
+                      "[thresholds]\np3 = [1.0, 3.0]\np2 = [10.0]\nat_height = [{ z_m = 2.0, "
+                      "p_kPa = [1.0, 3.0] }, { z_m = 0.5, p_kPa = [2.5] }]\n"));
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
-    // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12.
-    // A peak exceeds a threshold strictly: 1 is not above 1, 3 not above 3.
+    // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12;
+    // at 2 m 0.5, 1, 2, 3 kPa, at 0.5 m 2.5, 2.5, 2.6, 9. A peak exceeds a
+    // threshold strictly: 1 is not above 1, 3 not above 3.
     const std::vector<float> p3[7] = {{0, 0.5f, 0, 0},    {0, 1, 0.2f, 0}, {0, 2, 1.5f, 0},
                                       {0, 3, 3.5f, 0.1f}, {0, 12, 12, 12}, {9, 9, 9, 9},
                                       {9, 9, 9, 9}};
     const std::vector<float> p2[7] = {{0, 20, 0, 0},   {0, 5, 0, 0},    {0, 11, 0, 0},
                                       {0, 9, 0, 0},    {0, 99, 99, 99}, {99, 99, 99, 99},
                                       {99, 99, 99, 99}};
+    const std::vector<double> both = {0.5, 2.0};
+    const std::vector<double> heights[4] = {{0.5, 1.0, 2.0}, both, both, {0.5, 2.0, 5.0}},
+                              cell1[4] = {{2.5, 2.5, 0.5}, {2.5, 1.0}, {2.6, 2.0}, {9.0, 3.0, 9.0}};
     const std::string out = dir.file("out");
     const char* const status[7] = {"0", "0", "0", "0", "2", "5", "0"};
     for (int i = 0; i < 7; ++i)
         write_member(out, plan.members[i], {p3[i], p2[i], {5, 6, 7, 8}, {1, 1, 1, 1}}, status[i]);
+    for (int i = 0; i < 11; ++i)
+        write_heights(out, plan.members[i], i < 4 ? heights[i] : both, i < 4 ? cell1[i] : both);
     // Member 5 ran to a small-step stop after an onset of instability: left
     // out as unstable. Member 6's run record names another command file: not
     // run (for this plan).
@@ -293,7 +338,8 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                        (i == 5 ? "small_step" : "max_time") + "\", \"onset\": " +
                        (i == 5 ? "{\"time_s\": 92.5, \"cell\": 3, \"sign\": \"x\"}" : "null") +
                        "}\n");
-    // Members 7-10 ended well but a peak in cell 2 blew up: left out as failed.
+    // Members 7-10 ended well but a peak in cell 2 blew up, members 11-15
+    // have no usable peaks over height (15's heights do not rise): failed.
     const std::pair<int, float> blown[] = {
         {0, std::nanf("")}, {1, HUGE_VALF}, {2, 3e38f}, {3, -HUGE_VALF}};
     for (int i = 7; i < 11; ++i) {
@@ -301,36 +347,66 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
         peaks[blown[i - 7].first][2] = blown[i - 7].second;
         write_member(out, plan.members[i], peaks);
     }
+    const struct {
+        std::vector<double> heights, cell1;
+        int cells;
+    } bad[] = {{{}, {}, 4},
+               {{0.5}, {1.0}, 4},
+               {both, {1.0, 2e12}, 4},
+               {both, {1.0, 1.0}, 3},
+               {{2.0, 1.0}, {1.0, 1.0}, 4}};
+    for (int i = 11; i < 16; ++i) {
+        write_member(out, plan.members[i], {});
+        write_heights(out, plan.members[i], bad[i - 11].heights, bad[i - 11].cell1,
+                      bad[i - 11].cells);
+    }
     CollectFigures fig;
-    std::vector<std::string> notes;  // the NetCDF written, no map without a CRS
+    std::vector<std::string> notes;
     ASSERT_EQ(collect(out, fig, &notes), "");
     EXPECT_EQ(std::vector<int>({fig.members, fig.used, fig.failed, fig.unstable, fig.missing}),
-              std::vector<int>({11, 4, 5, 1, 1}));
+              std::vector<int>({16, 4, 10, 1, 1}));
+    // The map needs a CRS, which this base has not: a note says so.
+    EXPECT_EQ(notes, std::vector<std::string>(
+                         {"no exceedance.gpkg: " + out +
+                          "/exceedance.csv: no CRS: the ensemble's base command file has no "
+                          "crs_wkt lines (torla-profile writes them); name it with --crs"}));
+    EXPECT_FALSE(fs::exists(out + "/exceedance.gpkg"));
     // Per cell: position (the top at 1000 m, 30 degrees down: 10 sin 30 per
     // cell), P(p3>1) P(p3>3) P(p2>10), then the 5th, 50th and 95th
-    // percentile of p3, p2, h3, h2, linear between order statistics: at
+    // percentile of p3, p2, h3, h2, linear between order statistics (at
     // cell 1 p3 0.5, 1, 2, 3 gives 0.5 + 0.15 * 0.5, 1.5, 2 + 0.85 * 1 and p2
-    // 5, 9, 11, 20 gives 5 + 0.15 * 4, 10, 11 + 0.85 * 9; h3 is the cell's 5 + c.
+    // 5, 9, 11, 20 gives 5 + 0.15 * 4, 10, 11 + 0.85 * 9; h3 is the cell's
+    // 5 + c), then the probabilities at heights.
     const std::string table = read_text(out + "/exceedance.csv");
-    EXPECT_NE(
-        table.find("# members 11, used 4\n# left out: failed 4 7 8 9 10; unstable 5; not "
-                   "run 6\ncell,path_length[m],easting[m],northing[m],elevation[m],P(p3>1kPa),"
-                   "P(p3>3kPa),P(p2>10kPa),p3_p5[kPa],p3_p50[kPa],p3_p95[kPa],p2_p5[kPa],"
-                   "p2_p50[kPa],p2_p95[kPa],h3_p5[m],h3_p50[m],h3_p95[m],h2_p5[m],h2_p50[m],"
-                   "h2_p95[m]\n0,0,600000,200000,1000,0,0,0,0,0,0,0,0,0,5,5,5,1,1,1\n"
-                   "1,10,600001,199999,995,0.5,0,0.5,0.575,1.5,2.85,5.6,10,18.65,6,6,6,1,1,1\n"
-                   "2,20,600002,199998,990,0.5,0.25,0,0.0300000004,0.850000001,3.2,0,0,0,7,7,"
-                   "7,1,1,1\n"),
-        std::string::npos)
+    EXPECT_NE(table.find("# members 16, used 4\n# left out: failed 4 7 8 9 10 11 12 13 14 15; "
+                         "unstable 5; not run 6\ncell,path_length[m],easting[m],northing[m],"
+                         "elevation[m],P(p3>1kPa),P(p3>3kPa),P(p2>10kPa),p3_p5[kPa],p3_p50[kPa],"
+                         "p3_p95[kPa],p2_p5[kPa],p2_p50[kPa],p2_p95[kPa],h3_p5[m],h3_p50[m],"
+                         "h3_p95[m],h2_p5[m],h2_p50[m],h2_p95[m],P(p@2m>1kPa),P(p@2m>3kPa),"
+                         "P(p@0.5m>2.5kPa)\n0,0,600000,200000,1000,0,0,0,0,0,0,0,0,0,5,5,5,1,1,1,"
+                         "0,0,0\n1,10,600001,199999,995,0.5,0,0.5,0.575,1.5,2.85,5.6,10,18.65,6,6,"
+                         "6,1,1,1,0.5,0,0.5\n2,20,600002,199998,990,0.5,0.25,0,0.0300000004,"
+                         "0.850000001,3.2,0,0,0,7,7,7,1,1,1,0,0,0\n"),
+              std::string::npos)
         << table;
     const auto json = nlohmann::json::parse(read_text(out + "/ensemble.json"));
-    const char* const why[] = {"exit status 2", "peak p3 nan kPa in cell 2",
-                               "peak p2 inf kPa in cell 2", "peak h3 3.00000001e+38 m in cell 2",
-                               "peak h2 -inf m in cell 2"};
-    ASSERT_EQ(json["failed"].size(), 5u) << json.dump();
-    for (int k = 0; k < 5; ++k) {
-        EXPECT_EQ(json["failed"][k]["member"], k ? k + 6 : 4);
-        EXPECT_EQ(json["failed"][k]["why"].get<std::string>().rfind(why[k], 0), 0u) << json.dump();
+    const std::pair<int, const char*> why[] = {
+        {4, "exit status 2"},
+        {7, "peak p3 nan kPa in cell 2"},
+        {8, "peak p2 inf kPa in cell 2"},
+        {9, "peak h3 3.00000001e+38 m in cell 2"},
+        {10, "peak h2 -inf m in cell 2"},
+        {11, "member.res.heights: the run kept no peaks over height, which [thresholds]"},
+        {12, "member.res.heights has no peaks at 2 m"},
+        {13, "peak pressure at 2 m 2e+12 kPa in cell 1 (not finite or above"},
+        {14, "member.res.heights: 3 cells, the result has 4"},
+        {15, "heights"}};
+    ASSERT_EQ(json["failed"].size(), std::size(why)) << json.dump();
+    for (std::size_t k = 0; k < std::size(why); ++k) {
+        EXPECT_EQ(json["failed"][k]["member"], why[k].first);
+        EXPECT_NE(json["failed"][k]["why"].get<std::string>().find(why[k].second),
+                  std::string::npos)
+            << json.dump();
     }
     EXPECT_EQ(json["unstable"].dump() + json["not_run"].dump(), "[5][6]");
     // The NetCDF beside the table says which members it stands on.
@@ -342,7 +418,7 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                   nc_text(nc, NC_GLOBAL, "members_failed") + "|" +
                   nc_text(nc, NC_GLOBAL, "members_unstable") + "|" +
                   nc_text(nc, NC_GLOBAL, "members_not_run"),
-              "11 4|4 7 8 9 10|5|6");
+              "16 4|4 7 8 9 10 11 12 13 14 15|5|6");
     nc_close(nc);
     const std::string members =
         read_text(out + "/members.csv");  // run-out at the last cell: h2 is 1 m everywhere
@@ -354,6 +430,56 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     EXPECT_EQ(
         percentile({4.0}, 95) + percentile({1, 2, 3, 4, 5}, 0) + percentile({1, 2, 3, 4, 5}, 100),
         10.0);
+}
+
+// torla-inspect's reader of exceedance.csv: a good table, and bad ones
+// refused naming line and column (a table as collect writes it goes onto
+// the map and into NetCDF end to end below).
+TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
+    TempDir dir;
+    const std::string
+        lines = "# members 3, used 2\n# left out: failed 1; unstable none; not run none\n",
+        head = "cell,path_length[m],easting[m],northing[m],elevation[m],", fixed = lines + head,
+        table = fixed + "P(p3>1kPa),p3_p50[kPa]\n0,0,600000,200000,1000,0.5,0.75\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"cell\n", "t.csv: line 1: not the `# members N, used M' line"},
+        {"# members 3, used 2\n#\ncell\n", "t.csv: line 2: not the `# left out: failed"},
+        {lines + "cell,path_length[m],x[m]\n", "line 3, column 3 must be `easting[m]', not `x[m]'"},
+        {fixed + "P(p3>-1kPa)\n", "line 3, column 6 `P(p3>-1kPa)': `-1' is no threshold in kPa"},
+        {fixed + "p4_p50[kPa]\n", "line 3, column 6: unknown column `p4_p50[kPa]'"},
+        {fixed + "P(p@xm>3kPa)\n", "line 3, column 6 `P(p@xm>3kPa)': `x' is no height in m"},
+        {fixed + "P(p@-1m>3kPa)\n", "line 3, column 6 `P(p@-1m>3kPa)': `-1' is no height in m"},
+        {fixed + "P(p@m>3kPa)\n", "`' is no height in m"},
+        {fixed + "P(p@5m>0kPa)\n", "line 3, column 6 `P(p@5m>0kPa)': `0' is no threshold in kPa"},
+        {fixed + "P(p@5>3kPa)\n", "line 3, column 6: unknown column `P(p@5>3kPa)'"},
+        {fixed + "P(p1>3kPa)\n", "line 3, column 6: unknown column `P(p1>3kPa)'"},
+        {fixed + "P(p3>kPa)\n", "line 3, column 6: unknown column `P(p3>kPa)'"},
+        {table.substr(0, table.find("\n0,") + 1), "t.csv: no cells after the header (line 3)"},
+        {table + "1,10,6,1,9,0\n", "t.csv: line 5: 6 values where the header has 7 columns"},
+        {table + "1,10,6,1,9,half,1\n", "t.csv: line 5, column 6 (P(p3>1kPa)): `half' is not a"},
+        {table + "2,10,6,1,9,0.5,1\n", "line 5, column 1 (cell): cell `2' where cell 1 comes next"},
+    };
+    // A good one: its left-out members as its second line lists them, a
+    // column at a height with its threshold, field and units.
+    inspect::ExceedanceTable t;
+    write_text(dir.file("t.csv"),
+               "# members 6, used 2\n# left out: failed 1 4; unstable 2; not run 3 5\n" + head +
+                   "P(p@0.5m>3kPa),P(p3>1kPa)\n0,0,1,2,3,0.5,1\n");
+    ASSERT_EQ(inspect::read_exceedance_table(dir.file("t.csv"), t), "");
+    EXPECT_EQ(t.failed + "|" + t.unstable + "|" + t.not_run + "|" + std::to_string(t.members) +
+                  " " + std::to_string(t.used) + " " + std::to_string(t.rows.size()),
+              "1 4|2|3 5|6 2 1");
+    ASSERT_EQ(t.columns.size(), 7u);
+    const inspect::ExceedanceColumn& c = t.columns[5];
+    EXPECT_EQ(c.kind, inspect::ExceedanceColumn::kProbability);
+    EXPECT_EQ(c.quantity + " " + c.field + " " + c.units + " " + number_text(c.height_m) + " " +
+                  number_text(c.threshold_kpa) + " " + number_text(t.columns[6].height_m),
+              "p prob_p_at_0_5m_gt_3kpa 1 0.5 3 -1");
+    for (const auto& [text, message] : cases) {
+        write_text(dir.file("t.csv"), text);
+        const std::string err = inspect::read_exceedance_table(dir.file("t.csv"), t);
+        EXPECT_NE(err.find(message), std::string::npos) << text << "\n gave: " << err;
+    }
 }
 
 // Starts torla-ensemble run s.toml -o e in dir with its scratch folder
