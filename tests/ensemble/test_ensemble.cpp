@@ -1,7 +1,7 @@
 // torla-ensemble: ensemble files read and refused, the sampling, the members' command files,
-// exact probabilities over hand-made results (at heights above the snow cover too), the
-// exceedance table read back, runs end to end (members are solo runs, the table on the map
-// and in NetCDF, resume, refusals, links, signals).
+// exact probabilities over hand-made results (at heights too), the exceedance table read back,
+// runs end to end (solo runs, the table on the map and in NetCDF, resume, refusals, links,
+// signals), and the Slurm engine's submission.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netcdf.h>
@@ -22,6 +22,7 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include "ensemble/slurm.h"
 #include "ensemble_fixture.h"
 #include "inspect/exports.h"
 #include "output/heights_format.h"
@@ -37,24 +38,18 @@ using test::TempDir;
 using test::write_text;
 namespace fs = std::filesystem;
 
-std::string repeat(const std::string& text, int times) {
-    std::string all;
-    while (times-- > 0) all += text;
-    return all;
-}
-
 TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     TempDir dir;
-    write_text(dir.file("e.toml"),
-               "\xEF\xBB\xBF# an ensemble, K\xC3\xB6nig\nbase = \"sub/b.cmd\"   # the "
-               "base\nmembers = 1_000\nsampling = \"random\"\nseed = 7\n"
-               "[vary]\nMax_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85] "
-               " # two lines\n"
-               "h2 = { factor = [0, 1.2] }\nh3 = { factor = { min = 0.7, max = 1.3 } }\n"
-               "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\nMax_Dev = "
-               "[1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]\n"
-               "[thresholds]\np3 = [1.0, 3.0, 10.0]\np2 = [10, 30.0]\n[zones]\nset = "
-               "\"austria\"\npressure = \"max\"\n");
+    write_text(
+        dir.file("e.toml"),
+        "\xEF\xBB\xBF# an ensemble, K\xC3\xB6nig\nbase = \"sub/b.cmd\"   # the base\n"
+        "members = 1_000\nsampling = \"random\"\nseed = 7\n[vary]\n"
+        "Max_Salt_Density = { min = 20.0, max = 60.0 }\nCourant_Nr = [0.6,\n  0.85]  # two"
+        "\nh2 = { factor = [0, 1.2] }\nh3 = { factor = { min = 0.7, max = 1.3 } }\n"
+        "Numerics = ['standard', \"robust\"]\n\"snow_mass\" = { factor = [1] }\n"
+        "Max_Dev = [1, 3.4028234663852886e38]\nVelo_Prof_Coeff_1 = [-3.4028234663852886e38]"
+        "\n[thresholds]\np3 = [1.0, 3.0, 10.0]\np2 = [10, 30.0]\n[zones]\nset = \"austria\"\n"
+        "pressure = \"max\"\n");
     EnsembleFile s;
     ASSERT_EQ(read_ensemble_file(dir.file("e.toml"), s), "");
     EXPECT_EQ(describe_zone_set(s.zones).rfind("austria on max", 0), 0u)
@@ -71,12 +66,14 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     }
     for (double t : s.p3_thresholds) o << " | p3 " << t;
     for (double t : s.p2_thresholds) o << " | p2 " << t;
-    EXPECT_EQ(o.str(),
-              "1000 random 7 sub/b.cmd | Max_Salt_Density -1 range 20 60 | Courant_Nr -1 0.6 0.85 "
-              "| h2 4 0 1.2"
-              " | h3 7 range 0.7 1.3 | Numerics -1 word standard robust | snow_mass 9 1 | Max_Dev "
-              "-1 1 3.40282e+38 | Velo_Prof_Coeff_1 -1 -3.40282e+38 | p3 1 | p3 3 | p3 10"
-              " | p2 10 | p2 30");
+    EXPECT_EQ(
+        o.str(),
+        "1000 random 7 sub/b.cmd | Max_Salt_Density -1 range 20 60 | Courant_Nr -1 0.6 0.85 "
+        "| h2 4 0 1.2 | h3 7 range 0.7 1.3 | Numerics -1 word standard robust | snow_mass 9 1 "
+        "| Max_Dev -1 1 3.40282e+38 | Velo_Prof_Coeff_1 -1 -3.40282e+38 | p3 1 | p3 3 | p3 10"
+        " | p2 10 | p2 30");
+    std::string dotted = "a";
+    for (int i = 0; i < 40; ++i) dotted += ".a";
     const std::string base = "base = \"b.cmd\"\n", head2 = base + "members = 4\n",
                       head = head2 + "seed = 1\n", v = head + "[vary]\n", v2 = head2 + "[vary]\n",
                       grid = base + "sampling = \"grid\"\n", th = head + "[thresholds]\n",
@@ -137,7 +134,7 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         // A NUL before a quote: toml++ 3.3 read on into what the scan took for a string.
         {std::string("base =-ttttt\0\0\"'''\xEF\xBB\xBE# A\n", 24), "line 1, column 13: a control"},
         {"base = \"a\x01b\"\n", "line 1, column 10: a control character"},
-        {v2 + "a" + repeat(".a", 40) + " = 1\n", "line 4, column 64: a key of more than 32 dotted"},
+        {v2 + dotted + " = 1\n", "line 4, column 64: a key of more than 32 dotted"},
         {head2 + "s = \"" + std::string(100, '[') + "\"\nx = [[1]]\n", "line 3, column 5: unknown"},
         {head2 + std::string(kMaxEnsembleFile, '#'), "is larger than 1048576 bytes"},
         {v2 + "Max_Dev = [1.0]\nRef_Radius = [2.0]\n",
@@ -339,7 +336,8 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                        (i == 5 ? "{\"time_s\": 92.5, \"cell\": 3, \"sign\": \"x\"}" : "null") +
                        "}\n");
     // Members 7-10 ended well but a peak in cell 2 blew up, members 11-15
-    // have no usable peaks over height (15's heights do not rise): failed.
+    // have no usable peaks over height (14's have 3 cells, 15's heights do
+    // not rise): failed.
     const std::pair<int, float> blown[] = {
         {0, std::nanf("")}, {1, HUGE_VALF}, {2, 3e38f}, {3, -HUGE_VALF}};
     for (int i = 7; i < 11; ++i) {
@@ -347,18 +345,11 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
         peaks[blown[i - 7].first][2] = blown[i - 7].second;
         write_member(out, plan.members[i], peaks);
     }
-    const struct {
-        std::vector<double> heights, cell1;
-        int cells;
-    } bad[] = {{{}, {}, 4},
-               {{0.5}, {1.0}, 4},
-               {both, {1.0, 2e12}, 4},
-               {both, {1.0, 1.0}, 3},
-               {{2.0, 1.0}, {1.0, 1.0}, 4}};
+    const std::vector<double> bad[5][2] = {
+        {{}, {}}, {{0.5}, {1.0}}, {both, {1.0, 2e12}}, {both, {1.0, 1.0}}, {{2.0, 1.0}, {1, 1}}};
     for (int i = 11; i < 16; ++i) {
         write_member(out, plan.members[i], {});
-        write_heights(out, plan.members[i], bad[i - 11].heights, bad[i - 11].cell1,
-                      bad[i - 11].cells);
+        write_heights(out, plan.members[i], bad[i - 11][0], bad[i - 11][1], i == 14 ? 3 : 4);
     }
     CollectFigures fig;
     std::vector<std::string> notes;
@@ -878,6 +869,50 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
         ASSERT_EQ(load_plan(dir.file("e"), plan), "");
         for (const auto& m : plan.members)
             EXPECT_FALSE(member_state(dir.file("e"), m).finished) << sig;
+    }
+}
+
+// 1 MB on standard error: more than a pipe holds.
+const std::string kNoise = "head -c 1048576 /dev/zero | tr '\\000' x >&2\n";
+
+// The Slurm engine's talk with sbatch, through a stand-in: what it prints
+// on either stream, however much, is read whole and never hangs the tool;
+// a failure names sbatch's status and words.
+TEST(SlurmSubmit, SbatchOutputOnEitherStreamIsReadWhole) {
+    TempDir dir;
+    Plan plan;
+    plan.members.resize(3);
+    const struct {
+        std::string sbatch;  // the stand-in's body; "" for a program that is not there
+        std::string error;   // the start of submit's refusal, "" for none
+        std::string end;     // the end of the refusal, or the job id
+    } cases[] = {
+        {kNoise + "echo '4242;cluster'\n", "", "4242"},
+        {"echo 77\n" + kNoise, "", "77"},
+        {kNoise + "echo 'sbatch: error: no partition' >&2; exit 1\n", "sbatch failed (status 1): x",
+         "xsbatch: error: no partition"},
+        {"kill -KILL $$\n", "sbatch failed (status 137)", ""},
+        {"echo\n", "sbatch gave no job id", ""},
+        {"", "cannot start " + dir.file("missing") + ": No such file or directory", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error + c.end);
+        SlurmOptions opt;
+        opt.sbatch = dir.file(c.sbatch.empty() ? "missing" : "sbatch");
+        if (!c.sbatch.empty()) write_text(opt.sbatch, "#!/bin/sh\n" + c.sbatch);
+        chmod(opt.sbatch.c_str(), 0755);
+        std::string job_id;
+        alarm(120);  // a hang ends the test
+        const std::string err = submit_slurm(dir.path().string(), plan, "/bin/true", opt, job_id);
+        alarm(0);
+        if (c.error.empty()) {
+            EXPECT_EQ(err + "|" + job_id + "|" + read_text(dir.file("slurm/job")),
+                      "|" + c.end + "|" + c.end + "\n");
+            continue;
+        }
+        EXPECT_EQ(err.substr(0, c.error.size()), c.error);
+        ASSERT_GE(err.size(), c.end.size());
+        EXPECT_EQ(err.substr(err.size() - c.end.size()), c.end);
     }
 }
 
