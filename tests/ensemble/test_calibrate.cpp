@@ -190,36 +190,30 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
     }
 }
 
-// The synthetic case's files, the base in a folder whose name has a quote
-// and a backslash (the rounds' ensemble files must escape it).
-void synthetic_case(const TempDir& dir, int budget) {
+TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheBestAndResumes) {
+    // The synthetic case, the base in a folder whose name has a quote and a
+    // backslash (the rounds' ensemble files must escape it).
+    TempDir dir;
     const std::string synthetic = std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/";
     fs::create_directory(dir.path() / "q\"x\\y");
     fs::copy_file(synthetic + "base.cmd", dir.path() / "q\"x\\y" / "base.cmd");
     fs::copy_file(synthetic + "observations.toml", dir.file("obs.toml"));
-    write_text(
-        dir.file("calib.toml"),
-        "base = \"q\\\"x\\\\y/base.cmd\"\nmembers = " + std::to_string(budget) +
-            "\nsampling = \"latin-hypercube\"\nseed = 5\n[vary]\n"
-            "Alpha = { min = 0.019, max = 0.025 }\nh2 = { factor = { min = 0.95, max = 1.25 } }\n");
-}
-
-TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheBestAndResumes) {
-    TempDir dir;
-    synthetic_case(dir, 20);
+    write_text(dir.file("calib.toml"),
+               "base = \"q\\\"x\\\\y/base.cmd\"\nmembers = 20\nsampling = \"latin-hypercube\"\n"
+               "seed = 5\n[vary]\nAlpha = { min = 0.019, max = 0.025 }\n"
+               "h2 = { factor = { min = 0.95, max = 1.25 } }\n");
     write_text(dir.file("listed.toml"),
                read_text(dir.file("calib.toml")) + "Courant_Nr = [0.6, 0.8]\n");
     write_text(dir.file("bad-obs.toml"),
                "name = \"n\"\nsource = \"s\"\n[[speed]]\ns_horizontal_m = 3\n");
     const struct {
-        std::string args;
         int status;
-        std::string message;
+        std::string args, message;
     } refused[] = {
-        {"listed.toml --observed obs.toml -o x", 3, "listed.toml:8: calibrate searches ranges"},
-        {"calib.toml --observed bad-obs.toml -o x", 3, "bad-obs.toml:3: [[speed]] 1 needs `speed"},
-        {"calib.toml --observed none.toml -o x", 3, "none.toml:0: cannot open"},
-        {"calib.toml -o x", 2, "calibrate needs --observed OBS.toml and -o DIR"},
+        {3, "listed.toml --observed obs.toml -o x", "listed.toml:8: calibrate searches ranges"},
+        {3, "calib.toml --observed bad-obs.toml -o x", "bad-obs.toml:3: [[speed]] 1 needs `speed"},
+        {3, "calib.toml --observed none.toml -o x", "none.toml:0: cannot open"},
+        {2, "calib.toml -o x", "calibrate needs --observed OBS.toml and -o DIR"},
     };
     std::string out;
     for (const auto& c : refused) {
@@ -256,10 +250,9 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     EXPECT_GE(checked, 4);
     // best.cmd is the best member's command file and runs to its result.
     EXPECT_EQ(read_text(dir.file("c/best.cmd")), read_text(dir.file(best + "/member.cmd")));
-    write_text(dir.file("best.info"), "c/best.cmd\nbest.res\n" + test::bin_dir() + "/\n");
-    ASSERT_EQ(run(dir, "torla best.info", out), 0) << out;
-    EXPECT_EQ(read_text(dir.file("best.res")), read_text(dir.file(best + "/member.res")));
-    EXPECT_EQ(misfit_of("best.res"), j["best"]["misfit"].get<double>());
+    ASSERT_EQ(test::run_torla(dir, read_text(dir.file("c/best.cmd")), out), 0) << out;
+    EXPECT_EQ(read_text(dir.file("run.res")), read_text(dir.file(best + "/member.res")));
+    EXPECT_EQ(misfit_of("run.res"), j["best"]["misfit"].get<double>());
     // The accepted members are those of the table within the limit, and
     // they span the parameters reported.
     const double limit = j["accepted"]["misfit_limit"].get<double>();
