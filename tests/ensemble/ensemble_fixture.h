@@ -1,5 +1,5 @@
-// Shared pieces of the ensemble tests: a short run as the base, runs of the programs, and
-// members written by hand into an ensemble folder.
+// Shared pieces of the ensemble tests: a short run as the base, runs of the programs, and members
+// written by hand into an ensemble folder.
 #pragma once
 
 #include <netcdf.h>
@@ -60,9 +60,9 @@ inline std::string nc_text(int nc, int var, const char* name) {
     return s;
 }
 
-// A member written by hand into the ensemble folder out: a result of 4 cells on the map whose
-// one dump's peak table holds the p3, p2, h3 and h2 maxima given (zeros where none are), and
-// its status file with the exit status.
+// A member written by hand into the ensemble folder out: a result of 4 cells on the map whose one
+// dump's peak table holds the p3, p2, h3 and h2 maxima given (zeros where none are), and its status
+// file with the exit status.
 inline void write_member(const std::string& out, const Member& m,
                          const std::vector<std::vector<float>>& peaks,
                          const std::string& status = "0") {

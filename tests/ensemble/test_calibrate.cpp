@@ -1,6 +1,6 @@
-// torla-ensemble calibrate: the rounds and their boxes, the surrogate's
-// minimum, and a calibration of the synthetic case end to end (the best
-// member reproduced from best.cmd, every misfit recomputed, resume, refusals).
+// torla-ensemble calibrate: the rounds and their boxes, the surrogate's minimum, and a calibration
+// of the synthetic case end to end (the best member reproduced from best.cmd, every misfit
+// recomputed, resume, refusals).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,9 +51,8 @@ TEST(Calibration, RoundsSpendTheBudgetAndTheirBoxesHalveInsideTheRanges) {
     }
 }
 
-// Exact quadratics in one and three parameters sampled on grids over the
-// unit box: the fit is exact, so its minimum is the quadratic's (two
-// parameters are the next test's).
+// Exact quadratics in one and three parameters sampled on grids over the unit box: the fit is
+// exact, so its minimum is the quadratic's (two parameters are the next test's).
 TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
     // misfit = 1 + sum w_i (x_i - c_i)^2 + 0.3 (x_0 - c_0)(x_last - c_last)
     const struct {
@@ -83,12 +82,11 @@ TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
     }
 }
 
-// With the observations' residuals, the surrogate is the mean square of
-// each residual fitted linearly: residuals linear in the parameters give the
-// least-squares minimum exactly, whatever ripple the misfits carry. Without
-// them, uneven lists of them, or one that is no number: the misfits' own
-// quadratic, here exact; on the box's edge where the box leaves the minimum
-// out; none without enough points in general position.
+// With the observations' residuals, the surrogate is the mean square of each residual fitted
+// linearly: residuals linear in the parameters give the least-squares minimum exactly, whatever
+// ripple the misfits carry. Without them, uneven lists of them, or one that is no number: the
+// misfits' own quadratic, here exact; on the box's edge where the box leaves the minimum out; none
+// without enough points in general position.
 TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
     // residual o = offset_o + b_o (x - 0.35) + c_o (y - 0.6); B^T B = [[6, -1], [-1, 11]] and
     // B^T offset = (0.1, 0.2) put their least squares at (0.35, 0.6) - (0.02, 0.02), and on
@@ -132,8 +130,8 @@ TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
     const auto from_rough = surrogate_minimum(points, rough, unit);
     ASSERT_TRUE(from_rough);
     EXPECT_GT(std::hypot((*from_rough)[0] - 0.33, (*from_rough)[1] - 0.58), 1e-3);
-    // A box away from the fitted points, too few points for the six
-    // coefficients, and points on a line.
+    // A box away from the fitted points, too few points for the six coefficients, and points on a
+    // line.
     EXPECT_FALSE(surrogate_minimum(points, misfits, Box{{2.0, 2.0}, {3.0, 3.0}}));
     EXPECT_FALSE(
         surrogate_minimum({{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0.5, 0.5}}, {1, 2, 3, 4, 5}, unit));
@@ -143,9 +141,9 @@ TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
     EXPECT_FALSE(surrogate_minimum(line, along, unit));
 }
 
-// misfit = 1 + u^2 + v^2 with u = (x - 3/8) / (1/8), v = (y - 5/8) / (1/4) on
-// the grid x, y = 0, 1/8, ..., 1 (exact in binary, so that the members on
-// the limit's edge are decided exactly), both ranges [0, 1].
+// misfit = 1 + u^2 + v^2 with u = (x - 3/8) / (1/8), v = (y - 5/8) / (1/4) on the grid x, y = 0,
+// 1/8, ..., 1 (exact in binary, so that the members on the limit's edge are decided exactly), both
+// ranges [0, 1].
 TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
     Points points;
     std::vector<double> misfits;
@@ -191,8 +189,8 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
 }
 
 TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheBestAndResumes) {
-    // The synthetic case, the base in a folder whose name has a quote and a
-    // backslash (the rounds' ensemble files must escape it).
+    // The synthetic case, the base in a folder whose name has a quote and a backslash (the rounds'
+    // ensemble files must escape it).
     TempDir dir;
     const std::string synthetic = std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/";
     fs::create_directory(dir.path() / "q\"x\\y");
@@ -235,8 +233,8 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
         EXPECT_EQ(run(dir, "torla-inspect " + result + " score obs.toml --json", out), 0) << out;
         return nlohmann::json::parse(out)["misfit"].get<double>();
     };
-    // Every misfit is the one torla-inspect score gives the member's result;
-    // a member without one ended with a status other than 0 and says so.
+    // Every misfit is the one torla-inspect score gives the member's result; a member without one
+    // ended with a status other than 0 and says so.
     int checked = 0;
     for (std::size_t k = 1; k < rows.size(); k += 3) {
         if (rows[k][3].empty()) {
@@ -253,8 +251,8 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     ASSERT_EQ(test::run_torla(dir, read_text(dir.file("c/best.cmd")), out), 0) << out;
     EXPECT_EQ(read_text(dir.file("run.res")), read_text(dir.file(best + "/member.res")));
     EXPECT_EQ(misfit_of("run.res"), j["best"]["misfit"].get<double>());
-    // The accepted members are those of the table within the limit, and
-    // they span the parameters reported.
+    // The accepted members are those of the table within the limit, and they span the parameters
+    // reported.
     const double limit = j["accepted"]["misfit_limit"].get<double>();
     std::vector<int> accepted;
     std::vector<double> lo(2, 1e300), hi(2, -1e300);
@@ -271,8 +269,8 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
         const auto& span = j["accepted"]["parameters"][rows[0][1 + i]];
         EXPECT_EQ(std::vector<double>({span["min"], span["max"]}), std::vector({lo[i], hi[i]}));
     }
-    // The last round gave a share of its members to the accepted region
-    // (round 3 has two members: no share).
+    // The last round gave a share of its members to the accepted region (round 3 has two members:
+    // no share).
     EXPECT_EQ(j["rounds"][5]["members"].get<int>(), 3);
     EXPECT_EQ(j["rounds"][5]["region"]["members"].get<int>(), 1);
     EXPECT_TRUE(fs::exists(dir.path() / "c/rounds/region-05"));
@@ -283,9 +281,8 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     ASSERT_EQ(ensemble(dir, calibrate, out), 0) << out;
     EXPECT_EQ(fs::last_write_time(dir.file(best + "/member.res")), stamp);
     EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
-    // Interrupted within the third round and after it: its members'
-    // endings, the fourth and fifth rounds and the endings of the last
-    // round's region members gone; run again, the same answer.
+    // Interrupted within the third round and after it: its members' endings, the fourth and fifth
+    // rounds and the endings of the last round's region members gone; run again, the same answer.
     for (const char* later : {"round-04", "round-05"})
         fs::remove_all(dir.path() / "c/rounds" / later);
     for (const char* third : {"round-03", "region-05"})

@@ -1,7 +1,7 @@
-// torla-ensemble: ensemble files read and refused, the sampling, the members' command files,
-// exact probabilities over hand-made results (at heights too), the exceedance table read back,
-// runs end to end (solo runs, the table on the map and in NetCDF, resume, refusals, links,
-// signals), and the Slurm engine's submission.
+// torla-ensemble: ensemble files read and refused, the sampling, the members' command files, exact
+// probabilities over hand-made results (at heights too), the exceedance table read back, runs end
+// to end (solo runs, the table on the map and in NetCDF, resume, refusals, links, signals), and the
+// Slurm engine's submission.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netcdf.h>
@@ -187,8 +187,8 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
         for (const auto& [value, count] : listed)
             EXPECT_TRUE(count == n / 3 || count == n / 3 + 1) << value;
     }
-    // The generator is the project's own: the same draws for a seed on every
-    // machine, rounded to what members.csv and the command files say.
+    // The generator is the project's own: the same draws for a seed on every machine, rounded to
+    // what members.csv and the command files say.
     for (Sampling sm : {Sampling::kLatinHypercube, Sampling::kRandom}) {
         const auto v = sample_members(lhs_ensemble(3, 12345, sm));
         EXPECT_EQ(number_text(v[0].numbers[0]) + " " + number_text(v[1].numbers[0]) + " " +
@@ -211,8 +211,8 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
 }
 
 TEST(EnsembleMembers, CommandFilesAreCheckedInThisProcessNamingTheLine) {
-    // The check prints nothing, leaves the working folder where it was and
-    // writes no generator input into it.
+    // The check prints nothing, leaves the working folder where it was and writes no generator
+    // input into it.
     TempDir dir;
     std::string nan_row = small_command_file();
     nan_row.replace(nan_row.find("\n3 30 985"), 9, "\n3 nan 985");
@@ -257,8 +257,8 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
     s.vary = {g};  // without local keys the rows stay as they stand
     EXPECT_NE(effective_command_file(b, s, v).find("\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n"),
               std::string::npos);
-    // A base is read as torla reads it; the varied keys go into the
-    // powder-snow section torla reads, not an earlier look-alike.
+    // A base is read as torla reads it; the varied keys go into the powder-snow section torla
+    // reads, not an earlier look-alike.
     std::string twice = base;
     twice.insert(0, "| POWDER SNOW GLOBAL PARAMETERS\r\n| x\r\n");
     ASSERT_EQ(parse_base(twice, b), "");
@@ -280,8 +280,8 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
               "0007-" + h.substr(0, 12) + " 00005-" + h.substr(0, 12));
 }
 
-// A RESULT.heights beside member m's result: `cells' cells at `heights'
-// whose peaks are 0 but in cell 1: rising by height from `cell1' (kPa).
+// A RESULT.heights beside member m's result: `cells' cells at `heights' whose peaks are 0 but in
+// cell 1: rising by height from `cell1' (kPa).
 void write_heights(const std::string& out, const Member& m, const std::vector<double>& heights,
                    const std::vector<double>& cell1, int cells = 4) {
     if (heights.empty()) return;
@@ -306,9 +306,9 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                       "p_kPa = [1.0, 3.0] }, { z_m = 0.5, p_kPa = [2.5] }]\n"));
     Plan plan;
     ASSERT_EQ(prepare(dir.file("s.toml"), dir.file("out"), test::bin_dir(), plan), "");
-    // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12;
-    // at 2 m 0.5, 1, 2, 3 kPa, at 0.5 m 2.5, 2.5, 2.6, 9. A peak exceeds a
-    // threshold strictly: 1 is not above 1, 3 not above 3.
+    // Cell 1: p3 peaks 0.5, 1, 2, 3 (members 0-3); member 4 failed with 12; at 2 m 0.5, 1, 2, 3
+    // kPa, at 0.5 m 2.5, 2.5, 2.6, 9. A peak exceeds a threshold strictly: 1 is not above 1, 3 not
+    // above 3.
     const std::vector<float> p3[7] = {{0, 0.5f, 0, 0},    {0, 1, 0.2f, 0}, {0, 2, 1.5f, 0},
                                       {0, 3, 3.5f, 0.1f}, {0, 12, 12, 12}, {9, 9, 9, 9},
                                       {9, 9, 9, 9}};
@@ -324,9 +324,8 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
         write_member(out, plan.members[i], {p3[i], p2[i], {5, 6, 7, 8}, {1, 1, 1, 1}}, status[i]);
     for (int i = 0; i < 11; ++i)
         write_heights(out, plan.members[i], i < 4 ? heights[i] : both, i < 4 ? cell1[i] : both);
-    // Member 5 ran to a small-step stop after an onset of instability: left
-    // out as unstable. Member 6's run record names another command file: not
-    // run (for this plan).
+    // Member 5 ran to a small-step stop after an onset of instability: left out as unstable. Member
+    // 6's run record names another command file: not run (for this plan).
     for (int i = 5; i < 7; ++i)
         write_text(out + "/" + plan.members[i].folder + "/member.res.json",
                    "{\"command_file\": {\"path\": \"member.cmd\", \"sha256\": \"" +
@@ -335,9 +334,8 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                        (i == 5 ? "small_step" : "max_time") + "\", \"onset\": " +
                        (i == 5 ? "{\"time_s\": 92.5, \"cell\": 3, \"sign\": \"x\"}" : "null") +
                        "}\n");
-    // Members 7-10 ended well but a peak in cell 2 blew up, members 11-15
-    // have no usable peaks over height (14's have 3 cells, 15's heights do
-    // not rise): failed.
+    // Members 7-10 ended well but a peak in cell 2 blew up, members 11-15 have no usable peaks over
+    // height (14's have 3 cells, 15's heights do not rise): failed.
     const std::pair<int, float> blown[] = {
         {0, std::nanf("")}, {1, HUGE_VALF}, {2, 3e38f}, {3, -HUGE_VALF}};
     for (int i = 7; i < 11; ++i) {
@@ -362,12 +360,11 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
                           "/exceedance.csv: no CRS: the ensemble's base command file has no "
                           "crs_wkt lines (torla-profile writes them); name it with --crs"}));
     EXPECT_FALSE(fs::exists(out + "/exceedance.gpkg"));
-    // Per cell: position (the top at 1000 m, 30 degrees down: 10 sin 30 per
-    // cell), P(p3>1) P(p3>3) P(p2>10), then the 5th, 50th and 95th
-    // percentile of p3, p2, h3, h2, linear between order statistics (at
-    // cell 1 p3 0.5, 1, 2, 3 gives 0.5 + 0.15 * 0.5, 1.5, 2 + 0.85 * 1 and p2
-    // 5, 9, 11, 20 gives 5 + 0.15 * 4, 10, 11 + 0.85 * 9; h3 is the cell's
-    // 5 + c), then the probabilities at heights.
+    // Per cell: position (the top at 1000 m, 30 degrees down: 10 sin 30 per cell), P(p3>1) P(p3>3)
+    // P(p2>10), then the 5th, 50th and 95th percentile of p3, p2, h3, h2, linear between order
+    // statistics (at cell 1 p3 0.5, 1, 2, 3 gives 0.5 + 0.15 * 0.5, 1.5, 2 + 0.85 * 1 and p2 5, 9,
+    // 11, 20 gives 5 + 0.15 * 4, 10, 11 + 0.85 * 9; h3 is the cell's 5 + c), then the probabilities
+    // at heights.
     const std::string table = read_text(out + "/exceedance.csv");
     EXPECT_NE(table.find("# members 16, used 4\n# left out: failed 4 7 8 9 10 11 12 13 14 15; "
                          "unstable 5; not run 6\ncell,path_length[m],easting[m],northing[m],"
@@ -423,9 +420,8 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
         10.0);
 }
 
-// torla-inspect's reader of exceedance.csv: a good table, and bad ones
-// refused naming line and column (a table as collect writes it goes onto
-// the map and into NetCDF end to end below).
+// torla-inspect's reader of exceedance.csv: a good table, and bad ones refused naming line and
+// column (a table as collect writes it goes onto the map and into NetCDF end to end below).
 TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
     TempDir dir;
     const std::string
@@ -450,8 +446,8 @@ TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
         {table + "1,10,6,1,9,half,1\n", "t.csv: line 5, column 6 (P(p3>1kPa)): `half' is not a"},
         {table + "2,10,6,1,9,0.5,1\n", "line 5, column 1 (cell): cell `2' where cell 1 comes next"},
     };
-    // A good one: its left-out members as its second line lists them, a
-    // column at a height with its threshold, field and units.
+    // A good one: its left-out members as its second line lists them, a column at a height with its
+    // threshold, field and units.
     inspect::ExceedanceTable t;
     write_text(dir.file("t.csv"),
                "# members 6, used 2\n# left out: failed 1 4; unstable 2; not run 3 5\n" + head +
@@ -473,9 +469,8 @@ TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
     }
 }
 
-// Starts torla-ensemble run s.toml -o e in dir with its scratch folder
-// under dir/tmp; own_group: in a process group of its own, as a shell
-// starts a command.
+// Starts torla-ensemble run s.toml -o e in dir with its scratch folder under dir/tmp; own_group: in
+// a process group of its own, as a shell starts a command.
 pid_t start_run(const TempDir& dir, const char* jobs, bool own_group) {
     fs::create_directories(dir.path() / "tmp");
     const pid_t pid = fork();
@@ -501,17 +496,16 @@ protected:
     TempDir dir;
 };
 
-// The number in a column header after `mark' up to the unit ("P(p3>1kPa)"
-// after '>' is 1; after '@' none: -1).
+// The number in a column header after `mark' up to the unit ("P(p3>1kPa)" after '>' is 1; after '@'
+// none: -1).
 double header_number(const std::string& column, char mark) {
     const std::size_t at = column[0] == 'P' ? column.find(mark) : std::string::npos;
     return at == std::string::npos ? -1.0 : std::stod(column.substr(at + 1));
 }
 
-// The exceedance table t (csv_rows of exceedance.csv) on the map: a point
-// per cell in UTM 32N with every column, the path measured by path length;
-// and in NetCDF: a variable per column (its header in `column') with its
-// threshold and height as attributes.
+// The exceedance table t (csv_rows of exceedance.csv) on the map: a point per cell in UTM 32N with
+// every column, the path measured by path length; and in NetCDF: a variable per column (its header
+// in `column') with its threshold and height as attributes.
 void expect_map_and_netcdf(const std::string& folder,
                            const std::vector<std::vector<std::string>>& t) {
     const std::size_t n = t.size() - 1;
@@ -549,16 +543,15 @@ void expect_map_and_netcdf(const std::string& folder,
         nc_type type = NC_NAT;
         nc_inq_vartype(nc, v, &type);
         EXPECT_EQ(type, k == 0 ? NC_INT : NC_DOUBLE) << column;  // the cell index a whole number
-        std::vector<double> got(n), want(n);
+        std::vector<double> got(n), want(n), at(2, -1.0);        // at: threshold (kPa), height (m)
         ASSERT_EQ(nc_get_var_double(nc, v, got.data()), NC_NOERR) << column;
         for (std::size_t i = 0; i < n; ++i) want[i] = num(i + 1, k);
         EXPECT_EQ(got, want) << column;
-        double threshold = -1, height = -1;  // kPa and m, of a probability
-        nc_get_att_double(nc, v, "threshold", &threshold);
-        nc_get_att_double(nc, v, "height", &height);
-        EXPECT_EQ(threshold, header_number(column, '>')) << column;
-        EXPECT_EQ(height, header_number(column, '@')) << column;
-        if (height >= 0) {
+        nc_get_att_double(nc, v, "threshold", &at[0]);
+        nc_get_att_double(nc, v, "height", &at[1]);
+        EXPECT_EQ(at, std::vector({header_number(column, '>'), header_number(column, '@')}))
+            << column;
+        if (at[1] >= 0) {
             EXPECT_EQ(nc_text(nc, v, "units") + " " + nc_text(nc, v, "grid_mapping") + " " +
                           nc_text(nc, v, "height_units"),
                       "1 crs m");
@@ -569,8 +562,8 @@ void expect_map_and_netcdf(const std::string& folder,
 }
 
 TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenThroughLinks) {
-    // A local column: a grid each (and probabilities at heights above the
-    // snow cover); global keys only: one grid made for all.
+    // A local column: a grid each (and probabilities at heights above the snow cover); global keys
+    // only: one grid made for all.
     std::string out;
     for (const std::string vary :
          {"h3 = { factor = [0.3, 1, 3] }\n", "Courant_Nr = [0.5, 0.9]\n"}) {
@@ -596,8 +589,8 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
         const auto t = csv_rows(dir.file("e/exceedance.csv"));
         ASSERT_EQ(t[0].size(), 5u + 3u + 12u + (local ? 5u : 0u));
         expect_map_and_netcdf(dir.file("e"), t);
-        // Each layer's thresholds under its own name, from collect and from
-        // the table read back by torla-inspect alike.
+        // Each layer's thresholds under its own name, from collect and from the table read back by
+        // torla-inspect alike.
         ASSERT_EQ(run(dir, "torla-inspect e/exceedance.csv netcdf -o back.nc", out), 0) << out;
         std::vector<double> heights(2);
         for (const char* file : {"e/exceedance.nc", "back.nc"}) {
@@ -614,9 +607,8 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
             nc_close(nc);
         }
         if (!local) continue;
-        // The heights' thresholds in ensemble.json and on the map by name; a
-        // member whose RESULT.heights has gone is left out as failed
-        // (collect's status 4, the table as it was).
+        // The heights' thresholds in ensemble.json and on the map by name; a member whose
+        // RESULT.heights has gone is left out as failed (collect's status 4, the table as it was).
         EXPECT_EQ(heights, std::vector<double>({0.5, 2.0}));
         EXPECT_EQ(nlohmann::json::parse(
                       read_text(dir.file("e/ensemble.json")))["thresholds_kpa"]["at_height"],
@@ -643,9 +635,8 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
     Plan plan;
     ASSERT_EQ(load_plan(dir.file("e"), plan), "");
     const std::string m0 = plan.members[0].folder, m1 = plan.members[1].folder;
-    // Every file the tool writes replaced by a link to a file outside, and
-    // the members made to run again; the grid folder a link to a folder
-    // outside.
+    // Every file the tool writes replaced by a link to a file outside, and the members made to run
+    // again; the grid folder a link to a folder outside.
     fs::create_directories(dir.path() / "outside/grid");
     std::vector<std::string> planted = {
         "members.csv",        "exceedance.csv",    "runout.csv",          "fronts.csv",
@@ -680,8 +671,7 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
         EXPECT_EQ(ensemble(dir, "run s.toml -o e", out), 0) << damage << "\n" << out;
         EXPECT_EQ(read_text(res), whole) << damage;
     }
-    // A plan that points a member outside the folder is refused by every
-    // command that reads it.
+    // A plan that points a member outside the folder is refused by every command that reads it.
     const std::string plan_text = read_text(dir.file("e/plan.txt"));
     for (const std::string folder : {"../../outside", "members/../../outside", "/tmp"}) {
         std::string bad = plan_text;
@@ -712,9 +702,8 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
                 stamps[f.path()] = fs::last_write_time(f.path() / "member.res");
         return static_cast<int>(stamps.size());
     };
-    // Killed once a few members have finished: the whole group, the member
-    // being run included (what an interrupt from the terminal reaches),
-    // which is left without its status.
+    // Killed once a few members have finished: the whole group, the member being run included (what
+    // an interrupt from the terminal reaches), which is left without its status.
     wait_until([&] { return finished() >= 3; }, 60s);
     kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -740,9 +729,8 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
 bool empty_folder(const fs::path& p) { return fs::is_directory(p) && fs::is_empty(p); }
 
 TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
-    // torla-ensemble's, then torla-inspect's of an exceedance table
-    // (x/exceedance.csv beside a plan naming x.cmd, a copy of b.cmd; y/'s
-    // names a base without a CRS).
+    // torla-ensemble's, then torla-inspect's of an exceedance table (x/exceedance.csv beside a plan
+    // naming x.cmd, a copy of b.cmd; y/'s names a base without a CRS).
     std::string cmd = small_command_file(), zero = cmd;
     write_text(dir.file("zero-elem.cmd"), cmd.replace(cmd.find("Max_Time"), 0, "Elem_Size 0\n"));
     write_text(dir.file("zero.cmd"),
@@ -875,9 +863,8 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
 // 1 MB on standard error: more than a pipe holds.
 const std::string kNoise = "head -c 1048576 /dev/zero | tr '\\000' x >&2\n";
 
-// The Slurm engine's talk with sbatch, through a stand-in: what it prints
-// on either stream, however much, is read whole and never hangs the tool;
-// a failure names sbatch's status and words.
+// The Slurm engine's talk with sbatch, through a stand-in: what it prints on either stream, however
+// much, is read whole and never hangs the tool; a failure names sbatch's status and words.
 TEST(SlurmSubmit, SbatchOutputOnEitherStreamIsReadWhole) {
     TempDir dir;
     Plan plan;
