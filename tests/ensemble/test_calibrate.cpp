@@ -32,9 +32,7 @@ TEST(Calibration, RoundsSpendTheBudgetAndTheirBoxesHalveInsideTheRanges) {
     for (const auto& [budget_d, want] : rounds)
         EXPECT_EQ(calibration_rounds(budget_d.first, budget_d.second), want) << budget_d.first;
     EnsembleFile ens;
-    ens.vary.resize(2);
-    ens.vary[0].min = 0.0, ens.vary[0].max = 10.0;
-    ens.vary[1].min = 1.0, ens.vary[1].max = 2.0;
+    ens.vary = {{.name = "x", .min = 0.0, .max = 10.0}, {.name = "y", .min = 1.0, .max = 2.0}};
     const struct {
         std::vector<double> centre;
         int k;
@@ -155,8 +153,7 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
         }
     misfits[5] = std::nan("");  // (0, 5/8): no misfit, never accepted
     EnsembleFile ens;
-    ens.vary.resize(2);
-    ens.vary[0].max = ens.vary[1].max = 1.0;
+    ens.vary = {{.name = "x", .min = 0.0, .max = 1.0}, {.name = "y", .min = 0.0, .max = 1.0}};
     const struct {
         double limit;
         std::size_t count;
@@ -180,11 +177,9 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
         const std::optional<Box> r = region_box(ens, a);
         ASSERT_EQ(r.has_value(), c.count > 0) << c.limit;
         if (!r) continue;
-        for (int e = 0; e < 2; ++e)  // min, max
-            for (int i = 0; i < 2; ++i) {
-                EXPECT_DOUBLE_EQ((e ? a.span.max : a.span.min)[i], c.span[e][i]) << c.limit << i;
-                EXPECT_NEAR((e ? r->max : r->min)[i], c.region[e][i], 1e-12) << c.limit << i;
-            }
+        EXPECT_EQ(Points({a.span.min, a.span.max}), c.span) << c.limit;  // exact in binary
+        for (int i = 0; i < 4; ++i)
+            EXPECT_NEAR((i < 2 ? r->min : r->max)[i % 2], c.region[i / 2][i % 2], 1e-12) << c.limit;
     }
 }
 
