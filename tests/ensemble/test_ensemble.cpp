@@ -372,23 +372,22 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
               std::string::npos)
         << table;
     const auto json = nlohmann::json::parse(read_text(out + "/ensemble.json"));
-    const std::pair<int, const char*> why[] = {
-        {4, "exit status 2"},
-        {7, "peak p3 nan kPa in cell 2"},
-        {8, "peak p2 inf kPa in cell 2"},
-        {9, "peak h3 3.00000001e+38 m in cell 2"},
-        {10, "peak h2 -inf m in cell 2"},
-        {11, "member.res.heights: the run kept no peaks over height, which [thresholds]"},
-        {12, "member.res.heights has no peaks at 2 m"},
-        {13, "peak pressure at 2 m 2e+12 kPa in cell 1 (not finite or above"},
-        {14, "member.res.heights: 3 cells, the result has 4"},
-        {15, "heights"}};
+    // Why members 4 and 7-15 were left out.
+    const char* const why[] = {
+        "exit status 2",
+        "peak p3 nan kPa in cell 2",
+        "peak p2 inf kPa in cell 2",
+        "peak h3 3.00000001e+38 m in cell 2",
+        "peak h2 -inf m in cell 2",
+        "member.res.heights: the run kept no peaks over height, which [thresholds]",
+        "member.res.heights has no peaks at 2 m",
+        "peak pressure at 2 m 2e+12 kPa in cell 1 (not finite or above",
+        "member.res.heights: 3 cells, the result has 4",
+        "heights"};
     ASSERT_EQ(json["failed"].size(), std::size(why)) << json.dump();
     for (std::size_t k = 0; k < std::size(why); ++k) {
-        EXPECT_EQ(json["failed"][k]["member"], why[k].first);
-        EXPECT_NE(json["failed"][k]["why"].get<std::string>().find(why[k].second),
-                  std::string::npos)
-            << json.dump();
+        EXPECT_EQ(json["failed"][k]["member"], k ? k + 6 : 4);
+        EXPECT_NE(json["failed"][k]["why"].get<std::string>().find(why[k]), std::string::npos) << k;
     }
     EXPECT_EQ(json["unstable"].dump() + json["not_run"].dump(), "[5][6]");
     // The NetCDF beside the table says which members it stands on.
