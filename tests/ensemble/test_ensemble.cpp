@@ -72,8 +72,9 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         "| h2 4 0 1.2 | h3 7 range 0.7 1.3 | Numerics -1 word standard robust | snow_mass 9 1 "
         "| Max_Dev -1 1 3.40282e+38 | Velo_Prof_Coeff_1 -1 -3.40282e+38 | p3 1 | p3 3 | p3 10"
         " | p2 10 | p2 30");
-    std::string dotted = "a";
+    std::string dotted = "a", braces = "x = ";
     for (int i = 0; i < 40; ++i) dotted += ".a";
+    for (int i = 0; i < 3000; ++i) braces += "{a=";
     const std::string base = "base = \"b.cmd\"\n", head2 = base + "members = 4\n",
                       head = head2 + "seed = 1\n", v = head + "[vary]\n", v2 = head2 + "[vary]\n",
                       grid = base + "sampling = \"grid\"\n", th = head + "[thresholds]\n",
@@ -131,6 +132,7 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         // The TOML itself, and hostile TOML refused before the parser sees it.
         {base + "members = nan\n", "line 2, column 11: the value is not a finite number"},
         {"x = " + std::string(30000, '['), "line 1, column 37: arrays and inline tables nested"},
+        {braces, "line 1, column 101: arrays and inline tables nested more than 32 deep"},
         // A NUL before a quote: toml++ 3.3 read on into what the scan took for a string.
         {std::string("base =-ttttt\0\0\"'''\xEF\xBB\xBE# A\n", 24), "line 1, column 13: a control"},
         {"base = \"a\x01b\"\n", "line 1, column 10: a control character"},
@@ -145,6 +147,7 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         {v2 + "Numerics = [\n  } ]\n", "line 5, column 3: `}' where `]' or a value is expected"},
         {v2 + "h2 = { factor = [1] ]\n", "line 4, column 21: `]' where `}' or a value is"},
         {head2 + "seed = 0'''\xC6\xBC'''\n", "line 3, column 12: a character other than ASCII"},
+        {head2 + "seed = 0x-[\"\xC6\xBC\"]\n", "line 3, column 13: a character other than ASCII"},
         {head2 + "seed = 1 '\xC6\xBC'\n", "line 3, column 10: a quote that does not start"},
         {head2 + "s = \"\"\"a\\\n\xC3\xB6\"\"\"\n", "line 4, column 1: a character other than"},
     };
