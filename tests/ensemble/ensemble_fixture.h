@@ -1,6 +1,5 @@
-// Shared pieces of the ensemble tests: a short run as the base (on the map
-// or not), runs of the programs with their scratch folder in the test's
-// folder, and members written by hand into an ensemble folder.
+// Shared pieces of the ensemble tests: a short run as the base, runs of the programs, and members
+// written by hand into an ensemble folder.
 #pragma once
 
 #include <netcdf.h>
@@ -17,8 +16,7 @@ inline std::string small_command_file(
     return test::command_file(n, globals, "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
 }
 
-// The small run with its points on the map (easting, northing) and UTM
-// zone 32N in two crs_wkt comment lines.
+// The small run on the map, in UTM zone 32N named in two crs_wkt comment lines.
 inline std::string mapped_command_file() {
     std::istringstream in(small_command_file());
     std::ostringstream o;
@@ -42,8 +40,7 @@ inline std::string grid_ensemble(const std::string& values, const std::string& e
     return "base = \"b.cmd\"\nsampling = \"grid\"\n[vary]\nCourant_Nr = [" + values + "]\n" + extra;
 }
 
-// Runs a program of build/ (args begins with its name) in dir with its
-// scratch folder under dir/tmp.
+// Runs a program of build/ (args begins with its name) in dir, its scratch folder dir/tmp.
 inline int run(const test::TempDir& dir, const std::string& args, std::string& out) {
     std::filesystem::create_directories(dir.path() / "tmp");
     return test::run_in(dir.path(),
@@ -63,10 +60,9 @@ inline std::string nc_text(int nc, int var, const char* name) {
     return s;
 }
 
-// A member written by hand into the ensemble folder out: a result of 4
-// cells on the map whose one dump's peak table holds the given p3, p2, h3
-// and h2 maxima (rows 11, 5, 6, 2 of the quantities; zeros where none are
-// given), and its status file with the exit status.
+// A member written by hand into the ensemble folder out: a result of 4 cells on the map whose one
+// dump's peak table holds the p3, p2, h3 and h2 maxima given (zeros where none are), and its status
+// file with the exit status.
 inline void write_member(const std::string& out, const Member& m,
                          const std::vector<std::vector<float>>& peaks,
                          const std::string& status = "0") {
