@@ -32,6 +32,7 @@ struct TomlValue {
     std::string text;               // kString
     double number = 0.0;            // kNumber
     bool integer = false;           // kNumber written without fraction or exponent
+    int64_t whole = 0;              // kNumber with integer: its exact value
     std::vector<TomlValue> items;   // kArray
     std::vector<TomlField> fields;  // kTable, in the order of the file
     int line = 0, column = 0;

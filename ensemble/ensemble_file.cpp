@@ -313,10 +313,11 @@ std::string read_top_key(const TomlEntry& e, EnsembleFile& ens, MembersAt& membe
         else
             return at(e, "`sampling' is \"grid\", \"latin-hypercube\" or \"random\"");
     } else if (e.key == "seed") {
-        if (v.kind != TomlValue::kNumber || !v.integer || v.number < 0 ||
-            v.number > 9007199254740992.0)
+        // Judged on the integer as written: 2^53 + 1 as a double is 2^53.
+        if (v.kind != TomlValue::kNumber || !v.integer || v.whole < 0 ||
+            v.whole > (int64_t{1} << 53))
             return at(e, "`seed' must be a whole number from 0 to 2^53");
-        ens.seed = static_cast<uint64_t>(v.number);
+        ens.seed = static_cast<uint64_t>(v.whole);
     } else {
         return at(e, "unknown key `" + e.key + "'");
     }

@@ -172,6 +172,7 @@ std::string convert(const toml::node& n, TomlValue& v) {
         v.kind = TomlValue::kNumber;
         v.number = static_cast<double>(i->get());
         v.integer = true;
+        v.whole = i->get();
     } else if (const auto* d = n.as_floating_point()) {
         v.kind = TomlValue::kNumber;
         v.number = d->get();

@@ -89,6 +89,7 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         {head + "colour = \"red\"\n", "line 4, column 10: unknown key `colour'"},
         {head + "sampling = \"sobol\"\n", "line 4, column 12: `sampling' is \"grid\""},
         {head2 + "seed = -3\n", "line 3, column 8: `seed' must be a whole number"},
+        {head2 + "seed = 9007199254740993\n", "line 3, column 8: `seed' must be a whole number"},
         {v + "Foo_Bar = [1.0, 2.0]\n", "line 5, column 11: unknown key or column `Foo_Bar'"},
         {v + "Courant_Nr = { min = -1.0, max = 0.5 }\n", "line 5, column 14: `Courant_Nr' -1 must"},
         {v + "Elem_Size = [10, 1e39]\n", "line 5, column 13: `Elem_Size' 1e+39 is beyond the 32"},
