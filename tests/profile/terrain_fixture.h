@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cmath>
-#include <filesystem>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -20,118 +20,112 @@
 
 namespace torla::test {
 
-// The valley in UTM zone 32N: rising northwards by 0.5 m per m, a parabolic
-// cross-section around the thalweg x = kValleyX. A bilinear sample on 2 m
-// pixels is within c h^2 / 4 = 2 mm of it.
-inline constexpr double kValleyX0 = 400000.0, kValleyY0 = 5100000.0;  // m, lower-left corner
-inline constexpr double kValleyX = 400200.0;                          // m, thalweg
-inline constexpr int kValleyCols = 200, kValleyRows = 600;            // pixels
-inline constexpr double kValleyPixel = 2.0;                           // m
+using Points = std::vector<std::pair<double, double>>;
+
+// The valley in UTM zone 32N on 2 m pixels, its lower-left corner at
+// (400000, 5100000): rising northwards by 0.5 m per m, a parabolic
+// cross-section around the thalweg x = 400200. A bilinear sample is within
+// c h^2 / 4 = 2 mm of it.
+inline constexpr int kValleyCols = 200, kValleyRows = 600;
 
 inline double valley_elevation(double x, double y) {
-    return 1000.0 + 0.5 * (y - kValleyY0) + 0.002 * (x - kValleyX) * (x - kValleyX);
+    return 1000.0 + 0.5 * (y - 5100000.0) + 0.002 * (x - 400200.0) * (x - 400200.0);
 }
 
 struct DemOptions {
     bool crs = true;          // EPSG:32632 written into the file
     bool flat = false;        // 1500 m everywhere
     bool geographic = false;  // CRS EPSG:4326 instead (the numbers stay the same)
-    double nodata_y = -1.0;   // > 0: a row of no-data pixels across the valley at this northing
+    double nodata_y = -1.0;   // a row of no-data pixels across the valley at this northing
 };
 
 // A GeoTIFF of the valley.
 inline void make_valley_dem(const std::string& path, const DemOptions& o = {}) {
     GDALAllRegister();
-    GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
-    GDALDataset* ds = drv->Create(path.c_str(), kValleyCols, kValleyRows, 1, GDT_Float64, nullptr);
-    double gt[6] = {kValleyX0, kValleyPixel, 0, kValleyY0 + kValleyRows * kValleyPixel,
-                    0,         -kValleyPixel};
+    GDALDataset* ds = GetGDALDriverManager()->GetDriverByName("GTiff")->Create(
+        path.c_str(), kValleyCols, kValleyRows, 1, GDT_Float64, nullptr);
+    double gt[6] = {400000.0, 2.0, 0, 5100000.0 + 2.0 * kValleyRows, 0, -2.0};
     ds->SetGeoTransform(gt);
-    if (o.crs || o.geographic) {
-        OGRSpatialReference s;
-        s.importFromEPSG(o.geographic ? 4326 : 32632);
-        ds->SetSpatialRef(&s);
-    }
+    OGRSpatialReference s;
+    s.importFromEPSG(o.geographic ? 4326 : 32632);
+    if (o.crs) ds->SetSpatialRef(&s);
     GDALRasterBand* b = ds->GetRasterBand(1);
     b->SetNoDataValue(-9999.0);
-    std::vector<double> row(kValleyCols);
-    for (int r = 0; r < kValleyRows; ++r) {
-        const double y = gt[3] - (r + 0.5) * kValleyPixel;
+    std::vector<double> z(kValleyCols * kValleyRows);
+    for (int r = 0; r < kValleyRows; ++r)
         for (int c = 0; c < kValleyCols; ++c) {
-            const double x = kValleyX0 + (c + 0.5) * kValleyPixel;
-            row[c] = o.flat ? 1500.0 : valley_elevation(x, y);
-            if (o.nodata_y > 0 && std::fabs(y - o.nodata_y) < 0.5 * kValleyPixel) row[c] = -9999.0;
+            const double x = gt[0] + 2.0 * c + 1.0, y = gt[3] - 2.0 * r - 1.0;
+            z[r * kValleyCols + c] = std::fabs(y - o.nodata_y) < 1.0 ? -9999.0
+                                     : o.flat                        ? 1500.0
+                                                                     : valley_elevation(x, y);
         }
-        if (b->RasterIO(GF_Write, 0, r, kValleyCols, 1, row.data(), kValleyCols, 1, GDT_Float64, 0,
-                        0) != CE_None)
-            throw std::runtime_error("cannot write " + path);
-    }
+    if (b->RasterIO(GF_Write, 0, 0, kValleyCols, kValleyRows, z.data(), kValleyCols, kValleyRows,
+                    GDT_Float64, 0, 0) != CE_None)
+        throw std::runtime_error("cannot write " + path);
     GDALClose(ds);
 }
 
 // A path down the valley with a bend, in UTM 32N, drawn from the top.
-inline std::vector<std::pair<double, double>> valley_path() {
+inline Points valley_path() {
     return {{400200, 5101100}, {400230, 5100700}, {400190, 5100300}, {400200, 5100100}};
 }
 
-// One line per entry (name, vertices in UTM 32N) into a vector file of the
-// given OGR driver. GPX and KML hold WGS84 only, so the vertices are
-// transformed there; `crs` false writes no CRS (GeoJSON).
-inline void write_lines(
-    const std::string& path, const std::string& driver,
-    const std::vector<std::pair<std::string, std::vector<std::pair<double, double>>>>& lines,
-    bool crs = true) {
-    GDALAllRegister();
-    GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(driver.c_str());
-    GDALDataset* ds = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+// The points, in UTM 32N, as longitude and latitude in WGS84.
+inline Points wgs84(Points pts) {
     OGRSpatialReference utm, wgs;
     utm.importFromEPSG(32632);
     wgs.importFromEPSG(4326);
-    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    const bool geographic = driver == "GPX" || driver == "KML";
-    OGRCoordinateTransformation* ct =
-        geographic ? OGRCreateCoordinateTransformation(&utm, &wgs) : nullptr;
-    char** lco = nullptr;
-    if (driver == "GPX") lco = CSLSetNameValue(lco, "FORCE_GPX_TRACK", "YES");
-    OGRLayer* layer = ds->CreateLayer(driver == "GPX" ? "tracks" : "path",
-                                      crs ? (geographic ? &wgs : &utm) : nullptr,
-                                      driver == "GPX" ? wkbMultiLineString : wkbLineString, lco);
+    std::unique_ptr<OGRCoordinateTransformation> ct(OGRCreateCoordinateTransformation(&utm, &wgs));
+    for (auto& [x, y] : pts) ct->Transform(1, &x, &y);
+    return pts;
+}
+
+// One line per entry (name, vertices in UTM 32N) into a vector file of the
+// given OGR driver; GPX holds WGS84 only, so the vertices are transformed
+// there, each line a track of one segment. `crs' false writes no CRS.
+inline void write_lines(const std::string& path, const std::string& driver,
+                        const std::vector<std::pair<std::string, Points>>& lines, bool crs = true) {
+    GDALAllRegister();
+    GDALDataset* ds = GetGDALDriverManager()
+                          ->GetDriverByName(driver.c_str())
+                          ->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    const bool gpx = driver == "GPX";
+    OGRSpatialReference utm;
+    utm.importFromEPSG(32632);
+    char** lco = gpx ? CSLSetNameValue(nullptr, "FORCE_GPX_TRACK", "YES") : nullptr;
+    OGRLayer* layer = ds->CreateLayer(gpx ? "tracks" : "path", crs && !gpx ? &utm : nullptr,
+                                      gpx ? wkbMultiLineString : wkbLineString, lco);
     CSLDestroy(lco);
-    if (driver != "GPX") {
-        OGRFieldDefn f("name", OFTString);
-        layer->CreateField(&f);
-    }
+    OGRFieldDefn field("name", OFTString);
+    if (!gpx) layer->CreateField(&field);
     for (const auto& [name, pts] : lines) {
-        OGRFeature* feat = OGRFeature::CreateFeature(layer->GetLayerDefn());
-        feat->SetField("name", name.c_str());
+        OGRFeature feat(layer->GetLayerDefn());
+        feat.SetField("name", name.c_str());
         OGRLineString ls;
-        for (auto [x, y] : pts) {
-            if (ct) ct->Transform(1, &x, &y);
-            ls.addPoint(x, y);
-        }
-        if (driver == "GPX") {
-            OGRMultiLineString m;
-            m.addGeometry(&ls);
-            feat->SetGeometry(&m);
-        } else {
-            feat->SetGeometry(&ls);
-        }
-        if (layer->CreateFeature(feat) != OGRERR_NONE)
+        for (const auto& [x, y] : gpx ? wgs84(pts) : pts) ls.addPoint(x, y);
+        OGRMultiLineString m;
+        m.addGeometry(&ls);
+        feat.SetGeometry(gpx ? static_cast<OGRGeometry*>(&m) : &ls);
+        if (layer->CreateFeature(&feat) != OGRERR_NONE)
             throw std::runtime_error("cannot write " + path);
-        OGRFeature::DestroyFeature(feat);
     }
-    OGRCoordinateTransformation::DestroyCT(ct);
     GDALClose(ds);
 }
 
 // GeoJSON written as text, so that it can hold what OGR would not write:
-// the crs member naming UTM 32N, the valley path's vertices, a line, a
-// polygon between two northings and a point.
+// the crs member naming UTM 32N, lines, polygons between two northings and
+// a point.
 inline const std::string kUtm =
     "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
-inline const std::string kValley =
-    "[400200, 5101100], [400230, 5100700], [400190, 5100300], [400200, 5100100]";
+
+inline std::string coordinates(const Points& pts) {
+    std::ostringstream s;
+    s.precision(12);
+    for (const auto& [x, y] : pts) s << (s.tellp() > 0 ? ", [" : "[") << x << ", " << y << "]";
+    return s.str();
+}
+inline const std::string kValley = coordinates(valley_path());
 
 inline std::string geojson_feature(const std::string& properties, const std::string& geometry,
                                    const std::string& crs_member = kUtm) {
@@ -141,17 +135,26 @@ inline std::string geojson_feature(const std::string& properties, const std::str
 }
 
 inline std::string geojson_line(const std::string& name, const std::string& coordinates,
-                                const std::string& crs_member = "") {
+                                const std::string& crs_member = kUtm) {
     return geojson_feature("\"name\": " + name,
                            "{\"type\": \"LineString\", \"coordinates\": [" + coordinates + "]}",
                            crs_member);
 }
 
-inline std::string geojson_polygon(const std::string& properties, double y0, double y1) {
-    const std::string a = std::to_string(y0), b = std::to_string(y1);
-    return geojson_feature(properties, "{\"type\": \"Polygon\", \"coordinates\": [[[400100, " + a +
-                                           "], [400300, " + a + "], [400300, " + b +
-                                           "], [400100, " + b + "], [400100, " + a + "]]]}");
+// Across the valley from x 400100 to 400300; in WGS84, GeoJSON's own CRS,
+// when asked.
+inline std::string geojson_polygon(const std::string& properties, double y0, double y1,
+                                   bool in_wgs84 = false) {
+    const Points ring = {{400100, y0}, {400300, y0}, {400300, y1}, {400100, y1}, {400100, y0}};
+    return geojson_feature(properties,
+                           "{\"type\": \"Polygon\", \"coordinates\": [[" +
+                               coordinates(in_wgs84 ? wgs84(ring) : ring) + "]]}",
+                           in_wgs84 ? "" : kUtm);
+}
+
+inline std::string geojson_point(double x, double y) {
+    return geojson_feature("",
+                           "{\"type\": \"Point\", \"coordinates\": " + coordinates({{x, y}}) + "}");
 }
 
 // The features of two collections in one, in the first one's CRS.
@@ -159,15 +162,17 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
     return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
 }
 
-inline std::string geojson_point(double x, double y) {
-    return geojson_feature("", "{\"type\": \"Point\", \"coordinates\": [" + std::to_string(x) +
-                                   ", " + std::to_string(y) + "]}");
-}
-
-// The valley DEM and path, a release polygon and a split point.
+// The valley DEM and path, a release polygon, a split point; the DEM and
+// the path without a CRS (bare), and the path beside a line 60 m west of it.
 inline void make_inputs(const TempDir& dir) {
     make_valley_dem(dir.file("dem.tif"));
-    write_text(dir.file("path.geojson"), geojson_line("\"valley\"", kValley, kUtm));
+    make_valley_dem(dir.file("bare.tif"), {.crs = false});
+    write_text(dir.file("path.geojson"), geojson_line("\"valley\"", kValley));
+    write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", valley_path()}}, false);
+    Points west = valley_path();
+    for (auto& v : west) v.first -= 60.0;
+    write_text(dir.file("two.geojson"), geojson_both(geojson_line("\"west\"", coordinates(west)),
+                                                     geojson_line("\"valley\"", kValley)));
     write_text(dir.file("poly.geojson"), geojson_polygon("", 5100900, 5101200));
     write_text(dir.file("split.geojson"), geojson_point(400215, 5100500));
 }
@@ -185,8 +190,7 @@ inline std::vector<std::vector<double>> rows_after(const std::string& cmd,
                                                    const std::string& header) {
     std::istringstream in(cmd.substr(cmd.find(header + "\n") + header.size() + 1));
     std::vector<std::vector<double>> rows;
-    std::string line;
-    while (std::getline(in, line) && line[0] != '|') {
+    for (std::string line; std::getline(in, line) && line[0] != '|';) {
         if (line.rfind("Number_of_Points", 0) == 0) continue;
         std::istringstream row(line);
         rows.emplace_back();

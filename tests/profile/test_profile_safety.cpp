@@ -1,7 +1,7 @@
 // torla-profile's refusals, and torla-profile as safe as the simulator:
-// outputs that are inputs, FIFOs and devices, non-finite and far vertices,
-// too many points, formats that would start a program, names that would
-// break out of their comment line, CRS faults, and a write that fails.
+// outputs that are inputs, FIFOs, non-finite and far vertices, too many
+// points, formats that would start a program, names that would break out of
+// their comment line, CRS faults, and a write that fails.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -18,7 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::geojson_line;
-using test::kUtm;
 using test::kValley;
 using test::TempDir;
 
@@ -26,58 +25,46 @@ using test::TempDir;
 // where they name no -o), a piece of the message, the status, and shell
 // commands run first. Each names the file, the layer and the position; none
 // changes an input, leaves a command file behind, hangs on a FIFO (the
-// timeout ends a hang) or starts a program: only the vector formats paths
-// come in are tried, so a file that looks like a GPS logger's (GDAL's
-// GPSBabel driver would start `gpsbabel' on it) or an OpenJUMP file is
-// unreadable, and a `gpsbabel' first on the PATH leaves a mark if anything
-// runs it.
+// timeout ends a hang) or starts a program: only the formats inputs come in
+// are tried, so a file that looks like a GPS logger's (GDAL's GPSBabel
+// driver would start `gpsbabel' on it) is unreadable, and a `gpsbabel' first
+// on the PATH leaves a mark if anything runs it.
 TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
     test::make_inputs(dir);
-    test::make_valley_dem(dir.file("bare.tif"), {.crs = false});
     test::make_valley_dem(dir.file("hole.tif"), {.nodata_y = 5100501.0});
     test::make_valley_dem(dir.file("flat.tif"), {.flat = true});
     test::make_valley_dem(dir.file("geographic.tif"), {.geographic = true});
-    test::write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", test::valley_path()}},
-                      false);
-    auto west = test::valley_path();
-    for (auto& v : west) v.first -= 60.0;
-    test::write_lines(dir.file("two.geojson"), "GeoJSON",
-                      {{"valley", test::valley_path()}, {"west", west}});
-    // A VRT's sources would be opened with every driver GDAL has.
-    test::write_text(dir.file("mosaic.vrt"),
-                     "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><VRTRasterBand "
-                     "dataType=\"Float32\" band=\"1\"><SimpleSource><SourceFilename "
-                     "relativeToVRT=\"1\">dem.tif</SourceFilename></SimpleSource>"
-                     "</VRTRasterBand></VRTDataset>\n");
-    test::write_text(dir.file("away.geojson"), test::geojson_polygon("", 5099000.0, 5099100.0));
+    const std::string named = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": ";
     const std::string deep = test::geojson_polygon("\"thickness\": 0.8", 5100900, 5101200);
-    test::write_text(dir.file("mixed.geojson"),
-                     test::geojson_both(deep, test::geojson_polygon("", 5100500, 5100600)));
-    test::write_text(
-        dir.file("overlap.geojson"),
-        test::geojson_both(deep, test::geojson_polygon("\"thickness\": 0.5", 5101000, 5101100)));
-    test::write_text(dir.file("gpsbabel"), "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n");
-    fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
-    test::write_text(dir.file("track.geojson"),
-                     "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
-                     "</TrainingCenterDatabase>\n");
-    test::write_text(dir.file("jump.geojson"),
-                     "<JCSDataFile><FeatureCollection></FeatureCollection></JCSDataFile>\n");
-    const std::string crs_named = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": ";
-    const std::pair<const char*, std::string> lines[] = {
-        {"short.geojson", geojson_line("\"s\"", "[400200, 5101100], [400200, 5101045]", kUtm)},
-        {"inf.geojson", geojson_line("\"inf\"", "[400200, 5101100], [1e999, 5100700]", kUtm)},
-        {"nan.geojson", geojson_line("\"nan\"", "[400200, 5101100], [NaN, 5100700]", kUtm)},
-        {"far.geojson", geojson_line("\"far\"", "[400200, 5101100], [400200, 1e12]", kUtm)},
-        {"one.geojson", geojson_line("\"one\"", "[400200, 5101100]", kUtm)},
+    const std::pair<const char*, std::string> files[] = {
+        {"short.geojson", geojson_line("\"s\"", "[400200, 5101100], [400200, 5101045]")},
+        {"inf.geojson", geojson_line("\"inf\"", "[400200, 5101100], [1e999, 5100700]")},
+        {"far.geojson", geojson_line("\"far\"", "[400200, 5101100], [400200, 1e12]")},
+        {"one.geojson", geojson_line("\"one\"", "[400200, 5101100]")},
         {"badcrs.geojson",
-         geojson_line("\"x\"", kValley, crs_named + "\"urn:ogc:def:crs:EPSG::999999\"}}, ")},
+         geojson_line("\"x\"", kValley, named + "\"urn:ogc:def:crs:EPSG::999999\"}}, ")},
         {"oddcrs.geojson", geojson_line("\"x\"", kValley, "\"crs\": \"EPSG:32632\", ")},
         // projected numbers in a file that says WGS84
-        {"wrongcrs.geojson", geojson_line("\"x\"", kValley, crs_named + "\"EPSG:4326\"}}, ")},
+        {"wrongcrs.geojson", geojson_line("\"x\"", kValley, named + "\"EPSG:4326\"}}, ")},
+        {"away.geojson", test::geojson_polygon("", 5099000.0, 5099100.0)},
+        {"neg.geojson", test::geojson_polygon("\"thickness\": -1", 5101000, 5101200)},
+        {"distant.geojson", test::geojson_point(400300, 5100900)},
+        {"mixed.geojson", test::geojson_both(deep, test::geojson_polygon("", 5100500, 5100600))},
+        {"overlap.geojson",
+         test::geojson_both(deep, test::geojson_polygon("\"thickness\": 0.5", 5101000, 5101100))},
+        // A VRT's sources would be opened with every driver GDAL has.
+        {"mosaic.vrt",
+         "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><VRTRasterBand dataType=\"Float32\" "
+         "band=\"1\"><SimpleSource><SourceFilename relativeToVRT=\"1\">dem.tif</SourceFilename>"
+         "</SimpleSource></VRTRasterBand></VRTDataset>\n"},
+        {"track.geojson",
+         "<?xml "
+         "version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/></TrainingCenterDatabase>\n"},
+        {"gpsbabel", "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n"},
     };
-    for (const auto& [name, text] : lines) test::write_text(dir.file(name), text);
+    for (const auto& [name, text] : files) test::write_text(dir.file(name), text);
+    fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
     const std::string base = "dem.tif path.geojson ";
     struct Case {
         std::string args, message;
@@ -94,15 +81,14 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
          "flat.tif: band 1: the profile under path.geojson never descends (1500.00 m all along)"},
         {"dem.tif two.geojson",
          "two.geojson: 2 lines; pick one with --line NAME or --line-index K:\n"
-         "  0: layer \"path\", feature 0, name \"valley\", 4 vertices\n"
-         "  1: layer \"path\", feature 1, name \"west\", 4 vertices"},
+         "  0: layer \"two\", feature 0, name \"west\", 4 vertices\n"
+         "  1: layer \"two\", feature 1, name \"valley\", 4 vertices"},
         {"dem.tif two.geojson --line east", "--line \"east\": no line has this name; the lines"},
-        {"dem.tif two.geojson --line-index 2", "--line-index 2: there are 2 lines:"},
+        {"dem.tif two.geojson --line-index 2", "two.geojson: --line-index 2: there are 2 lines:"},
         {"bare.tif bare.shp", "neither has a coordinate reference system; name it with --assume"},
         {"geographic.tif bare.shp", "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected"},
         {"mosaic.vrt path.geojson", "mosaic.vrt: cannot be opened as a raster (the DEM)"},
         {"dem.tif track.geojson", "track.geojson: cannot be opened as a vector"},
-        {base + "--release-polygon jump.geojson", "jump.geojson: cannot be opened as a vector"},
         {base + "--release-polygon away.geojson", "away.geojson: the path does not cross the"},
         {base + "--release-polygon path.geojson", "path.geojson: no polygon in any layer"},
         {base + "--release-polygon mixed.geojson",
@@ -111,6 +97,13 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         {base + "--release-polygon overlap.geojson",
          "overlap.geojson: layer \"overlap\", feature 0 and overlap.geojson: layer \"overlap\", "
          "feature 1: overlapping release polygons with different fracture depths at "},
+        {base + "--release-polygon neg.geojson",
+         "neg.geojson: layer \"neg\", feature 0: attribute thickness = `-1' is no fracture depth"},
+        {base + "--split-point distant.geojson",
+         "distant.geojson: layer \"distant\", feature 0: the "
+         "split point (400300.00, 5100900.00) lies 84.8 m from the path; at most 50 m"},
+        {base + "--split-point path.geojson", "path.geojson: 0 points in its layers; the split"},
+        {base + "--split-at 5000", "--split-at 5000: beyond the end of the profile (1000.0 m)"},
         {base + "--release 2000:2100", "--release 2000:2100: no point of the profile lies there"},
         {base + "--spacing 0", "--spacing: `0' is not a value it takes", 2},
         {base + "--release 5:1", "--release: `5:1' is not a value it takes", 2},
@@ -130,13 +123,11 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         {"fifo path.geojson", "fifo: the DEM is a FIFO; only a regular file is read", 1,
          "mkfifo fifo"},
         {base + "-o fifo", "fifo: -o names a FIFO", 1, "mkfifo fifo"},
-        {"/dev/zero path.geojson", "/dev/zero: the DEM is a character device"},
         {"missing.tif path.geojson", "missing.tif: the DEM cannot be read"},
         // Vertices, counts and CRS.
         {"dem.tif inf.geojson",
          "inf.geojson: layer \"inf\", feature 0, vertex 1: coordinate (inf, 5.1007e+06) is not a "
          "finite number"},
-        {"dem.tif nan.geojson", "nan.geojson: layer \"nan\", feature 0, vertex 1"},
         {"dem.tif far.geojson",
          "far.geojson: layer \"far\", feature 0: a vertex (400200.00, 1000000000000.00) lies "
          "outside the DEM dem.tif"},
@@ -179,10 +170,10 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
 
 // The escapes, byte for byte: what breaks a line or is not UTF-8 is
 // escaped, well-formed UTF-8 (shortest form, no surrogates, at most
-// U+10FFFF) and backslashes stay.
+// U+10FFFF) and backslashes stay; escaping twice changes nothing. A
+// comment line is cut only between characters.
 TEST(ProfileSafety, EscapesOfFileDerivedText) {
     const std::pair<std::string, std::string> cases[] = {
-        {"plain name", "plain name"},
         {"a\nb\r\tc", "a\\nb\\r\\tc"},
         {"\x1b[31m\x7f\x01", "\\u001b[31m\\u007f\\u0001"},
         {"\xc2\x85|\xc2\x9b|\xe2\x80\xa8|\xe2\x80\xa9", "\\u0085|\\u009b|\\u2028|\\u2029"},
@@ -200,77 +191,63 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
         EXPECT_EQ(profile::escaped(in), out) << in;
         EXPECT_EQ(profile::escaped(out), out) << "escaping twice changes " << out;
     }
-    // A comment line is cut only between characters (a, the two bytes of an
-    // e acute, b).
-    using Cut = std::tuple<std::size_t, std::size_t, std::size_t>;  // from, at most, cut
+    // a, the two bytes of an e acute, b: from, at most, the cut.
+    using Cut = std::tuple<std::size_t, std::size_t, std::size_t>;
     for (const auto& [from, most, cut] : {Cut{0, 2, 1}, Cut{0, 3, 3}, Cut{1, 3, 3}})
         EXPECT_EQ(profile::utf8_prefix("a\u00e9b", from, most), cut) << from << " " << most;
 }
 
 // A name crafted to end its comment line and write a command file of its
 // own: every line of the comment block stays a comment, and the name is
-// kept, escaped, in the line it belongs to; the terminal gets no raw ESC.
+// kept, escaped, in the line it belongs to; the file keeps its 10 m cells;
+// a refusal that lists the lines escapes their names too.
 TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
     TempDir dir;
     test::make_inputs(dir);
     const std::string evil =
-        "\"x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size 100\\r\\u2028\\u0085\\u001b[31m\"";
-    test::write_text(dir.file("evil.geojson"), geojson_line(evil, kValley, kUtm));
+        "x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size 100\\r\\u2028\\u0085\\u001b[31m";
+    const std::string line = geojson_line("\"" + evil + "\"", kValley);
+    test::write_text(dir.file("evil.geojson"), line);
+    test::write_text(dir.file("two.geojson"), test::geojson_both(line, line));
     std::string out;
-    ASSERT_EQ(test::run_profile(
-                  dir, "dem.tif evil.geojson -o made.cmd --name \"a$(printf '\\nb')\"", out),
-              0)
-        << out;
+    const std::string args = "dem.tif evil.geojson -o made.cmd --name \"a$(printf '\\nb')\"";
+    ASSERT_EQ(test::run_profile(dir, args, out), 0) << out;
     const std::string cmd = test::read_text(dir.file("made.cmd"));
     std::istringstream in(cmd);
-    std::string line;
     int elem_size_lines = 0;
     bool in_comments = true;
-    while (std::getline(in, line)) {
-        if (line.empty()) in_comments = false;
-        EXPECT_TRUE(!in_comments || line.rfind("#", 0) == 0) << line;
+    for (std::string l; std::getline(in, l);) {
+        in_comments &= !l.empty();
+        EXPECT_TRUE(!in_comments || l.rfind("#", 0) == 0) << l;
         for (const char* bad : {"\r", "\x1b", "\x0b", "\x0c", "\xe2\x80\xa8", "\xc2\x85"})
-            EXPECT_EQ(line.find(bad), std::string::npos) << line;
-        elem_size_lines += line.rfind("Elem_Size", 0) == 0;
+            EXPECT_EQ(l.find(bad), std::string::npos) << l;
+        elem_size_lines += l.rfind("Elem_Size", 0) == 0;
     }
     EXPECT_EQ(elem_size_lines, 1);
-    EXPECT_NE(cmd.find("name \"x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size "
-                       "100\\r\\u2028\\u0085\\u001b[31m\""),
-              std::string::npos)
-        << cmd;
-    EXPECT_NE(cmd.find("\nTrack_Name a\\nb\n"), std::string::npos) << cmd;
-    // The file runs as it was meant to: 10 m cells, not the crafted 100 m.
     EXPECT_NE(cmd.find("\nElem_Size 10\n"), std::string::npos);
-
-    // A refusal that lists the lines escapes their names too.
-    const std::string one = geojson_line(evil, kValley, kUtm);
-    test::write_text(dir.file("two.geojson"), test::geojson_both(one, one));
+    EXPECT_NE(cmd.find("name \"" + evil + "\""), std::string::npos) << cmd;
+    EXPECT_NE(cmd.find("\nTrack_Name a\\nb\n"), std::string::npos) << cmd;
     EXPECT_EQ(test::run_profile(dir, "dem.tif two.geojson -o m.cmd", out), 1);
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
-    EXPECT_NE(out.find("name \"x\\n| POWDER"), std::string::npos) << out;
+    EXPECT_NE(out.find("name \"" + evil + "\""), std::string::npos) << out;
 }
 
 // A write that fails part way (a file size limit of 1 KiB) leaves the
-// previous output as it was and no temporary file; the status is 1.
+// previous output as it was and no temporary file; the status is 1. Without
+// the limit the file is replaced whole, with the permissions the umask
+// gives a new file (not the temporary file's 0600).
 TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     TempDir dir;
     test::make_inputs(dir);
     test::write_text(dir.file("made.cmd"), "old\n");
     std::string out;
-    const int status = test::run_in(dir.path(),
-                                    "sh -c \"trap '' XFSZ; ulimit -f 1; " + test::bin_dir() +
-                                        "/torla-profile dem.tif path.geojson -o made.cmd\"",
-                                    out);
-    EXPECT_EQ(status, 1) << out;
+    const std::string run = test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd";
+    EXPECT_EQ(test::run_in(dir.path(), "sh -c \"trap '' XFSZ; ulimit -f 1; " + run + "\"", out), 1);
     EXPECT_NE(out.find("cannot write made.cmd: write: File too large"), std::string::npos) << out;
     EXPECT_EQ(test::read_text(dir.file("made.cmd")), "old\n");
     for (const auto& e : fs::directory_iterator(dir.path()))
-        EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos)
-            << e.path();
-    // Without the limit the file is replaced whole, with the permissions
-    // the umask gives a new file (not the temporary file's 0600).
-    ASSERT_EQ(test::run_profile(dir, "dem.tif path.geojson -o made.cmd", out, "umask 027; "), 0)
-        << out;
+        EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos);
+    ASSERT_EQ(test::run_in(dir.path(), "umask 027; " + run, out), 0) << out;
     const std::string text = test::read_text(dir.file("made.cmd"));
     EXPECT_EQ(text.substr(text.size() - 14), "| END OF FILE\n");
     struct stat st {};
