@@ -126,6 +126,9 @@ inline std::string coordinates(const Points& pts) {
     return s.str();
 }
 inline const std::string kValley = coordinates(valley_path());
+// A line's name crafted to end its comment line and start a command file's section.
+inline const std::string kEvilName =
+    "\"x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size 100\\r\\u2028\\u0085\\u001b[31m\"";
 
 inline std::string geojson_feature(const std::string& properties, const std::string& geometry,
                                    const std::string& crs_member = kUtm) {

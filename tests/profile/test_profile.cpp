@@ -53,17 +53,16 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         {"wgs.geojson", test::geojson_polygon("", 5100905, 5101005, true)},
     };
     for (const auto& [name, text] : files) test::write_text(dir.file(name), text);
-    const std::string base = "dem.tif path.geojson ";
-    const std::string taken = "# note: ", utm = "EPSG:32632 (WGS 84 / UTM zone 32N)";
-    auto depth = [](const char* m, const char* source) {
-        return "# release_depth_m: " + std::string(m) + "\n# release_depth_source: " + source +
-               "\n";
+    test::write_text(dir.file("evil.geojson"), test::geojson_line(test::kEvilName, test::kValley));
+    const std::string utm = "EPSG:32632 (WGS 84 / UTM zone 32N)";
+    auto depth = [](const char* m, const std::string& source) {
+        return "# release_depth_m: " + std::string(m) + "\n# release_depth_source: " + source;
     };
     auto split = [](const char* s, const std::string& source) {
         return "# split_s_horizontal_m: " + std::string(s) + "\n# split_source: " + source + "\n";
     };
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {base + "--max-time 2 --snow-depth 0.8",
+        {"--max-time 2 --snow-depth 0.8",
          {"\nElem_Size 10\nMax_Dev 3\n", "\nNumerics robust\n", "# numerics: robust\n",
           "\nTrack_Name Path path.geojson\nRun_Name Release 0-100 m, 0.8 m snow\n",
           "\n# crs: " + utm + "\n", "length 1000.0 m (line 1003.4 m), drop 498.3 m (1550.0 to",
@@ -80,40 +79,43 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         {"bare.tif bare.shp --assume-crs EPSG:32632", {"both taken as " + utm + " (--assume-crs)"}},
         {"dem.tif two.geojson --line valley", {"# line: two.geojson: layer \"two\", feature 1"}},
         {"dem.tif two.geojson --line-index 1", {"# line: two.geojson: layer \"two\", feature 1"}},
-        {base + "--spacing 7.5", {"Number_of_Points 135\n", "\n134 1003.368 "}},  // the end kept
-        {base + "--max-time 2 --numerics standard --cell-size 2.5",
+        // A name crafted to end its comment line and write a file of its own
+        // kept, escaped, in the line it belongs to; the file's own cells.
+        {"dem.tif evil.geojson --name \"a$(printf '\\nb')\"",
+         {"name " + test::kEvilName, "\nTrack_Name a\\nb\n", "\nElem_Size 10\n"}},
+        {"--spacing 7.5", {"Number_of_Points 135\n", "\n134 1003.368 "}},  // the end kept
+        {"--max-time 2 --numerics standard --cell-size 2.5",
          {"\nElem_Size 2.5\nMax_Dev 0.75\n", "\nNumerics standard\n", "# numerics: standard\n",
           "# cell_size_m: 2.5\n", "# spacing_m: 10\n"}},
-        {base + "--smooth 30 --name T --run-name R",
+        {"--smooth 30 --name T --run-name R",
          {"then averaged over 30 m (--smooth; at most ", "\nTrack_Name T\nRun_Name R\n",
           "# smooth_m: 30\n"}},
         // Fracture depths, from the option or a polygon's attribute.
-        {base + "--release 0:100 --release-depth 0.575",
-         {depth("0.575", "--release-depth") + "# release_mass_kg_m2: 69\n", "\n0 0 0.4 0.425 120 ",
+        {"--release 0:100 --release-depth 0.575",
+         {depth("0.575", "--release-depth\n# release_mass_kg_m2: 69\n"), "\n0 0 0.4 0.425 120 ",
           "# saltation_mass_share: 0.652174\n",
           "a fracture depth (--release-depth) times the cover density 120 kg/m3"}},
-        {base + "--release 0:100 --release-depth 1.3 --snow-density 250",
-         {depth("1.3", "--release-depth") + "# release_mass_kg_m2: 325\n", "\n0 0 0.4 0.000 250 "}},
-        {base + "--release-polygon thick.geojson",
-         {depth("0.8", "attribute of thick.geojson") + "# release_mass_kg_m2: 96\n",
+        {"--release 0:100 --release-depth 1.3 --snow-density 250",
+         {depth("1.3", "--release-depth\n# release_mass_kg_m2: 325\n"), "\n0 0 0.4 0.000 250 "}},
+        {"--release-polygon thick.geojson",
+         {depth("0.8", "attribute of thick.geojson\n# release_mass_kg_m2: 96\n"),
           "\n0 0 0.4 0.200 120 "}},
-        {base + "--release-polygon named.geojson", {depth("1.2", "attribute of named.geojson")}},
-        {base + "--release-polygon slab.geojson",
+        {"--release-polygon named.geojson", {depth("1.2", "attribute of named.geojson\n")}},
+        {"--release-polygon slab.geojson",
          {"# release_depth_source: bundled release\n", "\n0 0 0.4 1.000 120 1.5 5 30 8 5 3"}},
-        {base + "--release-polygon thick.geojson --release-depth 0.5",
-         {depth("0.5", "--release-depth"),
+        {"--release-polygon thick.geojson --release-depth 0.5",
+         {depth("0.5", "--release-depth\n"),
           "# note: --release-depth 0.5 m overrides the fracture depths of thick.geojson\n"}},
         // 95.3 to 195.5 m along the path; the edges bow by less than a metre.
-        {base + "--release-polygon wgs.geojson",
-         {"# release_from_m: 100.000\n# release_to_m: 190.000\n"}},
+        {"--release-polygon wgs.geojson", {"# release_from_m: 100.000\n# release_to_m: 190.000\n"}},
         // Split points.
-        {base + "--release 0:150", {split("150.000", "release")}},
-        {base + "--split-at 312.5", {split("312.500", "split-at")}},
-        {base + "--split-point west.geojson",
+        {"--release 0:150", {split("150.000", "release")}},
+        {"--split-at 312.5", {split("312.500", "split-at")}},
+        {"--split-point west.geojson",
          {split("302.500", "split-point west.geojson"), "path at 302.5 m, 15.0 m from it"}},
-        {base + "--split-point top.geojson",
+        {"--split-point top.geojson",
          {split("0.000", "split-point top.geojson"), "path at 0.0 m, 5.0 m from it"}},
-        {base + "--split-point end.geojson",
+        {"--split-point end.geojson",
          {split("1000.000", "split-point end.geojson"), "path at 1000.0 m, 9.4 m from it"}},
     };
     std::string first_cmd;
@@ -121,11 +123,24 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
     for (const auto& [args, present] : cases) {
         SCOPED_TRACE(args);
         std::string out;
-        ASSERT_EQ(test::run_profile(dir, args + " -o made.cmd", out), 0) << out;
+        const std::string inputs = args[0] == '-' ? "dem.tif path.geojson " : "";
+        ASSERT_EQ(test::run_profile(dir, inputs + args + " -o made.cmd", out), 0) << out;
         const std::string cmd = test::read_text(dir.file("made.cmd"));
         for (const auto& text : present) EXPECT_NE(cmd.find(text), npos) << text;
+        // The comment block all comments; no line longer than torla reads, or
+        // broken, or driving a terminal by what a file held.
         std::istringstream lines(cmd);
-        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 255u) << line;
+        int elem_size_lines = 0;
+        bool comments = true;
+        for (std::string l; std::getline(lines, l);) {
+            comments &= !l.empty();
+            EXPECT_TRUE(!comments || l[0] == '#') << l;
+            EXPECT_LE(l.size(), 255u) << l;
+            for (const char* bad : {"\r", "\x1b", "\x0b", "\x0c", "\xe2\x80\xa8", "\xc2\x85"})
+                EXPECT_EQ(l.find(bad), npos) << l;
+            elem_size_lines += l.rfind("Elem_Size", 0) == 0;
+        }
+        EXPECT_EQ(elem_size_lines, 1);
         const auto coords = rows_after(cmd, "| COORDINATES");
         const auto locals = rows_after(cmd, "| POWDER SNOW LOCAL PARAMETERS");
         if (first.empty()) first = coords, first_cmd = cmd;
@@ -176,29 +191,26 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
     EXPECT_NE(first_cmd.find(expected), npos) << expected;
 }
 
-// The moving average on profiles whose answer is known.
+// The moving average on profiles whose answer is known, and its largest change.
 TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
-    const std::vector<double> s = {0, 10, 20, 30, 40, 50, 60};
+    const std::vector<double> s = {0, 10, 20, 30, 40, 50, 60}, plane = {60, 50, 40, 30, 20, 10, 0},
+                              bump = {60, 50, 40, 33, 20, 10, 0};
     struct Case {
         std::vector<double> z;
-        double window;
+        double window, largest;
         std::vector<double> expected;
     };
     const std::vector<Case> cases = {
-        {{60, 50, 40, 30, 20, 10, 0}, 40, {60, 50, 40, 30, 20, 10, 0}},  // a plane stays
-        {{60, 50, 40, 33, 20, 10, 0}, 20, {60, 50, 41, 31, 21, 10, 0}},  // a bump over 3 points
-        {{60, 50, 40, 33, 20, 10, 0}, 0, {60, 50, 40, 33, 20, 10, 0}},   // off
-        {{60, 50, 40, 33, 20, 10, 0}, 19, {60, 50, 40, 33, 20, 10, 0}},  // narrower than 2 steps
-        {{60, 54, 40, 30, 20, 10, 0}, 60, {60, 154.0 / 3, 40.8, 214.0 / 7, 20, 10, 0}},  // ends
-    };
-    for (const Case& c : cases) {
-        std::vector<double> z = c.z;
-        double largest = 0.0;
-        for (std::size_t i = 0; i < z.size(); ++i)
-            largest = std::max(largest, std::fabs(c.expected[i] - c.z[i]));
-        EXPECT_NEAR(profile::smooth_elevations(s, z, c.window), largest, 1e-12) << c.window;
-        for (std::size_t i = 0; i < z.size(); ++i)
-            EXPECT_NEAR(z[i], c.expected[i], 1e-12) << c.window << " " << i;
+        {plane, 40, 0, plane},                       // a plane stays
+        {bump, 20, 2, {60, 50, 41, 31, 21, 10, 0}},  // a bump over 3 points
+        {bump, 0, 0, bump},                          // off
+        {bump, 19, 0, bump},                         // narrower than 2 steps
+        {{60, 54, 40, 30, 20, 10, 0}, 60, 8.0 / 3, {60, 154.0 / 3, 40.8, 214.0 / 7, 20, 10, 0}},
+    };  // the last narrowed at the ends
+    for (Case c : cases) {
+        EXPECT_NEAR(profile::smooth_elevations(s, c.z, c.window), c.largest, 1e-12) << c.window;
+        for (std::size_t i = 0; i < s.size(); ++i)
+            EXPECT_NEAR(c.z[i], c.expected[i], 1e-12) << c.window << " " << i;
     }
 }
 

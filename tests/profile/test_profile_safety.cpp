@@ -1,12 +1,11 @@
 // torla-profile's refusals, and torla-profile as safe as the simulator:
 // outputs that are inputs, FIFOs, non-finite and far vertices, too many
-// points, formats that would start a program, names that would break out of
-// their comment line, CRS faults, and a write that fails.
+// points, formats that would start a program, names escaped, CRS faults,
+// and a write that fails.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <sstream>
 #include <tuple>
 
 #include "profile/text_escape.h"
@@ -21,8 +20,9 @@ using test::geojson_line;
 using test::kValley;
 using test::TempDir;
 
-// Every refusal of torla-profile: the arguments (` -o made.cmd' added
-// where they name no -o), a piece of the message, the status, and shell
+// Every refusal of torla-profile: the arguments (the valley and its path
+// in front of options alone, ` -o made.cmd' added where they name no -o), a
+// piece of the message, the status, and shell
 // commands run first. Each names the file, the layer and the position; none
 // changes an input, leaves a command file behind, hangs on a FIFO (the
 // timeout ends a hang) or starts a program: only the formats inputs come in
@@ -54,18 +54,16 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         {"overlap.geojson",
          test::geojson_both(deep, test::geojson_polygon("\"thickness\": 0.5", 5101000, 5101100))},
         // A VRT's sources would be opened with every driver GDAL has.
-        {"mosaic.vrt",
-         "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><VRTRasterBand dataType=\"Float32\" "
-         "band=\"1\"><SimpleSource><SourceFilename relativeToVRT=\"1\">dem.tif</SourceFilename>"
-         "</SimpleSource></VRTRasterBand></VRTDataset>\n"},
+        {"mosaic.vrt", "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"></VRTDataset>\n"},
         {"track.geojson",
          "<?xml "
          "version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/></TrainingCenterDatabase>\n"},
+        {"evil.geojson", test::geojson_both(geojson_line(test::kEvilName, kValley),
+                                            geojson_line(test::kEvilName, kValley))},
         {"gpsbabel", "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n"},
     };
     for (const auto& [name, text] : files) test::write_text(dir.file(name), text);
     fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
-    const std::string base = "dem.tif path.geojson ";
     struct Case {
         std::string args, message;
         int status = 1;
@@ -83,46 +81,47 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
          "two.geojson: 2 lines; pick one with --line NAME or --line-index K:\n"
          "  0: layer \"two\", feature 0, name \"west\", 4 vertices\n"
          "  1: layer \"two\", feature 1, name \"valley\", 4 vertices"},
+        {"dem.tif evil.geojson", "1: layer \"evil\", feature 1, name " + test::kEvilName},
         {"dem.tif two.geojson --line east", "--line \"east\": no line has this name; the lines"},
         {"dem.tif two.geojson --line-index 2", "two.geojson: --line-index 2: there are 2 lines:"},
         {"bare.tif bare.shp", "neither has a coordinate reference system; name it with --assume"},
         {"geographic.tif bare.shp", "geographic.tif: CRS EPSG:4326 (WGS 84) is not projected"},
         {"mosaic.vrt path.geojson", "mosaic.vrt: cannot be opened as a raster (the DEM)"},
         {"dem.tif track.geojson", "track.geojson: cannot be opened as a vector"},
-        {base + "--release-polygon away.geojson", "away.geojson: the path does not cross the"},
-        {base + "--release-polygon path.geojson", "path.geojson: no polygon in any layer"},
-        {base + "--release-polygon mixed.geojson",
+        {"--release-polygon away.geojson", "away.geojson: the path does not cross the"},
+        {"--release-polygon path.geojson", "path.geojson: no polygon in any layer"},
+        {"--release-polygon mixed.geojson",
          "mixed.geojson: layer \"mixed\", feature 1: no fracture depth attribute, while other "
          "release polygons have one"},
-        {base + "--release-polygon overlap.geojson",
+        {"--release-polygon overlap.geojson",
          "overlap.geojson: layer \"overlap\", feature 0 and overlap.geojson: layer \"overlap\", "
          "feature 1: overlapping release polygons with different fracture depths at "},
-        {base + "--release-polygon neg.geojson",
+        {"--release-polygon neg.geojson",
          "neg.geojson: layer \"neg\", feature 0: attribute thickness = `-1' is no fracture depth"},
-        {base + "--split-point distant.geojson",
+        {"--split-point distant.geojson",
          "distant.geojson: layer \"distant\", feature 0: the "
          "split point (400300.00, 5100900.00) lies 84.8 m from the path; at most 50 m"},
-        {base + "--split-point path.geojson", "path.geojson: 0 points in its layers; the split"},
-        {base + "--split-at 5000", "--split-at 5000: beyond the end of the profile (1000.0 m)"},
-        {base + "--release 2000:2100", "--release 2000:2100: no point of the profile lies there"},
-        {base + "--spacing 0", "--spacing: `0' is not a value it takes", 2},
-        {base + "--release 5:1", "--release: `5:1' is not a value it takes", 2},
-        {base + "--release 0:5 --release-polygon poly.geojson",
+        {"--split-point path.geojson", "path.geojson: 0 points in its layers; the split"},
+        {"--split-at 5000", "--split-at 5000: beyond the end of the profile (1000.0 m)"},
+        {"--release 2000:2100", "--release 2000:2100: no point of the profile lies there"},
+        {"--spacing 0", "--spacing: `0' is not a value it takes", 2},
+        {"--release 5:1", "--release: `5:1' is not a value it takes", 2},
+        {"--release 0:5 --release-polygon poly.geojson",
          "--release and --release-polygon exclude each other", 2},
-        {base + "--split-at 5 --split-point split.geojson",
+        {"--split-at 5 --split-point split.geojson",
          "--split-at and --split-point exclude each other", 2},
         // Outputs that are inputs (by a link or another name too), and
         // files that are not regular.
-        {base + "-o link.geojson", "link.geojson: -o is the same file as the path line", 1,
+        {"-o link.geojson", "link.geojson: -o is the same file as the path line", 1,
          "ln -s path.geojson link.geojson"},
-        {base + "--release-polygon poly.geojson -o hard.geojson",
+        {"--release-polygon poly.geojson -o hard.geojson",
          "hard.geojson: -o is the same file as the release polygon file poly.geojson", 1,
          "ln poly.geojson hard.geojson"},
-        {base + "--split-point split.geojson -o split.geojson",
+        {"--split-point split.geojson -o split.geojson",
          "-o is the same file as the split-point file", 1},
         {"fifo path.geojson", "fifo: the DEM is a FIFO; only a regular file is read", 1,
          "mkfifo fifo"},
-        {base + "-o fifo", "fifo: -o names a FIFO", 1, "mkfifo fifo"},
+        {"-o fifo", "fifo: -o names a FIFO", 1, "mkfifo fifo"},
         {"missing.tif path.geojson", "missing.tif: the DEM cannot be read"},
         // Vertices, counts and CRS.
         {"dem.tif inf.geojson",
@@ -136,9 +135,8 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
          "one.geojson: layer \"one\", feature 0: a line needs at least two vertices"},
         {"bare.tif bare.shp --assume-crs EPSG:999999",
          "--assume-crs: `EPSG:999999' is no coordinate reference system GDAL knows"},
-        {base + "--spacing 0.03",
-         "needs 33447 points; torla reads at most 32767 (Number_of_Points)"},
-        {base + "--cell-size 0.01", "grid points; knotline makes at most 32767"},
+        {"--spacing 0.03", "needs 33447 points; torla reads at most 32767 (Number_of_Points)"},
+        {"--cell-size 0.01", "grid points; knotline makes at most 32767"},
         {"dem.tif badcrs.geojson",
          "badcrs.geojson: the GeoJSON crs member names `urn:ogc:def:crs:EPSG::999999', which is "
          "no coordinate reference system PROJ knows"},
@@ -155,11 +153,11 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         SCOPED_TRACE(c.args);
         std::string out;
         if (!c.setup.empty()) test::run_in(dir.path(), c.setup, out);
-        const bool named = c.args.find(" -o ") != std::string::npos;
-        EXPECT_EQ(test::run_profile(dir, c.args + (named ? "" : " -o made.cmd"), out, path),
-                  c.status)
-            << out;
+        std::string args = (c.args[0] == '-' ? "dem.tif path.geojson " : "") + c.args;
+        if (args.find(" -o ") == std::string::npos) args += " -o made.cmd";
+        EXPECT_EQ(test::run_profile(dir, args, out, path), c.status) << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
         for (int k = 0; k < 4; ++k)
             EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k]) << inputs[k];
         EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
@@ -195,41 +193,6 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
     using Cut = std::tuple<std::size_t, std::size_t, std::size_t>;
     for (const auto& [from, most, cut] : {Cut{0, 2, 1}, Cut{0, 3, 3}, Cut{1, 3, 3}})
         EXPECT_EQ(profile::utf8_prefix("a\u00e9b", from, most), cut) << from << " " << most;
-}
-
-// A name crafted to end its comment line and write a command file of its
-// own: every line of the comment block stays a comment, and the name is
-// kept, escaped, in the line it belongs to; the file keeps its 10 m cells;
-// a refusal that lists the lines escapes their names too.
-TEST(ProfileSafety, FileDerivedTextStaysWithinItsLine) {
-    TempDir dir;
-    test::make_inputs(dir);
-    const std::string evil =
-        "x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size 100\\r\\u2028\\u0085\\u001b[31m";
-    const std::string line = geojson_line("\"" + evil + "\"", kValley);
-    test::write_text(dir.file("evil.geojson"), line);
-    test::write_text(dir.file("two.geojson"), test::geojson_both(line, line));
-    std::string out;
-    const std::string args = "dem.tif evil.geojson -o made.cmd --name \"a$(printf '\\nb')\"";
-    ASSERT_EQ(test::run_profile(dir, args, out), 0) << out;
-    const std::string cmd = test::read_text(dir.file("made.cmd"));
-    std::istringstream in(cmd);
-    int elem_size_lines = 0;
-    bool in_comments = true;
-    for (std::string l; std::getline(in, l);) {
-        in_comments &= !l.empty();
-        EXPECT_TRUE(!in_comments || l.rfind("#", 0) == 0) << l;
-        for (const char* bad : {"\r", "\x1b", "\x0b", "\x0c", "\xe2\x80\xa8", "\xc2\x85"})
-            EXPECT_EQ(l.find(bad), std::string::npos) << l;
-        elem_size_lines += l.rfind("Elem_Size", 0) == 0;
-    }
-    EXPECT_EQ(elem_size_lines, 1);
-    EXPECT_NE(cmd.find("\nElem_Size 10\n"), std::string::npos);
-    EXPECT_NE(cmd.find("name \"" + evil + "\""), std::string::npos) << cmd;
-    EXPECT_NE(cmd.find("\nTrack_Name a\\nb\n"), std::string::npos) << cmd;
-    EXPECT_EQ(test::run_profile(dir, "dem.tif two.geojson -o m.cmd", out), 1);
-    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
-    EXPECT_NE(out.find("name \"" + evil + "\""), std::string::npos) << out;
 }
 
 // A write that fails part way (a file size limit of 1 KiB) leaves the
