@@ -22,47 +22,35 @@ namespace torla::test {
 
 using Points = std::vector<std::pair<double, double>>;
 
-// The valley in UTM zone 32N on 2 m pixels, its lower-left corner at
-// (400000, 5100000): rising northwards by 0.5 m per m, a parabolic
-// cross-section around the thalweg x = 400200. A bilinear sample is within
-// c h^2 / 4 = 2 mm of it.
-inline constexpr int kValleyCols = 200, kValleyRows = 600;
-
+// The valley in UTM zone 32N on 2 m pixels from (400000, 5100000): rising
+// northwards by 0.5 m per m, a parabolic cross-section around the thalweg
+// x = 400200. A bilinear sample is within c h^2 / 4 = 2 mm of it.
 inline double valley_elevation(double x, double y) {
     return 1000.0 + 0.5 * (y - 5100000.0) + 0.002 * (x - 400200.0) * (x - 400200.0);
 }
 
-struct DemOptions {
-    bool crs = true;          // EPSG:32632 written into the file
-    bool flat = false;        // 1500 m everywhere
-    bool geographic = false;  // CRS EPSG:4326 instead (the numbers stay the same)
-    double nodata_y = -1.0;   // a row of no-data pixels across the valley at this northing
-};
-
-// A GeoTIFF of the valley.
-inline void make_valley_dem(const std::string& path, const DemOptions& o = {}) {
+// A GeoTIFF of the valley, or of another surface z (-9999 no data), in the
+// CRS of an EPSG code (0: none).
+inline void make_valley_dem(const std::string& path, int epsg = 32632,
+                            double (*z)(double, double) = valley_elevation) {
     GDALAllRegister();
+    const int cols = 200, rows = 600;
     GDALDataset* ds = GetGDALDriverManager()->GetDriverByName("GTiff")->Create(
-        path.c_str(), kValleyCols, kValleyRows, 1, GDT_Float64, nullptr);
-    double gt[6] = {400000.0, 2.0, 0, 5100000.0 + 2.0 * kValleyRows, 0, -2.0};
+        path.c_str(), cols, rows, 1, GDT_Float64, nullptr);
+    double gt[6] = {400000.0, 2.0, 0, 5100000.0 + 2.0 * rows, 0, -2.0};
+    std::vector<double> v(cols * rows);
     ds->SetGeoTransform(gt);
     OGRSpatialReference s;
-    s.importFromEPSG(o.geographic ? 4326 : 32632);
-    if (o.crs) ds->SetSpatialRef(&s);
+    if (epsg && s.importFromEPSG(epsg) == OGRERR_NONE) ds->SetSpatialRef(&s);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            v[r * cols + c] = z(gt[0] + 2.0 * c + 1, gt[3] - 2.0 * r - 1);
     GDALRasterBand* b = ds->GetRasterBand(1);
     b->SetNoDataValue(-9999.0);
-    std::vector<double> z(kValleyCols * kValleyRows);
-    for (int r = 0; r < kValleyRows; ++r)
-        for (int c = 0; c < kValleyCols; ++c) {
-            const double x = gt[0] + 2.0 * c + 1.0, y = gt[3] - 2.0 * r - 1.0;
-            z[r * kValleyCols + c] = std::fabs(y - o.nodata_y) < 1.0 ? -9999.0
-                                     : o.flat                        ? 1500.0
-                                                                     : valley_elevation(x, y);
-        }
-    if (b->RasterIO(GF_Write, 0, 0, kValleyCols, kValleyRows, z.data(), kValleyCols, kValleyRows,
-                    GDT_Float64, 0, 0) != CE_None)
-        throw std::runtime_error("cannot write " + path);
+    const CPLErr e =
+        b->RasterIO(GF_Write, 0, 0, cols, rows, v.data(), cols, rows, GDT_Float64, 0, 0);
     GDALClose(ds);
+    if (e != CE_None) throw std::runtime_error("cannot write " + path);
 }
 
 // A path down the valley with a bend, in UTM 32N, drawn from the top.
@@ -82,8 +70,9 @@ inline Points wgs84(Points pts) {
 }
 
 // One line per entry (name, vertices in UTM 32N) into a vector file of the
-// given OGR driver; GPX holds WGS84 only, so the vertices are transformed
-// there, each line a track of one segment. `crs' false writes no CRS.
+// given OGR driver; `crs' false writes no CRS. GPX holds WGS84 only, so the
+// vertices are transformed there; each line a track, read back as a
+// multi-line of one part.
 inline void write_lines(const std::string& path, const std::string& driver,
                         const std::vector<std::pair<std::string, Points>>& lines, bool crs = true) {
     GDALAllRegister();
@@ -93,10 +82,9 @@ inline void write_lines(const std::string& path, const std::string& driver,
     const bool gpx = driver == "GPX";
     OGRSpatialReference utm;
     utm.importFromEPSG(32632);
-    char** lco = gpx ? CSLSetNameValue(nullptr, "FORCE_GPX_TRACK", "YES") : nullptr;
-    OGRLayer* layer = ds->CreateLayer(gpx ? "tracks" : "path", crs && !gpx ? &utm : nullptr,
-                                      gpx ? wkbMultiLineString : wkbLineString, lco);
-    CSLDestroy(lco);
+    const char* track[] = {"FORCE_GPX_TRACK=YES", nullptr};
+    OGRLayer* layer = ds->CreateLayer("path", crs && !gpx ? &utm : nullptr, wkbLineString,
+                                      gpx ? const_cast<char**>(track) : nullptr);
     OGRFieldDefn field("name", OFTString);
     if (!gpx) layer->CreateField(&field);
     for (const auto& [name, pts] : lines) {
@@ -104,18 +92,15 @@ inline void write_lines(const std::string& path, const std::string& driver,
         feat.SetField("name", name.c_str());
         OGRLineString ls;
         for (const auto& [x, y] : gpx ? wgs84(pts) : pts) ls.addPoint(x, y);
-        OGRMultiLineString m;
-        m.addGeometry(&ls);
-        feat.SetGeometry(gpx ? static_cast<OGRGeometry*>(&m) : &ls);
+        feat.SetGeometry(&ls);
         if (layer->CreateFeature(&feat) != OGRERR_NONE)
             throw std::runtime_error("cannot write " + path);
     }
     GDALClose(ds);
 }
 
-// GeoJSON written as text, so that it can hold what OGR would not write:
-// the crs member naming UTM 32N, lines, polygons between two northings and
-// a point.
+// GeoJSON written as text, so that it can hold what OGR would not write,
+// in UTM 32N by its crs member unless another is given.
 inline const std::string kUtm =
     "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
 
@@ -169,7 +154,7 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
 // the path without a CRS (bare), and the path beside a line 60 m west of it.
 inline void make_inputs(const TempDir& dir) {
     make_valley_dem(dir.file("dem.tif"));
-    make_valley_dem(dir.file("bare.tif"), {.crs = false});
+    make_valley_dem(dir.file("bare.tif"), 0);
     write_text(dir.file("path.geojson"), geojson_line("\"valley\"", kValley));
     write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", valley_path()}}, false);
     Points west = valley_path();

@@ -20,28 +20,32 @@ using test::geojson_line;
 using test::kValley;
 using test::TempDir;
 
-// Every refusal of torla-profile: the arguments (the valley and its path
-// in front of options alone, ` -o made.cmd' added where they name no -o), a
-// piece of the message, the status, and shell
-// commands run first. Each names the file, the layer and the position; none
+// Every refusal of torla-profile: the arguments (the valley and its path in
+// front of options alone; -o made.cmd where they name no -o), a piece of the
+// message, the status. Each names the file, the layer and the position; none
 // changes an input, leaves a command file behind, hangs on a FIFO (the
-// timeout ends a hang) or starts a program: only the formats inputs come in
-// are tried, so a file that looks like a GPS logger's (GDAL's GPSBabel
-// driver would start `gpsbabel' on it) is unreadable, and a `gpsbabel' first
-// on the PATH leaves a mark if anything runs it.
+// timeout ends a hang), prints a raw escape or starts a program: only the
+// formats inputs come in are tried, so a file that looks like a GPS logger's
+// (GDAL's GPSBabel driver would start `gpsbabel' on it) is unreadable, and a
+// `gpsbabel' first on the PATH leaves a mark if anything runs it.
 TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
     test::make_inputs(dir);
-    test::make_valley_dem(dir.file("hole.tif"), {.nodata_y = 5100501.0});
-    test::make_valley_dem(dir.file("flat.tif"), {.flat = true});
-    test::make_valley_dem(dir.file("geographic.tif"), {.geographic = true});
+    // A row of no-data pixels across the valley; no descent; WGS84's CRS.
+    test::make_valley_dem(dir.file("hole.tif"), 32632, [](double x, double y) {
+        return std::fabs(y - 5100501.0) < 1.0 ? -9999.0 : test::valley_elevation(x, y);
+    });
+    test::make_valley_dem(dir.file("flat.tif"), 32632, [](double, double) { return 1500.0; });
+    test::make_valley_dem(dir.file("geographic.tif"), 4326);
     const std::string named = "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": ";
     const std::string deep = test::geojson_polygon("\"thickness\": 0.8", 5100900, 5101200);
+    const std::string evil = geojson_line(test::kEvilName, kValley);
     const std::pair<const char*, std::string> files[] = {
         {"short.geojson", geojson_line("\"s\"", "[400200, 5101100], [400200, 5101045]")},
         {"inf.geojson", geojson_line("\"inf\"", "[400200, 5101100], [1e999, 5100700]")},
         {"far.geojson", geojson_line("\"far\"", "[400200, 5101100], [400200, 1e12]")},
         {"one.geojson", geojson_line("\"one\"", "[400200, 5101100]")},
+        {"evil.geojson", test::geojson_both(evil, evil)},
         {"badcrs.geojson",
          geojson_line("\"x\"", kValley, named + "\"urn:ogc:def:crs:EPSG::999999\"}}, ")},
         {"oddcrs.geojson", geojson_line("\"x\"", kValley, "\"crs\": \"EPSG:32632\", ")},
@@ -49,25 +53,26 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         {"wrongcrs.geojson", geojson_line("\"x\"", kValley, named + "\"EPSG:4326\"}}, ")},
         {"away.geojson", test::geojson_polygon("", 5099000.0, 5099100.0)},
         {"neg.geojson", test::geojson_polygon("\"thickness\": -1", 5101000, 5101200)},
-        {"distant.geojson", test::geojson_point(400300, 5100900)},
         {"mixed.geojson", test::geojson_both(deep, test::geojson_polygon("", 5100500, 5100600))},
         {"overlap.geojson",
          test::geojson_both(deep, test::geojson_polygon("\"thickness\": 0.5", 5101000, 5101100))},
+        {"distant.geojson", test::geojson_point(400300, 5100900)},
         // A VRT's sources would be opened with every driver GDAL has.
         {"mosaic.vrt", "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"></VRTDataset>\n"},
         {"track.geojson",
-         "<?xml "
-         "version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/></TrainingCenterDatabase>\n"},
-        {"evil.geojson", test::geojson_both(geojson_line(test::kEvilName, kValley),
-                                            geojson_line(test::kEvilName, kValley))},
+         "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
+         "</TrainingCenterDatabase>\n"},
         {"gpsbabel", "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n"},
     };
     for (const auto& [name, text] : files) test::write_text(dir.file(name), text);
     fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
+    // Outputs that are inputs by another name; files that are not regular.
+    std::string out;
+    test::run_in(dir.path(), "ln -s path.geojson link.geojson; ln poly.geojson hard; mkfifo fifo",
+                 out);
     struct Case {
         std::string args, message;
         int status = 1;
-        std::string setup = "";
     };
     const std::vector<Case> cases = {
         {"hole.tif path.geojson",
@@ -110,18 +115,12 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
          "--release and --release-polygon exclude each other", 2},
         {"--split-at 5 --split-point split.geojson",
          "--split-at and --split-point exclude each other", 2},
-        // Outputs that are inputs (by a link or another name too), and
-        // files that are not regular.
-        {"-o link.geojson", "link.geojson: -o is the same file as the path line", 1,
-         "ln -s path.geojson link.geojson"},
-        {"--release-polygon poly.geojson -o hard.geojson",
-         "hard.geojson: -o is the same file as the release polygon file poly.geojson", 1,
-         "ln poly.geojson hard.geojson"},
-        {"--split-point split.geojson -o split.geojson",
-         "-o is the same file as the split-point file", 1},
-        {"fifo path.geojson", "fifo: the DEM is a FIFO; only a regular file is read", 1,
-         "mkfifo fifo"},
-        {"-o fifo", "fifo: -o names a FIFO", 1, "mkfifo fifo"},
+        {"-o link.geojson", "link.geojson: -o is the same file as the path line path.geojson"},
+        {"--release-polygon poly.geojson -o hard",
+         "hard: -o is the same file as the release polygon file poly.geojson"},
+        {"--split-point split.geojson -o split.geojson", "-o is the same file as the split-point"},
+        {"fifo path.geojson", "fifo: the DEM is a FIFO; only a regular file is read"},
+        {"-o fifo", "fifo: -o names a FIFO"},
         {"missing.tif path.geojson", "missing.tif: the DEM cannot be read"},
         // Vertices, counts and CRS.
         {"dem.tif inf.geojson",
@@ -151,8 +150,6 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     const std::string path = "PATH=\"" + dir.path().string() + ":$PATH\" timeout 30 ";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
-        std::string out;
-        if (!c.setup.empty()) test::run_in(dir.path(), c.setup, out);
         std::string args = (c.args[0] == '-' ? "dem.tif path.geojson " : "") + c.args;
         if (args.find(" -o ") == std::string::npos) args += " -o made.cmd";
         EXPECT_EQ(test::run_profile(dir, args, out, path), c.status) << out;
@@ -162,7 +159,6 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
             EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k]) << inputs[k];
         EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
         EXPECT_FALSE(fs::exists(dir.file("started"))) << "a program was started";
-        test::run_in(dir.path(), "rm -f link.geojson hard.geojson fifo", out);
     }
 }
 
@@ -172,18 +168,15 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
 // comment line is cut only between characters.
 TEST(ProfileSafety, EscapesOfFileDerivedText) {
     const std::pair<std::string, std::string> cases[] = {
-        {"a\nb\r\tc", "a\\nb\\r\\tc"},
+        {"a\nb\r\tc\\d", "a\\nb\\r\\tc\\d"},
         {"\x1b[31m\x7f\x01", "\\u001b[31m\\u007f\\u0001"},
         {"\xc2\x85|\xc2\x9b|\xe2\x80\xa8|\xe2\x80\xa9", "\\u0085|\\u009b|\\u2028|\\u2029"},
         {"caf\xc3\xa9 \xe0\xa4\x80 \xe2\x80\xa7 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf",
          "caf\xc3\xa9 \xe0\xa4\x80 \xe2\x80\xa7 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf"},
-        {"\xe0\x80\x80", "\\xe0\\x80\\x80"},           // overlong
-        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},           // a surrogate
-        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // beyond U+10FFFF
-        {"\xf0\x8f\xbf\xbf", "\\xf0\\x8f\\xbf\\xbf"},  // overlong
-        {"\xff\xc1\x81", "\\xff\\xc1\\x81"},
-        {"cut \xe2\x80", "cut \\xe2\\x80"},
-        {"back\\slash", "back\\slash"},
+        {"\xe0\x80\x80|\xf0\x8f\xbf\xbf", "\\xe0\\x80\\x80|\\xf0\\x8f\\xbf\\xbf"},  // overlong
+        {"\xed\xa0\x80|\xf4\x90\x80\x80",
+         "\\xed\\xa0\\x80|\\xf4\\x90\\x80\\x80"},  // surrogate, > U+10FFFF
+        {"\xff\xc1\x81|cut \xe2\x80", "\\xff\\xc1\\x81|cut \\xe2\\x80"},
     };
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(profile::escaped(in), out) << in;
