@@ -1,19 +1,13 @@
-// Small terrain made in the test with GDAL: an analytic valley as a raster
-// and path lines in the formats an engineer draws them in, GeoJSON written
-// as text; torla-profile run on them and its command file read back. No
-// data set is shipped.
+// Small terrain made in the test with GDAL: an analytic valley as a raster,
+// path lines in the formats an engineer draws them in, GeoJSON as text;
+// torla-profile run on them and its command file read back.
 #pragma once
 
-#include <cmath>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include <gdal_priv.h>
-#include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
 #include "test_support.h"
@@ -69,10 +63,9 @@ inline Points wgs84(Points pts) {
     return pts;
 }
 
-// One line per entry (name, vertices in UTM 32N) into a vector file of the
-// given OGR driver; `crs' false writes no CRS. GPX holds WGS84 only, so the
-// vertices are transformed there; each line a track, read back as a
-// multi-line of one part.
+// Lines (name, vertices in UTM 32N) into a vector file of an OGR driver, in
+// UTM 32N or (crs false) none; GPX holds WGS84 only, so the vertices are
+// transformed there, each line a track (read back as a multi-line).
 inline void write_lines(const std::string& path, const std::string& driver,
                         const std::vector<std::pair<std::string, Points>>& lines, bool crs = true) {
     GDALAllRegister();
@@ -129,8 +122,7 @@ inline std::string geojson_line(const std::string& name, const std::string& coor
                            crs_member);
 }
 
-// Across the valley from x 400100 to 400300; in WGS84, GeoJSON's own CRS,
-// when asked.
+// Across the valley from x 400100 to 400300, in WGS84 when asked.
 inline std::string geojson_polygon(const std::string& properties, double y0, double y1,
                                    bool in_wgs84 = false) {
     const Points ring = {{400100, y0}, {400300, y0}, {400300, y1}, {400100, y1}, {400100, y0}};
@@ -150,8 +142,8 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
     return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
 }
 
-// The valley DEM and path, a release polygon, a split point; the DEM and
-// the path without a CRS (bare), and the path beside a line 60 m west of it.
+// The valley and its path, a release polygon, a split point; both without a
+// CRS (bare); the path after a line 60 m west of it.
 inline void make_inputs(const TempDir& dir) {
     make_valley_dem(dir.file("dem.tif"));
     make_valley_dem(dir.file("bare.tif"), 0);
@@ -165,24 +157,23 @@ inline void make_inputs(const TempDir& dir) {
     write_text(dir.file("split.geojson"), geojson_point(400215, 5100500));
 }
 
-// Runs torla-profile in dir; before goes in front of the program (a
-// timeout, an environment).
+// Runs torla-profile in dir, `before' in front of it.
 inline int run_profile(const TempDir& dir, const std::string& args, std::string& out,
                        const std::string& before = "") {
     return run_in(dir.path(), before + bin_dir() + "/torla-profile " + args, out);
 }
 
-// The numbers of the rows after a header line of a command file (the local
-// rows, the coordinate rows), up to the next section.
+// The numbers of the rows after a header line of a command file (the
+// coordinate rows, the local rows) up to the next section.
 inline std::vector<std::vector<double>> rows_after(const std::string& cmd,
                                                    const std::string& header) {
     std::istringstream in(cmd.substr(cmd.find(header + "\n") + header.size() + 1));
     std::vector<std::vector<double>> rows;
     for (std::string line; std::getline(in, line) && line[0] != '|';) {
-        if (line.rfind("Number_of_Points", 0) == 0) continue;
         std::istringstream row(line);
-        rows.emplace_back();
-        for (double x; row >> x;) rows.back().push_back(x);
+        std::vector<double> r;
+        for (double x; row >> x;) r.push_back(x);
+        if (!r.empty()) rows.push_back(r);  // not the Number_of_Points line
     }
     return rows;
 }
