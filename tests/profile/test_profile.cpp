@@ -10,7 +10,6 @@
 #include "profile/steps.h"
 #include "profile/text_escape.h"
 #include "terrain_fixture.h"
-#include "test_support.h"
 
 namespace torla {
 namespace {
@@ -52,12 +51,6 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
     };
     for (const auto& [name, text] : files) test::write_text(dir.file(name), text);
     const std::string utm = "EPSG:32632 (WGS 84 / UTM zone 32N)";
-    auto depth = [](const char* m, const std::string& source) {
-        return "# release_depth_m: " + std::string(m) + "\n# release_depth_source: " + source;
-    };
-    auto split = [](const char* s, const std::string& source) {
-        return "# split_s_horizontal_m: " + std::string(s) + "\n# split_source: " + source + "\n";
-    };
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"--max-time 2 --snow-depth 0.8",
          {"\nElem_Size 10\nMax_Dev 3\n", "\nNumerics robust\n", "# numerics: robust\n",
@@ -65,8 +58,8 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
           "\n# crs: " + utm + "\n", "length 1000.0 m (line 1003.4 m), drop 498.3 m (1550.0 to",
           "over the upper tenth of the path (0 to 100.0 m)", "sampled bilinearly from the DEM.\n",
           "# release_depth_source: bundled release\n", "\n0 0 0.4 0.800 120 1.5 5 30 8 5 3 2 1.2\n",
-          "Number_of_Points 101\n", "\n100 1000.000 ", "# spacing_m: 10\n",
-          split("100.000", "release")}},
+          "Number_of_Points 101\n", "\n100 1000.000 ",
+          "# split_s_horizontal_m: 100.000\n# split_source: release\n"}},
         {"dem.tif path.gpx", {"# note: the line reprojected from EPSG:4326"}},
         {"dem.tif up.geojson", {"# note: the line runs uphill", "(the line taken from its other"}},
         {"bare.tif path.geojson", {"note: bare.tif has no CRS: taken as " + utm + ", the line's"}},
@@ -74,8 +67,7 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         {"bare.tif bare.shp --assume-crs EPSG:32632", {"both taken as " + utm + " (--assume-crs)"}},
         {"dem.tif two.geojson --line valley", {"# line: two.geojson: layer \"two\", feature 1"}},
         {"dem.tif two.geojson --line-index 1", {"# line: two.geojson: layer \"two\", feature 1"}},
-        // A name crafted to end its comment line and write a file of its own
-        // kept, escaped, in the line it belongs to; the file's own cells.
+        // A name crafted to end its line and start a section, kept in its line.
         {"dem.tif evil.geojson --name \"a$(printf '\\nb')\"",
          {"name " + test::kEvilName, "\nTrack_Name a\\nb\n", "\nElem_Size 10\n"}},
         {"--spacing 7.5", {"Number_of_Points 135\n", "\n134 1003.368 "}},  // the end kept
@@ -85,25 +77,28 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         {"--smooth 30 --name T --run-name R",
          {"then averaged over 30 m (--smooth; at most ", "\nTrack_Name T\nRun_Name R\n",
           "# smooth_m: 30\n"}},
-        // Fracture depths, from the option or a polygon's attribute.
         {"--release 0:100 --release-depth 1.3 --snow-density 250",
-         {depth("1.3",
-                "--release-depth\n# release_mass_kg_m2: 325\n# saltation_mass_share: 0.652174"),
-          "a fracture depth (--release-depth) times the cover density 250 kg/m3"}},
+         {"release_depth_m: 1.3\n# release_depth_source: --release-depth\n# release_mass_kg_m2: "
+          "325",
+          "a fracture depth (--release-depth) times the cover density 250 kg/m3",
+          "share: 0.652174"}},
         {"--release-polygon thick.geojson",
-         {depth("0.8", "attribute of thick.geojson\n# release_mass_kg_m2: 96\n")}},
-        {"--release-polygon named.geojson", {depth("1.2", "attribute of named.geojson\n")}},
+         {"depth_m: 0.8\n# release_depth_source: attribute of thick.geojson\n",
+          "mass_kg_m2: 96\n"}},
+        {"--release-polygon named.geojson",
+         {"depth_m: 1.2\n# release_depth_source: attribute of named.geojson\n"}},
         {"--release-polygon slab.geojson",
          {"# release_depth_source: bundled release\n", "\n0 0 0.4 1.000 120 1.5 5 30 8 5 3 2"}},
         {"--release-polygon thick.geojson --release-depth 0.5",
-         {depth("0.5", "--release-depth\n"),
-          "# note: --release-depth 0.5 m overrides the fracture depths of thick.geojson\n"}},
+         {"depth_m: 0.5\n# release_depth_source: --release-depth\n",
+          "note: --release-depth 0.5 m overrides the fracture depths of thick.geojson\n"}},
         // 95.3 to 195.5 m along the path; the edges bow by less than a metre.
         {"--release-polygon wgs.geojson", {"# release_from_m: 100.000\n# release_to_m: 190.000\n"}},
-        {"--release 0:150", {split("150.000", "release")}},
-        {"--split-at 312.5", {split("312.500", "split-at")}},
+        {"--release 0:150", {"horizontal_m: 150.000\n# split_source: release\n"}},
+        {"--split-at 312.5", {"horizontal_m: 312.500\n# split_source: split-at\n"}},
         {"--split-point west.geojson",
-         {split("302.500", "split-point west.geojson"), "path at 302.5 m, 15.0 m from it"}},
+         {"horizontal_m: 302.500\n# split_source: split-point west.geojson\n",
+          "at 302.5 m, 15.0 m"}},
         {"--split-point top.geojson", {"snapped onto the path at 0.0 m, 5.0 m from it"}},
         {"--split-point end.geojson", {"snapped onto the path at 1000.0 m, 9.4 m from it"}},
     };
@@ -113,8 +108,14 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         SCOPED_TRACE(args);
         std::string out;
         const std::string inputs = args[0] == '-' ? "dem.tif path.geojson " : "";
-        ASSERT_EQ(test::run_profile(dir, inputs + args + " -o made.cmd", out), 0) << out;
+        ASSERT_EQ(test::run_profile(dir, inputs + args + " -o made.cmd", out, "umask 027; "), 0)
+            << out;
+        // Written whole, with the permissions the umask gives a new file
+        // (not the temporary file's 0600).
         const std::string cmd = test::read_text(dir.file("made.cmd"));
+        EXPECT_EQ(cmd.substr(cmd.size() - 14), "| END OF FILE\n");
+        EXPECT_EQ(std::filesystem::status(dir.file("made.cmd")).permissions(),
+                  std::filesystem::perms(0640));
         for (const auto& text : present) EXPECT_NE(cmd.find(text), npos) << text;
         // The comment block all comments; no line longer than torla reads, or
         // broken, or driving a terminal by what a file held.
