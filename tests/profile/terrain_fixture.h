@@ -1,5 +1,4 @@
-// Small terrain made in the test with GDAL: an analytic valley as a raster,
-// path lines in the formats an engineer draws them in, GeoJSON as text;
+// An analytic valley and path lines made in the test with GDAL or as text;
 // torla-profile run on them and its command file read back.
 #pragma once
 
@@ -40,11 +39,11 @@ inline void make_valley_dem(const std::string& path, int epsg = 32632,
         for (int c = 0; c < cols; ++c)
             v[r * cols + c] = z(gt[0] + 2.0 * c + 1, gt[3] - 2.0 * r - 1);
     GDALRasterBand* b = ds->GetRasterBand(1);
-    b->SetNoDataValue(-9999.0);
-    const CPLErr e =
-        b->RasterIO(GF_Write, 0, 0, cols, rows, v.data(), cols, rows, GDT_Float64, 0, 0);
+    const bool ok =
+        b->SetNoDataValue(-9999.0) == CE_None &&
+        b->RasterIO(GF_Write, 0, 0, cols, rows, v.data(), cols, rows, GDT_Float64, 0, 0) == CE_None;
     GDALClose(ds);
-    if (e != CE_None) throw std::runtime_error("cannot write " + path);
+    if (!ok) throw std::runtime_error("cannot write " + path);
 }
 
 // A path down the valley with a bend, in UTM 32N, drawn from the top.
@@ -63,9 +62,8 @@ inline Points wgs84(Points pts) {
     return pts;
 }
 
-// Lines (name, vertices in UTM 32N) into a vector file of an OGR driver, in
-// UTM 32N or (crs false) none; GPX holds WGS84 only, so the vertices are
-// transformed there, each line a track (read back as a multi-line).
+// Lines (name, vertices in UTM 32N) into a file of an OGR driver, without a
+// CRS if asked; into GPX as tracks in WGS84 (read back as multi-lines).
 inline void write_lines(const std::string& path, const std::string& driver,
                         const std::vector<std::pair<std::string, Points>>& lines, bool crs = true) {
     GDALAllRegister();
@@ -92,8 +90,7 @@ inline void write_lines(const std::string& path, const std::string& driver,
     GDALClose(ds);
 }
 
-// GeoJSON written as text, so that it can hold what OGR would not write,
-// in UTM 32N by its crs member unless another is given.
+// GeoJSON as text, holding what OGR would not write; in UTM 32N by default.
 inline const std::string kUtm =
     "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
 
@@ -142,8 +139,8 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
     return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
 }
 
-// The valley and its path, a release polygon, a split point; both without a
-// CRS (bare); the path after a line 60 m west of it.
+// The valley and its path, both without a CRS too (bare), the path after a
+// line 60 m west of it (two), a release polygon and a split point.
 inline void make_inputs(const TempDir& dir) {
     make_valley_dem(dir.file("dem.tif"));
     make_valley_dem(dir.file("bare.tif"), 0);
@@ -157,14 +154,7 @@ inline void make_inputs(const TempDir& dir) {
     write_text(dir.file("split.geojson"), geojson_point(400215, 5100500));
 }
 
-// Runs torla-profile in dir, `before' in front of it.
-inline int run_profile(const TempDir& dir, const std::string& args, std::string& out,
-                       const std::string& before = "") {
-    return run_in(dir.path(), before + bin_dir() + "/torla-profile " + args, out);
-}
-
-// The numbers of the rows after a header line of a command file (the
-// coordinate rows, the local rows) up to the next section.
+// The numbers of the rows after a section's header up to the next section.
 inline std::vector<std::vector<double>> rows_after(const std::string& cmd,
                                                    const std::string& header) {
     std::istringstream in(cmd.substr(cmd.find(header + "\n") + header.size() + 1));

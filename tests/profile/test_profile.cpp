@@ -1,10 +1,6 @@
-// torla-profile on an analytic valley made here with GDAL: the command file
-// for the inputs in their forms and for the options, the profile on the
-// surface at the spacing, the release kept, the split point; the smoothing.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
+// torla-profile's command files for the inputs in their forms and for the
+// options, on an analytic valley; the smoothing; the library's own check.
+#include <tuple>
 
 #include "profile/profile.h"
 #include "profile/steps.h"
@@ -57,8 +53,7 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
           "\nTrack_Name Path path.geojson\nRun_Name Release 0-100 m, 0.8 m snow\n",
           "\n# crs: " + utm + "\n", "length 1000.0 m (line 1003.4 m), drop 498.3 m (1550.0 to",
           "over the upper tenth of the path (0 to 100.0 m)", "sampled bilinearly from the DEM.\n",
-          "# release_depth_source: bundled release\n", "\n0 0 0.4 0.800 120 1.5 5 30 8 5 3 2 1.2\n",
-          "Number_of_Points 101\n", "\n100 1000.000 ",
+          "\n0 0 0.4 0.800 120 1.5 5 30 8 5 3 2 1.2\n", "Number_of_Points 101\n", "\n100 1000.000 ",
           "# split_s_horizontal_m: 100.000\n# split_source: release\n"}},
         {"dem.tif path.gpx", {"# note: the line reprojected from EPSG:4326"}},
         {"dem.tif up.geojson", {"# note: the line runs uphill", "(the line taken from its other"}},
@@ -107,18 +102,16 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
     for (const auto& [args, present] : cases) {
         SCOPED_TRACE(args);
         std::string out;
-        const std::string inputs = args[0] == '-' ? "dem.tif path.geojson " : "";
-        ASSERT_EQ(test::run_profile(dir, inputs + args + " -o made.cmd", out, "umask 027; "), 0)
-            << out;
-        // Written whole, with the permissions the umask gives a new file
-        // (not the temporary file's 0600).
+        const std::string run = "umask 027; " + test::bin_dir() + "/torla-profile " +
+                                (args[0] == '-' ? "dem.tif path.geojson " : "") + args;
+        ASSERT_EQ(test::run_in(dir.path(), run + " -o made.cmd", out), 0) << out;
+        // Written whole, with the permissions of a new file (not the temporary file's 0600).
         const std::string cmd = test::read_text(dir.file("made.cmd"));
         EXPECT_EQ(cmd.substr(cmd.size() - 14), "| END OF FILE\n");
         EXPECT_EQ(std::filesystem::status(dir.file("made.cmd")).permissions(),
                   std::filesystem::perms(0640));
         for (const auto& text : present) EXPECT_NE(cmd.find(text), npos) << text;
-        // The comment block all comments; no line longer than torla reads, or
-        // broken, or driving a terminal by what a file held.
+        // Comments, lines torla reads whole, none broken or driving a terminal.
         std::istringstream lines(cmd);
         int elem_size_lines = 0;
         bool comments = true;
@@ -183,11 +176,7 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
 TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
     const std::vector<double> s = {0, 10, 20, 30, 40, 50, 60}, plane = {60, 50, 40, 30, 20, 10, 0},
                               bump = {60, 50, 40, 33, 20, 10, 0};
-    struct Case {
-        std::vector<double> z;
-        double window, largest;
-        std::vector<double> expected;
-    };
+    using Case = std::tuple<std::vector<double>, double, double, std::vector<double>>;
     const std::vector<Case> cases = {
         {plane, 40, 0, plane},                       // a plane stays
         {bump, 20, 2, {60, 50, 41, 31, 21, 10, 0}},  // a bump over 3 points
@@ -195,15 +184,14 @@ TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
         {bump, 19, 0, bump},                         // narrower than 2 steps
         {{60, 54, 40, 30, 20, 10, 0}, 60, 8.0 / 3, {60, 154.0 / 3, 40.8, 214.0 / 7, 20, 10, 0}},
     };  // the last narrowed at the ends
-    for (Case c : cases) {
-        EXPECT_NEAR(profile::smooth_elevations(s, c.z, c.window), c.largest, 1e-12) << c.window;
+    for (auto [z, window, largest, expected] : cases) {
+        EXPECT_NEAR(profile::smooth_elevations(s, z, window), largest, 1e-12) << window;
         for (std::size_t i = 0; i < s.size(); ++i)
-            EXPECT_NEAR(c.z[i], c.expected[i], 1e-12) << c.window << " " << i;
+            EXPECT_NEAR(z[i], expected[i], 1e-12) << window << " " << i;
     }
 }
 
-// The library refuses a spacing the command line would not take, before it
-// reads anything.
+// The library refuses a spacing the command line would not take, first.
 TEST(Profile, RefusesASpacingOfNoLength) {
     profile::Options o;
     for (const double bad : {0.0, HUGE_VAL}) {

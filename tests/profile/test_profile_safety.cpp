@@ -1,10 +1,5 @@
-// torla-profile's refusals, and torla-profile as safe as the simulator:
-// outputs that are inputs, FIFOs, non-finite and far vertices, too many
-// points, formats that would start a program, names escaped, CRS faults,
-// and a write that fails.
-#include <gtest/gtest.h>
-
-#include <filesystem>
+// torla-profile's refusals, as safe as the simulator's; the escapes of what
+// files hold; a write that fails.
 #include <tuple>
 
 #include "profile/text_escape.h"
@@ -18,14 +13,12 @@ using test::geojson_line;
 using test::kValley;
 using test::TempDir;
 
-// Every refusal of torla-profile: the arguments (the valley and its path in
-// front of options alone; -o made.cmd where they name no -o), a piece of the
-// message, the status. Each names the file, the layer and the position; none
-// changes an input, leaves a command file behind, hangs on a FIFO (the
-// timeout ends a hang), prints a raw escape or starts a program: only the
-// formats inputs come in are tried, so a file that looks like a GPS logger's
-// (GDAL's GPSBabel driver would start `gpsbabel' on it) is unreadable, and a
-// `gpsbabel' first on the PATH leaves a mark if anything runs it.
+// Every refusal: the arguments (the valley and its path before options
+// alone, -o made.cmd unless named), a piece of the message, the status. Each
+// names the file, the layer and the position; none changes an input, leaves
+// a file, hangs on a FIFO (the timeout ends a hang), prints a raw escape or
+// starts a program: a file that looks like a GPS logger's (GDAL's GPSBabel
+// driver would start `gpsbabel' on it, first on the PATH here) is unread.
 TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
     test::make_inputs(dir);
@@ -139,12 +132,13 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     const std::string inputs[] = {"dem.tif", "path.geojson", "poly.geojson", "split.geojson"};
     std::string before[4];
     for (int k = 0; k < 4; ++k) before[k] = test::read_text(dir.file(inputs[k]));
-    const std::string path = "PATH=\"" + dir.path().string() + ":$PATH\" timeout 30 ";
+    const std::string path = "PATH=\"" + dir.path().string() + ":$PATH\" timeout 30 " +
+                             test::bin_dir() + "/torla-profile ";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
         std::string args = (c.args[0] == '-' ? "dem.tif path.geojson " : "") + c.args;
         if (args.find(" -o ") == std::string::npos) args += " -o made.cmd";
-        EXPECT_EQ(test::run_profile(dir, args, out, path), c.status) << out;
+        EXPECT_EQ(test::run_in(dir.path(), path + args, out), c.status) << out;
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
         EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
         for (int k = 0; k < 4; ++k)
@@ -154,10 +148,9 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     }
 }
 
-// The escapes, byte for byte: what breaks a line or is not UTF-8 is
-// escaped, well-formed UTF-8 (shortest form, no surrogates, at most
-// U+10FFFF) and backslashes stay; escaping twice changes nothing. A
-// comment line is cut only between characters.
+// The escapes, byte for byte: what breaks a line or is no UTF-8 is escaped,
+// UTF-8 and backslashes stay, escaping twice changes nothing; a comment line
+// is cut only between characters.
 TEST(ProfileSafety, EscapesOfFileDerivedText) {
     const std::pair<std::string, std::string> cases[] = {
         {"a\nb\r\tc\\d", "a\\nb\\r\\tc\\d"},
