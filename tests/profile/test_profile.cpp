@@ -26,19 +26,17 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
     test::make_inputs(dir);
     test::write_lines(dir.file("path.gpx"), "GPX", {{"valley", test::valley_path()}});
     const auto v = test::valley_path();
-    // A split point `along' m down leg k of the path (beyond its ends too), `off' m east of it.
-    auto point = [&v](int k, double along, double off) {
-        const double dx = v[k + 1].first - v[k].first, dy = v[k + 1].second - v[k].second;
-        const double l = std::hypot(dx, dy), x = v[k].first, y = v[k].second;
-        return test::geojson_point(x + (along * dx - off * dy) / l,
-                                   y + (along * dy + off * dx) / l);
+    // A split point `along' m down the first leg of the path (before its top too), `off' m east.
+    auto point = [l = std::hypot(30, 400)](double along, double off) {
+        return test::geojson_point(400200 + (30 * along + 400 * off) / l,
+                                   5101100 + (30 * off - 400 * along) / l);
     };
     const std::pair<const char*, std::string> files[] = {
         {"up.geojson", test::geojson_line("\"up\"", test::coordinates({v.rbegin(), v.rend()}))},
         {"evil.geojson", test::geojson_line(test::kEvilName, test::kValley)},
-        {"west.geojson", point(0, 302.5, -15)},
-        {"top.geojson", point(0, -4, 3)},
-        {"end.geojson", point(2, std::hypot(10, 200) + 6, 0)},  // 9.4 m beyond the last point
+        {"west.geojson", point(302.5, -15)},
+        {"top.geojson", point(-4, 3)},
+        {"end.geojson", test::geojson_point(400200.3, 5100094)},  // 6 m on beyond the path's end
         {"thick.geojson", test::geojson_polygon("\"thickness\": 0.8", 5101000, 5101200)},
         {"named.geojson",
          test::geojson_polygon("\"depth\": 9, \"Release_Depth\": 1.2", 5101000, 5101200)},

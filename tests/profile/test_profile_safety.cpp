@@ -50,18 +50,19 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
          test::geojson_both(deep, test::geojson_polygon("\"thickness\": 0.5", 5101000, 5101100))},
         {"distant.geojson", test::geojson_point(400300, 5100900)},
         // A VRT's sources would be opened with every driver GDAL has.
-        {"mosaic.vrt", "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"></VRTDataset>\n"},
-        {"track.geojson",
-         "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase><Activities/>"
-         "</TrainingCenterDatabase>\n"},
+        {"mosaic.vrt",
+         "<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><VRTRasterBand dataType=\"Float32\" "
+         "band=\"1\"><SimpleSource><SourceFilename relativeToVRT=\"1\">dem.tif</SourceFilename>"
+         "</SimpleSource></VRTRasterBand></VRTDataset>\n"},
+        {"track.geojson", "<?xml version=\"1.0\"?>\n<TrainingCenterDatabase/>\n"},
         {"gpsbabel", "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n"},
     };
     for (const auto& [name, text] : files) test::write_text(dir.file(name), text);
-    fs::permissions(dir.file("gpsbabel"), fs::perms::owner_all);
     // Outputs that are inputs by another name; files that are not regular.
     std::string out;
-    test::run_in(dir.path(), "ln -s path.geojson link.geojson; ln poly.geojson hard; mkfifo fifo",
+    test::run_in(dir.path(), "chmod +x gpsbabel; ln -s path.geojson link.geojson; mkfifo fifo",
                  out);
+    fs::create_hard_link(dir.file("poly.geojson"), dir.file("hard"));
     struct Case {
         std::string args, message;
         int status = 1;
