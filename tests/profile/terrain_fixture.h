@@ -53,9 +53,8 @@ inline Points valley_path() {
 
 // The points, in UTM 32N, as longitude and latitude in WGS84.
 inline Points wgs84(Points pts) {
-    OGRSpatialReference utm, wgs;
+    OGRSpatialReference utm, wgs(SRS_WKT_WGS84_LAT_LONG);
     utm.importFromEPSG(32632);
-    wgs.importFromEPSG(4326);
     wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     std::unique_ptr<OGRCoordinateTransformation> ct(OGRCreateCoordinateTransformation(&utm, &wgs));
     for (auto& [x, y] : pts) ct->Transform(1, &x, &y);

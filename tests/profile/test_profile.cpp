@@ -178,7 +178,6 @@ TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
     const std::vector<Case> cases = {
         {plane, 40, 0, plane},                       // a plane stays
         {bump, 20, 2, {60, 50, 41, 31, 21, 10, 0}},  // a bump over 3 points
-        {bump, 0, 0, bump},                          // off
         {bump, 19, 0, bump},                         // narrower than 2 steps
         {{60, 54, 40, 30, 20, 10, 0}, 60, 8.0 / 3, {60, 154.0 / 3, 40.8, 214.0 / 7, 20, 10, 0}},
     };  // the last narrowed at the ends
