@@ -31,9 +31,11 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         return test::geojson_point(400200 + (30 * along + 400 * off) / l,
                                    5101100 + (30 * off - 400 * along) / l);
     };
+    const std::string epsg = "\"crs\": {\"type\": \"EPSG\", \"properties\": {\"code\": 32632}}, ";
     const std::pair<const char*, std::string> files[] = {
         {"up.geojson", test::geojson_line("\"up\"", test::coordinates({v.rbegin(), v.rend()}))},
         {"evil.geojson", test::geojson_line(test::kEvilName, test::kValley)},
+        {"epsg.geojson", test::geojson_line("\"v\"", test::kValley, epsg)},
         {"west.geojson", point(302.5, -15)},
         {"top.geojson", point(-4, 3)},
         {"end.geojson", test::geojson_point(400200.3, 5100094)},  // 6 m on beyond the path's end
@@ -58,6 +60,7 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         {"bare.tif path.geojson", {"note: bare.tif has no CRS: taken as " + utm + ", the line's"}},
         {"dem.tif bare.shp", {"note: bare.shp has no CRS: taken as " + utm + ", the DEM's"}},
         {"bare.tif bare.shp --assume-crs EPSG:32632", {"both taken as " + utm + " (--assume-crs)"}},
+        {"dem.tif epsg.geojson", {"# line: epsg.geojson: layer \"epsg\", feature 0"}},
         {"dem.tif two.geojson --line valley", {"# line: two.geojson: layer \"two\", feature 1"}},
         {"dem.tif two.geojson --line-index 1", {"# line: two.geojson: layer \"two\", feature 1"}},
         // A name crafted to end its line and start a section, kept in its line.
