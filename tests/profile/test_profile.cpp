@@ -38,7 +38,7 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         {"epsg.geojson", test::geojson_line("\"v\"", test::kValley, epsg)},
         {"west.geojson", point(302.5, -15)},
         {"top.geojson", point(-4, 3)},
-        {"end.geojson", test::geojson_point(400200.3, 5100094)},  // 6 m on beyond the path's end
+        {"end.geojson", test::geojson_point(400200.3, 5100094)},  // 6 m beyond the path's end
         {"thick.geojson", test::geojson_polygon("\"thickness\": 0.8", 5101000, 5101200)},
         {"named.geojson",
          test::geojson_polygon("\"depth\": 9, \"Release_Depth\": 1.2", 5101000, 5101200)},
@@ -74,10 +74,8 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
          {"then averaged over 30 m (--smooth; at most ", "\nTrack_Name T\nRun_Name R\n",
           "# smooth_m: 30\n"}},
         {"--release 0:100 --release-depth 1.3 --snow-density 250",
-         {"release_depth_m: 1.3\n# release_depth_source: --release-depth\n# release_mass_kg_m2: "
-          "325",
-          "a fracture depth (--release-depth) times the cover density 250 kg/m3",
-          "share: 0.652174"}},
+         {"depth_m: 1.3\n# release_depth_source: --release-depth\n# release_mass_kg_m2: 325\n",
+          "(--release-depth) times the cover density 250 kg/m3", "share: 0.652174"}},
         {"--release-polygon thick.geojson",
          {"depth_m: 0.8\n# release_depth_source: attribute of thick.geojson\n",
           "mass_kg_m2: 96\n"}},
@@ -93,8 +91,7 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         {"--release 0:150", {"horizontal_m: 150.000\n# split_source: release\n"}},
         {"--split-at 312.5", {"horizontal_m: 312.500\n# split_source: split-at\n"}},
         {"--split-point west.geojson",
-         {"horizontal_m: 302.500\n# split_source: split-point west.geojson\n",
-          "at 302.5 m, 15.0 m"}},
+         {"horizontal_m: 302.500\n# split_source: split-point west.geojson", "302.5 m, 15.0 m"}},
         {"--split-point top.geojson", {"snapped onto the path at 0.0 m, 5.0 m from it"}},
         {"--split-point end.geojson", {"snapped onto the path at 1000.0 m, 9.4 m from it"}},
     };
