@@ -100,7 +100,7 @@ inline std::string coordinates(const Points& pts) {
     return s.str();
 }
 inline const std::string kValley = coordinates(valley_path());
-// A line's name crafted to end its comment line and start a command file's section.
+// A name crafted to end its comment line and start a section, in JSON as it is escaped.
 inline const std::string kEvilName =
     "\"x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size 100\\r\\u2028\\u0085\\u001b[31m\"";
 
