@@ -1,137 +1,108 @@
-// Small terrain made in the test with GDAL: an analytic valley as a raster
-// and path lines in the formats an engineer draws them in, GeoJSON written
-// as text; torla-profile run on them and its command file read back. No
-// data set is shipped.
+// An analytic valley and path lines made in the test with GDAL or as text;
+// torla-profile run on them and its command file read back.
 #pragma once
 
-#include <cmath>
-#include <filesystem>
-#include <sstream>
+#include <memory>
 #include <stdexcept>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include <gdal_priv.h>
-#include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
 #include "test_support.h"
 
 namespace torla::test {
 
-// The valley in UTM zone 32N: rising northwards by 0.5 m per m, a parabolic
-// cross-section around the thalweg x = kValleyX. A bilinear sample on 2 m
-// pixels is within c h^2 / 4 = 2 mm of it.
-inline constexpr double kValleyX0 = 400000.0, kValleyY0 = 5100000.0;  // m, lower-left corner
-inline constexpr double kValleyX = 400200.0;                          // m, thalweg
-inline constexpr int kValleyCols = 200, kValleyRows = 600;            // pixels
-inline constexpr double kValleyPixel = 2.0;                           // m
+using Points = std::vector<std::pair<double, double>>;
 
+// The valley in UTM zone 32N on 2 m pixels from (400000, 5100000): rising
+// northwards by 0.5 m per m, a parabolic cross-section around the thalweg
+// x = 400200. A bilinear sample is within c h^2 / 4 = 2 mm of it.
 inline double valley_elevation(double x, double y) {
-    return 1000.0 + 0.5 * (y - kValleyY0) + 0.002 * (x - kValleyX) * (x - kValleyX);
+    return 1000.0 + 0.5 * (y - 5100000.0) + 0.002 * (x - 400200.0) * (x - 400200.0);
 }
 
-struct DemOptions {
-    bool crs = true;          // EPSG:32632 written into the file
-    bool flat = false;        // 1500 m everywhere
-    bool geographic = false;  // CRS EPSG:4326 instead (the numbers stay the same)
-    double nodata_y = -1.0;   // > 0: a row of no-data pixels across the valley at this northing
-};
-
-// A GeoTIFF of the valley.
-inline void make_valley_dem(const std::string& path, const DemOptions& o = {}) {
+// A GeoTIFF of the valley, or of another surface z (-9999 no data), in the
+// CRS of an EPSG code (0: none).
+inline void make_valley_dem(const std::string& path, int epsg = 32632,
+                            double (*z)(double, double) = valley_elevation) {
     GDALAllRegister();
-    GDALDriver* drv = GetGDALDriverManager()->GetDriverByName("GTiff");
-    GDALDataset* ds = drv->Create(path.c_str(), kValleyCols, kValleyRows, 1, GDT_Float64, nullptr);
-    double gt[6] = {kValleyX0, kValleyPixel, 0, kValleyY0 + kValleyRows * kValleyPixel,
-                    0,         -kValleyPixel};
+    const int cols = 200, rows = 600;
+    GDALDataset* ds = GetGDALDriverManager()->GetDriverByName("GTiff")->Create(
+        path.c_str(), cols, rows, 1, GDT_Float64, nullptr);
+    double gt[6] = {400000.0, 2.0, 0, 5100000.0 + 2.0 * rows, 0, -2.0};
+    std::vector<double> v(cols * rows);
     ds->SetGeoTransform(gt);
-    if (o.crs || o.geographic) {
-        OGRSpatialReference s;
-        s.importFromEPSG(o.geographic ? 4326 : 32632);
-        ds->SetSpatialRef(&s);
-    }
+    OGRSpatialReference s;
+    if (epsg && s.importFromEPSG(epsg) == OGRERR_NONE) ds->SetSpatialRef(&s);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            v[r * cols + c] = z(gt[0] + 2.0 * c + 1, gt[3] - 2.0 * r - 1);
     GDALRasterBand* b = ds->GetRasterBand(1);
-    b->SetNoDataValue(-9999.0);
-    std::vector<double> row(kValleyCols);
-    for (int r = 0; r < kValleyRows; ++r) {
-        const double y = gt[3] - (r + 0.5) * kValleyPixel;
-        for (int c = 0; c < kValleyCols; ++c) {
-            const double x = kValleyX0 + (c + 0.5) * kValleyPixel;
-            row[c] = o.flat ? 1500.0 : valley_elevation(x, y);
-            if (o.nodata_y > 0 && std::fabs(y - o.nodata_y) < 0.5 * kValleyPixel) row[c] = -9999.0;
-        }
-        if (b->RasterIO(GF_Write, 0, r, kValleyCols, 1, row.data(), kValleyCols, 1, GDT_Float64, 0,
-                        0) != CE_None)
-            throw std::runtime_error("cannot write " + path);
-    }
+    const bool ok =
+        b->SetNoDataValue(-9999.0) == CE_None &&
+        b->RasterIO(GF_Write, 0, 0, cols, rows, v.data(), cols, rows, GDT_Float64, 0, 0) == CE_None;
     GDALClose(ds);
+    if (!ok) throw std::runtime_error("cannot write " + path);
 }
 
 // A path down the valley with a bend, in UTM 32N, drawn from the top.
-inline std::vector<std::pair<double, double>> valley_path() {
+inline Points valley_path() {
     return {{400200, 5101100}, {400230, 5100700}, {400190, 5100300}, {400200, 5100100}};
 }
 
-// One line per entry (name, vertices in UTM 32N) into a vector file of the
-// given OGR driver. GPX and KML hold WGS84 only, so the vertices are
-// transformed there; `crs` false writes no CRS (GeoJSON).
-inline void write_lines(
-    const std::string& path, const std::string& driver,
-    const std::vector<std::pair<std::string, std::vector<std::pair<double, double>>>>& lines,
-    bool crs = true) {
-    GDALAllRegister();
-    GDALDriver* drv = GetGDALDriverManager()->GetDriverByName(driver.c_str());
-    GDALDataset* ds = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
-    OGRSpatialReference utm, wgs;
+// The points, in UTM 32N, as longitude and latitude in WGS84.
+inline Points wgs84(Points pts) {
+    OGRSpatialReference utm, wgs(SRS_WKT_WGS84_LAT_LONG);
     utm.importFromEPSG(32632);
-    wgs.importFromEPSG(4326);
-    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     wgs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    const bool geographic = driver == "GPX" || driver == "KML";
-    OGRCoordinateTransformation* ct =
-        geographic ? OGRCreateCoordinateTransformation(&utm, &wgs) : nullptr;
-    char** lco = nullptr;
-    if (driver == "GPX") lco = CSLSetNameValue(lco, "FORCE_GPX_TRACK", "YES");
-    OGRLayer* layer = ds->CreateLayer(driver == "GPX" ? "tracks" : "path",
-                                      crs ? (geographic ? &wgs : &utm) : nullptr,
-                                      driver == "GPX" ? wkbMultiLineString : wkbLineString, lco);
-    CSLDestroy(lco);
-    if (driver != "GPX") {
-        OGRFieldDefn f("name", OFTString);
-        layer->CreateField(&f);
-    }
+    std::unique_ptr<OGRCoordinateTransformation> ct(OGRCreateCoordinateTransformation(&utm, &wgs));
+    for (auto& [x, y] : pts) ct->Transform(1, &x, &y);
+    return pts;
+}
+
+// Lines (name, vertices in UTM 32N) into a file of an OGR driver, without a
+// CRS if asked; into GPX as tracks in WGS84 (read back as multi-lines).
+inline void write_lines(const std::string& path, const std::string& driver,
+                        const std::vector<std::pair<std::string, Points>>& lines, bool crs = true) {
+    GDALAllRegister();
+    GDALDataset* ds = GetGDALDriverManager()
+                          ->GetDriverByName(driver.c_str())
+                          ->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+    const bool gpx = driver == "GPX";
+    OGRSpatialReference utm;
+    utm.importFromEPSG(32632);
+    const char* track[] = {"FORCE_GPX_TRACK=YES", nullptr};
+    OGRLayer* layer = ds->CreateLayer("path", crs && !gpx ? &utm : nullptr, wkbLineString,
+                                      gpx ? const_cast<char**>(track) : nullptr);
+    OGRFieldDefn field("name", OFTString);
+    if (!gpx) layer->CreateField(&field);
     for (const auto& [name, pts] : lines) {
-        OGRFeature* feat = OGRFeature::CreateFeature(layer->GetLayerDefn());
-        feat->SetField("name", name.c_str());
+        OGRFeature feat(layer->GetLayerDefn());
+        feat.SetField("name", name.c_str());
         OGRLineString ls;
-        for (auto [x, y] : pts) {
-            if (ct) ct->Transform(1, &x, &y);
-            ls.addPoint(x, y);
-        }
-        if (driver == "GPX") {
-            OGRMultiLineString m;
-            m.addGeometry(&ls);
-            feat->SetGeometry(&m);
-        } else {
-            feat->SetGeometry(&ls);
-        }
-        if (layer->CreateFeature(feat) != OGRERR_NONE)
+        for (const auto& [x, y] : gpx ? wgs84(pts) : pts) ls.addPoint(x, y);
+        feat.SetGeometry(&ls);
+        if (layer->CreateFeature(&feat) != OGRERR_NONE)
             throw std::runtime_error("cannot write " + path);
-        OGRFeature::DestroyFeature(feat);
     }
-    OGRCoordinateTransformation::DestroyCT(ct);
     GDALClose(ds);
 }
 
-// GeoJSON written as text, so that it can hold what OGR would not write:
-// the crs member naming UTM 32N, the valley path's vertices, a line, a
-// polygon between two northings and a point.
+// GeoJSON as text, holding what OGR would not write; in UTM 32N by default.
 inline const std::string kUtm =
     "\"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"EPSG:32632\"}}, ";
-inline const std::string kValley =
-    "[400200, 5101100], [400230, 5100700], [400190, 5100300], [400200, 5100100]";
+
+inline std::string coordinates(const Points& pts) {
+    std::ostringstream s;
+    s.precision(12);
+    for (const auto& [x, y] : pts) s << (s.tellp() > 0 ? ", [" : "[") << x << ", " << y << "]";
+    return s.str();
+}
+inline const std::string kValley = coordinates(valley_path());
+// A name crafted to end its comment line and start a section, in JSON as it is escaped.
+inline const std::string kEvilName =
+    "\"x\\n| POWDER SNOW GLOBAL PARAMETERS\\nElem_Size 100\\r\\u2028\\u0085\\u001b[31m\"";
 
 inline std::string geojson_feature(const std::string& properties, const std::string& geometry,
                                    const std::string& crs_member = kUtm) {
@@ -141,17 +112,25 @@ inline std::string geojson_feature(const std::string& properties, const std::str
 }
 
 inline std::string geojson_line(const std::string& name, const std::string& coordinates,
-                                const std::string& crs_member = "") {
+                                const std::string& crs_member = kUtm) {
     return geojson_feature("\"name\": " + name,
                            "{\"type\": \"LineString\", \"coordinates\": [" + coordinates + "]}",
                            crs_member);
 }
 
-inline std::string geojson_polygon(const std::string& properties, double y0, double y1) {
-    const std::string a = std::to_string(y0), b = std::to_string(y1);
-    return geojson_feature(properties, "{\"type\": \"Polygon\", \"coordinates\": [[[400100, " + a +
-                                           "], [400300, " + a + "], [400300, " + b +
-                                           "], [400100, " + b + "], [400100, " + a + "]]]}");
+// Across the valley from x 400100 to 400300, in WGS84 when asked.
+inline std::string geojson_polygon(const std::string& properties, double y0, double y1,
+                                   bool in_wgs84 = false) {
+    const Points ring = {{400100, y0}, {400300, y0}, {400300, y1}, {400100, y1}, {400100, y0}};
+    return geojson_feature(properties,
+                           "{\"type\": \"Polygon\", \"coordinates\": [[" +
+                               coordinates(in_wgs84 ? wgs84(ring) : ring) + "]]}",
+                           in_wgs84 ? "" : kUtm);
+}
+
+inline std::string geojson_point(double x, double y) {
+    return geojson_feature("",
+                           "{\"type\": \"Point\", \"coordinates\": " + coordinates({{x, y}}) + "}");
 }
 
 // The features of two collections in one, in the first one's CRS.
@@ -159,38 +138,31 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
     return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
 }
 
-inline std::string geojson_point(double x, double y) {
-    return geojson_feature("", "{\"type\": \"Point\", \"coordinates\": [" + std::to_string(x) +
-                                   ", " + std::to_string(y) + "]}");
-}
-
-// The valley DEM and path, a release polygon and a split point.
+// The valley and its path, both without a CRS too (bare), the path after a
+// line 60 m west of it (two), a release polygon and a split point.
 inline void make_inputs(const TempDir& dir) {
     make_valley_dem(dir.file("dem.tif"));
-    write_text(dir.file("path.geojson"), geojson_line("\"valley\"", kValley, kUtm));
+    make_valley_dem(dir.file("bare.tif"), 0);
+    write_text(dir.file("path.geojson"), geojson_line("\"valley\"", kValley));
+    write_lines(dir.file("bare.shp"), "ESRI Shapefile", {{"valley", valley_path()}}, false);
+    Points west = valley_path();
+    for (auto& v : west) v.first -= 60.0;
+    write_text(dir.file("two.geojson"), geojson_both(geojson_line("\"west\"", coordinates(west)),
+                                                     geojson_line("\"valley\"", kValley)));
     write_text(dir.file("poly.geojson"), geojson_polygon("", 5100900, 5101200));
     write_text(dir.file("split.geojson"), geojson_point(400215, 5100500));
 }
 
-// Runs torla-profile in dir; before goes in front of the program (a
-// timeout, an environment).
-inline int run_profile(const TempDir& dir, const std::string& args, std::string& out,
-                       const std::string& before = "") {
-    return run_in(dir.path(), before + bin_dir() + "/torla-profile " + args, out);
-}
-
-// The numbers of the rows after a header line of a command file (the local
-// rows, the coordinate rows), up to the next section.
+// The numbers of the rows after a section's header up to the next section.
 inline std::vector<std::vector<double>> rows_after(const std::string& cmd,
                                                    const std::string& header) {
     std::istringstream in(cmd.substr(cmd.find(header + "\n") + header.size() + 1));
     std::vector<std::vector<double>> rows;
-    std::string line;
-    while (std::getline(in, line) && line[0] != '|') {
-        if (line.rfind("Number_of_Points", 0) == 0) continue;
+    for (std::string line; std::getline(in, line) && line[0] != '|';) {
         std::istringstream row(line);
-        rows.emplace_back();
-        for (double x; row >> x;) rows.back().push_back(x);
+        std::vector<double> r;
+        for (double x; row >> x;) r.push_back(x);
+        if (!r.empty()) rows.push_back(r);  // not the Number_of_Points line
     }
     return rows;
 }
