@@ -97,7 +97,7 @@ void add_numbers(CLI::App& app, Options& o) {
 void add_words(CLI::App& app, Options& o) {
     app.add_option(
            "DEM", o.dem_path,
-           "any raster GDAL reads (GeoTIFF, ESRI ASCII grid, VRT, ...), band 1 = elevation (m)")
+           "a raster (GeoTIFF, ESRI ASCII grid, ...; docs/terrain.md), band 1 = elevation (m)")
         ->required()
         ->type_name("FILE");
     app.add_option("PATH", o.line_path,
