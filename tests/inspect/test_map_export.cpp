@@ -1,6 +1,5 @@
-// torla-inspect map: a run on the analytic valley put back onto the map as
-// GeoPackage and GeoJSON, read back with OGR; the zone classes;
-// the refusals.
+// torla-inspect map: the valley run as GeoPackage and GeoJSON read back
+// with OGR; the zone classes; the refusals.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -81,9 +80,8 @@ TEST(MapZones, PresetsAndThresholds) {
 }
 
 TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
-    // The log's copy of a command file is read as torla reads it: the
-    // comment block before Track_Name, the coordinate table at double
-    // precision (1234.56 is no 32-bit float).
+    // The log's command file read as torla reads it: the comments before
+    // Track_Name, the coordinates as doubles (1234.56 is no float).
     const std::string head =
         "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\n"
         "# split_s_horizontal_m: 812.5\n# split_source: split-at\n";
@@ -97,21 +95,15 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
     const struct {
         std::string text;
         std::optional<double> top;
-        std::vector<double> s, z;  // the profile
+        std::vector<double> s = {}, z = {};  // the profile
     } cases[] = {
         {with_rows("\"0 100 1234.56 1 2\"\n# a comment row\n1 110 1200 1 2\n2 130 1190 0 0\n"),
          1234.56,
          {0, 10, 30},
          {1234.56, 1200, 1190}},
-        {with_rows("0 100 50 0 0\n1 90 45 0 0\n2 130 44 0 0\n"),
-         50.0,
-         {},
-         {}},  // x falls: no profile
-        {with_rows("3 0 5 0 0\n4 10 4 0 0\n5 20 3 0 0\n"),
-         std::nullopt,
-         {},
-         {}},  // refused: rows misnumbered
-        {head + "Track_Name T\n", std::nullopt, {}, {}},
+        {with_rows("0 100 50 0 0\n1 90 45 0 0\n2 130 44 0 0\n"), 50.0},    // x falls: no profile
+        {with_rows("3 0 5 0 0\n4 10 4 0 0\n5 20 3 0 0\n"), std::nullopt},  // rows misnumbered
+        {head + "Track_Name T\n", std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(inspect::crs_wkt_of_command_text(c.text), "PROJCRS[\"a\", b]");
@@ -129,8 +121,7 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
     std::string source;
     EXPECT_EQ(inspect::split_of_command_text("Track_Name T\n# split_s_horizontal_m: 1\n", source),
               std::nullopt);
-    // At the top of the track it is a split point; above it none. A source
-    // line with nothing after its key says nothing.
+    // At the top a split point, above none; an empty source line says nothing.
     EXPECT_EQ(inspect::split_of_command_text(
                   "# split_s_horizontal_m: 0\n# split_source:\nTrack_Name T\n", source),
               0.0);
@@ -179,8 +170,7 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
                      {"u2_max_m_s", kRowSaltVelocity}, {"u3_max_m_s", kRowSuspVelocity}};
         for (const auto& p : peaks)
             EXPECT_EQ(f->GetFieldAsDouble(p.field), r.peak(p.row, i, 0)) << p.field << " " << i;
-        // The first coordinate row's elevation (1550 m on the thalweg at the top,
-        // within the bilinear error) plus the drop.
+        // The top's elevation (within the bilinear error) plus the drop.
         EXPECT_NEAR(f->GetFieldAsDouble("elevation_m"), valley_elevation(400200, 5101100) + rel[i],
                     5e-3);
         if (arrival[i].is_null()) {
@@ -211,8 +201,7 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
     ASSERT_EQ(ls->getNumPoints(), r.n_cells);
     for (int i = 0; i < r.n_cells; ++i) EXPECT_EQ(ls->getM(i), r.geometry[i].path_length) << i;
 
-    // A point per run-out the flow reaches: at the furthest cell whose peak
-    // exceeds the limit, with its horizontal distance and angle from the top.
+    // A point per run-out, at the furthest cell above the limit.
     OGRLayer* runouts = ds->GetLayerByName("runouts");
     ASSERT_NE(runouts, nullptr);
     const TrackAxis axis = track_axis(r.geometry);
@@ -245,10 +234,9 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
     const ResultData& r = result();
     std::string out;
     // A copy of the result and its log without the run record: no arrival times.
-    std::filesystem::copy_file(file("valley.res"), file("copy.res"),
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(file("valley.plg"), file("copy.plg"),
-                               std::filesystem::copy_options::overwrite_existing);
+    for (const char* ext : {".res", ".plg"})
+        fs::copy_file(file("valley") + ext, file("copy") + ext,
+                      fs::copy_options::overwrite_existing);
     ASSERT_EQ(inspect("copy.res map -o valley.geojson", out), 0) << out;
     EXPECT_NE(
         out.find(
@@ -285,33 +273,46 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
     }
 }
 
-// The alpha-beta run-outs of the example path (a beta point, three sets of
-// four angles) as points on the path, as far along as their horizontal
-// distance, between the cells around it: the path bends, so both map axes
-// are interpolated.
-void run_example_briefly(const TempDir& dir) {
+// The example's alpha-beta run-outs on the bending path, between the cells
+// around their distance; the summary's text rows as its JSON gives them.
+TEST(MapExportAlphaBeta, RunoutsOnTheMapAndInTheSummary) {
+    TempDir dir;
     const std::string text = example_until("4.0");
     ASSERT_NE(text.find("Max_Time 4.0\n"), std::string::npos);
     std::string out;
     ASSERT_EQ(run_torla(dir, text, out), 0) << out;
-}
-
-TEST(MapExportAlphaBeta, RunoutsBetweenTheCellsAroundTheirDistance) {
-    TempDir dir;
-    run_example_briefly(dir);
-    std::string out;
-    ASSERT_EQ(
-        run_in(dir.path(),
-               "(" + bin_dir() + "/torla-inspect run.res map -o run.gpkg --crs EPSG:21781 && " +
-                   bin_dir() + "/torla-inspect run.res summary --json > s.json)",
-               out),
-        0)
+    const std::string inspect = bin_dir() + "/torla-inspect run.res ";
+    ASSERT_EQ(run_in(dir.path(),
+                     "(" + inspect + "map -o run.gpkg --crs EPSG:21781 && " + inspect +
+                         "summary > s.txt && " + inspect + "summary --json > s.json)",
+                     out),
+              0)
         << out;
-    std::vector<double> expected;
+    const std::string summary_text = read_text(dir.file("s.txt"));
     const auto summary = nlohmann::json::parse(read_text(dir.file("s.json")));
-    for (const auto& set : summary.at("alpha_beta").at("sets"))
-        for (const auto& s : set.at("runout_s_horizontal_m"))
-            if (!s.is_null()) expected.push_back(s.get<double>());
+    std::vector<double> expected;
+    int rows = 0;
+    for (const auto& set : summary.at("alpha_beta").at("sets")) {
+        char row[200];
+        std::snprintf(row, sizeof row, "              %-17s  %10.2f  %7.2f",
+                      set.at("name").get<std::string>().c_str(), set.at("alpha_deg").get<double>(),
+                      set.at("sd_deg").get<double>());
+        std::string want = row;
+        for (const char* k : {"+1", "0", "-1", "-2"}) {
+            const auto& s = set.at("runout_s_horizontal_m").at(k);
+            if (s.is_null()) {
+                std::snprintf(row, sizeof row, "  %12s", "out of profile");
+            } else {
+                std::snprintf(row, sizeof row, "  %12.1f", s.get<double>());
+                expected.push_back(s.get<double>());
+            }
+            want += row;
+        }
+        EXPECT_NE(summary_text.find(want + "\n"), std::string::npos) << want << "\n"
+                                                                     << summary_text;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 3);
     ASSERT_GE(expected.size(), 6u);
 
     ResultData r;
@@ -339,58 +340,20 @@ TEST(MapExportAlphaBeta, RunoutsBetweenTheCellsAroundTheirDistance) {
     EXPECT_EQ(seen, expected);
 }
 
-// The summary's text gives each set's row as its JSON does: alpha and SD to
-// two decimals, the run-outs to a tenth of a metre or "out of profile".
-TEST(MapExportAlphaBeta, TheSummaryTextAgreesWithItsJson) {
-    TempDir dir;
-    run_example_briefly(dir);
-    std::string out;
-    ASSERT_EQ(run_in(dir.path(),
-                     "(" + bin_dir() + "/torla-inspect run.res summary > s.txt && " + bin_dir() +
-                         "/torla-inspect run.res summary --json > s.json)",
-                     out),
-              0)
-        << out;
-    const std::string text = read_text(dir.file("s.txt"));
-    const auto summary = nlohmann::json::parse(read_text(dir.file("s.json")));
-    int rows = 0;
-    for (const auto& set : summary.at("alpha_beta").at("sets")) {
-        char row[200];
-        std::snprintf(row, sizeof row, "              %-17s  %10.2f  %7.2f",
-                      set.at("name").get<std::string>().c_str(), set.at("alpha_deg").get<double>(),
-                      set.at("sd_deg").get<double>());
-        std::string want = row;
-        for (const char* k : {"+1", "0", "-1", "-2"}) {
-            const auto& s = set.at("runout_s_horizontal_m").at(k);
-            if (s.is_null())
-                std::snprintf(row, sizeof row, "  %12s", "out of profile");
-            else
-                std::snprintf(row, sizeof row, "  %12.1f", s.get<double>());
-            want += row;
-        }
-        EXPECT_NE(text.find(want + "\n"), std::string::npos) << want << "\n" << text;
-        ++rows;
-    }
-    EXPECT_EQ(rows, 3);
-}
-
 // Refusals: the arguments, a piece of the message, the status.
 TEST_F(MapExport, Refusals) {
     std::string out;
     // A run without map coordinates, and one whose command file lost its CRS.
     write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n",
                                                "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
-    write_text(file("plain.info"), "plain.cmd\nplain.res\n" + bin_dir() + "/\n");
-    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla plain.info", out), 0)
-        << out;
     write_text(file("nocrs.cmd"), without_crs_lines(read_text(file("valley.cmd"))));
-    write_text(file("nocrs.info"), "nocrs.cmd\nnocrs.res\n" + bin_dir() + "/\n");
-    ASSERT_EQ(run_in(std::filesystem::path(file("")), bin_dir() + "/torla nocrs.info", out), 0)
-        << out;
+    for (const std::string run : {"plain", "nocrs"}) {
+        write_text(file(run + ".info"), run + ".cmd\n" + run + ".res\n" + bin_dir() + "/\n");
+        ASSERT_EQ(run_in(fs::path(file("")), bin_dir() + "/torla " + run + ".info", out), 0) << out;
+    }
 
-    // Beside copies of the run: a FIFO for a log and /dev/zero for a record
-    // (neither may block nor be read whole), the record of the whole run
-    // beside a result cut short, a path file of no earlier export.
+    // A FIFO for a log, /dev/zero for a record (neither read whole), a whole
+    // run's record beside a cut result, a path file of no earlier export.
     const std::string whole = read_text(file("valley.res")),
                       record = read_text(file("valley.res.json"));
     for (const char* copy : {"fifo.res", "zero.res"}) write_text(file(copy), whole);
