@@ -1,6 +1,5 @@
-// torla-inspect RESULT at: the cell found by distance or map point, the
-// pressure over height at every dump, the peaks and where they come from,
-// and the refusals.
+// torla-inspect RESULT at: the cell by distance or map point, the pressure
+// over height at every dump, the peaks and where they come from, refusals.
 #include <gtest/gtest.h>
 
 #include <netcdf.h>
@@ -62,23 +61,19 @@ protected:
         delete kept_;
         delete plain_;
     }
-    static test::TempDir *kept_, *plain_;
+    inline static test::TempDir *kept_ = nullptr, *plain_ = nullptr;
 };
-test::TempDir* At::kept_ = nullptr;
-test::TempDir* At::plain_ = nullptr;
 
-// With the kept peaks: the run's heights, its peaks at the cell, never below
-// any dump's pressure, and the dumps' pressures as the formula gives them;
-// without them the peaks over the dumps.
-TEST_F(At, PeaksKeptOrOverTheDumps) {
+// The cell at a distance or map point; the kept peaks there, never below a
+// dump's pressure by the formula; without them the peaks over the dumps.
+TEST_F(At, CellByDistanceOrPointAndItsPeaks) {
     const nlohmann::json j = at_json(*kept_, "--s 100");
     HeightsData h;
     ResultData r;
     ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
     const int cell = j["cell"];
-    // The generator's cells are about 10 m long on a 31 degree slope: 100 m
-    // across lies about 116.6 m along the path.
+    // Cells about 10 m long at 31 degrees: 100 m across, about 116.6 m along.
     EXPECT_NEAR(j["horizontal_m"].get<double>(), 100.0, 5.0);
     EXPECT_NEAR(r.geometry[cell].path_length, 116.6, 6.0);
     EXPECT_EQ(j["path_length_m"].get<double>(), r.geometry[cell].path_length);
@@ -100,10 +95,7 @@ TEST_F(At, PeaksKeptOrOverTheDumps) {
         }
     }
     EXPECT_GT(largest, 0.0);
-    // Heights the run did not keep: the peaks come from the dumps.
-    EXPECT_EQ(at_json(*kept_, "--s 100 --heights 3")["peak_source"], "dumps");
-    // Without the kept peaks: the default heights, the peaks over the dumps,
-    // the densities from the log's command file.
+    // Without the kept peaks: default heights, densities from the log.
     const nlohmann::json a = at_json(*plain_, "--s 100");
     EXPECT_EQ(a["peak_source"], "dumps");
     EXPECT_EQ(a["heights_m"].get<std::vector<double>>(),
@@ -117,29 +109,23 @@ TEST_F(At, PeaksKeptOrOverTheDumps) {
         EXPECT_EQ(c["peak_kPa"][k].get<double>(), best);
         EXPECT_LE(best, j["peak_kPa"][k].get<double>());
     }
-}
-
-// A map point beside the path: the cell at its foot, the distance from the path.
-TEST_F(At, MapPointProjectedOntoThePath) {
-    ResultData r;
-    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+    // A map point beside the path: the cell at its foot, the distance from the path.
     for (const double e : {1052.0, 1057.0, 1231.0}) {
-        const nlohmann::json j = at_json(*kept_, "--point " + std::to_string(e) + ",2010");
-        const int cell = j["cell"];
+        const nlohmann::json m = at_json(*kept_, "--point " + std::to_string(e) + ",2010");
+        const int foot = m["cell"];
         // The cell's map point is the nearest of all to the foot (e, 2000).
         for (int i = 0; i < r.n_cells; ++i)
-            EXPECT_LE(std::fabs(r.geometry[cell].aux2 - e),
+            EXPECT_LE(std::fabs(r.geometry[foot].aux2 - e),
                       std::fabs(r.geometry[i].aux2 - e) + 1e-3)
                 << e;
-        EXPECT_NEAR(j["point_distance_m"].get<double>(), 10.0, 1e-3);
+        EXPECT_NEAR(m["point_distance_m"].get<double>(), 10.0, 1e-3);
     }
     EXPECT_EQ(at_json(*kept_, "--point 0,2000")["cell"], 0);
     EXPECT_EQ(at_json(*kept_, "--point 9000,2000")["cell"], r.n_cells - 1);
 }
 
-// The text and CSV forms of `at'; the summary names the largest pressure at
-// each kept height, where and when; without RESULT.heights it says nothing
-// of heights.
+// The text and CSV forms of `at'; the summary's largest pressure at each
+// kept height, where and when, and nothing of heights without them.
 TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     std::string out;
     ASSERT_EQ(inspect(*kept_, "at --s 50 --csv", out), 0);
@@ -159,8 +145,7 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     ASSERT_NE(rows, std::string::npos + 15);
     EXPECT_EQ(text.substr(rows, 13), "          0  ") << text;
     EXPECT_EQ(text.find('\n', rows) - rows, 13u + 4 * 10) << text;
-    // Every dump's row: its time to six digits, its pressures to four, as
-    // the CSV gives them in full.
+    // Every dump's row: time to six digits, pressures to four, of the CSV's.
     const auto full = test::csv_text_rows(csv_text);  // the header, then a row per dump
     std::istringstream table(text.substr(rows));
     int dumps = 0;
@@ -197,8 +182,7 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
 }
 
-// The map export carries a field per kept height, read back with OGR; the
-// NetCDF export a height dimension, read back with the netCDF library.
+// The map export carries a field per kept height, the NetCDF a dimension.
 TEST_F(At, ExportsCarryThePeaksOverHeight) {
     std::string out;
     ASSERT_EQ(inspect(*kept_, "map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
@@ -274,9 +258,8 @@ TEST_F(At, Refusals) {
     EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
 }
 
-// score holds a pressure observed at a height against what `at` gives at the
-// same place and height: over every pass where the run kept that height,
-// else over the dumps.
+// score takes a pressure at a height as `at' gives it: over every pass where
+// the run kept that height, else over the dumps.
 TEST_F(At, ScoreTakesAnObservedHeightAsAtDoes) {
     const struct {
         test::TempDir* dir;
@@ -306,8 +289,7 @@ TEST_F(At, ScoreTakesAnObservedHeightAsAtDoes) {
     }
 }
 
-// runout: with no split point recorded, the release's lower end in the first
-// dump is the split point, in the JSON and the text alike.
+// runout: with no split point recorded, the release's lower end at t = 0.
 TEST_F(At, RunoutSplitsWhereTheReleaseEndsInTheFirstDump) {
     ResultData r;
     ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
