@@ -1,6 +1,4 @@
-// Observation files and the scores of a run against them: refusals of bad
-// files (file, line, what), and every score of a small hand-laid result
-// worked out by hand.
+// Observation files, their refusals, and the scores of a hand-laid result.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,9 +59,11 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
 TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
     const std::string head = "name = \"n\"\nsource = \"s\"\n";  // lines 1 and 2
     const std::string arrival = "[[arrival]]\ns_horizontal_m = 10\nt_s = 3\nsigma_s = 1\n";
+    const std::string runout = head + "[runout]\ns_horizontal_m = 5\n";  // lines 3 and 4
+    const std::string q3 = "quantity = \"p3\"\n", p3 = q3 + "threshold_kPa = 1\n";
+    const std::string speed = head + "[[speed]]\n", pressure = head + "[[pressure]]\n";
     struct Case {
-        std::string text;
-        std::string message;  // the first refusal
+        std::string text, message;  // the message: the first refusal
     };
     const std::vector<Case> cases = {
         {"name = \n", "obs.toml:1: not a value an observation file has"},
@@ -71,25 +71,21 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         {"t = 1.2.3\n", "obs.toml:1: not TOML"},
         {"source = \"s\"\n" + arrival, "obs.toml:1: the file needs `name'"},
         {head + "colour = 3\n" + arrival, "obs.toml:3: unknown key `colour' in the file"},
-        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = "
-                "1\nsigma = 2\n",
+        {runout + "sigma_m = 1\n" + p3 + "sigma = 2\n",
          "obs.toml:8: unknown key `sigma' in [runout]"},
-        {head + "[runout]\ns_horizontal_m = 5\nquantity = \"p3\"\nthreshold_kPa = 1\n",
-         "obs.toml:3: [runout] needs `sigma_m'"},
-        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 0\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+        {runout + p3, "obs.toml:3: [runout] needs `sigma_m'"},
+        {runout + "sigma_m = 0\n" + p3,
          "obs.toml:5: `sigma_m' in [runout] must be a finite number above 0, not 0"},
-        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p4\"\nthreshold_kPa = 1\n",
+        {runout + "sigma_m = 1\nquantity = \"p4\"\nthreshold_kPa = 1\n",
          "obs.toml:6: `quantity' in [runout] is p3 or p2, not `p4'"},
-        {head + "[runout]\ns_horizontal_m = 5\nsigma_m = 1\nthreshold_kPa = 1\n",
-         "obs.toml:3: [runout] needs `quantity'"},
-        {head + "[runout]\ns_horizontal_m = 5\npoint = [1, 2]\nsigma_m = 1\nquantity = "
-                "\"p3\"\nthreshold_kPa = 1\n",
+        {runout + "sigma_m = 1\nthreshold_kPa = 1\n", "obs.toml:3: [runout] needs `quantity'"},
+        {runout + "point = [1, 2]\nsigma_m = 1\n" + p3,
          "obs.toml:5: [runout] gives both `s_horizontal_m' and `point': give one"},
-        {head + "[[speed]]\nspeed_m_s = 4\nsigma_m_s = 1\n",
+        {speed + "speed_m_s = 4\nsigma_m_s = 1\n",
          "obs.toml:3: [[speed]] 1 needs a position: `s_horizontal_m' or `point'"},
-        {head + "[[speed]]\npoint = [1, 2, 3]\nspeed_m_s = 4\nsigma_m_s = 1\n",
+        {speed + "point = [1, 2, 3]\nspeed_m_s = 4\nsigma_m_s = 1\n",
          "obs.toml:4: `point' in [[speed]] 1 must be [easting, northing], two finite numbers"},
-        {head + "[[speed]]\npoint = [1, \"2\"]\nspeed_m_s = 4\nsigma_m_s = 1\n",
+        {speed + "point = [1, \"2\"]\nspeed_m_s = 4\nsigma_m_s = 1\n",
          "obs.toml:4: `point' in [[speed]] 1 must be [easting, northing]"},
         {head + arrival + "[[arrival]]\ns_horizontal_m = 10\nt_s = 3\n",
          "obs.toml:7: [[arrival]] 2 needs `sigma_s'"},
@@ -102,20 +98,15 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
          "obs.toml:4: `s_horizontal_m' in [[arrival]] 1 must be a number"},
         {head + "[arrival]\ns_horizontal_m = 10\nt_s = 3\nsigma_s = 1\n",
          "obs.toml:3: `arrival' is a list of tables: write each as [[arrival]]"},
-        {head +
-             "[[runout]]\ns_horizontal_m = 5\nsigma_m = 1\nquantity = \"p3\"\nthreshold_kPa = 1\n",
+        {head + "[[runout]]\ns_horizontal_m = 5\nsigma_m = 1\n" + p3,
          "obs.toml:3: `runout' is one table: write it as [runout]"},
-        {head + "[[pressure]]\ns_horizontal_m = 5\np_kPa = 3\nsigma_kPa = 1\np_max_kPa = "
-                "4\nquantity = \"p3\"\n",
+        {pressure + "s_horizontal_m = 5\np_kPa = 3\nsigma_kPa = 1\np_max_kPa = 4\n" + q3,
          "obs.toml:3: [[pressure]] 1 gives both a pressure (p_kPa, sigma_kPa) and a range"},
-        {head + "[[pressure]]\ns_horizontal_m = 5\np_kPa = 3\nquantity = \"p3\"\n",
+        {pressure + "s_horizontal_m = 5\np_kPa = 3\n" + q3,
          "obs.toml:3: [[pressure]] 1 needs `sigma_kPa'"},
-        {head +
-             "[[pressure]]\ns_horizontal_m = 5\np_min_kPa = 3\np_max_kPa = 3\nquantity = \"p3\"\n",
+        {pressure + "s_horizontal_m = 5\np_min_kPa = 3\np_max_kPa = 3\n" + q3,
          "obs.toml:6: `p_max_kPa' in [[pressure]] 1 must lie above `p_min_kPa'"},
-        {head + "[covered]\nfrom_s_horizontal_m = 50\nto_s_horizontal_m = 20\nsigma_m = "
-                "5\nquantity = \"p3\"\n"
-                "threshold_kPa = 1\n",
+        {head + "[covered]\nfrom_s_horizontal_m = 50\nto_s_horizontal_m = 20\nsigma_m = 5\n" + p3,
          "obs.toml:5: `to_s_horizontal_m' in [covered] must lie below (beyond) "
          "`from_s_horizontal_m'"},
         {head, "obs.toml:0: no observation"},
@@ -148,9 +139,7 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
 }
 
 TEST(ObservationFile, TheTomlThatTrippedTheTomlReaderIsRefusedCleanly) {
-    // The inputs on which toml++ 3.3 asserted or read out of bounds behind
-    // the ensemble file's reader: an observation file holds its lines to
-    // what it needs before toml++ sees them, and refuses each of these.
+    // The inputs on which toml++ 3.3 asserted or read out of bounds: refused.
     int files = 0;
     for (const char* dir : {"/fuzz/regressions/ensemble_file", "/fuzz/seeds/ensemble_file"})
         for (const auto& e : fs::directory_iterator(std::string(TORLA_SOURCE_DIR) + dir)) {
@@ -170,8 +159,7 @@ TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
     EXPECT_EQ(refusals.size(), 4u);  // name, source, speed, sigma
     TempDir dir;
     struct FileCase {
-        std::string path;
-        std::string message;
+        std::string path, message;
     };
     fs::create_directory(dir.path() / "d.toml");
     write_text(dir.file("big.toml"), std::string(inspect::kMaxObservationFileBytes + 1, '#'));
@@ -187,11 +175,8 @@ TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
     }
 }
 
-// A straight 30 degree slope of 12 cells 10 m apart along the path (kStep
-// horizontally), on the map due east from (5000, 7000). The flow (p3 at
-// 1 kPa, 0 beyond) reaches cells 1, 3, 6, 8, 9, 9 at t = 0, 1, ..., 5 s, so
-// the front between cells (where p3 falls to 0.1 kPa) lies 0.9 cells
-// further; the peak p3 is 10 - i kPa in cells 0 to 9 and 0 below.
+// 12 cells kStep apart due east from (5000, 7000); p3 of 1 kPa reaches cells
+// 1, 3, 6, 8, 9, 9 at t = 0 .. 5 s (the front 0.9 cells further); peak p3 10 - i.
 ResultBytes hand_laid() {
     ResultBytes b(12, 6);
     for (int i = 0; i < b.n; ++i) {
@@ -251,16 +236,14 @@ TEST(Score, EveryKindWorkedOutByHand) {
     const std::string obs =
         "name = \"n\"\nsource = \"s\"\n" +
         kinds({"[runout]\ns_horizontal_m = 60\nsigma_m = 10\n" + kP3 + "3",
-               // between the fronts of t = 1 s (3.9 cells) and 2 s (6.9): a
-               // fifth of the way
+               // a fifth of the way from the front at 1 s (3.9 cells) to 2 s (6.9)
                arrival(4.5) + "t_s = 2\nsigma_s = 0.5",
                // the same position as a map point 20 m off the path
                "[[arrival]]\npoint = [" + std::to_string(5000 + 4.5 * kStep) +
                    ", 7020]\nt_s = 1.5\nsigma_s = 1",
                arrival(10.5) + "t_s = 9\nsigma_s = 1",  // never reached
                arrival(0) + "t_s = 1\nsigma_s = 1",     // reached at the first dump
-               // arrival at 1.2 s: the window of 4 dumps shifted to t = 0 .. 4
-               // s, (99 - 19 m) / 4 s
+               // arrival 1.2 s: the 4 dumps' window shifted to 0 .. 4 s, (99 - 19 m) / 4 s
                speed(4.5) + "speed_m_s = 27\nsigma_m_s = 2",
                pressure(2.5) + "p_kPa = 7\nsigma_kPa = 1",
                pressure(8.25) + "p_min_kPa = 1\np_max_kPa = 3",
@@ -315,20 +298,14 @@ TEST(Score, EveryKindWorkedOutByHand) {
     EXPECT_EQ(it[3].misfit_term, 100.0);  // the cap, squared
     EXPECT_NEAR(*it[7].difference, 0.0, 1e-12);
     EXPECT_NEAR(*it[8].difference, -2.25, 1e-4);
-    // Covered: model [0, 9.5 steps], observed [10, 60].
+    // Covered: model [0, 9.5 steps], observed [10, 60]; the ratios are CoverLengths'.
     ASSERT_TRUE(s.score.cover);
     const inspect::CoverScore& c = *s.score.cover;
     EXPECT_NEAR(c.tp_m, 50.0, 1e-4);
     EXPECT_NEAR(c.fp_m, covered_end - 50.0, 1e-4);
     EXPECT_NEAR(c.fn_m, 0.0, 1e-4);
     EXPECT_NEAR(c.tn_m, 11 * kStep - covered_end, 1e-4);
-    EXPECT_NEAR(*c.csi, 50.0 / covered_end, 1e-6);
-    EXPECT_NEAR(*c.hit_rate, 1.0, 1e-9);
-    EXPECT_NEAR(*c.false_alarm_ratio, (covered_end - 50.0) / covered_end, 1e-6);
-    EXPECT_NEAR(*c.bias, covered_end / 50.0, 1e-6);
-    EXPECT_NEAR(*it[9].z, (covered_end - 50.0) / 5.0, 1e-4);
     EXPECT_NEAR(s.score.misfit, sum / expected.size(), 1e-12);
-    EXPECT_GT(s.score.misfit, 10.0);  // the unreached arrival alone adds 10
 }
 
 TEST(FrontBetweenCells, WhereThePresenceQuantityFallsToItsThreshold) {
@@ -372,10 +349,8 @@ TEST(FrontBetweenCells, WhereThePresenceQuantityFallsToItsThreshold) {
     }
 }
 
-// A front at x(t) = x0 + v t + a t^2 / 2 cells, laid into a result of 40
-// cells: either p3 falling linearly through 0.1 kPa at x (0.05 kPa per
-// cell), or the saltation layer's edge, 1 m deep up to the last cell before
-// x and 0 beyond, which moves cell by cell as the model's does.
+// A front at x(t) = x0 + v t + a t^2 / 2 cells of 40: p3 falling through
+// 0.1 kPa at x by 0.05 kPa a cell, or (step) h2 1 m deep before x, 0 beyond.
 ResultBytes moving_front(double x0, double v, double a, bool step, double dt, int dumps,
                          double jitter) {
     ResultBytes b(40, 0);
@@ -427,8 +402,7 @@ TEST(Score, AFrontMovingBetweenDumpsIsFollowedBetweenCells) {
         ASSERT_TRUE(s.score.items[0].model && s.score.items[1].model) << c.what;
         EXPECT_NEAR(*s.score.items[0].model, c.arrival, c.arrival_tol) << c.what;
         EXPECT_NEAR(*s.score.items[1].model, c.speed, c.speed_tol) << c.what;
-        // The summary's front, a cell per dump, is off by more over the
-        // interval in which it reaches the position.
+        // The summary's front, a cell per dump, is off by more there.
         ResultData r;
         ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
         for (const inspect::FrontSpeed& f :
@@ -448,8 +422,8 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
         bool closing = false;                  // the last record at the time of the one before
         double dt = 1.0;                       // s between dumps
     };
-    // The front lies 0.9 cells beyond the furthest cell (p3 from 1 to 0 kPa);
-    // with fewer dumps than the window the speed is over the whole track.
+    // The front lies 0.9 cells beyond the furthest cell; fewer dumps than the
+    // window: the speed over the whole track.
     const std::vector<Case> cases = {
         {"between two dumps", {1, 5, 8}, 4.0, 2.1 / 4.0, 35.0},
         {"the front falls back: its first passage counts", {1, 5, 3, 8}, 4.0, 2.1 / 4.0, 70.0 / 3},
@@ -464,13 +438,7 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
         {"a closing record's front", {1, 5, 8, 9}, 9.5, std::nullopt, std::nullopt, true},
         {"beside a closing record", {1, 5, 8, 9}, 4.0, 2.1 / 4.0, 35.0, true},
         // the window is four dumps long, here 8 s: from 6 s to the end
-        {"the window shifted to the end, 2 s dumps",
-         {1, 2, 3, 4, 5, 7, 9, 11},
-         10.0,
-         12.1,
-         8.75,
-         false,
-         2.0},
+        {"the end, 2 s dumps", {1, 2, 3, 4, 5, 7, 9, 11}, 10.0, 12.1, 8.75, false, 2.0},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -497,9 +465,8 @@ TEST(Score, ArrivalAndSpeedWhereTheTrackOfTheFrontEnds) {
     }
 }
 
-// The run-out's line gives its angles to five significant digits and their
-// difference to four, no finer than 1e-4 deg: the same place reached along
-// two lines of arithmetic differs by 0, not by round-off.
+// Angles to five digits, their difference to four and no finer than 1e-4 deg
+// (the same place reached by two lines of arithmetic differs by 0).
 TEST(Score, TheRunoutLineGivesItsAnglesToFiveDigits) {
     const struct {
         double model_deg, observed_deg;
@@ -541,17 +508,7 @@ TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
         {{false, false, false, true, true}, 0, 20, 0, 15, 20, 5, 0, 0, 0.75, 1},  // apart
         {{false, false, false, false, false}, 5, 15, 0, 0, 10, 30, 0, 0, 0, {}},  // no flow
         {{true, true, true, true, true}, 0, 40, 40, 0, 0, 0, 1, 1, 1, 0},
-        {{true, true, false, false, false},
-         5,
-         35,
-         10,
-         5,
-         20,
-         5,
-         10.0 / 35,
-         10.0 / 30,
-         0.5,
-         5.0 / 15},
+        {{true, true, false, false, false}, 5, 35, 10, 5, 20, 5, 2.0 / 7, 1.0 / 3, 0.5, 1.0 / 3},
     };
     for (const Case& c : cases) {
         const inspect::CoverScore s = inspect::cover_score(h, c.covered, c.from, c.to);
@@ -568,8 +525,7 @@ TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
 TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
     const std::string head = "name = \"n\"\nsource = \"s\"\n";
     struct Case {
-        std::string obs;
-        std::string message;
+        std::string obs, message;
     };
     const std::vector<Case> cases = {
         {head + "[[arrival]]\npoint = [5040, 7500]\nt_s = 3\nsigma_s = 1\n",
