@@ -1,5 +1,4 @@
-// The result-file reader on files put together byte by byte, and
-// torla-inspect: front, front speed, run-out, maxima, summaries and exports.
+// torla-inspect on a hand-made result: front, run-out, maxima, sub-commands.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -132,11 +131,11 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
         {"run.res summary --threshold abc", 2, {"--threshold: `abc' is not a number of 0 or more"}},
         {"run.res plot", 2, {"unknown sub-command"}},
     };
+    const std::string inspect = test::bin_dir() + "/torla-inspect ";
     for (const auto& run : runs) {
         SCOPED_TRACE(run.args);
         std::string out;
-        EXPECT_EQ(test::run_in(dir_.path(), test::bin_dir() + "/torla-inspect " + run.args, out),
-                  run.status);
+        EXPECT_EQ(test::run_in(dir_.path(), inspect + run.args, out), run.status);
         for (const std::string& said : run.said)
             EXPECT_NE(out.find(said), std::string::npos) << out;
     }
@@ -151,11 +150,8 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
     };
     for (const auto& run : json_runs) {
         std::string out;
-        ASSERT_EQ(
-            test::run_in(dir_.path(),
-                         test::bin_dir() + "/torla-inspect run.res summary --json " + run.options,
-                         out),
-            0)
+        ASSERT_EQ(test::run_in(dir_.path(), inspect + "run.res summary --json " + run.options, out),
+                  0)
             << out;
         EXPECT_EQ(nlohmann::json::parse(out).at(nlohmann::json::json_pointer(run.pointer)),
                   run.value)

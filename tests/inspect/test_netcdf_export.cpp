@@ -1,5 +1,4 @@
-// torla-inspect netcdf: the run on the analytic valley as netCDF-4, read
-// back with the netCDF library.
+// torla-inspect netcdf: the valley run as netCDF-4, read back.
 #include <gtest/gtest.h>
 
 #include <netcdf.h>
@@ -58,10 +57,8 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     ASSERT_EQ(nt, r.dumps.size());
     ASSERT_EQ(n, static_cast<std::size_t>(r.n_cells));
 
-    // Every quantity as it is in the dumps, and the peak table. The peak
-    // table is updated after every pass in the cells of the window, so
-    // wherever the window saw a cell (its cover-depth peak is set) no dump
-    // after the initial one goes beyond it.
+    // Every quantity and the peak table; where the window saw a cell (h1_max
+    // set) no dump after the first goes beyond the peak.
     const std::vector<float> h1_max = floats(nc, "h1_max", n);
     int seen = 0;
     for (int q = 0; q < kResultQuantities; ++q) {
@@ -80,9 +77,7 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
             for (int k = 0; k < 3; ++k)
                 ASSERT_EQ(depths[3 * i + k], r.peak(q, static_cast<int>(i), k + 1));
             if (h1_max[i] > 0.0f) {
-                // The dump divides a layer's momentum by its density rounded
-                // to 32 bits; the peak table keeps the state's velocity: the
-                // two differ in the last places.
+                // The dump's velocities and the peaks' differ in the last places.
                 EXPECT_LE(over_time, mx[i] + 4e-7f * std::fabs(mx[i])) << name << " cell " << i;
                 seen += q == 0;
             }
