@@ -16,19 +16,11 @@ using test::TempDir;
 
 using HandMade = test::ResultBytes;
 
-// Eight cells 10 m apart on a 30 degree slope, dumps at t = 0, 2, 4, 6, 7 s
-// and a closing record at 7 s again (count 5, six records):
-//   t = 0: p3 0.5, 0.2, 0.05 in cells 0-2          front cell 1, 10 m
-//   t = 2: p3 0.3 in cells 0-2, 0.1 (not above) in 3; h2 0.15 in cell 4
-//                                                  front cell 4, 40 m
-//   t = 4: h2 0.1 everywhere (not above), p3 0    no front
-//   t = 6: p3 0.2 in cell 6                        front cell 6, 60 m (end)
-//   t = 7: p3 0.2 in cell 5 (twice)                front cell 5, 50 m
-// Front speeds: 0 -> 2 s (40 - 10) / 2 = 15 m/s; 6 -> 7 s -10 m/s; the
-// pairs with the empty dump and the closing record at the same time give
-// none. Peak table: p3 2, 1, 3, 0.5, 0.1, 0.05, 0, 0 (furthest above 0.1:
-// cell 3); h2 0.5, 0.5, 0.4, 0.3, 0.3, 0.1, 0, 0 (furthest above 0.1:
-// cell 4): run-out cell 4, 40 m, set by the saltation layer.
+// Eight cells on a 30 degree slope; dumps at 0, 2, 4, 6, 7 s and a closing
+// record at 7 s (count 5). Fronts: cell 1 (p3), 4 (h2 0.15; p3 0.1 in cell
+// 3 is not above), none (h2 0.1 everywhere), 6 (the end), 5, 5; speeds
+// 15 m/s from 0 to 2 s and -10 m/s from 6 to 7 s. Peaks: p3 furthest above
+// 0.1 in cell 3, h2 in cell 4: run-out cell 4, 40 m, set by the saltation layer.
 HandMade summary_file() {
     HandMade f(8, 0);
     f.count = 5;
