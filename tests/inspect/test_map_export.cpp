@@ -133,7 +133,7 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
 
 using MapExport = TerrainRun;
 
-TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
+TEST_F(MapExport, GeoPackageInTheRunsCrsAndGeoJsonInWgs84) {
     const ResultData& r = result();
     // The run record torla wrote beside the result gives the arrival times.
     const nlohmann::json record = nlohmann::json::parse(read_text(file("valley.res.json")));
@@ -228,12 +228,8 @@ TEST_F(MapExport, GeoPackageHoldsEveryCellWithItsPeaksInTheRunsCrs) {
                   std::string(f->GetFieldAsString("reason")).empty());
     }
     EXPECT_GT(simulated, 2);
-}
 
-TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
-    const ResultData& r = result();
-    std::string out;
-    // A copy of the result and its log without the run record: no arrival times.
+    // GeoJSON in WGS84, of a copy without the run record: no arrival times.
     for (const char* ext : {".res", ".plg"})
         fs::copy_file(file("valley") + ext, file("copy") + ext,
                       fs::copy_options::overwrite_existing);
@@ -244,10 +240,10 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
         std::string::npos)
         << out;
     EXPECT_EQ(open_vector(file("valley-path.geojson"))->GetLayer(0)->GetFeatureCount(), 1);
-    Dataset ds = open_vector(file("valley.geojson"));
-    ASSERT_TRUE(ds);
-    EXPECT_EQ(ds->GetLayer(0)->GetFeatureCount(), r.n_cells);
-    EXPECT_STREQ(ds->GetLayer(0)->GetSpatialRef()->GetAuthorityCode(nullptr), "4326");
+    Dataset geo = open_vector(file("valley.geojson"));
+    ASSERT_TRUE(geo);
+    EXPECT_EQ(geo->GetLayer(0)->GetFeatureCount(), r.n_cells);
+    EXPECT_STREQ(geo->GetLayer(0)->GetSpatialRef()->GetAuthorityCode(nullptr), "4326");
     OGRSpatialReference wgs, utm;
     wgs.importFromEPSG(4326);
     utm.importFromEPSG(32632);
@@ -255,7 +251,7 @@ TEST_F(MapExport, GeoJsonInWgs84BackOnTheSamePlaces) {
     utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     std::unique_ptr<OGRCoordinateTransformation> back(
         OGRCreateCoordinateTransformation(&wgs, &utm));
-    for (auto& f : *ds->GetLayer(0)) {
+    for (auto& f : *geo->GetLayer(0)) {
         const int i = f->GetFieldAsInteger("cell");
         double x = f->GetGeometryRef()->toPoint()->getX(),
                y = f->GetGeometryRef()->toPoint()->getY();

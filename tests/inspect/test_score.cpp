@@ -136,9 +136,6 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         ASSERT_FALSE(refusals.empty()) << c.text;
         EXPECT_EQ(refusals[0].substr(0, c.message.size()), c.message) << c.text;
     }
-}
-
-TEST(ObservationFile, TheTomlThatTrippedTheTomlReaderIsRefusedCleanly) {
     // The inputs on which toml++ 3.3 asserted or read out of bounds: refused.
     int files = 0;
     for (const char* dir : {"/fuzz/regressions/ensemble_file", "/fuzz/seeds/ensemble_file"})
