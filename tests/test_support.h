@@ -97,10 +97,7 @@ inline std::string stub_generator(const TempDir& dir, const std::string& body) {
 inline int run_torla(const TempDir& dir, const std::string& command_text, std::string& out,
                      const std::string& prefix = bin_dir() + "/", const std::string& env = "") {
     write_text(dir.file("run.cmd"), command_text);
-    std::string info = "run.cmd\nrun.res\n";
-    info += prefix;
-    info += "\n";
-    write_text(dir.file("run.info"), info);
+    write_text(dir.file("run.info"), "run.cmd\nrun.res\n" + prefix + "\n");
     return run_in(dir.path(), env + bin_dir() + "/torla run.info", out);
 }
 
