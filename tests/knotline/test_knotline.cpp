@@ -185,8 +185,8 @@ TEST(KnotlineGeometry, SlopeAndCurvatureFollowTheProfile) {
             if (k > 0) {
                 EXPECT_GE(c.curvature_sign * (g[k - 1][4] - g[k][4]), -1e-6) << k;
             }
-            turned +=
-                g[k][5] * ((k == 0 || k == m) ? 0.5 : 1.0) * g[m][3];  // the last cell is straight
+            // Half cells at the ends; the last cell is straight.
+            turned += g[k][5] * ((k == 0 || k == m) ? 0.5 : 1.0) * g[m][3];
         }
         EXPECT_EQ(bent, c.curvature_sign != 0);
         // The curvatures add up to the whole change of slope, from that of
