@@ -119,17 +119,10 @@ inline void release_on_incline(ModelState& s, int n, const std::string& result_f
         const double r = i >= 5 && i <= 15 ? 1.0 : 0.0;  // 1 in the release
         const double c3 = r * 3.0 / p.Particle_Density,
                      rho3 = p.Air_Density + s.constants.rho_diff * c3;
-        const double u[kNumComponents] = {0.5,
-                                          150.0,
-                                          r,
-                                          (p.Air_Density + 30 * r) * 5 * r,
-                                          30 * r,
-                                          8 * r,
-                                          40 * r * rho3,
-                                          8 * r * c3,
-                                          16 * r * rho3,
-                                          9.6 * r * rho3};
-        std::copy(u, u + kNumComponents, s.U[i]);
+        double* u = s.U[i];
+        u[0] = 0.5, u[1] = 150.0, u[2] = r, u[3] = (p.Air_Density + 30 * r) * 5 * r, u[4] = 30 * r;
+        u[5] = 8 * r, u[6] = 40 * r * rho3, u[7] = 8 * r * c3, u[8] = 16 * r * rho3;
+        u[9] = 9.6 * r * rho3;
     }
     recover_layer_variables(s);
     prepare_time_loop(s);

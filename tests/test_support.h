@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,9 +49,7 @@ inline void write_text(const std::string& path, const std::string& text) {
 
 inline std::string read_text(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 // The rows of CSV text without its comment lines, split at commas.
@@ -97,10 +96,7 @@ inline std::string stub_generator(const TempDir& dir, const std::string& body) {
 inline int run_torla(const TempDir& dir, const std::string& command_text, std::string& out,
                      const std::string& prefix = bin_dir() + "/", const std::string& env = "") {
     write_text(dir.file("run.cmd"), command_text);
-    std::string info = "run.cmd\nrun.res\n";
-    info += prefix;
-    info += "\n";
-    write_text(dir.file("run.info"), info);
+    write_text(dir.file("run.info"), "run.cmd\nrun.res\n" + prefix + "\n");
     return run_in(dir.path(), env + bin_dir() + "/torla run.info", out);
 }
 

@@ -266,19 +266,19 @@ TEST_F(Window, ThreeQuietCellsOnEachSideOfTheFlow) {
     EXPECT_EQ(from(0, 100), std::make_pair(96, 99));
 }
 
-TEST_F(Window, ScansBetweenCell4AndCellNMinus3) {
+// The scan runs between cell 4 and cell n - 3; a track without flow passes
+// through an inverted window.
+TEST_F(Window, ScansBetweenCell4AndCellNMinus3AndInvertsWithoutFlow) {
     for (int i = 0; i <= 3; ++i) s.U[i][kSaltLoad] = 50.0;  // never inspected
     EXPECT_EQ(from(0, 100), std::make_pair(96, 99));
     s.U[50][kSaltLoad] = 50.0;
-    s.U[97][kSaltLoad] =
-        50.0;  // cell n - 3: seen from an end at it or beyond, not from one before it
+    // Cell n - 3: seen from an end at it or beyond, not from one before it.
+    s.U[97][kSaltLoad] = 50.0;
     EXPECT_EQ(from(0, 96), std::make_pair(47, 54));
     EXPECT_EQ(from(0, 97), std::make_pair(47, 99));
     s.U[4][kSaltLoad] = 50.0;
     EXPECT_EQ(from(0, 100), std::make_pair(1, 99));
-}
-
-TEST_F(Window, TrackWithoutFlowPassesThroughAnInvertedWindow) {
+    SetUp();
     EXPECT_EQ(from(40, 50), std::make_pair(96, 54));  // no cells for a while
     EXPECT_EQ(from(96, 54), std::make_pair(96, 58));
     // The end bound rises by 4 per search until the backward scan starts

@@ -83,8 +83,8 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
                 for (double v : {r.salt_slowest, r.salt_fastest, r.susp_slowest, r.susp_fastest})
                     fastest = std::max(fastest, std::fabs(v));
                 const RobustWork::Cell& d = s.robust.cells[i];
-                if (i == 1 ||
-                    i == last - 1) {  // edge rows: fluxes left as they were, no coefficients
+                // Edge rows: fluxes left as they were, no coefficients.
+                if (i == 1 || i == last - 1) {
                     for (int j = 0; j < kNumComponents; ++j)
                         ASSERT_TRUE(same_bits(s.flux_adv[i][j], before[i][j])) << "edge " << i;
                     for (double v : {d.salt_slowest, d.salt_fastest, d.susp_slowest, d.susp_fastest,
@@ -122,14 +122,10 @@ void cloud(ModelState& s, int n, int from, int to, double u) {
         row[kCoverDepth] = 0.5;
         if (i >= from && i <= to) {
             const double h3 = 10.0 + (i - from), h2 = 0.4;
-            row[kSuspDepth] = h3;
-            row[kSuspVolume] = 0.004 * h3;
             const double rho3 = s.par.Air_Density + s.constants.rho_diff * 0.004;
-            row[kSuspMomentum] = rho3 * u * h3;
-            row[kSuspEnergy] = rho3 * 2.0 * h3;
-            row[kSuspDissipation] = rho3 * 1.2 * h3;
-            row[kSaltDepth] = h2;
-            row[kSaltLoad] = 30.0 * h2;
+            row[kSuspDepth] = h3, row[kSuspVolume] = 0.004 * h3, row[kSuspMomentum] = rho3 * u * h3;
+            row[kSuspEnergy] = rho3 * 2.0 * h3, row[kSuspDissipation] = rho3 * 1.2 * h3;
+            row[kSaltDepth] = h2, row[kSaltLoad] = 30.0 * h2;
             row[kSaltMomentum] = (s.par.Air_Density + 30.0) * u * h2;
         }
     }

@@ -133,9 +133,6 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
         {"Return_Period 300\n", ""},
         {"Alpha fast\n",
          "   match_parameter:  WARNING:  No number after Alpha; value left unchanged.\n"},
-        {"Grid_Method abcdefghijklmnopqrstuvwxyz0123456789\n",
-         "   match_parameter:  WARNING:  Grid_Method `abcdefghijklmnopqrstuvwxyz0123456789' is "
-         "longer than 31 characters; ignored.\n"},
     };
     for (const auto& l : lines) EXPECT_EQ(applied(p, l.line), l.message) << l.line;
     EXPECT_EQ(p.Gravity, 9.5);
@@ -150,10 +147,6 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
     EXPECT_DOUBLE_EQ(p.Min_Susp_Mass_Flux, 0.02);
     applied(p, "Max_Dev 3\n");  // the last line wins
     EXPECT_EQ(p.Max_Dev, 3.0);
-    // A key far longer than any known one is reported whole.
-    const std::string key(300, 'K');
-    EXPECT_EQ(applied(p, key + " 1\n"),
-              "   match_parameter:  Parameter " + key + " not identified; skipping.\n");
 }
 
 // test::command_file(3, ...) with `from` replaced by `to`.
@@ -178,8 +171,6 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
         {"", 0, "Command file `t.cmd' ends before its Track_Name line.", ""},
         {edited("Number_of_Points 3", "Number_of_Points 0"), 6,
          "Number_of_Points is 0; at least one input point is needed.", ""},
-        {edited("Number_of_Points 3", "Number_of_Points"), 6,
-         "No number of points after Number_of_Points.", ""},
         {edited("Run_Name Test run", std::string(256, 'r')), 2,
          "Line 2 of command file `t.cmd' is longer than 255 characters.", ""},
         {edited("\n1 10 ", "\n2 10 "), 8,
@@ -195,11 +186,8 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
          "   read_command_file:  2 instead of 3 input points. STOP!\n"},
         {edited("| POWDER SNOW LOCAL", "| POWDER SNOW LOCALS"), 14,
          "Command file `t.cmd' ends before the line \"| POWDER SNOW LOCAL PARAMETERS\".", ""},
-        {edited("| COORDINATES", "# COORDINATES"), 14,
-         "Command file `t.cmd' ends before the line \"| COORDINATES\".", ""},
         {"Track_Name T\nRun_Name R\n| POWDER SNOW GLOBAL PARAMETERS\nGravity 1\n", 4,
          "Command file `t.cmd' ends inside the powder snow global parameters.", ""},
-        {edited("Gravity 9.8", "Gravity 0"), 4, "Parameter Gravity is 0; it must be positive.", ""},
         // An alias names the line it stands on; a sum the last of its keys.
         {edited("Gravity 9.8", "Max_Dev 1\nRef_Radius 1e39\nGravity 9.8"), 5,
          "Parameter Max_Dev is 1e+39; the grid generator takes it as a 32-bit float, at most "

@@ -24,8 +24,7 @@ TEST(CommandWriter, WritesBackWhatItReadByteForByte) {
     const std::string plain = "# note\n\n" + test::command_file(3, "Alpha 0.5\n# c\n", kLocals);
     std::string quoted = plain;
     quoted.replace(quoted.find("1 10 995 0 0\n"), 13, "  \"1 10 995 0 0\"  \n# row comment\n");
-    const std::string no_end =
-        plain.substr(0, plain.size() - 1);  // the last line without its line feed
+    const std::string no_end = plain.substr(0, plain.size() - 1);  // no line feed at the end
     std::string mixed = plain;
     mixed.replace(mixed.find("Alpha 0.5\n"), 10, "Alpha 0.5\r\n");
     for (const std::string& text : {plain, quoted, no_end, crlf(plain), mixed}) {

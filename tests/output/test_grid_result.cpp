@@ -109,8 +109,8 @@ TEST(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
     l.h2[1] = 1.5, l.h3[1] = 4.0;  // the same h1 as stored: depths kept
     update_peaks(s);
     EXPECT_EQ(entry(0, 1), (std::vector<float>{0.4f, 0.4f, 2, 7}));
-    l.h1[1] =
-        static_cast<double>(0.4f) + 1e-12;  // larger than the stored float, yet rounding to it
+    // Larger than the stored float, yet rounding to it.
+    l.h1[1] = static_cast<double>(0.4f) + 1e-12;
     update_peaks(s);
     EXPECT_EQ(entry(0, 1), (std::vector<float>{0.4f, 0.4f, 1.5f, 4}));
     EXPECT_EQ(entry(0, 0)[0] + entry(0, 3)[0], 0.0f);

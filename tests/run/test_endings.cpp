@@ -127,16 +127,14 @@ TEST_F(Endings, RecordOfACompleteRunAgreesWithTheResultFile) {
                 front = i;
         EXPECT_EQ(dj["front"].is_null() ? -1 : dj["front"]["cell"].get<int>(), front) << d;
     }
-    // The mass balance closes: what is on the track, plus what left
-    // through its end, less what the window's edges changed.
+    // The mass balance closes.
     const double start = total(rec["dumps"].front());
     // Nothing leaves through the end of the track before the window reaches it.
     for (const json& d : rec["dumps"]) {
         if (d["window"][1].get<int>() == r.n_cells - 1) break;
         EXPECT_EQ(d["mass_kg_per_m"]["outflow"].get<double>(), 0.0) << d["time_s"];
     }
-    // The cover's mass at the start, from the first record: depth times
-    // density times cell length.
+    // The cover's mass at the start: depth times density times cell length.
     double cover = 0.0;
     for (int i = 0; i < r.n_cells; ++i)
         cover += static_cast<double>(r.dump_value(0, 0, i)) * r.dump_value(0, 1, i) *
@@ -330,8 +328,7 @@ TEST_F(Endings, AnInterruptedRunStopsItsGeneratorAndLeavesAnUnfinishedResult) {
     // The signals go to this test's run alone: its information file has a
     // name of its own (the folder's), and pkill matches it.
     const std::string info = dir_.path().filename().string() + ".info";
-    // Runs the command file with the generator prefix given, sending the
-    // signal after the delay; returns the exit status.
+    // The exit status of a run sent the signal after the delay.
     const auto interrupted = [&](const std::string& cmd, const std::string& prefix, int ms,
                                  const std::string& sig) {
         test::write_text(dir_.file("run.cmd"), cmd);

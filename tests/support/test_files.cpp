@@ -34,6 +34,7 @@ TEST(SupportFiles, ReadsOnlyRegularFilesOfBoundedSize) {
     fs::create_symlink(dir.file("ten"), dir.file("link"));
     // Opening a FIFO plainly would wait for a writer.
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct Case {
         std::string name;
         std::size_t limit;
@@ -41,6 +42,7 @@ TEST(SupportFiles, ReadsOnlyRegularFilesOfBoundedSize) {
         ReadFault fault;
         int error;
         std::string text;
+        int folder_fd = AT_FDCWD;  // names relative to a folder's handle
     } cases[] = {
         {dir.file("ten"), 10, true, ReadFault::kNone, 0, "0123456789"},
         {dir.file("empty"), 0, true, ReadFault::kNone, 0, ""},
@@ -50,12 +52,14 @@ TEST(SupportFiles, ReadsOnlyRegularFilesOfBoundedSize) {
         {"/dev/zero", 10, true, ReadFault::kNotRegular, 0, ""},
         {dir.file("link"), 10, true, ReadFault::kNone, 0, "0123456789"},
         {dir.file("link"), 10, false, ReadFault::kIsLink, 0, ""},
+        {"ten", 10, true, ReadFault::kNone, 0, "0123456789", folder},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name + (c.follow ? "" : " (links not followed)"));
         std::string out = "left over";
         torla::support::ReadOptions o;
         o.follow_links = c.follow;
+        o.folder_fd = c.folder_fd;
         const auto r = torla::support::read_whole_file(c.name, c.limit, out, o);
         EXPECT_EQ(r.fault, c.fault);
         EXPECT_EQ(r.error, c.error);
@@ -63,13 +67,6 @@ TEST(SupportFiles, ReadsOnlyRegularFilesOfBoundedSize) {
             EXPECT_EQ(out, c.text);
         }
     }
-    // Relative to a folder's handle.
-    const int folder = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    std::string out;
-    torla::support::ReadOptions o;
-    o.folder_fd = folder;
-    EXPECT_TRUE(torla::support::read_whole_file("ten", 10, out, o).ok());
-    EXPECT_EQ(out, "0123456789");
     close(folder);
 }
 
