@@ -268,8 +268,11 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
                       "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
               "[2.25, 2, []]")
         << json.str();
-    // A largest pressure over height in the first cell (as InspectSummary's
-    // p2), and a height no flow reached, are said.
+    // A largest value in the first cell is found like any other, so is a
+    // pressure over height's, and a height no flow reached is said.
+    f.peak(kRowSuspPressure, 0) = 9.5f;
+    f.save(dir.file("run.res"));
+    ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
     HeightsData h;
     h.n_cells = 4;
     h.heights = {2.0, 30.0};
@@ -281,6 +284,8 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
     std::ostringstream heights;
     inspect::write_summary_text(heights, r, with_heights);
     EXPECT_TRUE(has(heights.str(), "Pressure at 2 m:  4.000 kPa at cell 0 (path length 0.0 m"))
+        << heights.str();
+    EXPECT_TRUE(has(heights.str(), "pressure:  largest 9.500 kPa at 0.0 m (cell 0)"))
         << heights.str();
     EXPECT_TRUE(has(heights.str(), "Pressure at 30 m:  none, the flow never reached it"))
         << heights.str();
