@@ -17,21 +17,11 @@
 namespace torla {
 namespace {
 
-const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
-const std::string kRelease = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
-
 // 30 points 10 m apart along the path, 6 m drop each, at map coordinates
 // (1000 + x, 2000); points 2 to 6 carry a release.
 std::string placed_run(const std::string& globals) {
-    std::ostringstream o;
-    o << "Track_Name At track\nRun_Name At run\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 8\n"
-      << globals << "| COORDINATES\nNumber_of_Points 30\n";
-    for (int i = 0; i < 30; ++i)
-        o << i << " " << i * 10 << " " << 1000 - 6 * i << " " << 1000 + 10 * i << " 2000\n";
-    o << "| POWDER SNOW LOCAL PARAMETERS\n";
-    for (int i = 0; i < 30; ++i) o << i << " " << (i >= 2 && i <= 6 ? kRelease : kQuiet) << "\n";
-    o << "| END OF FILE\n";
-    return o.str();
+    return test::on_the_map(test::release_track(30, "Max_Time 8\n" + globals, 2, 6), 1000, 10, 2000,
+                            0);
 }
 
 // torla-inspect on the run.res in dir; standard output and error in out.

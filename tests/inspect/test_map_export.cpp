@@ -85,8 +85,7 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
     const std::string head =
         "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\n"
         "# split_s_horizontal_m: 812.5\n# split_source: split-at\n";
-    const std::string file =
-        test::command_file(3, "# crs_wkt not this\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    const std::string file = test::command_file(3, "# crs_wkt not this\n", kReleasePoint);
     auto with_rows = [&](const std::string& rows) {
         std::string t = head + file;
         const std::size_t a = t.find("0 0 1000 0 0\n"), b = t.find("| POWDER SNOW LOCAL");
@@ -340,8 +339,7 @@ TEST(MapExportAlphaBeta, RunoutsOnTheMapAndInTheSummary) {
 TEST_F(MapExport, Refusals) {
     std::string out;
     // A run without map coordinates, and one whose command file lost its CRS.
-    write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n",
-                                               "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n", kReleasePoint));
     write_text(file("nocrs.cmd"), without_crs_lines(read_text(file("valley.cmd"))));
     for (const std::string run : {"plain", "nocrs"}) {
         write_text(file(run + ".info"), run + ".cmd\n" + run + ".res\n" + bin_dir() + "/\n");

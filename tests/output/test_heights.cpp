@@ -193,12 +193,8 @@ TEST(HeightsFile, RoundTripAndDamagedFilesAreRefused) {
     EXPECT_NE(read_heights_file(dir.file("absent"), e), "");
 }
 
-const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
-const std::string kRelease = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
-
 std::string release_run(const std::string& globals) {
-    return test::command_file(30, globals, kQuiet, 10.0, 6.0,
-                              [](int i) { return i >= 2 && i <= 6 ? kRelease : kQuiet; });
+    return test::release_track(30, globals, 2, 6);
 }
 
 // A run with the key on: the peaks over height are never below the pressure
