@@ -193,8 +193,7 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
          ""},
         {edited("Gravity 9.8", "Conc_Prof_Coeff_1 -40\nGravity 2\nConc_Prof_Coeff_2 1"), 6,
          "Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -37.6667; the density at "
-         "the top of the "
-         "suspension layer would be negative.",
+         "the top of the suspension layer would be negative.",
          ""},
     };
     for (const auto& c : cases) {

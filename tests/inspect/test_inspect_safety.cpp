@@ -450,8 +450,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
              "m (cell 1)\n",
              // 1015 + 0, 1013 + 2 (-0), 950 + 60 (-5), the last dump unknown.
              "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s "
-             "and "
-             "60.0 kg/m left through the end\n",
+             "and 60.0 kg/m left through the end\n",
              "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), "
              "between t = 10.000 s and 20.000 s; "
              "the window's edge cells changed -5.000 kg/m then\n",

@@ -37,38 +37,27 @@ std::string without_crs_lines(const std::string& text) {
 }
 
 TEST(MapZones, PresetsAndThresholds) {
-    struct Case {
-        std::string zones;
-        double pressure_kpa;
-        std::string name;  // "" for none
+    // A zone set, and pressures (kPa) with the zone each falls in ("" for none).
+    const std::pair<std::string, std::vector<std::pair<double, std::string>>> cases[] = {
+        {"swiss", {{0.05, ""}, {0.1, "yellow"}, {2.99, "yellow"}, {3.0, "blue"}, {30.0, "red"}}},
+        {"austria", {{0.9, ""}, {1.0, "yellow"}, {10.0, "red"}}},
+        {"damage", {{5.0, "light structures"}}},
+        {"1,3,30", {{0.5, ""}, {1.0, "1-3 kPa"}, {29.9, "3-30 kPa"}, {300.0, ">=30 kPa"}}},
+        {"2.5", {{2.5, ">=2.5 kPa"}}},
     };
-    const std::vector<Case> cases = {
-        {"swiss", 0.05, ""},
-        {"swiss", 0.1, "yellow"},
-        {"swiss", 2.99, "yellow"},
-        {"swiss", 3.0, "blue"},
-        {"swiss", 30.0, "red"},
-        {"austria", 0.9, ""},
-        {"austria", 1.0, "yellow"},
-        {"austria", 10.0, "red"},
-        {"damage", 5.0, "light structures"},
-        {"1,3,30", 0.5, ""},
-        {"1,3,30", 1.0, "1-3 kPa"},
-        {"1,3,30", 29.9, "3-30 kPa"},
-        {"1,3,30", 300.0, ">=30 kPa"},
-        {"2.5", 2.5, ">=2.5 kPa"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [zones, pressures] : cases) {
         ZoneSet z;
-        ASSERT_EQ(parse_zone_set(c.zones, "", z), "") << c.zones;
-        const int k = zone_of(z, c.pressure_kpa);
-        EXPECT_EQ(k == 0 ? "" : z.classes[k - 1].name, c.name) << c.zones << " " << c.pressure_kpa;
+        ASSERT_EQ(parse_zone_set(zones, "", z), "") << zones;
+        for (const auto& [kpa, name] : pressures) {
+            const int k = zone_of(z, kpa);
+            EXPECT_EQ(k == 0 ? "" : z.classes[k - 1].name, name) << zones << " " << kpa;
+        }
         // The pressure judged: p3 unless the set says otherwise.
-        ASSERT_EQ(parse_zone_set(c.zones, "p2", z), "");
+        ASSERT_EQ(parse_zone_set(zones, "p2", z), "");
         EXPECT_EQ(judged_pressure(z, 7.0, 2.0), 7.0);
-        ASSERT_EQ(parse_zone_set(c.zones, "max", z), "");
+        ASSERT_EQ(parse_zone_set(zones, "max", z), "");
         EXPECT_EQ(judged_pressure(z, 1.0, 2.0), 2.0);
-        ASSERT_EQ(parse_zone_set(c.zones, "p3", z), "");
+        ASSERT_EQ(parse_zone_set(zones, "p3", z), "");
         EXPECT_EQ(judged_pressure(z, 7.0, 2.0), 2.0);
     }
     for (const char* bad : {"", "3,1", "1,,3", "0,3", "-1", "1,3,nan", "swis", "1;3"}) {
@@ -369,8 +358,7 @@ TEST_F(MapExport, Refusals) {
          "the output file valley.res.json is the input valley.res.json", 1},
         {"valley.res map -o stray.geojson",
          "the export writes stray-path.geojson beside stray.geojson, and stray-path.geojson is "
-         "there "
-         "without it",
+         "there without it",
          1},
         {"fifo.res netcdf -o m.nc", "note: no log fifo.plg beside the result (not a regular file)",
          0},

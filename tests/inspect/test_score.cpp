@@ -28,9 +28,8 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     const std::string text =
         "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\r\n"
         "comment = 'Lawine \303\274ber dem Weg'  # \303\274\n"
-        "[runout]  # the mapped limit\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = "
-        "\"p3\"\nthreshold_kPa = "
-        "3.0\n"
+        "[runout]  # the mapped limit\ns_horizontal_m = 1850.0\nsigma_m = 30.0\n"
+        "quantity = \"p3\"\nthreshold_kPa = 3.0\n"
         "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
         "[[speed]]\ns_horizontal_m = 900.0\nspeed_m_s = 45.0\nsigma_m_s = 5.0\n"
         "[[pressure]]\ns_horizontal_m = 1700.0\np_kPa = 4.0\nsigma_kPa = 1.0\nquantity = \"p2\"\n"
@@ -163,7 +162,6 @@ TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
     const std::vector<FileCase> files = {
         {dir.file("d.toml"), ":0: not a regular file"},
         {dir.file("big.toml"), ":0: larger than 1048576 bytes"},
-        {dir.file("none.toml"), ":0: cannot open: No such file or directory"},
     };
     for (const FileCase& f : files) {
         const auto r = inspect::read_observations(f.path, o);
@@ -245,9 +243,8 @@ TEST(Score, EveryKindWorkedOutByHand) {
                pressure(2.5) + "p_kPa = 7\nsigma_kPa = 1",
                pressure(8.25) + "p_min_kPa = 1\np_max_kPa = 3",
                pressure(8.25) + "p_min_kPa = 4\np_max_kPa = 6",
-               "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = "
-               "60\nsigma_m = 5\n" +
-                   kP3 + "0.1"});
+               "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = 60\nsigma_m = 5\n" + kP3 +
+                   "0.1"});
     const Scored s = score_of(hand_laid(), obs, dir);
     ASSERT_EQ(s.err, "");
     const double covered_end = 9.5 * kStep;  // cells 0-9 reach halfway to cell 10
@@ -511,14 +508,12 @@ TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
     const std::vector<Case> cases = {
         {head + "[[arrival]]\npoint = [5040, 7500]\nt_s = 3\nsigma_s = 1\n",
          "obs.toml:3: [[arrival]] 1: the point (5040, 7500) lies 500 m from the path, more than "
-         "the 100 m "
-         "allowed: is it on this path?"},
+         "the 100 m allowed: is it on this path?"},
         {head + "[[speed]]\ns_horizontal_m = 96.123456789\nspeed_m_s = 3\nsigma_m_s = 1\n",
          "obs.toml:3: [[speed]] 1 at 96.1234568 m lies beyond the end of the track (95.2627944 m "
          "horizontally): extend the path"},
-        {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = "
-                "5\nquantity = \"p3\"\n"
-                "threshold_kPa = 1\n",
+        {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = 5\n" + kP3 +
+             "1\n",
          "obs.toml:3: [covered] ends at 100 m, beyond the end of the track"},
     };
     for (const Case& c : cases) {
@@ -557,7 +552,7 @@ TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
          "  m\nRun-out:      difference 47.6314 m; angle from the top 30 deg (model), 30 deg "
          "(observed)"},
         {"bad.toml", 1, "bad.toml:4: unknown key `where' in [[pressure]] 1"},
-        {"none.toml", 1, "none.toml:0: cannot open"},
+        {"none.toml", 1, "none.toml:0: cannot open: No such file or directory"},
         {"", 2, "OBS is required"},
         {"good.toml --fast", 2, "--fast"},
     };
