@@ -12,6 +12,7 @@
 #include "model/height_pressure.h"
 #include "model/runout.h"
 #include "output/heights_format.h"
+#include "support/numbers.h"
 #include "test_support.h"
 
 namespace torla {
@@ -219,11 +220,8 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
         std::istringstream words(row);
         for (std::string w; words >> w;) shown.push_back(w);
         ASSERT_EQ(shown.size(), values.size()) << row;
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            char want[32];
-            std::snprintf(want, sizeof want, "%.*g", k ? 4 : 6, std::stod(values[k]));
-            EXPECT_EQ(shown[k], want) << row;
-        }
+        for (std::size_t k = 0; k < values.size(); ++k)
+            EXPECT_EQ(shown[k], support::fmt("%.*g", k ? 4 : 6, std::stod(values[k]))) << row;
     }
     EXPECT_GT(dumps, 3);
     ASSERT_EQ(inspect(*kept_, "summary --json", out), 0);
@@ -371,11 +369,11 @@ TEST_F(At, RunoutSplitsWhereTheReleaseEndsInTheFirstDump) {
     ASSERT_EQ(inspect(*kept_, "runout --json", out), 0) << out;
     EXPECT_EQ(nlohmann::json::parse(out)["alpha_beta"]["split_s_horizontal_m"].get<double>(), s);
     ASSERT_EQ(inspect(*kept_, "runout", out), 0) << out;
-    char line[160];
-    std::snprintf(line, sizeof line,
+    EXPECT_NE(out.find(support::fmt(
                   "split point %.1f m horizontal, from the lower end of the release (cell %d)\n", s,
-                  end);
-    EXPECT_NE(out.find(line), std::string::npos) << out;
+                  end)),
+              std::string::npos)
+        << out;
 }
 
 }  // namespace

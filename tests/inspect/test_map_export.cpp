@@ -12,6 +12,7 @@
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
+#include "support/numbers.h"
 #include "terrain_run.h"
 
 namespace torla::test {
@@ -277,20 +278,14 @@ TEST(MapExportAlphaBeta, RunoutsOnTheMapAndInTheSummary) {
     std::vector<double> expected;
     int rows = 0;
     for (const auto& set : summary.at("alpha_beta").at("sets")) {
-        char row[200];
-        std::snprintf(row, sizeof row, "              %-17s  %10.2f  %7.2f",
-                      set.at("name").get<std::string>().c_str(), set.at("alpha_deg").get<double>(),
-                      set.at("sd_deg").get<double>());
-        std::string want = row;
+        std::string want = support::fmt(
+            "              %-17s  %10.2f  %7.2f", set.at("name").get<std::string>().c_str(),
+            set.at("alpha_deg").get<double>(), set.at("sd_deg").get<double>());
         for (const char* k : {"+1", "0", "-1", "-2"}) {
             const auto& s = set.at("runout_s_horizontal_m").at(k);
-            if (s.is_null()) {
-                std::snprintf(row, sizeof row, "  %12s", "out of profile");
-            } else {
-                std::snprintf(row, sizeof row, "  %12.1f", s.get<double>());
-                expected.push_back(s.get<double>());
-            }
-            want += row;
+            want += s.is_null() ? support::fmt("  %12s", "out of profile")
+                                : support::fmt("  %12.1f", s.get<double>());
+            if (!s.is_null()) expected.push_back(s.get<double>());
         }
         EXPECT_NE(summary_text.find(want + "\n"), std::string::npos) << want << "\n"
                                                                      << summary_text;
