@@ -61,10 +61,8 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
     const std::string runout = head + "[runout]\ns_horizontal_m = 5\n";  // lines 3 and 4
     const std::string q3 = "quantity = \"p3\"\n", p3 = q3 + "threshold_kPa = 1\n";
     const std::string speed = head + "[[speed]]\n", pressure = head + "[[pressure]]\n";
-    struct Case {
-        std::string text, message;  // the message: the first refusal
-    };
-    const std::vector<Case> cases = {
+    // A file, and the start of its first refusal.
+    const std::pair<std::string, std::string> cases[] = {
         {"name = \n", "obs.toml:1: not a value an observation file has"},
         {"name = \"a\"\nname = \"b\"\n", "obs.toml:2: not TOML"},
         {"t = 1.2.3\n", "obs.toml:1: not TOML"},
@@ -129,11 +127,11 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         {head + "comment = \"" + std::string(5000, 'x') + "\"\n",
          "obs.toml:3: longer than 4096 bytes"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, message] : cases) {
         Observations o;
-        const std::vector<std::string> refusals = parse(c.text, o);
-        ASSERT_FALSE(refusals.empty()) << c.text;
-        EXPECT_EQ(refusals[0].substr(0, c.message.size()), c.message) << c.text;
+        const std::vector<std::string> refusals = parse(text, o);
+        ASSERT_FALSE(refusals.empty()) << text;
+        EXPECT_EQ(refusals[0].substr(0, message.size()), message) << text;
     }
     // The inputs on which toml++ 3.3 asserted or read out of bounds: refused.
     int files = 0;
@@ -154,19 +152,13 @@ TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
         parse("name = 3\n[[speed]]\ns_horizontal_m = 1\nspeed_m_s = -2\nsigma_m_s = 0\n", o);
     EXPECT_EQ(refusals.size(), 4u);  // name, source, speed, sigma
     TempDir dir;
-    struct FileCase {
-        std::string path, message;
-    };
     fs::create_directory(dir.path() / "d.toml");
     write_text(dir.file("big.toml"), std::string(inspect::kMaxObservationFileBytes + 1, '#'));
-    const std::vector<FileCase> files = {
-        {dir.file("d.toml"), ":0: not a regular file"},
-        {dir.file("big.toml"), ":0: larger than 1048576 bytes"},
-    };
-    for (const FileCase& f : files) {
-        const auto r = inspect::read_observations(f.path, o);
-        ASSERT_EQ(r.size(), 1u) << f.path;
-        EXPECT_NE(r[0].find(f.path + f.message), std::string::npos) << r[0];
+    for (const auto& [path, message] : {std::pair{dir.file("d.toml"), ":0: not a regular file"},
+                                        {dir.file("big.toml"), ":0: larger than 1048576 bytes"}}) {
+        const auto r = inspect::read_observations(path, o);
+        ASSERT_EQ(r.size(), 1u) << path;
+        EXPECT_NE(r[0].find(path + message), std::string::npos) << r[0];
     }
 }
 
@@ -502,10 +494,7 @@ TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
 
 TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
     const std::string head = "name = \"n\"\nsource = \"s\"\n";
-    struct Case {
-        std::string obs, message;
-    };
-    const std::vector<Case> cases = {
+    const std::pair<std::string, std::string> cases[] = {
         {head + "[[arrival]]\npoint = [5040, 7500]\nt_s = 3\nsigma_s = 1\n",
          "obs.toml:3: [[arrival]] 1: the point (5040, 7500) lies 500 m from the path, more than "
          "the 100 m allowed: is it on this path?"},
@@ -516,16 +505,16 @@ TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
              "1\n",
          "obs.toml:3: [covered] ends at 100 m, beyond the end of the track"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [obs, message] : cases) {
         TempDir dir;
-        const Scored s = score_of(hand_laid(), c.obs, dir);
-        EXPECT_EQ(s.err.substr(0, c.message.size()), c.message) << c.obs;
+        const Scored s = score_of(hand_laid(), obs, dir);
+        EXPECT_EQ(s.err.substr(0, message.size()), message) << obs;
     }
     // A result whose cells carry no map coordinates.
     TempDir dir;
     ResultBytes b = hand_laid();
     for (int i = 0; i < b.n; ++i) b.geometry[6 * i + 1] = b.geometry[6 * i + 5] = 0.0f;
-    const Scored s = score_of(b, cases[0].obs, dir);
+    const Scored s = score_of(b, cases[0].first, dir);
     EXPECT_NE(s.err.find("carry no map coordinates"), std::string::npos) << s.err;
 }
 
