@@ -108,7 +108,6 @@ TEST(PressureOverHeight, HeightLists) {
         {"1e999", "height 1 (`1e999') is not a number"},
         {"nan", "height 1 (`nan') is not a number"},
         {"-1", "height 1 (`-1') is below 0 m"},
-        {"5,2", "height 2 (`2') does not rise above the one before"},
         {"5,5", "height 2 (`5') does not rise above the one before"},
     };
     for (const auto& b : bad) {
