@@ -47,6 +47,8 @@ protected:
             0)
             << kept_out_;
         ASSERT_EQ(test::run_torla(*plain_, placed_run(""), plain_out_), 0) << plain_out_;
+        ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+        ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     }
     static void TearDownTestSuite() {
         delete kept_;
@@ -55,16 +57,14 @@ protected:
     inline static const std::string kHeights = "0,0.5,1,2,4,8,30";  // the kept run's
     inline static test::TempDir *kept_ = nullptr, *plain_ = nullptr;
     inline static std::string kept_out_, plain_out_;  // their standard output and error
+    inline static ResultData r;                       // the kept run's result
+    inline static HeightsData h;                      // and its peaks over height
 };
 
 // The cell at a distance or map point; the kept peaks there, never below a
 // dump's pressure by the formula; without them the peaks over the dumps.
 TEST_F(At, CellByDistanceOrPointAndItsPeaks) {
     const nlohmann::json j = at_json(*kept_, "--s 100");
-    HeightsData h;
-    ResultData r;
-    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
-    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
     const int cell = j["cell"];
     // Cells about 10 m long at 31 degrees: 100 m across, about 116.6 m along.
     EXPECT_NEAR(j["horizontal_m"].get<double>(), 100.0, 5.0);
@@ -124,10 +124,6 @@ TEST_F(At, CellByDistanceOrPointAndItsPeaks) {
 TEST_F(At, PeaksOverHeightAreNeverBelowTheDumps) {
     EXPECT_EQ(kept_out_, plain_out_);
     EXPECT_FALSE(test::fs::exists(plain_->file("run.res.heights")));
-    ResultData r;
-    HeightsData h;
-    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
-    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     ASSERT_EQ(h.n_cells, r.n_cells);
     EXPECT_EQ(h.heights, (std::vector<double>{0, 0.5, 1, 2, 4, 8, 30}));
     EXPECT_EQ(h.dumps, static_cast<int64_t>(r.dumps.size()));
@@ -226,8 +222,6 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     EXPECT_GT(dumps, 3);
     ASSERT_EQ(inspect(*kept_, "summary --json", out), 0);
     const nlohmann::json j = nlohmann::json::parse(out);
-    HeightsData h;
-    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     ASSERT_EQ(j["max_pressure_over_height"].size(), h.heights.size());
     for (std::size_t k = 0; k < h.heights.size(); ++k) {
         const nlohmann::json& m = j["max_pressure_over_height"][k];
@@ -253,8 +247,6 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
     std::string out;
     ASSERT_EQ(inspect(*kept_, "map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
     ASSERT_EQ(inspect(*kept_, "netcdf -o run.nc", out), 0) << out;
-    HeightsData h;
-    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     GDALAllRegister();
     GDALDataset* ds = static_cast<GDALDataset*>(
         GDALOpenEx(kept_->file("cells.gpkg").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
@@ -357,8 +349,6 @@ TEST_F(At, ScoreTakesAnObservedHeightAsAtDoes) {
 
 // runout: with no split point recorded, the release's lower end at t = 0.
 TEST_F(At, RunoutSplitsWhereTheReleaseEndsInTheFirstDump) {
-    ResultData r;
-    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
     int end = -1;
     for (int i = 0; i < r.n_cells; ++i)
         if (r.dump_value(0, kRowSaltDepth, i) > 0.0f || r.dump_value(0, kRowSuspDepth, i) > 0.0f)
