@@ -66,6 +66,13 @@ inline bool same_bits(const Matrix& a, const Matrix& b) {
            std::memcmp(a.data.data(), b.data.data(), a.data.size() * sizeof(double)) == 0;
 }
 
+// The one-cell formulas' inputs of cell i of a state.
+inline FluxInputs inputs_of(const ModelState& s, int i) {
+    const Layers& l = s.layers;
+    return {l.h2[i],   l.u2[i], l.rho2[i], l.h3[i],       l.u3[i],       l.c3[i],
+            l.rho3[i], l.k3[i], l.eps3[i], l.g_normal[i], l.g_tangent[i]};
+}
+
 // A state of n cells holding unrelated values, including the cases the
 // formulas branch on: layers at rest, moving backwards, thinner than their
 // minimum, dissipation below its floor, and (lift_off) negative normal gravity.

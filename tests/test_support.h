@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -115,7 +116,7 @@ inline std::string example_until(const std::string& max_time) {
 // point has the same twelve local numbers, except those local(i) gives.
 inline std::string command_file(int n, const std::string& globals, const std::string& locals,
                                 double dx = 10.0, double drop = 5.0,
-                                std::string (*local)(int) = nullptr) {
+                                const std::function<std::string(int)>& local = nullptr) {
     std::ostringstream o;
     o << "Track_Name Test track\nRun_Name Test run\n| POWDER SNOW GLOBAL PARAMETERS\n"
       << globals << "| COORDINATES\nNumber_of_Points " << n << "\n";
@@ -123,6 +124,35 @@ inline std::string command_file(int n, const std::string& globals, const std::st
     o << "| POWDER SNOW LOCAL PARAMETERS\n";
     for (int i = 0; i < n; ++i) o << i << " " << (local ? local(i) : locals) << "\n";
     o << "| END OF FILE\n";
+    return o.str();
+}
+
+// The twelve local numbers of a point under a 0.5 m cover: without flow, and in a release.
+inline const std::string kQuietPoint = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
+inline const std::string kReleasePoint = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
+
+// command_file's track whose points first to last hold `release', the others kQuietPoint.
+inline std::string release_track(int n, const std::string& globals, int first, int last,
+                                 double dx = 10.0, double drop = 6.0,
+                                 const std::string& release = kReleasePoint) {
+    return command_file(n, globals, kQuietPoint, dx, drop,
+                        [&](int i) { return i >= first && i <= last ? release : kQuietPoint; });
+}
+
+// command_file's text on the map: the two zeros that end coordinate row i become easting
+// e0 + de i and northing n0 + dn i.
+inline std::string on_the_map(const std::string& text, double e0, double de, double n0, double dn) {
+    std::istringstream in(text);
+    std::ostringstream o;
+    int i = -1;  // the row; -1 before the coordinate table
+    for (std::string line; std::getline(in, line); o << "\n") {
+        if (line.rfind("| ", 0) == 0) i = line == "| COORDINATES" ? 0 : -1;
+        if (i < 0 || line.rfind("Number_of_Points", 0) == 0 || line[0] == '|') {
+            o << line;
+            continue;
+        }
+        o << line.substr(0, line.size() - 4) << " " << e0 + de * i << " " << n0 + dn * i, ++i;
+    }
     return o.str();
 }
 

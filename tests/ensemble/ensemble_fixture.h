@@ -13,26 +13,18 @@ namespace torla::ensemble {
 // A short run on a plane: n points, 2 s, a dump every second.
 inline std::string small_command_file(
     int n = 8, const std::string& globals = "Max_Time 2\nDump_Interval 1\n") {
-    return test::command_file(n, globals, "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    return test::command_file(n, globals, test::kReleasePoint);
 }
 
 // The small run on the map, in UTM zone 32N named in two crs_wkt comment lines.
 inline std::string mapped_command_file() {
-    std::istringstream in(small_command_file());
-    std::ostringstream o;
-    o << "# crs_wkt PROJCS[\"WGS 84 / UTM zone 32N\",GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\","
-         "SPHEROID[\"WGS 84\",6378137,298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\","
-         "0.0174532925199433]],\n# crs_wkt PROJECTION[\"Transverse_Mercator\"],PARAMETER["
-         "\"latitude_of_origin\",0],PARAMETER[\"central_meridian\",9],PARAMETER[\"scale_factor\","
-         "0.9996],PARAMETER[\"false_easting\",500000],PARAMETER[\"false_northing\",0],UNIT["
-         "\"metre\",1]]\n";
-    int i = 0;
-    for (std::string line; std::getline(in, line); o << "\n") {
-        const bool coords = line.size() > 4 && line.compare(line.size() - 4, 4, " 0 0") == 0;
-        o << (coords ? line.substr(0, line.size() - 4) : line);
-        if (coords) o << " " << 600000 + 7 * i << " " << 200000 - 5 * i, ++i;
-    }
-    return o.str();
+    return "# crs_wkt PROJCS[\"WGS 84 / UTM zone 32N\",GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\","
+           "SPHEROID[\"WGS 84\",6378137,298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\","
+           "0.0174532925199433]],\n# crs_wkt PROJECTION[\"Transverse_Mercator\"],PARAMETER["
+           "\"latitude_of_origin\",0],PARAMETER[\"central_meridian\",9],PARAMETER[\"scale_factor\","
+           "0.9996],PARAMETER[\"false_easting\",500000],PARAMETER[\"false_northing\",0],UNIT["
+           "\"metre\",1]]\n" +
+           test::on_the_map(small_command_file(), 600000, 7, 200000, -5);
 }
 
 // A grid ensemble of b.cmd over the values of Courant_Nr given, then extra.

@@ -65,11 +65,7 @@ TEST_F(Versions, EveryCellAsTheOneCellFormulas) {
                 const SuspensionGradients g = suspension_gradients(s, i),
                                           w = gradients_as_written(s, i);
                 ASSERT_TRUE(same_bits(g.Gc, w.Gc) && same_bits(g.Gm, w.Gm)) << "cell " << i;
-                const FluxRow f =
-                    flux_row(s.par, s.constants, s.ff,
-                             {l.h2[i], l.u2[i], l.rho2[i], l.h3[i], l.u3[i], l.c3[i], l.rho3[i],
-                              l.k3[i], l.eps3[i], l.g_normal[i], l.g_tangent[i]},
-                             w);
+                const FluxRow f = flux_row(s.par, s.constants, s.ff, test::inputs_of(s, i), w);
                 const double beta = s.par.Relaxation_Factor;
                 for (int j = 0; j < kNumComponents; ++j) {
                     const bool relaxed = j == 0 || (j >= 3 && j <= 7);

@@ -59,12 +59,6 @@ using RobustVersions = test::LaneVersions;
 // No layer lifting off: the signal speeds take square roots of g_normal.
 void scramble(ModelState& s, int n, unsigned seed) { test::scramble(s, n, seed, false); }
 
-FluxInputs inputs_of(const ModelState& s, int i) {
-    const Layers& l = s.layers;
-    return {l.h2[i],   l.u2[i], l.rho2[i], l.h3[i],       l.u3[i],       l.c3[i],
-            l.rho3[i], l.k3[i], l.eps3[i], l.g_normal[i], l.g_tangent[i]};
-}
-
 TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
     each_version([&](bool wide) {
         for (int last = 5; last <= 24; ++last) {  // interiors of 2 to 21 cells
@@ -79,7 +73,7 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
             compute_robust_fluxes(s);
             double fastest = 0.0;
             for (int i = 1; i < last; ++i) {
-                const RobustCell r = robust_cell(s.par, s.constants, s.ff, inputs_of(s, i));
+                const RobustCell r = robust_cell(s.par, s.constants, s.ff, test::inputs_of(s, i));
                 for (double v : {r.salt_slowest, r.salt_fastest, r.susp_slowest, r.susp_fastest})
                     fastest = std::max(fastest, std::fabs(v));
                 const RobustWork::Cell& d = s.robust.cells[i];

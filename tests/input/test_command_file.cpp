@@ -12,8 +12,6 @@
 namespace torla {
 namespace {
 
-const char* kLocals = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
-
 std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
 // Runs read_command_file on the given text inside a temporary directory;
@@ -55,7 +53,7 @@ TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
         text += std::to_string(i) + " " + std::to_string(10 * i) + " " + std::to_string(900 - i) +
                 " 1 2\n";
     text += "| POWDER SNOW LOCAL PARAMETERS\n";
-    for (int i = 0; i < 7; ++i) text += std::to_string(i) + " " + kLocals + "\n";
+    for (int i = 0; i < 7; ++i) text += std::to_string(i) + " " + test::kReleasePoint + "\n";
     ModelState s;
     GeneratorInput in;
     CommandFile f;
@@ -89,7 +87,7 @@ TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
 }
 
 TEST(CommandFile, CrlfCommentsQuotedRowsAndALateCommonSectionReadLikeThePlainFile) {
-    const std::string plain = test::command_file(6, "Alpha 0.5\n", kLocals);
+    const std::string plain = test::command_file(6, "Alpha 0.5\n", test::kReleasePoint);
     std::string text = plain;
     // Quote a coordinate row, add a comment row, a common section after the
     // powder section (never read), and switch to CRLF line ends.
@@ -152,7 +150,7 @@ TEST(MatchParameter, StoresEachKindOfValueAndReportsWhatItCannotUse) {
 // test::command_file(3, ...) with `from` replaced by `to`.
 std::string edited(const std::string& from, const std::string& to,
                    const std::string& globals = "Gravity 9.8\n") {
-    std::string text = test::command_file(3, globals, kLocals);
+    std::string text = test::command_file(3, globals, test::kReleasePoint);
     const std::size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
     return at == std::string::npos ? text : text.replace(at, from.size(), to);
@@ -195,8 +193,7 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
          ""},
         {edited("Gravity 9.8", "Conc_Prof_Coeff_1 -40\nGravity 2\nConc_Prof_Coeff_2 1"), 6,
          "Conc_Prof_Coeff_0 + Conc_Prof_Coeff_1 + Conc_Prof_Coeff_2 is -37.6667; the density at "
-         "the top of the "
-         "suspension layer would be negative.",
+         "the top of the suspension layer would be negative.",
          ""},
     };
     for (const auto& c : cases) {

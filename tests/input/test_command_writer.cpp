@@ -8,8 +8,6 @@
 namespace torla {
 namespace {
 
-const char* kLocals = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
-
 CommandFile read_text(const std::string& text) {
     return parse_command_file("t.cmd", std::vector<unsigned char>(text.begin(), text.end()));
 }
@@ -21,7 +19,8 @@ std::string crlf(const std::string& text) {
 }
 
 TEST(CommandWriter, WritesBackWhatItReadByteForByte) {
-    const std::string plain = "# note\n\n" + test::command_file(3, "Alpha 0.5\n# c\n", kLocals);
+    const std::string plain =
+        "# note\n\n" + test::command_file(3, "Alpha 0.5\n# c\n", test::kReleasePoint);
     std::string quoted = plain;
     quoted.replace(quoted.find("1 10 995 0 0\n"), 13, "  \"1 10 995 0 0\"  \n# row comment\n");
     const std::string no_end = plain.substr(0, plain.size() - 1);  // no line feed at the end
@@ -36,7 +35,7 @@ TEST(CommandWriter, WritesBackWhatItReadByteForByte) {
 
 TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
     const std::string text = crlf("| POWDER SNOW GLOBAL PARAMETERS\n| early\n" +
-                                  test::command_file(2, "Alpha 0.5\n", kLocals));
+                                  test::command_file(2, "Alpha 0.5\n", test::kReleasePoint));
     const CommandFile f = read_text(text);
     ASSERT_TRUE(f.ok()) << refusal_text(f);
     CommandDocument doc(f);

@@ -12,26 +12,17 @@
 #include "model/height_pressure.h"
 #include "model/runout.h"
 #include "output/heights_format.h"
+#include "support/numbers.h"
 #include "test_support.h"
 
 namespace torla {
 namespace {
 
-const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
-const std::string kRelease = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
-
 // 30 points 10 m apart along the path, 6 m drop each, at map coordinates
 // (1000 + x, 2000); points 2 to 6 carry a release.
 std::string placed_run(const std::string& globals) {
-    std::ostringstream o;
-    o << "Track_Name At track\nRun_Name At run\n| POWDER SNOW GLOBAL PARAMETERS\nMax_Time 8\n"
-      << globals << "| COORDINATES\nNumber_of_Points 30\n";
-    for (int i = 0; i < 30; ++i)
-        o << i << " " << i * 10 << " " << 1000 - 6 * i << " " << 1000 + 10 * i << " 2000\n";
-    o << "| POWDER SNOW LOCAL PARAMETERS\n";
-    for (int i = 0; i < 30; ++i) o << i << " " << (i >= 2 && i <= 6 ? kRelease : kQuiet) << "\n";
-    o << "| END OF FILE\n";
-    return o.str();
+    return test::on_the_map(test::release_track(30, "Max_Time 8\n" + globals, 2, 6), 1000, 10, 2000,
+                            0);
 }
 
 // torla-inspect on the run.res in dir; standard output and error in out.
@@ -50,28 +41,30 @@ protected:
     static void SetUpTestSuite() {
         kept_ = new test::TempDir;
         plain_ = new test::TempDir;
-        std::string out;
         ASSERT_EQ(
-            test::run_torla(*kept_, placed_run("Height_Peaks on\nPeak_Heights 0.5,1,2,4\n"), out),
+            test::run_torla(*kept_, placed_run("Height_Peaks on\nPeak_Heights " + kHeights + "\n"),
+                            kept_out_),
             0)
-            << out;
-        ASSERT_EQ(test::run_torla(*plain_, placed_run(""), out), 0) << out;
+            << kept_out_;
+        ASSERT_EQ(test::run_torla(*plain_, placed_run(""), plain_out_), 0) << plain_out_;
+        ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
+        ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     }
     static void TearDownTestSuite() {
         delete kept_;
         delete plain_;
     }
+    inline static const std::string kHeights = "0,0.5,1,2,4,8,30";  // the kept run's
     inline static test::TempDir *kept_ = nullptr, *plain_ = nullptr;
+    inline static std::string kept_out_, plain_out_;  // their standard output and error
+    inline static ResultData r;                       // the kept run's result
+    inline static HeightsData h;                      // and its peaks over height
 };
 
 // The cell at a distance or map point; the kept peaks there, never below a
 // dump's pressure by the formula; without them the peaks over the dumps.
 TEST_F(At, CellByDistanceOrPointAndItsPeaks) {
     const nlohmann::json j = at_json(*kept_, "--s 100");
-    HeightsData h;
-    ResultData r;
-    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
-    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
     const int cell = j["cell"];
     // Cells about 10 m long at 31 degrees: 100 m across, about 116.6 m along.
     EXPECT_NEAR(j["horizontal_m"].get<double>(), 100.0, 5.0);
@@ -101,9 +94,9 @@ TEST_F(At, CellByDistanceOrPointAndItsPeaks) {
     EXPECT_EQ(a["heights_m"].get<std::vector<double>>(),
               (std::vector<double>{2, 5, 10, 15, 20, 25, 30}));
     EXPECT_EQ(a["densities_from"], "run.plg");
-    const nlohmann::json c = at_json(*plain_, "--s 100 --heights 0.5,1,2,4");
+    const nlohmann::json c = at_json(*plain_, "--s 100 --heights " + kHeights);
     EXPECT_EQ(c["dumps"], j["dumps"]) << "the log's densities are the run's";
-    for (std::size_t k = 0; k < 4; ++k) {
+    for (std::size_t k = 0; k < h.heights.size(); ++k) {
         double best = 0.0;
         for (const auto& d : c["dumps"]) best = std::max(best, d["p_kPa"][k].get<double>());
         EXPECT_EQ(c["peak_kPa"][k].get<double>(), best);
@@ -124,13 +117,79 @@ TEST_F(At, CellByDistanceOrPointAndItsPeaks) {
     EXPECT_EQ(at_json(*kept_, "--point 9000,2000")["cell"], r.n_cells - 1);
 }
 
+// The run with the key on: the peaks over height are never below the pressure
+// over height that any dump shows, recomputed from the dump's values and the
+// header's coefficients (the peaks of every pass: test_height_lanes.cpp); the
+// standard output is as without the key, and a run without it leaves no file.
+TEST_F(At, PeaksOverHeightAreNeverBelowTheDumps) {
+    EXPECT_EQ(kept_out_, plain_out_);
+    EXPECT_FALSE(test::fs::exists(plain_->file("run.res.heights")));
+    ASSERT_EQ(h.n_cells, r.n_cells);
+    EXPECT_EQ(h.heights, (std::vector<double>{0, 0.5, 1, 2, 4, 8, 30}));
+    EXPECT_EQ(h.dumps, static_cast<int64_t>(r.dumps.size()));
+    EXPECT_GT(h.passes, h.dumps);
+    const std::string record = test::read_text(kept_->file("run.res.json")),
+                      off = test::read_text(plain_->file("run.res.json"));
+    EXPECT_NE(
+        record.find("\"height_peaks\": {\"file\": \"run.res.heights\", \"heights_m\": [0, "
+                    "0.5, 1, 2, 4, 8, 30], \"passes\": " +
+                    std::to_string(h.passes) + ", \"dumps\": " + std::to_string(h.dumps) + "}"),
+        std::string::npos)
+        << record;
+    EXPECT_EQ(off.find("height_peaks"), std::string::npos);
+    // The parameters' digest: the keys at their defaults leave it as it was.
+    test::TempDir explicit_off;
+    std::string out;
+    ASSERT_EQ(
+        test::run_torla(explicit_off,
+                        placed_run("Height_Peaks off\nPeak_Heights 2,5,10,15,20,25,30\n"), out),
+        0);
+    auto digest = [](const std::string& rec) {
+        return rec.substr(rec.find("\"parameters_sha256\""), 90);
+    };
+    EXPECT_EQ(digest(test::read_text(explicit_off.file("run.res.json"))), digest(off));
+    EXPECT_NE(digest(record), digest(off));
+    const HeightProfile p = height_profile(r.coefficients, h.air_density, h.rho_diff);
+    int positive = 0, above_dumps = 0, set_by_dumps = 0;
+    for (int i = 0; i < r.n_cells; ++i)
+        for (std::size_t k = 0; k < h.heights.size(); ++k) {
+            double best = 0.0, best_time = 0.0;
+            for (std::size_t d = 0; d < r.dumps.size(); ++d) {
+                const CellLayers l{r.dump_value(d, 2, i), r.dump_value(d, 5, i),
+                                   r.dump_value(d, 6, i), r.dump_value(d, 7, i),
+                                   r.dump_value(d, 8, i)};
+                const double at_dump = pressure_at_height(p, l, h.heights[k]);
+                if (at_dump > best) best = at_dump, best_time = r.dump_time(d);
+            }
+            EXPECT_GE(h.peak_at(i, k), best) << "cell " << i << ", height " << h.heights[k];
+            // A peak a dump set (its 32-bit values a little above the pass's)
+            // has that dump's time.
+            if (best > 0.0 && h.peak_at(i, k) == best) {
+                EXPECT_EQ(h.time_at(i, k), best_time)
+                    << "cell " << i << ", height " << h.heights[k];
+                ++set_by_dumps;
+            }
+            positive += h.peak_at(i, k) > 0.0;
+            above_dumps += h.peak_at(i, k) > best * 1.01;
+            if (h.peak_at(i, k) > 0.0) {
+                EXPECT_GE(h.time_at(i, k), 0.0);
+                EXPECT_LE(h.time_at(i, k), h.end_time);
+            }
+        }
+    EXPECT_GT(positive, 20);
+    EXPECT_GT(above_dumps, 0) << "the passes between the dumps add nothing";
+    EXPECT_GT(set_by_dumps, 0) << "no dump set a peak";
+    EXPECT_EQ(h.peak_at(0, 6), 0.0) << "nothing reaches 30 m";
+}
+
 // The text and CSV forms of `at'; the summary's largest pressure at each
 // kept height, where and when, and nothing of heights without them.
 TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     std::string out;
     ASSERT_EQ(inspect(*kept_, "at --s 50 --csv", out), 0);
     EXPECT_NE(out.find("# peak_source: passes\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\ntime[s],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa]\n0,"),
+    EXPECT_NE(out.find("\ntime[s],p_0m[kPa],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa],p_8m[kPa],p_"
+                       "30m[kPa]\n0,"),
               std::string::npos)
         << out;
     const std::string csv_text = out;
@@ -138,13 +197,14 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     // The text: columns of ten, every dump a row of them after its time.
     const std::string text = test::read_text(kept_->file("at.txt"));
     EXPECT_NE(text.find("(peaks over every pass of the run)"), std::string::npos);
-    EXPECT_NE(text.find("\n  height [m]         0.5         1         2         4\n"),
+    EXPECT_NE(text.find("\n  height [m]           0       0.5         1         2         4        "
+                        " 8        30\n"),
               std::string::npos)
         << text;
     const std::size_t rows = text.find("at each height\n") + 15;
     ASSERT_NE(rows, std::string::npos + 15);
     EXPECT_EQ(text.substr(rows, 13), "          0  ") << text;
-    EXPECT_EQ(text.find('\n', rows) - rows, 13u + 4 * 10) << text;
+    EXPECT_EQ(text.find('\n', rows) - rows, 13u + 7 * 10) << text;
     // Every dump's row: time to six digits, pressures to four, of the CSV's.
     const auto full = test::csv_text_rows(csv_text);  // the header, then a row per dump
     std::istringstream table(text.substr(rows));
@@ -156,21 +216,21 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
         std::istringstream words(row);
         for (std::string w; words >> w;) shown.push_back(w);
         ASSERT_EQ(shown.size(), values.size()) << row;
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            char want[32];
-            std::snprintf(want, sizeof want, "%.*g", k ? 4 : 6, std::stod(values[k]));
-            EXPECT_EQ(shown[k], want) << row;
-        }
+        for (std::size_t k = 0; k < values.size(); ++k)
+            EXPECT_EQ(shown[k], support::fmt("%.*g", k ? 4 : 6, std::stod(values[k]))) << row;
     }
     EXPECT_GT(dumps, 3);
     ASSERT_EQ(inspect(*kept_, "summary --json", out), 0);
     const nlohmann::json j = nlohmann::json::parse(out);
-    HeightsData h;
-    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     ASSERT_EQ(j["max_pressure_over_height"].size(), h.heights.size());
     for (std::size_t k = 0; k < h.heights.size(); ++k) {
         const nlohmann::json& m = j["max_pressure_over_height"][k];
         EXPECT_EQ(m["height_m"].get<double>(), h.heights[k]);
+        if (m["cell"].is_null()) {  // a height the flow never reached
+            EXPECT_EQ(m["kPa"], 0) << h.heights[k];
+            for (int i = 0; i < h.n_cells; ++i) EXPECT_EQ(h.peak_at(i, k), 0.0) << i;
+            continue;
+        }
         const int cell = m["cell"];
         for (int i = 0; i < h.n_cells; ++i) EXPECT_LE(h.peak_at(i, k), h.peak_at(cell, k));
         EXPECT_NEAR(m["kPa"].get<double>(), h.peak_at(cell, k), 1e-9 * h.peak_at(cell, k));
@@ -187,8 +247,6 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
     std::string out;
     ASSERT_EQ(inspect(*kept_, "map -o cells.gpkg --crs EPSG:32632", out), 0) << out;
     ASSERT_EQ(inspect(*kept_, "netcdf -o run.nc", out), 0) << out;
-    HeightsData h;
-    ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
     GDALAllRegister();
     GDALDataset* ds = static_cast<GDALDataset*>(
         GDALOpenEx(kept_->file("cells.gpkg").c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr));
@@ -198,8 +256,8 @@ TEST_F(At, ExportsCarryThePeaksOverHeight) {
     int features = 0;
     for (auto& f : *cells) {
         const int i = f->GetFieldAsInteger("cell");
-        EXPECT_EQ(f->GetFieldAsDouble("p_at_0_5m_max_kpa"), h.peak_at(i, 0)) << i;
-        EXPECT_EQ(f->GetFieldAsDouble("p_at_4m_max_kpa"), h.peak_at(i, 3)) << i;
+        EXPECT_EQ(f->GetFieldAsDouble("p_at_0_5m_max_kpa"), h.peak_at(i, 1)) << i;
+        EXPECT_EQ(f->GetFieldAsDouble("p_at_4m_max_kpa"), h.peak_at(i, 4)) << i;
         ++features;
     }
     EXPECT_EQ(features, h.n_cells);
@@ -291,8 +349,6 @@ TEST_F(At, ScoreTakesAnObservedHeightAsAtDoes) {
 
 // runout: with no split point recorded, the release's lower end at t = 0.
 TEST_F(At, RunoutSplitsWhereTheReleaseEndsInTheFirstDump) {
-    ResultData r;
-    ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
     int end = -1;
     for (int i = 0; i < r.n_cells; ++i)
         if (r.dump_value(0, kRowSaltDepth, i) > 0.0f || r.dump_value(0, kRowSuspDepth, i) > 0.0f)
@@ -303,11 +359,11 @@ TEST_F(At, RunoutSplitsWhereTheReleaseEndsInTheFirstDump) {
     ASSERT_EQ(inspect(*kept_, "runout --json", out), 0) << out;
     EXPECT_EQ(nlohmann::json::parse(out)["alpha_beta"]["split_s_horizontal_m"].get<double>(), s);
     ASSERT_EQ(inspect(*kept_, "runout", out), 0) << out;
-    char line[160];
-    std::snprintf(line, sizeof line,
+    EXPECT_NE(out.find(support::fmt(
                   "split point %.1f m horizontal, from the lower end of the release (cell %d)\n", s,
-                  end);
-    EXPECT_NE(out.find(line), std::string::npos) << out;
+                  end)),
+              std::string::npos)
+        << out;
 }
 
 }  // namespace

@@ -193,9 +193,8 @@ TEST(InspectOutput, NeverOverwritesItsInput) {
     test::fs::create_hard_link(dir.file("run.res"), dir.file("hard.res"));
     test::fs::create_symlink(dir.file("run.res"), dir.file("soft.csv"));
     test::fs::create_directory(dir.file("sub"));
-    struct Case {
-        std::string args, named;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
+        // the arguments, the file they name
         {"run.res csv -o run.res", "run.res"},
         {"run.res csv --peaks -o ./run.res", "./run.res"},
         {"run.res csv --front -o sub/../run.res", "sub/../run.res"},
@@ -203,11 +202,11 @@ TEST(InspectOutput, NeverOverwritesItsInput) {
         {"run.res csv -o soft.csv", "soft.csv"},
         {"hard.res csv -o " + dir.file("run.res"), dir.file("run.res")},
     };
-    for (const Case& c : cases) {
+    for (const auto& [args, named] : cases) {
         std::string out;
-        EXPECT_EQ(inspect(dir, c.args, out), 1) << c.args;
-        EXPECT_TRUE(has(out, "the output file " + c.named + " is the input")) << out;
-        EXPECT_EQ(test::read_text(dir.file("run.res")), before) << c.args;
+        EXPECT_EQ(inspect(dir, args, out), 1) << args;
+        EXPECT_TRUE(has(out, "the output file " + named + " is the input")) << out;
+        EXPECT_EQ(test::read_text(dir.file("run.res")), before) << args;
     }
     std::string out;
     EXPECT_EQ(inspect(dir, "run.res csv -o other.csv", out), 0) << out;
@@ -247,9 +246,8 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
     const auto s = inspect::summarize(r, {});
     inspect::write_summary_json(json, r, s);
     inspect::write_summary_text(text, r, s);
-    struct Case {
-        std::string text, part;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
+        // a text, a part of it
         {peaks.str(), "\n1,10,"},      // row of cell 1 ...
         {peaks.str(), ",nan,"},        // ... p3 NaN
         {peaks.str(), ",inf,"},        // p3 in cell 2
@@ -260,7 +258,7 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
         {text.str(), "Suspension-layer pressure:  largest 2.250 kPa at 30.0 m (cell 3)"},
         {text.str(), "; 2 cell(s) whose value is not finite left out\n"},
     };
-    for (const Case& c : cases) EXPECT_TRUE(has(c.text, c.part)) << c.part << "\n" << c.text;
+    for (const auto& [text, part] : cases) EXPECT_TRUE(has(text, part)) << part << "\n" << text;
     EXPECT_FALSE(has(peaks.str(), "null"));
     // JSON: null with a note saying what it stands for; the document parses.
     EXPECT_EQ(json_of(json.str(),
@@ -382,9 +380,8 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
     std::fill(f.peaks.begin(), f.peaks.end(), 0.0f);
     f.peak(kRowSuspPressure, 3) = 0.5f;
     f.save(dir.file("run.res"));
-    struct Case {
-        std::string options, expected;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
+        // options, the export after the names
         {"",
          "# thresholds: suspension-layer pressure > 0.1 kPa or saltation-layer depth > 0.1 m\n"
          "# threshold_p3[kPa]: 0.1\n# threshold_h2[m]: 0.1\n"
@@ -395,11 +392,11 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
          "# threshold_p3[kPa]: 0.6\n# threshold_h2[m]: 0.25\n# runout: none\n"
          "time[s],cell,path_length[m],speed[m/s]\n0,,,\n2,,,\n4,,,\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [options, expected] : cases) {
         std::string out;
-        ASSERT_EQ(inspect(dir, "run.res csv --front -o front.csv " + c.options, out), 0) << out;
+        ASSERT_EQ(inspect(dir, "run.res csv --front -o front.csv " + options, out), 0) << out;
         EXPECT_EQ(test::read_text(dir.file("front.csv")),
-                  "# problem: Slope\n# run: R1\n" + c.expected);
+                  "# problem: Slope\n# run: R1\n" + expected);
     }
     std::string out;
     EXPECT_EQ(inspect(dir, "run.res csv --front --peaks", out), 2);
@@ -450,8 +447,7 @@ TEST(InspectRecord, TheSummaryShowsHowTheRunEnded) {
              "m (cell 1)\n",
              // 1015 + 0, 1013 + 2 (-0), 950 + 60 (-5), the last dump unknown.
              "Mass balance: 1015.0 kg/m on the track at t = 0.000 s, 950.0 kg/m at t = 20.000 s "
-             "and "
-             "60.0 kg/m left through the end\n",
+             "and 60.0 kg/m left through the end\n",
              "largest change not explained by the outflow -5.000 kg/m (-0.493 % of the start), "
              "between t = 10.000 s and 20.000 s; "
              "the window's edge cells changed -5.000 kg/m then\n",

@@ -12,6 +12,7 @@
 #include "inspect/exports.h"
 #include "inspect/inspect.h"
 #include "model/quantities.h"
+#include "support/numbers.h"
 #include "terrain_run.h"
 
 namespace torla::test {
@@ -37,46 +38,34 @@ std::string without_crs_lines(const std::string& text) {
 }
 
 TEST(MapZones, PresetsAndThresholds) {
-    struct Case {
-        std::string zones;
-        double pressure_kpa;
-        std::string name;  // "" for none
+    // A zone set, and pressures (kPa) with the zone each falls in ("" for none).
+    const std::pair<std::string, std::vector<std::pair<double, std::string>>> cases[] = {
+        {"swiss", {{0.05, ""}, {0.1, "yellow"}, {2.99, "yellow"}, {3.0, "blue"}, {30.0, "red"}}},
+        {"austria", {{0.9, ""}, {1.0, "yellow"}, {10.0, "red"}}},
+        {"damage", {{5.0, "light structures"}}},
+        {"1,3,30", {{0.5, ""}, {1.0, "1-3 kPa"}, {29.9, "3-30 kPa"}, {300.0, ">=30 kPa"}}},
+        {"2.5", {{2.5, ">=2.5 kPa"}}},
     };
-    const std::vector<Case> cases = {
-        {"swiss", 0.05, ""},
-        {"swiss", 0.1, "yellow"},
-        {"swiss", 2.99, "yellow"},
-        {"swiss", 3.0, "blue"},
-        {"swiss", 30.0, "red"},
-        {"austria", 0.9, ""},
-        {"austria", 1.0, "yellow"},
-        {"austria", 10.0, "red"},
-        {"damage", 5.0, "light structures"},
-        {"1,3,30", 0.5, ""},
-        {"1,3,30", 1.0, "1-3 kPa"},
-        {"1,3,30", 29.9, "3-30 kPa"},
-        {"1,3,30", 300.0, ">=30 kPa"},
-        {"2.5", 2.5, ">=2.5 kPa"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [zones, pressures] : cases) {
         ZoneSet z;
-        ASSERT_EQ(parse_zone_set(c.zones, "", z), "") << c.zones;
-        const int k = zone_of(z, c.pressure_kpa);
-        EXPECT_EQ(k == 0 ? "" : z.classes[k - 1].name, c.name) << c.zones << " " << c.pressure_kpa;
+        ASSERT_EQ(parse_zone_set(zones, "", z), "") << zones;
+        for (const auto& [kpa, name] : pressures) {
+            const int k = zone_of(z, kpa);
+            EXPECT_EQ(k == 0 ? "" : z.classes[k - 1].name, name) << zones << " " << kpa;
+        }
         // The pressure judged: p3 unless the set says otherwise.
-        ASSERT_EQ(parse_zone_set(c.zones, "p2", z), "");
+        ASSERT_EQ(parse_zone_set(zones, "p2", z), "");
         EXPECT_EQ(judged_pressure(z, 7.0, 2.0), 7.0);
-        ASSERT_EQ(parse_zone_set(c.zones, "max", z), "");
+        ASSERT_EQ(parse_zone_set(zones, "max", z), "");
         EXPECT_EQ(judged_pressure(z, 1.0, 2.0), 2.0);
-        ASSERT_EQ(parse_zone_set(c.zones, "p3", z), "");
+        ASSERT_EQ(parse_zone_set(zones, "p3", z), "");
         EXPECT_EQ(judged_pressure(z, 7.0, 2.0), 2.0);
     }
     for (const char* bad : {"", "3,1", "1,,3", "0,3", "-1", "1,3,nan", "swis", "1;3"}) {
         ZoneSet z;
         EXPECT_NE(parse_zone_set(bad, "", z), "") << bad;
     }
-    ZoneSet z;
-    EXPECT_NE(parse_zone_set("swiss", "p1", z), "");
+    // (A pressure it does not know: the refusal of map --zone-pressure p1.)
 }
 
 TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
@@ -85,8 +74,7 @@ TEST(MapContext, CrsTopElevationProfileAndSplitFromTheCommandText) {
     const std::string head =
         "# made by hand\n# crs_wkt PROJCRS[\"a\",\n# crs_wkt  b]\n"
         "# split_s_horizontal_m: 812.5\n# split_source: split-at\n";
-    const std::string file =
-        test::command_file(3, "# crs_wkt not this\n", "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5");
+    const std::string file = test::command_file(3, "# crs_wkt not this\n", kReleasePoint);
     auto with_rows = [&](const std::string& rows) {
         std::string t = head + file;
         const std::size_t a = t.find("0 0 1000 0 0\n"), b = t.find("| POWDER SNOW LOCAL");
@@ -289,20 +277,14 @@ TEST(MapExportAlphaBeta, RunoutsOnTheMapAndInTheSummary) {
     std::vector<double> expected;
     int rows = 0;
     for (const auto& set : summary.at("alpha_beta").at("sets")) {
-        char row[200];
-        std::snprintf(row, sizeof row, "              %-17s  %10.2f  %7.2f",
-                      set.at("name").get<std::string>().c_str(), set.at("alpha_deg").get<double>(),
-                      set.at("sd_deg").get<double>());
-        std::string want = row;
+        std::string want = support::fmt(
+            "              %-17s  %10.2f  %7.2f", set.at("name").get<std::string>().c_str(),
+            set.at("alpha_deg").get<double>(), set.at("sd_deg").get<double>());
         for (const char* k : {"+1", "0", "-1", "-2"}) {
             const auto& s = set.at("runout_s_horizontal_m").at(k);
-            if (s.is_null()) {
-                std::snprintf(row, sizeof row, "  %12s", "out of profile");
-            } else {
-                std::snprintf(row, sizeof row, "  %12.1f", s.get<double>());
-                expected.push_back(s.get<double>());
-            }
-            want += row;
+            want += s.is_null() ? support::fmt("  %12s", "out of profile")
+                                : support::fmt("  %12.1f", s.get<double>());
+            if (!s.is_null()) expected.push_back(s.get<double>());
         }
         EXPECT_NE(summary_text.find(want + "\n"), std::string::npos) << want << "\n"
                                                                      << summary_text;
@@ -340,8 +322,7 @@ TEST(MapExportAlphaBeta, RunoutsOnTheMapAndInTheSummary) {
 TEST_F(MapExport, Refusals) {
     std::string out;
     // A run without map coordinates, and one whose command file lost its CRS.
-    write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n",
-                                               "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5"));
+    write_text(file("plain.cmd"), command_file(8, "Max_Time 1\nDump_Interval 1\n", kReleasePoint));
     write_text(file("nocrs.cmd"), without_crs_lines(read_text(file("valley.cmd"))));
     for (const std::string run : {"plain", "nocrs"}) {
         write_text(file(run + ".info"), run + ".cmd\n" + run + ".res\n" + bin_dir() + "/\n");
@@ -371,8 +352,7 @@ TEST_F(MapExport, Refusals) {
          "the output file valley.res.json is the input valley.res.json", 1},
         {"valley.res map -o stray.geojson",
          "the export writes stray-path.geojson beside stray.geojson, and stray-path.geojson is "
-         "there "
-         "without it",
+         "there without it",
          1},
         {"fifo.res netcdf -o m.nc", "note: no log fifo.plg beside the result (not a regular file)",
          0},

@@ -28,9 +28,8 @@ TEST(ObservationFile, TheFieldsOfTheIssueAreReadAsWritten) {
     const std::string text =
         "name = \"Example\"\nsource = \"Someone (2020), p. 3\"\r\n"
         "comment = 'Lawine \303\274ber dem Weg'  # \303\274\n"
-        "[runout]  # the mapped limit\ns_horizontal_m = 1850.0\nsigma_m = 30.0\nquantity = "
-        "\"p3\"\nthreshold_kPa = "
-        "3.0\n"
+        "[runout]  # the mapped limit\ns_horizontal_m = 1850.0\nsigma_m = 30.0\n"
+        "quantity = \"p3\"\nthreshold_kPa = 3.0\n"
         "[[arrival]]\ns_horizontal_m = 1200.0\nt_s = 31.0\nsigma_s = 2.0\n"
         "[[speed]]\ns_horizontal_m = 900.0\nspeed_m_s = 45.0\nsigma_m_s = 5.0\n"
         "[[pressure]]\ns_horizontal_m = 1700.0\np_kPa = 4.0\nsigma_kPa = 1.0\nquantity = \"p2\"\n"
@@ -62,10 +61,8 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
     const std::string runout = head + "[runout]\ns_horizontal_m = 5\n";  // lines 3 and 4
     const std::string q3 = "quantity = \"p3\"\n", p3 = q3 + "threshold_kPa = 1\n";
     const std::string speed = head + "[[speed]]\n", pressure = head + "[[pressure]]\n";
-    struct Case {
-        std::string text, message;  // the message: the first refusal
-    };
-    const std::vector<Case> cases = {
+    // A file, and the start of its first refusal.
+    const std::pair<std::string, std::string> cases[] = {
         {"name = \n", "obs.toml:1: not a value an observation file has"},
         {"name = \"a\"\nname = \"b\"\n", "obs.toml:2: not TOML"},
         {"t = 1.2.3\n", "obs.toml:1: not TOML"},
@@ -130,11 +127,11 @@ TEST(ObservationFile, RefusesWhatItCannotUseNamingTheLine) {
         {head + "comment = \"" + std::string(5000, 'x') + "\"\n",
          "obs.toml:3: longer than 4096 bytes"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, message] : cases) {
         Observations o;
-        const std::vector<std::string> refusals = parse(c.text, o);
-        ASSERT_FALSE(refusals.empty()) << c.text;
-        EXPECT_EQ(refusals[0].substr(0, c.message.size()), c.message) << c.text;
+        const std::vector<std::string> refusals = parse(text, o);
+        ASSERT_FALSE(refusals.empty()) << text;
+        EXPECT_EQ(refusals[0].substr(0, message.size()), message) << text;
     }
     // The inputs on which toml++ 3.3 asserted or read out of bounds: refused.
     int files = 0;
@@ -155,20 +152,13 @@ TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
         parse("name = 3\n[[speed]]\ns_horizontal_m = 1\nspeed_m_s = -2\nsigma_m_s = 0\n", o);
     EXPECT_EQ(refusals.size(), 4u);  // name, source, speed, sigma
     TempDir dir;
-    struct FileCase {
-        std::string path, message;
-    };
     fs::create_directory(dir.path() / "d.toml");
     write_text(dir.file("big.toml"), std::string(inspect::kMaxObservationFileBytes + 1, '#'));
-    const std::vector<FileCase> files = {
-        {dir.file("d.toml"), ":0: not a regular file"},
-        {dir.file("big.toml"), ":0: larger than 1048576 bytes"},
-        {dir.file("none.toml"), ":0: cannot open: No such file or directory"},
-    };
-    for (const FileCase& f : files) {
-        const auto r = inspect::read_observations(f.path, o);
-        ASSERT_EQ(r.size(), 1u) << f.path;
-        EXPECT_NE(r[0].find(f.path + f.message), std::string::npos) << r[0];
+    for (const auto& [path, message] : {std::pair{dir.file("d.toml"), ":0: not a regular file"},
+                                        {dir.file("big.toml"), ":0: larger than 1048576 bytes"}}) {
+        const auto r = inspect::read_observations(path, o);
+        ASSERT_EQ(r.size(), 1u) << path;
+        EXPECT_NE(r[0].find(path + message), std::string::npos) << r[0];
     }
 }
 
@@ -245,9 +235,8 @@ TEST(Score, EveryKindWorkedOutByHand) {
                pressure(2.5) + "p_kPa = 7\nsigma_kPa = 1",
                pressure(8.25) + "p_min_kPa = 1\np_max_kPa = 3",
                pressure(8.25) + "p_min_kPa = 4\np_max_kPa = 6",
-               "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = "
-               "60\nsigma_m = 5\n" +
-                   kP3 + "0.1"});
+               "[covered]\nfrom_s_horizontal_m = 10\nto_s_horizontal_m = 60\nsigma_m = 5\n" + kP3 +
+                   "0.1"});
     const Scored s = score_of(hand_laid(), obs, dir);
     ASSERT_EQ(s.err, "");
     const double covered_end = 9.5 * kStep;  // cells 0-9 reach halfway to cell 10
@@ -505,32 +494,27 @@ TEST(Score, CoverLengthsOfStretchesThatMissEachOther) {
 
 TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
     const std::string head = "name = \"n\"\nsource = \"s\"\n";
-    struct Case {
-        std::string obs, message;
-    };
-    const std::vector<Case> cases = {
+    const std::pair<std::string, std::string> cases[] = {
         {head + "[[arrival]]\npoint = [5040, 7500]\nt_s = 3\nsigma_s = 1\n",
          "obs.toml:3: [[arrival]] 1: the point (5040, 7500) lies 500 m from the path, more than "
-         "the 100 m "
-         "allowed: is it on this path?"},
+         "the 100 m allowed: is it on this path?"},
         {head + "[[speed]]\ns_horizontal_m = 96.123456789\nspeed_m_s = 3\nsigma_m_s = 1\n",
          "obs.toml:3: [[speed]] 1 at 96.1234568 m lies beyond the end of the track (95.2627944 m "
          "horizontally): extend the path"},
-        {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = "
-                "5\nquantity = \"p3\"\n"
-                "threshold_kPa = 1\n",
+        {head + "[covered]\nfrom_s_horizontal_m = 0\nto_s_horizontal_m = 100\nsigma_m = 5\n" + kP3 +
+             "1\n",
          "obs.toml:3: [covered] ends at 100 m, beyond the end of the track"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [obs, message] : cases) {
         TempDir dir;
-        const Scored s = score_of(hand_laid(), c.obs, dir);
-        EXPECT_EQ(s.err.substr(0, c.message.size()), c.message) << c.obs;
+        const Scored s = score_of(hand_laid(), obs, dir);
+        EXPECT_EQ(s.err.substr(0, message.size()), message) << obs;
     }
     // A result whose cells carry no map coordinates.
     TempDir dir;
     ResultBytes b = hand_laid();
     for (int i = 0; i < b.n; ++i) b.geometry[6 * i + 1] = b.geometry[6 * i + 5] = 0.0f;
-    const Scored s = score_of(b, cases[0].obs, dir);
+    const Scored s = score_of(b, cases[0].first, dir);
     EXPECT_NE(s.err.find("carry no map coordinates"), std::string::npos) << s.err;
 }
 
@@ -557,7 +541,7 @@ TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
          "  m\nRun-out:      difference 47.6314 m; angle from the top 30 deg (model), 30 deg "
          "(observed)"},
         {"bad.toml", 1, "bad.toml:4: unknown key `where' in [[pressure]] 1"},
-        {"none.toml", 1, "none.toml:0: cannot open"},
+        {"none.toml", 1, "none.toml:0: cannot open: No such file or directory"},
         {"", 2, "OBS is required"},
         {"good.toml --fast", 2, "--fast"},
     };

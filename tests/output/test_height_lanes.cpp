@@ -114,7 +114,7 @@ TEST(HeightLanes, RunGivesThePeaksOfThePlainFold) {
         PlainPeaks plain{s.heights.peak, s.heights.time};
         int rises = 0, passes = 0;
         // 250 passes of the run, which ends later with a dump (whose values
-        // HeightsRun.PeaksAreNeverBelowTheDumps follows).
+        // At.PeaksOverHeightAreNeverBelowTheDumps follows).
         for (bool go = true; passes < 250; ++passes) {
             test::stdout_of([&] { go = test::pass_goes_on(s); });
             ASSERT_TRUE(go) << "the run ended at pass " << passes;

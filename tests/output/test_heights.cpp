@@ -1,5 +1,5 @@
 // Pressure over height: the one-cell formula against the form factors, the
-// list of heights, the peaks-over-height file, and a run that keeps them.
+// list of heights, the peaks-over-height file. (A run that keeps them: test_at.cpp.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -108,7 +108,6 @@ TEST(PressureOverHeight, HeightLists) {
         {"1e999", "height 1 (`1e999') is not a number"},
         {"nan", "height 1 (`nan') is not a number"},
         {"-1", "height 1 (`-1') is below 0 m"},
-        {"5,2", "height 2 (`2') does not rise above the one before"},
         {"5,5", "height 2 (`5') does not rise above the one before"},
     };
     for (const auto& b : bad) {
@@ -191,92 +190,6 @@ TEST(HeightsFile, RoundTripAndDamagedFilesAreRefused) {
         EXPECT_EQ(read_heights_file(path, e), path + ": " + c.message) << c.at;
     }
     EXPECT_NE(read_heights_file(dir.file("absent"), e), "");
-}
-
-const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
-const std::string kRelease = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
-
-std::string release_run(const std::string& globals) {
-    return test::command_file(30, globals, kQuiet, 10.0, 6.0,
-                              [](int i) { return i >= 2 && i <= 6 ? kRelease : kQuiet; });
-}
-
-// A run with the key on: the peaks over height are never below the pressure
-// over height that any dump shows, recomputed from the dump's values and the
-// header's coefficients (the peaks of every pass: test_height_lanes.cpp); the
-// standard output is as without the key, and a run without it leaves no file.
-TEST(HeightsRun, PeaksAreNeverBelowTheDumps) {
-    test::TempDir on, off;
-    std::string out_on, out_off;
-    const std::string globals = "Max_Time 8\nDump_Interval 1\n";
-    ASSERT_EQ(
-        test::run_torla(
-            on, release_run(globals + "Height_Peaks on\nPeak_Heights 0,0.5,1,2,4,8,30\n"), out_on),
-        0)
-        << out_on;
-    ASSERT_EQ(test::run_torla(off, release_run(globals), out_off), 0) << out_off;
-    EXPECT_EQ(out_on, out_off);
-    EXPECT_FALSE(test::fs::exists(off.file("run.res.heights")));
-    ResultData r;
-    HeightsData h;
-    ASSERT_EQ(read_result_file(on.file("run.res"), r), "");
-    ASSERT_EQ(read_heights_file(on.file("run.res.heights"), h), "");
-    ASSERT_EQ(h.n_cells, r.n_cells);
-    EXPECT_EQ(h.heights, (std::vector<double>{0, 0.5, 1, 2, 4, 8, 30}));
-    EXPECT_EQ(h.dumps, static_cast<int64_t>(r.dumps.size()));
-    EXPECT_GT(h.passes, h.dumps);
-    const std::string record = test::read_text(on.file("run.res.json"));
-    EXPECT_NE(
-        record.find("\"height_peaks\": {\"file\": \"run.res.heights\", \"heights_m\": [0, "
-                    "0.5, 1, 2, 4, 8, 30], \"passes\": " +
-                    std::to_string(h.passes) + ", \"dumps\": " + std::to_string(h.dumps) + "}"),
-        std::string::npos)
-        << record;
-    EXPECT_EQ(test::read_text(off.file("run.res.json")).find("height_peaks"), std::string::npos);
-    // The parameters' digest: the keys at their defaults leave it as it was.
-    test::TempDir explicit_off;
-    ASSERT_EQ(
-        test::run_torla(
-            explicit_off,
-            release_run(globals + "Height_Peaks off\nPeak_Heights 2,5,10,15,20,25,30\n"), out_off),
-        0);
-    auto digest = [](const std::string& rec) {
-        return rec.substr(rec.find("\"parameters_sha256\""), 90);
-    };
-    EXPECT_EQ(digest(test::read_text(explicit_off.file("run.res.json"))),
-              digest(test::read_text(off.file("run.res.json"))));
-    EXPECT_NE(digest(record), digest(test::read_text(off.file("run.res.json"))));
-    const HeightProfile p = height_profile(r.coefficients, h.air_density, h.rho_diff);
-    int positive = 0, above_dumps = 0, set_by_dumps = 0;
-    for (int i = 0; i < r.n_cells; ++i)
-        for (std::size_t k = 0; k < h.heights.size(); ++k) {
-            double best = 0.0, best_time = 0.0;
-            for (std::size_t d = 0; d < r.dumps.size(); ++d) {
-                const CellLayers l{r.dump_value(d, 2, i), r.dump_value(d, 5, i),
-                                   r.dump_value(d, 6, i), r.dump_value(d, 7, i),
-                                   r.dump_value(d, 8, i)};
-                const double at_dump = pressure_at_height(p, l, h.heights[k]);
-                if (at_dump > best) best = at_dump, best_time = r.dump_time(d);
-            }
-            EXPECT_GE(h.peak_at(i, k), best) << "cell " << i << ", height " << h.heights[k];
-            // A peak a dump set (its 32-bit values a little above the pass's)
-            // has that dump's time.
-            if (best > 0.0 && h.peak_at(i, k) == best) {
-                EXPECT_EQ(h.time_at(i, k), best_time)
-                    << "cell " << i << ", height " << h.heights[k];
-                ++set_by_dumps;
-            }
-            positive += h.peak_at(i, k) > 0.0;
-            above_dumps += h.peak_at(i, k) > best * 1.01;
-            if (h.peak_at(i, k) > 0.0) {
-                EXPECT_GE(h.time_at(i, k), 0.0);
-                EXPECT_LE(h.time_at(i, k), h.end_time);
-            }
-        }
-    EXPECT_GT(positive, 20);
-    EXPECT_GT(above_dumps, 0) << "the passes between the dumps add nothing";
-    EXPECT_GT(set_by_dumps, 0) << "no dump set a peak";
-    EXPECT_EQ(h.peak_at(0, 6), 0.0) << "nothing reaches 30 m";
 }
 
 }  // namespace

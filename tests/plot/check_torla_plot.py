@@ -18,7 +18,7 @@ import os
 import sys
 import types
 
-from plot_checks import check, fresh, need_matplotlib, run, status
+from plot_checks import check, check_png, fresh, need_matplotlib, run, status
 
 need_matplotlib("torla-plot")
 import matplotlib.image  # noqa: E402
@@ -30,15 +30,12 @@ FIGURES = ("profile", "spacetime", "front")
 def check_figures(outdir, size, kinds=FIGURES):
     for kind in kinds:
         path = os.path.join(outdir, f"small-{kind}.png")
-        if not os.path.isfile(path):
-            check(False, f"{kind}: {path} written")
-            continue
-        img = matplotlib.image.imread(path)[:, :, :3]
-        check(img.shape[1::-1] == size, f"{kind}: PNG of {size[0]} x {size[1]} pixels, got {img.shape}")
-        # Curves and the colour mesh are drawn in colour; axes, text and the
-        # background are grey.
-        chroma = img.max(axis=2) - img.min(axis=2)
-        check(np.count_nonzero(chroma > 0.3) > 200, f"{kind}: coloured curves drawn")
+        check_png(path, size)
+        if os.path.isfile(path):
+            # Curves and the colour mesh are drawn in colour; axes, text and the
+            # background are grey.
+            img = matplotlib.image.imread(path)[:, :, :3]
+            check(np.count_nonzero(img.max(axis=2) - img.min(axis=2) > 0.3) > 200, f"{kind}: coloured curves drawn")
 
 
 def tool_module(tool):

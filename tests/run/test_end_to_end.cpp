@@ -7,15 +7,6 @@
 namespace torla {
 namespace {
 
-const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
-const std::string kRelease = "0 0.5 0.5 150 1 5 20 5 5 2 1 0.5";
-
-// A command file of n points whose points 2 to 4 carry a release.
-std::string release_file(int n, const std::string& globals, double drop = 6.0) {
-    return test::command_file(n, globals, kQuiet, 10.0, drop,
-                              [](int i) { return i >= 2 && i <= 4 ? kRelease : kQuiet; });
-}
-
 TEST(EndToEnd, HelpAndVersion) {
     test::TempDir dir;
     std::string out;
@@ -30,8 +21,8 @@ TEST(EndToEnd, HelpAndVersion) {
 TEST(EndToEnd, FullDiskIsFoundAtTheWriteThatFails) {
     test::TempDir dir;
     std::string out;
-    EXPECT_EQ(test::run_torla(dir, release_file(8, "Max_Time 1\n"), out, test::bin_dir() + "/",
-                              "trap '' XFSZ; ulimit -f 2; "),
+    EXPECT_EQ(test::run_torla(dir, test::release_track(8, "Max_Time 1\n", 2, 4), out,
+                              test::bin_dir() + "/", "trap '' XFSZ; ulimit -f 2; "),
               1);
     EXPECT_NE(out.find("   main:  FATAL ERROR:  Could not write to log file `run.plg' (File too "
                        "large). STOP!"),
@@ -54,7 +45,8 @@ TEST(EndToEnd, RunsStartedTogetherInOneDirectoryGetTheirOwnGrids) {
     for (const char* name : {"a", "b"}) {
         const std::string n = name;
         test::write_text(dir.file(n + ".cmd"),
-                         release_file(n == "a" ? 30 : 45, "Max_Time 3\n", n == "a" ? 6.0 : 3.0));
+                         test::release_track(n == "a" ? 30 : 45, "Max_Time 3\n", 2, 4, 10.0,
+                                             n == "a" ? 6.0 : 3.0));
         test::write_text(dir.file(n + ".info"), n + ".cmd\n" + n + ".res\n" + prefix + "\n");
     }
     std::string out;

@@ -26,30 +26,11 @@ namespace {
 using test::TempDir;
 using json = nlohmann::json;
 
-const std::string kQuiet = "0 0.5 0.5 150 0 0 0 0 0 0 0 0";
-const std::string kRelease = "0 0.5 0.5 150 1.2 5 30 8 5 3 2 1.2";
-
-// Local row i of a command file, line ends included.
-std::string local_row(int i, const std::string& values) {
-    std::ostringstream o;
-    o << '\n' << i << ' ' << values << '\n';
-    return o.str();
-}
-
-// Points first to last of the command file carry a release.
-void release(std::string& text, int first, int last) {
-    for (int i = first; i <= last; ++i) {
-        const std::string quiet = local_row(i, kQuiet);
-        text.replace(text.find(quiet), quiet.size(), local_row(i, kRelease));
-    }
-}
-
 // A track of n points 40 m apart falling `drop` m per point; points from
 // `first` to `last` carry a release.
 std::string track(int n, const std::string& globals, int first, int last, double drop = 20.0) {
-    std::string text = test::command_file(n, globals, kQuiet, 40.0, drop);
-    release(text, first, last);
-    return text;
+    return test::release_track(n, globals, first, last, 40.0, drop,
+                               "0 0.5 0.5 150 1.2 5 30 8 5 3 2 1.2");
 }
 
 // What a dump of the record holds in all: on the track, plus what left

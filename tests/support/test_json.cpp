@@ -15,9 +15,7 @@ using torla::support::utf8_or_latin1;
 // Valid UTF-8 stays; every other byte becomes the Latin-1 character of its
 // number, so the text is always valid JSON and nothing is lost.
 TEST(SupportJson, TextThatIsNotUtf8BecomesLatin1) {
-    struct Case {
-        std::string in, out;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"Gr\xc3\xbcnalp \xf0\x9f\x98\x80", "Gr\xc3\xbcnalp \xf0\x9f\x98\x80"},  // two, four bytes
         {"A\x85Z", "A\xc2\x85Z"},                                  // a stray continuation
         {"A\xc3Z", "A\xc3\x83Z"},                                  // a lead byte alone
@@ -27,7 +25,7 @@ TEST(SupportJson, TextThatIsNotUtf8BecomesLatin1) {
         {"\xe2\x82", "\xc3\xa2\xc2\x82"},                          // cut short at the end
         {"\xff", "\xc3\xbf"},
     };
-    for (const Case& c : cases) EXPECT_EQ(utf8_or_latin1(c.in), c.out) << c.in;
+    for (const auto& [in, out] : cases) EXPECT_EQ(utf8_or_latin1(in), out) << in;
 }
 
 }  // namespace
