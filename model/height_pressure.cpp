@@ -11,26 +11,9 @@ namespace torla {
 
 namespace {
 
-// The smallest and largest value of a + b x + c x^2 on [0, 1].
-void extremes(double a, double b, double c, double& lo, double& hi) {
-    auto f = [&](double x) { return a + x * (b + x * c); };
-    lo = std::min(f(0.0), f(1.0));
-    hi = std::max(f(0.0), f(1.0));
-    if (c != 0.0) {
-        const double vertex = -b / (2 * c);
-        if (vertex > 0.0 && vertex < 1.0)
-            lo = std::min(lo, f(vertex)), hi = std::max(hi, f(vertex));
-    }
-}
-
 HeightProfile make_profile(double u0, double u1, double u2, double c0, double c1, double c2,
                            double air_density, double rho_diff) {
-    HeightProfile p{u0, u1, u2, c0, c1, c2, air_density, rho_diff, 0, 0, 0};
-    double u_lo, u_hi;
-    extremes(u0, u1, u2, u_lo, u_hi);
-    extremes(c0, c1, c2, p.c_min, p.c_max);
-    p.uu_max = std::max(u_lo * u_lo, u_hi * u_hi);
-    return p;
+    return {u0, u1, u2, c0, c1, c2, air_density, rho_diff};
 }
 
 }  // namespace

@@ -20,21 +20,10 @@ struct HeightProfile {
     double c0, c1, c2;   // -, C(zeta) = c0 + c1 zeta + c2 zeta^2
     double air_density;  // kg/m^3, Air_Density
     double rho_diff;     // kg/m^3, Particle_Density - Air_Density
-    // Extremes over 0 <= zeta <= 1, for a bound of a cell's pressures.
-    double c_min, c_max;  // -, of C
-    double uu_max;        // -, of U^2
 };
 HeightProfile height_profile(const ProfileCoefficients& c, double air_density, double rho_diff);
 // The same from the twelve coefficients in the result file's order.
 HeightProfile height_profile(const float coefficients[12], double air_density, double rho_diff);
-
-// kPa: a bound that no pressure over height of the cell exceeds (a little
-// above the largest, so that rounding cannot put a pressure above it).
-inline double pressure_bound(const HeightProfile& p, double p2, double u3, double c3) {
-    const double low = p.rho_diff * c3 * p.c_min, high = p.rho_diff * c3 * p.c_max;
-    const double susp = (p.air_density + (low > high ? low : high)) * u3 * u3 * p.uu_max * 0.0005;
-    return (p2 > susp ? p2 : susp) * (1.0 + 1e-9);
-}
 
 // One cell's depth-averaged values at one moment.
 struct CellLayers {
@@ -48,13 +37,29 @@ struct CellLayers {
 // kPa: the saltation layer's pressure, u2^2 times its bulk density (kg/m^3).
 double saltation_pressure(double u2, double bulk_density);
 
+// A cell's suspension profile at one moment, as its pressure over height
+// takes it: the velocity u3 U(zeta) and the density term
+// (Air_Density + rho_diff c3 C(zeta)) / 2000 as quadratics in zeta with the
+// cell's own coefficients, taken once for all its heights.
+struct CellProfile {
+    double v0, v1, v2;  // m/s: u3 u0, u3 u1, u3 u2
+    double d0, d1, d2;  // kPa s^2/m^2: half the density's coefficients over 1000
+    double inverse_h3;  // 1/m: 1 / h3, 0 where h3 <= 0
+};
+inline double inverse_depth(double h3) { return h3 > 0.0 ? 1.0 / h3 : 0.0; }
+inline CellProfile cell_profile(const HeightProfile& p, double h3, double u3, double c3) {
+    const double r = p.rho_diff * c3;
+    return {
+        u3 * p.u0,         u3 * p.u1,         u3 * p.u2,        (p.air_density + r * p.c0) * 0.0005,
+        r * p.c1 * 0.0005, r * p.c2 * 0.0005, inverse_depth(h3)};
+}
+
 // kPa: half the local dynamic pressure of the suspension layer at the height
 // fraction zeta, 1/2 (Air_Density + rho_diff c3 C(zeta)) (u3 U(zeta))^2.
-inline double suspension_pressure_zeta(const HeightProfile& p, double u3, double c3, double zeta) {
-    const double U = p.u0 + zeta * (p.u1 + zeta * p.u2);
-    const double C = p.c0 + zeta * (p.c1 + zeta * p.c2);
-    const double velocity = u3 * U;
-    return (p.air_density + p.rho_diff * c3 * C) * velocity * velocity * 0.0005;
+inline double suspension_pressure_zeta(const CellProfile& c, double zeta) {
+    const double velocity = c.v0 + zeta * (c.v1 + zeta * c.v2);
+    const double density = c.d0 + zeta * (c.d1 + zeta * c.d2);
+    return density * velocity * velocity;
 }
 
 // kPa: the same at height z (m) above the layer's base, zeta = z (1 / h3),
@@ -63,19 +68,16 @@ double suspension_pressure_at(const HeightProfile& p, double h3, double u3, doub
 
 // kPa: the pressure at height z (m) of a cell: the larger of the saltation
 // layer's (where z <= h2) and the suspension profile's (where 0 <= z <= h3);
-// 0 above both (docs/heights.md says why the larger). inverse_h3 is
-// 1 / h3 (0 where h3 <= 0), taken once for all heights of a cell.
-inline double pressure_at_height(const HeightProfile& p, const CellLayers& l, double z,
-                                 double inverse_h3) {
+// 0 above both (docs/heights.md says why the larger). c is the cell's
+// profile (cell_profile of its h3, u3, c3).
+inline double pressure_at_height(const CellProfile& c, const CellLayers& l, double z) {
     const double salt = z <= l.h2 ? l.p2 : 0.0;
-    const double susp = z >= 0.0 && z <= l.h3 && l.h3 > 0.0
-                            ? suspension_pressure_zeta(p, l.u3, l.c3, z * inverse_h3)
-                            : 0.0;
+    const double susp =
+        z >= 0.0 && z <= l.h3 && l.h3 > 0.0 ? suspension_pressure_zeta(c, z * c.inverse_h3) : 0.0;
     return salt > susp ? salt : susp;
 }
-inline double inverse_depth(double h3) { return h3 > 0.0 ? 1.0 / h3 : 0.0; }
 inline double pressure_at_height(const HeightProfile& p, const CellLayers& l, double z) {
-    return pressure_at_height(p, l, z, inverse_depth(l.h3));
+    return pressure_at_height(cell_profile(p, l.h3, l.u3, l.c3), l, z);
 }
 
 // The default heights of the peaks over height, m.
@@ -93,10 +95,6 @@ struct HeightPeaks {
     std::vector<double> heights;  // m
     std::vector<double> peak;     // kPa, height-major: [k * n_cells + cell]
     std::vector<double> time;     // s, as peak
-    // What lets a pass leave a cell alone (output/height_peaks.cpp), per
-    // cell: no peak of a height below `ceiling` is below `least`.
-    std::vector<double> least;    // kPa, +inf before the cell reached a height
-    std::vector<double> ceiling;  // m, the lowest height not reached when last computed
     // The run's profile, taken at the first fold (the parameters are fixed by then).
     HeightProfile profile{};
     bool profile_taken = false;

@@ -58,8 +58,6 @@ void allocate_height_peaks(ModelState& s, std::size_t n) {
     parse_height_list(s.par.Peak_Heights, hp.heights);
     hp.peak.assign(n * hp.heights.size(), 0.0);
     hp.time.assign(n * hp.heights.size(), std::nan(""));
-    hp.least.assign(n, INFINITY);
-    hp.ceiling.assign(n, hp.heights.front());
 }
 
 // The per-cell arrays in the order in which they are obtained and released.

@@ -44,12 +44,17 @@ template <class V>
     return c ? a : b;
 }
 
-// Some cells' depth-averaged values (units as CellLayers), and whether
-// their suspension layer has a depth (h3 > 0).
+// Some cells' saltation layer (depth and pressure) and the top of their
+// suspension layer: h3 where h3 > 0, else -1, which no height reaches.
 template <class V>
 struct LaneLayers {
-    V h2, p2, h3, u3, c3;
-    LaneMask<V> deep;
+    V h2, p2, top3;
+};
+
+// Some cells' profiles (CellProfile, lane by lane).
+template <class V>
+struct LaneCells {
+    V v0, v1, v2, d0, d1, d2, inverse_h3;
 };
 
 // A HeightProfile's coefficients in every lane, taken once for many cells.
@@ -64,28 +69,46 @@ template <class V>
             splat_lanes<V>(p.air_density), splat_lanes<V>(p.rho_diff)};
 }
 
-// pressure_at_height, lane by lane, at a height z of 0 or more;
-// inverse_h3 as inverse_depth gives it.
-template <class V>
-[[gnu::always_inline]] inline V pressure_at_height_lanes(const LaneProfile<V>& p,
-                                                         const LaneLayers<V>& l, double z,
-                                                         V inverse_h3) {
-    const V zero = splat_lanes<V>(0.0), height = splat_lanes<V>(z);
-    const V salt = pick_lanes<V>(height <= l.h2, l.p2, zero);
-    const V zeta = height * inverse_h3;
-    const V U = p.u0 + zeta * (p.u1 + zeta * p.u2);
-    const V C = p.c0 + zeta * (p.c1 + zeta * p.c2);
-    const V velocity = l.u3 * U;
-    const V profile = (p.air_density + p.rho_diff * l.c3 * C) * velocity * velocity * 0.0005;
-    const V susp = pick_lanes<V>((height <= l.h3) & l.deep, profile, zero);
-    return pick_lanes<V>(salt > susp, salt, susp);
-}
-
 // inverse_depth, lane by lane.
 template <class V>
 [[gnu::always_inline]] inline V inverse_depth_lanes(V h3) {
     const V zero = splat_lanes<V>(0.0);
     return pick_lanes<V>(h3 > zero, 1.0 / h3, zero);
+}
+
+// cell_profile, lane by lane.
+template <class V>
+[[gnu::always_inline]] inline LaneCells<V> cell_profile_lanes(const LaneProfile<V>& p, V h3, V u3,
+                                                              V c3) {
+    const V r = p.rho_diff * c3;
+    return {u3 * p.u0,
+            u3 * p.u1,
+            u3 * p.u2,
+            (p.air_density + r * p.c0) * 0.0005,
+            r * p.c1 * 0.0005,
+            r * p.c2 * 0.0005,
+            inverse_depth_lanes(h3)};
+}
+
+// The top of the suspension layer as LaneLayers keeps it.
+template <class V>
+[[gnu::always_inline]] inline V layer_top_lanes(V h3) {
+    return pick_lanes<V>(h3 > splat_lanes<V>(0.0), h3, splat_lanes<V>(-1.0));
+}
+
+// pressure_at_height, lane by lane, at a height z of 0 or more. Salt false:
+// at a height above the saltation layer of every lane (or where its depth
+// is NaN), whose pressure there is 0.
+template <class V, bool Salt>
+[[gnu::always_inline]] inline V pressure_at_height_lanes(const LaneCells<V>& c,
+                                                         const LaneLayers<V>& l, double z) {
+    const V zero = splat_lanes<V>(0.0), height = splat_lanes<V>(z);
+    const V salt = Salt ? pick_lanes<V>(height <= l.h2, l.p2, zero) : zero;
+    const V zeta = height * c.inverse_h3;
+    const V velocity = c.v0 + zeta * (c.v1 + zeta * c.v2);
+    const V density = c.d0 + zeta * (c.d1 + zeta * c.d2);
+    const V susp = pick_lanes<V>(height <= l.top3, density * velocity * velocity, zero);
+    return pick_lanes<V>(salt > susp, salt, susp);
 }
 
 }  // namespace torla

