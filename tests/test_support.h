@@ -24,6 +24,16 @@ namespace torla::test {
 
 namespace fs = std::filesystem;
 
+// EXPECT_CONTAINS(text, part): part is somewhere in text; the text is shown where it is not.
+inline testing::AssertionResult contains_format(const char* text_expr, const char* part_expr,
+                                                const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << text_expr << " lacks " << part_expr << " `" << part << "':\n"
+           << text;
+}
+#define EXPECT_CONTAINS(text, part) EXPECT_PRED_FORMAT2(::torla::test::contains_format, text, part)
+
 // A fresh directory under the system's temporary directory, removed again.
 class TempDir {
 public:

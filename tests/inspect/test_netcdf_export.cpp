@@ -102,7 +102,7 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
         ASSERT_EQ(nc_inq_varid(nc, a.var, &id), NC_NOERR) << a.var;
         EXPECT_EQ(text_attribute(nc, id, a.attribute), a.value) << a.var << " " << a.attribute;
     }
-    EXPECT_NE(text_attribute(nc, id, "crs_wkt").find("ID[\"EPSG\",32632]"), std::string::npos);
+    EXPECT_CONTAINS(text_attribute(nc, id, "crs_wkt"), "ID[\"EPSG\",32632]");
     double central = 0.0, scale = 0.0;
     nc_get_att_double(nc, id, "longitude_of_central_meridian", &central);
     nc_get_att_double(nc, id, "scale_factor_at_central_meridian", &scale);
