@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <netcdf.h>
 
 #include "input/input.h"
 #include "output/result_format.h"
@@ -78,6 +79,15 @@ inline std::vector<std::vector<std::string>> csv_text_rows(const std::string& te
 // The same of a CSV file.
 inline std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
     return csv_text_rows(read_text(path));
+}
+
+// A text attribute of a NetCDF variable, or "(none)".
+inline std::string nc_text(int nc, int var, const char* name) {
+    std::size_t len = 0;
+    if (nc_inq_attlen(nc, var, name, &len) != NC_NOERR) return "(none)";
+    std::string s(len, '\0');
+    nc_get_att_text(nc, var, name, s.data());
+    return s;
 }
 
 inline std::string bin_dir() { return TORLA_BIN_DIR; }
