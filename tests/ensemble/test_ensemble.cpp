@@ -573,7 +573,6 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
             ASSERT_EQ(test::run_torla(dir, read_text(f + "member.cmd"), out), 0) << out;
             EXPECT_EQ(read_text(dir.file("run.res")), read_text(f + "member.res")) << m.folder;
         }
-        // collect put the table on the map and into NetCDF.
         const auto t = csv_rows(dir.file("e/exceedance.csv"));
         ASSERT_EQ(t[0].size(), 5u + 3u + 12u + (local ? 5u : 0u));
         expect_map_and_netcdf(dir.file("e"), t);
