@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <netcdf.h>
 
 #include "input/input.h"
 #include "output/result_format.h"
@@ -23,6 +24,16 @@
 namespace torla::test {
 
 namespace fs = std::filesystem;
+
+// EXPECT_CONTAINS(text, part): part is somewhere in text; the text is shown where it is not.
+inline testing::AssertionResult contains_format(const char* text_expr, const char* part_expr,
+                                                const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << text_expr << " lacks " << part_expr << " `" << part << "':\n"
+           << text;
+}
+#define EXPECT_CONTAINS(text, part) EXPECT_PRED_FORMAT2(::torla::test::contains_format, text, part)
 
 // A fresh directory under the system's temporary directory, removed again.
 class TempDir {
@@ -68,6 +79,15 @@ inline std::vector<std::vector<std::string>> csv_text_rows(const std::string& te
 // The same of a CSV file.
 inline std::vector<std::vector<std::string>> csv_rows(const std::string& path) {
     return csv_text_rows(read_text(path));
+}
+
+// A text attribute of a NetCDF variable, or "(none)".
+inline std::string nc_text(int nc, int var, const char* name) {
+    std::size_t len = 0;
+    if (nc_inq_attlen(nc, var, name, &len) != NC_NOERR) return "(none)";
+    std::string s(len, '\0');
+    nc_get_att_text(nc, var, name, s.data());
+    return s;
 }
 
 inline std::string bin_dir() { return TORLA_BIN_DIR; }

@@ -2,13 +2,13 @@
 // written by hand into an ensemble folder.
 #pragma once
 
-#include <netcdf.h>
-
 #include "ensemble/ensemble.h"
 #include "inspect/result_bytes.h"
 #include "test_support.h"
 
 namespace torla::ensemble {
+
+using test::nc_text;
 
 // A short run on a plane: n points, 2 s, a dump every second.
 inline std::string small_command_file(
@@ -41,15 +41,6 @@ inline int run(const test::TempDir& dir, const std::string& args, std::string& o
 
 inline int ensemble(const test::TempDir& dir, const std::string& args, std::string& out) {
     return run(dir, "torla-ensemble " + args, out);
-}
-
-// A text attribute of a NetCDF variable, or "(none)".
-inline std::string nc_text(int nc, int var, const char* name) {
-    std::size_t len = 0;
-    if (nc_inq_attlen(nc, var, name, &len) != NC_NOERR) return "(none)";
-    std::string s(len, '\0');
-    nc_get_att_text(nc, var, name, s.data());
-    return s;
 }
 
 // A member written by hand into the ensemble folder out: a result of 4 cells on the map whose one

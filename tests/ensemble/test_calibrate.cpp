@@ -211,7 +211,7 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     std::string out;
     for (const auto& c : refused) {
         EXPECT_EQ(ensemble(dir, "calibrate " + c.args, out), c.status) << c.args << "\n" << out;
-        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+        EXPECT_CONTAINS(out, c.message) << c.args;
     }
     EXPECT_FALSE(fs::exists(dir.path() / "x" / "calibration.csv"));
     const std::string calibrate = "calibrate calib.toml --observed obs.toml -o c --jobs 2";
@@ -220,8 +220,7 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     ASSERT_EQ(rows.size(), 21u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"member", "Alpha", "h2[factor]", "misfit", "round",
                                                  "folder", "note"}));
-    EXPECT_NE(read_text(dir.file("c/rounds/round-01.toml")).find("q\\\"x\\\\y/base.cmd\""),
-              std::string::npos);
+    EXPECT_CONTAINS(read_text(dir.file("c/rounds/round-01.toml")), "q\\\"x\\\\y/base.cmd\"");
     const auto j = nlohmann::json::parse(read_text(dir.file("c/calibration.json")));
     const std::string best = "c/" + j["best"]["folder"].get<std::string>();
     auto misfit_of = [&](const std::string& result) {
@@ -233,7 +232,7 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     int checked = 0;
     for (std::size_t k = 1; k < rows.size(); k += 3) {
         if (rows[k][3].empty()) {
-            EXPECT_NE(rows[k][6].find("the run ended with status"), std::string::npos) << k;
+            EXPECT_CONTAINS(rows[k][6], "the run ended with status") << k;
         } else {
             const double m = std::stod(rows[k][3]);
             ++checked;

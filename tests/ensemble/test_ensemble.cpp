@@ -155,7 +155,7 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
     for (const auto& [text, message] : cases) {
         write_text(dir.file("e.toml"), text);
         const std::string err = read_ensemble_file(dir.file("e.toml"), s);
-        EXPECT_NE(err.find(message), std::string::npos) << text.substr(0, 80) << "\n gave: " << err;
+        EXPECT_CONTAINS(err, message) << text.substr(0, 80);
     }
 }
 
@@ -259,8 +259,8 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
         "0 0 0.7 0.9 110 0.75 5 30 8 5 3 2 1.2\r\n1 0 0.72 0.88 113 0 0 0 0 0 0 0 0\r\n"
         "| END OF FILE\r\n");
     s.vary = {g};  // without local keys the rows stay as they stand
-    EXPECT_NE(effective_command_file(b, s, v).find("\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n"),
-              std::string::npos);
+    EXPECT_CONTAINS(effective_command_file(b, s, v),
+                    "\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n");
     // (The keys go into the section torla reads, not a look-alike: test_command_writer.cpp.)
     // A base the reader refuses, named by the line (its other refusals are the reader's tests').
     EXPECT_EQ(parse_base(base.substr(0, base.find("| POWDER SNOW LOCAL")), b),
@@ -357,17 +357,16 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     // 11, 20 gives 5 + 0.15 * 4, 10, 11 + 0.85 * 9; h3 is the cell's 5 + c), then the probabilities
     // at heights.
     const std::string table = read_text(out + "/exceedance.csv");
-    EXPECT_NE(table.find("# members 16, used 4\n# left out: failed 4 7 8 9 10 11 12 13 14 15; "
-                         "unstable 5; not run 6\ncell,path_length[m],easting[m],northing[m],"
-                         "elevation[m],P(p3>1kPa),P(p3>3kPa),P(p2>10kPa),p3_p5[kPa],p3_p50[kPa],"
-                         "p3_p95[kPa],p2_p5[kPa],p2_p50[kPa],p2_p95[kPa],h3_p5[m],h3_p50[m],"
-                         "h3_p95[m],h2_p5[m],h2_p50[m],h2_p95[m],P(p@2m>1kPa),P(p@2m>3kPa),"
-                         "P(p@0.5m>2.5kPa)\n0,0,600000,200000,1000,0,0,0,0,0,0,0,0,0,5,5,5,1,1,1,"
-                         "0,0,0\n1,10,600001,199999,995,0.5,0,0.5,0.575,1.5,2.85,5.6,10,18.65,6,6,"
-                         "6,1,1,1,0.5,0,0.5\n2,20,600002,199998,990,0.5,0.25,0,0.0300000004,"
-                         "0.850000001,3.2,0,0,0,7,7,7,1,1,1,0,0,0\n"),
-              std::string::npos)
-        << table;
+    EXPECT_CONTAINS(table,
+                    "# members 16, used 4\n# left out: failed 4 7 8 9 10 11 12 13 14 15; "
+                    "unstable 5; not run 6\ncell,path_length[m],easting[m],northing[m],"
+                    "elevation[m],P(p3>1kPa),P(p3>3kPa),P(p2>10kPa),p3_p5[kPa],p3_p50[kPa],"
+                    "p3_p95[kPa],p2_p5[kPa],p2_p50[kPa],p2_p95[kPa],h3_p5[m],h3_p50[m],"
+                    "h3_p95[m],h2_p5[m],h2_p50[m],h2_p95[m],P(p@2m>1kPa),P(p@2m>3kPa),"
+                    "P(p@0.5m>2.5kPa)\n0,0,600000,200000,1000,0,0,0,0,0,0,0,0,0,5,5,5,1,1,1,"
+                    "0,0,0\n1,10,600001,199999,995,0.5,0,0.5,0.575,1.5,2.85,5.6,10,18.65,6,6,"
+                    "6,1,1,1,0.5,0,0.5\n2,20,600002,199998,990,0.5,0.25,0,0.0300000004,"
+                    "0.850000001,3.2,0,0,0,7,7,7,1,1,1,0,0,0\n");
     const auto json = nlohmann::json::parse(read_text(out + "/ensemble.json"));
     // Why members 4 and 7-15 were left out.
     const char* const why[] = {
@@ -384,7 +383,7 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     ASSERT_EQ(json["failed"].size(), std::size(why)) << json.dump();
     for (std::size_t k = 0; k < std::size(why); ++k) {
         EXPECT_EQ(json["failed"][k]["member"], k ? k + 6 : 4);
-        EXPECT_NE(json["failed"][k]["why"].get<std::string>().find(why[k]), std::string::npos) << k;
+        EXPECT_CONTAINS(json["failed"][k]["why"].get<std::string>(), why[k]) << k;
     }
     EXPECT_EQ(json["unstable"].dump() + json["not_run"].dump(), "[5][6]");
     // The NetCDF beside the table says which members it stands on.
@@ -403,7 +402,7 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
     for (const char* row :
          {",0.5,used,0,max_time,30,yes,20,0.5,,\n", ",0.9,failed,2,non_finite,,,,,,\n",
           ",0.95,unstable,5,small_step,,,,,92.5,3\n", ",0.99,missing,,,,,,,,\n"})
-        EXPECT_NE(members.find(row), std::string::npos) << row << "\n" << members;
+        EXPECT_CONTAINS(members, row) << row;
     EXPECT_TRUE(std::isnan(percentile({}, 50)));
     EXPECT_EQ(
         percentile({4.0}, 95) + percentile({1, 2, 3, 4, 5}, 0) + percentile({1, 2, 3, 4, 5}, 100),
@@ -455,7 +454,7 @@ TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
     for (const auto& [text, message] : cases) {
         write_text(dir.file("t.csv"), text);
         const std::string err = inspect::read_exceedance_table(dir.file("t.csv"), t);
-        EXPECT_NE(err.find(message), std::string::npos) << text << "\n gave: " << err;
+        EXPECT_CONTAINS(err, message) << text;
     }
 }
 
@@ -574,7 +573,6 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
             ASSERT_EQ(test::run_torla(dir, read_text(f + "member.cmd"), out), 0) << out;
             EXPECT_EQ(read_text(dir.file("run.res")), read_text(f + "member.res")) << m.folder;
         }
-        // collect put the table on the map and into NetCDF.
         const auto t = csv_rows(dir.file("e/exceedance.csv"));
         ASSERT_EQ(t[0].size(), 5u + 3u + 12u + (local ? 5u : 0u));
         expect_map_and_netcdf(dir.file("e"), t);
@@ -608,7 +606,7 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
                      "prob_p_at_2m_gt_0p02kpa");
         fs::remove(dir.file("e/" + plan.members[1].folder + "/member.res.heights"));
         EXPECT_EQ(ensemble(dir, "collect e", out), 4) << out;
-        EXPECT_NE(out.find("1 of 3 members failed and are left out"), std::string::npos) << out;
+        EXPECT_CONTAINS(out, "1 of 3 members failed and are left out");
         EXPECT_EQ(csv_rows(dir.file("e/exceedance.csv"))[0], t[0]);
     }
     // The shared grid's stand-in hands an input other than the prepared one to knotline.
@@ -668,7 +666,7 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
         write_text(dir.file("e/plan.txt"), bad);
         for (const std::string cmd : {"run-chunk e 0 2", "collect e", "status e"}) {
             EXPECT_EQ(ensemble(dir, cmd, out), 1) << cmd;
-            EXPECT_NE(out.find(refused), std::string::npos) << cmd << ": " << out;
+            EXPECT_CONTAINS(out, refused) << cmd;
         }
     }
 }
@@ -699,8 +697,7 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
     const auto kept = stamps;
     std::string out;
     EXPECT_EQ(run(dir, "torla-ensemble status e", out), 1);
-    EXPECT_NE(out.find("30 members: " + std::to_string(before) + " finished"), std::string::npos)
-        << out;
+    EXPECT_CONTAINS(out, "30 members: " + std::to_string(before) + " finished");
     ASSERT_EQ(run(dir, "torla-ensemble run s.toml -o e --jobs 2", out), 0) << out;
     EXPECT_EQ(finished(), 30);
     for (const auto& [folder, stamp] : kept)
@@ -794,7 +791,7 @@ TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
     for (const auto& c : cases) {
         std::string out;
         EXPECT_EQ(run(dir, c.args, out), c.status) << c.args << "\n" << out;
-        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+        EXPECT_CONTAINS(out, c.message) << c.args;
         EXPECT_TRUE(empty_folder(dir.path() / "tmp")) << c.args << ": scratch left behind";
     }
     close(held);

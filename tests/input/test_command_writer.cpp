@@ -51,10 +51,9 @@ TEST(CommandWriter, KeysEndTheSectionTorlaReadsAndColumnsScaleInEveryLocalRow) {
         out.substr(0, out.find("| COORDINATES")),
         crlf("| POWDER SNOW GLOBAL PARAMETERS\n| early\nTrack_Name Test track\nRun_Name Test run\n"
              "| POWDER SNOW GLOBAL PARAMETERS\nAlpha 0.5\nAlpha 0.7\nNumerics robust\n"));
-    EXPECT_NE(out.find(crlf("| POWDER SNOW LOCAL PARAMETERS\n0 0.0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n"
-                            "1 0.0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n| END OF FILE\n")),
-              std::string::npos)
-        << out;
+    EXPECT_CONTAINS(out,
+                    crlf("| POWDER SNOW LOCAL PARAMETERS\n0 0.0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n"
+                         "1 0.0 0.5 0.5 300 1 5 20 5 5 2 1 0.5\n| END OF FILE\n"));
     const CommandFile back = read_text(out);
     ASSERT_TRUE(back.ok()) << refusal_text(back);
     EXPECT_EQ(back.par.Alpha, 0.7);

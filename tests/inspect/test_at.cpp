@@ -130,12 +130,10 @@ TEST_F(At, PeaksOverHeightAreNeverBelowTheDumps) {
     EXPECT_GT(h.passes, h.dumps);
     const std::string record = test::read_text(kept_->file("run.res.json")),
                       off = test::read_text(plain_->file("run.res.json"));
-    EXPECT_NE(
-        record.find("\"height_peaks\": {\"file\": \"run.res.heights\", \"heights_m\": [0, "
+    EXPECT_CONTAINS(record,
+                    "\"height_peaks\": {\"file\": \"run.res.heights\", \"heights_m\": [0, "
                     "0.5, 1, 2, 4, 8, 30], \"passes\": " +
-                    std::to_string(h.passes) + ", \"dumps\": " + std::to_string(h.dumps) + "}"),
-        std::string::npos)
-        << record;
+                        std::to_string(h.passes) + ", \"dumps\": " + std::to_string(h.dumps) + "}");
     EXPECT_EQ(off.find("height_peaks"), std::string::npos);
     // The parameters' digest: the keys at their defaults leave it as it was.
     test::TempDir explicit_off;
@@ -187,20 +185,18 @@ TEST_F(At, PeaksOverHeightAreNeverBelowTheDumps) {
 TEST_F(At, TextCsvAndTheSummaryOfHeights) {
     std::string out;
     ASSERT_EQ(inspect(*kept_, "at --s 50 --csv", out), 0);
-    EXPECT_NE(out.find("# peak_source: passes\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\ntime[s],p_0m[kPa],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa],p_8m[kPa],p_"
-                       "30m[kPa]\n0,"),
-              std::string::npos)
-        << out;
+    EXPECT_CONTAINS(out, "# peak_source: passes\n");
+    EXPECT_CONTAINS(out,
+                    "\ntime[s],p_0m[kPa],p_0.5m[kPa],p_1m[kPa],p_2m[kPa],p_4m[kPa],p_8m[kPa],p_"
+                    "30m[kPa]\n0,");
     const std::string csv_text = out;
     ASSERT_EQ(inspect(*kept_, "at --s 50 -o at.txt", out), 0);
     // The text: columns of ten, every dump a row of them after its time.
     const std::string text = test::read_text(kept_->file("at.txt"));
-    EXPECT_NE(text.find("(peaks over every pass of the run)"), std::string::npos);
-    EXPECT_NE(text.find("\n  height [m]           0       0.5         1         2         4        "
-                        " 8        30\n"),
-              std::string::npos)
-        << text;
+    EXPECT_CONTAINS(text, "(peaks over every pass of the run)");
+    EXPECT_CONTAINS(text,
+                    "\n  height [m]           0       0.5         1         2         4        "
+                    " 8        30\n");
     const std::size_t rows = text.find("at each height\n") + 15;
     ASSERT_NE(rows, std::string::npos + 15);
     EXPECT_EQ(text.substr(rows, 13), "          0  ") << text;
@@ -237,7 +233,7 @@ TEST_F(At, TextCsvAndTheSummaryOfHeights) {
         EXPECT_NEAR(m["time_s"].get<double>(), h.time_at(cell, k), 1e-6);
     }
     ASSERT_EQ(inspect(*kept_, "summary", out), 0);
-    EXPECT_NE(out.find("\nPressure at 0.5 m:  "), std::string::npos) << out;
+    EXPECT_CONTAINS(out, "\nPressure at 0.5 m:  ");
     ASSERT_EQ(inspect(*plain_, "summary --json", out), 0);
     EXPECT_EQ(out.find("max_pressure_over_height"), std::string::npos);
 }
@@ -305,7 +301,7 @@ TEST_F(At, Refusals) {
     for (const auto& c : cases) {
         std::string out;
         EXPECT_EQ(inspect(*kept_, "at " + c.args, out), c.status) << c.args;
-        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+        EXPECT_CONTAINS(out, c.message) << c.args;
     }
     // A damaged peaks file is named, not passed over.
     test::TempDir bad;
@@ -313,7 +309,7 @@ TEST_F(At, Refusals) {
     test::write_text(bad.file("run.res.heights"), "TORLAHGT");
     std::string out;
     EXPECT_EQ(inspect(bad, "at --s 1", out), 1);
-    EXPECT_NE(out.find("run.res.heights: at byte 8: version"), std::string::npos) << out;
+    EXPECT_CONTAINS(out, "run.res.heights: at byte 8: version");
 }
 
 // score takes a pressure at a height as `at' gives it: over every pass where
@@ -359,11 +355,10 @@ TEST_F(At, RunoutSplitsWhereTheReleaseEndsInTheFirstDump) {
     ASSERT_EQ(inspect(*kept_, "runout --json", out), 0) << out;
     EXPECT_EQ(nlohmann::json::parse(out)["alpha_beta"]["split_s_horizontal_m"].get<double>(), s);
     ASSERT_EQ(inspect(*kept_, "runout", out), 0) << out;
-    EXPECT_NE(out.find(support::fmt(
-                  "split point %.1f m horizontal, from the lower end of the release (cell %d)\n", s,
-                  end)),
-              std::string::npos)
-        << out;
+    EXPECT_CONTAINS(
+        out,
+        support::fmt("split point %.1f m horizontal, from the lower end of the release (cell %d)\n",
+                     s, end));
 }
 
 }  // namespace

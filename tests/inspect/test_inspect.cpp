@@ -128,8 +128,7 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
         SCOPED_TRACE(run.args);
         std::string out;
         EXPECT_EQ(test::run_in(dir_.path(), inspect + run.args, out), run.status);
-        for (const std::string& said : run.said)
-            EXPECT_NE(out.find(said), std::string::npos) << out;
+        for (const std::string& said : run.said) EXPECT_CONTAINS(out, said);
     }
     // The JSON for scripts, read back.
     const struct {

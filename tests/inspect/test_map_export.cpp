@@ -222,11 +222,8 @@ TEST_F(MapExport, GeoPackageInTheRunsCrsAndGeoJsonInWgs84) {
         fs::copy_file(file("valley") + ext, file("copy") + ext,
                       fs::copy_options::overwrite_existing);
     ASSERT_EQ(inspect("copy.res map -o valley.geojson", out), 0) << out;
-    EXPECT_NE(
-        out.find(
-            "note: no run record copy.res.json: arrival times, scheme and stop reason left out"),
-        std::string::npos)
-        << out;
+    EXPECT_CONTAINS(
+        out, "note: no run record copy.res.json: arrival times, scheme and stop reason left out");
     EXPECT_EQ(open_vector(file("valley-path.geojson"))->GetLayer(0)->GetFeatureCount(), 1);
     Dataset geo = open_vector(file("valley.geojson"));
     ASSERT_TRUE(geo);
@@ -286,8 +283,7 @@ TEST(MapExportAlphaBeta, RunoutsOnTheMapAndInTheSummary) {
                                 : support::fmt("  %12.1f", s.get<double>());
             if (!s.is_null()) expected.push_back(s.get<double>());
         }
-        EXPECT_NE(summary_text.find(want + "\n"), std::string::npos) << want << "\n"
-                                                                     << summary_text;
+        EXPECT_CONTAINS(summary_text, want + "\n") << want;
         ++rows;
     }
     EXPECT_EQ(rows, 3);
@@ -382,7 +378,7 @@ TEST_F(MapExport, Refusals) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(inspect(c.args, out), c.status) << c.args << "\n" << out;
-        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << "\n" << out;
+        EXPECT_CONTAINS(out, c.message) << c.args;
         EXPECT_FALSE(std::filesystem::exists(file("m.gpkg"))) << c.args;
     }
     EXPECT_EQ(read_text(file("stray-path.geojson")), "mine");

@@ -17,14 +17,6 @@ namespace {
 
 using NetcdfExport = TerrainRun;
 
-std::string text_attribute(int nc, int var, const char* name) {
-    std::size_t len = 0;
-    if (nc_inq_attlen(nc, var, name, &len) != NC_NOERR) return "(none)";
-    std::string s(len, '\0');
-    nc_get_att_text(nc, var, name, s.data());
-    return s;
-}
-
 std::vector<float> floats(int nc, const std::string& name, std::size_t count) {
     int id = -1;
     EXPECT_EQ(nc_inq_varid(nc, name.c_str(), &id), NC_NOERR) << name;
@@ -84,7 +76,7 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
         }
         int id = -1;
         nc_inq_varid(nc, (name + "_max").c_str(), &id);
-        EXPECT_EQ(text_attribute(nc, id, "cell_methods"), "time: maximum");
+        EXPECT_EQ(nc_text(nc, id, "cell_methods"), "time: maximum");
     }
     const struct {
         const char *var, *attribute, *value;
@@ -100,9 +92,9 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     int id = -1;
     for (const auto& a : attributes) {
         ASSERT_EQ(nc_inq_varid(nc, a.var, &id), NC_NOERR) << a.var;
-        EXPECT_EQ(text_attribute(nc, id, a.attribute), a.value) << a.var << " " << a.attribute;
+        EXPECT_EQ(nc_text(nc, id, a.attribute), a.value) << a.var << " " << a.attribute;
     }
-    EXPECT_NE(text_attribute(nc, id, "crs_wkt").find("ID[\"EPSG\",32632]"), std::string::npos);
+    EXPECT_CONTAINS(nc_text(nc, id, "crs_wkt"), "ID[\"EPSG\",32632]");
     double central = 0.0, scale = 0.0;
     nc_get_att_double(nc, id, "longitude_of_central_meridian", &central);
     nc_get_att_double(nc, id, "scale_factor_at_central_meridian", &scale);
@@ -131,7 +123,7 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
         {"program_version", kVersion},
     };
     for (const auto& [name, value] : globals)
-        EXPECT_EQ(text_attribute(nc, NC_GLOBAL, name), value) << name;
+        EXPECT_EQ(nc_text(nc, NC_GLOBAL, name), value) << name;
     std::vector<double> arrival(n);
     nc_inq_varid(nc, "arrival_time", &id);
     ASSERT_EQ(nc_get_var_double(nc, id, arrival.data()), NC_NOERR);

@@ -158,7 +158,7 @@ TEST(ObservationFile, EveryRefusalIsListedAndOnlyRegularSmallFilesAreRead) {
                                         {dir.file("big.toml"), ":0: larger than 1048576 bytes"}}) {
         const auto r = inspect::read_observations(path, o);
         ASSERT_EQ(r.size(), 1u) << path;
-        EXPECT_NE(r[0].find(path + message), std::string::npos) << r[0];
+        EXPECT_CONTAINS(r[0], path + message);
     }
 }
 
@@ -456,10 +456,8 @@ TEST(Score, TheRunoutLineGivesItsAnglesToFiveDigits) {
         s.items = {item};
         std::ostringstream o;
         inspect::write_score_text(o, Observations{}, s);
-        EXPECT_NE(o.str().find(std::string("Run-out:      difference 20.25 m; ") + c.line),
-                  std::string::npos)
-            << o.str();
-        EXPECT_NE(o.str().find("      16.4     1.235  m\n"), std::string::npos)  // z to 4 digits
+        EXPECT_CONTAINS(o.str(), std::string("Run-out:      difference 20.25 m; ") + c.line);
+        EXPECT_CONTAINS(o.str(), "      16.4     1.235  m\n")  // z to 4 digits
             << o.str();
     }
 }
@@ -515,7 +513,7 @@ TEST(Score, PositionsTheRunCannotPlaceAreRefused) {
     ResultBytes b = hand_laid();
     for (int i = 0; i < b.n; ++i) b.geometry[6 * i + 1] = b.geometry[6 * i + 5] = 0.0f;
     const Scored s = score_of(b, cases[0].first, dir);
-    EXPECT_NE(s.err.find("carry no map coordinates"), std::string::npos) << s.err;
+    EXPECT_CONTAINS(s.err, "carry no map coordinates");
 }
 
 TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
@@ -549,7 +547,7 @@ TEST(Score, TheProgramWritesTheScoresAndRefusesBadFiles) {
     for (const Case& c : cases) {
         std::string out;
         EXPECT_EQ(run_in(dir.path(), inspect + c.args, out), c.status) << c.args << "\n" << out;
-        EXPECT_NE(out.find(c.output), std::string::npos) << c.args << "\n" << out;
+        EXPECT_CONTAINS(out, c.output) << c.args;
         if (c.args == "good.toml --json") json = out;
     }
     const auto j = nlohmann::json::parse(json);

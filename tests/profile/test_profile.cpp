@@ -108,7 +108,7 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
         EXPECT_EQ(cmd.substr(cmd.size() - 14), "| END OF FILE\n");
         EXPECT_EQ(std::filesystem::status(dir.file("made.cmd")).permissions(),
                   std::filesystem::perms(0640));
-        for (const auto& text : present) EXPECT_NE(cmd.find(text), npos) << text;
+        for (const auto& text : present) EXPECT_CONTAINS(cmd, text) << text;
         // Comments, lines torla reads whole, none broken or driving a terminal.
         std::istringstream lines(cmd);
         int elem_size_lines = 0;
@@ -164,10 +164,9 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
     std::size_t at = 0;
     auto drop = [&first](std::size_t i) { return first[i][2] - first[i + 1][2]; };
     for (std::size_t i = 1; i + 1 < first.size(); ++i) at = drop(i) > drop(at) ? i : at;
-    EXPECT_NE(
-        first_cmd.find(profile::fmt("#   steepest slope %.1f degrees between %zu and %zu m;",
-                                    std::atan(drop(at) / 10) * 180 / M_PI, at * 10, at * 10 + 10)),
-        npos);
+    EXPECT_CONTAINS(first_cmd,
+                    profile::fmt("#   steepest slope %.1f degrees between %zu and %zu m;",
+                                 std::atan(drop(at) / 10) * 180 / M_PI, at * 10, at * 10 + 10));
 }
 
 // The moving average on profiles whose answer is known, and its largest change.

@@ -140,7 +140,7 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         std::string args = (c.args[0] == '-' ? "dem.tif path.geojson " : "") + c.args;
         if (args.find(" -o ") == std::string::npos) args += " -o made.cmd";
         EXPECT_EQ(test::run_in(dir.path(), path + args, out), c.status) << out;
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_CONTAINS(out, c.message);
         EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
         for (int k = 0; k < 4; ++k)
             EXPECT_EQ(test::read_text(dir.file(inputs[k])), before[k]) << inputs[k];
@@ -183,7 +183,7 @@ TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     std::string out;
     const std::string run = test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd";
     EXPECT_EQ(test::run_in(dir.path(), "sh -c \"trap '' XFSZ; ulimit -f 1; " + run + "\"", out), 1);
-    EXPECT_NE(out.find("cannot write made.cmd: write: File too large"), std::string::npos) << out;
+    EXPECT_CONTAINS(out, "cannot write made.cmd: write: File too large");
     EXPECT_EQ(test::read_text(dir.file("made.cmd")), "old\n");
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos);

@@ -24,18 +24,15 @@ TEST(EndToEnd, FullDiskIsFoundAtTheWriteThatFails) {
     EXPECT_EQ(test::run_torla(dir, test::release_track(8, "Max_Time 1\n", 2, 4), out,
                               test::bin_dir() + "/", "trap '' XFSZ; ulimit -f 2; "),
               1);
-    EXPECT_NE(out.find("   main:  FATAL ERROR:  Could not write to log file `run.plg' (File too "
-                       "large). STOP!"),
-              std::string::npos)
-        << out;
+    EXPECT_CONTAINS(out,
+                    "   main:  FATAL ERROR:  Could not write to log file `run.plg' (File too "
+                    "large). STOP!");
     // A result file that cannot be created.
     test::write_text(dir.file("run.info"), "run.cmd\nnowhere/run.res\n" + test::bin_dir() + "/\n");
     EXPECT_EQ(test::run_in(dir.path(), test::bin_dir() + "/torla run.info", out), 1);
-    EXPECT_NE(
-        out.find("   open_log:  FATAL ERROR:  Could not create log file `nowhere/run.plg' (No "
-                 "such file or directory). STOP!"),
-        std::string::npos)
-        << out;
+    EXPECT_CONTAINS(out,
+                    "   open_log:  FATAL ERROR:  Could not create log file `nowhere/run.plg' (No "
+                    "such file or directory). STOP!");
 }
 
 TEST(EndToEnd, RunsStartedTogetherInOneDirectoryGetTheirOwnGrids) {

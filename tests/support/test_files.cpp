@@ -124,8 +124,7 @@ TEST(SupportFiles, AnOutputFileAppearsOnlyWhenCommitted) {
     EXPECT_EQ(out.commit(), "");
     EXPECT_EQ(torla::test::read_text(final_path), "whole");
     torla::support::OutputFile never_written(dir.file("other.nc"));
-    EXPECT_NE(never_written.commit().find("cannot write " + dir.file("other.nc")),
-              std::string::npos);
+    EXPECT_CONTAINS(never_written.commit(), "cannot write " + dir.file("other.nc"));
 }
 
 }  // namespace

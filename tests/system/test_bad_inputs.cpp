@@ -85,8 +85,7 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
         test::TempDir dir;
         std::string out;
         EXPECT_EQ(run_case(c, dir, out), c.status) << out;
-        for (const auto& text : c.texts)
-            EXPECT_NE(out.find(text), std::string::npos) << "missing: " << text << "\n" << out;
+        for (const auto& text : c.texts) EXPECT_CONTAINS(out, text) << "missing: " << text;
         EXPECT_EQ(out.find("runtime error"), std::string::npos) << out;
         EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << out;
 
@@ -118,7 +117,7 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
             EXPECT_FALSE(fs::exists(dir.file("run.res.part")));
             if (fs::exists(dir.file("run.plg.failed"))) {
                 const std::string record = test::read_text(dir.file("run.res.failed.json"));
-                EXPECT_NE(record.find("\"message\": \"   "), std::string::npos) << record;
+                EXPECT_CONTAINS(record, "\"message\": \"   ");
             }
             if (c.status == kStatusCommandFile) {
                 EXPECT_FALSE(fs::exists(dir.file(kGridFile)));

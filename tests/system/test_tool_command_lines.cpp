@@ -36,7 +36,7 @@ TEST(ToolCommandLines, HelpListsEverySubCommand) {
         EXPECT_EQ(test::run_in(dir.path(), "{ " + command + " 2>/dev/null; }", out), 0) << args;
         EXPECT_EQ(test::run_in(dir.path(), "{ " + command + " >/dev/null; }", err), 0) << args;
         for (const std::string& piece : pieces) {
-            EXPECT_NE(out.find(piece), std::string::npos) << args << ": " << piece << "\n" << out;
+            EXPECT_CONTAINS(out, piece) << args << ": " << piece;
             EXPECT_EQ(err.find(piece), std::string::npos) << args << ": " << piece;
         }
     }
