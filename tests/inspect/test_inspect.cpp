@@ -110,7 +110,6 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
           "Front:        10.0 m at t = 0.000 s, 50.0 m at t = 7.000 s; at the end of the track "
           "from t = 6.000 s\n"}},
         {"run.res summary --threshold 0.04", 0, {"Run-out:      50.0 m (cell 5)\n"}},
-        {"run.res csv -o dumps.csv", 0, {}},
         {"run.res csv --peaks", 0, {"p3_h3[m]"}},
         {"killed.res summary",
          0,
@@ -149,9 +148,6 @@ TEST_F(InspectSummary, ProgramSubCommandsAndTheirStatuses) {
             << run.options << "\n"
             << out;
     }
-    std::ostringstream expected;
-    inspect::write_dumps_csv(expected, r_);
-    EXPECT_EQ(test::read_text(dir_.file("dumps.csv")), expected.str());
 }
 
 }  // namespace

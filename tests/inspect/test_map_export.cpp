@@ -1,5 +1,4 @@
-// torla-inspect map: the valley run as GeoPackage and GeoJSON read back
-// with OGR; the zone classes; the refusals.
+// torla-inspect map: GeoPackage and GeoJSON read back with OGR; zones; refusals.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
