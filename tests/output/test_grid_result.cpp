@@ -1,6 +1,4 @@
-// From the grid file to the result file: the initial state the grid reader
-// makes, the records, the peak table and the reports written while a run
-// goes on. (Grids the reader refuses are cases of the bad-input corpus.)
+// The grid reader's state and the peak table (refused grids: the bad-input corpus).
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"
@@ -52,8 +50,7 @@ protected:
     ModelState s_;
 };
 
-// The state and header the grid gives are checked by the golden and
-// regression runs; here what those runs do not show.
+// (The state and header themselves: the golden and regression runs.)
 TEST_F(GridAndResult, SmallestCellLengthAndTheDissipationFloor) {
     FloatRows rows = straight(7, 8.0f);
     rows[0][3] = 1.0f;  // cell 0 does not count for the smallest cell
@@ -89,9 +86,7 @@ TEST_F(GridAndResult, PeakTableBeyondTheFloatRangeIsFound) {
               std::make_tuple(7, 2, -INFINITY));
 }
 
-// A peak entry holds the largest value as a float, with the depths of the
-// moment it was set; only a strictly larger value, compared before it is
-// rounded, refreshes the entry. Cells outside the window are left alone.
+// Only a strictly larger value, compared before rounding, refreshes a peak and its depths.
 TEST(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
     ModelState s;
     test::init_flow_state(s, 4);
