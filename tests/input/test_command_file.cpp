@@ -1,6 +1,4 @@
-// The command-file reader: names, both global sections, the two tables and
-// the generator input it writes; parameter lines one by one. (Command files
-// the reader refuses are cases of the bad-input corpus.)
+// The command-file reader and parameter lines (refused files: the bad-input corpus).
 #include <gtest/gtest.h>
 
 #include "input/command_file.h"
@@ -14,10 +12,8 @@ namespace {
 
 std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
-// Runs read_command_file on the given text inside a temporary directory;
-// returns what it printed, s takes the state. The reader alone on the same
-// bytes prints and writes nothing, yet keeps that text, the names and the
-// generator input; parsed (if given) takes what it read.
+// read_command_file on the text in a temporary directory: what it printed; parse_command_file
+// alone prints and writes nothing, yet keeps that text, the names and the generator input.
 std::string read(const std::string& text, ModelState& s, GeneratorInput& in,
                  CommandFile* parsed = nullptr) {
     test::TempDir dir;

@@ -1,6 +1,4 @@
-// The grid generator: geometry of the rounded and resampled track, the grid
-// columns. (Bad generator inputs are cases of
-// the bad-input corpus.)
+// The grid generator's track geometry and grid columns (bad inputs: the bad-input corpus).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -74,9 +72,7 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
         } else {
             EXPECT_NEAR(corner.deviation, c.max_dev, 1e-9);
         }
-        // The middle of the arc is the deviation away from the corner; every
-        // point of the arc is the radius away from its centre, and the start
-        // lies at angle alpha0 as seen from it.
+        // The arc's middle the deviation from the corner, its points the radius from its centre.
         double mx, my;
         t.point_at(t.stations[1], mx, my);
         EXPECT_NEAR(std::hypot(mx - c.pts[1].x, my - c.pts[1].y), corner.deviation, 1e-6);
@@ -116,9 +112,8 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
     }
 }
 
-// Tracks cut into cells: as many as their length needs at the element
-// size, none longer, all of one length (up to the sag of a chord on an arc,
-// radii above 60 m here), running forward from the first input point to the last.
+// As many cells as the length needs, none longer, all of one length (up to the sag of a
+// chord on an arc), from the first input point to the last.
 TEST(KnotlineGeometry, EqualCellsNoneLongerThanElemSizeFromEndToEnd) {
     std::vector<Xy> wavy;
     for (int i = 0; i < 25; ++i)
