@@ -14,8 +14,7 @@ TEST(FormFactors, ExactAndTrapezoidalIntegrals) {
     EXPECT_DOUBLE_EQ(profile_integral(Quadratic{2, -1, 3}, one, one, one), 2 - 0.5 + 1);
     // Trapezoidal rule of z^2 over 1000 intervals: 1/3 + h^2/6.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, z2, one), 1.0 / 3 + 1e-6 / 6, 1e-14);
-    // Every factor of the numerator counts: (1 + z)^4 (1 + z), its rule's error h^2 / 12 (5 * 16 -
-    // 5).
+    // (1 + z)^4 (1 + z): every factor counts; the rule's error h^2 / 12 (5 * 16 - 5).
     EXPECT_NEAR(profile_ratio_integral(lin, lin, lin, lin, lin, one), 63.0 / 6 + 75e-6 / 12, 1e-12);
     // A vanishing or negative denominator is replaced by 0.01 at every node.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, one, Quadratic{-1, 0, 0}), 100.0, 1e-10);
@@ -253,8 +252,7 @@ TEST_F(Window, ScansBetweenCell4AndCellNMinus3AndInvertsWithoutFlow) {
     SetUp();
     EXPECT_EQ(from(40, 50), std::make_pair(96, 54));  // no cells for a while
     EXPECT_EQ(from(96, 54), std::make_pair(96, 58));
-    // The end bound rises by 4 per search until the backward scan starts
-    // beyond the start bound, then settles.
+    // The end bound rises by 4 per search, then settles.
     for (int k = 0; k < 20; ++k) from(s.window.first_active, s.window.last_active);
     EXPECT_EQ(std::make_pair(s.window.first_active, s.window.last_active), std::make_pair(96, 99));
     s.par.Min_Salt_Mass_Flux = s.par.Min_Salt_Mom_Flux = 0;  // every cell carries flow

@@ -74,8 +74,7 @@ TEST_F(Versions, EveryCellAsTheOneCellFormulas) {
                         << "window end " << last << " cell " << i << " component " << j;
                 }
             }
-            // The general update of every component that takes it (not the diverging
-            // form, not the saltation depth); small negative masses are set to 0.
+            // The general update (not the diverging form); small negative masses set to 0.
             const double step = 0.07;
             test::stdout_of([&] { advance_interior(s, step); });
             for (int i = 2; i < last - 1; ++i) {

@@ -35,9 +35,7 @@ TEST(RobustFaceFlux, HllTakesTheUpwindFluxOrTheMeanStateBetweenTheWavesAndKeepsD
         EXPECT_DOUBLE_EQ(hll_flux(w, 5.0, 5.0, 2.0, 2.0), 5.0)
             << c.what << ": equal states keep their flux";
     }
-    // For a depth h moving at u, with speeds that bracket both cells' u, the
-    // face flux never falls as the left depth grows and never rises as the
-    // right depth grows: no face can make a depth negative.
+    // Monotone in the depths on either side: no face can make a depth negative.
     const double velocities[][2] = {{3.0, 5.0}, {-2.0, 4.0}, {-6.0, -1.0}, {0.0, 0.0}, {8.0, -8.0}};
     for (const auto& v : velocities) {
         const HllWeights w = hll_weights(std::min(v[0], v[1]) - 2.0, std::max(v[0], v[1]) + 2.0);

@@ -85,8 +85,7 @@ TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
 TEST(CommandFile, CrlfCommentsQuotedRowsAndALateCommonSectionReadLikeThePlainFile) {
     const std::string plain = test::command_file(6, "Alpha 0.5\n", test::kReleasePoint);
     std::string text = plain;
-    // Quote a coordinate row, add a comment row, a common section after the
-    // powder section (never read), and switch to CRLF line ends.
+    // A quoted row, a comment row, a common section after the powder one (never read), CRLF.
     text.replace(text.find("2 20 990 0 0\n"), 13, "\"2 20 990 0 0\"  \n# a comment row\n");
     text.replace(text.find("| COORDINATES"), 0, "| COMMON GLOBAL PARAMETERS\nAlpha 0.9\n");
     std::string crlf;
@@ -211,8 +210,7 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
 }
 
 TEST(CommandFileReader, TextWithANulIsPrintedAsPrintfPrintsIt) {
-    // torla printed these with %s, which ends at a NUL: what follows it on
-    // the line is not printed, the rest of the message is.
+    // torla printed these with %s, which ends at a NUL.
     using namespace std::string_literals;
     const std::string text = edited("Track_Name Test track\n", "Track_Name A\0B\n"s,
                                     "Gra\0vity 3\nGrid_Method ab\0cd\n"s);

@@ -155,8 +155,7 @@ TEST_F(At, PeaksOverHeightAreNeverBelowTheDumps) {
                 if (at_dump > best) best = at_dump, best_time = r.dump_time(d);
             }
             EXPECT_GE(h.peak_at(i, k), best) << "cell " << i << ", height " << h.heights[k];
-            // A peak a dump set (its 32-bit values a little above the pass's)
-            // has that dump's time.
+            // A peak a dump set has that dump's time.
             if (best > 0.0 && h.peak_at(i, k) == best) {
                 EXPECT_EQ(h.time_at(i, k), best_time)
                     << "cell " << i << ", height " << h.heights[k];

@@ -261,8 +261,7 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
                       "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
               "[2.25, 2, []]")
         << json.str();
-    // A largest value in the first cell is found like any other, so is a
-    // pressure over height's, and a height no flow reached is said.
+    // Largest values in the first cell; a height no flow reached.
     f.peak(kRowSuspPressure, 0) = 9.5f;
     f.save(dir.file("run.res"));
     ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");

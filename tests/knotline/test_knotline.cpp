@@ -95,8 +95,7 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
         for (int k = 0; k < g.rows; ++k) {
             EXPECT_LE(distance_to_polyline(c.pts, g[k][0], g[k][1]), corner.deviation + 1e-3) << k;
             if (k > 0) max_turn = std::max(max_turn, std::fabs(double(g[k][4]) - g[k - 1][4]));
-            // Within the arc and along the lines, the chord between the two
-            // neighbours of a grid point is parallel to the track at the point.
+            // The chord between a point's neighbours is parallel to the track there.
             if (k == 0 || k + 1 == g.rows || g[k - 1][5] != g[k][5] || g[k + 1][5] != g[k][5])
                 continue;
             const double dx = double(g[k + 1][0]) - g[k - 1][0],
@@ -105,8 +104,7 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
             ++chords;
         }
         EXPECT_GT(chords, g.rows / 2);
-        // No kink: between neighbours the direction turns no more than along
-        // an arc of the corner's radius.
+        // No kink: turns between neighbours no sharper than the corner's arc.
         EXPECT_LE(max_turn, 0.25 / corner.radius + 1e-5);
         EXPECT_GT(max_turn, 0.0);
     }
@@ -193,8 +191,7 @@ TEST(KnotlineGeometry, SlopeAndCurvatureFollowTheProfile) {
 }
 
 TEST(KnotlineColumns, CarriedPlacesInterpolateLinearlyAlongTheTrack) {
-    // Straight track of two equal segments cut into 20 cells: grid point 10
-    // is input point 1. Every place gets its own values per point.
+    // Two equal segments cut into 20 cells: grid point 10 is input point 1.
     auto value = [](int i, int q) { return static_cast<float>(q * 10 + (i == 1 ? 7 * q : 0) - i); };
     const FloatRows g = grid_of(input_of({{0, 100}, {100, 50}, {200, 0}}, 11.2f, 2.0f, value));
     ASSERT_EQ(g.rows, 21);

@@ -21,8 +21,7 @@ protected:
         if (s_.files.log) std::fclose(s_.files.log);
         test::fs::current_path(old_);
     }
-    // Writes a grid of the given rows (and a trailing byte) and reads it as
-    // the driver does; returns what was printed.
+    // Writes the grid (and a trailing byte), reads it as the driver does; what was printed.
     std::string read_grid(const FloatRows& rows, bool trailing = false) {
         EXPECT_EQ(write_grid_file(kGridFile, rows), "");
         if (trailing) std::ofstream(kGridFile, std::ios::app) << 'x';

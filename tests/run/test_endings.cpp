@@ -250,8 +250,7 @@ TEST_F(Endings, AFailedRerunLeavesTheEarlierRunsFilesAsTheyWere) {
         EXPECT_TRUE(test::fs::exists(dir_.file("run.plg.failed")) &&
                     !test::fs::exists(dir_.file("run.res.part")));
     }
-    // Killed outright in its time loop: the earlier files stand, the run's
-    // own so far are the .part files, which read back as unfinished.
+    // Killed in its time loop: the earlier files stand, its own .part reads as unfinished.
     test::write_text(dir_.file("run.cmd"), track(20, "Max_Time 1e9\nDump_Interval 1e6\n", 9, 8));
     EXPECT_EQ(test::run_in(dir_.path(),
                            "timeout -s KILL 0.5 " + test::bin_dir() + "/torla run.info", out_),
@@ -260,11 +259,8 @@ TEST_F(Endings, AFailedRerunLeavesTheEarlierRunsFilesAsTheyWere) {
     ResultData part;
     ASSERT_EQ(read_result_file(dir_.file("run.res.part"), part), "");
     EXPECT_TRUE(part.count_unpatched);
-    // The next run that has its files takes the names. A run killed while
-    // it starts its generator leaves the lock with the generator's process
-    // until that has started its program (the lock is closed on exec): on
-    // a loaded machine for a moment, so the next run waits for it as a
-    // user would.
+    // The next run takes the names; a run killed while starting its generator leaves the lock
+    // with the generator until its exec, so wait for it as a user would.
     const int lock = ::open(dir_.file("run.res.lock").c_str(), O_RDWR | O_CLOEXEC);
     for (int k = 0; lock >= 0 && k < 200 && ::flock(lock, LOCK_EX | LOCK_NB) != 0; ++k)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -291,8 +287,7 @@ TEST_F(Endings, ASecondRunOnTheSameResultRefusesAtOnce) {
 TEST_F(Endings, AnInterruptedRunStopsItsGeneratorAndLeavesAnUnfinishedResult) {
     test::write_text(dir_.file("slow-knotline"), "#!/bin/sh\nsleep 1\ntouch late\n");
     chmod(dir_.file("slow-knotline").c_str(), 0755);
-    // The signals go to this test's run alone: its information file has a
-    // name of its own (the folder's), and pkill matches it.
+    // An information file named after the folder, so pkill signals this run alone.
     const std::string info = dir_.path().filename().string() + ".info";
     // The exit status of a run sent the signal after the delay.
     const auto interrupted = [&](const std::string& cmd, const std::string& prefix, int ms,
