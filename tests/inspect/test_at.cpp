@@ -81,7 +81,6 @@ TEST_F(At, CellByDistanceOrPointAndItsPeaks) {
                                r.dump_value(d, 8, cell)};
             const double dumped = j["dumps"][d]["p_kPa"][k];
             EXPECT_EQ(dumped, pressure_at_height(p, l, h.heights[k]));
-            EXPECT_LE(dumped, j["peak_kPa"][k].get<double>());
             largest = std::max(largest, dumped);
         }
     }
