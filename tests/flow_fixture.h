@@ -1,6 +1,4 @@
-// A small model state for tests of the flow model, made by the start-up
-// functions of the driver: default parameters with their derived values, a
-// flat track of 10 m cells under a 150 kg/m^3 cover density and no flow.
+// The driver's start-up state: default parameters, flat 10 m cells, 150 kg/m^3 cover, no flow.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -46,9 +44,7 @@ std::string stdout_of(F&& f) {
 // The same number bit for bit.
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Runs f(wide) once per available version of the flow loops (baseline, then
-// AVX2 where the machine has it); f runs its states' passes with
-// use_wide_lanes(s.window, wide).
+// Runs f(wide) for the baseline and, where the machine has it, the AVX2 flow loops.
 class LaneVersions : public testing::Test {
 protected:
     template <class F>
@@ -107,10 +103,8 @@ inline void scramble(ModelState& s, int n, unsigned seed, bool lift_off = true) 
     }
 }
 
-// A 30-degree incline of n 10 m cells turning into a 25-degree
-// counter-slope at cell 40, under a 0.5 m cover, with saltating and
-// suspended snow released over cells 5 ... 15 at 5 m/s; prepared as the
-// driver's start-up leaves it. Dumps go to the result file given.
+// A 30-degree incline of 10 m cells, a 25-degree counter-slope from cell 40, 0.5 m cover, a
+// release over cells 5 ... 15 at 5 m/s, as the driver's start-up leaves it.
 inline void release_on_incline(ModelState& s, int n, const std::string& result_file) {
     init_flow_state(s, n);
     const RunParameters& p = s.par;
@@ -144,16 +138,13 @@ inline bool pass_goes_on(ModelState& s) {
     }
 }
 
-// The way a state runs its passes: whole-matrix copies or copies of the
-// changed rows, the baseline or the AVX2 versions of the flow loops.
+// Whole-matrix or changed-row copies; baseline or AVX2 flow loops.
 struct PassMode {
     bool full_copies, wide;
 };
 
-// Drives two released states through the same passes, each in its own
-// mode; before each pass, prepare(state, pass) may change both alike. Every
-// matrix, the window, the step, the peaks, the console and the closing
-// dumps must agree bit for bit. Returns the number of passes run.
+// Two released states, each in its own mode, through the same passes (prepare changes both
+// alike): every matrix, the window, the step, the console and the dumps agree bit for bit.
 template <class Prepare>
 int compare_passes(int passes, PassMode mode_a, PassMode mode_b, Prepare prepare) {
     TempDir dir;

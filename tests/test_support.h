@@ -1,5 +1,4 @@
-// Shared helpers of the tests: temporary directories, files, and runs of
-// the built programs.
+// Shared helpers of the tests.
 #pragma once
 
 #include <sys/stat.h>
@@ -92,8 +91,7 @@ inline std::string nc_text(int nc, int var, const char* name) {
 
 inline std::string bin_dir() { return TORLA_BIN_DIR; }
 
-// Runs a command line in dir; standard output and error go to out.
-// Returns the exit status (or 128 + signal).
+// Runs a command line in dir, its output in out; the exit status (or 128 + signal).
 inline int run_in(const fs::path& dir, const std::string& command, std::string& out) {
     const std::string log = (dir / "console.txt").string();
     const std::string line = "cd '" + dir.string() + "' && " + command + " > '" + log + "' 2>&1";
@@ -112,8 +110,7 @@ inline std::string stub_generator(const TempDir& dir, const std::string& body) {
     return dir.file("stub-");
 }
 
-// Runs torla in dir on a command file written there, with the generator
-// prefix given (the built knotline by default); the result goes to run.res.
+// Runs torla in dir on the command text, with the generator prefix given; result run.res.
 inline int run_torla(const TempDir& dir, const std::string& command_text, std::string& out,
                      const std::string& prefix = bin_dir() + "/", const std::string& env = "") {
     write_text(dir.file("run.cmd"), command_text);
@@ -121,8 +118,7 @@ inline int run_torla(const TempDir& dir, const std::string& command_text, std::s
     return run_in(dir.path(), env + bin_dir() + "/torla run.info", out);
 }
 
-// The bundled example's command file with its Max_Time replaced by max_time
-// (the text as it stands, e.g. "4.0").
+// The bundled example's command file with Max_Time max_time (e.g. "4.0").
 inline std::string example_until(const std::string& max_time) {
     std::string text = read_text(std::string(TORLA_SOURCE_DIR) + "/examples/avalanche.cmd");
     const std::string key = "Max_Time 100.0";
@@ -131,9 +127,7 @@ inline std::string example_until(const std::string& max_time) {
     return text;
 }
 
-// A command file with the given global parameter lines and a track of n
-// points spaced dx apart on a plane of the given drop per point; every
-// point has the same twelve local numbers, except those local(i) gives.
+// A command file of n points dx apart, `drop' lower each, locals (or local(i)) their numbers.
 inline std::string command_file(int n, const std::string& globals, const std::string& locals,
                                 double dx = 10.0, double drop = 5.0,
                                 const std::function<std::string(int)>& local = nullptr) {
@@ -200,9 +194,7 @@ inline double max_relative(const float* a, const float* b, std::size_t n) {
     return worst;
 }
 
-// Two result files agree: names, counts and coefficients exactly, the
-// geometry to 1e-6, each row of each dump record and each quantity of the
-// peak table (its maxima; with depths, the depths too) to the tolerance.
+// Names, counts, coefficients exactly, geometry to 1e-6, dumps and peaks to the tolerance.
 inline void expect_same_result(const ResultData& mine, const ResultData& theirs, double tolerance,
                                bool depths) {
     EXPECT_EQ(mine.problem_name + "|" + mine.run_name, theirs.problem_name + "|" + theirs.run_name);

@@ -1,9 +1,5 @@
-// The flow model where the system tests' runs do not reach or cannot tell:
-// integrals, wave speed, source limits, upwind choice, the diverging update,
-// negativity limits, the window. (Loops against the one-cell formulas: test_lanes.cpp.)
+// The flow model where whole runs cannot tell (the lanes: test_lanes.cpp).
 #include <gtest/gtest.h>
-
-#include <optional>
 
 #include "flow_fixture.h"
 
@@ -18,14 +14,12 @@ TEST(FormFactors, ExactAndTrapezoidalIntegrals) {
     EXPECT_DOUBLE_EQ(profile_integral(Quadratic{2, -1, 3}, one, one, one), 2 - 0.5 + 1);
     // Trapezoidal rule of z^2 over 1000 intervals: 1/3 + h^2/6.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, z2, one), 1.0 / 3 + 1e-6 / 6, 1e-14);
-    // Every factor of the numerator counts: (1 + z)^4 (1 + z), its rule's error h^2 / 12 (5 * 16 -
-    // 5).
+    // (1 + z)^4 (1 + z): every factor counts; the rule's error h^2 / 12 (5 * 16 - 5).
     EXPECT_NEAR(profile_ratio_integral(lin, lin, lin, lin, lin, one), 63.0 / 6 + 75e-6 / 12, 1e-12);
     // A vanishing or negative denominator is replaced by 0.01 at every node.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, one, Quadratic{-1, 0, 0}), 100.0, 1e-10);
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, one, Quadratic{0, 0, 0}), 100.0, 1e-10);
-    // z / q with q = z floored at 0.01: nodes 0 ... 10 give z / 0.01, the
-    // others 1, so h (0 + 0.1 + ... + 0.9 + 1 + 989 + 0.5) = 0.995.
+    // z / max(z, 0.01): h (0 + 0.1 + ... + 0.9 + 1 + 989 + 0.5) = 0.995.
     EXPECT_NEAR(profile_ratio_integral(one, one, one, one, z, z), 0.995, 1e-12);
 
     // (The factors of the default profiles are those of the report, test_grid_result.cpp.)
@@ -61,27 +55,6 @@ TEST(WaveSpeed, LargestOfBothLayersOverTheWindow) {
               std::make_pair(10.0, 2));
 }
 
-// The scheme is read from its word once, with the other derived values:
-// only the exact names count (the command-file reader refuses the rest
-// with its list of them, kSchemeWords).
-TEST(Scheme, ReadFromTheExactWordOnly) {
-    const std::pair<const char*, std::optional<Scheme>> cases[] = {
-        {"standard", Scheme::kStandard}, {"robust", Scheme::kRobust}, {"Robust", std::nullopt},
-        {"robust ", std::nullopt},       {"", std::nullopt},          {"standar", std::nullopt},
-        {"robusts", std::nullopt},
-    };
-    for (const auto& [word, scheme] : cases) {
-        EXPECT_EQ(parse_scheme(word), scheme) << '`' << word << '\'';
-        if (!scheme) continue;
-        EXPECT_EQ(scheme_name(*scheme), word);
-        ModelState s;
-        s.par.Numerics = word;
-        derive_run_constants(s);
-        EXPECT_EQ(s.constants.scheme, *scheme) << word;
-    }
-    EXPECT_EQ(ModelState{}.constants.scheme, Scheme::kStandard);
-}
-
 // A layer lifting off a convex edge (g_normal < 0) flies free under the robust scheme only.
 TEST(Gravity, ALayerLiftingOffFliesFreeUnderTheRobustScheme) {
     for (const std::string numerics : {"standard", "robust"}) {
@@ -97,8 +70,7 @@ TEST(Gravity, ALayerLiftingOffFliesFreeUnderTheRobustScheme) {
     }
 }
 
-// A fast saltation layer eroding a fresh cover under a thin suspension
-// cloud, under the default parameters.
+// A fast saltation layer eroding a fresh cover under a thin cloud.
 SourceInputs eroding_cell() {
     return {0.5, 150, 0.5, 8, 20, 10, 15, 0.005, 5.58, 2, 4, 8.5, 4.9, 0.01, 0.5};
 }
@@ -266,8 +238,7 @@ TEST_F(Window, ThreeQuietCellsOnEachSideOfTheFlow) {
     EXPECT_EQ(from(0, 100), std::make_pair(96, 99));
 }
 
-// The scan runs between cell 4 and cell n - 3; a track without flow passes
-// through an inverted window.
+// The scan runs from cell 4 to n - 3; without flow the window inverts.
 TEST_F(Window, ScansBetweenCell4AndCellNMinus3AndInvertsWithoutFlow) {
     for (int i = 0; i <= 3; ++i) s.U[i][kSaltLoad] = 50.0;  // never inspected
     EXPECT_EQ(from(0, 100), std::make_pair(96, 99));
@@ -281,8 +252,7 @@ TEST_F(Window, ScansBetweenCell4AndCellNMinus3AndInvertsWithoutFlow) {
     SetUp();
     EXPECT_EQ(from(40, 50), std::make_pair(96, 54));  // no cells for a while
     EXPECT_EQ(from(96, 54), std::make_pair(96, 58));
-    // The end bound rises by 4 per search until the backward scan starts
-    // beyond the start bound, then settles.
+    // The end bound rises by 4 per search, then settles.
     for (int k = 0; k < 20; ++k) from(s.window.first_active, s.window.last_active);
     EXPECT_EQ(std::make_pair(s.window.first_active, s.window.last_active), std::make_pair(96, 99));
     s.par.Min_Salt_Mass_Flux = s.par.Min_Salt_Mom_Flux = 0;  // every cell carries flow

@@ -1,5 +1,4 @@
-// The flow loops' lanes (baseline and AVX2) give every cell exactly the one-cell
-// formulas' numbers for every window width; edge rows zero, rows beyond untouched.
+// The flow loops' lanes (baseline and AVX2) give every cell the one-cell formulas' numbers.
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"
@@ -14,8 +13,7 @@ using test::same_bits;
 
 void scramble(ModelState& s, unsigned seed) { test::scramble(s, kCells, seed); }
 
-// The edge rows 0, first (1) and last - 1 of a work matrix are zero, the
-// rows beyond the window as they were.
+// Rows 0, 1 and last - 1 of a work matrix zero, the rows beyond the window as they were.
 void expect_edge_rows(const Matrix& m, const Matrix& before, int last) {
     for (int i = 0; i < kCells; ++i)
         for (int j = 0; j < kNumComponents && (i <= 1 || i >= last - 1); ++j)
@@ -34,8 +32,7 @@ SuspensionGradients gradients_as_written(const ModelState& s, int i) {
             (l.rho3[b] * l.u3[b] * l.h3[b] - l.rho3[a] * l.u3[a] * l.h3[a]) / L};
 }
 
-// Source terms, fluxes, the update and the recovery of every cell, for every
-// window width.
+// Source terms, fluxes, the update and the recovery, for every window width.
 TEST_F(Versions, EveryCellAsTheOneCellFormulas) {
     each_version([&](bool wide) {
         int updated = 0;
@@ -77,8 +74,7 @@ TEST_F(Versions, EveryCellAsTheOneCellFormulas) {
                         << "window end " << last << " cell " << i << " component " << j;
                 }
             }
-            // The general update of every component that takes it (not the diverging
-            // form, not the saltation depth); small negative masses are set to 0.
+            // The general update (not the diverging form); small negative masses set to 0.
             const double step = 0.07;
             test::stdout_of([&] { advance_interior(s, step); });
             for (int i = 2; i < last - 1; ++i) {

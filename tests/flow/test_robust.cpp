@@ -1,7 +1,4 @@
-// The robust scheme (Numerics robust): its face fluxes, its per-cell rows,
-// and whole steps: the moved quantities
-// conserved where nothing crosses the window's edges, the implicit diffusion
-// bounded and consistent. Whole runs: tests/run/test_robust_runs.cpp.
+// Numerics robust: face fluxes, per-cell rows, whole steps. Whole runs: test_robust_runs.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,9 +35,7 @@ TEST(RobustFaceFlux, HllTakesTheUpwindFluxOrTheMeanStateBetweenTheWavesAndKeepsD
         EXPECT_DOUBLE_EQ(hll_flux(w, 5.0, 5.0, 2.0, 2.0), 5.0)
             << c.what << ": equal states keep their flux";
     }
-    // For a depth h moving at u, with speeds that bracket both cells' u, the
-    // face flux never falls as the left depth grows and never rises as the
-    // right depth grows: no face can make a depth negative.
+    // Monotone in the depths on either side: no face can make a depth negative.
     const double velocities[][2] = {{3.0, 5.0}, {-2.0, 4.0}, {-6.0, -1.0}, {0.0, 0.0}, {8.0, -8.0}};
     for (const auto& v : velocities) {
         const HllWeights w = hll_weights(std::min(v[0], v[1]) - 2.0, std::max(v[0], v[1]) + 2.0);
@@ -103,10 +98,8 @@ TEST_F(RobustVersions, CellRowsAndWaveSpeedAsTheOneCellFormula) {
 
 // ---- Whole steps.
 
-// A flat track of n cells of 10 m with a cloud and a saltation layer in
-// its middle (cells from..to), still air elsewhere; the window from cell 2
-// on (cell 1 before it holds junk that takes no part); layer variables
-// recovered, robust rows computed, no source terms.
+// A flat track with a cloud and a saltation layer in cells from..to; the window from cell 2
+// (cell 1 holds junk that takes no part); robust rows computed, no source terms.
 void cloud(ModelState& s, int n, int from, int to, double u) {
     test::init_flow_state(s, n);
     s.constants.scheme = Scheme::kRobust;
@@ -140,9 +133,7 @@ double interior_total(const ModelState& s, const Matrix& m, int j) {
     return total;
 }
 
-// Nothing crosses the edges of the window while the flow stays clear of
-// them: the moved quantities keep their totals through the advective and
-// diffusive parts, whichever way the cloud moves.
+// Flow clear of the window's edges: the moved quantities keep their totals.
 TEST(RobustStep, ClosedWindowConservesTheMovedQuantities) {
     for (double u : {-25.0, -3.0, 0.0, 4.0, 30.0}) {
         ModelState s;
@@ -163,12 +154,9 @@ TEST(RobustStep, ClosedWindowConservesTheMovedQuantities) {
     }
 }
 
-// The implicit diffusion alone (no advective flux, no signal speed) on
-// unequal cells with eddy viscosities up to 1,800 m^2/s. A small step agrees
-// with the explicit difference of the face fluxes (the smaller of the two
-// cells' diffusivities, central gradients); a step far beyond what an
-// explicit step could bear keeps the snow content within its bounds and
-// smooths the momentum rather than amplifying it; both keep the totals.
+// The implicit diffusion alone, eddy viscosities up to 1,800 m^2/s: a small step is the explicit
+// difference of the face fluxes (the smaller diffusivity, central gradients); a huge one keeps
+// the snow content within its bounds and smooths the momentum; both keep the totals.
 TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
     for (double step : {1e-6, 1.0}) {
         ModelState s;
@@ -227,10 +215,7 @@ TEST(RobustStep, ImplicitDiffusionMatchesTheFaceFluxesKeepsBoundsAndTotals) {
     }
 }
 
-// What leaves through the end of the track: the flux through the face after
-// the last interior cell, once the window reaches the end. A window of its
-// two edge cells alone (nothing between them moves) sends nothing, nor does
-// one that stops short of the end.
+// Outflow only once the window reaches the end, and not from a window of its two edge cells alone.
 TEST(RobustStep, OutflowOnlyFromAnInteriorCellAtTheTracksEnd) {
     const struct {
         int first, last;
@@ -245,10 +230,8 @@ TEST(RobustStep, OutflowOnlyFromAnInteriorCellAtTheTracksEnd) {
     }
 }
 
-// The wave speed of the Courant rule is the scheme's own: the largest wave
-// speed under the standard scheme, the largest signal speed (which also
-// counts the pressure of the saltation load, so it is faster) under the
-// robust one.
+// The Courant rule takes the scheme's own speed: the robust signal speed also counts the
+// saltation load's pressure, so it is faster.
 TEST(RobustStep, EachSchemeTakesItsOwnCourantWaveSpeed) {
     ModelState s;
     cloud(s, 40, 15, 24, 6.0);

@@ -1,6 +1,4 @@
-// The command-file reader: names, both global sections, the two tables and
-// the generator input it writes; parameter lines one by one. (Command files
-// the reader refuses are cases of the bad-input corpus.)
+// The command-file reader and parameter lines (refused files: the bad-input corpus).
 #include <gtest/gtest.h>
 
 #include "input/command_file.h"
@@ -14,10 +12,8 @@ namespace {
 
 std::vector<unsigned char> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
-// Runs read_command_file on the given text inside a temporary directory;
-// returns what it printed, s takes the state. The reader alone on the same
-// bytes prints and writes nothing, yet keeps that text, the names and the
-// generator input; parsed (if given) takes what it read.
+// read_command_file on the text in a temporary directory: what it printed; parse_command_file
+// alone prints and writes nothing, yet keeps that text, the names and the generator input.
 std::string read(const std::string& text, ModelState& s, GeneratorInput& in,
                  CommandFile* parsed = nullptr) {
     test::TempDir dir;
@@ -89,8 +85,7 @@ TEST(CommandFile, ReadsNamesBothSectionsAndBothTables) {
 TEST(CommandFile, CrlfCommentsQuotedRowsAndALateCommonSectionReadLikeThePlainFile) {
     const std::string plain = test::command_file(6, "Alpha 0.5\n", test::kReleasePoint);
     std::string text = plain;
-    // Quote a coordinate row, add a comment row, a common section after the
-    // powder section (never read), and switch to CRLF line ends.
+    // A quoted row, a comment row, a common section after the powder one (never read), CRLF.
     text.replace(text.find("2 20 990 0 0\n"), 13, "\"2 20 990 0 0\"  \n# a comment row\n");
     text.replace(text.find("| COORDINATES"), 0, "| COMMON GLOBAL PARAMETERS\nAlpha 0.9\n");
     std::string crlf;
@@ -215,8 +210,7 @@ TEST(CommandFileReader, RefusalsNameTheLineAndKeepTorlasText) {
 }
 
 TEST(CommandFileReader, TextWithANulIsPrintedAsPrintfPrintsIt) {
-    // torla printed these with %s, which ends at a NUL: what follows it on
-    // the line is not printed, the rest of the message is.
+    // torla printed these with %s, which ends at a NUL.
     using namespace std::string_literals;
     const std::string text = edited("Track_Name Test track\n", "Track_Name A\0B\n"s,
                                     "Gra\0vity 3\nGrid_Method ab\0cd\n"s);

@@ -1,5 +1,4 @@
-// The command-file writer: a file read and written back unchanged, and the
-// edits the tools make.
+// The command-file writer: files written back unchanged, and the tools' edits.
 #include <gtest/gtest.h>
 
 #include "input/command_writer.h"

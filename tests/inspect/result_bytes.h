@@ -1,6 +1,4 @@
-// A result file laid out by hand: every field in the order the layout
-// gives, each little-endian number written out byte by byte, so the reader
-// is checked against the layout and not against the writer.
+// A result file laid out byte by byte, so the reader is checked against the layout, not the writer.
 #pragma once
 
 #include <cstdint>

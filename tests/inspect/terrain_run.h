@@ -1,6 +1,4 @@
-// A run on the analytic valley, made once for the export tests: the DEM and
-// the path with GDAL, the command file with torla-profile, the run with
-// torla; the result read back.
+// A run on the analytic valley (DEM, torla-profile, torla), made once for the export tests.
 #pragma once
 
 #include <gtest/gtest.h>

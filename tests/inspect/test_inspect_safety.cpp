@@ -1,5 +1,4 @@
-// The result-file reader on files cut short, and torla-inspect's guards:
-// inputs, non-finite values, control characters, the front, the run record.
+// The result-file reader on files cut short, and torla-inspect's guards.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -262,8 +261,7 @@ TEST(InspectNumbers, NonFiniteValuesAreNamedNeverPrintedAsNumbers) {
                       "d['max_suspension_pressure']['non_finite_cells'], d['notes']]"),
               "[2.25, 2, []]")
         << json.str();
-    // A largest value in the first cell is found like any other, so is a
-    // pressure over height's, and a height no flow reached is said.
+    // Largest values in the first cell; a height no flow reached.
     f.peak(kRowSuspPressure, 0) = 9.5f;
     f.save(dir.file("run.res"));
     ASSERT_EQ(read_result_file(dir.file("run.res"), r), "");
@@ -391,11 +389,6 @@ TEST(InspectFront, ExportsTheFrontOfEveryDumpAndTheRunOut) {
     }
     std::string out;
     EXPECT_EQ(inspect(dir, "run.res csv --front --peaks", out), 2);
-    // The plot tool's fixture keeps these columns.
-    EXPECT_CONTAINS(
-        test::read_text(std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/plot/small-front.csv"),
-        "\n# runout_path_length[m]: 60\n# front_reaches_track_end[s]: "
-        "4\ntime[s],cell,path_length[m],speed[m/s]\n");
 }
 
 const char* const kRecord = R"({

@@ -49,8 +49,7 @@ TEST_F(NetcdfExport, EveryQuantityPeakTableFrontAndTheRunsAttributes) {
     ASSERT_EQ(nt, r.dumps.size());
     ASSERT_EQ(n, static_cast<std::size_t>(r.n_cells));
 
-    // Every quantity and the peak table; where the window saw a cell (h1_max
-    // set) no dump after the first goes beyond the peak.
+    // Where the window saw a cell (h1_max set) no dump after the first exceeds the peak.
     const std::vector<float> h1_max = floats(nc, "h1_max", n);
     int seen = 0;
     for (int q = 0; q < kResultQuantities; ++q) {

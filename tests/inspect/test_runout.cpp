@@ -1,5 +1,4 @@
-// Run-outs at the zone limits (model/runout), the alpha-beta run-out
-// (inspect/alpha_beta) and a run that blew up as the exports show it.
+// Run-outs at the zone limits, the alpha-beta run-out, and a run that blew up.
 #include <gtest/gtest.h>
 #include <netcdf.h>
 
@@ -109,22 +108,6 @@ TEST(Runouts, TheFlowRunsOutWhereTheFurtherOfPressureAndDepthEnds) {
     EXPECT_EQ(flow->cell, 6);
     EXPECT_EQ(flow->limit.quantity, kRowSaltDepth);
     EXPECT_FALSE(flow_runout({}).has_value());
-}
-
-TEST(Runouts, LimitsOfTheZonesWithTheFlowThresholdForBothLayers) {
-    ZoneSet z;
-    ASSERT_EQ(parse_zone_set("austria", "", z), "");
-    std::vector<std::pair<int, double>> l;
-    for (const RunoutLimit& k : runout_limits(z)) l.emplace_back(k.quantity, k.threshold);
-    // p2 then p3 at each zone limit, last the depth where the flow counts as present.
-    EXPECT_EQ(l, (std::vector<std::pair<int, double>>{{kRowSaltPressure, 0.1},
-                                                      {kRowSaltPressure, 1.0},
-                                                      {kRowSaltPressure, 10.0},
-                                                      {kRowSuspPressure, 0.1},
-                                                      {kRowSuspPressure, 1.0},
-                                                      {kRowSuspPressure, 10.0},
-                                                      {kRowSaltDepth, kFlowDepth}}));
-    EXPECT_EQ(record_runout_limits().size(), 11u);  // 0.1, 1, 3, 10, 30 for p2 and p3, and h2
 }
 
 // A dump time read back from the record rounds to the result file's float.

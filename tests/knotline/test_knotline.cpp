@@ -1,6 +1,4 @@
-// The grid generator: geometry of the rounded and resampled track, the grid
-// columns. (Bad generator inputs are cases of
-// the bad-input corpus.)
+// The grid generator's track geometry and grid columns (bad inputs: the bad-input corpus).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -74,9 +72,7 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
         } else {
             EXPECT_NEAR(corner.deviation, c.max_dev, 1e-9);
         }
-        // The middle of the arc is the deviation away from the corner; every
-        // point of the arc is the radius away from its centre, and the start
-        // lies at angle alpha0 as seen from it.
+        // The arc's middle the deviation from the corner, its points the radius from its centre.
         double mx, my;
         t.point_at(t.stations[1], mx, my);
         EXPECT_NEAR(std::hypot(mx - c.pts[1].x, my - c.pts[1].y), corner.deviation, 1e-6);
@@ -99,8 +95,7 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
         for (int k = 0; k < g.rows; ++k) {
             EXPECT_LE(distance_to_polyline(c.pts, g[k][0], g[k][1]), corner.deviation + 1e-3) << k;
             if (k > 0) max_turn = std::max(max_turn, std::fabs(double(g[k][4]) - g[k - 1][4]));
-            // Within the arc and along the lines, the chord between the two
-            // neighbours of a grid point is parallel to the track at the point.
+            // The chord between a point's neighbours is parallel to the track there.
             if (k == 0 || k + 1 == g.rows || g[k - 1][5] != g[k][5] || g[k + 1][5] != g[k][5])
                 continue;
             const double dx = double(g[k + 1][0]) - g[k - 1][0],
@@ -109,16 +104,14 @@ TEST(KnotlineGeometry, CornerArcsStayWithinMaxDevAndKeepTheDirectionContinuous) 
             ++chords;
         }
         EXPECT_GT(chords, g.rows / 2);
-        // No kink: between neighbours the direction turns no more than along
-        // an arc of the corner's radius.
+        // No kink: turns between neighbours no sharper than the corner's arc.
         EXPECT_LE(max_turn, 0.25 / corner.radius + 1e-5);
         EXPECT_GT(max_turn, 0.0);
     }
 }
 
-// Tracks cut into cells: as many as their length needs at the element
-// size, none longer, all of one length (up to the sag of a chord on an arc,
-// radii above 60 m here), running forward from the first input point to the last.
+// As many cells as the length needs, none longer, all of one length (up to the sag of a
+// chord on an arc), from the first input point to the last.
 TEST(KnotlineGeometry, EqualCellsNoneLongerThanElemSizeFromEndToEnd) {
     std::vector<Xy> wavy;
     for (int i = 0; i < 25; ++i)
@@ -198,8 +191,7 @@ TEST(KnotlineGeometry, SlopeAndCurvatureFollowTheProfile) {
 }
 
 TEST(KnotlineColumns, CarriedPlacesInterpolateLinearlyAlongTheTrack) {
-    // Straight track of two equal segments cut into 20 cells: grid point 10
-    // is input point 1. Every place gets its own values per point.
+    // Two equal segments cut into 20 cells: grid point 10 is input point 1.
     auto value = [](int i, int q) { return static_cast<float>(q * 10 + (i == 1 ? 7 * q : 0) - i); };
     const FloatRows g = grid_of(input_of({{0, 100}, {100, 50}, {200, 0}}, 11.2f, 2.0f, value));
     ASSERT_EQ(g.rows, 21);

@@ -1,6 +1,4 @@
-// From the grid file to the result file: the initial state the grid reader
-// makes, the records, the peak table and the reports written while a run
-// goes on. (Grids the reader refuses are cases of the bad-input corpus.)
+// The grid reader's state and the peak table (refused grids: the bad-input corpus).
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"
@@ -23,8 +21,7 @@ protected:
         if (s_.files.log) std::fclose(s_.files.log);
         test::fs::current_path(old_);
     }
-    // Writes a grid of the given rows (and a trailing byte) and reads it as
-    // the driver does; returns what was printed.
+    // Writes the grid (and a trailing byte), reads it as the driver does; what was printed.
     std::string read_grid(const FloatRows& rows, bool trailing = false) {
         EXPECT_EQ(write_grid_file(kGridFile, rows), "");
         if (trailing) std::ofstream(kGridFile, std::ios::app) << 'x';
@@ -52,8 +49,7 @@ protected:
     ModelState s_;
 };
 
-// The state and header the grid gives are checked by the golden and
-// regression runs; here what those runs do not show.
+// (The state and header themselves: the golden and regression runs.)
 TEST_F(GridAndResult, SmallestCellLengthAndTheDissipationFloor) {
     FloatRows rows = straight(7, 8.0f);
     rows[0][3] = 1.0f;  // cell 0 does not count for the smallest cell
@@ -89,9 +85,7 @@ TEST_F(GridAndResult, PeakTableBeyondTheFloatRangeIsFound) {
               std::make_tuple(7, 2, -INFINITY));
 }
 
-// A peak entry holds the largest value as a float, with the depths of the
-// moment it was set; only a strictly larger value, compared before it is
-// rounded, refreshes the entry. Cells outside the window are left alone.
+// Only a strictly larger value, compared before rounding, refreshes a peak and its depths.
 TEST(Peaks, OnlyAStrictlyLargerValueRefreshesTheDepths) {
     ModelState s;
     test::init_flow_state(s, 4);

@@ -1,6 +1,4 @@
-// The peaks over height of a pass, computed cells side by side and leaving
-// alone the cells that cannot raise a peak, against the plain fold: every
-// height of every cell of the window by the one-cell formula.
+// The peaks over height, cells side by side, against the plain one-cell fold.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -35,8 +33,7 @@ const CellLayers kStates[] = {
 };
 const double kHeights[] = {0.0, 0.5, 1.0, 2.0, 5.0, 8.0, 30.0};
 
-// Every lane of the lanes' formula is the one-cell formula, bit for bit,
-// whichever state stands beside it.
+// Every lane is the one-cell formula bit for bit, whatever stands beside it.
 template <class V>
 void check_lanes() {
     constexpr int n = kLanes<V>;
@@ -100,39 +97,8 @@ bool same_peaks(const ModelState& s, const PlainPeaks& p) {
            std::memcmp(s.heights.time.data(), p.time.data(), bytes) == 0;
 }
 
-// A released avalanche on an incline, pass by pass: after every pass the
-// peaks and their times are those of the plain fold, with two and with
-// four cells side by side.
-TEST(HeightLanes, RunGivesThePeaksOfThePlainFold) {
-    for (int lanes : {2, 4}) {
-        test::TempDir dir;
-        ModelState s;
-        if (use_height_lanes(s.heights, lanes) != lanes) continue;  // a processor without AVX2
-        s.par.Height_Peaks = "on";
-        s.par.Peak_Heights = "0,0.5,1,2,4,8,12,16";
-        test::release_on_incline(s, 121, dir.file("r.res"));
-        PlainPeaks plain{s.heights.peak, s.heights.time};
-        int rises = 0, passes = 0;
-        // 250 passes of the run, which ends later with a dump (whose values
-        // At.PeaksOverHeightAreNeverBelowTheDumps follows).
-        for (bool go = true; passes < 250; ++passes) {
-            test::stdout_of([&] { go = test::pass_goes_on(s); });
-            ASSERT_TRUE(go) << "the run ended at pass " << passes;
-            const std::vector<double> before = plain.peak;
-            fold_plain(s, plain, s.heights.last_time);
-            rises += plain.peak != before;
-            ASSERT_TRUE(same_peaks(s, plain)) << lanes << " lanes, pass " << passes;
-        }
-        EXPECT_GT(rises, 100) << lanes << " lanes";
-        std::fclose(s.files.log);
-    }
-}
-
-// Passes over a hand-made track of 11 cells, with the default and the
-// uniform profile (whose pressures reach the bound), whose layers change the
-// way that tests the cells left alone; each cell a little faster than the
-// one before. The window changes from pass to pass, so that groups of cells
-// reach over its ends, where cells with flow lie outside it.
+// Passes over 11 hand-made cells, each a little faster than the one before, with the default and
+// the uniform profile; the window changes so that groups of cells reach over its ends.
 TEST(HeightLanes, PassesOverChangingLayersGiveThePlainFold) {
     struct Step {
         double h2, u2, h3, u3, c3;

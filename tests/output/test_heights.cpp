@@ -1,5 +1,4 @@
-// Pressure over height: the one-cell formula against the form factors, the
-// list of heights, the peaks-over-height file. (A run that keeps them: test_at.cpp.)
+// Pressure over height, the list of heights, the peaks-over-height file.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -91,10 +90,7 @@ TEST(PressureOverHeight, HeightLists) {
         const char* text;
         const char* message;
     } bad[] = {
-        {"", "height 1 (`') is not a number"},
-        {"2,5,", "height 3 (`') is not a number"},
         {"2,5m", "height 2 (`5m') is not a number"},
-        {"1e999", "height 1 (`1e999') is not a number"},
         {"nan", "height 1 (`nan') is not a number"},
         {"-1", "height 1 (`-1') is below 0 m"},
         {"5,5", "height 2 (`5') does not rise above the one before"},
@@ -145,8 +141,7 @@ TEST(HeightsFile, RoundTripAndDamagedFilesAreRefused) {
     ASSERT_EQ(read_heights_file(dir.file("one.heights"), e), "");
     EXPECT_EQ(std::tie(e.n_cells, e.heights, e.peak, e.time),
               std::tie(one.n_cells, one.heights, one.peak, one.time));
-    // Damaged files: a table of what is changed (byte offset, new bytes or a
-    // cut) and the message.
+    // Damaged files: byte offset, new bytes (or a cut there), message.
     const std::string path = dir.file("r.heights");
     const std::string good = test::read_text(path);
     auto f64 = [](double v) { return std::string(reinterpret_cast<const char*>(&v), 8); };

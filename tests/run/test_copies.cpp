@@ -1,7 +1,4 @@
-// Copies of the changed rows only and whole-matrix copies give the same run
-// to the last bit: the bundled example byte for byte, and passes driven
-// in-process matrix by matrix where rows leave the window (the counter-slope
-// with its Courant redos, a redo after the window shrank).
+// Copies of the changed rows only and whole-matrix copies give the same run to the last bit.
 #include <gtest/gtest.h>
 
 #include "flow_fixture.h"
@@ -18,8 +15,7 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Runs the command file with both kinds of copies, expects identical bytes
-// everywhere and returns the console output.
+// Runs the command file with both kinds of copies; returns the (identical) console.
 std::string same_both_ways(const std::string& command_text) {
     std::string said[2], result[2], log[2];
     int status[2];
@@ -59,19 +55,15 @@ TEST(CopiesOfChangedRows, PassesDownTheTrackOntoTheCounterSlopeMatchWholeCopies)
     const int passes = test::compare_passes(400, kFull, kPartial, [&](ModelState& s, int k) {
         if (k > 0 && s.clock.dt < 0.095) ++redos;  // a Courant redo shortened the last step
     });
-    // The avalanche climbs the counter-slope until its steps shrink below
-    // the smallest step, with Courant redos on the way.
+    // Up the counter-slope until the small-step limit, with Courant redos on the way.
     EXPECT_GT(passes, 100);
     EXPECT_LT(passes, 400);
     EXPECT_GT(redos, 2);
 }
 
 TEST(CopiesOfChangedRows, RedoAfterTheWindowShrankMatchesWholeCopies) {
-    // Every tenth pass takes a step ten times the cap, so the Courant check
-    // redoes it; in pass 40 the flow also vanishes from the window search,
-    // so the redo works on a window the avalanche has just left, and from
-    // pass 45 every cell counts as carrying flow, so the window grows back
-    // over the avalanche.
+    // Every tenth pass a step the Courant check redoes; from pass 40 no flow counts (the redo
+    // works on a window the avalanche left), from pass 45 every cell does (the window grows back).
     test::compare_passes(80, kFull, kPartial, [](ModelState& s, int k) {
         if (k % 10 == 0 && k > 0) s.clock.dt = 1.0;
         if (k == 40) set_thresholds(s, 1e30);

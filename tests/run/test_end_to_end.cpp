@@ -1,5 +1,4 @@
 // Whole runs: help and version, a full disk, two runs in one directory.
-// (Complete runs: golden, regression, corpus controls; refusals: the corpus.)
 #include <gtest/gtest.h>
 
 #include "test_support.h"

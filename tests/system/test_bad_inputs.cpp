@@ -1,5 +1,4 @@
-// The bad-input corpus (tests/bad_inputs/, its rules in cases.txt): every case
-// run end to end in a fresh directory, without a sanitizer report.
+// The bad-input corpus (tests/bad_inputs/cases.txt), every case run end to end.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -24,9 +23,7 @@ struct Case {
     std::vector<std::string> texts;
 };
 
-// Lines "NAME | STATUS | TEXT [&& TEXT ...]"; blank lines and lines
-// starting with '#' are skipped. The texts keep their leading blanks (the
-// messages begin with three), less the one blank after the separator.
+// Lines "NAME | STATUS | TEXT [&& TEXT ...]", but blank and '#' lines; texts keep leading blanks.
 std::vector<Case> read_cases() {
     std::vector<Case> cases;
     std::istringstream in(test::read_text((kCorpus / "cases.txt").string()));
@@ -97,9 +94,7 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
                       1);
         } else if (c.status == 0 || c.status == 2 || c.status == 3 ||
                    c.status == kStatusSmallStep) {
-            // A run that got into its time loop leaves a complete result file
-            // (the records so far, the peak table, the patched count), no
-            // grid file, and a log that ends as the console does.
+            // Into its time loop: a complete result, no grid file, the log ending as the console.
             ResultData r;
             EXPECT_EQ(read_result_file(dir.file("run.res"), r), "");
             EXPECT_FALSE(r.count_unpatched);
@@ -109,11 +104,9 @@ TEST(BadInputs, EveryCaseEndsWithItsMessageAndStatus) {
                               last = c.texts.back() + "\n\n";
             EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last);
         } else {
-            // A run that could never work leaves the earlier result alone,
-            // and a refused command file leaves no generator input.
+            // A run that could never work leaves the earlier result alone.
             EXPECT_EQ(test::read_text(dir.file("run.res")), kEarlierResult);
-            // Its own files stay beside: no unfinished result, and where it
-            // got as far as its log, a record with the message it printed.
+            // No unfinished result; with a log, a record with the message.
             EXPECT_FALSE(fs::exists(dir.file("run.res.part")));
             if (fs::exists(dir.file("run.plg.failed"))) {
                 const std::string record = test::read_text(dir.file("run.res.failed.json"));

@@ -1,7 +1,5 @@
-// Agreement with runs of an independent implementation of the model, kept
-// beside the project (shared/golden): console and log byte for byte, the
-// result file within 1e-4 relative per value, measured against the larger
-// of the value and 1e-3 of its row's largest magnitude in that dump.
+// Runs of an independent implementation (shared/golden): console and log byte for byte, the
+// result within 1e-4 relative (see max_relative).
 #include <gtest/gtest.h>
 
 #include "test_support.h"

@@ -1,9 +1,5 @@
-// Regression: a small release on a flattening track, run end to end, must
-// reproduce the stored result file (checked for plausibility when it was
-// made) to 1e-6 relative, and its console and log byte for byte. A change
-// that alters the numbers or the text shows here. To
-// renew the fixture after a deliberate change of the model, run this test
-// with TORLA_RENEW_FIXTURE=1 and look at the new file before committing it.
+// A small release on a flattening track reproduces the stored result to 1e-6 and its console and
+// log byte for byte. After a deliberate model change: TORLA_RENEW_FIXTURE=1, then check the file.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -15,9 +11,8 @@ std::string fixture(const std::string& name) {
     return std::string(TORLA_SOURCE_DIR) + "/tests/fixtures/" + name;
 }
 
-// The grid: 60 cells of 5 m whose slope flattens linearly from 35 to 5
-// degrees, so the profile is concave everywhere (positive curvature). A
-// release of saltating and suspended snow sits in cells 3 to 10 on a 0.3 m cover.
+// 60 cells of 5 m flattening linearly from 35 to 5 degrees; a release in cells 3 to 10 on a
+// 0.3 m cover.
 FloatRows regression_grid() {
     constexpr int kCells = 60;
     FloatRows rows = alloc_float_rows(kCells, kGridColumns);

@@ -1,7 +1,4 @@
-// The tools' command lines: --help lists every sub-command (on standard
-// output, status 0; a sub-command's help once per tool, as the shared
-// parser gives them all). A mistake's message and usage status are cases of
-// each tool's refusal table.
+// --help on standard output lists every sub-command (mistakes: each tool's refusal table).
 #include <gtest/gtest.h>
 
 #include <string>
