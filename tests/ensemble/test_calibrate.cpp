@@ -1,6 +1,5 @@
-// torla-ensemble calibrate: the rounds and their boxes, the surrogate's minimum, and a calibration
-// of the synthetic case end to end (the best member reproduced from best.cmd, every misfit
-// recomputed, resume, refusals).
+// torla-ensemble calibrate: rounds and boxes, the surrogate's minimum, and the synthetic case end
+// to end (best.cmd reproduced, misfits recomputed, resume, refusals).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -80,11 +79,8 @@ TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
     }
 }
 
-// With the observations' residuals, the surrogate is the mean square of each residual fitted
-// linearly: residuals linear in the parameters give the least-squares minimum exactly, whatever
-// ripple the misfits carry. Without them, uneven lists of them, or one that is no number: the
-// misfits' own quadratic, here exact; on the box's edge where the box leaves the minimum out; none
-// without enough points in general position.
+// Residuals linear in the parameters give their least-squares minimum exactly, whatever ripple the
+// misfits carry; without usable residuals the misfits' own quadratic is fitted.
 TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
     // residual o = offset_o + b_o (x - 0.35) + c_o (y - 0.6); B^T B = [[6, -1], [-1, 11]] and
     // B^T offset = (0.1, 0.2) put their least squares at (0.35, 0.6) - (0.02, 0.02), and on
@@ -128,8 +124,7 @@ TEST(Calibration, SurrogateFromTheResidualsIsTheirLeastSquaresMinimum) {
     const auto from_rough = surrogate_minimum(points, rough, unit);
     ASSERT_TRUE(from_rough);
     EXPECT_GT(std::hypot((*from_rough)[0] - 0.33, (*from_rough)[1] - 0.58), 1e-3);
-    // A box away from the fitted points, too few points for the six coefficients, and points on a
-    // line.
+    // None: a box away from the points, too few points for six coefficients, points on a line.
     EXPECT_FALSE(surrogate_minimum(points, misfits, Box{{2.0, 2.0}, {3.0, 3.0}}));
     EXPECT_FALSE(
         surrogate_minimum({{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0.5, 0.5}}, {1, 2, 3, 4, 5}, unit));
@@ -184,8 +179,7 @@ TEST(Calibration, TheAcceptedMembersAndTheRegionTheLaterRoundsSample) {
 }
 
 TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheBestAndResumes) {
-    // The synthetic case, the base in a folder whose name has a quote and a backslash (the rounds'
-    // ensemble files must escape it).
+    // The base in a folder named with a quote and a backslash, which the rounds' files escape.
     TempDir dir;
     const std::string synthetic = std::string(TORLA_SOURCE_DIR) + "/examples/synthetic/";
     fs::create_directory(dir.path() / "q\"x\\y");
@@ -227,8 +221,7 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
         EXPECT_EQ(run(dir, "torla-inspect " + result + " score obs.toml --json", out), 0) << out;
         return nlohmann::json::parse(out)["misfit"].get<double>();
     };
-    // Every misfit is the one torla-inspect score gives the member's result; a member without one
-    // ended with a status other than 0 and says so.
+    // Every misfit is torla-inspect score's of the member's result; a member without one failed.
     int checked = 0;
     for (std::size_t k = 1; k < rows.size(); k += 3) {
         if (rows[k][3].empty()) {
@@ -245,8 +238,7 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     ASSERT_EQ(test::run_torla(dir, read_text(dir.file("c/best.cmd")), out), 0) << out;
     EXPECT_EQ(read_text(dir.file("run.res")), read_text(dir.file(best + "/member.res")));
     EXPECT_EQ(misfit_of("run.res"), j["best"]["misfit"].get<double>());
-    // The accepted members are those of the table within the limit, and they span the parameters
-    // reported.
+    // The accepted members are the table's within the limit, spanning the parameters reported.
     const double limit = j["accepted"]["misfit_limit"].get<double>();
     std::vector<int> accepted;
     std::vector<double> lo(2, 1e300), hi(2, -1e300);
@@ -269,14 +261,11 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
     EXPECT_EQ(j["rounds"][5]["region"]["members"].get<int>(), 1);
     EXPECT_TRUE(fs::exists(dir.path() / "c/rounds/region-05"));
     EXPECT_FALSE(fs::exists(dir.path() / "c/rounds/region-03"));
-    // Run again: nothing is run anew, the same answer.
-    const auto stamp = fs::last_write_time(dir.file(best + "/member.res"));
+    // Interrupted within the third round (its and region-05's endings, rounds 4 and 5 gone): run
+    // again, the first round's members are not run anew and the answer is the same.
+    const std::string first = dir.file("c/" + rows[1][5] + "/member.status");
+    const auto stamp = fs::last_write_time(first);
     const std::string csv = read_text(dir.file("c/calibration.csv"));
-    ASSERT_EQ(ensemble(dir, calibrate, out), 0) << out;
-    EXPECT_EQ(fs::last_write_time(dir.file(best + "/member.res")), stamp);
-    EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
-    // Interrupted within the third round and after it: its members' endings, the fourth and fifth
-    // rounds and the endings of the last round's region members gone; run again, the same answer.
     for (const char* later : {"round-04", "round-05"})
         fs::remove_all(dir.path() / "c/rounds" / later);
     for (const char* third : {"round-03", "region-05"})
@@ -284,6 +273,7 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
             if (e.path().filename() == "member.status") fs::remove(e.path());
     fs::remove(dir.path() / "c/calibration.csv");
     ASSERT_EQ(ensemble(dir, calibrate, out), 0) << out;
+    EXPECT_EQ(fs::last_write_time(first), stamp);
     EXPECT_EQ(read_text(dir.file("c/calibration.csv")), csv);
 }
 
