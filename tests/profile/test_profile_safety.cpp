@@ -1,5 +1,4 @@
-// torla-profile's refusals, as safe as the simulator's; the escapes of what
-// files hold; a write that fails.
+// torla-profile's refusals, the escapes of what files hold, a write that fails.
 #include <tuple>
 
 #include "profile/text_escape.h"
@@ -13,12 +12,9 @@ using test::geojson_line;
 using test::kValley;
 using test::TempDir;
 
-// Every refusal: the arguments (the valley and its path before options
-// alone, -o made.cmd unless named), a piece of the message, the status. Each
-// names the file, the layer and the position; none changes an input, leaves
-// a file, hangs on a FIFO (the timeout ends a hang), prints a raw escape or
-// starts a program: a file that looks like a GPS logger's (GDAL's GPSBabel
-// driver would start `gpsbabel' on it, first on the PATH here) is unread.
+// Every refusal names its place; none changes an input, leaves a file, hangs on a FIFO, prints a
+// raw escape or starts a program (GDAL's GPSBabel driver would start the `gpsbabel' on the PATH
+// here).
 TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
     test::make_inputs(dir);
@@ -149,9 +145,8 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     }
 }
 
-// The escapes, byte for byte: what breaks a line or is no UTF-8 is escaped,
-// UTF-8 and backslashes stay, escaping twice changes nothing; a comment line
-// is cut only between characters.
+// What breaks a line or is no UTF-8 is escaped, UTF-8 and backslashes stay, escaping twice changes
+// nothing; a comment line is cut only between characters.
 TEST(ProfileSafety, EscapesOfFileDerivedText) {
     const std::pair<std::string, std::string> cases[] = {
         {"a\nb\r\tc\\d", "a\\nb\\r\\tc\\d"},
@@ -174,8 +169,7 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
         EXPECT_EQ(profile::utf8_prefix("a\u00e9b", from, most), cut) << from << " " << most;
 }
 
-// A write that fails part way (a file size limit of 1 KiB) leaves the
-// previous output as it was and no temporary file; the status is 1.
+// A write that fails part way (ulimit -f 1) leaves the old output and no temporary file.
 TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
     TempDir dir;
     test::make_inputs(dir);
