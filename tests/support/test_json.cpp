@@ -1,7 +1,4 @@
 // JSON text in the tools: text that is not UTF-8.
-#include <cmath>
-#include <cstdlib>
-#include <limits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -12,8 +9,7 @@ namespace {
 
 using torla::support::utf8_or_latin1;
 
-// Valid UTF-8 stays; every other byte becomes the Latin-1 character of its
-// number, so the text is always valid JSON and nothing is lost.
+// Valid UTF-8 stays; every other byte becomes its Latin-1 character: valid JSON, nothing lost.
 TEST(SupportJson, TextThatIsNotUtf8BecomesLatin1) {
     const std::pair<std::string, std::string> cases[] = {
         {"Gr\xc3\xbcnalp \xf0\x9f\x98\x80", "Gr\xc3\xbcnalp \xf0\x9f\x98\x80"},  // two, four bytes
