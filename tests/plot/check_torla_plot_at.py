@@ -1,10 +1,4 @@
-"""Checks `torla-plot at' on a small JSON of torla-inspect RESULT at.
-
-    python3 check_torla_plot_at.py TOOL WORK_DIR
-
-Exit status 0 when every check passes, 1 when one fails, 77 (skipped) when
-numpy or matplotlib is missing.
-"""
+"""Checks `torla-plot at' on a small JSON of torla-inspect RESULT at: python3 check_torla_plot_at.py TOOL WORK_DIR"""
 
 import json
 import os
