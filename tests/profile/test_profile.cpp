@@ -84,7 +84,6 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
           "note: --release-depth 0.5 m overrides the fracture depths of thick.geojson\n"}},
         // 95.3 to 195.5 m along the path; the edges bow by less than a metre.
         {"--release-polygon wgs.geojson", {"# release_from_m: 100.000\n# release_to_m: 190.000\n"}},
-        {"--release 0:150", {"horizontal_m: 150.000\n# split_source: release\n"}},
         {"--split-at 312.5", {"horizontal_m: 312.500\n# split_source: split-at\n"}},
         {"--split-point west.geojson",
          {"horizontal_m: 302.500\n# split_source: split-point west.geojson", "302.5 m, 15.0 m"}},

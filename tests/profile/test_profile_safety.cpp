@@ -1,4 +1,4 @@
-// torla-profile's refusals, the escapes of what files hold, a write that fails.
+// torla-profile's refusals and a write that fails; the escapes of what files hold.
 #include <tuple>
 
 #include "profile/text_escape.h"
@@ -143,6 +143,14 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
         EXPECT_FALSE(fs::exists(dir.file("started"))) << "a program was started";
     }
+    // A write that fails part way (ulimit -f 1) leaves the old output and no temporary file.
+    test::write_text(dir.file("made.cmd"), "old\n");
+    const std::string run = test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd";
+    EXPECT_EQ(test::run_in(dir.path(), "sh -c \"trap '' XFSZ; ulimit -f 1; " + run + "\"", out), 1);
+    EXPECT_CONTAINS(out, "cannot write made.cmd: write: File too large");
+    EXPECT_EQ(test::read_text(dir.file("made.cmd")), "old\n");
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos);
 }
 
 // What breaks a line or is no UTF-8 is escaped, UTF-8 and backslashes stay, escaping twice changes
@@ -167,20 +175,6 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
     using Cut = std::tuple<std::size_t, std::size_t, std::size_t>;
     for (const auto& [from, most, cut] : {Cut{0, 2, 1}, Cut{0, 3, 3}, Cut{1, 3, 3}})
         EXPECT_EQ(profile::utf8_prefix("a\u00e9b", from, most), cut) << from << " " << most;
-}
-
-// A write that fails part way (ulimit -f 1) leaves the old output and no temporary file.
-TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
-    TempDir dir;
-    test::make_inputs(dir);
-    test::write_text(dir.file("made.cmd"), "old\n");
-    std::string out;
-    const std::string run = test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd";
-    EXPECT_EQ(test::run_in(dir.path(), "sh -c \"trap '' XFSZ; ulimit -f 1; " + run + "\"", out), 1);
-    EXPECT_CONTAINS(out, "cannot write made.cmd: write: File too large");
-    EXPECT_EQ(test::read_text(dir.file("made.cmd")), "old\n");
-    for (const auto& e : fs::directory_iterator(dir.path()))
-        EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos);
 }
 
 }  // namespace
