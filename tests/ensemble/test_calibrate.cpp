@@ -47,8 +47,7 @@ TEST(Calibration, RoundsSpendTheBudgetAndTheirBoxesHalveInsideTheRanges) {
     }
 }
 
-// Exact quadratics in one and three parameters sampled on grids over the unit box: the fit is
-// exact, so its minimum is the quadratic's (two parameters are the next test's).
+// Quadratics in one and three parameters on grids over the unit box: the fit's minimum is theirs.
 TEST(Calibration, TheSurrogateIsExactOnQuadratics) {
     // misfit = 1 + sum w_i (x_i - c_i)^2 + 0.3 (x_0 - c_0)(x_last - c_last)
     const struct {
@@ -254,8 +253,7 @@ TEST(CalibrationProgram, RefusesWhatItCannotSearchKeepsEveryMemberReproducesTheB
         const auto& span = j["accepted"]["parameters"][rows[0][1 + i]];
         EXPECT_EQ(std::vector<double>({span["min"], span["max"]}), std::vector({lo[i], hi[i]}));
     }
-    // The last round gave a share of its members to the accepted region (round 3 has two members:
-    // no share).
+    // The last round gave a share to the accepted region (round 3's two members: no share).
     EXPECT_EQ(j["rounds"][5]["members"].get<int>(), 3);
     EXPECT_EQ(j["rounds"][5]["region"]["members"].get<int>(), 1);
     EXPECT_TRUE(fs::exists(dir.path() / "c/rounds/region-05"));

@@ -20,8 +20,7 @@ inline double valley_elevation(double x, double y) {
     return 1000.0 + 0.5 * (y - 5100000.0) + 0.002 * (x - 400200.0) * (x - 400200.0);
 }
 
-// A GeoTIFF of the valley, or of another surface z (-9999 no data), in an EPSG code's CRS (0:
-// none).
+// A GeoTIFF of the valley, or of a surface z (-9999 no data), in an EPSG code's CRS (0: none).
 inline void make_valley_dem(const std::string& path, int epsg = 32632,
                             double (*z)(double, double) = valley_elevation) {
     GDALAllRegister();
@@ -135,8 +134,7 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
     return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
 }
 
-// The valley and its path, both without a CRS too (bare), the path after a line 60 m west of it
-// (two), a release polygon and a split point.
+// The valley and path, both bare (no CRS), two lines (west, valley), a release polygon, a split.
 inline void make_inputs(const TempDir& dir) {
     make_valley_dem(dir.file("dem.tif"));
     make_valley_dem(dir.file("bare.tif"), 0);

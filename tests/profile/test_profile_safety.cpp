@@ -13,8 +13,7 @@ using test::kValley;
 using test::TempDir;
 
 // Every refusal names its place; none changes an input, leaves a file, hangs on a FIFO, prints a
-// raw escape or starts a program (GDAL's GPSBabel driver would start the `gpsbabel' on the PATH
-// here).
+// raw escape or starts a program (GDAL's GPSBabel driver would start `gpsbabel' from the PATH).
 TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
     test::make_inputs(dir);
