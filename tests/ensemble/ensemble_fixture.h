@@ -1,5 +1,4 @@
-// Shared pieces of the ensemble tests: a short run as the base, runs of the programs, and members
-// written by hand into an ensemble folder.
+// The ensemble tests' base runs, runs of the programs, and members written by hand.
 #pragma once
 
 #include "ensemble/ensemble.h"
@@ -43,9 +42,8 @@ inline int ensemble(const test::TempDir& dir, const std::string& args, std::stri
     return run(dir, "torla-ensemble " + args, out);
 }
 
-// A member written by hand into the ensemble folder out: a result of 4 cells on the map whose one
-// dump's peak table holds the p3, p2, h3 and h2 maxima given (zeros where none are), and its status
-// file with the exit status.
+// A member in the ensemble folder out: a result of 4 cells on the map whose peak table holds the
+// p3, p2, h3 and h2 maxima given (else zeros), and its status file.
 inline void write_member(const std::string& out, const Member& m,
                          const std::vector<std::vector<float>>& peaks,
                          const std::string& status = "0") {

@@ -1,7 +1,5 @@
-// torla-ensemble: ensemble files read and refused, the sampling, the members' command files, exact
-// probabilities over hand-made results (at heights too), the exceedance table read back, runs end
-// to end (solo runs, the table on the map and in NetCDF, resume, refusals, links, signals), and the
-// Slurm engine's submission.
+// torla-ensemble: ensemble files, sampling, members, exact probabilities, the exceedance table read
+// back, runs end to end (map, NetCDF, resume, refusals, links, signals) and Slurm submission.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netcdf.h>
@@ -88,7 +86,6 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         {"members = 3\n", "names no base command file"},
         {head + "colour = \"red\"\n", "line 4, column 10: unknown key `colour'"},
         {head + "sampling = \"sobol\"\n", "line 4, column 12: `sampling' is \"grid\""},
-        {head2 + "seed = -3\n", "line 3, column 8: `seed' must be a whole number"},
         {head2 + "seed = 9007199254740993\n", "line 3, column 8: `seed' must be a whole number"},
         {v + "Foo_Bar = [1.0, 2.0]\n", "line 5, column 11: unknown key or column `Foo_Bar'"},
         {v + "Courant_Nr = { min = -1.0, max = 0.5 }\n", "line 5, column 14: `Courant_Nr' -1 must"},
@@ -102,28 +99,22 @@ TEST(EnsembleFile, ReadsEveryKindOfValueAndRefusesBadFilesNamingTheLine) {
         {v + "h2 = [0.8, 1.2]\n", "line 5, column 6: the local column `h2' takes { factor"},
         {v + "h2 = { factor = [-0.5, 1.2] }\n", "line 5, column 6: a factor of `h2' must not be"},
         {v + "rho1 = { factor = { min = 0.0, max = 1.2 } }\n", "column 8: a factor of `rho1' must"},
-        {v + "h3 = { factor = [1], scale = 2 }\n", "line 5, column 6: the local column `h3' takes"},
         {v + "h3 = { factor [1] }\n", "line 5, column 15: Error while parsing key-value pair"},
         {th + "p3 = [1.0, 0.0]\n", "line 5, column 12: a threshold of `p3' must"},
         {th + "at_height = []\n", "line 5, column 13: `at_height' takes a list of { z_m = ..."},
         {th + "at_height = [5.0]\n", "line 5, column 14: an entry of `at_height' is { z_m"},
         {th + "[[thresholds.at_height]]\nz_m = 1\n",
          "line 5, column 1: an entry of `at_height' needs both z_m and p_kPa"},
-        {th + "at_height = [{ p_kPa = [1.0] }]\n",
-         "line 5, column 14: an entry of `at_height' needs both"},
         {z + "-1.0, p_kPa = [1.0] }]\n", "line 5, column 22: `z_m' of `at_height' must be a"},
-        {z + "\"5\", p_kPa = [1.0] }]\n", "`z_m' of `at_height' must be a height"},
         {a + "[] }]\n", "line 5, column 35: `p_kPa' of `at_height' takes a list of pressures"},
         {a + "[1.0, 0.0] }]\n", "line 5, column 41: a threshold of `at_height' must be a"},
         {a + "[1.0], p_kpa = [2.0] }]\n", "line 5, column 14: unknown entry `p_kpa' of"},
         {a + "[1.0] }, {z_m = 5, p_kPa = [2]}]\n", "line 5, column 44: the height 5 m is listed"},
         {one + "Peak_Heights = [\"2,5\"]\n", "line 7, column 16: `Peak_Heights' is set by"},
-        {one + "Height_Peaks = [\"off\"]\n", "line 7, column 16: `Height_Peaks' is set by"},
         {th + "at_heights = [{ z_m = 5.0, p_kPa = [1.0] }]\n",
          "line 5, column 14: unknown threshold `at_heights' (p2, p3 and at_height are known)"},
         {head + "[colours]\nred = 1\n", "line 5, column 7: unknown section [colours]"},
         {head + "[zones]\nset = \"swis\"\n", "line 5, column 7: --zones takes swiss, austria"},
-        {head + "[zones]\nset = [3.0, 1.0]\n", "line 5, column 7: --zones takes swiss"},
         {head + "[zones]\npressure = \"p4\"\n", "line 5, column 12: --zone-pressure takes p3"},
         {head + "[zones]\ncolour = \"red\"\n", "unknown key `colour' of [zones]"},
         {grid + "[vary]\nCourant_Nr = { min = 0.5, max = 0.9 }\n",
@@ -191,8 +182,7 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
         for (const auto& [value, count] : listed)
             EXPECT_TRUE(count == n / 3 || count == n / 3 + 1) << value;
     }
-    // The generator is the project's own: the same draws for a seed on every machine, rounded to
-    // what members.csv and the command files say.
+    // The project's own generator: the same draws everywhere, rounded as members.csv says.
     for (Sampling sm : {Sampling::kLatinHypercube, Sampling::kRandom}) {
         const auto v = sample_members(lhs_ensemble(3, 12345, sm));
         EXPECT_EQ(number_text(v[0].numbers[0]) + " " + number_text(v[1].numbers[0]) + " " +
@@ -215,24 +205,17 @@ TEST(EnsembleSampling, LatinHypercubeStrataGridCombinationsAndTheSameMembersForA
 }
 
 TEST(EnsembleMembers, CommandFilesAreCheckedInThisProcessNamingTheLine) {
-    // The check prints nothing, leaves the working folder where it was and writes no generator
-    // input into it.
+    // The check prints nothing, stays in the working folder and writes no generator input there.
     TempDir dir;
-    std::string nan_row = small_command_file();
-    nan_row.replace(nan_row.find("\n3 30 985"), 9, "\n3 nan 985");
+    std::string cmd = small_command_file();
+    write_text(dir.file("c.cmd"), cmd.replace(cmd.find("\n3 30 985"), 9, "\n3 nan 985"));
     const auto home = fs::current_path();
-    const std::pair<std::string, std::string> cases[] = {
-        {small_command_file(), ""},
-        {nan_row, "line 11: Number 1 of row 3 of the coordinate table is not a finite number."}};
-    for (const auto& [text, message] : cases) {
-        write_text(dir.file("c.cmd"), text);
-        testing::internal::CaptureStdout();
-        const std::string got = check_command_file(dir.file("c.cmd"));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << message;
-        EXPECT_EQ(fs::current_path(), home) << message;
-        EXPECT_FALSE(fs::exists(kGridFile)) << message;
-        EXPECT_EQ(message.empty() ? got : got.substr(0, message.size()), message);
-    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(check_command_file(dir.file("c.cmd")).substr(0, 74),
+              "line 11: Number 1 of row 3 of the coordinate table is not a finite number.");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(fs::current_path(), home);
+    EXPECT_FALSE(fs::exists(kGridFile));
 }
 
 TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
@@ -261,8 +244,7 @@ TEST(EnsembleMembers, VariedKeysEndTheGlobalSectionAndFactorsScaleTheirColumn) {
     s.vary = {g};  // without local keys the rows stay as they stand
     EXPECT_CONTAINS(effective_command_file(b, s, v),
                     "\"0 0 0.35 0.9 110 1.5 5 30 8 5 3 2 1.2\"\r\n");
-    // (The keys go into the section torla reads, not a look-alike: test_command_writer.cpp.)
-    // A base the reader refuses, named by the line (its other refusals are the reader's tests').
+    // A base the reader refuses, named by the line.
     EXPECT_EQ(parse_base(base.substr(0, base.find("| POWDER SNOW LOCAL")), b),
               "line 9: Command file `base' ends inside the coordinate table.");
     // Folder names: the index in at least 4 digits, as many as the last one needs.
@@ -403,14 +385,10 @@ TEST(EnsembleCollect, ExactProbabilitiesOverHandMadeResults) {
          {",0.5,used,0,max_time,30,yes,20,0.5,,\n", ",0.9,failed,2,non_finite,,,,,,\n",
           ",0.95,unstable,5,small_step,,,,,92.5,3\n", ",0.99,missing,,,,,,,,\n"})
         EXPECT_CONTAINS(members, row) << row;
-    EXPECT_TRUE(std::isnan(percentile({}, 50)));
-    EXPECT_EQ(
-        percentile({4.0}, 95) + percentile({1, 2, 3, 4, 5}, 0) + percentile({1, 2, 3, 4, 5}, 100),
-        10.0);
+    EXPECT_EQ(percentile({4.0}, 95), 4.0);  // one member used
 }
 
-// torla-inspect's reader of exceedance.csv: a good table, and bad ones refused naming line and
-// column (a table as collect writes it goes onto the map and into NetCDF end to end below).
+// torla-inspect's reader of exceedance.csv: a good table, and bad ones refused naming the place.
 TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
     TempDir dir;
     const std::string
@@ -425,18 +403,14 @@ TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
         {fixed + "p4_p50[kPa]\n", "line 3, column 6: unknown column `p4_p50[kPa]'"},
         {fixed + "P(p@xm>3kPa)\n", "line 3, column 6 `P(p@xm>3kPa)': `x' is no height in m"},
         {fixed + "P(p@-1m>3kPa)\n", "line 3, column 6 `P(p@-1m>3kPa)': `-1' is no height in m"},
-        {fixed + "P(p@m>3kPa)\n", "`' is no height in m"},
-        {fixed + "P(p@5m>0kPa)\n", "line 3, column 6 `P(p@5m>0kPa)': `0' is no threshold in kPa"},
         {fixed + "P(p@5>3kPa)\n", "line 3, column 6: unknown column `P(p@5>3kPa)'"},
-        {fixed + "P(p1>3kPa)\n", "line 3, column 6: unknown column `P(p1>3kPa)'"},
         {fixed + "P(p3>kPa)\n", "line 3, column 6: unknown column `P(p3>kPa)'"},
         {table.substr(0, table.find("\n0,") + 1), "t.csv: no cells after the header (line 3)"},
         {table + "1,10,6,1,9,0\n", "t.csv: line 5: 6 values where the header has 7 columns"},
         {table + "1,10,6,1,9,half,1\n", "t.csv: line 5, column 6 (P(p3>1kPa)): `half' is not a"},
         {table + "2,10,6,1,9,0.5,1\n", "line 5, column 1 (cell): cell `2' where cell 1 comes next"},
     };
-    // A good one: its left-out members as its second line lists them, a column at a height with its
-    // threshold, field and units.
+    // A good one: the left-out members, a column at a height with its threshold, field and units.
     inspect::ExceedanceTable t;
     write_text(dir.file("t.csv"),
                "# members 6, used 2\n# left out: failed 1 4; unstable 2; not run 3 5\n" + head +
@@ -458,8 +432,7 @@ TEST(EnsembleExceedanceTable, ReadBackOrRefusedNamingLineAndColumn) {
     }
 }
 
-// Starts torla-ensemble run s.toml -o e in dir with its scratch folder under dir/tmp; own_group: in
-// a process group of its own, as a shell starts a command.
+// Starts torla-ensemble run s.toml -o e in dir; own_group: in a group of its own, as a shell would.
 pid_t start_run(const TempDir& dir, const char* jobs, bool own_group) {
     fs::create_directories(dir.path() / "tmp");
     const pid_t pid = fork();
@@ -485,16 +458,15 @@ protected:
     TempDir dir;
 };
 
-// The number in a column header after `mark' up to the unit ("P(p3>1kPa)" after '>' is 1; after '@'
-// none: -1).
+// The number in a column header after `mark' ("P(p3>1kPa)" after '>' is 1; after '@' none: -1).
 double header_number(const std::string& column, char mark) {
     const std::size_t at = column[0] == 'P' ? column.find(mark) : std::string::npos;
     return at == std::string::npos ? -1.0 : std::stod(column.substr(at + 1));
 }
 
-// The exceedance table t (csv_rows of exceedance.csv) on the map: a point per cell in UTM 32N with
-// every column, the path measured by path length; and in NetCDF: a variable per column (its header
-// in `column') with its threshold and height as attributes.
+// The exceedance table t (csv_rows) on the map, a point per cell in UTM 32N with every column and
+// the path measured by path length, and in NetCDF, a variable per column with its threshold,
+// height.
 void expect_map_and_netcdf(const std::string& folder,
                            const std::vector<std::vector<std::string>>& t) {
     const std::size_t n = t.size() - 1;
@@ -551,8 +523,7 @@ void expect_map_and_netcdf(const std::string& folder,
 }
 
 TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenThroughLinks) {
-    // A local column: a grid each (and probabilities at heights above the snow cover); global keys
-    // only: one grid made for all.
+    // A local column: a grid each (and probabilities at heights); global keys only: a shared grid.
     std::string out;
     for (const std::string vary :
          {"h3 = { factor = [0.3, 1, 3] }\n", "Courant_Nr = [0.5, 0.9]\n"}) {
@@ -576,8 +547,7 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
         const auto t = csv_rows(dir.file("e/exceedance.csv"));
         ASSERT_EQ(t[0].size(), 5u + 3u + 12u + (local ? 5u : 0u));
         expect_map_and_netcdf(dir.file("e"), t);
-        // Each layer's thresholds under its own name, from collect and from the table read back by
-        // torla-inspect alike.
+        // Each layer's thresholds, from collect and from torla-inspect reading the table back.
         ASSERT_EQ(run(dir, "torla-inspect e/exceedance.csv netcdf -o back.nc", out), 0) << out;
         std::vector<double> heights(2);
         for (const char* file : {"e/exceedance.nc", "back.nc"}) {
@@ -621,8 +591,7 @@ TEST_F(EnsembleProgram, MembersAreSoloRunsTheTableGoesOnTheMapNothingIsWrittenTh
     Plan plan;
     ASSERT_EQ(load_plan(dir.file("e"), plan), "");
     const std::string m0 = plan.members[0].folder, m1 = plan.members[1].folder;
-    // Every file the tool writes replaced by a link to a file outside, and the members made to run
-    // again; the grid folder a link to a folder outside.
+    // Every file the tool writes, and the grid folder, replaced by links to outside; members rerun.
     fs::create_directories(dir.path() / "outside/grid");
     std::vector<std::string> planted = {
         "members.csv",        "exceedance.csv",    "runout.csv",          "fronts.csv",
@@ -687,8 +656,7 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
                 stamps[f.path()] = fs::last_write_time(f.path() / "member.res");
         return static_cast<int>(stamps.size());
     };
-    // Killed once a few members have finished: the whole group, the member being run included (what
-    // an interrupt from the terminal reaches), which is left without its status.
+    // The whole group killed (as from the terminal) once a few members have finished.
     wait_until([&] { return finished() >= 3; }, 60s);
     kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -713,8 +681,7 @@ TEST_F(EnsembleProgram, ResumesAfterBeingKilledPartWay) {
 bool empty_folder(const fs::path& p) { return fs::is_directory(p) && fs::is_empty(p); }
 
 TEST_F(EnsembleProgram, RefusalsAndFailuresHaveTheirStatus) {
-    // torla-ensemble's, then torla-inspect's of an exceedance table (x/exceedance.csv beside a plan
-    // naming x.cmd, a copy of b.cmd; y/'s names a base without a CRS).
+    // torla-ensemble's, then torla-inspect's of x/exceedance.csv (base x.cmd; y/'s has no CRS).
     std::string cmd = small_command_file(), zero = cmd;
     write_text(dir.file("zero-elem.cmd"), cmd.replace(cmd.find("Max_Time"), 0, "Elem_Size 0\n"));
     write_text(dir.file("zero.cmd"),
@@ -847,8 +814,7 @@ TEST_F(EnsembleProgram, AStoppedOrKilledEnsembleTakesItsMembersAndScratchWithIt)
 // 1 MB on standard error: more than a pipe holds.
 const std::string kNoise = "head -c 1048576 /dev/zero | tr '\\000' x >&2\n";
 
-// The Slurm engine's talk with sbatch, through a stand-in: what it prints on either stream, however
-// much, is read whole and never hangs the tool; a failure names sbatch's status and words.
+// sbatch (a stand-in) printing much on either stream never hangs submit; a failure names its words.
 TEST(SlurmSubmit, SbatchOutputOnEitherStreamIsReadWhole) {
     TempDir dir;
     Plan plan;

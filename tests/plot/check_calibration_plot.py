@@ -1,13 +1,8 @@
-"""Checks tools/torla-calibration-plot on a small calibration of the synthetic case.
+"""Checks tools/torla-calibration-plot on a calibration of the synthetic case (8 members, Alpha only).
 
     python3 check_calibration_plot.py TOOL BUILD_DIR SOURCE_DIR WORK_DIR
-
-Runs torla-ensemble calibrate (8 members, Alpha only) and draws its figures.
-Exit status 0 when every check passes, 1 when one fails, 77 (skipped) when
-matplotlib is missing.
 """
 
-import json
 import os
 import subprocess
 import sys
@@ -29,9 +24,6 @@ r = run(tool, "c", "--observed", obs, "--inspect", os.path.join(build, "torla-in
 check(r.returncode == 0, f"draws the figures (status {r.returncode}, {r.stderr.strip()[-300:]})")
 for name in ("misfit.png", "best.png"):
     check_png(os.path.join(work, "c", "figures", name))
-with open(os.path.join(work, "c", "calibration.json")) as f:
-    best = json.load(f)["best"]
-check(best is not None and 0.015 <= best["parameters"]["Alpha"] <= 0.025, "the best member lies in the range")
 # A folder without a calibration is refused with a message, not a trace.
 r = run(tool, "nothing", "--observed", obs, cwd=work)
 check(r.returncode != 0 and "Traceback" not in r.stderr, f"refuses a folder without a calibration ({r.stderr.strip()[-200:]})")

@@ -1,11 +1,6 @@
-"""Checks tools/torla-ensemble-plot on the tables of a small ensemble.
+"""Checks tools/torla-ensemble-plot on collect's tables of 3 members, 2 used (a dump without a front).
 
     python3 check_ensemble_plot.py TOOL FIXTURE_DIR WORK_DIR
-
-FIXTURE_DIR holds exceedance.csv, runout.csv and fronts.csv as collect
-writes them for 3 members of which 2 are used (a dump without a front
-included). Exit status 0 when every check passes, 1 when one fails, 77
-(skipped) when numpy or matplotlib is missing.
 """
 
 import os

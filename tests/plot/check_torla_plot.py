@@ -1,16 +1,8 @@
-"""Checks tools/torla-plot on a small export.
+"""Checks tools/torla-plot on a small export: python3 check_torla_plot.py TOOL FIXTURE_DIR WORK_DIR
 
-    python3 check_torla_plot.py TOOL FIXTURE_DIR WORK_DIR
-
-FIXTURE_DIR holds small.csv, small-peaks.csv and small-front.csv, exported
-by torla-inspect from a result file of 8 cells 10 m apart (at easting
-600000 + 0.8 x, northing 5200000 - 0.6 x) and dumps at t = 0, 1, 2, 3, 4 s
-in which cells 0 to d + 2 of dump d carry flow (saltation depth 0.2 m and
-more, suspension pressure above 0.1 kPa from t = 2 s on) and the rest none:
-the front stands at 20, 30, 40, 50, 60 m and moves at 10 m/s.
-
-Exit status 0 when every check passes, 1 when one fails, 77 (reported by
-CTest as skipped) when numpy or matplotlib is missing.
+FIXTURE_DIR holds small.csv, small-peaks.csv and small-front.csv of 8 cells 10 m apart (at easting
+600000 + 0.8 x, northing 5200000 - 0.6 x), dumps at t = 0 ... 4 s in which cells 0 to d + 2 of dump d
+carry flow (p3 above 0.1 kPa from t = 2 s): the front stands at 20, 30, 40, 50, 60 m, moving 10 m/s.
 """
 
 import importlib.machinery
@@ -32,8 +24,7 @@ def check_figures(outdir, size, kinds=FIGURES):
         path = os.path.join(outdir, f"small-{kind}.png")
         check_png(path, size)
         if os.path.isfile(path):
-            # Curves and the colour mesh are drawn in colour; axes, text and the
-            # background are grey.
+            # Curves and the colour mesh are in colour; axes, text and background grey.
             img = matplotlib.image.imread(path)[:, :, :3]
             check(np.count_nonzero(img.max(axis=2) - img.min(axis=2) > 0.3) > 200, f"{kind}: coloured curves drawn")
 
@@ -93,8 +84,7 @@ def main(tool, fixtures, work):
     check(r.returncode == 0, f"runs on the small export (status {r.returncode}) {r.stderr}")
     check_figures(out, (640, 480), FIGURES + ("plan",))
 
-    # The front, its speed and the run-out are those of the export, not
-    # worked out again here.
+    # The front, its speed and the run-out are the export's, not worked out again.
     plot = tool_module(tool)
     f = plot.Front(plot.read_export(front))
     check(np.allclose(f.path, [20, 30, 40, 50, 60]), f"front at 20 ... 60 m, got {f.path}")
@@ -127,9 +117,7 @@ def main(tool, fixtures, work):
         check(not any(c in shown for c in "\n\r\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029"),
               f"name {k} shown without line breaks: {shown!r}")
 
-    # Without the front export: no front figure, and a note saying so; the
-    # default size; any quantity of the header for --field; math text and
-    # every separator in the problem's name drawn literally.
+    # Without the front export: no front figure, a note; the default size; --field u3; the names.
     out = os.path.join(work, "no-front")
     r = run(tool, named("".join(names), "s"), peaks, "-o", out, "--field", "u3", "--name", "small")
     check(r.returncode == 0 and "no front export" in r.stderr and "Traceback" not in r.stderr,

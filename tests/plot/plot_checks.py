@@ -1,6 +1,4 @@
-"""What the figure checks share: a skip (77, as CTest is told) without numpy
-and matplotlib, each check printed, the status of those that failed, a
-fresh work folder, a run of a tool and a look at a figure it wrote."""
+"""What the figure checks share: a skip (77) without numpy and matplotlib, checks, runs, figures."""
 
 import os
 import shutil

@@ -1,5 +1,4 @@
-// An analytic valley and path lines made in the test with GDAL or as text;
-// torla-profile run on them and its command file read back.
+// An analytic valley and path lines made with GDAL or as text; torla-profile's output read back.
 #pragma once
 
 #include <memory>
@@ -15,15 +14,13 @@ namespace torla::test {
 
 using Points = std::vector<std::pair<double, double>>;
 
-// The valley in UTM zone 32N on 2 m pixels from (400000, 5100000): rising
-// northwards by 0.5 m per m, a parabolic cross-section around the thalweg
-// x = 400200. A bilinear sample is within c h^2 / 4 = 2 mm of it.
+// The valley in UTM 32N on 2 m pixels from (400000, 5100000): rising northwards by 0.5 m per m, a
+// parabolic cross-section around x = 400200. A bilinear sample is within c h^2 / 4 = 2 mm of it.
 inline double valley_elevation(double x, double y) {
     return 1000.0 + 0.5 * (y - 5100000.0) + 0.002 * (x - 400200.0) * (x - 400200.0);
 }
 
-// A GeoTIFF of the valley, or of another surface z (-9999 no data), in the
-// CRS of an EPSG code (0: none).
+// A GeoTIFF of the valley, or of a surface z (-9999 no data), in an EPSG code's CRS (0: none).
 inline void make_valley_dem(const std::string& path, int epsg = 32632,
                             double (*z)(double, double) = valley_elevation) {
     GDALAllRegister();
@@ -61,8 +58,7 @@ inline Points wgs84(Points pts) {
     return pts;
 }
 
-// Lines (name, vertices in UTM 32N) into a file of an OGR driver, without a
-// CRS if asked; into GPX as tracks in WGS84 (read back as multi-lines).
+// Lines (name, UTM 32N vertices) into a file of an OGR driver; into GPX as tracks in WGS84.
 inline void write_lines(const std::string& path, const std::string& driver,
                         const std::vector<std::pair<std::string, Points>>& lines, bool crs = true) {
     GDALAllRegister();
@@ -138,8 +134,7 @@ inline std::string geojson_both(const std::string& a, const std::string& b) {
     return a.substr(0, a.size() - 3) + ", " + b.substr(b.find("{\"type\": \"Feature\""));
 }
 
-// The valley and its path, both without a CRS too (bare), the path after a
-// line 60 m west of it (two), a release polygon and a split point.
+// The valley and path, both bare (no CRS), two lines (west, valley), a release polygon, a split.
 inline void make_inputs(const TempDir& dir) {
     make_valley_dem(dir.file("dem.tif"));
     make_valley_dem(dir.file("bare.tif"), 0);

@@ -1,8 +1,6 @@
-// torla-profile's command files for the inputs in their forms and for the
-// options, on an analytic valley; the smoothing; the library's own check.
+// torla-profile's command files for the inputs and the options, on an analytic valley; smoothing.
 #include <tuple>
 
-#include "profile/profile.h"
 #include "profile/steps.h"
 #include "profile/text_escape.h"
 #include "terrain_fixture.h"
@@ -15,12 +13,10 @@ using test::rows_after;
 using test::TempDir;
 constexpr auto npos = std::string::npos;
 
-// Each row's inputs and options (the valley at 10 m unless they name
-// others): what the command file states, and what every file keeps: rows on
-// the line every spacing, on the surface (within a stated smoothing), the
-// first file's whenever at 10 m; the cover by elevation, less the slab; the
-// release between its stated ends, of the stated mass (the bundled 69 kg/m2
-// without), 45:24 between the layers. torla runs those made with --max-time.
+// Each row's inputs and options: what the command file states, and what every file keeps: rows on
+// the line every spacing, on the surface, the first file's when at 10 m; the cover by elevation
+// less the slab; the release between its ends, of the stated mass (else the bundled 69 kg/m2),
+// 45:24 between the layers. torla runs those made with --max-time.
 TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
     TempDir dir;
     test::make_inputs(dir);
@@ -88,7 +84,6 @@ TEST(Profile, CommandFileFollowsTheInputsAndTheOptions) {
           "note: --release-depth 0.5 m overrides the fracture depths of thick.geojson\n"}},
         // 95.3 to 195.5 m along the path; the edges bow by less than a metre.
         {"--release-polygon wgs.geojson", {"# release_from_m: 100.000\n# release_to_m: 190.000\n"}},
-        {"--release 0:150", {"horizontal_m: 150.000\n# split_source: release\n"}},
         {"--split-at 312.5", {"horizontal_m: 312.500\n# split_source: split-at\n"}},
         {"--split-point west.geojson",
          {"horizontal_m: 302.500\n# split_source: split-point west.geojson", "302.5 m, 15.0 m"}},
@@ -184,20 +179,6 @@ TEST(ProfileOptions, SmoothingAveragesOverTheWindowAndKeepsTheEnds) {
         EXPECT_NEAR(profile::smooth_elevations(s, z, window), largest, 1e-12) << window;
         for (std::size_t i = 0; i < s.size(); ++i)
             EXPECT_NEAR(z[i], expected[i], 1e-12) << window << " " << i;
-    }
-}
-
-// The library refuses a spacing the command line would not take, first.
-TEST(Profile, RefusesASpacingOfNoLength) {
-    profile::Options o;
-    for (const double bad : {0.0, HUGE_VAL}) {
-        o.spacing_m = bad;
-        try {
-            profile::make_profile(o);
-            ADD_FAILURE() << bad;
-        } catch (const profile::Refusal& e) {
-            EXPECT_STREQ(e.what(), "--spacing must be a positive number of metres") << bad;
-        }
     }
 }
 

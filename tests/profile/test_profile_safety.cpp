@@ -1,5 +1,4 @@
-// torla-profile's refusals, as safe as the simulator's; the escapes of what
-// files hold; a write that fails.
+// torla-profile's refusals and a write that fails; the escapes of what files hold.
 #include <tuple>
 
 #include "profile/text_escape.h"
@@ -13,12 +12,8 @@ using test::geojson_line;
 using test::kValley;
 using test::TempDir;
 
-// Every refusal: the arguments (the valley and its path before options
-// alone, -o made.cmd unless named), a piece of the message, the status. Each
-// names the file, the layer and the position; none changes an input, leaves
-// a file, hangs on a FIFO (the timeout ends a hang), prints a raw escape or
-// starts a program: a file that looks like a GPS logger's (GDAL's GPSBabel
-// driver would start `gpsbabel' on it, first on the PATH here) is unread.
+// Every refusal names its place; none changes an input, leaves a file, hangs on a FIFO, prints a
+// raw escape or starts a program (GDAL's GPSBabel driver would start `gpsbabel' from the PATH).
 TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
     TempDir dir;
     test::make_inputs(dir);
@@ -147,11 +142,18 @@ TEST(ProfileSafety, RefusalsNameTheirPlaceAndLeaveNothingBehind) {
         EXPECT_FALSE(fs::exists(dir.file("made.cmd")));
         EXPECT_FALSE(fs::exists(dir.file("started"))) << "a program was started";
     }
+    // A write that fails part way (ulimit -f 1) leaves the old output and no temporary file.
+    test::write_text(dir.file("made.cmd"), "old\n");
+    const std::string run = test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd";
+    EXPECT_EQ(test::run_in(dir.path(), "sh -c \"trap '' XFSZ; ulimit -f 1; " + run + "\"", out), 1);
+    EXPECT_CONTAINS(out, "cannot write made.cmd: write: File too large");
+    EXPECT_EQ(test::read_text(dir.file("made.cmd")), "old\n");
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos);
 }
 
-// The escapes, byte for byte: what breaks a line or is no UTF-8 is escaped,
-// UTF-8 and backslashes stay, escaping twice changes nothing; a comment line
-// is cut only between characters.
+// What breaks a line or is no UTF-8 is escaped, UTF-8 and backslashes stay, escaping twice changes
+// nothing; a comment line is cut only between characters.
 TEST(ProfileSafety, EscapesOfFileDerivedText) {
     const std::pair<std::string, std::string> cases[] = {
         {"a\nb\r\tc\\d", "a\\nb\\r\\tc\\d"},
@@ -172,21 +174,6 @@ TEST(ProfileSafety, EscapesOfFileDerivedText) {
     using Cut = std::tuple<std::size_t, std::size_t, std::size_t>;
     for (const auto& [from, most, cut] : {Cut{0, 2, 1}, Cut{0, 3, 3}, Cut{1, 3, 3}})
         EXPECT_EQ(profile::utf8_prefix("a\u00e9b", from, most), cut) << from << " " << most;
-}
-
-// A write that fails part way (a file size limit of 1 KiB) leaves the
-// previous output as it was and no temporary file; the status is 1.
-TEST(ProfileSafety, AFailedWriteLeavesTheOldOutput) {
-    TempDir dir;
-    test::make_inputs(dir);
-    test::write_text(dir.file("made.cmd"), "old\n");
-    std::string out;
-    const std::string run = test::bin_dir() + "/torla-profile dem.tif path.geojson -o made.cmd";
-    EXPECT_EQ(test::run_in(dir.path(), "sh -c \"trap '' XFSZ; ulimit -f 1; " + run + "\"", out), 1);
-    EXPECT_CONTAINS(out, "cannot write made.cmd: write: File too large");
-    EXPECT_EQ(test::read_text(dir.file("made.cmd")), "old\n");
-    for (const auto& e : fs::directory_iterator(dir.path()))
-        EXPECT_EQ(e.path().filename().string().rfind(".torla-profile-", 0), std::string::npos);
 }
 
 }  // namespace

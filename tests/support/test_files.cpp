@@ -1,6 +1,5 @@
-// Whole files of the tools: a read refuses what is not a regular file of
-// bounded size before it could block or read without end, a write never
-// leaves half a file, a stray temporary, or a write through a link.
+// Whole files: a read refuses what is not a bounded regular file before it could block or read
+// without end; a write never leaves half a file, a stray temporary, or writes through a link.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

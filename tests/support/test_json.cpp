@@ -1,7 +1,4 @@
 // JSON text in the tools: text that is not UTF-8.
-#include <cmath>
-#include <cstdlib>
-#include <limits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -12,14 +9,10 @@ namespace {
 
 using torla::support::utf8_or_latin1;
 
-// Valid UTF-8 stays; every other byte becomes the Latin-1 character of its
-// number, so the text is always valid JSON and nothing is lost.
+// Every byte that is no UTF-8 becomes its Latin-1 character: valid JSON, nothing lost (valid UTF-8,
+// stray continuations, lead bytes alone and overlong forms through torla-inspect: InspectNames).
 TEST(SupportJson, TextThatIsNotUtf8BecomesLatin1) {
     const std::pair<std::string, std::string> cases[] = {
-        {"Gr\xc3\xbcnalp \xf0\x9f\x98\x80", "Gr\xc3\xbcnalp \xf0\x9f\x98\x80"},  // two, four bytes
-        {"A\x85Z", "A\xc2\x85Z"},                                  // a stray continuation
-        {"A\xc3Z", "A\xc3\x83Z"},                                  // a lead byte alone
-        {"\xc0\x80", "\xc3\x80\xc2\x80"},                          // overlong NUL
         {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},              // a surrogate
         {"\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},  // above U+10FFFF
         {"\xe2\x82", "\xc3\xa2\xc2\x82"},                          // cut short at the end

@@ -1,13 +1,8 @@
-// The tools' child processes: what a child prints reaches the tool whole
-// whatever order and size it comes in, with its status; a program that is
-// not there is a failed start.
-#include <fcntl.h>
+// The tools' child processes: both streams whole in any order and size, the status, failed starts.
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -42,8 +37,7 @@ TEST(SupportProcess, CapturesBothStreamsWithTheirStatus) {
         std::string out_tail, err_tail;  // the last bytes of each stream
     } cases[] = {
         {"an exit status", "printf why >&2; exit 3", 3, 0, 3, "", "why"},
-        // The pipe of standard error fills long before standard output is
-        // written: read one stream to its end first and both wait forever.
+        // Reading one stream to its end first would wait forever on the other's full pipe.
         {"1 MB on standard error before standard output",
          "head -c " + mb + " /dev/zero >&2; printf end", 0, 3, 1048576, "end",
          std::string(3, '\0')},
