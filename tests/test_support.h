@@ -34,6 +34,18 @@ inline testing::AssertionResult contains_format(const char* text_expr, const cha
 }
 #define EXPECT_CONTAINS(text, part) EXPECT_PRED_FORMAT2(::torla::test::contains_format, text, part)
 
+// What a fixture's shared set-up (SetUpTestSuite) found wrong, for each
+// test's SetUp to fail on: GoogleTest reports the tests of a suite whose
+// SetUpTestSuite failed as skipped, and ctest counts those as not run.
+struct SuiteSetup {
+    std::string fault;  // "" while all went well
+    // Keeps `what' as the fault unless ok; whether all went well so far.
+    bool require(bool ok, const std::string& what) {
+        if (!ok && fault.empty()) fault = what;
+        return fault.empty();
+    }
+};
+
 // A fresh directory under the system's temporary directory, removed again.
 class TempDir {
 public:

@@ -14,22 +14,28 @@ namespace torla::test {
 class TerrainRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        setup_ = {};
         dir_ = std::make_unique<TempDir>();
         make_valley_dem(file("dem.tif"));
         write_lines(file("path.geojson"), "GeoJSON", {{"valley", valley_path()}});
         std::string out;
-        ASSERT_EQ(run_in(dir_->path(),
-                         bin_dir() + "/torla-profile dem.tif path.geojson -o valley.cmd "
-                                     "--max-time 12 --dump-interval 1 --release 0:80 "
-                                     "--numerics standard",  // the run these tests were written on
-                         out),
-                  0)
-            << out;
-        write_text(file("valley.info"), "valley.cmd\nvalley.res\n" + bin_dir() + "/\n");
-        ASSERT_EQ(run_in(dir_->path(), bin_dir() + "/torla valley.info", out), 0) << out;
         result_ = std::make_unique<ResultData>();
-        ASSERT_EQ(read_result_file(file("valley.res"), *result_), "");
+        if (!setup_.require(
+                run_in(dir_->path(),
+                       bin_dir() + "/torla-profile dem.tif path.geojson -o valley.cmd "
+                                   "--max-time 12 --dump-interval 1 --release 0:80 "
+                                   "--numerics standard",  // the run these tests were written on
+                       out) == 0,
+                "torla-profile: " + out))
+            return;
+        write_text(file("valley.info"), "valley.cmd\nvalley.res\n" + bin_dir() + "/\n");
+        if (!setup_.require(run_in(dir_->path(), bin_dir() + "/torla valley.info", out) == 0,
+                            "torla: " + out))
+            return;
+        const std::string e = read_result_file(file("valley.res"), *result_);
+        setup_.require(e.empty(), e);
     }
+    void SetUp() override { ASSERT_EQ(setup_.fault, ""); }
     static void TearDownTestSuite() {
         result_.reset();
         dir_.reset();
@@ -43,6 +49,7 @@ protected:
 
     static std::unique_ptr<TempDir> dir_;
     static std::unique_ptr<ResultData> result_;
+    inline static SuiteSetup setup_;
 };
 
 }  // namespace torla::test

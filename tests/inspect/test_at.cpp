@@ -38,23 +38,28 @@ nlohmann::json at_json(const test::TempDir& dir, const std::string& args) {
 class At : public testing::Test {
 protected:
     static void SetUpTestSuite() {
+        setup_ = {};
         kept_ = new test::TempDir;
         plain_ = new test::TempDir;
-        ASSERT_EQ(
-            test::run_torla(*kept_, placed_run("Height_Peaks on\nPeak_Heights " + kHeights + "\n"),
-                            kept_out_),
-            0)
-            << kept_out_;
-        ASSERT_EQ(test::run_torla(*plain_, placed_run(""), plain_out_), 0) << plain_out_;
-        ASSERT_EQ(read_result_file(kept_->file("run.res"), r), "");
-        ASSERT_EQ(read_heights_file(kept_->file("run.res.heights"), h), "");
+        const std::string kept = placed_run("Height_Peaks on\nPeak_Heights " + kHeights + "\n");
+        if (!setup_.require(test::run_torla(*kept_, kept, kept_out_) == 0, "kept: " + kept_out_) ||
+            !setup_.require(test::run_torla(*plain_, placed_run(""), plain_out_) == 0,
+                            "plain: " + plain_out_))
+            return;
+        const std::string e = read_result_file(kept_->file("run.res"), r);
+        if (setup_.require(e.empty(), e)) {
+            const std::string eh = read_heights_file(kept_->file("run.res.heights"), h);
+            setup_.require(eh.empty(), eh);
+        }
     }
+    void SetUp() override { ASSERT_EQ(setup_.fault, ""); }
     static void TearDownTestSuite() {
         delete kept_;
         delete plain_;
     }
     inline static const std::string kHeights = "0,0.5,1,2,4,8,30";  // the kept run's
     inline static test::TempDir *kept_ = nullptr, *plain_ = nullptr;
+    inline static test::SuiteSetup setup_;
     inline static std::string kept_out_, plain_out_;  // their standard output and error
     inline static ResultData r;                       // the kept run's result
     inline static HeightsData h;                      // and its peaks over height
