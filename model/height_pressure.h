@@ -49,9 +49,11 @@ struct CellProfile {
 inline double inverse_depth(double h3) { return h3 > 0.0 ? 1.0 / h3 : 0.0; }
 inline CellProfile cell_profile(const HeightProfile& p, double h3, double u3, double c3) {
     const double r = p.rho_diff * c3;
-    return {
-        u3 * p.u0,         u3 * p.u1,         u3 * p.u2,        (p.air_density + r * p.c0) * 0.0005,
-        r * p.c1 * 0.0005, r * p.c2 * 0.0005, inverse_depth(h3)};
+    CellProfile c;
+    c.v0 = u3 * p.u0, c.v1 = u3 * p.u1, c.v2 = u3 * p.u2;
+    c.d0 = (p.air_density + r * p.c0) * 0.0005, c.d1 = r * p.c1 * 0.0005, c.d2 = r * p.c2 * 0.0005;
+    c.inverse_h3 = inverse_depth(h3);
+    return c;
 }
 
 // kPa: half the local dynamic pressure of the suspension layer at the height

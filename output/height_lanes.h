@@ -81,13 +81,11 @@ template <class V>
 [[gnu::always_inline]] inline LaneCells<V> cell_profile_lanes(const LaneProfile<V>& p, V h3, V u3,
                                                               V c3) {
     const V r = p.rho_diff * c3;
-    return {u3 * p.u0,
-            u3 * p.u1,
-            u3 * p.u2,
-            (p.air_density + r * p.c0) * 0.0005,
-            r * p.c1 * 0.0005,
-            r * p.c2 * 0.0005,
-            inverse_depth_lanes(h3)};
+    LaneCells<V> c;
+    c.v0 = u3 * p.u0, c.v1 = u3 * p.u1, c.v2 = u3 * p.u2;
+    c.d0 = (p.air_density + r * p.c0) * 0.0005, c.d1 = r * p.c1 * 0.0005, c.d2 = r * p.c2 * 0.0005;
+    c.inverse_h3 = inverse_depth_lanes(h3);
+    return c;
 }
 
 // The top of the suspension layer as LaneLayers keeps it.

@@ -56,6 +56,7 @@ template <class V>
     for (int k = 0; k < kLanes<V>; ++k) m = x[k] > m ? x[k] : m;
     return m;
 }
+
 // The same for the cells from `cell` on, side by side, at every height one
 // of them reaches.
 template <class V>
@@ -116,9 +117,10 @@ void fold_window_as(HeightPeaks& hp, const HeightProfile& prof, const Layers& ly
 }
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 template <>
-__attribute__((target("avx2"))) void fold_window_as<HeightQuad>(
-    HeightPeaks& hp, [[maybe_unused]] const HeightProfile& prof, const Layers& ly, double air,
-    int first, int last, double time) {
+__attribute__((target("avx2"))) void fold_window_as<HeightQuad>(HeightPeaks& hp,
+                                                                const HeightProfile& prof,
+                                                                const Layers& ly, double air,
+                                                                int first, int last, double time) {
     fold_window<HeightQuad>(hp, prof, ly, air, first, last, time);
 }
 #endif
