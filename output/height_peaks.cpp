@@ -57,6 +57,21 @@ template <class V>
     return m;
 }
 
+// Folds the pressures p of the cells from `cell` on at height k, reached at
+// `when'. (A function the compiler must inline, as every function taking
+// lanes here: a call to it from the AVX2 fold would pass the lanes in
+// registers that a function built for the baseline does not read.)
+template <class V>
+[[gnu::always_inline]] inline void fold_height(const PeakRows& r, std::size_t cell, std::size_t k,
+                                               V p, V when) {
+    double* peak_at = r.peak + k * r.stride + cell;
+    double* time_at = r.time + k * r.stride + cell;
+    const V old = load_lanes<V>(peak_at);
+    const LaneMask<V> higher = p > old;
+    store_lanes(peak_at, pick_lanes<V>(higher, p, old));
+    store_lanes(time_at, pick_lanes<V>(higher, when, load_lanes<V>(time_at)));
+}
+
 // The same for the cells from `cell` on, side by side, at every height one
 // of them reaches.
 template <class V>
@@ -80,18 +95,11 @@ template <class V>
     const LaneLayers<V> l{h2, p2, layer_top_lanes(h3)};
     const LaneCells<V> c = cell_profile_lanes(lanes, h3, u3, c3);
     const V when = splat_lanes<V>(time);
-    const auto fold_height = [&](std::size_t k, V p) {
-        double* peak_at = r.peak + k * r.stride + cell;
-        double* time_at = r.time + k * r.stride + cell;
-        const V old = load_lanes<V>(peak_at);
-        const LaneMask<V> higher = p > old;
-        const V peak = pick_lanes<V>(higher, p, old);
-        store_lanes(peak_at, peak);
-        store_lanes(time_at, pick_lanes<V>(higher, when, load_lanes<V>(time_at)));
-    };
     std::size_t k = 0;
-    for (; k < salted; ++k) fold_height(k, pressure_at_height_lanes<V, true>(c, l, r.z[k]));
-    for (; k < reached; ++k) fold_height(k, pressure_at_height_lanes<V, false>(c, l, r.z[k]));
+    for (; k < salted; ++k)
+        fold_height<V>(r, cell, k, pressure_at_height_lanes<V, true>(c, l, r.z[k]), when);
+    for (; k < reached; ++k)
+        fold_height<V>(r, cell, k, pressure_at_height_lanes<V, false>(c, l, r.z[k]), when);
 }
 
 CellLayers cell_layers(const Layers& ly, int i, double air) {
