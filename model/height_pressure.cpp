@@ -9,23 +9,13 @@
 
 namespace torla {
 
-namespace {
-
-HeightProfile make_profile(double u0, double u1, double u2, double c0, double c1, double c2,
-                           double air_density, double rho_diff) {
-    return {u0, u1, u2, c0, c1, c2, air_density, rho_diff};
-}
-
-}  // namespace
-
 HeightProfile height_profile(const ProfileCoefficients& c, double air_density, double rho_diff) {
-    return make_profile(c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2,
-                        c.Conc_Prof_Coeff_0, c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2, air_density,
-                        rho_diff);
+    return {c.Velo_Prof_Coeff_0, c.Velo_Prof_Coeff_1, c.Velo_Prof_Coeff_2, c.Conc_Prof_Coeff_0,
+            c.Conc_Prof_Coeff_1, c.Conc_Prof_Coeff_2, air_density,         rho_diff};
 }
 
 HeightProfile height_profile(const float k[12], double air_density, double rho_diff) {
-    return make_profile(k[0], k[1], k[2], k[3], k[4], k[5], air_density, rho_diff);
+    return {k[0], k[1], k[2], k[3], k[4], k[5], air_density, rho_diff};
 }
 
 double saltation_pressure(double u2, double bulk_density) { return u2 * u2 * bulk_density / 1000; }
